@@ -1,0 +1,290 @@
+#include "app/headless.h"
+
+#include "config/configuration.h"
+#include "server/webserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QNetworkAddressEntry>
+#include <QNetworkInterface>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+struct Option
+{
+    const char *name;
+    const char *value; // null for a switch
+    const char *help;
+};
+
+const Option Options[] = {
+    {"headless", nullptr, "Run the server without a window."},
+    {"share", "PATH", "Folder or file to share (default: the home folder)."},
+    {"address", "ADDR", "Address to listen on (default: every address of this machine)."},
+    {"port", "N", "Port to listen on (default: the profile's port; 0 picks a free one)."},
+    {"profile", "NAME", "Saved profile to use instead of the global configuration."},
+    {"auth", "MODE", "Access: none, password or basic."},
+    {"password", "TEXT", "The password of the login page (--auth password)."},
+    {"user", "NAME:PASSWORD", "An account for --auth basic; may be repeated."},
+    {"https", nullptr, "Speak HTTPS with the profile's key pair."},
+    {"key-file", "PATH", "PEM file holding the certificate and the private key."},
+    {"key-password", "TEXT", "Pass phrase of the private key."},
+    {"no-upload", nullptr, "Refuse uploads and new folders."},
+    {"no-delete", nullptr, "Refuse deleting."},
+    {"no-images", nullptr, "Show no thumbnails on folder pages."},
+    {"no-folders", nullptr, "List no sub-folders on folder pages."},
+    {"limit-kb", "N", "Stop serving after N KB of traffic (0: no limit)."},
+    {"session-lifetime", "S", "Seconds a browser session lasts after its last connection."},
+    {"max-connections", "N", "Most connections waiting to be accepted."},
+};
+
+void addOptions(QCommandLineParser &parser)
+{
+    for (const Option &o : Options) {
+        if (o.value)
+            parser.addOption(QCommandLineOption(QString::fromLatin1(o.name), QString::fromLatin1(o.help),
+                                                QString::fromLatin1(o.value)));
+        else
+            parser.addOption(QCommandLineOption(QString::fromLatin1(o.name), QString::fromLatin1(o.help)));
+    }
+}
+
+bool toNumber(const QString &text, qint32 *into, qint32 min, qint32 max)
+{
+    bool ok = false;
+    const qint64 n = text.toLongLong(&ok);
+    if (!ok || n < min || n > max)
+        return false;
+    *into = qint32(n);
+    return true;
+}
+
+QString urlOf(bool https, const QHostAddress &address, quint16 port)
+{
+    QString host = address.toString();
+    if (address.protocol() == QAbstractSocket::IPv6Protocol)
+        host = u'[' + host + u']';
+    return QStringLiteral("%1://%2:%3/").arg(https ? QStringLiteral("https") : QStringLiteral("http"), host)
+        .arg(port);
+}
+
+// Every address of this machine, as the address table of the window lists them.
+QList<QNetworkAddressEntry> machineAddresses()
+{
+    QList<QNetworkAddressEntry> list;
+    for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces()) {
+        if (!(iface.flags() & QNetworkInterface::IsUp))
+            continue;
+        for (const QNetworkAddressEntry &entry : iface.addressEntries()) {
+            const QHostAddress ip = entry.ip();
+            if (ip.isLinkLocal() && ip.protocol() == QAbstractSocket::IPv6Protocol)
+                continue; // needs a scope to be reachable
+            list.append(entry);
+        }
+    }
+    return list;
+}
+
+} // namespace
+
+Headless::Headless() = default;
+
+Headless::~Headless()
+{
+    qDeleteAll(servers);
+    servers.clear();
+    qDeleteAll(Configuration::confList);
+    Configuration::confList.clear();
+}
+
+QString Headless::usage()
+{
+    return QStringLiteral(
+        "Usage:\n"
+        "  tessaly                  the desktop application\n"
+        "  tessaly root             the desktop application in root mode\n"
+        "  tessaly --headless [--share PATH] [--address ADDR] [--port N] [--profile NAME]\n"
+        "          [--auth none|password|basic] [--password TEXT] [--user NAME:PASSWORD]...\n"
+        "          [--https] [--key-file PATH] [--key-password TEXT]\n"
+        "          [--no-upload] [--no-delete] [--no-images] [--no-folders]\n"
+        "          [--limit-kb N] [--session-lifetime S] [--max-connections N]\n"
+        "  tessaly --help\n"
+        "\n"
+        "The headless server prints one line per URL it serves and runs until it is\n"
+        "interrupted (SIGINT or SIGTERM). Profiles are read from ~/.kestrune/ and never\n"
+        "rewritten: the options change them in memory only.\n");
+}
+
+int Headless::fail(const QString &text, int code)
+{
+    err() << "tessaly: " << text << Qt::endl;
+    return code;
+}
+
+int Headless::start(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    addOptions(parser);
+    if (!parser.parse(arguments))
+        return fail(parser.errorText() + QLatin1String("\n") + usage(), 2);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()), 2);
+
+    auto *global = new Configuration(QStringLiteral("Global.conf"));
+    if (global->profileName.isEmpty())
+        global->profileName = QStringLiteral("Default");
+    Configuration::confList.append(global);
+    conf = global;
+    if (parser.isSet(QStringLiteral("profile"))) {
+        const QString name = parser.value(QStringLiteral("profile"));
+        conf = new Configuration(name + QLatin1String(".cnf"));
+        Configuration::confList.append(conf);
+        if (!conf->load())
+            return fail(QStringLiteral("no profile named %1 in %2").arg(name, Configuration::ConfigDir), 2);
+    }
+
+    // The options change the profile in memory only.
+    const auto value = [&parser](const char *name) { return parser.value(QString::fromLatin1(name)); };
+    const auto isSet = [&parser](const char *name) { return parser.isSet(QString::fromLatin1(name)); };
+    qint32 port = conf->port;
+    if (isSet("port") && !toNumber(value("port"), &port, 0, 65535))
+        return fail(QStringLiteral("--port takes a number from 0 to 65535"), 2);
+    if (isSet("auth")) {
+        const QStringList modes = {QStringLiteral("none"), QStringLiteral("password"), QStringLiteral("basic")};
+        const int mode = int(modes.indexOf(value("auth")));
+        if (mode < 0)
+            return fail(QStringLiteral("--auth takes none, password or basic"), 2);
+        conf->authMode = mode;
+    }
+    if (isSet("password"))
+        conf->password = value("password");
+    if (isSet("user")) {
+        const QStringList users = parser.values(QStringLiteral("user"));
+        for (const QString &user : users) {
+            if (user.indexOf(u':') < 1)
+                return fail(QStringLiteral("--user takes NAME:PASSWORD"), 2);
+        }
+        conf->users = users;
+    }
+    if (isSet("https"))
+        conf->sslMode = 2;
+    if (isSet("key-file"))
+        conf->keyFile = QFileInfo(value("key-file")).absoluteFilePath();
+    if (isSet("key-password"))
+        conf->keyPassword = value("key-password");
+    if (isSet("no-upload"))
+        conf->enableUpload = 0;
+    if (isSet("no-delete"))
+        conf->enableDelete = 0;
+    if (isSet("no-images"))
+        conf->showImages = 0;
+    if (isSet("no-folders"))
+        conf->showFolders = 0;
+    if (isSet("limit-kb") && !toNumber(value("limit-kb"), &conf->dataLimitKB, 0, 2147483647))
+        return fail(QStringLiteral("--limit-kb takes a number"), 2);
+    if (isSet("session-lifetime") && !toNumber(value("session-lifetime"), &conf->sessionLifetime, 0, 2147483647))
+        return fail(QStringLiteral("--session-lifetime takes a number of seconds"), 2);
+    if (isSet("max-connections") && !toNumber(value("max-connections"), &conf->maxConnections, 1, 2147483647))
+        return fail(QStringLiteral("--max-connections takes a number"), 2);
+
+    const QFileInfo shared(isSet("share") ? value("share") : QDir::homePath());
+    if (!shared.exists())
+        return fail(QStringLiteral("%1 does not exist").arg(shared.filePath()), 2);
+
+    QList<QNetworkAddressEntry> entries;
+    if (isSet("address")) {
+        QNetworkAddressEntry entry;
+        const QHostAddress ip(value("address"));
+        if (ip.isNull())
+            return fail(QStringLiteral("%1 is not an IP address").arg(value("address")), 2);
+        entry.setIp(ip);
+        entries.append(entry);
+    } else {
+        entries = machineAddresses();
+    }
+
+    for (const QNetworkAddressEntry &entry : std::as_const(entries)) {
+        auto *server = new WebServer(new QNetworkAddressEntry(entry));
+        servers.append(server);
+        if (server->config != conf) {
+            --server->config->useCount;
+            server->config = conf;
+            ++conf->useCount;
+        }
+        server->root = QFileInfo(shared.absoluteFilePath());
+        server->singleFile = !shared.isDir();
+        server->port = quint16(port);
+        connect(server, &WebServer::error, this, [](const QString &title, const QString &msg) {
+            err() << title << ": " << msg << Qt::endl;
+        });
+        connect(server, qOverload<WebServer *>(&WebServer::dataLimit), this, &Headless::dataLimit);
+        server->configurationModifyed(conf);
+        if (!server->start())
+            return fail(QStringLiteral("cannot listen on %1 port %2: %3")
+                            .arg(entry.ip().toString()).arg(port).arg(server->errorString()), 1);
+        const bool https = server->key != nullptr;
+        out() << urlOf(https, entry.ip(), server->serverPort()) << Qt::endl;
+    }
+    if (servers.isEmpty())
+        return fail(QStringLiteral("this machine has no address to listen on"), 1);
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
+        signalNotifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+        connect(signalNotifier, &QSocketNotifier::activated, this, &Headless::signalled);
+        struct sigaction action = {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+    return -1;
+}
+
+void Headless::signalled()
+{
+    char byte;
+    [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+    QCoreApplication::quit();
+}
+
+void Headless::dataLimit(WebServer *server)
+{
+    server->stopAll();
+    server->stop();
+    err() << "Network traffic limit\n"
+          << "Max. network traffic limit: " << server->trafficLimit / 1000 << " KB reached\n"
+          << "Server stopped on " << server->address->ip().toString() << ':' << server->port << ".\n"
+          << "Sent bytes: " << server->sentBytes / 1000 << " KB\n"
+          << "Received bytes: " << server->receivedBytes / 1000 << " KB" << Qt::endl;
+}

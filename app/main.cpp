@@ -1,0 +1,35 @@
+#include "app/headless.h"
+#include "app/mobilewebserver.h"
+#include "app/startup.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTextStream>
+
+int main(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+
+    if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
+        QTextStream(stdout) << Headless::usage();
+        return 0;
+    }
+    if (arguments.contains(QLatin1String("--headless"))) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationVersion(QLatin1String(Startup::Version));
+        Startup::prepare(app);
+        Headless server;
+        const int failed = server.start(arguments);
+        if (failed >= 0)
+            return failed;
+        return app.exec();
+    }
+
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QLatin1String(Startup::Version));
+    Startup::prepare(app);
+    MobileWebServer window(arguments.value(1));
+    return app.exec();
+}

@@ -1,0 +1,16 @@
+#ifndef STARTUP_H
+#define STARTUP_H
+
+class QCoreApplication;
+
+// What every start does, with or without a window: the folders every part reads
+// (profiles, data next to the executable, language) and the translations.
+class Startup
+{
+public:
+    static constexpr char Version[] = "2.5.3";
+
+    static void prepare(QCoreApplication &app);
+};
+
+#endif

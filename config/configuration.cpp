@@ -1,0 +1,259 @@
+#include "configuration.h"
+
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+// Last word of every profile file; a file that does not end in it is not a profile.
+constexpr qint32 fileTrailer = 316;
+
+// The layout of profile files never changes with the Qt version that writes them.
+constexpr QDataStream::Version streamVersion = QDataStream::Qt_4_7;
+
+constexpr QFileDevice::Permissions privateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+constexpr QFileDevice::Permissions privateFolder =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+// Reads a string list one element at a time. The stored count is only an upper bound: a damaged
+// file may claim billions of entries, so nothing is allocated ahead and reading stops at the end
+// of the data or at the first stream error.
+void readStringList(QDataStream &in, QStringList &list)
+{
+    list.clear();
+    quint32 count = 0;
+    in >> count;
+    for (quint32 i = 0; i < count && !in.atEnd() && in.status() == QDataStream::Ok; ++i) {
+        QString entry;
+        in >> entry;
+        if (in.status() != QDataStream::Ok)
+            break;
+        list.append(entry);
+    }
+}
+
+} // namespace
+
+QList<Configuration *> Configuration::confList;
+QString Configuration::ConfigDir;
+QString Configuration::ResDir;
+QByteArray Configuration::IconDir;
+QString Configuration::LangPath;
+bool Configuration::FirstRun = false;
+bool Configuration::RootMode = false;
+
+Configuration::Configuration()
+{
+    initValues();
+}
+
+Configuration::Configuration(const QString &name)
+    : filePath(ConfigDir + name)
+{
+    // Fields that the file does not hold (settingsPage, useCount) start from their defaults too.
+    initValues();
+    load();
+}
+
+void Configuration::initValues()
+{
+    port = 8080;
+    sslMode = 0;
+    showFolders = 2;
+    showImages = 2;
+    enableDelete = 2;
+    enableUpload = 2;
+    authMode = 0;
+    warningMode = 2;
+    dnsEnabled = 0;
+    maxConnections = 4;
+    dataLimitKB = 0;
+    sessionLifetime = 600;
+    profileName = QString();
+    password = QString();
+    dnsUser = QString();
+    dnsPassword = QString();
+    settingsPage = 0;
+    expertMode = false;
+    savedOnExit = true;
+    recentFiles.clear();
+    users.clear();
+    useCount = 0;
+    resetKeys();
+}
+
+void Configuration::resetKeys()
+{
+    keyFile = ResDir + QStringLiteral("ssl.pem");
+    keyPassword = QStringLiteral("k4m5n6");
+}
+
+bool Configuration::load(const QString &fileName)
+{
+    filePath = fileName;
+
+    QFile file(filePath);
+    if (file.open(QIODevice::ReadOnly)) {
+        QDataStream in(&file);
+        in.setVersion(streamVersion);
+
+        readStringList(in, users);
+        readStringList(in, recentFiles);
+        in >> port >> sslMode >> expertMode >> showFolders >> showImages >> enableDelete
+           >> enableUpload >> authMode >> warningMode >> dnsEnabled >> maxConnections
+           >> dataLimitKB >> sessionLifetime >> profileName >> password >> dnsUser
+           >> dnsPassword >> keyFile >> keyPassword >> savedOnExit;
+        qint32 trailer = 0;
+        in >> trailer;
+        const bool complete = in.status() == QDataStream::Ok && trailer == fileTrailer;
+        file.close();
+        if (complete)
+            return true;
+    }
+
+    initValues();
+    FirstRun = true;
+    return false;
+}
+
+bool Configuration::load()
+{
+    return load(filePath);
+}
+
+bool Configuration::save()
+{
+    QByteArray data;
+    {
+        QDataStream out(&data, QIODevice::WriteOnly);
+        out.setVersion(streamVersion);
+        out << users << recentFiles << port << sslMode << expertMode << showFolders << showImages
+            << enableDelete << enableUpload << authMode << warningMode << dnsEnabled
+            << maxConnections << dataLimitKB << sessionLifetime << profileName << password
+            << dnsUser << dnsPassword << keyFile << keyPassword << savedOnExit << fileTrailer;
+        if (out.status() != QDataStream::Ok)
+            return false;
+    }
+
+    // Written to a temporary file that replaces the old one only when everything went well, so
+    // a failed save never leaves a half-written profile behind. Profiles hold passwords: owner only.
+    QSaveFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (!file.setPermissions(privateFile)) {
+        file.cancelWriting();
+        return false;
+    }
+    // commit() does not notice a short write during its final flush (a full disk, a file size
+    // limit), so the data is flushed and checked here first.
+    if (file.write(data) != data.size() || !file.flush() || file.error() != QFileDevice::NoError) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+void Configuration::setFileName(const QString &name)
+{
+    filePath = ConfigDir + name + QStringLiteral(".cnf");
+}
+
+bool Configuration::remove()
+{
+    return QFile::remove(filePath);
+}
+
+Configuration *Configuration::clone() const
+{
+    auto *copy = new Configuration();
+    copy->apply(this);
+    return copy;
+}
+
+void Configuration::apply(const Configuration *other)
+{
+    if (!other || other == this)
+        return;
+    filePath = other->filePath;
+    users = other->users;
+    recentFiles = other->recentFiles;
+    profileName = other->profileName;
+    port = other->port;
+    sslMode = other->sslMode;
+    expertMode = other->expertMode;
+    showFolders = other->showFolders;
+    showImages = other->showImages;
+    enableDelete = other->enableDelete;
+    enableUpload = other->enableUpload;
+    authMode = other->authMode;
+    warningMode = other->warningMode;
+    dnsEnabled = other->dnsEnabled;
+    maxConnections = other->maxConnections;
+    dataLimitKB = other->dataLimitKB;
+    sessionLifetime = other->sessionLifetime;
+    password = other->password;
+    dnsUser = other->dnsUser;
+    dnsPassword = other->dnsPassword;
+    keyFile = other->keyFile;
+    keyPassword = other->keyPassword;
+}
+
+bool Configuration::equals(const Configuration *other) const
+{
+    if (!other)
+        return false;
+    // QString's == treats a null and an empty string as equal, and so does QStringList's.
+    return profileName == other->profileName
+        && users == other->users
+        && recentFiles == other->recentFiles
+        && port == other->port
+        && sslMode == other->sslMode
+        && expertMode == other->expertMode
+        && showFolders == other->showFolders
+        && showImages == other->showImages
+        && enableDelete == other->enableDelete
+        && enableUpload == other->enableUpload
+        && authMode == other->authMode
+        && warningMode == other->warningMode
+        && dnsEnabled == other->dnsEnabled
+        && maxConnections == other->maxConnections
+        && dataLimitKB == other->dataLimitKB
+        && sessionLifetime == other->sessionLifetime
+        && password == other->password
+        && dnsUser == other->dnsUser
+        && dnsPassword == other->dnsPassword
+        && keyFile == other->keyFile
+        && keyPassword == other->keyPassword;
+}
+
+Configuration *Configuration::getGlobalConfig()
+{
+    return confList.isEmpty() ? nullptr : confList.first();
+}
+
+void Configuration::setDirectories(const QString &homeDir, const QString &executableDir,
+                                   const QString &localeName)
+{
+    ConfigDir = homeDir + QStringLiteral("/.kestrune/");
+    const QDir configDir(ConfigDir);
+    if (!configDir.exists()) {
+        // The parents get the usual mode; the profile folder itself is private to the user.
+        const QString path = configDir.absolutePath();
+        const QFileInfo info(path);
+        QDir().mkpath(info.absolutePath());
+        if (QDir().mkdir(path, privateFolder))
+            QFile::setPermissions(path, privateFolder);
+    }
+
+    ResDir = executableDir + QLatin1Char('/');
+    IconDir = (ResDir + QStringLiteral("img/")).toLatin1();
+
+    const QString localePath = ResDir + QStringLiteral("lang/") + localeName;
+    if (!localeName.isEmpty() && QFileInfo::exists(localePath))
+        LangPath = localePath + QLatin1Char('/');
+    else
+        LangPath = ResDir + QStringLiteral("lang/C/");
+}

@@ -1,0 +1,282 @@
+#include "responses/http_response.h"
+
+#include "config/configuration.h"
+#include "server/http_request.h"
+
+#include <QFileInfo>
+
+namespace {
+
+struct TypeRow
+{
+    const char *suffix;
+    const char *type;
+};
+
+const TypeRow ContentTypes[] = {
+    {"html", "text/html; charset=UTF-8"},
+    {"jpg", "image/jpeg"},
+    {"png", "image/png"},
+    {"avi", "video/x-msvideo"},
+    {"torrent", "application/x-bittorrent"},
+    {"pdf", "application/pdf"},
+    {"mp4", "video/mp4v-es, audio/mp4"},
+    {"aac", "video/mp4v-es, audio/mp4"},
+    {"flv", "video/x-flv"},
+    {"3gp", "audio/3gpp, video/3gpp"},
+    {"mp3", "audio/mpeg3"},
+    {"mov", "video/quicktime"},
+    {"doc", "application/msword"},
+    {"pps", "application/vnd.ms-powerpoint"},
+    {"rtf", "application/rtf"},
+    {"xls", "application/excel"},
+    {"wav", "audio/wav"},
+    {"wmv", "video/x-ms-wmv"},
+    {"zip", "application/zip"},
+    {"exe", "application/octet-stream"},
+};
+
+} // namespace
+
+HTTP_Response::HTTP_Response(Configuration *config, HTTP_Request *request)
+    : Response(request)
+    , config(config)
+{
+    setObjectName(QStringLiteral("HR"));
+}
+
+QByteArray HTTP_Response::getContentType(const QString &suffix)
+{
+    for (const TypeRow &row : ContentTypes) {
+        if (suffix == QLatin1String(row.suffix))
+            return QByteArray(row.type);
+    }
+    return QByteArray();
+}
+
+QByteArray HTTP_Response::dispositionName(const QString &name)
+{
+    QByteArray out = name.toLatin1(); // characters outside Latin-1 become '?'
+    for (char &c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f || c == '"')
+            c = '?';
+    }
+    return out;
+}
+
+QByteArray HTTP_Response::escape(QByteArrayView utf8)
+{
+    QByteArray out;
+    out.reserve(utf8.size() + 16);
+    for (char c : utf8) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+QByteArray HTTP_Response::escape(QStringView text)
+{
+    return escape(QByteArrayView(text.toUtf8()));
+}
+
+bool HTTP_Response::isPlainName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+           && !name.contains(u'/') && !name.contains(QChar(0));
+}
+
+const char *HTTP_Response::uploadMessage(int code)
+{
+    switch (code) {
+    case 0: return "File sent success.";
+    case 3: return "File send failed: Maybe insufficient storage.";
+    case 4: return "File send failed: Unsupported browser or no file selected.";
+    case 5: return "File send failed: File exists";
+    case 6: return "File send failed: Network error or unsupported browser.";
+    default: return "File send failed: Network read error.";
+    }
+}
+
+void HTTP_Response::reply(QFileInfo *root)
+{
+    const QString a = request->param("a");
+    if (request->type == HTTP_Request::Post) {
+        if (a == QLatin1String("up"))
+            saveFileTo(root->absoluteFilePath() + QLatin1String("/uploads"));
+        else
+            sendFile(root->absoluteFilePath());
+        return;
+    }
+    if (request->path == QLatin1String("/"))
+        sendFile(root->absoluteFilePath());
+    else
+        sendFile(root->absoluteFilePath() + request->path);
+}
+
+void HTTP_Response::sendFile(const QString &path)
+{
+    file.close();
+    file.setFileName(path);
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        if (config->isThumbnail() && path.endsWith(QLatin1String("/favicon.ico"))) {
+            sendFile(QString::fromLatin1(Configuration::IconDir) + QLatin1String("n900.ico"));
+            return;
+        }
+        notFound(path.toUtf8());
+        return;
+    }
+    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
+        sendHeader("500 Can't read file", 0);
+        return;
+    }
+
+    QByteArray extra;
+    extra.reserve(100);
+    const qint64 size = file.size();
+    const qint64 start = request->rangeStart;
+    const qint64 end = request->rangeEnd;
+    const char *status = "200 OK";
+    qint64 offset = 0;
+    qint64 count = size;
+    // A range that starts past its own end is ignored; one that starts past the file is refused.
+    if ((start >= 1 || end >= 1) && !(end > 0 && start > end)) {
+        if (start >= size) {
+            extra = "Content-Range: bytes */" + QByteArray::number(size) + "\r\n";
+            file.close();
+            sendHeader("416 Range Not Satisfiable", 0, &extra);
+            return;
+        }
+        const qint64 last = (end > 0 && end < size) ? end : size - 1;
+        status = "206 Partial Content";
+        offset = start;
+        count = last - start + 1;
+        extra = "Content-Range: bytes " + QByteArray::number(start) + '-' + QByteArray::number(last)
+                + '/' + QByteArray::number(size) + "\r\n";
+    }
+
+    const QString suffix = info.suffix().toLower();
+    contentType = getContentType(suffix);
+    if (suffix != QLatin1String("html")) {
+        extra += "Content-Disposition: attachment; filename=\"";
+        extra += dispositionName(info.fileName());
+        extra += "\"\r\n";
+    }
+    sendHeader(status, count, &extra);
+    if (count > 0)
+        request->socket.sendFile(&file, offset, count);
+    else
+        file.close();
+}
+
+void HTTP_Response::notFound(const QByteArray &fileName)
+{
+    QByteArray body = "<html><title>Wrong URL</title><body><h1>Wrong URL</h1>Path=";
+    body += escape(QByteArrayView(request->path.toLatin1()));
+    body += "<br>or File=";
+    body += escape(QByteArrayView(fileName));
+    body += "<br>Not found.</body></html>";
+    contentType = "text/html";
+    sendHeader("404 Not Found", body.size());
+    request->socket.write(body, true);
+}
+
+void HTTP_Response::saveFileTo(const QString &folder)
+{
+    // The name of an earlier download must never be the one a failed upload removes.
+    file.close();
+    file.setFileName(QString());
+    uploading = false;
+
+    Socket &socket = request->socket;
+    if (!config->isUpload()) {
+        socket.setKeepAlive(false);
+        reply(1);
+        return;
+    }
+    const qsizetype at = request->contentType.indexOf("boundary=");
+    if (at < 0) {
+        reply(4);
+        return;
+    }
+    const QByteArray delimiter = "\r\n--" + request->contentType.mid(at + 9);
+
+    // The first part's headers: the delimiter line, the header lines, an empty line.
+    QByteArray disposition;
+    for (;;) {
+        const QByteArray line = socket.readLine();
+        request->contentLength -= line.size() + 2;
+        if (line.indexOf("ition: ") >= 13)
+            disposition = line.mid(31);
+        if (line.isEmpty())
+            break;
+    }
+    QByteArray name;
+    const qsizetype named = disposition.indexOf("filename=");
+    if (named >= 0) {
+        name = disposition.mid(named + 10);
+        const qsizetype quote = name.indexOf('"');
+        if (quote >= 0)
+            name.truncate(quote);
+    }
+    // Browsers may send the whole client path.
+    qsizetype cut = name.lastIndexOf('/');
+    if (cut < 0)
+        cut = name.lastIndexOf('\\');
+    if (cut >= 0)
+        name = name.mid(cut + 1);
+    const qsizetype nul = name.indexOf('\0');
+    if (nul >= 0)
+        name.truncate(nul);
+    const QString fileName = QString::fromLatin1(name);
+    if (!isPlainName(fileName)) {
+        reply(4);
+        return;
+    }
+
+    const QString path = folder + u'/' + fileName;
+    const QFileInfo target(path);
+    if (target.exists() || target.isSymLink()) {
+        reply(5);
+        return;
+    }
+    file.setFileName(path);
+    // NewOnly: never follows a link and never replaces a file that appeared meanwhile.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        reply(file.exists() ? 5 : 1);
+        return;
+    }
+    uploading = true;
+    connect(&socket, &Socket::startReply, this, qOverload<int>(&HTTP_Response::reply),
+            Qt::UniqueConnection);
+    socket.saveFile(&file, delimiter, socket.unreadBody());
+}
+
+void HTTP_Response::finishUpload(int code)
+{
+    disconnect(&request->socket, &Socket::startReply, this, qOverload<int>(&HTTP_Response::reply));
+    file.close();
+    if (uploading && code != 0 && code != 5)
+        file.remove();
+    uploading = false;
+}
+
+void HTTP_Response::reply(int code)
+{
+    finishUpload(code);
+    // A shared single file has no folder page to show the result on: a short page says it.
+    QByteArray body = "<html><body><h2>";
+    body += uploadMessage(code);
+    body += "</h2></body></html>";
+    contentType = "text/html; charset=UTF-8";
+    sendHeader("200 OK", body.size());
+    request->socket.write(body, true);
+}

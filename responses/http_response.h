@@ -1,0 +1,48 @@
+#ifndef HTTP_RESPONSE_H
+#define HTTP_RESPONSE_H
+
+#include "server/response.h"
+
+#include <QFile>
+
+// Sends one file of the share (whole or one byte range), the "Wrong URL" page for a missing
+// file, and receives form uploads.
+class HTTP_Response : public Response
+{
+    Q_OBJECT
+
+public:
+    HTTP_Response(Configuration *config, HTTP_Request *request);
+
+    using Response::reply;
+    void reply(QFileInfo *root) override;
+    void sendFile(const QString &path) override;
+    void notFound(const QByteArray &file);
+    void saveFileTo(const QString &folder);
+
+    static QByteArray getContentType(const QString &suffix);
+    // The file name as it may stand between the quotes of a Content-Disposition line.
+    static QByteArray dispositionName(const QString &name);
+    // Text made safe for HTML text and attribute values (UTF-8).
+    static QByteArray escape(QStringView text);
+    static QByteArray escape(QByteArrayView utf8);
+    // A single file or folder name sent by a client: not empty, not "." or "..", no "/", no NUL.
+    static bool isPlainName(const QString &name);
+    // The message shown for an upload's result code.
+    static const char *uploadMessage(int code);
+
+    Configuration *config;
+    QFile file;
+
+public slots:
+    void reply(int code) override;
+
+protected:
+    // Closes the received file, removes it after a failure, and stops listening to the socket.
+    void finishUpload(int code);
+
+private:
+    bool uploading = false;
+};
+
+#endif

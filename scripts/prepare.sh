@@ -1,0 +1,29 @@
+# Shared by ./run and ./test: installs the Debian packages that are missing and builds.
+# Usage: . scripts/prepare.sh; prepare_packages PACKAGE...; prepare_build [CMAKE OPTION...]
+
+TESSALY_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+TESSALY_BUILD=${TESSALY_BUILD:-$TESSALY_TOP/build}
+
+TESSALY_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-tools-dev qt6-l10n-tools
+    xvfb xauth openssl curl"
+
+prepare_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -q || return 1
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q -o DPkg::Lock::Timeout=300 "${missing[@]}"
+}
+
+prepare_build() {
+    cmake -S "$TESSALY_TOP" -B "$TESSALY_BUILD" -G Ninja "$@" >/dev/null || return 1
+    cmake --build "$TESSALY_BUILD" -j "$(nproc)"
+}
+
+# Clients and tools the tests drive.
+TESSALY_TEST_PACKAGES=""

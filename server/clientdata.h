@@ -1,0 +1,30 @@
+#ifndef CLIENTDATA_H
+#define CLIENTDATA_H
+
+#include <QByteArray>
+#include <QString>
+
+// One browser session, named by the "ID" cookie. It holds what the folder pages remember
+// between requests and, with password-only access, the password the browser logged in with.
+class ClientData
+{
+public:
+    explicit ClientData(qint64 id);
+
+    // The session's last connection ended at `now` (milliseconds of the manager's clock).
+    void end(qint64 now);
+
+    bool active = true;
+    bool showList = true;
+    QString password;
+    int sortFlags = 0;
+    qint64 id;
+    int page = 0;
+    int pageSize = 24;
+    qint64 endTime = -1;
+    QByteArray message;
+    // Connections currently bound to the session; a bound session is never swept.
+    int bindings = 0;
+};
+
+#endif

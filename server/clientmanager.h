@@ -1,0 +1,48 @@
+#ifndef CLIENTMANAGER_H
+#define CLIENTMANAGER_H
+
+#include <QList>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+class ClientData;
+class Configuration;
+class QNetworkCookie;
+
+// The sessions of one listener. Ended sessions are swept once a minute after they have been
+// idle for longer than the profile's session lifetime.
+class ClientManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int SweepIntervalMs = 60000;
+
+    explicit ClientManager(QObject *parent = nullptr);
+    ~ClientManager() override;
+
+    void configurationChanged(const Configuration *c);
+    void startTimer();
+    void stopTimer();
+    bool isTimerActive() const { return timer.isActive(); }
+
+    ClientData *getSession(qint64 id);
+    ClientData *getClientData(const QNetworkCookie *cookie);
+    // A fresh session id: random, positive, 63 bits, not registered yet.
+    qint64 newId() const;
+    // Monotonic milliseconds; replaceable so that tests can move time.
+    qint64 now() const { return clock(); }
+
+    int lifetime = 600;
+    QList<ClientData *> sessions;
+    std::function<qint64()> clock;
+
+public slots:
+    void checkSessions();
+
+private:
+    QTimer timer;
+};
+
+#endif

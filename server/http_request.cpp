@@ -1,0 +1,312 @@
+#include "server/http_request.h"
+
+#include "server/clientdata.h"
+#include "server/clientmanager.h"
+
+#include <QRandomGenerator>
+
+namespace {
+
+struct Method
+{
+    const char *name;
+    int type;
+};
+
+// Recognised by prefix, in this order; a shared single file knows only the first two.
+const Method Methods[] = {
+    {"GET", HTTP_Request::Get},         {"POST", HTTP_Request::Post},
+    {"PROPFIND", HTTP_Request::PropFind}, {"PUT", HTTP_Request::Put},
+    {"OPTIONS", HTTP_Request::Options}, {"DELETE", HTTP_Request::Delete},
+    {"COPY", HTTP_Request::Copy},       {"MOVE", HTTP_Request::Move},
+    {"MKCOL", HTTP_Request::MkCol},     {"LOCK", HTTP_Request::Lock},
+    {"UNLOCK", HTTP_Request::UnLock},   {"HEAD", HTTP_Request::Head},
+};
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// A Content-Length value: decimal digits only, optionally surrounded by blanks.
+qint64 parseLength(QByteArrayView value, bool *ok)
+{
+    const QByteArrayView v = value.trimmed();
+    *ok = !v.isEmpty() && v.size() <= 18;
+    qint64 n = 0;
+    for (char c : v) {
+        if (c < '0' || c > '9') {
+            *ok = false;
+            break;
+        }
+        n = n * 10 + (c - '0');
+    }
+    return *ok ? n : 0;
+}
+
+} // namespace
+
+HTTP_Request::HTTP_Request() = default;
+
+HTTP_Request::~HTTP_Request()
+{
+    // A body still being saved ends now, while the record it belongs to is whole.
+    socket.discard();
+    if (clientData) {
+        if (ownsClientData) {
+            delete clientData;
+        } else {
+            --clientData->bindings;
+            clientData->end(clientManager ? clientManager->now() : 0);
+        }
+        clientData = nullptr;
+    }
+}
+
+void HTTP_Request::reset()
+{
+    contentLength = 0;
+    type = Unknown;
+    rangeStart = rangeEnd = 0;
+    contentType.clear();
+    referer.clear();
+    host.clear();
+    userAgent.clear();
+    url.clear();
+    path.clear();
+    rawQuery.clear();
+    credentials.clear();
+    depth.clear();
+    destination.clear();
+    overwrite.clear();
+    ifNoneMatch.clear();
+    timeout.clear();
+    body.clear();
+    expectContinue = false;
+    refusal = 0;
+    lengthSeen = false;
+}
+
+bool HTTP_Request::start()
+{
+    reset();
+    if (!socket.hasCompleteHead() && !socket.headOverflowed())
+        return false;
+    QByteArray line = socket.readLine();
+    if (line.size() < 3)
+        return false;
+
+    const int known = singleFile ? 2 : int(std::size(Methods));
+    for (int i = 0; i < known; ++i) {
+        if (line.startsWith(Methods[i].name)) {
+            type = Methods[i].type;
+            line.remove(0, qsizetype(qstrlen(Methods[i].name)) + 1);
+            break;
+        }
+    }
+    if (type == Unknown) {
+        socket.beginBody(0, false);
+        return true;
+    }
+    const qsizetype space = line.indexOf(' ');
+    if (space >= 1)
+        line.truncate(space);
+    parseTarget(line);
+
+    bool transferCoded = false;
+    for (;;) {
+        const QByteArray header = socket.readLine();
+        if (header.isEmpty())
+            break;
+        if (header.size() <= 2)
+            continue;
+        if (header.size() > 18 && qstrnicmp(header.constData(), "transfer-encoding:", 18) == 0)
+            transferCoded = header.mid(18).trimmed().toLower() != "identity";
+        else
+            parseHeader(header);
+    }
+
+    if (transferCoded && !refusal)
+        refusal = 411;
+    // The body of a head that did not fit the buffer cannot be told from the head.
+    if (socket.headOverflowed() && contentLength > 0 && !refusal)
+        refusal = 400;
+    socket.beginBody(contentLength, expectContinue);
+    if (refusal)
+        socket.setKeepAlive(false);
+    return true;
+}
+
+void HTTP_Request::parseTarget(const QByteArray &target)
+{
+    const qsizetype mark = target.indexOf('?');
+    const QByteArray rawPath = mark < 0 ? target : target.left(mark);
+    if (mark >= 0)
+        rawQuery = target.mid(mark + 1);
+    const qsizetype hash = rawQuery.indexOf('#');
+    if (hash >= 0)
+        rawQuery.truncate(hash);
+
+    path = QString::fromUtf8(QByteArray::fromPercentEncoding(rawPath));
+    url.setPath(path, QUrl::DecodedMode);
+    url.setQuery(QString::fromLatin1(rawQuery), QUrl::TolerantMode);
+
+    // Only paths inside the shared item are served: no "..", no NUL, and an absolute path.
+    if (!rawPath.startsWith('/') || path.contains(QChar(0)))
+        refusal = 403;
+    for (const QStringView segment : QStringView(path).split(u'/')) {
+        if (segment == u"..")
+            refusal = 403;
+    }
+}
+
+void HTTP_Request::parseHeader(const QByteArray &line)
+{
+    const qsizetype colon = line.indexOf(':');
+    if (colon <= 0)
+        return;
+    const QByteArrayView name(line.constData(), colon);
+    qsizetype from = colon + 1;
+    while (from < line.size() && isBlank(line.at(from)))
+        ++from;
+    const QByteArray value = line.mid(from);
+    const auto is = [&name](const char *known) {
+        return name.size() == qsizetype(qstrlen(known)) && qstrnicmp(name.data(), known, name.size()) == 0;
+    };
+
+    if (is("user-agent")) {
+        userAgent = value;
+    } else if (is("host")) {
+        host = value;
+    } else if (is("connection")) {
+        socket.setKeepAlive(!value.contains("close"));
+    } else if (is("range")) {
+        if (!value.startsWith("bytes=") || value.contains(','))
+            return;
+        const QList<QByteArray> pieces = value.mid(6).split('-');
+        if (pieces.size() == 2) {
+            rangeStart = pieces.at(0).toLongLong();
+            rangeEnd = pieces.at(1).toLongLong();
+        } else if (pieces.size() == 1) {
+            rangeEnd = pieces.at(0).toLongLong();
+        }
+    } else if (is("cookie")) {
+        if (clientData || !clientManager)
+            return;
+        setCookie(value);
+        clientData = clientManager->getClientData(getCookie("ID"));
+        if (clientData)
+            ++clientData->bindings;
+    } else if (is("authorization")) {
+        if (value.size() < 6 || qstrnicmp(value.constData(), "basic ", 6) != 0)
+            return;
+        QByteArray decoded = QByteArray::fromBase64(value.mid(6).trimmed());
+        const qsizetype nul = decoded.indexOf('\0');
+        if (nul >= 0)
+            decoded.truncate(nul);
+        credentials = QString::fromLatin1(decoded);
+    } else if (is("content-length")) {
+        bool ok;
+        const qint64 n = parseLength(value, &ok);
+        if (!ok || (lengthSeen && n != contentLength))
+            refusal = 400;
+        contentLength = ok ? n : 0;
+        lengthSeen = true;
+    } else if (is("content-type")) {
+        contentType = value;
+    } else if (is("referer")) {
+        referer = value;
+    } else if (is("depth")) {
+        depth = value;
+    } else if (is("destination")) {
+        destination = value;
+    } else if (is("overwrite")) {
+        overwrite = value;
+    } else if (is("expect")) {
+        expectContinue = value.trimmed().toLower() == "100-continue";
+    } else if (is("if-none-match")) {
+        ifNoneMatch = value.trimmed();
+    } else if (is("timeout")) {
+        timeout = value.trimmed();
+    }
+}
+
+void HTTP_Request::end()
+{
+    socket.end();
+    if (clientData && clientManager)
+        clientData->end(clientManager->now());
+}
+
+ClientData *HTTP_Request::getClientData()
+{
+    if (!clientData) {
+        const qint64 id = clientManager ? clientManager->newId()
+                                        : qint64(QRandomGenerator::system()->generate64() >> 1);
+        clientData = new ClientData(id);
+        ownsClientData = true;
+    }
+    return clientData;
+}
+
+const QNetworkCookie *HTTP_Request::getCookie(const QByteArray &name) const
+{
+    for (const QNetworkCookie &cookie : cookies) {
+        if (cookie.name() == name)
+            return &cookie;
+    }
+    return nullptr;
+}
+
+void HTTP_Request::setCookie(const QByteArray &value)
+{
+    for (const QByteArray &piece : value.split(';'))
+        addCookie(piece);
+}
+
+void HTTP_Request::addCookie(QByteArray piece)
+{
+    piece = piece.trimmed();
+    const qsizetype equals = piece.indexOf('=');
+    if (equals >= 1)
+        cookies.append(QNetworkCookie(piece.left(equals), piece.mid(equals + 1)));
+}
+
+void HTTP_Request::setQuery(const QByteArray &query)
+{
+    rawQuery = query;
+    url.setQuery(QString::fromLatin1(rawQuery), QUrl::TolerantMode);
+}
+
+QString HTTP_Request::decodeFormValue(QByteArrayView raw)
+{
+    QByteArray bytes = raw.toByteArray();
+    bytes.replace('+', ' ');
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(bytes));
+}
+
+QList<std::pair<QString, QString>> HTTP_Request::params() const
+{
+    QList<std::pair<QString, QString>> out;
+    for (const QByteArray &item : rawQuery.split('&')) {
+        if (item.isEmpty())
+            continue;
+        const qsizetype equals = item.indexOf('=');
+        if (equals < 0)
+            out.append({decodeFormValue(item), QString()});
+        else
+            out.append({decodeFormValue(QByteArrayView(item).first(equals)),
+                        decodeFormValue(QByteArrayView(item).sliced(equals + 1))});
+    }
+    return out;
+}
+
+QString HTTP_Request::param(QByteArrayView name) const
+{
+    const QString key = QString::fromUtf8(name);
+    for (const auto &item : params()) {
+        if (item.first == key)
+            return item.second;
+    }
+    return QString();
+}

@@ -1,0 +1,79 @@
+#ifndef HTTP_REQUEST_H
+#define HTTP_REQUEST_H
+
+#include "server/socket.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QNetworkCookie>
+#include <QString>
+#include <QUrl>
+#include <utility>
+
+class ClientData;
+class ClientManager;
+
+// The request currently handled on one connection, with the connection's socket.
+// start() parses the next head from the socket's buffer; the per-request fields are reset first,
+// so that a request on a keep-alive connection never sees values of the request before it.
+class HTTP_Request
+{
+public:
+    enum Type { Unknown = 0, Get, Post, PropFind, Options, Delete, Copy, Put, Move, MkCol, Head, Lock, UnLock };
+
+    HTTP_Request();
+    ~HTTP_Request();
+
+    bool start();
+    void end();
+
+    ClientData *getClientData();
+    const QNetworkCookie *getCookie(const QByteArray &name) const;
+    void setCookie(const QByteArray &value);
+    void addCookie(QByteArray piece);
+
+    // Request parameters: the query of the request line, or the body of a url-encoded form.
+    void setQuery(const QByteArray &rawQuery);
+    QString param(QByteArrayView name) const;
+    QList<std::pair<QString, QString>> params() const;
+    static QString decodeFormValue(QByteArrayView raw);
+
+    // Connection-wide state.
+    ClientManager *clientManager = nullptr;
+    Socket socket;
+    bool singleFile = false;
+    QList<QNetworkCookie> cookies;
+    ClientData *clientData = nullptr;
+
+    // The current request.
+    qint64 contentLength = 0;
+    int type = Unknown;
+    qint64 rangeStart = 0;
+    qint64 rangeEnd = 0;
+    QByteArray contentType;
+    QByteArray referer;
+    QByteArray host;
+    QByteArray userAgent;
+    QUrl url;
+    QString path;         // the decoded request path
+    QByteArray rawQuery;
+    QString credentials;  // decoded Basic credentials: name, colon, password
+    QByteArray depth;
+    QByteArray destination;
+    QByteArray overwrite;
+    QByteArray ifNoneMatch;
+    QByteArray timeout;
+    QByteArray body;      // a collected small body (forms are turned into the query instead)
+    bool expectContinue = false;
+    // A status the head itself calls for (400, 403, 411), answered before anything else.
+    int refusal = 0;
+
+private:
+    void reset();
+    void parseHeader(const QByteArray &line);
+    void parseTarget(const QByteArray &target);
+    bool ownsClientData = false;
+    bool lengthSeen = false;
+};
+
+#endif

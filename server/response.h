@@ -1,0 +1,37 @@
+#ifndef RESPONSE_H
+#define RESPONSE_H
+
+#include <QByteArray>
+#include <QObject>
+
+class Configuration;
+class HTTP_Request;
+class QFileInfo;
+
+// Base of every answer. It frames the status line and the fixed header block in one place;
+// the subclass writes the body through the connection's socket.
+class Response : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Response(HTTP_Request *request);
+
+    virtual void reply();
+    virtual void reply(QFileInfo *root, Configuration *conf);
+    virtual void reply(QFileInfo *root);
+    virtual void sendFile(const QString &path);
+
+    // Writes the head. An answer without a body (length 0) ends the exchange here.
+    void sendHeader(const char *status, qint64 length, const QByteArray *extra = nullptr);
+    static void addLine(QByteArray *text);
+    static void addLine(QByteArray *text, const char *line);
+
+    HTTP_Request *request;
+    QByteArray contentType;
+
+public slots:
+    virtual void reply(int code);
+};
+
+#endif

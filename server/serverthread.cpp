@@ -1,0 +1,211 @@
+#include "server/serverthread.h"
+
+#include "config/configuration.h"
+#include "responses/http_response.h"
+#include "server/clientdata.h"
+#include "server/clientmanager.h"
+#include "server/response.h"
+#include "server/sharepath.h"
+#include "web/sharedir.h"
+
+#include <QFileInfo>
+
+ServerThread::ServerThread(QObject *parent)
+    : QObject(parent)
+{
+    connect(&request.socket, &Socket::bodyReady, this, &ServerThread::bodyArrived);
+}
+
+ServerThread::~ServerThread()
+{
+    if (threads)
+        threads->removeOne(this);
+}
+
+void ServerThread::readyRead()
+{
+    Socket &socket = request.socket;
+    if (socket.peerAddress().isNull() || socket.isClosing()) {
+        finish();
+        return;
+    }
+    emit newConnection(socket.peerAddress().toString());
+    if (!request.start()) {
+        finish();
+        return;
+    }
+    if (request.type == HTTP_Request::Unknown) {
+        socket.setKeepAlive(false);
+        answer("405 Method Not Allowed");
+        return;
+    }
+    const QString rootPath = root->absoluteFilePath();
+    if (!request.refusal && !SharePath::contains(rootPath, rootPath + request.path))
+        request.refusal = 403;
+    if (request.refusal) {
+        socket.setKeepAlive(false);
+        switch (request.refusal) {
+        case 411: answer("411 Length Required"); break;
+        case 403: answer("403 Forbidden"); break;
+        default: answer("400 Bad Request"); break;
+        }
+        return;
+    }
+    // A url-encoded form is read whole and becomes the request's parameters.
+    if (request.type == HTTP_Request::Post && request.contentType.startsWith("application/x-www")) {
+        if (request.contentLength > Socket::MaxCollectedBody) {
+            answer("413 Request Entity Too Large");
+            return;
+        }
+        awaiting = Awaiting::Form;
+        socket.collectBody();
+        return;
+    }
+    authorize();
+}
+
+void ServerThread::bodyArrived()
+{
+    const Awaiting was = awaiting;
+    awaiting = Awaiting::Nothing;
+    switch (was) {
+    case Awaiting::Form:
+        request.setQuery(request.socket.takeBody());
+        authorize();
+        break;
+    case Awaiting::Body:
+        request.body = request.socket.takeBody();
+        dispatch();
+        break;
+    case Awaiting::Prefetch:
+        dispatch();
+        break;
+    case Awaiting::Nothing:
+        break;
+    }
+}
+
+void ServerThread::authorize()
+{
+    if (!accept()) {
+        refuse();
+        return;
+    }
+    Socket &socket = request.socket;
+    if (socket.unreadBody() > 0) {
+        if (request.type == HTTP_Request::Post) {
+            // Enough of a form upload to read its part headers.
+            awaiting = Awaiting::Prefetch;
+            socket.prefetchBody();
+            return;
+        }
+        if (request.type != HTTP_Request::Put) {
+            if (socket.unreadBody() > Socket::MaxCollectedBody) {
+                answer("413 Request Entity Too Large");
+                return;
+            }
+            awaiting = Awaiting::Body;
+            socket.collectBody();
+            return;
+        }
+    }
+    dispatch();
+}
+
+bool ServerThread::accept()
+{
+    const Configuration *c = *config;
+    switch (c->authMode) {
+    case 0:
+        return true;
+    case 1: {
+        ClientData *session = request.getClientData();
+        if (request.param("a") == QLatin1String("log"))
+            session->password = request.param("password");
+        else if (request.path.endsWith(QLatin1String("Client.jar"))
+                 && (request.type == HTTP_Request::Get || request.type == HTTP_Request::Head))
+            return true;
+        return session->password == c->password;
+    }
+    case 2:
+        return !request.credentials.isEmpty() && c->users.contains(request.credentials);
+    default:
+        return false;
+    }
+}
+
+void ServerThread::refuse()
+{
+    Socket &socket = request.socket;
+    socket.setKeepAlive(false);
+    const Configuration *c = *config;
+    if (c->authMode == 2) {
+        const QByteArray body = "<h2>" + tr("Wrong password").toUtf8() + "</h2>";
+        if (!response)
+            response = new Response(&request);
+        response->contentType = "text/xml; charset=\"utf-8\"";
+        const QByteArray extra = "WWW-Authenticate: Basic realm=\"Private Area\"\r\n";
+        response->sendHeader("401 Authorization Required", body.size(), &extra);
+        socket.write(body, true);
+    } else if (request.type == HTTP_Request::Get || request.type == HTTP_Request::Post) {
+        responseFor(QStringLiteral("HR"))->sendFile(Configuration::LangPath + QLatin1String("login.html"));
+    } else {
+        // Never the login page: a client must not take it for the success of a write.
+        answer("403 Forbidden");
+    }
+}
+
+void ServerThread::dispatch()
+{
+    if (request.singleFile) {
+        responseFor(QStringLiteral("HR"))->reply(root);
+        return;
+    }
+    switch (request.type) {
+    case HTTP_Request::Get:
+    case HTTP_Request::Post:
+        responseFor(QStringLiteral("SD"))->reply(root);
+        break;
+    default:
+        request.socket.setKeepAlive(false);
+        answer("405 Method Not Allowed");
+        break;
+    }
+}
+
+Response *ServerThread::responseFor(const QString &code)
+{
+    if (checkResponse(code))
+        return response;
+    Configuration *c = *config;
+    if (code == QLatin1String("SD"))
+        response = new ShareDir(c, &request);
+    else
+        response = new HTTP_Response(c, &request);
+    return response;
+}
+
+bool ServerThread::checkResponse(const QString &code)
+{
+    if (response && response->objectName() == code)
+        return true;
+    if (response)
+        response->deleteLater();
+    response = nullptr;
+    return false;
+}
+
+void ServerThread::answer(const char *status)
+{
+    if (!response)
+        response = new Response(&request);
+    response->sendHeader(status, 0);
+}
+
+void ServerThread::finish()
+{
+    if (request.clientData && request.clientManager)
+        request.clientData->end(request.clientManager->now());
+    request.socket.closeConnection();
+    deleteLater();
+}

@@ -1,0 +1,53 @@
+#ifndef SERVERTHREAD_H
+#define SERVERTHREAD_H
+
+#include "server/http_request.h"
+
+#include <QList>
+#include <QObject>
+
+class Configuration;
+class QFileInfo;
+class Response;
+
+// Handles one client connection from accept to close (an object on the event loop, not a
+// thread): parses each request, checks access, picks the response and starts it.
+class ServerThread : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ServerThread(QObject *parent = nullptr);
+    ~ServerThread() override;
+
+    bool accept();
+    bool checkResponse(const QString &code);
+
+    Configuration **config = nullptr;
+    QFileInfo *root = nullptr;
+    QList<ServerThread *> *threads = nullptr;
+    HTTP_Request request;
+    Response *response = nullptr;
+
+signals:
+    void newConnection(const QString &address);
+    void error(const QString &title, const QString &msg);
+
+public slots:
+    void readyRead();
+
+private:
+    enum class Awaiting { Nothing, Form, Body, Prefetch };
+
+    void bodyArrived();
+    void authorize();
+    void dispatch();
+    void refuse();
+    void answer(const char *status);
+    void finish();
+    Response *responseFor(const QString &code);
+
+    Awaiting awaiting = Awaiting::Nothing;
+};
+
+#endif

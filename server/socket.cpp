@@ -1,0 +1,496 @@
+#include "server/socket.h"
+
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <cstring>
+
+namespace {
+// Parts of a form body are held back once fewer than this many body bytes remain, so that the
+// closing delimiter can be searched in them.
+constexpr qint64 TailThreshold = 512;
+const char Continue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+}
+
+Socket::Socket()
+    : QSslSocket(nullptr)
+{
+    connect(this, &QIODevice::readyRead, this, &Socket::readyRead);
+    connect(this, &QIODevice::readChannelFinished, this, &Socket::readChannelFinished);
+    connect(this, &QAbstractSocket::disconnected, this, &Socket::peerGone);
+    connect(this, &QIODevice::bytesWritten, this, &Socket::resume);
+    connect(this, &QSslSocket::encryptedBytesWritten, this, &Socket::resume);
+
+    retryTimer.setSingleShot(true);
+    retryTimer.setInterval(SendRetryMs);
+    connect(&retryTimer, &QTimer::timeout, this, qOverload<>(&Socket::sendFile));
+    closeTimer.setSingleShot(true);
+    closeTimer.setInterval(CloseTimeoutMs);
+    connect(&closeTimer, &QTimer::timeout, this, &QAbstractSocket::abort);
+    idleTimer.setSingleShot(true);
+    idleTimer.setInterval(IdleTimeoutMs);
+    connect(&idleTimer, &QTimer::timeout, this, &Socket::closeConnection);
+    idleTimer.start();
+}
+
+Socket::~Socket()
+{
+    discard();
+    blockSignals(true);
+}
+
+void Socket::discard()
+{
+    if (saveTarget) {
+        closing = true;
+        finishSaving(ReadFailed);
+    }
+    closing = true;
+    if (sendSource) {
+        sendSource->close();
+        sendSource = nullptr;
+    }
+    retryTimer.stop();
+    closeTimer.stop();
+    idleTimer.stop();
+    if (state() != UnconnectedState)
+        abort();
+}
+
+void Socket::startServerTls(const QSslKey &key, const QSslCertificate &certificate)
+{
+    setProtocol(QSsl::SecureProtocols);
+    setPrivateKey(key);
+    setLocalCertificate(certificate);
+    setPeerVerifyMode(QSslSocket::VerifyNone);
+    // Left alone, a socket whose handshake failed stays open until the peer gives up.
+    connect(this, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
+        if (!isEncrypted())
+            abort();
+    });
+    startServerEncryption();
+}
+
+// ---------------------------------------------------------------- counting
+
+void Socket::sentBytes(qint64 n)
+{
+    if (sentCount)
+        *sentCount += n;
+    checkLimit();
+}
+
+void Socket::receivedBytes(qint64 n)
+{
+    if (receivedCount)
+        *receivedCount += n;
+    checkLimit();
+}
+
+void Socket::checkLimit()
+{
+    if (!trafficLimit || *trafficLimit < 1 || !limitReached || *limitReached)
+        return;
+    if ((sentCount ? *sentCount : 0) + (receivedCount ? *receivedCount : 0) >= *trafficLimit) {
+        *limitReached = true;
+        emit dataLimit();
+    }
+}
+
+qint64 Socket::readSocket(char *into, qint64 max)
+{
+    if (max <= 0)
+        return 0;
+    if (!isOpen())
+        return -1;
+    const qint64 n = QIODevice::read(into, max);
+    if (n > 0)
+        receivedBytes(n);
+    return n;
+}
+
+// ---------------------------------------------------------------- receiving the head
+
+void Socket::readyRead()
+{
+    if (closing)
+        return;
+    if (saveTarget) {
+        continueSaving();
+    } else if (bodyWait != BodyWait::None) {
+        continueWaiting();
+    } else if (!headerComplete) {
+        const qint64 n = readSocket(buffer + fill, BufferSize - fill);
+        if (n < 0) {
+            closeConnection();
+            return;
+        }
+        fill += int(n);
+        // Empty lines before a request line are skipped.
+        int skip = 0;
+        while (skip + 1 < fill && buffer[skip] == '\r' && buffer[skip + 1] == '\n')
+            skip += 2;
+        if (skip > 0) {
+            std::memmove(buffer, buffer + skip, size_t(fill - skip));
+            fill -= skip;
+        }
+        const QByteArrayView held(buffer, fill);
+        const qsizetype blank = held.indexOf(QByteArrayView("\r\n\r\n", 4));
+        if (blank >= 0 || fill == BufferSize) {
+            headerComplete = true;
+            headOverflow = blank < 0;
+            headLength = headOverflow ? fill : int(blank) + 4;
+            readPos = 0;
+            idleTimer.stop();
+            emit headerReady();
+        }
+    }
+    if (limitIsReached())
+        closeConnection();
+}
+
+void Socket::readChannelFinished()
+{
+    if (closing)
+        return;
+    if (bytesAvailable() > 0)
+        readyRead();
+    if (!headerComplete && !closing)
+        emit headerReady();
+}
+
+QByteArray Socket::readLine()
+{
+    // Inside a body, lines are taken only from the body's own bytes.
+    const int limit = inBody ? int(qMin<qint64>(fill, readPos + bodyLeft)) : fill;
+    if (readPos >= limit)
+        return QByteArray();
+    int start = readPos;
+    if (buffer[start] == '\r') {
+        const int next = qMin(start + 2, limit);
+        consume(next - start);
+        return QByteArray();
+    }
+    for (int i = start + 1; i < limit; ++i) {
+        if (buffer[i] == '\r') {
+            const QByteArray line(buffer + start, i - start);
+            consume(qMin(i + 2, limit) - start);
+            return line;
+        }
+    }
+    return QByteArray();
+}
+
+void Socket::consume(int n)
+{
+    readPos += n;
+    if (inBody)
+        bodyLeft -= n;
+}
+
+// ---------------------------------------------------------------- the body
+
+void Socket::beginBody(qint64 length, bool expectContinue)
+{
+    // The body starts right after the head; move it to the front so that it has the whole buffer.
+    if (!headOverflow && headLength > 0) {
+        std::memmove(buffer, buffer + headLength, size_t(fill - headLength));
+        fill -= headLength;
+    } else if (headOverflow) {
+        fill = 0;
+    }
+    readPos = 0;
+    headLength = 0;
+    inBody = true;
+    bodyLeft = qMax<qint64>(0, length);
+    continuePending = expectContinue && bodyLeft > fill;
+}
+
+QByteArray Socket::read(qint64 n)
+{
+    const qint64 held = inBody ? qMin<qint64>(fill - readPos, bodyLeft) : fill - readPos;
+    n = qMin(n, held);
+    if (n <= 0)
+        return QByteArray();
+    const QByteArray out(buffer + readPos, n);
+    consume(int(n));
+    return out;
+}
+
+void Socket::sendContinue()
+{
+    if (!continuePending)
+        return;
+    continuePending = false;
+    write(QByteArray::fromRawData(Continue, sizeof(Continue) - 1), false);
+}
+
+void Socket::collectBody()
+{
+    collected.clear();
+    bodyWait = BodyWait::Collect;
+    sendContinue();
+    continueWaiting();
+}
+
+QByteArray Socket::takeBody()
+{
+    QByteArray body;
+    body.swap(collected);
+    return body;
+}
+
+void Socket::prefetchBody()
+{
+    bodyWait = BodyWait::Prefetch;
+    sendContinue();
+    continueWaiting();
+}
+
+void Socket::continueWaiting()
+{
+    if (bodyWait == BodyWait::Collect) {
+        collected.append(read(bodyLeft));
+        while (bodyLeft > 0) {
+            char piece[BufferSize];
+            const qint64 n = readSocket(piece, qMin<qint64>(BufferSize, bodyLeft));
+            if (n < 0) {
+                closeConnection();
+                return;
+            }
+            if (n == 0)
+                return;
+            collected.append(piece, n);
+            bodyLeft -= n;
+        }
+    } else {
+        if (readPos > 0) {
+            std::memmove(buffer, buffer + readPos, size_t(fill - readPos));
+            fill -= readPos;
+            readPos = 0;
+        }
+        const int want = int(qMin<qint64>(bodyLeft, BufferSize));
+        while (fill < want) {
+            const qint64 n = readSocket(buffer + fill, want - fill);
+            if (n < 0) {
+                closeConnection();
+                return;
+            }
+            if (n == 0)
+                return;
+            fill += int(n);
+        }
+    }
+    bodyWait = BodyWait::None;
+    emit bodyReady();
+}
+
+void Socket::saveFile(QFile *file, qint64 length)
+{
+    saveFile(file, QByteArray(), length);
+}
+
+void Socket::saveFile(QFile *file, const QByteArray &delimiter, qint64 length)
+{
+    saveTarget = file;
+    boundary = delimiter;
+    tail.clear();
+    remaining = qBound<qint64>(0, length, bodyLeft);
+    sendContinue();
+    continueSaving();
+}
+
+void Socket::continueSaving()
+{
+    while (remaining > 0) {
+        const char *piece;
+        qint64 n;
+        if (readPos < fill) {
+            n = qMin<qint64>(fill - readPos, remaining);
+            piece = buffer + readPos;
+            readPos += int(n);
+        } else {
+            readPos = fill = 0;
+            n = readSocket(buffer, qMin<qint64>(BufferSize, remaining));
+            if (n < 0) {
+                finishSaving(ReadFailed);
+                return;
+            }
+            if (n == 0)
+                break;
+            piece = buffer;
+        }
+        remaining -= n;
+        bodyLeft -= n;
+        if (boundary.isEmpty() || remaining >= TailThreshold) {
+            if (saveTarget->write(piece, n) != n) {
+                finishSaving(WriteFailed);
+                return;
+            }
+        } else {
+            tail.append(piece, n);
+        }
+    }
+    if (remaining > 0)
+        return; // the next readyRead() goes on
+
+    if (!boundary.isEmpty()) {
+        const qsizetype at = tail.indexOf(boundary);
+        if (at < 0) {
+            finishSaving(NoDelimiter);
+            return;
+        }
+        if (saveTarget->write(tail.constData(), at) != at) {
+            finishSaving(WriteFailed);
+            return;
+        }
+    }
+    finishSaving(saveTarget->flush() ? Saved : WriteFailed);
+}
+
+void Socket::finishSaving(int code)
+{
+    saveTarget = nullptr;
+    remaining = 0;
+    boundary.clear();
+    tail.clear();
+    emit startReply(code);
+}
+
+// ---------------------------------------------------------------- the answer
+
+void Socket::write(const QByteArray &data, bool end)
+{
+    if (!closing && !limitIsReached() && !data.isEmpty()) {
+        const qint64 n = QIODevice::write(data);
+        if (n > 0)
+            sentBytes(n);
+    }
+    if (end)
+        this->end();
+}
+
+void Socket::sendFile(QFile *file, qint64 offset, qint64 count)
+{
+    if (offset > 0)
+        file->seek(offset);
+    sendSource = file;
+    sendLeft = count > 0 ? count : file->size() - file->pos();
+    if (sendLeft <= 0) {
+        stopSending();
+        end();
+        return;
+    }
+    sendFile();
+}
+
+void Socket::sendFile()
+{
+    if (!sendSource)
+        return;
+    sendWaiting = false;
+    retryTimer.stop();
+    for (;;) {
+        if (closing || limitIsReached()) {
+            // The body is cut short: the peer can only tell by the connection closing.
+            stopSending();
+            closeConnection();
+            return;
+        }
+        if (bytesToWrite() > SendQueueLimit || encryptedBytesToWrite() > SendQueueLimit) {
+            sendWaiting = true;
+            retryTimer.start();
+            return;
+        }
+        const qint64 n = sendSource->read(buffer, qMin<qint64>(BufferSize, sendLeft));
+        if (n <= 0 || QIODevice::write(buffer, n) != n) {
+            stopSending();
+            closeConnection();
+            return;
+        }
+        sentBytes(n);
+        sendLeft -= n;
+        if (sendLeft == 0) {
+            stopSending();
+            end();
+            return;
+        }
+    }
+}
+
+void Socket::resume()
+{
+    if (sendWaiting && bytesToWrite() <= SendQueueLimit / 2
+        && encryptedBytesToWrite() <= SendQueueLimit / 2)
+        sendFile();
+}
+
+void Socket::stopSending()
+{
+    if (sendSource) {
+        sendSource->close();
+        sendSource = nullptr;
+    }
+    sendLeft = 0;
+    sendWaiting = false;
+    retryTimer.stop();
+}
+
+void Socket::end()
+{
+    if (closing)
+        return;
+    if (!keepAlive || headOverflow || bodyLeft > 0 || limitIsReached()) {
+        closeConnection();
+        return;
+    }
+    // Bytes after this request's body belong to the next request.
+    std::memmove(buffer, buffer + readPos, size_t(fill - readPos));
+    fill -= readPos;
+    readPos = 0;
+    headerComplete = false;
+    headLength = 0;
+    inBody = false;
+    bodyWait = BodyWait::None;
+    continuePending = false;
+    collected.clear();
+    boundary.clear();
+    tail.clear();
+    idleTimer.start();
+    // Taken up from the event loop, so a flood of pipelined requests cannot deepen the stack.
+    QMetaObject::invokeMethod(this, &Socket::readyRead, Qt::QueuedConnection);
+}
+
+void Socket::setKeepAlive(bool on)
+{
+    if (on == keepAlive)
+        return;
+    keepAlive = on;
+    setSocketOption(QAbstractSocket::KeepAliveOption, on ? 1 : 0);
+}
+
+void Socket::closeConnection()
+{
+    if (closing)
+        return;
+    closing = true;
+    idleTimer.stop();
+    stopSending();
+    if (saveTarget)
+        finishSaving(ReadFailed);
+    disconnectFromHost();
+    if (state() != UnconnectedState)
+        closeTimer.start();
+}
+
+void Socket::peerGone()
+{
+    if (saveTarget && !closing)
+        continueSaving();
+    closing = true;
+    if (saveTarget)
+        finishSaving(ReadFailed);
+    stopSending();
+    idleTimer.stop();
+    closeTimer.stop();
+}

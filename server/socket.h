@@ -1,0 +1,138 @@
+#ifndef SOCKET_H
+#define SOCKET_H
+
+#include <QByteArray>
+#include <QSslSocket>
+#include <QTimer>
+
+class QFile;
+
+// The stream of one client connection (plain TCP or TLS).
+//
+// One fixed 2048-byte buffer serves in turn for the request head, for pieces of a body being
+// saved and for pieces of a file being sent. The socket announces a complete head with
+// headerReady(); the request record parses it with readLine(), then tells the socket how long
+// the body is (beginBody()). Body bytes are handed out only up to that length: whatever follows
+// belongs to the next request on the connection.
+class Socket : public QSslSocket
+{
+    Q_OBJECT
+
+public:
+    static constexpr int BufferSize = 2048;
+    // Sending pauses while more than this many bytes wait in the socket.
+    static constexpr qint64 SendQueueLimit = 1000000;
+    static constexpr int SendRetryMs = 200;
+    // A peer that does not close within this time after our close is aborted.
+    static constexpr int CloseTimeoutMs = 10000;
+    // A connection with no request in progress for this long is closed.
+    static constexpr int IdleTimeoutMs = 120000;
+    // Largest body collected into memory (forms, PROPFIND and LOCK bodies).
+    static constexpr qint64 MaxCollectedBody = 64 * 1024;
+
+    // Result codes of saving a body, delivered by startReply(int).
+    enum SaveResult { Saved = 0, ReadFailed = 2, WriteFailed = 3, NoDelimiter = 6 };
+
+    Socket();
+    ~Socket() override;
+
+    // Starts the server side of a TLS handshake; a failed handshake aborts the connection.
+    void startServerTls(const QSslKey &key, const QSslCertificate &certificate);
+
+    // Shared state of the listener, wired when the connection is accepted.
+    qint64 *sentCount = nullptr;
+    qint64 *receivedCount = nullptr;
+    qint64 *trafficLimit = nullptr;
+    bool *limitReached = nullptr;
+
+    // --- the request head
+    bool hasCompleteHead() const { return headerComplete && !headOverflow; }
+    bool headOverflowed() const { return headOverflow; }
+    QByteArray readLine();
+
+    // --- the request body
+    // Declares the body that follows the head (0 for none) and whether the client waits for
+    // "100 Continue" before sending it.
+    void beginBody(qint64 length, bool expectContinue);
+    qint64 unreadBody() const { return bodyLeft; }
+    QByteArray read(qint64 n);
+    // Reads the whole body (at most MaxCollectedBody) into memory; bodyReady() follows.
+    void collectBody();
+    QByteArray takeBody();
+    // Waits until the buffer is full or holds the whole body; bodyReady() follows.
+    void prefetchBody();
+    void saveFile(QFile *file, qint64 length);
+    void saveFile(QFile *file, const QByteArray &delimiter, qint64 length);
+    bool isSaving() const { return saveTarget != nullptr; }
+
+    // --- the answer
+    void write(const QByteArray &data, bool end);
+    void sendFile(QFile *file, qint64 offset, qint64 count);
+    void end();
+    void setKeepAlive(bool on);
+    bool isKeepAlive() const { return keepAlive; }
+    // Closes without waiting: pending bytes are flushed, a peer that never closes is aborted.
+    void closeConnection();
+    bool isClosing() const { return closing; }
+    // Drops the connection at once; a body being saved ends as ReadFailed. Used on destruction.
+    void discard();
+
+    void sentBytes(qint64 n);
+    void receivedBytes(qint64 n);
+
+signals:
+    void headerReady();
+    void bodyReady();
+    void startReply(int code);
+    void dataLimit();
+
+public slots:
+    void readyRead();
+    void readChannelFinished();
+    void sendFile();
+
+private:
+    enum class BodyWait { None, Collect, Prefetch };
+
+    qint64 readSocket(char *into, qint64 max);
+    bool limitIsReached() const { return limitReached && *limitReached; }
+    void checkLimit();
+    void consume(int n);
+    void stopSending();
+    void sendContinue();
+    void continueWaiting();
+    void continueSaving();
+    void finishSaving(int code);
+    void peerGone();
+    void resume();
+
+    bool keepAlive = false;
+    bool headerComplete = false;
+    bool headOverflow = false;
+    bool closing = false;
+    bool continuePending = false;
+    bool sendWaiting = false;
+    bool inBody = false;
+    int headLength = 0;
+    int readPos = 0;
+    int fill = 0;
+    char buffer[BufferSize];
+
+    qint64 bodyLeft = 0;
+    BodyWait bodyWait = BodyWait::None;
+    QByteArray collected;
+
+    QFile *saveTarget = nullptr;
+    qint64 remaining = 0;
+    QByteArray boundary;
+    QByteArray tail;
+
+    QFile *sendSource = nullptr;
+    qint64 sendLeft = 0;
+
+    QTimer retryTimer;
+    QTimer closeTimer;
+    QTimer idleTimer;
+};
+
+#endif

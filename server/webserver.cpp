@@ -1,0 +1,153 @@
+#include "server/webserver.h"
+
+#include "config/configuration.h"
+#include "server/serverthread.h"
+
+#include <QFile>
+#include <QNetworkAddressEntry>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QTcpSocket>
+
+WebServer::WebServer(QNetworkAddressEntry *entry)
+    : address(entry)
+    , config(Configuration::getGlobalConfig())
+{
+    init();
+}
+
+WebServer::WebServer(WebServer *other)
+    : address(new QNetworkAddressEntry(*other->address))
+    , config(other->config)
+{
+    root = other->root;
+    init();
+}
+
+void WebServer::init()
+{
+    sentBytes = receivedBytes = 0;
+    limitReached = false;
+    if (config) {
+        ++config->useCount;
+        if (config->isSSLmode())
+            loadKeys(config);
+    }
+}
+
+WebServer::~WebServer()
+{
+    if (config)
+        --config->useCount;
+    blockSignals(true);
+    stopAll();
+    delete address;
+    dropKeys();
+}
+
+bool WebServer::start()
+{
+    limitReached = false;
+    if (!listen(address->ip(), port))
+        return false;
+    clients.startTimer();
+    return true;
+}
+
+void WebServer::stop()
+{
+    close();
+    clients.stopTimer();
+}
+
+void WebServer::stopAll()
+{
+    close();
+    clients.stopTimer();
+    limitReached = true;
+    while (!threads.isEmpty())
+        delete threads.takeFirst();
+}
+
+void WebServer::dropKeys()
+{
+    delete key;
+    delete certificate;
+    key = nullptr;
+    certificate = nullptr;
+}
+
+bool WebServer::loadKeys(Configuration *c)
+{
+    dropKeys();
+    loadedKeyFile = c->keyFile;
+    loadedKeyPassword = c->keyPassword;
+    QFile file(c->keyFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        emit error(tr("HTTPS"), tr("The key file %1 cannot be opened: the server speaks plain HTTP.")
+                                    .arg(c->keyFile));
+        return false;
+    }
+    certificate = new QSslCertificate(&file, QSsl::Pem);
+    file.seek(0);
+    key = new QSslKey(&file, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, c->keyPassword.toLatin1());
+    if (key->isNull())
+        emit error(tr("HTTPS"), tr("The key in %1 cannot be read (wrong pass phrase?): secure "
+                                   "connections will fail.").arg(c->keyFile));
+    return !key->isNull();
+}
+
+void WebServer::configurationModifyed(Configuration *c)
+{
+    clients.configurationChanged(c);
+    setMaxPendingConnections(c->maxConnections);
+    if (!c->isSSLmode())
+        dropKeys();
+    else if (!key || key->isNull() || loadedKeyFile != c->keyFile || loadedKeyPassword != c->keyPassword)
+        loadKeys(c);
+    trafficLimit = qint64(c->dataLimitKB) * 1024;
+}
+
+void WebServer::dataLimit()
+{
+    emit dataLimit(this);
+}
+
+void WebServer::incomingConnection(qintptr socketDescriptor)
+{
+    if (limitReached) {
+        QTcpSocket refused;
+        if (refused.setSocketDescriptor(socketDescriptor))
+            refused.abort();
+        return;
+    }
+    auto *handler = new ServerThread(this);
+    Socket &socket = handler->request.socket;
+    if (!socket.setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
+        delete handler;
+        return;
+    }
+    socket.setKeepAlive(true);
+    connect(&socket, &QAbstractSocket::disconnected, handler, &QObject::deleteLater);
+    handler->request.singleFile = singleFile;
+    socket.sentCount = &sentBytes;
+    socket.receivedCount = &receivedBytes;
+    socket.trafficLimit = &trafficLimit;
+    socket.limitReached = &limitReached;
+    handler->request.clientManager = &clients;
+    handler->root = &root;
+    handler->config = &config;
+    handler->threads = &threads;
+    threads.append(handler);
+    if (trafficLimit > 0) {
+        socket.setReadBufferSize(Socket::BufferSize);
+        // Queued: the receivers may stop this server, which must not delete a handler whose
+        // code is still on the stack.
+        connect(&socket, &Socket::dataLimit, this, qOverload<>(&WebServer::dataLimit), Qt::QueuedConnection);
+    }
+    connect(handler, &ServerThread::newConnection, this, &WebServer::clientConnected);
+    connect(handler, &ServerThread::error, this, &WebServer::error);
+    connect(&socket, &Socket::headerReady, handler, &ServerThread::readyRead);
+    if (key)
+        socket.startServerTls(*key, *certificate);
+}
