@@ -1,0 +1,121 @@
+#include "web/html_element_manager.h"
+
+#include "config/configuration.h"
+#include "web/deletedir.h"
+#include "web/html_element.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+
+HTML_Element_Manager *HTML_Element_Manager::instance = nullptr;
+
+HTML_Element_Manager::HTML_Element_Manager(QObject *parent)
+    : QThread(parent)
+{
+    const QString folder = thumbnailFolder();
+    if (QFileInfo::exists(folder) || QFileInfo(folder).isSymLink())
+        DeleteDir(folder).deleteDir();
+    QDir().mkpath(folder);
+}
+
+HTML_Element_Manager::~HTML_Element_Manager()
+{
+    clear();
+    if (instance == this)
+        instance = nullptr;
+}
+
+QString HTML_Element_Manager::thumbnailFolder()
+{
+    return Configuration::ConfigDir + QLatin1String("tmp");
+}
+
+HTML_Element *HTML_Element_Manager::find(const QString &path) const
+{
+    for (HTML_Element *element : done) {
+        if (element->isFile(path))
+            return element;
+    }
+    for (HTML_Element *element : pending) {
+        if (element->isFile(path))
+            return element;
+    }
+    return nullptr;
+}
+
+HTML_Element *HTML_Element_Manager::toHTML(const QFileInfo *entry)
+{
+    QMutexLocker locker(&lock);
+    const QString path = entry->absoluteFilePath();
+    if (HTML_Element *element = find(path)) {
+        // The cell shows today's size and date; the worker never reads an element it is done with.
+        if (!pending.contains(element))
+            element->fileInfo = *entry;
+        return element;
+    }
+    auto *element = new HTML_Element(*entry);
+    if (element->isReady()) {
+        done.append(element);
+        return element;
+    }
+    pending.append(element);
+    if (!running) {
+        running = true;
+        // The previous run may have seen an empty queue and still be returning.
+        if (isRunning())
+            wait();
+        start(QThread::IdlePriority);
+    }
+    return element;
+}
+
+QString HTML_Element_Manager::getTempFile(const QString &path)
+{
+    QMutexLocker locker(&lock);
+    for (const HTML_Element *element : std::as_const(done)) {
+        if (element->isFile(path))
+            return element->thumbnailFile();
+    }
+    return QString();
+}
+
+void HTML_Element_Manager::run()
+{
+    for (;;) {
+        HTML_Element *element;
+        {
+            QMutexLocker locker(&lock);
+            if (pending.isEmpty() || stopping) {
+                running = false;
+                return;
+            }
+            element = pending.first();
+        }
+        const bool made = element->init();
+        QMutexLocker locker(&lock);
+        if (stopping) {
+            running = false;
+            return;
+        }
+        element->publish(made);
+        pending.removeOne(element);
+        done.append(element);
+    }
+}
+
+void HTML_Element_Manager::clear()
+{
+    {
+        QMutexLocker locker(&lock);
+        stopping = true;
+    }
+    wait();
+    QMutexLocker locker(&lock);
+    qDeleteAll(pending);
+    qDeleteAll(done);
+    pending.clear();
+    done.clear();
+    running = false;
+    stopping = false;
+}

@@ -1,0 +1,54 @@
+#ifndef HTML_ELEMENT_MANAGER_H
+#define HTML_ELEMENT_MANAGER_H
+
+#include <QList>
+#include <QRecursiveMutex>
+#include <QString>
+#include <QThread>
+
+class HTML_Element;
+class QFileInfo;
+
+// Keeps one HTML_Element per file ever shown in picture mode and makes the missing thumbnails
+// on a background thread of idle priority, one at a time, oldest request first. Thumbnails are
+// files in Configuration::ConfigDir + "tmp", kept until clear().
+//
+// There is one manager per process: whoever runs the servers creates it and sets `instance`
+// (and clears it again before destroying the manager). Callers hold `lock` across toHTML() and
+// every use of the element it returns.
+class HTML_Element_Manager : public QThread
+{
+    Q_OBJECT
+
+public:
+    static HTML_Element_Manager *instance;
+
+    // Empties (or creates) the thumbnail folder.
+    explicit HTML_Element_Manager(QObject *parent = nullptr);
+    ~HTML_Element_Manager() override;
+
+    // The element of `entry`, created and queued for its thumbnail when needed. Hold `lock`.
+    HTML_Element *toHTML(const QFileInfo *entry);
+    // The finished thumbnail of the file at `path`, or an empty text when there is none.
+    QString getTempFile(const QString &path);
+    // Stops the worker and destroys every element with its thumbnail. Never call it while
+    // holding `lock`: it waits for the worker, which needs the lock to finish.
+    void clear();
+
+    static QString thumbnailFolder();
+
+    QRecursiveMutex lock;
+
+protected:
+    void run() override;
+
+private:
+    HTML_Element *find(const QString &path) const;
+
+    QList<HTML_Element *> pending;
+    QList<HTML_Element *> done;
+    bool running = false;
+    bool stopping = false;
+};
+
+#endif
