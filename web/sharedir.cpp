@@ -1,9 +1,72 @@
 #include "web/sharedir.h"
 
 #include "config/configuration.h"
+#include "server/clientdata.h"
 #include "server/http_request.h"
+#include "server/sharepath.h"
+#include "web/deletedir.h"
+#include "web/html_element.h"
+#include "web/html_element_manager.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QMutexLocker>
+#include <QRegularExpression>
+
+namespace {
+
+const char Jscript[] = "<script type=\"text/javascript\">";
+const char readValJs[] =
+    "function checkFolder(item){if(item.checked){if(!confirm('Delete all files in folder ' + "
+    "item.value + '?')){item.checked = false;return false;}}return true;}function read_value(){"
+    "if(document.fl.d[0] == null) return checkFolder(document.fl.d);for(var i=0; i < "
+    "document.fl.d.length; i++){if(!checkFolder(document.fl.d[i]))return false;}return true;}";
+const char checkValJs[] =
+    "function checkVal(val, msg){if(val == ''){alert(msg);return false;}return true;}";
+const char fileManagerJs[] =
+    "function resize(){var w,h;var mw=1600,mh=1200;if (navigator.appName.indexOf(\"Microsoft\") "
+    "!= -1){w=document.body.clientWidth;h=document.body.clientHeight;}else{w=window.innerWidth;"
+    "h=window.innerHeight;}if(w>mw)w=mw;if(h>mh)h=mh;h=h-40;document.mc.setSize(w,h);"
+    "window.scroll(0,0);}window.onResize=resize;window.onLoad=resize;"
+    "document.body.style.overflow='hidden';";
+const char PageHead[] = "<html><head><title>Tessaly</title>";
+const char Refresh[] = "<meta http-equiv=\"refresh\" content=\"2\"/>";
+// Right after "<html><head>".
+constexpr int RefreshAt = 12;
+const char HtmlType[] = "text/html; charset=UTF-8";
+const char ClientArchive[] = "KestruneClient.jar";
+const char HomePage[] = "http://tessaly.net/";
+const char JavaDownload[] = "http://java.sun.com/products/autodl/j2se";
+
+// Sort orders kept in the session.
+enum SortOrder { ByName = 0, ByTime = 1, BySize = 2 };
+
+QByteArray escapeBytes(const QByteArray &bytes)
+{
+    return HTTP_Response::escape(QByteArrayView(bytes));
+}
+
+// A form or page parameter holding a whole number; false when it holds none.
+bool toNumber(const QString &text, qint64 *value)
+{
+    bool ok = false;
+    const qint64 n = text.trimmed().toLongLong(&ok);
+    if (ok)
+        *value = n;
+    return ok;
+}
+
+// A Host header value of the form host[:port] (a name, an IPv4 or a bracketed IPv6 address).
+bool isHostValue(const QByteArray &host)
+{
+    static const QRegularExpression pattern(QStringLiteral(
+        "^(?:[A-Za-z0-9](?:[A-Za-z0-9.-]*[A-Za-z0-9])?|\\[[0-9A-Fa-f:.]+\\])(?::[0-9]{1,5})?$"));
+    return !host.isEmpty() && host.size() <= 261
+           && pattern.match(QString::fromLatin1(host)).hasMatch();
+}
+
+} // namespace
 
 ShareDir::ShareDir(Configuration *config, HTTP_Request *request)
     : HTTP_Response(config, request)
@@ -11,13 +74,70 @@ ShareDir::ShareDir(Configuration *config, HTTP_Request *request)
     setObjectName(QStringLiteral("SD"));
 }
 
+// ---------------------------------------------------------------- dispatch
+
 void ShareDir::reply(QFileInfo *root)
 {
     rootPath = root->absoluteFilePath();
+    ClientData *session = request->getClientData();
+    const QString a = request->param("a");
     thumbnails = config->isThumbnail();
     deleteEnabled = config->isDelete();
-    const QString &path = request->path;
+    if (request->type == HTTP_Request::Post)
+        post(a, session);
+    else
+        get(a, session);
+}
 
+void ShareDir::post(const QString &a, ClientData *session)
+{
+    const QString &path = request->path;
+    const QByteArray utf8Path = path.toUtf8();
+    if (a.isEmpty()) {
+        saveFileTo(rootPath + path);
+        return; // the answer follows in reply(int)
+    }
+    if (a == QLatin1String("up")) {
+        sendUpload(utf8Path);
+        return;
+    }
+    if (a == QLatin1String("upm")) {
+        sendFileBrowser(utf8Path);
+        return;
+    }
+    if (a == QLatin1String("upfm")) {
+        sendJNLP(utf8Path);
+        return;
+    }
+    if (a == QLatin1String("cf")) {
+        sendCreate(utf8Path);
+        return;
+    }
+    if (a == QLatin1String("c")) {
+        qint64 size = 0;
+        // Zero, negative or no number: the page size stays as it is.
+        if (toNumber(request->param("cv"), &size) && size >= 1)
+            session->pageSize = int(qMin<qint64>(size, INT_MAX));
+    } else if (a == QLatin1String("n")) {
+        session->sortFlags = ByName;
+    } else if (a == QLatin1String("s")) {
+        session->sortFlags = BySize;
+    } else if (a == QLatin1String("t")) {
+        session->sortFlags = ByTime;
+    } else if (a == QLatin1String("del")) {
+        if (deleteEnabled)
+            deleteItems(session);
+    } else if (a == QLatin1String("cfd")) {
+        createFolder(session);
+    } else if (a != QLatin1String("log")) {
+        session->message = "Unknown request " + escape(a);
+    }
+    sendDir(rootPath + path);
+}
+
+void ShareDir::get(const QString &a, ClientData *session)
+{
+    const QString &path = request->path;
     if (path.startsWith(QLatin1String(IconPrefix))) {
         // Only one plain name inside the icon folder.
         const QString name = path.mid(4);
@@ -28,21 +148,453 @@ void ShareDir::reply(QFileInfo *root)
             notFound(icon.toUtf8());
         return;
     }
+    if (path.startsWith(QLatin1String(ThumbnailPrefix))) {
+        sendThumbnail(path.mid(4));
+        return;
+    }
     const QFileInfo target(rootPath + path);
     if (!target.isDir()) {
         sendFile(target.absoluteFilePath());
         return;
     }
+    if (a == QLatin1String("p")) {
+        qint64 page = 0;
+        toNumber(request->param("p"), &page);
+        session->page = int(qBound<qint64>(0, page, qint64(INT_MAX)));
+    }
     sendDir(target.absoluteFilePath());
 }
 
-void ShareDir::sendDir(const QString &folder)
+void ShareDir::sendThumbnail(const QString &path)
 {
-    notFound(folder.toUtf8());
+    QString thumbnail;
+    // Thumbnails of files outside this share are not this listener's to give.
+    if (HTML_Element_Manager *manager = HTML_Element_Manager::instance) {
+        if (SharePath::contains(rootPath, path) && path != rootPath) {
+            QMutexLocker locker(&manager->lock);
+            thumbnail = manager->getTempFile(QFileInfo(path).absoluteFilePath());
+        }
+    }
+    sendFile(thumbnail);
+}
+
+// ---------------------------------------------------------------- actions
+
+void ShareDir::deleteItems(ClientData *session)
+{
+    deletedCount = 0;
+    const QString folder = rootPath + request->path + u'/';
+    const auto items = request->params();
+    for (const auto &[name, value] : items) {
+        if (name == QLatin1String("a"))
+            continue;
+        const QString full = folder + value;
+        if (name == QLatin1String("d")) {
+            DeleteDir dir(full);
+            // A value that is not one plain name is never acted on.
+            if (!isPlainName(value) || !dir.deleteDir())
+                session->message += " delete " + escape(full) + " failed,";
+            deletedCount += dir.getDeleted();
+        } else if (isPlainName(value) && !QFileInfo(full).isDir() && QFile::remove(full)) {
+            ++deletedCount;
+        }
+    }
+    session->message += QByteArray::number(deletedCount) + " file removed. ";
+}
+
+void ShareDir::createFolder(ClientData *session)
+{
+    const QString name = request->param("f");
+    const QString folder = rootPath + request->path;
+    const QString full = folder + u'/' + name;
+    if (!config->isUpload() || !isPlainName(name)) {
+        session->message = "Create new folder failed";
+    } else if (QFileInfo(full).isDir()) {
+        session->message = "Folder create failed: Folder exists";
+    } else if (QDir().mkpath(full) && QFileInfo(full).isDir()) {
+        session->message = "New folder created";
+    } else {
+        session->message = "Create new folder failed";
+    }
 }
 
 void ShareDir::reply(int code)
 {
     finishUpload(code);
+    // The connection is gone (or going): the file is cleaned up, nobody reads a page.
+    if (request->socket.isClosing())
+        return;
+    request->getClientData()->message = uploadMessage(code);
     sendDir(rootPath + request->path);
+}
+
+// ---------------------------------------------------------------- the folder page
+
+void ShareDir::addOption(QByteArray *page, const char *label, const char *value, bool selected)
+{
+    *page += "<option value=\"";
+    *page += value;
+    *page += '"';
+    if (selected)
+        *page += " SELECTED";
+    *page += '>';
+    *page += escape(tr(label));
+    *page += "</option>";
+}
+
+void ShareDir::addForm(QByteArray *page, const char *value, const char *name)
+{
+    *page += "<form method=\"post\"";
+    if (name) {
+        *page += " name=\"";
+        *page += name;
+        *page += '"';
+    }
+    *page += "><input type=\"hidden\" name=\"a\" value=\"";
+    *page += value;
+    *page += "\">";
+}
+
+void ShareDir::writeDirFile(const QFileInfo *entry, const QString &prefix, QByteArray *page) const
+{
+    *page += "<td align=\"center\" width=\"200\">";
+    if (deleteEnabled)
+        HTML_Element::addCheckbox(page, *entry);
+    *page += "<a href=\"";
+    *page += HTML_Element::link(prefix + entry->fileName());
+    *page += "\">";
+    *page += escape(entry->fileName());
+    *page += "<br>";
+    if (entry->isDir()) {
+        *page += escape(tr("Folder"));
+        *page += "</a>";
+    } else {
+        *page += "</a>";
+        addSize(page, entry->size());
+        *page += "<br>";
+        HTML_Element::addDate(page, *entry);
+    }
+    *page += "</td>";
+}
+
+void ShareDir::sendDir(const QString &folder)
+{
+    ClientData *session = request->getClientData();
+
+    QDir::Filters filters = QDir::Files | QDir::NoDotAndDotDot;
+    if (config->isFolder())
+        filters |= QDir::AllDirs | QDir::Readable;
+    if (session->showList)
+        filters |= QDir::Hidden;
+    QDir::SortFlags sort = QDir::Name;
+    if (session->sortFlags == ByTime)
+        sort = QDir::Time;
+    else if (session->sortFlags == BySize)
+        sort = QDir::Size;
+    const QFileInfoList entries = QDir(folder).entryInfoList(filters, sort | QDir::DirsFirst);
+    const qint64 count = entries.size();
+
+    QByteArray page;
+    page.reserve(int(qMin<qint64>(80 * count + 512, 64 * 1024 * 1024)));
+    page += PageHead;
+    if (deleteEnabled) {
+        page += Jscript;
+        page += readValJs;
+        page += "</script>";
+    }
+    page += "</head>";
+    if (thumbnails) {
+        page += "<body background=\"";
+        page += IconPrefix;
+        page += "sand-light.jpg\">";
+    } else {
+        page += "<body>";
+    }
+    page += "<table><tr>";
+
+    // The parent link; the entries' links start with the request path ending in "/".
+    QString prefix = request->path;
+    const qsizetype slash = prefix.lastIndexOf(u'/');
+    if (slash < prefix.size() - 1) {
+        const QString parent = slash <= 0 ? QStringLiteral("/") : prefix.left(slash);
+        page += "<td><b><a href=\"";
+        page += HTML_Element::link(parent);
+        page += "\">..";
+        page += escape(prefix);
+        page += "</a></b></td>";
+        prefix += u'/';
+    }
+
+    page += "<form method=\"POST\" name=\"s\">";
+    page += "<td>Sorted by:<select name=\"a\" onchange=\"s.submit();\">";
+    addOption(&page, QT_TR_NOOP("Name"), "n", session->sortFlags == ByName);
+    addOption(&page, QT_TR_NOOP("Size"), "s", session->sortFlags == BySize);
+    addOption(&page, QT_TR_NOOP("Time"), "t", session->sortFlags == ByTime);
+    page += "</select></td></form>";
+
+    if (config->isUpload()) {
+        page += "<form method=\"POST\" name=\"af\">";
+        page += "<td><select name=\"a\" onchange=\"if(af.a.selectedIndex>0){af.submit();"
+                "af.a.selectedIndex=0;}\">";
+        addOption(&page, QT_TR_NOOP("Select Action"), "", true);
+        addOption(&page, QT_TR_NOOP("Add File"), "up", false);
+        addOption(&page, QT_TR_NOOP("Create Folder"), "cf", false);
+        addOption(&page, QT_TR_NOOP("File Manager in window"), "upfm", false);
+        addOption(&page, QT_TR_NOOP("File Manager in browser"), "upm", false);
+        page += "</select></td></form>";
+    }
+    if (deleteEnabled) {
+        // Left open: the check boxes of the entries belong to this form.
+        page += "<form method=\"POST\" name=\"fl\" onsubmit=\"return read_value()\">"
+                "<input type=\"hidden\" name=\"a\" value=\"del\">";
+        page += "<td><input type=\"submit\" value=\"Delete selected items\"></td>";
+    }
+    page += "</tr></table>";
+
+    if (!session->message.isEmpty()) {
+        page += session->message;
+        session->message.clear();
+    }
+
+    page += "<table border=\"1\" frame=\"border\">";
+    // A stored page size below 1 counts as the default; a negative page as the first.
+    const qint64 pageSize = session->pageSize >= 1 ? session->pageSize : DefaultPageSize;
+    qint64 pageIndex = qMax(0, session->page);
+    qint64 start = pageSize * pageIndex;
+    if (start >= count && start > 0) {
+        start = 0;
+        pageIndex = 0;
+        session->page = 0;
+    }
+    bool pending = false;
+    if (count == 0) {
+        page += "<tr><td><h2>";
+        page += escape(tr("Empty"));
+        page += "</h2></td></tr></table>";
+    } else {
+        HTML_Element_Manager *manager = thumbnails ? HTML_Element_Manager::instance : nullptr;
+        const qint64 stop = qMin(count, start + pageSize);
+        for (qint64 i = start; i < stop; ++i) {
+            const qint64 column = (i - start) % EntriesPerRow;
+            if (column == 0)
+                page += "<tr>";
+            const QFileInfo &entry = entries.at(i);
+            // An unreadable entry keeps its place but shows nothing.
+            if (entry.isReadable()) {
+                if (manager) {
+                    QMutexLocker locker(&manager->lock);
+                    const HTML_Element *element = manager->toHTML(&entry);
+                    if (!element->isReady())
+                        pending = true;
+                    element->toHTML(&page, prefix, deleteEnabled);
+                } else {
+                    writeDirFile(&entry, prefix, &page);
+                }
+            }
+            if (column == EntriesPerRow - 1 || i == stop - 1)
+                page += "</tr>";
+        }
+        page += "</table>";
+    }
+    if (deleteEnabled)
+        page += "</form>";
+
+    page += "<table><tr>";
+    addForm(&page, "c");
+    page += "<td style=\"white-space: nowrap\"><input type=\"submit\"value=\"";
+    page += escape(tr("Set Item/Page"));
+    page += ":\"><input type=\"text\" size=\"2\" name=\"cv\" value=\"";
+    page += QByteArray::number(session->pageSize);
+    page += "\"></td></form>";
+    const qint64 pages = (count + pageSize - 1) / pageSize;
+    if (pages > 1) {
+        page += "<td>Pages: ";
+        for (qint64 n = 1; n <= pages; ++n) {
+            if (n - 1 == pageIndex) {
+                page += "<b>" + QByteArray::number(n) + "</b> ";
+            } else {
+                page += "<a href=\"?a=p&p=" + QByteArray::number(n - 1) + "\">";
+                page += QByteArray::number(n) + "</a> ";
+            }
+        }
+        page += "</td>";
+    }
+    page += "</tr></table></body></html>";
+
+    if (pending) {
+        page.insert(RefreshAt, Refresh);
+        sendPage(page, "202 Accepted");
+    } else {
+        sendPage(page);
+    }
+}
+
+void ShareDir::sendPage(const QByteArray &page, const char *status)
+{
+    contentType = HtmlType;
+    sendHeader(status, page.size());
+    request->socket.write(page, true);
+}
+
+// ---------------------------------------------------------------- forms
+
+void ShareDir::addFormHead(QByteArray *page, const char *title) const
+{
+    *page += PageHead;
+    *page += "<title>";
+    *page += title;
+    *page += "</title>";
+    *page += Jscript;
+    *page += checkValJs;
+    *page += "</script></head>";
+    if (thumbnails) {
+        *page += "<body background=\"";
+        *page += IconPrefix;
+        *page += "sand-light.jpg\">";
+    } else {
+        *page += "<body>";
+    }
+}
+
+void ShareDir::sendUpload(QByteArray path)
+{
+    path.replace('+', ' ');
+    QByteArray page;
+    page.reserve(800);
+    addFormHead(&page, "Upload");
+    page += "<center><h2>Send file";
+    if (path.size() > 1)
+        page += " to " + escapeBytes(path);
+    page += "</h2>";
+    page += "<form method=\"POST\" name=\"up\" enctype=\"multipart/form-data\">";
+    page += "<table border=\"0\" cellspacing=\"5\"><tr><th align=\"right\">File:</th><td align=\"left\">";
+    page += "<input type=\"file\" name=\"f\" size=\"40\">";
+    page += "</td></tr></table>";
+    page += "<input type=\"submit\" name=\"submit\" value=\"Send\" onclick=\"return checkVal(up.f.value, "
+            "'No selected file');\">&nbsp;&nbsp;&nbsp;";
+    page += "<input type=\"button\" value=\"Back\" onclick=\"javascript: history.go(-1);\"/>";
+    page += "</form></center></body></html>";
+    sendPage(page);
+}
+
+void ShareDir::sendCreate(QByteArray path)
+{
+    path.replace('+', ' ');
+    QByteArray page;
+    page.reserve(1024);
+    addFormHead(&page, "Create Folder");
+    page += "<center><h2>Create new folder";
+    if (path.size() > 1)
+        page += " in " + escapeBytes(path);
+    page += "</h2>";
+    page += "<form method=\"POST\" name=\"cf\" onsubmit=\"return checkVal(cf.f.value, 'No folder name')\">";
+    page += "<table border=\"0\" cellspacing=\"5\"><tr><th align=\"right\">New folder name:</th>"
+            "<td align=\"left\">";
+    page += "<input type=\"text\" name=\"f\" size=\"40\">";
+    page += "</td></tr></table>";
+    page += "<input type=\"submit\" name=\"submit\" value=\"Create\">&nbsp;&nbsp;&nbsp;";
+    page += "<input type=\"hidden\" name=\"a\" value=\"cfd\">";
+    page += "<input type=\"button\" value=\"Back\" onclick=\"javascript: history.go(-1);\"/>";
+    page += "</form></center></body></html>";
+    sendPage(page);
+}
+
+// ---------------------------------------------------------------- the file-manager client
+
+void ShareDir::addParam(QByteArray *page, const char *name, const QByteArray &value)
+{
+    *page += "<param name=";
+    *page += name;
+    *page += " value=\"";
+    *page += escapeBytes(value);
+    *page += "\">";
+}
+
+void ShareDir::addArg(QByteArray *page, const char *name, const QByteArray &value)
+{
+    *page += "<argument>";
+    *page += name;
+    *page += '=';
+    *page += escapeBytes(value);
+    *page += "</argument>";
+}
+
+void ShareDir::sendFileBrowser(QByteArray path)
+{
+    path.replace('+', ' ');
+    QByteArray page;
+    page.reserve(800);
+    page += PageHead;
+    page += "</head><body onResize=\"resize()\" onLoad=\"resize()\" topmargin=\"0\" leftmargin=\"0\" "
+            "marginwidth=\"0\" marginheight=\"0\">";
+    page += Jscript;
+    page += fileManagerJs;
+    page += "</script><a href=\"";
+    page += HTML_Element::link(QString::fromUtf8(path));
+    page += "\"><-Back</a>&nbsp;&nbsp;&nbsp;File manager for copy selected files and folders<br>"
+            "<APPLET name=\"mc\" archive=\"";
+    page += IconPrefix;
+    page += ClientArchive;
+    page += "\" code=\"kestruneclient/KestruneApplet.class\" width=1600 height=1200>";
+    addParam(&page, "Cookie", QByteArray::number(request->getClientData()->id));
+    if (path.size() > 1) {
+        if (!path.endsWith('/'))
+            path += '/';
+        addParam(&page, "Path", path);
+    }
+    if (!request->credentials.isEmpty())
+        addParam(&page, "Aut", request->credentials.toLatin1());
+    page += "Java not supported in this browser.<br>Use Firefox, Crome, or IE.</APPLET></body></html>";
+    sendPage(page);
+}
+
+QByteArray ShareDir::baseUrl() const
+{
+    QByteArray host = request->host.trimmed();
+    if (!isHostValue(host)) {
+        // Not something a browser sends: name this end of the connection instead.
+        const QHostAddress local = request->socket.localAddress();
+        QByteArray address = local.toString().toLatin1();
+        if (local.protocol() == QAbstractSocket::IPv6Protocol)
+            address = '[' + address + ']';
+        host = address + ':' + QByteArray::number(request->socket.localPort());
+    }
+    return QByteArray("http") + (config->isSSLmode() ? "s" : "") + "://" + host + '/';
+}
+
+void ShareDir::sendJNLP(QByteArray path)
+{
+    const QByteArray base = baseUrl();
+    QByteArray page;
+    page.reserve(800);
+    page += "<?xml version=\"1.0\" encoding=\"utf-8\"?><jnlp spec=\"1.0+\" codebase=\"";
+    page += escapeBytes(base);
+    page += "\"><information><title>Tessaly</title>";
+    page += "<vendor>Orvane</vendor><homepage href=\"";
+    page += HomePage;
+    page += "\" />";
+    page += "<description>Tessaly client filemanager</description></information>";
+    page += "<security><all-permissions/></security><resources>";
+    page += "<j2se version=\"1.5+\" href=\"";
+    page += JavaDownload;
+    page += "\" java-vm-args=\"-client\">";
+    page += "<property name=\"http.keepAlive\" value=\"true\"/>";
+    page += "</j2se><jar href=\"";
+    page += IconPrefix;
+    page += ClientArchive;
+    page += "\" main=\"true\" download=\"eager\" /></resources>";
+    page += "<application-desc name=\"Tessaly\" main-class=\"kestruneclient.KestruneApplet\">";
+    addArg(&page, "URL", base);
+    addArg(&page, "Cookie", QByteArray::number(request->getClientData()->id));
+    // The client takes the path as it comes, with one "/" added.
+    if (path.size() > 1)
+        addArg(&page, "Path", path + '/');
+    if (!request->credentials.isEmpty())
+        addArg(&page, "Aut", request->credentials.toLatin1());
+    page += "</application-desc></jnlp>";
+
+    contentType = "application/x-java-jnlp-file; charset=UTF-8";
+    const QByteArray extra = "Content-Disposition: attachment; filename=\"filemanager.jnlp\"\r\n";
+    sendHeader("200 OK", page.size(), &extra);
+    request->socket.write(page, true);
 }

@@ -3,8 +3,12 @@
 
 #include "responses/http_response.h"
 
-// Answers GET and POST on a shared folder: files, icons, thumbnails, the folder page and its
-// actions.
+class ClientData;
+class QFileInfo;
+
+// Answers GET and POST on a shared folder: files, icons ("/_i/"), thumbnails ("/_t/"), the
+// folder page, its actions and forms, and the pages that start the file-manager client.
+// Outcomes of actions become the session's one-shot message, shown on the next folder page.
 class ShareDir : public HTTP_Response
 {
     Q_OBJECT
@@ -12,6 +16,8 @@ class ShareDir : public HTTP_Response
 public:
     static constexpr char IconPrefix[] = "/_i/";
     static constexpr char ThumbnailPrefix[] = "/_t/";
+    static constexpr int DefaultPageSize = 24;
+    static constexpr int EntriesPerRow = 3;
 
     ShareDir(Configuration *config, HTTP_Request *request);
 
@@ -19,6 +25,16 @@ public:
     void reply(QFileInfo *root) override;
 
     void sendDir(const QString &folder);
+    void sendUpload(QByteArray path);
+    void sendCreate(QByteArray path);
+    void sendFileBrowser(QByteArray path);
+    void sendJNLP(QByteArray path);
+
+    void writeDirFile(const QFileInfo *entry, const QString &prefix, QByteArray *page) const;
+    static void addOption(QByteArray *page, const char *label, const char *value, bool selected);
+    static void addForm(QByteArray *page, const char *value, const char *name = nullptr);
+    static void addParam(QByteArray *page, const char *name, const QByteArray &value);
+    static void addArg(QByteArray *page, const char *name, const QByteArray &value);
 
     QString rootPath;
     bool deleteEnabled = false;
@@ -27,6 +43,17 @@ public:
 
 public slots:
     void reply(int code) override;
+
+private:
+    void post(const QString &a, ClientData *session);
+    void get(const QString &a, ClientData *session);
+    void sendThumbnail(const QString &path);
+    void deleteItems(ClientData *session);
+    void createFolder(ClientData *session);
+    void sendPage(const QByteArray &page, const char *status = "200 OK");
+    void addFormHead(QByteArray *page, const char *title) const;
+    // The base URL of this server as the client reached it.
+    QByteArray baseUrl() const;
 };
 
 #endif
