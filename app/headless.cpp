@@ -2,6 +2,7 @@
 
 #include "config/configuration.h"
 #include "server/webserver.h"
+#include "web/html_element_manager.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -121,6 +122,13 @@ Headless::~Headless()
 {
     qDeleteAll(servers);
     servers.clear();
+    if (thumbnailWorker) {
+        thumbnailWorker->clear();
+        if (HTML_Element_Manager::instance == thumbnailWorker)
+            HTML_Element_Manager::instance = nullptr;
+        delete thumbnailWorker;
+        thumbnailWorker = nullptr;
+    }
     qDeleteAll(Configuration::confList);
     Configuration::confList.clear();
 }
@@ -219,6 +227,9 @@ int Headless::start(const QStringList &arguments)
     const QFileInfo shared(isSet("share") ? value("share") : QDir::homePath());
     if (!shared.exists())
         return fail(QStringLiteral("%1 does not exist").arg(shared.filePath()), 2);
+
+    thumbnailWorker = new HTML_Element_Manager();
+    HTML_Element_Manager::instance = thumbnailWorker;
 
     QList<QNetworkAddressEntry> entries;
     if (isSet("address")) {

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 class Configuration;
+class HTML_Element_Manager;
 class QSocketNotifier;
 class WebServer;
 
@@ -31,6 +32,8 @@ private:
     Configuration *conf = nullptr;
     QList<WebServer *> servers;
     QSocketNotifier *signalNotifier = nullptr;
+    // The one thumbnail worker of the process, shared by the folder pages of every listener.
+    HTML_Element_Manager *thumbnailWorker = nullptr;
 };
 
 #endif
