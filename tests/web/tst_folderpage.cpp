@@ -1,0 +1,600 @@
+#include "webclient.h"
+#include "webfixture.h"
+
+#include "web/html_element.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTest>
+#include <QTranslator>
+
+namespace {
+
+const QByteArray Head = "<html><head><title>Tessaly</title>";
+const QByteArray DeleteScript =
+    "<script type=\"text/javascript\">function checkFolder(item){if(item.checked){if(!confirm('Delete all "
+    "files in folder ' + item.value + '?')){item.checked = false;return false;}}return true;}function "
+    "read_value(){if(document.fl.d[0] == null) return checkFolder(document.fl.d);for(var i=0; i < "
+    "document.fl.d.length; i++){if(!checkFolder(document.fl.d[i]))return false;}return true;}</script>";
+const QByteArray SortForm =
+    "<form method=\"POST\" name=\"s\"><td>Sorted by:<select name=\"a\" onchange=\"s.submit();\">"
+    "<option value=\"n\" SELECTED>Name</option><option value=\"s\">Size</option><option value=\"t\">Time"
+    "</option></select></td></form>";
+const QByteArray ActionForm =
+    "<form method=\"POST\" name=\"af\"><td><select name=\"a\" onchange=\"if(af.a.selectedIndex>0){af.submit();"
+    "af.a.selectedIndex=0;}\"><option value=\"\" SELECTED>Select Action</option><option value=\"up\">Add File"
+    "</option><option value=\"cf\">Create Folder</option><option value=\"upfm\">File Manager in window</option>"
+    "<option value=\"upm\">File Manager in browser</option></select></td></form>";
+const QByteArray DeleteForm =
+    "<form method=\"POST\" name=\"fl\" onsubmit=\"return read_value()\"><input type=\"hidden\" name=\"a\" "
+    "value=\"del\"><td><input type=\"submit\" value=\"Delete selected items\"></td>";
+const QByteArray Entries = "<table border=\"1\" frame=\"border\">";
+const QByteArray Cell = "<td align=\"center\" width=\"200\">";
+
+QByteArray footer(int pageSize, const QByteArray &pages = QByteArray())
+{
+    return "<table><tr><form method=\"post\"><input type=\"hidden\" name=\"a\" value=\"c\"><td style=\"white-space: "
+           "nowrap\"><input type=\"submit\"value=\"Set Item/Page:\"><input type=\"text\" size=\"2\" name=\"cv\" "
+           "value=\"" + QByteArray::number(pageSize) + "\"></td></form>" + pages + "</tr></table></body></html>";
+}
+
+QByteArray dateOf(const QString &path)
+{
+    return QLocale().toString(QFileInfo(path).lastModified(), QLocale::ShortFormat).toUtf8();
+}
+
+// The entry cells of a page body, in order: the text between each cell opener and its end.
+QList<QByteArray> cells(const QByteArray &page)
+{
+    QList<QByteArray> out;
+    qsizetype at = 0;
+    while ((at = page.indexOf(Cell, at)) >= 0) {
+        const qsizetype end = page.indexOf("</td>", at);
+        out.append(page.mid(at + Cell.size(), end - at - Cell.size()));
+        at = end;
+    }
+    return out;
+}
+
+// The names shown in the entry cells, in order.
+QList<QByteArray> names(const QByteArray &page)
+{
+    QList<QByteArray> out;
+    for (const QByteArray &cell : cells(page)) {
+        QByteArray rest = cell.mid(cell.indexOf("<a href=\""));
+        rest = rest.mid(rest.indexOf('>') + 1);
+        if (rest.startsWith("<img"))
+            rest = rest.mid(rest.indexOf('>') + 1);
+        if (rest.startsWith("<br>"))
+            rest = rest.mid(4);
+        out.append(rest.left(rest.indexOf("<br>")));
+    }
+    return out;
+}
+
+// Answers every translation lookup of the folder page with a text outside ASCII.
+class UmlautTranslator : public QTranslator
+{
+public:
+    QString translate(const char *context, const char *source, const char *, int) const override
+    {
+        if (qstrcmp(context, "ShareDir") != 0)
+            return QString();
+        if (qstrcmp(source, "Size") == 0)
+            return QStringLiteral("Größe");
+        if (qstrcmp(source, "Empty") == 0)
+            return QStringLiteral("Leer – nichts");
+        if (qstrcmp(source, "Folder") == 0)
+            return QStringLiteral("Ördner <&>");
+        return QString();
+    }
+    bool isEmpty() const override { return false; }
+};
+
+} // namespace
+
+class TestFolderPage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void wholePage();
+    void variants_data();
+    void variants();
+    void parentLink_data();
+    void parentLink();
+    void paging_data();
+    void paging();
+    void storedPageBeyondListing();
+    void rowsOfThree();
+    void sorting_data();
+    void sorting();
+    void emptyFolder_data();
+    void emptyFolder();
+    void oneShotMessage();
+    void escaping_data();
+    void escaping();
+    void hiddenEntries();
+    void noFolders();
+    void translatedTextsAreUtf8();
+    void datesUseTheLocale();
+    void icons_data();
+    void icons();
+    void sizeText_data();
+    void sizeText();
+    void iconTable_data();
+    void iconTable();
+
+private:
+    std::unique_ptr<WebFixture> web;
+};
+
+void TestFolderPage::init()
+{
+    QLocale::setDefault(QLocale::c());
+    web = std::make_unique<WebFixture>();
+    web->conf.showImages = 0;
+    QVERIFY(web->start());
+}
+
+void TestFolderPage::cleanup()
+{
+    web.reset();
+}
+
+void TestFolderPage::wholePage()
+{
+    QVERIFY(web->makeDir("Photos"));
+    QVERIFY(web->write("a.txt", "abc"));
+    QVERIFY(web->write("Photos/x.bin", QByteArray(2000, 'x')));
+    WebClient client(web->port());
+
+    WebReply reply = client.get("/");
+    QCOMPARE(reply.statusLine, QByteArray("HTTP/1.1 200 OK"));
+    QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
+    QByteArray expected = Head + DeleteScript + "</head><body><table><tr>" + SortForm + ActionForm + DeleteForm
+                          + "</tr></table>" + Entries + "<tr>" + Cell
+                          + "<input type=\"checkbox\" name=\"d\" value=\"Photos\"> <a href=\"/Photos\">Photos<br>"
+                            "Folder</a></td>"
+                          + Cell + "<input type=\"checkbox\" name=\"f\" value=\"a.txt\"> <a href=\"/a.txt\">a.txt<br>"
+                            "</a>3Byte<br>" + dateOf(web->path("a.txt")) + "</td></tr></table></form>" + footer(24);
+    QCOMPARE(reply.body, expected);
+
+    reply = client.get("/Photos");
+    QCOMPARE(reply.statusLine, QByteArray("HTTP/1.1 200 OK"));
+    expected = Head + DeleteScript + "</head><body><table><tr><td><b><a href=\"/\">../Photos</a></b></td>" + SortForm
+               + ActionForm + DeleteForm + "</tr></table>" + Entries + "<tr>" + Cell
+               + "<input type=\"checkbox\" name=\"f\" value=\"x.bin\"> <a href=\"/Photos/x.bin\">x.bin<br></a>1KB<br>"
+               + dateOf(web->path("Photos/x.bin")) + "</td></tr></table></form>" + footer(24);
+    QCOMPARE(reply.body, expected);
+}
+
+void TestFolderPage::variants_data()
+{
+    QTest::addColumn<bool>("images");
+    QTest::addColumn<bool>("upload");
+    QTest::addColumn<bool>("remove");
+    QTest::addColumn<QByteArrayList>("present");
+    QTest::addColumn<QByteArrayList>("absent");
+
+    QTest::addRow("all on") << false << true << true
+                            << QByteArrayList{DeleteScript, ActionForm, DeleteForm, "<body>", "name=\"f\" value=\"a.txt\""}
+                            << QByteArrayList{"background"};
+    QTest::addRow("upload off") << false << false << true
+                                << QByteArrayList{DeleteScript, DeleteForm, "</tr></table></form>"}
+                                << QByteArrayList{"name=\"af\"", "Add File"};
+    QTest::addRow("delete off") << false << true << false << QByteArrayList{ActionForm, "<body>"}
+                                << QByteArrayList{"<script", "name=\"fl\"", "type=\"checkbox\"", "</form><table><tr><form"};
+    QTest::addRow("pictures on") << true << true << true
+                                 << QByteArrayList{"</head><body background=\"/_i/sand-light.jpg\"><table><tr>",
+                                                   "<img src=\"/_i/txt.png\" vspace=\"8\" align=\"center\" border=\"0\">"}
+                                 << QByteArrayList{"<body>"};
+    QTest::addRow("pictures on, delete off") << true << true << false
+                                             << QByteArrayList{"<a href=\"/a.txt\"><img src=\"/_i/txt.png\""}
+                                             << QByteArrayList{"type=\"checkbox\"", "<script"};
+}
+
+void TestFolderPage::variants()
+{
+    QFETCH(bool, images);
+    QFETCH(bool, upload);
+    QFETCH(bool, remove);
+    QFETCH(QByteArrayList, present);
+    QFETCH(QByteArrayList, absent);
+    web->conf.showImages = images ? 2 : 0;
+    web->conf.enableUpload = upload ? 2 : 0;
+    web->conf.enableDelete = remove ? 2 : 0;
+    if (images)
+        web->startThumbnails();
+    QVERIFY(web->write("a.txt", "abc"));
+    WebClient client(web->port());
+    const WebReply reply = client.get("/");
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    for (const QByteArray &piece : present)
+        QVERIFY2(reply.body.contains(piece), piece.constData());
+    for (const QByteArray &piece : absent)
+        QVERIFY2(!reply.body.contains(piece), piece.constData());
+}
+
+void TestFolderPage::parentLink_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("parentCell");
+    QTest::addColumn<QByteArray>("entryLink");
+
+    QTest::addRow("root") << QByteArray("/") << QByteArray() << QByteArray("<a href=\"/x.txt\">");
+    QTest::addRow("/a") << QByteArray("/a") << QByteArray("<td><b><a href=\"/\">../a</a></b></td>")
+                        << QByteArray("<a href=\"/a/x.txt\">");
+    QTest::addRow("/a/b") << QByteArray("/a/b") << QByteArray("<td><b><a href=\"/a\">../a/b</a></b></td>")
+                          << QByteArray("<a href=\"/a/b/x.txt\">");
+    QTest::addRow("/a/ keeps its slash") << QByteArray("/a/") << QByteArray() << QByteArray("<a href=\"/a/x.txt\">");
+    QTest::addRow("blank and percent") << QByteArray("/a%20b/c%25d")
+                                       << QByteArray("<td><b><a href=\"/a%20b\">../a b/c%d</a></b></td>")
+                                       << QByteArray("<a href=\"/a%20b/c%25d/x.txt\">");
+    QTest::addRow("markup in the path") << QByteArray("/%3Ci%3E%22")
+                                        << QByteArray("<td><b><a href=\"/\">../&lt;i&gt;&quot;</a></b></td>")
+                                        << QByteArray("<a href=\"/%3Ci%3E%22/x.txt\">");
+    QTest::addRow("letters outside ASCII") << QByteArray("/%C3%A4")
+                                           << QByteArray("<td><b><a href=\"/\">../\xC3\xA4</a></b></td>")
+                                           << QByteArray("<a href=\"/%C3%A4/x.txt\">");
+}
+
+void TestFolderPage::parentLink()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, parentCell);
+    QFETCH(QByteArray, entryLink);
+    const QString folder = QString::fromUtf8(QByteArray::fromPercentEncoding(target));
+    QVERIFY(web->write(folder + "/x.txt", "x"));
+    WebClient client(web->port());
+    const WebReply reply = client.get(target);
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    const QByteArray row = "</head><body><table><tr>" + parentCell + "<form method=\"POST\" name=\"s\">";
+    QVERIFY2(reply.body.contains(row), reply.body.constData());
+    QVERIFY2(reply.body.contains(entryLink), reply.body.constData());
+}
+
+void TestFolderPage::paging_data()
+{
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<QByteArray>("pageSize"); // the "cv" value posted first, empty for none
+    QTest::addColumn<QByteArray>("page");     // the "p" value asked for, empty for none
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<QByteArray>("firstShown");
+    QTest::addColumn<int>("sizeField");
+    QTest::addColumn<QByteArray>("pages");
+
+    QTest::addRow("25 entries, first page") << 25 << QByteArray() << QByteArray() << 24 << QByteArray("f00")
+        << 24 << QByteArray("<td>Pages: <b>1</b> <a href=\"?a=p&p=1\">2</a> </td>");
+    QTest::addRow("25 entries, second page") << 25 << QByteArray() << QByteArray("1") << 1 << QByteArray("f24")
+        << 24 << QByteArray("<td>Pages: <a href=\"?a=p&p=0\">1</a> <b>2</b> </td>");
+    QTest::addRow("exactly 24 entries") << 24 << QByteArray() << QByteArray() << 24 << QByteArray("f00") << 24
+                                        << QByteArray();
+    QTest::addRow("10 a page, third page") << 25 << QByteArray("10") << QByteArray("2") << 5 << QByteArray("f20")
+        << 10 << QByteArray("<td>Pages: <a href=\"?a=p&p=0\">1</a> <a href=\"?a=p&p=1\">2</a> <b>3</b> </td>");
+    QTest::addRow("page size 0 is refused") << 25 << QByteArray("0") << QByteArray("1") << 1
+                                            << QByteArray("f24") << 24 << QByteArray("<b>2</b> </td>");
+    QTest::addRow("negative page size is refused") << 25 << QByteArray("-3") << QByteArray() << 24
+                                                   << QByteArray("f00") << 24 << QByteArray("<b>1</b>");
+    QTest::addRow("page size not a number") << 25 << QByteArray("ten") << QByteArray() << 24 << QByteArray("f00")
+                                            << 24 << QByteArray("<b>1</b>");
+    QTest::addRow("negative page") << 25 << QByteArray() << QByteArray("-1") << 24 << QByteArray("f00") << 24
+                                   << QByteArray("<td>Pages: <b>1</b> <a href=\"?a=p&p=1\">2</a> </td>");
+    QTest::addRow("page size 1") << 3 << QByteArray("1") << QByteArray("2") << 1 << QByteArray("f02") << 1
+        << QByteArray("<td>Pages: <a href=\"?a=p&p=0\">1</a> <a href=\"?a=p&p=1\">2</a> <b>3</b> </td>");
+    QTest::addRow("huge page size and page") << 5 << QByteArray("2147483647") << QByteArray("2147483647") << 5
+                                             << QByteArray("f00") << 2147483647 << QByteArray();
+}
+
+void TestFolderPage::paging()
+{
+    QFETCH(int, entries);
+    QFETCH(QByteArray, pageSize);
+    QFETCH(QByteArray, page);
+    QFETCH(int, shown);
+    QFETCH(QByteArray, firstShown);
+    QFETCH(int, sizeField);
+    QFETCH(QByteArray, pages);
+    for (int i = 0; i < entries; ++i)
+        QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
+    WebClient client(web->port());
+    QCOMPARE(client.get("/").status(), QByteArray("200 OK"));
+    if (!pageSize.isEmpty())
+        QCOMPARE(client.post("/", "a=c&cv=" + pageSize).status(), QByteArray("200 OK"));
+    const WebReply reply = page.isEmpty() ? client.get("/") : client.get("/?a=p&p=" + page);
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    const QList<QByteArray> shownNames = names(reply.body);
+    QCOMPARE(shownNames.size(), shown);
+    QCOMPARE(shownNames.first(), firstShown);
+    QVERIFY(reply.body.contains("name=\"cv\" value=\"" + QByteArray::number(sizeField) + "\""));
+    if (pages.isEmpty())
+        QVERIFY(!reply.body.contains("Pages: "));
+    else
+        QVERIFY2(reply.body.contains(pages), reply.body.right(400).constData());
+}
+
+void TestFolderPage::storedPageBeyondListing()
+{
+    for (int i = 0; i < 30; ++i)
+        QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
+    WebClient client(web->port());
+    QVERIFY(client.get("/?a=p&p=1").body.contains("<b>2</b>"));
+    // Files go away: the stored second page lies beyond the listing now.
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(QFile::remove(web->path(QString::asprintf("f%02d", i))));
+    WebReply reply = client.get("/");
+    QCOMPARE(names(reply.body).size(), 20);
+    QCOMPARE(names(reply.body).first(), QByteArray("f10"));
+    QVERIFY(!reply.body.contains("Pages: "));
+    // Page 0 was stored: with more files again, the first page is still the one shown.
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
+    reply = client.get("/");
+    QVERIFY(reply.body.contains("<td>Pages: <b>1</b> <a href=\"?a=p&p=1\">2</a> </td>"));
+}
+
+void TestFolderPage::rowsOfThree()
+{
+    for (int i = 0; i < 7; ++i)
+        QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
+    WebClient client(web->port());
+    const QByteArray body = client.get("/").body;
+    const QByteArray table = body.mid(body.indexOf(Entries) + Entries.size());
+    const QByteArray rows = table.left(table.indexOf("</table>"));
+    QCOMPARE(rows.count("<tr>"), 3);
+    QCOMPARE(rows.count("</tr>"), 3);
+    QVERIFY(rows.startsWith("<tr>" + Cell));
+    QVERIFY(rows.endsWith("</td></tr>"));
+    int at = 0;
+    for (const int expected : {3, 3, 1}) {
+        const int end = int(rows.indexOf("</tr>", at));
+        QCOMPARE(rows.mid(at, end - at).count(Cell), expected);
+        at = end + 5;
+    }
+}
+
+void TestFolderPage::sorting_data()
+{
+    QTest::addColumn<QByteArray>("action");
+    QTest::addColumn<QByteArrayList>("order");
+    QTest::addColumn<QByteArray>("selected");
+
+    QTest::addRow("name") << QByteArray("n") << QByteArrayList{"Zeta", "alpha", "B.txt", "a.txt", "c.txt"}
+                          << QByteArray("<option value=\"n\" SELECTED>");
+    QTest::addRow("size, largest first") << QByteArray("s") << QByteArrayList{"Zeta", "alpha", "c.txt", "a.txt", "B.txt"}
+                                         << QByteArray("<option value=\"s\" SELECTED>");
+    QTest::addRow("time, newest first") << QByteArray("t") << QByteArrayList{"alpha", "Zeta", "B.txt", "a.txt", "c.txt"}
+                                        << QByteArray("<option value=\"t\" SELECTED>");
+}
+
+void TestFolderPage::sorting()
+{
+    QFETCH(QByteArray, action);
+    QFETCH(QByteArrayList, order);
+    QFETCH(QByteArray, selected);
+    const QDateTime now = QDateTime::currentDateTime();
+    const struct { const char *name; int size; int age; } files[] = {
+        {"a.txt", 200, 100}, {"B.txt", 100, 50}, {"c.txt", 300, 1000},
+    };
+    for (const auto &f : files) {
+        QVERIFY(web->write(QString::fromLatin1(f.name), QByteArray(f.size, 'x')));
+        QFile file(web->path(QString::fromLatin1(f.name)));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(now.addSecs(-f.age), QFileDevice::FileModificationTime));
+    }
+    QVERIFY(web->makeDir("alpha"));
+    QVERIFY(web->makeDir("Zeta"));
+    WebClient client(web->port());
+    QCOMPARE(client.get("/").status(), QByteArray("200 OK"));
+    const WebReply reply = client.post("/", "a=" + action);
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QVERIFY(reply.body.contains(selected));
+    QCOMPARE(reply.body.count(" SELECTED"), 2); // the sort order and "Select Action"
+    if (action == "t") {
+        // Folders are ordered by their own times; only check that they come first.
+        const QList<QByteArray> shown = names(reply.body);
+        QCOMPARE(shown.mid(2), order.mid(2));
+        QVERIFY(shown.mid(0, 2).contains("alpha") && shown.mid(0, 2).contains("Zeta"));
+    } else {
+        QCOMPARE(names(reply.body), order);
+    }
+    // The order is kept in the session.
+    QCOMPARE(client.get("/").body.count(selected), 1);
+}
+
+void TestFolderPage::emptyFolder_data()
+{
+    QTest::addColumn<bool>("remove");
+    QTest::addColumn<QByteArray>("tail");
+    QTest::addRow("delete on") << true
+        << QByteArray(Entries + "<tr><td><h2>Empty</h2></td></tr></table></form>" + footer(24));
+    QTest::addRow("delete off") << false << QByteArray(Entries + "<tr><td><h2>Empty</h2></td></tr></table>" + footer(24));
+}
+
+void TestFolderPage::emptyFolder()
+{
+    QFETCH(bool, remove);
+    QFETCH(QByteArray, tail);
+    web->conf.enableDelete = remove ? 2 : 0;
+    WebClient client(web->port());
+    const WebReply reply = client.get("/");
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QVERIFY2(reply.body.endsWith(tail), reply.body.constData());
+}
+
+void TestFolderPage::oneShotMessage()
+{
+    QVERIFY(web->write("a.txt", "abc"));
+    WebClient client(web->port());
+    QCOMPARE(client.get("/").status(), QByteArray("200 OK"));
+    const WebReply reply = client.post("/", "a=xyz");
+    QVERIFY(reply.body.contains("</tr></table>Unknown request xyz" + Entries));
+    QVERIFY(!client.get("/").body.contains("Unknown request"));
+}
+
+void TestFolderPage::escaping_data()
+{
+    QTest::addColumn<bool>("pictures");
+    QTest::addRow("text cells") << false;
+    QTest::addRow("picture cells") << true;
+}
+
+void TestFolderPage::escaping()
+{
+    QFETCH(bool, pictures);
+    web->conf.showImages = pictures ? 2 : 0;
+    if (pictures)
+        web->startThumbnails();
+    QVERIFY(web->write("<b>&\"'.txt", "x"));
+    QVERIFY(web->makeDir("<i>"));
+    WebClient client(web->port());
+    WebReply reply = client.get("/");
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QVERIFY(reply.body.contains("<input type=\"checkbox\" name=\"f\" value=\"&lt;b&gt;&amp;&quot;&#39;.txt\"> "
+                                "<a href=\"/%3Cb%3E%26%22%27.txt\">"));
+    QVERIFY(reply.body.contains("&lt;b&gt;&amp;&quot;&#39;.txt<br>"));
+    QVERIFY(reply.body.contains("<input type=\"checkbox\" name=\"d\" value=\"&lt;i&gt;\"> <a href=\"/%3Ci%3E\">"));
+    QVERIFY(!reply.body.contains("<b>&"));
+    QVERIFY(!reply.body.contains("<i>"));
+
+    reply = client.post("/", "a=%3Cscript%3E%22");
+    QVERIFY(reply.body.contains("Unknown request &lt;script&gt;&quot;"));
+    QVERIFY(!reply.body.contains("<script>"));
+
+    reply = client.get("/%3Ci%3E");
+    QVERIFY(reply.body.contains("<td><b><a href=\"/\">../&lt;i&gt;</a></b></td>"));
+}
+
+void TestFolderPage::hiddenEntries()
+{
+    QVERIFY(web->write(".profile", "x"));
+    QVERIFY(web->makeDir(".config"));
+    WebClient client(web->port());
+    QCOMPARE(names(client.get("/").body), (QByteArrayList{".config", ".profile"}));
+}
+
+void TestFolderPage::noFolders()
+{
+    web->conf.showFolders = 0;
+    QVERIFY(web->write("a.txt", "x"));
+    QVERIFY(web->makeDir("sub"));
+    WebClient client(web->port());
+    QCOMPARE(names(client.get("/").body), (QByteArrayList{"a.txt"}));
+}
+
+void TestFolderPage::translatedTextsAreUtf8()
+{
+    UmlautTranslator translator;
+    QVERIFY(QCoreApplication::installTranslator(&translator));
+    QVERIFY(web->makeDir("sub"));
+    QVERIFY(web->makeDir("empty"));
+    WebClient client(web->port());
+    const QByteArray body = client.get("/").body;
+    const QByteArray empty = client.get("/empty").body;
+    QCoreApplication::removeTranslator(&translator);
+    QVERIFY(body.contains("<option value=\"s\">Gr\xC3\xB6\xC3\x9F" "e</option>"));
+    QVERIFY(body.contains("sub<br>\xC3\x96rdner &lt;&amp;&gt;</a>"));
+    QVERIFY(empty.contains("<h2>Leer \xE2\x80\x93 nichts</h2>"));
+}
+
+void TestFolderPage::datesUseTheLocale()
+{
+    QLocale::setDefault(QLocale(QLocale::Korean, QLocale::SouthKorea));
+    QVERIFY(web->write("a.txt", "x"));
+    WebClient client(web->port());
+    const QByteArray body = client.get("/").body;
+    const QByteArray date = QLocale().toString(QFileInfo(web->path("a.txt")).lastModified(), QLocale::ShortFormat)
+                                .toUtf8();
+    QLocale::setDefault(QLocale::c());
+    QVERIFY(date.contains("\xEC\x98")); // the Korean day-half marker, outside ASCII
+    QVERIFY2(body.contains("1Byte<br>" + date + "</td>"), body.constData());
+}
+
+void TestFolderPage::icons_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("status");
+    for (const char *name : {"html.png", "doc.png", "music.png", "media.png", "folder_tar.png", "txt.png",
+                             "sheet.png", "application.png", "image.png", "folder.png", "sand-light.jpg",
+                             "n900.ico"})
+        QTest::addRow("%s", name) << QByteArray("/_i/") + name << QByteArray("200 OK");
+    QTest::addRow("missing icon") << QByteArray("/_i/none.png") << QByteArray("404 Not Found");
+    QTest::addRow("climbing out") << QByteArray("/_i/../ssl.pem") << QByteArray("403 Forbidden");
+    QTest::addRow("encoded slash") << QByteArray("/_i/x%2F..%2F..%2Fssl.pem") << QByteArray("403 Forbidden");
+}
+
+void TestFolderPage::icons()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, status);
+    WebClient client(web->port());
+    const WebReply reply = client.get(target);
+    QCOMPARE(reply.status(), status);
+    if (status == "200 OK") {
+        QFile file(QString::fromLatin1(Configuration::IconDir) + QString::fromLatin1(target.mid(4)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(reply.body, file.readAll());
+        QVERIFY(!reply.body.isEmpty());
+    }
+}
+
+void TestFolderPage::sizeText_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addRow("0") << qint64(0) << QByteArray("0Byte");
+    QTest::addRow("1024") << qint64(1024) << QByteArray("1024Byte");
+    QTest::addRow("1025") << qint64(1025) << QByteArray("1KB");
+    QTest::addRow("1048576") << qint64(1048576) << QByteArray("1024KB");
+    QTest::addRow("1048577") << qint64(1048577) << QByteArray("1MB");
+    QTest::addRow("1073741824") << qint64(1073741824) << QByteArray("1024MB");
+    QTest::addRow("3000000000") << qint64(3000000000) << QByteArray("2GB");
+    QTest::addRow("5 TiB") << qint64(5) * 1024 * 1073741824 << QByteArray("5120GB");
+}
+
+void TestFolderPage::sizeText()
+{
+    QFETCH(qint64, size);
+    QFETCH(QByteArray, text);
+    QByteArray out = "x";
+    addSize(&out, size);
+    QCOMPARE(out, "x" + text);
+}
+
+void TestFolderPage::iconTable_data()
+{
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<QByteArray>("icon");
+    const std::pair<const char *, const char *> rows[] = {
+        {"html", "html.png"}, {"doc", "doc.png"}, {"rtf", "doc.png"}, {"pdf", "doc.png"}, {"pps", "doc.png"},
+        {"mp3", "music.png"}, {"wav", "music.png"}, {"ogg", "music.png"}, {"aac", "music.png"},
+        {"avi", "media.png"}, {"mov", "media.png"}, {"mp4", "media.png"}, {"3gp", "media.png"},
+        {"flv", "media.png"}, {"vob", "media.png"}, {"wmv", "media.png"}, {"m4a", "media.png"},
+        {"zip", "folder_tar.png"}, {"rar", "folder_tar.png"}, {"gz", "folder_tar.png"}, {"txt", "txt.png"},
+        {"xls", "sheet.png"}, {"exe", "application.png"}, {"bat", "application.png"},
+        {"cmd", "application.png"}, {"sh", "application.png"},
+    };
+    for (const auto &[extension, icon] : rows)
+        QTest::addRow("%s", extension) << QString::fromLatin1(extension) << QByteArray(icon);
+    QTest::addRow("htm") << QStringLiteral("htm") << QByteArray();
+    QTest::addRow("jpeg") << QStringLiteral("jpeg") << QByteArray();
+    QTest::addRow("upper case") << QStringLiteral("TXT") << QByteArray();
+}
+
+void TestFolderPage::iconTable()
+{
+    QFETCH(QString, extension);
+    QFETCH(QByteArray, icon);
+    const QByteArray found = HTML_Element::getIcon(extension);
+    QCOMPARE(found, icon);
+    QCOMPARE(found.isNull(), icon.isNull());
+}
+
+QTEST_GUILESS_MAIN(TestFolderPage)
+#include "tst_folderpage.moc"
