@@ -93,7 +93,9 @@ void HTML_Element::deleteTmpFile()
     if (!tmpFile)
         return;
     tmpFile->close();
-    tmpFile->remove();
+    // An unopened temporary file has no name yet and nothing on disk.
+    if (!tmpFile->fileName().isEmpty())
+        tmpFile->remove();
     delete tmpFile;
     tmpFile = nullptr;
 }
