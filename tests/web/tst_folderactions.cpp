@@ -1,0 +1,515 @@
+#include "webclient.h"
+#include "webfixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QByteArray FormHead = "<html><head><title>Tessaly</title>";
+const QByteArray CheckVal = "<script type=\"text/javascript\">function checkVal(val, msg){if(val == ''){alert(msg);"
+                            "return false;}return true;}</script></head>";
+
+// The one-shot message of a folder page: what stands between the header row and the entries.
+QByteArray messageOf(const QByteArray &page)
+{
+    const qsizetype from = page.indexOf("</tr></table>") + 13;
+    const qsizetype to = page.indexOf("<table border=\"1\" frame=\"border\">");
+    return page.mid(from, to - from);
+}
+
+QByteArray basic(const QByteArray &userPassword)
+{
+    return "Authorization: Basic " + userPassword.toBase64() + "\r\n";
+}
+
+} // namespace
+
+class TestFolderActions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void deleteItems_data();
+    void deleteItems();
+    void deleteDisabled();
+    void deleteNamesRefused_data();
+    void deleteNamesRefused();
+    void deleteDoesNotFollowLinks_data();
+    void deleteDoesNotFollowLinks();
+    void createFolder_data();
+    void createFolder();
+    void createFolderRepeated();
+    void loginAction();
+    void pageParameterOnFile();
+    void uploadForm_data();
+    void uploadForm();
+    void createForm_data();
+    void createForm();
+    void appletPage_data();
+    void appletPage();
+    void launchFile_data();
+    void launchFile();
+    void launchFileSecure();
+    void pathOutsideShare();
+
+private:
+    WebReply postAction(const QByteArray &target, const QByteArray &form);
+    std::unique_ptr<WebFixture> web;
+    std::unique_ptr<WebClient> client;
+};
+
+void TestFolderActions::init()
+{
+    web = std::make_unique<WebFixture>();
+    web->conf.showImages = 0;
+    QVERIFY(web->start());
+    client = std::make_unique<WebClient>(web->port());
+}
+
+void TestFolderActions::cleanup()
+{
+    client.reset();
+    web.reset();
+}
+
+WebReply TestFolderActions::postAction(const QByteArray &target, const QByteArray &form)
+{
+    return client->post(target, form);
+}
+
+void TestFolderActions::deleteItems_data()
+{
+    QTest::addColumn<QByteArray>("form");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QStringList>("gone");
+    QTest::addColumn<QStringList>("kept");
+
+    QTest::addRow("a folder with two files and a file") << QByteArray("a=del&d=Photos&f=a.txt")
+        << QByteArray("3 file removed. ") << QStringList{"Photos", "a.txt"} << QStringList{"b.txt", "Music"};
+    QTest::addRow("nested folders count every item") << QByteArray("a=del&d=Music")
+        << QByteArray("3 file removed. ") << QStringList{"Music"} << QStringList{"Photos", "a.txt"};
+    QTest::addRow("missing file is not counted") << QByteArray("a=del&f=none.txt&f=b.txt")
+        << QByteArray("1 file removed. ") << QStringList{"b.txt"} << QStringList{"a.txt"};
+    QTest::addRow("a folder ticked as a file") << QByteArray("a=del&f=Photos")
+        << QByteArray("0 file removed. ") << QStringList{} << QStringList{"Photos", "Photos/1.jpg"};
+    QTest::addRow("encoded names") << QByteArray("a=del&f=with+blank.txt&f=%C3%A4.txt")
+        << QByteArray("2 file removed. ") << QStringList{"with blank.txt", "ä.txt"} << QStringList{"a.txt"};
+    QTest::addRow("nothing ticked") << QByteArray("a=del") << QByteArray("0 file removed. ") << QStringList{}
+                                    << QStringList{"a.txt", "Photos"};
+}
+
+void TestFolderActions::deleteItems()
+{
+    QFETCH(QByteArray, form);
+    QFETCH(QByteArray, message);
+    QFETCH(QStringList, gone);
+    QFETCH(QStringList, kept);
+    QVERIFY(web->write("Photos/1.jpg", "1"));
+    QVERIFY(web->write("Photos/2.jpg", "2"));
+    QVERIFY(web->write("Music/Old/x.mp3", "x"));
+    QVERIFY(web->write("Music/y.mp3", "y"));
+    QVERIFY(web->write("a.txt", "a"));
+    QVERIFY(web->write("b.txt", "b"));
+    QVERIFY(web->write("with blank.txt", "c"));
+    QVERIFY(web->write("ä.txt", "d"));
+
+    const WebReply reply = postAction("/", form);
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(messageOf(reply.body), message);
+    for (const QString &name : gone)
+        QVERIFY2(!web->exists(name), qPrintable(name));
+    for (const QString &name : kept)
+        QVERIFY2(web->exists(name), qPrintable(name));
+    QCOMPARE(messageOf(client->get("/").body), QByteArray());
+}
+
+void TestFolderActions::deleteDisabled()
+{
+    web->conf.enableDelete = 0;
+    QVERIFY(web->write("Photos/1.jpg", "1"));
+    QVERIFY(web->write("a.txt", "a"));
+    const QByteArray before = client->get("/").body;
+    const WebReply reply = postAction("/", "a=del&d=Photos&f=a.txt");
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(reply.body, before);
+    QVERIFY(web->exists("Photos/1.jpg"));
+    QVERIFY(web->exists("a.txt"));
+}
+
+void TestFolderActions::deleteNamesRefused_data()
+{
+    QTest::addColumn<QByteArray>("form");
+    QTest::addColumn<QByteArray>("message");
+
+    // Posted to /inner; the share holds victim.txt and Keep/ beside inner/.
+    QTest::addRow("file up a level") << QByteArray("a=del&f=../victim.txt") << QByteArray("0 file removed. ");
+    QTest::addRow("file through a slash") << QByteArray("a=del&f=Sub/deep.txt") << QByteArray("0 file removed. ");
+    QTest::addRow("encoded slash") << QByteArray("a=del&f=..%2Fvictim.txt") << QByteArray("0 file removed. ");
+    QTest::addRow("file named dot") << QByteArray("a=del&f=.") << QByteArray("0 file removed. ");
+    QTest::addRow("empty file name") << QByteArray("a=del&f=") << QByteArray("0 file removed. ");
+    QTest::addRow("folder up a level") << QByteArray("a=del&d=../Keep")
+                                       << QByteArray(" delete ROOT/inner/../Keep failed,0 file removed. ");
+    QTest::addRow("the folder itself") << QByteArray("a=del&d=.")
+                                       << QByteArray(" delete ROOT/inner/. failed,0 file removed. ");
+    QTest::addRow("the parent") << QByteArray("a=del&d=..")
+                                << QByteArray(" delete ROOT/inner/.. failed,0 file removed. ");
+    QTest::addRow("folder through a slash") << QByteArray("a=del&d=Sub/Deeper")
+                                            << QByteArray(" delete ROOT/inner/Sub/Deeper failed,0 file removed. ");
+    QTest::addRow("empty folder name") << QByteArray("a=del&d=") << QByteArray(" delete ROOT/inner/ failed,0 file removed. ");
+    QTest::addRow("NUL in a name") << QByteArray("a=del&f=Sub%00") << QByteArray("0 file removed. ");
+    QTest::addRow("markup in a refused name") << QByteArray("a=del&d=%3Cb%3E/x")
+                                              << QByteArray(" delete ROOT/inner/&lt;b&gt;/x failed,0 file removed. ");
+}
+
+void TestFolderActions::deleteNamesRefused()
+{
+    QFETCH(QByteArray, form);
+    QFETCH(QByteArray, message);
+    QVERIFY(web->write("victim.txt", "v"));
+    QVERIFY(web->write("Keep/k.txt", "k"));
+    QVERIFY(web->write("inner/Sub/deep.txt", "d"));
+    QVERIFY(web->write("inner/Sub/Deeper/x.txt", "x"));
+    QVERIFY(web->write("inner/mine.txt", "m"));
+    const WebReply reply = postAction("/inner", form);
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(messageOf(reply.body), QByteArray(message).replace("ROOT", web->sharePath.toUtf8()));
+    for (const char *name : {"victim.txt", "Keep/k.txt", "inner/Sub/deep.txt", "inner/Sub/Deeper/x.txt",
+                             "inner/mine.txt"})
+        QVERIFY2(web->exists(QString::fromLatin1(name)), name);
+}
+
+void TestFolderActions::deleteDoesNotFollowLinks_data()
+{
+    QTest::addColumn<QByteArray>("form");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QStringList>("gone");
+
+    QTest::addRow("links inside a folder") << QByteArray("a=del&d=Photos") << QByteArray("4 file removed. ")
+                                           << QStringList{"Photos"};
+    QTest::addRow("ticked link to a folder") << QByteArray("a=del&d=dirlink") << QByteArray("0 file removed. ")
+                                             << QStringList{"dirlink"};
+    QTest::addRow("ticked link to a file") << QByteArray("a=del&f=filelink") << QByteArray("1 file removed. ")
+                                           << QStringList{"filelink"};
+    QTest::addRow("ticked broken link") << QByteArray("a=del&f=broken") << QByteArray("1 file removed. ")
+                                        << QStringList{"broken"};
+}
+
+void TestFolderActions::deleteDoesNotFollowLinks()
+{
+    QFETCH(QByteArray, form);
+    QFETCH(QByteArray, message);
+    QFETCH(QStringList, gone);
+    QTemporaryDir outside;
+    QVERIFY(QDir().mkpath(outside.filePath("folder/inner")));
+    QFile target(outside.filePath("folder/inner/keep.txt"));
+    QVERIFY(target.open(QIODevice::WriteOnly));
+    target.close();
+    QFile single(outside.filePath("single.txt"));
+    QVERIFY(single.open(QIODevice::WriteOnly));
+    single.close();
+
+    QVERIFY(web->write("Photos/own.jpg", "x"));
+    QVERIFY(QFile::link(outside.filePath("folder"), web->path("Photos/to-folder")));
+    QVERIFY(QFile::link(outside.filePath("single.txt"), web->path("Photos/to-file")));
+    QVERIFY(QFile::link(outside.filePath("nothing"), web->path("Photos/broken")));
+    QVERIFY(QFile::link(outside.filePath("folder"), web->path("dirlink")));
+    QVERIFY(QFile::link(outside.filePath("single.txt"), web->path("filelink")));
+    QVERIFY(QFile::link(outside.filePath("nothing"), web->path("broken")));
+
+    const WebReply reply = postAction("/", form);
+    QCOMPARE(messageOf(reply.body), message);
+    for (const QString &name : gone)
+        QVERIFY2(!web->exists(name), qPrintable(name));
+    QVERIFY(QFileInfo::exists(outside.filePath("folder/inner/keep.txt")));
+    QVERIFY(QFileInfo::exists(outside.filePath("single.txt")));
+}
+
+void TestFolderActions::createFolder_data()
+{
+    QTest::addColumn<bool>("upload");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QString>("made");
+
+    QTest::addRow("plus is a blank") << true << QByteArray("New+folder") << QByteArray("New folder created")
+                                     << QStringLiteral("New folder");
+    QTest::addRow("letters outside ASCII") << true << QByteArray("%C3%84rger") << QByteArray("New folder created")
+                                           << QStringLiteral("Ärger");
+    QTest::addRow("a file of that name") << true << QByteArray("a.txt") << QByteArray("Create new folder failed")
+                                         << QString();
+    QTest::addRow("existing folder") << true << QByteArray("Old") << QByteArray("Folder create failed: Folder exists")
+                                     << QString();
+    QTest::addRow("empty name") << true << QByteArray("") << QByteArray("Create new folder failed") << QString();
+    QTest::addRow("dot dot") << true << QByteArray("..") << QByteArray("Create new folder failed") << QString();
+    QTest::addRow("climbing out") << true << QByteArray("..%2F..%2Fescaped") << QByteArray("Create new folder failed")
+                                  << QString();
+    QTest::addRow("a path") << true << QByteArray("x%2Fy") << QByteArray("Create new folder failed") << QString();
+    QTest::addRow("upload off") << false << QByteArray("Fresh") << QByteArray("Create new folder failed") << QString();
+}
+
+void TestFolderActions::createFolder()
+{
+    QFETCH(bool, upload);
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, message);
+    QFETCH(QString, made);
+    web->conf.enableUpload = upload ? 2 : 0;
+    QVERIFY(web->write("a.txt", "a"));
+    QVERIFY(web->makeDir("Old"));
+    QVERIFY(web->makeDir("inner"));
+    const QStringList before = QDir(web->sharePath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const WebReply reply = postAction("/", "a=cfd&f=" + name);
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(messageOf(reply.body), message);
+    QStringList after = QDir(web->sharePath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    if (!made.isEmpty()) {
+        QVERIFY(QFileInfo(web->path(made)).isDir());
+        after.removeOne(made);
+    }
+    QCOMPARE(after, before);
+    QVERIFY(!QFileInfo::exists(web->sharePath + "/../escaped"));
+    QVERIFY(!QFileInfo::exists(web->path("x")));
+}
+
+void TestFolderActions::createFolderRepeated()
+{
+    QCOMPARE(messageOf(postAction("/", "a=cfd&f=New+folder").body), QByteArray("New folder created"));
+    QCOMPARE(messageOf(postAction("/", "a=cfd&f=New+folder").body), QByteArray("Folder create failed: Folder exists"));
+    QCOMPARE(messageOf(postAction("/New%20folder", "a=cfd&f=Inner").body), QByteArray("New folder created"));
+    QVERIFY(QFileInfo(web->path("New folder/Inner")).isDir());
+}
+
+void TestFolderActions::loginAction()
+{
+    QVERIFY(web->write("a.txt", "a"));
+    const QByteArray page = client->get("/").body;
+    const WebReply reply = postAction("/", "a=log&password=x");
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(reply.body, page);
+}
+
+void TestFolderActions::pageParameterOnFile()
+{
+    for (int i = 0; i < 30; ++i)
+        QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
+    WebReply reply = client->get("/f01?a=p&p=1");
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(reply.body, QByteArray("x"));
+    // The page was not changed by it.
+    QVERIFY(client->get("/").body.contains("<b>1</b>"));
+    QVERIFY(client->get("/?a=p&p=1").body.contains("<b>2</b>"));
+}
+
+void TestFolderActions::uploadForm_data()
+{
+    QTest::addColumn<bool>("pictures");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("heading");
+
+    QTest::addRow("root") << false << QByteArray("/") << QByteArray("Send file");
+    QTest::addRow("folder with a plus") << false << QByteArray("/a+b") << QByteArray("Send file to /a b");
+    QTest::addRow("markup in the path") << true << QByteArray("/%3Cx%3E%26") << QByteArray("Send file to /&lt;x&gt;&amp;");
+}
+
+void TestFolderActions::uploadForm()
+{
+    QFETCH(bool, pictures);
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, heading);
+    web->conf.showImages = pictures ? 2 : 0;
+    const WebReply reply = postAction(target, "a=up");
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
+    const QByteArray body = pictures ? "<body background=\"/_i/sand-light.jpg\">" : "<body>";
+    QCOMPARE(reply.body, FormHead + "<title>Upload</title>" + CheckVal + body + "<center><h2>" + heading
+             + "</h2><form method=\"POST\" name=\"up\" enctype=\"multipart/form-data\"><table border=\"0\" "
+               "cellspacing=\"5\"><tr><th align=\"right\">File:</th><td align=\"left\"><input type=\"file\" "
+               "name=\"f\" size=\"40\"></td></tr></table><input type=\"submit\" name=\"submit\" value=\"Send\" "
+               "onclick=\"return checkVal(up.f.value, 'No selected file');\">&nbsp;&nbsp;&nbsp;<input "
+               "type=\"button\" value=\"Back\" onclick=\"javascript: history.go(-1);\"/></form></center></body></html>");
+}
+
+void TestFolderActions::createForm_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("heading");
+    QTest::addRow("root") << QByteArray("/") << QByteArray("Create new folder");
+    QTest::addRow("folder with a plus") << QByteArray("/a+b") << QByteArray("Create new folder in /a b");
+    QTest::addRow("markup in the path") << QByteArray("/%22%3E") << QByteArray("Create new folder in /&quot;&gt;");
+}
+
+void TestFolderActions::createForm()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, heading);
+    const WebReply reply = postAction(target, "a=cf");
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(reply.body, FormHead + "<title>Create Folder</title>" + CheckVal + "<body><center><h2>" + heading
+             + "</h2><form method=\"POST\" name=\"cf\" onsubmit=\"return checkVal(cf.f.value, 'No folder name')\">"
+               "<table border=\"0\" cellspacing=\"5\"><tr><th align=\"right\">New folder name:</th><td align=\"left\">"
+               "<input type=\"text\" name=\"f\" size=\"40\"></td></tr></table><input type=\"submit\" name=\"submit\" "
+               "value=\"Create\">&nbsp;&nbsp;&nbsp;<input type=\"hidden\" name=\"a\" value=\"cfd\"><input "
+               "type=\"button\" value=\"Back\" onclick=\"javascript: history.go(-1);\"/></form></center></body></html>");
+}
+
+void TestFolderActions::appletPage_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<QByteArray>("back");
+    QTest::addColumn<QByteArray>("params"); // after the Cookie parameter
+
+    QTest::addRow("root") << QByteArray("/") << QByteArray() << QByteArray("/") << QByteArray();
+    QTest::addRow("/Music") << QByteArray("/Music") << QByteArray() << QByteArray("/Music")
+                            << QByteArray("<param name=Path value=\"/Music/\">");
+    QTest::addRow("/Music/") << QByteArray("/Music/") << QByteArray() << QByteArray("/Music/")
+                             << QByteArray("<param name=Path value=\"/Music/\">");
+    QTest::addRow("plus and markup") << QByteArray("/a+%22%3Cb%3E") << QByteArray() << QByteArray("/a%20%22%3Cb%3E")
+                                     << QByteArray("<param name=Path value=\"/a &quot;&lt;b&gt;/\">");
+    QTest::addRow("basic credentials") << QByteArray("/Music") << QByteArray("anna:s\"3<") << QByteArray("/Music")
+        << QByteArray("<param name=Path value=\"/Music/\"><param name=Aut value=\"anna:s&quot;3&lt;\">");
+}
+
+void TestFolderActions::appletPage()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, user);
+    QFETCH(QByteArray, back);
+    QFETCH(QByteArray, params);
+    if (!user.isEmpty()) {
+        web->conf.authMode = 2;
+        web->conf.users = QStringList{QString::fromLatin1(user)};
+    }
+    QVERIFY(web->makeDir(QString::fromUtf8(QByteArray::fromPercentEncoding(target)).replace(u'+', u' ')));
+    QVERIFY(client->get("/", user.isEmpty() ? QByteArray() : basic(user)).status() == "200 OK");
+    const QByteArray id = client->cookie.mid(3);
+    QByteArray request = "POST " + target + " HTTP/1.1\r\nHost: h\r\nCookie: " + client->cookie + "\r\n";
+    if (!user.isEmpty())
+        request += basic(user);
+    request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 5\r\n\r\na=upm";
+    const WebReply reply = client->exchange(request);
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
+    QCOMPARE(reply.body,
+             "<html><head><title>Tessaly</title></head><body onResize=\"resize()\" onLoad=\"resize()\" topmargin=\"0\" "
+             "leftmargin=\"0\" marginwidth=\"0\" marginheight=\"0\"><script type=\"text/javascript\">function resize()"
+             "{var w,h;var mw=1600,mh=1200;if (navigator.appName.indexOf(\"Microsoft\") != -1){w=document.body."
+             "clientWidth;h=document.body.clientHeight;}else{w=window.innerWidth;h=window.innerHeight;}if(w>mw)w=mw;"
+             "if(h>mh)h=mh;h=h-40;document.mc.setSize(w,h);window.scroll(0,0);}window.onResize=resize;window.onLoad="
+             "resize;document.body.style.overflow='hidden';</script><a href=\"" + back + "\"><-Back</a>&nbsp;&nbsp;"
+             "&nbsp;File manager for copy selected files and folders<br><APPLET name=\"mc\" archive=\"/_i/"
+             "KestruneClient.jar\" code=\"kestruneclient/KestruneApplet.class\" width=1600 height=1200><param "
+             "name=Cookie value=\"" + id + "\">" + params + "Java not supported in this browser.<br>Use Firefox, "
+             "Crome, or IE.</APPLET></body></html>");
+}
+
+void TestFolderActions::launchFile_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<QByteArray>("base"); // LOCAL stands for this listener's address and port
+    QTest::addColumn<QByteArray>("args"); // after the Cookie argument
+
+    QTest::addRow("root") << QByteArray("/") << QByteArray("example.org:8080") << QByteArray()
+                          << QByteArray("http://example.org:8080/") << QByteArray();
+    QTest::addRow("/Music") << QByteArray("/Music") << QByteArray("192.168.1.5:8080") << QByteArray()
+                            << QByteArray("http://192.168.1.5:8080/") << QByteArray("<argument>Path=/Music/</argument>");
+    QTest::addRow("/Music/ gets a second slash") << QByteArray("/Music/") << QByteArray("[::1]:80") << QByteArray()
+        << QByteArray("http://[::1]:80/") << QByteArray("<argument>Path=/Music//</argument>");
+    QTest::addRow("plus stays") << QByteArray("/a+b") << QByteArray("h") << QByteArray() << QByteArray("http://h/")
+                                << QByteArray("<argument>Path=/a+b/</argument>");
+    QTest::addRow("markup in the path") << QByteArray("/%3Cx%3E%26") << QByteArray("h") << QByteArray()
+        << QByteArray("http://h/") << QByteArray("<argument>Path=/&lt;x&gt;&amp;/</argument>");
+    QTest::addRow("markup in the host") << QByteArray("/") << QByteArray("h\"><x a=\"") << QByteArray()
+                                        << QByteArray("http://LOCAL/") << QByteArray();
+    QTest::addRow("path in the host") << QByteArray("/") << QByteArray("evil.example/x") << QByteArray()
+                                      << QByteArray("http://LOCAL/") << QByteArray();
+    QTest::addRow("no host") << QByteArray("/") << QByteArray() << QByteArray() << QByteArray("http://LOCAL/")
+                             << QByteArray();
+    QTest::addRow("basic credentials") << QByteArray("/") << QByteArray("h") << QByteArray("anna:a&b")
+                                       << QByteArray("http://h/") << QByteArray("<argument>Aut=anna:a&amp;b</argument>");
+}
+
+void TestFolderActions::launchFile()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, host);
+    QFETCH(QByteArray, user);
+    QFETCH(QByteArray, base);
+    QFETCH(QByteArray, args);
+    if (!user.isEmpty()) {
+        web->conf.authMode = 2;
+        web->conf.users = QStringList{QString::fromLatin1(user)};
+    }
+    QVERIFY(client->get("/", user.isEmpty() ? QByteArray() : basic(user)).status() == "200 OK");
+    const QByteArray id = client->cookie.mid(3);
+    QByteArray request = "POST " + target + " HTTP/1.1\r\n";
+    if (!host.isEmpty())
+        request += "Host: " + host + "\r\n";
+    request += "Cookie: " + client->cookie + "\r\n";
+    if (!user.isEmpty())
+        request += basic(user);
+    request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 6\r\n\r\na=upfm";
+    const WebReply reply = client->exchange(request);
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(reply.header("Content-Type"), QByteArray("application/x-java-jnlp-file; charset=UTF-8"));
+    QCOMPARE(reply.header("Content-Disposition"), QByteArray("attachment; filename=\"filemanager.jnlp\""));
+    base.replace("LOCAL", "127.0.0.1:" + QByteArray::number(web->port()));
+    QCOMPARE(reply.body,
+             "<?xml version=\"1.0\" encoding=\"utf-8\"?><jnlp spec=\"1.0+\" codebase=\"" + base + "\"><information>"
+             "<title>Tessaly</title><vendor>Orvane</vendor><homepage href=\"http://tessaly.net/\" /><description>"
+             "Tessaly client filemanager</description></information><security><all-permissions/></security>"
+             "<resources><j2se version=\"1.5+\" href=\"http://java.sun.com/products/autodl/j2se\" java-vm-args=\""
+             "-client\"><property name=\"http.keepAlive\" value=\"true\"/></j2se><jar href=\"/_i/KestruneClient.jar\" "
+             "main=\"true\" download=\"eager\" /></resources><application-desc name=\"Tessaly\" main-class=\""
+             "kestruneclient.KestruneApplet\"><argument>URL=" + base + "</argument><argument>Cookie=" + id
+             + "</argument>" + args + "</application-desc></jnlp>");
+}
+
+void TestFolderActions::launchFileSecure()
+{
+    web->conf.sslMode = 2;
+    web->conf.keyFile = qEnvironmentVariable("TESSALY_BUILD_DIR") + "/ssl.pem";
+    web->conf.keyPassword = QStringLiteral("k4m5n6");
+    QVERIFY(web->restart());
+    QSslSocket socket;
+    socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), web->port());
+    QVERIFY(QTest::qWaitFor([&] { return socket.isEncrypted(); }, 10000));
+    socket.write("POST / HTTP/1.1\r\nHost: secure.example:8443\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                 "Content-Length: 6\r\n\r\na=upfm");
+    QByteArray received;
+    QVERIFY(QTest::qWaitFor([&] {
+        received += socket.readAll();
+        return received.contains("</jnlp>");
+    }, 10000));
+    QVERIFY(received.contains("codebase=\"https://secure.example:8443/\""));
+    QVERIFY(received.contains("<argument>URL=https://secure.example:8443/</argument>"));
+}
+
+void TestFolderActions::pathOutsideShare()
+{
+    QTemporaryDir outside;
+    QVERIFY(QFile::link(outside.path(), web->path("out")));
+    QVERIFY(web->write("a.txt", "a"));
+    // A folder reached through a link that leaves the share: no action, no upload.
+    WebReply reply = postAction("/out", "a=cfd&f=made");
+    QCOMPARE(reply.status(), QByteArray("403 Forbidden"));
+    QVERIFY(!QFileInfo::exists(outside.filePath("made")));
+    const QByteArray body = multipartBody("XyZ", "up.txt", "data");
+    WebClient second(web->port());
+    reply = second.multipart("/out", "multipart/form-data; boundary=XyZ", body);
+    QCOMPARE(reply.status(), QByteArray("403 Forbidden"));
+    QVERIFY(!QFileInfo::exists(outside.filePath("up.txt")));
+}
+
+QTEST_GUILESS_MAIN(TestFolderActions)
+#include "tst_folderactions.moc"

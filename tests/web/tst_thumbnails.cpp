@@ -1,0 +1,373 @@
+#include "webclient.h"
+#include "webfixture.h"
+
+#include "web/html_element.h"
+#include "web/html_element_manager.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QMutexLocker>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+const QByteArray Refresh = "<meta http-equiv=\"refresh\" content=\"2\"/>";
+const QByteArray Placeholder = "<img src=\"/_i/image.png\" vspace=\"8\" align=\"center\" border=\"0\">";
+
+QImage noise(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random(quint32(width * 7919 + height));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, random.generate() | 0xFF000000u);
+    }
+    return image;
+}
+
+QByteArray thumbnailLink(const QString &path)
+{
+    return "/_t/" + QUrl::toPercentEncoding(path, "/");
+}
+
+QStringList thumbnailFiles()
+{
+    return QDir(HTML_Element_Manager::thumbnailFolder()).entryList(QDir::Files | QDir::Hidden);
+}
+
+} // namespace
+
+class TestThumbnails : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void thumbnailAppears_data();
+    void thumbnailAppears();
+    void noThumbnail_data();
+    void noThumbnail();
+    void ownPicture_data();
+    void ownPicture();
+    void thumbnailsOnlyForThisShare();
+    void folderWithImageName();
+    void workerNeverLosesAnElement();
+    void clearStopsTheWorker();
+    void startEmptiesTheFolder();
+    void listingReference_data();
+    void listingReference();
+
+private:
+    WebReply page(WebClient &client, const QByteArray &target = "/");
+    std::unique_ptr<WebFixture> web;
+};
+
+void TestThumbnails::init()
+{
+    web = std::make_unique<WebFixture>();
+    QVERIFY(web->start());
+    web->startThumbnails();
+}
+
+void TestThumbnails::cleanup()
+{
+    web.reset();
+}
+
+WebReply TestThumbnails::page(WebClient &client, const QByteArray &target)
+{
+    return client.get(target);
+}
+
+void TestThumbnails::thumbnailAppears_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QSize>("thumbnail");
+
+    QTest::addRow("large jpeg") << QStringLiteral("photo.jpg") << QSize(900, 600) << QByteArray("JPEG")
+                                << QByteArray("image/jpeg") << QSize(124, 82);
+    QTest::addRow("upper-case suffix") << QStringLiteral("PHOTO.JPG") << QSize(600, 900) << QByteArray("JPEG")
+                                       << QByteArray("image/jpeg") << QSize(82, 124);
+    QTest::addRow("small jpeg enlarged") << QStringLiteral("small.jpg") << QSize(100, 100) << QByteArray("JPEG")
+                                         << QByteArray("image/jpeg") << QSize(124, 124);
+    QTest::addRow("png") << QStringLiteral("draw ing.png") << QSize(400, 300) << QByteArray("PNG")
+                         << QByteArray("image/png") << QSize(124, 93);
+}
+
+void TestThumbnails::thumbnailAppears()
+{
+    QFETCH(QString, name);
+    QFETCH(QSize, size);
+    QFETCH(QByteArray, format);
+    QFETCH(QByteArray, type);
+    QFETCH(QSize, thumbnail);
+    QVERIFY(noise(size.width(), size.height()).save(web->path(name), format.constData(), 100));
+    QVERIFY(QFileInfo(web->path(name)).size() >= 20000);
+    QVERIFY(web->write("a.txt", "a"));
+    WebClient client(web->port());
+
+    QByteArray first;
+    QByteArray second;
+    {
+        // The worker waits for the lock: the thumbnail stays pending for both pages.
+        QMutexLocker locker(&web->manager->lock);
+        WebReply reply = page(client);
+        QCOMPARE(reply.status(), QByteArray("202 Accepted"));
+        QCOMPARE(reply.body.mid(12, Refresh.size()), Refresh);
+        QVERIFY(reply.body.startsWith("<html><head>" + Refresh + "<title>Tessaly</title>"));
+        QVERIFY(reply.body.contains(Placeholder));
+        first = reply.body;
+        reply = page(client);
+        QCOMPARE(reply.status(), QByteArray("202 Accepted"));
+        second = reply.body;
+        QCOMPARE(client.get(thumbnailLink(web->path(name))).status(), QByteArray("404 Not Found"));
+    }
+    QCOMPARE(second, first);
+
+    WebReply done;
+    QTRY_VERIFY_WITH_TIMEOUT((done = page(client)).status() == "200 OK", 20000);
+    QVERIFY(!done.body.contains(Refresh));
+    const QByteArray link = thumbnailLink(web->path(name));
+    QVERIFY2(done.body.contains("<img src=\"" + link + "\" vspace=\"8\""), done.body.constData());
+    QVERIFY(link.startsWith("/_t//"));
+
+    const WebReply image = client.get(link);
+    QCOMPARE(image.status(), QByteArray("200 OK"));
+    QCOMPARE(image.header("Content-Type"), type);
+    QImage decoded;
+    QVERIFY(decoded.loadFromData(image.body));
+    QCOMPARE(decoded.size(), thumbnail);
+    // One thumbnail for the file, however many pages asked for it.
+    QCOMPARE(thumbnailFiles().size(), 1);
+    QVERIFY(thumbnailFiles().first().endsWith(format == "PNG" ? ".png" : ".jpg"));
+
+    // Deleting the image leaves its thumbnail until exit.
+    QVERIFY(QFile::remove(web->path(name)));
+    QVERIFY(!page(client).body.contains(link));
+    QCOMPARE(thumbnailFiles().size(), 1);
+}
+
+void TestThumbnails::noThumbnail_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+
+    QTest::addRow("png that is no image") << QStringLiteral("fake.png") << QByteArray(20000, 'x');
+    QTest::addRow("jpg that is no image") << QStringLiteral("fake.jpg") << QByteArray(30000, 'y');
+    QImage tall = noise(16, 2000);
+    QByteArray tallPng;
+    {
+        QBuffer buffer(&tallPng);
+        buffer.open(QIODevice::WriteOnly);
+        tall.save(&buffer, "PNG");
+    }
+    QTest::addRow("png too tall") << QStringLiteral("tall.png") << tallPng;
+}
+
+void TestThumbnails::noThumbnail()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QVERIFY(content.size() >= 20000);
+    QVERIFY(web->write(name, content));
+    WebClient client(web->port());
+    WebReply reply;
+    QTRY_VERIFY_WITH_TIMEOUT((reply = page(client)).status() == "200 OK", 20000);
+    QVERIFY(reply.body.contains(Placeholder));
+    QVERIFY(!reply.body.contains("/_t/"));
+    QCOMPARE(client.get(thumbnailLink(web->path(name))).status(), QByteArray("404 Not Found"));
+    QVERIFY(thumbnailFiles().isEmpty());
+}
+
+void TestThumbnails::ownPicture_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QByteArray>("picture");
+    QTest::addRow("19999 bytes") << QStringLiteral("photo.JPG") << 19999 << QByteArray("<img src=\"/photo.JPG\"");
+    QTest::addRow("20000 bytes") << QStringLiteral("photo.JPG") << 20000 << Placeholder;
+    QTest::addRow("small png, blank in the name") << QStringLiteral("a b.png") << 100
+                                                  << QByteArray("<a href=\"/a%20b.png\"><img src=\"/a%20b.png\"");
+    QTest::addRow("gif gets no picture") << QStringLiteral("big.gif") << 50000
+                                         << QByteArray("<a href=\"/big.gif\"><br>big.gif<br></a>");
+    QTest::addRow("no dot") << QStringLiteral("README") << 10 << QByteArray("<a href=\"/README\"><br>README<br></a>");
+    QTest::addRow("leading dot") << QStringLiteral(".profile") << 10
+                                 << QByteArray("<a href=\"/.profile\"><br>.profile<br></a>");
+    QTest::addRow("archive") << QStringLiteral("archive.tar.gz") << 10
+                             << QByteArray("<img src=\"/_i/folder_tar.png\" vspace=\"8\" align=\"center\" border=\"0\">"
+                                           "<br>archive.tar.gz<br></a>10Byte<br>");
+}
+
+void TestThumbnails::ownPicture()
+{
+    QFETCH(QString, name);
+    QFETCH(int, size);
+    QFETCH(QByteArray, picture);
+    QVERIFY(web->write(name, QByteArray(size, 'z')));
+    WebClient client(web->port());
+    WebReply reply;
+    QTRY_VERIFY_WITH_TIMEOUT((reply = page(client)).status() == "200 OK", 20000);
+    QVERIFY2(reply.body.contains(picture), reply.body.constData());
+}
+
+void TestThumbnails::thumbnailsOnlyForThisShare()
+{
+    // A second listener sharing another folder, with the same worker.
+    WebFixture other;
+    other.conf.showImages = 2;
+    QVERIFY(other.start());
+    Configuration::setDirectories(web->home.path(), qEnvironmentVariable("TESSALY_BUILD_DIR"), QStringLiteral("C"));
+    QVERIFY(noise(300, 200).save(web->path("mine.jpg"), "JPEG", 100));
+    WebClient client(web->port());
+    QTRY_VERIFY_WITH_TIMEOUT(page(client).status() == "200 OK", 20000);
+    const QByteArray link = thumbnailLink(web->path("mine.jpg"));
+    QCOMPARE(client.get(link).status(), QByteArray("200 OK"));
+
+    WebClient stranger(other.port());
+    QCOMPARE(stranger.get(link).status(), QByteArray("404 Not Found"));
+    // Nor by a path that climbs out of the other share.
+    const QByteArray climbing = "/_t/" + QUrl::toPercentEncoding(other.sharePath + "/../", "/")
+                                + QUrl::toPercentEncoding(web->path("mine.jpg"), "/");
+    WebClient third(other.port());
+    QVERIFY(third.get(climbing).status() != "200 OK");
+}
+
+void TestThumbnails::folderWithImageName()
+{
+    QVERIFY(web->makeDir("music.mp3"));
+    WebClient client(web->port());
+    const WebReply reply = page(client);
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QVERIFY(reply.body.contains(
+        "<input type=\"checkbox\" name=\"d\" value=\"music.mp3\"> <a href=\"/music.mp3\"><img src=\"/_i/music.png\" "
+        "vspace=\"8\" align=\"center\" border=\"0\"><br>music.mp3<br><img src=\"/_i/folder.png\" vspace=\"8\" "
+        "align=\"center\" border=\"0\"></a></td>"));
+}
+
+void TestThumbnails::workerNeverLosesAnElement()
+{
+    // Each element is queued right after the worker published the one before, while it may
+    // still be on its way out: none may be left pending.
+    HTML_Element_Manager *manager = web->manager;
+    for (int i = 0; i < 150; ++i) {
+        const QString name = QStringLiteral("f%1.png").arg(i);
+        QVERIFY(web->write(name, QByteArray(20000, 'q')));
+        const QFileInfo info(web->path(name));
+        HTML_Element *element;
+        {
+            QMutexLocker locker(&manager->lock);
+            element = manager->toHTML(&info);
+            QVERIFY(!element->isReady());
+        }
+        const bool ready = QTest::qWaitFor([&] {
+            QMutexLocker locker(&manager->lock);
+            return element->isReady();
+        }, 5000);
+        QVERIFY2(ready, qPrintable(name));
+    }
+}
+
+void TestThumbnails::clearStopsTheWorker()
+{
+    HTML_Element_Manager *manager = web->manager;
+    for (int i = 0; i < 12; ++i) {
+        const QString name = QStringLiteral("p%1.jpg").arg(i);
+        QVERIFY(noise(640, 480).save(web->path(name), "JPEG", 100));
+        const QFileInfo info(web->path(name));
+        QMutexLocker locker(&manager->lock);
+        manager->toHTML(&info);
+    }
+    manager->clear();
+    QVERIFY(!manager->isRunning());
+    QVERIFY(thumbnailFiles().isEmpty());
+    // Usable again afterwards.
+    const QFileInfo info(web->path("p0.jpg"));
+    HTML_Element *element;
+    {
+        QMutexLocker locker(&manager->lock);
+        element = manager->toHTML(&info);
+    }
+    QVERIFY(QTest::qWaitFor([&] {
+        QMutexLocker locker(&manager->lock);
+        return element->isReady();
+    }, 20000));
+    QVERIFY(!manager->getTempFile(info.absoluteFilePath()).isEmpty());
+    QCOMPARE(thumbnailFiles().size(), 1);
+}
+
+void TestThumbnails::startEmptiesTheFolder()
+{
+    web->stopThumbnails();
+    const QString folder = HTML_Element_Manager::thumbnailFolder();
+    QVERIFY(QDir().mkpath(folder + "/old/deeper"));
+    QFile leftover(folder + "/leftover.jpg");
+    QVERIFY(leftover.open(QIODevice::WriteOnly));
+    leftover.close();
+    web->startThumbnails();
+    QVERIFY(QFileInfo(folder).isDir());
+    QVERIFY(QDir(folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+void TestThumbnails::listingReference_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("image");
+    QTest::addColumn<QByteArray>("pending");  // while the thumbnail is made
+    QTest::addColumn<QByteArray>("finished"); // FULL stands for the file's full path
+
+    QTest::addRow("no dot") << QStringLiteral("README") << 10 << false << QByteArray() << QByteArray();
+    QTest::addRow("type icon") << QStringLiteral("a.txt") << 10 << false << QByteArray() << QByteArray();
+    QTest::addRow("own picture") << QString::fromUtf8("s\xC3\xA4.jpg") << 10 << false
+                                 << QByteArray("/dir/s\xC3\xA4.jpg") << QByteArray("/dir/s\xC3\xA4.jpg");
+    QTest::addRow("thumbnail") << QStringLiteral("big.jpg") << 0 << true << QByteArray("/_t/")
+                               << QByteArray("/_t/FULL");
+    QTest::addRow("failed thumbnail") << QStringLiteral("bad.png") << 20000 << false << QByteArray("/_t/")
+                                      << QByteArray();
+}
+
+void TestThumbnails::listingReference()
+{
+    QFETCH(QString, name);
+    QFETCH(int, size);
+    QFETCH(bool, image);
+    QFETCH(QByteArray, pending);
+    QFETCH(QByteArray, finished);
+    if (image)
+        QVERIFY(noise(300, 300).save(web->path(name), "JPEG", 100));
+    else
+        QVERIFY(web->write(name, QByteArray(size, 'r')));
+    const QFileInfo info(web->path(name));
+    HTML_Element_Manager *manager = web->manager;
+    HTML_Element *element;
+    QByteArray out;
+    {
+        QMutexLocker locker(&manager->lock);
+        element = manager->toHTML(&info);
+        element->toMC(&out, "/dir/");
+    }
+    QCOMPARE(out, pending);
+    QVERIFY(QTest::qWaitFor([&] {
+        QMutexLocker locker(&manager->lock);
+        return element->isReady();
+    }, 20000));
+    out.clear();
+    {
+        QMutexLocker locker(&manager->lock);
+        element->toMC(&out, "/dir/");
+    }
+    QCOMPARE(out, QByteArray(finished).replace("FULL", info.absoluteFilePath().toUtf8()));
+}
+
+QTEST_GUILESS_MAIN(TestThumbnails)
+#include "tst_thumbnails.moc"

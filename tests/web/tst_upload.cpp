@@ -1,0 +1,243 @@
+#include "webclient.h"
+#include "webfixture.h"
+
+#include "server/webserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+QByteArray messageOf(const QByteArray &page)
+{
+    const qsizetype from = page.indexOf("</tr></table>") + 13;
+    const qsizetype to = page.indexOf("<table border=\"1\" frame=\"border\">");
+    return page.mid(from, to - from);
+}
+
+QByteArray randomBytes(int size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator random(size);
+    for (char &c : data)
+        c = char(random.bounded(256));
+    return data;
+}
+
+const QByteArray FormType = "multipart/form-data; boundary=----Bound4ry";
+
+} // namespace
+
+class TestUpload : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void upload_data();
+    void upload();
+    void uploadIntoSubfolder();
+    void uploadOff();
+    void failedUploadKeepsEarlierFile_data();
+    void failedUploadKeepsEarlierFile();
+    void twoUploadsOnOneConnection();
+    void interrupted_data();
+    void interrupted();
+
+private:
+    std::unique_ptr<WebFixture> web;
+};
+
+void TestUpload::init()
+{
+    web = std::make_unique<WebFixture>();
+    web->conf.showImages = 0;
+}
+
+void TestUpload::cleanup()
+{
+    web.reset();
+}
+
+void TestUpload::upload_data()
+{
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QString>("stored");   // empty: nothing new is stored
+    QTest::addColumn<QByteArray>("content");
+
+    const QByteArray data = randomBytes(100000);
+    QTest::addRow("a file") << FormType << multipartBody("----Bound4ry", "a.bin", data)
+                            << QByteArray("File sent success.") << QStringLiteral("a.bin") << data;
+    QTest::addRow("small file") << FormType << multipartBody("----Bound4ry", "s.txt", "hello")
+                                << QByteArray("File sent success.") << QStringLiteral("s.txt") << QByteArray("hello");
+    QTest::addRow("empty file") << FormType << multipartBody("----Bound4ry", "e.txt", "")
+                                << QByteArray("File sent success.") << QStringLiteral("e.txt") << QByteArray();
+    const QByteArray tricky = QByteArray(3000, 'a') + "\r\n------Bound4" + QByteArray(300, 'b') + "\r\n--";
+    QTest::addRow("near-delimiters in the data") << FormType << multipartBody("----Bound4ry", "t.bin", tricky)
+        << QByteArray("File sent success.") << QStringLiteral("t.bin") << tricky;
+    QTest::addRow("windows client path") << FormType << multipartBody("----Bound4ry", "C:\\Users\\me\\photo.jpg", data)
+        << QByteArray("File sent success.") << QStringLiteral("photo.jpg") << data;
+    QTest::addRow("unix client path") << FormType << multipartBody("----Bound4ry", "/home/me/photo.jpg", "p")
+        << QByteArray("File sent success.") << QStringLiteral("photo.jpg") << QByteArray("p");
+    QTest::addRow("utf-8 name, byte by byte") << FormType << multipartBody("----Bound4ry", "\xC3\xA4.txt", "u")
+        << QByteArray("File sent success.") << QString::fromLatin1("\xC3\xA4.txt") << QByteArray("u");
+    QTest::addRow("existing name") << FormType << multipartBody("----Bound4ry", "exists.txt", "new")
+        << QByteArray("File send failed: File exists") << QString() << QByteArray();
+    QTest::addRow("no file chosen") << FormType << multipartBody("----Bound4ry", "", "")
+        << QByteArray("File send failed: Unsupported browser or no file selected.") << QString() << QByteArray();
+    QTest::addRow("no boundary") << QByteArray("multipart/form-data") << multipartBody("----Bound4ry", "nb.txt", "x")
+        << QByteArray("File send failed: Unsupported browser or no file selected.") << QString() << QByteArray();
+    QTest::addRow("name dot dot") << FormType << multipartBody("----Bound4ry", "..", "x")
+        << QByteArray("File send failed: Unsupported browser or no file selected.") << QString() << QByteArray();
+    QTest::addRow("path ending in a slash") << FormType << multipartBody("----Bound4ry", "dir/", "x")
+        << QByteArray("File send failed: Unsupported browser or no file selected.") << QString() << QByteArray();
+    QByteArray cut = multipartBody("----Bound4ry", "cut.bin", data);
+    cut.chop(cut.size() - cut.indexOf("\r\n------Bound4ry", 200));
+    QTest::addRow("no closing delimiter") << FormType << cut
+        << QByteArray("File send failed: Network error or unsupported browser.") << QString() << QByteArray();
+    QTest::addRow("another boundary") << QByteArray("multipart/form-data; boundary=Other")
+        << multipartBody("----Bound4ry", "other.txt", "x")
+        << QByteArray("File send failed: Network error or unsupported browser.") << QString() << QByteArray();
+}
+
+void TestUpload::upload()
+{
+    QFETCH(QByteArray, contentType);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, message);
+    QFETCH(QString, stored);
+    QFETCH(QByteArray, content);
+    QVERIFY(web->start());
+    QVERIFY(web->write("exists.txt", "old"));
+    const QStringList before = QDir(web->sharePath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+
+    WebClient client(web->port());
+    const WebReply reply = client.multipart("/", contentType, body);
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(messageOf(reply.body), message);
+    QStringList after = QDir(web->sharePath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    if (!stored.isEmpty()) {
+        QCOMPARE(web->read(stored), content);
+        QVERIFY(after.removeOne(stored));
+    }
+    QCOMPARE(after, before);
+    QCOMPARE(web->read("exists.txt"), QByteArray("old"));
+    // The message was shown once.
+    QCOMPARE(messageOf(client.get("/").body), QByteArray());
+}
+
+void TestUpload::uploadIntoSubfolder()
+{
+    QVERIFY(web->start());
+    QVERIFY(web->makeDir("Photos"));
+    WebClient client(web->port());
+    const WebReply reply = client.multipart("/Photos", FormType, multipartBody("----Bound4ry", "in.txt", "in"));
+    QCOMPARE(messageOf(reply.body), QByteArray("File sent success."));
+    QVERIFY(reply.body.contains("<td><b><a href=\"/\">../Photos</a></b></td>"));
+    QCOMPARE(web->read("Photos/in.txt"), QByteArray("in"));
+}
+
+void TestUpload::uploadOff()
+{
+    web->conf.enableUpload = 0;
+    QVERIFY(web->start());
+    WebClient client(web->port());
+    const WebReply reply = client.multipart("/", FormType, multipartBody("----Bound4ry", "off.bin", randomBytes(50000)));
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(reply.header("Connection"), QByteArray("close"));
+    QCOMPARE(messageOf(reply.body), QByteArray("File send failed: Network read error."));
+    QVERIFY(client.waitClosed());
+    QVERIFY(!web->exists("off.bin"));
+    QVERIFY(QDir(web->sharePath).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+void TestUpload::failedUploadKeepsEarlierFile_data()
+{
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addRow("no boundary") << QByteArray("multipart/form-data") << multipartBody("B", "x.txt", "x");
+    QTest::addRow("no file name") << QByteArray("multipart/form-data; boundary=B") << multipartBody("B", "", "");
+    QTest::addRow("existing name") << QByteArray("multipart/form-data; boundary=B")
+                                   << multipartBody("B", "report.pdf", "x");
+    QTest::addRow("no part headers") << QByteArray("multipart/form-data; boundary=B") << QByteArray("garbage");
+}
+
+void TestUpload::failedUploadKeepsEarlierFile()
+{
+    QFETCH(QByteArray, contentType);
+    QFETCH(QByteArray, body);
+    QVERIFY(web->start());
+    QVERIFY(web->write("report.pdf", "%PDF report"));
+    WebClient client(web->port());
+    WebReply reply = client.get("/report.pdf");
+    QCOMPARE(reply.body, QByteArray("%PDF report"));
+    QVERIFY(!client.isClosed());
+    reply = client.multipart("/", contentType, body);
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QVERIFY(messageOf(reply.body).startsWith("File send failed"));
+    QCOMPARE(web->read("report.pdf"), QByteArray("%PDF report"));
+}
+
+void TestUpload::twoUploadsOnOneConnection()
+{
+    QVERIFY(web->start());
+    WebClient client(web->port());
+    WebReply reply = client.multipart("/", FormType, multipartBody("----Bound4ry", "one.txt", "1"));
+    QCOMPARE(messageOf(reply.body), QByteArray("File sent success."));
+    reply = client.multipart("/", FormType, multipartBody("----Bound4ry", "two.txt", "2"));
+    QCOMPARE(messageOf(reply.body), QByteArray("File sent success."));
+    QVERIFY(!client.isClosed());
+    // Exactly one answer each: nothing more arrives.
+    reply = client.get("/two.txt");
+    QCOMPARE(reply.body, QByteArray("2"));
+    QCOMPARE(client.received, QByteArray());
+    // A refused upload leaves its body unread: the answer closes the connection.
+    reply = client.multipart("/", FormType, multipartBody("----Bound4ry", "one.txt", "again"));
+    QCOMPARE(messageOf(reply.body), QByteArray("File send failed: File exists"));
+    QCOMPARE(reply.header("Connection"), QByteArray("close"));
+    QVERIFY(client.waitClosed());
+    QCOMPARE(web->read("one.txt"), QByteArray("1"));
+}
+
+void TestUpload::interrupted_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addRow("client goes away") << QStringLiteral("abort");
+    QTest::addRow("client closes its side") << QStringLiteral("close");
+    QTest::addRow("server stops") << QStringLiteral("stop");
+    QTest::addRow("traffic limit") << QStringLiteral("limit");
+}
+
+void TestUpload::interrupted()
+{
+    QFETCH(QString, how);
+    if (how == QLatin1String("limit"))
+        web->conf.dataLimitKB = 64;
+    QVERIFY(web->start());
+    WebClient client(web->port());
+    QVERIFY(client.connect());
+    const QByteArray body = multipartBody("----Bound4ry", "part.bin", randomBytes(1000000));
+    const QByteArray head = "POST / HTTP/1.1\r\nHost: h\r\nContent-Type: " + FormType
+                            + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
+    const int sent = how == QLatin1String("limit") ? 200000 : 40000;
+    client.send(head + body.left(sent));
+    QTRY_VERIFY(QFileInfo(web->path("part.bin")).size() > 20000 || !web->exists("part.bin"));
+    if (how == QLatin1String("abort"))
+        client.socket.abort();
+    else if (how == QLatin1String("close"))
+        client.socket.disconnectFromHost();
+    else if (how == QLatin1String("stop"))
+        web->server->stopAll();
+    QTRY_VERIFY(!web->exists("part.bin"));
+    QVERIFY(QDir(web->sharePath).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+QTEST_GUILESS_MAIN(TestUpload)
+#include "tst_upload.moc"
