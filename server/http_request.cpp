@@ -241,10 +241,16 @@ void HTTP_Request::end()
 ClientData *HTTP_Request::getClientData()
 {
     if (!clientData) {
-        const qint64 id = clientManager ? clientManager->newId()
-                                        : qint64(QRandomGenerator::system()->generate64() >> 1);
-        clientData = new ClientData(id);
-        ownsClientData = true;
+        if (clientManager) {
+            // Registered at once: the browser's other connections present this id as their
+            // cookie and must find the very same session, not a second one of that id.
+            clientData = new ClientData(clientManager->newId());
+            clientManager->sessions.append(clientData);
+            ++clientData->bindings;
+        } else {
+            clientData = new ClientData(qint64(QRandomGenerator::system()->generate64() >> 1));
+            ownsClientData = true;
+        }
     }
     return clientData;
 }
