@@ -1,6 +1,8 @@
 #include "webclient.h"
 #include "webfixture.h"
 
+#include "server/clientdata.h"
+#include "server/webserver.h"
 #include "web/html_element.h"
 
 #include <QCoreApplication>
@@ -112,7 +114,10 @@ private slots:
     void paging_data();
     void paging();
     void storedPageBeyondListing();
+    void storedValuesOutOfRange_data();
+    void storedValuesOutOfRange();
     void rowsOfThree();
+    void sessionSharedAcrossConnections();
     void sorting_data();
     void sorting();
     void emptyFolder_data();
@@ -337,6 +342,56 @@ void TestFolderPage::storedPageBeyondListing()
         QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
     reply = client.get("/");
     QVERIFY(reply.body.contains("<td>Pages: <b>1</b> <a href=\"?a=p&p=1\">2</a> </td>"));
+}
+
+void TestFolderPage::storedValuesOutOfRange_data()
+{
+    QTest::addColumn<int>("pageSize");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<QByteArray>("firstShown");
+    QTest::addRow("page size 0") << 0 << 1 << 1 << QByteArray("f24");
+    QTest::addRow("negative page size") << -7 << 0 << 24 << QByteArray("f00");
+    QTest::addRow("negative page") << 10 << -3 << 10 << QByteArray("f00");
+    QTest::addRow("window beyond 32 bits") << 65536 << 32769 << 25 << QByteArray("f00");
+}
+
+// Values that the actions never store, set directly in the session: the page stays sound.
+void TestFolderPage::storedValuesOutOfRange()
+{
+    QFETCH(int, pageSize);
+    QFETCH(int, page);
+    QFETCH(int, shown);
+    QFETCH(QByteArray, firstShown);
+    for (int i = 0; i < 25; ++i)
+        QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
+    WebClient client(web->port());
+    QCOMPARE(client.get("/").status(), QByteArray("200 OK"));
+    ClientData *session = web->server->clients.getSession(client.cookie.mid(3).toLongLong());
+    QVERIFY(session);
+    session->pageSize = pageSize;
+    session->page = page;
+    const WebReply reply = client.get("/");
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(names(reply.body).size(), shown);
+    QCOMPARE(names(reply.body).first(), firstShown);
+}
+
+// A browser opens several connections; the first had no cookie yet when it asked. Whatever
+// connection carries a setting, every other one sees it.
+void TestFolderPage::sessionSharedAcrossConnections()
+{
+    for (int i = 0; i < 25; ++i)
+        QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
+    WebClient first(web->port());
+    QCOMPARE(first.get("/").status(), QByteArray("200 OK"));
+    WebClient second(web->port());
+    second.cookie = first.cookie;
+    QCOMPARE(names(second.post("/", "a=c&cv=10").body).size(), 10);
+    QVERIFY(!first.isClosed());
+    QCOMPARE(names(first.get("/").body).size(), 10);
+    QCOMPARE(first.post("/", "a=s").status(), QByteArray("200 OK"));
+    QVERIFY(second.get("/").body.contains("<option value=\"s\" SELECTED>"));
 }
 
 void TestFolderPage::rowsOfThree()

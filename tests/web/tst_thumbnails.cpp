@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QSemaphore>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -256,25 +257,36 @@ void TestThumbnails::folderWithImageName()
 
 void TestThumbnails::workerNeverLosesAnElement()
 {
-    // Each element is queued right after the worker published the one before, while it may
-    // still be on its way out: none may be left pending.
+    // The worker has found its queue empty and is on its way out (held there for a moment by
+    // the finished() handler) when the next element is queued: that element must still be made.
     HTML_Element_Manager *manager = web->manager;
-    for (int i = 0; i < 150; ++i) {
-        const QString name = QStringLiteral("f%1.png").arg(i);
-        QVERIFY(web->write(name, QByteArray(20000, 'q')));
-        const QFileInfo info(web->path(name));
-        HTML_Element *element;
-        {
-            QMutexLocker locker(&manager->lock);
-            element = manager->toHTML(&info);
-            QVERIFY(!element->isReady());
-        }
-        const bool ready = QTest::qWaitFor([&] {
-            QMutexLocker locker(&manager->lock);
-            return element->isReady();
-        }, 5000);
-        QVERIFY2(ready, qPrintable(name));
+    QVERIFY(web->write("first.png", QByteArray(20000, 'q')));
+    QVERIFY(web->write("second.png", QByteArray(20000, 'q')));
+    const QFileInfo first(web->path("first.png"));
+    const QFileInfo second(web->path("second.png"));
+    QSemaphore returning;
+    QSemaphore released;
+    const QMetaObject::Connection hold = connect(manager, &QThread::finished, manager, [&] {
+        returning.release();
+        released.tryAcquire(1, 300);
+    }, Qt::DirectConnection);
+    {
+        QMutexLocker locker(&manager->lock);
+        manager->toHTML(&first);
     }
+    QVERIFY(returning.tryAcquire(1, 10000));
+    disconnect(hold);
+    HTML_Element *element;
+    {
+        QMutexLocker locker(&manager->lock);
+        element = manager->toHTML(&second);
+        QVERIFY(!element->isReady());
+    }
+    released.release();
+    QVERIFY(QTest::qWaitFor([&] {
+        QMutexLocker locker(&manager->lock);
+        return element->isReady();
+    }, 5000));
 }
 
 void TestThumbnails::clearStopsTheWorker()
