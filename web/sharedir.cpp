@@ -93,7 +93,9 @@ void ShareDir::post(const QString &a, ClientData *session)
 {
     const QString &path = request->path;
     const QByteArray utf8Path = path.toUtf8();
-    if (a.isEmpty()) {
+    // The forms have no action: they post to the page's own URL, whose query may still hold a
+    // page link's "a=p". A form upload (the only multipart form) is an upload all the same.
+    if (a.isEmpty() || request->contentType.startsWith("multipart/form-data")) {
         saveFileTo(rootPath + path);
         return; // the answer follows in reply(int)
     }

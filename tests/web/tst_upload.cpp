@@ -42,6 +42,7 @@ private slots:
     void upload_data();
     void upload();
     void uploadIntoSubfolder();
+    void uploadFromPagedUrl();
     void uploadOff();
     void failedUploadKeepsEarlierFile_data();
     void failedUploadKeepsEarlierFile();
@@ -142,6 +143,16 @@ void TestUpload::uploadIntoSubfolder()
     QCOMPARE(messageOf(reply.body), QByteArray("File sent success."));
     QVERIFY(reply.body.contains("<td><b><a href=\"/\">../Photos</a></b></td>"));
     QCOMPARE(web->read("Photos/in.txt"), QByteArray("in"));
+}
+
+// After a page link, the upload form posts to "/?a=p&p=1": still an upload.
+void TestUpload::uploadFromPagedUrl()
+{
+    QVERIFY(web->start());
+    WebClient client(web->port());
+    const WebReply reply = client.multipart("/?a=p&p=1", FormType, multipartBody("----Bound4ry", "paged.txt", "p"));
+    QCOMPARE(messageOf(reply.body), QByteArray("File sent success."));
+    QCOMPARE(web->read("paged.txt"), QByteArray("p"));
 }
 
 void TestUpload::uploadOff()
