@@ -10,7 +10,10 @@ TESSALY_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-tools-dev qt6-l10n-tool
 prepare_packages() {
     local missing=() p
     for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' && continue
+        # A tool of that name from another package (npm comes with some nodejs builds) will do.
+        command -v "$p" >/dev/null 2>&1 && continue
+        missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}"
@@ -26,4 +29,12 @@ prepare_build() {
 }
 
 # Clients and tools the tests drive.
-TESSALY_TEST_PACKAGES=""
+TESSALY_TEST_PACKAGES="chromium nodejs npm"
+
+# The npm packages of the browser tests (tests/browser/package-lock.json).
+prepare_browser_tests() {
+    local dir=$TESSALY_TOP/tests/browser
+    [ -d "$dir/node_modules" ] && return 0
+    command -v npm >/dev/null 2>&1 || return 0
+    (cd "$dir" && npm ci --no-audit --no-fund)
+}
