@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QTranslator>
 
+#include <unistd.h>
+
 namespace {
 
 const QByteArray Head = "<html><head><title>Tessaly</title>";
@@ -127,6 +129,7 @@ private slots:
     void escaping();
     void hiddenEntries();
     void noFolders();
+    void unreadableEntryKeepsItsSlot();
     void translatedTextsAreUtf8();
     void datesUseTheLocale();
     void icons_data();
@@ -541,6 +544,24 @@ void TestFolderPage::noFolders()
     QVERIFY(web->makeDir("sub"));
     WebClient client(web->port());
     QCOMPARE(names(client.get("/").body), (QByteArrayList{"a.txt"}));
+}
+
+void TestFolderPage::unreadableEntryKeepsItsSlot()
+{
+    if (::geteuid() == 0)
+        QSKIP("every file is readable for root");
+    web->conf.showFolders = 0; // files are then listed without a readability filter
+    QVERIFY(web->write("a", "x"));
+    QVERIFY(web->write("b", "x"));
+    QVERIFY(web->write("c", "x"));
+    QVERIFY(web->write("d", "x"));
+    QVERIFY(QFile::setPermissions(web->path("b"), QFileDevice::Permissions()));
+    WebClient client(web->port());
+    const QByteArray body = client.get("/").body;
+    QFile::setPermissions(web->path("b"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QCOMPARE(names(body), (QByteArrayList{"a", "c", "d"}));
+    // b still takes its place in the first row: d begins the second.
+    QVERIFY(body.contains("</td></tr><tr>" + Cell + "<input type=\"checkbox\" name=\"f\" value=\"d\">"));
 }
 
 void TestFolderPage::translatedTextsAreUtf8()
