@@ -1,0 +1,22 @@
+#include "responses/mkcol.h"
+
+#include "server/http_request.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+MkCol::MkCol(HTTP_Request *request)
+    : Dav(request)
+{
+    setObjectName(QStringLiteral("MC"));
+}
+
+void MkCol::reply(QFileInfo *root)
+{
+    const QString path = addressed(root);
+    if (QFileInfo(path).isDir()) {
+        sendHeader("201 Created", 0);
+        return;
+    }
+    sendHeader(QDir(root->absoluteFilePath()).mkpath(path) ? "201 Created" : "500 MKPATH Failed", 0);
+}
