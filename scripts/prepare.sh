@@ -26,4 +26,4 @@ prepare_build() {
 }
 
 # Clients and tools the tests drive.
-TESSALY_TEST_PACKAGES=""
+TESSALY_TEST_PACKAGES="rclone cadaver litmus"
