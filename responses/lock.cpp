@@ -25,6 +25,23 @@ QByteArray Lock::scopeOf(const QByteArray &requestBody)
     return shared >= 0 && (exclusive < 0 || shared < exclusive) ? "shared" : "exclusive";
 }
 
+QByteArray Lock::tokenOf(const QByteArray &ifHeader)
+{
+    const qsizetype start = ifHeader.indexOf("<opaquelocktoken:");
+    if (start < 0)
+        return QByteArray();
+    const qsizetype end = ifHeader.indexOf('>', start);
+    if (end < 0)
+        return QByteArray();
+    const QByteArray token = ifHeader.mid(start + 1, end - start - 1);
+    // Only characters that can stand in a header and an XML text unchanged.
+    for (const char c : token) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == ':'))
+            return QByteArray();
+    }
+    return token;
+}
+
 QByteArray Lock::timeoutOf(const QByteArray &header)
 {
     const QByteArray item = header.split(',').first().trimmed();
@@ -46,7 +63,9 @@ void Lock::reply(QFileInfo *root)
         sendHeader("404 Not Found", 0);
         return;
     }
-    const QByteArray token = "opaquelocktoken:" + QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    QByteArray token = request->body.trimmed().isEmpty() ? tokenOf(request->ifHeader) : QByteArray();
+    if (token.isEmpty())
+        token = "opaquelocktoken:" + QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
     const QByteArray depth = request->depth.trimmed() == "0" ? "0" : "infinity";
 
     init(&body);

@@ -13,6 +13,11 @@ MkCol::MkCol(HTTP_Request *request)
 
 void MkCol::reply(QFileInfo *root)
 {
+    // A body would say what to make; none is understood.
+    if (request->contentLength > 0) {
+        sendHeader("415 Unsupported Media Type", 0);
+        return;
+    }
     const QString path = addressed(root);
     if (QFileInfo(path).isDir()) {
         sendHeader("201 Created", 0);

@@ -3,7 +3,8 @@
 
 #include "responses/dav.h"
 
-// Answers MKCOL: creates a folder together with every missing parent.
+// Answers MKCOL: creates a folder together with every missing parent. A request with a body is
+// refused.
 class MkCol : public Dav
 {
     Q_OBJECT

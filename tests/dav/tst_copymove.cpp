@@ -144,11 +144,25 @@ void tst_CopyMove::move_data()
         {"a.txt=A", "b.txt=B"});
     row("deleting disabled, new name", "/a.txt", b + "/c.txt", QByteArray(), false, "201 Created",
         {"!a.txt", "c.txt=A"});
-    row("onto a folder", "/a.txt", b + "/sub", QByteArray(), true, "412 Name exists", {"a.txt=A", "sub/"});
-    row("folder onto a file", "/docs", b + "/a.txt", QByteArray(), true, "412 Name exists",
-        {"a.txt=A", "docs/x.txt=X"});
-    row("folder onto a folder", "/docs", b + "/docs2", QByteArray(), true, "412 Name exists",
+    row("onto a folder: replaced", "/a.txt", b + "/sub", QByteArray(), true, "204 No Content",
+        {"!a.txt", "sub=A"});
+    row("onto a folder, Overwrite F", "/a.txt", b + "/sub", "F", true, "412 Name exists", {"a.txt=A", "sub/"});
+    row("folder onto a file: replaced", "/docs", b + "/a.txt", QByteArray(), true, "204 No Content",
+        {"!docs", "a.txt/x.txt=X", "a.txt/sub/z.txt=Z", "hard.txt=A"});
+    row("folder onto a folder: replaced", "/docs", b + "/sub", QByteArray(), true, "204 No Content",
+        {"!docs", "sub/x.txt=X", "sub/sub/z.txt=Z"});
+    row("folder/ onto a folder/: replaced", "/docs/", b + "/sub/", QByteArray(), true, "204 No Content",
+        {"!docs", "sub/x.txt=X", "sub/sub/z.txt=Z"});
+    row("file onto a folder/: replaced", "/a.txt", b + "/sub/", QByteArray(), true, "204 No Content",
+        {"!a.txt", "sub=A"});
+    row("folder onto a folder, deleting disabled", "/docs", b + "/docs2", QByteArray(), false, "412 Name exists",
         {"docs/x.txt=X", "docs2/"});
+    row("folder onto the folder holding it", "/docs/sub", b + "/docs", QByteArray(), true, "403 Forbidden",
+        {"docs/sub/z.txt=Z", "docs/x.txt=X"});
+    row("file onto the folder holding it", "/docs/x.txt", b + "/docs", QByteArray(), true, "403 Forbidden",
+        {"docs/x.txt=X", "docs/sub/z.txt=Z"});
+    row("file onto the shared folder", "/a.txt", b + "/", QByteArray(), true, "403 Forbidden",
+        {"a.txt=A", "docs/x.txt=X"});
     row("folder to a new name", "/docs", b + "/moved", QByteArray(), true, "201 Created",
         {"!docs", "moved/x.txt=X", "moved/sub/z.txt=Z"});
     row("missing source", "/none.txt", b + "/c.txt", QByteArray(), true, "500 Rename Failed", {"!c.txt"});

@@ -17,6 +17,8 @@ private slots:
     void lock_data();
     void lock();
     void lockTokensDiffer();
+    void lockRefresh_data();
+    void lockRefresh();
     void unlock_data();
     void unlock();
 
@@ -188,6 +190,39 @@ void tst_DavHeaders::lockTokensDiffer()
     const Reply missing = s.request("LOCK", "/nowhere/new.txt");
     QCOMPARE(missing.status, QByteArray("404 Not Found"));
     QVERIFY(missing.header("Lock-Token").isNull());
+}
+
+void tst_DavHeaders::lockRefresh_data()
+{
+    QTest::addColumn<QByteArray>("ifHeader");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("sameToken");
+
+    const QByteArray token = "opaquelocktoken:0f1e2d3c-aaaa-bbbb-cccc-123456789abc";
+    QTest::addRow("refresh: the same token") << QByteArray("(<" + token + ">)") << QByteArray() << true;
+    QTest::addRow("tagged refresh") << QByteArray("<http://127.0.0.1/docs/a.txt> (<" + token + ">)")
+                                    << QByteArray() << true;
+    QTest::addRow("a new lock: a new token")
+        << QByteArray("(<" + token + ">)")
+        << QByteArray("<D:lockinfo xmlns:D=\"DAV:\"><D:lockscope><D:exclusive/></D:lockscope></D:lockinfo>")
+        << false;
+    QTest::addRow("not a token") << QByteArray("(<opaquelocktoken:x\"<y>)") << QByteArray() << false;
+}
+
+void tst_DavHeaders::lockRefresh()
+{
+    QFETCH(QByteArray, ifHeader);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, sameToken);
+
+    const Reply r = s.request("LOCK", "/docs/a.txt", {"If: " + ifHeader, "Timeout: Second-600"}, body);
+    QCOMPARE(r.status, QByteArray("200 Locked"));
+    const QByteArray header = r.header("Lock-Token");
+    const QByteArray given = "<opaquelocktoken:0f1e2d3c-aaaa-bbbb-cccc-123456789abc>";
+    QCOMPARE(header == given, sameToken);
+    QVERIFY(header.startsWith("<opaquelocktoken:"));
+    QVERIFY(r.body.contains("<D:locktoken><D:href>" + header.mid(1, header.size() - 2) + "</D:href>"));
+    QVERIFY(r.body.contains("<D:timeout>Second-600</D:timeout>"));
 }
 
 void tst_DavHeaders::unlock_data()

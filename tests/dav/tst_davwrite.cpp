@@ -259,16 +259,24 @@ void tst_DavWrite::mkcol_data()
     QTest::addColumn<bool>("upload");
     QTest::addColumn<QByteArray>("status");
     QTest::addColumn<QString>("folder"); // must exist afterwards, when not empty
+    QTest::addColumn<QByteArray>("body");
 
-    QTest::addRow("new folder") << QByteArray("/new") << true << QByteArray("201 Created") << "new";
-    QTest::addRow("existing folder") << QByteArray("/docs") << true << QByteArray("201 Created") << "docs";
-    QTest::addRow("missing parents") << QByteArray("/docs/b/c") << true << QByteArray("201 Created") << "docs/b/c";
+    const QByteArray none;
+    QTest::addRow("new folder") << QByteArray("/new") << true << QByteArray("201 Created") << "new" << none;
+    QTest::addRow("existing folder") << QByteArray("/docs") << true << QByteArray("201 Created") << "docs"
+                                     << none;
+    QTest::addRow("missing parents") << QByteArray("/docs/b/c") << true << QByteArray("201 Created")
+                                     << "docs/b/c" << none;
     QTest::addRow("encoded name") << QByteArray("/a%20b%C3%A9") << true << QByteArray("201 Created")
-                                  << QString::fromUtf8("a b\xc3\xa9");
-    QTest::addRow("uploads disabled") << QByteArray("/up/x") << false << QByteArray("201 Created") << "up/x";
-    QTest::addRow("a file in the way") << QByteArray("/file.txt") << true << QByteArray("500 MKPATH Failed") << "";
+                                  << QString::fromUtf8("a b\xc3\xa9") << none;
+    QTest::addRow("uploads disabled") << QByteArray("/up/x") << false << QByteArray("201 Created") << "up/x"
+                                      << none;
+    QTest::addRow("a file in the way") << QByteArray("/file.txt") << true << QByteArray("500 MKPATH Failed")
+                                       << "" << none;
     QTest::addRow("a file in the way of a parent") << QByteArray("/file.txt/x") << true
-                                                   << QByteArray("500 MKPATH Failed") << "";
+                                                   << QByteArray("500 MKPATH Failed") << "" << none;
+    QTest::addRow("with a body") << QByteArray("/bodied") << true << QByteArray("415 Unsupported Media Type")
+                                 << "" << QByteArray("<x/>");
 }
 
 void tst_DavWrite::mkcol()
@@ -277,14 +285,17 @@ void tst_DavWrite::mkcol()
     QFETCH(bool, upload);
     QFETCH(QByteArray, status);
     QFETCH(QString, folder);
+    QFETCH(QByteArray, body);
 
     TestServer s;
     QVERIFY(s.start());
     s.config.enableUpload = upload ? 2 : 0;
     QVERIFY(s.mkdir(QStringLiteral("docs")));
     QVERIFY(s.write(QStringLiteral("file.txt"), "f"));
-    const Reply r = s.request("MKCOL", target);
+    const Reply r = s.request("MKCOL", target, {}, body);
     QCOMPARE(r.status, status);
+    if (!body.isEmpty())
+        QVERIFY(!s.exists(QStringLiteral("bodied")));
     if (!folder.isEmpty())
         QVERIFY(QFileInfo(s.path(folder)).isDir());
     QCOMPARE(s.read(QStringLiteral("file.txt")), QByteArray("f"));
