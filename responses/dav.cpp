@@ -69,7 +69,8 @@ int Dav::destination(const QFileInfo *root, QString *path) const
     const QByteArray value = request->destination.trimmed();
     if (value.isEmpty())
         return 400;
-    const QUrl url = QUrl::fromEncoded(value, QUrl::StrictMode);
+    // Tolerant: a blank or a UTF-8 byte that a client left unencoded is taken as meant.
+    const QUrl url = QUrl::fromEncoded(value, QUrl::TolerantMode);
     if (!url.isValid())
         return 400;
     QByteArray rawPath = url.path(QUrl::FullyEncoded).toLatin1();

@@ -121,6 +121,8 @@ void tst_CopyMove::copy_data()
     row("another host's URL: its path", "/a.txt", "http://192.0.2.1:9/c.txt", QByteArray(), true, "201 Created",
         {"c.txt=A"});
     row("an absolute path", "/a.txt", "/c%20d.txt", QByteArray(), true, "201 Created", {"c d.txt=A"});
+    row("unencoded blank and letter", "/a.txt", b + "/c d\xc3\xa9.txt", QByteArray(), true, "201 Created",
+        {"c d\xc3\xa9.txt=A"});
     row("folder onto a file", "/docs", b + "/a.txt", QByteArray(), true, "412 Precondition Failed",
         {"a.txt=A", "docs/x.txt=X"});
     row("folder to a new place: folders made", "/docs", b + "/new/copy", QByteArray(), true, "207 Multi-Status",
