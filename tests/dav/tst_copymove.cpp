@@ -252,6 +252,13 @@ void tst_CopyMove::overwriteInFolderCopy()
     QCOMPARE(s.read(QStringLiteral("docs2/x.txt")), QByteArray("old"));
     QCOMPARE(s.read(QStringLiteral("docs2/y y.txt")), QByteArray("Y"));
 
+    // A file that cannot be written: its own status, the others go on.
+    QVERIFY(s.mkdir(QStringLiteral("docs3/x.txt")));
+    const Reply blocked = s.request("COPY", "/docs", {"Destination: " + s.base() + "/docs3"});
+    QCOMPARE(blocked.status, QByteArray("207 Multi-Status"));
+    QVERIFY(blocked.body.contains("<href>" + x + "</href><status>HTTP/1.1 500 File copy error</status>"));
+    QCOMPARE(s.read(QStringLiteral("docs3/y y.txt")), QByteArray("Y"));
+
     // Deleting disabled: the same as Overwrite F.
     s.config.enableDelete = 0;
     const Reply again = s.request("COPY", "/docs", {"Destination: " + s.base() + "/docs2"});

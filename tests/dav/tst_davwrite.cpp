@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 // PUT, DELETE and MKCOL against real files.
 class tst_DavWrite : public QObject
 {
@@ -15,6 +18,8 @@ private slots:
     void put();
     void putLarge();
     void putPermissions();
+    void putDiskFull_data();
+    void putDiskFull();
     void putDropped_data();
     void putDropped();
     void deleting_data();
@@ -30,7 +35,7 @@ const QByteArray New = "new body!!";
 
 void tst_DavWrite::put_data()
 {
-    QTest::addColumn<QString>("existing"); // "file", "folder" or "" at docs/t.txt
+    QTest::addColumn<QString>("existing"); // "file", "folder" or "" at docs/t.txt; "nofolder": no docs
     QTest::addColumn<bool>("upload");
     QTest::addColumn<bool>("deleting");
     QTest::addColumn<QList<QByteArray>>("headers");
@@ -61,6 +66,8 @@ void tst_DavWrite::put_data()
     QTest::addRow("mc with If-None-Match: *") << "file" << true << true << H{"User-Agent: mc", "If-None-Match: *"}
                                               << New << QByteArray("412 Precondition Failed") << "old";
     QTest::addRow("uploads disabled") << "" << false << true << H{} << New << QByteArray("423 Read only") << "none";
+    QTest::addRow("no such folder") << "nofolder" << true << true << H{} << New << QByteArray("423 Locked")
+                                    << "none";
     QTest::addRow("uploads disabled, existing") << "file" << false << true << H{} << New
                                                 << QByteArray("423 Read only") << "old";
     QTest::addRow("ezdavplugin probe of one byte") << "" << true << true << H{"User-Agent: ezdavplugin"}
@@ -86,7 +93,8 @@ void tst_DavWrite::put()
     QVERIFY(s.start());
     s.config.enableUpload = upload ? 2 : 0;
     s.config.enableDelete = deleting ? 2 : 0;
-    QVERIFY(s.mkdir(QStringLiteral("docs")));
+    if (existing != QLatin1String("nofolder"))
+        QVERIFY(s.mkdir(QStringLiteral("docs")));
     if (existing == QLatin1String("file"))
         QVERIFY(s.write(QStringLiteral("docs/t.txt"), Old));
     else if (existing == QLatin1String("folder"))
@@ -154,6 +162,59 @@ void tst_DavWrite::putPermissions()
     QCOMPARE(QFileInfo(s.path(QStringLiteral("kept.txt"))).permissions() & ~QFile::Permissions(0x7000 | 0x0700),
              kept & ~QFile::Permissions(0x7000 | 0x0700));
     QCOMPARE(s.read(QStringLiteral("kept.txt")), New);
+}
+
+namespace {
+// Lowers the largest file this process may write, so that writing fails as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t limit)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = saved;
+        lowered.rlim_cur = limit;
+        active = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+    bool active = false;
+
+private:
+    rlimit saved{};
+    void (*previousHandler)(int) = SIG_DFL;
+};
+} // namespace
+
+void tst_DavWrite::putDiskFull_data()
+{
+    QTest::addColumn<bool>("existing");
+    QTest::addRow("replacing a file") << true;
+    QTest::addRow("a new file") << false;
+}
+
+void tst_DavWrite::putDiskFull()
+{
+    QFETCH(bool, existing);
+
+    TestServer s;
+    QVERIFY(s.start());
+    if (existing)
+        QVERIFY(s.write(QStringLiteral("t.txt"), Old));
+    const QStringList before = s.names();
+    Reply r;
+    {
+        FileSizeLimit limit(4096);
+        QVERIFY(limit.active);
+        r = s.request("PUT", "/t.txt", {}, QByteArray(20000, 'x'));
+    }
+    QCOMPARE(r.status, QByteArray("507 Insufficient Storage"));
+    QCOMPARE(s.names(), before);
+    QCOMPARE(s.read(QStringLiteral("t.txt")), existing ? Old : QByteArray());
 }
 
 void tst_DavWrite::putDropped_data()
