@@ -54,6 +54,17 @@ QByteArray HTTP_Response::getContentType(const QString &suffix)
     return QByteArray();
 }
 
+QByteArray HTTP_Response::describeFile(const QFileInfo &info, QByteArray *extra)
+{
+    const QString suffix = info.suffix().toLower();
+    if (suffix != QLatin1String("html")) {
+        *extra += "Content-Disposition: attachment; filename=\"";
+        *extra += dispositionName(info.fileName());
+        *extra += "\"\r\n";
+    }
+    return getContentType(suffix);
+}
+
 QByteArray HTTP_Response::dispositionName(const QString &name)
 {
     QByteArray out = name.toLatin1(); // characters outside Latin-1 become '?'
@@ -163,13 +174,7 @@ void HTTP_Response::sendFile(const QString &path)
                 + '/' + QByteArray::number(size) + "\r\n";
     }
 
-    const QString suffix = info.suffix().toLower();
-    contentType = getContentType(suffix);
-    if (suffix != QLatin1String("html")) {
-        extra += "Content-Disposition: attachment; filename=\"";
-        extra += dispositionName(info.fileName());
-        extra += "\"\r\n";
-    }
+    contentType = describeFile(info, &extra);
     sendHeader(status, count, &extra);
     if (count > 0)
         request->socket.sendFile(&file, offset, count);

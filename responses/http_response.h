@@ -21,6 +21,8 @@ public:
     void saveFileTo(const QString &folder);
 
     static QByteArray getContentType(const QString &suffix);
+    // The content type of a file download; appends its Content-Disposition line to `extra`.
+    static QByteArray describeFile(const QFileInfo &info, QByteArray *extra);
     // The file name as it may stand between the quotes of a Content-Disposition line.
     static QByteArray dispositionName(const QString &name);
     // Text made safe for HTML text and attribute values (UTF-8).

@@ -29,7 +29,7 @@ prepare_build() {
 }
 
 # Clients and tools the tests drive.
-TESSALY_TEST_PACKAGES="chromium nodejs npm"
+TESSALY_TEST_PACKAGES="chromium nodejs npm rclone cadaver litmus"
 
 # The npm packages of the browser tests (tests/browser/package-lock.json).
 prepare_browser_tests() {

@@ -80,6 +80,7 @@ void HTTP_Request::reset()
     destination.clear();
     overwrite.clear();
     ifNoneMatch.clear();
+    ifHeader.clear();
     timeout.clear();
     body.clear();
     expectContinue = false;
@@ -226,6 +227,8 @@ void HTTP_Request::parseHeader(const QByteArray &line)
         expectContinue = value.trimmed().toLower() == "100-continue";
     } else if (is("if-none-match")) {
         ifNoneMatch = value.trimmed();
+    } else if (is("if")) {
+        ifHeader = value.trimmed();
     } else if (is("timeout")) {
         timeout = value.trimmed();
     }

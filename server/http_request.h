@@ -62,6 +62,7 @@ public:
     QByteArray destination;
     QByteArray overwrite;
     QByteArray ifNoneMatch;
+    QByteArray ifHeader;  // the WebDAV If header
     QByteArray timeout;
     QByteArray body;      // a collected small body (forms are turned into the query instead)
     bool expectContinue = false;

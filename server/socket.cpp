@@ -285,12 +285,12 @@ void Socket::continueWaiting()
     emit bodyReady();
 }
 
-void Socket::saveFile(QFile *file, qint64 length)
+void Socket::saveFile(QFileDevice *file, qint64 length)
 {
     saveFile(file, QByteArray(), length);
 }
 
-void Socket::saveFile(QFile *file, const QByteArray &delimiter, qint64 length)
+void Socket::saveFile(QFileDevice *file, const QByteArray &delimiter, qint64 length)
 {
     saveTarget = file;
     boundary = delimiter;

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 class QFile;
+class QFileDevice;
 
 // The stream of one client connection (plain TCP or TLS).
 //
@@ -61,8 +62,10 @@ public:
     QByteArray takeBody();
     // Waits until the buffer is full or holds the whole body; bodyReady() follows.
     void prefetchBody();
-    void saveFile(QFile *file, qint64 length);
-    void saveFile(QFile *file, const QByteArray &delimiter, qint64 length);
+    // The target may be any file device: a QSaveFile writes a replacement that takes the
+    // target's place only when committed.
+    void saveFile(QFileDevice *file, qint64 length);
+    void saveFile(QFileDevice *file, const QByteArray &delimiter, qint64 length);
     bool isSaving() const { return saveTarget != nullptr; }
 
     // --- the answer
@@ -122,7 +125,7 @@ private:
     BodyWait bodyWait = BodyWait::None;
     QByteArray collected;
 
-    QFile *saveTarget = nullptr;
+    QFileDevice *saveTarget = nullptr;
     qint64 remaining = 0;
     QByteArray boundary;
     QByteArray tail;

@@ -1,0 +1,142 @@
+#include "responses/dav.h"
+
+#include "config/configuration.h"
+#include "responses/http_response.h"
+#include "server/http_request.h"
+#include "server/sharepath.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <sys/stat.h>
+
+Dav::Dav(HTTP_Request *request)
+    : Response(request)
+{
+    contentType = "text/xml; charset=\"utf-8\"";
+}
+
+void Dav::init(QByteArray *body)
+{
+    body->clear();
+    body->append("<?xml version=\"1.0\" encoding=\"utf-8\"?><");
+}
+
+QString Dav::mapped(const QFileInfo *root, const QString &path)
+{
+    return root->absoluteFilePath() + path;
+}
+
+QString Dav::addressed(const QFileInfo *root) const
+{
+    return mapped(root, request->path);
+}
+
+QUrl Dav::connectionUrl() const
+{
+    const Socket &socket = request->socket;
+    QUrl url;
+    url.setScheme(socket.isEncrypted() ? QStringLiteral("https") : QStringLiteral("http"));
+    url.setHost(socket.localAddress().toString());
+    url.setPort(socket.localPort());
+    return url;
+}
+
+QByteArray Dav::href(const QString &sharePath) const
+{
+    QUrl url = connectionUrl();
+    url.setPath(sharePath.isEmpty() ? QStringLiteral("/") : sharePath, QUrl::DecodedMode);
+    return HTTP_Response::escape(QByteArrayView(url.toEncoded()));
+}
+
+QByteArray Dav::httpDate(const QDateTime &time)
+{
+    const QLocale english = QLocale::c();
+    const QDateTime utc = time.toUTC();
+    return QStringLiteral("%1, %2 %3 %4 %5 GMT")
+        .arg(english.dayName(utc.date().dayOfWeek(), QLocale::ShortFormat))
+        .arg(utc.date().day())
+        .arg(english.monthName(utc.date().month(), QLocale::ShortFormat))
+        .arg(utc.date().year())
+        .arg(utc.time().toString(QStringLiteral("HH:mm:ss")))
+        .toLatin1();
+}
+
+int Dav::destination(const QFileInfo *root, QString *path) const
+{
+    const QByteArray value = request->destination.trimmed();
+    if (value.isEmpty())
+        return 400;
+    // Tolerant: a blank or a UTF-8 byte that a client left unencoded is taken as meant.
+    const QUrl url = QUrl::fromEncoded(value, QUrl::TolerantMode);
+    if (!url.isValid())
+        return 400;
+    QByteArray rawPath = url.path(QUrl::FullyEncoded).toLatin1();
+    if (rawPath.isEmpty() && !url.host().isEmpty())
+        rawPath = "/";
+    if (!rawPath.startsWith('/'))
+        return 400;
+    const QString decoded = QString::fromUtf8(QByteArray::fromPercentEncoding(rawPath));
+    // The same rules as for the request line: no "..", no NUL, nothing outside the share.
+    if (decoded.contains(QChar(0)))
+        return 403;
+    for (const QStringView segment : QStringView(decoded).split(u'/')) {
+        if (segment == u"..")
+            return 403;
+    }
+    const QString rootPath = root->absoluteFilePath();
+    if (!SharePath::contains(rootPath, rootPath + decoded))
+        return 403;
+    *path = decoded;
+    return 0;
+}
+
+bool Dav::overwriteAllowed(const Configuration *config) const
+{
+    return config->isDelete() && request->overwrite.trimmed() != "F";
+}
+
+int Dav::guard(const QFileInfo *root, const QString &source, const QString &target)
+{
+    const QString rootPath = resolved(root->absoluteFilePath());
+    const QString from = resolved(source);
+    if (from == rootPath)
+        return 403;
+    if (sameFile(source, target))
+        return 403;
+    const QFileInfo info(source);
+    if (info.isDir()) {
+        const QString to = resolved(target);
+        if (to == from || to.startsWith(from + u'/'))
+            return 403;
+    }
+    return 0;
+}
+
+bool Dav::sameFile(const QString &a, const QString &b)
+{
+    struct stat sa;
+    struct stat sb;
+    if (::stat(QFile::encodeName(a).constData(), &sa) != 0
+        || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+QString Dav::resolved(const QString &path)
+{
+    QString probe = QDir::cleanPath(path);
+    QString rest;
+    for (;;) {
+        const QFileInfo info(probe);
+        if (info.exists())
+            return QDir::cleanPath(info.canonicalFilePath() + rest);
+        const qsizetype slash = probe.lastIndexOf(u'/');
+        if (slash <= 0)
+            return QDir::cleanPath(path);
+        rest.prepend(probe.mid(slash));
+        probe.truncate(slash);
+    }
+}

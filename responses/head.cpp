@@ -1,0 +1,32 @@
+#include "responses/head.h"
+
+#include "responses/http_response.h"
+#include "server/http_request.h"
+
+#include <QFileInfo>
+
+Head::Head(HTTP_Request *request)
+    : Dav(request)
+{
+    setObjectName(QStringLiteral("H"));
+}
+
+void Head::reply(QFileInfo *root)
+{
+    const QFileInfo target(addressed(root));
+    if (!target.exists()) {
+        sendHeader("404 Not Found", 0);
+        return;
+    }
+    if (target.isDir()) {
+        sendHeader("200 OK", 0);
+        return;
+    }
+    QByteArray extra;
+    contentType = HTTP_Response::describeFile(target, &extra);
+    const qint64 size = target.size();
+    sendHeader("200 OK", size, &extra);
+    // With a length the head alone does not end the exchange.
+    if (size > 0)
+        request->socket.end();
+}

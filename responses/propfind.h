@@ -1,0 +1,31 @@
+#ifndef PROPFIND_H
+#define PROPFIND_H
+
+#include "responses/dav.h"
+
+class QDir;
+
+// Answers PROPFIND with a "207 Multi-Status" document describing a file, a folder, or a folder
+// and its entries: last modification time, collection type and size of each.
+class PropFind : public Dav
+{
+    Q_OBJECT
+
+public:
+    explicit PropFind(HTTP_Request *request);
+
+    using Dav::reply;
+    void reply(QFileInfo *root, Configuration *config) override;
+
+    void addEnty(QDir *rootDir, QFileInfo *entry, const QByteArray &prefix);
+    void addDir(QDir *rootDir, QFileInfo *folder, const QByteArray &prefix);
+
+    // The namespace prefix a request body uses ("D:"), or nothing: only a letter before the
+    // colon that precedes "propfind " counts.
+    static QByteArray prefixOf(const QByteArray &requestBody);
+
+    QByteArray body;
+    bool listFolders = true;
+};
+
+#endif

@@ -1,0 +1,59 @@
+#include "responses/put.h"
+
+#include "config/configuration.h"
+#include "server/http_request.h"
+
+#include <QFileInfo>
+
+Put::Put(HTTP_Request *request)
+    : Dav(request)
+{
+    setObjectName(QStringLiteral("PT"));
+}
+
+void Put::reply(QFileInfo *root, Configuration *config)
+{
+    if (!config->isUpload()) {
+        sendHeader("423 Read only", 0);
+        return;
+    }
+    const QString path = addressed(root);
+    const QFileInfo target(path);
+    if (target.exists()) {
+        // Replacing is a kind of deleting. The applet client always had that right; a folder is
+        // never replaced, and a client that asked for a new file never replaces one.
+        const bool mayReplace = request->userAgent == "mc" || config->isDelete();
+        if (target.isDir() || request->ifNoneMatch == "*" || !mayReplace) {
+            sendHeader("412 Precondition Failed", 0);
+            return;
+        }
+    }
+    if (request->contentLength == 1 && request->userAgent == "ezdavplugin") {
+        sendHeader("201 Created", 0);
+        return;
+    }
+    file.setFileName(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        sendHeader("423 Locked", 0);
+        return;
+    }
+    Socket &socket = request->socket;
+    connect(&socket, &Socket::startReply, this, qOverload<int>(&Put::reply), Qt::UniqueConnection);
+    socket.saveFile(&file, request->contentLength);
+}
+
+void Put::reply(int code)
+{
+    disconnect(&request->socket, &Socket::startReply, this, qOverload<int>(&Put::reply));
+    if (code != Socket::Saved) {
+        file.cancelWriting();
+        file.commit(); // discards the temporary file
+        sendHeader(code == Socket::WriteFailed ? "507 Insufficient Storage" : "500 Network read error", 0);
+        return;
+    }
+    if (!file.commit()) {
+        sendHeader("507 Insufficient Storage", 0);
+        return;
+    }
+    sendHeader("201 Created", 0);
+}

@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Drives real WebDAV clients (rclone, cadaver) against `tessaly --headless` on loopback and
+# checks what lands on disk.
+#   clients.sh TESSALY            the test (exit 77 when a client is not installed)
+#   clients.sh TESSALY --litmus   runs the litmus suite as well and prints its report
+set -euo pipefail
+
+tessaly=${1:?usage: clients.sh TESSALY [--litmus]}
+with_litmus=${2:-}
+
+for client in rclone cadaver; do
+    if ! command -v "$client" >/dev/null; then
+        echo "SKIP: $client is not installed"
+        exit 77
+    fi
+done
+
+work=$(mktemp -d)
+server=
+cleanup() {
+    if [ -n "$server" ]; then
+        kill "$server" 2>/dev/null || true
+        wait "$server" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+check() { # check DESCRIPTION COMMAND...
+    local what=$1
+    shift
+    if "$@"; then
+        echo "ok    $what"
+    else
+        echo "FAIL  $what"
+        failures=$((failures + 1))
+    fi
+}
+same() { cmp -s "$1" "$2"; }
+absent() { [ ! -e "$1" ]; }
+
+share=$work/share
+local=$work/local
+mkdir -p "$share/docs" "$local/tree/sub" "$work/home"
+printf 'first line\nsecond line\n' > "$share/docs/m.txt"
+echo top > "$share/top.txt"
+head -c 200000 /dev/urandom > "$local/up.bin"
+head -c 300001 /dev/urandom > "$local/changed.bin"
+head -c 5000 /dev/urandom > "$local/tree/one.bin"
+head -c 70000 /dev/urandom > "$local/tree/sub/two.bin"
+echo three > "$local/tree/sub/three.txt"
+
+export HOME=$work/home XDG_CACHE_HOME=$work/home/.cache XDG_CONFIG_HOME=$work/home/.config
+"$tessaly" --headless --share "$share" --address 127.0.0.1 --port 0 > "$work/url" 2> "$work/server.err" &
+server=$!
+for _ in $(seq 100); do
+    [ -s "$work/url" ] && break
+    sleep 0.1
+done
+url=$(head -n 1 "$work/url")
+case $url in
+    http://127.0.0.1:*/) echo "server at $url" ;;
+    *) echo "FAIL  the server printed no URL"; cat "$work/server.err"; exit 1 ;;
+esac
+
+# ---------------------------------------------------------------- rclone
+export RCLONE_CONFIG=/dev/null RCLONE_CONFIG_T_TYPE=webdav RCLONE_CONFIG_T_URL=$url RCLONE_CONFIG_T_VENDOR=other
+rc() { rclone --retries 1 --low-level-retries 1 --timeout 20s -q "$@"; }
+
+check "rclone lists the root" test "$(rc lsf t: | sort | tr '\n' ' ')" = "docs/ top.txt "
+check "rclone lists a sub-folder" test "$(rc lsf t:docs)" = "m.txt"
+check "rclone uploads" rc copyto "$local/up.bin" t:up/up.bin
+check "  same bytes on the server" same "$local/up.bin" "$share/up/up.bin"
+check "rclone downloads" rc copyto t:docs/m.txt "$local/m.txt"
+check "  same bytes downloaded" same "$share/docs/m.txt" "$local/m.txt"
+cp "$local/changed.bin" "$local/up.bin"
+check "rclone overwrites a changed file" rc copyto "$local/up.bin" t:up/up.bin
+check "  new bytes on the server" same "$local/changed.bin" "$share/up/up.bin"
+check "rclone copies on the server" rc copyto t:up/up.bin t:up/copy.bin
+check "  same bytes in the copy" same "$local/changed.bin" "$share/up/copy.bin"
+check "rclone moves on the server" rc moveto t:up/copy.bin t:docs/moved.bin
+check "  moved bytes" same "$local/changed.bin" "$share/docs/moved.bin"
+check "  source gone" absent "$share/up/copy.bin"
+check "rclone uploads a tree" rc copy "$local/tree" t:tree
+check "rclone check --download on the tree" rc check --download "$local/tree" t:tree
+check "rclone deletes a file" rc deletefile t:docs/moved.bin
+check "  file gone" absent "$share/docs/moved.bin"
+check "rclone makes a folder" rc mkdir t:newdir
+check "  folder there" test -d "$share/newdir"
+check "rclone purges a folder" rc purge t:up
+check "  folder gone" absent "$share/up"
+check "  the rest kept" same "$local/m.txt" "$share/docs/m.txt"
+
+# ---------------------------------------------------------------- cadaver
+printf 'cadaver one\n' > "$local/c1.txt"
+printf 'cadaver two, longer\n' > "$local/c2.txt"
+cat > "$work/cadaver.txt" <<COMMANDS
+ls
+cd docs
+ls
+get m.txt $local/cad-get.txt
+put $local/c1.txt c.txt
+lock c.txt
+put $local/c2.txt c.txt
+unlock c.txt
+mkcol newcol
+copy c.txt newcol/c-copy.txt
+move newcol/c-copy.txt m.txt
+put $local/c1.txt gone.txt
+delete gone.txt
+rmcol newcol
+ls
+quit
+COMMANDS
+timeout 30 cadaver "$url" < "$work/cadaver.txt" > "$work/cadaver.out" 2>&1 || true
+succeeded=$(grep -c 'succeeded' "$work/cadaver.out" || true)
+check "cadaver: 14 operations succeeded" test "$succeeded" -eq 14
+check "cadaver: none failed" sh -c "! grep -qi 'failed' '$work/cadaver.out'"
+check "  ls shows the sub-folder" grep -q 'Coll: *docs' "$work/cadaver.out"
+check "  ls shows the file" grep -q ' m.txt ' "$work/cadaver.out"
+check "  get: same bytes" same "$local/m.txt" "$local/cad-get.txt"
+check "  put over an existing file" same "$local/c2.txt" "$share/docs/c.txt"
+check "  move onto an existing name" same "$local/c2.txt" "$share/docs/m.txt"
+check "  deleted file gone" absent "$share/docs/gone.txt"
+check "  removed collection gone" absent "$share/docs/newcol"
+if [ $failures -ne 0 ]; then
+    echo "--- cadaver said:"
+    cat "$work/cadaver.out"
+fi
+
+# ---------------------------------------------------------------- litmus (a report, not a test)
+if [ "$with_litmus" = "--litmus" ] && command -v litmus >/dev/null; then
+    (cd "$work" && timeout 300 litmus -k "$url") || true
+fi
+
+echo "$failures failure(s)"
+[ $failures -eq 0 ]

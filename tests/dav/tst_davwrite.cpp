@@ -1,0 +1,366 @@
+#include "testserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+// PUT, DELETE and MKCOL against real files.
+class tst_DavWrite : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void put_data();
+    void put();
+    void putLarge();
+    void putPermissions();
+    void putDiskFull_data();
+    void putDiskFull();
+    void putDropped_data();
+    void putDropped();
+    void deleting_data();
+    void deleting();
+    void mkcol_data();
+    void mkcol();
+};
+
+namespace {
+const QByteArray Old = "old content";
+const QByteArray New = "new body!!";
+} // namespace
+
+void tst_DavWrite::put_data()
+{
+    QTest::addColumn<QString>("existing"); // "file", "folder" or "" at docs/t.txt; "nofolder": no docs
+    QTest::addColumn<bool>("upload");
+    QTest::addColumn<bool>("deleting");
+    QTest::addColumn<QList<QByteArray>>("headers");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QString>("after"); // "old", "new", "none", "folder"
+
+    using H = QList<QByteArray>;
+    QTest::addRow("new file") << "" << true << true << H{} << New << QByteArray("201 Created") << "new";
+    QTest::addRow("new file, deleting disabled") << "" << true << false << H{} << New << QByteArray("201 Created")
+                                                 << "new";
+    QTest::addRow("new empty file") << "" << true << true << H{} << QByteArray() << QByteArray("201 Created")
+                                    << "empty";
+    QTest::addRow("replaces when deleting is enabled") << "file" << true << true << H{} << New
+                                                       << QByteArray("201 Created") << "new";
+    QTest::addRow("never replaces when deleting is disabled") << "file" << true << false << H{} << New
+                                                              << QByteArray("412 Precondition Failed") << "old";
+    QTest::addRow("If-None-Match: * never replaces") << "file" << true << true << H{"If-None-Match: *"} << New
+                                                     << QByteArray("412 Precondition Failed") << "old";
+    QTest::addRow("If-None-Match: * creates") << "" << true << true << H{"If-None-Match: *"} << New
+                                              << QByteArray("201 Created") << "new";
+    QTest::addRow("a folder is never replaced") << "folder" << true << true << H{} << New
+                                                << QByteArray("412 Precondition Failed") << "folder";
+    QTest::addRow("a folder is never replaced, mc") << "folder" << true << true << H{"User-Agent: mc"} << New
+                                                    << QByteArray("412 Precondition Failed") << "folder";
+    QTest::addRow("mc replaces even when deleting is disabled") << "file" << true << false << H{"User-Agent: mc"}
+                                                                << New << QByteArray("201 Created") << "new";
+    QTest::addRow("mc with If-None-Match: *") << "file" << true << true << H{"User-Agent: mc", "If-None-Match: *"}
+                                              << New << QByteArray("412 Precondition Failed") << "old";
+    QTest::addRow("uploads disabled") << "" << false << true << H{} << New << QByteArray("423 Read only") << "none";
+    QTest::addRow("no such folder") << "nofolder" << true << true << H{} << New << QByteArray("423 Locked")
+                                    << "none";
+    QTest::addRow("uploads disabled, existing") << "file" << false << true << H{} << New
+                                                << QByteArray("423 Read only") << "old";
+    QTest::addRow("ezdavplugin probe of one byte") << "" << true << true << H{"User-Agent: ezdavplugin"}
+                                                   << QByteArray("x") << QByteArray("201 Created") << "none";
+    QTest::addRow("ezdavplugin, two bytes") << "" << true << true << H{"User-Agent: ezdavplugin"}
+                                            << QByteArray("xy") << QByteArray("201 Created") << "xy";
+    QTest::addRow("ezdavplugin probe on an existing name") << "file" << true << false
+                                                           << H{"User-Agent: ezdavplugin"} << QByteArray("x")
+                                                           << QByteArray("412 Precondition Failed") << "old";
+}
+
+void tst_DavWrite::put()
+{
+    QFETCH(QString, existing);
+    QFETCH(bool, upload);
+    QFETCH(bool, deleting);
+    QFETCH(QList<QByteArray>, headers);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, status);
+    QFETCH(QString, after);
+
+    TestServer s;
+    QVERIFY(s.start());
+    s.config.enableUpload = upload ? 2 : 0;
+    s.config.enableDelete = deleting ? 2 : 0;
+    if (existing != QLatin1String("nofolder"))
+        QVERIFY(s.mkdir(QStringLiteral("docs")));
+    if (existing == QLatin1String("file"))
+        QVERIFY(s.write(QStringLiteral("docs/t.txt"), Old));
+    else if (existing == QLatin1String("folder"))
+        QVERIFY(s.mkdir(QStringLiteral("docs/t.txt")));
+
+    const Reply r = s.request("PUT", "/docs/t.txt", headers, body);
+    QVERIFY(r.complete);
+    QCOMPARE(r.status, status);
+    QCOMPARE(r.header("Content-Length"), QByteArray("0"));
+
+    const QFileInfo target(s.path(QStringLiteral("docs/t.txt")));
+    if (after == QLatin1String("none")) {
+        QVERIFY(!target.exists());
+    } else if (after == QLatin1String("folder")) {
+        QVERIFY(target.isDir());
+    } else {
+        const QByteArray expected = after == QLatin1String("old")   ? Old
+                                    : after == QLatin1String("new") ? New
+                                    : after == QLatin1String("empty") ? QByteArray()
+                                                                      : after.toLatin1();
+        QCOMPARE(s.read(QStringLiteral("docs/t.txt")), expected);
+        QVERIFY(target.isFile());
+    }
+    // Nothing else is left in the folder.
+    const QStringList names = s.names(QStringLiteral("docs"));
+    QVERIFY2(names.size() <= 1, qPrintable(names.join(u',')));
+}
+
+void tst_DavWrite::putLarge()
+{
+    // A body many times the connection's buffer, sent after "100 Continue", replacing a file.
+    TestServer s;
+    QVERIFY(s.start());
+    QVERIFY(s.write(QStringLiteral("big.bin"), "small"));
+    QByteArray body;
+    body.reserve(300000);
+    for (int i = 0; body.size() < 300000; ++i)
+        body += QByteArray::number(i) + ' ';
+
+    RawClient client(s.port());
+    client.send("PUT /big.bin HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: "
+                + QByteArray::number(body.size()) + "\r\n\r\n");
+    QCOMPARE(client.reply().status, QByteArray("100 Continue"));
+    client.send(body);
+    const Reply r = client.reply();
+    QCOMPARE(r.status, QByteArray("201 Created"));
+    QCOMPARE(s.read(QStringLiteral("big.bin")), body);
+    QCOMPARE(s.names(), QStringList{"big.bin"});
+}
+
+void tst_DavWrite::putPermissions()
+{
+    // A new file gets the permissions of any new file; a replaced one keeps its own.
+    TestServer s;
+    QVERIFY(s.start());
+    QVERIFY(s.write(QStringLiteral("plain.txt"), "p"));
+    QVERIFY(s.write(QStringLiteral("kept.txt"), Old));
+    const QFile::Permissions kept = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    QVERIFY(QFile::setPermissions(s.path(QStringLiteral("kept.txt")), kept));
+
+    QCOMPARE(s.request("PUT", "/fresh.txt", {}, New).status, QByteArray("201 Created"));
+    QCOMPARE(s.request("PUT", "/kept.txt", {}, New).status, QByteArray("201 Created"));
+    QCOMPARE(QFileInfo(s.path(QStringLiteral("fresh.txt"))).permissions(),
+             QFileInfo(s.path(QStringLiteral("plain.txt"))).permissions());
+    QCOMPARE(QFileInfo(s.path(QStringLiteral("kept.txt"))).permissions() & ~QFile::Permissions(0x7000 | 0x0700),
+             kept & ~QFile::Permissions(0x7000 | 0x0700));
+    QCOMPARE(s.read(QStringLiteral("kept.txt")), New);
+}
+
+namespace {
+// Lowers the largest file this process may write, so that writing fails as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t limit)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = saved;
+        lowered.rlim_cur = limit;
+        active = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+    bool active = false;
+
+private:
+    rlimit saved{};
+    void (*previousHandler)(int) = SIG_DFL;
+};
+} // namespace
+
+void tst_DavWrite::putDiskFull_data()
+{
+    QTest::addColumn<bool>("existing");
+    QTest::addRow("replacing a file") << true;
+    QTest::addRow("a new file") << false;
+}
+
+void tst_DavWrite::putDiskFull()
+{
+    QFETCH(bool, existing);
+
+    TestServer s;
+    QVERIFY(s.start());
+    if (existing)
+        QVERIFY(s.write(QStringLiteral("t.txt"), Old));
+    const QStringList before = s.names();
+    Reply r;
+    {
+        FileSizeLimit limit(4096);
+        QVERIFY(limit.active);
+        r = s.request("PUT", "/t.txt", {}, QByteArray(20000, 'x'));
+    }
+    QCOMPARE(r.status, QByteArray("507 Insufficient Storage"));
+    QCOMPARE(s.names(), before);
+    QCOMPARE(s.read(QStringLiteral("t.txt")), existing ? Old : QByteArray());
+}
+
+void tst_DavWrite::putDropped_data()
+{
+    QTest::addColumn<bool>("existing");
+    QTest::addRow("replacing a file") << true;
+    QTest::addRow("a new file") << false;
+}
+
+void tst_DavWrite::putDropped()
+{
+    QFETCH(bool, existing);
+
+    TestServer s;
+    QVERIFY(s.start());
+    if (existing)
+        QVERIFY(s.write(QStringLiteral("t.txt"), Old));
+    const QStringList before = s.names();
+
+    RawClient client(s.port());
+    const QByteArray head = "PUT /t.txt HTTP/1.1\r\nContent-Length: 100000\r\n\r\n";
+    const QByteArray part(30000, 'n');
+    client.send(head + part);
+    // The server has taken in part of the body, but not all of it.
+    QTRY_VERIFY(s.server->receivedBytes >= head.size() + part.size());
+    QCOMPARE(s.read(QStringLiteral("t.txt")), existing ? Old : QByteArray());
+    QCOMPARE(s.exists(QStringLiteral("t.txt")), existing);
+
+    client.abort();
+    QTRY_VERIFY(s.server->threads.isEmpty());
+    QCOMPARE(s.names(), before);
+    QCOMPARE(s.read(QStringLiteral("t.txt")), existing ? Old : QByteArray());
+}
+
+void tst_DavWrite::deleting_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<bool>("deleting");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QStringList>("left"); // what remains of the tree, sorted
+
+    const QStringList all = {"docs", "docs/a.txt", "docs/link", "docs/sub", "docs/sub/b.txt", "keep",
+                             "keep/k.txt", "top.txt"};
+    auto without = [&all](const QStringList &gone) {
+        QStringList left = all;
+        for (const QString &g : gone)
+            left.removeAll(g);
+        return left;
+    };
+    QTest::addRow("deleting disabled") << QByteArray("/top.txt") << false << QByteArray("423 Read-only") << all;
+    QTest::addRow("deleting disabled, folder") << QByteArray("/docs") << false << QByteArray("423 Read-only") << all;
+    QTest::addRow("missing name") << QByteArray("/none.txt") << true << QByteArray("200 Not exists") << all;
+    QTest::addRow("file") << QByteArray("/top.txt") << true << QByteArray("200 File deleted")
+                          << without({"top.txt"});
+    QTest::addRow("folder tree, its link removed as a link")
+        << QByteArray("/docs") << true << QByteArray("200 Dir deleted")
+        << without({"docs", "docs/a.txt", "docs/link", "docs/sub", "docs/sub/b.txt"});
+    QTest::addRow("link to a folder: the link only") << QByteArray("/docs/link") << true
+                                                     << QByteArray("200 File deleted") << without({"docs/link"});
+    QTest::addRow("the shared folder") << QByteArray("/") << true << QByteArray("403 Forbidden") << all;
+    QTest::addRow("the shared folder, two slashes") << QByteArray("//") << true << QByteArray("403 Forbidden") << all;
+    QTest::addRow("the shared folder, dot") << QByteArray("/.") << true << QByteArray("403 Forbidden") << all;
+}
+
+void tst_DavWrite::deleting()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(bool, deleting);
+    QFETCH(QByteArray, status);
+    QFETCH(QStringList, left);
+
+    TestServer s;
+    QVERIFY(s.start());
+    s.config.enableDelete = deleting ? 2 : 0;
+    QVERIFY(s.write(QStringLiteral("docs/a.txt"), "a"));
+    QVERIFY(s.write(QStringLiteral("docs/sub/b.txt"), "b"));
+    QVERIFY(s.write(QStringLiteral("keep/k.txt"), "k"));
+    QVERIFY(s.write(QStringLiteral("top.txt"), "t"));
+    QVERIFY(QFile::link(s.path(QStringLiteral("keep")), s.path(QStringLiteral("docs/link"))));
+
+    const Reply r = s.request("DELETE", target);
+    QVERIFY(r.complete);
+    QCOMPARE(r.status, status);
+    QCOMPARE(r.header("Content-Length"), QByteArray("0"));
+
+    QStringList tree;
+    const std::function<void(const QString &)> walk = [&](const QString &folder) {
+        for (const QString &name : s.names(folder)) {
+            const QString relative = folder.isEmpty() ? name : folder + u'/' + name;
+            tree.append(relative);
+            const QFileInfo info(s.path(relative));
+            if (info.isDir() && !info.isSymLink())
+                walk(relative);
+        }
+    };
+    walk(QString());
+    QCOMPARE(tree, left);
+}
+
+void tst_DavWrite::mkcol_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<bool>("upload");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QString>("folder"); // must exist afterwards, when not empty
+    QTest::addColumn<QByteArray>("body");
+
+    const QByteArray none;
+    QTest::addRow("new folder") << QByteArray("/new") << true << QByteArray("201 Created") << "new" << none;
+    QTest::addRow("existing folder") << QByteArray("/docs") << true << QByteArray("201 Created") << "docs"
+                                     << none;
+    QTest::addRow("missing parents") << QByteArray("/docs/b/c") << true << QByteArray("201 Created")
+                                     << "docs/b/c" << none;
+    QTest::addRow("encoded name") << QByteArray("/a%20b%C3%A9") << true << QByteArray("201 Created")
+                                  << QString::fromUtf8("a b\xc3\xa9") << none;
+    QTest::addRow("uploads disabled") << QByteArray("/up/x") << false << QByteArray("201 Created") << "up/x"
+                                      << none;
+    QTest::addRow("a file in the way") << QByteArray("/file.txt") << true << QByteArray("500 MKPATH Failed")
+                                       << "" << none;
+    QTest::addRow("a file in the way of a parent") << QByteArray("/file.txt/x") << true
+                                                   << QByteArray("500 MKPATH Failed") << "" << none;
+    QTest::addRow("with a body") << QByteArray("/bodied") << true << QByteArray("415 Unsupported Media Type")
+                                 << "" << QByteArray("<x/>");
+}
+
+void tst_DavWrite::mkcol()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(bool, upload);
+    QFETCH(QByteArray, status);
+    QFETCH(QString, folder);
+    QFETCH(QByteArray, body);
+
+    TestServer s;
+    QVERIFY(s.start());
+    s.config.enableUpload = upload ? 2 : 0;
+    QVERIFY(s.mkdir(QStringLiteral("docs")));
+    QVERIFY(s.write(QStringLiteral("file.txt"), "f"));
+    const Reply r = s.request("MKCOL", target, {}, body);
+    QCOMPARE(r.status, status);
+    if (!body.isEmpty())
+        QVERIFY(!s.exists(QStringLiteral("bodied")));
+    if (!folder.isEmpty())
+        QVERIFY(QFileInfo(s.path(folder)).isDir());
+    QCOMPARE(s.read(QStringLiteral("file.txt")), QByteArray("f"));
+}
+
+QTEST_GUILESS_MAIN(tst_DavWrite)
+#include "tst_davwrite.moc"

@@ -1,0 +1,148 @@
+#include "testserver.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QTest>
+
+// The applet's listing service: plain CR LF records, byte for byte.
+class tst_Mfind : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void listing_data();
+    void listing();
+    void imagesSwitch_data();
+    void imagesSwitch();
+
+private:
+    QByteArray list(const QByteArray &target);
+
+    TestServer s;
+};
+
+namespace {
+// 2010-01-01 12:00:00 UTC, 14:00 at UTC+2.
+constexpr qint64 Noon = 1262347200;
+// 13:02:05 UTC, 15:02:05 at UTC+2.
+constexpr qint64 Later = Noon + 3725;
+const QByteArray N = QByteArray::number(Noon);
+const QByteArray L = QByteArray::number(Later);
+
+QByteArray file(const QByteArray &path, const QByteArray &size, const QByteArray &time)
+{
+    return path + "\r\n" + size + "\r\n" + time + "\r\n\r\n";
+}
+
+QByteArray folder(const QByteArray &path)
+{
+    return path + "/\r\n" + N + "\r\n";
+}
+} // namespace
+
+void tst_Mfind::initTestCase()
+{
+    QVERIFY(s.start());
+    // Picture references are the thumbnail manager's; here every reference line is empty.
+    s.config.showImages = 0;
+    QVERIFY(s.write(QStringLiteral("Photos/a.jpg"), QByteArray(100000, 'a')));
+    QVERIFY(s.write(QStringLiteral("Photos/b.JPG"), QByteArray(500, 'b')));
+    QVERIFY(s.write(QStringLiteral("Photos/.hid"), "h"));
+    QVERIFY(s.write(QStringLiteral("Photos/Old/c.txt"), "0123456789"));
+    QVERIFY(s.write(QStringLiteral("Photos/bad\nname.txt"), "lf"));
+    QVERIFY(s.write(QStringLiteral("Photos/cr\rname.txt"), "cr"));
+    QFile big(s.path(QStringLiteral("Photos/big.bin")));
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    QVERIFY(big.resize(qint64(3) << 30)); // sparse: no disk space used
+    big.close();
+    QVERIFY(QFile::link(s.path(QStringLiteral("Photos")), s.path(QStringLiteral("Photos/loop"))));
+    for (const char *name : {"Photos/b.JPG", "Photos/.hid", "Photos/Old/c.txt", "Photos/Old", "Photos/big.bin",
+                             "Photos/bad\nname.txt", "Photos/cr\rname.txt", "Photos"})
+        QVERIFY(s.setModified(QString::fromUtf8(name), Noon));
+    QVERIFY(s.setModified(QStringLiteral("Photos/a.jpg"), Later));
+}
+
+QByteArray tst_Mfind::list(const QByteArray &target)
+{
+    return s.rawExchange("PROPFIND " + target + " HTTP/1.1\r\nUser-Agent: mc\r\nConnection: close\r\n\r\n");
+}
+
+void tst_Mfind::listing_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("expected");
+
+    const QByteArray hid = file("/Photos/.hid", "1", N);
+    const QByteArray a = file("/Photos/a.jpg", "100000", L);
+    const QByteArray b = file("/Photos/b.JPG", "500", N);
+    const QByteArray big = file("/Photos/big.bin", "3221225472", N);
+    const QByteArray c = file("/Photos/Old/c.txt", "10", N);
+    const QByteArray folders = folder("/Photos/loop") + folder("/Photos/Old");
+    const QByteArray end = "\r\n";
+
+    // Names with a line break are left out; folders and files mixed, names without case.
+    QTest::addRow("folder") << QByteArray("/Photos/") << hid + a + b + big + folders + end;
+    QTest::addRow("recursive: files of sub-folders, links not followed") << QByteArray("/Photos/?r=1")
+                                                                         << hid + a + b + big + c + end;
+    QTest::addRow("one file: no name, no end line") << QByteArray("/Photos/a.jpg") << ("100000\r\n" + L + "\r\n\r\n");
+    QTest::addRow("missing target") << QByteArray("/Nothing/") << end;
+    QTest::addRow("missing file") << QByteArray("/Photos/none.jpg") << end;
+    QTest::addRow("pattern without case") << QByteArray("/Photos/?p=*.jpg") << a + b + folders + end;
+    QTest::addRow("pattern with case") << QByteArray("/Photos/?p=*.jpg&s=1") << a + folders + end;
+    QTest::addRow("pattern anywhere in the name") << QByteArray("/Photos/?p=b") << b + big + folders + end;
+    QTest::addRow("pattern with a negated set") << QByteArray("/Photos/?p=b[!i]") << b + folders + end;
+    QTest::addRow("pattern, recursive") << QByteArray("/Photos/?p=*.txt&r=1") << c + end;
+    QTest::addRow("smaller than 1000") << QByteArray("/Photos/?s1=1000&s1o=%3C") << hid + b + folders + end;
+    QTest::addRow("larger than 3000000000: 64-bit")
+        << QByteArray("/Photos/?s1=3000000000&s1o=%3E") << big + folders + end;
+    QTest::addRow("exactly 3 GiB") << QByteArray("/Photos/?s1=3221225472") << big + folders + end;
+    QTest::addRow("between two sizes") << QByteArray("/Photos/?s1=100&s1o=%3E&s2=200000&s2o=%3C")
+                                       << a + b + folders + end;
+    QTest::addRow("after a date") << QByteArray("/Photos/?t=201001011400&to=%3E") << a + folders + end;
+    QTest::addRow("at a date") << QByteArray("/Photos/?t=201001011400") << hid + b + big + folders + end;
+    QTest::addRow("before a date, one-digit minutes") << QByteArray("/Photos/?t=20100101142&to=%3C")
+                                                      << hid + b + big + folders + end;
+    QTest::addRow("same minute") << QByteArray("/Photos/?t=201001011502&to==&tu=1") << a + folders + end;
+    QTest::addRow("same hour") << QByteArray("/Photos/?t=201001011500&to==&tu=2") << a + folders + end;
+    QTest::addRow("same month") << QByteArray("/Photos/?t=201001010000&to==&tu=3")
+                                << hid + a + b + big + folders + end;
+    QTest::addRow("unparsable date is -1: everything is later")
+        << QByteArray("/Photos/?t=soon&to=%3E") << hid + a + b + big + folders + end;
+    QTest::addRow("unparsable date is -1: nothing is earlier") << QByteArray("/Photos/?t=soon&to=%3C")
+                                                               << folders + end;
+}
+
+void tst_Mfind::listing()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, expected);
+    if (QDateTime::currentDateTime().offsetFromUtc() != 7200)
+        QSKIP("needs TZ=UTC-2 in the environment (set by CTest)");
+    QCOMPARE(list(target), expected);
+}
+
+void tst_Mfind::imagesSwitch_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("showImages");
+    QTest::addRow("on") << QByteArray("1") << 2;
+    QTest::addRow("off") << QByteArray("0") << 0;
+    QTest::addRow("anything else: off") << QByteArray("x") << 0;
+}
+
+void tst_Mfind::imagesSwitch()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(int, showImages);
+    s.config.showImages = 2 - showImages;
+    RawClient client(s.port());
+    client.send("PROPFIND /Photos/?i=" + value + " HTTP/1.1\r\nUser-Agent: mc\r\nConnection: close\r\n\r\n");
+    QVERIFY(client.waitClosed());
+    QCOMPARE(client.readUntilClosed(), QByteArray());
+    QCOMPARE(s.config.showImages, showImages);
+    s.config.showImages = 0;
+}
+
+QTEST_GUILESS_MAIN(tst_Mfind)
+#include "tst_mfind.moc"

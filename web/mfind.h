@@ -1,0 +1,37 @@
+#ifndef MFIND_H
+#define MFIND_H
+
+#include "server/response.h"
+#include "web/filter.h"
+
+class QFileInfo;
+
+// The listing service of the applet file manager (a PROPFIND from the client "mc"): plain CR LF
+// lines without an HTTP head, one record per entry, filtered and optionally recursive.
+//
+//   file:    prefix + name, size, modification time (seconds since 1970 UTC), picture reference
+//   folder:  prefix + name + "/", modification time (not in recursive mode)
+//   end:     one empty line after all records of a folder listing
+class Mfind : public Response
+{
+    Q_OBJECT
+
+public:
+    explicit Mfind(HTTP_Request *request);
+
+    using Response::reply;
+    using Response::sendFile;
+    void reply(QFileInfo *root, Configuration *config) override;
+
+    void sendDir(QByteArray prefix, const QString &folder, bool top);
+    void sendFile(const QByteArray &prefix, const QFileInfo *entry);
+
+    QByteArray listing;
+    bool thumbnails = false;
+    Filter filter;
+
+private:
+    void addPicture(const QByteArray &prefix, const QFileInfo *entry);
+};
+
+#endif
