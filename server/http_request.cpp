@@ -132,7 +132,8 @@ bool HTTP_Request::start()
     if (socket.headOverflowed() && contentLength > 0 && !refusal)
         refusal = 400;
     socket.beginBody(contentLength, expectContinue);
-    if (refusal)
+    // After a head cut at the buffer the connection cannot go on: say so in the answer.
+    if (refusal || socket.headOverflowed())
         socket.setKeepAlive(false);
     return true;
 }
