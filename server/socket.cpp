@@ -402,8 +402,10 @@ void Socket::sendFile()
             retryTimer.start();
             return;
         }
-        const qint64 n = sendSource->read(buffer, qMin<qint64>(BufferSize, sendLeft));
-        if (n <= 0 || QIODevice::write(buffer, n) != n) {
+        // Not `buffer`: it may already hold the next pipelined request.
+        char piece[BufferSize];
+        const qint64 n = sendSource->read(piece, qMin<qint64>(BufferSize, sendLeft));
+        if (n <= 0 || QIODevice::write(piece, n) != n) {
             stopSending();
             closeConnection();
             return;
