@@ -34,7 +34,9 @@ void HttpClient::pump()
 bool HttpClient::connectTo(quint16 port)
 {
     socket.connectToHost(QHostAddress::LocalHost, port);
-    return waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }, Timeout);
+    // A refused connection ends in the unconnected state.
+    return waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState || isClosed(); }, Timeout)
+        && socket.state() == QAbstractSocket::ConnectedState;
 }
 
 bool HttpClient::connectEncrypted(quint16 port)
