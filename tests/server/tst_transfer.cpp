@@ -35,6 +35,9 @@ private slots:
 
     void limitReachedDuringADownloadStopsTheServer();
     void limitAbove2GiBIsReached();
+    void limitIsSignalledOnceForAllConnections();
+    void fileChangingDuringTheSendKeepsTheAnnouncedLength_data();
+    void fileChangingDuringTheSendKeepsTheAnnouncedLength();
     void receivedAndSentBytesAreCountedOnce_data();
     void receivedAndSentBytesAreCountedOnce();
     void rangesPast4GiBAreExact_data();
@@ -118,6 +121,80 @@ void TestTransfer::limitAbove2GiBIsReached()
     QVERIFY(ts->server->sentBytes > 3072000000LL - 6000);
     QVERIFY(ts->server->limitReached);
     QVERIFY(client.waitClosed());
+}
+
+void TestTransfer::limitIsSignalledOnceForAllConnections()
+{
+    ts->put(QStringLiteral("big.bin"), bigData(1000 * 1000));
+    ts->config.dataLimitKB = 500;
+    QVERIFY(ts->start());
+    QSignalSpy limit(ts->server, qOverload<WebServer *>(&WebServer::dataLimit));
+
+    HttpClient first;
+    HttpClient second;
+    QVERIFY(first.connectTo(ts->port()));
+    QVERIFY(second.connectTo(ts->port()));
+    first.send("GET /big.bin HTTP/1.1\r\n\r\n");
+    second.send("GET /big.bin HTTP/1.1\r\n\r\n");
+    QVERIFY(limit.wait(HttpClient::Timeout));
+    // Both connections are cut, whether or not anybody stops the server.
+    QVERIFY(first.waitClosed());
+    QVERIFY(second.waitClosed());
+    QCOMPARE(limit.size(), 1);
+    QVERIFY(first.totalReceived + second.totalReceived < 2 * 1000 * 1000);
+}
+
+void TestTransfer::fileChangingDuringTheSendKeepsTheAnnouncedLength_data()
+{
+    QTest::addColumn<int>("newSize");
+
+    QTest::addRow("file cut short: the connection closes") << 2 * 1000 * 1000;
+    QTest::addRow("file grown: exactly the announced bytes") << 12 * 1000 * 1000;
+}
+
+void TestTransfer::fileChangingDuringTheSendKeepsTheAnnouncedLength()
+{
+    QFETCH(int, newSize);
+    const int size = 8 * 1000 * 1000;
+    ts->put(QStringLiteral("big.bin"), bigData(size));
+    QVERIFY(ts->start());
+
+    // The client reads nothing at first, so the send stops half-way.
+    QTcpSocket client;
+    client.setReadBufferSize(4096);
+    client.connectToHost(QHostAddress::LocalHost, ts->port());
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.size() == 1; }));
+    ts->server->threads.first()->request.socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 8192);
+    client.write("GET /big.bin HTTP/1.1\r\n\r\n");
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->sentBytes > 1000 * 1000; }));
+    QVERIFY(ts->server->sentBytes < size);
+
+    QFile file(ts->path(QStringLiteral("big.bin")));
+    QVERIFY(file.resize(newSize));
+
+    client.setReadBufferSize(0);
+    QByteArray received;
+    HttpReply reply;
+    const bool whole = HttpClient::waitUntil([&] {
+        received += client.readAll();
+        QByteArray copy = received;
+        return reply.takeFrom(copy) || client.state() == QAbstractSocket::UnconnectedState;
+    }, 30000);
+    QVERIFY(whole);
+    received += client.readAll();
+    const qsizetype head = received.indexOf("\r\n\r\n") + 4;
+    QVERIFY(received.left(head).contains("\r\nContent-Length: 8000000\r\n"));
+    if (newSize < size) {
+        QVERIFY(HttpClient::waitUntil([&] { received += client.readAll(); return client.state() == QAbstractSocket::UnconnectedState; }));
+        QVERIFY(received.size() - head < size);
+        QCOMPARE(received.mid(head), bigData(size).left(int(received.size() - head)));
+    } else {
+        QCOMPARE(received.size() - head, qsizetype(size));
+        QVERIFY(received.mid(head) == bigData(size));
+        // The connection stays usable.
+        client.write("GET /a.txt HTTP/1.1\r\n\r\n");
+        QVERIFY(HttpClient::waitUntil([&] { received += client.readAll(); return received.endsWith(TextA); }));
+    }
 }
 
 void TestTransfer::receivedAndSentBytesAreCountedOnce_data()
