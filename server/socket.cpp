@@ -442,6 +442,9 @@ void Socket::end()
 {
     if (closing)
         return;
+    // Hand the answer to the system now: a peer that has already shut down its sending side
+    // makes the socket close at the next read notification, and what is still queued then is lost.
+    flush();
     if (!keepAlive || headOverflow || bodyLeft > 0 || limitIsReached()) {
         closeConnection();
         return;

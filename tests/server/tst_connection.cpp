@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QTest>
 
+#include <sys/socket.h>
+
 namespace {
 
 const QByteArray TextA = "contents of a";
@@ -31,6 +33,7 @@ private slots:
     void headInSeveralWritesIsParsedOnlyWhenComplete_data();
     void headInSeveralWritesIsParsedOnlyWhenComplete();
     void pipelinedRequestsAreAnsweredInOrder();
+    void floodOfPipelinedRequestsIsServedWithoutRecursion_data();
     void floodOfPipelinedRequestsIsServedWithoutRecursion();
     void keepAliveResetsPerRequestFields();
     void badContentLengthGets400AndCloses_data();
@@ -48,6 +51,7 @@ private slots:
     void headLongerThanTheBufferIsAnsweredThenClosed_data();
     void headLongerThanTheBufferIsAnsweredThenClosed();
     void clientClosingEndsTheHandler();
+    void requestFollowedByHalfCloseIsAnswered();
 
 private:
     TestServer *ts = nullptr;
@@ -122,8 +126,18 @@ void TestConnection::pipelinedRequestsAreAnsweredInOrder()
     QVERIFY(!client.isClosed());
 }
 
+void TestConnection::floodOfPipelinedRequestsIsServedWithoutRecursion_data()
+{
+    QTest::addColumn<int>("limitKB");
+    QTest::addRow("no traffic limit") << 0;
+    // A limit caps the socket's own read buffer at 2048 bytes.
+    QTest::addRow("with a traffic limit") << 1000000;
+}
+
 void TestConnection::floodOfPipelinedRequestsIsServedWithoutRecursion()
 {
+    QFETCH(int, limitKB);
+    ts->config.dataLimitKB = limitKB;
     QVERIFY(ts->start());
     constexpr int Count = 5000;
     QByteArray requests;
@@ -233,6 +247,7 @@ void TestConnection::formBodyIsCappedAt64KiB_data()
 
     QTest::addRow("64 KiB is read whole") << 64 * 1024 << 200;
     QTest::addRow("64 KiB + 1 is too large") << 64 * 1024 + 1 << 413;
+    QTest::addRow("4 GiB + 1 is too large, not 1 byte") << -1 << 413;
 }
 
 void TestConnection::formBodyIsCappedAt64KiB()
@@ -246,7 +261,8 @@ void TestConnection::formBodyIsCappedAt64KiB()
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
     if (code == 413) {
-        const HttpReply reply = client.exchange(form("/b.txt", QByteArray()).replace("Length: 0", "Length: " + QByteArray::number(length)));
+        const QByteArray declared = length < 0 ? QByteArray("4294967297") : QByteArray::number(length);
+        const HttpReply reply = client.exchange(form("/b.txt", QByteArray()).replace("Length: 0", "Length: " + declared) + "p=1");
         QCOMPARE(reply.status, QByteArray("413 Request Entity Too Large"));
         QCOMPARE(reply.header("Connection"), QByteArray("close"));
         QVERIFY(client.waitClosed());
@@ -307,6 +323,10 @@ void TestConnection::answerWhileBodyIsUnreadClosesTheConnection_data()
         << QByteArray("POST /nothing.bin HTTP/1.1\r\nContent-Type: application/octet-stream\r\nContent-Length: 100000\r\n\r\n") << 404;
     QTest::addRow("GET with a body too large to collect")
         << QByteArray("GET /a.txt HTTP/1.1\r\nContent-Length: 100000\r\n\r\n") << 413;
+    QTest::addRow("GET with a body of 4 GiB + 5")
+        << QByteArray("GET /a.txt HTTP/1.1\r\nContent-Length: 4294967301\r\n\r\n") << 413;
+    QTest::addRow("POST of a file with a body of 4 GiB + 100")
+        << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Type: application/octet-stream\r\nContent-Length: 4294967396\r\n\r\n") << 200;
 }
 
 void TestConnection::answerWhileBodyIsUnreadClosesTheConnection()
@@ -400,6 +420,23 @@ void TestConnection::clientClosingEndsTheHandler()
         QTRY_COMPARE(ts->server->threads.size(), 1);
         client.socket.disconnectFromHost();
     }
+    QTRY_COMPARE(ts->server->threads.size(), 0);
+}
+
+void TestConnection::requestFollowedByHalfCloseIsAnswered()
+{
+    QVERIFY(ts->start());
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    client.send("GET /a.txt HTTP/1.1\r\n\r\nGET /b.txt HTTP/1.1\r\n\r\n");
+    // The client says it sends nothing more, as `printf ... | nc` does.
+    QCOMPARE(::shutdown(int(client.socket.socketDescriptor()), SHUT_WR), 0);
+    HttpReply reply;
+    QVERIFY(client.read(&reply));
+    QCOMPARE(reply.body, TextA);
+    QVERIFY(client.read(&reply));
+    QCOMPARE(reply.body, TextB);
+    QVERIFY(client.waitClosed());
     QTRY_COMPARE(ts->server->threads.size(), 0);
 }
 
