@@ -64,6 +64,7 @@ private slots:
     void loginHoldsForTheSession();
     void wrongPasswordReplacesTheStoredOne();
     void changingTheProfilePasswordLogsEveryoneOut();
+    void loginPageIgnoresTheRangeOfTheRefusedRequest();
     void loginWithoutCookieHoldsForTheConnectionOnly();
     void basicRefusalIsExact();
     void basicModeChecksTheUserList_data();
@@ -226,6 +227,19 @@ void TestAccess::changingTheProfilePasswordLogsEveryoneOut()
     QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=1\r\n\r\n").body, loginPage());
     QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=2\r\n\r\n").body, loginPage());
     QCOMPARE(exchange("GET /a.txt?a=log&password=changed HTTP/1.1\r\nCookie: ID=2\r\n\r\n").body, TextA);
+}
+
+void TestAccess::loginPageIgnoresTheRangeOfTheRefusedRequest()
+{
+    ts->config.authMode = 1;
+    QVERIFY(ts->start());
+
+    // A download resumed after the session ended must not get a piece of the login page as
+    // the rest of its file.
+    const HttpReply reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=3\r\nRange: bytes=5-\r\n\r\n");
+    QCOMPARE(reply.code, 200);
+    QVERIFY(!reply.hasHeader("Content-Range"));
+    QCOMPARE(reply.body, loginPage());
 }
 
 void TestAccess::loginWithoutCookieHoldsForTheConnectionOnly()
