@@ -51,6 +51,8 @@ private slots:
     void basicAuthenticationRefusesWithoutCredentials();
     void passwordModeShowsTheLoginPage();
     void httpsServesWithTheBuildsKeyPair();
+    void missingKeyFileServesPlainHttpAndSaysSo();
+    void wrongPassPhraseIsReportedAndHandshakesFail();
     void signalEndsWithExitCodeZero_data();
     void signalEndsWithExitCodeZero();
     void singleFileCanBeShared();
@@ -61,10 +63,13 @@ private:
     // Starts the server and returns the port of the URL it printed (0 on failure).
     quint16 start(const QStringList &options);
     bool stop(int signal = SIGTERM);
+    // Waits until the server has written `text` to its error output.
+    bool saysOnStderr(const QString &text);
 
     QTemporaryDir *home = nullptr;
     QProcess *process = nullptr;
     QString printedUrl;
+    QString errors;
 };
 
 void TestHeadless::initTestCase()
@@ -97,6 +102,8 @@ void TestHeadless::cleanup()
     process = nullptr;
     delete home;
     home = nullptr;
+    errors.clear();
+    printedUrl.clear();
 }
 
 quint16 TestHeadless::start(const QStringList &options)
@@ -125,6 +132,14 @@ bool TestHeadless::stop(int signal)
     ::kill(pid_t(process->processId()), signal);
     return process->waitForFinished(10000) && process->exitStatus() == QProcess::NormalExit
            && process->exitCode() == 0;
+}
+
+bool TestHeadless::saysOnStderr(const QString &text)
+{
+    return HttpClient::waitUntil([&] {
+        errors += QString::fromLocal8Bit(process->readAllStandardError());
+        return errors.contains(text);
+    });
 }
 
 void TestHeadless::helpExitsZero()
@@ -233,6 +248,32 @@ void TestHeadless::httpsServesWithTheBuildsKeyPair()
     QVERIFY(stop());
 }
 
+void TestHeadless::missingKeyFileServesPlainHttpAndSaysSo()
+{
+    const QString keyFile = home->path() + QStringLiteral("/none.pem");
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
+                                QStringLiteral("--https"), QStringLiteral("--key-file"), keyFile});
+    QVERIFY(port > 0);
+    QCOMPARE(printedUrl, QStringLiteral("http://127.0.0.1:%1/").arg(port));
+    QVERIFY(saysOnStderr(keyFile));
+    HttpClient client;
+    QVERIFY(client.connectTo(port));
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+    QVERIFY(stop());
+}
+
+void TestHeadless::wrongPassPhraseIsReportedAndHandshakesFail()
+{
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
+                                QStringLiteral("--https"), QStringLiteral("--key-password"), QStringLiteral("wrong")});
+    QVERIFY(port > 0);
+    QVERIFY(saysOnStderr(QStringLiteral("pass phrase")));
+    HttpClient client;
+    QVERIFY(!client.connectEncrypted(port));
+    QVERIFY(client.waitClosed(5000));
+    QVERIFY(stop());
+}
+
 void TestHeadless::signalEndsWithExitCodeZero_data()
 {
     QTest::addColumn<int>("signal");
@@ -278,7 +319,7 @@ void TestHeadless::trafficLimitStopsServing()
     client.send("GET /big.bin HTTP/1.1\r\n\r\n");
     QVERIFY(client.waitClosed());
     QVERIFY(client.totalReceived < 100000);
-    QVERIFY(HttpClient::waitUntil([this] { return process->readAllStandardError().contains("traffic limit"); }));
+    QVERIFY(saysOnStderr(QStringLiteral("traffic limit")));
     QCOMPARE(process->state(), QProcess::Running);
     HttpClient later;
     QVERIFY(!later.connectTo(port) || later.waitClosed());
