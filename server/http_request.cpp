@@ -32,7 +32,9 @@ bool isBlank(char c)
 qint64 parseLength(QByteArrayView value, bool *ok)
 {
     const QByteArrayView v = value.trimmed();
-    *ok = !v.isEmpty() && v.size() <= 18;
+    *ok = !v.isEmpty() && v.size() <= 18; // 18 digits cannot overflow
+    if (!*ok)
+        return 0;
     qint64 n = 0;
     for (char c : v) {
         if (c < '0' || c > '9') {
