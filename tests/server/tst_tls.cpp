@@ -36,6 +36,8 @@ private slots:
 
     void handshakeWithTheKeyPairServesFiles();
     void largeDownloadOverTlsIsComplete();
+    void pipelinedRequestsOverTlsAreAnsweredInOrder_data();
+    void pipelinedRequestsOverTlsAreAnsweredInOrder();
     void wrongPassPhraseAbortsTheHandshake();
     void plainClientOnTheTlsPortIsDropped();
     void missingKeyFileFallsBackToPlainHttpAndReportsOnce();
@@ -117,6 +119,33 @@ void TestTls::largeDownloadOverTlsIsComplete()
     QCOMPARE(reply.body.size(), data.size());
     QVERIFY(reply.body == data);
     QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+}
+
+void TestTls::pipelinedRequestsOverTlsAreAnsweredInOrder_data()
+{
+    QTest::addColumn<int>("limitKB");
+    QTest::addRow("no traffic limit") << 0;
+    QTest::addRow("with a traffic limit") << 1000000;
+}
+
+void TestTls::pipelinedRequestsOverTlsAreAnsweredInOrder()
+{
+    QFETCH(int, limitKB);
+    ts->config.dataLimitKB = limitKB;
+    ts->put(QStringLiteral("b.txt"), "bee");
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectEncrypted(ts->port()));
+    QByteArray requests;
+    for (int i = 0; i < 500; ++i)
+        requests += i % 2 ? "GET /b.txt HTTP/1.1\r\n\r\n" : "GET /a.txt HTTP/1.1\r\nRange: bytes=1-2\r\n\r\n";
+    client.send(requests);
+    for (int i = 0; i < 500; ++i) {
+        HttpReply reply;
+        QVERIFY2(client.read(&reply), qPrintable(QStringLiteral("answer %1 missing").arg(i)));
+        QCOMPARE(reply.body, i % 2 ? QByteArray("bee") : TextA.mid(1, 2));
+    }
 }
 
 void TestTls::wrongPassPhraseAbortsTheHandshake()

@@ -341,6 +341,13 @@ void TestTransfer::peerThatNeverReadsDoesNotHoldUpOthers()
     }
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(stuck.state(), QAbstractSocket::ConnectedState);
+    // Sending pauses once about 1,000,000 bytes wait in the socket.
+    if (!close) {
+        QVERIFY(ts->server->threads.size() >= 1);
+        const Socket &socket = ts->server->threads.first()->request.socket;
+        QVERIFY2(socket.bytesToWrite() <= 1000000 + 2048, qPrintable(QString::number(socket.bytesToWrite())));
+        QVERIFY(ts->server->sentBytes < size);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTransfer)
