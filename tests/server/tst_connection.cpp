@@ -287,6 +287,8 @@ void TestConnection::bytesAfterADeclaredBodyStartTheNextRequest_data()
         << form("/a.txt", "GET /b.txt HTTP/1.1\r\n\r\n") << TextA;
     QTest::addRow("GET with a body")
         << QByteArray("GET /a.txt HTTP/1.1\r\nContent-Length: 23\r\n\r\nGET /b.txt HTTP/1.1\r\n\r\n") << TextA;
+    QTest::addRow("the same Content-Length twice, with blanks")
+        << QByteArray("GET /a.txt HTTP/1.1\r\nContent-Length: 3 \r\nCONTENT-LENGTH:3\r\n\r\nxyz") << TextA;
     QTest::addRow("form with a range")
         << form("/a.txt", "q=1", "Range: bytes=0-1\r\n") << TextA.left(2);
 }
@@ -337,7 +339,7 @@ void TestConnection::answerWhileBodyIsUnreadClosesTheConnection()
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
-    // Part of the body follows the head; the rest never comes.
+    // Some of the body follows the head; the rest never comes.
     const HttpReply reply = client.exchange(head + QByteArray(3000, 'z'));
     QCOMPARE(reply.code, code);
     QCOMPARE(reply.header("Connection"), QByteArray("close"));
