@@ -249,18 +249,17 @@ void TestTransfer::rangesPast4GiBAreExact_data()
     QTest::addColumn<QByteArray>("range");
     QTest::addColumn<int>("code");
     QTest::addColumn<QByteArray>("contentRange");
-    QTest::addColumn<qint64>("first");
     QTest::addColumn<qint64>("length");
 
-    const qint64 size = 5LL << 30;
+    // Each range starts at one of the marks written into the file.
     QTest::addRow("ten bytes at 2 GiB") << QByteArray("bytes=2147483648-2147483657") << 206
-                                        << QByteArray("bytes 2147483648-2147483657/5368709120") << (1LL << 31) << qint64(10);
+                                        << QByteArray("bytes 2147483648-2147483657/5368709120") << qint64(10);
     QTest::addRow("ten bytes at 4 GiB") << QByteArray("bytes=4294967296-4294967305") << 206
-                                        << QByteArray("bytes 4294967296-4294967305/5368709120") << (1LL << 32) << qint64(10);
+                                        << QByteArray("bytes 4294967296-4294967305/5368709120") << qint64(10);
     QTest::addRow("the last 120 bytes") << QByteArray("bytes=5368709000-") << 206
-                                        << QByteArray("bytes 5368709000-5368709119/5368709120") << size - 120 << qint64(120);
+                                        << QByteArray("bytes 5368709000-5368709119/5368709120") << qint64(120);
     QTest::addRow("starting at the end: 416") << QByteArray("bytes=5368709120-") << 416
-                                              << QByteArray("bytes */5368709120") << qint64(0) << qint64(0);
+                                              << QByteArray("bytes */5368709120") << qint64(0);
 }
 
 void TestTransfer::rangesPast4GiBAreExact()
@@ -268,7 +267,6 @@ void TestTransfer::rangesPast4GiBAreExact()
     QFETCH(QByteArray, range);
     QFETCH(int, code);
     QFETCH(QByteArray, contentRange);
-    QFETCH(qint64, first);
     QFETCH(qint64, length);
 
     // A sparse file: only the marked places take room on disk.
@@ -291,7 +289,6 @@ void TestTransfer::rangesPast4GiBAreExact()
     QCOMPARE(reply.header("Content-Range"), contentRange);
     QCOMPARE(reply.contentLength(), length);
     QCOMPARE(reply.body, bigData(120).left(int(length)));
-    Q_UNUSED(first);
 
     // The whole file announces its full 64-bit length; only the head is read here.
     HttpClient whole;
