@@ -16,6 +16,7 @@ ClientManager::ClientManager(QObject *parent)
             since.start();
         return since.elapsed();
     };
+    random = [] { return QRandomGenerator::system()->generate64(); };
     timer.setInterval(SweepIntervalMs);
     connect(&timer, &QTimer::timeout, this, &ClientManager::checkSessions);
 }
@@ -68,7 +69,7 @@ ClientData *ClientManager::getClientData(const QNetworkCookie *cookie)
 qint64 ClientManager::newId() const
 {
     for (;;) {
-        const qint64 id = qint64(QRandomGenerator::system()->generate64() >> 1);
+        const qint64 id = qint64(random() >> 1);
         if (id == 0)
             continue;
         bool taken = false;

@@ -37,6 +37,8 @@ public:
     int lifetime = 600;
     QList<ClientData *> sessions;
     std::function<qint64()> clock;
+    // 64 random bits for new ids (the system's secure generator); replaceable for tests.
+    std::function<quint64()> random;
 
 public slots:
     void checkSessions();

@@ -32,7 +32,9 @@ bool isBlank(char c)
 qint64 parseLength(QByteArrayView value, bool *ok)
 {
     const QByteArrayView v = value.trimmed();
-    *ok = !v.isEmpty() && v.size() <= 18;
+    *ok = !v.isEmpty() && v.size() <= 18; // 18 digits cannot overflow
+    if (!*ok)
+        return 0;
     qint64 n = 0;
     for (char c : v) {
         if (c < '0' || c > '9') {
@@ -133,7 +135,8 @@ bool HTTP_Request::start()
     if (socket.headOverflowed() && contentLength > 0 && !refusal)
         refusal = 400;
     socket.beginBody(contentLength, expectContinue);
-    if (refusal)
+    // After a head cut at the buffer the connection cannot go on: say so in the answer.
+    if (refusal || socket.headOverflowed())
         socket.setKeepAlive(false);
     return true;
 }

@@ -159,6 +159,8 @@ void ServerThread::refuse()
         response->sendHeader("401 Authorization Required", body.size(), &extra);
         socket.write(body, true);
     } else if (request.type == HTTP_Request::Get || request.type == HTTP_Request::Post) {
+        // The range asked for belongs to the refused file, not to the login page.
+        request.rangeStart = request.rangeEnd = 0;
         responseFor(QStringLiteral("HR"))->sendFile(Configuration::LangPath + QLatin1String("login.html"));
     } else {
         // Never the login page: a client must not take it for the success of a write.

@@ -402,8 +402,10 @@ void Socket::sendFile()
             retryTimer.start();
             return;
         }
-        const qint64 n = sendSource->read(buffer, qMin<qint64>(BufferSize, sendLeft));
-        if (n <= 0 || QIODevice::write(buffer, n) != n) {
+        // Not `buffer`: it may already hold the next pipelined request.
+        char piece[BufferSize];
+        const qint64 n = sendSource->read(piece, qMin<qint64>(BufferSize, sendLeft));
+        if (n <= 0 || QIODevice::write(piece, n) != n) {
             stopSending();
             closeConnection();
             return;
@@ -440,6 +442,9 @@ void Socket::end()
 {
     if (closing)
         return;
+    // Hand the answer to the system now: a peer that has already shut down its sending side
+    // makes the socket close at the next read notification, and what is still queued then is lost.
+    flush();
     if (!keepAlive || headOverflow || bodyLeft > 0 || limitIsReached()) {
         closeConnection();
         return;

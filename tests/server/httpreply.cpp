@@ -1,0 +1,48 @@
+#include "httpreply.h"
+
+bool HttpReply::takeFrom(QByteArray &data)
+{
+    const qsizetype blank = data.indexOf("\r\n\r\n");
+    if (blank < 0)
+        return false;
+    HttpReply reply;
+    reply.head = data.left(blank + 4);
+    const QList<QByteArray> lines = data.left(blank).split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QByteArray line = lines.at(i);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (i == 0) {
+            reply.statusLine = line;
+            reply.status = line.mid(9);
+            reply.code = line.mid(9, 3).toInt();
+            continue;
+        }
+        const qsizetype colon = line.indexOf(':');
+        reply.headers.append({line.left(colon), colon < 0 ? QByteArray() : line.mid(colon + 1).trimmed()});
+    }
+    const qint64 length = reply.contentLength();
+    if (data.size() - reply.head.size() < length)
+        return false;
+    reply.body = data.mid(reply.head.size(), length);
+    data.remove(0, reply.head.size() + length);
+    *this = reply;
+    return true;
+}
+
+QByteArray HttpReply::header(const QByteArray &name) const
+{
+    for (const auto &line : headers) {
+        if (line.first == name)
+            return line.second.isNull() ? QByteArray("") : line.second;
+    }
+    return QByteArray();
+}
+
+QList<QByteArray> HttpReply::headerNames() const
+{
+    QList<QByteArray> names;
+    for (const auto &line : headers)
+        names.append(line.first);
+    return names;
+}

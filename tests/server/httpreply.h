@@ -1,0 +1,32 @@
+#ifndef HTTPREPLY_H
+#define HTTPREPLY_H
+
+#include <QByteArray>
+#include <QList>
+#include <utility>
+
+// One answer as it came over the wire: the head exactly as sent, split into its lines, and the
+// body announced by Content-Length.
+class HttpReply
+{
+public:
+    // Splits off one answer from the front of `data`. Returns false (and leaves `data`) while the
+    // head, or the body it announces, is incomplete.
+    bool takeFrom(QByteArray &data);
+
+    // The value of the first header line named exactly `name`; a null array when there is none.
+    QByteArray header(const QByteArray &name) const;
+    bool hasHeader(const QByteArray &name) const { return !header(name).isNull(); }
+    // The header names in the order they were sent.
+    QList<QByteArray> headerNames() const;
+    qint64 contentLength() const { return header("Content-Length").toLongLong(); }
+
+    QByteArray statusLine; // "HTTP/1.1 200 OK"
+    QByteArray status;     // "200 OK"
+    int code = 0;
+    QByteArray head;       // everything up to and including the empty line
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+};
+
+#endif

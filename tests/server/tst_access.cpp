@@ -1,0 +1,412 @@
+// Who may read what: the login page of password-only access, Basic authentication, and the
+// containment of every request in the shared folder.
+
+#include "httpclient.h"
+#include "testserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+namespace {
+
+const QByteArray TextA = "contents of a";
+const QByteArray Jar = "applet archive";
+
+QByteArray form(const QByteArray &target, const QByteArray &body, const QByteArray &headers = QByteArray())
+{
+    return "POST " + target + " HTTP/1.1\r\n" + headers + "Content-Type: application/x-www-form-urlencoded\r\n"
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+QByteArray upload(const QByteArray &target)
+{
+    const QByteArray body = "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"escaped.txt\"\r\n"
+                            "Content-Type: text/plain\r\n\r\nuploaded bytes\r\n--XyZ--\r\n";
+    return "POST " + target + " HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=XyZ\r\nContent-Length: "
+           + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+QByteArray basic(const QByteArray &credentials)
+{
+    return "Authorization: Basic " + credentials.toBase64() + "\r\n";
+}
+
+QByteArray loginPage()
+{
+    QFile file(TestServer::buildDir() + QStringLiteral("/lang/C/login.html"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList listing(const QString &path)
+{
+    QStringList names;
+    QDir dir(path);
+    for (const QFileInfo &info : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+        names.append(info.fileName() + u' ' + QString::number(info.size()));
+    return names;
+}
+
+} // namespace
+
+class TestAccess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void loginPageFormPostsTheLoginFields();
+    void passwordModeRefusesByMethod_data();
+    void passwordModeRefusesByMethod();
+    void loginHoldsForTheSession_data();
+    void loginHoldsForTheSession();
+    void wrongPasswordReplacesTheStoredOne();
+    void changingTheProfilePasswordLogsEveryoneOut();
+    void loginPageIgnoresTheRangeOfTheRefusedRequest();
+    void loginWithoutCookieHoldsForTheConnectionOnly();
+    void basicRefusalIsExact();
+    void basicModeChecksTheUserList_data();
+    void basicModeChecksTheUserList();
+
+    void pathsOutsideTheShareAreForbidden_data();
+    void pathsOutsideTheShareAreForbidden();
+    void pathsInsideTheShareAreServed_data();
+    void pathsInsideTheShareAreServed();
+
+private:
+    HttpReply exchange(const QByteArray &request, HttpClient *client = nullptr);
+
+    TestServer *ts = nullptr;
+};
+
+void TestAccess::init()
+{
+    ts = new TestServer;
+    ts->put(QStringLiteral("a.txt"), TextA);
+    ts->put(QStringLiteral("Client.jar"), Jar);
+    ts->put(QStringLiteral("sub/KestruneClient.jar"), Jar);
+    ts->put(QStringLiteral("sub/inner.txt"), "inner");
+    ts->config.password = QStringLiteral("s3cret");
+}
+
+void TestAccess::cleanup()
+{
+    delete ts;
+    ts = nullptr;
+}
+
+HttpReply TestAccess::exchange(const QByteArray &request, HttpClient *client)
+{
+    HttpClient own;
+    if (!client) {
+        client = &own;
+        if (!client->connectTo(ts->port()))
+            return HttpReply();
+    }
+    return client->exchange(request);
+}
+
+void TestAccess::loginPageFormPostsTheLoginFields()
+{
+    const QByteArray page = loginPage();
+    QVERIFY(page.contains("method=\"POST\""));
+    QVERIFY(page.contains("name=\"a\" value=\"log\""));
+    QVERIFY(page.contains("name=\"password\""));
+}
+
+void TestAccess::passwordModeRefusesByMethod_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("answer"); // "login", "403", or the body served
+
+    const QByteArray login = "login";
+    const QByteArray forbidden = "403";
+    QTest::addRow("GET gets the login page") << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("form POST gets the login page") << form("/a.txt", "x=1") << login;
+    QTest::addRow("upload POST gets the login page") << upload("/?a=up") << login;
+    for (const char *method : {"PUT", "DELETE", "PROPFIND", "MKCOL", "HEAD", "OPTIONS", "LOCK", "UNLOCK", "COPY", "MOVE"})
+        QTest::addRow("%s gets 403, never the login page", method)
+            << QByteArray(method) + " /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody" << forbidden;
+    QTest::addRow("GET of Client.jar is served") << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << Jar;
+    QTest::addRow("GET of a name ending in Client.jar is served")
+        << QByteArray("GET /sub/KestruneClient.jar HTTP/1.1\r\n\r\n") << Jar;
+    QTest::addRow("the jar name is case-sensitive") << QByteArray("GET /client.jar HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("PUT of Client.jar gets 403")
+        << QByteArray("PUT /Client.jar HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << forbidden;
+    QTest::addRow("DELETE of Client.jar gets 403") << QByteArray("DELETE /Client.jar HTTP/1.1\r\n\r\n") << forbidden;
+    QTest::addRow("POST of Client.jar gets the login page") << form("/Client.jar", "x=1") << login;
+}
+
+void TestAccess::passwordModeRefusesByMethod()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, answer);
+    ts->config.authMode = 1;
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange(request);
+    if (answer == "login") {
+        QCOMPARE(reply.code, 200);
+        QCOMPARE(reply.body, loginPage());
+        QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
+        QCOMPARE(reply.header("Connection"), QByteArray("close"));
+        QVERIFY(client.waitClosed());
+    } else if (answer == "403") {
+        QCOMPARE(reply.status, QByteArray("403 Forbidden"));
+        QCOMPARE(reply.contentLength(), 0);
+        QCOMPARE(reply.header("Connection"), QByteArray("close"));
+        QVERIFY(client.waitClosed());
+    } else {
+        QCOMPARE(reply.code, 200);
+        QCOMPARE(reply.body, answer);
+    }
+    QCOMPARE(QFile(ts->path(QStringLiteral("Client.jar"))).size(), qint64(Jar.size()));
+    QVERIFY(QFileInfo::exists(ts->path(QStringLiteral("a.txt"))));
+}
+
+void TestAccess::loginHoldsForTheSession_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QByteArray>("login");
+
+    QTest::addRow("a=log in the query of a GET")
+        << QStringLiteral("s3cret") << QByteArray("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=42\r\n\r\n");
+    QTest::addRow("a=log in a url-encoded POST body")
+        << QStringLiteral("s3cret") << form("/a.txt", "a=log&password=s3cret", "Cookie: ID=42\r\n");
+    QTest::addRow("the body replaces the query of the request line")
+        << QStringLiteral("s3cret") << form("/a.txt?a=x&password=bad", "a=log&password=s3cret", "Cookie: ID=42\r\n");
+    QTest::addRow("form decoding: plus is a blank, escapes are decoded")
+        << QStringLiteral("p w&%=\u00e9") << form("/a.txt", "a=log&password=p+w%26%25%3D%C3%A9", "Cookie: ID=42\r\n");
+    QTest::addRow("a=log on a request for another file")
+        << QStringLiteral("s3cret") << QByteArray("GET /missing?password=s3cret&a=log HTTP/1.1\r\nCookie: ID=42\r\n\r\n");
+}
+
+void TestAccess::loginHoldsForTheSession()
+{
+    QFETCH(QString, password);
+    QFETCH(QByteArray, login);
+    ts->config.authMode = 1;
+    ts->config.password = password;
+    QVERIFY(ts->start());
+
+    HttpReply reply = exchange(login);
+    QVERIFY2(reply.code == 200 || reply.code == 404, reply.statusLine.constData());
+    QVERIFY(reply.body != loginPage());
+    // Another connection of the same browser is served without the password.
+    reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=42\r\n\r\n");
+    QCOMPARE(reply.body, TextA);
+    // Another browser is not.
+    reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=43\r\n\r\n");
+    QCOMPARE(reply.body, loginPage());
+}
+
+void TestAccess::wrongPasswordReplacesTheStoredOne()
+{
+    ts->config.authMode = 1;
+    QVERIFY(ts->start());
+
+    QCOMPARE(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=7\r\n\r\n").body, TextA);
+    QCOMPARE(exchange("GET /a.txt?a=log&password=nope HTTP/1.1\r\nCookie: ID=7\r\n\r\n").body, loginPage());
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=7\r\n\r\n").body, loginPage());
+    QCOMPARE(exchange(form("/a.txt", "a=log&password=s3cret", "Cookie: ID=7\r\n")).body, TextA);
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=7\r\n\r\n").body, TextA);
+}
+
+void TestAccess::changingTheProfilePasswordLogsEveryoneOut()
+{
+    ts->config.authMode = 1;
+    QVERIFY(ts->start());
+
+    QCOMPARE(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=1\r\n\r\n").body, TextA);
+    QCOMPARE(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=2\r\n\r\n").body, TextA);
+    ts->config.password = QStringLiteral("changed");
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=1\r\n\r\n").body, loginPage());
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=2\r\n\r\n").body, loginPage());
+    QCOMPARE(exchange("GET /a.txt?a=log&password=changed HTTP/1.1\r\nCookie: ID=2\r\n\r\n").body, TextA);
+}
+
+void TestAccess::loginPageIgnoresTheRangeOfTheRefusedRequest()
+{
+    ts->config.authMode = 1;
+    QVERIFY(ts->start());
+
+    // A download resumed after the session ended must not get a piece of the login page as
+    // the rest of its file.
+    const HttpReply reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=3\r\nRange: bytes=5-\r\n\r\n");
+    QCOMPARE(reply.code, 200);
+    QVERIFY(!reply.hasHeader("Content-Range"));
+    QCOMPARE(reply.body, loginPage());
+}
+
+void TestAccess::loginWithoutCookieHoldsForTheConnectionOnly()
+{
+    ts->config.authMode = 1;
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    HttpReply reply = client.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
+    QCOMPARE(reply.body, TextA);
+    const QByteArray cookie = reply.header("Set-Cookie");
+    reply = client.exchange("GET /a.txt HTTP/1.1\r\n\r\n");
+    QCOMPARE(reply.body, TextA);
+    QCOMPARE(reply.header("Set-Cookie"), cookie);
+    // The id handed out names no logged-in session elsewhere.
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n").body, loginPage());
+}
+
+void TestAccess::basicRefusalIsExact()
+{
+    ts->config.authMode = 2;
+    ts->config.users = QStringList{QStringLiteral("anna:s3cret")};
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=9\r\n\r\n");
+    QCOMPARE(reply.head, QByteArray("HTTP/1.1 401 Authorization Required\r\nServer: Kestrune_4\r\nCache-Control: no-cache\r\n"
+                                    "Set-Cookie: ID=9\r\nConnection: close\r\nAccept-Ranges: bytes\r\n"
+                                    "WWW-Authenticate: Basic realm=\"Private Area\"\r\n"
+                                    "Content-Type: text/xml; charset=\"utf-8\"\r\nContent-Length: 23\r\n\r\n"));
+    QCOMPARE(reply.body, QByteArray("<h2>Wrong password</h2>"));
+    QVERIFY(client.waitClosed());
+}
+
+void TestAccess::basicModeChecksTheUserList_data()
+{
+    QTest::addColumn<QStringList>("users");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("code");
+
+    const QStringList users{QStringLiteral("anna:s3cret"), QStringLiteral("bob:pa:ss%41")};
+    const QByteArray get = "GET /a.txt HTTP/1.1\r\n";
+    QTest::addRow("no credentials") << users << get + "\r\n" << 401;
+    QTest::addRow("right credentials") << users << get + basic("anna:s3cret") + "\r\n" << 200;
+    QTest::addRow("wrong password") << users << get + basic("anna:wrong") + "\r\n" << 401;
+    QTest::addRow("unknown user") << users << get + basic("carl:s3cret") + "\r\n" << 401;
+    QTest::addRow("password with a colon and a percent sign") << users << get + basic("bob:pa:ss%41") + "\r\n" << 200;
+    QTest::addRow("percent sign is not decoded") << users << get + basic("bob:pa:ssA") + "\r\n" << 401;
+    QTest::addRow("header name in lower case")
+        << users << get + "authorization: basic " + QByteArray("anna:s3cret").toBase64() + "\r\n\r\n" << 200;
+    QTest::addRow("credentials end at a NUL byte")
+        << users << get + basic(QByteArray("anna:s3cret\0junk", 16)) + "\r\n" << 200;
+    QTest::addRow("other scheme") << users << get + "Authorization: Digest anna:s3cret\r\n\r\n" << 401;
+    QTest::addRow("empty credentials") << users << get + "Authorization: Basic \r\n\r\n" << 401;
+    QTest::addRow("Client.jar is not exempt") << users << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << 401;
+    QTest::addRow("empty user list refuses everyone") << QStringList() << get + basic("anna:s3cret") + "\r\n" << 401;
+    QTest::addRow("empty user list refuses empty credentials") << QStringList() << get + basic(":") + "\r\n" << 401;
+    QTest::addRow("refused PUT gets 401 too")
+        << users << QByteArray("PUT /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << 401;
+}
+
+void TestAccess::basicModeChecksTheUserList()
+{
+    QFETCH(QStringList, users);
+    QFETCH(QByteArray, request);
+    QFETCH(int, code);
+    ts->config.authMode = 2;
+    ts->config.users = users;
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange(request);
+    QCOMPARE(reply.code, code);
+    if (code == 200) {
+        QCOMPARE(reply.body, TextA);
+    } else {
+        QCOMPARE(reply.header("WWW-Authenticate"), QByteArray("Basic realm=\"Private Area\""));
+        QVERIFY(client.waitClosed());
+    }
+    QCOMPARE(QFile(ts->path(QStringLiteral("a.txt"))).size(), qint64(TextA.size()));
+}
+
+void TestAccess::pathsOutsideTheShareAreForbidden_data()
+{
+    QTest::addColumn<QByteArray>("request");
+
+    const auto get = [](const QByteArray &target) { return "GET " + target + " HTTP/1.1\r\n\r\n"; };
+    QTest::newRow("plain ..") << get("/../secret.txt");
+    QTest::newRow(".. after a folder") << get("/sub/../../secret.txt");
+    QTest::newRow(".. into the sibling folder") << get("/../outside/secret.txt");
+    QTest::newRow("%2e%2e") << get("/%2e%2e/secret.txt");
+    QTest::newRow("%2E%2E") << get("/%2E%2E/secret.txt");
+    QTest::newRow("mixed .%2e") << get("/.%2e/secret.txt");
+    QTest::newRow("%2F inside a segment") << get("/..%2Fsecret.txt");
+    QTest::newRow("%2F-joined segments") << get("/sub%2F..%2F..%2Fsecret.txt");
+    QTest::newRow("everything encoded") << get("/%2e%2e%2foutside%2fsecret.txt");
+    QTest::newRow(".. as the last segment") << get("/sub/../..");
+    QTest::newRow("%00 in a name") << get("/a.txt%00.jpg");
+    QTest::newRow("%00 alone") << get("/%00");
+    QTest::newRow("no leading slash") << get("secret.txt");
+    QTest::newRow("no leading slash with ..") << get("../secret.txt");
+    QTest::newRow("absolute-form URL") << get("http://127.0.0.1/a.txt");
+    QTest::newRow("absolute-form URL with ..") << get("http://127.0.0.1/../secret.txt");
+    QTest::newRow("asterisk") << get("*");
+    QTest::newRow("link to a folder outside") << get("/outlink/secret.txt");
+    QTest::newRow("the link itself") << get("/outlink");
+    QTest::newRow("link to a file outside") << get("/filelink");
+    QTest::newRow("dangling link pointing outside") << get("/dangling");
+    QTest::newRow("below a dangling link") << get("/dangling/x.txt");
+    QTest::newRow("icon prefix with ..") << get("/_i/../secret.txt");
+    QTest::newRow("icon prefix with %2e%2e%2f") << get("/_i/%2e%2e%2f%2e%2e%2fsecret.txt");
+    QTest::newRow("range request outside") << QByteArray("GET /../secret.txt HTTP/1.1\r\nRange: bytes=0-5\r\n\r\n");
+    QTest::newRow("upload into the parent folder") << upload("/../?a=up");
+    QTest::newRow("upload through a link") << upload("/outlink/?a=up");
+    QTest::newRow("form POST outside") << form("/../secret.txt", "x=1");
+    QTest::newRow("PUT outside") << QByteArray("PUT /../new.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil");
+}
+
+void TestAccess::pathsOutsideTheShareAreForbidden()
+{
+    QFETCH(QByteArray, request);
+    QVERIFY(QFile::link(ts->outsidePath(), ts->path(QStringLiteral("outlink"))));
+    QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("secret.txt")), ts->path(QStringLiteral("filelink"))));
+    QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("missing.txt")), ts->path(QStringLiteral("dangling"))));
+    QVERIFY(ts->start());
+    const QStringList outside = listing(ts->outsidePath());
+    const QStringList parent = listing(ts->dir.path());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange(request);
+    QCOMPARE(reply.status, QByteArray("403 Forbidden"));
+    QCOMPARE(reply.contentLength(), 0);
+    QCOMPARE(reply.header("Connection"), QByteArray("close"));
+    QVERIFY(client.waitClosed());
+    QVERIFY(!client.pending().contains(TestServer::Secret));
+    QCOMPARE(listing(ts->outsidePath()), outside);
+    QCOMPARE(listing(ts->dir.path()), parent);
+}
+
+void TestAccess::pathsInsideTheShareAreServed_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::newRow("link to a file inside") << QByteArray("/inlink") << TextA;
+    QTest::newRow("dot segment") << QByteArray("/sub/./inner.txt") << QByteArray("inner");
+    QTest::newRow("double slash") << QByteArray("/sub//inner.txt") << QByteArray("inner");
+    QTest::newRow("dots inside a name") << QByteArray("/..a..txt") << QByteArray("dots");
+    QTest::newRow("encoded letters") << QByteArray("/%61.txt") << TextA;
+}
+
+void TestAccess::pathsInsideTheShareAreServed()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, body);
+    ts->put(QStringLiteral("..a..txt"), "dots");
+    QVERIFY(QFile::link(ts->path(QStringLiteral("a.txt")), ts->path(QStringLiteral("inlink"))));
+    QVERIFY(ts->start());
+
+    const HttpReply reply = exchange("GET " + target + " HTTP/1.1\r\n\r\n");
+    QCOMPARE(reply.code, 200);
+    QCOMPARE(reply.body, body);
+}
+
+QTEST_GUILESS_MAIN(TestAccess)
+#include "tst_access.moc"

@@ -1,0 +1,473 @@
+// Files as a browser downloads them: the exact header block, ranges, content types, the
+// Content-Disposition name, the not-found page, and the answers that carry no file.
+
+#include "httpclient.h"
+#include "testserver.h"
+
+#include <QDir>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+QByteArray pattern(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char('a' + (i * 7) % 26);
+    return bytes;
+}
+
+QByteArray encoded(const QString &name)
+{
+    return QUrl::toPercentEncoding(name, "/");
+}
+
+} // namespace
+
+class TestFileResponse : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void headerBlockIsExact_data();
+    void headerBlockIsExact();
+    void rangesFollowTheFileRules_data();
+    void rangesFollowTheFileRules();
+    void contentTypeComesFromTheSuffixTable_data();
+    void contentTypeComesFromTheSuffixTable();
+    void dispositionNameReplacesUnsafeCharacters_data();
+    void dispositionNameReplacesUnsafeCharacters();
+    void missingFileGetsTheEscapedNotFoundPage_data();
+    void missingFileGetsTheEscapedNotFoundPage();
+    void unknownMethodGets405AndCloses_data();
+    void unknownMethodGets405AndCloses();
+    void folderThatCannotBeReadAsFileGets500_data();
+    void folderThatCannotBeReadAsFileGets500();
+    void faviconFollowsShowImages_data();
+    void faviconFollowsShowImages();
+    void iconPrefixServesOnlyPlainNames_data();
+    void iconPrefixServesOnlyPlainNames();
+    void singleFileShareSendsTheFileForEveryPath();
+    void singleFileShareAnswersAnUploadWithoutStoringIt();
+
+private:
+    HttpReply get(const QByteArray &target, const QByteArray &headers = QByteArray());
+
+    TestServer *ts = nullptr;
+};
+
+void TestFileResponse::init()
+{
+    ts = new TestServer;
+}
+
+void TestFileResponse::cleanup()
+{
+    delete ts;
+    ts = nullptr;
+}
+
+HttpReply TestFileResponse::get(const QByteArray &target, const QByteArray &headers)
+{
+    HttpClient client;
+    if (!client.connectTo(ts->port()))
+        return HttpReply();
+    return client.exchange("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
+}
+
+void TestFileResponse::headerBlockIsExact_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("head");
+
+    const QByteArray common = "Server: Kestrune_4\r\nCache-Control: no-cache\r\nSet-Cookie: ID=417\r\n";
+    QTest::addRow("download on a keep-alive connection: no Connection line, no Date, no type")
+        << QByteArray("GET /a.txt HTTP/1.1\r\nHost: h\r\nCookie: ID=417\r\n\r\n")
+        << "HTTP/1.1 200 OK\r\n" + common
+               + "Accept-Ranges: bytes\r\nContent-Disposition: attachment; filename=\"a.txt\"\r\n"
+                 "Content-Length: 5\r\n\r\n";
+    QTest::addRow("Connection: close from the client adds Connection: close after the cookie")
+        << QByteArray("GET /a.txt HTTP/1.1\r\nConnection: close\r\nCookie: ID=417\r\n\r\n")
+        << "HTTP/1.1 200 OK\r\n" + common
+               + "Connection: close\r\nAccept-Ranges: bytes\r\n"
+                 "Content-Disposition: attachment; filename=\"a.txt\"\r\nContent-Length: 5\r\n\r\n";
+    QTest::addRow("html page is shown inline with its type")
+        << QByteArray("GET /index.html HTTP/1.1\r\nCookie: ID=417\r\n\r\n")
+        << "HTTP/1.1 200 OK\r\n" + common
+               + "Accept-Ranges: bytes\r\nContent-Type: text/html; charset=UTF-8\r\nContent-Length: 13\r\n\r\n";
+    QTest::addRow("range: Content-Range before Content-Disposition, type after both")
+        << QByteArray("GET /b.jpg HTTP/1.1\r\nRange: bytes=1-2\r\nCookie: ID=417\r\n\r\n")
+        << "HTTP/1.1 206 Partial Content\r\n" + common
+               + "Accept-Ranges: bytes\r\nContent-Range: bytes 1-2/5\r\n"
+                 "Content-Disposition: attachment; filename=\"b.jpg\"\r\nContent-Type: image/jpeg\r\n"
+                 "Content-Length: 2\r\n\r\n";
+    QTest::addRow("empty file: Content-Length 0 and no type")
+        << QByteArray("GET /empty.pdf HTTP/1.1\r\nCookie: ID=417\r\n\r\n")
+        << "HTTP/1.1 200 OK\r\n" + common
+               + "Accept-Ranges: bytes\r\nContent-Disposition: attachment; filename=\"empty.pdf\"\r\n"
+                 "Content-Length: 0\r\n\r\n";
+}
+
+void TestFileResponse::headerBlockIsExact()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, head);
+    ts->put(QStringLiteral("a.txt"), "hello");
+    ts->put(QStringLiteral("b.jpg"), "JPEG!");
+    ts->put(QStringLiteral("index.html"), "<p>index</p>\n");
+    ts->put(QStringLiteral("empty.pdf"), QByteArray());
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    HttpReply reply = client.exchange(request);
+    QCOMPARE(reply.head, head);
+    QCOMPARE(reply.body.size(), reply.contentLength());
+    // The body is exactly as long as announced: the connection holds nothing more.
+    QTest::qWait(50);
+    QCOMPARE(client.pending(), QByteArray());
+}
+
+void TestFileResponse::rangesFollowTheFileRules_data()
+{
+    QTest::addColumn<QByteArray>("range");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("contentRange");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("length");
+
+    QTest::addRow("no Range: whole file") << QByteArray() << 200 << QByteArray() << 0 << 1000;
+    QTest::addRow("100- : to the end") << QByteArray("bytes=100-") << 206 << QByteArray("bytes 100-999/1000") << 100 << 900;
+    QTest::addRow("100-199") << QByteArray("bytes=100-199") << 206 << QByteArray("bytes 100-199/1000") << 100 << 100;
+    QTest::addRow("999-999: the last byte") << QByteArray("bytes=999-999") << 206 << QByteArray("bytes 999-999/1000") << 999 << 1;
+    QTest::addRow("0-999 names both ends") << QByteArray("bytes=0-999") << 206 << QByteArray("bytes 0-999/1000") << 0 << 1000;
+    QTest::addRow("0- is the whole file with 200") << QByteArray("bytes=0-") << 200 << QByteArray() << 0 << 1000;
+    QTest::addRow("0-0 is the whole file with 200") << QByteArray("bytes=0-0") << 200 << QByteArray() << 0 << 1000;
+    QTest::addRow("500-5000 ends at the file's end") << QByteArray("bytes=500-5000") << 206 << QByteArray("bytes 500-999/1000") << 500 << 500;
+    QTest::addRow("-300 serves 0..300") << QByteArray("bytes=-300") << 206 << QByteArray("bytes 0-300/1000") << 0 << 301;
+    QTest::addRow("start past end is ignored") << QByteArray("bytes=300-200") << 200 << QByteArray() << 0 << 1000;
+    QTest::addRow("several ranges are ignored") << QByteArray("bytes=0-9,20-29") << 200 << QByteArray() << 0 << 1000;
+    QTest::addRow("1000- starts at the end: 416") << QByteArray("bytes=1000-") << 416 << QByteArray("bytes */1000") << 0 << 0;
+    QTest::addRow("5000-6000 starts past the end: 416") << QByteArray("bytes=5000-6000") << 416 << QByteArray("bytes */1000") << 0 << 0;
+    QTest::addRow("lower-case name, no blank") << QByteArray("bytes=10-19") << 206 << QByteArray("bytes 10-19/1000") << 10 << 10;
+}
+
+void TestFileResponse::rangesFollowTheFileRules()
+{
+    QFETCH(QByteArray, range);
+    QFETCH(int, code);
+    QFETCH(QByteArray, contentRange);
+    QFETCH(int, first);
+    QFETCH(int, length);
+    const QByteArray data = pattern(1000);
+    ts->put(QStringLiteral("f.bin"), data);
+    QVERIFY(ts->start());
+
+    QByteArray header;
+    if (!range.isEmpty()) {
+        header = QTest::currentDataTag() == QByteArray("lower-case name, no blank") ? "range:" : "Range: ";
+        header += range + "\r\n";
+    }
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange("GET /f.bin HTTP/1.1\r\n" + header + "\r\n");
+    QCOMPARE(reply.code, code);
+    QCOMPARE(reply.header("Content-Range"), contentRange);
+    QCOMPARE(reply.contentLength(), qint64(length));
+    QCOMPARE(reply.body, data.mid(first, length));
+    if (code == 416) {
+        QCOMPARE(reply.status, QByteArray("416 Range Not Satisfiable"));
+        QVERIFY(!reply.hasHeader("Content-Disposition"));
+    }
+    // Every answer keeps the connection: a second request is served on it.
+    const HttpReply again = client.exchange("GET /f.bin HTTP/1.1\r\n\r\n");
+    QCOMPARE(again.code, 200);
+    QCOMPARE(again.body, data);
+}
+
+void TestFileResponse::contentTypeComesFromTheSuffixTable_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("type");
+
+    const char *const table[][2] = {
+        {"html", "text/html; charset=UTF-8"},
+        {"jpg", "image/jpeg"},
+        {"png", "image/png"},
+        {"avi", "video/x-msvideo"},
+        {"torrent", "application/x-bittorrent"},
+        {"pdf", "application/pdf"},
+        {"mp4", "video/mp4v-es, audio/mp4"},
+        {"aac", "video/mp4v-es, audio/mp4"},
+        {"flv", "video/x-flv"},
+        {"3gp", "audio/3gpp, video/3gpp"},
+        {"mp3", "audio/mpeg3"},
+        {"mov", "video/quicktime"},
+        {"doc", "application/msword"},
+        {"pps", "application/vnd.ms-powerpoint"},
+        {"rtf", "application/rtf"},
+        {"xls", "application/excel"},
+        {"wav", "audio/wav"},
+        {"wmv", "video/x-ms-wmv"},
+        {"zip", "application/zip"},
+        {"exe", "application/octet-stream"},
+    };
+    for (const auto &row : table)
+        QTest::addRow("%s", row[0]) << QStringLiteral("file.") + QLatin1String(row[0]) << QByteArray(row[1]);
+    QTest::addRow("upper-case JPG is lower-cased") << QStringLiteral("PHOTO.JPG") << QByteArray("image/jpeg");
+    QTest::addRow("INDEX.HTML is a page") << QStringLiteral("INDEX.HTML") << QByteArray("text/html; charset=UTF-8");
+    QTest::addRow("the last suffix counts") << QStringLiteral("archive.pdf.zip") << QByteArray("application/zip");
+    for (const char *none : {"jpeg", "gif", "txt", "htm", "ico", "css"})
+        QTest::addRow("%s has no type", none) << QStringLiteral("file.") + QLatin1String(none) << QByteArray();
+    QTest::addRow("no suffix has no type") << QStringLiteral("README") << QByteArray();
+    QTest::addRow("trailing dot has no type") << QStringLiteral("odd.") << QByteArray();
+}
+
+void TestFileResponse::contentTypeComesFromTheSuffixTable()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, type);
+    ts->put(name, "some bytes");
+    QVERIFY(ts->start());
+
+    const HttpReply reply = get("/" + encoded(name));
+    QCOMPARE(reply.code, 200);
+    QCOMPARE(reply.header("Content-Type"), type);
+    QCOMPARE(reply.body, QByteArray("some bytes"));
+    // Only html is shown inline; everything else, htm included, is an attachment.
+    const bool page = name.toLower().endsWith(QLatin1String(".html"));
+    QCOMPARE(reply.hasHeader("Content-Disposition"), !page);
+    if (!page)
+        QCOMPARE(reply.header("Content-Disposition"), "attachment; filename=\"" + name.toLatin1() + '"');
+}
+
+void TestFileResponse::dispositionNameReplacesUnsafeCharacters_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("shown");
+
+    QTest::addRow("plain name") << QStringLiteral("notes.txt") << QByteArray("notes.txt");
+    QTest::addRow("blank and semicolon stay") << QStringLiteral("a b;c.txt") << QByteArray("a b;c.txt");
+    QTest::addRow("CR") << QStringLiteral("a\rb.txt") << QByteArray("a?b.txt");
+    QTest::addRow("LF") << QStringLiteral("a\nb.txt") << QByteArray("a?b.txt");
+    QTest::addRow("CR LF cannot start a header") << QStringLiteral("x\r\nSet-Cookie: ID=1.txt") << QByteArray("x??Set-Cookie: ID=1.txt");
+    QTest::addRow("tab and other control bytes") << QStringLiteral("t\tu\x01v.txt") << QByteArray("t?u?v.txt");
+    QTest::addRow("DEL") << QStringLiteral("d\x7f.txt") << QByteArray("d?.txt");
+    QTest::addRow("double quote") << QStringLiteral("say \"hi\".txt") << QByteArray("say ?hi?.txt");
+    QTest::addRow("Latin-1 letter is one byte") << QStringLiteral("caf\u00e9.txt") << QByteArray("caf\xe9.txt");
+    QTest::addRow("euro sign is outside Latin-1") << QStringLiteral("price\u20ac.txt") << QByteArray("price?.txt");
+    QTest::addRow("CJK characters") << QStringLiteral("\u65e5\u672c.txt") << QByteArray("??.txt");
+}
+
+void TestFileResponse::dispositionNameReplacesUnsafeCharacters()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, shown);
+    ts->put(name, "x");
+    QVERIFY(ts->start());
+
+    const HttpReply reply = get("/" + encoded(name));
+    QCOMPARE(reply.code, 200);
+    QCOMPARE(reply.header("Content-Disposition"), "attachment; filename=\"" + shown + '"');
+    QCOMPARE(reply.headerNames().count("Set-Cookie"), 1);
+}
+
+void TestFileResponse::missingFileGetsTheEscapedNotFoundPage_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("shownPath");
+
+    QTest::addRow("plain path") << QByteArray("/docs/x.pdf") << QByteArray("/docs/x.pdf");
+    QTest::addRow("markup in the path is escaped") << QByteArray("/%3Cscript%3Ealert(1)%3C/script%3E.pdf")
+                                                   << QByteArray("/&lt;script&gt;alert(1)&lt;/script&gt;.pdf");
+    QTest::addRow("ampersand and quotes") << QByteArray("/a%26b%22c%27d") << QByteArray("/a&amp;b&quot;c&#39;d");
+    QTest::addRow("query is not part of the path") << QByteArray("/gone.txt?x=%3Cb%3E") << QByteArray("/gone.txt");
+}
+
+void TestFileResponse::missingFileGetsTheEscapedNotFoundPage()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, shownPath);
+    QVERIFY(ts->start());
+
+    const HttpReply reply = get(target);
+    QCOMPARE(reply.status, QByteArray("404 Not Found"));
+    QCOMPARE(reply.header("Content-Type"), QByteArray("text/html"));
+    QVERIFY(!reply.hasHeader("Connection"));
+    const QByteArray root = ts->path().toUtf8();
+    QCOMPARE(reply.body, "<html><title>Wrong URL</title><body><h1>Wrong URL</h1>Path=" + shownPath
+                             + "<br>or File=" + root + shownPath + "<br>Not found.</body></html>");
+}
+
+void TestFileResponse::unknownMethodGets405AndCloses_data()
+{
+    QTest::addColumn<QByteArray>("requestLine");
+
+    QTest::addRow("unknown method") << QByteArray("BREW /a.txt HTTP/1.1");
+    QTest::addRow("lower-case get: methods are case-sensitive") << QByteArray("get /a.txt HTTP/1.1");
+    QTest::addRow("mixed-case Post") << QByteArray("Post /a.txt HTTP/1.1");
+}
+
+void TestFileResponse::unknownMethodGets405AndCloses()
+{
+    QFETCH(QByteArray, requestLine);
+    ts->put(QStringLiteral("a.txt"), "hello");
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange(requestLine + "\r\nHost: h\r\n\r\n");
+    QCOMPARE(reply.status, QByteArray("405 Method Not Allowed"));
+    QCOMPARE(reply.header("Connection"), QByteArray("close"));
+    QCOMPARE(reply.contentLength(), 0);
+    QVERIFY(!reply.hasHeader("Content-Type"));
+    QVERIFY(client.waitClosed());
+}
+
+void TestFileResponse::folderThatCannotBeReadAsFileGets500_data()
+{
+    QTest::addColumn<bool>("singleFile");
+    QTest::addColumn<QByteArray>("target");
+
+    QTest::addRow("single-file share whose item is a folder") << true << QByteArray("/");
+    QTest::addRow("icon name that is a folder") << false << QByteArray("/_i/sub");
+}
+
+void TestFileResponse::folderThatCannotBeReadAsFileGets500()
+{
+    QFETCH(bool, singleFile);
+    QFETCH(QByteArray, target);
+    QDir(ts->dir.path()).mkpath(QStringLiteral("img/sub"));
+    ts->put(QStringLiteral("inner/x.txt"), "x");
+    QVERIFY(ts->start(singleFile ? ts->path(QStringLiteral("inner")) : QString(), singleFile));
+
+    const HttpReply reply = get(target);
+    QCOMPARE(reply.status, QByteArray("500 Can't read file"));
+    QCOMPARE(reply.contentLength(), 0);
+    QVERIFY(reply.body.isEmpty());
+}
+
+void TestFileResponse::faviconFollowsShowImages_data()
+{
+    QTest::addColumn<bool>("showImages");
+    QTest::addColumn<bool>("inShare");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::addRow("missing favicon, images on: the device icon")
+        << true << false << QByteArray("/favicon.ico") << 200 << TestServer::FavIcon;
+    QTest::addRow("missing favicon in a sub-folder, images on: the device icon")
+        << true << false << QByteArray("/deep/favicon.ico") << 200 << TestServer::FavIcon;
+    QTest::addRow("missing favicon, images off: not found")
+        << false << false << QByteArray("/favicon.ico") << 404 << QByteArray();
+    QTest::addRow("favicon of the share wins")
+        << true << true << QByteArray("/favicon.ico") << 200 << QByteArray("share's own icon");
+    QTest::addRow("the name is case-sensitive")
+        << true << false << QByteArray("/FAVICON.ICO") << 404 << QByteArray();
+}
+
+void TestFileResponse::faviconFollowsShowImages()
+{
+    QFETCH(bool, showImages);
+    QFETCH(bool, inShare);
+    QFETCH(QByteArray, target);
+    QFETCH(int, code);
+    QFETCH(QByteArray, body);
+    ts->config.showImages = showImages ? 2 : 0;
+    if (inShare)
+        ts->put(QStringLiteral("favicon.ico"), "share's own icon");
+    QVERIFY(ts->start());
+
+    const HttpReply reply = get(target);
+    QCOMPARE(reply.code, code);
+    if (code == 200) {
+        QCOMPARE(reply.body, body);
+        QVERIFY(!reply.hasHeader("Content-Type"));
+        QVERIFY(reply.header("Content-Disposition").startsWith("attachment; filename="));
+    }
+}
+
+void TestFileResponse::iconPrefixServesOnlyPlainNames_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<int>("code");
+
+    QTest::addRow("one plain name in the icon folder") << QByteArray("/_i/n900.ico") << 200;
+    QTest::addRow("empty name") << QByteArray("/_i/") << 404;
+    QTest::addRow("dot") << QByteArray("/_i/.") << 404;
+    QTest::addRow("name with an encoded slash") << QByteArray("/_i/sub%2Fdeep.ico") << 404;
+    QTest::addRow("two segments") << QByteArray("/_i/sub/deep.ico") << 404;
+    QTest::addRow("missing icon") << QByteArray("/_i/none.png") << 404;
+}
+
+void TestFileResponse::iconPrefixServesOnlyPlainNames()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(int, code);
+    ts->writeFile(ts->dir.path() + QStringLiteral("/img/sub/deep.ico"), "deep icon");
+    QVERIFY(ts->start());
+
+    const HttpReply reply = get(target);
+    QCOMPARE(reply.code, code);
+    if (code == 200)
+        QCOMPARE(reply.body, TestServer::FavIcon);
+    else
+        QVERIFY(reply.body.startsWith("<html><title>Wrong URL</title>"));
+    QVERIFY(!reply.body.contains("deep icon"));
+}
+
+void TestFileResponse::singleFileShareSendsTheFileForEveryPath()
+{
+    const QByteArray data = pattern(3000);
+    ts->put(QStringLiteral("only.pdf"), data);
+    QVERIFY(ts->start(ts->path(QStringLiteral("only.pdf")), true));
+
+    HttpReply reply = get("/");
+    QCOMPARE(reply.code, 200);
+    QCOMPARE(reply.body, data);
+    QCOMPARE(reply.header("Content-Type"), QByteArray("application/pdf"));
+    QCOMPARE(reply.header("Content-Disposition"), QByteArray("attachment; filename=\"only.pdf\""));
+
+    reply = get("/", "Range: bytes=2990-\r\n");
+    QCOMPARE(reply.code, 206);
+    QCOMPARE(reply.body, data.mid(2990));
+
+    reply = get("/other");
+    QCOMPARE(reply.code, 404);
+    QVERIFY(reply.body.contains("or File=" + ts->path(QStringLiteral("only.pdf/other")).toUtf8() + "<br>"));
+
+    // A url-encoded POST that is not an upload gets the file too.
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    reply = client.exchange("POST /?x=1 HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                            "Content-Length: 3\r\n\r\ny=2");
+    QCOMPARE(reply.code, 200);
+    QCOMPARE(reply.body, data);
+}
+
+void TestFileResponse::singleFileShareAnswersAnUploadWithoutStoringIt()
+{
+    ts->put(QStringLiteral("only.pdf"), "the shared file");
+    QVERIFY(ts->start(ts->path(QStringLiteral("only.pdf")), true));
+    const QStringList before = QDir(ts->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+
+    const QByteArray body = "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"up.txt\"\r\n"
+                            "Content-Type: text/plain\r\n\r\nuploaded bytes\r\n--XyZ--\r\n";
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange("POST /?a=up HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
+                                            "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QCOMPARE(reply.code, 200);
+    QVERIFY(reply.body.contains("failed"));
+    QCOMPARE(QDir(ts->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
+    QVERIFY(!QFileInfo::exists(ts->path(QStringLiteral("only.pdf/uploads"))));
+    QVERIFY(!QFileInfo::exists(ts->path(QStringLiteral("up.txt"))));
+}
+
+QTEST_GUILESS_MAIN(TestFileResponse)
+#include "tst_fileresponse.moc"

@@ -1,0 +1,377 @@
+// The program without a window: options, the URL it prints, serving over HTTP and HTTPS, a port
+// that is taken, signals, and profiles that are read but never rewritten.
+
+#include "httpclient.h"
+
+#include "config/configuration.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const QByteArray TextA = "contents of a";
+
+QString program()
+{
+    const QByteArray dir = qgetenv("TESSALY_BUILD_DIR");
+    return (dir.isEmpty() ? QStringLiteral("..") : QString::fromLocal8Bit(dir)) + QStringLiteral("/tessaly");
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestHeadless : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void helpExitsZero();
+    void badOptionsAreRefused_data();
+    void badOptionsAreRefused();
+    void takenPortPrintsTheReasonAndFails();
+    void portZeroPrintsTheUrlAndServes();
+    void basicAuthenticationRefusesWithoutCredentials();
+    void passwordModeShowsTheLoginPage();
+    void httpsServesWithTheBuildsKeyPair();
+    void missingKeyFileServesPlainHttpAndSaysSo();
+    void wrongPassPhraseIsReportedAndHandshakesFail();
+    void signalEndsWithExitCodeZero_data();
+    void signalEndsWithExitCodeZero();
+    void singleFileCanBeShared();
+    void trafficLimitStopsServing();
+    void profilesAreReadButNeverRewritten();
+
+private:
+    // Starts the server and returns the port of the URL it printed (0 on failure).
+    quint16 start(const QStringList &options);
+    bool stop(int signal = SIGTERM);
+    // Waits until the server has written `text` to its error output.
+    bool saysOnStderr(const QString &text);
+
+    QTemporaryDir *home = nullptr;
+    QProcess *process = nullptr;
+    QString printedUrl;
+    QString errors;
+};
+
+void TestHeadless::initTestCase()
+{
+    QVERIFY2(QFileInfo(program()).isExecutable(), qPrintable(program()));
+}
+
+void TestHeadless::init()
+{
+    home = new QTemporaryDir;
+    QDir(home->path()).mkpath(QStringLiteral("share"));
+    QFile file(home->path() + QStringLiteral("/share/a.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(TextA);
+    file.close();
+    process = new QProcess;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home->path());
+    process->setProcessEnvironment(env);
+    process->setProgram(program());
+}
+
+void TestHeadless::cleanup()
+{
+    if (process->state() != QProcess::NotRunning) {
+        process->kill();
+        process->waitForFinished(5000);
+    }
+    delete process;
+    process = nullptr;
+    delete home;
+    home = nullptr;
+    errors.clear();
+    printedUrl.clear();
+}
+
+quint16 TestHeadless::start(const QStringList &options)
+{
+    process->setArguments(QStringList{QStringLiteral("--headless"), QStringLiteral("--address"), QStringLiteral("127.0.0.1")}
+                          + options);
+    process->start();
+    if (!process->waitForStarted(5000))
+        return 0;
+    const QRegularExpression url(QStringLiteral("^(https?)://127\\.0\\.0\\.1:(\\d+)/$"));
+    while (process->waitForReadyRead(10000) || process->canReadLine()) {
+        while (process->canReadLine()) {
+            const QString line = QString::fromLocal8Bit(process->readLine()).trimmed();
+            const QRegularExpressionMatch match = url.match(line);
+            if (match.hasMatch()) {
+                printedUrl = line;
+                return quint16(match.captured(2).toUInt());
+            }
+        }
+    }
+    return 0;
+}
+
+bool TestHeadless::stop(int signal)
+{
+    ::kill(pid_t(process->processId()), signal);
+    return process->waitForFinished(10000) && process->exitStatus() == QProcess::NormalExit
+           && process->exitCode() == 0;
+}
+
+bool TestHeadless::saysOnStderr(const QString &text)
+{
+    return HttpClient::waitUntil([&] {
+        errors += QString::fromLocal8Bit(process->readAllStandardError());
+        return errors.contains(text);
+    });
+}
+
+void TestHeadless::helpExitsZero()
+{
+    process->setArguments({QStringLiteral("--help")});
+    process->start();
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitCode(), 0);
+    const QByteArray usage = process->readAllStandardOutput();
+    for (const char *option : {"--headless", "--share", "--address", "--port", "--auth", "--user", "--https", "--limit-kb"})
+        QVERIFY2(usage.contains(option), option);
+}
+
+void TestHeadless::badOptionsAreRefused_data()
+{
+    QTest::addColumn<QStringList>("options");
+
+    QTest::addRow("unknown option") << QStringList{QStringLiteral("--frobnicate")};
+    QTest::addRow("port out of range") << QStringList{QStringLiteral("--port"), QStringLiteral("70000")};
+    QTest::addRow("unknown access mode") << QStringList{QStringLiteral("--auth"), QStringLiteral("open")};
+    QTest::addRow("user without a password") << QStringList{QStringLiteral("--auth"), QStringLiteral("basic"), QStringLiteral("--user"), QStringLiteral("anna")};
+    QTest::addRow("share that does not exist") << QStringList{QStringLiteral("--share"), QStringLiteral("/no/such/folder")};
+    QTest::addRow("address that is not one") << QStringList{QStringLiteral("--address"), QStringLiteral("localhost.invalid")};
+}
+
+void TestHeadless::badOptionsAreRefused()
+{
+    QFETCH(QStringList, options);
+    process->setArguments(QStringList{QStringLiteral("--headless"), QStringLiteral("--port"), QStringLiteral("0")} + options);
+    process->start();
+    QVERIFY(process->waitForFinished(10000));
+    QVERIFY(process->exitCode() != 0);
+    QVERIFY(!process->readAllStandardError().isEmpty());
+    QVERIFY(!process->readAllStandardOutput().contains("http"));
+}
+
+void TestHeadless::takenPortPrintsTheReasonAndFails()
+{
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(taken.serverPort());
+    process->setArguments({QStringLiteral("--headless"), QStringLiteral("--share"), home->path() + QStringLiteral("/share"),
+                           QStringLiteral("--address"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"), port});
+    process->start();
+    QVERIFY(process->waitForFinished(10000));
+    QVERIFY(process->exitCode() != 0);
+    const QString error = QString::fromLocal8Bit(process->readAllStandardError());
+    QVERIFY2(error.contains(port) && error.contains(QStringLiteral("in use"), Qt::CaseInsensitive), qPrintable(error));
+    QVERIFY(process->readAllStandardOutput().isEmpty());
+}
+
+void TestHeadless::portZeroPrintsTheUrlAndServes()
+{
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0")});
+    QVERIFY(port > 0);
+    QCOMPARE(printedUrl, QStringLiteral("http://127.0.0.1:%1/").arg(port));
+
+    HttpClient client;
+    QVERIFY(client.connectTo(port));
+    const HttpReply reply = client.exchange("GET /a.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: curl/7.88.1\r\nAccept: */*\r\n\r\n");
+    QCOMPARE(reply.code, 200);
+    QCOMPARE(reply.body, TextA);
+    QCOMPARE(reply.header("Server"), QByteArray("Kestrune_4"));
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nRange: bytes=9-\r\n\r\n").body, TextA.mid(9));
+    QCOMPARE(client.exchange("GET /nothing HTTP/1.1\r\n\r\n").code, 404);
+    QVERIFY(stop());
+}
+
+void TestHeadless::basicAuthenticationRefusesWithoutCredentials()
+{
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
+                                QStringLiteral("--auth"), QStringLiteral("basic"), QStringLiteral("--user"), QStringLiteral("a:b")});
+    QVERIFY(port > 0);
+    HttpClient refused;
+    QVERIFY(refused.connectTo(port));
+    QCOMPARE(refused.exchange("GET /a.txt HTTP/1.1\r\n\r\n").status, QByteArray("401 Authorization Required"));
+    HttpClient served;
+    QVERIFY(served.connectTo(port));
+    QCOMPARE(served.exchange("GET /a.txt HTTP/1.1\r\nAuthorization: Basic " + QByteArray("a:b").toBase64() + "\r\n\r\n").body, TextA);
+    QVERIFY(stop());
+}
+
+void TestHeadless::passwordModeShowsTheLoginPage()
+{
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
+                                QStringLiteral("--auth"), QStringLiteral("password"), QStringLiteral("--password"), QStringLiteral("X")});
+    QVERIFY(port > 0);
+    HttpClient client;
+    QVERIFY(client.connectTo(port));
+    QVERIFY(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body.contains("name=\"password\""));
+    HttpClient login;
+    QVERIFY(login.connectTo(port));
+    QCOMPARE(login.exchange("GET /a.txt?a=log&password=X HTTP/1.1\r\n\r\n").body, TextA);
+    QVERIFY(stop());
+}
+
+void TestHeadless::httpsServesWithTheBuildsKeyPair()
+{
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
+                                QStringLiteral("--https")});
+    QVERIFY(port > 0);
+    QCOMPARE(printedUrl, QStringLiteral("https://127.0.0.1:%1/").arg(port));
+    HttpClient client;
+    QVERIFY(client.connectEncrypted(port));
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+    QVERIFY(stop());
+}
+
+void TestHeadless::missingKeyFileServesPlainHttpAndSaysSo()
+{
+    const QString keyFile = home->path() + QStringLiteral("/none.pem");
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
+                                QStringLiteral("--https"), QStringLiteral("--key-file"), keyFile});
+    QVERIFY(port > 0);
+    QCOMPARE(printedUrl, QStringLiteral("http://127.0.0.1:%1/").arg(port));
+    QVERIFY(saysOnStderr(keyFile));
+    HttpClient client;
+    QVERIFY(client.connectTo(port));
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+    QVERIFY(stop());
+}
+
+void TestHeadless::wrongPassPhraseIsReportedAndHandshakesFail()
+{
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
+                                QStringLiteral("--https"), QStringLiteral("--key-password"), QStringLiteral("wrong")});
+    QVERIFY(port > 0);
+    QVERIFY(saysOnStderr(QStringLiteral("pass phrase")));
+    HttpClient client;
+    QVERIFY(!client.connectEncrypted(port));
+    QVERIFY(client.waitClosed(5000));
+    QVERIFY(stop());
+}
+
+void TestHeadless::signalEndsWithExitCodeZero_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addRow("SIGTERM") << int(SIGTERM);
+    QTest::addRow("SIGINT") << int(SIGINT);
+}
+
+void TestHeadless::signalEndsWithExitCodeZero()
+{
+    QFETCH(int, signal);
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0")});
+    QVERIFY(port > 0);
+    // With a connection open.
+    HttpClient client;
+    QVERIFY(client.connectTo(port));
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+    QVERIFY(stop(signal));
+}
+
+void TestHeadless::singleFileCanBeShared()
+{
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share/a.txt"), QStringLiteral("--port"), QStringLiteral("0")});
+    QVERIFY(port > 0);
+    HttpClient client;
+    QVERIFY(client.connectTo(port));
+    const HttpReply reply = client.exchange("GET / HTTP/1.1\r\n\r\n");
+    QCOMPARE(reply.body, TextA);
+    QCOMPARE(reply.header("Content-Disposition"), QByteArray("attachment; filename=\"a.txt\""));
+    QVERIFY(stop());
+}
+
+void TestHeadless::trafficLimitStopsServing()
+{
+    QFile big(home->path() + QStringLiteral("/share/big.bin"));
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    big.write(QByteArray(100000, 'x'));
+    big.close();
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
+                                QStringLiteral("--limit-kb"), QStringLiteral("10")});
+    QVERIFY(port > 0);
+    HttpClient client;
+    QVERIFY(client.connectTo(port));
+    client.send("GET /big.bin HTTP/1.1\r\n\r\n");
+    QVERIFY(client.waitClosed());
+    QVERIFY(client.totalReceived < 100000);
+    QVERIFY(saysOnStderr(QStringLiteral("traffic limit")));
+    QCOMPARE(process->state(), QProcess::Running);
+    HttpClient later;
+    QVERIFY(!later.connectTo(port) || later.waitClosed());
+    QVERIFY(stop());
+}
+
+void TestHeadless::profilesAreReadButNeverRewritten()
+{
+    // Two profiles as the window saves them.
+    const QString configDir = home->path() + QStringLiteral("/.kestrune/");
+    QVERIFY(QDir().mkpath(configDir));
+    const QString savedDir = Configuration::ConfigDir;
+    Configuration::ConfigDir = configDir;
+    Configuration global;
+    global.load(configDir + QStringLiteral("Global.conf")); // missing: defaults, and the name to save under
+    global.port = 1;
+    global.profileName = QStringLiteral("Default");
+    QVERIFY(global.save());
+    Configuration work;
+    work.setFileName(QStringLiteral("Work"));
+    work.profileName = QStringLiteral("Work");
+    work.authMode = 2;
+    work.users = QStringList{QStringLiteral("anna:s3cret")};
+    work.port = 1;
+    QVERIFY(work.save());
+    Configuration::ConfigDir = savedDir;
+    const QByteArray globalBytes = readAll(configDir + QStringLiteral("Global.conf"));
+    const QByteArray workBytes = readAll(configDir + QStringLiteral("Work.cnf"));
+    const QDateTime globalTime = QFileInfo(configDir + QStringLiteral("Global.conf")).lastModified();
+    const QDateTime workTime = QFileInfo(configDir + QStringLiteral("Work.cnf")).lastModified();
+    QVERIFY(!globalBytes.isEmpty() && !workBytes.isEmpty());
+    const QStringList files = QDir(configDir).entryList(QDir::Files | QDir::Hidden);
+
+    // The saved profile is used (Basic access), changed in memory by the options.
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
+                                QStringLiteral("--profile"), QStringLiteral("Work"), QStringLiteral("--user"), QStringLiteral("bob:pw"),
+                                QStringLiteral("--no-upload"), QStringLiteral("--session-lifetime"), QStringLiteral("5")});
+    QVERIFY(port > 0);
+    HttpClient client;
+    QVERIFY(client.connectTo(port));
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").code, 401);
+    HttpClient bob;
+    QVERIFY(bob.connectTo(port));
+    QCOMPARE(bob.exchange("GET /a.txt HTTP/1.1\r\nAuthorization: Basic " + QByteArray("bob:pw").toBase64() + "\r\n\r\n").body, TextA);
+    QVERIFY(stop());
+
+    QCOMPARE(readAll(configDir + QStringLiteral("Global.conf")), globalBytes);
+    QCOMPARE(readAll(configDir + QStringLiteral("Work.cnf")), workBytes);
+    QCOMPARE(QFileInfo(configDir + QStringLiteral("Global.conf")).lastModified(), globalTime);
+    QCOMPARE(QFileInfo(configDir + QStringLiteral("Work.cnf")).lastModified(), workTime);
+    QCOMPARE(QDir(configDir).entryList(QDir::Files | QDir::Hidden), files);
+}
+
+QTEST_GUILESS_MAIN(TestHeadless)
+#include "tst_headless.moc"

@@ -1,0 +1,228 @@
+// How a request head is read: the line reader, the header table (names in any case, optional
+// blanks), the methods known by prefix, and the session cookie.
+
+#include "httpclient.h"
+#include "testserver.h"
+
+#include "server/clientdata.h"
+
+#include <QTest>
+
+using IdList = QList<qint64>;
+
+namespace {
+const QByteArray Text = "0123456789abcdef";
+}
+
+class TestParser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void lineReaderTakesTheHeadApart_data();
+    void lineReaderTakesTheHeadApart();
+    void headerNamesMatchInAnyCase_data();
+    void headerNamesMatchInAnyCase();
+    void methodsAreKnownByCaseSensitivePrefix_data();
+    void methodsAreKnownByCaseSensitivePrefix();
+    void cookieBindsTheSession_data();
+    void cookieBindsTheSession();
+    void tooShortRequestLineClosesWithoutAnswer();
+
+private:
+    TestServer *ts = nullptr;
+};
+
+void TestParser::init()
+{
+    ts = new TestServer;
+    ts->put(QStringLiteral("t.txt"), Text);
+    ts->put(QStringLiteral("a b.txt"), "blank");
+    ts->put(QStringLiteral("a+b.txt"), "plus");
+    ts->put(QStringLiteral("\u00e9t\u00e9.txt"), "summer");
+}
+
+void TestParser::cleanup()
+{
+    delete ts;
+    ts = nullptr;
+}
+
+void TestParser::lineReaderTakesTheHeadApart_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::addRow("plain request") << QByteArray("GET /t.txt HTTP/1.1\r\nHost: h\r\n\r\n") << 200 << Text;
+    QTest::addRow("leading empty lines are skipped")
+        << QByteArray("\r\n\r\nGET /t.txt HTTP/1.1\r\n\r\n") << 200 << Text;
+    QTest::addRow("request line without protocol") << QByteArray("GET /t.txt\r\n\r\n") << 200 << Text;
+    QTest::addRow("line of two bytes is skipped, the head goes on")
+        << QByteArray("GET /t.txt HTTP/1.1\r\nXY\r\nRange: bytes=0-1\r\n\r\n") << 206 << QByteArray("01");
+    QTest::addRow("line without a colon is skipped, the head goes on")
+        << QByteArray("GET /t.txt HTTP/1.1\r\nnot a header line\r\nRange: bytes=2-3\r\n\r\n") << 206 << QByteArray("23");
+    QTest::addRow("unknown headers are ignored")
+        << QByteArray("GET /t.txt HTTP/1.1\r\nX-Range: bytes=0-1\r\nAccept: */*\r\n\r\n") << 200 << Text;
+    QTest::addRow("percent-encoded blank in the path") << QByteArray("GET /a%20b.txt HTTP/1.1\r\n\r\n") << 200 << QByteArray("blank");
+    QTest::addRow("plus in the path is a plus") << QByteArray("GET /a+b.txt HTTP/1.1\r\n\r\n") << 200 << QByteArray("plus");
+    QTest::addRow("UTF-8 path") << QByteArray("GET /%C3%A9t%C3%A9.txt HTTP/1.1\r\n\r\n") << 200 << QByteArray("summer");
+    QTest::addRow("query is not part of the path") << QByteArray("GET /t.txt?x=1&y=%20 HTTP/1.1\r\n\r\n") << 200 << Text;
+}
+
+void TestParser::lineReaderTakesTheHeadApart()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(int, code);
+    QFETCH(QByteArray, body);
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange(request);
+    QCOMPARE(reply.code, code);
+    QCOMPARE(reply.body, body);
+}
+
+void TestParser::headerNamesMatchInAnyCase_data()
+{
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("connection");
+    QTest::addColumn<QByteArray>("cookie");
+
+    const QByteArray none;
+    QTest::addRow("Range as written") << QByteArray("Range: bytes=0-3\r\n") << 206 << none << none;
+    QTest::addRow("range in lower case") << QByteArray("range: bytes=0-3\r\n") << 206 << none << none;
+    QTest::addRow("RANGE without a blank") << QByteArray("RANGE:bytes=0-3\r\n") << 206 << none << none;
+    QTest::addRow("Range with several blanks") << QByteArray("Range:   bytes=0-3\r\n") << 206 << none << none;
+    QTest::addRow("Range with a tab") << QByteArray("Range:\tbytes=0-3\r\n") << 206 << none << none;
+    QTest::addRow("connection: close in lower case")
+        << QByteArray("connection: close\r\n") << 200 << QByteArray("close") << none;
+    QTest::addRow("CONNECTION:close without a blank")
+        << QByteArray("CONNECTION:close\r\n") << 200 << QByteArray("close") << none;
+    QTest::addRow("Connection: keep-alive keeps it") << QByteArray("Connection: keep-alive\r\n") << 200 << none << none;
+    QTest::addRow("COOKIE in upper case") << QByteArray("COOKIE: ID=77\r\n") << 200 << none << QByteArray("ID=77");
+    QTest::addRow("cookie without a blank") << QByteArray("cookie:ID=78\r\n") << 200 << none << QByteArray("ID=78");
+}
+
+void TestParser::headerNamesMatchInAnyCase()
+{
+    QFETCH(QByteArray, headers);
+    QFETCH(int, code);
+    QFETCH(QByteArray, connection);
+    QFETCH(QByteArray, cookie);
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange("GET /t.txt HTTP/1.1\r\n" + headers + "\r\n");
+    QCOMPARE(reply.code, code);
+    QCOMPARE(reply.body, code == 206 ? QByteArray("0123") : Text);
+    QCOMPARE(reply.header("Connection"), connection);
+    if (!cookie.isNull())
+        QCOMPARE(reply.header("Set-Cookie"), cookie);
+    QCOMPARE(client.waitClosed(connection.isNull() ? 300 : HttpClient::Timeout), !connection.isNull());
+}
+
+void TestParser::methodsAreKnownByCaseSensitivePrefix_data()
+{
+    QTest::addColumn<bool>("singleFile");
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<int>("code");
+
+    QTest::addRow("folder share: GET") << false << QByteArray("GET") << 200;
+    QTest::addRow("folder share: POST") << false << QByteArray("POST") << 200;
+    QTest::addRow("folder share: lower-case get") << false << QByteArray("get") << 405;
+    QTest::addRow("folder share: unknown TRACE") << false << QByteArray("TRACE") << 405;
+    QTest::addRow("single file: GET") << true << QByteArray("GET") << 200;
+    QTest::addRow("single file: POST") << true << QByteArray("POST") << 200;
+    for (const char *method : {"PROPFIND", "PUT", "OPTIONS", "DELETE", "COPY", "MOVE", "MKCOL", "LOCK", "UNLOCK", "HEAD"})
+        QTest::addRow("single file knows no %s", method) << true << QByteArray(method) << 405;
+}
+
+void TestParser::methodsAreKnownByCaseSensitivePrefix()
+{
+    QFETCH(bool, singleFile);
+    QFETCH(QByteArray, method);
+    QFETCH(int, code);
+    QVERIFY(ts->start(singleFile ? ts->path(QStringLiteral("t.txt")) : QString(), singleFile));
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange(method + " /" + (singleFile ? "" : "t.txt") + " HTTP/1.1\r\n\r\n");
+    QCOMPARE(reply.code, code);
+    if (code == 200) {
+        QCOMPARE(reply.body, Text);
+    } else {
+        QCOMPARE(reply.status, QByteArray("405 Method Not Allowed"));
+        QCOMPARE(reply.header("Connection"), QByteArray("close"));
+        QVERIFY(client.waitClosed());
+    }
+}
+
+void TestParser::cookieBindsTheSession_data()
+{
+    QTest::addColumn<QByteArray>("cookieLines");
+    QTest::addColumn<QByteArray>("echoed");
+    QTest::addColumn<IdList>("registered");
+
+    const QByteArray fresh;
+    QTest::addRow("ID cookie names its session") << QByteArray("Cookie: ID=42\r\n") << QByteArray("ID=42") << IdList{42};
+    QTest::addRow("ID among other cookies") << QByteArray("Cookie: a=1; ID=43; b=2\r\n") << QByteArray("ID=43") << IdList{43};
+    QTest::addRow("blanks around the pieces") << QByteArray("Cookie:  a=1 ;  ID=44 \r\n") << QByteArray("ID=44") << IdList{44};
+    QTest::addRow("first of two ID cookies") << QByteArray("Cookie: ID=7; ID=8\r\n") << QByteArray("ID=7") << IdList{7};
+    QTest::addRow("non-numeric ID is echoed and names session 0")
+        << QByteArray("Cookie: ID=abc\r\n") << QByteArray("ID=abc") << IdList{0};
+    QTest::addRow("value containing = is kept whole")
+        << QByteArray("Cookie: ID=13=x\r\n") << QByteArray("ID=13=x") << IdList{0};
+    QTest::addRow("piece without = is ignored") << QByteArray("Cookie: ID; ID=12\r\n") << QByteArray("ID=12") << IdList{12};
+    QTest::addRow("second Cookie line is not read")
+        << QByteArray("Cookie: ID=5\r\nCookie: ID=6\r\n") << QByteArray("ID=5") << IdList{5};
+    QTest::addRow("a line without ID binds nothing, the next line does")
+        << QByteArray("Cookie: a=1\r\nCookie: ID=6\r\n") << QByteArray("ID=6") << IdList{6};
+    QTest::addRow("cookie names are case-sensitive") << QByteArray("Cookie: id=10\r\n") << fresh << IdList{};
+    QTest::addRow("no cookie: a fresh id, nothing registered") << QByteArray() << fresh << IdList{};
+}
+
+void TestParser::cookieBindsTheSession()
+{
+    QFETCH(QByteArray, cookieLines);
+    QFETCH(QByteArray, echoed);
+    QFETCH(IdList, registered);
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange("GET /t.txt HTTP/1.1\r\n" + cookieLines + "\r\n");
+    QCOMPARE(reply.code, 200);
+    const QByteArray cookie = reply.header("Set-Cookie");
+    if (echoed.isNull()) {
+        QVERIFY(cookie.startsWith("ID="));
+        bool number = false;
+        const qint64 id = cookie.mid(3).toLongLong(&number);
+        QVERIFY2(number && id > 0, cookie.constData());
+    } else {
+        QCOMPARE(cookie, echoed);
+    }
+    IdList ids;
+    for (const ClientData *session : std::as_const(ts->server->clients.sessions))
+        ids.append(session->id);
+    QCOMPARE(ids, registered);
+}
+
+void TestParser::tooShortRequestLineClosesWithoutAnswer()
+{
+    QVERIFY(ts->start());
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    client.send("AB\r\n\r\n");
+    QVERIFY(client.waitClosed());
+    QCOMPARE(client.pending(), QByteArray());
+}
+
+QTEST_GUILESS_MAIN(TestParser)
+#include "tst_parser.moc"

@@ -1,0 +1,257 @@
+// Browser sessions over real connections, with the session clock moved by hand: when a session
+// ends, when the sweep removes it, and which ids the server hands out.
+
+#include "httpclient.h"
+#include "testserver.h"
+
+#include "server/clientdata.h"
+
+#include <QSet>
+#include <QTest>
+
+namespace {
+const QByteArray TextA = "contents of a";
+}
+
+class TestSessions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void sweepRemovesEndedSessionsAfterTheirLifetime_data();
+    void sweepRemovesEndedSessionsAfterTheirLifetime();
+    void sessionLookedUpAgainIsNotSwept();
+    void sessionBoundToAnOpenConnectionIsNeverFreed();
+    void serverClosingTheConnectionEndsTheSession_data();
+    void serverClosingTheConnectionEndsTheSession();
+    void stoppingTheServerEndsItsSessions();
+    void connectionBindsItsSessionOnce();
+    void idsArePositive63BitNumbers();
+    void registeredIdsAreDrawnAgain();
+
+private:
+    ClientData *session(qint64 id) const;
+    HttpReply exchange(const QByteArray &request);
+
+    TestServer *ts = nullptr;
+    qint64 now = 0;
+};
+
+void TestSessions::init()
+{
+    ts = new TestServer;
+    ts->put(QStringLiteral("a.txt"), TextA);
+    now = 1000000;
+    ts->server->clients.clock = [this] { return now; };
+}
+
+void TestSessions::cleanup()
+{
+    delete ts;
+    ts = nullptr;
+}
+
+ClientData *TestSessions::session(qint64 id) const
+{
+    for (ClientData *s : std::as_const(ts->server->clients.sessions)) {
+        if (s->id == id)
+            return s;
+    }
+    return nullptr;
+}
+
+HttpReply TestSessions::exchange(const QByteArray &request)
+{
+    HttpClient client;
+    if (!client.connectTo(ts->port()))
+        return HttpReply();
+    return client.exchange(request);
+}
+
+void TestSessions::sweepRemovesEndedSessionsAfterTheirLifetime_data()
+{
+    QTest::addColumn<qint64>("endedAt");
+    QTest::addColumn<int>("lifetime");
+    QTest::addColumn<qint64>("idleMs");
+    QTest::addColumn<bool>("kept");
+
+    const qint64 start = 1000000;
+    QTest::addRow("600 s lifetime, idle 599 s: kept") << start << 600 << qint64(599000) << true;
+    QTest::addRow("600 s lifetime, idle 600 s: kept") << start << 600 << qint64(600000) << true;
+    QTest::addRow("600 s lifetime, idle 601 s: removed") << start << 600 << qint64(601000) << false;
+    QTest::addRow("600 s lifetime, idle a day: removed") << start << 600 << qint64(86400000) << false;
+    QTest::addRow("shorter lifetime set afterwards applies at the next sweep") << start << 60 << qint64(61000) << false;
+    QTest::addRow("60 s lifetime, idle 59 s: kept") << start << 60 << qint64(59000) << true;
+    // A clock that counted the time of day would start again at 0 here.
+    const qint64 beforeMidnight = 86399000;
+    QTest::addRow("ended a second before midnight, idle 2 s: kept") << beforeMidnight << 600 << qint64(2000) << true;
+    QTest::addRow("ended a second before midnight, idle 601 s: removed") << beforeMidnight << 600 << qint64(601000) << false;
+}
+
+void TestSessions::sweepRemovesEndedSessionsAfterTheirLifetime()
+{
+    QFETCH(qint64, endedAt);
+    QFETCH(int, lifetime);
+    QFETCH(qint64, idleMs);
+    QFETCH(bool, kept);
+    QVERIFY(ts->start());
+    now = endedAt;
+
+    {
+        HttpClient client;
+        QVERIFY(client.connectTo(ts->port()));
+        QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=5\r\n\r\n").body, TextA);
+        QVERIFY(session(5));
+        QVERIFY(session(5)->active);
+        client.socket.disconnectFromHost();
+    }
+    QTRY_VERIFY(!session(5)->active);
+    QCOMPARE(session(5)->endTime, endedAt);
+
+    ts->config.sessionLifetime = lifetime;
+    ts->server->configurationModifyed(&ts->config);
+    now = endedAt + idleMs;
+    ts->server->clients.checkSessions();
+    QCOMPARE(session(5) != nullptr, kept);
+}
+
+void TestSessions::sessionLookedUpAgainIsNotSwept()
+{
+    QVERIFY(ts->start());
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=6\r\n\r\n").body, TextA);
+    QTRY_VERIFY(!session(6)->active);
+
+    now += 601000;
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=6\r\n\r\n").body, TextA);
+    QVERIFY(session(6)->active);
+    now += 86400000;
+    ts->server->clients.checkSessions();
+    QVERIFY(session(6));
+}
+
+void TestSessions::sessionBoundToAnOpenConnectionIsNeverFreed()
+{
+    ts->config.authMode = 1;
+    ts->config.password = QStringLiteral("s3cret");
+    QVERIFY(ts->start());
+
+    HttpClient first;
+    HttpClient second;
+    QVERIFY(first.connectTo(ts->port()));
+    QVERIFY(second.connectTo(ts->port()));
+    QCOMPARE(first.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=9\r\n\r\n").body, TextA);
+    QCOMPARE(second.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=9\r\n\r\n").body, TextA);
+    ClientData *const shared = session(9);
+    QVERIFY(shared);
+
+    // The first connection ends the session; the second one still holds it.
+    first.socket.disconnectFromHost();
+    QTRY_VERIFY(!shared->active);
+    now += 86400000;
+    ts->server->clients.checkSessions();
+    QCOMPARE(session(9), shared);
+
+    // The second connection goes on using it: still logged in, and a new login is stored there.
+    QCOMPARE(second.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+    QVERIFY(second.exchange("GET /a.txt?a=log&password=other HTTP/1.1\r\n\r\n").body != TextA);
+    QCOMPARE(shared->password, QStringLiteral("other"));
+
+    // Once no connection holds it, it expires like any other.
+    second.socket.disconnectFromHost();
+    QTRY_COMPARE(ts->server->threads.size(), 0);
+    now += 601000;
+    ts->server->clients.checkSessions();
+    QVERIFY(!session(9));
+}
+
+void TestSessions::serverClosingTheConnectionEndsTheSession_data()
+{
+    QTest::addColumn<QByteArray>("request");
+
+    QTest::addRow("Connection: close") << QByteArray("GET /a.txt HTTP/1.1\r\nCookie: ID=8\r\nConnection: close\r\n\r\n");
+    QTest::addRow("answer while the body is unread")
+        << "POST /a.txt HTTP/1.1\r\nCookie: ID=8\r\nContent-Length: 90000\r\n\r\n" + QByteArray(3000, 'b');
+    QTest::addRow("forbidden path") << QByteArray("GET /../a.txt HTTP/1.1\r\nCookie: ID=8\r\n\r\n");
+    QTest::addRow("bad Content-Length") << QByteArray("POST /a.txt HTTP/1.1\r\nCookie: ID=8\r\nContent-Length: x\r\n\r\n");
+}
+
+void TestSessions::serverClosingTheConnectionEndsTheSession()
+{
+    QFETCH(QByteArray, request);
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    HttpReply reply = client.exchange(request);
+    QCOMPARE(reply.header("Set-Cookie"), QByteArray("ID=8"));
+    QVERIFY(client.waitClosed());
+    QVERIFY(session(8));
+    QTRY_VERIFY(!session(8)->active);
+    QCOMPARE(session(8)->endTime, now);
+    now += 601000;
+    ts->server->clients.checkSessions();
+    QVERIFY(!session(8));
+}
+
+void TestSessions::stoppingTheServerEndsItsSessions()
+{
+    QVERIFY(ts->start());
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=12\r\n\r\n").body, TextA);
+    QVERIFY(session(12)->active);
+    ts->server->stopAll();
+    QVERIFY(!session(12)->active);
+    QVERIFY(client.waitClosed());
+}
+
+void TestSessions::connectionBindsItsSessionOnce()
+{
+    QVERIFY(ts->start());
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=1\r\n\r\n").header("Set-Cookie"), QByteArray("ID=1"));
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=2\r\n\r\n").header("Set-Cookie"), QByteArray("ID=1"));
+    QVERIFY(session(1));
+    QVERIFY(!session(2));
+}
+
+void TestSessions::idsArePositive63BitNumbers()
+{
+    QVERIFY(ts->start());
+    QSet<qint64> ids;
+    bool beyond32Bits = false;
+    for (int i = 0; i < 40; ++i) {
+        const QByteArray cookie = exchange("GET /a.txt HTTP/1.1\r\n\r\n").header("Set-Cookie");
+        QVERIFY(cookie.startsWith("ID="));
+        bool number = false;
+        const qint64 id = cookie.mid(3).toLongLong(&number);
+        QVERIFY2(number && id > 0, cookie.constData());
+        beyond32Bits = beyond32Bits || id > qint64(0xFFFFFFFF);
+        ids.insert(id);
+    }
+    QCOMPARE(ids.size(), 40);
+    QVERIFY(beyond32Bits);
+    // Nothing was registered by handing them out.
+    QVERIFY(ts->server->clients.sessions.isEmpty());
+}
+
+void TestSessions::registeredIdsAreDrawnAgain()
+{
+    QVERIFY(ts->start());
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=21\r\n\r\n").body, TextA);
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=22\r\n\r\n").body, TextA);
+    // The generator first yields the registered ids and 0, then a free one.
+    QList<quint64> draws{21u << 1, 0, 22u << 1 | 1, 23u << 1};
+    ts->server->clients.random = [&draws] { return draws.takeFirst(); };
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\n\r\n").header("Set-Cookie"), QByteArray("ID=23"));
+    QVERIFY(draws.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestSessions)
+#include "tst_sessions.moc"

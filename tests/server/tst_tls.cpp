@@ -1,0 +1,225 @@
+// HTTPS with the profile's key pair: a real handshake, a key that cannot be decoded, a key file
+// that cannot be opened, and key changes applied to new connections.
+
+#include "httpclient.h"
+#include "testserver.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+const QByteArray TextA = "contents of a";
+const QString Phrase = QStringLiteral("k4m5n6");
+
+QByteArray bigData(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i * 13 + (i >> 10));
+    return bytes;
+}
+
+} // namespace
+
+class TestTls : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void handshakeWithTheKeyPairServesFiles();
+    void largeDownloadOverTlsIsComplete();
+    void pipelinedRequestsOverTlsAreAnsweredInOrder_data();
+    void pipelinedRequestsOverTlsAreAnsweredInOrder();
+    void wrongPassPhraseAbortsTheHandshake();
+    void plainClientOnTheTlsPortIsDropped();
+    void missingKeyFileFallsBackToPlainHttpAndReportsOnce();
+    void changedPassPhraseReloadsTheKey();
+    void switchingHttpsOffServesPlainHttp();
+
+private:
+    QString keyFile;
+    QTemporaryDir keyDir;
+    TestServer *ts = nullptr;
+};
+
+void TestTls::initTestCase()
+{
+    QVERIFY(QSslSocket::supportsSsl());
+    keyFile = TestServer::buildDir() + QStringLiteral("/ssl.pem");
+    if (QFile::exists(keyFile))
+        return;
+    // Run outside the build: make a key pair like the build does.
+    const QString dir = keyDir.path();
+    QCOMPARE(QProcess::execute(QStringLiteral("openssl"),
+                               {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                                QStringLiteral("-keyout"), dir + QStringLiteral("/key.pem"), QStringLiteral("-passout"),
+                                QStringLiteral("pass:") + Phrase, QStringLiteral("-out"), dir + QStringLiteral("/cert.pem"),
+                                QStringLiteral("-subj"), QStringLiteral("/CN=localhost"), QStringLiteral("-days"), QStringLiteral("2")}),
+             0);
+    QFile out(dir + QStringLiteral("/ssl.pem"));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    for (const char *part : {"/cert.pem", "/key.pem"}) {
+        QFile in(dir + QLatin1String(part));
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        out.write(in.readAll());
+    }
+    keyFile = out.fileName();
+}
+
+void TestTls::init()
+{
+    ts = new TestServer;
+    ts->put(QStringLiteral("a.txt"), TextA);
+    ts->config.sslMode = 2;
+    ts->config.keyFile = keyFile;
+    ts->config.keyPassword = Phrase;
+}
+
+void TestTls::cleanup()
+{
+    delete ts;
+    ts = nullptr;
+}
+
+void TestTls::handshakeWithTheKeyPairServesFiles()
+{
+    QSignalSpy errors(ts->server, &WebServer::error);
+    QVERIFY(ts->start());
+    QVERIFY(ts->server->key);
+    QCOMPARE(errors.size(), 0);
+
+    HttpClient client;
+    QVERIFY(client.connectEncrypted(ts->port()));
+    QVERIFY(client.socket.sessionProtocol() >= QSsl::TlsV1_2);
+    const HttpReply reply = client.exchange("GET /a.txt HTTP/1.1\r\n\r\n");
+    QCOMPARE(reply.code, 200);
+    QCOMPARE(reply.body, TextA);
+    // Keep-alive works over TLS as well.
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nRange: bytes=0-3\r\n\r\n").body, TextA.left(4));
+}
+
+void TestTls::largeDownloadOverTlsIsComplete()
+{
+    const QByteArray data = bigData(3 * 1000 * 1000);
+    ts->put(QStringLiteral("big.bin"), data);
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectEncrypted(ts->port()));
+    HttpReply reply = client.exchange("GET /big.bin HTTP/1.1\r\n\r\n", 30000);
+    QCOMPARE(reply.code, 200);
+    QCOMPARE(reply.body.size(), data.size());
+    QVERIFY(reply.body == data);
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+}
+
+void TestTls::pipelinedRequestsOverTlsAreAnsweredInOrder_data()
+{
+    QTest::addColumn<int>("limitKB");
+    QTest::addRow("no traffic limit") << 0;
+    QTest::addRow("with a traffic limit") << 1000000;
+}
+
+void TestTls::pipelinedRequestsOverTlsAreAnsweredInOrder()
+{
+    QFETCH(int, limitKB);
+    ts->config.dataLimitKB = limitKB;
+    ts->put(QStringLiteral("b.txt"), "bee");
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectEncrypted(ts->port()));
+    QByteArray requests;
+    for (int i = 0; i < 500; ++i)
+        requests += i % 2 ? "GET /b.txt HTTP/1.1\r\n\r\n" : "GET /a.txt HTTP/1.1\r\nRange: bytes=1-2\r\n\r\n";
+    client.send(requests);
+    for (int i = 0; i < 500; ++i) {
+        HttpReply reply;
+        QVERIFY2(client.read(&reply), qPrintable(QStringLiteral("answer %1 missing").arg(i)));
+        QCOMPARE(reply.body, i % 2 ? QByteArray("bee") : TextA.mid(1, 2));
+    }
+}
+
+void TestTls::wrongPassPhraseAbortsTheHandshake()
+{
+    ts->config.keyPassword = QStringLiteral("not the phrase");
+    QSignalSpy errors(ts->server, &WebServer::error);
+    QVERIFY(ts->start());
+    QCOMPARE(errors.size(), 1);
+
+    QElapsedTimer clock;
+    clock.start();
+    HttpClient client;
+    QVERIFY(!client.connectEncrypted(ts->port()));
+    QVERIFY(client.waitClosed(5000));
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QTRY_COMPARE(ts->server->threads.size(), 0);
+}
+
+void TestTls::plainClientOnTheTlsPortIsDropped()
+{
+    QVERIFY(ts->start());
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    client.send("GET /a.txt HTTP/1.1\r\n\r\n");
+    QVERIFY(client.waitClosed(5000));
+    QVERIFY(!client.pending().contains(TextA));
+    QTRY_COMPARE(ts->server->threads.size(), 0);
+}
+
+void TestTls::missingKeyFileFallsBackToPlainHttpAndReportsOnce()
+{
+    ts->config.keyFile = ts->dir.path() + QStringLiteral("/no-such.pem");
+    QSignalSpy errors(ts->server, &WebServer::error);
+    QVERIFY(ts->start());
+    QVERIFY(!ts->server->key);
+    for (int i = 0; i < 3; ++i) {
+        HttpClient client;
+        QVERIFY(client.connectTo(ts->port()));
+        QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+    }
+    QCOMPARE(errors.size(), 1);
+    QVERIFY(errors.first().at(1).toString().contains(QStringLiteral("no-such.pem")));
+}
+
+void TestTls::changedPassPhraseReloadsTheKey()
+{
+    ts->config.keyPassword = QStringLiteral("wrong");
+    QVERIFY(ts->start());
+    {
+        HttpClient client;
+        QVERIFY(!client.connectEncrypted(ts->port()));
+    }
+    // The same key file with the right phrase: new connections get the key.
+    ts->config.keyPassword = Phrase;
+    ts->server->configurationModifyed(&ts->config);
+    HttpClient client;
+    QVERIFY(client.connectEncrypted(ts->port()));
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+}
+
+void TestTls::switchingHttpsOffServesPlainHttp()
+{
+    QVERIFY(ts->start());
+    HttpClient secure;
+    QVERIFY(secure.connectEncrypted(ts->port()));
+
+    ts->config.sslMode = 0;
+    ts->server->configurationModifyed(&ts->config);
+    HttpClient plain;
+    QVERIFY(plain.connectTo(ts->port()));
+    QCOMPARE(plain.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+    // The connection opened before keeps its TLS.
+    QCOMPARE(secure.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+}
+
+QTEST_GUILESS_MAIN(TestTls)
+#include "tst_tls.moc"
