@@ -25,6 +25,9 @@ public:
     QByteArray message;
     // Connections currently bound to the session; a bound session is never swept.
     int bindings = 0;
+    // A browser presented the id back as its cookie. A session nobody ever named goes with the
+    // last connection bound to it.
+    bool confirmed = true;
 };
 
 #endif

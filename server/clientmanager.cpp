@@ -45,13 +45,12 @@ void ClientManager::stopTimer()
 
 ClientData *ClientManager::getSession(qint64 id)
 {
-    for (ClientData *session : std::as_const(sessions)) {
-        if (session->id == id) {
-            session->active = true;
-            return session;
-        }
+    ClientData *session = sessions.value(id);
+    if (session) {
+        session->active = true;
+        session->confirmed = true;
     }
-    return nullptr;
+    return session;
 }
 
 ClientData *ClientManager::getClientData(const QNetworkCookie *cookie)
@@ -62,8 +61,26 @@ ClientData *ClientManager::getClientData(const QNetworkCookie *cookie)
     if (ClientData *session = getSession(id))
         return session;
     auto *session = new ClientData(id);
-    sessions.append(session);
+    sessions.insert(id, session);
     return session;
+}
+
+ClientData *ClientManager::newSession()
+{
+    auto *session = new ClientData(newId());
+    session->confirmed = false;
+    sessions.insert(session->id, session);
+    return session;
+}
+
+void ClientManager::release(ClientData *session)
+{
+    --session->bindings;
+    session->end(now());
+    if (!session->confirmed && session->bindings <= 0) {
+        sessions.remove(session->id);
+        delete session;
+    }
 }
 
 qint64 ClientManager::newId() const
@@ -72,10 +89,7 @@ qint64 ClientManager::newId() const
         const qint64 id = qint64(random() >> 1);
         if (id == 0)
             continue;
-        bool taken = false;
-        for (const ClientData *session : sessions)
-            taken = taken || session->id == id;
-        if (!taken)
+        if (!sessions.contains(id))
             return id;
     }
 }
@@ -83,12 +97,13 @@ qint64 ClientManager::newId() const
 void ClientManager::checkSessions()
 {
     const qint64 t = now();
-    const QList<ClientData *> snapshot = sessions;
-    for (ClientData *session : snapshot) {
-        if (!session->active && session->bindings == 0
-            && (t - session->endTime) / 1000 > lifetime) {
-            sessions.removeOne(session);
+    for (auto it = sessions.begin(); it != sessions.end();) {
+        ClientData *session = it.value();
+        if (!session->active && session->bindings == 0 && (t - session->endTime) / 1000 > lifetime) {
+            it = sessions.erase(it);
             delete session;
+        } else {
+            ++it;
         }
     }
 }

@@ -1,7 +1,7 @@
 #ifndef CLIENTMANAGER_H
 #define CLIENTMANAGER_H
 
-#include <QList>
+#include <QHash>
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -29,13 +29,19 @@ public:
 
     ClientData *getSession(qint64 id);
     ClientData *getClientData(const QNetworkCookie *cookie);
+    // A session with a fresh id for a connection that presented none. It is registered, so that
+    // the browser's other connections find it by its cookie, but it lasts only as long as its
+    // connections unless a cookie names it.
+    ClientData *newSession();
+    // A connection bound to `session` ends.
+    void release(ClientData *session);
     // A fresh session id: random, positive, 63 bits, not registered yet.
     qint64 newId() const;
     // Monotonic milliseconds; replaceable so that tests can move time.
     qint64 now() const { return clock(); }
 
     int lifetime = 600;
-    QList<ClientData *> sessions;
+    QHash<qint64, ClientData *> sessions;
     std::function<qint64()> clock;
     // 64 random bits for new ids (the system's secure generator); replaceable for tests.
     std::function<quint64()> random;

@@ -55,12 +55,10 @@ HTTP_Request::~HTTP_Request()
     // A body still being saved ends now, while the record it belongs to is whole.
     socket.discard();
     if (clientData) {
-        if (ownsClientData) {
+        if (ownsClientData)
             delete clientData;
-        } else {
-            --clientData->bindings;
-            clientData->end(clientManager ? clientManager->now() : 0);
-        }
+        else
+            clientManager->release(clientData);
         clientData = nullptr;
     }
 }
@@ -195,8 +193,17 @@ void HTTP_Request::parseHeader(const QByteArray &line)
             rangeEnd = pieces.at(0).toLongLong();
         }
     } else if (is("cookie")) {
-        if (clientData || !clientManager)
+        if (!clientManager)
             return;
+        if (clientData) {
+            // The browser names the session this connection was given: it is the browser's now.
+            for (const QByteArray &piece : value.split(';')) {
+                const QByteArray cookie = piece.trimmed();
+                if (cookie.startsWith("ID=") && cookie.mid(3).toLongLong() == clientData->id)
+                    clientData->confirmed = true;
+            }
+            return;
+        }
         setCookie(value);
         clientData = clientManager->getClientData(getCookie("ID"));
         if (clientData)
@@ -248,10 +255,7 @@ ClientData *HTTP_Request::getClientData()
 {
     if (!clientData) {
         if (clientManager) {
-            // Registered at once: the browser's other connections present this id as their
-            // cookie and must find the very same session, not a second one of that id.
-            clientData = new ClientData(clientManager->newId());
-            clientManager->sessions.append(clientData);
+            clientData = clientManager->newSession();
             ++clientData->bindings;
         } else {
             clientData = new ClientData(qint64(QRandomGenerator::system()->generate64() >> 1));

@@ -131,7 +131,15 @@ void ShareDir::post(const QString &a, ClientData *session)
             deleteItems(session);
     } else if (a == QLatin1String("cfd")) {
         createFolder(session);
-    } else if (a != QLatin1String("log")) {
+    } else if (a == QLatin1String("log")) {
+        // The login page posts to the address that was asked for: after logging in, a file
+        // is what the browser wanted, not a page of it.
+        const QFileInfo target(rootPath + path);
+        if (target.exists() && !target.isDir()) {
+            sendFile(target.absoluteFilePath());
+            return;
+        }
+    } else {
         session->message = "Unknown request " + escape(a);
     }
     sendDir(rootPath + path);

@@ -65,7 +65,7 @@ private slots:
     void wrongPasswordReplacesTheStoredOne();
     void changingTheProfilePasswordLogsEveryoneOut();
     void loginPageIgnoresTheRangeOfTheRefusedRequest();
-    void loginWithoutCookieHoldsForTheConnectionOnly();
+    void loginWithoutCookieHoldsForTheBrowserThatGotTheCookie();
     void basicRefusalIsExact();
     void basicModeChecksTheUserList_data();
     void basicModeChecksTheUserList();
@@ -242,7 +242,7 @@ void TestAccess::loginPageIgnoresTheRangeOfTheRefusedRequest()
     QCOMPARE(reply.body, loginPage());
 }
 
-void TestAccess::loginWithoutCookieHoldsForTheConnectionOnly()
+void TestAccess::loginWithoutCookieHoldsForTheBrowserThatGotTheCookie()
 {
     ts->config.authMode = 1;
     QVERIFY(ts->start());
@@ -255,8 +255,17 @@ void TestAccess::loginWithoutCookieHoldsForTheConnectionOnly()
     reply = client.exchange("GET /a.txt HTTP/1.1\r\n\r\n");
     QCOMPARE(reply.body, TextA);
     QCOMPARE(reply.header("Set-Cookie"), cookie);
-    // The id handed out names no logged-in session elsewhere.
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n").body, loginPage());
+    // The browser's other connections present the cookie and share the login.
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n").body, TextA);
+
+    // A client that never presents its cookie leaves nothing behind when it goes.
+    HttpClient other;
+    QVERIFY(other.connectTo(ts->port()));
+    reply = other.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
+    const QByteArray unused = reply.header("Set-Cookie");
+    other.close();
+    QTRY_VERIFY(!ts->server->clients.sessions.contains(unused.mid(3).toLongLong()));
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + unused + "\r\n\r\n").body, loginPage());
 }
 
 void TestAccess::basicRefusalIsExact()

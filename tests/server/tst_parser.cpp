@@ -153,7 +153,8 @@ void TestParser::methodsAreKnownByCaseSensitivePrefix()
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange(method + " /" + (singleFile ? "" : "t.txt") + " HTTP/1.1\r\n\r\n");
+    // On a folder share a=log asks for the file itself, whatever the method.
+    const HttpReply reply = client.exchange(method + " /" + (singleFile ? "" : "t.txt?a=log") + " HTTP/1.1\r\n\r\n");
     QCOMPARE(reply.code, code);
     if (code == 200) {
         QCOMPARE(reply.body, Text);
@@ -208,9 +209,12 @@ void TestParser::cookieBindsTheSession()
     } else {
         QCOMPARE(cookie, echoed);
     }
+    // Sessions that outlive the connection: those a cookie named.
     IdList ids;
-    for (const ClientData *session : std::as_const(ts->server->clients.sessions))
-        ids.append(session->id);
+    for (const ClientData *session : std::as_const(ts->server->clients.sessions)) {
+        if (session->confirmed)
+            ids.append(session->id);
+    }
     QCOMPARE(ids, registered);
 }
 
