@@ -3,7 +3,11 @@
 #include <QFile>
 #include <QSslCertificate>
 #include <QSslKey>
+#include <cerrno>
 #include <cstring>
+
+#include <sys/sendfile.h>
+#include <unistd.h>
 
 namespace {
 // Parts of a form body are held back once fewer than this many body bytes remain, so that the
@@ -381,6 +385,10 @@ void Socket::sendFile(QFile *file, qint64 offset, qint64 count)
         end();
         return;
     }
+    // A traffic limit stops a send after the piece in progress: that needs the pieces.
+    sendingDirect = sendLeft >= DirectSendFrom && mode() == UnencryptedMode && file->handle() >= 0
+                    && socketDescriptor() >= 0 && !(trafficLimit && *trafficLimit > 0);
+    sendPos = file->pos();
     sendFile();
 }
 
@@ -390,6 +398,8 @@ void Socket::sendFile()
         return;
     sendWaiting = false;
     retryTimer.stop();
+    if (sendingDirect && sendDirect())
+        return;
     for (;;) {
         if (closing || limitIsReached()) {
             // The body is cut short: the peer can only tell by the connection closing.
@@ -398,8 +408,7 @@ void Socket::sendFile()
             return;
         }
         if (bytesToWrite() > SendQueueLimit || encryptedBytesToWrite() > SendQueueLimit) {
-            sendWaiting = true;
-            retryTimer.start();
+            waitForRoom();
             return;
         }
         // Not `buffer`: it may already hold the next pipelined request.
@@ -420,6 +429,99 @@ void Socket::sendFile()
     }
 }
 
+void Socket::waitForRoom()
+{
+    // Resumed by bytesWritten(); the timer is the fallback.
+    sendWaiting = true;
+    retryTimer.start();
+}
+
+// Sends the file with sendfile(2) while the kernel takes it; the file's bytes never pass through
+// this process. Each turn of the event loop sends at most SendQueueLimit bytes, so that other
+// connections get their turn. When the kernel's buffer is full, one piece goes through the
+// socket's own queue: its bytesWritten() says when there is room again. Returns false when the
+// file is to be sent in pieces after all (a descriptor that sendfile(2) does not take).
+bool Socket::sendDirect()
+{
+    if (closing) {
+        stopSending();
+        closeConnection();
+        return true;
+    }
+    // The header (and anything else) goes first.
+    if (bytesToWrite() > 0)
+        flush();
+    if (bytesToWrite() > 0) {
+        waitForRoom();
+        return true;
+    }
+    const int out = int(socketDescriptor());
+    const int in = sendSource->handle();
+    qint64 budget = SendQueueLimit;
+    while (budget > 0) {
+        off_t offset = off_t(sendPos);
+        const ssize_t n = ::sendfile(out, in, &offset, size_t(qMin(sendLeft, budget)));
+        if (n > 0) {
+            sendPos += n;
+            sendLeft -= n;
+            budget -= n;
+            sentBytes(n);
+            if (sendLeft == 0) {
+                stopSending();
+                end();
+                return true;
+            }
+            continue;
+        }
+        if (n == 0) {
+            // The file ended before the length announced: only closing tells the peer.
+            stopSending();
+            closeConnection();
+            return true;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EINVAL || errno == ENOSYS) {
+            sendingDirect = false;
+            sendSource->seek(sendPos);
+            return false;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            stopSending();
+            closeConnection();
+            return true;
+        }
+        // The kernel is full: one piece through the queue, whose bytesWritten() resumes us.
+        char piece[BufferSize];
+        const ssize_t got = ::pread(in, piece, size_t(qMin<qint64>(BufferSize, sendLeft)), off_t(sendPos));
+        if (got <= 0 || QIODevice::write(piece, got) != got) {
+            stopSending();
+            closeConnection();
+            return true;
+        }
+        sendPos += got;
+        sendLeft -= got;
+        sentBytes(got);
+        if (sendLeft == 0) {
+            stopSending();
+            end();
+            return true;
+        }
+        waitForRoom();
+        return true;
+    }
+    // More to send, and the kernel still takes it: go on after the other events.
+    if (!continueQueued) {
+        continueQueued = true;
+        QMetaObject::invokeMethod(this, [this] {
+            continueQueued = false;
+            if (!sendWaiting)
+                sendFile();
+        }, Qt::QueuedConnection);
+    }
+    return true;
+}
+
 void Socket::resume()
 {
     if (sendWaiting && bytesToWrite() <= SendQueueLimit / 2
@@ -434,6 +536,8 @@ void Socket::stopSending()
         sendSource = nullptr;
     }
     sendLeft = 0;
+    sendPos = 0;
+    sendingDirect = false;
     sendWaiting = false;
     retryTimer.stop();
 }

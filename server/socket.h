@@ -24,6 +24,8 @@ public:
     // Sending pauses while more than this many bytes wait in the socket.
     static constexpr qint64 SendQueueLimit = 1000000;
     static constexpr int SendRetryMs = 200;
+    // Plain connections hand a file of at least this many bytes to the kernel (sendfile(2)).
+    static constexpr qint64 DirectSendFrom = 64 * 1024;
     // A peer that does not close within this time after our close is aborted.
     static constexpr int CloseTimeoutMs = 10000;
     // A connection with no request in progress for this long is closed.
@@ -102,6 +104,8 @@ private:
     void checkLimit();
     void consume(int n);
     void stopSending();
+    bool sendDirect();
+    void waitForRoom();
     void sendContinue();
     void continueWaiting();
     void continueSaving();
@@ -132,6 +136,11 @@ private:
 
     QFile *sendSource = nullptr;
     qint64 sendLeft = 0;
+    // While the kernel sends the file: the file offset of the next byte (the file's own
+    // position is not used then).
+    qint64 sendPos = 0;
+    bool sendingDirect = false;
+    bool continueQueued = false;
 
     QTimer retryTimer;
     QTimer closeTimer;

@@ -159,15 +159,17 @@ void TestTransfer::fileChangingDuringTheSendKeepsTheAnnouncedLength()
     ts->put(QStringLiteral("big.bin"), bigData(size));
     QVERIFY(ts->start());
 
-    // The client reads nothing at first, so the send stops half-way.
+    // The client reads nothing at first, so the send stops half-way: once the kernel's buffers
+    // are full (a plain connection hands a big file to the kernel), or once the socket's queue
+    // is.
     QTcpSocket client;
     client.setReadBufferSize(4096);
     client.connectToHost(QHostAddress::LocalHost, ts->port());
     QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.size() == 1; }));
     ts->server->threads.first()->request.socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 8192);
     client.write("GET /big.bin HTTP/1.1\r\n\r\n");
-    QVERIFY(HttpClient::waitUntil([&] { return ts->server->sentBytes > 1000 * 1000; }));
-    QVERIFY(ts->server->sentBytes < size);
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->sentBytes > 100 * 1000; }));
+    QVERIFY(ts->server->sentBytes < 2 * 1000 * 1000);
 
     QFile file(ts->path(QStringLiteral("big.bin")));
     QVERIFY(file.resize(newSize));
