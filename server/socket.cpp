@@ -386,8 +386,10 @@ void Socket::sendFile(QFile *file, qint64 offset, qint64 count)
         return;
     }
     // A traffic limit stops a send after the piece in progress: that needs the pieces.
-    sendingDirect = sendLeft >= DirectSendFrom && mode() == UnencryptedMode && file->handle() >= 0
-                    && socketDescriptor() >= 0 && !(trafficLimit && *trafficLimit > 0);
+    const bool pieces = (trafficLimit && *trafficLimit > 0) || file->handle() < 0;
+    sendingDirect = !pieces && sendLeft >= DirectSendFrom && mode() == UnencryptedMode
+                    && socketDescriptor() >= 0;
+    sendingBatches = !pieces && mode() != UnencryptedMode;
     sendPos = file->pos();
     sendFile();
 }
@@ -400,6 +402,10 @@ void Socket::sendFile()
     retryTimer.stop();
     if (sendingDirect && sendDirect())
         return;
+    if (sendingBatches) {
+        sendBatches();
+        return;
+    }
     for (;;) {
         if (closing || limitIsReached()) {
             // The body is cut short: the peer can only tell by the connection closing.
@@ -426,6 +432,52 @@ void Socket::sendFile()
             end();
             return;
         }
+    }
+}
+
+// An encrypted connection: each batch is read, encrypted and handed to the kernel at once, so
+// that the same few buffers serve the whole file. Queuing up a megabyte of plain text first, and
+// then as much cipher text, costs more in fresh memory than the encryption itself. Sending
+// waits while the kernel holds back cipher text; each turn of the event loop sends at most
+// SendQueueLimit bytes.
+void Socket::sendBatches()
+{
+    const int in = sendSource->handle();
+    qint64 budget = SendQueueLimit;
+    for (;;) {
+        if (closing || limitIsReached()) {
+            stopSending();
+            closeConnection();
+            return;
+        }
+        if (bytesToWrite() > 0 || encryptedBytesToWrite() > 0) {
+            flush();
+            if (encryptedBytesToWrite() > 0) {
+                waitForRoom();
+                return;
+            }
+        }
+        if (budget <= 0) {
+            continueLater();
+            return;
+        }
+        char batch[TlsBatch];
+        const ssize_t n = ::pread(in, batch, size_t(qMin(TlsBatch, sendLeft)), off_t(sendPos));
+        if (n <= 0 || QIODevice::write(batch, n) != n) {
+            stopSending();
+            closeConnection();
+            return;
+        }
+        sendPos += n;
+        sendLeft -= n;
+        budget -= n;
+        sentBytes(n);
+        if (sendLeft == 0) {
+            stopSending();
+            end();
+            return;
+        }
+        flush();
     }
 }
 
@@ -511,15 +563,20 @@ bool Socket::sendDirect()
         return true;
     }
     // More to send, and the kernel still takes it: go on after the other events.
-    if (!continueQueued) {
-        continueQueued = true;
-        QMetaObject::invokeMethod(this, [this] {
-            continueQueued = false;
-            if (!sendWaiting)
-                sendFile();
-        }, Qt::QueuedConnection);
-    }
+    continueLater();
     return true;
+}
+
+void Socket::continueLater()
+{
+    if (continueQueued)
+        return;
+    continueQueued = true;
+    QMetaObject::invokeMethod(this, [this] {
+        continueQueued = false;
+        if (!sendWaiting)
+            sendFile();
+    }, Qt::QueuedConnection);
 }
 
 void Socket::resume()
@@ -538,6 +595,7 @@ void Socket::stopSending()
     sendLeft = 0;
     sendPos = 0;
     sendingDirect = false;
+    sendingBatches = false;
     sendWaiting = false;
     retryTimer.stop();
 }

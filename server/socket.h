@@ -26,6 +26,9 @@ public:
     static constexpr int SendRetryMs = 200;
     // Plain connections hand a file of at least this many bytes to the kernel (sendfile(2)).
     static constexpr qint64 DirectSendFrom = 64 * 1024;
+    // An encrypted connection reads, encrypts and hands over a file in batches of this many
+    // bytes (four full TLS records).
+    static constexpr qint64 TlsBatch = 64 * 1024;
     // A peer that does not close within this time after our close is aborted.
     static constexpr int CloseTimeoutMs = 10000;
     // A connection with no request in progress for this long is closed.
@@ -105,7 +108,9 @@ private:
     void consume(int n);
     void stopSending();
     bool sendDirect();
+    void sendBatches();
     void waitForRoom();
+    void continueLater();
     void sendContinue();
     void continueWaiting();
     void continueSaving();
@@ -140,6 +145,7 @@ private:
     // position is not used then).
     qint64 sendPos = 0;
     bool sendingDirect = false;
+    bool sendingBatches = false;
     bool continueQueued = false;
 
     QTimer retryTimer;
