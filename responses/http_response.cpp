@@ -136,8 +136,12 @@ void HTTP_Response::sendFile(const QString &path)
 {
     file.close();
     file.setFileName(path);
-    const QFileInfo info(path);
-    if (!info.exists()) {
+    // A folder does not open either.
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (QFileInfo::exists(path)) {
+            sendHeader("500 Can't read file", 0);
+            return;
+        }
         if (config->isThumbnail() && path.endsWith(QLatin1String("/favicon.ico"))) {
             sendFile(QString::fromLatin1(Configuration::IconDir) + QLatin1String("n900.ico"));
             return;
@@ -145,10 +149,8 @@ void HTTP_Response::sendFile(const QString &path)
         notFound(path.toUtf8());
         return;
     }
-    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-        sendHeader("500 Can't read file", 0);
-        return;
-    }
+    // Names only: no look at the disk.
+    const QFileInfo info(path);
 
     QByteArray extra;
     extra.reserve(100);

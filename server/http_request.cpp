@@ -72,7 +72,6 @@ void HTTP_Request::reset()
     referer.clear();
     host.clear();
     userAgent.clear();
-    url.clear();
     path.clear();
     rawQuery.clear();
     credentials.clear();
@@ -150,8 +149,6 @@ void HTTP_Request::parseTarget(const QByteArray &target)
         rawQuery.truncate(hash);
 
     path = QString::fromUtf8(QByteArray::fromPercentEncoding(rawPath));
-    url.setPath(path, QUrl::DecodedMode);
-    url.setQuery(QString::fromLatin1(rawQuery), QUrl::TolerantMode);
 
     // Only paths inside the shared item are served: no "..", no NUL, and an absolute path.
     if (!rawPath.startsWith('/') || path.contains(QChar(0)))
@@ -291,7 +288,6 @@ void HTTP_Request::addCookie(QByteArray piece)
 void HTTP_Request::setQuery(const QByteArray &query)
 {
     rawQuery = query;
-    url.setQuery(QString::fromLatin1(rawQuery), QUrl::TolerantMode);
 }
 
 QString HTTP_Request::decodeFormValue(QByteArrayView raw)

@@ -7,7 +7,6 @@
 #include <QList>
 #include <QNetworkCookie>
 #include <QString>
-#include <QUrl>
 #include <utility>
 
 class ClientData;
@@ -54,7 +53,6 @@ public:
     QByteArray referer;
     QByteArray host;
     QByteArray userAgent;
-    QUrl url;
     QString path;         // the decoded request path
     QByteArray rawQuery;
     QString credentials;  // decoded Basic credentials: name, colon, password

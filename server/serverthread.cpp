@@ -40,7 +40,9 @@ void ServerThread::readyRead()
         finish();
         return;
     }
-    emit newConnection(socket.peerAddress().toString());
+    if (peer.isEmpty())
+        peer = socket.peerAddress().toString();
+    emit newConnection(peer);
     if (!request.start()) {
         finish();
         return;

@@ -48,6 +48,7 @@ private:
     Response *responseFor(const QString &code);
 
     Awaiting awaiting = Awaiting::Nothing;
+    QString peer; // the client's address as text
 };
 
 #endif

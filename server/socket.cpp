@@ -389,7 +389,7 @@ void Socket::sendFile(QFile *file, qint64 offset, qint64 count)
     const bool pieces = (trafficLimit && *trafficLimit > 0) || file->handle() < 0;
     sendingDirect = !pieces && sendLeft >= DirectSendFrom && mode() == UnencryptedMode
                     && socketDescriptor() >= 0;
-    sendingBatches = !pieces && mode() != UnencryptedMode;
+    sendingBatches = !pieces && !sendingDirect;
     sendPos = file->pos();
     sendFile();
 }
@@ -435,11 +435,11 @@ void Socket::sendFile()
     }
 }
 
-// An encrypted connection: each batch is read, encrypted and handed to the kernel at once, so
-// that the same few buffers serve the whole file. Queuing up a megabyte of plain text first, and
-// then as much cipher text, costs more in fresh memory than the encryption itself. Sending
-// waits while the kernel holds back cipher text; each turn of the event loop sends at most
-// SendQueueLimit bytes.
+// Each batch is read straight from the file, (encrypted and) handed to the kernel at once, so
+// that the same few buffers serve the whole file; a small file goes out with its header in one
+// write. Queuing up a megabyte of plain text first, and then as much cipher text, costs more in
+// fresh memory than the encryption itself. Sending waits while the kernel holds back bytes; each
+// turn of the event loop sends at most SendQueueLimit bytes.
 void Socket::sendBatches()
 {
     const int in = sendSource->handle();
@@ -450,9 +450,10 @@ void Socket::sendBatches()
             closeConnection();
             return;
         }
-        if (bytesToWrite() > 0 || encryptedBytesToWrite() > 0) {
+        // A header alone is not worth a packet of its own: it goes with the first batch.
+        if (bytesToWrite() + encryptedBytesToWrite() >= TlsBatch) {
             flush();
-            if (encryptedBytesToWrite() > 0) {
+            if (bytesToWrite() > 0 || encryptedBytesToWrite() > 0) {
                 waitForRoom();
                 return;
             }
@@ -624,8 +625,10 @@ void Socket::end()
     boundary.clear();
     tail.clear();
     idleTimer.start();
-    // Taken up from the event loop, so a flood of pipelined requests cannot deepen the stack.
-    QMetaObject::invokeMethod(this, &Socket::readyRead, Qt::QueuedConnection);
+    // A next request already held is taken up from the event loop, so a flood of pipelined
+    // requests cannot deepen the stack. Bytes still in the kernel announce themselves.
+    if (fill > 0 || bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &Socket::readyRead, Qt::QueuedConnection);
 }
 
 void Socket::setKeepAlive(bool on)

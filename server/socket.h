@@ -26,8 +26,8 @@ public:
     static constexpr int SendRetryMs = 200;
     // Plain connections hand a file of at least this many bytes to the kernel (sendfile(2)).
     static constexpr qint64 DirectSendFrom = 64 * 1024;
-    // An encrypted connection reads, encrypts and hands over a file in batches of this many
-    // bytes (four full TLS records).
+    // Smaller files, and every file on an encrypted connection, are read, (encrypted and) handed
+    // over in batches of this many bytes (four full TLS records).
     static constexpr qint64 TlsBatch = 64 * 1024;
     // A peer that does not close within this time after our close is aborted.
     static constexpr int CloseTimeoutMs = 10000;
