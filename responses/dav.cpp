@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <array>
+#include <cstdio>
+#include <ctime>
 #include <sys/stat.h>
 
 Dav::Dav(HTTP_Request *request)
@@ -49,6 +52,63 @@ QByteArray Dav::href(const QString &sharePath) const
     QUrl url = connectionUrl();
     url.setPath(sharePath.isEmpty() ? QStringLiteral("/") : sharePath, QUrl::DecodedMode);
     return HTTP_Response::escape(QByteArrayView(url.toEncoded()));
+}
+
+void Dav::appendHref(QByteArray *out, const QByteArray &base, QStringView sharePath)
+{
+    // What a URL path keeps as it is: the unreserved characters, the sub-delimiters, ":", "@",
+    // "/", "[" and "]". Everything else is percent-encoded (non-ASCII as UTF-8).
+    static const auto kept = [] {
+        std::array<bool, 128> table{};
+        for (const char c : QByteArrayView("!$&'()*+,-./0123456789:;=@ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                           "[]_abcdefghijklmnopqrstuvwxyz~"))
+            table[size_t(c)] = true;
+        return table;
+    }();
+    static const char hex[] = "0123456789ABCDEF";
+    *out += base;
+    if (sharePath.isEmpty()) {
+        *out += '/';
+        return;
+    }
+    const QByteArray utf8 = sharePath.toUtf8();
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 128 && kept[u]) {
+            if (c == '&')
+                *out += "&amp;";
+            else if (c == '\'')
+                *out += "&#39;";
+            else
+                *out += c;
+        } else {
+            *out += '%';
+            *out += hex[u >> 4];
+            *out += hex[u & 15];
+        }
+    }
+}
+
+void Dav::appendDate(QByteArray *out, qint64 msecsSinceEpoch)
+{
+    static const char days[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char months[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    // Whole seconds, rounded down also before 1970.
+    qint64 secs = msecsSinceEpoch / 1000;
+    if (msecsSinceEpoch % 1000 < 0)
+        --secs;
+    const time_t t = time_t(secs);
+    struct tm utc;
+    if (!::gmtime_r(&t, &utc)) {
+        *out += httpDate(QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::UTC));
+        return;
+    }
+    char text[64];
+    const int n = std::snprintf(text, sizeof text, "%s, %d %s %lld %02d:%02d:%02d GMT", days[utc.tm_wday],
+                                utc.tm_mday, months[utc.tm_mon], static_cast<long long>(utc.tm_year) + 1900,
+                                utc.tm_hour, utc.tm_min, utc.tm_sec);
+    out->append(text, n);
 }
 
 QByteArray Dav::httpDate(const QDateTime &time)

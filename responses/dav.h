@@ -30,8 +30,12 @@ public:
     // href: percent-encoded and XML-escaped.
     QByteArray href(const QString &sharePath) const;
 
+    // Appends the href of a path of the share: `base` is connectionUrl() percent-encoded, the
+    // path is percent-encoded as a URL path is, and the whole is XML-escaped (as href() does).
+    static void appendHref(QByteArray *out, const QByteArray &base, QStringView sharePath);
     // Last-modification dates: English names, no leading zero on the day, always GMT.
     static QByteArray httpDate(const QDateTime &time);
+    static void appendDate(QByteArray *out, qint64 msecsSinceEpoch);
 
     // The decoded path of the Destination header. Returns 0 when it names a place in the share
     // (`*path` set), 400 when it is missing or cannot be parsed, 403 when it leaves the share.

@@ -1,6 +1,7 @@
 #include "responses/propfind.h"
 
 #include "config/configuration.h"
+#include "server/folderlisting.h"
 #include "server/http_request.h"
 
 #include <QDateTime>
@@ -46,6 +47,7 @@ void PropFind::reply(QFileInfo *root, Configuration *config)
 
     QDir rootDir(root->absoluteFilePath());
     const QByteArray prefix = prefixOf(request->body);
+    base = connectionUrl().toEncoded();
 
     body += prefix + "multistatus xmlns";
     if (!prefix.isEmpty())
@@ -77,13 +79,24 @@ void PropFind::reply(QFileInfo *root, Configuration *config)
 
 void PropFind::addDir(QDir *rootDir, QFileInfo *folder, const QByteArray &prefix)
 {
-    QDir::Filters filters = QDir::Files | QDir::Readable | QDir::NoDotAndDotDot;
-    if (listFolders)
-        filters |= QDir::Dirs;
-    const QFileInfoList entries = QDir(folder->absoluteFilePath()).entryInfoList(filters, QDir::Name);
-    for (QFileInfo entry : entries) {
-        if (entry.isReadable())
-            addEnty(rootDir, &entry, prefix);
+    const QString path = folder->absoluteFilePath();
+    const QList<FolderListing::Entry> entries = FolderListing::read(
+        path, listFolders, false, true, FolderListing::ByName, false);
+    QString sharePath = rootDir->relativeFilePath(path);
+    if (sharePath == QLatin1String("."))
+        sharePath.clear();
+    sharePath.prepend(u'/');
+    if (!sharePath.endsWith(u'/'))
+        sharePath += u'/';
+    const qsizetype folderLength = sharePath.size();
+    body.reserve(body.size() + entries.size() * (360 + 14 * prefix.size()));
+    QByteArray href;
+    for (const FolderListing::Entry &entry : entries) {
+        sharePath.truncate(folderLength);
+        sharePath += entry.name;
+        href.clear();
+        appendHref(&href, base, sharePath);
+        addResponse(prefix, href, entry.modified, entry.folder, entry.size);
     }
 }
 
@@ -92,17 +105,47 @@ void PropFind::addEnty(QDir *rootDir, QFileInfo *entry, const QByteArray &prefix
     QString relative = rootDir->relativeFilePath(entry->absoluteFilePath());
     if (relative == QLatin1String("."))
         relative.clear();
-    const QByteArray &p = prefix;
+    QByteArray href;
+    appendHref(&href, base.isEmpty() ? connectionUrl().toEncoded() : base, QString(u'/' + relative));
+    addResponse(prefix, href, entry->lastModified().toMSecsSinceEpoch(), entry->isDir(), entry->size());
+}
 
-    body += '<' + p + "response><" + p + "href>";
-    body += href(u'/' + relative);
-    body += "</" + p + "href><" + p + "propstat><" + p + "prop><" + p + "getlastmodified>";
-    body += httpDate(entry->lastModified());
-    body += "</" + p + "getlastmodified>";
-    if (entry->isDir())
-        body += '<' + p + "resourcetype><" + p + "collection/></" + p + "resourcetype>";
-    body += '<' + p + "getcontentlength>" + QByteArray::number(entry->size()) + "</" + p
-            + "getcontentlength>";
-    body += "</" + p + "prop><" + p + "status>HTTP/1.1 200 OK</" + p + "status></" + p
-            + "propstat></" + p + "response>";
+void PropFind::addResponse(const QByteArray &p, const QByteArray &href, qint64 modified, bool folder,
+                           qint64 size)
+{
+    const auto open = [this, &p](const char *name) {
+        body += '<';
+        body += p;
+        body += name;
+        body += '>';
+    };
+    const auto close = [this, &p](const char *name) {
+        body += "</";
+        body += p;
+        body += name;
+        body += '>';
+    };
+    open("response");
+    open("href");
+    body += href;
+    close("href");
+    open("propstat");
+    open("prop");
+    open("getlastmodified");
+    appendDate(&body, modified);
+    close("getlastmodified");
+    if (folder) {
+        open("resourcetype");
+        open("collection/");
+        close("resourcetype");
+    }
+    open("getcontentlength");
+    body += QByteArray::number(size);
+    close("getcontentlength");
+    close("prop");
+    open("status");
+    body += "HTTP/1.1 200 OK";
+    close("status");
+    close("propstat");
+    close("response");
 }

@@ -26,6 +26,12 @@ public:
 
     QByteArray body;
     bool listFolders = true;
+
+private:
+    // One response element; `href` is the entry's href as appendHref() writes it.
+    void addResponse(const QByteArray &prefix, const QByteArray &href, qint64 modified, bool folder,
+                     qint64 size);
+    QByteArray base; // connectionUrl(), percent-encoded, for the current request
 };
 
 #endif

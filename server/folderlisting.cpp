@@ -1,0 +1,54 @@
+#include "server/folderlisting.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+QList<FolderListing::Entry> FolderListing::read(const QString &folder, bool folders, bool hidden,
+                                                bool readableOnly, Order order, bool foldersFirst)
+{
+    QList<Entry> entries;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return entries;
+    const int fd = ::dirfd(dir);
+    while (const dirent *d = ::readdir(dir)) {
+        const char *name = d->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        if (!hidden && name[0] == '.')
+            continue;
+        struct stat st;
+        if (::fstatat(fd, name, &st, 0) != 0)
+            continue; // gone, or a broken link
+        const bool isFolder = S_ISDIR(st.st_mode);
+        if (!isFolder && !S_ISREG(st.st_mode))
+            continue;
+        if (isFolder && !folders)
+            continue;
+        if (readableOnly && ::faccessat(fd, name, R_OK, 0) != 0)
+            continue;
+        Entry entry;
+        entry.name = QFile::decodeName(name);
+        entry.size = qint64(st.st_size);
+        entry.modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+        entry.folder = isFolder;
+        entries.append(std::move(entry));
+    }
+    ::closedir(dir);
+
+    std::sort(entries.begin(), entries.end(), [order, foldersFirst](const Entry &a, const Entry &b) {
+        if (foldersFirst && a.folder != b.folder)
+            return a.folder;
+        if (order == ByTime && a.modified != b.modified)
+            return a.modified > b.modified;
+        if (order == BySize && a.size != b.size)
+            return a.size > b.size;
+        return a.name.compare(b.name) < 0;
+    });
+    return entries;
+}
