@@ -11,7 +11,7 @@
 #include <QLocale>
 
 #include <array>
-#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -54,42 +54,74 @@ QByteArray Dav::href(const QString &sharePath) const
     return HTTP_Response::escape(QByteArrayView(url.toEncoded()));
 }
 
+namespace {
+// What a URL path keeps as it is: the unreserved characters, the sub-delimiters, ":", "@", "/",
+// "[" and "]". Everything else is percent-encoded (non-ASCII as UTF-8).
+const std::array<bool, 256> KeptInPath = [] {
+    std::array<bool, 256> table{};
+    for (const char c : QByteArrayView("!$&'()*+,-./0123456789:;=@ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                       "[]_abcdefghijklmnopqrstuvwxyz~"))
+        table[static_cast<unsigned char>(c)] = true;
+    return table;
+}();
+
+char *writeNumber(char *out, qint64 n, int minDigits = 1)
+{
+    char digits[24];
+    int k = 0;
+    const bool negative = n < 0;
+    quint64 u = negative ? quint64(0) - quint64(n) : quint64(n);
+    do {
+        digits[k++] = char('0' + u % 10);
+        u /= 10;
+    } while (u);
+    while (k < minDigits)
+        digits[k++] = '0';
+    if (negative)
+        *out++ = '-';
+    while (k)
+        *out++ = digits[--k];
+    return out;
+}
+} // namespace
+
+char *Dav::writeHrefPath(char *out, QByteArrayView utf8)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!KeptInPath[u]) {
+            *out++ = '%';
+            *out++ = hex[u >> 4];
+            *out++ = hex[u & 15];
+        } else if (c == '&') {
+            std::memcpy(out, "&amp;", 5);
+            out += 5;
+        } else if (c == '\'') {
+            std::memcpy(out, "&#39;", 5);
+            out += 5;
+        } else {
+            *out++ = c;
+        }
+    }
+    return out;
+}
+
 void Dav::appendHref(QByteArray *out, const QByteArray &base, QStringView sharePath)
 {
-    // What a URL path keeps as it is: the unreserved characters, the sub-delimiters, ":", "@",
-    // "/", "[" and "]". Everything else is percent-encoded (non-ASCII as UTF-8).
-    static const auto kept = [] {
-        std::array<bool, 128> table{};
-        for (const char c : QByteArrayView("!$&'()*+,-./0123456789:;=@ABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                           "[]_abcdefghijklmnopqrstuvwxyz~"))
-            table[size_t(c)] = true;
-        return table;
-    }();
-    static const char hex[] = "0123456789ABCDEF";
     *out += base;
     if (sharePath.isEmpty()) {
         *out += '/';
         return;
     }
     const QByteArray utf8 = sharePath.toUtf8();
-    for (const char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 128 && kept[u]) {
-            if (c == '&')
-                *out += "&amp;";
-            else if (c == '\'')
-                *out += "&#39;";
-            else
-                *out += c;
-        } else {
-            *out += '%';
-            *out += hex[u >> 4];
-            *out += hex[u & 15];
-        }
-    }
+    const qsizetype at = out->size();
+    out->resize(at + 5 * utf8.size());
+    char *end = writeHrefPath(out->data() + at, utf8);
+    out->truncate(end - out->constData());
 }
 
-void Dav::appendDate(QByteArray *out, qint64 msecsSinceEpoch)
+char *Dav::writeDate(char *out, qint64 msecsSinceEpoch)
 {
     static const char days[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char months[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -101,14 +133,33 @@ void Dav::appendDate(QByteArray *out, qint64 msecsSinceEpoch)
     const time_t t = time_t(secs);
     struct tm utc;
     if (!::gmtime_r(&t, &utc)) {
-        *out += httpDate(QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::UTC));
-        return;
+        const QByteArray text = httpDate(QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::UTC));
+        const qsizetype n = qMin<qsizetype>(text.size(), 40);
+        std::memcpy(out, text.constData(), size_t(n));
+        return out + n;
     }
-    char text[64];
-    const int n = std::snprintf(text, sizeof text, "%s, %d %s %lld %02d:%02d:%02d GMT", days[utc.tm_wday],
-                                utc.tm_mday, months[utc.tm_mon], static_cast<long long>(utc.tm_year) + 1900,
-                                utc.tm_hour, utc.tm_min, utc.tm_sec);
-    out->append(text, n);
+    std::memcpy(out, days[utc.tm_wday], 3);
+    out[3] = ',';
+    out[4] = ' ';
+    out = writeNumber(out + 5, utc.tm_mday);
+    *out++ = ' ';
+    std::memcpy(out, months[utc.tm_mon], 3);
+    out[3] = ' ';
+    out = writeNumber(out + 4, qint64(utc.tm_year) + 1900);
+    *out++ = ' ';
+    out = writeNumber(out, utc.tm_hour, 2);
+    *out++ = ':';
+    out = writeNumber(out, utc.tm_min, 2);
+    *out++ = ':';
+    out = writeNumber(out, utc.tm_sec, 2);
+    std::memcpy(out, " GMT", 4);
+    return out + 4;
+}
+
+void Dav::appendDate(QByteArray *out, qint64 msecsSinceEpoch)
+{
+    char text[48];
+    out->append(text, writeDate(text, msecsSinceEpoch) - text);
 }
 
 QByteArray Dav::httpDate(const QDateTime &time)

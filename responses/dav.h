@@ -33,6 +33,11 @@ public:
     // Appends the href of a path of the share: `base` is connectionUrl() percent-encoded, the
     // path is percent-encoded as a URL path is, and the whole is XML-escaped (as href() does).
     static void appendHref(QByteArray *out, const QByteArray &base, QStringView sharePath);
+    // The path part of appendHref() for UTF-8 bytes, written at `out` (room for five bytes per
+    // byte of `utf8`); returns the end.
+    static char *writeHrefPath(char *out, QByteArrayView utf8);
+    // The date of appendDate() written at `out` (room for 40 bytes); returns the end.
+    static char *writeDate(char *out, qint64 msecsSinceEpoch);
     // Last-modification dates: English names, no leading zero on the day, always GMT.
     static QByteArray httpDate(const QDateTime &time);
     static void appendDate(QByteArray *out, qint64 msecsSinceEpoch);

@@ -8,6 +8,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstdio>
+#include <cstring>
+
 PropFind::PropFind(HTTP_Request *request)
     : Dav(request)
 {
@@ -77,8 +80,23 @@ void PropFind::reply(QFileInfo *root, Configuration *config)
     request->socket.write(body, true);
 }
 
+void PropFind::makePieces(const QByteArray &p)
+{
+    if (piecesPrefix == p && !pieces[0].isEmpty())
+        return;
+    piecesPrefix = p;
+    pieces[0] = '<' + p + "response><" + p + "href>";
+    pieces[1] = "</" + p + "href><" + p + "propstat><" + p + "prop><" + p + "getlastmodified>";
+    pieces[2] = "</" + p + "getlastmodified>";
+    pieces[3] = '<' + p + "resourcetype><" + p + "collection/></" + p + "resourcetype>";
+    pieces[4] = '<' + p + "getcontentlength>";
+    pieces[5] = "</" + p + "getcontentlength></" + p + "prop><" + p + "status>HTTP/1.1 200 OK</" + p
+                + "status></" + p + "propstat></" + p + "response>";
+}
+
 void PropFind::addDir(QDir *rootDir, QFileInfo *folder, const QByteArray &prefix)
 {
+    makePieces(prefix);
     const QString path = folder->absoluteFilePath();
     const QList<FolderListing::Entry> entries = FolderListing::read(
         path, listFolders, false, true, FolderListing::ByName, false);
@@ -88,64 +106,51 @@ void PropFind::addDir(QDir *rootDir, QFileInfo *folder, const QByteArray &prefix
     sharePath.prepend(u'/');
     if (!sharePath.endsWith(u'/'))
         sharePath += u'/';
-    const qsizetype folderLength = sharePath.size();
-    body.reserve(body.size() + entries.size() * (360 + 14 * prefix.size()));
     QByteArray href;
-    for (const FolderListing::Entry &entry : entries) {
-        sharePath.truncate(folderLength);
-        sharePath += entry.name;
-        href.clear();
-        appendHref(&href, base, sharePath);
-        addResponse(prefix, href, entry.modified, entry.folder, entry.size);
-    }
+    appendHref(&href, base, sharePath);
+    body.reserve(body.size() + entries.size() * (300 + 14 * prefix.size() + href.size()));
+    for (const FolderListing::Entry &entry : entries)
+        addResponse(href, entry.name.toUtf8(), entry.modified, entry.folder, entry.size);
 }
 
 void PropFind::addEnty(QDir *rootDir, QFileInfo *entry, const QByteArray &prefix)
 {
+    makePieces(prefix);
     QString relative = rootDir->relativeFilePath(entry->absoluteFilePath());
     if (relative == QLatin1String("."))
         relative.clear();
     QByteArray href;
     appendHref(&href, base.isEmpty() ? connectionUrl().toEncoded() : base, QString(u'/' + relative));
-    addResponse(prefix, href, entry->lastModified().toMSecsSinceEpoch(), entry->isDir(), entry->size());
+    addResponse(href, QByteArrayView(), entry->lastModified().toMSecsSinceEpoch(), entry->isDir(),
+                entry->size());
 }
 
-void PropFind::addResponse(const QByteArray &p, const QByteArray &href, qint64 modified, bool folder,
+void PropFind::addResponse(const QByteArray &href, QByteArrayView name, qint64 modified, bool folder,
                            qint64 size)
 {
-    const auto open = [this, &p](const char *name) {
-        body += '<';
-        body += p;
-        body += name;
-        body += '>';
+    qsizetype room = href.size() + 5 * name.size() + 40 + 24;
+    for (const QByteArray &piece : pieces)
+        room += piece.size();
+    const qsizetype at = body.size();
+    body.resize(at + room);
+    char *out = body.data() + at;
+    const auto put = [&out](const QByteArray &bytes) {
+        std::memcpy(out, bytes.constData(), size_t(bytes.size()));
+        out += bytes.size();
     };
-    const auto close = [this, &p](const char *name) {
-        body += "</";
-        body += p;
-        body += name;
-        body += '>';
-    };
-    open("response");
-    open("href");
-    body += href;
-    close("href");
-    open("propstat");
-    open("prop");
-    open("getlastmodified");
-    appendDate(&body, modified);
-    close("getlastmodified");
-    if (folder) {
-        open("resourcetype");
-        open("collection/");
-        close("resourcetype");
-    }
-    open("getcontentlength");
-    body += QByteArray::number(size);
-    close("getcontentlength");
-    close("prop");
-    open("status");
-    body += "HTTP/1.1 200 OK";
-    close("status");
-    close("propstat");
-    close("response");
+    put(pieces[0]);
+    put(href);
+    out = writeHrefPath(out, name);
+    put(pieces[1]);
+    out = writeDate(out, modified);
+    put(pieces[2]);
+    if (folder)
+        put(pieces[3]);
+    put(pieces[4]);
+    char digits[24];
+    const int n = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(size));
+    std::memcpy(out, digits, size_t(n));
+    out += n;
+    put(pieces[5]);
+    body.truncate(out - body.constData());
 }

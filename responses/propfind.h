@@ -28,10 +28,15 @@ public:
     bool listFolders = true;
 
 private:
-    // One response element; `href` is the entry's href as appendHref() writes it.
-    void addResponse(const QByteArray &prefix, const QByteArray &href, qint64 modified, bool folder,
+    // The fixed pieces of a response element, with the request's prefix.
+    void makePieces(const QByteArray &prefix);
+    // One response element: its href is `href` followed by `name` (UTF-8) encoded as appendHref()
+    // encodes paths.
+    void addResponse(const QByteArray &href, QByteArrayView name, qint64 modified, bool folder,
                      qint64 size);
     QByteArray base; // connectionUrl(), percent-encoded, for the current request
+    QByteArray piecesPrefix;
+    QByteArray pieces[6];
 };
 
 #endif

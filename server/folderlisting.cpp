@@ -16,6 +16,16 @@ QList<FolderListing::Entry> FolderListing::read(const QString &folder, bool fold
     if (!dir)
         return entries;
     const int fd = ::dirfd(dir);
+    // access(2) judges by the real user: root may read everything, and an owner's read right
+    // is the owner's mode bit (also with access control lists). Only other entries need asking.
+    const uid_t uid = ::getuid();
+    const auto readable = [fd, uid](const char *name, const struct stat &st) {
+        if (uid == 0)
+            return true;
+        if (st.st_uid == uid)
+            return (st.st_mode & S_IRUSR) != 0;
+        return ::faccessat(fd, name, R_OK, 0) == 0;
+    };
     while (const dirent *d = ::readdir(dir)) {
         const char *name = d->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
@@ -30,7 +40,7 @@ QList<FolderListing::Entry> FolderListing::read(const QString &folder, bool fold
             continue;
         if (isFolder && !folders)
             continue;
-        if (readableOnly && ::faccessat(fd, name, R_OK, 0) != 0)
+        if (readableOnly && !readable(name, st))
             continue;
         Entry entry;
         entry.name = QFile::decodeName(name);
