@@ -33,15 +33,7 @@ QString HTML_Element_Manager::thumbnailFolder()
 
 HTML_Element *HTML_Element_Manager::find(const QString &path) const
 {
-    for (HTML_Element *element : done) {
-        if (element->isFile(path))
-            return element;
-    }
-    for (HTML_Element *element : pending) {
-        if (element->isFile(path))
-            return element;
-    }
-    return nullptr;
+    return index.value(path, nullptr);
 }
 
 HTML_Element *HTML_Element_Manager::toHTML(const QFileInfo *entry)
@@ -50,11 +42,12 @@ HTML_Element *HTML_Element_Manager::toHTML(const QFileInfo *entry)
     const QString path = entry->absoluteFilePath();
     if (HTML_Element *element = find(path)) {
         // The cell shows today's size and date; the worker never reads an element it is done with.
-        if (!pending.contains(element))
+        if (element->isReady())
             element->fileInfo = *entry;
         return element;
     }
     auto *element = new HTML_Element(*entry);
+    index.insert(path, element);
     if (element->isReady()) {
         done.append(element);
         return element;
@@ -73,11 +66,9 @@ HTML_Element *HTML_Element_Manager::toHTML(const QFileInfo *entry)
 QString HTML_Element_Manager::getTempFile(const QString &path)
 {
     QMutexLocker locker(&lock);
-    for (const HTML_Element *element : std::as_const(done)) {
-        if (element->isFile(path))
-            return element->thumbnailFile();
-    }
-    return QString();
+    // Pending elements are not ready: they have no thumbnail to give yet.
+    const HTML_Element *element = find(path);
+    return element ? element->thumbnailFile() : QString();
 }
 
 void HTML_Element_Manager::run()
@@ -116,6 +107,7 @@ void HTML_Element_Manager::clear()
     qDeleteAll(done);
     pending.clear();
     done.clear();
+    index.clear();
     running = false;
     stopping = false;
 }

@@ -1,6 +1,7 @@
 #ifndef HTML_ELEMENT_MANAGER_H
 #define HTML_ELEMENT_MANAGER_H
 
+#include <QHash>
 #include <QList>
 #include <QRecursiveMutex>
 #include <QString>
@@ -47,6 +48,9 @@ private:
 
     QList<HTML_Element *> pending;
     QList<HTML_Element *> done;
+    // Every element of both lists by its file's absolute path. An element is pending exactly
+    // while it is not ready.
+    QHash<QString, HTML_Element *> index;
     bool running = false;
     bool stopping = false;
 };
