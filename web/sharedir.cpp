@@ -2,6 +2,7 @@
 
 #include "config/configuration.h"
 #include "server/clientdata.h"
+#include "server/folderlisting.h"
 #include "server/http_request.h"
 #include "server/sharepath.h"
 #include "web/deletedir.h"
@@ -291,18 +292,16 @@ void ShareDir::sendDir(const QString &folder)
 {
     ClientData *session = request->getClientData();
 
-    QDir::Filters filters = QDir::Files | QDir::NoDotAndDotDot;
-    if (config->isFolder())
-        filters |= QDir::AllDirs | QDir::Readable;
-    if (session->showList)
-        filters |= QDir::Hidden;
-    QDir::SortFlags sort = QDir::Name;
+    // Folders (readable ones) only when the profile shows folders; folders first.
+    FolderListing::Order order = FolderListing::ByName;
     if (session->sortFlags == ByTime)
-        sort = QDir::Time;
+        order = FolderListing::ByTime;
     else if (session->sortFlags == BySize)
-        sort = QDir::Size;
-    const QFileInfoList entries = QDir(folder).entryInfoList(filters, sort | QDir::DirsFirst);
+        order = FolderListing::BySize;
+    const QList<FolderListing::Entry> entries = FolderListing::read(
+        folder, config->isFolder(), session->showList, config->isFolder(), order, true);
     const qint64 count = entries.size();
+    const QString entryPath = folder.endsWith(u'/') ? folder : folder + u'/';
 
     QByteArray page;
     page.reserve(int(qMin<qint64>(80 * count + 512, 64 * 1024 * 1024)));
@@ -388,7 +387,8 @@ void ShareDir::sendDir(const QString &folder)
             const qint64 column = (i - start) % EntriesPerRow;
             if (column == 0)
                 page += "<tr>";
-            const QFileInfo &entry = entries.at(i);
+            // Only the entries shown get a QFileInfo.
+            const QFileInfo entry(entryPath + entries.at(i).name);
             // An unreadable entry keeps its place but shows nothing.
             if (entry.isReadable()) {
                 if (manager) {
