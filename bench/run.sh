@@ -27,7 +27,7 @@
 #   W5   PUT of a 256 MiB file, curl -T (MB/s); Tessaly also through its upload form (curl -F),
 #        set against nginx's PUT (nginx has no upload form)
 #   W6   RSS of the server (process tree) before and with 200 idle keep-alive connections that each
-#        fetched small.bin (KiB per connection), over HTTP and HTTPS
+#        fetched small.bin (KiB per connection), over HTTP and HTTPS; Tessaly freshly started
 #   W7   Tessaly only, a fresh server each round: time from the first request for the folder page of
 #        the 50 photos (page size 50) until that page answers "200 OK" instead of "202 Accepted"
 #        (ms per photo)
@@ -343,7 +343,11 @@ round() {
     fi
     if want W6; then
         for s in $order; do
-            if [[ $s == tessaly ]]; then w6 W6 tessaly "$T_HTTP" "$T_HTTP_PID"; w6 W6s tessaly "$T_HTTPS" "$T_HTTPS_PID"
+            if [[ $s == tessaly ]]; then
+                # A fresh server each time: one that served the other workloads has free heap
+                # left over, which new connections would take without growing.
+                start_tessaly w6; w6 W6 tessaly "$TESSALY_URL" "$TESSALY_PID"; stop_pid "$TESSALY_PID"
+                start_tessaly w6s --https; w6 W6s tessaly "$TESSALY_URL" "$TESSALY_PID"; stop_pid "$TESSALY_PID"
             else w6 W6 nginx "$N_HTTP" "$NGINX_PID"; w6 W6s nginx "$N_HTTPS" "$NGINX_PID"; fi
         done
     fi
