@@ -94,8 +94,16 @@ bool HTTP_Request::start()
     if (!socket.hasCompleteHead() && !socket.headOverflowed())
         return false;
     QByteArray line = socket.readLine();
-    if (line.size() < 3)
+    if (line.size() < 3) {
+        // A request line that does not even fit the buffer.
+        if (socket.headOverflowed() && line.isEmpty()) {
+            refusal = 414;
+            socket.beginBody(0, false);
+            socket.setKeepAlive(false);
+            return true;
+        }
         return false;
+    }
 
     const int known = singleFile ? 2 : int(std::size(Methods));
     for (int i = 0; i < known; ++i) {
@@ -181,7 +189,11 @@ void HTTP_Request::parseHeader(const QByteArray &line)
     } else if (is("host")) {
         host = value;
     } else if (is("connection")) {
-        socket.setKeepAlive(!value.contains("close"));
+        // A list of tokens, without case.
+        bool close = false;
+        for (const QByteArray &token : value.split(','))
+            close = close || token.trimmed().compare("close", Qt::CaseInsensitive) == 0;
+        socket.setKeepAlive(!close);
     } else if (is("range")) {
         if (!value.startsWith("bytes=") || value.contains(','))
             return;

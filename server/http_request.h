@@ -66,7 +66,7 @@ public:
     QByteArray timeout;
     QByteArray body;      // a collected small body (forms are turned into the query instead)
     bool expectContinue = false;
-    // A status the head itself calls for (400, 403, 411), answered before anything else.
+    // A status the head itself calls for (400, 403, 411, 414), answered before anything else.
     int refusal = 0;
 
 private:

@@ -12,6 +12,9 @@ constexpr qint64 TailThreshold = 512;
 const char Continue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 }
 
+int Socket::idleTimeout = Socket::IdleTimeoutMs;
+int Socket::closeTimeout = Socket::CloseTimeoutMs;
+
 Socket::Socket()
     : QSslSocket(nullptr)
 {
@@ -25,12 +28,13 @@ Socket::Socket()
     retryTimer.setInterval(SendRetryMs);
     connect(&retryTimer, &QTimer::timeout, this, qOverload<>(&Socket::sendFile));
     closeTimer.setSingleShot(true);
-    closeTimer.setInterval(CloseTimeoutMs);
+    closeTimer.setInterval(closeTimeout);
     connect(&closeTimer, &QTimer::timeout, this, &QAbstractSocket::abort);
     idleTimer.setSingleShot(true);
-    idleTimer.setInterval(IdleTimeoutMs);
-    connect(&idleTimer, &QTimer::timeout, this, &Socket::closeConnection);
-    idleTimer.start();
+    connect(&idleTimer, &QTimer::timeout, this, &Socket::idleTimeoutPassed);
+    startIdleTime();
+    // Without a bound Qt reads whatever the peer sends while a request is being answered.
+    setReadBufferSize(ReadBufferLimit);
 }
 
 Socket::~Socket()
@@ -141,7 +145,8 @@ void Socket::readyRead()
             headOverflow = blank < 0;
             headLength = headOverflow ? fill : int(blank) + 4;
             readPos = 0;
-            idleTimer.stop();
+            // From here on the time runs for the body and the answer.
+            startIdleTime();
             emit headerReady();
         }
     }
@@ -260,6 +265,7 @@ void Socket::continueWaiting()
             }
             if (n == 0)
                 return;
+            lastProgress.start();
             collected.append(piece, n);
             bodyLeft -= n;
         }
@@ -278,6 +284,7 @@ void Socket::continueWaiting()
             }
             if (n == 0)
                 return;
+            lastProgress.start();
             fill += int(n);
         }
     }
@@ -318,6 +325,7 @@ void Socket::continueSaving()
             }
             if (n == 0)
                 break;
+            lastProgress.start();
             piece = buffer;
         }
         remaining -= n;
@@ -422,6 +430,8 @@ void Socket::sendFile()
 
 void Socket::resume()
 {
+    // The peer takes our bytes: it is alive.
+    lastProgress.start();
     if (sendWaiting && bytesToWrite() <= SendQueueLimit / 2
         && encryptedBytesToWrite() <= SendQueueLimit / 2)
         sendFile();
@@ -461,9 +471,25 @@ void Socket::end()
     collected.clear();
     boundary.clear();
     tail.clear();
-    idleTimer.start();
+    startIdleTime();
     // Taken up from the event loop, so a flood of pipelined requests cannot deepen the stack.
     QMetaObject::invokeMethod(this, &Socket::readyRead, Qt::QueuedConnection);
+}
+
+void Socket::startIdleTime()
+{
+    lastProgress.start();
+    idleTimer.start(idleTimeout);
+}
+
+void Socket::idleTimeoutPassed()
+{
+    // Progress was only noted; the time is counted from the last of it.
+    const qint64 quiet = lastProgress.elapsed();
+    if (quiet < idleTimeout)
+        idleTimer.start(int(idleTimeout - quiet));
+    else
+        closeConnection();
 }
 
 void Socket::setKeepAlive(bool on)

@@ -2,6 +2,7 @@
 #define SOCKET_H
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QSslSocket>
 #include <QTimer>
 
@@ -26,8 +27,15 @@ public:
     static constexpr int SendRetryMs = 200;
     // A peer that does not close within this time after our close is aborted.
     static constexpr int CloseTimeoutMs = 10000;
-    // A connection with no request in progress for this long is closed.
+    // A peer that makes no progress for this long is closed: no request head completed within
+    // this time after the connection opened or the last answer ended, no byte of a declared body
+    // arrived, or no byte of an answer was taken.
     static constexpr int IdleTimeoutMs = 120000;
+    // Most bytes Qt holds for a connection beyond our buffer; the rest waits in the kernel.
+    static constexpr qint64 ReadBufferLimit = 64 * 1024;
+    // The timeouts given to sockets made from now on (tests shorten them).
+    static int idleTimeout;
+    static int closeTimeout;
     // Largest body collected into memory (forms, PROPFIND and LOCK bodies).
     static constexpr qint64 MaxCollectedBody = 64 * 1024;
 
@@ -108,6 +116,8 @@ private:
     void finishSaving(int code);
     void peerGone();
     void resume();
+    void startIdleTime();
+    void idleTimeoutPassed();
 
     bool keepAlive = false;
     bool headerComplete = false;
@@ -136,6 +146,8 @@ private:
     QTimer retryTimer;
     QTimer closeTimer;
     QTimer idleTimer;
+    // When the peer last sent body bytes or took bytes of an answer.
+    QElapsedTimer lastProgress;
 };
 
 #endif
