@@ -39,12 +39,19 @@ public:
 public slots:
     void reply(int code) override;
 
+    // Gives the file at `from` the name `to` unless that name is taken, in one step where the
+    // file system allows it.
+    static bool placeNewFile(const QString &from, const QString &to);
+
 protected:
-    // Closes the received file, removes it after a failure, and stops listening to the socket.
-    void finishUpload(int code);
+    // Stops listening to the socket and closes the received file: a complete one takes its
+    // name (the result becomes 5 when the name was taken meanwhile), an incomplete one is
+    // removed. Returns the result code.
+    int finishUpload(int code);
 
 private:
     bool uploading = false;
+    QString uploadTarget;
 };
 
 #endif
