@@ -159,25 +159,22 @@ void HTTP_Response::sendFile(const QString &path)
     QByteArray extra;
     extra.reserve(100);
     const qint64 size = file.size();
-    const qint64 start = request->rangeStart;
-    const qint64 end = request->rangeEnd;
     const char *status = "200 OK";
     qint64 offset = 0;
     qint64 count = size;
-    // A range that starts past its own end is ignored; one that starts past the file is refused.
-    if ((start >= 1 || end >= 1) && !(end > 0 && start > end)) {
-        if (start >= size) {
-            extra = "Content-Range: bytes */" + QByteArray::number(size) + "\r\n";
-            file.close();
-            sendHeader("416 Range Not Satisfiable", 0, &extra);
-            return;
-        }
-        const qint64 last = (end > 0 && end < size) ? end : size - 1;
+    switch (byteRange(request->rangeStart, request->rangeEnd, size, &offset, &count)) {
+    case 416:
+        extra = "Content-Range: bytes */" + QByteArray::number(size) + "\r\n";
+        file.close();
+        sendHeader("416 Range Not Satisfiable", 0, &extra);
+        return;
+    case 206:
         status = "206 Partial Content";
-        offset = start;
-        count = last - start + 1;
-        extra = "Content-Range: bytes " + QByteArray::number(start) + '-' + QByteArray::number(last)
+        extra = "Content-Range: bytes " + QByteArray::number(offset) + '-' + QByteArray::number(offset + count - 1)
                 + '/' + QByteArray::number(size) + "\r\n";
+        break;
+    default:
+        break;
     }
 
     contentType = describeFile(info, &extra);
@@ -186,6 +183,21 @@ void HTTP_Response::sendFile(const QString &path)
         request->socket.sendFile(&file, offset, count);
     else
         file.close();
+}
+
+int HTTP_Response::byteRange(qint64 start, qint64 end, qint64 size, qint64 *offset, qint64 *count)
+{
+    *offset = 0;
+    *count = size;
+    // A range that starts past its own end is ignored; one that starts past the file is refused.
+    if ((start < 1 && end < 1) || (end > 0 && start > end))
+        return 200;
+    if (start < 0 || start >= size)
+        return 416;
+    const qint64 last = (end > 0 && end < size) ? end : size - 1;
+    *offset = start;
+    *count = last - start + 1;
+    return 206;
 }
 
 void HTTP_Response::notFound(const QByteArray &fileName)

@@ -90,16 +90,29 @@ void HTTP_Request::reset()
 
 bool HTTP_Request::start()
 {
-    reset();
-    if (!socket.hasCompleteHead() && !socket.headOverflowed())
+    const bool overflowed = socket.headOverflowed();
+    if (!socket.hasCompleteHead() && !overflowed) {
+        reset();
         return false;
-    QByteArray line = socket.readLine();
+    }
+    if (!parse(socket.head(), overflowed))
+        return false;
+    socket.beginBody(contentLength, expectContinue);
+    // After a head cut at the buffer the connection cannot go on: say so in the answer.
+    if (refusal || overflowed)
+        socket.setKeepAlive(false);
+    return true;
+}
+
+bool HTTP_Request::parse(QByteArrayView head, bool overflowed)
+{
+    reset();
+    qsizetype pos = 0;
+    QByteArray line = Socket::nextLine(head, &pos).toByteArray();
     if (line.size() < 3) {
         // A request line that does not even fit the buffer.
-        if (socket.headOverflowed() && line.isEmpty()) {
+        if (overflowed && line.isEmpty()) {
             refusal = 414;
-            socket.beginBody(0, false);
-            socket.setKeepAlive(false);
             return true;
         }
         return false;
@@ -113,10 +126,8 @@ bool HTTP_Request::start()
             break;
         }
     }
-    if (type == Unknown) {
-        socket.beginBody(0, false);
+    if (type == Unknown)
         return true;
-    }
     const qsizetype space = line.indexOf(' ');
     if (space >= 1)
         line.truncate(space);
@@ -124,7 +135,7 @@ bool HTTP_Request::start()
 
     bool transferCoded = false;
     for (;;) {
-        const QByteArray header = socket.readLine();
+        const QByteArray header = Socket::nextLine(head, &pos).toByteArray();
         if (header.isEmpty())
             break;
         if (header.size() <= 2)
@@ -138,12 +149,8 @@ bool HTTP_Request::start()
     if (transferCoded && !refusal)
         refusal = 411;
     // The body of a head that did not fit the buffer cannot be told from the head.
-    if (socket.headOverflowed() && contentLength > 0 && !refusal)
+    if (overflowed && contentLength > 0 && !refusal)
         refusal = 400;
-    socket.beginBody(contentLength, expectContinue);
-    // After a head cut at the buffer the connection cannot go on: say so in the answer.
-    if (refusal || socket.headOverflowed())
-        socket.setKeepAlive(false);
     return true;
 }
 

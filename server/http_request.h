@@ -24,7 +24,12 @@ public:
     HTTP_Request();
     ~HTTP_Request();
 
+    // Parses the head the socket holds and declares the body that follows it.
     bool start();
+    // Parses a request head (the request line and the header lines up to the empty line);
+    // `overflowed` says that it was cut at the end of the buffer. False when there is no request
+    // line; the connection-wide state (keep-alive, session) is updated as the lines say.
+    bool parse(QByteArrayView head, bool overflowed);
     void end();
 
     ClientData *getClientData();

@@ -164,26 +164,31 @@ void Socket::readChannelFinished()
         emit headerReady();
 }
 
+QByteArrayView Socket::nextLine(QByteArrayView bytes, qsizetype *pos)
+{
+    const qsizetype start = *pos;
+    const qsizetype limit = bytes.size();
+    if (start >= limit)
+        return QByteArrayView();
+    if (bytes.at(start) == '\r') {
+        *pos = qMin(start + 2, limit);
+        return QByteArrayView();
+    }
+    const qsizetype cr = bytes.indexOf('\r', start + 1);
+    if (cr < 0)
+        return QByteArrayView();
+    *pos = qMin(cr + 2, limit);
+    return bytes.sliced(start, cr - start);
+}
+
 QByteArray Socket::readLine()
 {
     // Inside a body, lines are taken only from the body's own bytes.
     const int limit = inBody ? int(qMin<qint64>(fill, readPos + bodyLeft)) : fill;
-    if (readPos >= limit)
-        return QByteArray();
-    int start = readPos;
-    if (buffer[start] == '\r') {
-        const int next = qMin(start + 2, limit);
-        consume(next - start);
-        return QByteArray();
-    }
-    for (int i = start + 1; i < limit; ++i) {
-        if (buffer[i] == '\r') {
-            const QByteArray line(buffer + start, i - start);
-            consume(qMin(i + 2, limit) - start);
-            return line;
-        }
-    }
-    return QByteArray();
+    qsizetype pos = readPos;
+    const QByteArray line = nextLine(QByteArrayView(buffer, limit), &pos).toByteArray();
+    consume(int(pos - readPos));
+    return line;
 }
 
 void Socket::consume(int n)

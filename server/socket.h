@@ -57,7 +57,14 @@ public:
     // --- the request head
     bool hasCompleteHead() const { return headerComplete && !headOverflow; }
     bool headOverflowed() const { return headOverflow; }
+    // The announced head: up to and including the empty line, or the whole buffer when the
+    // head did not fit.
+    QByteArrayView head() const { return QByteArrayView(buffer, headLength); }
     QByteArray readLine();
+    // The line reader of heads and part headers: the bytes from *pos to the next CR, the byte
+    // after the CR being skipped unseen (taken to be LF). *pos moves past them. An empty result
+    // stands both for an empty line and for the lack of a complete line (then *pos stays).
+    static QByteArrayView nextLine(QByteArrayView bytes, qsizetype *pos);
 
     // --- the request body
     // Declares the body that follows the head (0 for none) and whether the client waits for
