@@ -70,5 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QRegularExpression expression = Filter::wildcard(QString::fromUtf8(input), false);
     for (const QFileInfo &entry : entries())
         (void)expression.match(entry.fileName());
+    Fuzz::settle();
     return 0;
 }

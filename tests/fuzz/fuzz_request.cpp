@@ -90,5 +90,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!SharePath::contains(rootPath, rootPath + destination))
             Fuzz::fail("a Destination outside the share passed", destination.toUtf8());
     }
+    Fuzz::settle();
     return 0;
 }

@@ -62,6 +62,13 @@ void ensureApplication()
     new QCoreApplication(argc, argv);
 }
 
+void settle()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 void fail(const char *what, const QByteArray &detail)
 {
     std::fprintf(stderr, "FUZZ FAILURE: %s\n%s\n", what, detail.left(2000).constData());
@@ -222,6 +229,7 @@ QByteArray exchange(Server *server, const QByteArray &bytes, int piece, int time
                  bytes.left(300) + "\n--- answered:\n" + output.left(600));
     }
     ::close(client);
+    settle();
     // FUZZ_VERBOSE=1 shows each exchange, for looking into an input.
     static const bool verbose = qEnvironmentVariableIsSet("FUZZ_VERBOSE");
     if (verbose)

@@ -16,6 +16,10 @@ namespace Fuzz {
 // The QCoreApplication of the process (sockets and timers need one). Made once.
 void ensureApplication();
 
+// Delivers what the input left for the event loop (deferred deletions above all), so that
+// nothing piles up from one input to the next.
+void settle();
+
 // An invariant of the server does not hold: print why and abort, so that the fuzzer keeps the
 // input (and the replay in CTest fails).
 [[noreturn]] void fail(const char *what, const QByteArray &detail = QByteArray());
