@@ -195,6 +195,10 @@ QByteArray exchange(Server *server, const QByteArray &bytes, int piece, int time
     qsizetype written = 0;
     bool shut = false;
     bool ended = false;
+    // The sending side is closed once everything is sent and the server has gone quiet: it has
+    // taken and answered what it could (a closed side ends the connection at once).
+    int quiet = 0;
+    qint64 heard = -1;
     QElapsedTimer clock;
     clock.start();
     for (;;) {
@@ -206,8 +210,13 @@ QByteArray exchange(Server *server, const QByteArray &bytes, int piece, int time
             else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
                 written = bytes.size(); // the server has gone
         } else if (!shut) {
-            ::shutdown(client, SHUT_WR);
-            shut = true;
+            const qint64 now = output.size() + server->receivedBytes + server->sentBytes;
+            quiet = now == heard ? quiet + 1 : 0;
+            heard = now;
+            if (quiet >= 3) {
+                ::shutdown(client, SHUT_WR);
+                shut = true;
+            }
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
