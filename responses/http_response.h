@@ -35,16 +35,15 @@ public:
     static bool isPlainName(const QString &name);
     // The message shown for an upload's result code.
     static const char *uploadMessage(int code);
+    // Gives the file at `from` the name `to` unless that name is taken, in one step where the
+    // file system allows it.
+    static bool placeNewFile(const QString &from, const QString &to);
 
     Configuration *config;
     QFile file;
 
 public slots:
     void reply(int code) override;
-
-    // Gives the file at `from` the name `to` unless that name is taken, in one step where the
-    // file system allows it.
-    static bool placeNewFile(const QString &from, const QString &to);
 
 protected:
     // Stops listening to the socket and closes the received file: a complete one takes its
