@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "config/configuration.h"
+#include "server/webserver.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -10,6 +11,7 @@
 
 void Startup::prepare(QCoreApplication &app)
 {
+    WebServer::raiseOpenFileLimit();
     const QString locale = QLocale::system().name();
     Configuration::setDirectories(QDir::homePath(), QCoreApplication::applicationDirPath(), locale);
 

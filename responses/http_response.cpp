@@ -4,6 +4,12 @@
 #include "server/http_request.h"
 
 #include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -155,25 +161,22 @@ void HTTP_Response::sendFile(const QString &path)
     QByteArray extra;
     extra.reserve(100);
     const qint64 size = file.size();
-    const qint64 start = request->rangeStart;
-    const qint64 end = request->rangeEnd;
     const char *status = "200 OK";
     qint64 offset = 0;
     qint64 count = size;
-    // A range that starts past its own end is ignored; one that starts past the file is refused.
-    if ((start >= 1 || end >= 1) && !(end > 0 && start > end)) {
-        if (start >= size) {
-            extra = "Content-Range: bytes */" + QByteArray::number(size) + "\r\n";
-            file.close();
-            sendHeader("416 Range Not Satisfiable", 0, &extra);
-            return;
-        }
-        const qint64 last = (end > 0 && end < size) ? end : size - 1;
+    switch (byteRange(request->rangeStart, request->rangeEnd, size, &offset, &count)) {
+    case 416:
+        extra = "Content-Range: bytes */" + QByteArray::number(size) + "\r\n";
+        file.close();
+        sendHeader("416 Range Not Satisfiable", 0, &extra);
+        return;
+    case 206:
         status = "206 Partial Content";
-        offset = start;
-        count = last - start + 1;
-        extra = "Content-Range: bytes " + QByteArray::number(start) + '-' + QByteArray::number(last)
+        extra = "Content-Range: bytes " + QByteArray::number(offset) + '-' + QByteArray::number(offset + count - 1)
                 + '/' + QByteArray::number(size) + "\r\n";
+        break;
+    default:
+        break;
     }
 
     contentType = describeFile(info, &extra);
@@ -182,6 +185,21 @@ void HTTP_Response::sendFile(const QString &path)
         request->socket.sendFile(&file, offset, count);
     else
         file.close();
+}
+
+int HTTP_Response::byteRange(qint64 start, qint64 end, qint64 size, qint64 *offset, qint64 *count)
+{
+    *offset = 0;
+    *count = size;
+    // A range that starts past its own end is ignored; one that starts past the file is refused.
+    if ((start < 1 && end < 1) || (end > 0 && start > end))
+        return 200;
+    if (start < 0 || start >= size)
+        return 416;
+    const qint64 last = (end > 0 && end < size) ? end : size - 1;
+    *offset = start;
+    *count = last - start + 1;
+    return 206;
 }
 
 void HTTP_Response::notFound(const QByteArray &fileName)
@@ -255,30 +273,65 @@ void HTTP_Response::saveFileTo(const QString &folder)
         reply(5);
         return;
     }
-    file.setFileName(path);
-    // NewOnly: never follows a link and never replaces a file that appeared meanwhile.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        reply(file.exists() ? 5 : 1);
+    // The file gets its name only when it is complete: until then, and after a crash, it is a
+    // hidden file beside it. NewOnly never follows a link.
+    bool created = false;
+    for (int attempt = 0; attempt < 8 && !created; ++attempt) {
+        file.setFileName(folder + QLatin1String("/.upload-")
+                         + QString::number(QRandomGenerator::global()->generate64() >> 12, 36));
+        created = file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    }
+    if (!created) {
+        file.setFileName(QString());
+        reply(1);
         return;
     }
+    uploadTarget = path;
     uploading = true;
     connect(&socket, &Socket::startReply, this, qOverload<int>(&HTTP_Response::reply),
             Qt::UniqueConnection);
     socket.saveFile(&file, delimiter, socket.unreadBody());
 }
 
-void HTTP_Response::finishUpload(int code)
+int HTTP_Response::finishUpload(int code)
 {
     disconnect(&request->socket, &Socket::startReply, this, qOverload<int>(&HTTP_Response::reply));
     file.close();
-    if (uploading && code != 0 && code != 5)
-        file.remove();
+    if (uploading) {
+        if (code == 0 && !placeNewFile(file.fileName(), uploadTarget))
+            code = QFileInfo(uploadTarget).exists() || QFileInfo(uploadTarget).isSymLink() ? 5 : 3;
+        if (code != 0)
+            file.remove();
+        file.setFileName(QString());
+    }
     uploading = false;
+    return code;
+}
+
+bool HTTP_Response::placeNewFile(const QString &from, const QString &to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without that rename: a second link fails as well when the name is taken.
+    if (::link(source.constData(), target.constData()) == 0) {
+        ::unlink(source.constData());
+        return true;
+    }
+    if (errno != EPERM && errno != ENOTSUP)
+        return false;
+    // Nor links (FAT): only a name taken in the last moment is replaced.
+    if (QFileInfo::exists(to) || QFileInfo(to).isSymLink())
+        return false;
+    return ::rename(source.constData(), target.constData()) == 0;
 }
 
 void HTTP_Response::reply(int code)
 {
-    finishUpload(code);
+    code = finishUpload(code);
     // A shared single file has no folder page to show the result on: a short page says it.
     QByteArray body = "<html><body><h2>";
     body += uploadMessage(code);

@@ -20,6 +20,9 @@ public:
     void notFound(const QByteArray &file);
     void saveFileTo(const QString &folder);
 
+    // What the parsed Range numbers `start` and `end` (0 where a number is missing) ask of a file
+    // of `size` bytes: 200 the whole file, 206 the `count` bytes from `offset`, 416 nothing.
+    static int byteRange(qint64 start, qint64 end, qint64 size, qint64 *offset, qint64 *count);
     static QByteArray getContentType(const QString &suffix);
     // The content type of a file download; appends its Content-Disposition line to `extra`.
     static QByteArray describeFile(const QFileInfo &info, QByteArray *extra);
@@ -32,6 +35,9 @@ public:
     static bool isPlainName(const QString &name);
     // The message shown for an upload's result code.
     static const char *uploadMessage(int code);
+    // Gives the file at `from` the name `to` unless that name is taken, in one step where the
+    // file system allows it.
+    static bool placeNewFile(const QString &from, const QString &to);
 
     Configuration *config;
     QFile file;
@@ -40,11 +46,14 @@ public slots:
     void reply(int code) override;
 
 protected:
-    // Closes the received file, removes it after a failure, and stops listening to the socket.
-    void finishUpload(int code);
+    // Stops listening to the socket and closes the received file: a complete one takes its
+    // name (the result becomes 5 when the name was taken meanwhile), an incomplete one is
+    // removed. Returns the result code.
+    int finishUpload(int code);
 
 private:
     bool uploading = false;
+    QString uploadTarget;
 };
 
 #endif

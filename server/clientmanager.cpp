@@ -7,6 +7,8 @@
 #include <QNetworkCookie>
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 ClientManager::ClientManager(QObject *parent)
     : QObject(parent)
 {
@@ -60,6 +62,8 @@ ClientData *ClientManager::getClientData(const QNetworkCookie *cookie)
     const qint64 id = cookie->value().toLongLong(); // 0 when not a number
     if (ClientData *session = getSession(id))
         return session;
+    if (sessions.size() >= maxSessions)
+        makeRoom();
     auto *session = new ClientData(id);
     sessions.insert(id, session);
     return session;
@@ -67,6 +71,8 @@ ClientData *ClientManager::getClientData(const QNetworkCookie *cookie)
 
 ClientData *ClientManager::newSession()
 {
+    if (sessions.size() >= maxSessions)
+        makeRoom();
     auto *session = new ClientData(newId());
     session->confirmed = false;
     sessions.insert(session->id, session);
@@ -91,6 +97,24 @@ qint64 ClientManager::newId() const
             continue;
         if (!sessions.contains(id))
             return id;
+    }
+}
+
+void ClientManager::makeRoom()
+{
+    QList<ClientData *> unused;
+    for (ClientData *session : std::as_const(sessions)) {
+        if (session->bindings <= 0)
+            unused.append(session);
+    }
+    std::sort(unused.begin(), unused.end(), [](const ClientData *a, const ClientData *b) {
+        return a->endTime < b->endTime;
+    });
+    // Half at once, so that a flood costs one sort per many new sessions.
+    const qsizetype count = qMax<qsizetype>(1, unused.size() / 2);
+    for (qsizetype i = 0; i < count && i < unused.size(); ++i) {
+        sessions.remove(unused.at(i)->id);
+        delete unused.at(i);
     }
 }
 

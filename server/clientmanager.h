@@ -18,6 +18,10 @@ class ClientManager : public QObject
 
 public:
     static constexpr int SweepIntervalMs = 60000;
+    // Most sessions held. Every unknown id a client names makes a session, so a client naming
+    // ever new ones would fill the memory until the sweep; at this number the sessions not in
+    // use that ended longest ago make room.
+    static constexpr int MaxSessions = 10000;
 
     explicit ClientManager(QObject *parent = nullptr);
     ~ClientManager() override;
@@ -41,6 +45,7 @@ public:
     qint64 now() const { return clock(); }
 
     int lifetime = 600;
+    int maxSessions = MaxSessions;
     QHash<qint64, ClientData *> sessions;
     std::function<qint64()> clock;
     // 64 random bits for new ids (the system's secure generator); replaceable for tests.
@@ -50,6 +55,9 @@ public slots:
     void checkSessions();
 
 private:
+    // Removes the older half of the sessions that no connection uses.
+    void makeRoom();
+
     QTimer timer;
 };
 

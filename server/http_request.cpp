@@ -89,12 +89,33 @@ void HTTP_Request::reset()
 
 bool HTTP_Request::start()
 {
+    const bool overflowed = socket.headOverflowed();
+    if (!socket.hasCompleteHead() && !overflowed) {
+        reset();
+        return false;
+    }
+    if (!parse(socket.head(), overflowed))
+        return false;
+    socket.beginBody(contentLength, expectContinue);
+    // After a head cut at the buffer the connection cannot go on: say so in the answer.
+    if (refusal || overflowed)
+        socket.setKeepAlive(false);
+    return true;
+}
+
+bool HTTP_Request::parse(QByteArrayView head, bool overflowed)
+{
     reset();
-    if (!socket.hasCompleteHead() && !socket.headOverflowed())
+    qsizetype pos = 0;
+    QByteArray line = Socket::nextLine(head, &pos).toByteArray();
+    if (line.size() < 3) {
+        // A request line that does not even fit the buffer.
+        if (overflowed && line.isEmpty()) {
+            refusal = 414;
+            return true;
+        }
         return false;
-    QByteArray line = socket.readLine();
-    if (line.size() < 3)
-        return false;
+    }
 
     const int known = singleFile ? 2 : int(std::size(Methods));
     for (int i = 0; i < known; ++i) {
@@ -104,10 +125,8 @@ bool HTTP_Request::start()
             break;
         }
     }
-    if (type == Unknown) {
-        socket.beginBody(0, false);
+    if (type == Unknown)
         return true;
-    }
     const qsizetype space = line.indexOf(' ');
     if (space >= 1)
         line.truncate(space);
@@ -115,7 +134,7 @@ bool HTTP_Request::start()
 
     bool transferCoded = false;
     for (;;) {
-        const QByteArray header = socket.readLine();
+        const QByteArray header = Socket::nextLine(head, &pos).toByteArray();
         if (header.isEmpty())
             break;
         if (header.size() <= 2)
@@ -129,12 +148,8 @@ bool HTTP_Request::start()
     if (transferCoded && !refusal)
         refusal = 411;
     // The body of a head that did not fit the buffer cannot be told from the head.
-    if (socket.headOverflowed() && contentLength > 0 && !refusal)
+    if (overflowed && contentLength > 0 && !refusal)
         refusal = 400;
-    socket.beginBody(contentLength, expectContinue);
-    // After a head cut at the buffer the connection cannot go on: say so in the answer.
-    if (refusal || socket.headOverflowed())
-        socket.setKeepAlive(false);
     return true;
 }
 
@@ -178,7 +193,11 @@ void HTTP_Request::parseHeader(const QByteArray &line)
     } else if (is("host")) {
         host = value;
     } else if (is("connection")) {
-        socket.setKeepAlive(!value.contains("close"));
+        // A list of tokens, without case.
+        bool close = false;
+        for (const QByteArray &token : value.split(','))
+            close = close || token.trimmed().compare("close", Qt::CaseInsensitive) == 0;
+        socket.setKeepAlive(!close);
     } else if (is("range")) {
         if (!value.startsWith("bytes=") || value.contains(','))
             return;

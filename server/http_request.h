@@ -23,7 +23,12 @@ public:
     HTTP_Request();
     ~HTTP_Request();
 
+    // Parses the head the socket holds and declares the body that follows it.
     bool start();
+    // Parses a request head (the request line and the header lines up to the empty line);
+    // `overflowed` says that it was cut at the end of the buffer. False when there is no request
+    // line; the connection-wide state (keep-alive, session) is updated as the lines say.
+    bool parse(QByteArrayView head, bool overflowed);
     void end();
 
     ClientData *getClientData();
@@ -64,7 +69,7 @@ public:
     QByteArray timeout;
     QByteArray body;      // a collected small body (forms are turned into the query instead)
     bool expectContinue = false;
-    // A status the head itself calls for (400, 403, 411), answered before anything else.
+    // A status the head itself calls for (400, 403, 411, 414), answered before anything else.
     int refusal = 0;
 
 private:

@@ -47,7 +47,7 @@ void ServerThread::readyRead()
         finish();
         return;
     }
-    if (request.type == HTTP_Request::Unknown) {
+    if (request.type == HTTP_Request::Unknown && !request.refusal) {
         socket.setKeepAlive(false);
         answer("405 Method Not Allowed");
         return;
@@ -59,6 +59,7 @@ void ServerThread::readyRead()
         socket.setKeepAlive(false);
         switch (request.refusal) {
         case 411: answer("411 Length Required"); break;
+        case 414: answer("414 URI Too Long"); break;
         case 403: answer("403 Forbidden"); break;
         default: answer("400 Bad Request"); break;
         }

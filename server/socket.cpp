@@ -16,6 +16,9 @@ constexpr qint64 TailThreshold = 512;
 const char Continue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 }
 
+int Socket::idleTimeout = Socket::IdleTimeoutMs;
+int Socket::closeTimeout = Socket::CloseTimeoutMs;
+
 Socket::Socket()
     : QSslSocket(nullptr)
 {
@@ -29,12 +32,13 @@ Socket::Socket()
     retryTimer.setInterval(SendRetryMs);
     connect(&retryTimer, &QTimer::timeout, this, qOverload<>(&Socket::sendFile));
     closeTimer.setSingleShot(true);
-    closeTimer.setInterval(CloseTimeoutMs);
+    closeTimer.setInterval(closeTimeout);
     connect(&closeTimer, &QTimer::timeout, this, &QAbstractSocket::abort);
     idleTimer.setSingleShot(true);
-    idleTimer.setInterval(IdleTimeoutMs);
-    connect(&idleTimer, &QTimer::timeout, this, &Socket::closeConnection);
-    idleTimer.start();
+    connect(&idleTimer, &QTimer::timeout, this, &Socket::idleTimeoutPassed);
+    startIdleTime();
+    // Without a bound Qt reads whatever the peer sends while a request is being answered.
+    setReadBufferSize(ReadBufferLimit);
 }
 
 Socket::~Socket()
@@ -79,6 +83,8 @@ void Socket::startServerTls(const QSslKey &key, const QSslCertificate &certifica
 
 void Socket::sentBytes(qint64 n)
 {
+    // Bytes leave only as fast as the peer takes them: it is alive.
+    lastProgress.start();
     if (sentCount)
         *sentCount += n;
     checkLimit();
@@ -145,7 +151,8 @@ void Socket::readyRead()
             headOverflow = blank < 0;
             headLength = headOverflow ? fill : int(blank) + 4;
             readPos = 0;
-            idleTimer.stop();
+            // From here on the time runs for the body and the answer.
+            startIdleTime();
             emit headerReady();
         }
     }
@@ -163,26 +170,31 @@ void Socket::readChannelFinished()
         emit headerReady();
 }
 
+QByteArrayView Socket::nextLine(QByteArrayView bytes, qsizetype *pos)
+{
+    const qsizetype start = *pos;
+    const qsizetype limit = bytes.size();
+    if (start >= limit)
+        return QByteArrayView();
+    if (bytes.at(start) == '\r') {
+        *pos = qMin(start + 2, limit);
+        return QByteArrayView();
+    }
+    const qsizetype cr = bytes.indexOf('\r', start + 1);
+    if (cr < 0)
+        return QByteArrayView();
+    *pos = qMin(cr + 2, limit);
+    return bytes.sliced(start, cr - start);
+}
+
 QByteArray Socket::readLine()
 {
     // Inside a body, lines are taken only from the body's own bytes.
     const int limit = inBody ? int(qMin<qint64>(fill, readPos + bodyLeft)) : fill;
-    if (readPos >= limit)
-        return QByteArray();
-    int start = readPos;
-    if (buffer[start] == '\r') {
-        const int next = qMin(start + 2, limit);
-        consume(next - start);
-        return QByteArray();
-    }
-    for (int i = start + 1; i < limit; ++i) {
-        if (buffer[i] == '\r') {
-            const QByteArray line(buffer + start, i - start);
-            consume(qMin(i + 2, limit) - start);
-            return line;
-        }
-    }
-    return QByteArray();
+    qsizetype pos = readPos;
+    const QByteArray line = nextLine(QByteArrayView(buffer, limit), &pos).toByteArray();
+    consume(int(pos - readPos));
+    return line;
 }
 
 void Socket::consume(int n)
@@ -264,6 +276,7 @@ void Socket::continueWaiting()
             }
             if (n == 0)
                 return;
+            lastProgress.start();
             collected.append(piece, n);
             bodyLeft -= n;
         }
@@ -282,6 +295,7 @@ void Socket::continueWaiting()
             }
             if (n == 0)
                 return;
+            lastProgress.start();
             fill += int(n);
         }
     }
@@ -322,6 +336,7 @@ void Socket::continueSaving()
             }
             if (n == 0)
                 break;
+            lastProgress.start();
             piece = buffer;
         }
         remaining -= n;
@@ -582,6 +597,8 @@ void Socket::continueLater()
 
 void Socket::resume()
 {
+    // The peer takes our bytes: it is alive.
+    lastProgress.start();
     if (sendWaiting && bytesToWrite() <= SendQueueLimit / 2
         && encryptedBytesToWrite() <= SendQueueLimit / 2)
         sendFile();
@@ -624,11 +641,27 @@ void Socket::end()
     collected.clear();
     boundary.clear();
     tail.clear();
-    idleTimer.start();
+    startIdleTime();
     // A next request already held is taken up from the event loop, so a flood of pipelined
     // requests cannot deepen the stack. Bytes still in the kernel announce themselves.
     if (fill > 0 || bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &Socket::readyRead, Qt::QueuedConnection);
+}
+
+void Socket::startIdleTime()
+{
+    lastProgress.start();
+    idleTimer.start(idleTimeout);
+}
+
+void Socket::idleTimeoutPassed()
+{
+    // Progress was only noted; the time is counted from the last of it.
+    const qint64 quiet = lastProgress.elapsed();
+    if (quiet < idleTimeout)
+        idleTimer.start(int(idleTimeout - quiet));
+    else
+        closeConnection();
 }
 
 void Socket::setKeepAlive(bool on)

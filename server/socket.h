@@ -2,6 +2,7 @@
 #define SOCKET_H
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QSslSocket>
 #include <QTimer>
 
@@ -31,8 +32,15 @@ public:
     static constexpr qint64 TlsBatch = 64 * 1024;
     // A peer that does not close within this time after our close is aborted.
     static constexpr int CloseTimeoutMs = 10000;
-    // A connection with no request in progress for this long is closed.
+    // A peer that makes no progress for this long is closed: no request head completed within
+    // this time after the connection opened or the last answer ended, no byte of a declared body
+    // arrived, or no byte of an answer was taken.
     static constexpr int IdleTimeoutMs = 120000;
+    // Most bytes Qt holds for a connection beyond our buffer; the rest waits in the kernel.
+    static constexpr qint64 ReadBufferLimit = 64 * 1024;
+    // The timeouts given to sockets made from now on (tests shorten them).
+    static int idleTimeout;
+    static int closeTimeout;
     // Largest body collected into memory (forms, PROPFIND and LOCK bodies).
     static constexpr qint64 MaxCollectedBody = 64 * 1024;
 
@@ -54,7 +62,14 @@ public:
     // --- the request head
     bool hasCompleteHead() const { return headerComplete && !headOverflow; }
     bool headOverflowed() const { return headOverflow; }
+    // The announced head: up to and including the empty line, or the whole buffer when the
+    // head did not fit.
+    QByteArrayView head() const { return QByteArrayView(buffer, headLength); }
     QByteArray readLine();
+    // The line reader of heads and part headers: the bytes from *pos to the next CR, the byte
+    // after the CR being skipped unseen (taken to be LF). *pos moves past them. An empty result
+    // stands both for an empty line and for the lack of a complete line (then *pos stays).
+    static QByteArrayView nextLine(QByteArrayView bytes, qsizetype *pos);
 
     // --- the request body
     // Declares the body that follows the head (0 for none) and whether the client waits for
@@ -117,6 +132,8 @@ private:
     void finishSaving(int code);
     void peerGone();
     void resume();
+    void startIdleTime();
+    void idleTimeoutPassed();
 
     bool keepAlive = false;
     bool headerComplete = false;
@@ -151,6 +168,8 @@ private:
     QTimer retryTimer;
     QTimer closeTimer;
     QTimer idleTimer;
+    // When the peer last sent body bytes or took bytes of an answer.
+    QElapsedTimer lastProgress;
 };
 
 #endif

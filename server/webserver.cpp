@@ -9,6 +9,9 @@
 #include <QSslKey>
 #include <QTcpSocket>
 
+#include <limits>
+#include <sys/resource.h>
+
 WebServer::WebServer(QNetworkAddressEntry *entry)
     : address(entry)
     , config(Configuration::getGlobalConfig())
@@ -48,6 +51,7 @@ WebServer::~WebServer()
 bool WebServer::start()
 {
     limitReached = false;
+    setListenBacklogSize(ListenBacklog);
     if (!listen(address->ip(), port))
         return false;
     clients.startTimer();
@@ -106,6 +110,20 @@ void WebServer::configurationModifyed(Configuration *c)
     else if (!key || key->isNull() || loadedKeyFile != c->keyFile || loadedKeyPassword != c->keyPassword)
         loadKeys(c);
     trafficLimit = qint64(c->dataLimitKB) * 1024;
+}
+
+qint64 WebServer::raiseOpenFileLimit()
+{
+    rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return -1;
+    if (limit.rlim_cur < limit.rlim_max) {
+        const rlim_t before = limit.rlim_cur;
+        limit.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            limit.rlim_cur = before;
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? std::numeric_limits<qint64>::max() : qint64(limit.rlim_cur);
 }
 
 void WebServer::dataLimit()

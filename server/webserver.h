@@ -21,6 +21,11 @@ class WebServer : public QTcpServer
     Q_OBJECT
 
 public:
+    // Connections the system queues until they are accepted. Qt's default of 50 drops the
+    // connections of a burst (a browser opening many, or many clients at once), which then
+    // wait a second or more for the system to try again.
+    static constexpr int ListenBacklog = 1024;
+
     explicit WebServer(QNetworkAddressEntry *entry);
     explicit WebServer(WebServer *other);
     ~WebServer() override;
@@ -30,6 +35,10 @@ public:
     void stopAll();
     bool loadKeys(Configuration *c);
     void configurationModifyed(Configuration *c);
+
+    // Every connection takes a file descriptor: raises the process's soft limit of open files to
+    // its hard limit. Returns the limit now in force (-1 when it cannot be read).
+    static qint64 raiseOpenFileLimit();
 
     QList<ServerThread *> threads;
     bool singleFile = false;

@@ -51,29 +51,41 @@ qint64 Filter::parseDate(const QString &text)
 
 QRegularExpression Filter::wildcard(const QString &pattern, bool caseSensitive)
 {
-    QString expression;
+    // The pieces between the stars are found one after the other, each at its first place after
+    // the one before: if the pattern matches anywhere, it matches so. Each piece is an atomic
+    // group, so the search never tries other places for it: the time grows with the name times
+    // the pattern, never exponentially (a pattern like *a*a*a*a...[!a] against long names would
+    // otherwise hold the server for a long time per name).
+    QString expression = QStringLiteral("^");
+    QString piece;
+    const auto endPiece = [&expression, &piece] {
+        if (!piece.isEmpty())
+            expression += QLatin1String("(?>.*?") + piece + u')';
+        piece.clear();
+    };
     for (qsizetype i = 0; i < pattern.size(); ++i) {
         const QChar c = pattern.at(i);
         if (c == u'*') {
-            expression += QLatin1String(".*");
+            endPiece();
         } else if (c == u'?') {
-            expression += u'.';
+            piece += u'.';
         } else if (c == u'[') {
             const qsizetype close = pattern.indexOf(u']', i + 2);
             if (close < 0) {
-                expression += QLatin1String("\\[");
+                piece += QLatin1String("\\[");
                 continue;
             }
             QString set = pattern.mid(i + 1, close - i - 1);
             if (set.startsWith(u'!'))
                 set[0] = u'^';
             set.replace(u'\\', QLatin1String("\\\\"));
-            expression += u'[' + set + u']';
+            piece += u'[' + set + u']';
             i = close;
         } else {
-            expression += QRegularExpression::escape(QString(c));
+            piece += QRegularExpression::escape(QString(c));
         }
     }
+    endPiece();
     return QRegularExpression(expression, caseSensitive ? QRegularExpression::NoPatternOption
                                                         : QRegularExpression::CaseInsensitiveOption);
 }

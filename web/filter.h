@@ -23,7 +23,8 @@ public:
 
     // A date bound "yyyyMMddHHm" (local time) in seconds since 1970, or -1 when it is unparsable.
     static qint64 parseDate(const QString &text);
-    // A case-(in)sensitive, unanchored expression for a shell-style wildcard pattern.
+    // A case-(in)sensitive expression that finds a shell-style wildcard pattern anywhere in a
+    // name, in time proportional to the name's length times the pattern's.
     static QRegularExpression wildcard(const QString &pattern, bool caseSensitive);
 
     bool recursive = false;

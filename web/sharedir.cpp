@@ -231,7 +231,7 @@ void ShareDir::createFolder(ClientData *session)
 
 void ShareDir::reply(int code)
 {
-    finishUpload(code);
+    code = finishUpload(code);
     // The connection is gone (or going): the file is cleaned up, nobody reads a page.
     if (request->socket.isClosing())
         return;

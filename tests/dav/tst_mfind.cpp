@@ -1,6 +1,9 @@
 #include "testserver.h"
 
+#include "web/filter.h"
+
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 
@@ -15,6 +18,9 @@ private slots:
     void listing();
     void imagesSwitch_data();
     void imagesSwitch();
+    void patternIsFoundAnywhereInTheName_data();
+    void patternIsFoundAnywhereInTheName();
+    void patternWithManyStarsIsAnsweredQuickly();
 
 private:
     QByteArray list(const QByteArray &target);
@@ -142,6 +148,62 @@ void tst_Mfind::imagesSwitch()
     QCOMPARE(client.readUntilClosed(), QByteArray());
     QCOMPARE(s.config.showImages, showImages);
     s.config.showImages = 0;
+}
+
+void tst_Mfind::patternIsFoundAnywhereInTheName_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("caseSensitive");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("found");
+
+    QTest::addRow("literal inside") << "b" << false << "abc.txt" << true;
+    QTest::addRow("literal missing") << "x" << false << "abc.doc" << false;
+    QTest::addRow("suffix") << "*.jpg" << false << "photo.JPG" << true;
+    QTest::addRow("suffix with case") << "*.jpg" << true << "photo.JPG" << false;
+    QTest::addRow("star in the middle") << "a*c" << false << "xxabbbcxx" << true;
+    QTest::addRow("pieces in the wrong order") << "c*a" << false << "abc" << false;
+    QTest::addRow("pieces must not overlap") << "aba*aba" << false << "ababa" << false;
+    QTest::addRow("pieces side by side") << "aba*aba" << false << "abaaba" << true;
+    QTest::addRow("question mark is one character") << "a?c" << false << "abc" << true;
+    QTest::addRow("question mark is not none") << "a?c" << false << "ac" << false;
+    QTest::addRow("set") << "[bx]c" << false << "abc" << true;
+    QTest::addRow("negated set") << "b[!i]" << false << "bi bo" << true;
+    QTest::addRow("negated set not matching") << "b[!i]" << false << "bi" << false;
+    QTest::addRow("range") << "[0-9][0-9]" << false << "img42" << true;
+    QTest::addRow("lone bracket is a character") << "[x" << false << "a[x" << true;
+    QTest::addRow("regular expression characters are plain") << "a.(b)+" << false << "a.(b)+.txt" << true;
+    QTest::addRow("dot is plain") << "a.b" << false << "axb" << false;
+    QTest::addRow("only stars") << "**" << false << "anything" << true;
+    QTest::addRow("stars around") << "*b*" << false << "abc" << true;
+    QTest::addRow("many pieces found") << "*a*a*a*b" << false << "xaxaxaxb" << true;
+    QTest::addRow("many pieces, the last missing") << "*a*a*a*b" << false << "aaaaaaaa" << false;
+}
+
+void tst_Mfind::patternIsFoundAnywhereInTheName()
+{
+    QFETCH(QString, pattern);
+    QFETCH(bool, caseSensitive);
+    QFETCH(QString, name);
+    QFETCH(bool, found);
+    QCOMPARE(Filter::wildcard(pattern, caseSensitive).match(name).hasMatch(), found);
+}
+
+void tst_Mfind::patternWithManyStarsIsAnsweredQuickly()
+{
+    // Long names made of one letter (in either case), and a pattern that almost matches each.
+    for (int length = 100; length <= 250; ++length) {
+        QVERIFY(s.write(QStringLiteral("Long/") + QString(length, u'a'), "x"));
+        QVERIFY(s.write(QStringLiteral("Long/A") + QString(length, u'a'), "x"));
+    }
+    QByteArray pattern;
+    for (int i = 0; i < 30; ++i)
+        pattern += "*a";
+    pattern += "[!a]";
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(list("/Long/?p=" + pattern.toPercentEncoding()), QByteArray("\r\n"));
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(tst_Mfind)

@@ -31,6 +31,7 @@ private slots:
     void connectionBindsItsSessionOnce();
     void idsArePositive63BitNumbers();
     void registeredIdsAreDrawnAgain();
+    void floodOfNewIdsKeepsTheSessionsBounded();
 
 private:
     ClientData *session(qint64 id) const;
@@ -251,6 +252,34 @@ void TestSessions::registeredIdsAreDrawnAgain()
     ts->server->clients.random = [&draws] { return draws.takeFirst(); };
     QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\n\r\n").header("Set-Cookie"), QByteArray("ID=23"));
     QVERIFY(draws.isEmpty());
+}
+
+void TestSessions::floodOfNewIdsKeepsTheSessionsBounded()
+{
+    ts->config.authMode = 1;
+    ts->config.password = QStringLiteral("s3cret");
+    ts->server->clients.maxSessions = 40;
+    QVERIFY(ts->start());
+
+    // A browser logged in long ago, and one whose connection stays open.
+    QCOMPARE(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=1\r\n\r\n").body, TextA);
+    now += 1000;
+    HttpClient open;
+    QVERIFY(open.connectTo(ts->port()));
+    QCOMPARE(open.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=2\r\n\r\n").body, TextA);
+    // A client that names a new session with every request.
+    for (int i = 0; i < 200; ++i) {
+        now += 1000;
+        (void)exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=" + QByteArray::number(1000 + i) + "\r\n\r\n");
+        QTRY_VERIFY(ts->server->threads.size() <= 1);
+        QVERIFY2(ts->server->clients.sessions.size() <= 40, qPrintable(QString::number(ts->server->clients.sessions.size())));
+    }
+    // The sessions that ended longest ago went first; the one in use stayed, and so did the
+    // newest ones.
+    QVERIFY(!session(1));
+    QVERIFY(session(2));
+    QCOMPARE(open.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+    QVERIFY(session(1199));
 }
 
 QTEST_GUILESS_MAIN(TestSessions)

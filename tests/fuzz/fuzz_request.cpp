@@ -1,0 +1,95 @@
+// The request head as bytes: the line reader, the header table, Range, Cookie, Basic
+// credentials, the target's path and query, form bodies as parameters, the Destination header
+// and the containment of every path in the share.
+//
+// Input: a request head; whatever follows its empty line is also taken as a url-encoded form
+// body.
+
+#include "fuzzsupport.h"
+
+#include "responses/dav.h"
+#include "responses/http_response.h"
+#include "responses/lock.h"
+#include "server/clientmanager.h"
+#include "server/http_request.h"
+#include "server/sharepath.h"
+#include "server/socket.h"
+
+#include <QFileInfo>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    Fuzz::ensureApplication();
+    Fuzz::Tree &tree = Fuzz::Tree::instance();
+    const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+
+    // The line reader never runs outside its bytes and always moves forward or stops.
+    qsizetype pos = 0;
+    for (int lines = 0; lines <= input.size(); ++lines) {
+        const qsizetype before = pos;
+        const QByteArrayView line = Socket::nextLine(input, &pos);
+        if (pos < before || pos > input.size() || line.size() > input.size())
+            Fuzz::fail("line reader out of bounds");
+        if (pos == before)
+            break;
+    }
+
+    ClientManager sessions;
+    HTTP_Request request;
+    request.clientManager = &sessions;
+    // The head as the socket announces it: up to the empty line, or cut at the buffer's end.
+    const qsizetype blank = input.indexOf("\r\n\r\n");
+    const bool complete = blank >= 0 && blank + 4 <= Socket::BufferSize;
+    const QByteArrayView head = complete ? QByteArrayView(input).first(blank + 4)
+                                         : QByteArrayView(input).first(qMin<qsizetype>(input.size(), Socket::BufferSize));
+    if (!request.parse(head, !complete && input.size() >= Socket::BufferSize))
+        return 0;
+    if (request.contentLength < 0)
+        Fuzz::fail("negative Content-Length accepted");
+
+    // Parameters from the query of the request line, then from a form body.
+    (void)request.params();
+    (void)request.param("a");
+    if (complete) {
+        request.setQuery(input.mid(blank + 4));
+        for (const auto &[name, value] : request.params())
+            (void)request.param(name.toUtf8());
+    }
+
+    // The range asked for, applied to files of a few sizes.
+    for (const qint64 fileSize : {qint64(0), qint64(1), qint64(1000), qint64(5) << 30}) {
+        qint64 offset = -1;
+        qint64 count = -1;
+        const int status = HTTP_Response::byteRange(request.rangeStart, request.rangeEnd, fileSize, &offset, &count);
+        if (status == 206 && (offset < 0 || count < 1 || offset + count > fileSize))
+            Fuzz::fail("range outside the file", QByteArray::number(offset) + ' ' + QByteArray::number(count));
+        if (status == 200 && (offset != 0 || count != fileSize))
+            Fuzz::fail("whole file answered with another extent");
+    }
+
+    // The session named by a cookie, the WebDAV header values.
+    (void)request.getClientData();
+    (void)Lock::tokenOf(request.ifHeader);
+    (void)Lock::timeoutOf(request.timeout);
+
+    // A path that passed the parser stays in the share, and so does a Destination that passes.
+    const QFileInfo root(tree.share());
+    const QString rootPath = root.absoluteFilePath();
+    if (!request.refusal && request.type != HTTP_Request::Unknown) {
+        if (request.path.contains(QChar(0)) || !request.path.startsWith(u'/'))
+            Fuzz::fail("a path with NUL or without a leading slash passed", request.path.toUtf8());
+        for (const QStringView segment : QStringView(request.path).split(u'/')) {
+            if (segment == u"..")
+                Fuzz::fail("a path with .. passed", request.path.toUtf8());
+        }
+        (void)SharePath::contains(rootPath, rootPath + request.path);
+    }
+    Dav dav(&request);
+    QString destination;
+    if (dav.destination(&root, &destination) == 0) {
+        if (!SharePath::contains(rootPath, rootPath + destination))
+            Fuzz::fail("a Destination outside the share passed", destination.toUtf8());
+    }
+    Fuzz::settle();
+    return 0;
+}

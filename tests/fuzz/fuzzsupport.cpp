@@ -1,0 +1,250 @@
+#include "fuzzsupport.h"
+
+#include "server/serverthread.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAddressEntry>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace Fuzz {
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        fail("cannot write", path.toUtf8());
+}
+
+// A socket listening on loopback, from which each exchange takes one connection.
+int listener()
+{
+    static int fd = -1;
+    if (fd >= 0)
+        return fd;
+    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
+        || ::listen(fd, 16) != 0)
+        fail("cannot listen on loopback");
+    return fd;
+}
+
+} // namespace
+
+void ensureApplication()
+{
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char *argv[] = {name, nullptr};
+    // Quiet: the server's own warnings are not findings.
+    qputenv("QT_LOGGING_RULES", "*.debug=false;*.warning=false");
+    ::signal(SIGPIPE, SIG_IGN);
+    new QCoreApplication(argc, argv);
+}
+
+void settle()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void fail(const char *what, const QByteArray &detail)
+{
+    std::fprintf(stderr, "FUZZ FAILURE: %s\n%s\n", what, detail.left(2000).constData());
+    std::fflush(stderr);
+    std::abort();
+}
+
+// ---------------------------------------------------------------- the tree
+
+const QByteArray Tree::Secret = "canary 7f3a: nothing outside the share may be sent";
+
+Tree &Tree::instance()
+{
+    static Tree tree;
+    return tree;
+}
+
+Tree::Tree()
+{
+    if (!dir.isValid())
+        fail("no temporary folder");
+    writeFile(dir.path() + QStringLiteral("/outside/secret.txt"), Secret);
+    writeFile(dir.path() + QStringLiteral("/outside/folder/inner.txt"), Secret);
+    writeFile(dir.path() + QStringLiteral("/img/n900.ico"), "icon");
+    writeFile(dir.path() + QStringLiteral("/img/sand-light.jpg"), "background");
+    writeFile(dir.path() + QStringLiteral("/lang/C/login.html"),
+              "<html><form method=\"POST\"><input type=\"hidden\" name=\"a\" value=\"log\">"
+              "<input type=\"password\" name=\"password\"></form></html>");
+    Configuration::IconDir = (dir.path() + QStringLiteral("/img/")).toLatin1();
+    Configuration::LangPath = dir.path() + QStringLiteral("/lang/C/");
+    Configuration::ConfigDir = dir.path() + QStringLiteral("/config/");
+    reset();
+    outsideBefore = describeOutside();
+}
+
+QString Tree::share(const QString &relative) const
+{
+    return dir.path() + QStringLiteral("/share") + (relative.isEmpty() ? QString() : u'/' + relative);
+}
+
+void Tree::reset()
+{
+    QDir(share()).removeRecursively();
+    writeFile(share(QStringLiteral("a.txt")), "contents of a");
+    writeFile(share(QStringLiteral("sub/b.txt")), "contents of b");
+    writeFile(share(QStringLiteral("sub/deeper/c.txt")), QByteArray(5000, 'c'));
+    QDir().mkpath(share(QStringLiteral("uploads")));
+    QFile::link(QStringLiteral("../outside"), share(QStringLiteral("out")));
+    QFile::link(QStringLiteral("../outside/secret.txt"), share(QStringLiteral("secretlink")));
+}
+
+QByteArray Tree::describeOutside() const
+{
+    // Everything next to the share: names, sizes, contents of the small files.
+    QByteArray text;
+    QDirIterator it(dir.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    QStringList lines;
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.startsWith(share() + u'/') || path == share())
+            continue;
+        const QFileInfo info(path);
+        QString line = path + u' ' + QString::number(info.size());
+        if (info.isFile() && info.size() < 4096) {
+            QFile file(path);
+            if (file.open(QIODevice::ReadOnly))
+                line += u' ' + QString::fromLatin1(file.readAll().toHex());
+        }
+        lines.append(line);
+    }
+    lines.sort();
+    return lines.join(u'\n').toUtf8();
+}
+
+void Tree::checkCanary(const QByteArray &output) const
+{
+    if (output.contains(Secret))
+        fail("the canary's contents were sent", output);
+    const QByteArray now = describeOutside();
+    if (now != outsideBefore)
+        fail("something outside the share changed", now);
+}
+
+// ---------------------------------------------------------------- the server
+
+Server::Server()
+    : WebServer(new QNetworkAddressEntry)
+{
+    Tree &tree = Tree::instance();
+    profile.authMode = 0;
+    profile.enableUpload = 2;
+    profile.enableDelete = 2;
+    profile.showFolders = 2;
+    profile.showImages = 0;
+    profile.sslMode = 0;
+    profile.password = QStringLiteral("pw");
+    profile.users = QStringList{QStringLiteral("user:pass")};
+    if (config)
+        --config->useCount;
+    config = &profile;
+    ++profile.useCount;
+    root = QFileInfo(tree.share());
+    configurationModifyed(&profile);
+}
+
+QByteArray exchange(Server *server, const QByteArray &bytes, int piece, int timeoutMs)
+{
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    socklen_t length = sizeof address;
+    if (client < 0 || ::getsockname(listener(), reinterpret_cast<sockaddr *>(&address), &length) != 0
+        || ::connect(client, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+        fail("cannot connect on loopback");
+    const int accepted = ::accept(listener(), nullptr, nullptr);
+    if (accepted < 0)
+        fail("cannot accept on loopback");
+    // Closing resets the connection: no TIME_WAIT piles up over millions of runs.
+    const linger reset = {1, 0};
+    ::setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    server->accept(accepted);
+
+    QByteArray output;
+    qsizetype written = 0;
+    bool shut = false;
+    bool ended = false;
+    // The sending side is closed once everything is sent and the server has gone quiet: it has
+    // taken and answered what it could (a closed side ends the connection at once).
+    int quiet = 0;
+    qint64 heard = -1;
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (written < bytes.size()) {
+            const qsizetype want = piece > 0 ? qMin<qsizetype>(piece, bytes.size() - written) : bytes.size() - written;
+            const ssize_t n = ::send(client, bytes.constData() + written, size_t(want), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0)
+                written += n;
+            else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                written = bytes.size(); // the server has gone
+        } else if (!shut) {
+            const qint64 now = output.size() + server->receivedBytes + server->sentBytes;
+            quiet = now == heard ? quiet + 1 : 0;
+            heard = now;
+            if (quiet >= 3) {
+                ::shutdown(client, SHUT_WR);
+                shut = true;
+            }
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (;;) {
+            char in[65536];
+            const ssize_t n = ::recv(client, in, sizeof in, MSG_DONTWAIT);
+            if (n > 0) {
+                output.append(in, n);
+                continue;
+            }
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+                ended = true;
+            break;
+        }
+        if (ended && server->threads.isEmpty())
+            break;
+        if (clock.elapsed() > timeoutMs)
+            fail(ended ? "the server holds a connection its peer has left" : "the connection never ends",
+                 bytes.left(300) + "\n--- answered:\n" + output.left(600));
+    }
+    ::close(client);
+    settle();
+    // FUZZ_VERBOSE=1 shows each exchange, for looking into an input.
+    static const bool verbose = qEnvironmentVariableIsSet("FUZZ_VERBOSE");
+    if (verbose)
+        std::fprintf(stderr, "--- sent %lld bytes:\n%s\n--- answered %lld bytes:\n%s\n", static_cast<long long>(bytes.size()),
+                     bytes.left(1500).constData(), static_cast<long long>(output.size()), output.left(3000).constData());
+    return output;
+}
+
+} // namespace Fuzz

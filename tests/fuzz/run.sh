@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs the fuzz targets under libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer:
+#   tests/fuzz/run.sh TARGET SECONDS   TARGET: request, multipart, propfind, filter, connection
+#   tests/fuzz/run.sh all SECONDS      each target in turn, SECONDS each
+# Builds with clang into build-fuzz (TESSALY_FUZZ_BUILD names another folder). The inputs of
+# tests/fuzz/corpus/TARGET are read as seeds and never written; what the fuzzer learns goes to
+# build-fuzz/fuzz-corpus/TARGET, a crashing input to build-fuzz/fuzz-crashes/. Once the fault is
+# mended, copy the input into tests/fuzz/corpus/TARGET/, where every build replays it (CTest).
+# The runs are niced: on a small machine run one at a time.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+build=${TESSALY_FUZZ_BUILD:-$top/build-fuzz}
+all_targets="request multipart propfind filter connection"
+
+usage() {
+    echo "usage: $0 TARGET|all SECONDS   (TARGET: $all_targets)" >&2
+    exit 2
+}
+[ $# -eq 2 ] || usage
+case "$2" in ''|*[!0-9]*) usage ;; esac
+if [ "$1" = all ]; then
+    targets=$all_targets
+else
+    case " $all_targets " in *" $1 "*) targets=$1 ;; *) usage ;; esac
+fi
+seconds=$2
+
+command -v clang++ >/dev/null || { echo "clang++ is missing: apt-get install clang libclang-rt-14-dev" >&2; exit 1; }
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTESSALY_FUZZ=ON >/dev/null
+# shellcheck disable=SC2046
+cmake --build "$build" -j "$(nproc)" --target $(for t in $targets; do echo "fuzz_$t"; done)
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export QT_QPA_PLATFORM=offscreen
+mkdir -p "$build/fuzz-crashes"
+status=0
+for t in $targets; do
+    mkdir -p "$build/fuzz-corpus/$t"
+    echo "=== fuzz_$t for $seconds s"
+    nice -n 19 "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 \
+        -dict="$here/http.dict" -artifact_prefix="$build/fuzz-crashes/$t-" -print_final_stats=1 \
+        "$build/fuzz-corpus/$t" "$here/corpus/$t" || status=$?
+done
+exit $status

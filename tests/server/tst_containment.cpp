@@ -1,0 +1,329 @@
+// Nothing outside the shared folder is read, listed, created, changed or deleted, whatever path
+// a client names: each attack path is sent with every method, as a form value ("f", "d"), as
+// an upload's file name, as a Destination, to the listing service, and behind the icon and
+// thumbnail prefixes. A canary folder next to the share is compared before and after, and no
+// answer may carry the canary's contents or the name of a file that only a listing of it shows.
+
+#include "httpclient.h"
+#include "testserver.h"
+
+#include "web/html_element_manager.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+// In the canary folder only; no request names it, so only a listing of that folder shows it.
+const QByteArray HiddenName = "only-a-listing-shows-7q";
+// Stands for the absolute file-system path of the canary folder.
+const QByteArray OutsideMark = "@OUTSIDE@";
+
+QByteArray form(const QByteArray &target, const QByteArray &body)
+{
+    return "POST " + target + " HTTP/1.1\r\nConnection: close\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+QByteArray upload(const QByteArray &target, const QByteArray &fileName)
+{
+    const QByteArray body = "--XyZ\r\nContent-Disposition: form-data; name=\"f\"; filename=\"" + fileName
+                            + "\"\r\nContent-Type: text/plain\r\n\r\nuploaded bytes\r\n--XyZ--\r\n";
+    return "POST " + target + " HTTP/1.1\r\nConnection: close\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+QByteArray request(const QByteArray &method, const QByteArray &target, const QByteArray &headers = QByteArray(),
+                   const QByteArray &body = QByteArray())
+{
+    QByteArray bytes = method + ' ' + target + " HTTP/1.1\r\nConnection: close\r\n" + headers;
+    if (!body.isEmpty())
+        bytes += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    return bytes + "\r\n" + body;
+}
+
+} // namespace
+
+class TestContainment : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void nothingOutsideTheShareIsTouched_data();
+    void nothingOutsideTheShareIsTouched();
+    void pictureOutsideHasNoThumbnail();
+
+private:
+    // Everything in the temporary folder but the share: names, kinds, sizes, times, contents.
+    QStringList canary() const;
+    QByteArray send(const QByteArray &bytes) const;
+
+    TestServer *ts = nullptr;
+    QTemporaryDir *home = nullptr;
+    HTML_Element_Manager *thumbnails = nullptr;
+};
+
+void TestContainment::initTestCase()
+{
+    // Thumbnails on: the "/_t/" prefix is served by the thumbnail manager.
+    home = new QTemporaryDir;
+    Configuration::ConfigDir = home->path() + QStringLiteral("/config/");
+    thumbnails = new HTML_Element_Manager;
+    HTML_Element_Manager::instance = thumbnails;
+}
+
+void TestContainment::cleanupTestCase()
+{
+    thumbnails->clear();
+    HTML_Element_Manager::instance = nullptr;
+    delete thumbnails;
+    delete home;
+}
+
+void TestContainment::init()
+{
+    ts = new TestServer;
+    ts->put(QStringLiteral("a.txt"), "contents of a");
+    ts->put(QStringLiteral("sub/inner.txt"), "inner");
+    ts->put(QStringLiteral("picture.jpg"), "not really a picture");
+    ts->writeFile(ts->outsidePath(QString::fromLatin1(HiddenName) + QStringLiteral(".txt")), TestServer::Secret);
+    ts->writeFile(ts->outsidePath(QStringLiteral("deep/inner.txt")), TestServer::Secret);
+    QVERIFY(QFile::link(ts->outsidePath(), ts->path(QStringLiteral("outlink"))));
+    QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("secret.txt")), ts->path(QStringLiteral("filelink"))));
+    QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("created.txt")), ts->path(QStringLiteral("dangling"))));
+    QVERIFY(QFile::link(QStringLiteral("../../outside"), ts->path(QStringLiteral("sub/up"))));
+    ts->config.enableUpload = 2;
+    ts->config.enableDelete = 2;
+    ts->config.showFolders = 2;
+    ts->config.showImages = 2;
+    QVERIFY(ts->start());
+}
+
+void TestContainment::cleanup()
+{
+    delete ts;
+    ts = nullptr;
+}
+
+QStringList TestContainment::canary() const
+{
+    QStringList lines;
+    const QString top = ts->dir.path();
+    QDirIterator it(top, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path == ts->path() || path.startsWith(ts->path() + u'/'))
+            continue;
+        const QFileInfo info(path);
+        QString line = path.mid(top.size()) + (info.isSymLink() ? QStringLiteral(" link ") + info.symLinkTarget()
+                                                : info.isDir() ? QStringLiteral(" folder") : QString());
+        if (info.isFile() && !info.isSymLink()) {
+            QFile file(path);
+            line += u' ' + QString::number(info.size()) + u' '
+                    + QString::number(info.lastModified().toMSecsSinceEpoch());
+            if (file.open(QIODevice::ReadOnly))
+                line += u' ' + QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex());
+        }
+        lines.append(line);
+    }
+    lines.sort();
+    return lines;
+}
+
+QByteArray TestContainment::send(const QByteArray &bytes) const
+{
+    HttpClient client;
+    if (!client.connectTo(ts->port()))
+        return QByteArray("no connection");
+    client.send(bytes);
+    client.waitClosed(HttpClient::Timeout);
+    return client.pending();
+}
+
+void TestContainment::nothingOutsideTheShareIsTouched_data()
+{
+    QTest::addColumn<QByteArray>("path");
+
+    const char *const paths[] = {
+        // dot segments, plain and percent-encoded in every way
+        "/../secret.txt",
+        "/../outside/secret.txt",
+        "/sub/../../outside/secret.txt",
+        "/./../outside/secret.txt",
+        "/..",
+        "/../",
+        "/%2e%2e/outside/secret.txt",
+        "/%2E%2E/outside/secret.txt",
+        "/%2e%2E/%2E%2e/secret.txt",
+        "/.%2e/outside/secret.txt",
+        "/%2e./outside/secret.txt",
+        "/..%2foutside%2fsecret.txt",
+        "/%2e%2e%2foutside%2fsecret.txt",
+        "/%2e%2e",
+        // double-encoded
+        "/%252e%252e/outside/secret.txt",
+        "/%252e%252e%252foutside%252fsecret.txt",
+        "/..%252f..%252foutside",
+        // backslashes, plain and encoded
+        "/..\\outside\\secret.txt",
+        "/sub\\..\\..\\outside\\secret.txt",
+        "/..%5coutside%5csecret.txt",
+        "/%2e%2e%5c%2e%2e%5coutside",
+        // overlong UTF-8 forms of "." and "/"
+        "/%c0%ae%c0%ae/outside/secret.txt",
+        "/%e0%80%ae%e0%80%ae/outside/secret.txt",
+        "/..%c0%afoutside%c0%afsecret.txt",
+        "/%c0%ae%c0%ae%c0%afoutside",
+        // NUL
+        "/a.txt%00/../../outside/secret.txt",
+        "/..%00/outside/secret.txt",
+        "/%00",
+        // mixed case
+        "/SUB/../../outside/secret.txt",
+        "/Sub/%2E%2e/%2e%2E/outside",
+        // no leading slash, absolute forms
+        "../outside/secret.txt",
+        "outside/secret.txt",
+        "secret.txt",
+        "*",
+        "http://127.0.0.1/../outside/secret.txt",
+        "//../outside/secret.txt",
+        "@OUTSIDE@/secret.txt",
+        "@OUTSIDE@",
+        // symbolic links out of the share
+        "/outlink/secret.txt",
+        "/outlink",
+        "/outlink/",
+        "/outlink/deep",
+        "/outlink%2fsecret.txt",
+        "/filelink",
+        "/dangling",
+        "/dangling/x.txt",
+        "/sub/up/secret.txt",
+        "/sub/up",
+        // names that only look like dot segments stay inside
+        "/..;/outside/secret.txt",
+        "/.../outside/secret.txt",
+    };
+    for (const char *path : paths)
+        QTest::newRow(path) << QByteArray(path);
+}
+
+void TestContainment::nothingOutsideTheShareIsTouched()
+{
+    QFETCH(QByteArray, path);
+    const QByteArray outside = QUrl::toPercentEncoding(ts->outsidePath(), "/");
+    path.replace(OutsideMark, outside);
+    const QStringList before = canary();
+    const QByteArray host = "http://127.0.0.1:" + QByteArray::number(ts->port());
+
+    // The path bare and behind each prefix; a thumbnail is named by its file's absolute path.
+    const QByteArray bare = path.startsWith('/') ? path.mid(1) : path;
+    const QList<QByteArray> targets{path, "/_i/" + bare, "/_t/" + bare, "/_t/" + outside + '/' + bare};
+
+    for (const QByteArray &target : targets) {
+        const QList<std::pair<QByteArray, QByteArray>> requests{
+            {"GET", request("GET", target)},
+            {"GET with a range", request("GET", target, "Range: bytes=0-5\r\n")},
+            {"GET of a page", request("GET", target + "?a=p&p=1")},
+            {"HEAD", request("HEAD", target)},
+            {"POST a=log", form(target, "a=log")},
+            {"POST a=cfd to the path", form(target, "a=cfd&f=made-here")},
+            {"POST a=del to the path", form(target, "a=del&d=sub&f=a.txt")},
+            {"POST a=up", form(target, "a=up")},
+            {"POST a=cf", form(target, "a=cf")},
+            {"POST a=upm", form(target, "a=upm")},
+            {"POST a=upfm", form(target, "a=upfm")},
+            {"form upload to the path", upload(target, "up-here.txt")},
+            {"PUT", request("PUT", target, QByteArray(), "pwned")},
+            {"DELETE", request("DELETE", target)},
+            {"MKCOL", request("MKCOL", target)},
+            {"COPY from the path", request("COPY", target, "Destination: " + host + "/copied\r\n")},
+            {"MOVE from the path", request("MOVE", target, "Destination: /moved\r\n")},
+            {"PROPFIND", request("PROPFIND", target, "Depth: 1\r\n")},
+            {"PROPFIND, infinite depth", request("PROPFIND", target, "Depth: infinity\r\n")},
+            {"listing service", request("PROPFIND", target, "User-Agent: mc\r\n")},
+            {"listing service, recursive", request("PROPFIND", target + "?r=1&p=*", "User-Agent: mc\r\n")},
+            {"LOCK", request("LOCK", target, "Timeout: Second-60\r\n")},
+            {"UNLOCK", request("UNLOCK", target, "Lock-Token: <opaquelocktoken:x>\r\n")},
+            {"OPTIONS", request("OPTIONS", target)},
+        };
+        for (const auto &[what, bytes] : requests) {
+            const QByteArray answer = send(bytes);
+            QVERIFY2(!answer.contains(TestServer::Secret), qPrintable(what + " " + target + ": " + answer.left(300)));
+            QVERIFY2(!answer.contains(HiddenName), qPrintable(what + " " + target + ": " + answer.left(300)));
+            QVERIFY2(canary() == before, qPrintable(what + " " + target + " changed: " + canary().join(u'\n')));
+        }
+    }
+
+    // The path as a value: form fields, an upload's file name, a Destination.
+    const QByteArray value = path;
+    const QList<std::pair<QByteArray, QByteArray>> values{
+        {"a=cfd f=", form("/", "a=cfd&f=" + value)},
+        {"a=cfd f= in a sub-folder", form("/sub", "a=cfd&f=" + value)},
+        {"a=del d=", form("/", "a=del&d=" + value)},
+        {"a=del f=", form("/", "a=del&f=" + value)},
+        {"a=del d= from a sub-folder", form("/sub", "a=del&d=" + value + "&f=" + value)},
+        {"upload file name", upload("/", value)},
+        {"upload file name into a sub-folder", upload("/sub/", value)},
+        {"COPY to it", request("COPY", "/a.txt", "Destination: " + value + "\r\n")},
+        {"COPY to it, absolute URL", request("COPY", "/a.txt", "Destination: " + host + value + "\r\n")},
+        {"COPY a folder to it", request("COPY", "/sub", "Destination: " + host + value + "\r\n")},
+        {"MOVE to it", request("MOVE", "/a.txt", "Destination: " + value + "\r\n")},
+        {"MOVE to it, absolute URL, overwriting", request("MOVE", "/picture.jpg", "Destination: " + host + value + "\r\nOverwrite: T\r\n")},
+        {"MOVE a folder to it", request("MOVE", "/sub", "Destination: " + host + value + "\r\n")},
+    };
+    for (const auto &[what, bytes] : values) {
+        const QByteArray answer = send(bytes);
+        QVERIFY2(!answer.contains(TestServer::Secret), qPrintable(what + " " + value + ": " + answer.left(300)));
+        QVERIFY2(!answer.contains(HiddenName), qPrintable(what + " " + value + ": " + answer.left(300)));
+        QVERIFY2(canary() == before, qPrintable(what + " " + value + " changed: " + canary().join(u'\n')));
+    }
+
+    // The server is still there (the files inside may all have moved).
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    QCOMPARE(client.exchange("OPTIONS / HTTP/1.1\r\n\r\n").code, 200);
+}
+
+void TestContainment::pictureOutsideHasNoThumbnail()
+{
+    // A real picture outside, and a link to it in the share: the folder page lists the link.
+    // Noise, so that the file is large enough to get a thumbnail.
+    QImage image(800, 600, QImage::Format_RGB32);
+    QRandomGenerator noise(7);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, noise.generate());
+    }
+    QVERIFY(image.save(ts->outsidePath(QStringLiteral("photo.jpg")), "JPG"));
+    QVERIFY(image.save(ts->path(QStringLiteral("inside.jpg")), "JPG"));
+    QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("photo.jpg")), ts->path(QStringLiteral("photolink.jpg"))));
+    const QStringList before = canary();
+
+    // Until every thumbnail is made the page answers 202.
+    QTRY_VERIFY_WITH_TIMEOUT(send(request("GET", "/")).startsWith("HTTP/1.1 200"), 20000);
+    // The picture inside has one, served under its own path.
+    const QByteArray inside = send(request("GET", "/_t/" + QUrl::toPercentEncoding(ts->path(QStringLiteral("inside.jpg")), "/")));
+    QVERIFY2(inside.startsWith("HTTP/1.1 200") && inside.contains("image/jpeg"), inside.left(300).constData());
+    for (const QString &path : {ts->path(QStringLiteral("photolink.jpg")), ts->outsidePath(QStringLiteral("photo.jpg"))}) {
+        const QByteArray answer = send(request("GET", "/_t/" + QUrl::toPercentEncoding(path, "/")));
+        QVERIFY2(!answer.contains("image/jpeg"), qPrintable(path + u' ' + QString::fromLatin1(answer.left(300))));
+    }
+    QCOMPARE(canary(), before);
+}
+
+QTEST_GUILESS_MAIN(TestContainment)
+#include "tst_containment.moc"

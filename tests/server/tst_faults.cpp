@@ -1,0 +1,282 @@
+// Faults in the middle of a transfer: a client that vanishes during an upload or a download,
+// a file system that refuses to write (the file size limit makes writes fail with EFBIG), and a
+// file that appears under an upload's name while the upload runs. Nothing partial may be left
+// under a final name, and no connection or descriptor may stay behind.
+
+#include "httpclient.h"
+#include "testserver.h"
+
+#include "server/serverthread.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+const QByteArray TextA = "contents of a";
+const QByteArray Boundary = "XyZ";
+
+QByteArray bigData(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i * 31 + (i >> 8));
+    return bytes;
+}
+
+QByteArray multipartBody(const QByteArray &name, const QByteArray &data)
+{
+    return "--" + Boundary + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"" + name
+           + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + data + "\r\n--" + Boundary
+           + "\r\nContent-Disposition: form-data; name=\"submit\"\r\n\r\nSend\r\n--" + Boundary + "--\r\n";
+}
+
+QByteArray upload(const QByteArray &target, const QByteArray &body)
+{
+    return "POST " + target + " HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=" + Boundary
+           + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+QByteArray put(const QByteArray &target, const QByteArray &body)
+{
+    return "PUT " + target + " HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+// Every name in a folder, hidden and temporary files too.
+QStringList names(const QString &path)
+{
+    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
+}
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void vanishingClientLeavesNothingBehind_data();
+    void vanishingClientLeavesNothingBehind();
+    void writeFailureIsReportedAndLeavesNoFile_data();
+    void writeFailureIsReportedAndLeavesNoFile();
+    void formUploadIsWrittenUnderATemporaryName();
+    void fileAppearingDuringAnUploadIsKept();
+
+private:
+    TestServer *ts = nullptr;
+    rlimit fileSizeLimit = {};
+};
+
+void TestFaults::initTestCase()
+{
+    // Past the file size limit a write fails with EFBIG instead of killing the process.
+    ::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &fileSizeLimit), 0);
+}
+
+void TestFaults::init()
+{
+    ts = new TestServer;
+    ts->put(QStringLiteral("a.txt"), TextA);
+    ts->put(QStringLiteral("big.bin"), bigData(8 * 1000 * 1000));
+}
+
+void TestFaults::cleanup()
+{
+    ::setrlimit(RLIMIT_FSIZE, &fileSizeLimit);
+    delete ts;
+    ts = nullptr;
+}
+
+void TestFaults::vanishingClientLeavesNothingBehind_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("reset"); // abort instead of an orderly close
+
+    const QByteArray data = bigData(300000);
+    const QByteArray half = "half of it";
+    for (const bool reset : {true, false}) {
+        const char *how = reset ? "reset" : "closed";
+        QTest::addRow("PUT, %s", how) << put("/new.bin", data).left(150000) << reset;
+        QTest::addRow("PUT replacing a file, %s", how) << put("/a.txt", data).left(150000) << reset;
+        QTest::addRow("form upload, %s", how) << upload("/", multipartBody("new.bin", data)).left(150000) << reset;
+        QTest::addRow("form upload in its part headers, %s", how)
+            << upload("/", multipartBody("new.bin", data)).left(200) << reset;
+        QTest::addRow("form upload near its end, %s", how)
+            << upload("/", multipartBody("new.bin", data)).chopped(100) << reset;
+        QTest::addRow("url-encoded form, %s", how)
+            << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                          "Content-Length: 5000\r\n\r\na=log&x=") << reset;
+        QTest::addRow("download, %s", how) << QByteArray("GET /big.bin HTTP/1.1\r\n\r\n") << reset;
+        QTest::addRow("download of a range, %s", how)
+            << QByteArray("GET /big.bin HTTP/1.1\r\nRange: bytes=1000-7000000\r\n\r\n") << reset;
+    }
+}
+
+void TestFaults::vanishingClientLeavesNothingBehind()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, reset);
+    QVERIFY(ts->start());
+    const QStringList before = names(ts->path());
+    const int descriptors = openDescriptors();
+
+    {
+        QTcpSocket client;
+        client.setReadBufferSize(4096);
+        client.connectToHost(QHostAddress::LocalHost, ts->port());
+        QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.size() == 1; }));
+        client.write(bytes);
+        // The server has taken in all of it (and has started to answer a download).
+        QVERIFY(HttpClient::waitUntil([&] {
+            return client.bytesToWrite() == 0 && ts->server->receivedBytes == bytes.size()
+                   && (!bytes.startsWith("GET") || ts->server->sentBytes > 0);
+        }));
+        QCOMPARE(ts->server->threads.size(), 1);
+        if (reset)
+            client.abort();
+        else
+            client.disconnectFromHost();
+    }
+    QTRY_VERIFY(ts->server->threads.isEmpty());
+    QCOMPARE(names(ts->path()), before);
+    QCOMPARE(contentOf(ts->path(QStringLiteral("a.txt"))), TextA);
+    QTRY_COMPARE(openDescriptors(), descriptors);
+
+    // The server goes on serving.
+    HttpClient other;
+    QVERIFY(other.connectTo(ts->port()));
+    QCOMPARE(other.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+}
+
+void TestFaults::writeFailureIsReportedAndLeavesNoFile_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QByteArray>("message");
+
+    const QByteArray data = bigData(300000);
+    QTest::addRow("PUT of a new file") << put("/new.bin", data) << QByteArray("507 Insufficient Storage") << QByteArray();
+    QTest::addRow("PUT over an existing file")
+        << put("/a.txt", data) << QByteArray("507 Insufficient Storage") << QByteArray();
+    QTest::addRow("PUT that fails at its last bytes")
+        << put("/new.bin", data.left(64 * 1024 + 1)) << QByteArray("507 Insufficient Storage") << QByteArray();
+    QTest::addRow("form upload") << upload("/", multipartBody("new.bin", data)) << QByteArray("200 OK")
+                                 << QByteArray("File send failed: Maybe insufficient storage.");
+    QTest::addRow("form upload that fails at its last bytes")
+        << upload("/", multipartBody("new.bin", data.left(64 * 1024 + 1))) << QByteArray("200 OK")
+        << QByteArray("File send failed: Maybe insufficient storage.");
+}
+
+void TestFaults::writeFailureIsReportedAndLeavesNoFile()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArray, message);
+    QVERIFY(ts->start());
+    const QStringList before = names(ts->path());
+
+    // Files may grow to 64 KiB: the upload fails part-way through.
+    rlimit limit = fileSizeLimit;
+    limit.rlim_cur = 64 * 1024;
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange(request);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &fileSizeLimit), 0);
+
+    QCOMPARE(reply.status, status);
+    if (!message.isEmpty())
+        QVERIFY2(reply.body.contains(message), reply.body.constData());
+    QCOMPARE(names(ts->path()), before);
+    QCOMPARE(contentOf(ts->path(QStringLiteral("a.txt"))), TextA);
+
+    // The same request succeeds once the file system takes it.
+    HttpClient again;
+    QVERIFY(again.connectTo(ts->port()));
+    const HttpReply second = again.exchange(request);
+    QVERIFY(second.code == 200 || second.code == 201 || second.code == 204);
+    QCOMPARE(names(ts->path()).size(), before.size() + (request.contains("/a.txt") ? 0 : 1));
+}
+
+void TestFaults::formUploadIsWrittenUnderATemporaryName()
+{
+    QVERIFY(ts->start());
+    const QStringList before = names(ts->path());
+    const QByteArray data = bigData(500000);
+    const QByteArray request = upload("/", multipartBody("up.bin", data));
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    client.send(request.left(300000));
+    // Part of the file is on disk, under another name in the same folder.
+    QString temporary;
+    QVERIFY(HttpClient::waitUntil([&] {
+        const QStringList now = names(ts->path());
+        for (const QString &name : now) {
+            if (!before.contains(name) && QFileInfo(ts->path(name)).size() > 100000)
+                temporary = name;
+        }
+        return !temporary.isEmpty();
+    }));
+    QVERIFY(!QFileInfo::exists(ts->path(QStringLiteral("up.bin"))));
+    QVERIFY(temporary.startsWith(u'.'));
+
+    client.send(request.mid(300000));
+    HttpReply reply;
+    QVERIFY(client.read(&reply));
+    QVERIFY2(reply.body.contains("File sent success."), reply.body.constData());
+    QVERIFY(contentOf(ts->path(QStringLiteral("up.bin"))) == data);
+    QStringList after = before;
+    after.append(QStringLiteral("up.bin"));
+    after.sort();
+    QCOMPARE(names(ts->path()), after);
+}
+
+void TestFaults::fileAppearingDuringAnUploadIsKept()
+{
+    QVERIFY(ts->start());
+    const QStringList before = names(ts->path());
+    const QByteArray data = bigData(500000);
+    const QByteArray request = upload("/", multipartBody("up.bin", data));
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    client.send(request.left(300000));
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->receivedBytes == 300000; }));
+    // Somebody else saves a file of that name meanwhile.
+    ts->put(QStringLiteral("up.bin"), "theirs");
+
+    client.send(request.mid(300000));
+    HttpReply reply;
+    QVERIFY(client.read(&reply));
+    QVERIFY2(reply.body.contains("File send failed: File exists"), reply.body.constData());
+    QCOMPARE(contentOf(ts->path(QStringLiteral("up.bin"))), QByteArray("theirs"));
+    QStringList after = before;
+    after.append(QStringLiteral("up.bin"));
+    after.sort();
+    QCOMPARE(names(ts->path()), after);
+}
+
+QTEST_GUILESS_MAIN(TestFaults)
+#include "tst_faults.moc"

@@ -1,0 +1,349 @@
+// Peers that stop making progress: a connection with no request, a head that never completes,
+// a declared body that never comes or stalls, an answer nobody reads. Each is closed after the
+// idle timeout (shortened here), leaving no partial file and no handler; a peer that makes
+// progress, however slowly, is served to the end. Also the Connection header without case, the
+// request line too long for the buffer, and the bound on what Qt reads ahead.
+
+#include "httpclient.h"
+#include "testserver.h"
+
+#include "server/serverthread.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray TextA = "contents of a";
+constexpr int Timeout = 600;
+constexpr int CloseTimeout = 300;
+
+QByteArray bigData(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i * 31 + (i >> 8));
+    return bytes;
+}
+
+QByteArray multipartHead(qint64 length)
+{
+    return "POST /?a=up HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=XyZ\r\nContent-Length: "
+           + QByteArray::number(length) + "\r\n\r\n";
+}
+
+QByteArray multipartBody(const QByteArray &data)
+{
+    return "--XyZ\r\nContent-Disposition: form-data; name=\"f\"; filename=\"up.bin\"\r\n"
+           "Content-Type: application/octet-stream\r\n\r\n" + data + "\r\n--XyZ--\r\n";
+}
+
+// Names in the share, hidden ones and temporary files too.
+QStringList shareNames(const QString &path)
+{
+    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+class TestTimeouts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void stalledPeerIsClosedAfterTheTimeout_data();
+    void stalledPeerIsClosedAfterTheTimeout();
+    void headTricklingInIsClosedOnTime();
+    void slowButSteadyBodyIsSaved_data();
+    void slowButSteadyBodyIsSaved();
+    void downloadNobodyReadsIsClosed_data();
+    void downloadNobodyReadsIsClosed();
+    void slowButSteadyReaderGetsTheWholeFile();
+    void connectionCloseIsReadWithoutCase_data();
+    void connectionCloseIsReadWithoutCase();
+    void requestLineLongerThanTheBufferGets414();
+    void readAheadIsBounded();
+
+private:
+    TestServer *ts = nullptr;
+};
+
+void TestTimeouts::init()
+{
+    Socket::idleTimeout = Timeout;
+    Socket::closeTimeout = CloseTimeout;
+    ts = new TestServer;
+    ts->put(QStringLiteral("a.txt"), TextA);
+}
+
+void TestTimeouts::cleanup()
+{
+    delete ts;
+    ts = nullptr;
+    Socket::idleTimeout = Socket::IdleTimeoutMs;
+    Socket::closeTimeout = Socket::CloseTimeoutMs;
+}
+
+void TestTimeouts::stalledPeerIsClosedAfterTheTimeout_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+
+    const QByteArray piece = bigData(5000);
+    QTest::addRow("connected, nothing sent") << QByteArray();
+    QTest::addRow("half a head") << QByteArray("GET /a.txt HTTP/1.1\r\nHost: x");
+    QTest::addRow("idle after an answer") << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n");
+    QTest::addRow("PUT whose body never comes")
+        << QByteArray("PUT /new.bin HTTP/1.1\r\nContent-Length: 100000\r\n\r\n");
+    QTest::addRow("PUT stalled in the middle of its body")
+        << "PUT /new.bin HTTP/1.1\r\nContent-Length: 100000\r\n\r\n" + piece;
+    QTest::addRow("PUT waiting for 100-continue, body never sent")
+        << QByteArray("PUT /new.bin HTTP/1.1\r\nContent-Length: 100000\r\nExpect: 100-continue\r\n\r\n");
+    QTest::addRow("form upload stalled in its part headers") << multipartHead(100000) + "--XyZ\r\nContent-Disp";
+    QTest::addRow("form upload stalled in the middle of its file")
+        << multipartHead(100000) + multipartBody(piece).left(5100);
+    QTest::addRow("url-encoded form whose body never comes")
+        << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                      "Content-Length: 50\r\n\r\na=log&");
+    QTest::addRow("PROPFIND whose body never comes")
+        << QByteArray("PROPFIND / HTTP/1.1\r\nDepth: 1\r\nContent-Length: 300\r\n\r\n<?xml");
+}
+
+void TestTimeouts::stalledPeerIsClosedAfterTheTimeout()
+{
+    QFETCH(QByteArray, bytes);
+    QVERIFY(ts->start());
+    const QStringList before = shareNames(ts->path());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    QElapsedTimer clock;
+    clock.start();
+    if (!bytes.isEmpty())
+        client.send(bytes);
+    QVERIFY(client.waitClosed(20 * Timeout));
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= Timeout - 50, qPrintable(QString::number(elapsed)));
+    QTRY_VERIFY(ts->server->threads.isEmpty());
+    QCOMPARE(shareNames(ts->path()), before);
+}
+
+void TestTimeouts::headTricklingInIsClosedOnTime()
+{
+    QVERIFY(ts->start());
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    QElapsedTimer clock;
+    clock.start();
+    // One byte now and then: the head never completes, however busy the peer looks.
+    const QByteArray head = "GET /a.txt HTTP/1.1\r\nX-Slow: " + QByteArray(1000, 's');
+    int sent = 0;
+    (void)HttpClient::waitUntil([&] {
+        if (client.isClosed())
+            return true;
+        if (clock.elapsed() > qint64(sent) * Timeout / 6 && sent < head.size())
+            client.send(head.mid(sent++, 1));
+        return false;
+    }, 20 * Timeout);
+    QVERIFY(client.isClosed());
+    QVERIFY(sent >= 4);
+    QVERIFY2(clock.elapsed() < 4 * Timeout, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(client.pending().isEmpty());
+}
+
+void TestTimeouts::slowButSteadyBodyIsSaved_data()
+{
+    QTest::addColumn<bool>("form");
+    QTest::addRow("PUT") << false;
+    QTest::addRow("form upload") << true;
+}
+
+void TestTimeouts::slowButSteadyBodyIsSaved()
+{
+    QFETCH(bool, form);
+    QVERIFY(ts->start());
+    const QByteArray data = bigData(40000);
+    const QByteArray body = form ? multipartBody(data) : data;
+    const QByteArray head = form ? multipartHead(body.size())
+                                 : "PUT /up.bin HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    client.send(head);
+    // Altogether far longer than the timeout, but never a pause as long as it.
+    constexpr int Pieces = 8;
+    const qsizetype step = body.size() / Pieces + 1;
+    for (int i = 0; i < Pieces; ++i) {
+        QTest::qWait(Timeout / 3);
+        QVERIFY2(!client.isClosed(), qPrintable(QString::number(i)));
+        client.send(body.mid(i * step, step));
+    }
+    HttpReply reply;
+    QVERIFY(client.read(&reply));
+    if (form)
+        QVERIFY(reply.body.contains("File sent success."));
+    else
+        QCOMPARE(reply.status, QByteArray("201 Created"));
+    QFile saved(ts->path(QStringLiteral("up.bin")));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QVERIFY(saved.readAll() == data);
+}
+
+void TestTimeouts::downloadNobodyReadsIsClosed_data()
+{
+    QTest::addColumn<QByteArray>("connection");
+    QTest::addRow("keep-alive") << QByteArray();
+    QTest::addRow("Connection: close") << QByteArray("Connection: close\r\n");
+}
+
+void TestTimeouts::downloadNobodyReadsIsClosed()
+{
+    QFETCH(QByteArray, connection);
+    ts->put(QStringLiteral("big.bin"), bigData(8 * 1000 * 1000));
+    QVERIFY(ts->start());
+
+    QTcpSocket stuck;
+    stuck.setReadBufferSize(1024);
+    stuck.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    stuck.connectToHost(QHostAddress::LocalHost, ts->port());
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.size() == 1; }));
+    ts->server->threads.first()->request.socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 8192);
+    stuck.write("GET /big.bin HTTP/1.1\r\n" + connection + "\r\n");
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->sentBytes > 0; }));
+    QElapsedTimer clock;
+    clock.start();
+    // The server lets go of the connection although the peer never reads.
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.isEmpty(); }, 20 * Timeout));
+    QVERIFY2(clock.elapsed() >= Timeout - 50, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(ts->server->sentBytes < 8 * 1000 * 1000);
+}
+
+void TestTimeouts::slowButSteadyReaderGetsTheWholeFile()
+{
+    // More than the send queue holds, so sending waits for the reader again and again.
+    const QByteArray data = bigData(3 * 1000 * 1000);
+    ts->put(QStringLiteral("big.bin"), data);
+    QVERIFY(ts->start());
+
+    // A plain socket with a small receive buffer, read a little at a time, so that the pace
+    // is really the reader's.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    const int small = 65536;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(ts->port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.size() == 1; }));
+    ts->server->threads.first()->request.socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 8192);
+    const QByteArray get = "GET /big.bin HTTP/1.1\r\n\r\n";
+    QCOMPARE(::send(fd, get.constData(), size_t(get.size()), 0), ssize_t(get.size()));
+
+    // 128 KB every sixth of the timeout: sending waits for the reader for several timeouts.
+    QByteArray received;
+    QElapsedTimer clock;
+    clock.start();
+    HttpReply reply;
+    bool closed = false;
+    const bool whole = HttpClient::waitUntil([&] {
+        if (clock.elapsed() >= Timeout / 6) {
+            clock.restart();
+            char piece[128 * 1024];
+            const ssize_t n = ::recv(fd, piece, sizeof piece, MSG_DONTWAIT);
+            if (n > 0)
+                received.append(piece, n);
+            closed = n == 0;
+        }
+        QByteArray copy = received;
+        return reply.takeFrom(copy) || closed;
+    }, 120 * Timeout);
+    ::close(fd);
+    QVERIFY(whole);
+    QCOMPARE(reply.code, 200);
+    QVERIFY(reply.body == data);
+}
+
+void TestTimeouts::connectionCloseIsReadWithoutCase_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<bool>("closes");
+
+    QTest::addRow("close") << QByteArray("Connection: close") << true;
+    QTest::addRow("Close") << QByteArray("Connection: Close") << true;
+    QTest::addRow("CLOSE") << QByteArray("connection: CLOSE") << true;
+    QTest::addRow("in a list") << QByteArray("Connection: TE, close") << true;
+    QTest::addRow("Keep-Alive") << QByteArray("Connection: Keep-Alive") << false;
+    QTest::addRow("a token that only contains close") << QByteArray("Connection: x-closed") << false;
+}
+
+void TestTimeouts::connectionCloseIsReadWithoutCase()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(bool, closes);
+    Socket::idleTimeout = Socket::IdleTimeoutMs;
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange("GET /a.txt HTTP/1.1\r\n" + header + "\r\n\r\n");
+    QCOMPARE(reply.body, TextA);
+    QCOMPARE(reply.header("Connection") == "close", closes);
+    if (closes) {
+        QVERIFY(client.waitClosed());
+    } else {
+        QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+        QVERIFY(!client.isClosed());
+    }
+}
+
+void TestTimeouts::requestLineLongerThanTheBufferGets414()
+{
+    QVERIFY(ts->start());
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange("GET /" + QByteArray(3000, 'x') + " HTTP/1.1\r\n\r\n");
+    QCOMPARE(reply.status, QByteArray("414 URI Too Long"));
+    QCOMPARE(reply.header("Connection"), QByteArray("close"));
+    QCOMPARE(reply.contentLength(), 0);
+    QVERIFY(client.waitClosed());
+}
+
+void TestTimeouts::readAheadIsBounded()
+{
+    Socket::idleTimeout = Socket::IdleTimeoutMs;
+    ts->put(QStringLiteral("big.bin"), bigData(8 * 1000 * 1000));
+    QVERIFY(ts->start());
+
+    // A peer that asks for a large file, does not read it, and sends and sends.
+    QTcpSocket peer;
+    peer.setReadBufferSize(1024);
+    peer.connectToHost(QHostAddress::LocalHost, ts->port());
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.size() == 1; }));
+    const Socket &socket = ts->server->threads.first()->request.socket;
+    peer.write("GET /big.bin HTTP/1.1\r\n\r\n");
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->sentBytes > 0; }));
+    const QByteArray flood(1024 * 1024, 'f');
+    qint64 held = 0;
+    for (int i = 0; i < 12; ++i) {
+        peer.write(flood);
+        (void)HttpClient::waitUntil([&] { return peer.bytesToWrite() < qint64(flood.size()); }, 100);
+        held = qMax(held, socket.bytesAvailable());
+    }
+    QVERIFY2(held <= Socket::ReadBufferLimit, qPrintable(QString::number(held)));
+    QVERIFY(peer.bytesToWrite() > 0);
+}
+
+QTEST_GUILESS_MAIN(TestTimeouts)
+#include "tst_timeouts.moc"
