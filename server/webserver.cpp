@@ -141,7 +141,10 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     }
     auto *handler = new ServerThread(this);
     Socket &socket = handler->request.socket;
-    if (!socket.setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
+    // Unbuffered: the connection reads into its own small buffer, so that an idle connection does
+    // not also keep a read buffer of Qt's own.
+    if (!socket.setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState,
+                                    QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         delete handler;
         return;
     }
