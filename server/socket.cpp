@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <sys/sendfile.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -381,12 +382,36 @@ void Socket::finishSaving(int code)
 void Socket::write(const QByteArray &data, bool end)
 {
     if (!closing && !limitIsReached() && !data.isEmpty()) {
-        const qint64 n = QIODevice::write(data);
+        const qint64 n = push(data.constData(), data.size());
         if (n > 0)
             sentBytes(n);
+        else if (n < 0)
+            closeConnection();
     }
     if (end)
         this->end();
+}
+
+// On a plain connection with nothing queued the bytes go straight to the kernel, and only what
+// it does not take at once waits in the socket's queue: an idle connection then holds no send
+// buffer, and an answer leaves without waiting for a turn of the event loop. Returns the length,
+// or -1 when the connection has failed.
+qint64 Socket::push(const char *data, qint64 length)
+{
+    if (mode() != UnencryptedMode || bytesToWrite() > 0 || socketDescriptor() < 0)
+        return QIODevice::write(data, length);
+    ssize_t sent;
+    do
+        sent = ::send(int(socketDescriptor()), data, size_t(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (sent < 0 && errno == EINTR);
+    if (sent < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return -1;
+        sent = 0;
+    }
+    if (sent < length && QIODevice::write(data + sent, length - sent) != length - sent)
+        return -1;
+    return length;
 }
 
 void Socket::sendFile(QFile *file, qint64 offset, qint64 count)
@@ -435,7 +460,7 @@ void Socket::sendFile()
         // Not `buffer`: it may already hold the next pipelined request.
         char piece[BufferSize];
         const qint64 n = sendSource->read(piece, qMin<qint64>(BufferSize, sendLeft));
-        if (n <= 0 || QIODevice::write(piece, n) != n) {
+        if (n <= 0 || push(piece, n) != n) {
             stopSending();
             closeConnection();
             return;
@@ -479,7 +504,7 @@ void Socket::sendBatches()
         }
         char batch[TlsBatch];
         const ssize_t n = ::pread(in, batch, size_t(qMin(TlsBatch, sendLeft)), off_t(sendPos));
-        if (n <= 0 || QIODevice::write(batch, n) != n) {
+        if (n <= 0 || push(batch, n) != n) {
             stopSending();
             closeConnection();
             return;

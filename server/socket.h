@@ -118,6 +118,7 @@ private:
     enum class BodyWait { None, Collect, Prefetch };
 
     qint64 readSocket(char *into, qint64 max);
+    qint64 push(const char *data, qint64 length);
     bool limitIsReached() const { return limitReached && *limitReached; }
     void checkLimit();
     void consume(int n);

@@ -69,7 +69,8 @@ private slots:
     void slowButSteadyBodyIsSaved();
     void downloadNobodyReadsIsClosed_data();
     void downloadNobodyReadsIsClosed();
-    void slowButSteadyReaderGetsTheWholeFile();
+    void slowButSteadyReaderGetsEveryAnswerWhole_data();
+    void slowButSteadyReaderGetsEveryAnswerWhole();
     void connectionCloseIsReadWithoutCase_data();
     void connectionCloseIsReadWithoutCase();
     void requestLineLongerThanTheBufferGets414();
@@ -228,11 +229,28 @@ void TestTimeouts::downloadNobodyReadsIsClosed()
     QVERIFY(ts->server->sentBytes < 8 * 1000 * 1000);
 }
 
-void TestTimeouts::slowButSteadyReaderGetsTheWholeFile()
+void TestTimeouts::slowButSteadyReaderGetsEveryAnswerWhole_data()
 {
+    QTest::addColumn<QByteArray>("requests");
+    QTest::addColumn<int>("answers");
     // More than the send queue holds, so sending waits for the reader again and again.
-    const QByteArray data = bigData(3 * 1000 * 1000);
-    ts->put(QStringLiteral("big.bin"), data);
+    QTest::addRow("a 3 MB file") << QByteArray("GET /big.bin HTTP/1.1\r\n\r\n") << 1;
+    QTest::addRow("a 60 KB file, then a pipelined GET")
+        << QByteArray("GET /mid.bin HTTP/1.1\r\n\r\nGET /a.txt HTTP/1.1\r\n\r\n") << 2;
+    QTest::addRow("a long listing, then a pipelined GET")
+        << QByteArray("PROPFIND /many/ HTTP/1.1\r\nDepth: 1\r\n\r\nGET /a.txt HTTP/1.1\r\n\r\n") << 2;
+}
+
+void TestTimeouts::slowButSteadyReaderGetsEveryAnswerWhole()
+{
+    QFETCH(QByteArray, requests);
+    QFETCH(int, answers);
+    const QByteArray big = bigData(3 * 1000 * 1000);
+    const QByteArray mid = bigData(60 * 1000);
+    ts->put(QStringLiteral("big.bin"), big);
+    ts->put(QStringLiteral("mid.bin"), mid);
+    for (int i = 0; i < 600; ++i)
+        ts->put(QStringLiteral("many/entry-with-a-long-name-%1.txt").arg(i), TextA);
     QVERIFY(ts->start());
 
     // A plain socket with a small receive buffer, read a little at a time, so that the pace
@@ -248,14 +266,13 @@ void TestTimeouts::slowButSteadyReaderGetsTheWholeFile()
     QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
     QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.size() == 1; }));
     ts->server->threads.first()->request.socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 8192);
-    const QByteArray get = "GET /big.bin HTTP/1.1\r\n\r\n";
-    QCOMPARE(::send(fd, get.constData(), size_t(get.size()), 0), ssize_t(get.size()));
+    QCOMPARE(::send(fd, requests.constData(), size_t(requests.size()), 0), ssize_t(requests.size()));
 
     // 128 KB every sixth of the timeout: sending waits for the reader for several timeouts.
     QByteArray received;
+    QList<HttpReply> replies;
     QElapsedTimer clock;
     clock.start();
-    HttpReply reply;
     bool closed = false;
     const bool whole = HttpClient::waitUntil([&] {
         if (clock.elapsed() >= Timeout / 6) {
@@ -266,13 +283,32 @@ void TestTimeouts::slowButSteadyReaderGetsTheWholeFile()
                 received.append(piece, n);
             closed = n == 0;
         }
-        QByteArray copy = received;
-        return reply.takeFrom(copy) || closed;
+        HttpReply reply;
+        while (reply.takeFrom(received)) {
+            replies.append(reply);
+            reply = HttpReply();
+        }
+        return replies.size() == answers || closed;
     }, 120 * Timeout);
     ::close(fd);
     QVERIFY(whole);
-    QCOMPARE(reply.code, 200);
-    QVERIFY(reply.body == data);
+    QCOMPARE(replies.size(), answers);
+    const HttpReply &first = replies.first();
+    if (requests.startsWith("GET /big.bin")) {
+        QCOMPARE(first.code, 200);
+        QVERIFY(first.body == big);
+    } else if (requests.startsWith("GET /mid.bin")) {
+        QCOMPARE(first.code, 200);
+        QVERIFY(first.body == mid);
+    } else {
+        QCOMPARE(first.code, 207);
+        QCOMPARE(first.body.count("<response>"), 601);
+        QVERIFY(first.body.endsWith("</multistatus>"));
+    }
+    if (answers > 1) {
+        QCOMPARE(replies.last().code, 200);
+        QCOMPARE(replies.last().body, TextA);
+    }
 }
 
 void TestTimeouts::connectionCloseIsReadWithoutCase_data()
