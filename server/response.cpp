@@ -21,6 +21,11 @@ void Response::reply(int) {}
 
 void Response::sendHeader(const char *status, qint64 length, const QByteArray *extra)
 {
+    request->socket.write(header(status, length, extra), length == 0);
+}
+
+QByteArray Response::header(const char *status, qint64 length, const QByteArray *extra)
+{
     Socket &socket = request->socket;
     // Body bytes left unread cannot be told from the next request: close after this answer.
     if (socket.unreadBody() > 0)
@@ -55,7 +60,7 @@ void Response::sendHeader(const char *status, qint64 length, const QByteArray *e
     head += "Content-Length: ";
     head += QByteArray::number(length);
     head += "\r\n\r\n";
-    socket.write(head, length == 0);
+    return head;
 }
 
 void Response::addLine(QByteArray *text)
