@@ -678,7 +678,10 @@ void Socket::end()
 void Socket::startIdleTime()
 {
     lastProgress.start();
-    idleTimer.start(idleTimeout);
+    // A running timer is not restarted for every request: when it fires it counts from the
+    // last progress noted and waits for the rest.
+    if (!idleTimer.isActive())
+        idleTimer.start(idleTimeout);
 }
 
 void Socket::idleTimeoutPassed()
