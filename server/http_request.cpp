@@ -335,6 +335,9 @@ QList<std::pair<QString, QString>> HTTP_Request::params() const
 
 QString HTTP_Request::param(QByteArrayView name) const
 {
+    // Most requests have no query at all.
+    if (rawQuery.isEmpty())
+        return QString();
     const QString key = QString::fromUtf8(name);
     for (const auto &item : params()) {
         if (item.first == key)
