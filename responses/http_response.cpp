@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,8 +55,20 @@ HTTP_Response::HTTP_Response(Configuration *config, HTTP_Request *request)
 
 QByteArray HTTP_Response::getContentType(const QString &suffix)
 {
+    // The known suffixes are short and ASCII: anything else is no match.
+    constexpr qsizetype Longest = 7;
+    if (suffix.size() > Longest)
+        return QByteArray();
+    char ascii[Longest + 1];
+    for (qsizetype i = 0; i < suffix.size(); ++i) {
+        const char16_t c = suffix.at(i).unicode();
+        if (c == 0 || c > 0x7f)
+            return QByteArray();
+        ascii[i] = char(c);
+    }
+    ascii[suffix.size()] = '\0';
     for (const TypeRow &row : ContentTypes) {
-        if (suffix == QLatin1String(row.suffix))
+        if (std::strcmp(ascii, row.suffix) == 0)
             return QByteArray(row.type);
     }
     return QByteArray();
