@@ -80,19 +80,42 @@ Walk walkBelow(const QByteArray &root, const QByteArray &relative)
     return Walk::Inside;
 }
 
+// What the walk needs to know of a root, kept for the root asked about last (it is mostly the
+// same one): its name as the file system takes it, when it is absolute and clean.
+struct RootName
+{
+    QString root;
+    QByteArray encoded; // empty: the walk does not apply
+};
+
+const QByteArray &walkableRoot(const QString &root)
+{
+    thread_local RootName last;
+    if (last.root != root || last.root.isNull()) {
+        last.root = root;
+        last.encoded = root.size() > 1 && root.startsWith(u'/') && QDir::cleanPath(root) == root
+                           ? QFile::encodeName(root)
+                           : QByteArray();
+    }
+    return last.encoded;
+}
+
 } // namespace
 
 bool SharePath::contains(const QString &root, const QString &target)
 {
     // The root as given is already clean and absolute (it is kept that way), and the target
     // lies below it by its name: then only the names below the root need a look.
-    if (root.size() > 1 && QDir::isAbsolutePath(root) && root.size() < target.size()
-        && target.startsWith(root) && target.at(root.size()) == u'/' && QDir::cleanPath(root) == root) {
-        const QString probe = QDir::cleanPath(target);
-        if (probe.size() > root.size() + 1 && probe.startsWith(root) && probe.at(root.size()) == u'/'
-            && walkBelow(QFile::encodeName(root), QFile::encodeName(probe.mid(root.size() + 1)))
-                   == Walk::Inside)
-            return true;
+    if (root.size() < target.size() && target.startsWith(root) && target.at(root.size()) == u'/') {
+        const QByteArray &encodedRoot = walkableRoot(root);
+        if (!encodedRoot.isEmpty()) {
+            const QString probe = QDir::cleanPath(target);
+            if (probe.size() > root.size() + 1 && probe.startsWith(root) && probe.at(root.size()) == u'/'
+                // (the same bytes as QFile::encodeName() of that part)
+                && walkBelow(encodedRoot, QStringView(probe).sliced(root.size() + 1).toLocal8Bit())
+                       == Walk::Inside)
+                return true;
+        }
     }
     const QString canonicalRoot = canonical(root);
     if (canonicalRoot.isEmpty())
