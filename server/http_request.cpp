@@ -168,7 +168,7 @@ void HTTP_Request::parseTarget(const QByteArray &target)
     // Only paths inside the shared item are served: no "..", no NUL, and an absolute path.
     if (!rawPath.startsWith('/') || path.contains(QChar(0)))
         refusal = 403;
-    for (const QStringView segment : QStringView(path).split(u'/')) {
+    for (const QStringView segment : QStringView(path).tokenize(u'/')) {
         if (segment == u"..")
             refusal = 403;
     }
