@@ -8,7 +8,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -53,8 +55,20 @@ HTTP_Response::HTTP_Response(Configuration *config, HTTP_Request *request)
 
 QByteArray HTTP_Response::getContentType(const QString &suffix)
 {
+    // The known suffixes are short and ASCII: anything else is no match.
+    constexpr qsizetype Longest = 7;
+    if (suffix.size() > Longest)
+        return QByteArray();
+    char ascii[Longest + 1];
+    for (qsizetype i = 0; i < suffix.size(); ++i) {
+        const char16_t c = suffix.at(i).unicode();
+        if (c == 0 || c > 0x7f)
+            return QByteArray();
+        ascii[i] = char(c);
+    }
+    ascii[suffix.size()] = '\0';
     for (const TypeRow &row : ContentTypes) {
-        if (suffix == QLatin1String(row.suffix))
+        if (std::strcmp(ascii, row.suffix) == 0)
             return QByteArray(row.type);
     }
     return QByteArray();
@@ -142,8 +156,14 @@ void HTTP_Response::sendFile(const QString &path)
 {
     file.close();
     file.setFileName(path);
-    // A folder does not open either.
-    if (!file.open(QIODevice::ReadOnly)) {
+    // One open and one status serve the whole answer: type, size and the content.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    struct stat fileStatus;
+    const bool opened = fd >= 0 && ::fstat(fd, &fileStatus) == 0 && !S_ISDIR(fileStatus.st_mode);
+    if (!opened) {
+        // A folder does not open either.
+        if (fd >= 0)
+            ::close(fd);
         if (QFileInfo::exists(path)) {
             sendHeader("500 Can't read file", 0);
             return;
@@ -160,14 +180,14 @@ void HTTP_Response::sendFile(const QString &path)
 
     QByteArray extra;
     extra.reserve(100);
-    const qint64 size = file.size();
+    const qint64 size = fileStatus.st_size;
     const char *status = "200 OK";
     qint64 offset = 0;
     qint64 count = size;
     switch (byteRange(request->rangeStart, request->rangeEnd, size, &offset, &count)) {
     case 416:
+        ::close(fd);
         extra = "Content-Range: bytes */" + QByteArray::number(size) + "\r\n";
-        file.close();
         sendHeader("416 Range Not Satisfiable", 0, &extra);
         return;
     case 206:
@@ -180,11 +200,48 @@ void HTTP_Response::sendFile(const QString &path)
     }
 
     contentType = describeFile(info, &extra);
+    if (count <= 0) {
+        ::close(fd);
+        sendHeader(status, count, &extra);
+        return;
+    }
+    Socket &socket = request->socket;
+    // A small body goes out with its head in one write. Not while answers wait in the socket
+    // (the socket's own sending waits for room then), nor under a traffic limit (that stops a
+    // send after the piece in progress).
+    const bool limited = socket.trafficLimit && *socket.trafficLimit > 0;
+    if (!limited && count < Socket::DirectSendFrom && count <= Socket::TlsBatch
+        && socket.bytesToWrite() + socket.encryptedBytesToWrite() == 0) {
+        QByteArray answer = header(status, count, &extra);
+        const qsizetype headSize = answer.size();
+        answer.resize(headSize + count);
+        qint64 got = 0;
+        while (got < count) {
+            const ssize_t n = ::pread(fd, answer.data() + headSize + got, size_t(count - got), off_t(offset + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        ::close(fd);
+        if (got == count) {
+            socket.write(answer, true);
+        } else {
+            // The file ended before the length announced: only closing tells the peer.
+            answer.truncate(headSize + got);
+            socket.write(answer, false);
+            socket.closeConnection();
+        }
+        return;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        sendHeader("500 Can't read file", 0);
+        return;
+    }
     sendHeader(status, count, &extra);
-    if (count > 0)
-        request->socket.sendFile(&file, offset, count);
-    else
-        file.close();
+    socket.sendFile(&file, offset, count);
 }
 
 int HTTP_Response::byteRange(qint64 start, qint64 end, qint64 size, qint64 *offset, qint64 *count)

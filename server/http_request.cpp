@@ -134,13 +134,13 @@ bool HTTP_Request::parse(QByteArrayView head, bool overflowed)
 
     bool transferCoded = false;
     for (;;) {
-        const QByteArray header = Socket::nextLine(head, &pos).toByteArray();
+        const QByteArrayView header = Socket::nextLine(head, &pos);
         if (header.isEmpty())
             break;
         if (header.size() <= 2)
             continue;
-        if (header.size() > 18 && qstrnicmp(header.constData(), "transfer-encoding:", 18) == 0)
-            transferCoded = header.mid(18).trimmed().toLower() != "identity";
+        if (header.size() > 18 && qstrnicmp(header.data(), "transfer-encoding:", 18) == 0)
+            transferCoded = header.sliced(18).trimmed().toByteArray().toLower() != "identity";
         else
             parseHeader(header);
     }
@@ -168,40 +168,41 @@ void HTTP_Request::parseTarget(const QByteArray &target)
     // Only paths inside the shared item are served: no "..", no NUL, and an absolute path.
     if (!rawPath.startsWith('/') || path.contains(QChar(0)))
         refusal = 403;
-    for (const QStringView segment : QStringView(path).split(u'/')) {
+    for (const QStringView segment : QStringView(path).tokenize(u'/')) {
         if (segment == u"..")
             refusal = 403;
     }
 }
 
-void HTTP_Request::parseHeader(const QByteArray &line)
+void HTTP_Request::parseHeader(QByteArrayView line)
 {
     const qsizetype colon = line.indexOf(':');
     if (colon <= 0)
         return;
-    const QByteArrayView name(line.constData(), colon);
+    const QByteArrayView name(line.data(), colon);
     qsizetype from = colon + 1;
     while (from < line.size() && isBlank(line.at(from)))
         ++from;
-    const QByteArray value = line.mid(from);
+    // A view into the head: copied only where it is kept.
+    const QByteArrayView value = line.sliced(from);
     const auto is = [&name](const char *known) {
         return name.size() == qsizetype(qstrlen(known)) && qstrnicmp(name.data(), known, name.size()) == 0;
     };
 
     if (is("user-agent")) {
-        userAgent = value;
+        userAgent = value.toByteArray();
     } else if (is("host")) {
-        host = value;
+        host = value.toByteArray();
     } else if (is("connection")) {
         // A list of tokens, without case.
         bool close = false;
-        for (const QByteArray &token : value.split(','))
+        for (const QByteArray &token : value.toByteArray().split(','))
             close = close || token.trimmed().compare("close", Qt::CaseInsensitive) == 0;
         socket.setKeepAlive(!close);
     } else if (is("range")) {
         if (!value.startsWith("bytes=") || value.contains(','))
             return;
-        const QList<QByteArray> pieces = value.mid(6).split('-');
+        const QList<QByteArray> pieces = value.sliced(6).toByteArray().split('-');
         if (pieces.size() == 2) {
             rangeStart = pieces.at(0).toLongLong();
             rangeEnd = pieces.at(1).toLongLong();
@@ -213,21 +214,21 @@ void HTTP_Request::parseHeader(const QByteArray &line)
             return;
         if (clientData) {
             // The browser names the session this connection was given: it is the browser's now.
-            for (const QByteArray &piece : value.split(';')) {
+            for (const QByteArray &piece : value.toByteArray().split(';')) {
                 const QByteArray cookie = piece.trimmed();
                 if (cookie.startsWith("ID=") && cookie.mid(3).toLongLong() == clientData->id)
                     clientData->confirmed = true;
             }
             return;
         }
-        setCookie(value);
+        setCookie(value.toByteArray());
         clientData = clientManager->getClientData(getCookie("ID"));
         if (clientData)
             ++clientData->bindings;
     } else if (is("authorization")) {
-        if (value.size() < 6 || qstrnicmp(value.constData(), "basic ", 6) != 0)
+        if (value.size() < 6 || qstrnicmp(value.data(), "basic ", 6) != 0)
             return;
-        QByteArray decoded = QByteArray::fromBase64(value.mid(6).trimmed());
+        QByteArray decoded = QByteArray::fromBase64(value.sliced(6).trimmed().toByteArray());
         const qsizetype nul = decoded.indexOf('\0');
         if (nul >= 0)
             decoded.truncate(nul);
@@ -240,23 +241,23 @@ void HTTP_Request::parseHeader(const QByteArray &line)
         contentLength = ok ? n : 0;
         lengthSeen = true;
     } else if (is("content-type")) {
-        contentType = value;
+        contentType = value.toByteArray();
     } else if (is("referer")) {
-        referer = value;
+        referer = value.toByteArray();
     } else if (is("depth")) {
-        depth = value;
+        depth = value.toByteArray();
     } else if (is("destination")) {
-        destination = value;
+        destination = value.toByteArray();
     } else if (is("overwrite")) {
-        overwrite = value;
+        overwrite = value.toByteArray();
     } else if (is("expect")) {
-        expectContinue = value.trimmed().toLower() == "100-continue";
+        expectContinue = value.trimmed().toByteArray().toLower() == "100-continue";
     } else if (is("if-none-match")) {
-        ifNoneMatch = value.trimmed();
+        ifNoneMatch = value.trimmed().toByteArray();
     } else if (is("if")) {
-        ifHeader = value.trimmed();
+        ifHeader = value.trimmed().toByteArray();
     } else if (is("timeout")) {
-        timeout = value.trimmed();
+        timeout = value.trimmed().toByteArray();
     }
 }
 
@@ -334,6 +335,9 @@ QList<std::pair<QString, QString>> HTTP_Request::params() const
 
 QString HTTP_Request::param(QByteArrayView name) const
 {
+    // Most requests have no query at all.
+    if (rawQuery.isEmpty())
+        return QString();
     const QString key = QString::fromUtf8(name);
     for (const auto &item : params()) {
         if (item.first == key)

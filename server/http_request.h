@@ -74,7 +74,7 @@ public:
 
 private:
     void reset();
-    void parseHeader(const QByteArray &line);
+    void parseHeader(QByteArrayView line);
     void parseTarget(const QByteArray &target);
     bool ownsClientData = false;
     bool lengthSeen = false;

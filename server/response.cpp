@@ -3,6 +3,9 @@
 #include "server/clientdata.h"
 #include "server/http_request.h"
 
+#include <charconv>
+#include <cstring>
+
 namespace {
 const char ServerName[] = "Kestrune_4";
 }
@@ -21,41 +24,54 @@ void Response::reply(int) {}
 
 void Response::sendHeader(const char *status, qint64 length, const QByteArray *extra)
 {
+    request->socket.write(header(status, length, extra), length == 0);
+}
+
+QByteArray Response::header(const char *status, qint64 length, const QByteArray *extra)
+{
     Socket &socket = request->socket;
     // Body bytes left unread cannot be told from the next request: close after this answer.
     if (socket.unreadBody() > 0)
         socket.setKeepAlive(false);
 
-    QByteArray head;
-    head.reserve(512);
-    head += "HTTP/1.1 ";
-    head += status;
-    head += "\r\nServer: ";
-    head += ServerName;
-    head += "\r\nCache-Control: no-cache\r\nSet-Cookie: ";
+    // The session cookie the browser sent, or the one of the session this connection has.
+    QByteArray cookieName;
+    QByteArray cookieValue;
+    char number[24];
     if (const QNetworkCookie *cookie = request->getCookie("ID")) {
-        head += cookie->name();
-        head += '=';
-        head += cookie->value();
+        cookieName = cookie->name();
+        cookieValue = cookie->value();
     } else {
-        head += "ID=";
-        head += QByteArray::number(request->getClientData()->id);
+        cookieName = "ID";
+        const auto end = std::to_chars(number, number + sizeof number, request->getClientData()->id).ptr;
+        cookieValue = QByteArray(number, end - number);
     }
-    head += "\r\n";
-    if (!socket.isKeepAlive())
-        head += "Connection: close\r\n";
-    head += "Accept-Ranges: bytes\r\n";
-    if (extra)
-        head += *extra;
-    if (length > 0 && !contentType.isEmpty()) {
-        head += "Content-Type: ";
-        head += contentType;
-        head += "\r\n";
+    const bool typed = length > 0 && !contentType.isEmpty();
+    const char *const lengthEnd = std::to_chars(number, number + sizeof number, length).ptr;
+
+    // The parts are written into one block of the right size.
+    const QByteArrayView parts[] = {
+        "HTTP/1.1 ", status, "\r\nServer: ", ServerName, "\r\nCache-Control: no-cache\r\nSet-Cookie: ",
+        cookieName, "=", cookieValue, "\r\n",
+        socket.isKeepAlive() ? QByteArrayView() : QByteArrayView("Connection: close\r\n"),
+        "Accept-Ranges: bytes\r\n",
+        extra ? QByteArrayView(*extra) : QByteArrayView(),
+        typed ? QByteArrayView("Content-Type: ") : QByteArrayView(),
+        typed ? QByteArrayView(contentType) : QByteArrayView(),
+        typed ? QByteArrayView("\r\n") : QByteArrayView(),
+        "Content-Length: ", QByteArrayView(number, lengthEnd - number), "\r\n\r\n",
+    };
+    qsizetype size = 0;
+    for (const QByteArrayView part : parts)
+        size += part.size();
+    QByteArray head(size, Qt::Uninitialized);
+    char *out = head.data();
+    for (const QByteArrayView part : parts) {
+        if (!part.isEmpty())
+            std::memcpy(out, part.data(), size_t(part.size()));
+        out += part.size();
     }
-    head += "Content-Length: ";
-    head += QByteArray::number(length);
-    head += "\r\n\r\n";
-    socket.write(head, length == 0);
+    return head;
 }
 
 void Response::addLine(QByteArray *text)

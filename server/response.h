@@ -24,6 +24,9 @@ public:
 
     // Writes the head. An answer without a body (length 0) ends the exchange here.
     void sendHeader(const char *status, qint64 length, const QByteArray *extra = nullptr);
+    // The head sendHeader() writes, for an answer that sends it together with its body; it
+    // switches keep-alive off as sendHeader() does.
+    QByteArray header(const char *status, qint64 length, const QByteArray *extra = nullptr);
     static void addLine(QByteArray *text);
     static void addLine(QByteArray *text, const char *line);
 

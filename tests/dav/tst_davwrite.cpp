@@ -16,6 +16,7 @@ class tst_DavWrite : public QObject
 private slots:
     void put_data();
     void put();
+    void putLarge_data();
     void putLarge();
     void putPermissions();
     void putDiskFull_data();
@@ -123,26 +124,67 @@ void tst_DavWrite::put()
     QVERIFY2(names.size() <= 1, qPrintable(names.join(u',')));
 }
 
+void tst_DavWrite::putLarge_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("expectContinue");
+
+    // Around the pieces the body is taken in (64 KiB) and the stretches a file is handed to the
+    // disk in while it arrives (8 MiB).
+    const struct
+    {
+        const char *name;
+        int size;
+    } sizes[] = {
+        {"300000 bytes", 300000},
+        {"64 KiB - 1", 65535},
+        {"64 KiB", 65536},
+        {"64 KiB + 1", 65537},
+        {"8 MiB", 8 << 20},
+        {"8 MiB + 1", (8 << 20) + 1},
+        {"17 MiB + 3", (17 << 20) + 3},
+    };
+    for (const auto &size : sizes) {
+        QTest::addRow("%s", size.name) << size.size << false;
+        QTest::addRow("%s after 100 Continue", size.name) << size.size << true;
+    }
+}
+
 void tst_DavWrite::putLarge()
 {
-    // A body many times the connection's buffer, sent after "100 Continue", replacing a file.
+    QFETCH(int, size);
+    QFETCH(bool, expectContinue);
+
+    // A body many times the connection's buffer replacing a file, and a request right behind it
+    // on the same connection.
     TestServer s;
     QVERIFY(s.start());
     QVERIFY(s.write(QStringLiteral("big.bin"), "small"));
+    QVERIFY(s.write(QStringLiteral("next.txt"), "next"));
     QByteArray body;
-    body.reserve(300000);
-    for (int i = 0; body.size() < 300000; ++i)
+    body.reserve(size + 16);
+    for (int i = 0; body.size() < size; ++i)
         body += QByteArray::number(i) + ' ';
+    body.truncate(size);
 
     RawClient client(s.port());
-    client.send("PUT /big.bin HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: "
-                + QByteArray::number(body.size()) + "\r\n\r\n");
-    QCOMPARE(client.reply().status, QByteArray("100 Continue"));
-    client.send(body);
-    const Reply r = client.reply();
+    const QByteArray head = "PUT /big.bin HTTP/1.1\r\n" + QByteArray(expectContinue ? "Expect: 100-continue\r\n" : "")
+                            + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
+    const QByteArray next = "GET /next.txt HTTP/1.1\r\n\r\n";
+    if (expectContinue) {
+        client.send(head);
+        QCOMPARE(client.reply().status, QByteArray("100 Continue"));
+        client.send(body + next);
+    } else {
+        client.send(head + body + next);
+    }
+    const Reply r = client.reply(60000);
     QCOMPARE(r.status, QByteArray("201 Created"));
-    QCOMPARE(s.read(QStringLiteral("big.bin")), body);
-    QCOMPARE(s.names(), QStringList{"big.bin"});
+    QVERIFY(s.read(QStringLiteral("big.bin")) == body);
+    const Reply after = client.reply();
+    QCOMPARE(after.status, QByteArray("200 OK"));
+    QCOMPARE(after.body, QByteArray("next"));
+    QCOMPARE(s.names(), (QStringList{"big.bin", "next.txt"}));
 }
 
 void tst_DavWrite::putPermissions()
