@@ -3,6 +3,7 @@
 #include "config/configuration.h"
 #include "web/shortdates.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QTemporaryFile>
@@ -229,7 +230,22 @@ void HTML_Element::scaleFailed()
 
 QImage HTML_Element::scaledImage() const
 {
-    QImageReader reader(path);
+    // An image of common size is read whole first: from memory the JPEG decoder takes the data
+    // in one piece and stays on its fast path, where reading from the file gives it 4 KiB at a
+    // time. Larger files are read from the file as they are decoded.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QImage();
+    QByteArray data;
+    QBuffer buffer(&data);
+    QIODevice *source = &file;
+    if (file.size() <= InMemoryLimit) {
+        data = file.readAll();
+        file.close();
+        buffer.open(QIODevice::ReadOnly);
+        source = &buffer;
+    }
+    QImageReader reader(source);
     if (extension == QLatin1String("png")) {
         const QSize size = reader.size();
         if (size.isValid() && size.width() > 0

@@ -30,6 +30,8 @@ public:
     // A png whose thumbnail would be taller than this is not made.
     static constexpr int MaxThumbnailHeight = 1024;
     static constexpr int ReaderQuality = 25;
+    // Images up to this size are read into memory whole before decoding.
+    static constexpr qint64 InMemoryLimit = 32 * 1024 * 1024;
 
     // What the cell of one entry shows besides its picture, as the folder listing read it.
     struct Cell
