@@ -3,10 +3,27 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// QFile::decodeName(), without its converter for the common names that are ASCII only (the same
+// text in every local 8-bit encoding).
+QString decodedName(const char *name)
+{
+    const size_t length = std::strlen(name);
+    for (size_t i = 0; i < length; ++i) {
+        if (uchar(name[i]) >= 0x80)
+            return QFile::decodeName(name);
+    }
+    return QString::fromLatin1(name, qsizetype(length));
+}
+
+} // namespace
 
 QList<FolderListing::Entry> FolderListing::read(const QString &folder, bool folders, bool hidden,
                                                 bool readableOnly, Order order, bool foldersFirst)
@@ -43,7 +60,7 @@ QList<FolderListing::Entry> FolderListing::read(const QString &folder, bool fold
         if (readableOnly && !readable(name, st))
             continue;
         Entry entry;
-        entry.name = QFile::decodeName(name);
+        entry.name = decodedName(name);
         entry.size = qint64(st.st_size);
         entry.modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
         entry.folder = isFolder;

@@ -1,14 +1,15 @@
 #include "web/html_element.h"
 
 #include "config/configuration.h"
-#include "responses/http_response.h"
+#include "web/shortdates.h"
 
-#include <QDateTime>
+#include <QBuffer>
 #include <QFile>
 #include <QImageReader>
-#include <QLocale>
 #include <QTemporaryFile>
-#include <QUrl>
+
+#include <charconv>
+#include <cstring>
 
 namespace {
 
@@ -36,21 +37,142 @@ const IconRow Icons[] = {
     {"sh", "application.png"},
 };
 
-} // namespace
+// Upper bounds of the bytes one byte of a name becomes.
+constexpr qsizetype Encoded = 3; // "%" and two hex digits
+constexpr qsizetype Escaped = 6; // "&quot;"
+// Upper bound of the fixed text of one cell (markup, icon name, size text).
+constexpr qsizetype CellMarkup = 512;
 
-void addSize(QByteArray *out, qint64 size)
+// The writers of one cell put their pieces into room made for the whole cell beforehand.
+template <std::size_t N>
+char *put(char *to, const char (&text)[N])
+{
+    std::memcpy(to, text, N - 1);
+    return to + N - 1;
+}
+
+char *put(char *to, QByteArrayView bytes)
+{
+    if (!bytes.isEmpty())
+        std::memcpy(to, bytes.data(), size_t(bytes.size()));
+    return to + bytes.size();
+}
+
+char *putPercentEncoded(char *to, QByteArrayView utf8)
+{
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    for (const char byte : utf8) {
+        const uchar c = uchar(byte);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'
+            || c == '.' || c == '_' || c == '~' || c == '/') {
+            *to++ = char(c);
+        } else {
+            *to++ = '%';
+            *to++ = Hex[c >> 4];
+            *to++ = Hex[c & 15];
+        }
+    }
+    return to;
+}
+
+char *putEscaped(char *to, QByteArrayView utf8)
+{
+    for (const char c : utf8) {
+        switch (c) {
+        case '&': to = put(to, "&amp;"); break;
+        case '<': to = put(to, "&lt;"); break;
+        case '>': to = put(to, "&gt;"); break;
+        case '"': to = put(to, "&quot;"); break;
+        case '\'': to = put(to, "&#39;"); break;
+        default: *to++ = c;
+        }
+    }
+    return to;
+}
+
+// The size text of addSize().
+char *putSize(char *to, qint64 size)
 {
     constexpr qint64 GB = 1073741824;
     constexpr qint64 MB = 1048576;
     constexpr qint64 KB = 1024;
     if (size > GB)
-        *out += QByteArray::number(size / GB) + "GB";
-    else if (size > MB)
-        *out += QByteArray::number(size / MB) + "MB";
-    else if (size > KB)
-        *out += QByteArray::number(size / KB) + "KB";
-    else
-        *out += QByteArray::number(size) + "Byte";
+        return put(std::to_chars(to, to + 24, size / GB).ptr, "GB");
+    if (size > MB)
+        return put(std::to_chars(to, to + 24, size / MB).ptr, "MB");
+    if (size > KB)
+        return put(std::to_chars(to, to + 24, size / KB).ptr, "KB");
+    return put(std::to_chars(to, to + 24, size).ptr, "Byte");
+}
+
+// Room for one cell at the end of `page`; returns where its first byte goes.
+char *makeRoom(QByteArray *page, qsizetype bytes)
+{
+    const qsizetype at = page->size();
+    page->resize(at + bytes);
+    return page->data() + at;
+}
+
+// Gives back the room a cell did not use; `end` is just after its last byte.
+void endCell(QByteArray *page, const char *end)
+{
+    page->resize(end - page->constData());
+}
+
+// The opening of an entry's cell, up to the opening of its link; `name` and `link` receive
+// where the escaped name and the link were written, for the pieces that repeat them.
+char *putCellStart(char *to, const HTML_Element::Cell &cell, bool checkbox, QByteArrayView *name,
+                   QByteArrayView *link)
+{
+    to = put(to, "<td align=\"center\" width=\"200\">");
+    char *nameAt = nullptr;
+    if (checkbox) {
+        to = put(to, "<input type=\"checkbox\" name=\"");
+        *to++ = cell.folder ? 'd' : 'f';
+        to = put(to, "\" value=\"");
+        nameAt = to;
+        to = putEscaped(to, cell.name);
+        *name = QByteArrayView(nameAt, to - nameAt);
+        to = put(to, "\"> ");
+    }
+    to = put(to, "<a href=\"");
+    char *const linkAt = to;
+    to = put(to, cell.linkPrefix);
+    to = putPercentEncoded(to, cell.name);
+    *link = QByteArrayView(linkAt, to - linkAt);
+    to = put(to, "\">");
+    if (!nameAt)
+        *name = QByteArrayView();
+    return to;
+}
+
+// The escaped name; written afresh when the check box did not write it already.
+char *putName(char *to, const HTML_Element::Cell &cell, QByteArrayView written)
+{
+    return written.data() ? put(to, written) : putEscaped(to, cell.name);
+}
+
+// The end of a file's link with its size and date.
+char *putFileDetails(char *to, const HTML_Element::Cell &cell, const QByteArray &date)
+{
+    to = put(to, "</a>");
+    to = putSize(to, cell.size);
+    to = put(to, "<br>");
+    return put(to, date);
+}
+
+qsizetype cellRoom(const HTML_Element::Cell &cell, qsizetype more)
+{
+    return CellMarkup + 2 * cell.linkPrefix.size() + cell.name.size() * (2 * Encoded + 2 * Escaped)
+           + more;
+}
+
+} // namespace
+
+void addSize(QByteArray *out, qint64 size)
+{
+    char text[32];
+    out->append(text, putSize(text, size) - text);
 }
 
 HTML_Element::HTML_Element(const QFileInfo &entry)
@@ -108,7 +230,22 @@ void HTML_Element::scaleFailed()
 
 QImage HTML_Element::scaledImage() const
 {
-    QImageReader reader(path);
+    // An image of common size is read whole first: from memory the JPEG decoder takes the data
+    // in one piece and stays on its fast path, where reading from the file gives it 4 KiB at a
+    // time. Larger files are read from the file as they are decoded.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QImage();
+    QByteArray data;
+    QBuffer buffer(&data);
+    QIODevice *source = &file;
+    if (file.size() <= InMemoryLimit) {
+        data = file.readAll();
+        file.close();
+        buffer.open(QIODevice::ReadOnly);
+        source = &buffer;
+    }
+    QImageReader reader(source);
     if (extension == QLatin1String("png")) {
         const QSize size = reader.size();
         if (size.isValid() && size.width() > 0
@@ -172,62 +309,77 @@ QByteArray HTML_Element::getIcon(const QString &extension)
 
 QByteArray HTML_Element::link(const QString &path)
 {
-    return HTTP_Response::escape(QByteArrayView(QUrl::toPercentEncoding(path, "/")));
+    QByteArray out;
+    appendPercentEncoded(&out, path.toUtf8());
+    return out;
 }
 
-void HTML_Element::addCheckbox(QByteArray *page, const QFileInfo &entry)
+void HTML_Element::appendPercentEncoded(QByteArray *out, QByteArrayView utf8)
 {
-    *page += "<input type=\"checkbox\" name=\"";
-    *page += entry.isDir() ? "d" : "f";
-    *page += "\" value=\"";
-    *page += HTTP_Response::escape(entry.fileName());
-    *page += "\"> ";
+    endCell(out, putPercentEncoded(makeRoom(out, Encoded * utf8.size()), utf8));
 }
 
-void HTML_Element::addDate(QByteArray *page, const QFileInfo &entry)
+void HTML_Element::appendEscaped(QByteArray *out, QByteArrayView utf8)
 {
-    *page += HTTP_Response::escape(QLocale().toString(entry.lastModified(), QLocale::ShortFormat));
+    endCell(out, putEscaped(makeRoom(out, Escaped * utf8.size()), utf8));
 }
 
-void HTML_Element::toHTML(QByteArray *page, const QString &prefix, bool checkbox) const
+void HTML_Element::writeTextCell(QByteArray *page, const Cell &cell, bool checkbox,
+                                 QByteArrayView folderText, ShortDates *dates)
 {
-    const QString name = fileInfo.fileName();
-    const QByteArray href = link(prefix + name);
-    *page += "<td align=\"center\" width=\"200\">";
-    if (checkbox)
-        addCheckbox(page, fileInfo);
-    *page += "<a href=\"";
-    *page += href;
-    *page += "\">";
-    if (!icon.isNull()) {
-        *page += ImgOpen;
-        if (icon.isEmpty()) {
-            *page += href;
-        } else if (!ready || !tmpFile) {
-            *page += IconPrefix;
-            *page += icon;
-        } else {
-            *page += ThumbnailPrefix;
-            *page += link(path);
-        }
-        *page += ImgClose;
-    }
-    *page += "<br>";
-    *page += HTTP_Response::escape(name);
-    *page += "<br>";
-    if (fileInfo.isDir()) {
-        *page += ImgOpen;
-        *page += IconPrefix;
-        *page += "folder.png";
-        *page += ImgClose;
-        *page += "</a>";
+    const QByteArray &date = cell.folder ? QByteArray() : dates->text(cell.modified);
+    char *to = makeRoom(page, cellRoom(cell, folderText.size() + date.size()));
+    QByteArrayView name;
+    QByteArrayView link;
+    to = putCellStart(to, cell, checkbox, &name, &link);
+    to = putName(to, cell, name);
+    to = put(to, "<br>");
+    if (cell.folder) {
+        to = put(to, folderText);
+        to = put(to, "</a>");
     } else {
-        *page += "</a>";
-        addSize(page, fileInfo.size());
-        *page += "<br>";
-        addDate(page, fileInfo);
+        to = putFileDetails(to, cell, date);
     }
-    *page += "</td>";
+    to = put(to, "</td>");
+    endCell(page, to);
+}
+
+void HTML_Element::toHTML(QByteArray *page, const Cell &cell, bool checkbox, ShortDates *dates) const
+{
+    const bool thumbnail = !icon.isNull() && !icon.isEmpty() && ready && tmpFile;
+    const QByteArray fullPath = thumbnail ? path.toUtf8() : QByteArray();
+    const QByteArray &date = cell.folder ? QByteArray() : dates->text(cell.modified);
+    char *to = makeRoom(page, cellRoom(cell, icon.size() + date.size() + Encoded * fullPath.size()));
+    QByteArrayView name;
+    QByteArrayView link;
+    to = putCellStart(to, cell, checkbox, &name, &link);
+    if (!icon.isNull()) {
+        to = put(to, ImgOpen);
+        if (icon.isEmpty()) {
+            to = put(to, link);
+        } else if (!thumbnail) {
+            to = put(to, IconPrefix);
+            to = put(to, icon);
+        } else {
+            to = put(to, ThumbnailPrefix);
+            to = putPercentEncoded(to, fullPath);
+        }
+        to = put(to, ImgClose);
+    }
+    to = put(to, "<br>");
+    to = putName(to, cell, name);
+    to = put(to, "<br>");
+    if (cell.folder) {
+        to = put(to, ImgOpen);
+        to = put(to, IconPrefix);
+        to = put(to, "folder.png");
+        to = put(to, ImgClose);
+        to = put(to, "</a>");
+    } else {
+        to = putFileDetails(to, cell, date);
+    }
+    to = put(to, "</td>");
+    endCell(page, to);
 }
 
 void HTML_Element::toMC(QByteArray *out, const QByteArray &prefix) const

@@ -2,11 +2,13 @@
 #define HTML_ELEMENT_H
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QFileInfo>
 #include <QImage>
 #include <QString>
 
 class QTemporaryFile;
+class ShortDates;
 
 // Appends the size text of a folder entry: "1024Byte", "1KB", "3MB", "2GB" (whole units,
 // truncated; a unit is used only when the size is above one of it).
@@ -28,6 +30,18 @@ public:
     // A png whose thumbnail would be taller than this is not made.
     static constexpr int MaxThumbnailHeight = 1024;
     static constexpr int ReaderQuality = 25;
+    // Images up to this size are read into memory whole before decoding.
+    static constexpr qint64 InMemoryLimit = 32 * 1024 * 1024;
+
+    // What the cell of one entry shows besides its picture, as the folder listing read it.
+    struct Cell
+    {
+        QByteArrayView linkPrefix; // the page's link prefix, percent-encoded
+        QByteArrayView name;       // the entry's name in UTF-8
+        qint64 size = 0;
+        qint64 modified = 0;       // milliseconds since the epoch
+        bool folder = false;
+    };
 
     explicit HTML_Element(const QFileInfo &entry);
     ~HTML_Element();
@@ -44,24 +58,30 @@ public:
     void deleteTmpFile();
     void scaleFailed();
 
-    // The picture cell of a folder page; `prefix` is the page's link prefix (ends with "/").
-    void toHTML(QByteArray *page, const QString &prefix, bool checkbox) const;
+    // The picture cell of a folder page.
+    void toHTML(QByteArray *page, const Cell &cell, bool checkbox, ShortDates *dates) const;
     // The picture reference of the listing service, with no line end.
     void toMC(QByteArray *out, const QByteArray &prefix) const;
     // The full name of the finished thumbnail file, or an empty text.
     QString thumbnailFile() const;
 
     static QByteArray getIcon(const QString &extension);
-    // A link to `path` as it may stand in an attribute: UTF-8, percent-encoded ("/" kept),
-    // then HTML-escaped.
+    // A link to `path` as it may stand in an attribute: UTF-8, percent-encoded ("/" kept). The
+    // result holds nothing HTML would have to escape.
     static QByteArray link(const QString &path);
-    // The delete check box of an entry ("d" for a folder, "f" for a file), with a blank after it.
-    static void addCheckbox(QByteArray *page, const QFileInfo &entry);
-    // The modification time in the short date-and-time form of the current locale.
-    static void addDate(QByteArray *page, const QFileInfo &entry);
+    // Appends `utf8` with every byte but letters, digits, "-", ".", "_", "~" and "/" written as
+    // "%" and two upper-case hex digits.
+    static void appendPercentEncoded(QByteArray *out, QByteArrayView utf8);
+    // Appends `utf8` with &, <, >, " and ' written as character references.
+    static void appendEscaped(QByteArray *out, QByteArrayView utf8);
+    // The text cell of a folder page: name, then `folderText` for a folder or size and date for
+    // a file; with the delete check box ("d" for a folder, "f" for a file) when asked for.
+    static void writeTextCell(QByteArray *page, const Cell &cell, bool checkbox,
+                              QByteArrayView folderText, ShortDates *dates);
 
     QTemporaryFile *tmpFile = nullptr;
-    // Refreshed by the manager while the element is not pending (size and date of the cell).
+    // The entry as first seen (refreshed by the manager's lookup by file information while the
+    // element is not pending); folder pages take size and date from their own listing.
     QFileInfo fileInfo;
     bool ready = true;
     // Null: no picture; empty: the file is its own picture; else an icon file name under "/_i/".

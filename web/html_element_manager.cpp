@@ -41,12 +41,25 @@ HTML_Element *HTML_Element_Manager::toHTML(const QFileInfo *entry)
     QMutexLocker locker(&lock);
     const QString path = entry->absoluteFilePath();
     if (HTML_Element *element = find(path)) {
-        // The cell shows today's size and date; the worker never reads an element it is done with.
+        // Today's size and date; the worker never reads an element it is done with.
         if (element->isReady())
             element->fileInfo = *entry;
         return element;
     }
-    auto *element = new HTML_Element(*entry);
+    return add(*entry, path);
+}
+
+HTML_Element *HTML_Element_Manager::toHTML(const QString &path)
+{
+    QMutexLocker locker(&lock);
+    if (HTML_Element *element = find(path))
+        return element;
+    return add(QFileInfo(path), path);
+}
+
+HTML_Element *HTML_Element_Manager::add(const QFileInfo &entry, const QString &path)
+{
+    auto *element = new HTML_Element(entry);
     index.insert(path, element);
     if (element->isReady()) {
         done.append(element);

@@ -30,6 +30,9 @@ public:
 
     // The element of `entry`, created and queued for its thumbnail when needed. Hold `lock`.
     HTML_Element *toHTML(const QFileInfo *entry);
+    // The same for the file at the absolute, clean `path`; a file information is made only for
+    // a file seen for the first time. Hold `lock`.
+    HTML_Element *toHTML(const QString &path);
     // The finished thumbnail of the file at `path`, or an empty text when there is none.
     QString getTempFile(const QString &path);
     // Stops the worker and destroys every element with its thumbnail. Never call it while
@@ -45,6 +48,7 @@ protected:
 
 private:
     HTML_Element *find(const QString &path) const;
+    HTML_Element *add(const QFileInfo &entry, const QString &path);
 
     QList<HTML_Element *> pending;
     QList<HTML_Element *> done;

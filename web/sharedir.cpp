@@ -8,12 +8,15 @@
 #include "web/deletedir.h"
 #include "web/html_element.h"
 #include "web/html_element_manager.h"
+#include "web/shortdates.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QRegularExpression>
+
+#include <unistd.h>
 
 namespace {
 
@@ -266,26 +269,10 @@ void ShareDir::addForm(QByteArray *page, const char *value, const char *name)
     *page += "\">";
 }
 
-void ShareDir::writeDirFile(const QFileInfo *entry, const QString &prefix, QByteArray *page) const
+void ShareDir::writeDirFile(const HTML_Element::Cell &cell, const QByteArray &folderText,
+                            ShortDates *dates, QByteArray *page) const
 {
-    *page += "<td align=\"center\" width=\"200\">";
-    if (deleteEnabled)
-        HTML_Element::addCheckbox(page, *entry);
-    *page += "<a href=\"";
-    *page += HTML_Element::link(prefix + entry->fileName());
-    *page += "\">";
-    *page += escape(entry->fileName());
-    *page += "<br>";
-    if (entry->isDir()) {
-        *page += escape(tr("Folder"));
-        *page += "</a>";
-    } else {
-        *page += "</a>";
-        addSize(page, entry->size());
-        *page += "<br>";
-        HTML_Element::addDate(page, *entry);
-    }
-    *page += "</td>";
+    HTML_Element::writeTextCell(page, cell, deleteEnabled, folderText, dates);
 }
 
 void ShareDir::sendDir(const QString &folder)
@@ -382,23 +369,45 @@ void ShareDir::sendDir(const QString &folder)
         page += "</h2></td></tr></table>";
     } else {
         HTML_Element_Manager *manager = thumbnails ? HTML_Element_Manager::instance : nullptr;
+        // What every cell of the page shares, made once: the encoded link prefix, the folder's
+        // clean absolute path (the manager knows elements by it), the folder text, the dates.
+        QByteArray linkPrefix;
+        HTML_Element::appendPercentEncoded(&linkPrefix, prefix.toUtf8());
+        QString elementPath = QDir::cleanPath(entryPath);
+        if (!elementPath.endsWith(u'/'))
+            elementPath += u'/';
+        const qsizetype elementFolder = elementPath.size();
+        QByteArray folderText;
+        HTML_Element::appendEscaped(&folderText, tr("Folder").toUtf8());
+        ShortDates dates;
+        // The listing holds readable entries only when it was asked for them.
+        const bool listedReadable = config->isFolder();
+        HTML_Element::Cell cell;
+        cell.linkPrefix = linkPrefix;
         const qint64 stop = qMin(count, start + pageSize);
         for (qint64 i = start; i < stop; ++i) {
             const qint64 column = (i - start) % EntriesPerRow;
             if (column == 0)
                 page += "<tr>";
-            // Only the entries shown get a QFileInfo.
-            const QFileInfo entry(entryPath + entries.at(i).name);
+            const FolderListing::Entry &entry = entries.at(i);
             // An unreadable entry keeps its place but shows nothing.
-            if (entry.isReadable()) {
+            if (listedReadable
+                || ::access(QFile::encodeName(entryPath + entry.name).constData(), R_OK) == 0) {
+                const QByteArray name = entry.name.toUtf8();
+                cell.name = name;
+                cell.size = entry.size;
+                cell.modified = entry.modified;
+                cell.folder = entry.folder;
                 if (manager) {
+                    elementPath.resize(elementFolder);
+                    elementPath += entry.name;
                     QMutexLocker locker(&manager->lock);
-                    const HTML_Element *element = manager->toHTML(&entry);
+                    const HTML_Element *element = manager->toHTML(elementPath);
                     if (!element->isReady())
                         pending = true;
-                    element->toHTML(&page, prefix, deleteEnabled);
+                    element->toHTML(&page, cell, deleteEnabled, &dates);
                 } else {
-                    writeDirFile(&entry, prefix, &page);
+                    writeDirFile(cell, folderText, &dates, &page);
                 }
             }
             if (column == EntriesPerRow - 1 || i == stop - 1)

@@ -2,9 +2,11 @@
 #define SHAREDIR_H
 
 #include "responses/http_response.h"
+#include "web/html_element.h"
 
 class ClientData;
 class QFileInfo;
+class ShortDates;
 
 // Answers GET and POST on a shared folder: files, icons ("/_i/"), thumbnails ("/_t/"), the
 // folder page, its actions and forms, and the pages that start the file-manager client.
@@ -30,7 +32,8 @@ public:
     void sendFileBrowser(QByteArray path);
     void sendJNLP(QByteArray path);
 
-    void writeDirFile(const QFileInfo *entry, const QString &prefix, QByteArray *page) const;
+    void writeDirFile(const HTML_Element::Cell &cell, const QByteArray &folderText, ShortDates *dates,
+                      QByteArray *page) const;
     static void addOption(QByteArray *page, const char *label, const char *value, bool selected);
     static void addForm(QByteArray *page, const char *value, const char *name = nullptr);
     static void addParam(QByteArray *page, const char *name, const QByteArray &value);

@@ -1,18 +1,25 @@
 #include "webclient.h"
 #include "webfixture.h"
 
+#include "responses/http_response.h"
 #include "server/clientdata.h"
 #include "server/webserver.h"
 #include "web/html_element.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QTest>
+#include <QTimeZone>
 #include <QTranslator>
+#include <QUrl>
 
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -98,6 +105,92 @@ public:
     bool isEmpty() const override { return false; }
 };
 
+// Sets the modification time of `path` to `msecs` after the epoch (before it when negative).
+bool setModified(const QString &path, qint64 msecs)
+{
+    qint64 seconds = msecs / 1000;
+    if (msecs % 1000 < 0)
+        --seconds;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(seconds);
+    times[1].tv_nsec = long(msecs - seconds * 1000) * 1000000;
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+qint64 utc(int year, int month, int day, int hour, int minute, int second, int msec = 0)
+{
+    return QDateTime(QDate(year, month, day), QTime(hour, minute, second, msec), QTimeZone::utc())
+        .toMSecsSinceEpoch();
+}
+
+// The picture of an entry as the classification of entries gives it: null for none, empty for
+// the file itself (small images only here), else an icon name.
+QByteArray pictureOf(const QFileInfo &entry)
+{
+    const QString name = entry.fileName();
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot < 1)
+        return QByteArray();
+    const QString extension = name.mid(dot + 1).toLower();
+    if (extension == QLatin1String("jpg") || extension == QLatin1String("png"))
+        return QByteArray("");
+    return HTML_Element::getIcon(extension);
+}
+
+// One entry cell written out from the file itself, the way the folder page shows it.
+QByteArray expectedCell(const QFileInfo &entry, bool pictures, bool checkbox)
+{
+    const QByteArray name = HTTP_Response::escape(entry.fileName());
+    const QByteArray link = QUrl::toPercentEncoding(u'/' + entry.fileName(), "/");
+    const QByteArray close = "\" vspace=\"8\" align=\"center\" border=\"0\">";
+    QByteArray cell = Cell;
+    if (checkbox)
+        cell += "<input type=\"checkbox\" name=\"" + QByteArray(entry.isDir() ? "d" : "f") + "\" value=\"" + name + "\"> ";
+    cell += "<a href=\"" + link + "\">";
+    if (pictures) {
+        const QByteArray picture = pictureOf(entry);
+        if (!picture.isNull())
+            cell += "<img src=\"" + (picture.isEmpty() ? link : "/_i/" + picture) + close;
+        cell += "<br>";
+    }
+    cell += name + "<br>";
+    if (entry.isDir()) {
+        cell += pictures ? "<img src=\"/_i/folder.png" + close + "</a>" : QByteArray("Folder</a>");
+    } else {
+        cell += "</a>";
+        addSize(&cell, entry.size());
+        cell += "<br>" + HTTP_Response::escape(QLocale().toString(entry.lastModified(), QLocale::ShortFormat));
+    }
+    return cell + "</td>";
+}
+
+// The entries table of a page that shows `count` entries of `entries` from `start` on.
+QByteArray expectedTable(const QFileInfoList &entries, qsizetype start, qsizetype count, bool pictures,
+                         bool checkbox)
+{
+    QByteArray table = Entries;
+    const qsizetype stop = qMin(entries.size(), start + count);
+    for (qsizetype i = start; i < stop; ++i) {
+        if ((i - start) % 3 == 0)
+            table += "<tr>";
+        table += expectedCell(entries.at(i), pictures, checkbox);
+        if ((i - start) % 3 == 2 || i == stop - 1)
+            table += "</tr>";
+    }
+    return table + "</table>";
+}
+
+// The entries table of a page body.
+QByteArray entriesTable(const QByteArray &page)
+{
+    const qsizetype start = page.indexOf(Entries);
+    if (start < 0)
+        return QByteArray();
+    return page.mid(start, page.indexOf("</table>", start) + 8 - start);
+}
+
 } // namespace
 
 class TestFolderPage : public QObject
@@ -119,6 +212,8 @@ private slots:
     void storedValuesOutOfRange_data();
     void storedValuesOutOfRange();
     void rowsOfThree();
+    void manyEntries_data();
+    void manyEntries();
     void sessionSharedAcrossConnections();
     void sorting_data();
     void sorting();
@@ -145,6 +240,8 @@ private:
 
 void TestFolderPage::init()
 {
+    qunsetenv("TZ");
+    ::tzset();
     QLocale::setDefault(QLocale::c());
     web = std::make_unique<WebFixture>();
     web->conf.showImages = 0;
@@ -154,6 +251,9 @@ void TestFolderPage::init()
 void TestFolderPage::cleanup()
 {
     web.reset();
+    QLocale::setDefault(QLocale::c());
+    qunsetenv("TZ");
+    ::tzset();
 }
 
 void TestFolderPage::wholePage()
@@ -415,6 +515,126 @@ void TestFolderPage::rowsOfThree()
         QCOMPARE(rows.mid(at, end - at).count(Cell), expected);
         at = end + 5;
     }
+}
+
+void TestFolderPage::manyEntries_data()
+{
+    QTest::addColumn<QByteArray>("sort"); // the sort action posted
+    QTest::addColumn<bool>("pictures");
+    QTest::addColumn<bool>("remove");
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<int>("pageSize");
+    QTest::addColumn<int>("page");
+
+    QTest::addRow("by name") << QByteArray("n") << false << true << "C" << QByteArray("UTC") << 1000 << 0;
+    QTest::addRow("by size") << QByteArray("s") << false << true << "C" << QByteArray("UTC") << 1000 << 0;
+    QTest::addRow("by time") << QByteArray("t") << false << true << "C" << QByteArray("UTC") << 1000 << 0;
+    QTest::addRow("pictures by name") << QByteArray("n") << true << true << "C" << QByteArray("UTC") << 1000 << 0;
+    QTest::addRow("pictures by time, no delete") << QByteArray("t") << true << false << "C" << QByteArray("UTC")
+                                                 << 1000 << 0;
+    QTest::addRow("Korean, minutes") << QByteArray("n") << false << true << "ko_KR" << QByteArray("Asia/Seoul")
+                                     << 1000 << 0;
+    QTest::addRow("German, summer time begins") << QByteArray("t") << false << true << "de_DE"
+                                                << QByteArray("Europe/Berlin") << 1000 << 0;
+    QTest::addRow("offset of minutes and seconds") << QByteArray("t") << false << true << "nl_NL"
+                                                   << QByteArray("Europe/Amsterdam") << 1000 << 0;
+    QTest::addRow("US, pictures by size") << QByteArray("s") << true << true << "en_US"
+                                          << QByteArray("America/New_York") << 1000 << 0;
+    QTest::addRow("seventh page of seven") << QByteArray("t") << false << true << "en_US"
+                                           << QByteArray("America/New_York") << 7 << 6;
+}
+
+void TestFolderPage::manyEntries()
+{
+    QFETCH(QByteArray, sort);
+    QFETCH(bool, pictures);
+    QFETCH(bool, remove);
+    QFETCH(QString, locale);
+    QFETCH(QByteArray, zone);
+    QFETCH(int, pageSize);
+    QFETCH(int, page);
+    QLocale::setDefault(QLocale(locale));
+    qputenv("TZ", zone);
+    ::tzset();
+    web->conf.showImages = pictures ? 2 : 0;
+    web->conf.enableDelete = remove ? 2 : 0;
+    if (pictures)
+        web->startThumbnails();
+
+    // Many files within a few minutes (across the change to summer time in Berlin), many in one
+    // second, and names and times that each need care of their own.
+    const qint64 base = utc(2021, 3, 28, 0, 52, 10);
+    for (int i = 0; i < 300; ++i) {
+        const QString name = QString::asprintf("f%03d.txt", (i * 37) % 300);
+        QVERIFY(web->write(name, QByteArray((i * 7919) % 4000, 'x')));
+        QVERIFY(setModified(web->path(name), base + qint64(i) * 4321));
+    }
+    for (int i = 0; i < 40; ++i) {
+        const QString name = QString::asprintf("same%02d", i);
+        QVERIFY(web->write(name, QByteArray(i, 'y')));
+        QVERIFY(setModified(web->path(name), base + 777 + i));
+    }
+    QFile large(web->path("large.bin"));
+    QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(qint64(3) * 1073741824 + 5));
+    large.close();
+    QVERIFY(setModified(web->path("large.bin"), utc(2040, 2, 29, 23, 59, 59, 999)));
+    const struct { const char *name; qint64 modified; } special[] = {
+        {"a b.txt", utc(2020, 1, 1, 0, 0, 0)},
+        {"x&y<z>.doc", utc(2019, 7, 4, 12, 30, 59, 999)},
+        {"quote\"d.mp3", utc(1999, 12, 31, 23, 59, 59)},
+        {"it's.zip", utc(2000, 2, 29, 12, 0, 0)},
+        {"100%.txt", utc(1930, 5, 1, 10, 0, 13, 500)},
+        {"hash#q?.html", utc(1930, 5, 1, 10, 0, 41)},
+        {"plus+sign", utc(1969, 12, 31, 23, 59, 59, 500)},
+        {"\xC3\x9Cmlaut.TXT", utc(2021, 10, 31, 0, 59, 59)},
+        {"\xE6\x97\xA5\xE6\x9C\xAC.pdf", utc(2021, 10, 31, 1, 0, 1)},
+        {".hidden", utc(2010, 6, 15, 8, 8, 8)},
+        {"README", utc(2011, 6, 15, 8, 8, 8)},
+        {"tiny.jpg", utc(2012, 6, 15, 8, 8, 8)},
+        {"pic.PNG", utc(2013, 6, 15, 8, 8, 8)},
+        {"archive.tar.gz", utc(2014, 6, 15, 8, 8, 8)},
+        {"~tilde_-.x", utc(2015, 6, 15, 8, 8, 8)},
+    };
+    for (const auto &f : special) {
+        const QString name = QString::fromUtf8(f.name);
+        QVERIFY(web->write(name, "data"));
+        QVERIFY(setModified(web->path(name), f.modified));
+    }
+    for (const char *folder : {"dir a", "Zdir", "\xC3\xA4dir", "x&y.mp3"}) {
+        QVERIFY(web->makeDir(QString::fromUtf8(folder)));
+        QVERIFY(setModified(web->path(QString::fromUtf8(folder)), utc(2018, 1, 2, 3, 4, 5)));
+    }
+
+    // Folders first; newest or largest first by time or size, ties and name order by character code.
+    QFileInfoList entries = QDir(web->sharePath).entryInfoList(
+        QDir::AllDirs | QDir::Files | QDir::Readable | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Unsorted);
+    std::sort(entries.begin(), entries.end(), [&sort](const QFileInfo &a, const QFileInfo &b) {
+        if (a.isDir() != b.isDir())
+            return a.isDir();
+        const qint64 timeA = a.lastModified().toMSecsSinceEpoch();
+        const qint64 timeB = b.lastModified().toMSecsSinceEpoch();
+        if (sort == "t" && timeA != timeB)
+            return timeA > timeB;
+        if (sort == "s" && a.size() != b.size())
+            return a.size() > b.size();
+        return a.fileName() < b.fileName();
+    });
+    QCOMPARE(entries.size(), 300 + 40 + 1 + 15 + 4);
+
+    WebClient client(web->port());
+    QCOMPARE(client.get("/").status(), QByteArray("200 OK"));
+    QCOMPARE(client.post("/", "a=" + sort).status(), QByteArray("200 OK"));
+    QCOMPARE(client.post("/", "a=c&cv=" + QByteArray::number(pageSize)).status(), QByteArray("200 OK"));
+    const WebReply reply = page ? client.get("/?a=p&p=" + QByteArray::number(page)) : client.get("/");
+    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    const QByteArray shown = entriesTable(reply.body);
+    const QByteArray expected = expectedTable(entries, qsizetype(pageSize) * page, pageSize, pictures, remove);
+    qsizetype differs = 0;
+    while (differs < qMin(shown.size(), expected.size()) && shown.at(differs) == expected.at(differs))
+        ++differs;
+    QVERIFY2(shown == expected, (shown.mid(qMax<qsizetype>(0, differs - 200), 400) + "\n    expected: "
+                                 + expected.mid(qMax<qsizetype>(0, differs - 200), 400)).constData());
 }
 
 void TestFolderPage::sorting_data()

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
 #include <QMutexLocker>
 #include <QRandomGenerator>
 #include <QTest>
@@ -29,6 +31,26 @@ QImage noise(int width, int height)
             image.setPixel(x, y, random.generate() | 0xFF000000u);
     }
     return image;
+}
+
+// The thumbnail of the image file at `path` made the plain way, from the file, as the bytes of
+// a file in `format`: a png decoded whole and cut down to 124 pixels wide; a jpeg decoded
+// straight to the size that fits in 124 by 124, at reader quality 25.
+QByteArray plainThumbnail(const QString &path, const QByteArray &format)
+{
+    QImageReader reader(path);
+    QImage image;
+    if (format == "PNG") {
+        image = reader.read().scaledToWidth(124, Qt::FastTransformation);
+    } else {
+        reader.setQuality(25);
+        reader.setScaledSize(reader.size().scaled(124, 124, Qt::KeepAspectRatio));
+        image = reader.read();
+    }
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format.constData());
+    return buffer.data();
 }
 
 QByteArray thumbnailLink(const QString &path)
@@ -92,16 +114,22 @@ void TestThumbnails::thumbnailAppears_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<bool>("progressive");
     QTest::addColumn<QByteArray>("type");
     QTest::addColumn<QSize>("thumbnail");
 
-    QTest::addRow("large jpeg") << QStringLiteral("photo.jpg") << QSize(900, 600) << QByteArray("JPEG")
+    QTest::addRow("large jpeg") << QStringLiteral("photo.jpg") << QSize(900, 600) << QByteArray("JPEG") << false
                                 << QByteArray("image/jpeg") << QSize(124, 82);
     QTest::addRow("upper-case suffix") << QStringLiteral("PHOTO.JPG") << QSize(600, 900) << QByteArray("JPEG")
-                                       << QByteArray("image/jpeg") << QSize(82, 124);
+                                       << false << QByteArray("image/jpeg") << QSize(82, 124);
     QTest::addRow("small jpeg enlarged") << QStringLiteral("small.jpg") << QSize(100, 100) << QByteArray("JPEG")
-                                         << QByteArray("image/jpeg") << QSize(124, 124);
-    QTest::addRow("png") << QStringLiteral("draw ing.png") << QSize(400, 300) << QByteArray("PNG")
+                                         << false << QByteArray("image/jpeg") << QSize(124, 124);
+    QTest::addRow("jpeg decoded at an eighth") << QStringLiteral("big.jpg") << QSize(1600, 1200)
+                                               << QByteArray("JPEG") << false << QByteArray("image/jpeg")
+                                               << QSize(124, 93);
+    QTest::addRow("progressive jpeg") << QStringLiteral("progressive.jpg") << QSize(700, 500) << QByteArray("JPEG")
+                                      << true << QByteArray("image/jpeg") << QSize(124, 88);
+    QTest::addRow("png") << QStringLiteral("draw ing.png") << QSize(400, 300) << QByteArray("PNG") << false
                          << QByteArray("image/png") << QSize(124, 93);
 }
 
@@ -110,9 +138,13 @@ void TestThumbnails::thumbnailAppears()
     QFETCH(QString, name);
     QFETCH(QSize, size);
     QFETCH(QByteArray, format);
+    QFETCH(bool, progressive);
     QFETCH(QByteArray, type);
     QFETCH(QSize, thumbnail);
-    QVERIFY(noise(size.width(), size.height()).save(web->path(name), format.constData(), 100));
+    QImageWriter writer(web->path(name), format);
+    writer.setQuality(100);
+    writer.setProgressiveScanWrite(progressive);
+    QVERIFY(writer.write(noise(size.width(), size.height())));
     QVERIFY(QFileInfo(web->path(name)).size() >= 20000);
     QVERIFY(web->write("a.txt", "a"));
     WebClient client(web->port());
@@ -148,6 +180,8 @@ void TestThumbnails::thumbnailAppears()
     QImage decoded;
     QVERIFY(decoded.loadFromData(image.body));
     QCOMPARE(decoded.size(), thumbnail);
+    // The same picture as one made straight from the file.
+    QCOMPARE(image.body, plainThumbnail(web->path(name), format));
     // One thumbnail for the file, however many pages asked for it.
     QCOMPARE(thumbnailFiles().size(), 1);
     QVERIFY(thumbnailFiles().first().endsWith(format == "PNG" ? ".png" : ".jpg"));
