@@ -109,10 +109,14 @@ bool SharePath::contains(const QString &root, const QString &target)
     if (root.size() < target.size() && target.startsWith(root) && target.at(root.size()) == u'/') {
         const QByteArray &encodedRoot = walkableRoot(root);
         if (!encodedRoot.isEmpty()) {
-            const QString probe = QDir::cleanPath(target);
+            // Not cleaned: "link/.." means the parent of where the link leads, so the walk
+            // takes the names as they will be opened and leaves "." and ".." to the full way.
+            QStringView probe(target);
+            if (probe.endsWith(u'/'))
+                probe.chop(1);
             if (probe.size() > root.size() + 1 && probe.startsWith(root) && probe.at(root.size()) == u'/'
                 // (the same bytes as QFile::encodeName() of that part)
-                && walkBelow(encodedRoot, QStringView(probe).sliced(root.size() + 1).toLocal8Bit())
+                && walkBelow(encodedRoot, probe.sliced(root.size() + 1).toLocal8Bit())
                        == Walk::Inside)
                 return true;
         }

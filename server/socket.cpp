@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -261,7 +262,12 @@ void Socket::sendContinue()
     if (!continuePending)
         return;
     continuePending = false;
-    write(QByteArray::fromRawData(Continue, sizeof(Continue) - 1), false);
+    // At once: the peer waits for it before it sends the body.
+    const qint64 length = qint64(sizeof(Continue) - 1);
+    if (push(Continue, length) == length)
+        sentBytes(length);
+    else
+        closeConnection();
 }
 
 void Socket::collectBody()
@@ -409,36 +415,77 @@ void Socket::finishSaving(int code)
 void Socket::write(const QByteArray &data, bool end)
 {
     if (!closing && !limitIsReached() && !data.isEmpty()) {
-        const qint64 n = push(data.constData(), data.size());
-        if (n > 0)
-            sentBytes(n);
-        else if (n < 0)
-            closeConnection();
+        // A head waits for what follows it, so that both leave in one packet: sent apart, the
+        // second small write would wait for the peer's delayed acknowledgement of the first.
+        if (!end && held.size() + data.size() <= BufferSize && canSendDirectly()) {
+            held += data;
+            sentBytes(data.size());
+        } else {
+            const qint64 n = push(data.constData(), data.size());
+            if (n > 0)
+                sentBytes(n);
+            else if (n < 0)
+                closeConnection();
+        }
     }
     if (end)
         this->end();
 }
 
-// On a plain connection with nothing queued the bytes go straight to the kernel, and only what
-// it does not take at once waits in the socket's queue: an idle connection then holds no send
-// buffer, and an answer leaves without waiting for a turn of the event loop. Returns the length,
-// or -1 when the connection has failed.
-qint64 Socket::push(const char *data, qint64 length)
+bool Socket::canSendDirectly()
 {
-    if (mode() != UnencryptedMode || bytesToWrite() > 0 || socketDescriptor() < 0)
-        return QIODevice::write(data, length);
+    return mode() == UnencryptedMode && socketDescriptor() >= 0 && bytesToWrite() == 0;
+}
+
+// On a plain connection with nothing queued the bytes (after a held head) go straight to the
+// kernel, and only what it does not take at once waits in the socket's queue: an idle connection
+// then holds no send buffer, and an answer leaves without waiting for a turn of the event loop.
+// Returns the length, or -1 when the connection has failed.
+qint64 Socket::push(const char *data, qint64 length, int flags)
+{
+    if (!canSendDirectly()) {
+        if (!held.isEmpty()) {
+            const bool queued = QIODevice::write(held) == held.size();
+            held.clear();
+            if (!queued)
+                return -1;
+        }
+        return length == 0 || QIODevice::write(data, length) == length ? length : -1;
+    }
+    iovec parts[2] = {{const_cast<char *>(held.constData()), size_t(held.size())},
+                      {const_cast<char *>(data), size_t(length)}};
+    msghdr message = {};
+    message.msg_iov = held.isEmpty() ? parts + 1 : parts;
+    message.msg_iovlen = held.isEmpty() ? 1 : 2;
     ssize_t sent;
     do
-        sent = ::send(int(socketDescriptor()), data, size_t(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+        sent = ::sendmsg(int(socketDescriptor()), &message, MSG_NOSIGNAL | MSG_DONTWAIT | flags);
     while (sent < 0 && errno == EINTR);
     if (sent < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            held.clear();
             return -1;
+        }
         sent = 0;
     }
-    if (sent < length && QIODevice::write(data + sent, length - sent) != length - sent)
-        return -1;
-    return length;
+    // What the kernel did not take waits in the queue, in order.
+    bool queued = true;
+    if (sent < held.size()) {
+        queued = QIODevice::write(held.constData() + sent, held.size() - sent) == held.size() - sent;
+        sent = 0;
+    } else {
+        sent -= held.size();
+    }
+    held.clear();
+    if (queued && sent < length)
+        queued = QIODevice::write(data + sent, length - sent) == length - sent;
+    return queued ? length : -1;
+}
+
+void Socket::flushHeld()
+{
+    if (!held.isEmpty() && push(nullptr, 0) < 0)
+        closeConnection();
 }
 
 void Socket::sendFile(QFile *file, qint64 offset, qint64 count)
@@ -568,7 +615,12 @@ bool Socket::sendDirect()
         closeConnection();
         return true;
     }
-    // The header (and anything else) goes first.
+    // The header (and anything else) goes first; a held head joins the file's first bytes.
+    if (!held.isEmpty() && push(nullptr, 0, MSG_MORE) < 0) {
+        stopSending();
+        closeConnection();
+        return true;
+    }
     if (bytesToWrite() > 0)
         flush();
     if (bytesToWrite() > 0) {
@@ -676,6 +728,9 @@ void Socket::end()
         return;
     // Hand the answer to the system now: a peer that has already shut down its sending side
     // makes the socket close at the next read notification, and what is still queued then is lost.
+    flushHeld();
+    if (closing)
+        return;
     flush();
     if (!keepAlive || headOverflow || bodyLeft > 0 || limitIsReached()) {
         closeConnection();
@@ -731,6 +786,8 @@ void Socket::closeConnection()
 {
     if (closing)
         return;
+    if (!held.isEmpty())
+        push(nullptr, 0);
     closing = true;
     idleTimer.stop();
     stopSending();

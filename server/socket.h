@@ -118,7 +118,9 @@ private:
     enum class BodyWait { None, Collect, Prefetch };
 
     qint64 readSocket(char *into, qint64 max);
-    qint64 push(const char *data, qint64 length);
+    qint64 push(const char *data, qint64 length, int flags = 0);
+    bool canSendDirectly();
+    void flushHeld();
     bool limitIsReached() const { return limitReached && *limitReached; }
     void checkLimit();
     void consume(int n);
@@ -156,6 +158,8 @@ private:
     qint64 remaining = 0;
     QByteArray boundary;
     QByteArray tail;
+    // The head of an answer on a plain connection, sent together with the first bytes after it.
+    QByteArray held;
 
     QFile *sendSource = nullptr;
     qint64 sendLeft = 0;

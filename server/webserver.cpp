@@ -9,6 +9,7 @@
 #include <QSslKey>
 #include <QTcpSocket>
 
+#include <csignal>
 #include <limits>
 #include <sys/resource.h>
 
@@ -29,6 +30,8 @@ WebServer::WebServer(WebServer *other)
 
 void WebServer::init()
 {
+    // A peer that has gone makes writes fail with EPIPE, not end the process.
+    ::signal(SIGPIPE, SIG_IGN);
     sentBytes = receivedBytes = 0;
     limitReached = false;
     if (config) {

@@ -5,6 +5,7 @@
 #include "testserver.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <sys/socket.h>
@@ -52,6 +53,8 @@ private slots:
     void headLongerThanTheBufferIsAnsweredThenClosed();
     void clientClosingEndsTheHandler();
     void requestFollowedByHalfCloseIsAnswered();
+    void answersDoNotWaitForTheNextAcknowledgement_data();
+    void answersDoNotWaitForTheNextAcknowledgement();
 
 private:
     TestServer *ts = nullptr;
@@ -441,6 +444,39 @@ void TestConnection::requestFollowedByHalfCloseIsAnswered()
     QCOMPARE(reply.body, TextB);
     QVERIFY(client.waitClosed());
     QTRY_COMPARE(ts->server->threads.size(), 0);
+}
+
+void TestConnection::answersDoNotWaitForTheNextAcknowledgement_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("code");
+    QTest::addRow("small file") << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << 200;
+    QTest::addRow("30 KB file") << QByteArray("GET /c.bin HTTP/1.1\r\n\r\n") << 200;
+    QTest::addRow("100 KB file") << QByteArray("GET /d.bin HTTP/1.1\r\n\r\n") << 200;
+    QTest::addRow("folder page") << QByteArray("GET / HTTP/1.1\r\n\r\n") << 200;
+    QTest::addRow("listing") << QByteArray("PROPFIND / HTTP/1.1\r\nDepth: 1\r\n\r\n") << 207;
+    QTest::addRow("not found") << QByteArray("GET /missing.txt HTTP/1.1\r\n\r\n") << 404;
+}
+
+// A head and its body written apart would leave as two small packets, and the second would
+// wait for the peer's delayed acknowledgement of the first: some 40 ms for every answer.
+void TestConnection::answersDoNotWaitForTheNextAcknowledgement()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(int, code);
+    ts->put(QStringLiteral("c.bin"), QByteArray(30 * 1000, 'c'));
+    ts->put(QStringLiteral("d.bin"), QByteArray(100 * 1000, 'd'));
+    QVERIFY(ts->start());
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    constexpr int Exchanges = 30;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < Exchanges; ++i) {
+        const HttpReply reply = client.exchange(request);
+        QCOMPARE(reply.code, code);
+    }
+    QVERIFY2(clock.elapsed() < Exchanges * 20, qPrintable(QString::number(clock.elapsed()) + " ms"));
 }
 
 QTEST_GUILESS_MAIN(TestConnection)
