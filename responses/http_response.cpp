@@ -154,26 +154,37 @@ void HTTP_Response::reply(QFileInfo *root)
 
 void HTTP_Response::sendFile(const QString &path)
 {
+    if (!sendUnlessFolder(path))
+        sendHeader("500 Can't read file", 0);
+}
+
+bool HTTP_Response::sendUnlessFolder(const QString &path)
+{
     file.close();
     file.setFileName(path);
     // One open and one status serve the whole answer: type, size and the content.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     struct stat fileStatus;
-    const bool opened = fd >= 0 && ::fstat(fd, &fileStatus) == 0 && !S_ISDIR(fileStatus.st_mode);
-    if (!opened) {
-        // A folder does not open either.
+    const bool opened = fd >= 0 && ::fstat(fd, &fileStatus) == 0;
+    if (!opened || S_ISDIR(fileStatus.st_mode)) {
         if (fd >= 0)
             ::close(fd);
-        if (QFileInfo::exists(path)) {
+        if (opened)
+            return false;
+        // A folder that did not open is still a folder; a file that did not is unreadable.
+        if (::stat(name.constData(), &fileStatus) == 0) {
+            if (S_ISDIR(fileStatus.st_mode))
+                return false;
             sendHeader("500 Can't read file", 0);
-            return;
+            return true;
         }
         if (config->isThumbnail() && path.endsWith(QLatin1String("/favicon.ico"))) {
             sendFile(QString::fromLatin1(Configuration::IconDir) + QLatin1String("n900.ico"));
-            return;
+            return true;
         }
         notFound(path.toUtf8());
-        return;
+        return true;
     }
     // Names only: no look at the disk.
     const QFileInfo info(path);
@@ -189,7 +200,7 @@ void HTTP_Response::sendFile(const QString &path)
         ::close(fd);
         extra = "Content-Range: bytes */" + QByteArray::number(size) + "\r\n";
         sendHeader("416 Range Not Satisfiable", 0, &extra);
-        return;
+        return true;
     case 206:
         status = "206 Partial Content";
         extra = "Content-Range: bytes " + QByteArray::number(offset) + '-' + QByteArray::number(offset + count - 1)
@@ -203,7 +214,7 @@ void HTTP_Response::sendFile(const QString &path)
     if (count <= 0) {
         ::close(fd);
         sendHeader(status, count, &extra);
-        return;
+        return true;
     }
     Socket &socket = request->socket;
     // A small body goes out with its head in one write. Not while answers wait in the socket
@@ -233,15 +244,16 @@ void HTTP_Response::sendFile(const QString &path)
             socket.write(answer, false);
             socket.closeConnection();
         }
-        return;
+        return true;
     }
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         sendHeader("500 Can't read file", 0);
-        return;
+        return true;
     }
     sendHeader(status, count, &extra);
     socket.sendFile(&file, offset, count);
+    return true;
 }
 
 int HTTP_Response::byteRange(qint64 start, qint64 end, qint64 size, qint64 *offset, qint64 *count)

@@ -50,6 +50,9 @@ protected:
     // name (the result becomes 5 when the name was taken meanwhile), an incomplete one is
     // removed. Returns the result code.
     int finishUpload(int code);
+    // Answers with the file at `path` like sendFile(); returns false, without answering, when
+    // `path` is a folder.
+    bool sendUnlessFolder(const QString &path);
 
 private:
     bool uploading = false;

@@ -166,11 +166,10 @@ void ShareDir::get(const QString &a, ClientData *session)
         sendThumbnail(path.mid(4));
         return;
     }
+    // Names only: the file system is asked once, by the attempt to send a file.
     const QFileInfo target(rootPath + path);
-    if (!target.isDir()) {
-        sendFile(target.absoluteFilePath());
+    if (sendUnlessFolder(target.absoluteFilePath()))
         return;
-    }
     if (a == QLatin1String("p")) {
         qint64 page = 0;
         toNumber(request->param("p"), &page);
