@@ -6,8 +6,8 @@
 #   --runs N      rounds of every workload (default 5); each figure is the median of the rounds
 #   --quick       1 round with shorter load phases: a smoke test, not a measurement
 #   --only LIST   run only these workloads (W1 W2 W3 W4 W5 W6 W7)
-#   --build DIR   the build folder holding the tessaly program (default: build/ of this tree; it is
-#                 configured and built Release there when missing)
+#   --build DIR   the build folder holding the tessaly program (default: build/ of this tree); it is
+#                 configured and built Release there when the program is missing
 #   --data DIR    where the generated data lives (default /tmp/tessaly-bench-data; made once, 1.1 GiB)
 #   --no-install  do not install missing Debian packages
 #
@@ -43,7 +43,7 @@ while [[ $# -gt 0 ]]; do
     --runs) RUNS=$2; shift ;;
     --quick) QUICK=1; RUNS=1 ;;
     --only) ONLY=$2; shift ;;
-    --build) BUILD=$(cd "$2" && pwd) || exit 2; shift ;;
+    --build) BUILD=$(mkdir -p "$2" && cd "$2" && pwd) || exit 2; shift ;;
     --data) DATA=$2; shift ;;
     --no-install) INSTALL=0 ;;
     -h | --help) sed -n '2,36p' "$0"; exit 0 ;;
