@@ -601,7 +601,7 @@ void TestFolderPage::manyEntries()
         QVERIFY(web->write(name, "data"));
         QVERIFY(setModified(web->path(name), f.modified));
     }
-    for (const char *folder : {"dir a", "Zdir", "\xC3\xA4dir", "x&y.mp3"}) {
+    for (const char *folder : {"dir a", "Zdir", "\xC3\xA4" "dir", "x&y.mp3"}) {
         QVERIFY(web->makeDir(QString::fromUtf8(folder)));
         QVERIFY(setModified(web->path(QString::fromUtf8(folder)), utc(2018, 1, 2, 3, 4, 5)));
     }
