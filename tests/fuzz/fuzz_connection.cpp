@@ -31,5 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QByteArray answer = Fuzz::exchange(server, bytes, piece);
     tree.checkCanary(answer);
+    Fuzz::checkDescriptors(bytes);
     return 0;
 }

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -175,6 +176,18 @@ Server::Server()
     configurationModifyed(&profile);
 }
 
+void checkDescriptors(const QByteArray &input)
+{
+    // Every run ends where it started: a descriptor more after each of many runs is a leak that
+    // would end in a server refusing every connection.
+    static qsizetype first = -1;
+    const qsizetype open = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+    if (first < 0)
+        first = open;
+    else if (open > first + 16)
+        fail("descriptors leak", QByteArray::number(open) + " open, " + QByteArray::number(first) + " after the first run\n" + input.left(300));
+}
+
 QByteArray exchange(Server *server, const QByteArray &bytes, int piece, int timeoutMs)
 {
     const int client = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -182,7 +195,7 @@ QByteArray exchange(Server *server, const QByteArray &bytes, int piece, int time
     socklen_t length = sizeof address;
     if (client < 0 || ::getsockname(listener(), reinterpret_cast<sockaddr *>(&address), &length) != 0
         || ::connect(client, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
-        fail("cannot connect on loopback");
+        fail("cannot connect on loopback", std::strerror(errno));
     const int accepted = ::accept(listener(), nullptr, nullptr);
     if (accepted < 0)
         fail("cannot accept on loopback");

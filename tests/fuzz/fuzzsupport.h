@@ -23,6 +23,8 @@ void settle();
 // An invariant of the server does not hold: print why and abort, so that the fuzzer keeps the
 // input (and the replay in CTest fails).
 [[noreturn]] void fail(const char *what, const QByteArray &detail = QByteArray());
+// Fails when more descriptors are open than after the first run (with some room for Qt's own).
+void checkDescriptors(const QByteArray &input);
 
 // A folder tree in a temporary directory:
 //   share/             the shared folder: a.txt, sub/b.txt, sub/deeper/c.txt, uploads/, a link
