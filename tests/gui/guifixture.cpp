@@ -213,7 +213,7 @@ QList<ServerItem *> GuiFixture::items(MobileWebServer *window)
     return list;
 }
 
-int GuiFixture::get(const QByteArray &url, QByteArray *body)
+int GuiFixture::request(const QByteArray &method, const QByteArray &url, const QByteArray &headers, QByteArray *body)
 {
     const QUrl target = QUrl::fromEncoded(url);
     QTcpSocket socket;
@@ -223,7 +223,8 @@ int GuiFixture::get(const QByteArray &url, QByteArray *body)
         || socket.state() != QAbstractSocket::ConnectedState)
         return 0;
     const QByteArray path = target.path(QUrl::FullyEncoded).isEmpty() ? "/" : target.path(QUrl::FullyEncoded).toLatin1();
-    socket.write("GET " + path + " HTTP/1.1\r\nHost: " + target.host().toLatin1() + "\r\nConnection: close\r\n\r\n");
+    socket.write(method + ' ' + path + " HTTP/1.1\r\nHost: " + target.host().toLatin1() + "\r\n" + headers
+                 + "Connection: close\r\n\r\n");
     QByteArray received;
     HttpReply reply;
     const bool answered = HttpClient::waitUntil([&] {

@@ -86,7 +86,10 @@ public:
     static void pressCell(QTableWidget *table, int row, int column);
     static QList<ServerItem *> items(MobileWebServer *window);
     // A GET of `url` over a real connection: the status code, 0 when nothing answered.
-    static int get(const QByteArray &url, QByteArray *body = nullptr);
+    static int get(const QByteArray &url, QByteArray *body = nullptr) { return request("GET", url, {}, body); }
+    // Any request with its extra header lines (each ending in CR LF) and no body.
+    static int request(const QByteArray &method, const QByteArray &url, const QByteArray &headers = {},
+                       QByteArray *body = nullptr);
 
     QTemporaryDir home;
     ScriptedPrompt prompt;

@@ -12,6 +12,7 @@
 #include "server/webserver.h"
 
 #include <QAction>
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -54,6 +55,8 @@ private slots:
     void addressFilter_data();
     void addressFilter();
     void machineAddressesAreNeverLoopback();
+    void profileFolderIsNeverServed_data();
+    void profileFolderIsNeverServed();
     void trafficLimitStopsTheRow();
     void trafficLimitOfAForeignServer();
     void statusTexts_data();
@@ -525,6 +528,49 @@ void TestAddressList::machineAddressesAreNeverLoopback()
         QVERIFY2(!entry.ip().isLoopback(), qPrintable(entry.ip().toString()));
         QVERIFY(!entry.broadcast().isNull());
     }
+}
+
+void TestAddressList::profileFolderIsNeverServed_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<int>("code");
+    QTest::newRow("a file of the home folder") << QByteArray("GET") << QByteArray("/share/a.txt") << QByteArray() << 200;
+    QTest::newRow("the global profile") << QByteArray("GET") << QByteArray("/.kestrune/Global.conf") << QByteArray() << 403;
+    QTest::newRow("the profile folder") << QByteArray("GET") << QByteArray("/.kestrune/") << QByteArray() << 403;
+    QTest::newRow("spelt with %2e") << QByteArray("GET") << QByteArray("/%2ekestrune/list.ini") << QByteArray() << 403;
+    QTest::newRow("through a link") << QByteArray("GET") << QByteArray("/share/settings/Global.conf") << QByteArray() << 403;
+    QTest::newRow("PROPFIND") << QByteArray("PROPFIND") << QByteArray("/.kestrune/") << QByteArray("Depth: 1\r\n") << 403;
+    QTest::newRow("PUT over the profile") << QByteArray("PUT") << QByteArray("/.kestrune/Global.conf")
+                                          << QByteArray("Content-Length: 0\r\n") << 403;
+    QTest::newRow("COPY into the folder") << QByteArray("COPY") << QByteArray("/share/a.txt")
+                                          << QByteArray("Destination: /.kestrune/a.cnf\r\n") << 403;
+}
+
+void TestAddressList::profileFolderIsNeverServed()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, headers);
+    QFETCH(int, code);
+    GuiFixture f;
+    f.writeFile(f.share() + QStringLiteral("/a.txt"), "A");
+    QVERIFY(QFile::link(f.configDir(), f.share() + QStringLiteral("/settings")));
+    f.writeGlobal(true, [](Configuration &c) { c.password = QStringLiteral("secret"); });
+    // A row with nothing stored shares the home folder, which holds the profile folder.
+    Window window = f.open();
+    ServerItem *item = GuiFixture::items(window.get()).first();
+    QCOMPARE(item->webServer->root.absoluteFilePath(), f.home.path());
+    GuiFixture::pressCell(window->addresses()->currentTable(), 0, 2);
+    QByteArray body;
+    QCOMPARE(GuiFixture::request(method, item->getUrl() + path, headers, &body), code);
+    QVERIFY(!body.contains("secret"));
+    QVERIFY(!QFileInfo::exists(f.configDir() + QStringLiteral("a.cnf")));
+    Configuration global;
+    QVERIFY(global.load(f.configDir() + QStringLiteral("Global.conf")));
+    QCOMPARE(global.password, QStringLiteral("secret"));
+    GuiFixture::quit(window);
 }
 
 void TestAddressList::trafficLimitStopsTheRow()
