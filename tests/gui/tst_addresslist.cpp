@@ -20,6 +20,7 @@
 #include <QNetworkAddressEntry>
 #include <QNetworkInterface>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QSettings>
 #include <QTableWidget>
@@ -51,6 +52,9 @@ private slots:
     void portInput();
     void changingThePortOfARunningServer();
     void removeRow();
+    void startFailureIsReported();
+    void onlineChangeRefreshesTheRows();
+    void globalEditWithoutABoundRow();
     void vanishedAddresses();
     void addressFilter_data();
     void addressFilter();
@@ -461,6 +465,66 @@ void TestAddressList::removeRow()
     QCOMPARE(GuiFixture::get(url), 0);
     QCOMPARE(window->currentItem(), GuiFixture::items(window.get()).first());
     GuiFixture::quit(window);
+}
+
+void TestAddressList::startFailureIsReported()
+{
+    GuiFixture f;
+    f.writeGlobal(true);
+    Window window = f.open();
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress(QStringLiteral("127.0.0.2")), f.port));
+    ServerItem *item = GuiFixture::items(window.get()).at(1);
+    GuiFixture::pressCell(window->addresses()->currentTable(), 1, 2);
+    QVERIFY(!item->webServer->isListening());
+    QCOMPARE(item->statusCell()->text(), QStringLiteral("0KB"));
+    QCOMPARE(f.prompt.asked.size(), 1);
+    QVERIFY2(f.prompt.texts().first().startsWith(QStringLiteral("Unable to start the server\n")), qPrintable(f.prompt.texts().first()));
+    QVERIFY(f.prompt.texts().first().endsWith(QStringLiteral("\n127.0.0.2:%1").arg(f.port)));
+    // The same report while the first is still on screen is not stacked.
+    GuiFixture::pressCell(window->addresses()->currentTable(), 1, 2);
+    QCOMPARE(f.prompt.asked.size(), 1);
+    taken.close();
+    GuiFixture::pressCell(window->addresses()->currentTable(), 1, 2);
+    QCOMPARE(GuiFixture::get(item->getUrl()), 200);
+    GuiFixture::quit(window);
+}
+
+void TestAddressList::onlineChangeRefreshesTheRows()
+{
+    GuiFixture f;
+    f.writeGlobal(true);
+    Window window = f.open();
+    f.addresses.set({QStringLiteral("127.0.0.3")});
+    emit window->addresses()->onlineState()->onlineStateChanged(false);
+    QCOMPARE(window->addresses()->getServerCount(), 1);
+    QCOMPARE(GuiFixture::items(window.get()).first()->webServer->address->ip(), QHostAddress(QStringLiteral("127.0.0.3")));
+    QVERIFY(window->addresses()->publicLine()->text().isEmpty());
+    QCOMPARE(window->currentItem(), GuiFixture::items(window.get()).first());
+    GuiFixture::quit(window);
+}
+
+void TestAddressList::globalEditWithoutABoundRow()
+{
+    GuiFixture f;
+    f.writeGlobal(true);
+    Configuration work;
+    work.setFileName(QStringLiteral("work"));
+    work.profileName = QStringLiteral("work");
+    QVERIFY(work.save());
+    Window window = f.open();
+    for (ServerItem *item : GuiFixture::items(window.get()))
+        item->configurationChanged(Configuration::confList.at(1));
+    // An edited copy of the global profile while every row runs on another one.
+    std::unique_ptr<Configuration> edited(Configuration::getGlobalConfig()->clone());
+    edited->sessionLifetime = 1234;
+    window->addresses()->configChanged(edited.get());
+    QCOMPARE(Configuration::getGlobalConfig()->sessionLifetime, 1234);
+    Configuration saved;
+    QVERIFY(saved.load(f.configDir() + QStringLiteral("Global.conf")));
+    QCOMPARE(saved.sessionLifetime, 1234);
+    QCOMPARE(Configuration::confList.at(1)->sessionLifetime, 600);
+    window.reset();
 }
 
 void TestAddressList::vanishedAddresses()
