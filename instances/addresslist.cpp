@@ -124,26 +124,18 @@ void AddressList::stopItems(QTableWidget *t)
 
 void AddressList::setExpertMode()
 {
-    if (expertMode) {
-        startButton->hide();
+    QTableWidget *&shown = expertMode ? expertTable : simpleTable;
+    QTableWidget *other = expertMode ? simpleTable : expertTable;
+    startButton->setVisible(!expertMode);
+    if (expertMode)
         publicLabel->clear();
-        if (!expertTable)
-            expertTable = makeTable(true);
-        if (simpleTable) {
-            stopItems(table);
-            simpleTable->hide();
-        }
-        table = expertTable;
-    } else {
-        startButton->show();
-        if (!simpleTable)
-            simpleTable = makeTable(false);
-        if (expertTable) {
-            stopItems(table);
-            expertTable->hide();
-        }
-        table = simpleTable;
+    if (!shown)
+        shown = makeTable(expertMode);
+    if (other) {
+        stopItems(table);
+        other->hide();
     }
+    table = shown;
     table->show();
     if (table->rowCount() > 0) {
         emit selectionChanged(getSelectedItem());

@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
@@ -54,6 +55,7 @@ private slots:
     void rootMode();
     void helpAndAbout_data();
     void helpAndAbout();
+    void sharedPathOpensTheBrowser();
     void linkLabel_data();
     void linkLabel();
     void restoredLook_data();
@@ -407,6 +409,33 @@ void TestMainWindow::helpAndAbout()
     QCOMPARE(f.prompt.asked.first().title, title);
     const QString shown = f.prompt.asked.first().text + f.prompt.asked.first().informative;
     QVERIFY2(shown.contains(contains), qPrintable(shown));
+    window.reset();
+}
+
+// Stands in for the desktop's browser.
+class Browser : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+
+public:
+    QList<QUrl> opened;
+};
+
+void TestMainWindow::sharedPathOpensTheBrowser()
+{
+    GuiFixture f;
+    f.writeGlobal(true);
+    Window window = f.open();
+    Browser browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
+    const auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); });
+    window->addresses()->currentTable()->setCurrentCell(1, 1);
+    window->fileOrDirSelected(f.share());
+    emit window->sharedContentLabel()->linkActivated(QStringLiteral("ignored"));
+    QCOMPARE(browser.opened, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.2:%1").arg(f.port))});
     window.reset();
 }
 
