@@ -200,7 +200,7 @@ void MobileWebServer::create()
     auto *table = new QVBoxLayout;
     table->addWidget(addressList);
     table->addWidget(addressList->publicLine());
-    mainLayout->addLayout(table);
+    mainLayout->addLayout(table, 1);
     auto *shared = new QHBoxLayout;
     shared->addWidget(sharedButton);
     shared->addWidget(sharedLabel->getScrollArea(), 1);

@@ -38,7 +38,7 @@ AddressList::AddressList(MobileWebServer *parent)
     setStartButton(false);
     layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(startButton);
+    layout->addWidget(startButton, 0, Qt::AlignTop);
     publicLabel = new QLabel;
     menu = new QMenu(this);
 
@@ -109,7 +109,8 @@ void AddressList::setTable(QTableWidget *t)
     t->setSelectionMode(QAbstractItemView::SingleSelection);
     t->setEditTriggers(QAbstractItemView::NoEditTriggers);
     t->verticalHeader()->hide();
-    layout->insertWidget(0, t);
+    // The short simple table sits at the top beside its button; the expert one takes the height.
+    layout->insertWidget(0, t, 1, t->columnCount() == 1 ? Qt::AlignTop : Qt::Alignment());
 }
 
 void AddressList::stopItems(QTableWidget *t)
