@@ -4,8 +4,8 @@
 TESSALY_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 TESSALY_BUILD=${TESSALY_BUILD:-$TESSALY_TOP/build}
 
-TESSALY_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-tools-dev qt6-l10n-tools
-    xvfb xauth openssl curl"
+TESSALY_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-tools-dev qt6-l10n-tools
+    libqrencode-dev xvfb xauth openssl curl"
 
 prepare_packages() {
     local missing=() p
@@ -29,7 +29,7 @@ prepare_build() {
 }
 
 # Clients and tools the tests drive.
-TESSALY_TEST_PACKAGES="chromium nodejs npm rclone cadaver litmus"
+TESSALY_TEST_PACKAGES="chromium nodejs npm rclone cadaver litmus zbar-tools"
 
 # The npm packages of the browser tests (tests/browser/package-lock.json).
 prepare_browser_tests() {
