@@ -1,6 +1,7 @@
 #include "app/headless.h"
 
 #include "config/configuration.h"
+#include "instances/qrcode.h"
 #include "server/webserver.h"
 #include "web/html_element_manager.h"
 
@@ -65,6 +66,7 @@ const Option Options[] = {
     {"limit-kb", "N", "Stop serving after N KB of traffic (0: no limit)."},
     {"session-lifetime", "S", "Seconds a browser session lasts after its last connection."},
     {"max-connections", "N", "Most connections waiting to be accepted."},
+    {"qr", nullptr, "Print the QR code of each URL, for a phone's camera."},
 };
 
 void addOptions(QCommandLineParser &parser)
@@ -143,12 +145,13 @@ QString Headless::usage()
         "          [--auth none|password|basic] [--password TEXT] [--user NAME:PASSWORD]...\n"
         "          [--https] [--key-file PATH] [--key-password TEXT]\n"
         "          [--no-upload] [--no-delete] [--no-images] [--no-folders]\n"
-        "          [--limit-kb N] [--session-lifetime S] [--max-connections N]\n"
+        "          [--limit-kb N] [--session-lifetime S] [--max-connections N] [--qr]\n"
         "  tessaly --help\n"
         "\n"
-        "The headless server prints one line per URL it serves and runs until it is\n"
-        "interrupted (SIGINT or SIGTERM). Profiles are read from ~/.kestrune/ and never\n"
-        "rewritten: the options change them in memory only.\n");
+        "The headless server prints one line per URL it serves (with --qr followed by its\n"
+        "QR code and an empty line) and runs until it is interrupted (SIGINT or SIGTERM).\n"
+        "Profiles are read from ~/.kestrune/ and never rewritten: the options change them\n"
+        "in memory only.\n");
 }
 
 int Headless::fail(const QString &text, int code)
@@ -263,7 +266,10 @@ int Headless::start(const QStringList &arguments)
             return fail(QStringLiteral("cannot listen on %1 port %2: %3")
                             .arg(entry.ip().toString()).arg(port).arg(server->errorString()), 1);
         const bool https = server->key != nullptr;
-        out() << urlOf(https, entry.ip(), server->serverPort()) << Qt::endl;
+        const QString url = urlOf(https, entry.ip(), server->serverPort());
+        out() << url << Qt::endl;
+        if (isSet("qr"))
+            out() << QrCode(url.toUtf8()).terminalText(::isatty(STDOUT_FILENO)) << Qt::endl;
     }
     if (servers.isEmpty())
         return fail(QStringLiteral("this machine has no address to listen on"), 1);

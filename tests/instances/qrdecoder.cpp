@@ -1,6 +1,5 @@
 #include "qrdecoder.h"
 
-#include <QPainter>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -39,19 +38,23 @@ QImage QrDecoder::fromTerminal(const QString &text, int scale)
     qsizetype width = 0;
     for (const QString &line : std::as_const(lines))
         width = qMax(width, line.size());
-    QImage image(int(width) * scale, int(lines.size()) * 2 * scale, QImage::Format_RGB32);
-    image.fill(Qt::black);
-    QPainter painter(&image);
+    QImage image(int(width) * scale, int(lines.size()) * 2 * scale, QImage::Format_Grayscale8);
+    image.fill(0);
+    const auto light = [&](int column, int moduleRow) {
+        for (int y = moduleRow * scale; y < (moduleRow + 1) * scale; ++y) {
+            uchar *line = image.scanLine(y);
+            for (int x = column * scale; x < (column + 1) * scale; ++x)
+                line[x] = 255;
+        }
+    };
     for (int row = 0; row < lines.size(); ++row) {
         const QString &line = lines.at(row);
         for (int column = 0; column < line.size(); ++column) {
             const QChar c = line.at(column);
-            const bool upper = c == u'\u2588' || c == u'\u2580';
-            const bool lower = c == u'\u2588' || c == u'\u2584';
-            if (upper)
-                painter.fillRect(column * scale, row * 2 * scale, scale, scale, Qt::white);
-            if (lower)
-                painter.fillRect(column * scale, (row * 2 + 1) * scale, scale, scale, Qt::white);
+            if (c == u'\u2588' || c == u'\u2580')
+                light(column, row * 2);
+            if (c == u'\u2588' || c == u'\u2584')
+                light(column, row * 2 + 1);
         }
     }
     return image;

@@ -2,6 +2,7 @@
 // that is taken, signals, and profiles that are read but never rewritten.
 
 #include "httpclient.h"
+#include "qrdecoder.h"
 
 #include "config/configuration.h"
 
@@ -57,6 +58,7 @@ private slots:
     void signalEndsWithExitCodeZero();
     void singleFileCanBeShared();
     void trafficLimitStopsServing();
+    void qrCodesInTheTerminal();
     void profilesAreReadButNeverRewritten();
 
 private:
@@ -149,7 +151,7 @@ void TestHeadless::helpExitsZero()
     QVERIFY(process->waitForFinished(10000));
     QCOMPARE(process->exitCode(), 0);
     const QByteArray usage = process->readAllStandardOutput();
-    for (const char *option : {"--headless", "--share", "--address", "--port", "--auth", "--user", "--https", "--limit-kb"})
+    for (const char *option : {"--headless", "--share", "--address", "--port", "--auth", "--user", "--https", "--limit-kb", "--qr"})
         QVERIFY2(usage.contains(option), option);
 }
 
@@ -371,6 +373,29 @@ void TestHeadless::profilesAreReadButNeverRewritten()
     QCOMPARE(QFileInfo(configDir + QStringLiteral("Global.conf")).lastModified(), globalTime);
     QCOMPARE(QFileInfo(configDir + QStringLiteral("Work.cnf")).lastModified(), workTime);
     QCOMPARE(QDir(configDir).entryList(QDir::Files | QDir::Hidden), files);
+}
+
+void TestHeadless::qrCodesInTheTerminal()
+{
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"),
+                                QStringLiteral("0"), QStringLiteral("--qr")});
+    QVERIFY(port > 0);
+    // The code follows its URL, up to an empty line.
+    QString code;
+    bool ended = false;
+    while (!ended && (process->canReadLine() || process->waitForReadyRead(10000))) {
+        while (!ended && process->canReadLine()) {
+            const QString line = QString::fromUtf8(process->readLine()).chopped(1);
+            ended = line.isEmpty();
+            code += line + u'\n';
+        }
+    }
+    QVERIFY(ended);
+    // Plain characters when the output is no terminal.
+    QVERIFY(!code.contains(u'\033'));
+    QString error;
+    QCOMPARE(QrDecoder::decode(QrDecoder::fromTerminal(code), &error), printedUrl);
+    QVERIFY(stop());
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
