@@ -296,7 +296,8 @@ void AddressList::changed(ServerItem *item)
         return;
     }
     setStartButton(true);
-    if (item->webServer->config->useDNS() || networkManager.isOnline())
+    // The dynamic-DNS account is the global configuration's, like the update itself.
+    if (lastDnsEnabled || networkManager.isOnline())
         loadPublic();
 }
 

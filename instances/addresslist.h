@@ -59,6 +59,8 @@ public:
     void shutdown();
 
     QLabel *publicLine() const { return publicLabel; }
+    // The item whose public address is looked up or shown.
+    ServerItem *pending() const { return pendingItem; }
     QTableWidget *currentTable() const { return table; }
     QToolButton *startAllButton() const { return startButton; }
     QMenu *contextMenu() const { return menu; }

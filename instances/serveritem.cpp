@@ -207,8 +207,9 @@ QString ServerItem::getDNS_URL() const
 {
     if (!dnsUpdated)
         return QString();
-    return QString::fromLatin1(getURL(webServer->config->dnsUser + QLatin1Char('.') + NetRequest::dnsDomain(),
-                                      webServer->port, webServer->key != nullptr));
+    // The name updated is the global configuration's account (NetRequest::getDNS).
+    const QString host = Configuration::getGlobalConfig()->dnsUser + QLatin1Char('.') + NetRequest::dnsDomain();
+    return QString::fromLatin1(getURL(host, webServer->port, webServer->key != nullptr));
 }
 
 void ServerItem::save(QSettings *settings, int index) const

@@ -4,14 +4,21 @@
 #include "config/configuration.h"
 #include "httpclient.h"
 #include "instances/addresslist.h"
+#include "instances/netrequest.h"
 #include "instances/serveritem.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QPushButton>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QInputDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QTableWidget>
 #include <QTcpServer>
@@ -41,6 +48,17 @@ ScriptedPrompt::Asked ScriptedPrompt::describe(QWidget *window)
     } else if (auto *input = qobject_cast<QInputDialog *>(window)) {
         a.text = input->labelText();
         a.informative = input->textValue();
+    } else {
+        QStringList labels;
+        for (const QLabel *label : window->findChildren<QLabel *>())
+            labels.append(label->text());
+        a.text = labels.join(u'\n');
+        for (const QAbstractButton *b : window->findChildren<QAbstractButton *>())
+            a.buttons.append(withoutMnemonic(b->text()));
+        for (const QListWidget *list : window->findChildren<QListWidget *>()) {
+            for (int i = 0; i < list->count(); ++i)
+                a.entries.append(list->item(i)->text());
+        }
     }
     return a;
 }
@@ -79,6 +97,22 @@ int ScriptedPrompt::exec(QDialog *dialog)
         input->accept();
         return QDialog::Accepted;
     }
+    if (answered) {
+        for (QAbstractButton *b : dialog->findChildren<QAbstractButton *>()) {
+            if (withoutMnemonic(b->text()) == answer) {
+                b->click();
+                return dialog->result();
+            }
+        }
+        for (QListWidget *list : dialog->findChildren<QListWidget *>()) {
+            const QList<QListWidgetItem *> found = list->findItems(answer, Qt::MatchExactly);
+            if (!found.isEmpty()) {
+                emit list->itemClicked(found.first());
+                return dialog->result();
+            }
+        }
+        qWarning("nothing named %s in the dialog", qPrintable(answer));
+    }
     dialog->reject();
     return QDialog::Rejected;
 }
@@ -111,6 +145,17 @@ QStringList ScriptedPrompt::texts() const
     return list;
 }
 
+Browser::Browser(const QString &scheme)
+    : scheme(scheme)
+{
+    QDesktopServices::setUrlHandler(scheme, this, "open");
+}
+
+Browser::~Browser()
+{
+    QDesktopServices::unsetUrlHandler(scheme);
+}
+
 void FixedAddresses::set(const QStringList &ips)
 {
     list.clear();
@@ -135,13 +180,35 @@ GuiFixture::GuiFixture()
     addresses.set({QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")});
     Prompt::install(&prompt);
     AddressSource::install(&addresses);
+    // Nothing goes to the internet: the lookups ask the fake, QR codes are made here.
+    setService("TESSALY_PORTCHECK_URL", services.base());
+    setService("TESSALY_DDNS_URL", services.base());
+    setService("TESSALY_DDNS_DOMAIN", QStringLiteral("dyn.example.net"));
+    setService("TESSALY_QR_URL", QStringLiteral(""));
 }
 
 GuiFixture::~GuiFixture()
 {
+    NetRequest::setTimeout(NetRequest::DefaultTimeout);
     Prompt::install(nullptr);
     AddressSource::install(nullptr);
     qputenv("HOME", oldHome);
+    for (auto it = oldServices.cbegin(); it != oldServices.cend(); ++it) {
+        if (it.value().isNull())
+            qunsetenv(it.key().constData());
+        else
+            qputenv(it.key().constData(), it.value());
+    }
+}
+
+void GuiFixture::setService(const char *variable, const QString &base)
+{
+    if (!oldServices.contains(variable))
+        oldServices.insert(variable, qEnvironmentVariableIsSet(variable) ? qgetenv(variable) : QByteArray());
+    if (base.isNull())
+        qunsetenv(variable);
+    else
+        qputenv(variable, base.toUtf8());
 }
 
 QString GuiFixture::configDir() const
@@ -202,6 +269,33 @@ void GuiFixture::pressCell(QTableWidget *table, int row, int column)
     const QPoint centre = table->visualItemRect(cell).center();
     QTest::mousePress(table->viewport(), Qt::LeftButton, {}, centre);
     QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, centre);
+}
+
+QAction *GuiFixture::menuAction(MobileWebServer *window, const QString &text)
+{
+    const QList<QAction *> actions = window->menuBar()->findChildren<QAction *>();
+    for (QAction *a : actions) {
+        if (a->text() == text)
+            return a;
+    }
+    return nullptr;
+}
+
+void GuiFixture::contextAction(MobileWebServer *window, int row, const QString &text)
+{
+    QTableWidget *table = window->addresses()->currentTable();
+    pressCell(table, row, 1);
+    QMenu *menu = window->addresses()->contextMenu();
+    QTRY_VERIFY(menu->isVisible());
+    const QList<QAction *> actions = menu->actions();
+    for (QAction *a : actions) {
+        if (a->text() == text) {
+            menu->hide();
+            a->trigger();
+            return;
+        }
+    }
+    QFAIL(qPrintable(QStringLiteral("no entry %1 in the context menu").arg(text)));
 }
 
 QList<ServerItem *> GuiFixture::items(MobileWebServer *window)

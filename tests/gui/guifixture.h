@@ -2,6 +2,7 @@
 #define GUIFIXTURE_H
 
 #include "app/prompt.h"
+#include "fakeservice.h"
 #include "instances/addresssource.h"
 
 #include <QByteArray>
@@ -9,11 +10,13 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
 
 class Configuration;
+class QAction;
 class MobileWebServer;
 class QTableWidget;
 class ServerItem;
@@ -28,6 +31,7 @@ public:
         QString text;        // a message box's text, an input dialog's label
         QString informative; // a box's informative text, an input dialog's prefilled value
         QStringList buttons;
+        QStringList entries; // the entries of a list to choose from
     };
 
     int exec(QDialog *dialog) override;
@@ -38,8 +42,9 @@ public:
 
     QStringList texts() const;
 
-    // Consumed in order: the text of the button to press, or the text to type. A box without an
-    // answer gets its default button; an input without one is cancelled.
+    // Consumed in order: the text of the button to press, the text to type, or the entry of a
+    // list to click. A box without an answer gets its default button; any other dialog without
+    // one is cancelled.
     QStringList answers;
     QString chosenPath;
     QString lastFilter;
@@ -49,6 +54,24 @@ public:
 
 private:
     static Asked describe(QWidget *window);
+};
+
+// Stands in for the desktop's browser: QDesktopServices hands it the URLs of its scheme.
+class Browser : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Browser(const QString &scheme = QStringLiteral("http"));
+    ~Browser() override;
+
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+
+private:
+    QString scheme;
 };
 
 // A fixed list of loopback addresses in place of the machine's interfaces.
@@ -61,8 +84,9 @@ public:
     QList<QNetworkAddressEntry> list;
 };
 
-// A temporary home folder (HOME and the profile folder in it), the scripted prompt and two
-// loopback addresses, installed for the life of the fixture.
+// A temporary home folder (HOME and the profile folder in it), the scripted prompt, two
+// loopback addresses and a fake service on loopback for the open-port check and the dynamic DNS
+// (QR codes are made here), installed for the life of the fixture.
 class GuiFixture
 {
 public:
@@ -84,6 +108,10 @@ public:
     static QString buildDir();
     // Presses a cell with the mouse, as a person does.
     static void pressCell(QTableWidget *table, int row, int column);
+    // The action of the window's menus with this text, or nullptr.
+    static QAction *menuAction(MobileWebServer *window, const QString &text);
+    // Chooses an entry of a row's context menu (on its "Config" cell).
+    static void contextAction(MobileWebServer *window, int row, const QString &text);
     static QList<ServerItem *> items(MobileWebServer *window);
     // A GET of `url` over a real connection: the status code, 0 when nothing answered.
     static int get(const QByteArray &url, QByteArray *body = nullptr) { return request("GET", url, {}, body); }
@@ -91,11 +119,16 @@ public:
     static int request(const QByteArray &method, const QByteArray &url, const QByteArray &headers = {},
                        QByteArray *body = nullptr);
 
+    // Points a service's environment variable at `base`; a null string unsets it.
+    void setService(const char *variable, const QString &base);
+
     QTemporaryDir home;
     ScriptedPrompt prompt;
     FixedAddresses addresses;
+    FakeService services;
     quint16 port;
     QByteArray oldHome;
+    QMap<QByteArray, QByteArray> oldServices;
 };
 
 #endif

@@ -70,38 +70,7 @@ private slots:
     void urls();
     void closingWithRunningServers_data();
     void closingWithRunningServers();
-
-private:
-    static QAction *menuAction(MobileWebServer *window, const QString &text);
-    static void contextAction(MobileWebServer *window, int row, const QString &text);
 };
-
-QAction *TestAddressList::menuAction(MobileWebServer *window, const QString &text)
-{
-    const QList<QAction *> actions = window->menuBar()->findChildren<QAction *>();
-    for (QAction *a : actions) {
-        if (a->text() == text)
-            return a;
-    }
-    return nullptr;
-}
-
-void TestAddressList::contextAction(MobileWebServer *window, int row, const QString &text)
-{
-    QTableWidget *table = window->addresses()->currentTable();
-    GuiFixture::pressCell(table, row, 1);
-    QMenu *menu = window->addresses()->contextMenu();
-    QTRY_VERIFY(menu->isVisible());
-    const QList<QAction *> actions = menu->actions();
-    for (QAction *a : actions) {
-        if (a->text() == text) {
-            menu->hide();
-            a->trigger();
-            return;
-        }
-    }
-    QFAIL(qPrintable(QStringLiteral("no entry %1 in the context menu").arg(text)));
-}
 
 void TestAddressList::presentations_data()
 {
@@ -319,9 +288,9 @@ void TestAddressList::listIniRoundTrip()
         table->setCurrentCell(1, 1);
         window->fileOrDirSelected(f.share() + QStringLiteral("/f.txt"));
         f.prompt.answers = {QString::number(second)};
-        contextAction(window.get(), 1, QStringLiteral("Change port"));
+        GuiFixture::contextAction(window.get(), 1, QStringLiteral("Change port"));
         f.prompt.answers = {QString::number(extra)};
-        contextAction(window.get(), 0, QStringLiteral("Add new port"));
+        GuiFixture::contextAction(window.get(), 0, QStringLiteral("Add new port"));
         QCOMPARE(table->rowCount(), 3);
         // Row 1 runs on the profile "work".
         ServerItem *item = GuiFixture::items(window.get()).at(1);
@@ -407,7 +376,7 @@ void TestAddressList::portInput()
     window->fileOrDirSelected(f.share());
     f.prompt.asked.clear();
     f.prompt.answers = {answer};
-    contextAction(window.get(), 1, action);
+    GuiFixture::contextAction(window.get(), 1, action);
     const ScriptedPrompt::Asked &input = f.prompt.asked.first();
     QCOMPARE(input.text, (action == QLatin1String("Add new port") ? QStringLiteral("New port") : QStringLiteral("Port"))
                              + QLatin1Char(':'));
@@ -443,7 +412,7 @@ void TestAddressList::changingThePortOfARunningServer()
     QCOMPARE(GuiFixture::get(before), 200);
     const quint16 next = GuiFixture::freePort();
     f.prompt.answers = {QString::number(next)};
-    contextAction(window.get(), 0, QStringLiteral("Change port"));
+    GuiFixture::contextAction(window.get(), 0, QStringLiteral("Change port"));
     QVERIFY(item->webServer->isListening());
     QCOMPARE(GuiFixture::get(item->getUrl()), 200);
     QCOMPARE(GuiFixture::get(before), 0);
@@ -460,7 +429,7 @@ void TestAddressList::removeRow()
     GuiFixture::pressCell(table, 1, 2);
     const QByteArray url = GuiFixture::items(window.get()).at(1)->getUrl();
     QCOMPARE(GuiFixture::get(url), 200);
-    contextAction(window.get(), 1, QStringLiteral("Remove"));
+    GuiFixture::contextAction(window.get(), 1, QStringLiteral("Remove"));
     QCOMPARE(table->rowCount(), 1);
     QCOMPARE(GuiFixture::get(url), 0);
     QCOMPARE(window->currentItem(), GuiFixture::items(window.get()).first());
@@ -540,7 +509,7 @@ void TestAddressList::vanishedAddresses()
     QCOMPARE(GuiFixture::get(url), 200);
     // Two rows in a row disappear, a new address comes.
     f.addresses.set({QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.4"), QStringLiteral("127.0.0.5")});
-    menuAction(window.get(), QStringLiteral("Reload local addresses"))->trigger();
+    GuiFixture::menuAction(window.get(), QStringLiteral("Reload local addresses"))->trigger();
     QStringList shown;
     for (ServerItem *item : GuiFixture::items(window.get()))
         shown.append(item->webServer->address->ip().toString());
@@ -548,7 +517,7 @@ void TestAddressList::vanishedAddresses()
     QCOMPARE(GuiFixture::get(url), 0);
 
     f.addresses.set({});
-    menuAction(window.get(), QStringLiteral("Reload local addresses"))->trigger();
+    GuiFixture::menuAction(window.get(), QStringLiteral("Reload local addresses"))->trigger();
     QCOMPARE(window->addresses()->getServerCount(), 0);
     QCOMPARE(window->addresses()->publicLine()->text(), QStringLiteral("<center><b>Network not found</b></center>"));
     QVERIFY(!window->sharedContentButton()->isEnabled());

@@ -16,7 +16,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
@@ -412,26 +411,12 @@ void TestMainWindow::helpAndAbout()
     window.reset();
 }
 
-// Stands in for the desktop's browser.
-class Browser : public QObject
-{
-    Q_OBJECT
-
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-
-public:
-    QList<QUrl> opened;
-};
-
 void TestMainWindow::sharedPathOpensTheBrowser()
 {
     GuiFixture f;
     f.writeGlobal(true);
     Window window = f.open();
     Browser browser;
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
-    const auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); });
     window->addresses()->currentTable()->setCurrentCell(1, 1);
     window->fileOrDirSelected(f.share());
     emit window->sharedContentLabel()->linkActivated(QStringLiteral("ignored"));
