@@ -8,6 +8,7 @@
 #include "app/termsdialog.h"
 #include "config/configuration.h"
 #include "instances/addresslist.h"
+#include "instances/addressselectdialog.h"
 #include "instances/serveritem.h"
 #include "server/webserver.h"
 
@@ -41,8 +42,6 @@ constexpr char Contact[] = "tessaly@example.org";
 constexpr char Homepage[] = "https://tessaly.example.org/";
 // Shorter paths are shown whole in the recent-files menu, longer ones by their file name.
 constexpr int WholeRecentPath = 18;
-// A QR image shorter than this is an error answer, not a picture.
-constexpr int MinQrImage = 999;
 
 } // namespace
 
@@ -400,22 +399,26 @@ void MobileWebServer::dataLimit(WebServer *server)
 
 void MobileWebServer::showBarcode()
 {
-    statusBar()->showMessage(tr("Get small qrcode image from internet"), 2000);
-    ServerItem *item = addressList->getSelectedItem();
-    if (item && item->webServer->isListening())
-        addressList->netRequest.getQRcode(QString::fromLatin1(item->getUrl()));
+    NetRequest &lookups = addressList->netRequest;
+    if (!NetRequest::qrUrl().isEmpty())
+        statusBar()->showMessage(tr("Get small qrcode image from internet"), 2000);
+    const QString selection = AddressSelectDialog(addressList).getSelection();
+    if (!selection.isEmpty())
+        lookups.getQRcode(selection);
 }
 
 void MobileWebServer::showBarcode(QByteArray &image)
 {
-    if (image.size() < MinQrImage) {
-        statusBar()->showMessage(tr("Get qrcode image from internet failed"), 2000);
+    // The chart service's short answers arrive empty; whatever does not decode is no picture.
+    QPixmap picture;
+    if (image.isEmpty() || !picture.loadFromData(image, "PNG")) {
+        statusBar()->showMessage(NetRequest::qrUrl().isEmpty() ? tr("The QR code could not be made")
+                                                               : tr("Get qrcode image from internet failed"),
+                                 2000);
         return;
     }
     auto *box = new QMessageBox(this);
     box->setWindowTitle(tr("QR code"));
-    QPixmap picture;
-    picture.loadFromData(image, "PNG");
     box->setIconPixmap(picture);
     Prompt::current()->show(box, Prompt::Presentation::Maximized);
 }

@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QNetworkReply>
 #include <QTableWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -305,6 +306,11 @@ QList<ServerItem *> GuiFixture::items(MobileWebServer *window)
     for (int row = 0; row < addresses->getServerCount(); ++row)
         list.append(addresses->getServer(row));
     return list;
+}
+
+int GuiFixture::lookupsInFlight(MobileWebServer *window)
+{
+    return int(window->addresses()->netRequest.findChildren<QNetworkReply *>().size());
 }
 
 int GuiFixture::request(const QByteArray &method, const QByteArray &url, const QByteArray &headers, QByteArray *body)

@@ -113,6 +113,8 @@ public:
     // Chooses an entry of a row's context menu (on its "Config" cell).
     static void contextAction(MobileWebServer *window, int row, const QString &text);
     static QList<ServerItem *> items(MobileWebServer *window);
+    // Requests of the window's lookups that have not ended yet.
+    static int lookupsInFlight(MobileWebServer *window);
     // A GET of `url` over a real connection: the status code, 0 when nothing answered.
     static int get(const QByteArray &url, QByteArray *body = nullptr) { return request("GET", url, {}, body); }
     // Any request with its extra header lines (each ending in CR LF) and no body.

@@ -14,7 +14,6 @@
 
 #include <QAction>
 #include <QLabel>
-#include <QNetworkReply>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -43,11 +42,6 @@ std::function<Answer(const FakeService::Request &)> answering(const QByteArray &
 QString publicLine(const QString &text)
 {
     return QStringLiteral("<center>") + text + QStringLiteral("</center>");
-}
-
-int repliesInFlight(MobileWebServer *window)
-{
-    return int(window->addresses()->netRequest.findChildren<QNetworkReply *>().size());
 }
 
 // Starts row `row` by pressing its status cell, then asks for the public address from the menu
@@ -136,7 +130,7 @@ void TestLookups::reachability()
     Window window = f.open();
     ServerItem *item = GuiFixture::items(window.get()).first();
     startAndLookUp(window.get(), 0);
-    QTRY_VERIFY(!f.services.requestsFor(CheckPath).isEmpty() && repliesInFlight(window.get()) == 0);
+    QTRY_VERIFY(!f.services.requestsFor(CheckPath).isEmpty() && GuiFixture::lookupsInFlight(window.get()) == 0);
 
     const QList<FakeService::Request> asked = f.services.requestsFor(CheckPath);
     for (const FakeService::Request &r : asked) {
@@ -222,7 +216,7 @@ void TestLookups::dynamicDns()
     Window window = f.open();
     ServerItem *item = GuiFixture::items(window.get()).first();
     startAndLookUp(window.get(), 0);
-    QTRY_VERIFY(!f.services.requestsFor(DnsPath).isEmpty() && repliesInFlight(window.get()) == 0);
+    QTRY_VERIFY(!f.services.requestsFor(DnsPath).isEmpty() && GuiFixture::lookupsInFlight(window.get()) == 0);
     QTRY_COMPARE(window->addresses()->publicLine()->text(), line.arg(f.port));
     QCOMPARE(item->dnsUpdated, updated);
     const QList<FakeService::Request> asked = f.services.requestsFor(DnsPath);
@@ -264,7 +258,7 @@ void TestLookups::queryValues()
     });
     Browser browser;
     Window window = f.open();
-    QTRY_VERIFY(!f.services.requestsFor(DnsPath).isEmpty() && repliesInFlight(window.get()) == 0);
+    QTRY_VERIFY(!f.services.requestsFor(DnsPath).isEmpty() && GuiFixture::lookupsInFlight(window.get()) == 0);
     const FakeService::Request r = f.services.requestsFor(DnsPath).first();
     QCOMPARE(r.query.keys(), (QList<QString>{QStringLiteral("password"), QStringLiteral("username")}));
     QCOMPARE(r.query.value(QStringLiteral("username")), user);
@@ -303,7 +297,7 @@ void TestLookups::dnsAccountIsTheGlobalOne()
     QCOMPARE(item->webServer->config->profileName, QStringLiteral("work"));
     f.services.requests.clear();
     startAndLookUp(window.get(), 0);
-    QTRY_VERIFY(!f.services.requestsFor(DnsPath).isEmpty() && repliesInFlight(window.get()) == 0);
+    QTRY_VERIFY(!f.services.requestsFor(DnsPath).isEmpty() && GuiFixture::lookupsInFlight(window.get()) == 0);
     for (const FakeService::Request &r : f.services.requestsFor(DnsPath)) {
         QCOMPARE(r.query.value(QStringLiteral("username")), QStringLiteral("anna"));
         QCOMPARE(r.query.value(QStringLiteral("password")), QStringLiteral("global"));
@@ -363,7 +357,7 @@ void TestLookups::failures()
     startAndLookUp(window.get(), 0);
     QTRY_VERIFY(!noNet.isEmpty());
     QTRY_VERIFY(EventHandler::statusWidget->text().contains(QStringLiteral("No internet connection")));
-    QTRY_COMPARE(repliesInFlight(window.get()), 0);
+    QTRY_COMPARE(GuiFixture::lookupsInFlight(window.get()), 0);
     QVERIFY(!item->publicReachable);
     QVERIFY(item->publicAddress.isEmpty());
     QVERIFY(!item->dnsUpdated);
@@ -393,9 +387,9 @@ void TestLookups::slowServiceBlocksNothing()
     QByteArray body;
     QCOMPARE(GuiFixture::get(item->getUrl() + "/a.txt", &body), 200);
     QCOMPARE(body, QByteArray("A"));
-    QVERIFY(repliesInFlight(window.get()) > 0);
+    QVERIFY(GuiFixture::lookupsInFlight(window.get()) > 0);
     QTRY_VERIFY(EventHandler::statusWidget->text().contains(QStringLiteral("No internet connection")));
-    QTRY_COMPARE(repliesInFlight(window.get()), 0);
+    QTRY_COMPARE(GuiFixture::lookupsInFlight(window.get()), 0);
     QVERIFY(!item->publicReachable);
     GuiFixture::quit(window);
 }
@@ -463,7 +457,7 @@ void TestLookups::answerForARemovedRow()
     f.services.respond = [&](const FakeService::Request &) { return answer; };
     for (int i = 0; i < f.services.requests.size(); ++i)
         f.services.release(i, answer);
-    QTRY_COMPARE(repliesInFlight(window.get()), 0);
+    QTRY_COMPARE(GuiFixture::lookupsInFlight(window.get()), 0);
     QCOMPARE(answered.size(), 0);
     QCOMPARE(noNet.size(), 0);
     QVERIFY(left->publicAddress.isEmpty());
@@ -526,7 +520,7 @@ void TestLookups::serviceUrls()
         f.writeGlobal(true);
         Window window = f.open();
         startAndLookUp(window.get(), 0);
-        QCOMPARE(repliesInFlight(window.get()), 0);
+        QCOMPARE(GuiFixture::lookupsInFlight(window.get()), 0);
         GuiFixture::quit(window);
     }
 }
