@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes the README's screenshots of the window under Xvfb: docs/window-simple.png and
-# docs/window-expert.png. Usage: scripts/screenshots.sh [BUILD FOLDER]
+# Takes the README's screenshots of the window under Xvfb: docs/window-simple.png,
+# docs/window-expert.png and the QR code of a server's URL, docs/qr-code.png.
+# Usage: scripts/screenshots.sh [BUILD FOLDER]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
@@ -42,3 +43,4 @@ shoot() {
 mkdir -p "$here/docs"
 shoot simple "$here/docs/window-simple.png"
 shoot expert "$here/docs/window-expert.png"
+shoot qr "$here/docs/qr-code.png"

@@ -1,8 +1,10 @@
 // Opens the window as a person would leave it after sharing a folder and starting a server, for
 // the screenshots of the README (scripts/screenshots.sh runs it under Xvfb):
-//     tessaly_showcase simple|expert FOLDER
-// HOME should be an empty folder: the program writes its profile there. When the window is
-// ready, it prints "ready WIDTHxHEIGHT+X+Y" and runs until it is ended.
+//     tessaly_showcase simple|expert|qr FOLDER
+// "qr" starts the first row's server alone and shows the QR code of its URL (File → Barcode).
+// HOME should be an empty folder: the program writes its profile there. When the window (or the
+// QR code) is ready, it prints "ready WIDTHxHEIGHT+X+Y" and runs until it is ended. The
+// internet lookups are switched off unless their services are named in the environment.
 
 #include "app/mobilewebserver.h"
 #include "app/startup.h"
@@ -27,10 +29,15 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() != 3) {
-        QTextStream(stderr) << "usage: tessaly_showcase simple|expert FOLDER\n";
+        QTextStream(stderr) << "usage: tessaly_showcase simple|expert|qr FOLDER\n";
         return 2;
     }
-    const bool expert = args.at(1) == QLatin1String("expert");
+    const bool qr = args.at(1) == QLatin1String("qr");
+    const bool expert = qr || args.at(1) == QLatin1String("expert");
+    for (const char *service : {"TESSALY_PORTCHECK_URL", "TESSALY_DDNS_URL", "TESSALY_QR_URL"}) {
+        if (!qEnvironmentVariableIsSet(service))
+            qputenv(service, "");
+    }
     Startup::restoreLook();
     Startup::prepare(app);
 
@@ -62,8 +69,15 @@ int main(int argc, char *argv[])
     QObject::connect(visit, &QTcpSocket::readyRead, visit, [visit] { visit->readAll(); });
     visit->connectToHost(item->webServer->address->ip(), item->webServer->port);
 
+    if (qr)
+        QTimer::singleShot(2000, &window, [&window] { window.showBarcode(); });
     QTimer::singleShot(3000, &window, [&window] {
-        const QRect frame = window.frameGeometry();
+        QWidget *shown = &window;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && w->windowTitle() == QLatin1String("QR code"))
+                shown = w;
+        }
+        const QRect frame = shown->frameGeometry();
         QTextStream(stdout) << "ready " << frame.width() << 'x' << frame.height() << '+' << frame.x() << '+'
                             << frame.y() << Qt::endl;
     });
