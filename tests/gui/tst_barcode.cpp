@@ -98,9 +98,8 @@ private slots:
 
 void TestBarcode::initTestCase()
 {
-    QString error;
-    QrDecoder::decode(QImage(8, 8, QImage::Format_Mono), &error);
-    QVERIFY2(!error.contains(QStringLiteral("did not finish")), qPrintable(error));
+    QString why;
+    QVERIFY2(QrDecoder::isAvailable(&why), qPrintable(why));
 }
 
 void TestBarcode::localCode_data()

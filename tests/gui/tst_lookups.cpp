@@ -39,6 +39,15 @@ std::function<Answer(const FakeService::Request &)> answering(const QByteArray &
     return [=](const FakeService::Request &r) { return r.path.endsWith(path) ? answer : Answer{}; };
 }
 
+// No questions, and dynamic DNS on with the account "anna".
+void withDnsAccount(Configuration &c)
+{
+    c.warningMode = 0;
+    c.dnsEnabled = 2;
+    c.dnsUser = QStringLiteral("anna");
+    c.dnsPassword = QStringLiteral("s3cret");
+}
+
 QString publicLine(const QString &text)
 {
     return QStringLiteral("<center>") + text + QStringLiteral("</center>");
@@ -201,12 +210,7 @@ void TestLookups::dynamicDns()
     QFETCH(bool, updated);
     QFETCH(QString, line);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) {
-        c.warningMode = 0;
-        c.dnsEnabled = 2;
-        c.dnsUser = QStringLiteral("anna");
-        c.dnsPassword = QStringLiteral("s3cret");
-    });
+    f.writeGlobal(true, withDnsAccount);
     f.services.respond = [&](const FakeService::Request &r) {
         if (r.path.endsWith(DnsPath))
             return Answer{200, answer};
@@ -273,9 +277,7 @@ void TestLookups::dnsAccountIsTheGlobalOne()
 {
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) {
-        c.warningMode = 0;
-        c.dnsEnabled = 2;
-        c.dnsUser = QStringLiteral("anna");
+        withDnsAccount(c);
         c.dnsPassword = QStringLiteral("global");
     });
     // A profile with an account of its own, which no settings page edits.
@@ -326,12 +328,7 @@ void TestLookups::failures()
 {
     QFETCH(QString, how);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) {
-        c.warningMode = 0;
-        c.dnsEnabled = 2;
-        c.dnsUser = QStringLiteral("anna");
-        c.dnsPassword = QStringLiteral("s3cret");
-    });
+    f.writeGlobal(true, withDnsAccount);
     // Each failing answer would otherwise read as a success.
     const QByteArray success = openAnswer("203.0.113.7") + QByteArray(120, '.') + "has been updated";
     Answer answer{200, success};

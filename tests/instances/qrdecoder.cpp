@@ -4,6 +4,16 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+bool QrDecoder::isAvailable(QString *why)
+{
+    QProcess zbar;
+    zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--version")});
+    if (zbar.waitForFinished(30000) && zbar.exitStatus() == QProcess::NormalExit && zbar.exitCode() == 0)
+        return true;
+    *why = QStringLiteral("zbarimg (zbar-tools) does not run: ") + zbar.errorString();
+    return false;
+}
+
 QString QrDecoder::decode(const QImage &image, QString *error)
 {
     QTemporaryDir dir;

@@ -20,9 +20,8 @@ private slots:
 
 void TestQrCode::initTestCase()
 {
-    QString error;
-    QrDecoder::decode(QImage(8, 8, QImage::Format_Mono), &error);
-    QVERIFY2(!error.contains(QStringLiteral("did not finish")), qPrintable(error));
+    QString why;
+    QVERIFY2(QrDecoder::isAvailable(&why), qPrintable(why));
 }
 
 void TestQrCode::readsBack_data()
