@@ -399,12 +399,12 @@ void MobileWebServer::dataLimit(WebServer *server)
 
 void MobileWebServer::showBarcode()
 {
-    NetRequest &lookups = addressList->netRequest;
+    // The code is made here unless a chart service is configured.
     if (!NetRequest::qrUrl().isEmpty())
         statusBar()->showMessage(tr("Get small qrcode image from internet"), 2000);
     const QString selection = AddressSelectDialog(addressList).getSelection();
     if (!selection.isEmpty())
-        lookups.getQRcode(selection);
+        addressList->netRequest.getQRcode(selection);
 }
 
 void MobileWebServer::showBarcode(QByteArray &image)
