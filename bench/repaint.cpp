@@ -177,6 +177,9 @@ int main(int argc, char *argv[])
 
     QTemporaryDir home;
     qputenv("HOME", home.path().toLocal8Bit());
+    // The servers that start ask no outside service; QR codes would be made here.
+    for (const char *service : {"TESSALY_PORTCHECK_URL", "TESSALY_DDNS_URL", "TESSALY_QR_URL"})
+        qputenv(service, "");
     Startup::prepare(app);
     QDir(home.path()).mkpath(QStringLiteral("share"));
     const QString share = home.path() + QStringLiteral("/share");
