@@ -14,8 +14,8 @@
 
 namespace {
 
-// Where a service is found: the environment variable wins over the settings key, which wins
-// over the default.
+// Where a service is found: the environment variable wins over the settings key. No service is
+// asked until one is named: nothing about this machine leaves it unless its owner says where to.
 struct Service
 {
     const char *variable;
@@ -23,9 +23,9 @@ struct Service
     const char *fallback;
 };
 
-constexpr Service PortCheck{"TESSALY_PORTCHECK_URL", "lookups/portCheckUrl", "http://portcheck.tessaly.example.org"};
-constexpr Service DynamicDns{"TESSALY_DDNS_URL", "lookups/dnsUrl", "http://ddns.tessaly.example.org"};
-constexpr Service DnsDomain{"TESSALY_DDNS_DOMAIN", "lookups/dnsDomain", "ddns.tessaly.example.org"};
+constexpr Service PortCheck{"TESSALY_PORTCHECK_URL", "lookups/portCheckUrl", ""};
+constexpr Service DynamicDns{"TESSALY_DDNS_URL", "lookups/dnsUrl", ""};
+constexpr Service DnsDomain{"TESSALY_DDNS_DOMAIN", "lookups/dnsDomain", ""};
 constexpr Service Chart{"TESSALY_QR_URL", "lookups/qrUrl", ""};
 
 constexpr char UserAgent[] = "Kestrune_4";

@@ -207,8 +207,12 @@ QString ServerItem::getDNS_URL() const
 {
     if (!dnsUpdated)
         return QString();
-    // The name updated is the global configuration's account (NetRequest::getDNS).
-    const QString host = Configuration::getGlobalConfig()->dnsUser + QLatin1Char('.') + NetRequest::dnsDomain();
+    // The name updated is the global configuration's account (NetRequest::getDNS); without the
+    // provider's domain there is no name to show.
+    const QString domain = NetRequest::dnsDomain();
+    if (domain.isEmpty())
+        return QString();
+    const QString host = Configuration::getGlobalConfig()->dnsUser + QLatin1Char('.') + domain;
     return QString::fromLatin1(getURL(host, webServer->port, webServer->key != nullptr));
 }
 

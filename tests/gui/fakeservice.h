@@ -30,11 +30,17 @@ public:
     };
     struct Answer
     {
-        int status = 200;
+        Answer(int status = 200, const QByteArray &body = {}, const QByteArray &headers = {}, bool hold = false,
+               bool close = false)
+            : status(status), body(body), headers(headers), hold(hold), close(close)
+        {
+        }
+
+        int status;
         QByteArray body;
         QByteArray headers; // extra header lines, each ending in CR LF
-        bool hold = false;  // no answer until release()
-        bool close = false; // the connection is closed without an answer
+        bool hold;          // no answer until release()
+        bool close;         // the connection is closed without an answer
     };
 
     FakeService();

@@ -473,17 +473,15 @@ void TestLookups::serviceUrls_data()
 
     const QString check = QStringLiteral("TESSALY_PORTCHECK_URL");
     const QString checkKey = QStringLiteral("lookups/portCheckUrl");
-    QTest::newRow("check: the default") << check << checkKey << QString() << QString()
-                                        << "http://portcheck.tessaly.example.org";
+    QTest::newRow("check: off by default") << check << checkKey << QString() << QString() << "";
     QTest::newRow("check: the settings key") << check << checkKey << QString() << "http://127.0.0.1:9/"
                                              << "http://127.0.0.1:9/";
     QTest::newRow("check: the environment wins") << check << checkKey << "http://127.0.0.1:7" << "http://127.0.0.1:9"
                                                  << "http://127.0.0.1:7";
     QTest::newRow("check: switched off") << check << checkKey << "" << QString() << "";
-    QTest::newRow("DNS: the default") << "TESSALY_DDNS_URL" << "lookups/dnsUrl" << QString() << QString()
-                                      << "http://ddns.tessaly.example.org";
-    QTest::newRow("DNS domain: the default") << "TESSALY_DDNS_DOMAIN" << "lookups/dnsDomain" << QString() << QString()
-                                             << "ddns.tessaly.example.org";
+    QTest::newRow("DNS: off by default") << "TESSALY_DDNS_URL" << "lookups/dnsUrl" << QString() << QString() << "";
+    QTest::newRow("DNS domain: none by default") << "TESSALY_DDNS_DOMAIN" << "lookups/dnsDomain" << QString()
+                                                << QString() << "";
     QTest::newRow("DNS domain: the settings key") << "TESSALY_DDNS_DOMAIN" << "lookups/dnsDomain" << QString()
                                                   << "dyn.example.net" << "dyn.example.net";
     QTest::newRow("QR: made here by default") << "TESSALY_QR_URL" << "lookups/qrUrl" << QString() << QString() << "";
