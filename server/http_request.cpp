@@ -13,7 +13,8 @@ struct Method
     int type;
 };
 
-// Recognised by prefix, in this order; a shared single file knows only the first two.
+// Recognised by their whole names, followed by a blank; a shared single file knows only the
+// first two.
 const Method Methods[] = {
     {"GET", HTTP_Request::Get},         {"POST", HTTP_Request::Post},
     {"PROPFIND", HTTP_Request::PropFind}, {"PUT", HTTP_Request::Put},
@@ -26,6 +27,17 @@ const Method Methods[] = {
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t';
+}
+
+// A header line with a blank or tab between its name and the colon.
+bool blankInName(QByteArrayView line)
+{
+    const qsizetype colon = line.indexOf(':');
+    for (qsizetype i = 0; i < colon; ++i) {
+        if (isBlank(line.at(i)))
+            return true;
+    }
+    return false;
 }
 
 // A Content-Length value: decimal digits only, optionally surrounded by blanks.
@@ -119,9 +131,10 @@ bool HTTP_Request::parse(QByteArrayView head, bool overflowed)
 
     const int known = singleFile ? 2 : int(std::size(Methods));
     for (int i = 0; i < known; ++i) {
-        if (line.startsWith(Methods[i].name)) {
+        const qsizetype length = qsizetype(qstrlen(Methods[i].name));
+        if (line.size() > length && line.startsWith(Methods[i].name) && line.at(length) == ' ') {
             type = Methods[i].type;
-            line.remove(0, qsizetype(qstrlen(Methods[i].name)) + 1);
+            line.remove(0, length + 1);
             break;
         }
     }
@@ -137,6 +150,13 @@ bool HTTP_Request::parse(QByteArrayView head, bool overflowed)
         const QByteArrayView header = Socket::nextLine(head, &pos);
         if (header.isEmpty())
             break;
+        // A blank before the colon, or a line folded onto the one before, reads differently to
+        // different servers on the way: refused as malformed (RFC 9112 5.1, 5.2).
+        if (isBlank(header.at(0)) || blankInName(header)) {
+            if (!refusal)
+                refusal = 400;
+            continue;
+        }
         if (header.size() <= 2)
             continue;
         if (header.size() > 18 && qstrnicmp(header.data(), "transfer-encoding:", 18) == 0)

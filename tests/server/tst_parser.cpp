@@ -1,11 +1,14 @@
 // How a request head is read: the line reader, the header table (names in any case, optional
-// blanks), the methods known by prefix, and the session cookie.
+// blanks after the colon, none before it), the methods known by their whole names, and the
+// session cookie.
 
 #include "httpclient.h"
 #include "testserver.h"
 
 #include "server/clientdata.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 using IdList = QList<qint64>;
@@ -26,8 +29,12 @@ private slots:
     void lineReaderTakesTheHeadApart();
     void headerNamesMatchInAnyCase_data();
     void headerNamesMatchInAnyCase();
-    void methodsAreKnownByCaseSensitivePrefix_data();
-    void methodsAreKnownByCaseSensitivePrefix();
+    void blankBeforeTheColonGets400AndCloses_data();
+    void blankBeforeTheColonGets400AndCloses();
+    void methodsAreKnownByTheirCaseSensitiveNames_data();
+    void methodsAreKnownByTheirCaseSensitiveNames();
+    void methodNameWithMoreLettersDoesNothing_data();
+    void methodNameWithMoreLettersDoesNothing();
     void cookieBindsTheSession_data();
     void cookieBindsTheSession();
     void tooShortRequestLineClosesWithoutAnswer();
@@ -128,7 +135,43 @@ void TestParser::headerNamesMatchInAnyCase()
     QCOMPARE(client.waitClosed(connection.isNull() ? 300 : HttpClient::Timeout), !connection.isNull());
 }
 
-void TestParser::methodsAreKnownByCaseSensitivePrefix_data()
+void TestParser::blankBeforeTheColonGets400AndCloses_data()
+{
+    QTest::addColumn<QByteArray>("request");
+
+    // Read as no header at all, the chunked body would be taken for the next request.
+    const QByteArray chunked = "5\r\nhello\r\n0\r\n\r\nGET /t.txt HTTP/1.1\r\n\r\n";
+    QTest::addRow("Transfer-Encoding with a blank before the colon")
+        << "POST /t.txt HTTP/1.1\r\nTransfer-Encoding : chunked\r\n\r\n" + chunked;
+    QTest::addRow("Transfer-Encoding with a tab before the colon")
+        << "PUT /new.txt HTTP/1.1\r\nTransfer-Encoding\t: chunked\r\n\r\n" + chunked;
+    QTest::addRow("Content-Length with a blank before the colon")
+        << QByteArray("POST /t.txt HTTP/1.1\r\nContent-Length : 5\r\n\r\nhello");
+    QTest::addRow("an unknown header with a blank before the colon")
+        << QByteArray("GET /t.txt HTTP/1.1\r\nX-Thing : 1\r\n\r\n");
+    QTest::addRow("a line folded onto the one before")
+        << QByteArray("GET /t.txt HTTP/1.1\r\nRange: bytes=0-1\r\n ,2-3\r\n\r\n");
+    QTest::addRow("a folded line with a colon")
+        << QByteArray("GET /t.txt HTTP/1.1\r\nHost: h\r\n\tTransfer-Encoding: chunked\r\n\r\n");
+}
+
+void TestParser::blankBeforeTheColonGets400AndCloses()
+{
+    QFETCH(QByteArray, request);
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange(request);
+    QCOMPARE(reply.status, QByteArray("400 Bad Request"));
+    QCOMPARE(reply.header("Connection"), QByteArray("close"));
+    QVERIFY(client.waitClosed());
+    // No second answer: nothing of the body was read as a request.
+    QCOMPARE(client.pending(), QByteArray());
+    QVERIFY(!QFileInfo::exists(ts->path(QStringLiteral("new.txt"))));
+}
+
+void TestParser::methodsAreKnownByTheirCaseSensitiveNames_data()
 {
     QTest::addColumn<bool>("singleFile");
     QTest::addColumn<QByteArray>("method");
@@ -144,7 +187,7 @@ void TestParser::methodsAreKnownByCaseSensitivePrefix_data()
         QTest::addRow("single file knows no %s", method) << true << QByteArray(method) << 405;
 }
 
-void TestParser::methodsAreKnownByCaseSensitivePrefix()
+void TestParser::methodsAreKnownByTheirCaseSensitiveNames()
 {
     QFETCH(bool, singleFile);
     QFETCH(QByteArray, method);
@@ -163,6 +206,37 @@ void TestParser::methodsAreKnownByCaseSensitivePrefix()
         QCOMPARE(reply.header("Connection"), QByteArray("close"));
         QVERIFY(client.waitClosed());
     }
+}
+
+void TestParser::methodNameWithMoreLettersDoesNothing_data()
+{
+    QTest::addColumn<QByteArray>("requestLine");
+
+    // Each of these once counted as the method its name begins with.
+    QTest::addRow("GETX") << QByteArray("GETX/t.txt HTTP/1.1");
+    QTest::addRow("DELETEX") << QByteArray("DELETEX/t.txt HTTP/1.1");
+    QTest::addRow("DELETEX and a blank") << QByteArray("DELETEX /t.txt HTTP/1.1");
+    QTest::addRow("PUTX") << QByteArray("PUTX/t.txt HTTP/1.1");
+    QTest::addRow("MOVEX") << QByteArray("MOVEX/t.txt HTTP/1.1");
+    QTest::addRow("PROPFINDX") << QByteArray("PROPFINDX/t.txt HTTP/1.1");
+    QTest::addRow("GET without the blank") << QByteArray("GET/t.txt HTTP/1.1");
+}
+
+void TestParser::methodNameWithMoreLettersDoesNothing()
+{
+    QFETCH(QByteArray, requestLine);
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange(requestLine + "\r\nDestination: /moved.txt\r\nContent-Length: 4\r\n\r\nevil");
+    QCOMPARE(reply.status, QByteArray("405 Method Not Allowed"));
+    QVERIFY(reply.body.isEmpty());
+    QVERIFY(client.waitClosed());
+    QFile file(ts->path(QStringLiteral("t.txt")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), Text);
+    QVERIFY(!QFileInfo::exists(ts->path(QStringLiteral("moved.txt"))));
 }
 
 void TestParser::cookieBindsTheSession_data()
