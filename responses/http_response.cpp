@@ -195,7 +195,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
     const char *status = "200 OK";
     qint64 offset = 0;
     qint64 count = size;
-    switch (byteRange(request->rangeStart, request->rangeEnd, size, &offset, &count)) {
+    switch (byteRange(request->rangeStart, request->rangeEnd, request->rangeSuffix, size, &offset, &count)) {
     case 416:
         ::close(fd);
         extra = "Content-Range: bytes */" + QByteArray::number(size) + "\r\n";
@@ -256,10 +256,18 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
     return true;
 }
 
-int HTTP_Response::byteRange(qint64 start, qint64 end, qint64 size, qint64 *offset, qint64 *count)
+int HTTP_Response::byteRange(qint64 start, qint64 end, bool suffix, qint64 size, qint64 *offset, qint64 *count)
 {
     *offset = 0;
     *count = size;
+    if (suffix) {
+        // The last `end` bytes, all of them when the file is shorter (RFC 9110 14.1.2).
+        if (end < 1 || size < 1)
+            return 416;
+        *count = qMin(end, size);
+        *offset = size - *count;
+        return 206;
+    }
     // A range that starts past its own end is ignored; one that starts past the file is refused.
     if ((start < 1 && end < 1) || (end > 0 && start > end))
         return 200;

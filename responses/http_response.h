@@ -21,8 +21,9 @@ public:
     void saveFileTo(const QString &folder);
 
     // What the parsed Range numbers `start` and `end` (0 where a number is missing) ask of a file
-    // of `size` bytes: 200 the whole file, 206 the `count` bytes from `offset`, 416 nothing.
-    static int byteRange(qint64 start, qint64 end, qint64 size, qint64 *offset, qint64 *count);
+    // of `size` bytes: 200 the whole file, 206 the `count` bytes from `offset`, 416 nothing. With
+    // `suffix` the range is the last `end` bytes.
+    static int byteRange(qint64 start, qint64 end, bool suffix, qint64 size, qint64 *offset, qint64 *count);
     static QByteArray getContentType(const QString &suffix);
     // The content type of a file download; appends its Content-Disposition line to `extra`.
     static QByteArray describeFile(const QFileInfo &info, QByteArray *extra);

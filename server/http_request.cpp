@@ -80,6 +80,7 @@ void HTTP_Request::reset()
     contentLength = 0;
     type = Unknown;
     rangeStart = rangeEnd = 0;
+    rangeSuffix = false;
     contentType.clear();
     referer.clear();
     host.clear();
@@ -223,7 +224,14 @@ void HTTP_Request::parseHeader(QByteArrayView line)
         if (!value.startsWith("bytes=") || value.contains(','))
             return;
         const QList<QByteArray> pieces = value.sliced(6).toByteArray().split('-');
-        if (pieces.size() == 2) {
+        if (pieces.size() == 2 && pieces.at(0).trimmed().isEmpty()) {
+            bool number = false;
+            const qint64 last = pieces.at(1).trimmed().toLongLong(&number);
+            if (number && last >= 0) {
+                rangeEnd = last;
+                rangeSuffix = true;
+            }
+        } else if (pieces.size() == 2) {
             rangeStart = pieces.at(0).toLongLong();
             rangeEnd = pieces.at(1).toLongLong();
         } else if (pieces.size() == 1) {

@@ -54,6 +54,8 @@ public:
     int type = Unknown;
     qint64 rangeStart = 0;
     qint64 rangeEnd = 0;
+    // The range names the last rangeEnd bytes ("bytes=-N").
+    bool rangeSuffix = false;
     QByteArray contentType;
     QByteArray referer;
     QByteArray host;

@@ -164,6 +164,7 @@ void ServerThread::refuse()
     } else if (request.type == HTTP_Request::Get || request.type == HTTP_Request::Post) {
         // The range asked for belongs to the refused file, not to the login page.
         request.rangeStart = request.rangeEnd = 0;
+        request.rangeSuffix = false;
         responseFor(QStringLiteral("HR"))->sendFile(Configuration::LangPath + QLatin1String("login.html"));
     } else {
         // Never the login page: a client must not take it for the success of a write.

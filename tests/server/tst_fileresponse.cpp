@@ -148,7 +148,12 @@ void TestFileResponse::rangesFollowTheFileRules_data()
     QTest::addRow("0- is the whole file with 200") << QByteArray("bytes=0-") << 200 << QByteArray() << 0 << 1000;
     QTest::addRow("0-0 is the whole file with 200") << QByteArray("bytes=0-0") << 200 << QByteArray() << 0 << 1000;
     QTest::addRow("500-5000 ends at the file's end") << QByteArray("bytes=500-5000") << 206 << QByteArray("bytes 500-999/1000") << 500 << 500;
-    QTest::addRow("-300 serves 0..300") << QByteArray("bytes=-300") << 206 << QByteArray("bytes 0-300/1000") << 0 << 301;
+    QTest::addRow("-300: the last 300 bytes") << QByteArray("bytes=-300") << 206 << QByteArray("bytes 700-999/1000") << 700 << 300;
+    QTest::addRow("-1: the last byte") << QByteArray("bytes=-1") << 206 << QByteArray("bytes 999-999/1000") << 999 << 1;
+    QTest::addRow("-1000: all of it, as a range") << QByteArray("bytes=-1000") << 206 << QByteArray("bytes 0-999/1000") << 0 << 1000;
+    QTest::addRow("-5000: longer than the file") << QByteArray("bytes=-5000") << 206 << QByteArray("bytes 0-999/1000") << 0 << 1000;
+    QTest::addRow("-0 names no byte: 416") << QByteArray("bytes=-0") << 416 << QByteArray("bytes */1000") << 0 << 0;
+    QTest::addRow("-x is no number: ignored") << QByteArray("bytes=-x") << 200 << QByteArray() << 0 << 1000;
     QTest::addRow("start past end is ignored") << QByteArray("bytes=300-200") << 200 << QByteArray() << 0 << 1000;
     QTest::addRow("several ranges are ignored") << QByteArray("bytes=0-9,20-29") << 200 << QByteArray() << 0 << 1000;
     QTest::addRow("1000- starts at the end: 416") << QByteArray("bytes=1000-") << 416 << QByteArray("bytes */1000") << 0 << 0;
