@@ -1,8 +1,10 @@
 #include "responses/http_response.h"
 
 #include "config/configuration.h"
+#include "responses/dav.h"
 #include "server/http_request.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
@@ -74,8 +76,14 @@ QByteArray HTTP_Response::getContentType(const QString &suffix)
     return QByteArray();
 }
 
-QByteArray HTTP_Response::describeFile(const QFileInfo &info, QByteArray *extra)
+QByteArray HTTP_Response::describeFile(const QFileInfo &info, qint64 size, qint64 modifiedMs, QByteArray *extra)
 {
+    char date[48];
+    *extra += "Last-Modified: ";
+    extra->append(date, Dav::writeDate(date, modifiedMs, true) - date);
+    *extra += "\r\nETag: ";
+    *extra += entityTag(size, modifiedMs);
+    *extra += "\r\n";
     const QString suffix = info.suffix().toLower();
     if (suffix != QLatin1String("html")) {
         *extra += "Content-Disposition: attachment; filename=\"";
@@ -83,6 +91,48 @@ QByteArray HTTP_Response::describeFile(const QFileInfo &info, QByteArray *extra)
         *extra += "\"\r\n";
     }
     return getContentType(suffix);
+}
+
+QByteArray HTTP_Response::entityTag(qint64 size, qint64 modifiedMs)
+{
+    return '"' + QByteArray::number(modifiedMs, 16) + '-' + QByteArray::number(size, 16) + '"';
+}
+
+bool HTTP_Response::ifRangeHolds(QByteArrayView value, qint64 size, qint64 modifiedMs)
+{
+    const QByteArrayView v = value.trimmed();
+    // A weak tag never matches (RFC 9110 13.1.5); a tag is compared whole.
+    if (v.startsWith('"'))
+        return v == entityTag(size, modifiedMs);
+    if (v.startsWith("W/"))
+        return false;
+    qint64 date = 0;
+    if (!parseHttpDate(v, &date))
+        return false;
+    qint64 seconds = modifiedMs / 1000;
+    if (modifiedMs % 1000 < 0)
+        --seconds;
+    return date == seconds;
+}
+
+bool HTTP_Response::parseHttpDate(QByteArrayView text, qint64 *secondsSinceEpoch)
+{
+    // "Sun, 06 Nov 1994 08:49:37 GMT" (RFC 9110 5.6.7); the older forms are not read.
+    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const QList<QByteArray> parts = text.trimmed().toByteArray().split(' ');
+    if (parts.size() != 6 || !parts.at(0).endsWith(',') || parts.at(5) != "GMT" || parts.at(2).size() != 3)
+        return false;
+    const qsizetype month = QByteArrayView(months).indexOf(parts.at(2));
+    bool dayOk = false;
+    bool yearOk = false;
+    const int day = parts.at(1).toInt(&dayOk);
+    const int year = parts.at(3).toInt(&yearOk);
+    const QTime time = QTime::fromString(QString::fromLatin1(parts.at(4)), QStringLiteral("HH:mm:ss"));
+    const QDate calendarDay(year, int(month / 3) + 1, day);
+    if (!dayOk || !yearOk || month < 0 || month % 3 != 0 || !time.isValid() || !calendarDay.isValid())
+        return false;
+    *secondsSinceEpoch = QDateTime(calendarDay, time, Qt::UTC).toSecsSinceEpoch();
+    return true;
 }
 
 QByteArray HTTP_Response::dispositionName(const QString &name)
@@ -195,7 +245,11 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
     const char *status = "200 OK";
     qint64 offset = 0;
     qint64 count = size;
-    switch (byteRange(request->rangeStart, request->rangeEnd, request->rangeSuffix, size, &offset, &count)) {
+    const qint64 modifiedMs = qint64(fileStatus.st_mtim.tv_sec) * 1000 + fileStatus.st_mtim.tv_nsec / 1000000;
+    // A range of another version of the file would be stitched to the wrong bytes: the whole file.
+    const bool ranged = request->ifRange.isEmpty() || ifRangeHolds(request->ifRange, size, modifiedMs);
+    switch (ranged ? byteRange(request->rangeStart, request->rangeEnd, request->rangeSuffix, size, &offset, &count)
+                   : 200) {
     case 416:
         ::close(fd);
         extra = "Content-Range: bytes */" + QByteArray::number(size) + "\r\n";
@@ -210,7 +264,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
         break;
     }
 
-    contentType = describeFile(info, &extra);
+    contentType = describeFile(info, size, modifiedMs, &extra);
     if (count <= 0) {
         ::close(fd);
         sendHeader(status, count, &extra);

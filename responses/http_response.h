@@ -25,8 +25,16 @@ public:
     // `suffix` the range is the last `end` bytes.
     static int byteRange(qint64 start, qint64 end, bool suffix, qint64 size, qint64 *offset, qint64 *count);
     static QByteArray getContentType(const QString &suffix);
-    // The content type of a file download; appends its Content-Disposition line to `extra`.
-    static QByteArray describeFile(const QFileInfo &info, QByteArray *extra);
+    // The content type of a file download of `size` bytes last changed at `modifiedMs` (since the
+    // epoch); appends its Last-Modified, ETag and Content-Disposition lines to `extra`.
+    static QByteArray describeFile(const QFileInfo &info, qint64 size, qint64 modifiedMs, QByteArray *extra);
+    // The entity tag of a file's content: its time of last change and its size.
+    static QByteArray entityTag(qint64 size, qint64 modifiedMs);
+    // Whether an If-Range value names the file as it is now: its entity tag (compared strongly) or
+    // its date of last change, to the second.
+    static bool ifRangeHolds(QByteArrayView value, qint64 size, qint64 modifiedMs);
+    // An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT") as seconds since the epoch.
+    static bool parseHttpDate(QByteArrayView text, qint64 *secondsSinceEpoch);
     // The file name as it may stand between the quotes of a Content-Disposition line.
     static QByteArray dispositionName(const QString &name);
     // Text made safe for HTML text and attribute values (UTF-8).

@@ -92,6 +92,8 @@ void HTTP_Request::reset()
     destination.clear();
     overwrite.clear();
     ifNoneMatch.clear();
+    ifRange.clear();
+    contentRange.clear();
     ifHeader.clear();
     timeout.clear();
     body.clear();
@@ -282,6 +284,10 @@ void HTTP_Request::parseHeader(QByteArrayView line)
         expectContinue = value.trimmed().toByteArray().toLower() == "100-continue";
     } else if (is("if-none-match")) {
         ifNoneMatch = value.trimmed().toByteArray();
+    } else if (is("if-range")) {
+        ifRange = value.trimmed().toByteArray();
+    } else if (is("content-range")) {
+        contentRange = value.trimmed().toByteArray();
     } else if (is("if")) {
         ifHeader = value.trimmed().toByteArray();
     } else if (is("timeout")) {

@@ -67,6 +67,8 @@ public:
     QByteArray destination;
     QByteArray overwrite;
     QByteArray ifNoneMatch;
+    QByteArray ifRange;
+    QByteArray contentRange;
     QByteArray ifHeader;  // the WebDAV If header
     QByteArray timeout;
     QByteArray body;      // a collected small body (forms are turned into the query instead)

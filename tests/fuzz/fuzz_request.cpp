@@ -1,4 +1,4 @@
-// The request head as bytes: the line reader, the header table, Range, Cookie, Basic
+// The request head as bytes: the line reader, the header table, Range and If-Range, Cookie, Basic
 // credentials, the target's path and query, form bodies as parameters, the Destination header
 // and the containment of every path in the share.
 //
@@ -69,6 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (status == 200 && (offset != 0 || count != fileSize))
             Fuzz::fail("whole file answered with another extent");
     }
+
+    // The validator a resumed download names.
+    (void)HTTP_Response::ifRangeHolds(request.ifRange, 1000, 1614834367000);
 
     // The session named by a cookie, the WebDAV header values.
     (void)request.getClientData();

@@ -4,7 +4,9 @@
 #include "httpclient.h"
 #include "testserver.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QTest>
 #include <QUrl>
 
@@ -37,6 +39,10 @@ private slots:
     void headerBlockIsExact();
     void rangesFollowTheFileRules_data();
     void rangesFollowTheFileRules();
+    void fileAnswersCarryTheirValidators_data();
+    void fileAnswersCarryTheirValidators();
+    void ifRangeSendsTheRangeOnlyOfTheSameFile_data();
+    void ifRangeSendsTheRangeOnlyOfTheSameFile();
     void contentTypeComesFromTheSuffixTable_data();
     void contentTypeComesFromTheSuffixTable();
     void dispositionNameReplacesUnsafeCharacters_data();
@@ -56,6 +62,7 @@ private slots:
 
 private:
     HttpReply get(const QByteArray &target, const QByteArray &headers = QByteArray());
+    void setModified(const QString &relative, const QDateTime &time);
 
     TestServer *ts = nullptr;
 };
@@ -79,37 +86,50 @@ HttpReply TestFileResponse::get(const QByteArray &target, const QByteArray &head
     return client.exchange("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
 }
 
+void TestFileResponse::setModified(const QString &relative, const QDateTime &time)
+{
+    QFile file(ts->path(relative));
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
+}
+
 void TestFileResponse::headerBlockIsExact_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("head");
 
     const QByteArray common = "Server: Kestrune_4\r\nCache-Control: no-cache\r\nSet-Cookie: ID=417\r\n";
+    // Every file was last changed at 2021-03-04 05:06:07 UTC.
+    const auto validators = [](int size) {
+        return "Last-Modified: Thu, 04 Mar 2021 05:06:07 GMT\r\nETag: \"177fba0fa18-" + QByteArray::number(size, 16)
+               + "\"\r\n";
+    };
     QTest::addRow("download on a keep-alive connection: no Connection line, no Date, no type")
         << QByteArray("GET /a.txt HTTP/1.1\r\nHost: h\r\nCookie: ID=417\r\n\r\n")
         << "HTTP/1.1 200 OK\r\n" + common
-               + "Accept-Ranges: bytes\r\nContent-Disposition: attachment; filename=\"a.txt\"\r\n"
-                 "Content-Length: 5\r\n\r\n";
+               + "Accept-Ranges: bytes\r\n" + validators(5)
+               + "Content-Disposition: attachment; filename=\"a.txt\"\r\nContent-Length: 5\r\n\r\n";
     QTest::addRow("Connection: close from the client adds Connection: close after the cookie")
         << QByteArray("GET /a.txt HTTP/1.1\r\nConnection: close\r\nCookie: ID=417\r\n\r\n")
         << "HTTP/1.1 200 OK\r\n" + common
-               + "Connection: close\r\nAccept-Ranges: bytes\r\n"
-                 "Content-Disposition: attachment; filename=\"a.txt\"\r\nContent-Length: 5\r\n\r\n";
+               + "Connection: close\r\nAccept-Ranges: bytes\r\n" + validators(5)
+               + "Content-Disposition: attachment; filename=\"a.txt\"\r\nContent-Length: 5\r\n\r\n";
     QTest::addRow("html page is shown inline with its type")
         << QByteArray("GET /index.html HTTP/1.1\r\nCookie: ID=417\r\n\r\n")
         << "HTTP/1.1 200 OK\r\n" + common
-               + "Accept-Ranges: bytes\r\nContent-Type: text/html; charset=UTF-8\r\nContent-Length: 13\r\n\r\n";
+               + "Accept-Ranges: bytes\r\n" + validators(13)
+               + "Content-Type: text/html; charset=UTF-8\r\nContent-Length: 13\r\n\r\n";
     QTest::addRow("range: Content-Range before Content-Disposition, type after both")
         << QByteArray("GET /b.jpg HTTP/1.1\r\nRange: bytes=1-2\r\nCookie: ID=417\r\n\r\n")
         << "HTTP/1.1 206 Partial Content\r\n" + common
-               + "Accept-Ranges: bytes\r\nContent-Range: bytes 1-2/5\r\n"
-                 "Content-Disposition: attachment; filename=\"b.jpg\"\r\nContent-Type: image/jpeg\r\n"
+               + "Accept-Ranges: bytes\r\nContent-Range: bytes 1-2/5\r\n" + validators(5)
+               + "Content-Disposition: attachment; filename=\"b.jpg\"\r\nContent-Type: image/jpeg\r\n"
                  "Content-Length: 2\r\n\r\n";
     QTest::addRow("empty file: Content-Length 0 and no type")
         << QByteArray("GET /empty.pdf HTTP/1.1\r\nCookie: ID=417\r\n\r\n")
         << "HTTP/1.1 200 OK\r\n" + common
-               + "Accept-Ranges: bytes\r\nContent-Disposition: attachment; filename=\"empty.pdf\"\r\n"
-                 "Content-Length: 0\r\n\r\n";
+               + "Accept-Ranges: bytes\r\n" + validators(0)
+               + "Content-Disposition: attachment; filename=\"empty.pdf\"\r\nContent-Length: 0\r\n\r\n";
 }
 
 void TestFileResponse::headerBlockIsExact()
@@ -120,6 +140,8 @@ void TestFileResponse::headerBlockIsExact()
     ts->put(QStringLiteral("b.jpg"), "JPEG!");
     ts->put(QStringLiteral("index.html"), "<p>index</p>\n");
     ts->put(QStringLiteral("empty.pdf"), QByteArray());
+    for (const char *name : {"a.txt", "b.jpg", "index.html", "empty.pdf"})
+        setModified(QLatin1String(name), QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC));
     QVERIFY(ts->start());
 
     HttpClient client;
@@ -192,6 +214,83 @@ void TestFileResponse::rangesFollowTheFileRules()
     const HttpReply again = client.exchange("GET /f.bin HTTP/1.1\r\n\r\n");
     QCOMPARE(again.code, 200);
     QCOMPARE(again.body, data);
+}
+
+void TestFileResponse::fileAnswersCarryTheirValidators_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addRow("GET") << QByteArray("GET");
+    QTest::addRow("GET of a range") << QByteArray("GET");
+    QTest::addRow("HEAD") << QByteArray("HEAD");
+}
+
+void TestFileResponse::fileAnswersCarryTheirValidators()
+{
+    QFETCH(QByteArray, method);
+    const QByteArray range = QTest::currentDataTag() == QByteArray("GET of a range") ? "Range: bytes=1-2\r\n" : "";
+    ts->put(QStringLiteral("f.bin"), pattern(1000));
+    setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7, 890), Qt::UTC));
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const QByteArray request = method + " /f.bin HTTP/1.1\r\n" + range + "\r\n";
+    const HttpReply reply = method == "HEAD" ? client.exchangeHead(request) : client.exchange(request);
+    QVERIFY2(reply.code == 200 || reply.code == 206, reply.statusLine.constData());
+    QCOMPARE(reply.header("Last-Modified"), QByteArray("Thu, 04 Mar 2021 05:06:07 GMT"));
+    const QByteArray tag = reply.header("ETag");
+    QVERIFY2(tag.size() > 2 && tag.startsWith('"') && tag.endsWith('"'), tag.constData());
+
+    // The tag names this content: a change of size or of time makes another one.
+    const HttpReply same = client.exchange("GET /f.bin HTTP/1.1\r\n\r\n");
+    QCOMPARE(same.header("ETag"), tag);
+    setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7, 891), Qt::UTC));
+    QVERIFY(client.exchange("GET /f.bin HTTP/1.1\r\n\r\n").header("ETag") != tag);
+    ts->put(QStringLiteral("f.bin"), pattern(999));
+    setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7, 890), Qt::UTC));
+    QVERIFY(client.exchange("GET /f.bin HTTP/1.1\r\n\r\n").header("ETag") != tag);
+}
+
+void TestFileResponse::ifRangeSendsTheRangeOnlyOfTheSameFile_data()
+{
+    QTest::addColumn<QByteArray>("ifRange"); // TAG and DATE stand for the file's own validators
+    QTest::addColumn<int>("code");
+
+    QTest::addRow("the file's tag") << QByteArray("TAG") << 206;
+    QTest::addRow("the file's date") << QByteArray("DATE") << 206;
+    QTest::addRow("another tag") << QByteArray("\"xyz\"") << 200;
+    QTest::addRow("the file's tag, weak") << QByteArray("W/TAG") << 200;
+    QTest::addRow("an older date") << QByteArray("Thu, 04 Mar 2021 05:06:06 GMT") << 200;
+    QTest::addRow("a later date") << QByteArray("Thu, 04 Mar 2021 05:06:08 GMT") << 200;
+    QTest::addRow("the date of an earlier version") << QByteArray("Sat, 01 Jan 2000 00:00:00 GMT") << 200;
+    QTest::addRow("not a date") << QByteArray("yesterday") << 200;
+}
+
+void TestFileResponse::ifRangeSendsTheRangeOnlyOfTheSameFile()
+{
+    QFETCH(QByteArray, ifRange);
+    QFETCH(int, code);
+    const QByteArray data = pattern(1000);
+    ts->put(QStringLiteral("f.bin"), data);
+    setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC));
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply first = client.exchange("GET /f.bin HTTP/1.1\r\n\r\n");
+    ifRange.replace("TAG", first.header("ETag")).replace("DATE", first.header("Last-Modified"));
+    const HttpReply reply = client.exchange("GET /f.bin HTTP/1.1\r\nRange: bytes=10-19\r\nIf-Range: " + ifRange + "\r\n\r\n");
+    QCOMPARE(reply.code, code);
+    QCOMPARE(reply.body, code == 206 ? data.mid(10, 10) : data);
+
+    // A resumed download of a file that changed since gets the whole new file.
+    if (code == 206) {
+        ts->put(QStringLiteral("f.bin"), pattern(1000).toUpper());
+        setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 5), QTime(5, 6, 7), Qt::UTC));
+        const HttpReply changed = client.exchange("GET /f.bin HTTP/1.1\r\nRange: bytes=10-19\r\nIf-Range: " + ifRange + "\r\n\r\n");
+        QCOMPARE(changed.code, 200);
+        QCOMPARE(changed.body, data.toUpper());
+    }
 }
 
 void TestFileResponse::contentTypeComesFromTheSuffixTable_data()
