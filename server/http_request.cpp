@@ -100,6 +100,8 @@ void HTTP_Request::reset()
     expectContinue = false;
     refusal = 0;
     lengthSeen = false;
+    cookies.clear();
+    sessionCookieRead = false;
 }
 
 bool HTTP_Request::start()
@@ -240,21 +242,15 @@ void HTTP_Request::parseHeader(QByteArrayView line)
             rangeEnd = pieces.at(0).toLongLong();
         }
     } else if (is("cookie")) {
-        if (!clientManager)
-            return;
-        if (clientData) {
-            // The browser names the session this connection was given: it is the browser's now.
-            for (const QByteArray &piece : value.toByteArray().split(';')) {
-                const QByteArray cookie = piece.trimmed();
-                if (cookie.startsWith("ID=") && cookie.mid(3).toLongLong() == clientData->id)
-                    clientData->confirmed = true;
-            }
-            return;
-        }
         setCookie(value.toByteArray());
-        clientData = clientManager->getClientData(getCookie("ID"));
-        if (clientData)
-            ++clientData->bindings;
+        // The first line with an ID cookie names the session; one the server did not issue
+        // leaves the connection with the session it has (or a fresh one).
+        const QNetworkCookie *id = sessionCookieRead ? nullptr : getCookie("ID");
+        if (!id || !clientManager)
+            return;
+        sessionCookieRead = true;
+        if (ClientData *named = clientManager->getClientData(id))
+            bind(named);
     } else if (is("authorization")) {
         if (value.size() < 6 || qstrnicmp(value.data(), "basic ", 6) != 0)
             return;
@@ -314,6 +310,30 @@ ClientData *HTTP_Request::getClientData()
         }
     }
     return clientData;
+}
+
+void HTTP_Request::bind(ClientData *session)
+{
+    if (session == clientData)
+        return;
+    if (clientData) {
+        if (ownsClientData)
+            delete clientData;
+        else
+            clientManager->release(clientData);
+    }
+    ownsClientData = false;
+    clientData = session;
+    ++clientData->bindings;
+}
+
+void HTTP_Request::logIn(const QString &password)
+{
+    ClientData *session = getClientData();
+    if (clientManager)
+        bind(clientManager->renew(session, password));
+    else
+        session->password = password;
 }
 
 const QNetworkCookie *HTTP_Request::getCookie(const QByteArray &name) const

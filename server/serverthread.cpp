@@ -133,13 +133,17 @@ bool ServerThread::accept()
     case 0:
         return true;
     case 1: {
-        ClientData *session = request.getClientData();
-        if (request.param("a") == QLatin1String("log"))
-            session->password = request.param("password");
-        else if (request.path.endsWith(QLatin1String("Client.jar"))
+        if (request.param("a") == QLatin1String("log")) {
+            const QString given = request.param("password");
+            // A wrong password logs the session out; the right one logs in under a fresh id.
+            if (given == c->password)
+                request.logIn(given);
+            else
+                request.getClientData()->password = given;
+        } else if (request.path.endsWith(QLatin1String("Client.jar"))
                  && (request.type == HTTP_Request::Get || request.type == HTTP_Request::Head))
             return true;
-        return session->password == c->password;
+        return request.getClientData()->password == c->password;
     }
     case 2:
         return !request.credentials.isEmpty() && c->users.contains(request.credentials);
