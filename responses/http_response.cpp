@@ -2,6 +2,7 @@
 
 #include "config/configuration.h"
 #include "responses/dav.h"
+#include "server/folderlisting.h"
 #include "server/http_request.h"
 
 #include <QDateTime>
@@ -83,8 +84,14 @@ QByteArray HTTP_Response::describeFile(const QFileInfo &info, qint64 size, qint6
     extra->append(date, Dav::writeDate(date, modifiedMs, true) - date);
     *extra += "\r\nETag: ";
     *extra += entityTag(size, modifiedMs);
-    *extra += "\r\n";
+    // A browser takes a file for what its name says, never for what its bytes look like; and a
+    // page or picture that may hold script runs as from a site of its own, without the session.
+    *extra += "\r\nX-Content-Type-Options: nosniff\r\n";
     const QString suffix = info.suffix().toLower();
+    static const QStringList scripted = {QStringLiteral("html"), QStringLiteral("htm"), QStringLiteral("xhtml"),
+                                         QStringLiteral("svg"), QStringLiteral("svgz")};
+    if (scripted.contains(suffix))
+        *extra += "Content-Security-Policy: sandbox\r\n";
     if (suffix != QLatin1String("html")) {
         *extra += "Content-Disposition: attachment; filename=\"";
         *extra += dispositionName(info.fileName());
@@ -233,7 +240,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
             sendFile(QString::fromLatin1(Configuration::IconDir) + QLatin1String("n900.ico"));
             return true;
         }
-        notFound(path.toUtf8());
+        notFound();
         return true;
     }
     // Names only: no look at the disk.
@@ -333,15 +340,55 @@ int HTTP_Response::byteRange(qint64 start, qint64 end, bool suffix, qint64 size,
     return 206;
 }
 
-void HTTP_Response::notFound(const QByteArray &fileName)
+void HTTP_Response::notFound()
 {
     QByteArray body = "<html><title>Wrong URL</title><body><h1>Wrong URL</h1>Path=";
     body += escape(QByteArrayView(request->path.toLatin1()));
     body += "<br>or File=";
-    body += escape(QByteArrayView(fileName));
+    body += escape(QStringView(request->path));
     body += "<br>Not found.</body></html>";
     contentType = "text/html";
     sendHeader("404 Not Found", body.size());
+    request->socket.write(body, true);
+}
+
+QByteArray HTTP_Response::uploadFileName(const QByteArray &disposition)
+{
+    // The parameter itself, not the end of another one's name ("xfilename=").
+    qsizetype at = -1;
+    for (qsizetype from = 0; (at = disposition.indexOf("filename=", from)) > 0; from = at + 1) {
+        const char before = disposition.at(at - 1);
+        if (before == ';' || before == ' ' || before == '\t')
+            break;
+    }
+    if (at < 0)
+        return QByteArray();
+    QByteArray value = disposition.mid(at + 9);
+    if (value.startsWith('"')) {
+        // A quoted string; browsers write a quote inside a name as %22 and leave '\' alone.
+        value.remove(0, 1);
+        const qsizetype quote = value.indexOf('"');
+        if (quote >= 0)
+            value.truncate(quote);
+        return value;
+    }
+    // A token: up to the next parameter.
+    const qsizetype semicolon = value.indexOf(';');
+    if (semicolon >= 0)
+        value.truncate(semicolon);
+    return value.trimmed();
+}
+
+void HTTP_Response::sendLoginPage(const char *status)
+{
+    QFile page(Configuration::LangPath + QLatin1String("login.html"));
+    if (!page.open(QIODevice::ReadOnly)) {
+        notFound();
+        return;
+    }
+    const QByteArray body = page.readAll();
+    contentType = "text/html; charset=UTF-8";
+    sendHeader(status, body.size());
     request->socket.write(body, true);
 }
 
@@ -375,14 +422,7 @@ void HTTP_Response::saveFileTo(const QString &folder)
         if (line.isEmpty())
             break;
     }
-    QByteArray name;
-    const qsizetype named = disposition.indexOf("filename=");
-    if (named >= 0) {
-        name = disposition.mid(named + 10);
-        const qsizetype quote = name.indexOf('"');
-        if (quote >= 0)
-            name.truncate(quote);
-    }
+    QByteArray name = uploadFileName(disposition);
     // Browsers may send the whole client path.
     qsizetype cut = name.lastIndexOf('/');
     if (cut < 0)
@@ -392,7 +432,8 @@ void HTTP_Response::saveFileTo(const QString &folder)
     const qsizetype nul = name.indexOf('\0');
     if (nul >= 0)
         name.truncate(nul);
-    const QString fileName = QString::fromLatin1(name);
+    // Browsers send the name in UTF-8, whatever the page's encoding.
+    const QString fileName = QString::fromUtf8(name);
     if (!isPlainName(fileName)) {
         reply(4);
         return;
@@ -408,7 +449,7 @@ void HTTP_Response::saveFileTo(const QString &folder)
     // hidden file beside it. NewOnly never follows a link.
     bool created = false;
     for (int attempt = 0; attempt < 8 && !created; ++attempt) {
-        file.setFileName(folder + QLatin1String("/.upload-")
+        file.setFileName(folder + u'/' + QLatin1String(FolderListing::UploadPrefix)
                          + QString::number(QRandomGenerator::global()->generate64() >> 12, 36));
         created = file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
     }

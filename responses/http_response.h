@@ -17,7 +17,11 @@ public:
     using Response::reply;
     void reply(QFileInfo *root) override;
     void sendFile(const QString &path) override;
-    void notFound(const QByteArray &file);
+    // The page for a missing file. It names what was asked for as the share sees it, never where
+    // the server looked for it.
+    void notFound();
+    // The login page of the current language, answered with `status`.
+    void sendLoginPage(const char *status);
     void saveFileTo(const QString &folder);
 
     // What the parsed Range numbers `start` and `end` (0 where a number is missing) ask of a file
@@ -42,6 +46,9 @@ public:
     static QByteArray escape(QByteArrayView utf8);
     // A single file or folder name sent by a client: not empty, not "." or "..", no "/", no NUL.
     static bool isPlainName(const QString &name);
+    // The file name of a part's Content-Disposition parameters (after "form-data;"), quoted or
+    // not, as the bytes the browser sent; empty when there is none.
+    static QByteArray uploadFileName(const QByteArray &disposition);
     // The message shown for an upload's result code.
     static const char *uploadMessage(int code);
     // Gives the file at `from` the name `to` unless that name is taken, in one step where the

@@ -66,13 +66,19 @@ HTTP_Request::~HTTP_Request()
 {
     // A body still being saved ends now, while the record it belongs to is whole.
     socket.discard();
-    if (clientData) {
-        if (ownsClientData)
-            delete clientData;
-        else
-            clientManager->release(clientData);
-        clientData = nullptr;
-    }
+    unbind();
+}
+
+void HTTP_Request::unbind()
+{
+    if (!clientData)
+        return;
+    if (ownsClientData)
+        delete clientData;
+    else
+        clientManager->release(clientData);
+    clientData = nullptr;
+    ownsClientData = false;
 }
 
 void HTTP_Request::reset()
@@ -316,13 +322,7 @@ void HTTP_Request::bind(ClientData *session)
 {
     if (session == clientData)
         return;
-    if (clientData) {
-        if (ownsClientData)
-            delete clientData;
-        else
-            clientManager->release(clientData);
-    }
-    ownsClientData = false;
+    unbind();
     clientData = session;
     ++clientData->bindings;
 }

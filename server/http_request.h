@@ -86,6 +86,8 @@ private:
     void parseTarget(const QByteArray &target);
     // Binds the connection to `session` (registered), leaving the one it had.
     void bind(ClientData *session);
+    // Leaves the session the connection has, if any.
+    void unbind();
     bool ownsClientData = false;
     bool sessionCookieRead = false;
     bool lengthSeen = false;

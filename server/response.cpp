@@ -44,7 +44,10 @@ QByteArray Response::header(const char *status, qint64 length, const QByteArray 
     // The parts are written into one block of the right size.
     const QByteArrayView parts[] = {
         "HTTP/1.1 ", status, "\r\nServer: ", ServerName, "\r\nCache-Control: no-cache\r\nSet-Cookie: ",
-        "ID=", cookieValue, "\r\n",
+        "ID=", cookieValue,
+        // Out of reach of page scripts and of requests that other sites make; over TLS only
+        // when it came over TLS.
+        "; HttpOnly; SameSite=Lax", socket.isEncrypted() ? QByteArrayView("; Secure\r\n") : QByteArrayView("\r\n"),
         socket.isKeepAlive() ? QByteArrayView() : QByteArrayView("Connection: close\r\n"),
         "Accept-Ranges: bytes\r\n",
         extra ? QByteArrayView(*extra) : QByteArrayView(),

@@ -141,9 +141,11 @@ bool ServerThread::accept()
                 request.logIn(given);
             else
                 request.getClientData()->password = given;
-        } else if (request.path.endsWith(QLatin1String("Client.jar"))
-                 && (request.type == HTTP_Request::Get || request.type == HTTP_Request::Head))
+        } else if (!request.singleFile && request.path == QLatin1String(ShareDir::ClientArchivePath)
+                   && (request.type == HTTP_Request::Get || request.type == HTTP_Request::Head)) {
+            // The applet's own archive, nothing else, is served before its page logs it in.
             return true;
+        }
         return request.getClientData()->password == c->password;
     }
     case 2:
@@ -170,7 +172,12 @@ void ServerThread::refuse()
         // The range asked for belongs to the refused file, not to the login page.
         request.rangeStart = request.rangeEnd = 0;
         request.rangeSuffix = false;
-        responseFor(QStringLiteral("HR"))->sendFile(Configuration::LangPath + QLatin1String("login.html"));
+        // Only a folder page is answered with the page itself: a download tool must not store
+        // the login page under the name of the file it asked for.
+        const bool folderPage = !request.singleFile && QFileInfo(root->absoluteFilePath() + request.path).isDir();
+        // An "HR" response is always an HTTP_Response.
+        static_cast<HTTP_Response *>(responseFor(QStringLiteral("HR")))
+            ->sendLoginPage(folderPage ? "200 OK" : "403 Forbidden");
     } else {
         // Never the login page: a client must not take it for the success of a write.
         answer("403 Forbidden");

@@ -139,24 +139,45 @@ void TestAccess::loginPageFormPostsTheLoginFields()
 void TestAccess::passwordModeRefusesByMethod_data()
 {
     QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("answer"); // "login", "403", or the body served
+    // "login": the login page as a page (200); "login 403": the login page refusing a file;
+    // "403": no body; otherwise the body served.
+    QTest::addColumn<QByteArray>("answer");
 
     const QByteArray login = "login";
+    const QByteArray loginForbidden = "login 403";
     const QByteArray forbidden = "403";
-    QTest::addRow("GET gets the login page") << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("form POST gets the login page") << form("/a.txt", "x=1") << login;
-    QTest::addRow("upload POST gets the login page") << upload("/?a=up") << login;
+    QTest::addRow("GET of a folder gets the login page") << QByteArray("GET / HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("GET of a sub-folder gets the login page") << QByteArray("GET /sub HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("GET of a file gets the login page with 403")
+        << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("GET of a missing file gets the login page with 403")
+        << QByteArray("GET /missing.txt HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("form POST to a file gets the login page with 403") << form("/a.txt", "x=1") << loginForbidden;
+    QTest::addRow("upload POST to a folder gets the login page") << upload("/?a=up") << login;
     for (const char *method : {"PUT", "DELETE", "PROPFIND", "MKCOL", "HEAD", "OPTIONS", "LOCK", "UNLOCK", "COPY", "MOVE"})
         QTest::addRow("%s gets 403, never the login page", method)
             << QByteArray(method) + " /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody" << forbidden;
-    QTest::addRow("GET of Client.jar is served") << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << Jar;
-    QTest::addRow("GET of a name ending in Client.jar is served")
-        << QByteArray("GET /sub/KestruneClient.jar HTTP/1.1\r\n\r\n") << Jar;
-    QTest::addRow("the jar name is case-sensitive") << QByteArray("GET /client.jar HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("PUT of Client.jar gets 403")
-        << QByteArray("PUT /Client.jar HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << forbidden;
-    QTest::addRow("DELETE of Client.jar gets 403") << QByteArray("DELETE /Client.jar HTTP/1.1\r\n\r\n") << forbidden;
-    QTest::addRow("POST of Client.jar gets the login page") << form("/Client.jar", "x=1") << login;
+    // The applet's archive, and only it, needs no login.
+    QTest::addRow("GET of the client archive is served")
+        << QByteArray("GET /_i/KestruneClient.jar HTTP/1.1\r\n\r\n") << TestServer::ClientArchive;
+    QTest::addRow("a file of the share named Client.jar is not")
+        << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("a file of the share whose name ends in Client.jar is not")
+        << QByteArray("GET /secretClient.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("the archive's name in another folder is not")
+        << QByteArray("GET /sub/KestruneClient.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("a folder whose name ends in Client.jar is not")
+        << QByteArray("GET /fooClient.jar HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("a longer name in the icon folder is not")
+        << QByteArray("GET /_i/KestruneClient.jarx HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("the archive's name is case-sensitive")
+        << QByteArray("GET /_i/kestruneclient.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("PUT of the client archive gets 403")
+        << QByteArray("PUT /_i/KestruneClient.jar HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << forbidden;
+    QTest::addRow("DELETE of the client archive gets 403")
+        << QByteArray("DELETE /_i/KestruneClient.jar HTTP/1.1\r\n\r\n") << forbidden;
+    QTest::addRow("POST of the client archive gets the login page with 403")
+        << form("/_i/KestruneClient.jar", "x=1") << loginForbidden;
 }
 
 void TestAccess::passwordModeRefusesByMethod()
@@ -164,15 +185,19 @@ void TestAccess::passwordModeRefusesByMethod()
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, answer);
     ts->config.authMode = 1;
+    ts->put(QStringLiteral("secretClient.jar"), Jar);
+    ts->put(QStringLiteral("fooClient.jar/inner.txt"), "inner");
     QVERIFY(ts->start());
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
     const HttpReply reply = client.exchange(request);
-    if (answer == "login") {
-        QCOMPARE(reply.code, 200);
+    if (answer.startsWith("login")) {
+        QCOMPARE(reply.status, answer == "login" ? QByteArray("200 OK") : QByteArray("403 Forbidden"));
         QCOMPARE(reply.body, loginPage());
         QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
+        // The login page is the server's own: its form has to post.
+        QVERIFY(!reply.hasHeader("Content-Security-Policy"));
         QCOMPARE(reply.header("Connection"), QByteArray("close"));
         QVERIFY(client.waitClosed());
     } else if (answer == "403") {
@@ -186,6 +211,7 @@ void TestAccess::passwordModeRefusesByMethod()
     }
     QCOMPARE(QFile(ts->path(QStringLiteral("Client.jar"))).size(), qint64(Jar.size()));
     QVERIFY(QFileInfo::exists(ts->path(QStringLiteral("a.txt"))));
+    QVERIFY(QFileInfo::exists(ts->dir.path() + QStringLiteral("/img/KestruneClient.jar")));
 }
 
 void TestAccess::loginHoldsForTheSession_data()
@@ -266,7 +292,7 @@ void TestAccess::loginPageIgnoresTheRangeOfTheRefusedRequest()
     // A download resumed after the session ended must not get a piece of the login page as
     // the rest of its file.
     const HttpReply reply = exchange("GET /a.txt HTTP/1.1\r\nRange: bytes=5-\r\n\r\n");
-    QCOMPARE(reply.code, 200);
+    QCOMPARE(reply.code, 403);
     QVERIFY(!reply.hasHeader("Content-Range"));
     QCOMPARE(reply.body, loginPage());
 }
@@ -380,7 +406,7 @@ void TestAccess::basicRefusalIsExact()
     QVERIFY(client.connectTo(ts->port()));
     const HttpReply reply = client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=9\r\n\r\n");
     QCOMPARE(reply.head, QByteArray("HTTP/1.1 401 Authorization Required\r\nServer: Kestrune_4\r\nCache-Control: no-cache\r\n"
-                                    "Set-Cookie: ID=417\r\nConnection: close\r\nAccept-Ranges: bytes\r\n"
+                                    "Set-Cookie: ID=417; HttpOnly; SameSite=Lax\r\nConnection: close\r\nAccept-Ranges: bytes\r\n"
                                     "WWW-Authenticate: Basic realm=\"Private Area\"\r\n"
                                     "Content-Type: text/xml; charset=\"utf-8\"\r\nContent-Length: 23\r\n\r\n"));
     QCOMPARE(reply.body, QByteArray("<h2>Wrong password</h2>"));

@@ -45,6 +45,8 @@ private slots:
     void ifRangeSendsTheRangeOnlyOfTheSameFile();
     void contentTypeComesFromTheSuffixTable_data();
     void contentTypeComesFromTheSuffixTable();
+    void shareFilesCannotActAsAPage_data();
+    void shareFilesCannotActAsAPage();
     void dispositionNameReplacesUnsafeCharacters_data();
     void dispositionNameReplacesUnsafeCharacters();
     void missingFileGetsTheEscapedNotFoundPage_data();
@@ -98,11 +100,12 @@ void TestFileResponse::headerBlockIsExact_data()
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("head");
 
-    const QByteArray common = "Server: Kestrune_4\r\nCache-Control: no-cache\r\nSet-Cookie: ID=417\r\n";
+    const QByteArray common = "Server: Kestrune_4\r\nCache-Control: no-cache\r\n"
+                              "Set-Cookie: ID=417; HttpOnly; SameSite=Lax\r\n";
     // Every file was last changed at 2021-03-04 05:06:07 UTC.
     const auto validators = [](int size) {
         return "Last-Modified: Thu, 04 Mar 2021 05:06:07 GMT\r\nETag: \"177fba0fa18-" + QByteArray::number(size, 16)
-               + "\"\r\n";
+               + "\"\r\nX-Content-Type-Options: nosniff\r\n";
     };
     QTest::addRow("download on a keep-alive connection: no Connection line, no Date, no type")
         << QByteArray("GET /a.txt HTTP/1.1\r\nHost: h\r\n\r\n")
@@ -118,7 +121,7 @@ void TestFileResponse::headerBlockIsExact_data()
         << QByteArray("GET /index.html HTTP/1.1\r\n\r\n")
         << "HTTP/1.1 200 OK\r\n" + common
                + "Accept-Ranges: bytes\r\n" + validators(13)
-               + "Content-Type: text/html; charset=UTF-8\r\nContent-Length: 13\r\n\r\n";
+               + "Content-Security-Policy: sandbox\r\nContent-Type: text/html; charset=UTF-8\r\nContent-Length: 13\r\n\r\n";
     QTest::addRow("range: Content-Range before Content-Disposition, type after both")
         << QByteArray("GET /b.jpg HTTP/1.1\r\nRange: bytes=1-2\r\n\r\n")
         << "HTTP/1.1 206 Partial Content\r\n" + common
@@ -381,6 +384,36 @@ void TestFileResponse::dispositionNameReplacesUnsafeCharacters()
     QCOMPARE(reply.headerNames().count("Set-Cookie"), 1);
 }
 
+void TestFileResponse::shareFilesCannotActAsAPage_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("range");
+    QTest::addColumn<bool>("sandboxed");
+
+    // Pages and pictures that may hold script run without the site's session.
+    for (const char *name : {"index.html", "INDEX.HTML", "page.htm", "page.xhtml", "drawing.svg", "Drawing.SVG", "drawing.svgz"})
+        QTest::addRow("%s is sandboxed", name) << QString::fromLatin1(name) << QByteArray() << true;
+    QTest::addRow("a range of a page is sandboxed too") << QStringLiteral("index.html") << QByteArray("bytes=1-3") << true;
+    for (const char *name : {"notes.txt", "b.jpg", "archive.zip", "no-suffix", "page.html.txt"})
+        QTest::addRow("%s is not", name) << QString::fromLatin1(name) << QByteArray() << false;
+}
+
+void TestFileResponse::shareFilesCannotActAsAPage()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, range);
+    QFETCH(bool, sandboxed);
+    ts->put(name, "<svg xmlns=\"http://www.w3.org/2000/svg\"><script>alert(document.cookie)</script></svg>");
+    QVERIFY(ts->start());
+
+    const HttpReply reply = get("/" + QUrl::toPercentEncoding(name), range.isEmpty() ? QByteArray() : "Range: " + range + "\r\n");
+    QCOMPARE(reply.code, range.isEmpty() ? 200 : 206);
+    // Every file is what its name says, whatever its bytes look like.
+    QCOMPARE(reply.header("X-Content-Type-Options"), QByteArray("nosniff"));
+    QCOMPARE(reply.header("Content-Security-Policy"), sandboxed ? QByteArray("sandbox") : QByteArray());
+    QCOMPARE(reply.headerNames().count("Content-Security-Policy"), sandboxed ? 1 : 0);
+}
+
 void TestFileResponse::missingFileGetsTheEscapedNotFoundPage_data()
 {
     QTest::addColumn<QByteArray>("target");
@@ -391,6 +424,7 @@ void TestFileResponse::missingFileGetsTheEscapedNotFoundPage_data()
                                                    << QByteArray("/&lt;script&gt;alert(1)&lt;/script&gt;.pdf");
     QTest::addRow("ampersand and quotes") << QByteArray("/a%26b%22c%27d") << QByteArray("/a&amp;b&quot;c&#39;d");
     QTest::addRow("query is not part of the path") << QByteArray("/gone.txt?x=%3Cb%3E") << QByteArray("/gone.txt");
+    QTest::addRow("missing icon") << QByteArray("/_i/none.png") << QByteArray("/_i/none.png");
 }
 
 void TestFileResponse::missingFileGetsTheEscapedNotFoundPage()
@@ -403,9 +437,10 @@ void TestFileResponse::missingFileGetsTheEscapedNotFoundPage()
     QCOMPARE(reply.status, QByteArray("404 Not Found"));
     QCOMPARE(reply.header("Content-Type"), QByteArray("text/html"));
     QVERIFY(!reply.hasHeader("Connection"));
-    const QByteArray root = ts->path().toUtf8();
+    // The page names the file as the share does: where the server keeps the share is its own.
     QCOMPARE(reply.body, "<html><title>Wrong URL</title><body><h1>Wrong URL</h1>Path=" + shownPath
-                             + "<br>or File=" + root + shownPath + "<br>Not found.</body></html>");
+                             + "<br>or File=" + shownPath + "<br>Not found.</body></html>");
+    QVERIFY(!reply.body.contains(ts->dir.path().toUtf8()));
 }
 
 void TestFileResponse::unknownMethodGets405AndCloses_data()
@@ -544,7 +579,8 @@ void TestFileResponse::singleFileShareSendsTheFileForEveryPath()
 
     reply = get("/other");
     QCOMPARE(reply.code, 404);
-    QVERIFY(reply.body.contains("or File=" + ts->path(QStringLiteral("only.pdf/other")).toUtf8() + "<br>"));
+    QVERIFY(reply.body.contains("or File=/other<br>"));
+    QVERIFY(!reply.body.contains(ts->dir.path().toUtf8()));
 
     // A url-encoded POST that is not an upload gets the file too.
     HttpClient client;
