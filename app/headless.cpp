@@ -227,6 +227,13 @@ int Headless::start(const QStringList &arguments)
     if (isSet("max-connections") && !toNumber(value("max-connections"), &conf->maxConnections, 1, 2147483647))
         return fail(QStringLiteral("--max-connections takes a number"), 2);
 
+    // Access that looks closed must be closed: an empty password would let everyone in, and
+    // an empty list of users nobody.
+    if (conf->authMode == 1 && conf->password.isEmpty())
+        return fail(QStringLiteral("--auth password needs a password (--password TEXT): an empty one lets everyone in"), 2);
+    if (conf->authMode == 2 && conf->users.isEmpty())
+        return fail(QStringLiteral("--auth basic needs at least one --user NAME:PASSWORD: without one nobody gets in"), 2);
+
     const QFileInfo shared(isSet("share") ? value("share") : QDir::homePath());
     if (!shared.exists())
         return fail(QStringLiteral("%1 does not exist").arg(shared.filePath()), 2);

@@ -2,6 +2,7 @@
 
 #include "responses/http_response.h"
 #include "server/http_request.h"
+#include "server/sharepath.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,6 +26,7 @@ void Copy::reply(QFileInfo *root, Configuration *config)
         sendHeader(refused == 403 ? "403 Forbidden" : "400 Bad Request", 0);
         return;
     }
+    rootPath = root->absoluteFilePath();
     const QString sourcePath = addressed(root);
     const QFileInfo source(sourcePath);
     QFileInfo target(mapped(root, destinationPath));
@@ -82,6 +84,12 @@ void Copy::copyDir(const QFileInfo &source, const QFileInfo &targetFolder)
         .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                        QDir::Name | QDir::IgnoreCase);
     for (const QFileInfo &entry : entries) {
+        // Nothing is read through a link out of the share, and the profile folder stays out.
+        if (!SharePath::mayWalk(rootPath, entry.absoluteFilePath(), entry.isSymLink())) {
+            openResponse(entry.absoluteFilePath());
+            closeResponse("403 Forbidden");
+            continue;
+        }
         if (entry.isDir()) {
             // A link to a folder may lead back up the tree: never followed.
             if (!entry.isSymLink())
@@ -94,15 +102,29 @@ void Copy::copyDir(const QFileInfo &source, const QFileInfo &targetFolder)
 
 void Copy::copyFile(const QFileInfo &source, const QFileInfo &destinationFolder)
 {
-    body += "<response><href>";
-    body += HTTP_Response::escape(QByteArrayView(QUrl::toPercentEncoding(source.absoluteFilePath(), "/")));
-    body += "</href>";
+    openResponse(source.absoluteFilePath());
     const QString targetPath = destinationFolder.absoluteFilePath() + u'/' + source.fileName();
     const char *status;
     if (QFileInfo(targetPath).isFile() && !overwriteAllowed)
         status = "412 Precondition Failed";
     else
         status = copyContent(source.absoluteFilePath(), targetPath) ? "200 OK" : "500 File copy error";
+    closeResponse(status);
+}
+
+void Copy::openResponse(const QString &path)
+{
+    body += "<response><href>";
+    // The walk starts in the share and lists by its path: every entry's path begins with it.
+    QString relative = path.mid(rootPath.size());
+    if (!relative.startsWith(u'/'))
+        relative.prepend(u'/'); // a share of "/"
+    body += href(relative);
+    body += "</href>";
+}
+
+void Copy::closeResponse(const char *status)
+{
     body += "<status>HTTP/1.1 ";
     body += status;
     body += "</status></response>";

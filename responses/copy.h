@@ -24,6 +24,14 @@ public:
 
     QByteArray body;
     bool overwriteAllowed = true;
+
+private:
+    // Opens the response element of the entry at `path`; its href names it as the share does.
+    void openResponse(const QString &path);
+    // Closes it with `status`.
+    void closeResponse(const char *status);
+
+    QString rootPath;
 };
 
 #endif

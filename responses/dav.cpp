@@ -121,7 +121,7 @@ void Dav::appendHref(QByteArray *out, const QByteArray &base, QStringView shareP
     out->truncate(end - out->constData());
 }
 
-char *Dav::writeDate(char *out, qint64 msecsSinceEpoch)
+char *Dav::writeDate(char *out, qint64 msecsSinceEpoch, bool twoDigitDay)
 {
     static const char days[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char months[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -141,7 +141,7 @@ char *Dav::writeDate(char *out, qint64 msecsSinceEpoch)
     std::memcpy(out, days[utc.tm_wday], 3);
     out[3] = ',';
     out[4] = ' ';
-    out = writeNumber(out + 5, utc.tm_mday);
+    out = writeNumber(out + 5, utc.tm_mday, twoDigitDay ? 2 : 1);
     *out++ = ' ';
     std::memcpy(out, months[utc.tm_mon], 3);
     out[3] = ' ';

@@ -36,8 +36,9 @@ public:
     // The path part of appendHref() for UTF-8 bytes, written at `out` (room for five bytes per
     // byte of `utf8`); returns the end.
     static char *writeHrefPath(char *out, QByteArrayView utf8);
-    // The date of appendDate() written at `out` (room for 40 bytes); returns the end.
-    static char *writeDate(char *out, qint64 msecsSinceEpoch);
+    // The date of appendDate() written at `out` (room for 40 bytes); returns the end. With
+    // `twoDigitDay` the day has a leading zero where it needs one, as HTTP headers write it.
+    static char *writeDate(char *out, qint64 msecsSinceEpoch, bool twoDigitDay = false);
     // Last-modification dates: English names, no leading zero on the day, always GMT.
     static QByteArray httpDate(const QDateTime &time);
     static void appendDate(QByteArray *out, qint64 msecsSinceEpoch);

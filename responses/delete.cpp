@@ -35,5 +35,5 @@ void Delete::reply(QFileInfo *root, Configuration *config)
         sendHeader(QFile::remove(target.absoluteFilePath()) ? "200 File deleted" : "423 Locked", 0);
         return;
     }
-    sendHeader(DeleteDir(target.absoluteFilePath()).deleteDir() ? "200 Dir deleted" : "423 Locked", 0);
+    sendHeader(DeleteDir(target.absoluteFilePath(), root->absoluteFilePath()).deleteDir() ? "200 Dir deleted" : "423 Locked", 0);
 }

@@ -3,6 +3,7 @@
 #include "responses/http_response.h"
 #include "server/http_request.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 
 Head::Head(HTTP_Request *request)
@@ -23,8 +24,8 @@ void Head::reply(QFileInfo *root)
         return;
     }
     QByteArray extra;
-    contentType = HTTP_Response::describeFile(target, &extra);
     const qint64 size = target.size();
+    contentType = HTTP_Response::describeFile(target, size, target.lastModified().toMSecsSinceEpoch(), &extra);
     sendHeader("200 OK", size, &extra);
     // With a length the head alone does not end the exchange.
     if (size > 0)

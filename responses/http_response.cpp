@@ -1,8 +1,11 @@
 #include "responses/http_response.h"
 
 #include "config/configuration.h"
+#include "responses/dav.h"
+#include "server/folderlisting.h"
 #include "server/http_request.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
@@ -74,15 +77,69 @@ QByteArray HTTP_Response::getContentType(const QString &suffix)
     return QByteArray();
 }
 
-QByteArray HTTP_Response::describeFile(const QFileInfo &info, QByteArray *extra)
+QByteArray HTTP_Response::describeFile(const QFileInfo &info, qint64 size, qint64 modifiedMs, QByteArray *extra)
 {
+    char date[48];
+    *extra += "Last-Modified: ";
+    extra->append(date, Dav::writeDate(date, modifiedMs, true) - date);
+    *extra += "\r\nETag: ";
+    *extra += entityTag(size, modifiedMs);
+    // A browser takes a file for what its name says, never for what its bytes look like; and a
+    // page or picture that may hold script runs as from a site of its own, without the session.
+    *extra += "\r\nX-Content-Type-Options: nosniff\r\n";
     const QString suffix = info.suffix().toLower();
+    static const QStringList scripted = {QStringLiteral("html"), QStringLiteral("htm"), QStringLiteral("xhtml"),
+                                         QStringLiteral("svg"), QStringLiteral("svgz")};
+    if (scripted.contains(suffix))
+        *extra += "Content-Security-Policy: sandbox\r\n";
     if (suffix != QLatin1String("html")) {
         *extra += "Content-Disposition: attachment; filename=\"";
         *extra += dispositionName(info.fileName());
         *extra += "\"\r\n";
     }
     return getContentType(suffix);
+}
+
+QByteArray HTTP_Response::entityTag(qint64 size, qint64 modifiedMs)
+{
+    return '"' + QByteArray::number(modifiedMs, 16) + '-' + QByteArray::number(size, 16) + '"';
+}
+
+bool HTTP_Response::ifRangeHolds(QByteArrayView value, qint64 size, qint64 modifiedMs)
+{
+    const QByteArrayView v = value.trimmed();
+    // A weak tag never matches (RFC 9110 13.1.5); a tag is compared whole.
+    if (v.startsWith('"'))
+        return v == entityTag(size, modifiedMs);
+    if (v.startsWith("W/"))
+        return false;
+    qint64 date = 0;
+    if (!parseHttpDate(v, &date))
+        return false;
+    qint64 seconds = modifiedMs / 1000;
+    if (modifiedMs % 1000 < 0)
+        --seconds;
+    return date == seconds;
+}
+
+bool HTTP_Response::parseHttpDate(QByteArrayView text, qint64 *secondsSinceEpoch)
+{
+    // "Sun, 06 Nov 1994 08:49:37 GMT" (RFC 9110 5.6.7); the older forms are not read.
+    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const QList<QByteArray> parts = text.trimmed().toByteArray().split(' ');
+    if (parts.size() != 6 || !parts.at(0).endsWith(',') || parts.at(5) != "GMT" || parts.at(2).size() != 3)
+        return false;
+    const qsizetype month = QByteArrayView(months).indexOf(parts.at(2));
+    bool dayOk = false;
+    bool yearOk = false;
+    const int day = parts.at(1).toInt(&dayOk);
+    const int year = parts.at(3).toInt(&yearOk);
+    const QTime time = QTime::fromString(QString::fromLatin1(parts.at(4)), QStringLiteral("HH:mm:ss"));
+    const QDate calendarDay(year, int(month / 3) + 1, day);
+    if (!dayOk || !yearOk || month < 0 || month % 3 != 0 || !time.isValid() || !calendarDay.isValid())
+        return false;
+    *secondsSinceEpoch = QDateTime(calendarDay, time, Qt::UTC).toSecsSinceEpoch();
+    return true;
 }
 
 QByteArray HTTP_Response::dispositionName(const QString &name)
@@ -183,7 +240,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
             sendFile(QString::fromLatin1(Configuration::IconDir) + QLatin1String("n900.ico"));
             return true;
         }
-        notFound(path.toUtf8());
+        notFound();
         return true;
     }
     // Names only: no look at the disk.
@@ -195,7 +252,11 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
     const char *status = "200 OK";
     qint64 offset = 0;
     qint64 count = size;
-    switch (byteRange(request->rangeStart, request->rangeEnd, size, &offset, &count)) {
+    const qint64 modifiedMs = qint64(fileStatus.st_mtim.tv_sec) * 1000 + fileStatus.st_mtim.tv_nsec / 1000000;
+    // A range of another version of the file would be stitched to the wrong bytes: the whole file.
+    const bool ranged = request->ifRange.isEmpty() || ifRangeHolds(request->ifRange, size, modifiedMs);
+    switch (ranged ? byteRange(request->rangeStart, request->rangeEnd, request->rangeSuffix, size, &offset, &count)
+                   : 200) {
     case 416:
         ::close(fd);
         extra = "Content-Range: bytes */" + QByteArray::number(size) + "\r\n";
@@ -210,7 +271,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
         break;
     }
 
-    contentType = describeFile(info, &extra);
+    contentType = describeFile(info, size, modifiedMs, &extra);
     if (count <= 0) {
         ::close(fd);
         sendHeader(status, count, &extra);
@@ -256,10 +317,18 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
     return true;
 }
 
-int HTTP_Response::byteRange(qint64 start, qint64 end, qint64 size, qint64 *offset, qint64 *count)
+int HTTP_Response::byteRange(qint64 start, qint64 end, bool suffix, qint64 size, qint64 *offset, qint64 *count)
 {
     *offset = 0;
     *count = size;
+    if (suffix) {
+        // The last `end` bytes, all of them when the file is shorter (RFC 9110 14.1.2).
+        if (end < 1 || size < 1)
+            return 416;
+        *count = qMin(end, size);
+        *offset = size - *count;
+        return 206;
+    }
     // A range that starts past its own end is ignored; one that starts past the file is refused.
     if ((start < 1 && end < 1) || (end > 0 && start > end))
         return 200;
@@ -271,15 +340,55 @@ int HTTP_Response::byteRange(qint64 start, qint64 end, qint64 size, qint64 *offs
     return 206;
 }
 
-void HTTP_Response::notFound(const QByteArray &fileName)
+void HTTP_Response::notFound()
 {
     QByteArray body = "<html><title>Wrong URL</title><body><h1>Wrong URL</h1>Path=";
     body += escape(QByteArrayView(request->path.toLatin1()));
     body += "<br>or File=";
-    body += escape(QByteArrayView(fileName));
+    body += escape(QStringView(request->path));
     body += "<br>Not found.</body></html>";
     contentType = "text/html";
     sendHeader("404 Not Found", body.size());
+    request->socket.write(body, true);
+}
+
+QByteArray HTTP_Response::uploadFileName(const QByteArray &disposition)
+{
+    // The parameter itself, not the end of another one's name ("xfilename=").
+    qsizetype at = -1;
+    for (qsizetype from = 0; (at = disposition.indexOf("filename=", from)) > 0; from = at + 1) {
+        const char before = disposition.at(at - 1);
+        if (before == ';' || before == ' ' || before == '\t')
+            break;
+    }
+    if (at < 0)
+        return QByteArray();
+    QByteArray value = disposition.mid(at + 9);
+    if (value.startsWith('"')) {
+        // A quoted string; browsers write a quote inside a name as %22 and leave '\' alone.
+        value.remove(0, 1);
+        const qsizetype quote = value.indexOf('"');
+        if (quote >= 0)
+            value.truncate(quote);
+        return value;
+    }
+    // A token: up to the next parameter.
+    const qsizetype semicolon = value.indexOf(';');
+    if (semicolon >= 0)
+        value.truncate(semicolon);
+    return value.trimmed();
+}
+
+void HTTP_Response::sendLoginPage(const char *status)
+{
+    QFile page(Configuration::LangPath + QLatin1String("login.html"));
+    if (!page.open(QIODevice::ReadOnly)) {
+        notFound();
+        return;
+    }
+    const QByteArray body = page.readAll();
+    contentType = "text/html; charset=UTF-8";
+    sendHeader(status, body.size());
     request->socket.write(body, true);
 }
 
@@ -313,14 +422,7 @@ void HTTP_Response::saveFileTo(const QString &folder)
         if (line.isEmpty())
             break;
     }
-    QByteArray name;
-    const qsizetype named = disposition.indexOf("filename=");
-    if (named >= 0) {
-        name = disposition.mid(named + 10);
-        const qsizetype quote = name.indexOf('"');
-        if (quote >= 0)
-            name.truncate(quote);
-    }
+    QByteArray name = uploadFileName(disposition);
     // Browsers may send the whole client path.
     qsizetype cut = name.lastIndexOf('/');
     if (cut < 0)
@@ -330,7 +432,8 @@ void HTTP_Response::saveFileTo(const QString &folder)
     const qsizetype nul = name.indexOf('\0');
     if (nul >= 0)
         name.truncate(nul);
-    const QString fileName = QString::fromLatin1(name);
+    // Browsers send the name in UTF-8, whatever the page's encoding.
+    const QString fileName = QString::fromUtf8(name);
     if (!isPlainName(fileName)) {
         reply(4);
         return;
@@ -346,7 +449,7 @@ void HTTP_Response::saveFileTo(const QString &folder)
     // hidden file beside it. NewOnly never follows a link.
     bool created = false;
     for (int attempt = 0; attempt < 8 && !created; ++attempt) {
-        file.setFileName(folder + QLatin1String("/.upload-")
+        file.setFileName(folder + u'/' + QLatin1String(FolderListing::UploadPrefix)
                          + QString::number(QRandomGenerator::global()->generate64() >> 12, 36));
         created = file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
     }

@@ -17,15 +17,28 @@ public:
     using Response::reply;
     void reply(QFileInfo *root) override;
     void sendFile(const QString &path) override;
-    void notFound(const QByteArray &file);
+    // The page for a missing file. It names what was asked for as the share sees it, never where
+    // the server looked for it.
+    void notFound();
+    // The login page of the current language, answered with `status`.
+    void sendLoginPage(const char *status);
     void saveFileTo(const QString &folder);
 
     // What the parsed Range numbers `start` and `end` (0 where a number is missing) ask of a file
-    // of `size` bytes: 200 the whole file, 206 the `count` bytes from `offset`, 416 nothing.
-    static int byteRange(qint64 start, qint64 end, qint64 size, qint64 *offset, qint64 *count);
+    // of `size` bytes: 200 the whole file, 206 the `count` bytes from `offset`, 416 nothing. With
+    // `suffix` the range is the last `end` bytes.
+    static int byteRange(qint64 start, qint64 end, bool suffix, qint64 size, qint64 *offset, qint64 *count);
     static QByteArray getContentType(const QString &suffix);
-    // The content type of a file download; appends its Content-Disposition line to `extra`.
-    static QByteArray describeFile(const QFileInfo &info, QByteArray *extra);
+    // The content type of a file download of `size` bytes last changed at `modifiedMs` (since the
+    // epoch); appends its Last-Modified, ETag and Content-Disposition lines to `extra`.
+    static QByteArray describeFile(const QFileInfo &info, qint64 size, qint64 modifiedMs, QByteArray *extra);
+    // The entity tag of a file's content: its time of last change and its size.
+    static QByteArray entityTag(qint64 size, qint64 modifiedMs);
+    // Whether an If-Range value names the file as it is now: its entity tag (compared strongly) or
+    // its date of last change, to the second.
+    static bool ifRangeHolds(QByteArrayView value, qint64 size, qint64 modifiedMs);
+    // An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT") as seconds since the epoch.
+    static bool parseHttpDate(QByteArrayView text, qint64 *secondsSinceEpoch);
     // The file name as it may stand between the quotes of a Content-Disposition line.
     static QByteArray dispositionName(const QString &name);
     // Text made safe for HTML text and attribute values (UTF-8).
@@ -33,6 +46,9 @@ public:
     static QByteArray escape(QByteArrayView utf8);
     // A single file or folder name sent by a client: not empty, not "." or "..", no "/", no NUL.
     static bool isPlainName(const QString &name);
+    // The file name of a part's Content-Disposition parameters (after "form-data;"), quoted or
+    // not, as the bytes the browser sent; empty when there is none.
+    static QByteArray uploadFileName(const QByteArray &disposition);
     // The message shown for an upload's result code.
     static const char *uploadMessage(int code);
     // Gives the file at `from` the name `to` unless that name is taken, in one step where the

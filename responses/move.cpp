@@ -1,6 +1,7 @@
 #include "responses/move.h"
 
 #include "server/http_request.h"
+#include "server/sharepath.h"
 #include "web/deletedir.h"
 
 #include <QDir>
@@ -48,12 +49,16 @@ void Move::reply(QFileInfo *root, Configuration *config)
     // Without a trailing "/": a folder is renamed, not moved into itself.
     const QString sourcePath = QDir::cleanPath(addressed(root));
     const QString targetPath = QDir::cleanPath(mapped(root, destinationPath));
-    if (guard(root, sourcePath, targetPath)) {
+    const QFileInfo source(sourcePath);
+    const QFileInfo target(targetPath);
+    // Neither the folder that goes nor the one it replaces may take the profile folder along.
+    const QString rootPath = root->absoluteFilePath();
+    if (guard(root, sourcePath, targetPath)
+        || (!source.isSymLink() && SharePath::holdsPrivate(rootPath, sourcePath))
+        || (!target.isSymLink() && SharePath::holdsPrivate(rootPath, targetPath))) {
         sendHeader("403 Forbidden", 0);
         return;
     }
-    const QFileInfo source(sourcePath);
-    const QFileInfo target(targetPath);
     if (!target.exists() && !target.isSymLink()) {
         sendHeader(QDir().rename(sourcePath, targetPath) ? "201 Created" : "500 Rename Failed", 0);
         return;

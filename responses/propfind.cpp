@@ -99,7 +99,7 @@ void PropFind::addDir(QDir *rootDir, QFileInfo *folder, const QByteArray &prefix
     makePieces(prefix);
     const QString path = folder->absoluteFilePath();
     const QList<FolderListing::Entry> entries = FolderListing::read(
-        path, listFolders, false, true, FolderListing::ByName, false);
+        rootDir->absolutePath(), path, listFolders, false, true, FolderListing::ByName, false);
     QString sharePath = rootDir->relativeFilePath(path);
     if (sharePath == QLatin1String("."))
         sharePath.clear();

@@ -17,6 +17,11 @@ void Put::reply(QFileInfo *root, Configuration *config)
         sendHeader("423 Read only", 0);
         return;
     }
+    // A piece of a file would be stored as the whole file (RFC 9110 14.5).
+    if (!request->contentRange.isEmpty()) {
+        sendHeader("400 Bad Request", 0);
+        return;
+    }
     const QString path = addressed(root);
     const QFileInfo target(path);
     if (target.exists()) {

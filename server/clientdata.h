@@ -25,8 +25,8 @@ public:
     QByteArray message;
     // Connections currently bound to the session; a bound session is never swept.
     int bindings = 0;
-    // A browser presented the id back as its cookie. A session nobody ever named goes with the
-    // last connection bound to it.
+    // Kept after the last connection bound to it ends: a browser presented the id back as its
+    // cookie, or logged in under it. Any other session goes with its last connection.
     bool confirmed = true;
 };
 

@@ -57,15 +57,39 @@ ClientData *ClientManager::getSession(qint64 id)
 
 ClientData *ClientManager::getClientData(const QNetworkCookie *cookie)
 {
-    if (!cookie)
-        return nullptr;
-    const qint64 id = cookie->value().toLongLong(); // 0 when not a number
-    if (ClientData *session = getSession(id))
-        return session;
-    if (sessions.size() >= maxSessions)
-        makeRoom();
-    auto *session = new ClientData(id);
-    sessions.insert(id, session);
+    const qint64 id = cookie ? parseId(cookie->value()) : 0;
+    return id ? getSession(id) : nullptr;
+}
+
+qint64 ClientManager::parseId(QByteArrayView value)
+{
+    // 18 digits cannot overflow; the ids drawn have up to 19.
+    if (value.isEmpty() || value.size() > 19 || value.front() == '0')
+        return 0;
+    quint64 n = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9')
+            return 0;
+        n = n * 10 + quint64(c - '0');
+    }
+    // Nineteen digits may exceed 63 bits (or even wrap 64).
+    if (value.size() == 19 && (value > QByteArrayView("9223372036854775807")))
+        return 0;
+    return qint64(n);
+}
+
+ClientData *ClientManager::renew(ClientData *old, const QString &password)
+{
+    ClientData *session = newSession();
+    session->showList = old->showList;
+    session->sortFlags = old->sortFlags;
+    session->page = old->page;
+    session->pageSize = old->pageSize;
+    session->message = old->message;
+    session->password = password;
+    session->confirmed = true;
+    old->password = QString();
+    old->message.clear();
     return session;
 }
 

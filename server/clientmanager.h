@@ -32,7 +32,17 @@ public:
     bool isTimerActive() const { return timer.isActive(); }
 
     ClientData *getSession(qint64 id);
+    // The registered session that a cookie names by exactly its id; null for a cookie that names
+    // none (no cookie, not a well-formed id, or an id not registered). An id the server did not
+    // issue is never taken on: the connection gets a fresh session instead.
     ClientData *getClientData(const QNetworkCookie *cookie);
+    // The id a cookie value spells: decimal digits only, no sign, no leading zero, above 0 and
+    // within 63 bits; 0 for any other value.
+    static qint64 parseId(QByteArrayView value);
+    // A browser logged in with `password` in the session `old`: a fresh session with a fresh id
+    // takes its place, with its view and the password, and `old` loses its password. So an id
+    // that someone else gave the browser never becomes a logged-in session.
+    ClientData *renew(ClientData *old, const QString &password);
     // A session with a fresh id for a connection that presented none. It is registered, so that
     // the browser's other connections find it by its cookie, but it lasts only as long as its
     // connections unless a cookie names it.

@@ -1,9 +1,12 @@
 #include "server/folderlisting.h"
 
+#include "server/sharepath.h"
+
 #include <QFile>
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,10 +26,28 @@ QString decodedName(const char *name)
     return QString::fromLatin1(name, qsizetype(length));
 }
 
+// Removes the upload file `name` of the folder `dirFd` when nothing has written it for a day.
+void dropLeftover(int dirFd, const char *name, qint64 now)
+{
+    struct stat own;
+    if (::fstatat(dirFd, name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(own.st_mode)
+        && now - qint64(own.st_mtim.tv_sec) > FolderListing::LeftoverAgeSeconds)
+        ::unlinkat(dirFd, name, 0);
+}
+
 } // namespace
 
-QList<FolderListing::Entry> FolderListing::read(const QString &folder, bool folders, bool hidden,
-                                                bool readableOnly, Order order, bool foldersFirst)
+bool FolderListing::isUpload(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    if (!QStringView(path).sliced(slash + 1).startsWith(QLatin1String(UploadPrefix)))
+        return false;
+    dropLeftover(AT_FDCWD, QFile::encodeName(path).constData(), qint64(::time(nullptr)));
+    return true;
+}
+
+QList<FolderListing::Entry> FolderListing::read(const QString &root, const QString &folder, bool folders,
+                                                bool hidden, bool readableOnly, Order order, bool foldersFirst)
 {
     QList<Entry> entries;
     DIR *dir = ::opendir(QFile::encodeName(folder).constData());
@@ -43,10 +64,16 @@ QList<FolderListing::Entry> FolderListing::read(const QString &folder, bool fold
             return (st.st_mode & S_IRUSR) != 0;
         return ::faccessat(fd, name, R_OK, 0) == 0;
     };
+    const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
+    const qint64 now = qint64(::time(nullptr));
     while (const dirent *d = ::readdir(dir)) {
         const char *name = d->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
+        if (std::strncmp(name, UploadPrefix, sizeof UploadPrefix - 1) == 0) {
+            dropLeftover(fd, name, now);
+            continue;
+        }
         if (!hidden && name[0] == '.')
             continue;
         struct stat st;
@@ -61,6 +88,13 @@ QList<FolderListing::Entry> FolderListing::read(const QString &folder, bool fold
             continue;
         Entry entry;
         entry.name = decodedName(name);
+        bool link = d->d_type == DT_LNK;
+        if (d->d_type == DT_UNKNOWN) {
+            struct stat own;
+            link = ::fstatat(fd, name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
+        }
+        if (!SharePath::mayWalk(root, prefix + entry.name, link))
+            continue;
         entry.size = qint64(st.st_size);
         entry.modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
         entry.folder = isFolder;

@@ -18,14 +18,24 @@ public:
         bool folder = false;
     };
     enum Order { ByName, ByTime, BySize };
+    // An upload is received under a hidden name that starts so, next to the name it gets.
+    static constexpr char UploadPrefix[] = ".upload-";
+    // One that nothing has written for this long was left by a server that was stopped dead.
+    static constexpr qint64 LeftoverAgeSeconds = 24 * 60 * 60;
 
     // Files always; folders when `folders`; hidden entries (a name that starts with ".") when
     // `hidden`; only readable entries when `readableOnly`. Links count as what they point at;
-    // broken links, devices, sockets and pipes are left out, as are "." and "..". Name order
+    // broken links, devices, sockets and pipes are left out, as are "." and "..", and so is what
+    // a walk of the share `root` may not take (links out of it, the profile folder; see
+    // SharePath::mayWalk) and the hidden files of uploads in progress; such a file left over
+    // from a server that was stopped dead is removed. Name order
     // compares names case-sensitively by character code; time order puts the newest first and
     // size order the largest; ties go by name. A folder that cannot be read lists as empty.
-    static QList<Entry> read(const QString &folder, bool folders, bool hidden, bool readableOnly,
-                             Order order, bool foldersFirst);
+    // Whether the entry at `path` is the hidden file of an upload, which no listing shows; one
+    // left over from a server that was stopped dead is removed.
+    static bool isUpload(const QString &path);
+    static QList<Entry> read(const QString &root, const QString &folder, bool folders, bool hidden,
+                             bool readableOnly, Order order, bool foldersFirst);
 };
 
 #endif

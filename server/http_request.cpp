@@ -13,7 +13,8 @@ struct Method
     int type;
 };
 
-// Recognised by prefix, in this order; a shared single file knows only the first two.
+// Recognised by their whole names, followed by a blank; a shared single file knows only the
+// first two.
 const Method Methods[] = {
     {"GET", HTTP_Request::Get},         {"POST", HTTP_Request::Post},
     {"PROPFIND", HTTP_Request::PropFind}, {"PUT", HTTP_Request::Put},
@@ -26,6 +27,17 @@ const Method Methods[] = {
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t';
+}
+
+// A header line with a blank or tab between its name and the colon.
+bool blankInName(QByteArrayView line)
+{
+    const qsizetype colon = line.indexOf(':');
+    for (qsizetype i = 0; i < colon; ++i) {
+        if (isBlank(line.at(i)))
+            return true;
+    }
+    return false;
 }
 
 // A Content-Length value: decimal digits only, optionally surrounded by blanks.
@@ -54,13 +66,19 @@ HTTP_Request::~HTTP_Request()
 {
     // A body still being saved ends now, while the record it belongs to is whole.
     socket.discard();
-    if (clientData) {
-        if (ownsClientData)
-            delete clientData;
-        else
-            clientManager->release(clientData);
-        clientData = nullptr;
-    }
+    unbind();
+}
+
+void HTTP_Request::unbind()
+{
+    if (!clientData)
+        return;
+    if (ownsClientData)
+        delete clientData;
+    else
+        clientManager->release(clientData);
+    clientData = nullptr;
+    ownsClientData = false;
 }
 
 void HTTP_Request::reset()
@@ -68,6 +86,7 @@ void HTTP_Request::reset()
     contentLength = 0;
     type = Unknown;
     rangeStart = rangeEnd = 0;
+    rangeSuffix = false;
     contentType.clear();
     referer.clear();
     host.clear();
@@ -79,12 +98,16 @@ void HTTP_Request::reset()
     destination.clear();
     overwrite.clear();
     ifNoneMatch.clear();
+    ifRange.clear();
+    contentRange.clear();
     ifHeader.clear();
     timeout.clear();
     body.clear();
     expectContinue = false;
     refusal = 0;
     lengthSeen = false;
+    cookies.clear();
+    sessionCookieRead = false;
 }
 
 bool HTTP_Request::start()
@@ -119,9 +142,10 @@ bool HTTP_Request::parse(QByteArrayView head, bool overflowed)
 
     const int known = singleFile ? 2 : int(std::size(Methods));
     for (int i = 0; i < known; ++i) {
-        if (line.startsWith(Methods[i].name)) {
+        const qsizetype length = qsizetype(qstrlen(Methods[i].name));
+        if (line.size() > length && line.startsWith(Methods[i].name) && line.at(length) == ' ') {
             type = Methods[i].type;
-            line.remove(0, qsizetype(qstrlen(Methods[i].name)) + 1);
+            line.remove(0, length + 1);
             break;
         }
     }
@@ -137,6 +161,13 @@ bool HTTP_Request::parse(QByteArrayView head, bool overflowed)
         const QByteArrayView header = Socket::nextLine(head, &pos);
         if (header.isEmpty())
             break;
+        // A blank before the colon, or a line folded onto the one before, reads differently to
+        // different servers on the way: refused as malformed (RFC 9112 5.1, 5.2).
+        if (isBlank(header.at(0)) || blankInName(header)) {
+            if (!refusal)
+                refusal = 400;
+            continue;
+        }
         if (header.size() <= 2)
             continue;
         if (header.size() > 18 && qstrnicmp(header.data(), "transfer-encoding:", 18) == 0)
@@ -203,28 +234,29 @@ void HTTP_Request::parseHeader(QByteArrayView line)
         if (!value.startsWith("bytes=") || value.contains(','))
             return;
         const QList<QByteArray> pieces = value.sliced(6).toByteArray().split('-');
-        if (pieces.size() == 2) {
+        if (pieces.size() == 2 && pieces.at(0).trimmed().isEmpty()) {
+            bool number = false;
+            const qint64 last = pieces.at(1).trimmed().toLongLong(&number);
+            if (number && last >= 0) {
+                rangeEnd = last;
+                rangeSuffix = true;
+            }
+        } else if (pieces.size() == 2) {
             rangeStart = pieces.at(0).toLongLong();
             rangeEnd = pieces.at(1).toLongLong();
         } else if (pieces.size() == 1) {
             rangeEnd = pieces.at(0).toLongLong();
         }
     } else if (is("cookie")) {
-        if (!clientManager)
-            return;
-        if (clientData) {
-            // The browser names the session this connection was given: it is the browser's now.
-            for (const QByteArray &piece : value.toByteArray().split(';')) {
-                const QByteArray cookie = piece.trimmed();
-                if (cookie.startsWith("ID=") && cookie.mid(3).toLongLong() == clientData->id)
-                    clientData->confirmed = true;
-            }
-            return;
-        }
         setCookie(value.toByteArray());
-        clientData = clientManager->getClientData(getCookie("ID"));
-        if (clientData)
-            ++clientData->bindings;
+        // The first line with an ID cookie names the session; one the server did not issue
+        // leaves the connection with the session it has (or a fresh one).
+        const QNetworkCookie *id = sessionCookieRead ? nullptr : getCookie("ID");
+        if (!id || !clientManager)
+            return;
+        sessionCookieRead = true;
+        if (ClientData *named = clientManager->getClientData(id))
+            bind(named);
     } else if (is("authorization")) {
         if (value.size() < 6 || qstrnicmp(value.data(), "basic ", 6) != 0)
             return;
@@ -254,6 +286,10 @@ void HTTP_Request::parseHeader(QByteArrayView line)
         expectContinue = value.trimmed().toByteArray().toLower() == "100-continue";
     } else if (is("if-none-match")) {
         ifNoneMatch = value.trimmed().toByteArray();
+    } else if (is("if-range")) {
+        ifRange = value.trimmed().toByteArray();
+    } else if (is("content-range")) {
+        contentRange = value.trimmed().toByteArray();
     } else if (is("if")) {
         ifHeader = value.trimmed().toByteArray();
     } else if (is("timeout")) {
@@ -280,6 +316,24 @@ ClientData *HTTP_Request::getClientData()
         }
     }
     return clientData;
+}
+
+void HTTP_Request::bind(ClientData *session)
+{
+    if (session == clientData)
+        return;
+    unbind();
+    clientData = session;
+    ++clientData->bindings;
+}
+
+void HTTP_Request::logIn(const QString &password)
+{
+    ClientData *session = getClientData();
+    if (clientManager)
+        bind(clientManager->renew(session, password));
+    else
+        session->password = password;
 }
 
 const QNetworkCookie *HTTP_Request::getCookie(const QByteArray &name) const

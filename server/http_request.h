@@ -32,6 +32,8 @@ public:
     void end();
 
     ClientData *getClientData();
+    // The browser logged in with the right `password`: the connection gets a fresh session for it.
+    void logIn(const QString &password);
     const QNetworkCookie *getCookie(const QByteArray &name) const;
     void setCookie(const QByteArray &value);
     void addCookie(QByteArray piece);
@@ -46,14 +48,18 @@ public:
     ClientManager *clientManager = nullptr;
     Socket socket;
     bool singleFile = false;
-    QList<QNetworkCookie> cookies;
+    // The session of the connection: the one the last request named by its cookie, else one of
+    // its own.
     ClientData *clientData = nullptr;
 
     // The current request.
+    QList<QNetworkCookie> cookies;
     qint64 contentLength = 0;
     int type = Unknown;
     qint64 rangeStart = 0;
     qint64 rangeEnd = 0;
+    // The range names the last rangeEnd bytes ("bytes=-N").
+    bool rangeSuffix = false;
     QByteArray contentType;
     QByteArray referer;
     QByteArray host;
@@ -65,6 +71,8 @@ public:
     QByteArray destination;
     QByteArray overwrite;
     QByteArray ifNoneMatch;
+    QByteArray ifRange;
+    QByteArray contentRange;
     QByteArray ifHeader;  // the WebDAV If header
     QByteArray timeout;
     QByteArray body;      // a collected small body (forms are turned into the query instead)
@@ -76,7 +84,12 @@ private:
     void reset();
     void parseHeader(QByteArrayView line);
     void parseTarget(const QByteArray &target);
+    // Binds the connection to `session` (registered), leaving the one it had.
+    void bind(ClientData *session);
+    // Leaves the session the connection has, if any.
+    void unbind();
     bool ownsClientData = false;
+    bool sessionCookieRead = false;
     bool lengthSeen = false;
 };
 

@@ -34,25 +34,20 @@ QByteArray Response::header(const char *status, qint64 length, const QByteArray 
     if (socket.unreadBody() > 0)
         socket.setKeepAlive(false);
 
-    // The session cookie the browser sent, or the one of the session this connection has.
-    QByteArray cookieName;
-    QByteArray cookieValue;
+    // The id of the session this connection has, never bytes a client sent.
     char number[24];
-    if (const QNetworkCookie *cookie = request->getCookie("ID")) {
-        cookieName = cookie->name();
-        cookieValue = cookie->value();
-    } else {
-        cookieName = "ID";
-        const auto end = std::to_chars(number, number + sizeof number, request->getClientData()->id).ptr;
-        cookieValue = QByteArray(number, end - number);
-    }
+    const auto idEnd = std::to_chars(number, number + sizeof number, request->getClientData()->id).ptr;
+    const QByteArray cookieValue(number, idEnd - number);
     const bool typed = length > 0 && !contentType.isEmpty();
     const char *const lengthEnd = std::to_chars(number, number + sizeof number, length).ptr;
 
     // The parts are written into one block of the right size.
     const QByteArrayView parts[] = {
         "HTTP/1.1 ", status, "\r\nServer: ", ServerName, "\r\nCache-Control: no-cache\r\nSet-Cookie: ",
-        cookieName, "=", cookieValue, "\r\n",
+        "ID=", cookieValue,
+        // Out of reach of page scripts and of requests that other sites make; over TLS only
+        // when it came over TLS.
+        "; HttpOnly; SameSite=Lax", socket.isEncrypted() ? QByteArrayView("; Secure\r\n") : QByteArrayView("\r\n"),
         socket.isKeepAlive() ? QByteArrayView() : QByteArrayView("Connection: close\r\n"),
         "Accept-Ranges: bytes\r\n",
         extra ? QByteArrayView(*extra) : QByteArrayView(),

@@ -134,13 +134,19 @@ bool ServerThread::accept()
     case 0:
         return true;
     case 1: {
-        ClientData *session = request.getClientData();
-        if (request.param("a") == QLatin1String("log"))
-            session->password = request.param("password");
-        else if (request.path.endsWith(QLatin1String("Client.jar"))
-                 && (request.type == HTTP_Request::Get || request.type == HTTP_Request::Head))
+        if (request.param("a") == QLatin1String("log")) {
+            const QString given = request.param("password");
+            // A wrong password logs the session out; the right one logs in under a fresh id.
+            if (given == c->password)
+                request.logIn(given);
+            else
+                request.getClientData()->password = given;
+        } else if (!request.singleFile && request.path == QLatin1String(ShareDir::ClientArchivePath)
+                   && (request.type == HTTP_Request::Get || request.type == HTTP_Request::Head)) {
+            // The applet's own archive, nothing else, is served before its page logs it in.
             return true;
-        return session->password == c->password;
+        }
+        return request.getClientData()->password == c->password;
     }
     case 2:
         return !request.credentials.isEmpty() && c->users.contains(request.credentials);
@@ -165,7 +171,13 @@ void ServerThread::refuse()
     } else if (request.type == HTTP_Request::Get || request.type == HTTP_Request::Post) {
         // The range asked for belongs to the refused file, not to the login page.
         request.rangeStart = request.rangeEnd = 0;
-        responseFor(QStringLiteral("HR"))->sendFile(Configuration::LangPath + QLatin1String("login.html"));
+        request.rangeSuffix = false;
+        // Only a folder page is answered with the page itself: a download tool must not store
+        // the login page under the name of the file it asked for.
+        const bool folderPage = !request.singleFile && QFileInfo(root->absoluteFilePath() + request.path).isDir();
+        // An "HR" response is always an HTTP_Response.
+        static_cast<HTTP_Response *>(responseFor(QStringLiteral("HR")))
+            ->sendLoginPage(folderPage ? "200 OK" : "403 Forbidden");
     } else {
         // Never the login page: a client must not take it for the success of a write.
         answer("403 Forbidden");

@@ -159,24 +159,63 @@ bool SharePath::contains(const QString &root, const QString &target)
     return !found.isEmpty() && within(found, canonicalRoot);
 }
 
-bool SharePath::isPrivate(const QString &root, const QString &target)
+namespace {
+
+// The profile folder with every link resolved, when it lies in the share `root`; else empty.
+// Decided once per share: mostly the profile folder is not inside it, and nothing more is looked
+// at.
+struct Profiles
 {
-    // Decided once per share: mostly the profile folder is not inside it, and nothing more is
-    // looked at.
+    QString canonical;
+    QString name; // its last name
+};
+
+const Profiles &profilesIn(const QString &root)
+{
     thread_local QString lastRoot;
     thread_local QString lastProfiles;
-    thread_local QString canonicalProfiles;
-    const QString &profiles = Configuration::ConfigDir;
-    if (lastRoot != root || lastProfiles != profiles || lastRoot.isNull()) {
+    thread_local Profiles profiles;
+    const QString &configDir = Configuration::ConfigDir;
+    if (lastRoot != root || lastProfiles != configDir || lastRoot.isNull()) {
         lastRoot = root;
-        lastProfiles = profiles;
-        canonicalProfiles = profiles.isEmpty() ? QString() : canonical(profiles);
+        lastProfiles = configDir;
+        profiles.canonical = configDir.isEmpty() ? QString() : canonical(configDir);
         const QString canonicalRoot = canonical(root);
-        if (canonicalRoot.isEmpty() || canonicalProfiles.isEmpty() || !within(canonicalProfiles, canonicalRoot))
-            canonicalProfiles.clear();
+        if (canonicalRoot.isEmpty() || profiles.canonical.isEmpty() || !within(profiles.canonical, canonicalRoot))
+            profiles.canonical.clear();
+        profiles.name = profiles.canonical.mid(profiles.canonical.lastIndexOf(u'/') + 1);
     }
-    if (canonicalProfiles.isEmpty())
+    return profiles;
+}
+
+} // namespace
+
+bool SharePath::isPrivate(const QString &root, const QString &target)
+{
+    const Profiles &profiles = profilesIn(root);
+    if (profiles.canonical.isEmpty())
         return false;
     const QString found = nearestExisting(target);
-    return found.isEmpty() || within(found, canonicalProfiles);
+    return found.isEmpty() || within(found, profiles.canonical);
+}
+
+bool SharePath::holdsPrivate(const QString &root, const QString &path)
+{
+    const Profiles &profiles = profilesIn(root);
+    if (profiles.canonical.isEmpty())
+        return false;
+    const QString found = canonical(path);
+    return !found.isEmpty() && within(profiles.canonical, found);
+}
+
+bool SharePath::mayWalk(const QString &root, const QString &path, bool link)
+{
+    if (link)
+        return contains(root, path) && !isPrivate(root, path);
+    // An entry that is no link is the profile folder only when it bears the folder's own name,
+    // and it cannot lie inside it: the walk never enters it.
+    const Profiles &profiles = profilesIn(root);
+    if (profiles.canonical.isEmpty() || !QStringView(path).endsWith(profiles.name))
+        return true;
+    return !isPrivate(root, path);
 }

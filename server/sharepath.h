@@ -13,6 +13,14 @@ public:
     // True when `target` lies in the profile folder (Configuration::ConfigDir), which holds
     // passwords: never served, whatever is shared, even when the share holds it.
     static bool isPrivate(const QString &root, const QString &target);
+    // Whether a walk through the share (a listing, a folder copy, a recursive delete) may take
+    // the entry `path` that it found in a folder of the share it walks: never the profile
+    // folder, and never a link (`link`: the entry itself is one) whose target is outside the
+    // share or in the profile folder. The walk never enters a link to a folder, so an entry
+    // that is no link lies in the share.
+    // True when `path` (links resolved) is the profile folder or a folder that holds it.
+    static bool holdsPrivate(const QString &root, const QString &path);
+    static bool mayWalk(const QString &root, const QString &path, bool link);
 };
 
 #endif

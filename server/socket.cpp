@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QSslCertificate>
+#include <QSslCipher>
+#include <QSslConfiguration>
 #include <QSslKey>
 #include <cerrno>
 #include <cstring>
@@ -89,9 +91,31 @@ void Socket::discard()
         abort();
 }
 
+QList<QSslCipher> Socket::forwardSecretCiphers()
+{
+    // Key exchange by ephemeral (EC)DH keeps recorded traffic closed even to someone who later
+    // gets the key; TLS 1.3 suites always exchange so ("any"). Plain RSA and anonymous suites
+    // are never offered.
+    static const QList<QSslCipher> ciphers = [] {
+        QList<QSslCipher> kept;
+        for (const QSslCipher &cipher : QSslConfiguration::supportedCiphers()) {
+            const QString exchange = cipher.keyExchangeMethod();
+            const bool ephemeral = exchange == QLatin1String("ECDH") || exchange == QLatin1String("DH")
+                                   || exchange == QLatin1String("any");
+            if (ephemeral && cipher.authenticationMethod() != QLatin1String("None"))
+                kept.append(cipher);
+        }
+        return kept;
+    }();
+    return ciphers;
+}
+
 void Socket::startServerTls(const QSslKey &key, const QSslCertificate &certificate)
 {
     setProtocol(QSsl::SecureProtocols);
+    QSslConfiguration tls = sslConfiguration();
+    tls.setCiphers(forwardSecretCiphers());
+    setSslConfiguration(tls);
     setPrivateKey(key);
     setLocalCertificate(certificate);
     setPeerVerifyMode(QSslSocket::VerifyNone);
@@ -388,7 +412,7 @@ void Socket::continueSaving()
         return; // the next readyRead() goes on
 
     if (!boundary.isEmpty()) {
-        const qsizetype at = tail.indexOf(boundary);
+        const qsizetype at = findDelimiter(tail, boundary);
         if (at < 0) {
             finishSaving(NoDelimiter);
             return;
@@ -399,6 +423,22 @@ void Socket::continueSaving()
         }
     }
     finishSaving(saveTarget->flush() ? Saved : WriteFailed);
+}
+
+qsizetype Socket::findDelimiter(QByteArrayView data, QByteArrayView delimiter)
+{
+    // The delimiter line goes on with "--" (the last one) or with the line end, perhaps after
+    // blanks (RFC 2046 5.1.1); anything else is content that happens to begin like it.
+    for (qsizetype at = data.indexOf(delimiter); at >= 0; at = data.indexOf(delimiter, at + 1)) {
+        qsizetype next = at + delimiter.size();
+        if (data.sliced(next).startsWith("--"))
+            return at;
+        while (next < data.size() && (data.at(next) == ' ' || data.at(next) == '\t'))
+            ++next;
+        if (data.sliced(next).startsWith("\r\n"))
+            return at;
+    }
+    return -1;
 }
 
 void Socket::finishSaving(int code)

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QSslCipher>
 #include <QSslSocket>
 #include <QTimer>
 
@@ -51,6 +52,8 @@ public:
     ~Socket() override;
 
     // Starts the server side of a TLS handshake; a failed handshake aborts the connection.
+    // The cipher suites a TLS connection offers: forward-secret ones only.
+    static QList<QSslCipher> forwardSecretCiphers();
     void startServerTls(const QSslKey &key, const QSslCertificate &certificate);
 
     // Shared state of the listener, wired when the connection is accepted.
@@ -86,6 +89,9 @@ public:
     // target's place only when committed.
     void saveFile(QFileDevice *file, qint64 length);
     void saveFile(QFileDevice *file, const QByteArray &delimiter, qint64 length);
+    // Where in `data` the first multipart delimiter stands (a `delimiter` followed by "--" or a
+    // line end); -1 when none does.
+    static qsizetype findDelimiter(QByteArrayView data, QByteArrayView delimiter);
     bool isSaving() const { return saveTarget != nullptr; }
 
     // --- the answer

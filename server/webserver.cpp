@@ -32,6 +32,9 @@ void WebServer::init()
 {
     // A peer that has gone makes writes fail with EPIPE, not end the process.
     ::signal(SIGPIPE, SIG_IGN);
+    // A file that reaches the size limit of the process (ulimit -f) makes the write fail with
+    // EFBIG, which the upload answers; it does not end the process.
+    ::signal(SIGXFSZ, SIG_IGN);
     sentBytes = receivedBytes = 0;
     limitReached = false;
     if (config) {

@@ -1,11 +1,14 @@
 #include "web/deletedir.h"
 
+#include "server/sharepath.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-DeleteDir::DeleteDir(const QString &path)
+DeleteDir::DeleteDir(const QString &path, const QString &shareRoot)
     : path(path)
+    , shareRoot(shareRoot)
 {
 }
 
@@ -21,6 +24,10 @@ bool DeleteDir::deleteDir(const QString &folder)
         // Named directly (a ticked item): only the link goes.
         if (!QFile::remove(folder))
             ok = false;
+        return ok;
+    }
+    if (!shareRoot.isEmpty() && !SharePath::mayWalk(shareRoot, folder, false)) {
+        ok = false;
         return ok;
     }
     const QDir dir(folder);

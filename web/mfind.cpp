@@ -2,7 +2,9 @@
 
 #include "config/configuration.h"
 #include "server/clientdata.h"
+#include "server/folderlisting.h"
 #include "server/http_request.h"
+#include "server/sharepath.h"
 #include "web/html_element.h"
 #include "web/html_element_manager.h"
 
@@ -30,7 +32,8 @@ void Mfind::reply(QFileInfo *root, Configuration *config)
     thumbnails = config->isThumbnail();
 
     const QString &path = request->path;
-    const QFileInfo target(root->absoluteFilePath() + path);
+    rootPath = root->absoluteFilePath();
+    const QFileInfo target(rootPath + path);
     if (!target.exists()) {
         listing = "\r\n";
     } else if (path.endsWith(u'/')) {
@@ -54,7 +57,8 @@ void Mfind::sendDir(QByteArray prefix, const QString &folder, bool top)
     for (const QFileInfo &entry : entries) {
         const QByteArray name = entry.fileName().toUtf8();
         // A line break in a name would end its record early.
-        if (name.contains('\r') || name.contains('\n') || !filter.accept(&entry))
+        if (name.contains('\r') || name.contains('\n') || (name.startsWith(FolderListing::UploadPrefix) && FolderListing::isUpload(entry.absoluteFilePath()))
+            || !SharePath::mayWalk(rootPath, entry.absoluteFilePath(), entry.isSymLink()) || !filter.accept(&entry))
             continue;
         if (!entry.isDir()) {
             listing += prefix + name + "\r\n";

@@ -32,6 +32,8 @@ public:
 
 private:
     void addPicture(const QByteArray &prefix, const QFileInfo *entry);
+
+    QString rootPath; // the share of the current request
 };
 
 #endif

@@ -39,7 +39,6 @@ const char Refresh[] = "<meta http-equiv=\"refresh\" content=\"2\"/>";
 // Right after "<html><head>".
 constexpr int RefreshAt = 12;
 const char HtmlType[] = "text/html; charset=UTF-8";
-const char ClientArchive[] = "KestruneClient.jar";
 const char HomePage[] = "http://tessaly.net/";
 const char JavaDownload[] = "http://java.sun.com/products/autodl/j2se";
 
@@ -159,7 +158,7 @@ void ShareDir::get(const QString &a, ClientData *session)
         if (isPlainName(name))
             sendFile(icon);
         else
-            notFound(icon.toUtf8());
+            notFound();
         return;
     }
     if (path.startsWith(QLatin1String(ThumbnailPrefix))) {
@@ -183,7 +182,7 @@ void ShareDir::sendThumbnail(const QString &path)
     QString thumbnail;
     // Thumbnails of files outside this share are not this listener's to give.
     if (HTML_Element_Manager *manager = HTML_Element_Manager::instance) {
-        if (SharePath::contains(rootPath, path) && path != rootPath) {
+        if (SharePath::contains(rootPath, path) && !SharePath::isPrivate(rootPath, path) && path != rootPath) {
             QMutexLocker locker(&manager->lock);
             thumbnail = manager->getTempFile(QFileInfo(path).absoluteFilePath());
         }
@@ -196,17 +195,21 @@ void ShareDir::sendThumbnail(const QString &path)
 void ShareDir::deleteItems(ClientData *session)
 {
     deletedCount = 0;
-    const QString folder = rootPath + request->path + u'/';
+    // The message names the items as the share sees them.
+    QString shown = request->path;
+    if (!shown.endsWith(u'/'))
+        shown += u'/';
+    const QString folder = rootPath + shown;
     const auto items = request->params();
     for (const auto &[name, value] : items) {
         if (name == QLatin1String("a"))
             continue;
         const QString full = folder + value;
         if (name == QLatin1String("d")) {
-            DeleteDir dir(full);
+            DeleteDir dir(full, rootPath);
             // A value that is not one plain name is never acted on.
             if (!isPlainName(value) || !dir.deleteDir())
-                session->message += " delete " + escape(full) + " failed,";
+                session->message += " delete " + escape(shown + value) + " failed,";
             deletedCount += dir.getDeleted();
         } else if (isPlainName(value) && !QFileInfo(full).isDir() && QFile::remove(full)) {
             ++deletedCount;
@@ -285,7 +288,7 @@ void ShareDir::sendDir(const QString &folder)
     else if (session->sortFlags == BySize)
         order = FolderListing::BySize;
     const QList<FolderListing::Entry> entries = FolderListing::read(
-        folder, config->isFolder(), session->showList, config->isFolder(), order, true);
+        rootPath, folder, config->isFolder(), session->showList, config->isFolder(), order, true);
     const qint64 count = entries.size();
     const QString entryPath = folder.endsWith(u'/') ? folder : folder + u'/';
 
@@ -551,8 +554,7 @@ void ShareDir::sendFileBrowser(QByteArray path)
     page += HTML_Element::link(QString::fromUtf8(path));
     page += "\"><-Back</a>&nbsp;&nbsp;&nbsp;File manager for copy selected files and folders<br>"
             "<APPLET name=\"mc\" archive=\"";
-    page += IconPrefix;
-    page += ClientArchive;
+    page += ClientArchivePath;
     page += "\" code=\"kestruneclient/KestruneApplet.class\" width=1600 height=1200>";
     addParam(&page, "Cookie", QByteArray::number(request->getClientData()->id));
     if (path.size() > 1) {
@@ -598,8 +600,7 @@ void ShareDir::sendJNLP(QByteArray path)
     page += "\" java-vm-args=\"-client\">";
     page += "<property name=\"http.keepAlive\" value=\"true\"/>";
     page += "</j2se><jar href=\"";
-    page += IconPrefix;
-    page += ClientArchive;
+    page += ClientArchivePath;
     page += "\" main=\"true\" download=\"eager\" /></resources>";
     page += "<application-desc name=\"Tessaly\" main-class=\"kestruneclient.KestruneApplet\">";
     addArg(&page, "URL", base);

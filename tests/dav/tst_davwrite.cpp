@@ -75,6 +75,13 @@ void tst_DavWrite::put_data()
                                                    << QByteArray("x") << QByteArray("201 Created") << "none";
     QTest::addRow("ezdavplugin, two bytes") << "" << true << true << H{"User-Agent: ezdavplugin"}
                                             << QByteArray("xy") << QByteArray("201 Created") << "xy";
+    // A piece of a file is not the file: a PUT that says so is refused and stores nothing.
+    QTest::addRow("Content-Range on an existing file") << "file" << true << true << H{"Content-Range: bytes 0-9/20"}
+                                                      << New << QByteArray("400 Bad Request") << "old";
+    QTest::addRow("Content-Range on a new name") << "" << true << true << H{"Content-Range: bytes 10-19/20"}
+                                                 << New << QByteArray("400 Bad Request") << "none";
+    QTest::addRow("content-range in lower case") << "file" << true << true << H{"content-range: bytes 0-9/*"}
+                                                 << New << QByteArray("400 Bad Request") << "old";
     QTest::addRow("ezdavplugin probe on an existing name") << "file" << true << false
                                                            << H{"User-Agent: ezdavplugin"} << QByteArray("x")
                                                            << QByteArray("412 Precondition Failed") << "old";

@@ -49,11 +49,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             Fuzz::fail("saved file unreadable");
         const QByteArray content = file.readAll();
         // The file is a piece of the body (from the end of the part headers on), and a delimiter
-        // follows it. (The part headers end at the first empty line: a CR and any byte.)
+        // follows it: the delimiter bytes, then "--" or the line end, perhaps after blanks.
+        // (The part headers end at the first empty line: a CR and any byte.)
         const QByteArray delimiter = "\r\n--" + boundary;
+        const auto endsTheLine = [](QByteArrayView rest) {
+            if (rest.startsWith("--"))
+                return true;
+            while (!rest.isEmpty() && (rest.front() == ' ' || rest.front() == '\t'))
+                rest = rest.sliced(1);
+            return rest.startsWith("\r\n");
+        };
         bool found = false;
-        for (qsizetype at = body.indexOf(content); at >= 0 && !found; at = body.indexOf(content, at + 1))
-            found = body.mid(at + content.size()).startsWith(delimiter);
+        for (qsizetype at = body.indexOf(content); at >= 0 && !found; at = body.indexOf(content, at + 1)) {
+            const QByteArrayView rest = QByteArrayView(body).sliced(at + content.size());
+            found = rest.startsWith(delimiter) && endsTheLine(rest.sliced(delimiter.size()));
+        }
         if (!found)
             Fuzz::fail("the saved file is not what the body held before a delimiter", content.left(200));
     } else if (!stored.isEmpty()) {

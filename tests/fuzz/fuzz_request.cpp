@@ -1,4 +1,4 @@
-// The request head as bytes: the line reader, the header table, Range, Cookie, Basic
+// The request head as bytes: the line reader, the header table, Range and If-Range, Cookie, Basic
 // credentials, the target's path and query, form bodies as parameters, the Destination header
 // and the containment of every path in the share.
 //
@@ -60,12 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const qint64 fileSize : {qint64(0), qint64(1), qint64(1000), qint64(5) << 30}) {
         qint64 offset = -1;
         qint64 count = -1;
-        const int status = HTTP_Response::byteRange(request.rangeStart, request.rangeEnd, fileSize, &offset, &count);
+        const int status = HTTP_Response::byteRange(request.rangeStart, request.rangeEnd, request.rangeSuffix,
+                                                    fileSize, &offset, &count);
         if (status == 206 && (offset < 0 || count < 1 || offset + count > fileSize))
             Fuzz::fail("range outside the file", QByteArray::number(offset) + ' ' + QByteArray::number(count));
+        if (status == 206 && request.rangeSuffix && offset + count != fileSize)
+            Fuzz::fail("a suffix range that does not end with the file");
         if (status == 200 && (offset != 0 || count != fileSize))
             Fuzz::fail("whole file answered with another extent");
     }
+
+    // The validator a resumed download names.
+    (void)HTTP_Response::ifRangeHolds(request.ifRange, 1000, 1614834367000);
 
     // The session named by a cookie, the WebDAV header values.
     (void)request.getClientData();

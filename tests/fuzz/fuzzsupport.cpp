@@ -119,6 +119,8 @@ void Tree::reset()
     QDir().mkpath(share(QStringLiteral("uploads")));
     QFile::link(QStringLiteral("../outside"), share(QStringLiteral("out")));
     QFile::link(QStringLiteral("../outside/secret.txt"), share(QStringLiteral("secretlink")));
+    // Below the top too, where folder copies, deletes and listings walk.
+    QFile::link(QStringLiteral("../../outside/secret.txt"), share(QStringLiteral("sub/secretlink")));
 }
 
 QByteArray Tree::describeOutside() const

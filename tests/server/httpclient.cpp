@@ -53,20 +53,20 @@ void HttpClient::send(const QByteArray &bytes)
     socket.flush();
 }
 
-bool HttpClient::read(HttpReply *reply, int timeoutMs)
+bool HttpClient::read(HttpReply *reply, int timeoutMs, bool headOnly)
 {
     pump();
-    bool done = reply->takeFrom(received);
+    bool done = reply->takeFrom(received, headOnly);
     if (done)
         return true;
     (void)waitUntil([&] {
         pump();
-        done = reply->takeFrom(received);
+        done = reply->takeFrom(received, headOnly);
         return done || isClosed();
     }, timeoutMs);
     if (!done) {
         pump();
-        done = reply->takeFrom(received);
+        done = reply->takeFrom(received, headOnly);
     }
     return done;
 }
@@ -76,6 +76,14 @@ HttpReply HttpClient::exchange(const QByteArray &request, int timeoutMs)
     send(request);
     HttpReply reply;
     read(&reply, timeoutMs);
+    return reply;
+}
+
+HttpReply HttpClient::exchangeHead(const QByteArray &request, int timeoutMs)
+{
+    send(request);
+    HttpReply reply;
+    read(&reply, timeoutMs, true);
     return reply;
 }
 

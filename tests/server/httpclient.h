@@ -25,9 +25,11 @@ public:
     bool connectEncrypted(quint16 port);
     void send(const QByteArray &bytes);
     // Waits for the next complete answer; false when none came before the timeout or the close.
-    bool read(HttpReply *reply, int timeoutMs = Timeout);
+    bool read(HttpReply *reply, int timeoutMs = Timeout, bool headOnly = false);
     // Sends `request` and reads one answer.
     HttpReply exchange(const QByteArray &request, int timeoutMs = Timeout);
+    // Sends a HEAD `request` and reads the head that answers it.
+    HttpReply exchangeHead(const QByteArray &request, int timeoutMs = Timeout);
     // Waits until the server has closed the connection.
     bool waitClosed(int timeoutMs = Timeout);
     bool isClosed() const { return socket.state() == QAbstractSocket::UnconnectedState; }

@@ -1,6 +1,6 @@
 #include "httpreply.h"
 
-bool HttpReply::takeFrom(QByteArray &data)
+bool HttpReply::takeFrom(QByteArray &data, bool headOnly)
 {
     const qsizetype blank = data.indexOf("\r\n\r\n");
     if (blank < 0)
@@ -21,7 +21,7 @@ bool HttpReply::takeFrom(QByteArray &data)
         const qsizetype colon = line.indexOf(':');
         reply.headers.append({line.left(colon), colon < 0 ? QByteArray() : line.mid(colon + 1).trimmed()});
     }
-    const qint64 length = reply.contentLength();
+    const qint64 length = headOnly ? 0 : reply.contentLength();
     if (data.size() - reply.head.size() < length)
         return false;
     reply.body = data.mid(reply.head.size(), length);

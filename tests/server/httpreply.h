@@ -11,8 +11,8 @@ class HttpReply
 {
 public:
     // Splits off one answer from the front of `data`. Returns false (and leaves `data`) while the
-    // head, or the body it announces, is incomplete.
-    bool takeFrom(QByteArray &data);
+    // head, or the body it announces, is incomplete. The answer to a HEAD request is its head only.
+    bool takeFrom(QByteArray &data, bool headOnly = false);
 
     // The value of the first header line named exactly `name`; a null array when there is none.
     QByteArray header(const QByteArray &name) const;

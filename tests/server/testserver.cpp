@@ -1,5 +1,7 @@
 #include "testserver.h"
 
+#include "httpclient.h"
+
 #include <QDir>
 #include <QFile>
 #include <QNetworkAddressEntry>
@@ -7,6 +9,7 @@
 
 const QByteArray TestServer::Secret = "outside the share: never sent";
 const QByteArray TestServer::FavIcon = "icon bytes of n900";
+const QByteArray TestServer::ClientArchive = "applet archive";
 
 TestServer::TestServer()
 {
@@ -16,6 +19,7 @@ TestServer::TestServer()
     writeFile(outsidePath(QStringLiteral("secret.txt")), Secret);
     writeFile(dir.path() + QStringLiteral("/secret.txt"), Secret);
     writeFile(dir.path() + QStringLiteral("/img/n900.ico"), FavIcon);
+    writeFile(dir.path() + QStringLiteral("/img/KestruneClient.jar"), ClientArchive);
     Configuration::IconDir = (dir.path() + QStringLiteral("/img/")).toLatin1();
     Configuration::LangPath = buildDir() + QStringLiteral("/lang/C/");
 
@@ -66,4 +70,24 @@ void TestServer::writeFile(const QString &absolutePath, const QByteArray &bytes)
     QFile file(absolutePath);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(absolutePath));
+}
+
+QByteArray TestServer::browserSession(qint64 id)
+{
+    const auto draw = server->clients.random;
+    server->clients.random = [id] { return quint64(id) << 1; };
+    HttpClient client;
+    QByteArray cookie;
+    if (client.connectTo(port())) {
+        const QByteArray request = "GET /_i/KestruneClient.jar HTTP/1.1\r\n";
+        cookie = client.exchange(request + "\r\n").header("Set-Cookie");
+        cookie.truncate(cookie.indexOf(';') < 0 ? cookie.size() : cookie.indexOf(';'));
+        server->clients.random = draw;
+        if (client.exchange(request + "Cookie: " + cookie + "\r\n\r\n").body != ClientArchive)
+            cookie.clear();
+    }
+    server->clients.random = draw;
+    if (cookie != "ID=" + QByteArray::number(id))
+        qWarning("the server did not issue the session %lld: %s", id, cookie.constData());
+    return cookie;
 }

@@ -38,6 +38,22 @@ QByteArray loginPage()
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The session cookie an answer sets, without its attributes.
+QByteArray cookieOf(const HttpReply &reply)
+{
+    QByteArray cookie = reply.header("Set-Cookie");
+    const qsizetype semicolon = cookie.indexOf(';');
+    if (semicolon >= 0)
+        cookie.truncate(semicolon);
+    return cookie;
+}
+
+QByteArray withCookie(const QByteArray &request, const QByteArray &cookie)
+{
+    const qsizetype lineEnd = request.indexOf("\r\n");
+    return request.left(lineEnd + 2) + "Cookie: " + cookie + "\r\n" + request.mid(lineEnd + 2);
+}
+
 QStringList listing(const QString &path)
 {
     QStringList names;
@@ -66,6 +82,10 @@ private slots:
     void changingTheProfilePasswordLogsEveryoneOut();
     void loginPageIgnoresTheRangeOfTheRefusedRequest();
     void loginWithoutCookieHoldsForTheBrowserThatGotTheCookie();
+    void loginHandsOutAFreshSession_data();
+    void loginHandsOutAFreshSession();
+    void cookieNamingNoIssuedSessionSharesNoLogin_data();
+    void cookieNamingNoIssuedSessionSharesNoLogin();
     void basicRefusalIsExact();
     void basicModeChecksTheUserList_data();
     void basicModeChecksTheUserList();
@@ -119,24 +139,45 @@ void TestAccess::loginPageFormPostsTheLoginFields()
 void TestAccess::passwordModeRefusesByMethod_data()
 {
     QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("answer"); // "login", "403", or the body served
+    // "login": the login page as a page (200); "login 403": the login page refusing a file;
+    // "403": no body; otherwise the body served.
+    QTest::addColumn<QByteArray>("answer");
 
     const QByteArray login = "login";
+    const QByteArray loginForbidden = "login 403";
     const QByteArray forbidden = "403";
-    QTest::addRow("GET gets the login page") << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("form POST gets the login page") << form("/a.txt", "x=1") << login;
-    QTest::addRow("upload POST gets the login page") << upload("/?a=up") << login;
+    QTest::addRow("GET of a folder gets the login page") << QByteArray("GET / HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("GET of a sub-folder gets the login page") << QByteArray("GET /sub HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("GET of a file gets the login page with 403")
+        << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("GET of a missing file gets the login page with 403")
+        << QByteArray("GET /missing.txt HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("form POST to a file gets the login page with 403") << form("/a.txt", "x=1") << loginForbidden;
+    QTest::addRow("upload POST to a folder gets the login page") << upload("/?a=up") << login;
     for (const char *method : {"PUT", "DELETE", "PROPFIND", "MKCOL", "HEAD", "OPTIONS", "LOCK", "UNLOCK", "COPY", "MOVE"})
         QTest::addRow("%s gets 403, never the login page", method)
             << QByteArray(method) + " /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody" << forbidden;
-    QTest::addRow("GET of Client.jar is served") << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << Jar;
-    QTest::addRow("GET of a name ending in Client.jar is served")
-        << QByteArray("GET /sub/KestruneClient.jar HTTP/1.1\r\n\r\n") << Jar;
-    QTest::addRow("the jar name is case-sensitive") << QByteArray("GET /client.jar HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("PUT of Client.jar gets 403")
-        << QByteArray("PUT /Client.jar HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << forbidden;
-    QTest::addRow("DELETE of Client.jar gets 403") << QByteArray("DELETE /Client.jar HTTP/1.1\r\n\r\n") << forbidden;
-    QTest::addRow("POST of Client.jar gets the login page") << form("/Client.jar", "x=1") << login;
+    // The applet's archive, and only it, needs no login.
+    QTest::addRow("GET of the client archive is served")
+        << QByteArray("GET /_i/KestruneClient.jar HTTP/1.1\r\n\r\n") << TestServer::ClientArchive;
+    QTest::addRow("a file of the share named Client.jar is not")
+        << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("a file of the share whose name ends in Client.jar is not")
+        << QByteArray("GET /secretClient.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("the archive's name in another folder is not")
+        << QByteArray("GET /sub/KestruneClient.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("a folder whose name ends in Client.jar is not")
+        << QByteArray("GET /fooClient.jar HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("a longer name in the icon folder is not")
+        << QByteArray("GET /_i/KestruneClient.jarx HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("the archive's name is case-sensitive")
+        << QByteArray("GET /_i/kestruneclient.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+    QTest::addRow("PUT of the client archive gets 403")
+        << QByteArray("PUT /_i/KestruneClient.jar HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << forbidden;
+    QTest::addRow("DELETE of the client archive gets 403")
+        << QByteArray("DELETE /_i/KestruneClient.jar HTTP/1.1\r\n\r\n") << forbidden;
+    QTest::addRow("POST of the client archive gets the login page with 403")
+        << form("/_i/KestruneClient.jar", "x=1") << loginForbidden;
 }
 
 void TestAccess::passwordModeRefusesByMethod()
@@ -144,15 +185,19 @@ void TestAccess::passwordModeRefusesByMethod()
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, answer);
     ts->config.authMode = 1;
+    ts->put(QStringLiteral("secretClient.jar"), Jar);
+    ts->put(QStringLiteral("fooClient.jar/inner.txt"), "inner");
     QVERIFY(ts->start());
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
     const HttpReply reply = client.exchange(request);
-    if (answer == "login") {
-        QCOMPARE(reply.code, 200);
+    if (answer.startsWith("login")) {
+        QCOMPARE(reply.status, answer == "login" ? QByteArray("200 OK") : QByteArray("403 Forbidden"));
         QCOMPARE(reply.body, loginPage());
         QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
+        // The login page is the server's own: its form has to post.
+        QVERIFY(!reply.hasHeader("Content-Security-Policy"));
         QCOMPARE(reply.header("Connection"), QByteArray("close"));
         QVERIFY(client.waitClosed());
     } else if (answer == "403") {
@@ -166,6 +211,7 @@ void TestAccess::passwordModeRefusesByMethod()
     }
     QCOMPARE(QFile(ts->path(QStringLiteral("Client.jar"))).size(), qint64(Jar.size()));
     QVERIFY(QFileInfo::exists(ts->path(QStringLiteral("a.txt"))));
+    QVERIFY(QFileInfo::exists(ts->dir.path() + QStringLiteral("/img/KestruneClient.jar")));
 }
 
 void TestAccess::loginHoldsForTheSession_data()
@@ -174,15 +220,15 @@ void TestAccess::loginHoldsForTheSession_data()
     QTest::addColumn<QByteArray>("login");
 
     QTest::addRow("a=log in the query of a GET")
-        << QStringLiteral("s3cret") << QByteArray("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=42\r\n\r\n");
+        << QStringLiteral("s3cret") << QByteArray("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
     QTest::addRow("a=log in a url-encoded POST body")
-        << QStringLiteral("s3cret") << form("/a.txt", "a=log&password=s3cret", "Cookie: ID=42\r\n");
+        << QStringLiteral("s3cret") << form("/a.txt", "a=log&password=s3cret");
     QTest::addRow("the body replaces the query of the request line")
-        << QStringLiteral("s3cret") << form("/a.txt?a=x&password=bad", "a=log&password=s3cret", "Cookie: ID=42\r\n");
+        << QStringLiteral("s3cret") << form("/a.txt?a=x&password=bad", "a=log&password=s3cret");
     QTest::addRow("form decoding: plus is a blank, escapes are decoded")
-        << QStringLiteral("p w&%=\u00e9") << form("/a.txt", "a=log&password=p+w%26%25%3D%C3%A9", "Cookie: ID=42\r\n");
+        << QStringLiteral("p w&%=\u00e9") << form("/a.txt", "a=log&password=p+w%26%25%3D%C3%A9");
     QTest::addRow("a=log on a request for another file")
-        << QStringLiteral("s3cret") << QByteArray("GET /missing?password=s3cret&a=log HTTP/1.1\r\nCookie: ID=42\r\n\r\n");
+        << QStringLiteral("s3cret") << QByteArray("GET /missing?password=s3cret&a=log HTTP/1.1\r\n\r\n");
 }
 
 void TestAccess::loginHoldsForTheSession()
@@ -193,14 +239,16 @@ void TestAccess::loginHoldsForTheSession()
     ts->config.password = password;
     QVERIFY(ts->start());
 
+    const QByteArray other = ts->browserSession(43);
     HttpReply reply = exchange(login);
     QVERIFY2(reply.code == 200 || reply.code == 404, reply.statusLine.constData());
     QVERIFY(reply.body != loginPage());
+    const QByteArray cookie = cookieOf(reply);
     // Another connection of the same browser is served without the password.
-    reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=42\r\n\r\n");
+    reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n");
     QCOMPARE(reply.body, TextA);
     // Another browser is not.
-    reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=43\r\n\r\n");
+    reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: " + other + "\r\n\r\n");
     QCOMPARE(reply.body, loginPage());
 }
 
@@ -209,11 +257,16 @@ void TestAccess::wrongPasswordReplacesTheStoredOne()
     ts->config.authMode = 1;
     QVERIFY(ts->start());
 
-    QCOMPARE(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=7\r\n\r\n").body, TextA);
-    QCOMPARE(exchange("GET /a.txt?a=log&password=nope HTTP/1.1\r\nCookie: ID=7\r\n\r\n").body, loginPage());
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=7\r\n\r\n").body, loginPage());
-    QCOMPARE(exchange(form("/a.txt", "a=log&password=s3cret", "Cookie: ID=7\r\n")).body, TextA);
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=7\r\n\r\n").body, TextA);
+    HttpReply reply = exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
+    QCOMPARE(reply.body, TextA);
+    const QByteArray cookie = cookieOf(reply);
+    reply = exchange("GET /a.txt?a=log&password=nope HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n");
+    QCOMPARE(reply.body, loginPage());
+    QCOMPARE(cookieOf(reply), cookie);
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n").body, loginPage());
+    reply = exchange(form("/a.txt", "a=log&password=s3cret", "Cookie: " + cookie + "\r\n"));
+    QCOMPARE(reply.body, TextA);
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookieOf(reply) + "\r\n\r\n").body, TextA);
 }
 
 void TestAccess::changingTheProfilePasswordLogsEveryoneOut()
@@ -221,12 +274,14 @@ void TestAccess::changingTheProfilePasswordLogsEveryoneOut()
     ts->config.authMode = 1;
     QVERIFY(ts->start());
 
-    QCOMPARE(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=1\r\n\r\n").body, TextA);
-    QCOMPARE(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=2\r\n\r\n").body, TextA);
+    const QByteArray first = cookieOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
+    const QByteArray second = cookieOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + first + "\r\n\r\n").body, TextA);
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + second + "\r\n\r\n").body, TextA);
     ts->config.password = QStringLiteral("changed");
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=1\r\n\r\n").body, loginPage());
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=2\r\n\r\n").body, loginPage());
-    QCOMPARE(exchange("GET /a.txt?a=log&password=changed HTTP/1.1\r\nCookie: ID=2\r\n\r\n").body, TextA);
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + first + "\r\n\r\n").body, loginPage());
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + second + "\r\n\r\n").body, loginPage());
+    QCOMPARE(exchange("GET /a.txt?a=log&password=changed HTTP/1.1\r\nCookie: " + second + "\r\n\r\n").body, TextA);
 }
 
 void TestAccess::loginPageIgnoresTheRangeOfTheRefusedRequest()
@@ -236,8 +291,8 @@ void TestAccess::loginPageIgnoresTheRangeOfTheRefusedRequest()
 
     // A download resumed after the session ended must not get a piece of the login page as
     // the rest of its file.
-    const HttpReply reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=3\r\nRange: bytes=5-\r\n\r\n");
-    QCOMPARE(reply.code, 200);
+    const HttpReply reply = exchange("GET /a.txt HTTP/1.1\r\nRange: bytes=5-\r\n\r\n");
+    QCOMPARE(reply.code, 403);
     QVERIFY(!reply.hasHeader("Content-Range"));
     QCOMPARE(reply.body, loginPage());
 }
@@ -251,34 +306,107 @@ void TestAccess::loginWithoutCookieHoldsForTheBrowserThatGotTheCookie()
     QVERIFY(client.connectTo(ts->port()));
     HttpReply reply = client.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
     QCOMPARE(reply.body, TextA);
-    const QByteArray cookie = reply.header("Set-Cookie");
+    const QByteArray cookie = cookieOf(reply);
     reply = client.exchange("GET /a.txt HTTP/1.1\r\n\r\n");
     QCOMPARE(reply.body, TextA);
-    QCOMPARE(reply.header("Set-Cookie"), cookie);
+    QCOMPARE(cookieOf(reply), cookie);
     // The browser's other connections present the cookie and share the login.
     QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n").body, TextA);
 
-    // A client that never presents its cookie leaves nothing behind when it goes.
+    // A login holds for the cookie it handed out even when the browser closes the connection
+    // before it presents it.
     HttpClient other;
     QVERIFY(other.connectTo(ts->port()));
-    reply = other.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
-    const QByteArray unused = reply.header("Set-Cookie");
+    const QByteArray later = cookieOf(other.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
     other.close();
+    QTRY_COMPARE(ts->server->threads.size(), 1);
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + later + "\r\n\r\n").body, TextA);
+
+    // A client that neither logs in nor presents its cookie leaves nothing behind when it goes.
+    HttpClient passing;
+    QVERIFY(passing.connectTo(ts->port()));
+    const QByteArray unused = cookieOf(passing.exchange("GET /a.txt HTTP/1.1\r\n\r\n"));
+    passing.close();
     QTRY_VERIFY(!ts->server->clients.sessions.contains(unused.mid(3).toLongLong()));
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + unused + "\r\n\r\n").body, loginPage());
+}
+
+void TestAccess::loginHandsOutAFreshSession_data()
+{
+    QTest::addColumn<QByteArray>("login");
+
+    QTest::addRow("GET with a=log") << QByteArray("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
+    QTest::addRow("form POST with a=log") << form("/a.txt", "a=log&password=s3cret");
+    QTest::addRow("logging in again") << QByteArray("AGAIN");
+}
+
+void TestAccess::loginHandsOutAFreshSession()
+{
+    QFETCH(QByteArray, login);
+    ts->config.authMode = 1;
+    QVERIFY(ts->start());
+
+    // Someone gets a session of the server's (the client archive needs no login) and plants its
+    // cookie in the browser of the one who knows the password.
+    QByteArray planted = ts->browserSession(1000);
+    if (login == "AGAIN") {
+        // A browser logged in already logs in again: the id it had goes out of use as well.
+        login = "GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n";
+        const HttpReply first = exchange(withCookie(login, planted));
+        QCOMPARE(first.body, TextA);
+        planted = cookieOf(first);
+    }
+    HttpClient victim;
+    QVERIFY(victim.connectTo(ts->port()));
+    const HttpReply reply = victim.exchange(withCookie(login, planted));
+    QCOMPARE(reply.body, TextA);
+    const QByteArray fresh = cookieOf(reply);
+    QVERIFY(fresh.startsWith("ID="));
+    QVERIFY(fresh != planted);
+    // The planted id holds no login; the fresh one does, on this connection and on others.
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + planted + "\r\n\r\n").body, loginPage());
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + fresh + "\r\n\r\n").body, TextA);
+    QCOMPARE(victim.exchange("GET /a.txt HTTP/1.1\r\nCookie: " + fresh + "\r\n\r\n").body, TextA);
+    // A connection still bound to the planted session gains nothing either.
+    QCOMPARE(victim.exchange("GET /a.txt HTTP/1.1\r\nCookie: " + planted + "\r\n\r\n").body, loginPage());
+}
+
+void TestAccess::cookieNamingNoIssuedSessionSharesNoLogin_data()
+{
+    QTest::addColumn<QByteArray>("value");
+
+    for (const char *value : {"attacker", "", "x", "-0", "0", "42", "99999999999999999999", "007", "+7", "7 "})
+        QTest::addRow("ID=%s", value) << QByteArray(value);
+}
+
+void TestAccess::cookieNamingNoIssuedSessionSharesNoLogin()
+{
+    QFETCH(QByteArray, value);
+    ts->config.authMode = 1;
+    QVERIFY(ts->start());
+    const QByteArray cookie = "ID=" + value;
+
+    const HttpReply login = exchange(withCookie("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n", cookie));
+    QCOMPARE(login.body, TextA);
+    QVERIFY(cookieOf(login) != cookie);
+    // Another client sending the same cookie (or another such value) is not logged in.
+    QCOMPARE(exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", cookie)).body, loginPage());
+    QCOMPARE(exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", "ID=other")).body, loginPage());
+    // The one who logged in is, by the cookie handed out.
+    QCOMPARE(exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", cookieOf(login))).body, TextA);
 }
 
 void TestAccess::basicRefusalIsExact()
 {
     ts->config.authMode = 2;
     ts->config.users = QStringList{QStringLiteral("anna:s3cret")};
+    ts->server->clients.random = [] { return quint64(417) << 1; };
     QVERIFY(ts->start());
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
     const HttpReply reply = client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=9\r\n\r\n");
     QCOMPARE(reply.head, QByteArray("HTTP/1.1 401 Authorization Required\r\nServer: Kestrune_4\r\nCache-Control: no-cache\r\n"
-                                    "Set-Cookie: ID=9\r\nConnection: close\r\nAccept-Ranges: bytes\r\n"
+                                    "Set-Cookie: ID=417; HttpOnly; SameSite=Lax\r\nConnection: close\r\nAccept-Ranges: bytes\r\n"
                                     "WWW-Authenticate: Basic realm=\"Private Area\"\r\n"
                                     "Content-Type: text/xml; charset=\"utf-8\"\r\nContent-Length: 23\r\n\r\n"));
     QCOMPARE(reply.body, QByteArray("<h2>Wrong password</h2>"));

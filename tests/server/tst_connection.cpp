@@ -162,10 +162,11 @@ void TestConnection::floodOfPipelinedRequestsIsServedWithoutRecursion()
 void TestConnection::keepAliveResetsPerRequestFields()
 {
     QVERIFY(ts->start());
+    const QByteArray cookie = ts->browserSession(31);
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
 
-    HttpReply reply = client.exchange("GET /a.txt HTTP/1.1\r\nRange: bytes=2-4\r\nCookie: ID=31\r\n\r\n");
+    HttpReply reply = client.exchange("GET /a.txt HTTP/1.1\r\nRange: bytes=2-4\r\nCookie: " + cookie + "\r\n\r\n");
     QCOMPARE(reply.code, 206);
     // No Range on the second request: the whole file, whatever the first one asked for.
     reply = client.exchange("GET /a.txt HTTP/1.1\r\n\r\n");
@@ -173,13 +174,13 @@ void TestConnection::keepAliveResetsPerRequestFields()
     QCOMPARE(reply.body, TextA);
     QVERIFY(!reply.hasHeader("Content-Range"));
     // The session stays bound to the connection.
-    QCOMPARE(reply.header("Set-Cookie"), QByteArray("ID=31"));
+    QVERIFY(reply.header("Set-Cookie").startsWith(cookie));
     // A form's parameters do not outlive their request either: a suffix range request follows.
     reply = client.exchange(form("/b.txt", "a=log&x=1"));
     QCOMPARE(reply.body, TextB);
     reply = client.exchange("GET /b.txt HTTP/1.1\r\nRange: bytes=-3\r\n\r\n");
     QCOMPARE(reply.code, 206);
-    QCOMPARE(reply.body, TextB.left(4));
+    QCOMPARE(reply.body, TextB.right(3));
     QVERIFY(!client.isClosed());
 }
 
@@ -359,7 +360,7 @@ void TestConnection::expectContinueGetsAnInterimAnswerBeforeTheBody()
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
     const QByteArray body = "a=log&password=s3cret";
-    HttpReply reply = client.exchange("POST /a.txt HTTP/1.1\r\nCookie: ID=5\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+    HttpReply reply = client.exchange("POST /a.txt HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                                       "Content-Length: " + QByteArray::number(body.size()) + "\r\nExpect: 100-continue\r\n\r\n");
     QCOMPARE(reply.head, QByteArray("HTTP/1.1 100 Continue\r\n\r\n"));
     reply = client.exchange(body);

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTest>
 #include <QUrl>
 
@@ -63,6 +64,8 @@ private slots:
     void nothingOutsideTheShareIsTouched_data();
     void nothingOutsideTheShareIsTouched();
     void pictureOutsideHasNoThumbnail();
+    void walksStayInsideTheShare_data();
+    void walksStayInsideTheShare();
 
 private:
     // Everything in the temporary folder but the share: names, kinds, sizes, times, contents.
@@ -322,6 +325,104 @@ void TestContainment::pictureOutsideHasNoThumbnail()
         const QByteArray answer = send(request("GET", "/_t/" + QUrl::toPercentEncoding(path, "/")));
         QVERIFY2(!answer.contains("image/jpeg"), qPrintable(path + u' ' + QString::fromLatin1(answer.left(300))));
     }
+    QCOMPARE(canary(), before);
+}
+
+void TestContainment::walksStayInsideTheShare_data()
+{
+    // In the share's folder d: good.txt, inner/deep.txt, the links evil (to a file outside),
+    // evildir (to the folder outside), inlink (to a.txt of the share), conflink (to a file of
+    // the profile folder), and the profile folder .kestrune itself, as when the home folder is
+    // shared. ABS stands for the absolute path of the temporary folder.
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArrayList>("shown");  // in the answer
+    QTest::addColumn<QByteArrayList>("hidden"); // never in the answer
+    QTest::addColumn<QStringList>("present");   // in the share afterwards
+    QTest::addColumn<QStringList>("absent");    // not in the share afterwards
+
+    const QByteArrayList secrets{TestServer::Secret, "profile password", HiddenName, "ABS"};
+    const QByteArrayList unlisted = secrets + QByteArrayList{"evil", ".kestrune", "conflink", "Global.conf"};
+    const QStringList profile{QStringLiteral("d/.kestrune/Global.conf"), QStringLiteral("d/.kestrune/inner/Work.cnf")};
+    const QStringList none;
+
+    QTest::addRow("COPY of the folder")
+        << request("COPY", "/d", "Destination: /d2\r\n")
+        << QByteArrayList{"207 Multi-Status", "/d/good.txt</href><status>HTTP/1.1 200 OK", "/d/inner/deep.txt</href>",
+                          "/d/evil</href><status>HTTP/1.1 403 Forbidden", "/d/.kestrune</href><status>HTTP/1.1 403 Forbidden"}
+        << (secrets + QByteArrayList{"Global.conf"})
+        << (profile + QStringList{QStringLiteral("d2/good.txt"), QStringLiteral("d2/inner/deep.txt"), QStringLiteral("d2/inlink")})
+        << QStringList{QStringLiteral("d2/evil"), QStringLiteral("d2/evildir"), QStringLiteral("d2/.kestrune"), QStringLiteral("d2/conflink")};
+    QTest::addRow("DELETE of the folder")
+        << request("DELETE", "/d") << QByteArrayList{"423 Locked"} << secrets << profile
+        << QStringList{QStringLiteral("d/good.txt"), QStringLiteral("d/inner"), QStringLiteral("d/evil"),
+                       QStringLiteral("d/evildir"), QStringLiteral("d/inlink"), QStringLiteral("d/conflink")};
+    QTest::addRow("delete action on the folder")
+        << form("/", "a=del&d=d") << QByteArrayList{" delete /d failed,"} << secrets << profile
+        << QStringList{QStringLiteral("d/good.txt"), QStringLiteral("d/inner"), QStringLiteral("d/evil"), QStringLiteral("d/inlink")};
+    QTest::addRow("delete action naming the profile folder")
+        << form("/d", "a=del&d=.kestrune") << QByteArrayList{" delete /d/.kestrune failed,"} << secrets
+        << (profile + QStringList{QStringLiteral("d/good.txt")}) << none;
+    QTest::addRow("folder page") << request("GET", "/d") << QByteArrayList{"good.txt", "inlink", "inner"} << unlisted
+                                 << profile << none;
+    QTest::addRow("PROPFIND, Depth 1") << request("PROPFIND", "/d", "Depth: 1\r\n")
+                                       << QByteArrayList{"/d/good.txt<", "/d/inlink<", "/d/inner<"} << unlisted << profile << none;
+    QTest::addRow("PROPFIND, Depth infinity") << request("PROPFIND", "/d/", "Depth: infinity\r\n")
+                                              << QByteArrayList{"/d/good.txt<"} << unlisted << profile << none;
+    QTest::addRow("listing service") << request("PROPFIND", "/d/", "User-Agent: mc\r\n")
+                                     << QByteArrayList{"/d/good.txt\r\n", "/d/inlink\r\n", "/d/inner/\r\n"} << unlisted
+                                     << profile << none;
+    QTest::addRow("listing service, recursive") << request("PROPFIND", "/d/?r=1", "User-Agent: mc\r\n")
+                                                << QByteArrayList{"/d/inner/deep.txt\r\n"} << unlisted << profile << none;
+    QTest::addRow("listing service, recursive from the top") << request("PROPFIND", "/?r=1", "User-Agent: mc\r\n")
+                                                             << QByteArrayList{"/d/inner/deep.txt\r\n"} << unlisted
+                                                             << profile << none;
+    QTest::addRow("upload into the profile folder") << upload("/d/.kestrune/", "up.txt") << QByteArrayList{"403 Forbidden"}
+                                                    << secrets << profile << QStringList{QStringLiteral("d/.kestrune/up.txt")};
+    QTest::addRow("upload through a link into the profile folder")
+        << upload("/d/conflinkdir/", "up.txt") << QByteArrayList{"403 Forbidden"} << secrets << profile
+        << QStringList{QStringLiteral("d/.kestrune/up.txt")};
+    QTest::addRow("MOVE of the folder that holds the profile folder")
+        << request("MOVE", "/d", "Destination: /moved\r\n") << QByteArrayList{"403 Forbidden"} << secrets
+        << profile << QStringList{QStringLiteral("moved")};
+    QTest::addRow("MOVE onto the folder that holds the profile folder")
+        << request("MOVE", "/sub", "Destination: /d\r\nOverwrite: T\r\n") << QByteArrayList{"403 Forbidden"} << secrets
+        << (profile + QStringList{QStringLiteral("sub/inner.txt")}) << none;
+}
+
+void TestContainment::walksStayInsideTheShare()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArrayList, shown);
+    QFETCH(QByteArrayList, hidden);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+
+    ts->put(QStringLiteral("d/good.txt"), "good");
+    ts->put(QStringLiteral("d/inner/deep.txt"), "deep");
+    ts->put(QStringLiteral("d/.kestrune/Global.conf"), "profile password");
+    ts->put(QStringLiteral("d/.kestrune/inner/Work.cnf"), "profile password too");
+    QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("secret.txt")), ts->path(QStringLiteral("d/evil"))));
+    QVERIFY(QFile::link(ts->outsidePath(), ts->path(QStringLiteral("d/evildir"))));
+    QVERIFY(QFile::link(ts->path(QStringLiteral("a.txt")), ts->path(QStringLiteral("d/inlink"))));
+    QVERIFY(QFile::link(ts->path(QStringLiteral("d/.kestrune/Global.conf")), ts->path(QStringLiteral("d/conflink"))));
+    QVERIFY(QFile::link(ts->path(QStringLiteral("d/.kestrune")), ts->path(QStringLiteral("d/conflinkdir"))));
+    // The server's profile folder lies in the share.
+    const QString profiles = Configuration::ConfigDir;
+    Configuration::ConfigDir = ts->path(QStringLiteral("d/.kestrune/"));
+    const auto restore = qScopeGuard([&profiles] { Configuration::ConfigDir = profiles; });
+    const QStringList before = canary();
+
+    const QByteArray answer = send(request);
+    const QByteArray absolute = ts->dir.path().toUtf8();
+    for (const QByteArray &text : shown)
+        QVERIFY2(answer.contains(text), qPrintable(text + " not in: " + answer));
+    for (const QByteArray &text : hidden)
+        QVERIFY2(!answer.contains(text == "ABS" ? absolute : text), qPrintable(text + " in: " + answer));
+    for (const QString &relative : present)
+        QVERIFY2(QFileInfo::exists(ts->path(relative)), qPrintable(relative));
+    for (const QString &relative : absent)
+        QVERIFY2(!QFileInfo::exists(ts->path(relative)) && !QFileInfo(ts->path(relative)).isSymLink(), qPrintable(relative));
+    QCOMPARE(QFile(ts->path(QStringLiteral("d/.kestrune/Global.conf"))).size(), qint64(16));
     QCOMPARE(canary(), before);
 }
 

@@ -8,6 +8,7 @@
 
 #include "server/serverthread.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTcpSocket>
@@ -81,6 +82,8 @@ private slots:
     void writeFailureIsReportedAndLeavesNoFile();
     void formUploadIsWrittenUnderATemporaryName();
     void fileAppearingDuringAnUploadIsKept();
+    void uploadLeftoversAreNeverListedAndGoAfterADay_data();
+    void uploadLeftoversAreNeverListedAndGoAfterADay();
 
 private:
     TestServer *ts = nullptr;
@@ -89,8 +92,9 @@ private:
 
 void TestFaults::initTestCase()
 {
-    // Past the file size limit a write fails with EFBIG instead of killing the process.
-    ::signal(SIGXFSZ, SIG_IGN);
+    // As a process starts: a write past the file size limit kills it, unless the server (which
+    // runs in this process) sees to it that the write fails with EFBIG instead.
+    ::signal(SIGXFSZ, SIG_DFL);
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &fileSizeLimit), 0);
 }
 
@@ -276,6 +280,44 @@ void TestFaults::fileAppearingDuringAnUploadIsKept()
     after.append(QStringLiteral("up.bin"));
     after.sort();
     QCOMPARE(names(ts->path()), after);
+}
+
+void TestFaults::uploadLeftoversAreNeverListedAndGoAfterADay_data()
+{
+    QTest::addColumn<QByteArray>("request");
+
+    QTest::addRow("folder page") << QByteArray("GET /sub HTTP/1.1\r\n\r\n");
+    QTest::addRow("PROPFIND, Depth 1") << QByteArray("PROPFIND /sub HTTP/1.1\r\nDepth: 1\r\n\r\n");
+    QTest::addRow("listing service") << QByteArray("PROPFIND /sub/ HTTP/1.1\r\nUser-Agent: mc\r\n\r\n");
+    QTest::addRow("listing service, recursive from above")
+        << QByteArray("PROPFIND /?r=1 HTTP/1.1\r\nUser-Agent: mc\r\n\r\n");
+}
+
+void TestFaults::uploadLeftoversAreNeverListedAndGoAfterADay()
+{
+    QFETCH(QByteArray, request);
+    ts->config.showFolders = 2;
+    // What a server killed in the middle of two uploads left, a day and more ago and just now,
+    // beside a hidden file of somebody's that is as old.
+    const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-25 * 3600);
+    for (const char *name : {"sub/.upload-3kq9ztx", "sub/.upload-fresh1", "sub/.hidden-own", "sub/kept.txt"})
+        ts->put(QLatin1String(name), "partial upload");
+    for (const char *name : {"sub/.upload-3kq9ztx", "sub/.hidden-own"}) {
+        QFile file(ts->path(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(old, QFileDevice::FileModificationTime));
+    }
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    client.send(request.chopped(2) + "Connection: close\r\n\r\n");
+    QVERIFY(client.waitClosed());
+    const QByteArray answer = client.pending();
+    QVERIFY2(answer.contains("kept.txt"), answer.constData());
+    QVERIFY2(!answer.contains(".upload-"), answer.constData());
+    QCOMPARE(names(ts->path(QStringLiteral("sub"))),
+             QStringList({QStringLiteral(".hidden-own"), QStringLiteral(".upload-fresh1"), QStringLiteral("kept.txt")}));
 }
 
 QTEST_GUILESS_MAIN(TestFaults)

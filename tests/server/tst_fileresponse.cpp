@@ -4,7 +4,9 @@
 #include "httpclient.h"
 #include "testserver.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QTest>
 #include <QUrl>
 
@@ -37,8 +39,14 @@ private slots:
     void headerBlockIsExact();
     void rangesFollowTheFileRules_data();
     void rangesFollowTheFileRules();
+    void fileAnswersCarryTheirValidators_data();
+    void fileAnswersCarryTheirValidators();
+    void ifRangeSendsTheRangeOnlyOfTheSameFile_data();
+    void ifRangeSendsTheRangeOnlyOfTheSameFile();
     void contentTypeComesFromTheSuffixTable_data();
     void contentTypeComesFromTheSuffixTable();
+    void shareFilesCannotActAsAPage_data();
+    void shareFilesCannotActAsAPage();
     void dispositionNameReplacesUnsafeCharacters_data();
     void dispositionNameReplacesUnsafeCharacters();
     void missingFileGetsTheEscapedNotFoundPage_data();
@@ -56,6 +64,7 @@ private slots:
 
 private:
     HttpReply get(const QByteArray &target, const QByteArray &headers = QByteArray());
+    void setModified(const QString &relative, const QDateTime &time);
 
     TestServer *ts = nullptr;
 };
@@ -79,37 +88,51 @@ HttpReply TestFileResponse::get(const QByteArray &target, const QByteArray &head
     return client.exchange("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
 }
 
+void TestFileResponse::setModified(const QString &relative, const QDateTime &time)
+{
+    QFile file(ts->path(relative));
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
+}
+
 void TestFileResponse::headerBlockIsExact_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("head");
 
-    const QByteArray common = "Server: Kestrune_4\r\nCache-Control: no-cache\r\nSet-Cookie: ID=417\r\n";
+    const QByteArray common = "Server: Kestrune_4\r\nCache-Control: no-cache\r\n"
+                              "Set-Cookie: ID=417; HttpOnly; SameSite=Lax\r\n";
+    // Every file was last changed at 2021-03-04 05:06:07 UTC.
+    const auto validators = [](int size) {
+        return "Last-Modified: Thu, 04 Mar 2021 05:06:07 GMT\r\nETag: \"177fba0fa18-" + QByteArray::number(size, 16)
+               + "\"\r\nX-Content-Type-Options: nosniff\r\n";
+    };
     QTest::addRow("download on a keep-alive connection: no Connection line, no Date, no type")
-        << QByteArray("GET /a.txt HTTP/1.1\r\nHost: h\r\nCookie: ID=417\r\n\r\n")
+        << QByteArray("GET /a.txt HTTP/1.1\r\nHost: h\r\n\r\n")
         << "HTTP/1.1 200 OK\r\n" + common
-               + "Accept-Ranges: bytes\r\nContent-Disposition: attachment; filename=\"a.txt\"\r\n"
-                 "Content-Length: 5\r\n\r\n";
+               + "Accept-Ranges: bytes\r\n" + validators(5)
+               + "Content-Disposition: attachment; filename=\"a.txt\"\r\nContent-Length: 5\r\n\r\n";
     QTest::addRow("Connection: close from the client adds Connection: close after the cookie")
-        << QByteArray("GET /a.txt HTTP/1.1\r\nConnection: close\r\nCookie: ID=417\r\n\r\n")
+        << QByteArray("GET /a.txt HTTP/1.1\r\nConnection: close\r\n\r\n")
         << "HTTP/1.1 200 OK\r\n" + common
-               + "Connection: close\r\nAccept-Ranges: bytes\r\n"
-                 "Content-Disposition: attachment; filename=\"a.txt\"\r\nContent-Length: 5\r\n\r\n";
+               + "Connection: close\r\nAccept-Ranges: bytes\r\n" + validators(5)
+               + "Content-Disposition: attachment; filename=\"a.txt\"\r\nContent-Length: 5\r\n\r\n";
     QTest::addRow("html page is shown inline with its type")
-        << QByteArray("GET /index.html HTTP/1.1\r\nCookie: ID=417\r\n\r\n")
+        << QByteArray("GET /index.html HTTP/1.1\r\n\r\n")
         << "HTTP/1.1 200 OK\r\n" + common
-               + "Accept-Ranges: bytes\r\nContent-Type: text/html; charset=UTF-8\r\nContent-Length: 13\r\n\r\n";
+               + "Accept-Ranges: bytes\r\n" + validators(13)
+               + "Content-Security-Policy: sandbox\r\nContent-Type: text/html; charset=UTF-8\r\nContent-Length: 13\r\n\r\n";
     QTest::addRow("range: Content-Range before Content-Disposition, type after both")
-        << QByteArray("GET /b.jpg HTTP/1.1\r\nRange: bytes=1-2\r\nCookie: ID=417\r\n\r\n")
+        << QByteArray("GET /b.jpg HTTP/1.1\r\nRange: bytes=1-2\r\n\r\n")
         << "HTTP/1.1 206 Partial Content\r\n" + common
-               + "Accept-Ranges: bytes\r\nContent-Range: bytes 1-2/5\r\n"
-                 "Content-Disposition: attachment; filename=\"b.jpg\"\r\nContent-Type: image/jpeg\r\n"
+               + "Accept-Ranges: bytes\r\nContent-Range: bytes 1-2/5\r\n" + validators(5)
+               + "Content-Disposition: attachment; filename=\"b.jpg\"\r\nContent-Type: image/jpeg\r\n"
                  "Content-Length: 2\r\n\r\n";
     QTest::addRow("empty file: Content-Length 0 and no type")
-        << QByteArray("GET /empty.pdf HTTP/1.1\r\nCookie: ID=417\r\n\r\n")
+        << QByteArray("GET /empty.pdf HTTP/1.1\r\n\r\n")
         << "HTTP/1.1 200 OK\r\n" + common
-               + "Accept-Ranges: bytes\r\nContent-Disposition: attachment; filename=\"empty.pdf\"\r\n"
-                 "Content-Length: 0\r\n\r\n";
+               + "Accept-Ranges: bytes\r\n" + validators(0)
+               + "Content-Disposition: attachment; filename=\"empty.pdf\"\r\nContent-Length: 0\r\n\r\n";
 }
 
 void TestFileResponse::headerBlockIsExact()
@@ -120,6 +143,9 @@ void TestFileResponse::headerBlockIsExact()
     ts->put(QStringLiteral("b.jpg"), "JPEG!");
     ts->put(QStringLiteral("index.html"), "<p>index</p>\n");
     ts->put(QStringLiteral("empty.pdf"), QByteArray());
+    for (const char *name : {"a.txt", "b.jpg", "index.html", "empty.pdf"})
+        setModified(QLatin1String(name), QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC));
+    ts->server->clients.random = [] { return quint64(417) << 1; };
     QVERIFY(ts->start());
 
     HttpClient client;
@@ -148,7 +174,12 @@ void TestFileResponse::rangesFollowTheFileRules_data()
     QTest::addRow("0- is the whole file with 200") << QByteArray("bytes=0-") << 200 << QByteArray() << 0 << 1000;
     QTest::addRow("0-0 is the whole file with 200") << QByteArray("bytes=0-0") << 200 << QByteArray() << 0 << 1000;
     QTest::addRow("500-5000 ends at the file's end") << QByteArray("bytes=500-5000") << 206 << QByteArray("bytes 500-999/1000") << 500 << 500;
-    QTest::addRow("-300 serves 0..300") << QByteArray("bytes=-300") << 206 << QByteArray("bytes 0-300/1000") << 0 << 301;
+    QTest::addRow("-300: the last 300 bytes") << QByteArray("bytes=-300") << 206 << QByteArray("bytes 700-999/1000") << 700 << 300;
+    QTest::addRow("-1: the last byte") << QByteArray("bytes=-1") << 206 << QByteArray("bytes 999-999/1000") << 999 << 1;
+    QTest::addRow("-1000: all of it, as a range") << QByteArray("bytes=-1000") << 206 << QByteArray("bytes 0-999/1000") << 0 << 1000;
+    QTest::addRow("-5000: longer than the file") << QByteArray("bytes=-5000") << 206 << QByteArray("bytes 0-999/1000") << 0 << 1000;
+    QTest::addRow("-0 names no byte: 416") << QByteArray("bytes=-0") << 416 << QByteArray("bytes */1000") << 0 << 0;
+    QTest::addRow("-x is no number: ignored") << QByteArray("bytes=-x") << 200 << QByteArray() << 0 << 1000;
     QTest::addRow("start past end is ignored") << QByteArray("bytes=300-200") << 200 << QByteArray() << 0 << 1000;
     QTest::addRow("several ranges are ignored") << QByteArray("bytes=0-9,20-29") << 200 << QByteArray() << 0 << 1000;
     QTest::addRow("1000- starts at the end: 416") << QByteArray("bytes=1000-") << 416 << QByteArray("bytes */1000") << 0 << 0;
@@ -187,6 +218,83 @@ void TestFileResponse::rangesFollowTheFileRules()
     const HttpReply again = client.exchange("GET /f.bin HTTP/1.1\r\n\r\n");
     QCOMPARE(again.code, 200);
     QCOMPARE(again.body, data);
+}
+
+void TestFileResponse::fileAnswersCarryTheirValidators_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addRow("GET") << QByteArray("GET");
+    QTest::addRow("GET of a range") << QByteArray("GET");
+    QTest::addRow("HEAD") << QByteArray("HEAD");
+}
+
+void TestFileResponse::fileAnswersCarryTheirValidators()
+{
+    QFETCH(QByteArray, method);
+    const QByteArray range = QTest::currentDataTag() == QByteArray("GET of a range") ? "Range: bytes=1-2\r\n" : "";
+    ts->put(QStringLiteral("f.bin"), pattern(1000));
+    setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7, 890), Qt::UTC));
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const QByteArray request = method + " /f.bin HTTP/1.1\r\n" + range + "\r\n";
+    const HttpReply reply = method == "HEAD" ? client.exchangeHead(request) : client.exchange(request);
+    QVERIFY2(reply.code == 200 || reply.code == 206, reply.statusLine.constData());
+    QCOMPARE(reply.header("Last-Modified"), QByteArray("Thu, 04 Mar 2021 05:06:07 GMT"));
+    const QByteArray tag = reply.header("ETag");
+    QVERIFY2(tag.size() > 2 && tag.startsWith('"') && tag.endsWith('"'), tag.constData());
+
+    // The tag names this content: a change of size or of time makes another one.
+    const HttpReply same = client.exchange("GET /f.bin HTTP/1.1\r\n\r\n");
+    QCOMPARE(same.header("ETag"), tag);
+    setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7, 891), Qt::UTC));
+    QVERIFY(client.exchange("GET /f.bin HTTP/1.1\r\n\r\n").header("ETag") != tag);
+    ts->put(QStringLiteral("f.bin"), pattern(999));
+    setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7, 890), Qt::UTC));
+    QVERIFY(client.exchange("GET /f.bin HTTP/1.1\r\n\r\n").header("ETag") != tag);
+}
+
+void TestFileResponse::ifRangeSendsTheRangeOnlyOfTheSameFile_data()
+{
+    QTest::addColumn<QByteArray>("ifRange"); // TAG and DATE stand for the file's own validators
+    QTest::addColumn<int>("code");
+
+    QTest::addRow("the file's tag") << QByteArray("TAG") << 206;
+    QTest::addRow("the file's date") << QByteArray("DATE") << 206;
+    QTest::addRow("another tag") << QByteArray("\"xyz\"") << 200;
+    QTest::addRow("the file's tag, weak") << QByteArray("W/TAG") << 200;
+    QTest::addRow("an older date") << QByteArray("Thu, 04 Mar 2021 05:06:06 GMT") << 200;
+    QTest::addRow("a later date") << QByteArray("Thu, 04 Mar 2021 05:06:08 GMT") << 200;
+    QTest::addRow("the date of an earlier version") << QByteArray("Sat, 01 Jan 2000 00:00:00 GMT") << 200;
+    QTest::addRow("not a date") << QByteArray("yesterday") << 200;
+}
+
+void TestFileResponse::ifRangeSendsTheRangeOnlyOfTheSameFile()
+{
+    QFETCH(QByteArray, ifRange);
+    QFETCH(int, code);
+    const QByteArray data = pattern(1000);
+    ts->put(QStringLiteral("f.bin"), data);
+    setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC));
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply first = client.exchange("GET /f.bin HTTP/1.1\r\n\r\n");
+    ifRange.replace("TAG", first.header("ETag")).replace("DATE", first.header("Last-Modified"));
+    const HttpReply reply = client.exchange("GET /f.bin HTTP/1.1\r\nRange: bytes=10-19\r\nIf-Range: " + ifRange + "\r\n\r\n");
+    QCOMPARE(reply.code, code);
+    QCOMPARE(reply.body, code == 206 ? data.mid(10, 10) : data);
+
+    // A resumed download of a file that changed since gets the whole new file.
+    if (code == 206) {
+        ts->put(QStringLiteral("f.bin"), pattern(1000).toUpper());
+        setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 5), QTime(5, 6, 7), Qt::UTC));
+        const HttpReply changed = client.exchange("GET /f.bin HTTP/1.1\r\nRange: bytes=10-19\r\nIf-Range: " + ifRange + "\r\n\r\n");
+        QCOMPARE(changed.code, 200);
+        QCOMPARE(changed.body, data.toUpper());
+    }
 }
 
 void TestFileResponse::contentTypeComesFromTheSuffixTable_data()
@@ -276,6 +384,36 @@ void TestFileResponse::dispositionNameReplacesUnsafeCharacters()
     QCOMPARE(reply.headerNames().count("Set-Cookie"), 1);
 }
 
+void TestFileResponse::shareFilesCannotActAsAPage_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("range");
+    QTest::addColumn<bool>("sandboxed");
+
+    // Pages and pictures that may hold script run without the site's session.
+    for (const char *name : {"index.html", "INDEX.HTML", "page.htm", "page.xhtml", "drawing.svg", "Drawing.SVG", "drawing.svgz"})
+        QTest::addRow("%s is sandboxed", name) << QString::fromLatin1(name) << QByteArray() << true;
+    QTest::addRow("a range of a page is sandboxed too") << QStringLiteral("index.html") << QByteArray("bytes=1-3") << true;
+    for (const char *name : {"notes.txt", "b.jpg", "archive.zip", "no-suffix", "page.html.txt"})
+        QTest::addRow("%s is not", name) << QString::fromLatin1(name) << QByteArray() << false;
+}
+
+void TestFileResponse::shareFilesCannotActAsAPage()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, range);
+    QFETCH(bool, sandboxed);
+    ts->put(name, "<svg xmlns=\"http://www.w3.org/2000/svg\"><script>alert(document.cookie)</script></svg>");
+    QVERIFY(ts->start());
+
+    const HttpReply reply = get("/" + QUrl::toPercentEncoding(name), range.isEmpty() ? QByteArray() : "Range: " + range + "\r\n");
+    QCOMPARE(reply.code, range.isEmpty() ? 200 : 206);
+    // Every file is what its name says, whatever its bytes look like.
+    QCOMPARE(reply.header("X-Content-Type-Options"), QByteArray("nosniff"));
+    QCOMPARE(reply.header("Content-Security-Policy"), sandboxed ? QByteArray("sandbox") : QByteArray());
+    QCOMPARE(reply.headerNames().count("Content-Security-Policy"), sandboxed ? 1 : 0);
+}
+
 void TestFileResponse::missingFileGetsTheEscapedNotFoundPage_data()
 {
     QTest::addColumn<QByteArray>("target");
@@ -286,6 +424,7 @@ void TestFileResponse::missingFileGetsTheEscapedNotFoundPage_data()
                                                    << QByteArray("/&lt;script&gt;alert(1)&lt;/script&gt;.pdf");
     QTest::addRow("ampersand and quotes") << QByteArray("/a%26b%22c%27d") << QByteArray("/a&amp;b&quot;c&#39;d");
     QTest::addRow("query is not part of the path") << QByteArray("/gone.txt?x=%3Cb%3E") << QByteArray("/gone.txt");
+    QTest::addRow("missing icon") << QByteArray("/_i/none.png") << QByteArray("/_i/none.png");
 }
 
 void TestFileResponse::missingFileGetsTheEscapedNotFoundPage()
@@ -298,9 +437,10 @@ void TestFileResponse::missingFileGetsTheEscapedNotFoundPage()
     QCOMPARE(reply.status, QByteArray("404 Not Found"));
     QCOMPARE(reply.header("Content-Type"), QByteArray("text/html"));
     QVERIFY(!reply.hasHeader("Connection"));
-    const QByteArray root = ts->path().toUtf8();
+    // The page names the file as the share does: where the server keeps the share is its own.
     QCOMPARE(reply.body, "<html><title>Wrong URL</title><body><h1>Wrong URL</h1>Path=" + shownPath
-                             + "<br>or File=" + root + shownPath + "<br>Not found.</body></html>");
+                             + "<br>or File=" + shownPath + "<br>Not found.</body></html>");
+    QVERIFY(!reply.body.contains(ts->dir.path().toUtf8()));
 }
 
 void TestFileResponse::unknownMethodGets405AndCloses_data()
@@ -439,7 +579,8 @@ void TestFileResponse::singleFileShareSendsTheFileForEveryPath()
 
     reply = get("/other");
     QCOMPARE(reply.code, 404);
-    QVERIFY(reply.body.contains("or File=" + ts->path(QStringLiteral("only.pdf/other")).toUtf8() + "<br>"));
+    QVERIFY(reply.body.contains("or File=/other<br>"));
+    QVERIFY(!reply.body.contains(ts->dir.path().toUtf8()));
 
     // A url-encoded POST that is not an upload gets the file too.
     HttpClient client;

@@ -1,11 +1,14 @@
 // How a request head is read: the line reader, the header table (names in any case, optional
-// blanks), the methods known by prefix, and the session cookie.
+// blanks after the colon, none before it), the methods known by their whole names, and the
+// session cookie.
 
 #include "httpclient.h"
 #include "testserver.h"
 
 #include "server/clientdata.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 using IdList = QList<qint64>;
@@ -26,8 +29,12 @@ private slots:
     void lineReaderTakesTheHeadApart();
     void headerNamesMatchInAnyCase_data();
     void headerNamesMatchInAnyCase();
-    void methodsAreKnownByCaseSensitivePrefix_data();
-    void methodsAreKnownByCaseSensitivePrefix();
+    void blankBeforeTheColonGets400AndCloses_data();
+    void blankBeforeTheColonGets400AndCloses();
+    void methodsAreKnownByTheirCaseSensitiveNames_data();
+    void methodsAreKnownByTheirCaseSensitiveNames();
+    void methodNameWithMoreLettersDoesNothing_data();
+    void methodNameWithMoreLettersDoesNothing();
     void cookieBindsTheSession_data();
     void cookieBindsTheSession();
     void tooShortRequestLineClosesWithoutAnswer();
@@ -105,8 +112,9 @@ void TestParser::headerNamesMatchInAnyCase_data()
     QTest::addRow("CONNECTION:close without a blank")
         << QByteArray("CONNECTION:close\r\n") << 200 << QByteArray("close") << none;
     QTest::addRow("Connection: keep-alive keeps it") << QByteArray("Connection: keep-alive\r\n") << 200 << none << none;
+    // The browser holds the session 77.
     QTest::addRow("COOKIE in upper case") << QByteArray("COOKIE: ID=77\r\n") << 200 << none << QByteArray("ID=77");
-    QTest::addRow("cookie without a blank") << QByteArray("cookie:ID=78\r\n") << 200 << none << QByteArray("ID=78");
+    QTest::addRow("cookie without a blank") << QByteArray("cookie:ID=77\r\n") << 200 << none << QByteArray("ID=77");
 }
 
 void TestParser::headerNamesMatchInAnyCase()
@@ -116,6 +124,7 @@ void TestParser::headerNamesMatchInAnyCase()
     QFETCH(QByteArray, connection);
     QFETCH(QByteArray, cookie);
     QVERIFY(ts->start());
+    QCOMPARE(ts->browserSession(77), QByteArray("ID=77"));
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
@@ -124,11 +133,47 @@ void TestParser::headerNamesMatchInAnyCase()
     QCOMPARE(reply.body, code == 206 ? QByteArray("0123") : Text);
     QCOMPARE(reply.header("Connection"), connection);
     if (!cookie.isNull())
-        QCOMPARE(reply.header("Set-Cookie"), cookie);
+        QVERIFY(reply.header("Set-Cookie").startsWith(cookie + ';') || reply.header("Set-Cookie") == cookie);
     QCOMPARE(client.waitClosed(connection.isNull() ? 300 : HttpClient::Timeout), !connection.isNull());
 }
 
-void TestParser::methodsAreKnownByCaseSensitivePrefix_data()
+void TestParser::blankBeforeTheColonGets400AndCloses_data()
+{
+    QTest::addColumn<QByteArray>("request");
+
+    // Read as no header at all, the chunked body would be taken for the next request.
+    const QByteArray chunked = "5\r\nhello\r\n0\r\n\r\nGET /t.txt HTTP/1.1\r\n\r\n";
+    QTest::addRow("Transfer-Encoding with a blank before the colon")
+        << "POST /t.txt HTTP/1.1\r\nTransfer-Encoding : chunked\r\n\r\n" + chunked;
+    QTest::addRow("Transfer-Encoding with a tab before the colon")
+        << "PUT /new.txt HTTP/1.1\r\nTransfer-Encoding\t: chunked\r\n\r\n" + chunked;
+    QTest::addRow("Content-Length with a blank before the colon")
+        << QByteArray("POST /t.txt HTTP/1.1\r\nContent-Length : 5\r\n\r\nhello");
+    QTest::addRow("an unknown header with a blank before the colon")
+        << QByteArray("GET /t.txt HTTP/1.1\r\nX-Thing : 1\r\n\r\n");
+    QTest::addRow("a line folded onto the one before")
+        << QByteArray("GET /t.txt HTTP/1.1\r\nRange: bytes=0-1\r\n ,2-3\r\n\r\n");
+    QTest::addRow("a folded line with a colon")
+        << QByteArray("GET /t.txt HTTP/1.1\r\nHost: h\r\n\tTransfer-Encoding: chunked\r\n\r\n");
+}
+
+void TestParser::blankBeforeTheColonGets400AndCloses()
+{
+    QFETCH(QByteArray, request);
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange(request);
+    QCOMPARE(reply.status, QByteArray("400 Bad Request"));
+    QCOMPARE(reply.header("Connection"), QByteArray("close"));
+    QVERIFY(client.waitClosed());
+    // No second answer: nothing of the body was read as a request.
+    QCOMPARE(client.pending(), QByteArray());
+    QVERIFY(!QFileInfo::exists(ts->path(QStringLiteral("new.txt"))));
+}
+
+void TestParser::methodsAreKnownByTheirCaseSensitiveNames_data()
 {
     QTest::addColumn<bool>("singleFile");
     QTest::addColumn<QByteArray>("method");
@@ -144,7 +189,7 @@ void TestParser::methodsAreKnownByCaseSensitivePrefix_data()
         QTest::addRow("single file knows no %s", method) << true << QByteArray(method) << 405;
 }
 
-void TestParser::methodsAreKnownByCaseSensitivePrefix()
+void TestParser::methodsAreKnownByTheirCaseSensitiveNames()
 {
     QFETCH(bool, singleFile);
     QFETCH(QByteArray, method);
@@ -165,57 +210,110 @@ void TestParser::methodsAreKnownByCaseSensitivePrefix()
     }
 }
 
+void TestParser::methodNameWithMoreLettersDoesNothing_data()
+{
+    QTest::addColumn<QByteArray>("requestLine");
+
+    // Each of these once counted as the method its name begins with.
+    QTest::addRow("GETX") << QByteArray("GETX/t.txt HTTP/1.1");
+    QTest::addRow("DELETEX") << QByteArray("DELETEX/t.txt HTTP/1.1");
+    QTest::addRow("DELETEX and a blank") << QByteArray("DELETEX /t.txt HTTP/1.1");
+    QTest::addRow("PUTX") << QByteArray("PUTX/t.txt HTTP/1.1");
+    QTest::addRow("MOVEX") << QByteArray("MOVEX/t.txt HTTP/1.1");
+    QTest::addRow("PROPFINDX") << QByteArray("PROPFINDX/t.txt HTTP/1.1");
+    QTest::addRow("GET without the blank") << QByteArray("GET/t.txt HTTP/1.1");
+}
+
+void TestParser::methodNameWithMoreLettersDoesNothing()
+{
+    QFETCH(QByteArray, requestLine);
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange(requestLine + "\r\nDestination: /moved.txt\r\nContent-Length: 4\r\n\r\nevil");
+    QCOMPARE(reply.status, QByteArray("405 Method Not Allowed"));
+    QVERIFY(reply.body.isEmpty());
+    QVERIFY(client.waitClosed());
+    QFile file(ts->path(QStringLiteral("t.txt")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), Text);
+    QVERIFY(!QFileInfo::exists(ts->path(QStringLiteral("moved.txt"))));
+}
+
 void TestParser::cookieBindsTheSession_data()
 {
+    // ISSUED and OTHER stand for the ids of two sessions the server issued to browsers.
     QTest::addColumn<QByteArray>("cookieLines");
-    QTest::addColumn<QByteArray>("echoed");
-    QTest::addColumn<IdList>("registered");
+    QTest::addColumn<QByteArray>("bound"); // "issued", "other" or "fresh"
 
-    const QByteArray fresh;
-    QTest::addRow("ID cookie names its session") << QByteArray("Cookie: ID=42\r\n") << QByteArray("ID=42") << IdList{42};
-    QTest::addRow("ID among other cookies") << QByteArray("Cookie: a=1; ID=43; b=2\r\n") << QByteArray("ID=43") << IdList{43};
-    QTest::addRow("blanks around the pieces") << QByteArray("Cookie:  a=1 ;  ID=44 \r\n") << QByteArray("ID=44") << IdList{44};
-    QTest::addRow("first of two ID cookies") << QByteArray("Cookie: ID=7; ID=8\r\n") << QByteArray("ID=7") << IdList{7};
-    QTest::addRow("non-numeric ID is echoed and names session 0")
-        << QByteArray("Cookie: ID=abc\r\n") << QByteArray("ID=abc") << IdList{0};
-    QTest::addRow("value containing = is kept whole")
-        << QByteArray("Cookie: ID=13=x\r\n") << QByteArray("ID=13=x") << IdList{0};
-    QTest::addRow("piece without = is ignored") << QByteArray("Cookie: ID; ID=12\r\n") << QByteArray("ID=12") << IdList{12};
+    const QByteArray issued = "issued";
+    const QByteArray fresh = "fresh";
+    QTest::addRow("ID cookie names its session") << QByteArray("Cookie: ID=ISSUED\r\n") << issued;
+    QTest::addRow("ID among other cookies") << QByteArray("Cookie: a=1; ID=ISSUED; b=2\r\n") << issued;
+    QTest::addRow("blanks around the pieces") << QByteArray("Cookie:  a=1 ;  ID=ISSUED \r\n") << issued;
+    QTest::addRow("first of two ID cookies") << QByteArray("Cookie: ID=ISSUED; ID=OTHER\r\n") << issued;
+    QTest::addRow("piece without = is ignored") << QByteArray("Cookie: ID; ID=ISSUED\r\n") << issued;
     QTest::addRow("second Cookie line is not read")
-        << QByteArray("Cookie: ID=5\r\nCookie: ID=6\r\n") << QByteArray("ID=5") << IdList{5};
+        << QByteArray("Cookie: ID=ISSUED\r\nCookie: ID=OTHER\r\n") << issued;
     QTest::addRow("a line without ID binds nothing, the next line does")
-        << QByteArray("Cookie: a=1\r\nCookie: ID=6\r\n") << QByteArray("ID=6") << IdList{6};
-    QTest::addRow("cookie names are case-sensitive") << QByteArray("Cookie: id=10\r\n") << fresh << IdList{};
-    QTest::addRow("no cookie: a fresh id, nothing registered") << QByteArray() << fresh << IdList{};
+        << QByteArray("Cookie: a=1\r\nCookie: ID=OTHER\r\n") << QByteArray("other");
+    QTest::addRow("cookie names are case-sensitive") << QByteArray("Cookie: id=ISSUED\r\n") << fresh;
+    QTest::addRow("no cookie") << QByteArray() << fresh;
+    // Only exactly an id the server issued names a session; anything else gets one of its own.
+    QTest::addRow("an id never issued") << QByteArray("Cookie: ID=42\r\n") << fresh;
+    QTest::addRow("not a number") << QByteArray("Cookie: ID=attacker\r\n") << fresh;
+    QTest::addRow("empty value") << QByteArray("Cookie: ID=\r\n") << fresh;
+    QTest::addRow("one letter") << QByteArray("Cookie: ID=x\r\n") << fresh;
+    QTest::addRow("minus zero") << QByteArray("Cookie: ID=-0\r\n") << fresh;
+    QTest::addRow("zero") << QByteArray("Cookie: ID=0\r\n") << fresh;
+    QTest::addRow("beyond 63 bits") << QByteArray("Cookie: ID=99999999999999999999\r\n") << fresh;
+    QTest::addRow("just beyond 63 bits") << QByteArray("Cookie: ID=9223372036854775808\r\n") << fresh;
+    QTest::addRow("a leading zero") << QByteArray("Cookie: ID=0ISSUED\r\n") << fresh;
+    QTest::addRow("a plus sign") << QByteArray("Cookie: ID=+ISSUED\r\n") << fresh;
+    QTest::addRow("a minus sign") << QByteArray("Cookie: ID=-ISSUED\r\n") << fresh;
+    QTest::addRow("letters after the digits") << QByteArray("Cookie: ID=ISSUEDx\r\n") << fresh;
+    QTest::addRow("value containing =") << QByteArray("Cookie: ID=ISSUED=x\r\n") << fresh;
+    QTest::addRow("a blank inside") << QByteArray("Cookie: ID=ISSUED 1\r\n") << fresh;
+    QTest::addRow("quoted") << QByteArray("Cookie: ID=\"ISSUED\"\r\n") << fresh;
 }
 
 void TestParser::cookieBindsTheSession()
 {
     QFETCH(QByteArray, cookieLines);
-    QFETCH(QByteArray, echoed);
-    QFETCH(IdList, registered);
+    QFETCH(QByteArray, bound);
     QVERIFY(ts->start());
+    const qint64 issued = 4611686018427387904; // 2^62: 19 digits
+    const qint64 other = 1234567;
+    QCOMPARE(ts->browserSession(issued), "ID=" + QByteArray::number(issued));
+    QCOMPARE(ts->browserSession(other), "ID=" + QByteArray::number(other));
+    cookieLines.replace("ISSUED", QByteArray::number(issued)).replace("OTHER", QByteArray::number(other));
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
     const HttpReply reply = client.exchange("GET /t.txt HTTP/1.1\r\n" + cookieLines + "\r\n");
     QCOMPARE(reply.code, 200);
-    const QByteArray cookie = reply.header("Set-Cookie");
-    if (echoed.isNull()) {
-        QVERIFY(cookie.startsWith("ID="));
-        bool number = false;
-        const qint64 id = cookie.mid(3).toLongLong(&number);
-        QVERIFY2(number && id > 0, cookie.constData());
+    QByteArray cookie = reply.header("Set-Cookie");
+    cookie.truncate(cookie.indexOf(';') < 0 ? cookie.size() : cookie.indexOf(';'));
+    QVERIFY2(cookie.startsWith("ID="), cookie.constData());
+    bool number = false;
+    const qint64 id = cookie.mid(3).toLongLong(&number);
+    QVERIFY2(number && id > 0 && "ID=" + QByteArray::number(id) == cookie, cookie.constData());
+    if (bound == "issued") {
+        QCOMPARE(id, issued);
+    } else if (bound == "other") {
+        QCOMPARE(id, other);
     } else {
-        QCOMPARE(cookie, echoed);
+        // Never the bytes the client sent, never a session of someone else.
+        QVERIFY(id != issued && id != other);
+        QVERIFY(!cookieLines.contains(cookie));
+        QCOMPARE(ts->server->clients.sessions.value(id)->bindings, 1);
     }
-    // Sessions that outlive the connection: those a cookie named.
-    IdList ids;
-    for (const ClientData *session : std::as_const(ts->server->clients.sessions)) {
-        if (session->confirmed)
-            ids.append(session->id);
-    }
-    QCOMPARE(ids, registered);
+    // The sessions that outlive the connection: the two the browsers hold.
+    client.close();
+    QTRY_COMPARE(ts->server->clients.sessions.size(), 2);
+    QVERIFY(ts->server->clients.sessions.contains(issued));
+    QVERIFY(ts->server->clients.sessions.contains(other));
 }
 
 void TestParser::tooShortRequestLineClosesWithoutAnswer()

@@ -1,5 +1,5 @@
 // Browser sessions over real connections, with the session clock moved by hand: when a session
-// ends, when the sweep removes it, and which ids the server hands out.
+// ends, when the sweep removes it, which ids the server hands out, and which it takes back.
 
 #include "httpclient.h"
 #include "testserver.h"
@@ -28,14 +28,16 @@ private slots:
     void serverClosingTheConnectionEndsTheSession_data();
     void serverClosingTheConnectionEndsTheSession();
     void stoppingTheServerEndsItsSessions();
-    void connectionBindsItsSessionOnce();
+    void eachRequestNamesItsSession();
     void idsArePositive63BitNumbers();
     void registeredIdsAreDrawnAgain();
-    void floodOfNewIdsKeepsTheSessionsBounded();
+    void floodOfUnknownIdsRegistersNothing();
+    void floodOfLoginsKeepsTheSessionsBounded();
 
 private:
     ClientData *session(qint64 id) const;
     HttpReply exchange(const QByteArray &request);
+    static qint64 idOf(const HttpReply &reply);
 
     TestServer *ts = nullptr;
     qint64 now = 0;
@@ -62,6 +64,15 @@ ClientData *TestSessions::session(qint64 id) const
             return s;
     }
     return nullptr;
+}
+
+qint64 TestSessions::idOf(const HttpReply &reply)
+{
+    QByteArray cookie = reply.header("Set-Cookie");
+    const qsizetype semicolon = cookie.indexOf(';');
+    if (semicolon >= 0)
+        cookie.truncate(semicolon);
+    return cookie.startsWith("ID=") ? cookie.mid(3).toLongLong() : -1;
 }
 
 HttpReply TestSessions::exchange(const QByteArray &request)
@@ -100,11 +111,12 @@ void TestSessions::sweepRemovesEndedSessionsAfterTheirLifetime()
     QFETCH(bool, kept);
     QVERIFY(ts->start());
     now = endedAt;
+    const QByteArray cookie = ts->browserSession(5);
 
     {
         HttpClient client;
         QVERIFY(client.connectTo(ts->port()));
-        QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=5\r\n\r\n").body, TextA);
+        QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n").body, TextA);
         QVERIFY(session(5));
         QVERIFY(session(5)->active);
         client.socket.disconnectFromHost();
@@ -122,13 +134,14 @@ void TestSessions::sweepRemovesEndedSessionsAfterTheirLifetime()
 void TestSessions::sessionLookedUpAgainIsNotSwept()
 {
     QVERIFY(ts->start());
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=6\r\n\r\n").body, TextA);
+    const QByteArray cookie = ts->browserSession(6);
+    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n").body, TextA);
     QTRY_VERIFY(!session(6)->active);
 
     now += 601000;
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
-    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=6\r\n\r\n").body, TextA);
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n").body, TextA);
     QVERIFY(session(6)->active);
     now += 86400000;
     ts->server->clients.checkSessions();
@@ -145,9 +158,11 @@ void TestSessions::sessionBoundToAnOpenConnectionIsNeverFreed()
     HttpClient second;
     QVERIFY(first.connectTo(ts->port()));
     QVERIFY(second.connectTo(ts->port()));
-    QCOMPARE(first.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=9\r\n\r\n").body, TextA);
-    QCOMPARE(second.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=9\r\n\r\n").body, TextA);
-    ClientData *const shared = session(9);
+    const HttpReply login = first.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
+    QCOMPARE(login.body, TextA);
+    const qint64 id = idOf(login);
+    QCOMPARE(second.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=" + QByteArray::number(id) + "\r\n\r\n").body, TextA);
+    ClientData *const shared = session(id);
     QVERIFY(shared);
 
     // The first connection ends the session; the second one still holds it.
@@ -155,7 +170,7 @@ void TestSessions::sessionBoundToAnOpenConnectionIsNeverFreed()
     QTRY_VERIFY(!shared->active);
     now += 86400000;
     ts->server->clients.checkSessions();
-    QCOMPARE(session(9), shared);
+    QCOMPARE(session(id), shared);
 
     // The second connection goes on using it: still logged in, and a new login is stored there.
     QCOMPARE(second.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
@@ -167,13 +182,14 @@ void TestSessions::sessionBoundToAnOpenConnectionIsNeverFreed()
     QTRY_COMPARE(ts->server->threads.size(), 0);
     now += 601000;
     ts->server->clients.checkSessions();
-    QVERIFY(!session(9));
+    QVERIFY(!session(id));
 }
 
 void TestSessions::serverClosingTheConnectionEndsTheSession_data()
 {
     QTest::addColumn<QByteArray>("request");
 
+    // The browser holds the session 8.
     QTest::addRow("Connection: close") << QByteArray("GET /a.txt HTTP/1.1\r\nCookie: ID=8\r\nConnection: close\r\n\r\n");
     QTest::addRow("answer while the body is unread")
         << "POST /a.txt HTTP/1.1\r\nCookie: ID=8\r\nContent-Length: 90000\r\n\r\n" + QByteArray(3000, 'b');
@@ -185,11 +201,12 @@ void TestSessions::serverClosingTheConnectionEndsTheSession()
 {
     QFETCH(QByteArray, request);
     QVERIFY(ts->start());
+    QCOMPARE(ts->browserSession(8), QByteArray("ID=8"));
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
     HttpReply reply = client.exchange(request);
-    QCOMPARE(reply.header("Set-Cookie"), QByteArray("ID=8"));
+    QCOMPARE(idOf(reply), 8);
     QVERIFY(client.waitClosed());
     QVERIFY(session(8));
     QTRY_VERIFY(!session(8)->active);
@@ -202,24 +219,32 @@ void TestSessions::serverClosingTheConnectionEndsTheSession()
 void TestSessions::stoppingTheServerEndsItsSessions()
 {
     QVERIFY(ts->start());
+    const QByteArray cookie = ts->browserSession(12);
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
-    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=12\r\n\r\n").body, TextA);
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n").body, TextA);
     QVERIFY(session(12)->active);
     ts->server->stopAll();
     QVERIFY(!session(12)->active);
     QVERIFY(client.waitClosed());
 }
 
-void TestSessions::connectionBindsItsSessionOnce()
+void TestSessions::eachRequestNamesItsSession()
 {
     QVERIFY(ts->start());
+    const QByteArray first = ts->browserSession(1);
+    const QByteArray second = ts->browserSession(2);
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
-    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=1\r\n\r\n").header("Set-Cookie"), QByteArray("ID=1"));
-    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=2\r\n\r\n").header("Set-Cookie"), QByteArray("ID=1"));
-    QVERIFY(session(1));
-    QVERIFY(!session(2));
+    QCOMPARE(idOf(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: " + first + "\r\n\r\n")), 1);
+    // A browser's cookie changes (a login hands out a new id): its open connections follow it.
+    QCOMPARE(idOf(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: " + second + "\r\n\r\n")), 2);
+    QCOMPARE(session(1)->bindings, 0);
+    QCOMPARE(session(2)->bindings, 1);
+    // An id the server never issued, or no cookie: the connection keeps the session it has.
+    QCOMPARE(idOf(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=3\r\n\r\n")), 2);
+    QCOMPARE(idOf(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n")), 2);
+    QVERIFY(!session(3));
 }
 
 void TestSessions::idsArePositive63BitNumbers()
@@ -231,7 +256,7 @@ void TestSessions::idsArePositive63BitNumbers()
         const QByteArray cookie = exchange("GET /a.txt HTTP/1.1\r\n\r\n").header("Set-Cookie");
         QVERIFY(cookie.startsWith("ID="));
         bool number = false;
-        const qint64 id = cookie.mid(3).toLongLong(&number);
+        const qint64 id = cookie.mid(3, cookie.indexOf(';') - 3).toLongLong(&number);
         QVERIFY2(number && id > 0, cookie.constData());
         beyond32Bits = beyond32Bits || id > qint64(0xFFFFFFFF);
         ids.insert(id);
@@ -245,16 +270,35 @@ void TestSessions::idsArePositive63BitNumbers()
 void TestSessions::registeredIdsAreDrawnAgain()
 {
     QVERIFY(ts->start());
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=21\r\n\r\n").body, TextA);
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=22\r\n\r\n").body, TextA);
+    QCOMPARE(ts->browserSession(21), QByteArray("ID=21"));
+    QCOMPARE(ts->browserSession(22), QByteArray("ID=22"));
     // The generator first yields the registered ids and 0, then a free one.
     QList<quint64> draws{21u << 1, 0, 22u << 1 | 1, 23u << 1};
     ts->server->clients.random = [&draws] { return draws.takeFirst(); };
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\n\r\n").header("Set-Cookie"), QByteArray("ID=23"));
+    QCOMPARE(idOf(exchange("GET /a.txt HTTP/1.1\r\n\r\n")), 23);
     QVERIFY(draws.isEmpty());
 }
 
-void TestSessions::floodOfNewIdsKeepsTheSessionsBounded()
+void TestSessions::floodOfUnknownIdsRegistersNothing()
+{
+    ts->config.authMode = 1;
+    ts->config.password = QStringLiteral("s3cret");
+    QVERIFY(ts->start());
+    const qint64 loggedIn = idOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
+
+    // A client that names a new session with every request, or the same unknown one.
+    for (int i = 0; i < 100; ++i) {
+        const QByteArray id = i % 2 ? QByteArray::number(1000 + i) : QByteArray("1");
+        const HttpReply reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=" + id + "\r\n\r\n");
+        QVERIFY(reply.body != TextA);
+        QVERIFY(idOf(reply) != id.toLongLong());
+        QTRY_VERIFY(ts->server->threads.isEmpty());
+        QCOMPARE(ts->server->clients.sessions.size(), 1);
+    }
+    QVERIFY(session(loggedIn));
+}
+
+void TestSessions::floodOfLoginsKeepsTheSessionsBounded()
 {
     ts->config.authMode = 1;
     ts->config.password = QStringLiteral("s3cret");
@@ -262,24 +306,26 @@ void TestSessions::floodOfNewIdsKeepsTheSessionsBounded()
     QVERIFY(ts->start());
 
     // A browser logged in long ago, and one whose connection stays open.
-    QCOMPARE(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=1\r\n\r\n").body, TextA);
+    const qint64 old = idOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
     now += 1000;
     HttpClient open;
     QVERIFY(open.connectTo(ts->port()));
-    QCOMPARE(open.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\nCookie: ID=2\r\n\r\n").body, TextA);
-    // A client that names a new session with every request.
+    const HttpReply openLogin = open.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
+    QCOMPARE(openLogin.body, TextA);
+    // A client that logs in again with every request: each login is a session of its own.
+    qint64 last = 0;
     for (int i = 0; i < 200; ++i) {
         now += 1000;
-        (void)exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=" + QByteArray::number(1000 + i) + "\r\n\r\n");
+        last = idOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
         QTRY_VERIFY(ts->server->threads.size() <= 1);
         QVERIFY2(ts->server->clients.sessions.size() <= 40, qPrintable(QString::number(ts->server->clients.sessions.size())));
     }
     // The sessions that ended longest ago went first; the one in use stayed, and so did the
     // newest ones.
-    QVERIFY(!session(1));
-    QVERIFY(session(2));
+    QVERIFY(!session(old));
+    QVERIFY(session(idOf(openLogin)));
     QCOMPARE(open.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
-    QVERIFY(session(1199));
+    QVERIFY(session(last));
 }
 
 QTEST_GUILESS_MAIN(TestSessions)

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSslCipher>
+#include <QSslConfiguration>
 #include <QTest>
 
 namespace {
@@ -43,6 +45,10 @@ private slots:
     void missingKeyFileFallsBackToPlainHttpAndReportsOnce();
     void changedPassPhraseReloadsTheKey();
     void switchingHttpsOffServesPlainHttp();
+    void onlyForwardSecretSuitesAreAccepted_data();
+    void onlyForwardSecretSuitesAreAccepted();
+    void sessionCookieIsKeptFromScriptsAndOtherSites_data();
+    void sessionCookieIsKeptFromScriptsAndOtherSites();
 
 private:
     QString keyFile;
@@ -219,6 +225,69 @@ void TestTls::switchingHttpsOffServesPlainHttp()
     QCOMPARE(plain.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
     // The connection opened before keeps its TLS.
     QCOMPARE(secure.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+}
+
+void TestTls::onlyForwardSecretSuitesAreAccepted_data()
+{
+    QTest::addColumn<QString>("cipher");
+    QTest::addColumn<int>("protocol"); // QSsl::SslProtocol
+    QTest::addColumn<bool>("accepted");
+
+    // Key exchange by the server's RSA key: whoever gets the key later reads recorded traffic.
+    QTest::addRow("AES128-SHA, plain RSA") << QStringLiteral("AES128-SHA") << int(QSsl::TlsV1_2) << false;
+    QTest::addRow("AES256-GCM-SHA384, plain RSA") << QStringLiteral("AES256-GCM-SHA384") << int(QSsl::TlsV1_2) << false;
+    QTest::addRow("AES128-SHA256, plain RSA") << QStringLiteral("AES128-SHA256") << int(QSsl::TlsV1_2) << false;
+    QTest::addRow("ECDHE-RSA-AES128-GCM-SHA256") << QStringLiteral("ECDHE-RSA-AES128-GCM-SHA256") << int(QSsl::TlsV1_2) << true;
+    QTest::addRow("ECDHE-RSA-AES256-SHA") << QStringLiteral("ECDHE-RSA-AES256-SHA") << int(QSsl::TlsV1_2) << true;
+    QTest::addRow("ECDHE-RSA-CHACHA20-POLY1305") << QStringLiteral("ECDHE-RSA-CHACHA20-POLY1305") << int(QSsl::TlsV1_2) << true;
+    QTest::addRow("TLS 1.3 TLS_AES_128_GCM_SHA256") << QStringLiteral("TLS_AES_128_GCM_SHA256") << int(QSsl::TlsV1_3) << true;
+    QTest::addRow("TLS 1.3 TLS_CHACHA20_POLY1305_SHA256") << QStringLiteral("TLS_CHACHA20_POLY1305_SHA256") << int(QSsl::TlsV1_3) << true;
+}
+
+void TestTls::onlyForwardSecretSuitesAreAccepted()
+{
+    QFETCH(QString, cipher);
+    QFETCH(int, protocol);
+    QFETCH(bool, accepted);
+    QVERIFY(ts->start());
+
+    // A client that offers this one suite alone.
+    HttpClient client;
+    QSslConfiguration tls = client.socket.sslConfiguration();
+    const QSslCipher offered(cipher);
+    QVERIFY2(!offered.isNull(), "the client's TLS library lacks the suite");
+    tls.setCiphers({offered});
+    tls.setProtocol(QSsl::SslProtocol(protocol));
+    client.socket.setSslConfiguration(tls);
+    QCOMPARE(client.connectEncrypted(ts->port()), accepted);
+    if (!accepted)
+        return;
+    QCOMPARE(client.socket.sessionCipher().name(), cipher);
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+}
+
+void TestTls::sessionCookieIsKeptFromScriptsAndOtherSites_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::addRow("plain HTTP: HttpOnly and SameSite=Lax") << false;
+    QTest::addRow("HTTPS: also Secure") << true;
+}
+
+void TestTls::sessionCookieIsKeptFromScriptsAndOtherSites()
+{
+    QFETCH(bool, https);
+    ts->config.sslMode = https ? 2 : 0;
+    ts->server->clients.random = [] { return quint64(4242) << 1; };
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(https ? client.connectEncrypted(ts->port()) : client.connectTo(ts->port()));
+    for (const QByteArray &request : {QByteArray("GET /a.txt HTTP/1.1\r\n\r\n"), QByteArray("GET / HTTP/1.1\r\n\r\n"),
+                                      QByteArray("GET /missing HTTP/1.1\r\nCookie: ID=4242\r\n\r\n")}) {
+        const HttpReply reply = client.exchange(request);
+        QCOMPARE(reply.header("Set-Cookie"), https ? QByteArray("ID=4242; HttpOnly; SameSite=Lax; Secure")
+                                                   : QByteArray("ID=4242; HttpOnly; SameSite=Lax"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTls)

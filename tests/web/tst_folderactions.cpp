@@ -155,17 +155,17 @@ void TestFolderActions::deleteNamesRefused_data()
     QTest::addRow("file named dot") << QByteArray("a=del&f=.") << QByteArray("0 file removed. ");
     QTest::addRow("empty file name") << QByteArray("a=del&f=") << QByteArray("0 file removed. ");
     QTest::addRow("folder up a level") << QByteArray("a=del&d=../Keep")
-                                       << QByteArray(" delete ROOT/inner/../Keep failed,0 file removed. ");
+                                       << QByteArray(" delete /inner/../Keep failed,0 file removed. ");
     QTest::addRow("the folder itself") << QByteArray("a=del&d=.")
-                                       << QByteArray(" delete ROOT/inner/. failed,0 file removed. ");
+                                       << QByteArray(" delete /inner/. failed,0 file removed. ");
     QTest::addRow("the parent") << QByteArray("a=del&d=..")
-                                << QByteArray(" delete ROOT/inner/.. failed,0 file removed. ");
+                                << QByteArray(" delete /inner/.. failed,0 file removed. ");
     QTest::addRow("folder through a slash") << QByteArray("a=del&d=Sub/Deeper")
-                                            << QByteArray(" delete ROOT/inner/Sub/Deeper failed,0 file removed. ");
-    QTest::addRow("empty folder name") << QByteArray("a=del&d=") << QByteArray(" delete ROOT/inner/ failed,0 file removed. ");
+                                            << QByteArray(" delete /inner/Sub/Deeper failed,0 file removed. ");
+    QTest::addRow("empty folder name") << QByteArray("a=del&d=") << QByteArray(" delete /inner/ failed,0 file removed. ");
     QTest::addRow("NUL in a name") << QByteArray("a=del&f=Sub%00") << QByteArray("0 file removed. ");
     QTest::addRow("markup in a refused name") << QByteArray("a=del&d=%3Cb%3E/x")
-                                              << QByteArray(" delete ROOT/inner/&lt;b&gt;/x failed,0 file removed. ");
+                                              << QByteArray(" delete /inner/&lt;b&gt;/x failed,0 file removed. ");
 }
 
 void TestFolderActions::deleteNamesRefused()
@@ -179,7 +179,9 @@ void TestFolderActions::deleteNamesRefused()
     QVERIFY(web->write("inner/mine.txt", "m"));
     const WebReply reply = postAction("/inner", form);
     QCOMPARE(reply.status(), QByteArray("200 OK"));
-    QCOMPARE(messageOf(reply.body), QByteArray(message).replace("ROOT", web->sharePath.toUtf8()));
+    // The message names the items as the share does, never where the server keeps them.
+    QCOMPARE(messageOf(reply.body), message);
+    QVERIFY(!reply.body.contains(web->sharePath.toUtf8()));
     for (const char *name : {"victim.txt", "Keep/k.txt", "inner/Sub/deep.txt", "inner/Sub/Deeper/x.txt",
                              "inner/mine.txt"})
         QVERIFY2(web->exists(QString::fromLatin1(name)), name);

@@ -87,8 +87,43 @@ void TestUpload::upload_data()
         << QByteArray("File sent success.") << QStringLiteral("photo.jpg") << data;
     QTest::addRow("unix client path") << FormType << multipartBody("----Bound4ry", "/home/me/photo.jpg", "p")
         << QByteArray("File sent success.") << QStringLiteral("photo.jpg") << QByteArray("p");
-    QTest::addRow("utf-8 name, byte by byte") << FormType << multipartBody("----Bound4ry", "\xC3\xA4.txt", "u")
-        << QByteArray("File sent success.") << QString::fromLatin1("\xC3\xA4.txt") << QByteArray("u");
+    // Browsers send the name in UTF-8.
+    QTest::addRow("utf-8 name") << FormType << multipartBody("----Bound4ry", "\xC3\xA4.txt", "u")
+        << QByteArray("File sent success.") << QString::fromUtf8("\xC3\xA4.txt") << QByteArray("u");
+    QTest::addRow("utf-8 name of three scripts") << FormType
+        << multipartBody("----Bound4ry", "\xC3\xBC \xCE\xB1\xCE\xB2 \xE6\x97\xA5.txt", "u")
+        << QByteArray("File sent success.") << QString::fromUtf8("\xC3\xBC \xCE\xB1\xCE\xB2 \xE6\x97\xA5.txt")
+        << QByteArray("u");
+    // The Content-Disposition parameters as they come, after "form-data; ".
+    const auto withParameters = [](const QByteArray &parameters, const QByteArray &data) {
+        return "------Bound4ry\r\nContent-Disposition: form-data; " + parameters
+               + "\r\nContent-Type: application/octet-stream\r\n\r\n" + data + "\r\n------Bound4ry--\r\n";
+    };
+    QTest::addRow("unquoted name") << FormType << withParameters("name=\"f\"; filename=unquoted.bin", "u")
+        << QByteArray("File sent success.") << QStringLiteral("unquoted.bin") << QByteArray("u");
+    QTest::addRow("unquoted name before another parameter") << FormType
+        << withParameters("name=f; filename=plain.txt; size=1", "p")
+        << QByteArray("File sent success.") << QStringLiteral("plain.txt") << QByteArray("p");
+    QTest::addRow("quoted name before another parameter") << FormType
+        << withParameters("name=\"f\"; filename=\"q.txt\"; size=1", "q")
+        << QByteArray("File sent success.") << QStringLiteral("q.txt") << QByteArray("q");
+    QTest::addRow("filename= inside another parameter's value") << FormType
+        << withParameters("name=\"xfilename=evil.txt\"; filename=\"real.txt\"", "r")
+        << QByteArray("File sent success.") << QStringLiteral("real.txt") << QByteArray("r");
+    // A delimiter counts only when "--" or the line end follows it.
+    const QByteArray lookalike = "AA\r\n------Bound4ryX and more of the file";
+    QTest::addRow("delimiter followed by a letter is content") << FormType
+        << multipartBody("----Bound4ry", "look.bin", lookalike)
+        << QByteArray("File sent success.") << QStringLiteral("look.bin") << lookalike;
+    const QByteArray dashed = "AA\r\n------Bound4ry-x\r\n------Bound4ry\tx";
+    QTest::addRow("delimiter followed by one dash or a blank and a letter is content") << FormType
+        << multipartBody("----Bound4ry", "dash.bin", dashed)
+        << QByteArray("File sent success.") << QStringLiteral("dash.bin") << dashed;
+    QTest::addRow("blanks between the delimiter and its line end")
+        << FormType
+        << QByteArray("------Bound4ry\r\nContent-Disposition: form-data; name=\"f\"; filename=\"pad.txt\"\r\n\r\npadded"
+           "\r\n------Bound4ry \t\r\nContent-Disposition: form-data; name=\"submit\"\r\n\r\nSend\r\n------Bound4ry--\r\n")
+        << QByteArray("File sent success.") << QStringLiteral("pad.txt") << QByteArray("padded");
     QTest::addRow("existing name") << FormType << multipartBody("----Bound4ry", "exists.txt", "new")
         << QByteArray("File send failed: File exists") << QString() << QByteArray();
     QTest::addRow("no file chosen") << FormType << multipartBody("----Bound4ry", "", "")

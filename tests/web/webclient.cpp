@@ -70,8 +70,9 @@ bool WebClient::read(WebReply *reply, int timeoutMs)
     }
     if (done) {
         const QByteArray set = reply->header("Set-Cookie");
+        // The cookie without its attributes, as a browser sends it back.
         if (set.startsWith("ID="))
-            cookie = set;
+            cookie = set.left(set.indexOf(';') < 0 ? set.size() : set.indexOf(';'));
     }
     return done;
 }
