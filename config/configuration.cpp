@@ -87,8 +87,13 @@ void Configuration::initValues()
 
 void Configuration::resetKeys()
 {
-    keyFile = ResDir + QStringLiteral("ssl.pem");
-    keyPassword = QStringLiteral("k4m5n6");
+    keyFile = defaultKeyFile();
+    keyPassword = QLatin1String(DefaultKeyPassword);
+}
+
+QString Configuration::defaultKeyFile()
+{
+    return ConfigDir + QStringLiteral("ssl.pem");
 }
 
 bool Configuration::load(const QString &fileName)
@@ -110,8 +115,14 @@ bool Configuration::load(const QString &fileName)
         in >> trailer;
         const bool complete = in.status() == QDataStream::Ok && trailer == fileTrailer;
         file.close();
-        if (complete)
+        if (complete) {
+            // Older versions kept the default key pair in the resource folder. A profile that
+            // still names that file after it has gone gets the user's own default key pair;
+            // any other key file, and that one while it exists, stays as it is.
+            if (keyFile == ResDir + QStringLiteral("ssl.pem") && !QFileInfo::exists(keyFile))
+                resetKeys();
             return true;
+        }
     }
 
     initValues();

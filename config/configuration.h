@@ -15,7 +15,11 @@ public:
     explicit Configuration(const QString &name);
 
     void initValues();
+    // The default key pair: ConfigDir + "ssl.pem", protected by DefaultKeyPassword. The listener
+    // makes that file the first time it is needed, so every user has a key pair of their own.
     void resetKeys();
+    static QString defaultKeyFile();
+    static constexpr char DefaultKeyPassword[] = "k4m5n6";
 
     bool load(const QString &fileName);
     bool load();

@@ -4,7 +4,7 @@
 TESSALY_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 TESSALY_BUILD=${TESSALY_BUILD:-$TESSALY_TOP/build}
 
-TESSALY_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-tools-dev qt6-l10n-tools
+TESSALY_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-tools-dev qt6-l10n-tools libssl-dev
     xvfb xauth openssl curl"
 
 prepare_packages() {

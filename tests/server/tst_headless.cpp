@@ -10,11 +10,16 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSysInfo>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -50,7 +55,7 @@ private slots:
     void portZeroPrintsTheUrlAndServes();
     void basicAuthenticationRefusesWithoutCredentials();
     void passwordModeShowsTheLoginPage();
-    void httpsServesWithTheBuildsKeyPair();
+    void httpsMakesTheUsersKeyPairOnceAndKeepsIt();
     void missingKeyFileServesPlainHttpAndSaysSo();
     void wrongPassPhraseIsReportedAndHandshakesFail();
     void signalEndsWithExitCodeZero_data();
@@ -236,16 +241,64 @@ void TestHeadless::passwordModeShowsTheLoginPage()
     QVERIFY(stop());
 }
 
-void TestHeadless::httpsServesWithTheBuildsKeyPair()
+void TestHeadless::httpsMakesTheUsersKeyPairOnceAndKeepsIt()
 {
-    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
-                                QStringLiteral("--https")});
-    QVERIFY(port > 0);
-    QCOMPARE(printedUrl, QStringLiteral("https://127.0.0.1:%1/").arg(port));
-    HttpClient client;
-    QVERIFY(client.connectEncrypted(port));
-    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
-    QVERIFY(stop());
+    const QString configDir = home->path() + QStringLiteral("/.kestrune");
+    const QString keyFile = configDir + QStringLiteral("/ssl.pem");
+    const QString hostName = QSysInfo::machineHostName();
+    QByteArray firstBytes;
+    ino_t firstInode = 0;
+    for (int round = 1; round <= 2; ++round) {
+        const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"),
+                                    QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--https")});
+        QVERIFY(port > 0);
+        QCOMPARE(printedUrl, QStringLiteral("https://127.0.0.1:%1/").arg(port));
+
+        // Private to the user, complete, alone in the profile folder (no temporary file left).
+        struct stat info = {};
+        QCOMPARE(::stat(QFile::encodeName(keyFile).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0600));
+        QCOMPARE(QDir(configDir).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{QStringLiteral("ssl.pem")});
+        const QByteArray bytes = readAll(keyFile);
+        const QList<QSslCertificate> certificates = QSslCertificate::fromData(bytes, QSsl::Pem);
+        QCOMPARE(certificates.size(), 1);
+        const QSslCertificate certificate = certificates.first();
+        QVERIFY(certificate.isSelfSigned());
+        QCOMPARE(certificate.subjectInfo(QSslCertificate::CommonName),
+                 QStringList{hostName.isEmpty() ? QStringLiteral("localhost") : hostName});
+        QVERIFY(certificate.expiryDate() > QDateTime::currentDateTime().addYears(5));
+        const QSslKey key(bytes, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, "k4m5n6");
+        QVERIFY(!key.isNull());
+        QVERIFY(key.length() >= 2048);
+        QVERIFY(QSslKey(bytes, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, "").isNull()); // encrypted
+        if (round == 1) {
+            firstBytes = bytes;
+            firstInode = info.st_ino;
+        } else {
+            QCOMPARE(bytes, firstBytes);
+            QCOMPARE(info.st_ino, firstInode);
+        }
+
+        // A client that trusts this certificate alone verifies the server under each of its names.
+        QStringList names = {QStringLiteral("localhost"), QStringLiteral("127.0.0.1")};
+        if (!hostName.isEmpty() && hostName != QLatin1String("localhost"))
+            names.append(hostName);
+        for (const QString &name : std::as_const(names)) {
+            HttpClient client;
+            QSslConfiguration tls = client.socket.sslConfiguration();
+            tls.setCaCertificates({certificate});
+            tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+            client.socket.setSslConfiguration(tls);
+            client.socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port, name);
+            QVERIFY2(HttpClient::waitUntil([&] { return client.socket.isEncrypted() || client.isClosed(); })
+                         && client.socket.isEncrypted(),
+                     qPrintable(name));
+            QCOMPARE(client.socket.peerCertificate(), certificate);
+            QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+        }
+        QVERIFY(stop());
+        QVERIFY2(!errors.contains(QStringLiteral("HTTPS")), qPrintable(errors));
+    }
 }
 
 void TestHeadless::missingKeyFileServesPlainHttpAndSaysSo()
