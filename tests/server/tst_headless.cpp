@@ -63,10 +63,12 @@ private slots:
     void singleFileCanBeShared();
     void trafficLimitStopsServing();
     void profilesAreReadButNeverRewritten();
+    void openWritableShareOnTheNetworkIsWarnedOf_data();
+    void openWritableShareOnTheNetworkIsWarnedOf();
 
 private:
-    // Starts the server and returns the port of the URL it printed (0 on failure).
-    quint16 start(const QStringList &options);
+    // Starts the server on `address` and returns the port of the URL it printed (0 on failure).
+    quint16 start(const QStringList &options, const QString &address = QStringLiteral("127.0.0.1"));
     bool stop(int signal = SIGTERM);
     // Waits until the server has written `text` to its error output.
     bool saysOnStderr(const QString &text);
@@ -111,14 +113,14 @@ void TestHeadless::cleanup()
     printedUrl.clear();
 }
 
-quint16 TestHeadless::start(const QStringList &options)
+quint16 TestHeadless::start(const QStringList &options, const QString &address)
 {
-    process->setArguments(QStringList{QStringLiteral("--headless"), QStringLiteral("--address"), QStringLiteral("127.0.0.1")}
-                          + options);
+    process->setArguments(QStringList{QStringLiteral("--headless"), QStringLiteral("--address"), address} + options);
     process->start();
     if (!process->waitForStarted(5000))
         return 0;
-    const QRegularExpression url(QStringLiteral("^(https?)://127\\.0\\.0\\.1:(\\d+)/$"));
+    const QRegularExpression url(QStringLiteral("^(https?)://\\[?") + QRegularExpression::escape(address)
+                                 + QStringLiteral("\\]?:(\\d+)/$"));
     while (process->waitForReadyRead(10000) || process->canReadLine()) {
         while (process->canReadLine()) {
             const QString line = QString::fromLocal8Bit(process->readLine()).trimmed();
@@ -424,6 +426,71 @@ void TestHeadless::profilesAreReadButNeverRewritten()
     QCOMPARE(QFileInfo(configDir + QStringLiteral("Global.conf")).lastModified(), globalTime);
     QCOMPARE(QFileInfo(configDir + QStringLiteral("Work.cnf")).lastModified(), workTime);
     QCOMPARE(QDir(configDir).entryList(QDir::Files | QDir::Hidden), files);
+}
+
+void TestHeadless::openWritableShareOnTheNetworkIsWarnedOf_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("warning"); // empty: no warning
+
+    const QString all = QStringLiteral("0.0.0.0");
+    QTest::addRow("every address, open, upload and delete") << all << QStringList() << QStringLiteral("upload to and delete in");
+    QTest::addRow("every address, open, no upload") << all << QStringList{QStringLiteral("--no-upload")} << QStringLiteral("delete in");
+    QTest::addRow("every address, open, no delete") << all << QStringList{QStringLiteral("--no-delete")} << QStringLiteral("upload to");
+    QTest::addRow("every address, open, read only")
+        << all << QStringList{QStringLiteral("--no-upload"), QStringLiteral("--no-delete")} << QString();
+    QTest::addRow("every address, password")
+        << all << QStringList{QStringLiteral("--auth"), QStringLiteral("password"), QStringLiteral("--password"), QStringLiteral("x")} << QString();
+    QTest::addRow("every address, basic")
+        << all << QStringList{QStringLiteral("--auth"), QStringLiteral("basic"), QStringLiteral("--user"), QStringLiteral("a:b")} << QString();
+    QTest::addRow("every address, one shared file") << all << QStringList{QStringLiteral("--share"), QStringLiteral("FILE")} << QString();
+    QTest::addRow("loopback, open, upload and delete") << QStringLiteral("127.0.0.1") << QStringList() << QString();
+    QTest::addRow("IPv6 loopback, open, upload and delete") << QStringLiteral("::1") << QStringList() << QString();
+}
+
+void TestHeadless::openWritableShareOnTheNetworkIsWarnedOf()
+{
+    QFETCH(QString, address);
+    QFETCH(QStringList, options);
+    QFETCH(QString, warning);
+    const QString sharePath = home->path() + QStringLiteral("/share");
+    if (options.contains(QStringLiteral("FILE")))
+        options.replace(options.indexOf(QStringLiteral("FILE")), sharePath + QStringLiteral("/a.txt"));
+    else
+        options << QStringLiteral("--share") << sharePath;
+    if (address == QLatin1String("::1")) {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHostIPv6))
+            QSKIP("no IPv6 loopback here");
+    }
+
+    const quint16 port = start(options + QStringList{QStringLiteral("--port"), QStringLiteral("0")}, address);
+    QVERIFY(port > 0);
+    // Served, and only then stopped: whatever the server says about this share is said by now.
+    QTcpSocket client;
+    client.connectToHost(address == QLatin1String("::1") ? QHostAddress(QHostAddress::LocalHostIPv6)
+                                                          : QHostAddress(QHostAddress::LocalHost),
+                         port);
+    client.write("GET / HTTP/1.1\r\nAuthorization: Basic " + QByteArray("a:b").toBase64() + "\r\n\r\n");
+    QByteArray answer;
+    QVERIFY(HttpClient::waitUntil([&] {
+        answer += client.readAll();
+        return answer.contains("\r\n\r\n");
+    }));
+    QVERIFY2(answer.startsWith("HTTP/1.1 200 "), answer.constData());
+    QVERIFY(stop());
+    errors += QString::fromLocal8Bit(process->readAllStandardError());
+
+    const QStringList lines = errors.split(u'\n', Qt::SkipEmptyParts);
+    const QStringList warnings = lines.filter(QStringLiteral("warning"));
+    if (warning.isEmpty()) {
+        QVERIFY2(warnings.isEmpty(), qPrintable(errors));
+        return;
+    }
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings.first().contains(QStringLiteral(" can ") + warning + u' ' + sharePath), qPrintable(errors));
+    QCOMPARE(lines.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
