@@ -1,5 +1,6 @@
 // Draws the pictures of the icon folder (data/img/): the entry icons of the folder pages, the
-// page background and the favicon. Run it again after changing a drawing:
+// page background and the favicon; and the application icon for the desktop's menus in the sizes
+// of the icon theme (resources/icons/app/<size>.png). Run it again after changing a drawing:
 //     cmake --build <build> --target icons
 // and commit the files it wrote.
 
@@ -223,12 +224,14 @@ QImage sand()
     return image;
 }
 
-// The favicon: a rounded tile with a stylised open folder.
-QImage favicon()
+// The program's emblem, the favicon and the application icon: a rounded tile with a stylised
+// open folder, drawn on a grid of 32 units and scaled to `size` pixels.
+QImage emblem(int size = 32)
 {
-    QImage image = canvas(32);
+    QImage image = canvas(size);
     QPainter p(&image);
     prepare(p);
+    p.scale(size / 32.0, size / 32.0);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(40, 90, 150));
     p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
@@ -250,12 +253,13 @@ QImage favicon()
 int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        QTextStream(stderr) << "usage: drawicons <output folder>\n";
+    if (argc != 3) {
+        QTextStream(stderr) << "usage: drawicons <icon folder> <application icon folder>\n";
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
-    if (!out.exists() && !QDir().mkpath(out.path()))
+    const QDir appOut(QString::fromLocal8Bit(argv[2]));
+    if ((!out.exists() && !QDir().mkpath(out.path())) || (!appOut.exists() && !QDir().mkpath(appOut.path())))
         return 1;
 
     const std::pair<const char *, std::function<void(QPainter &)>> icons[] = {
@@ -275,6 +279,8 @@ int main(int argc, char *argv[])
         ok = image.save(out.filePath(QString::fromLatin1(name)), "PNG") && ok;
     }
     ok = sand().save(out.filePath(QStringLiteral("sand-light.jpg")), "JPEG", 85) && ok;
-    ok = favicon().save(out.filePath(QStringLiteral("n900.ico")), "ICO") && ok;
+    ok = emblem().save(out.filePath(QStringLiteral("n900.ico")), "ICO") && ok;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        ok = emblem(size).save(appOut.filePath(QStringLiteral("%1.png").arg(size)), "PNG") && ok;
     return ok ? 0 : 1;
 }
