@@ -35,6 +35,25 @@ void readStringList(QDataStream &in, QStringList &list)
     }
 }
 
+// Whether `folder` holds the program's data (the icon or the language folder).
+bool holdsData(const QString &folder)
+{
+    return QFileInfo(folder + QStringLiteral("img")).isDir() || QFileInfo(folder + QStringLiteral("lang")).isDir();
+}
+
+// The data lies next to the executable in a build and wherever it was put there; an installed
+// program finds it in <prefix>/share/tessaly/, beside <prefix>/bin/. With data in neither place
+// the executable's folder is used.
+QString resourceFolder(const QString &executableDir)
+{
+    const QString next = executableDir + QLatin1Char('/');
+    if (holdsData(next))
+        return next;
+    const QString installed =
+        QDir::cleanPath(executableDir + QLatin1Char('/') + QStringLiteral(TESSALY_INSTALLED_DATA)) + QLatin1Char('/');
+    return holdsData(installed) ? installed : next;
+}
+
 } // namespace
 
 QList<Configuration *> Configuration::confList;
@@ -259,7 +278,7 @@ void Configuration::setDirectories(const QString &homeDir, const QString &execut
             QFile::setPermissions(path, privateFolder);
     }
 
-    ResDir = executableDir + QLatin1Char('/');
+    ResDir = resourceFolder(executableDir);
     IconDir = (ResDir + QStringLiteral("img/")).toLatin1();
 
     const QString localePath = ResDir + QStringLiteral("lang/") + localeName;

@@ -50,7 +50,9 @@ public:
     static bool FirstRun;
     static bool RootMode;
 
-    // Sets ConfigDir (created with mode 0700), ResDir, IconDir and LangPath.
+    // Sets ConfigDir (created with mode 0700), ResDir, IconDir and LangPath. ResDir is the
+    // executable's folder when the data (img/, lang/) is there, else the installed data folder
+    // <prefix>/share/tessaly/ when the executable is <prefix>/bin/tessaly.
     static void setDirectories(const QString &homeDir, const QString &executableDir,
                                const QString &localeName);
 

@@ -28,8 +28,9 @@ prepare_build() {
     cmake --build "$TESSALY_BUILD" -j "$(nproc)"
 }
 
-# Clients and tools the tests drive.
-TESSALY_TEST_PACKAGES="chromium nodejs npm rclone cadaver litmus"
+# Clients and tools the tests drive; dpkg-dev, appstream and desktop-file-utils make and check
+# the package and its desktop files.
+TESSALY_TEST_PACKAGES="chromium nodejs npm rclone cadaver litmus dpkg-dev appstream desktop-file-utils"
 
 # The npm packages of the browser tests (tests/browser/package-lock.json).
 prepare_browser_tests() {
