@@ -1,5 +1,6 @@
 # Shared by ./run and ./test: installs the Debian packages that are missing and builds.
 # Usage: . scripts/prepare.sh; prepare_packages PACKAGE...; prepare_build [CMAKE OPTION...]
+# TESSALY_TARGETS names the targets to build (default: all of them).
 
 TESSALY_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 TESSALY_BUILD=${TESSALY_BUILD:-$TESSALY_TOP/build}
@@ -25,7 +26,8 @@ prepare_packages() {
 
 prepare_build() {
     cmake -S "$TESSALY_TOP" -B "$TESSALY_BUILD" -G Ninja "$@" >/dev/null || return 1
-    cmake --build "$TESSALY_BUILD" -j "$(nproc)"
+    # shellcheck disable=SC2086
+    cmake --build "$TESSALY_BUILD" -j "$(nproc)" ${TESSALY_TARGETS:+--target $TESSALY_TARGETS}
 }
 
 # Clients and tools the tests drive; dpkg-dev, appstream and desktop-file-utils make and check
