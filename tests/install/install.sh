@@ -10,28 +10,8 @@ mode=${1:?usage: install.sh prefix|deb|files BUILD}
 build=${2:?usage: install.sh prefix|deb|files BUILD}
 appid=org.kestrune.tessaly
 
-work=$(mktemp -d)
-server=
-cleanup() {
-    if [ -n "$server" ]; then
-        kill "$server" 2>/dev/null || true
-        wait "$server" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../testlib.sh"
 
-failures=0
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok    $what"
-    else
-        echo "FAIL  $what"
-        failures=$((failures + 1))
-    fi
-}
 skip_without() {
     local tool
     for tool in "$@"; do
@@ -42,29 +22,8 @@ skip_without() {
     done
 }
 mode_of() { stat -c %a "$1"; }
-
-# start ROOT OPTION...: runs ROOT/bin/tessaly headless on 127.0.0.1, sets url and server
-start() {
-    local root=$1
-    shift
-    : > "$work/url"
-    "$root/bin/tessaly" --headless --share "$work/share" --address 127.0.0.1 --port 0 "$@" \
-        > "$work/url" 2> "$work/server.err" &
-    server=$!
-    for _ in $(seq 200); do
-        [ -s "$work/url" ] && break
-        kill -0 "$server" 2>/dev/null || break
-        sleep 0.05
-    done
-    url=$(head -n 1 "$work/url")
-}
-# stop: ends the server started last, by its process id; true when it exited with 0
-stop() {
-    local pid=$server
-    server=
-    kill -TERM "$pid"
-    wait "$pid"
-}
+# quietly COMMAND...: runs COMMAND, showing its output only when it fails
+quietly() { "$@" > "$work/command.log" 2>&1 || { cat "$work/command.log"; return 1; }; }
 
 # serve ROOT: the program installed under ROOT serves files, its pictures and its login page,
 # and HTTPS with the key pair it makes for the user.
@@ -75,23 +34,23 @@ serve() {
     echo "contents of a" > "$work/share/a.txt"
     export HOME=$work/home
 
-    start "$root"
+    start_server "$root/bin/tessaly" --share "$work/share"
     check "the installed program prints its URL" grep -q '^http://127\.0\.0\.1:[0-9]*/$' <<< "$url"
     check "  serves a file" test "$(curl -sS --max-time 10 "${url}a.txt")" = "contents of a"
     curl -sS --max-time 10 -o "$work/folder.png" "${url}_i/folder.png" || true
     check "  serves its pictures from share/tessaly/img/" cmp -s "$work/folder.png" "$root/share/tessaly/img/folder.png"
-    check "  ends on SIGTERM with exit code 0" stop
+    check "  ends on SIGTERM with exit code 0" stop_server
 
-    start "$root" --auth password --password secret
+    start_server "$root/bin/tessaly" --share "$work/share" --auth password --password secret
     curl -sS --max-time 10 -o "$work/login.html" "${url}a.txt" || true
     check "  shows the login page of share/tessaly/lang/C/" cmp -s "$work/login.html" "$root/share/tessaly/lang/C/login.html"
-    check "  ends on SIGTERM with exit code 0" stop
+    check "  ends on SIGTERM with exit code 0" stop_server
 
-    start "$root" --https
+    start_server "$root/bin/tessaly" --share "$work/share" --https
     check "  speaks HTTPS" grep -q '^https://127\.0\.0\.1:[0-9]*/$' <<< "$url"
     check "  serves a file over HTTPS" test "$(curl -sS -k --max-time 10 "${url}a.txt")" = "contents of a"
     check "  with the user's own key pair, mode 600" test "$(mode_of "$HOME/.kestrune/ssl.pem")" = 600
-    check "  ends on SIGTERM with exit code 0" stop
+    check "  ends on SIGTERM with exit code 0" stop_server
     if [ "$failures" -ne 0 ]; then
         echo "--- server errors"
         cat "$work/server.err"
@@ -119,15 +78,15 @@ layout() {
 case $mode in
 prefix)
     prefix=$work/prefix
-    check "cmake --install into a temporary prefix" cmake --install "$build" --prefix "$prefix" > "$work/install.log"
+    check "cmake --install into a temporary prefix" quietly cmake --install "$build" --prefix "$prefix"
     layout "$prefix" "$prefix"
     serve "$prefix"
     ;;
 deb)
     skip_without cpack dpkg-deb dpkg-shlibdeps
-    check "cpack makes a .deb" cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/pkg" > "$work/cpack.log" 2>&1
+    check "cpack makes a .deb" quietly cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/pkg"
     deb=$(find "$work/pkg" -maxdepth 1 -name 'tessaly_*.deb' | head -n 1)
-    [ -n "$deb" ] || { echo "FAIL  no tessaly_*.deb"; cat "$work/cpack.log"; exit 1; }
+    [ -n "$deb" ] || { echo "FAIL  no tessaly_*.deb"; exit 1; }
     echo "package $(basename "$deb")"
     depends=$(dpkg-deb -f "$deb" Depends)
     echo "Depends: $depends"
@@ -142,7 +101,7 @@ deb)
     ;;
 files)
     skip_without appstreamcli desktop-file-validate
-    cmake --install "$build" --prefix "$work/prefix" > "$work/install.log"
+    quietly cmake --install "$build" --prefix "$work/prefix"
     check "the desktop entry is valid" desktop-file-validate "$work/prefix/share/applications/$appid.desktop"
     check "the AppStream metainfo is valid" appstreamcli validate --no-net --pedantic --explain \
         "$work/prefix/share/metainfo/$appid.metainfo.xml"
