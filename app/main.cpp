@@ -8,6 +8,9 @@
 
 int main(int argc, char *argv[])
 {
+    // Before any settings store is opened: it is named after them.
+    QCoreApplication::setOrganizationName(QStringLiteral("Tessaly"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -33,6 +36,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QLatin1String(Startup::Version));
+    Startup::restoreLook();
     Startup::prepare(app);
     MobileWebServer window(arguments.value(1));
     return app.exec();

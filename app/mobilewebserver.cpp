@@ -1,19 +1,441 @@
 #include "app/mobilewebserver.h"
 
+#include "app/eventhandler.h"
+#include "app/messagedialog.h"
+#include "app/prompt.h"
+#include "app/slinklabel.h"
+#include "app/startup.h"
+#include "app/termsdialog.h"
 #include "config/configuration.h"
+#include "instances/addresslist.h"
+#include "instances/serveritem.h"
+#include "server/webserver.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QNetworkAddressEntry>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+static void initIcons()
+{
+    Q_INIT_RESOURCE(icons);
+}
+
+namespace {
+
+constexpr char Contact[] = "tessaly@example.org";
+constexpr char Homepage[] = "https://tessaly.example.org/";
+// Shorter paths are shown whole in the recent-files menu, longer ones by their file name.
+constexpr int WholeRecentPath = 18;
+// A QR image shorter than this is an error answer, not a picture.
+constexpr int MinQrImage = 999;
+
+} // namespace
+
+MobileWebServer *MobileWebServer::mainWindow = nullptr;
 
 MobileWebServer::MobileWebServer(const QString &argument)
 {
+    mainWindow = this;
+    HTML_Element_Manager::instance = &thumbnailWorker;
+    eventHandler = new EventHandler(this);
+    initIcons();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/MobileServer.png")));
+    // Known before the rows are read: their stored ports below 1024 count only in root mode.
     Configuration::RootMode = argument == QLatin1String("root");
-    setWindowTitle(QStringLiteral("Tessaly"));
-    auto *label = new QLabel(tr("<h2>Tessaly</h2><p>The server runs without this window:</p>"
-                                "<pre>tessaly --headless --share FOLDER</pre>"
-                                "<p>See <tt>tessaly --help</tt>.</p>"),
-                             this);
-    label->setMargin(24);
-    setCentralWidget(label);
-    resize(480, 240);
+
+    auto *global = new Configuration();
+    Configuration::FirstRun = !global->load(Configuration::ConfigDir + QStringLiteral("Global.conf"));
+    if (Configuration::FirstRun) {
+        // The thumbnail worker has emptied Tessaly's own scratch folder already; nothing outside
+        // the profile folder is touched.
+        TermsDialog terms(this);
+        if (!terms.run()) {
+            delete global;
+            close();
+            // Nothing is shown: without this the event loop would wait for a window forever.
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            return;
+        }
+    }
+    if (global->savedOnExit) {
+        global->savedOnExit = false;
+        global->save();
+    }
+    if (global->profileName.isEmpty())
+        global->profileName = tr("Default");
+    Configuration::confList.append(global);
+    loadProfiles();
+
+    ServerItem::playIcon = QIcon(QStringLiteral(":/icons/play.png"));
+    ServerItem::stopIcon = QIcon(QStringLiteral(":/icons/stop.png"));
+    ServerItem::confIcon = QIcon(QStringLiteral(":/icons/preferences-system.png"));
+
+    sharedLabel = new SLinkLabel;
+    sharedLabel->setImage(QStringLiteral("view.png"));
+    sharedLabel->getScrollArea()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    connect(sharedLabel, &QLabel::linkActivated, this, &MobileWebServer::linkActivated);
+    statusWidget = EventHandler::getStatusWidget();
+    addressList = new AddressList(this);
+    EventHandler::addressList = addressList;
+
+    createMenus();
+    create();
+    setExpertMode(expertAction->isChecked());
+    changed(addressList->getSelectedItem());
+    connect(addressList, &AddressList::selectionChanged, this, &MobileWebServer::changed);
+    connect(addressList->onlineState(), &OnlineState::onlineStateChanged, this, &MobileWebServer::onlineStateChanged);
+
     show();
+    if (!brokenProfiles.isEmpty())
+        Prompt::warning(this, tr("These profile files cannot be read; their profiles start with the default settings:")
+                                  + QLatin1Char('\n') + brokenProfiles.join(QLatin1Char('\n')));
+    if (Configuration::RootMode && global->warningMode != 0) {
+        QMessageBox box(QMessageBox::Warning, tr("The server run as root!"),
+                        tr("Use this mode only if you want to use port 1 - 1024!"), QMessageBox::Ok, this);
+        Prompt::current()->exec(&box);
+    }
+}
+
+MobileWebServer::~MobileWebServer()
+{
+    // The servers go first, silenced, while everything they report to still exists.
+    if (addressList) {
+        addressList->shutdown();
+        delete addressList;
+        addressList = nullptr;
+    }
+    EventHandler::addressList = nullptr;
+    delete eventHandler;
+    thumbnailWorker.clear();
+    if (HTML_Element_Manager::instance == &thumbnailWorker)
+        HTML_Element_Manager::instance = nullptr;
+    qDeleteAll(Configuration::confList);
+    Configuration::confList.clear();
+    if (mainWindow == this)
+        mainWindow = nullptr;
+}
+
+ServerItem *MobileWebServer::currentItem() const
+{
+    return current;
+}
+
+void MobileWebServer::loadProfiles()
+{
+    const QDir dir(Configuration::ConfigDir);
+    const QStringList names = dir.entryList(QDir::Files, QDir::Name);
+    for (const QString &name : names) {
+        if (!name.endsWith(QLatin1String(".cnf")))
+            continue;
+        auto *profile = new Configuration();
+        // Only the global profile decides whether this is a first run.
+        const bool firstRun = Configuration::FirstRun;
+        if (!profile->load(Configuration::ConfigDir + name)) {
+            Configuration::FirstRun = firstRun;
+            profile->profileName = name.chopped(4);
+            brokenProfiles.append(name);
+        }
+        Configuration::confList.append(profile);
+    }
+}
+
+void MobileWebServer::createMenus()
+{
+    Configuration *global = Configuration::getGlobalConfig();
+    QMenu *file = menuBar()->addMenu(tr("File"));
+    selectFolderAction = file->addAction(tr("Select Folder"), this, &MobileWebServer::browseFolder);
+    selectFileAction = file->addAction(tr("Select File"), this, &MobileWebServer::browseFile);
+    barcodeAction = file->addAction(tr("Barcode"), this, qOverload<>(&MobileWebServer::showBarcode));
+    reloadPublicAction = file->addAction(tr("Reload public addressess"), addressList, &AddressList::loadPublic);
+    reloadLocalAction = file->addAction(tr("Reload local addresses"), addressList, &AddressList::loadLocal);
+    connect(&addressList->netRequest, &NetRequest::qrcode, this, qOverload<QByteArray &>(&MobileWebServer::showBarcode));
+
+    QMenu *settings = menuBar()->addMenu(tr("Settings"));
+    settingsAction = settings->addAction(tr("Settings"), this, &MobileWebServer::globalConfig);
+    settings->addAction(tr("Look and Feel"), this, &MobileWebServer::guiConf);
+    expertAction = settings->addAction(tr("Expert mode"));
+    expertAction->setCheckable(true);
+    expertAction->setChecked(global->expertMode);
+    connect(expertAction, &QAction::toggled, this, &MobileWebServer::setExpertMode);
+
+    QMenu *helpMenu = menuBar()->addMenu(tr("Help"));
+    helpMenu->addAction(tr("Help"), this, &MobileWebServer::help);
+    helpMenu->addAction(tr("About Tessaly"), this, &MobileWebServer::about);
+    helpMenu->addAction(tr("About Qt"), qApp, &QApplication::aboutQt);
+
+    recentMenu = new QMenu(this);
+    for (int i = 0; i < RecentFiles; ++i) {
+        QAction *action = recentMenu->addAction(QString(), this, &MobileWebServer::openRecentFile);
+        action->setVisible(false);
+        recentActions.append(action);
+    }
+    sharedButton = new QPushButton(tr("Shared Content:"));
+    sharedButton->setFlat(true);
+    QPalette palette = sharedButton->palette();
+    palette.setColor(QPalette::ButtonText, Qt::cyan);
+    sharedButton->setPalette(palette);
+    sharedButton->setMenu(recentMenu);
+    updateRecentFileActions();
+}
+
+void MobileWebServer::create()
+{
+    auto *central = new QWidget;
+    mainLayout = new QVBoxLayout(central);
+    auto *table = new QVBoxLayout;
+    table->addWidget(addressList);
+    table->addWidget(addressList->publicLine());
+    mainLayout->addLayout(table, 1);
+    auto *shared = new QHBoxLayout;
+    shared->addWidget(sharedButton);
+    shared->addWidget(sharedLabel->getScrollArea(), 1);
+    mainLayout->addLayout(shared);
+    mainLayout->addWidget(statusWidget);
+    setCentralWidget(central);
+    setWindowTitle(QStringLiteral("Tessaly"));
+    resize(600, 480);
+}
+
+void MobileWebServer::setExpertMode(bool on)
+{
+    if (!addressList->askForStop("Do you want to stop?")) {
+        const QSignalBlocker blocker(expertAction);
+        expertAction->setChecked(!on);
+        return;
+    }
+    Configuration *global = Configuration::getGlobalConfig();
+    global->expertMode = on;
+    addressList->configChanged(global);
+    settingsAction->setText(on ? tr("Global Default Settings") : tr("Settings"));
+    reloadPublicAction->setVisible(on);
+    reloadLocalAction->setVisible(on);
+}
+
+void MobileWebServer::globalConfig()
+{
+    openSettings(Configuration::getGlobalConfig(), addressList, -1);
+}
+
+void MobileWebServer::openSettings(Configuration *, Configurable *, int)
+{
+}
+
+void MobileWebServer::guiConf()
+{
+}
+
+void MobileWebServer::help()
+{
+    MessageDialog("Help", MessageDialog::helpPage(QStringLiteral("index")), this);
+}
+
+void MobileWebServer::about()
+{
+    const QString contact = QString::fromLatin1(Contact);
+    const QString homepage = QString::fromLatin1(Homepage);
+    QMessageBox box(this);
+    box.setWindowTitle(tr("About Tessaly"));
+    box.setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
+    box.setTextFormat(Qt::RichText);
+    box.setText(tr("Version") + QStringLiteral(": ") + QLatin1String(Startup::Version) + QStringLiteral("<br>")
+                + tr("r4") + QStringLiteral("<br>")
+                + tr("Contact") + QStringLiteral(": <a href=\"mailto:") + contact + QStringLiteral("\">") + contact
+                + QStringLiteral("</a><br>")
+                + tr("Homepage") + QStringLiteral(": <a href=\"") + homepage + QStringLiteral("\">") + homepage
+                + QStringLiteral("</a>"));
+    box.setStandardButtons(QMessageBox::Ok);
+    Prompt::current()->exec(&box);
+}
+
+QString MobileWebServer::getParentDir() const
+{
+    if (!current)
+        return QDir::homePath();
+    const QFileInfo &shared = current->webServer->root;
+    if (!shared.isReadable())
+        return QDir::rootPath();
+    return shared.isDir() ? shared.absoluteFilePath() : shared.absolutePath();
+}
+
+void MobileWebServer::browseFolder()
+{
+    fileOrDirSelected(Prompt::current()->existingDirectory(this, tr("Select Folder"), getParentDir()));
+}
+
+void MobileWebServer::browseFile()
+{
+    // "*", not "*.*": files without a dot in their name can be shared too.
+    fileOrDirSelected(Prompt::current()->openFileName(this, tr("Select File"), getParentDir(),
+                                                      tr("All") + QStringLiteral(" (*)")));
+}
+
+void MobileWebServer::showSharedPath(const QFileInfo &shared)
+{
+    QString shown = shared.absoluteFilePath();
+    if (shared.isDir() && !shown.endsWith(u'/'))
+        shown += u'/';
+    // A path is text, never markup: "<" and "&" show as typed.
+    sharedLabel->setLinkText(shown.toHtmlEscaped());
+}
+
+void MobileWebServer::fileOrDirSelected(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    const QFileInfo shared(path);
+    if (!shared.exists()) {
+        Prompt::warning(this, QLatin1Char('"') + path + QStringLiteral("\" ") + tr("not exists!"));
+        return;
+    }
+    if (current)
+        current->webServer->root = shared;
+    showSharedPath(shared);
+    addressList->setSaraedContent(path, shared.isDir() ? 0 : 1);
+    setCurrentFile(path);
+}
+
+void MobileWebServer::setCurrentFile(const QString &path)
+{
+    QStringList &recent = Configuration::getGlobalConfig()->recentFiles;
+    recent.removeAll(path);
+    recent.prepend(path);
+    while (recent.size() > RecentFiles)
+        recent.removeLast();
+    updateRecentFileActions();
+}
+
+void MobileWebServer::updateRecentFileActions()
+{
+    const QStringList &recent = Configuration::getGlobalConfig()->recentFiles;
+    const int shown = int(qMin(recent.size(), qsizetype(RecentFiles)));
+    for (int i = 0; i < RecentFiles; ++i) {
+        QAction *action = recentActions.at(i);
+        if (i >= shown) {
+            action->setVisible(false);
+            continue;
+        }
+        const QString &path = recent.at(i);
+        QString text = path.size() < WholeRecentPath ? path : QFileInfo(path).fileName();
+        action->setText(text.replace(u'&', QStringLiteral("&&")));
+        action->setData(path);
+        action->setVisible(true);
+    }
+}
+
+void MobileWebServer::openRecentFile()
+{
+    auto *action = qobject_cast<QAction *>(sender());
+    if (!action)
+        return;
+    const QString path = action->data().toString();
+    if (!QFileInfo::exists(path)) {
+        Configuration::getGlobalConfig()->recentFiles.removeAll(path);
+        updateRecentFileActions();
+        return;
+    }
+    fileOrDirSelected(path);
+}
+
+void MobileWebServer::changed(ServerItem *item)
+{
+    current = item;
+    selectFileAction->setEnabled(item);
+    selectFolderAction->setEnabled(item);
+    sharedButton->setEnabled(item);
+    if (!item) {
+        sharedLabel->off();
+        addressList->changed(nullptr);
+        return;
+    }
+    if (item->webServer->isListening())
+        sharedLabel->on();
+    else
+        sharedLabel->off();
+    showSharedPath(item->webServer->root);
+    addressList->changed(item);
+}
+
+void MobileWebServer::linkActivated(const QString &)
+{
+    if (ServerItem *item = addressList->getSelectedItem())
+        QDesktopServices::openUrl(QUrl(QString::fromLatin1(item->getUrl())));
+}
+
+void MobileWebServer::onlineStateChanged(bool online)
+{
+    addressList->onlineStateChanged(online);
+}
+
+void MobileWebServer::dataLimit(WebServer *server)
+{
+    // Only a server of one of the rows is stopped and reported.
+    ServerItem *item = addressList ? addressList->findItem(server) : nullptr;
+    if (!item)
+        return;
+    item->stopAll();
+    item->stop();
+    const QString text = tr("Network traffic limit") + QLatin1Char('\n')
+        + tr("Max. network traffic limit") + tr(": %1 KB ").arg(server->trafficLimit / 1024) + tr("reached")
+        + QLatin1Char('\n') + tr("Server stopped on")
+        + tr(" %1:%2.\n").arg(server->address->ip().toString()).arg(server->port)
+        + tr("Sent bytes") + tr(": %1 KB").arg(server->sentBytes / 1000) + QLatin1Char('\n')
+        + tr("Received bytes") + tr(": %1 KB").arg(server->receivedBytes / 1000);
+    Prompt::notice(this, QMessageBox::Critical, text);
+}
+
+void MobileWebServer::showBarcode()
+{
+    statusBar()->showMessage(tr("Get small qrcode image from internet"), 2000);
+    ServerItem *item = addressList->getSelectedItem();
+    if (item && item->webServer->isListening())
+        addressList->netRequest.getQRcode(QString::fromLatin1(item->getUrl()));
+}
+
+void MobileWebServer::showBarcode(QByteArray &image)
+{
+    if (image.size() < MinQrImage) {
+        statusBar()->showMessage(tr("Get qrcode image from internet failed"), 2000);
+        return;
+    }
+    auto *box = new QMessageBox(this);
+    box->setWindowTitle(tr("QR code"));
+    QPixmap picture;
+    picture.loadFromData(image, "PNG");
+    box->setIconPixmap(picture);
+    Prompt::current()->show(box, Prompt::Presentation::Maximized);
+}
+
+void MobileWebServer::closeEvent(QCloseEvent *event)
+{
+    if (Configuration::FirstRun || !addressList) {
+        event->accept();
+        return;
+    }
+    if (!addressList->askForStop("Do you want to exit?")) {
+        event->ignore();
+        return;
+    }
+    if (!addressList->end())
+        Prompt::warning(this, tr("The list of servers could not be saved; it keeps what it held before."));
+    thumbnailWorker.clear();
+    Configuration *global = Configuration::getGlobalConfig();
+    global->savedOnExit = true;
+    global->expertMode = expertAction->isChecked();
+    global->save();
+    event->accept();
 }

@@ -11,6 +11,9 @@ public:
     static constexpr char Version[] = "2.5.3";
 
     static void prepare(QCoreApplication &app);
+    // The desktop's look: the style, its saved colours and the font size stored by the look and
+    // feel settings; nothing is touched unless a style is stored.
+    static void restoreLook();
 };
 
 #endif

@@ -198,7 +198,7 @@ int Dav::destination(const QFileInfo *root, QString *path) const
             return 403;
     }
     const QString rootPath = root->absoluteFilePath();
-    if (!SharePath::contains(rootPath, rootPath + decoded))
+    if (!SharePath::contains(rootPath, rootPath + decoded) || SharePath::isPrivate(rootPath, rootPath + decoded))
         return 403;
     *path = decoded;
     return 0;

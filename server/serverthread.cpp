@@ -53,7 +53,8 @@ void ServerThread::readyRead()
         return;
     }
     const QString rootPath = root->absoluteFilePath();
-    if (!request.refusal && !SharePath::contains(rootPath, rootPath + request.path))
+    if (!request.refusal && (!SharePath::contains(rootPath, rootPath + request.path)
+                             || SharePath::isPrivate(rootPath, rootPath + request.path)))
         request.refusal = 403;
     if (request.refusal) {
         socket.setKeepAlive(false);

@@ -1,5 +1,7 @@
 #include "server/sharepath.h"
 
+#include "config/configuration.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -100,6 +102,35 @@ const QByteArray &walkableRoot(const QString &root)
     return last.encoded;
 }
 
+// The nearest existing item on the way to `target`, every link resolved; a dangling link counts
+// as where it points. Empty when there is none.
+QString nearestExisting(const QString &target)
+{
+    QString probe = QDir::cleanPath(target);
+    if (!QDir::isAbsolutePath(probe))
+        return QString();
+    // Mostly the item exists.
+    const QString found = canonical(probe);
+    if (!found.isEmpty())
+        return found;
+    for (int hop = 0; hop < MaxHops; ++hop) {
+        const QFileInfo info(probe);
+        if (info.exists())
+            return info.canonicalFilePath();
+        if (info.isSymLink()) {
+            probe = QDir::cleanPath(info.symLinkTarget());
+            if (probe.isEmpty())
+                return QString();
+            continue;
+        }
+        const QString parent = info.path();
+        if (parent == probe || parent.isEmpty())
+            return QString();
+        probe = parent;
+    }
+    return QString();
+}
+
 } // namespace
 
 bool SharePath::contains(const QString &root, const QString &target)
@@ -124,28 +155,28 @@ bool SharePath::contains(const QString &root, const QString &target)
     const QString canonicalRoot = canonical(root);
     if (canonicalRoot.isEmpty())
         return false;
-    QString probe = QDir::cleanPath(target);
-    if (!QDir::isAbsolutePath(probe))
-        return false;
-    // Mostly the item exists.
-    const QString found = canonical(probe);
-    if (!found.isEmpty())
-        return within(found, canonicalRoot);
-    for (int hop = 0; hop < MaxHops; ++hop) {
-        const QFileInfo info(probe);
-        if (info.exists())
-            return within(info.canonicalFilePath(), canonicalRoot);
-        if (info.isSymLink()) {
-            // A dangling link: what it would create is where it points.
-            probe = QDir::cleanPath(info.symLinkTarget());
-            if (probe.isEmpty())
-                return false;
-            continue;
-        }
-        const QString parent = info.path();
-        if (parent == probe || parent.isEmpty())
-            return false;
-        probe = parent;
+    const QString found = nearestExisting(target);
+    return !found.isEmpty() && within(found, canonicalRoot);
+}
+
+bool SharePath::isPrivate(const QString &root, const QString &target)
+{
+    // Decided once per share: mostly the profile folder is not inside it, and nothing more is
+    // looked at.
+    thread_local QString lastRoot;
+    thread_local QString lastProfiles;
+    thread_local QString canonicalProfiles;
+    const QString &profiles = Configuration::ConfigDir;
+    if (lastRoot != root || lastProfiles != profiles || lastRoot.isNull()) {
+        lastRoot = root;
+        lastProfiles = profiles;
+        canonicalProfiles = profiles.isEmpty() ? QString() : canonical(profiles);
+        const QString canonicalRoot = canonical(root);
+        if (canonicalRoot.isEmpty() || canonicalProfiles.isEmpty() || !within(canonicalProfiles, canonicalRoot))
+            canonicalProfiles.clear();
     }
-    return false;
+    if (canonicalProfiles.isEmpty())
+        return false;
+    const QString found = nearestExisting(target);
+    return found.isEmpty() || within(found, canonicalProfiles);
 }

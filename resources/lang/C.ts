@@ -12,4 +12,11 @@
         <translation>Tessaly shares one folder or one file of this machine over HTTP, HTTPS and WebDAV.</translation>
     </message>
 </context>
+<context>
+    <name>MobileWebServer</name>
+    <message>
+        <source>r4</source>
+        <translation>Free software without any warranty: whoever reaches a running server's address reaches what it shares.</translation>
+    </message>
+</context>
 </TS>

@@ -1,0 +1,266 @@
+#include "instances/serveritem.h"
+
+#include "app/eventhandler.h"
+#include "app/mobilewebserver.h"
+#include "config/configuration.h"
+#include "instances/netrequest.h"
+#include "server/webserver.h"
+
+#include <QDir>
+#include <QNetworkAddressEntry>
+#include <QSettings>
+
+QIcon ServerItem::stopIcon;
+QIcon ServerItem::playIcon;
+QIcon ServerItem::confIcon;
+
+QByteArray getURL(const QString &host, int port, bool secure)
+{
+    QByteArray url = secure ? "https://" : "http://";
+    url += host.contains(u':') ? '[' + host.toLatin1() + ']' : host.toLatin1();
+    if (port != (secure ? 443 : 80))
+        url += ':' + QByteArray::number(port);
+    return url;
+}
+
+ServerItem::Cell::~Cell()
+{
+    if (!owner)
+        return;
+    if (owner->configItem == this)
+        owner->configItem = nullptr;
+    if (owner->statusItem == this)
+        owner->statusItem = nullptr;
+}
+
+ServerItem::ServerItem(QNetworkAddressEntry *entry, MobileWebServer *owner)
+    : webServer(new WebServer(entry))
+{
+    init(owner);
+}
+
+ServerItem::ServerItem(WebServer *other, MobileWebServer *owner)
+    : webServer(new WebServer(other))
+{
+    webServer->singleFile = other->singleFile;
+    init(owner);
+}
+
+ServerItem::~ServerItem()
+{
+    if (webServer->isListening()) {
+        webServer->stop();
+        update();
+        emit changed(this);
+    }
+    for (Cell *cell : {configItem, statusItem}) {
+        if (!cell)
+            continue;
+        cell->owner = nullptr;
+        if (!cell->tableWidget())
+            delete cell;
+    }
+    delete webServer;
+}
+
+void ServerItem::init(MobileWebServer *owner)
+{
+    // The listener reports a key pair that does not load while the profile is applied below.
+    if (EventHandler::eventHandler) {
+        connect(webServer, &WebServer::clientConnected, EventHandler::eventHandler, &EventHandler::newConnection);
+        connect(webServer, &WebServer::error, EventHandler::eventHandler, &EventHandler::msg);
+    }
+    configItem = new Cell(this);
+    statusItem = new Cell(this);
+    configurationModifyed(webServer->config);
+    if (owner)
+        connect(this, &ServerItem::changed, owner, &MobileWebServer::changed);
+    dnsUpdated = false;
+    publicReachable = false;
+
+    const QBrush grey(Qt::lightGray);
+    setSizeHint(QSize(260, 50));
+    setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    setTextAlignment(Qt::AlignCenter);
+    setForeground(QBrush(Qt::black));
+    setBackground(grey);
+    configItem->setSizeHint(QSize(170, 50));
+    statusItem->setSizeHint(QSize(190, 50));
+    for (Cell *cell : {configItem, statusItem}) {
+        cell->setFlags(Qt::ItemIsEnabled);
+        cell->setForeground(QBrush(Qt::blue));
+        cell->setBackground(grey);
+    }
+    configItem->setIcon(confIcon);
+    update();
+    if (owner)
+        connect(webServer, qOverload<WebServer *>(&WebServer::dataLimit), owner, &MobileWebServer::dataLimit);
+}
+
+bool ServerItem::isUsablePort(qint64 port)
+{
+    return port >= 1 && port <= 65535 && (port >= 1024 || Configuration::RootMode);
+}
+
+bool ServerItem::start()
+{
+    if (!webServer->start()) {
+        if (EventHandler::eventHandler)
+            EventHandler::eventHandler->msg(tr("Unable to start the server"),
+                                            webServer->errorString() + QLatin1Char('\n')
+                                                + webServer->address->ip().toString() + QLatin1Char(':')
+                                                + QString::number(webServer->port));
+        return false;
+    }
+    if (EventHandler::eventHandler)
+        EventHandler::eventHandler->startTimer();
+    emit changed(this);
+    update();
+    return true;
+}
+
+void ServerItem::stop()
+{
+    webServer->stop();
+    update();
+    emit changed(this);
+}
+
+void ServerItem::stopAll()
+{
+    webServer->stopAll();
+}
+
+void ServerItem::restart()
+{
+    webServer->stop();
+    update();
+    emit changed(this);
+    start();
+}
+
+void ServerItem::setPort(int port)
+{
+    if (port == webServer->port)
+        return;
+    webServer->port = quint16(port);
+    if (webServer->isListening())
+        restart();
+    else
+        update();
+}
+
+void ServerItem::update()
+{
+    setText(QString::fromLatin1(getUrl()));
+    if (configItem)
+        configItem->setText(webServer->config->profileName);
+    if (statusItem) {
+        statusItem->setText(QStringLiteral("%1KB").arg((webServer->sentBytes + webServer->receivedBytes) / 1000));
+        statusItem->setIcon(webServer->isListening() ? stopIcon : playIcon);
+    }
+}
+
+void ServerItem::bind(Configuration *conf)
+{
+    --webServer->config->useCount;
+    ++conf->useCount;
+    webServer->config = conf;
+}
+
+void ServerItem::configurationChanged(Configuration *conf)
+{
+    webServer->configurationModifyed(conf);
+    bind(conf);
+    update();
+}
+
+void ServerItem::configurationModifyed(Configuration *conf)
+{
+    webServer->configurationModifyed(conf);
+    if (!webServer->isListening()) {
+        webServer->port = quint16(conf->port);
+    } else if (!Configuration::getGlobalConfig()->expertMode && conf->port != webServer->port) {
+        webServer->port = quint16(conf->port);
+        restart();
+    }
+    if (conf != webServer->config) {
+        webServer->config->apply(conf);
+        webServer->config->save();
+    }
+    update();
+}
+
+QByteArray ServerItem::getUrl() const
+{
+    return getURL(webServer->address->ip().toString(), webServer->port, webServer->key != nullptr);
+}
+
+QString ServerItem::getPublicURL() const
+{
+    if (publicAddress.isEmpty())
+        return QString();
+    return QString::fromLatin1(getURL(publicAddress, webServer->port, webServer->key != nullptr));
+}
+
+QString ServerItem::getDNS_URL() const
+{
+    if (!dnsUpdated)
+        return QString();
+    return QString::fromLatin1(getURL(webServer->config->dnsUser + QLatin1Char('.') + NetRequest::dnsDomain(),
+                                      webServer->port, webServer->key != nullptr));
+}
+
+void ServerItem::save(QSettings *settings, int index) const
+{
+    settings->beginGroup(QString::number(index));
+    settings->setValue(QStringLiteral("port"), int(webServer->port));
+    settings->setValue(QStringLiteral("file"), webServer->root.absoluteFilePath());
+    settings->setValue(QStringLiteral("cnf"), webServer->config->profileName);
+    settings->endGroup();
+}
+
+void ServerItem::restore(QSettings *settings, int index, int mode)
+{
+    settings->beginGroup(QString::number(index));
+    Configuration *global = Configuration::getGlobalConfig();
+
+    // In expert mode every row keeps the profile it was given; in simple mode every item runs on
+    // the global profile, which the settings action edits.
+    const QString name = global->expertMode ? settings->value(QStringLiteral("cnf")).toString()
+                                            : global->profileName;
+    for (Configuration *p : std::as_const(Configuration::confList)) {
+        if (p->profileName == name) {
+            if (p != webServer->config)
+                configurationChanged(p);
+            break;
+        }
+    }
+
+    // A row without a stored share keeps the one it has (a new port shares what its row shares).
+    const QString fallback = webServer->root.filePath().isEmpty() ? QDir::homePath()
+                                                                  : webServer->root.absoluteFilePath();
+    const QFileInfo shared(settings->value(QStringLiteral("file"), fallback).toString());
+    if (shared.isReadable()) {
+        webServer->root = shared;
+        webServer->singleFile = !shared.isDir();
+    } else {
+        webServer->root = QFileInfo(QDir::homePath());
+        webServer->singleFile = false;
+    }
+
+    if (mode != 1) {
+        bool ok = false;
+        const qint64 stored = settings->value(QStringLiteral("port"), global->port).toLongLong(&ok);
+        const int port = ok && isUsablePort(stored) ? int(stored) : global->port;
+        if (port != webServer->port) {
+            webServer->port = quint16(port);
+            if (webServer->isListening())
+                restart();
+            else
+                update();
+        }
+    }
+    settings->endGroup();
+    update();
+}

@@ -1,0 +1,85 @@
+#ifndef SERVERITEM_H
+#define SERVERITEM_H
+
+#include <QByteArray>
+#include <QIcon>
+#include <QObject>
+#include <QString>
+#include <QTableWidgetItem>
+
+class Configuration;
+class MobileWebServer;
+class QNetworkAddressEntry;
+class QSettings;
+class WebServer;
+
+// The URL of a server on `host` and `port`; the port is left out when it is the scheme's own.
+QByteArray getURL(const QString &host, int port, bool secure);
+
+// One server instance as the user sees it: one row of the address table (this item is the
+// address cell, with a "Config" and a "Status" cell beside it in the expert table) and the one
+// listener it owns, on one address and port, bound to one profile.
+class ServerItem : public QObject, public QTableWidgetItem
+{
+    Q_OBJECT
+
+public:
+    static QIcon stopIcon;
+    static QIcon playIcon;
+    static QIcon confIcon;
+
+    // Takes `entry` over; the listener starts on the global profile.
+    ServerItem(QNetworkAddressEntry *entry, MobileWebServer *owner);
+    // A second listener on the address, profile and share of `other`.
+    ServerItem(WebServer *other, MobileWebServer *owner);
+    ~ServerItem() override;
+
+    // Ports a server may be given: 1 to 65535, below 1024 only in root mode.
+    static bool isUsablePort(qint64 port);
+
+    bool start();
+    void stop();
+    void stopAll();
+    void setPort(int port);
+    void update();
+    void configurationChanged(Configuration *conf);
+    void configurationModifyed(Configuration *conf);
+
+    QByteArray getUrl() const;
+    QString getPublicURL() const;
+    QString getDNS_URL() const;
+
+    void save(QSettings *settings, int index) const;
+    void restore(QSettings *settings, int index, int mode);
+
+    QTableWidgetItem *configCell() const { return configItem; }
+    QTableWidgetItem *statusCell() const { return statusItem; }
+
+    WebServer *webServer = nullptr;
+    bool dnsUpdated = false;
+    bool publicReachable = false;
+    QString publicAddress;
+
+signals:
+    void changed(ServerItem *item);
+
+private:
+    // The "Config" and "Status" cells. The table deletes the cells it holds, in any order with
+    // the item; each side tells the other when it goes first.
+    class Cell : public QTableWidgetItem
+    {
+    public:
+        explicit Cell(ServerItem *owner) : owner(owner) {}
+        ~Cell() override;
+        ServerItem *owner;
+    };
+
+    void init(MobileWebServer *owner);
+    void bind(Configuration *conf);
+    void restart();
+
+    Cell *configItem = nullptr;
+    Cell *statusItem = nullptr;
+};
+
+#endif

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Takes the README's screenshots of the window under Xvfb: docs/window-simple.png and
+# docs/window-expert.png. Usage: scripts/screenshots.sh [BUILD FOLDER]
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build}
+cmake --build "$build" --target tessaly_showcase >/dev/null
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-/tmp/runtime-$(id -u)}
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# A folder worth sharing.
+share=$work/Music
+mkdir -p "$share/Concerts"
+for f in "Morning.ogg" "Evening.ogg" "Liner notes.txt"; do
+    head -c 40000 /dev/zero > "$share/$f"
+done
+
+shoot() {
+    local mode=$1 out=$2 home=$work/home-$1
+    mkdir -p "$home"
+    xvfb-run -a -s "-screen 0 800x600x24" bash -c '
+        HOME="$1" "$2" "$3" "$4" > "$1/ready" 2> "$1/log" &
+        pid=$!
+        for _ in $(seq 100); do
+            grep -q "^ready" "$1/ready" 2>/dev/null && break
+            sleep 0.2
+        done
+        geometry=$(sed -n "s/^ready //p" "$1/ready")
+        [ -n "$geometry" ] && import -window root -crop "$geometry" "$5"
+        kill "$pid"
+        wait "$pid" 2>/dev/null || true
+        [ -n "$geometry" ]
+    ' shoot "$home" "$build/tessaly_showcase" "$mode" "$share" "$out" || {
+        cat "$home/log" >&2
+        return 1
+    }
+    echo "$out"
+}
+
+mkdir -p "$here/docs"
+shoot simple "$here/docs/window-simple.png"
+shoot expert "$here/docs/window-expert.png"

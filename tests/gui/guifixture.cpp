@@ -1,0 +1,239 @@
+#include "guifixture.h"
+
+#include "app/mobilewebserver.h"
+#include "config/configuration.h"
+#include "httpclient.h"
+#include "instances/addresslist.h"
+#include "instances/serveritem.h"
+
+#include <QAbstractButton>
+#include <QPushButton>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QTableWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+QString withoutMnemonic(QString text)
+{
+    return text.remove(u'&');
+}
+
+} // namespace
+
+ScriptedPrompt::Asked ScriptedPrompt::describe(QWidget *window)
+{
+    Asked a;
+    a.title = window->windowTitle();
+    if (auto *box = qobject_cast<QMessageBox *>(window)) {
+        a.text = box->text();
+        a.informative = box->informativeText();
+        const QList<QAbstractButton *> buttons = box->buttons();
+        for (QAbstractButton *b : buttons)
+            a.buttons.append(withoutMnemonic(b->text()));
+    } else if (auto *input = qobject_cast<QInputDialog *>(window)) {
+        a.text = input->labelText();
+        a.informative = input->textValue();
+    }
+    return a;
+}
+
+int ScriptedPrompt::exec(QDialog *dialog)
+{
+    asked.append(describe(dialog));
+    const bool answered = !answers.isEmpty();
+    const QString answer = answered ? answers.takeFirst() : QString();
+    if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
+        QAbstractButton *pressed = box->defaultButton();
+        if (answered) {
+            pressed = nullptr;
+            const QList<QAbstractButton *> buttons = box->buttons();
+            for (QAbstractButton *b : buttons) {
+                if (withoutMnemonic(b->text()) == answer)
+                    pressed = b;
+            }
+            if (!pressed)
+                qWarning("no button %s in the box", qPrintable(answer));
+        }
+        if (!pressed) {
+            dialog->reject();
+            return QDialog::Rejected;
+        }
+        pressed->click();
+        const QMessageBox::StandardButton standard = box->standardButton(pressed);
+        return standard != QMessageBox::NoButton ? int(standard) : dialog->result();
+    }
+    if (auto *input = qobject_cast<QInputDialog *>(dialog)) {
+        if (!answered) {
+            input->reject();
+            return QDialog::Rejected;
+        }
+        input->setTextValue(answer);
+        input->accept();
+        return QDialog::Accepted;
+    }
+    dialog->reject();
+    return QDialog::Rejected;
+}
+
+void ScriptedPrompt::show(QWidget *window, Presentation)
+{
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    asked.append(describe(window));
+    shown.append(window);
+}
+
+QString ScriptedPrompt::existingDirectory(QWidget *, const QString &, const QString &dir)
+{
+    lastStartDir = dir;
+    return chosenPath;
+}
+
+QString ScriptedPrompt::openFileName(QWidget *, const QString &, const QString &dir, const QString &filter)
+{
+    lastStartDir = dir;
+    lastFilter = filter;
+    return chosenPath;
+}
+
+QStringList ScriptedPrompt::texts() const
+{
+    QStringList list;
+    for (const Asked &a : asked)
+        list.append(a.text);
+    return list;
+}
+
+void FixedAddresses::set(const QStringList &ips)
+{
+    list.clear();
+    for (const QString &ip : ips) {
+        QNetworkAddressEntry entry;
+        entry.setIp(QHostAddress(ip));
+        entry.setPrefixLength(8);
+        entry.setBroadcast(QHostAddress(QStringLiteral("127.255.255.255")));
+        list.append(entry);
+    }
+}
+
+GuiFixture::GuiFixture()
+    : port(freePort())
+{
+    oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toLocal8Bit());
+    Configuration::setDirectories(home.path(), buildDir(), QStringLiteral("C"));
+    Configuration::FirstRun = false;
+    Configuration::RootMode = false;
+    QDir(home.path()).mkpath(QStringLiteral("share"));
+    addresses.set({QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")});
+    Prompt::install(&prompt);
+    AddressSource::install(&addresses);
+}
+
+GuiFixture::~GuiFixture()
+{
+    Prompt::install(nullptr);
+    AddressSource::install(nullptr);
+    qputenv("HOME", oldHome);
+}
+
+QString GuiFixture::configDir() const
+{
+    return Configuration::ConfigDir;
+}
+
+QString GuiFixture::buildDir()
+{
+    const QByteArray dir = qgetenv("TESSALY_BUILD_DIR");
+    return dir.isEmpty() ? QStringLiteral(".") : QString::fromLocal8Bit(dir);
+}
+
+void GuiFixture::writeGlobal(bool expert, const std::function<void(Configuration &)> &edit)
+{
+    Configuration global;
+    global.load(configDir() + QStringLiteral("Global.conf"));
+    Configuration::FirstRun = false;
+    global.expertMode = expert;
+    global.port = port;
+    global.profileName = QStringLiteral("Default");
+    if (edit)
+        edit(global);
+    if (!global.save())
+        qFatal("cannot write the global profile");
+}
+
+std::unique_ptr<MobileWebServer> GuiFixture::open(const QString &argument)
+{
+    return std::make_unique<MobileWebServer>(argument);
+}
+
+void GuiFixture::quit(std::unique_ptr<MobileWebServer> &window)
+{
+    window->close();
+    window.reset();
+}
+
+void GuiFixture::writeFile(const QString &path, const QByteArray &bytes) const
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+quint16 GuiFixture::freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+void GuiFixture::pressCell(QTableWidget *table, int row, int column)
+{
+    QTableWidgetItem *cell = table->item(row, column);
+    QVERIFY(cell);
+    const QPoint centre = table->visualItemRect(cell).center();
+    QTest::mousePress(table->viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, centre);
+}
+
+QList<ServerItem *> GuiFixture::items(MobileWebServer *window)
+{
+    QList<ServerItem *> list;
+    AddressList *addresses = window->addresses();
+    for (int row = 0; row < addresses->getServerCount(); ++row)
+        list.append(addresses->getServer(row));
+    return list;
+}
+
+int GuiFixture::request(const QByteArray &method, const QByteArray &url, const QByteArray &headers, QByteArray *body)
+{
+    const QUrl target = QUrl::fromEncoded(url);
+    QTcpSocket socket;
+    socket.connectToHost(target.host(), quint16(target.port(80)));
+    if (!HttpClient::waitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState
+                                            || socket.state() == QAbstractSocket::UnconnectedState; })
+        || socket.state() != QAbstractSocket::ConnectedState)
+        return 0;
+    const QByteArray path = target.path(QUrl::FullyEncoded).isEmpty() ? "/" : target.path(QUrl::FullyEncoded).toLatin1();
+    socket.write(method + ' ' + path + " HTTP/1.1\r\nHost: " + target.host().toLatin1() + "\r\n" + headers
+                 + "Connection: close\r\n\r\n");
+    QByteArray received;
+    HttpReply reply;
+    const bool answered = HttpClient::waitUntil([&] {
+        received += socket.readAll();
+        return reply.takeFrom(received) || socket.state() == QAbstractSocket::UnconnectedState;
+    });
+    if (!answered || reply.code == 0)
+        return 0;
+    if (body)
+        *body = reply.body;
+    return reply.code;
+}

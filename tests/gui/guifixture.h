@@ -1,0 +1,101 @@
+#ifndef GUIFIXTURE_H
+#define GUIFIXTURE_H
+
+#include "app/prompt.h"
+#include "instances/addresssource.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QPointer>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+
+class Configuration;
+class MobileWebServer;
+class QTableWidget;
+class ServerItem;
+
+// Answers the application's questions from a script and records what was asked.
+class ScriptedPrompt : public Prompt
+{
+public:
+    struct Asked
+    {
+        QString title;
+        QString text;        // a message box's text, an input dialog's label
+        QString informative; // a box's informative text, an input dialog's prefilled value
+        QStringList buttons;
+    };
+
+    int exec(QDialog *dialog) override;
+    void show(QWidget *window, Presentation how) override;
+    QString existingDirectory(QWidget *parent, const QString &caption, const QString &dir) override;
+    QString openFileName(QWidget *parent, const QString &caption, const QString &dir,
+                         const QString &filter) override;
+
+    QStringList texts() const;
+
+    // Consumed in order: the text of the button to press, or the text to type. A box without an
+    // answer gets its default button; an input without one is cancelled.
+    QStringList answers;
+    QString chosenPath;
+    QString lastFilter;
+    QString lastStartDir;
+    QList<Asked> asked;
+    QList<QPointer<QWidget>> shown;
+
+private:
+    static Asked describe(QWidget *window);
+};
+
+// A fixed list of loopback addresses in place of the machine's interfaces.
+class FixedAddresses : public AddressSource
+{
+public:
+    QList<QNetworkAddressEntry> entries() const override { return list; }
+    void set(const QStringList &ips);
+
+    QList<QNetworkAddressEntry> list;
+};
+
+// A temporary home folder (HOME and the profile folder in it), the scripted prompt and two
+// loopback addresses, installed for the life of the fixture.
+class GuiFixture
+{
+public:
+    GuiFixture();
+    ~GuiFixture();
+
+    // Writes the global profile, so that the window starts without the terms (unless `firstRun`).
+    void writeGlobal(bool expert, const std::function<void(Configuration &)> &edit = {});
+    std::unique_ptr<MobileWebServer> open(const QString &argument = QString());
+    // Accepts the window's close and destroys it, as the end of the program does.
+    static void quit(std::unique_ptr<MobileWebServer> &window);
+
+    QString configDir() const;
+    QString listIni() const { return configDir() + QStringLiteral("list.ini"); }
+    QString share() const { return home.path() + QStringLiteral("/share"); }
+    void writeFile(const QString &path, const QByteArray &bytes) const;
+
+    static quint16 freePort();
+    static QString buildDir();
+    // Presses a cell with the mouse, as a person does.
+    static void pressCell(QTableWidget *table, int row, int column);
+    static QList<ServerItem *> items(MobileWebServer *window);
+    // A GET of `url` over a real connection: the status code, 0 when nothing answered.
+    static int get(const QByteArray &url, QByteArray *body = nullptr) { return request("GET", url, {}, body); }
+    // Any request with its extra header lines (each ending in CR LF) and no body.
+    static int request(const QByteArray &method, const QByteArray &url, const QByteArray &headers = {},
+                       QByteArray *body = nullptr);
+
+    QTemporaryDir home;
+    ScriptedPrompt prompt;
+    FixedAddresses addresses;
+    quint16 port;
+    QByteArray oldHome;
+};
+
+#endif

@@ -1,0 +1,521 @@
+// The main window: its menus, what is shared and the recent paths, the terms on the first run,
+// the profiles read at start-up, root mode, help and about, the labels and the restored look.
+
+#include "guifixture.h"
+
+#include "app/eventhandler.h"
+#include "app/mobilewebserver.h"
+#include "app/slinklabel.h"
+#include "app/startup.h"
+#include "config/configuration.h"
+#include "config/pagestyle.h"
+#include "instances/addresslist.h"
+#include "instances/serveritem.h"
+#include "server/webserver.h"
+#include "web/html_element_manager.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QToolButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStyle>
+#include <QTest>
+#include <QTextDocument>
+#include <QTimer>
+#include <QTranslator>
+
+using Window = std::unique_ptr<MobileWebServer>;
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void menus_data();
+    void menus();
+    void recentFiles_data();
+    void recentFiles();
+    void recentPathDeleted();
+    void sharedPathLabel_data();
+    void sharedPathLabel();
+    void missingPath();
+    void fileFilterShowsFilesWithoutADot();
+    void terms_data();
+    void terms();
+    void brokenProfiles();
+    void rootMode_data();
+    void rootMode();
+    void helpAndAbout_data();
+    void helpAndAbout();
+    void sharedPathOpensTheBrowser();
+    void linkLabel_data();
+    void linkLabel();
+    void restoredLook_data();
+    void restoredLook();
+
+private:
+    static QStringList menuTexts(QMenu *menu);
+    QTemporaryDir scratch;
+};
+
+void TestMainWindow::initTestCase()
+{
+    auto *builtin = new QTranslator(qApp);
+    QVERIFY(builtin->load(QStringLiteral("C"), QStringLiteral(":/res/lang")));
+    QCoreApplication::installTranslator(builtin);
+}
+
+QStringList TestMainWindow::menuTexts(QMenu *menu)
+{
+    QStringList texts;
+    const QList<QAction *> actions = menu->actions();
+    for (QAction *a : actions) {
+        if (a->isVisible())
+            texts.append(a->text());
+    }
+    return texts;
+}
+
+void TestMainWindow::menus_data()
+{
+    QTest::addColumn<bool>("expert");
+    QTest::addColumn<QStringList>("file");
+    QTest::addColumn<QStringList>("settings");
+    const QStringList help = {QStringLiteral("Help"), QStringLiteral("About Tessaly"), QStringLiteral("About Qt")};
+    QTest::newRow("simple") << false
+        << QStringList{"Select Folder", "Select File", "Barcode"}
+        << QStringList{"Settings", "Look and Feel", "Expert mode"};
+    QTest::newRow("expert") << true
+        << QStringList{"Select Folder", "Select File", "Barcode", "Reload public addressess", "Reload local addresses"}
+        << QStringList{"Global Default Settings", "Look and Feel", "Expert mode"};
+}
+
+void TestMainWindow::menus()
+{
+    QFETCH(bool, expert);
+    QFETCH(QStringList, file);
+    QFETCH(QStringList, settings);
+    GuiFixture f;
+    f.writeGlobal(expert);
+    Window window = f.open();
+    const QList<QAction *> menus = window->menuBar()->actions();
+    QStringList titles;
+    for (QAction *a : menus)
+        titles.append(a->text());
+    QCOMPARE(titles, (QStringList{"File", "Settings", "Help"}));
+    QCOMPARE(menuTexts(menus.at(0)->menu()), file);
+    QCOMPARE(menuTexts(menus.at(1)->menu()), settings);
+    QCOMPARE(menuTexts(menus.at(2)->menu()), (QStringList{"Help", "About Tessaly", "About Qt"}));
+    QVERIFY(window->expertModeAction()->isCheckable());
+    QCOMPARE(window->expertModeAction()->isChecked(), expert);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Tessaly"));
+    QCOMPARE(window->sharedContentButton()->text(), QStringLiteral("Shared Content:"));
+    QCOMPARE(window->sharedContentButton()->menu()->actions().size(), MobileWebServer::RecentFiles);
+    QVERIFY(!QApplication::windowIcon().isNull());
+    // Switching without running servers asks nothing.
+    window->expertModeAction()->trigger();
+    QCOMPARE(window->addresses()->isExpertMode(), !expert);
+    QCOMPARE(menuTexts(menus.at(1)->menu()).first(),
+             expert ? QStringLiteral("Settings") : QStringLiteral("Global Default Settings"));
+    QVERIFY(f.prompt.asked.isEmpty());
+    GuiFixture::quit(window);
+}
+
+void TestMainWindow::recentFiles_data()
+{
+    QTest::addColumn<QStringList>("chosen"); // names of folders under a 5-character root
+    QTest::addColumn<QStringList>("recent");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("same path twice") << QStringList{"a", "b", "a"} << QStringList{"a", "b"}
+                                     << QStringList{"@a", "@b"};
+    QTest::newRow("a fifth path drops the oldest") << QStringList{"a", "b", "c", "d", "e"}
+                                                   << QStringList{"e", "d", "c", "b"}
+                                                   << QStringList{"@e", "@d", "@c", "@b"};
+    // The root is 5 characters and "/": 17 characters in all are shown whole, 18 by the name.
+    QTest::newRow("17 and 18 characters") << QStringList{"abcdefghijk", "abcdefghijkl"}
+                                          << QStringList{"abcdefghijkl", "abcdefghijk"}
+                                          << QStringList{"abcdefghijkl", "@abcdefghijk"};
+    QTest::newRow("a name with &") << QStringList{"a&b"} << QStringList{"a&b"} << QStringList{"@a&&b"};
+}
+
+void TestMainWindow::recentFiles()
+{
+    QFETCH(QStringList, chosen);
+    QFETCH(QStringList, recent);
+    QFETCH(QStringList, texts);
+    GuiFixture f;
+    // A root of exactly five characters ("/tmp/" is taken by the fixture's folder names).
+    const QString root = QStringLiteral("/r%1").arg(QCoreApplication::applicationPid() % 1000, 3, 10, QLatin1Char('0'));
+    QVERIFY(QDir().mkpath(root));
+    const auto cleanup = qScopeGuard([&] { QDir(root).removeRecursively(); });
+    for (const QString &name : chosen)
+        QVERIFY(QDir().mkpath(root + u'/' + name));
+    f.writeGlobal(false);
+    Window window = f.open();
+    for (const QString &name : chosen) {
+        f.prompt.chosenPath = root + u'/' + name;
+        window->browseFolder();
+    }
+    QStringList expected;
+    for (const QString &name : recent)
+        expected.append(root + u'/' + name);
+    QCOMPARE(Configuration::getGlobalConfig()->recentFiles, expected);
+    QStringList shown;
+    for (QAction *a : window->recentFileActions()) {
+        if (a->isVisible())
+            shown.append(a->text());
+    }
+    QStringList expectedTexts;
+    for (const QString &t : texts)
+        expectedTexts.append(t.startsWith(u'@') ? root + u'/' + t.mid(1) : t);
+    QCOMPARE(shown, expectedTexts);
+    GuiFixture::quit(window);
+    Configuration global;
+    QVERIFY(global.load(f.configDir() + QStringLiteral("Global.conf")));
+    QCOMPARE(global.recentFiles, expected);
+}
+
+void TestMainWindow::recentPathDeleted()
+{
+    GuiFixture f;
+    const QString kept = f.share() + QStringLiteral("/kept");
+    const QString gone = f.share() + QStringLiteral("/gone");
+    QVERIFY(QDir().mkpath(kept));
+    QVERIFY(QDir().mkpath(gone));
+    f.writeGlobal(false);
+    Window window = f.open();
+    window->fileOrDirSelected(kept);
+    window->fileOrDirSelected(gone);
+    QVERIFY(QDir(gone).removeRecursively());
+    f.prompt.asked.clear();
+    window->recentFileActions().first()->trigger();
+    QCOMPARE(Configuration::getGlobalConfig()->recentFiles, QStringList{kept});
+    QVERIFY(!window->recentFileActions().at(1)->isVisible());
+    QVERIFY(f.prompt.asked.isEmpty());
+    // The share stays what it was.
+    QCOMPARE(window->currentItem()->webServer->root.absoluteFilePath(), gone);
+    window->recentFileActions().first()->trigger();
+    QCOMPARE(window->currentItem()->webServer->root.absoluteFilePath(), kept);
+    GuiFixture::quit(window);
+}
+
+void TestMainWindow::sharedPathLabel_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("folder");
+    QTest::newRow("plain folder") << QStringLiteral("plain") << true;
+    QTest::newRow("folder with <b>") << QStringLiteral("<b>bold</b>") << true;
+    QTest::newRow("file with & and quotes") << QStringLiteral("a&amp;b \"c\".txt") << false;
+    QTest::newRow("file with <img") << QStringLiteral("<img src=x>") << false;
+}
+
+void TestMainWindow::sharedPathLabel()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, folder);
+    GuiFixture f;
+    const QString path = f.share() + u'/' + name;
+    if (folder)
+        QVERIFY(QDir().mkpath(path));
+    else
+        f.writeFile(path, "x");
+    f.writeGlobal(false);
+    Window window = f.open();
+    window->fileOrDirSelected(path);
+    QTextDocument shown;
+    shown.setHtml(window->sharedContentLabel()->text());
+    QCOMPARE(shown.toPlainText(), folder ? path + u'/' : path);
+    QTest::mouseClick(window->addresses()->startAllButton(), Qt::LeftButton);
+    QVERIFY(window->sharedContentLabel()->isEnabled());
+    QVERIFY(window->sharedContentLabel()->text().startsWith(QStringLiteral("<a href=")));
+    shown.setHtml(window->sharedContentLabel()->text());
+    // The link ends in the eye icon.
+    QCOMPARE(shown.toPlainText(), (folder ? path + u'/' : path) + QChar::ObjectReplacementCharacter);
+    QByteArray body;
+    const QByteArray url = window->currentItem()->getUrl();
+    QCOMPARE(GuiFixture::get(folder ? url + '/' : url, &body), 200);
+    if (!folder)
+        QCOMPARE(body, QByteArray("x"));
+    GuiFixture::quit(window);
+}
+
+void TestMainWindow::missingPath()
+{
+    GuiFixture f;
+    f.writeGlobal(false);
+    Window window = f.open();
+    const QString missing = f.share() + QStringLiteral("/missing");
+    f.prompt.chosenPath = missing;
+    window->browseFile();
+    QCOMPARE(f.prompt.texts(), QStringList{QLatin1Char('"') + missing + QStringLiteral("\" not exists!")});
+    QVERIFY(Configuration::getGlobalConfig()->recentFiles.isEmpty());
+    GuiFixture::quit(window);
+}
+
+void TestMainWindow::fileFilterShowsFilesWithoutADot()
+{
+    GuiFixture f;
+    f.writeFile(f.share() + QStringLiteral("/README"), "r");
+    f.writeFile(f.share() + QStringLiteral("/notes.txt"), "n");
+    f.writeGlobal(false);
+    Window window = f.open();
+    window->fileOrDirSelected(f.share());
+    window->browseFile();
+    QCOMPARE(f.prompt.lastStartDir, f.share());
+    const QRegularExpressionMatch patterns = QRegularExpression(QStringLiteral("\\(([^)]*)\\)")).match(f.prompt.lastFilter);
+    QVERIFY(patterns.hasMatch());
+    const QStringList listed = QDir(f.share()).entryList(patterns.captured(1).split(u' '), QDir::Files, QDir::Name);
+    QCOMPARE(listed, (QStringList{"README", "notes.txt"}));
+    GuiFixture::quit(window);
+}
+
+void TestMainWindow::terms_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("I accept") << QStringLiteral("I accept") << true;
+    QTest::newRow("I do not") << QStringLiteral("I do not") << false;
+    QTest::newRow("closed without an answer") << QString() << false;
+}
+
+void TestMainWindow::terms()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, accepted);
+    GuiFixture f;
+    // Other programs' thumbnails in the home folder, and a leftover of Tessaly's own.
+    f.writeFile(f.home.path() + QStringLiteral("/.thumbnails/normal/other.png"), "not ours");
+    f.writeFile(f.configDir() + QStringLiteral("tmp/leftover"), "ours");
+    if (!answer.isEmpty())
+        f.prompt.answers = {answer};
+    Window window = f.open();
+    QCOMPARE(f.prompt.asked.first().title, QStringLiteral("Terms and conditions"));
+    QCOMPARE(f.prompt.asked.first().buttons, (QStringList{"I accept", "I do not"}));
+    QVERIFY(f.prompt.asked.first().informative.contains(QStringLiteral("No warranty")));
+    QVERIFY(QFileInfo::exists(f.home.path() + QStringLiteral("/.thumbnails/normal/other.png")));
+    QVERIFY(!QFileInfo::exists(f.configDir() + QStringLiteral("tmp/leftover")));
+    QCOMPARE(window->isVisible(), accepted);
+    QCOMPARE(Configuration::FirstRun, !accepted);
+    if (accepted) {
+        GuiFixture::quit(window);
+        QVERIFY(QFileInfo::exists(f.configDir() + QStringLiteral("Global.conf")));
+        return;
+    }
+    // Nothing is shown, and the program ends by itself.
+    QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    window.reset();
+    QVERIFY(!QFileInfo::exists(f.configDir() + QStringLiteral("Global.conf")));
+    QVERIFY(!QFileInfo::exists(f.listIni()));
+}
+
+void TestMainWindow::brokenProfiles()
+{
+    GuiFixture f;
+    f.writeGlobal(true);
+    Configuration good;
+    good.setFileName(QStringLiteral("good"));
+    good.profileName = QStringLiteral("good");
+    good.port = 9555;
+    QVERIFY(good.save());
+    f.writeFile(f.configDir() + QStringLiteral("broken.cnf"), QByteArray());
+    f.writeFile(f.configDir() + QStringLiteral("cut.cnf"), QByteArray("\0\0\0\1", 4));
+    Window window = f.open();
+    QCOMPARE(Configuration::FirstRun, false);
+    QCOMPARE(f.prompt.asked.size(), 1);
+    QVERIFY(f.prompt.texts().first().endsWith(QStringLiteral("\nbroken.cnf\ncut.cnf")));
+    QStringList names;
+    for (const Configuration *p : std::as_const(Configuration::confList))
+        names.append(p->profileName);
+    QCOMPARE(names, (QStringList{"Default", "broken", "cut", "good"}));
+    QCOMPARE(Configuration::confList.at(1)->port, 8080);
+    QCOMPARE(Configuration::confList.at(3)->port, 9555);
+    // Closing saves as always.
+    GuiFixture::quit(window);
+    QVERIFY(QFileInfo::exists(f.listIni()));
+    Configuration global;
+    QVERIFY(global.load(f.configDir() + QStringLiteral("Global.conf")));
+    QVERIFY(global.savedOnExit);
+}
+
+void TestMainWindow::rootMode_data()
+{
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<int>("warningMode");
+    QTest::addColumn<bool>("root");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("root") << QStringLiteral("root") << 2 << true << true;
+    QTest::newRow("root, warnings off") << QStringLiteral("root") << 0 << true << false;
+    QTest::newRow("ROOT") << QStringLiteral("ROOT") << 2 << false << false;
+    QTest::newRow("--root") << QStringLiteral("--root") << 2 << false << false;
+    QTest::newRow("root with a blank") << QStringLiteral("root ") << 2 << false << false;
+    QTest::newRow("no argument") << QString() << 2 << false << false;
+}
+
+void TestMainWindow::rootMode()
+{
+    QFETCH(QString, argument);
+    QFETCH(int, warningMode);
+    QFETCH(bool, root);
+    QFETCH(bool, warned);
+    GuiFixture f;
+    f.writeGlobal(false, [&](Configuration &c) { c.warningMode = warningMode; });
+    Window window = f.open(argument);
+    QCOMPARE(Configuration::RootMode, root);
+    QCOMPARE(f.prompt.asked.size(), warned ? 1 : 0);
+    if (warned) {
+        QCOMPARE(f.prompt.asked.first().title, QStringLiteral("The server run as root!"));
+        QCOMPARE(f.prompt.asked.first().text, QStringLiteral("Use this mode only if you want to use port 1 - 1024!"));
+    }
+    QCOMPARE(ServerItem::isUsablePort(80), root);
+    window.reset();
+}
+
+void TestMainWindow::helpAndAbout_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("pages");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("contains");
+    QTest::newRow("help") << QStringLiteral("Help") << true << QStringLiteral("Help") << QStringLiteral("Sharing a folder");
+    QTest::newRow("help without pages") << QStringLiteral("Help") << false << QStringLiteral("Help")
+                                        << QStringLiteral("Can't read file: /nowhere/help/index.html");
+    QTest::newRow("about") << QStringLiteral("About Tessaly") << true << QStringLiteral("About Tessaly")
+                           << QStringLiteral("Version: 2.5.3<br>Free software without any warranty");
+}
+
+void TestMainWindow::helpAndAbout()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, pages);
+    QFETCH(QString, title);
+    QFETCH(QString, contains);
+    GuiFixture f;
+    f.writeGlobal(false);
+    Window window = f.open();
+    if (!pages)
+        Configuration::LangPath = QStringLiteral("/nowhere/");
+    QAction *help = window->menuBar()->actions().at(2)->menu()->actions().at(action == QLatin1String("Help") ? 0 : 1);
+    help->trigger();
+    QCOMPARE(f.prompt.asked.size(), 1);
+    QCOMPARE(f.prompt.asked.first().title, title);
+    const QString shown = f.prompt.asked.first().text + f.prompt.asked.first().informative;
+    QVERIFY2(shown.contains(contains), qPrintable(shown));
+    window.reset();
+}
+
+// Stands in for the desktop's browser.
+class Browser : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+
+public:
+    QList<QUrl> opened;
+};
+
+void TestMainWindow::sharedPathOpensTheBrowser()
+{
+    GuiFixture f;
+    f.writeGlobal(true);
+    Window window = f.open();
+    Browser browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
+    const auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); });
+    window->addresses()->currentTable()->setCurrentCell(1, 1);
+    window->fileOrDirSelected(f.share());
+    emit window->sharedContentLabel()->linkActivated(QStringLiteral("ignored"));
+    QCOMPARE(browser.opened, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.2:%1").arg(f.port))});
+    window.reset();
+}
+
+void TestMainWindow::linkLabel_data()
+{
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<QString>("link");
+    QTest::newRow("without an image") << QString() << QStringLiteral("<a href=\"target\">text</a>");
+    QTest::newRow("with an image") << QStringLiteral("view.png")
+        << QStringLiteral("<a href=\"target\">text<img width=\"24\" height=\"24\" src=\":/icons/view.png\"></a>");
+}
+
+void TestMainWindow::linkLabel()
+{
+    QFETCH(QString, image);
+    QFETCH(QString, link);
+    auto *created = new SLinkLabel;
+    // The scroll area owns the label.
+    std::unique_ptr<QScrollArea> area(created->getScrollArea());
+    SLinkLabel &label = *created;
+    if (!image.isEmpty())
+        label.setImage(image);
+    label.setLinkText(QStringLiteral("text"), QStringLiteral("target"));
+    QCOMPARE(label.text(), link);
+    label.off();
+    QCOMPARE(label.text(), QStringLiteral("text"));
+    QVERIFY(!label.isEnabled());
+    label.on();
+    QCOMPARE(label.text(), link);
+    QCOMPARE(label.cursor().shape(), Qt::PointingHandCursor);
+}
+
+void TestMainWindow::restoredLook_data()
+{
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<bool>("applied");
+    QTest::newRow("nothing stored") << QString() << 0 << QString() << false;
+    QTest::newRow("a font size without a style") << QString() << 17 << QString() << false;
+    QTest::newRow("the start-up style") << QStringLiteral("@") << 17 << QStringLiteral("#102030") << true;
+    QTest::newRow("Windows") << QStringLiteral("Windows") << 15 << QStringLiteral("#405060") << true;
+}
+
+void TestMainWindow::restoredLook()
+{
+    QFETCH(QString, style);
+    QFETCH(int, size);
+    QFETCH(QString, base);
+    QFETCH(bool, applied);
+    QCoreApplication::setOrganizationName(QStringLiteral("Tessaly"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, scratch.path() + u'/' + QTest::currentDataTag());
+    const QString startStyle = QApplication::style()->objectName();
+    const QFont startFont = QApplication::font();
+    const QPalette startPalette = QApplication::palette();
+    const QString name = style == QLatin1String("@") ? startStyle : style;
+    {
+        QSettings settings;
+        if (!name.isEmpty())
+            settings.setValue(QStringLiteral("style"), name);
+        if (size)
+            settings.setValue(QStringLiteral("Fsize"), size);
+        if (!base.isEmpty())
+            settings.setValue(name + QStringLiteral("/Cbase"), QColor(base));
+    }
+    Startup::restoreLook();
+    QCOMPARE(PageStyle::DefaultStyle, startStyle);
+    if (applied) {
+        QCOMPARE(QApplication::style()->objectName().toLower(), name.toLower());
+        QCOMPARE(QApplication::font().pointSize(), size);
+        QCOMPARE(QApplication::palette().color(QPalette::Inactive, QPalette::Base), QColor(base));
+    } else {
+        QCOMPARE(QApplication::style()->objectName(), startStyle);
+        QCOMPARE(QApplication::font(), startFont);
+    }
+    QApplication::setStyle(startStyle);
+    QApplication::setFont(startFont);
+    QApplication::setPalette(startPalette);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
