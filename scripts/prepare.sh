@@ -36,8 +36,9 @@ prepare_build() {
 }
 
 # Clients and tools the tests drive; dpkg-dev, appstream and desktop-file-utils make and check
-# the package and its desktop files.
-TESSALY_TEST_PACKAGES="chromium nodejs npm rclone cadaver litmus dpkg-dev appstream desktop-file-utils"
+# the package and its desktop files, xdotool and x11-utils drive the installed window program.
+TESSALY_TEST_PACKAGES="chromium nodejs npm rclone cadaver litmus dpkg-dev appstream desktop-file-utils
+    xdotool x11-utils"
 
 # The npm packages of the browser tests (tests/browser/package-lock.json).
 prepare_browser_tests() {

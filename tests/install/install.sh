@@ -2,7 +2,8 @@
 # Installs the build as a package would and runs what was installed, on loopback.
 #   install.sh prefix BUILD   cmake --install into a temporary prefix, then serve from there
 #   install.sh deb BUILD      cpack -G DEB, check the package, unpack it and serve from there
-#   install.sh files BUILD    validate the installed desktop entry and AppStream metainfo
+#   install.sh files BUILD    validate the installed desktop entry, AppStream metainfo and unit
+#   install.sh window ROOT    (run by prefix and deb under xvfb-run) the window program under ROOT
 # Exit 77 when a tool the mode needs is not installed.
 set -euo pipefail
 
@@ -57,6 +58,32 @@ serve() {
     fi
 }
 
+# desktop ROOT: the window program installed under ROOT, on a display of its own.
+desktop() {
+    local root=$1 tool
+    for tool in xvfb-run xdotool xprop; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "SKIP  the window program: $tool is not installed"
+            return 0
+        fi
+    done
+    xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" window "$root" || failures=$((failures + 1))
+}
+
+# wait_window TITLE: prints the id of the program's visible window of that title once it is shown
+wait_window() {
+    local id
+    for _ in $(seq 400); do
+        id=$(xdotool search --pid "$server" --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        kill -0 "$server" 2>/dev/null || return 1
+        sleep 0.05
+    done
+    return 1
+}
+
+shown() { wait_window "$1" > /dev/null; }
+
 # layout ROOT PREFIX: the installed files under ROOT, for a program that runs from PREFIX
 layout() {
     local root=$1 prefix=$2
@@ -81,6 +108,7 @@ prefix)
     check "cmake --install into a temporary prefix" quietly cmake --install "$build" --prefix "$prefix"
     layout "$prefix" "$prefix"
     serve "$prefix"
+    desktop "$prefix"
     ;;
 deb)
     skip_without cpack dpkg-deb dpkg-shlibdeps
@@ -98,11 +126,48 @@ deb)
     layout "$work/root/usr" /usr
     check "  the program is stripped" sh -c "! readelf -S '$work/root/usr/bin/tessaly' | grep -q '\.debug_info'"
     serve "$work/root/usr"
+    desktop "$work/root/usr"
+    ;;
+window)
+    # Started from its desktop entry with a new home folder: the terms come first, then the window.
+    root=$build
+    mkdir -p "$work/home" "$work/runtime"
+    chmod 700 "$work/runtime"
+    export HOME=$work/home XDG_RUNTIME_DIR=$work/runtime LANG=C LC_ALL=C
+    command=$(sed -n 's/^Exec=//p' "$root/share/applications/$appid.desktop")
+    # shellcheck disable=SC2086
+    PATH=$root/bin:$PATH $command > "$work/window.out" 2> "$work/window.err" &
+    server=$!
+    terms=$(wait_window "Terms and conditions") || terms=
+    check "the desktop entry starts the window program, which shows the terms first" test -n "$terms"
+    if [ -n "$terms" ]; then
+        check "  with the window's icon" sh -c "xprop -id '$terms' _NET_WM_ICON | grep -q 'Icon (48 x 48)'"
+        for _ in $(seq 100); do
+            timeout 5 xdotool windowfocus --sync "$terms" 2>/dev/null && break
+            sleep 0.05
+        done
+        xdotool key Return
+        check "  accepting them opens the window" shown Tessaly
+        check "  and saves the global profile in ~/.kestrune/" test -f "$HOME/.kestrune/Global.conf"
+    fi
+    check "  finds its translation in share/tessaly/lang/" sh -c "! grep -q 'No translator found' '$work/window.err'"
+    kill -TERM "$server"
+    wait "$server" 2>/dev/null || true
+    server=
+    if [ "$failures" -ne 0 ]; then
+        echo "--- the window program said"
+        cat "$work/window.out" "$work/window.err"
+    fi
     ;;
 files)
-    skip_without appstreamcli desktop-file-validate
+    skip_without appstreamcli desktop-file-validate systemd-analyze
     quietly cmake --install "$build" --prefix "$work/prefix"
+    mkdir -p "$work/runtime"
+    chmod 700 "$work/runtime"
+    check "the systemd user unit is valid and names an executable program" \
+        env XDG_RUNTIME_DIR="$work/runtime" systemd-analyze --user verify "$work/prefix/lib/systemd/user/tessaly.service"
     check "the desktop entry is valid" desktop-file-validate "$work/prefix/share/applications/$appid.desktop"
+    check "  names the installed icon" grep -qx "Icon=$appid" "$work/prefix/share/applications/$appid.desktop"
     check "the AppStream metainfo is valid" appstreamcli validate --no-net --pedantic --explain \
         "$work/prefix/share/metainfo/$appid.metainfo.xml"
     ;;
