@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -280,6 +281,7 @@ int Headless::start(const QStringList &arguments)
     }
     if (servers.isEmpty())
         return fail(QStringLiteral("this machine has no address to listen on"), 1);
+    warnIfOpenToChanges(shared, entries);
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
         signalNotifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
@@ -293,6 +295,24 @@ int Headless::start(const QStringList &arguments)
     }
     ::signal(SIGPIPE, SIG_IGN);
     return -1;
+}
+
+void Headless::warnIfOpenToChanges(const QFileInfo &shared, const QList<QNetworkAddressEntry> &entries) const
+{
+    // A single shared file takes no uploads and cannot be deleted.
+    if (conf->authMode != 0 || !shared.isDir() || (!conf->isUpload() && !conf->isDelete()))
+        return;
+    const bool reachable = std::any_of(entries.cbegin(), entries.cend(), [](const QNetworkAddressEntry &entry) {
+        return !entry.ip().isLoopback();
+    });
+    if (!reachable)
+        return;
+    const QString changes = conf->isUpload() && conf->isDelete() ? QStringLiteral("upload to and delete in")
+                            : conf->isUpload()                   ? QStringLiteral("upload to")
+                                                                 : QStringLiteral("delete in");
+    err() << "tessaly: warning: without authentication anyone who reaches this machine can " << changes
+          << ' ' << QDir::toNativeSeparators(shared.absoluteFilePath())
+          << " (--auth, --no-upload and --no-delete prevent it)" << Qt::endl;
 }
 
 void Headless::signalled()

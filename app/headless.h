@@ -6,6 +6,8 @@
 #include <QStringList>
 
 class Configuration;
+class QFileInfo;
+class QNetworkAddressEntry;
 class HTML_Element_Manager;
 class QSocketNotifier;
 class WebServer;
@@ -26,6 +28,8 @@ public:
 
 private:
     void dataLimit(WebServer *server);
+    // One line on the error output when anyone on the network may change the shared folder.
+    void warnIfOpenToChanges(const QFileInfo &shared, const QList<QNetworkAddressEntry> &entries) const;
     void signalled();
     static int fail(const QString &text, int code);
 

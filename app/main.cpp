@@ -34,6 +34,9 @@ int main(int argc, char *argv[])
         return app.exec();
     }
 
+    // The name of the installed desktop entry (packaging/), by which desktops match the window
+    // to its menu entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kestrune.tessaly"));
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QLatin1String(Startup::Version));
     Startup::restoreLook();

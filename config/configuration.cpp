@@ -35,6 +35,25 @@ void readStringList(QDataStream &in, QStringList &list)
     }
 }
 
+// Whether `folder` holds the program's data (the icon or the language folder).
+bool holdsData(const QString &folder)
+{
+    return QFileInfo(folder + QStringLiteral("img")).isDir() || QFileInfo(folder + QStringLiteral("lang")).isDir();
+}
+
+// The data lies next to the executable in a build and wherever it was put there; an installed
+// program finds it in <prefix>/share/tessaly/, beside <prefix>/bin/. With data in neither place
+// the executable's folder is used.
+QString resourceFolder(const QString &executableDir)
+{
+    const QString next = executableDir + QLatin1Char('/');
+    if (holdsData(next))
+        return next;
+    const QString installed =
+        QDir::cleanPath(executableDir + QLatin1Char('/') + QStringLiteral(TESSALY_INSTALLED_DATA)) + QLatin1Char('/');
+    return holdsData(installed) ? installed : next;
+}
+
 } // namespace
 
 QList<Configuration *> Configuration::confList;
@@ -87,8 +106,13 @@ void Configuration::initValues()
 
 void Configuration::resetKeys()
 {
-    keyFile = ResDir + QStringLiteral("ssl.pem");
-    keyPassword = QStringLiteral("k4m5n6");
+    keyFile = defaultKeyFile();
+    keyPassword = QLatin1String(DefaultKeyPassword);
+}
+
+QString Configuration::defaultKeyFile()
+{
+    return ConfigDir + QStringLiteral("ssl.pem");
 }
 
 bool Configuration::load(const QString &fileName)
@@ -110,8 +134,14 @@ bool Configuration::load(const QString &fileName)
         in >> trailer;
         const bool complete = in.status() == QDataStream::Ok && trailer == fileTrailer;
         file.close();
-        if (complete)
+        if (complete) {
+            // Older versions kept the default key pair in the resource folder. A profile that
+            // still names that file after it has gone gets the user's own default key pair;
+            // any other key file, and that one while it exists, stays as it is.
+            if (keyFile == ResDir + QStringLiteral("ssl.pem") && !QFileInfo::exists(keyFile))
+                resetKeys();
             return true;
+        }
     }
 
     initValues();
@@ -248,7 +278,7 @@ void Configuration::setDirectories(const QString &homeDir, const QString &execut
             QFile::setPermissions(path, privateFolder);
     }
 
-    ResDir = executableDir + QLatin1Char('/');
+    ResDir = resourceFolder(executableDir);
     IconDir = (ResDir + QStringLiteral("img/")).toLatin1();
 
     const QString localePath = ResDir + QStringLiteral("lang/") + localeName;

@@ -15,7 +15,11 @@ public:
     explicit Configuration(const QString &name);
 
     void initValues();
+    // The default key pair: ConfigDir + "ssl.pem", protected by DefaultKeyPassword. The listener
+    // makes that file the first time it is needed, so every user has a key pair of their own.
     void resetKeys();
+    static QString defaultKeyFile();
+    static constexpr char DefaultKeyPassword[] = "k4m5n6";
 
     bool load(const QString &fileName);
     bool load();
@@ -46,7 +50,9 @@ public:
     static bool FirstRun;
     static bool RootMode;
 
-    // Sets ConfigDir (created with mode 0700), ResDir, IconDir and LangPath.
+    // Sets ConfigDir (created with mode 0700), ResDir, IconDir and LangPath. ResDir is the
+    // executable's folder when the data (img/, lang/) is there, else the installed data folder
+    // <prefix>/share/tessaly/ when the executable is <prefix>/bin/tessaly.
     static void setDirectories(const QString &homeDir, const QString &executableDir,
                                const QString &localeName);
 

@@ -1,10 +1,13 @@
 # Shared by ./run and ./test: installs the Debian packages that are missing and builds.
 # Usage: . scripts/prepare.sh; prepare_packages PACKAGE...; prepare_build [CMAKE OPTION...]
+# TESSALY_TARGETS names the targets to build (default: all of them); TESSALY_GENERATOR the CMake
+# generator of a new build folder (default Ninja; empty for CMake's default, Makefiles).
 
 TESSALY_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 TESSALY_BUILD=${TESSALY_BUILD:-$TESSALY_TOP/build}
+TESSALY_GENERATOR=${TESSALY_GENERATOR-Ninja}
 
-TESSALY_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-tools-dev qt6-l10n-tools
+TESSALY_PACKAGES="cmake ninja-build make g++ pkg-config qt6-base-dev qt6-tools-dev qt6-l10n-tools libssl-dev
     libqrencode-dev xvfb xauth openssl curl"
 
 prepare_packages() {
@@ -24,12 +27,18 @@ prepare_packages() {
 }
 
 prepare_build() {
-    cmake -S "$TESSALY_TOP" -B "$TESSALY_BUILD" -G Ninja "$@" >/dev/null || return 1
-    cmake --build "$TESSALY_BUILD" -j "$(nproc)"
+    # An existing build folder keeps the generator it was made with.
+    local generator=()
+    [ -n "$TESSALY_GENERATOR" ] && [ ! -f "$TESSALY_BUILD/CMakeCache.txt" ] && generator=(-G "$TESSALY_GENERATOR")
+    cmake -S "$TESSALY_TOP" -B "$TESSALY_BUILD" "${generator[@]}" "$@" >/dev/null || return 1
+    # shellcheck disable=SC2086
+    cmake --build "$TESSALY_BUILD" -j "$(nproc)" ${TESSALY_TARGETS:+--target $TESSALY_TARGETS}
 }
 
-# Clients and tools the tests drive.
-TESSALY_TEST_PACKAGES="chromium nodejs npm rclone cadaver litmus zbar-tools"
+# Clients and tools the tests drive; zbarimg reads the QR codes; dpkg-dev, appstream and desktop-file-utils make and check
+# the package and its desktop files, xdotool and x11-utils drive the installed window program.
+TESSALY_TEST_PACKAGES="chromium nodejs npm rclone cadaver litmus dpkg-dev appstream desktop-file-utils
+    xdotool x11-utils zbar-tools"
 
 # The npm packages of the browser tests (tests/browser/package-lock.json).
 prepare_browser_tests() {

@@ -1,12 +1,14 @@
 #include "server/webserver.h"
 
 #include "config/configuration.h"
+#include "server/keypair.h"
 #include "server/serverthread.h"
 
 #include <QFile>
 #include <QNetworkAddressEntry>
 #include <QSslCertificate>
 #include <QSslKey>
+#include <QSysInfo>
 #include <QTcpSocket>
 
 #include <csignal>
@@ -92,6 +94,15 @@ bool WebServer::loadKeys(Configuration *c)
     dropKeys();
     loadedKeyFile = c->keyFile;
     loadedKeyPassword = c->keyPassword;
+    // The default key pair is made on this machine, for this user, the first time it is needed.
+    QString reason;
+    if (c->keyFile == Configuration::defaultKeyFile()
+        && !KeyPair::create(c->keyFile, QSysInfo::machineHostName(),
+                            QByteArray(Configuration::DefaultKeyPassword), &reason)) {
+        emit error(tr("HTTPS"), tr("The key pair %1 cannot be made (%2): the server speaks plain HTTP.")
+                                    .arg(c->keyFile, reason));
+        return false;
+    }
     QFile file(c->keyFile);
     if (!file.open(QIODevice::ReadOnly)) {
         emit error(tr("HTTPS"), tr("The key file %1 cannot be opened: the server speaks plain HTTP.")

@@ -1,6 +1,7 @@
 // Draws the pictures of the icon folder (data/img/): the entry icons of the folder pages, the
-// page background and the favicon; and the icons compiled into the window (resources/icons/).
-// Run it again after changing a drawing:
+// page background and the favicon; the icons compiled into the window (resources/icons/); and the
+// window's own icon for the desktop's menus in the sizes of the icon theme
+// (resources/icons/app/<size>.png). Run it again after changing a drawing:
 //     cmake --build <build> --target icons
 // and commit the files it wrote.
 
@@ -445,19 +446,26 @@ QImage favicon()
     return image;
 }
 
-using Drawing = std::pair<const char *, std::function<void(QPainter &)>>;
+using Draw = std::function<void(QPainter &)>;
+using Drawing = std::pair<const char *, Draw>;
+
+// A drawing made on the grid of Size units, at `size` pixels.
+QImage render(const Draw &draw, int size = Size)
+{
+    QImage image = canvas(size);
+    QPainter p(&image);
+    prepare(p);
+    p.scale(double(size) / Size, double(size) / Size);
+    draw(p);
+    p.end();
+    return image;
+}
 
 bool drawAll(const QDir &out, std::initializer_list<Drawing> drawings)
 {
     bool ok = true;
-    for (const auto &[name, draw] : drawings) {
-        QImage image = canvas();
-        QPainter p(&image);
-        prepare(p);
-        draw(p);
-        p.end();
-        ok = image.save(out.filePath(QString::fromLatin1(name)), "PNG") && ok;
-    }
+    for (const auto &[name, draw] : drawings)
+        ok = render(draw).save(out.filePath(QString::fromLatin1(name)), "PNG") && ok;
     return ok;
 }
 
@@ -472,8 +480,11 @@ int main(int argc, char *argv[])
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
     const QDir windowOut(QString::fromLocal8Bit(argv[2]));
-    if ((!out.exists() && !QDir().mkpath(out.path())) || (!windowOut.exists() && !QDir().mkpath(windowOut.path())))
-        return 1;
+    const QDir themeOut(windowOut.filePath(QStringLiteral("app")));
+    for (const QDir &dir : {out, windowOut, themeOut}) {
+        if (!dir.exists() && !QDir().mkpath(dir.path()))
+            return 1;
+    }
 
     bool ok = drawAll(out, {
         {"html.png", drawHtml},        {"doc.png", drawDoc},
@@ -493,5 +504,9 @@ int main(int argc, char *argv[])
         {"theme.png", drawTheme},      {"colors.png", drawColors},
         {"font.png", drawFont},
     }) && ok;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QString name = themeOut.filePath(QStringLiteral("%1.png").arg(size));
+        ok = render(drawApplicationIcon, size).save(name, "PNG") && ok;
+    }
     return ok ? 0 : 1;
 }

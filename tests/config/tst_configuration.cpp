@@ -238,6 +238,8 @@ private slots:
     void roundTrip();
     void loadFromFile_data();
     void loadFromFile();
+    void storedKeyFile_data();
+    void storedKeyFile();
     void saveReplacesAtomicallyAndPrivately();
     void saveFailure_data();
     void saveFailure();
@@ -277,25 +279,29 @@ void TestConfiguration::init()
 
 void TestConfiguration::defaultProfileFile_data()
 {
-    QTest::addColumn<QString>("resDir");
+    QTest::addColumn<QString>("configDir");
     QTest::addColumn<int>("keyFileUnits");
 
-    const QString tempRes = path(QStringLiteral("exe")) + QLatin1Char('/');
-    QTest::newRow("temporary resource folder") << tempRes << int(tempRes.size() + 7);
-    QTest::newRow("no resource folder") << QString() << 7;
+    const QString tempConfig = Configuration::ConfigDir;
+    QTest::newRow("temporary profile folder") << tempConfig << int(tempConfig.size() + 7);
+    QTest::newRow("no profile folder") << QString() << 7;
     // "ä" is one UTF-16 unit, the key symbol outside the BMP two: the count is in units, not bytes.
-    QTest::newRow("non-ASCII resource folder")
-        << QStringLiteral("/opt/\u00e4/\U0001F5DD/") << 5 + 1 + 1 + 2 + 1 + 7;
+    QTest::newRow("non-ASCII profile folder")
+        << QStringLiteral("/home/\u00e4/\U0001F5DD/") << 6 + 1 + 1 + 2 + 1 + 7;
 }
 
 void TestConfiguration::defaultProfileFile()
 {
-    QFETCH(QString, resDir);
+    QFETCH(QString, configDir);
     QFETCH(int, keyFileUnits);
     StaticsGuard guard;
-    Configuration::ResDir = resDir;
 
+    // The default key file lies in the profile folder; the profile itself is saved in the test's.
+    const QString savedConfigDir = Configuration::ConfigDir;
+    Configuration::ConfigDir = configDir;
     Configuration conf;
+    QCOMPARE(conf.keyFile, configDir + QStringLiteral("ssl.pem"));
+    Configuration::ConfigDir = savedConfigDir;
     conf.setFileName(QStringLiteral("default-%1").arg(QTest::currentDataTag()));
     QVERIFY(conf.save());
 
@@ -490,7 +496,7 @@ void TestConfiguration::loadFromFile()
     } else {
         QCOMPARE(conf.settingsPage, 0);
         QCOMPARE(conf.useCount, 0);
-        QCOMPARE(conf.keyFile, Configuration::ResDir + QStringLiteral("ssl.pem"));
+        QCOMPARE(conf.keyFile, Configuration::ConfigDir + QStringLiteral("ssl.pem"));
         QCOMPARE(conf.keyPassword, QStringLiteral("k4m5n6"));
         QVERIFY(conf.profileName.isNull());
     }
@@ -502,6 +508,69 @@ void TestConfiguration::loadFromFile()
     QCOMPARE(QFileInfo::exists(file), createFile);
     if (createFile)
         QCOMPARE(hex(readAll(file)), hex(content));
+}
+
+void TestConfiguration::storedKeyFile_data()
+{
+    // In paths, %R stands for the resource folder and %C for the profile folder.
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("storedPhrase");
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("expectedPhrase");
+
+    const QString old = QStringLiteral("%R/ssl.pem");
+    const QString perUser = QStringLiteral("%C/ssl.pem");
+    const QString phrase = QStringLiteral("k4m5n6");
+    const QString mine = QStringLiteral("mine");
+    QTest::newRow("old default, gone") << old << phrase << false << perUser << phrase;
+    QTest::newRow("old default with another phrase, gone") << old << mine << false << perUser << phrase;
+    QTest::newRow("old default, present") << old << mine << true << old << mine;
+    QTest::newRow("old default spelt otherwise, gone")
+        << QStringLiteral("%R/./ssl.pem") << phrase << false << QStringLiteral("%R/./ssl.pem") << phrase;
+    QTest::newRow("own file in the resource folder, gone")
+        << QStringLiteral("%R/own.pem") << mine << false << QStringLiteral("%R/own.pem") << mine;
+    QTest::newRow("own ssl.pem elsewhere, gone")
+        << QStringLiteral("%R/keys/ssl.pem") << phrase << false << QStringLiteral("%R/keys/ssl.pem") << phrase;
+    QTest::newRow("per-user default, not made yet") << perUser << phrase << false << perUser << phrase;
+    QTest::newRow("per-user default with another phrase") << perUser << mine << true << perUser << mine;
+}
+
+void TestConfiguration::storedKeyFile()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, storedPhrase);
+    QFETCH(bool, present);
+    QFETCH(QString, expected);
+    QFETCH(QString, expectedPhrase);
+    const auto expand = [](QString text) {
+        return text.replace(QLatin1String("%R"), Configuration::ResDir.chopped(1))
+            .replace(QLatin1String("%C"), Configuration::ConfigDir.chopped(1));
+    };
+
+    Configuration saved;
+    saved.setFileName(QStringLiteral("key-%1").arg(QTest::currentDataTag()));
+    saved.port = 4711;
+    saved.keyFile = expand(stored);
+    saved.keyPassword = storedPhrase;
+    QVERIFY(saved.save());
+    const QByteArray savedBytes = readAll(saved.fileName());
+    QVERIFY(QDir().mkpath(QFileInfo(saved.keyFile).absolutePath()));
+    if (present)
+        QVERIFY(writeAll(saved.keyFile, "key pair"));
+
+    Configuration loaded;
+    QVERIFY(loaded.load(saved.fileName()));
+    QCOMPARE(loaded.keyFile, expand(expected));
+    QCOMPARE(loaded.keyPassword, expectedPhrase);
+    QCOMPARE(loaded.port, 4711);
+    QVERIFY(!Configuration::FirstRun);
+    // Loading writes nothing: neither the profile nor a key file.
+    QCOMPARE(readAll(saved.fileName()), savedBytes);
+    QCOMPARE(QFileInfo::exists(saved.keyFile), present);
+    if (present)
+        QCOMPARE(readAll(saved.keyFile), QByteArray("key pair"));
+    QFile::remove(saved.keyFile);
 }
 
 void TestConfiguration::saveReplacesAtomicallyAndPrivately()
@@ -676,9 +745,9 @@ void TestConfiguration::languagePath()
     QCOMPARE(Configuration::IconDir, (exe + QStringLiteral("/img/")).toLatin1());
     QCOMPARE(Configuration::LangPath, exe + QLatin1Char('/') + expectedTail);
 
-    // The default key pair is looked for in the resource folder.
+    // The default key pair is the user's own, in the profile folder, wherever the program is.
     Configuration conf;
-    QCOMPARE(conf.keyFile, exe + QStringLiteral("/ssl.pem"));
+    QCOMPARE(conf.keyFile, path(QStringLiteral("home")) + QStringLiteral("/.kestrune/ssl.pem"));
 }
 
 void TestConfiguration::cloneCopiesAndResetsState()

@@ -15,28 +15,8 @@ for client in rclone cadaver; do
     fi
 done
 
-work=$(mktemp -d)
-server=
-cleanup() {
-    if [ -n "$server" ]; then
-        kill "$server" 2>/dev/null || true
-        wait "$server" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../testlib.sh"
 
-failures=0
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok    $what"
-    else
-        echo "FAIL  $what"
-        failures=$((failures + 1))
-    fi
-}
 same() { cmp -s "$1" "$2"; }
 absent() { [ ! -e "$1" ]; }
 
@@ -52,13 +32,7 @@ head -c 70000 /dev/urandom > "$local/tree/sub/two.bin"
 echo three > "$local/tree/sub/three.txt"
 
 export HOME=$work/home XDG_CACHE_HOME=$work/home/.cache XDG_CONFIG_HOME=$work/home/.config
-"$tessaly" --headless --share "$share" --address 127.0.0.1 --port 0 > "$work/url" 2> "$work/server.err" &
-server=$!
-for _ in $(seq 100); do
-    [ -s "$work/url" ] && break
-    sleep 0.1
-done
-url=$(head -n 1 "$work/url")
+start_server "$tessaly" --share "$share"
 case $url in
     http://127.0.0.1:*/) echo "server at $url" ;;
     *) echo "FAIL  the server printed no URL"; cat "$work/server.err"; exit 1 ;;

@@ -28,7 +28,7 @@ bool TestServer::start(bool useTls)
     ++config.useCount;
     if (tls) {
         config.sslMode = 2;
-        config.keyFile = qEnvironmentVariable("TESSALY_BUILD_DIR") + QLatin1String("/ssl.pem");
+        config.keyFile = qEnvironmentVariable("TESSALY_BUILD_DIR") + QLatin1String("/tests/ssl.pem");
         if (!server->loadKeys(&config))
             return false;
     }

@@ -24,7 +24,7 @@ TestServer::TestServer()
     Configuration::LangPath = buildDir() + QStringLiteral("/lang/C/");
 
     config.sslMode = 0;
-    config.keyFile = buildDir() + QStringLiteral("/ssl.pem");
+    config.keyFile = buildDir() + QStringLiteral("/tests/ssl.pem");
     auto *entry = new QNetworkAddressEntry;
     entry->setIp(QHostAddress(QHostAddress::LocalHost));
     server = new WebServer(entry);

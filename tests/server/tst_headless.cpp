@@ -11,11 +11,16 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSysInfo>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -51,7 +56,7 @@ private slots:
     void portZeroPrintsTheUrlAndServes();
     void basicAuthenticationRefusesWithoutCredentials();
     void passwordModeShowsTheLoginPage();
-    void httpsServesWithTheBuildsKeyPair();
+    void httpsMakesTheUsersKeyPairOnceAndKeepsIt();
     void missingKeyFileServesPlainHttpAndSaysSo();
     void wrongPassPhraseIsReportedAndHandshakesFail();
     void signalEndsWithExitCodeZero_data();
@@ -60,10 +65,12 @@ private slots:
     void trafficLimitStopsServing();
     void qrCodesInTheTerminal();
     void profilesAreReadButNeverRewritten();
+    void openWritableShareOnTheNetworkIsWarnedOf_data();
+    void openWritableShareOnTheNetworkIsWarnedOf();
 
 private:
-    // Starts the server and returns the port of the URL it printed (0 on failure).
-    quint16 start(const QStringList &options);
+    // Starts the server on `address` and returns the port of the URL it printed (0 on failure).
+    quint16 start(const QStringList &options, const QString &address = QStringLiteral("127.0.0.1"));
     bool stop(int signal = SIGTERM);
     // Waits until the server has written `text` to its error output.
     bool saysOnStderr(const QString &text);
@@ -108,14 +115,14 @@ void TestHeadless::cleanup()
     printedUrl.clear();
 }
 
-quint16 TestHeadless::start(const QStringList &options)
+quint16 TestHeadless::start(const QStringList &options, const QString &address)
 {
-    process->setArguments(QStringList{QStringLiteral("--headless"), QStringLiteral("--address"), QStringLiteral("127.0.0.1")}
-                          + options);
+    process->setArguments(QStringList{QStringLiteral("--headless"), QStringLiteral("--address"), address} + options);
     process->start();
     if (!process->waitForStarted(5000))
         return 0;
-    const QRegularExpression url(QStringLiteral("^(https?)://127\\.0\\.0\\.1:(\\d+)/$"));
+    const QRegularExpression url(QStringLiteral("^(https?)://\\[?") + QRegularExpression::escape(address)
+                                 + QStringLiteral("\\]?:(\\d+)/$"));
     while (process->waitForReadyRead(10000) || process->canReadLine()) {
         while (process->canReadLine()) {
             const QString line = QString::fromLocal8Bit(process->readLine()).trimmed();
@@ -253,16 +260,64 @@ void TestHeadless::passwordModeShowsTheLoginPage()
     QVERIFY(stop());
 }
 
-void TestHeadless::httpsServesWithTheBuildsKeyPair()
+void TestHeadless::httpsMakesTheUsersKeyPairOnceAndKeepsIt()
 {
-    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
-                                QStringLiteral("--https")});
-    QVERIFY(port > 0);
-    QCOMPARE(printedUrl, QStringLiteral("https://127.0.0.1:%1/").arg(port));
-    HttpClient client;
-    QVERIFY(client.connectEncrypted(port));
-    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
-    QVERIFY(stop());
+    const QString configDir = home->path() + QStringLiteral("/.kestrune");
+    const QString keyFile = configDir + QStringLiteral("/ssl.pem");
+    const QString hostName = QSysInfo::machineHostName();
+    QByteArray firstBytes;
+    ino_t firstInode = 0;
+    for (int round = 1; round <= 2; ++round) {
+        const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"),
+                                    QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--https")});
+        QVERIFY(port > 0);
+        QCOMPARE(printedUrl, QStringLiteral("https://127.0.0.1:%1/").arg(port));
+
+        // Private to the user, complete, alone in the profile folder (no temporary file left).
+        struct stat info = {};
+        QCOMPARE(::stat(QFile::encodeName(keyFile).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0600));
+        QCOMPARE(QDir(configDir).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{QStringLiteral("ssl.pem")});
+        const QByteArray bytes = readAll(keyFile);
+        const QList<QSslCertificate> certificates = QSslCertificate::fromData(bytes, QSsl::Pem);
+        QCOMPARE(certificates.size(), 1);
+        const QSslCertificate certificate = certificates.first();
+        QVERIFY(certificate.isSelfSigned());
+        QCOMPARE(certificate.subjectInfo(QSslCertificate::CommonName),
+                 QStringList{hostName.isEmpty() ? QStringLiteral("localhost") : hostName});
+        QVERIFY(certificate.expiryDate() > QDateTime::currentDateTime().addYears(5));
+        const QSslKey key(bytes, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, "k4m5n6");
+        QVERIFY(!key.isNull());
+        QVERIFY(key.length() >= 2048);
+        QVERIFY(QSslKey(bytes, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, "").isNull()); // encrypted
+        if (round == 1) {
+            firstBytes = bytes;
+            firstInode = info.st_ino;
+        } else {
+            QCOMPARE(bytes, firstBytes);
+            QCOMPARE(info.st_ino, firstInode);
+        }
+
+        // A client that trusts this certificate alone verifies the server under each of its names.
+        QStringList names = {QStringLiteral("localhost"), QStringLiteral("127.0.0.1")};
+        if (!hostName.isEmpty() && hostName != QLatin1String("localhost"))
+            names.append(hostName);
+        for (const QString &name : std::as_const(names)) {
+            HttpClient client;
+            QSslConfiguration tls = client.socket.sslConfiguration();
+            tls.setCaCertificates({certificate});
+            tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+            client.socket.setSslConfiguration(tls);
+            client.socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port, name);
+            QVERIFY2(HttpClient::waitUntil([&] { return client.socket.isEncrypted() || client.isClosed(); })
+                         && client.socket.isEncrypted(),
+                     qPrintable(name));
+            QCOMPARE(client.socket.peerCertificate(), certificate);
+            QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+        }
+        QVERIFY(stop());
+        QVERIFY2(!errors.contains(QStringLiteral("HTTPS")), qPrintable(errors));
+    }
 }
 
 void TestHeadless::missingKeyFileServesPlainHttpAndSaysSo()
@@ -411,6 +466,71 @@ void TestHeadless::qrCodesInTheTerminal()
     QString error;
     QCOMPARE(QrDecoder::decode(QrDecoder::fromTerminal(code), &error), printedUrl);
     QVERIFY(stop());
+}
+
+void TestHeadless::openWritableShareOnTheNetworkIsWarnedOf_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("warning"); // empty: no warning
+
+    const QString all = QStringLiteral("0.0.0.0");
+    QTest::addRow("every address, open, upload and delete") << all << QStringList() << QStringLiteral("upload to and delete in");
+    QTest::addRow("every address, open, no upload") << all << QStringList{QStringLiteral("--no-upload")} << QStringLiteral("delete in");
+    QTest::addRow("every address, open, no delete") << all << QStringList{QStringLiteral("--no-delete")} << QStringLiteral("upload to");
+    QTest::addRow("every address, open, read only")
+        << all << QStringList{QStringLiteral("--no-upload"), QStringLiteral("--no-delete")} << QString();
+    QTest::addRow("every address, password")
+        << all << QStringList{QStringLiteral("--auth"), QStringLiteral("password"), QStringLiteral("--password"), QStringLiteral("x")} << QString();
+    QTest::addRow("every address, basic")
+        << all << QStringList{QStringLiteral("--auth"), QStringLiteral("basic"), QStringLiteral("--user"), QStringLiteral("a:b")} << QString();
+    QTest::addRow("every address, one shared file") << all << QStringList{QStringLiteral("--share"), QStringLiteral("FILE")} << QString();
+    QTest::addRow("loopback, open, upload and delete") << QStringLiteral("127.0.0.1") << QStringList() << QString();
+    QTest::addRow("IPv6 loopback, open, upload and delete") << QStringLiteral("::1") << QStringList() << QString();
+}
+
+void TestHeadless::openWritableShareOnTheNetworkIsWarnedOf()
+{
+    QFETCH(QString, address);
+    QFETCH(QStringList, options);
+    QFETCH(QString, warning);
+    const QString sharePath = home->path() + QStringLiteral("/share");
+    if (options.contains(QStringLiteral("FILE")))
+        options.replace(options.indexOf(QStringLiteral("FILE")), sharePath + QStringLiteral("/a.txt"));
+    else
+        options << QStringLiteral("--share") << sharePath;
+    if (address == QLatin1String("::1")) {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHostIPv6))
+            QSKIP("no IPv6 loopback here");
+    }
+
+    const quint16 port = start(options + QStringList{QStringLiteral("--port"), QStringLiteral("0")}, address);
+    QVERIFY(port > 0);
+    // Served, and only then stopped: whatever the server says about this share is said by now.
+    QTcpSocket client;
+    client.connectToHost(address == QLatin1String("::1") ? QHostAddress(QHostAddress::LocalHostIPv6)
+                                                          : QHostAddress(QHostAddress::LocalHost),
+                         port);
+    client.write("GET / HTTP/1.1\r\nAuthorization: Basic " + QByteArray("a:b").toBase64() + "\r\n\r\n");
+    QByteArray answer;
+    QVERIFY(HttpClient::waitUntil([&] {
+        answer += client.readAll();
+        return answer.contains("\r\n\r\n");
+    }));
+    QVERIFY2(answer.startsWith("HTTP/1.1 200 "), answer.constData());
+    QVERIFY(stop());
+    errors += QString::fromLocal8Bit(process->readAllStandardError());
+
+    const QStringList lines = errors.split(u'\n', Qt::SkipEmptyParts);
+    const QStringList warnings = lines.filter(QStringLiteral("warning"));
+    if (warning.isEmpty()) {
+        QVERIFY2(warnings.isEmpty(), qPrintable(errors));
+        return;
+    }
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings.first().contains(QStringLiteral(" can ") + warning + u' ' + sharePath), qPrintable(errors));
+    QCOMPARE(lines.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

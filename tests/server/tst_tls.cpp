@@ -59,7 +59,7 @@ private:
 void TestTls::initTestCase()
 {
     QVERIFY(QSslSocket::supportsSsl());
-    keyFile = TestServer::buildDir() + QStringLiteral("/ssl.pem");
+    keyFile = TestServer::buildDir() + QStringLiteral("/tests/ssl.pem");
     if (QFile::exists(keyFile))
         return;
     // Run outside the build: make a key pair like the build does.

@@ -479,7 +479,7 @@ void TestFolderActions::launchFile()
 void TestFolderActions::launchFileSecure()
 {
     web->conf.sslMode = 2;
-    web->conf.keyFile = qEnvironmentVariable("TESSALY_BUILD_DIR") + "/ssl.pem";
+    web->conf.keyFile = qEnvironmentVariable("TESSALY_BUILD_DIR") + "/tests/ssl.pem";
     web->conf.keyPassword = QStringLiteral("k4m5n6");
     QVERIFY(web->restart());
     QSslSocket socket;

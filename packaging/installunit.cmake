@@ -1,0 +1,15 @@
+# Writes the systemd user unit with the absolute path of the installed program. Run by
+# `cmake --install` and cpack, with TESSALY_UNIT_TEMPLATE, TESSALY_BINDIR and TESSALY_DATADIR set.
+foreach(dir BINDIR DATADIR)
+    if(IS_ABSOLUTE "${TESSALY_${dir}}")
+        set(full_${dir} "${TESSALY_${dir}}")
+    else()
+        set(full_${dir} "${CMAKE_INSTALL_PREFIX}/${TESSALY_${dir}}")
+    endif()
+endforeach()
+set(TESSALY_PROGRAM "${full_BINDIR}/tessaly")
+set(TESSALY_DOC "${full_DATADIR}/doc/tessaly/README.md")
+set(unit "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/lib/systemd/user/tessaly.service")
+message(STATUS "Installing: ${unit}")
+configure_file("${TESSALY_UNIT_TEMPLATE}" "${unit}" @ONLY)
+list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${unit}")
