@@ -2,6 +2,7 @@
 
 #include "app/mobilewebserver.h"
 #include "config/configuration.h"
+#include "config/inputdialog.h"
 #include "httpclient.h"
 #include "instances/addresslist.h"
 #include "instances/serveritem.h"
@@ -11,7 +12,6 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
-#include <QInputDialog>
 #include <QMessageBox>
 #include <QTableWidget>
 #include <QTcpServer>
@@ -38,9 +38,9 @@ ScriptedPrompt::Asked ScriptedPrompt::describe(QWidget *window)
         const QList<QAbstractButton *> buttons = box->buttons();
         for (QAbstractButton *b : buttons)
             a.buttons.append(withoutMnemonic(b->text()));
-    } else if (auto *input = qobject_cast<QInputDialog *>(window)) {
+    } else if (auto *input = qobject_cast<InputDialog *>(window)) {
         a.text = input->labelText();
-        a.informative = input->textValue();
+        a.informative = input->getText();
     }
     return a;
 }
@@ -70,17 +70,56 @@ int ScriptedPrompt::exec(QDialog *dialog)
         const QMessageBox::StandardButton standard = box->standardButton(pressed);
         return standard != QMessageBox::NoButton ? int(standard) : dialog->result();
     }
-    if (auto *input = qobject_cast<QInputDialog *>(dialog)) {
+    if (auto *input = qobject_cast<InputDialog *>(dialog)) {
         if (!answered) {
             input->reject();
             return QDialog::Rejected;
         }
-        input->setTextValue(answer);
+        input->setText(answer);
         input->accept();
         return QDialog::Accepted;
     }
-    dialog->reject();
-    return QDialog::Rejected;
+    if (answered)
+        answers.prepend(answer);
+    if (dialogs.isEmpty()) {
+        dialog->reject();
+        return QDialog::Rejected;
+    }
+    const std::function<int(QDialog *)> drive = dialogs.takeFirst();
+    dialog->show();
+    const int result = drive(dialog);
+    if (dialog->isVisible()) {
+        qWarning("%s was left open", dialog->metaObject()->className());
+        dialog->reject();
+    }
+    return result;
+}
+
+int ScriptedPrompt::end(QDialog *dialog, const QString &how)
+{
+    if (how == QLatin1String("Esc")) {
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    } else if (how == QLatin1String("title bar")) {
+        dialog->close();
+    } else {
+        QAbstractButton *pressed = nullptr;
+        const QList<QAbstractButton *> buttons = dialog->findChildren<QAbstractButton *>();
+        for (QAbstractButton *b : buttons) {
+            if (withoutMnemonic(b->text()) == how && b->isVisible())
+                pressed = b;
+        }
+        if (!pressed)
+            qWarning("no button %s in the dialog", qPrintable(how));
+        else
+            QTest::mouseClick(pressed, Qt::LeftButton);
+    }
+    return dialog->result();
+}
+
+QColor ScriptedPrompt::color(QWidget *, const QColor &initial)
+{
+    colorStarts.append(initial);
+    return colors.isEmpty() ? QColor() : colors.takeFirst();
 }
 
 void ScriptedPrompt::show(QWidget *window, Presentation)

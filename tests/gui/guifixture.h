@@ -35,12 +35,23 @@ public:
     QString existingDirectory(QWidget *parent, const QString &caption, const QString &dir) override;
     QString openFileName(QWidget *parent, const QString &caption, const QString &dir,
                          const QString &filter) override;
+    QColor color(QWidget *parent, const QColor &initial) override;
 
     QStringList texts() const;
+    // Ends a shown dialog as a person does: `how` is the text of one of its buttons, "Esc", or
+    // "title bar" (the window's close button). Returns the dialog's result.
+    static int end(QDialog *dialog, const QString &how);
 
     // Consumed in order: the text of the button to press, or the text to type. A box without an
     // answer gets its default button; an input without one is cancelled.
     QStringList answers;
+    // Consumed in order by the other dialogs, which are shown first: each drives its dialog
+    // through the widgets, ends it and returns what exec() would. Without one a dialog is
+    // rejected.
+    QList<std::function<int(QDialog *)>> dialogs;
+    // Consumed in order by colour choices; without one the choice is cancelled.
+    QList<QColor> colors;
+    QList<QColor> colorStarts;
     QString chosenPath;
     QString lastFilter;
     QString lastStartDir;
