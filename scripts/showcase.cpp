@@ -1,8 +1,10 @@
 // Opens the window as a person would leave it after sharing a folder and starting a server, for
 // the screenshots of the README (scripts/screenshots.sh runs it under Xvfb):
-//     tessaly_showcase simple|expert FOLDER
-// HOME should be an empty folder: the program writes its profile there. When the window is
-// ready, it prints "ready WIDTHxHEIGHT+X+Y" and runs until it is ended.
+//     tessaly_showcase simple|expert|settings|look FOLDER
+// "settings" opens the global settings on the server page over the expert window, "look" the
+// look and feel dialog on its style page. HOME should be an empty folder: the program writes its
+// profile there. When the window (or the dialog) is ready, it prints "ready WIDTHxHEIGHT+X+Y"
+// and runs until it is ended.
 
 #include "app/mobilewebserver.h"
 #include "app/startup.h"
@@ -13,6 +15,7 @@
 
 #include <QApplication>
 #include <QNetworkAddressEntry>
+#include <QSettings>
 #include <QTableWidget>
 #include <QTcpSocket>
 #include <QTest>
@@ -27,10 +30,11 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() != 3) {
-        QTextStream(stderr) << "usage: tessaly_showcase simple|expert FOLDER\n";
+        QTextStream(stderr) << "usage: tessaly_showcase simple|expert|settings|look FOLDER\n";
         return 2;
     }
-    const bool expert = args.at(1) == QLatin1String("expert");
+    const QString mode = args.at(1);
+    const bool expert = mode != QLatin1String("simple");
     Startup::restoreLook();
     Startup::prepare(app);
 
@@ -63,9 +67,19 @@ int main(int argc, char *argv[])
     visit->connectToHost(item->webServer->address->ip(), item->webServer->port);
 
     QTimer::singleShot(3000, &window, [&window] {
-        const QRect frame = window.frameGeometry();
+        // The dialog when one is open, else the window.
+        const QWidget *shown = QApplication::activeModalWidget();
+        const QRect frame = shown ? shown->frameGeometry() : window.frameGeometry();
         QTextStream(stdout) << "ready " << frame.width() << 'x' << frame.height() << '+' << frame.x() << '+'
                             << frame.y() << Qt::endl;
     });
+    if (mode == QLatin1String("settings")) {
+        QTimer::singleShot(1000, &window, [&window, addresses] {
+            window.openSettings(Configuration::getGlobalConfig(), addresses, 2);
+        });
+    } else if (mode == QLatin1String("look")) {
+        QSettings().setValue(QStringLiteral("lastP"), 0);
+        QTimer::singleShot(1000, &window, &MobileWebServer::guiConf);
+    }
     return app.exec();
 }
