@@ -14,6 +14,16 @@
 #include <QPushButton>
 #include <QStackedWidget>
 
+namespace {
+
+// The dialogs open now, innermost last. One opened from inside another's modal loop (the
+// question after a public-address lookup does that) edits its own copy; on a profile that one of
+// them edits already, that one shows the page asked for instead: two copies of one profile would
+// undo each other's edits.
+QList<ConfigDialog *> openDialogs;
+
+} // namespace
+
 ConfigDialog::ConfigDialog(Configuration *edited, Configurable *target, QWidget *parent, int page)
     : PagedDialog(parent)
     , profile(edited)
@@ -21,6 +31,7 @@ ConfigDialog::ConfigDialog(Configuration *edited, Configurable *target, QWidget 
     , conf(edited->clone())
 {
     isGlobal = edited == Configuration::getGlobalConfig();
+    openDialogs.append(this);
     addPage(new ConfigPageFolder(conf.get()), QStringLiteral(":/icons/folder.png"), tr("Folder"));
     addPage(new ConfigPageAut(conf.get()), QStringLiteral(":/icons/kgpg.png"), tr("Aut."));
     addPage(new ConfigPageServer(conf.get()), QStringLiteral(":/icons/preferences-network.png"), tr("Server"));
@@ -47,12 +58,24 @@ ConfigDialog::ConfigDialog(Configuration *edited, Configurable *target, QWidget 
     configChanged();
 }
 
-ConfigDialog::~ConfigDialog() = default;
+ConfigDialog::~ConfigDialog()
+{
+    openDialogs.removeAll(this);
+}
 
 int ConfigDialog::edit(Configuration *conf, Configurable *target, QWidget *parent, int page)
 {
     if (!conf)
         return QDialog::Rejected;
+    for (ConfigDialog *open : std::as_const(openDialogs)) {
+        if (open->profile == conf) {
+            if (page >= 0 && page < open->pageCount())
+                open->contentsWidget->setCurrentRow(page);
+            open->raise();
+            open->activateWindow();
+            return QDialog::Rejected;
+        }
+    }
     ConfigDialog dialog(conf, target, parent, page);
     return Prompt::current()->exec(&dialog);
 }

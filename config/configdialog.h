@@ -20,7 +20,8 @@ public:
     ConfigDialog(Configuration *conf, Configurable *target, QWidget *parent, int page);
     ~ConfigDialog() override;
 
-    // Runs a dialog on `conf` until it is closed.
+    // Runs a dialog on `conf` until it is closed. While one is open on `conf` already (this is
+    // called from inside its modal loop), that one turns to `page` and nothing else opens.
     static int edit(Configuration *conf, Configurable *target, QWidget *parent, int page);
 
     QPushButton *applyControl() const { return applyButton; }
