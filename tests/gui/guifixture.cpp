@@ -3,11 +3,16 @@
 #include "app/mobilewebserver.h"
 #include "config/configuration.h"
 #include "config/inputdialog.h"
+#include "config/pageddialog.h"
 #include "httpclient.h"
 #include "instances/addresslist.h"
 #include "instances/serveritem.h"
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QDialog>
 #include <QDir>
@@ -47,7 +52,10 @@ ScriptedPrompt::Asked ScriptedPrompt::describe(QWidget *window)
 
 int ScriptedPrompt::exec(QDialog *dialog)
 {
-    asked.append(describe(dialog));
+    if (qobject_cast<QMessageBox *>(dialog) || qobject_cast<InputDialog *>(dialog))
+        asked.append(describe(dialog));
+    else
+        opened.append(QString::fromLatin1(dialog->metaObject()->className()));
     const bool answered = !answers.isEmpty();
     const QString answer = answered ? answers.takeFirst() : QString();
     if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
@@ -252,6 +260,43 @@ QList<ServerItem *> GuiFixture::items(MobileWebServer *window)
     return list;
 }
 
+QAction *GuiFixture::menuAction(MobileWebServer *window, const QString &text)
+{
+    const QList<QAction *> actions = window->menuBar()->findChildren<QAction *>();
+    for (QAction *a : actions) {
+        // Not the menu's own entry in the menu bar.
+        if (a->text() == text && !a->menu())
+            return a;
+    }
+    return nullptr;
+}
+
+void GuiFixture::contextAction(MobileWebServer *window, int row, const QString &text)
+{
+    QTableWidget *table = window->addresses()->currentTable();
+    pressCell(table, row, 1);
+    QMenu *menu = window->addresses()->contextMenu();
+    QTRY_VERIFY(menu->isVisible());
+    const QList<QAction *> actions = menu->actions();
+    for (QAction *a : actions) {
+        if (a->text() == text) {
+            menu->hide();
+            a->trigger();
+            return;
+        }
+    }
+    QFAIL(qPrintable(QStringLiteral("no entry %1 in the context menu").arg(text)));
+}
+
+void GuiFixture::showPage(PagedDialog *dialog, int row)
+{
+    QListWidget *list = dialog->contents();
+    QListWidgetItem *entry = list->item(row);
+    QVERIFY(entry);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(entry).center());
+    QCOMPARE(list->currentRow(), row);
+}
+
 int GuiFixture::request(const QByteArray &method, const QByteArray &url, const QByteArray &headers, QByteArray *body)
 {
     const QUrl target = QUrl::fromEncoded(url);
@@ -261,7 +306,9 @@ int GuiFixture::request(const QByteArray &method, const QByteArray &url, const Q
                                             || socket.state() == QAbstractSocket::UnconnectedState; })
         || socket.state() != QAbstractSocket::ConnectedState)
         return 0;
-    const QByteArray path = target.path(QUrl::FullyEncoded).isEmpty() ? "/" : target.path(QUrl::FullyEncoded).toLatin1();
+    QByteArray path = target.path(QUrl::FullyEncoded).isEmpty() ? "/" : target.path(QUrl::FullyEncoded).toLatin1();
+    if (target.hasQuery())
+        path += '?' + target.query(QUrl::FullyEncoded).toLatin1();
     socket.write(method + ' ' + path + " HTTP/1.1\r\nHost: " + target.host().toLatin1() + "\r\n" + headers
                  + "Connection: close\r\n\r\n");
     QByteArray received;

@@ -15,6 +15,8 @@
 
 class Configuration;
 class MobileWebServer;
+class PagedDialog;
+class QAction;
 class QTableWidget;
 class ServerItem;
 
@@ -49,6 +51,8 @@ public:
     // through the widgets, ends it and returns what exec() would. Without one a dialog is
     // rejected.
     QList<std::function<int(QDialog *)>> dialogs;
+    // The class names of the other dialogs run, in order.
+    QStringList opened;
     // Consumed in order by colour choices; without one the choice is cancelled.
     QList<QColor> colors;
     QList<QColor> colorStarts;
@@ -96,7 +100,14 @@ public:
     // Presses a cell with the mouse, as a person does.
     static void pressCell(QTableWidget *table, int row, int column);
     static QList<ServerItem *> items(MobileWebServer *window);
-    // A GET of `url` over a real connection: the status code, 0 when nothing answered.
+    // The window's menu entry of that text, or nullptr.
+    static QAction *menuAction(MobileWebServer *window, const QString &text);
+    // Presses the row's "Config" cell and chooses `text` from the menu that opens.
+    static void contextAction(MobileWebServer *window, int row, const QString &text);
+    // Clicks the icon of page `row` in a dialog's page column.
+    static void showPage(PagedDialog *dialog, int row);
+    // A GET of `url` (with its query) over a real connection: the status code, 0 when nothing
+    // answered.
     static int get(const QByteArray &url, QByteArray *body = nullptr) { return request("GET", url, {}, body); }
     // Any request with its extra header lines (each ending in CR LF) and no body.
     static int request(const QByteArray &method, const QByteArray &url, const QByteArray &headers = {},

@@ -78,29 +78,12 @@ private:
 
 QAction *TestAddressList::menuAction(MobileWebServer *window, const QString &text)
 {
-    const QList<QAction *> actions = window->menuBar()->findChildren<QAction *>();
-    for (QAction *a : actions) {
-        if (a->text() == text)
-            return a;
-    }
-    return nullptr;
+    return GuiFixture::menuAction(window, text);
 }
 
 void TestAddressList::contextAction(MobileWebServer *window, int row, const QString &text)
 {
-    QTableWidget *table = window->addresses()->currentTable();
-    GuiFixture::pressCell(table, row, 1);
-    QMenu *menu = window->addresses()->contextMenu();
-    QTRY_VERIFY(menu->isVisible());
-    const QList<QAction *> actions = menu->actions();
-    for (QAction *a : actions) {
-        if (a->text() == text) {
-            menu->hide();
-            a->trigger();
-            return;
-        }
-    }
-    QFAIL(qPrintable(QStringLiteral("no entry %1 in the context menu").arg(text)));
+    GuiFixture::contextAction(window, row, text);
 }
 
 void TestAddressList::presentations_data()
