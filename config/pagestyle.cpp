@@ -73,7 +73,11 @@ void PageStyle::setPalette(QPalette *palette, QSettings *settings, const QString
     };
     settings->beginGroup(name);
     for (const auto &c : colours) {
-        const QVariant value = settings->value(QLatin1String(c.key), palette->color(c.role));
+        // A colour that was never stored leaves the style's own, which differ by colour group
+        // (disabled text is grey).
+        if (!settings->contains(QLatin1String(c.key)))
+            continue;
+        const QVariant value = settings->value(QLatin1String(c.key));
         // A value that is no colour gives an invalid colour.
         const QColor colour = value.canConvert<QColor>() ? value.value<QColor>() : QColor();
         palette->setBrush(QPalette::All, c.role, QBrush(colour, Qt::SolidPattern));
