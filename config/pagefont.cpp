@@ -7,14 +7,14 @@
 
 PageFont::PageFont(QWidget *parent)
     : ConfigPage(nullptr, parent)
-    , font(QApplication::font())
+    , working(QApplication::font())
 {
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(heading(tr("Font Settings")));
     box = new QSpinBox;
     box->setObjectName(QStringLiteral("size"));
     box->setRange(3, 24);
-    box->setValue(font.pointSize());
+    box->setValue(working.pointSize());
     addRow(layout, new QLabel(tr("Size:")), box);
     layout->addStretch(1);
     connect(box, &QSpinBox::valueChanged, this, &PageFont::setSize);
@@ -22,7 +22,7 @@ PageFont::PageFont(QWidget *parent)
 
 void PageFont::setSize(int size)
 {
-    font.setPointSize(size);
-    setFont(font);
+    working.setPointSize(size);
+    setFont(working);
     emit configChanged();
 }

@@ -15,14 +15,14 @@ class PageFont : public ConfigPage
 public:
     explicit PageFont(QWidget *parent = nullptr);
 
-    const QFont &workingFont() const { return font; }
+    const QFont &workingFont() const { return working; }
     QSpinBox *sizeBox() const { return box; }
 
 public slots:
     void setSize(int size);
 
 private:
-    QFont font;
+    QFont working;
     QSpinBox *box = nullptr;
 };
 
