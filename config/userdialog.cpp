@@ -41,7 +41,7 @@ QString UserDialog::refusal(const QString &name, const QString &password, const 
         return tr("A user needs a password.");
     if (name.contains(u':'))
         return tr("A user name cannot contain \":\".");
-    for (int other = 0; other < table->rowCount(); ++other) {
+    for (int other = 0; table && other < table->rowCount(); ++other) {
         const QTableWidgetItem *cell = table->item(other, 0);
         if (other != row && cell && cell->text() == name)
             return tr("There is a user of this name already.");

@@ -10,6 +10,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -110,16 +111,7 @@ int ScriptedPrompt::end(QDialog *dialog, const QString &how)
     } else if (how == QLatin1String("title bar")) {
         dialog->close();
     } else {
-        QAbstractButton *pressed = nullptr;
-        const QList<QAbstractButton *> buttons = dialog->findChildren<QAbstractButton *>();
-        for (QAbstractButton *b : buttons) {
-            if (withoutMnemonic(b->text()) == how && b->isVisible())
-                pressed = b;
-        }
-        if (!pressed)
-            qWarning("no button %s in the dialog", qPrintable(how));
-        else
-            QTest::mouseClick(pressed, Qt::LeftButton);
+        GuiFixture::press(dialog, how);
     }
     return dialog->result();
 }
@@ -216,6 +208,19 @@ void GuiFixture::writeGlobal(bool expert, const std::function<void(Configuration
         qFatal("cannot write the global profile");
 }
 
+void GuiFixture::writeProfile(const QString &file, const QString &name,
+                              const std::function<void(Configuration &)> &edit)
+{
+    Configuration p;
+    p.setFileName(file);
+    p.profileName = name;
+    p.expertMode = true;
+    if (edit)
+        edit(p);
+    if (!p.save())
+        qFatal("cannot write the profile %s", qPrintable(file));
+}
+
 std::unique_ptr<MobileWebServer> GuiFixture::open(const QString &argument)
 {
     return std::make_unique<MobileWebServer>(argument);
@@ -286,6 +291,26 @@ void GuiFixture::contextAction(MobileWebServer *window, int row, const QString &
         }
     }
     QFAIL(qPrintable(QStringLiteral("no entry %1 in the context menu").arg(text)));
+}
+
+void GuiFixture::press(QWidget *window, const QString &text)
+{
+    const QList<QAbstractButton *> buttons = window->findChildren<QAbstractButton *>();
+    for (QAbstractButton *b : buttons) {
+        if (withoutMnemonic(b->text()) == text && b->isVisible()) {
+            QTest::mouseClick(b, Qt::LeftButton);
+            return;
+        }
+    }
+    QFAIL(qPrintable(QStringLiteral("no button %1").arg(text)));
+}
+
+void GuiFixture::type(QLineEdit *edit, const QString &text)
+{
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
 }
 
 void GuiFixture::showPage(PagedDialog *dialog, int row)

@@ -17,6 +17,7 @@ class Configuration;
 class MobileWebServer;
 class PagedDialog;
 class QAction;
+class QLineEdit;
 class QTableWidget;
 class ServerItem;
 
@@ -86,6 +87,10 @@ public:
 
     // Writes the global profile, so that the window starts without the terms (unless `firstRun`).
     void writeGlobal(bool expert, const std::function<void(Configuration &)> &edit = {});
+    // Writes the profile `name` into the file `file` + ".cnf" (cloned in expert mode, as the
+    // profile dialog makes them).
+    static void writeProfile(const QString &file, const QString &name,
+                             const std::function<void(Configuration &)> &edit = {});
     std::unique_ptr<MobileWebServer> open(const QString &argument = QString());
     // Accepts the window's close and destroys it, as the end of the program does.
     static void quit(std::unique_ptr<MobileWebServer> &window);
@@ -106,6 +111,10 @@ public:
     static void contextAction(MobileWebServer *window, int row, const QString &text);
     // Clicks the icon of page `row` in a dialog's page column.
     static void showPage(PagedDialog *dialog, int row);
+    // Clicks the shown button of that text (without its mnemonic) in `window`.
+    static void press(QWidget *window, const QString &text);
+    // Replaces the text of `edit` as typed.
+    static void type(QLineEdit *edit, const QString &text);
     // A GET of `url` (with its query) over a real connection: the status code, 0 when nothing
     // answered.
     static int get(const QByteArray &url, QByteArray *body = nullptr) { return request("GET", url, {}, body); }

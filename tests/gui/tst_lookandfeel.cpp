@@ -31,18 +31,6 @@ namespace {
 
 const QColor Chosen(0x12, 0x34, 0x56);
 
-void press(QWidget *dialog, const QString &text)
-{
-    const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
-    for (QPushButton *b : buttons) {
-        if (QString(b->text()).remove(u'&') == text && b->isVisible()) {
-            QTest::mouseClick(b, Qt::LeftButton);
-            return;
-        }
-    }
-    QFAIL(qPrintable(QStringLiteral("no button %1").arg(text)));
-}
-
 void chooseStyle(GUIconfig *dialog, const QString &name)
 {
     GuiFixture::showPage(dialog, 0);
@@ -193,7 +181,7 @@ void TestLookAndFeel::style()
         enabled = applyEnabled(dialog);
         previewPalette = sameColours(QApplication::palette(), QApplication::style()->standardPalette());
         if (applied) {
-            press(dialog, QStringLiteral("Apply"));
+            GuiFixture::press(dialog, QStringLiteral("Apply"));
             QVERIFY(!applyEnabled(dialog));
         }
     }, how);
@@ -257,7 +245,7 @@ void TestLookAndFeel::colours()
         // Tried on the page only.
         QVERIFY(QApplication::palette() == appBefore);
         if (applied)
-            press(dialog, QStringLiteral("Apply"));
+            GuiFixture::press(dialog, QStringLiteral("Apply"));
     }, QStringLiteral("Cancel"));
     QCOMPARE(f->prompt.colorStarts, QList<QColor>{start});
     for (QPalette::ColorRole role : roles) {
@@ -321,7 +309,7 @@ void TestLookAndFeel::fontSize()
         during = QApplication::font().pointSize();
         enabled = applyEnabled(dialog);
         if (applied)
-            press(dialog, QStringLiteral("Apply"));
+            GuiFixture::press(dialog, QStringLiteral("Apply"));
     }, how);
     QCOMPARE(shown, size);
     QCOMPARE(during, before);
@@ -372,7 +360,7 @@ void TestLookAndFeel::appliedLookIsRestoredAtStart()
         box->setFocus();
         box->selectAll();
         QTest::keyClicks(box, QStringLiteral("19"));
-        press(dialog, QStringLiteral("Apply"));
+        GuiFixture::press(dialog, QStringLiteral("Apply"));
     }, QStringLiteral("Cancel"));
     // As the next start finds things.
     QApplication::setStyle(startStyle);

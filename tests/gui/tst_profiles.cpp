@@ -27,18 +27,6 @@ namespace {
 
 const QByteArray TextA = "contents of a";
 
-void writeProfile(const QString &file, const QString &name, const std::function<void(Configuration &)> &edit = {})
-{
-    Configuration p;
-    p.setFileName(file);
-    p.profileName = name;
-    p.expertMode = true;
-    if (edit)
-        edit(p);
-    if (!p.save())
-        qFatal("cannot write the profile %s", qPrintable(file));
-}
-
 QStringList profileFiles()
 {
     return QDir(Configuration::ConfigDir).entryList(QDir::Files, QDir::Name);
@@ -58,18 +46,6 @@ QStringList entries(const QComboBox *box)
     for (int i = 0; i < box->count(); ++i)
         texts.append(box->itemText(i));
     return texts;
-}
-
-void press(QWidget *dialog, const QString &text)
-{
-    const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
-    for (QPushButton *b : buttons) {
-        if (QString(b->text()).remove(u'&') == text && b->isVisible()) {
-            QTest::mouseClick(b, Qt::LeftButton);
-            return;
-        }
-    }
-    QFAIL(qPrintable(QStringLiteral("no button %1").arg(text)));
 }
 
 QString storedName(const QString &file)
@@ -156,8 +132,8 @@ void TestProfiles::newProfile()
         c.sessionLifetime = 1234;
         c.keyPassword = QStringLiteral("global phrase");
     });
-    writeProfile(QStringLiteral("work"), QStringLiteral("work"));
-    writeProfile(QStringLiteral("old"), QStringLiteral("renamed"));
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
+    GuiFixture::writeProfile(QStringLiteral("old"), QStringLiteral("renamed"));
     Window window = f.open();
     const QStringList filesBefore = profileFiles();
     const QStringList namesBefore = profileNames();
@@ -171,7 +147,7 @@ void TestProfiles::newProfile()
     openProfiles(window.get(), f, 1, [&](ProfileDialog *dialog) {
         current = dialog->profiles()->currentIndex();
         f.prompt.answers = {name};
-        press(dialog, QStringLiteral("New profile"));
+        GuiFixture::press(dialog, QStringLiteral("New profile"));
         shown = entries(dialog->profiles());
         // The new entry is not chosen.
         QCOMPARE(dialog->profiles()->currentIndex(), current);
@@ -237,7 +213,7 @@ void TestProfiles::rename()
     QFETCH(QString, bound);
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
-    writeProfile(QStringLiteral("work"), QStringLiteral("work"));
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
     Window window = f.open();
     const QStringList files = profileFiles();
     bool stayedOpen = false;
@@ -246,10 +222,7 @@ void TestProfiles::rename()
         QCOMPARE(box->currentIndex(), 0);
         box->setCurrentIndex(entry);
         QLineEdit *edit = box->lineEdit();
-        edit->setFocus();
-        edit->selectAll();
-        QTest::keyClick(edit, Qt::Key_Delete);
-        QTest::keyClicks(edit, typed);
+        GuiFixture::type(edit, typed);
         // Enter: the box takes the text, the dialog its default button, OK.
         QTest::keyClick(edit, Qt::Key_Return);
         // Typing never adds an entry.
@@ -279,13 +252,13 @@ void TestProfiles::renamedProfilesKeepTheirFiles()
     // file of the profile edited, whatever the names.
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
-    writeProfile(QStringLiteral("work"), QStringLiteral("work"));
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
     Window window = f.open();
     const auto renameEntry = [&](int row, int entry, const QString &name) {
         openProfiles(window.get(), f, row, [&](ProfileDialog *dialog) {
             dialog->profiles()->setCurrentIndex(entry);
             dialog->profiles()->setEditText(name);
-            press(dialog, QStringLiteral("OK"));
+            GuiFixture::press(dialog, QStringLiteral("OK"));
         });
     };
     renameEntry(1, 1, QStringLiteral("office"));
@@ -321,7 +294,7 @@ void TestProfiles::profilesOfOneNameStayApart()
     // A profile file written elsewhere may carry the global profile's name.
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
-    writeProfile(QStringLiteral("twin"), QStringLiteral("Default"));
+    GuiFixture::writeProfile(QStringLiteral("twin"), QStringLiteral("Default"));
     Window window = f.open();
     QCOMPARE(profileNames(), (QStringList{"Default", "Default"}));
     Configuration *twin = Configuration::confList.at(1);
@@ -362,7 +335,7 @@ void TestProfiles::remove()
     QFETCH(QString, refusal);
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
-    writeProfile(QStringLiteral("work"), QStringLiteral("work"));
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
     f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
     Window window = f.open();
     window->addresses()->currentTable()->setCurrentCell(1, 1);
@@ -382,7 +355,7 @@ void TestProfiles::remove()
     QStringList shown;
     openProfiles(window.get(), f, 0, [&](ProfileDialog *dialog) {
         dialog->profiles()->setCurrentIndex(entry);
-        press(dialog, QStringLiteral("Remove profile"));
+        GuiFixture::press(dialog, QStringLiteral("Remove profile"));
         shown = entries(dialog->profiles());
     });
     QCOMPARE(f.prompt.texts(), refusal.isEmpty() ? QStringList() : QStringList{refusal});
@@ -403,7 +376,7 @@ void TestProfiles::chooseProfile()
 {
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
-    writeProfile(QStringLiteral("work"), QStringLiteral("work"), [](Configuration &p) {
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"), [](Configuration &p) {
         p.authMode = 1;
         p.password = QStringLiteral("s3cret");
     });
@@ -426,7 +399,7 @@ void TestProfiles::chooseProfile()
         QTest::keyClick(dialog->profiles(), Qt::Key_Down);
         QCOMPARE(dialog->profiles()->currentText(), QStringLiteral("work"));
         QCOMPARE(dialog->getConfig(), work);
-        press(dialog, QStringLiteral("OK"));
+        GuiFixture::press(dialog, QStringLiteral("OK"));
     });
     QCOMPARE(item->webServer->config, work);
     QCOMPARE(work->useCount, 1);
@@ -445,7 +418,7 @@ void TestProfiles::rowGoneWhileTheDialogIsOpen()
 {
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
-    writeProfile(QStringLiteral("work"), QStringLiteral("work"));
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
     Window window = f.open();
     openProfiles(window.get(), f, 1, [&](ProfileDialog *dialog) {
         // The address of the row goes away meanwhile.
@@ -453,7 +426,7 @@ void TestProfiles::rowGoneWhileTheDialogIsOpen()
         window->addresses()->loadLocal();
         QCOMPARE(window->addresses()->getServerCount(), 1);
         dialog->profiles()->setCurrentIndex(1);
-        press(dialog, QStringLiteral("OK"));
+        GuiFixture::press(dialog, QStringLiteral("OK"));
         QVERIFY(!dialog->isVisible());
     });
     QCOMPARE(Configuration::confList.at(1)->useCount, 0);

@@ -49,15 +49,6 @@ W *control(QWidget *dialog, const char *name)
     return w;
 }
 
-// Replaces the text of `edit` as typed.
-void type(QLineEdit *edit, const QString &text)
-{
-    edit->setFocus();
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Delete);
-    QTest::keyClicks(edit, text);
-}
-
 void typeNumber(QSpinBox *box, int value)
 {
     box->setFocus();
@@ -69,18 +60,6 @@ void typeNumber(QSpinBox *box, int value)
 void tick(QCheckBox *box)
 {
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
-}
-
-void press(QWidget *dialog, const QString &text)
-{
-    const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
-    for (QPushButton *b : buttons) {
-        if (QString(b->text()).remove(u'&') == text && b->isVisible()) {
-            QTest::mouseClick(b, Qt::LeftButton);
-            return;
-        }
-    }
-    QFAIL(qPrintable(QStringLiteral("no button %1").arg(text)));
 }
 
 bool applyShown(const ConfigDialog *dialog)
@@ -195,11 +174,7 @@ void TestSettings::pages()
     QFETCH(bool, keys);
     GuiFixture f;
     f.writeGlobal(expert);
-    Configuration work;
-    work.setFileName(QStringLiteral("work"));
-    work.profileName = QStringLiteral("work");
-    work.expertMode = true;
-    QVERIFY(work.save());
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
     Window window = f.open();
 
     QStringList shown;
@@ -283,7 +258,7 @@ void TestSettings::applyRoundTrip()
             } else if (auto *spin = qobject_cast<QSpinBox *>(w)) {
                 QTest::keyClick(spin, back ? Qt::Key_Down : Qt::Key_Up);
             } else if (auto *edit = qobject_cast<QLineEdit *>(w)) {
-                type(edit, back ? original : original + u'x');
+                GuiFixture::type(edit, back ? original : original + u'x');
             } else if (auto *combo = qobject_cast<QComboBox *>(w)) {
                 QTest::keyClick(combo, back ? Qt::Key_Up : Qt::Key_Down);
             } else {
@@ -297,7 +272,7 @@ void TestSettings::applyRoundTrip()
         change(false);
         copyDiffered = !dialog->copy()->equals(Configuration::getGlobalConfig());
         if (applied) {
-            press(dialog, QStringLiteral("Apply"));
+            GuiFixture::press(dialog, QStringLiteral("Apply"));
             shownAfterApply = applyShown(dialog);
             QVERIFY(dialog->copy()->equals(Configuration::getGlobalConfig()));
         }
@@ -462,17 +437,17 @@ void TestSettings::addUser()
             auto *users = qobject_cast<UserDialog *>(d);
             if (!users)
                 return int(QDialog::Rejected);
-            type(users->userLine(), user);
-            type(users->passwordLine(), password);
-            press(users, QStringLiteral("OK"));
+            GuiFixture::type(users->userLine(), user);
+            GuiFixture::type(users->passwordLine(), password);
+            GuiFixture::press(users, QStringLiteral("OK"));
             stayedOpen = users->isVisible();
             return stayedOpen ? ScriptedPrompt::end(users, QStringLiteral("Cancel")) : users->result();
         });
-        press(dialog, QStringLiteral("Add user"));
+        GuiFixture::press(dialog, QStringLiteral("Add user"));
         QVERIFY(f.prompt.dialogs.isEmpty());
         QCOMPARE(dialog->copy()->users, users);
         QCOMPARE(control<QTableWidget>(dialog, "users")->rowCount(), int(users.size()));
-        press(dialog, QStringLiteral("Apply"));
+        GuiFixture::press(dialog, QStringLiteral("Apply"));
     });
     QCOMPARE(stayedOpen, !refusal.isEmpty());
     QCOMPARE(f.prompt.texts(), refusal.isEmpty() || refusal == QLatin1String("-") ? QStringList() : QStringList{refusal});
@@ -533,7 +508,7 @@ void TestSettings::editUserTable()
         QCOMPARE(table->item(1, 1)->text(), QStringLiteral("pw"));
         if (column < 0) {
             table->setCurrentCell(row, 0);
-            press(dialog, QStringLiteral("Remove user"));
+            GuiFixture::press(dialog, QStringLiteral("Remove user"));
         } else {
             QTableWidgetItem *cell = table->item(row, column);
             const QString old = cell->text();
@@ -541,7 +516,7 @@ void TestSettings::editUserTable()
             table->editItem(cell);
             QPointer<QLineEdit> editor = table->viewport()->findChild<QLineEdit *>();
             QVERIFY(editor);
-            type(editor, text);
+            GuiFixture::type(editor, text);
             QTest::keyClick(editor, Qt::Key_Return);
             // The edit is taken once the editor has gone.
             QTRY_VERIFY(!editor);
@@ -604,14 +579,14 @@ void TestSettings::keysOfARunningServer()
             QCOMPARE(f.prompt.lastFilter, QStringLiteral("Key pair file (*.pem)"));
             QCOMPARE(f.prompt.lastStartDir, before.keyFile);
             QCOMPARE(file->text(), other);
-            type(phrase, QStringLiteral("other phrase"));
+            GuiFixture::type(phrase, QStringLiteral("other phrase"));
         } else if (change == QLatin1String("phrase")) {
-            type(phrase, QStringLiteral("not the phrase"));
+            GuiFixture::type(phrase, QStringLiteral("not the phrase"));
         } else if (change == QLatin1String("missing")) {
-            type(file, f.home.path() + QStringLiteral("/gone.pem"));
+            GuiFixture::type(file, f.home.path() + QStringLiteral("/gone.pem"));
         } else {
-            type(file, f.home.path() + QStringLiteral("/gone.pem"));
-            type(phrase, QStringLiteral("x"));
+            GuiFixture::type(file, f.home.path() + QStringLiteral("/gone.pem"));
+            GuiFixture::type(phrase, QStringLiteral("x"));
             QTest::mouseClick(control<QPushButton>(dialog, "restoreKeys"), Qt::LeftButton);
             QCOMPARE(file->text(), before.keyFile);
             QCOMPARE(phrase->text(), before.keyPassword);
@@ -619,7 +594,7 @@ void TestSettings::keysOfARunningServer()
             return;
         }
         QVERIFY(applyShown(dialog));
-        press(dialog, QStringLiteral("Apply"));
+        GuiFixture::press(dialog, QStringLiteral("Apply"));
         shownAfterApply = applyShown(dialog);
     });
     const QSslCertificate now = served();
@@ -674,7 +649,7 @@ void TestSettings::limitOnARunningServer()
     openGlobal(window.get(), f, [&](ConfigDialog *dialog) {
         GuiFixture::showPage(dialog, 4);
         typeNumber(control<QSpinBox>(dialog, "dataLimitKB"), 2);
-        press(dialog, QStringLiteral("Apply"));
+        GuiFixture::press(dialog, QStringLiteral("Apply"));
     });
     QCOMPARE(Configuration::getGlobalConfig()->dataLimitKB, 2);
     QVERIFY(item->webServer->isListening());
@@ -732,7 +707,7 @@ void TestSettings::lifetimeOnARunningServer()
         QCOMPARE(box->value(), 600);
         typeNumber(box, lifetime);
         if (applyShown(dialog))
-            press(dialog, QStringLiteral("Apply"));
+            GuiFixture::press(dialog, QStringLiteral("Apply"));
     });
     QCOMPARE(Configuration::getGlobalConfig()->sessionLifetime, lifetime);
     now += 120 * 1000;
@@ -754,7 +729,7 @@ void TestSettings::httpsReachesRowsShownLater()
     openGlobal(window.get(), f, [&](ConfigDialog *dialog) {
         GuiFixture::showPage(dialog, 2);
         tick(control<QCheckBox>(dialog, "sslMode"));
-        press(dialog, QStringLiteral("Apply"));
+        GuiFixture::press(dialog, QStringLiteral("Apply"));
     });
     window->expertModeAction()->trigger();
     ServerItem *item = startRow(window.get(), 0);
@@ -821,11 +796,7 @@ void TestSettings::dialogOpenedFromInsideAnother()
     QFETCH(bool, sameProfile);
     GuiFixture f;
     f.writeGlobal(true);
-    Configuration work;
-    work.setFileName(QStringLiteral("work"));
-    work.profileName = QStringLiteral("work");
-    work.expertMode = true;
-    QVERIFY(work.save());
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
     f.writeFile(f.share() + QStringLiteral("/visible.txt"), TextA);
     Window window = f.open();
     Configuration *global = Configuration::getGlobalConfig();
@@ -849,8 +820,8 @@ void TestSettings::dialogOpenedFromInsideAnother()
                 innerPage = inner->pages()->currentIndex();
                 auto *mode = control<QComboBox>(inner, "authMode");
                 QTest::keyClick(mode, Qt::Key_Down);
-                type(control<QLineEdit>(inner, "password"), QStringLiteral("s3cret"));
-                press(inner, QStringLiteral("Apply"));
+                GuiFixture::type(control<QLineEdit>(inner, "password"), QStringLiteral("s3cret"));
+                GuiFixture::press(inner, QStringLiteral("Apply"));
             });
         }
         item->publicReachable = true;
@@ -861,11 +832,11 @@ void TestSettings::dialogOpenedFromInsideAnother()
         if (sameProfile) {
             auto *mode = control<QComboBox>(outer, "authMode");
             QTest::keyClick(mode, Qt::Key_Down);
-            type(control<QLineEdit>(outer, "password"), QStringLiteral("s3cret"));
+            GuiFixture::type(control<QLineEdit>(outer, "password"), QStringLiteral("s3cret"));
         }
         GuiFixture::showPage(outer, 0);
         tick(control<QCheckBox>(outer, "showImages"));
-        press(outer, QStringLiteral("Apply"));
+        GuiFixture::press(outer, QStringLiteral("Apply"));
     });
     GuiFixture::menuAction(window.get(), QStringLiteral("Global Default Settings"))->trigger();
     QVERIFY(f.prompt.dialogs.isEmpty());
