@@ -6,7 +6,9 @@
 #include "app/slinklabel.h"
 #include "app/startup.h"
 #include "app/termsdialog.h"
+#include "config/configdialog.h"
 #include "config/configuration.h"
+#include "config/guiconfig.h"
 #include "instances/addresslist.h"
 #include "instances/addressselectdialog.h"
 #include "instances/serveritem.h"
@@ -230,12 +232,15 @@ void MobileWebServer::globalConfig()
     openSettings(Configuration::getGlobalConfig(), addressList, -1);
 }
 
-void MobileWebServer::openSettings(Configuration *, Configurable *, int)
+void MobileWebServer::openSettings(Configuration *conf, Configurable *target, int page)
 {
+    ConfigDialog::edit(conf, target, this, page);
 }
 
 void MobileWebServer::guiConf()
 {
+    GUIconfig dialog(this);
+    dialog.run();
 }
 
 void MobileWebServer::help()

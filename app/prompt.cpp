@@ -1,7 +1,9 @@
 #include "app/prompt.h"
 
+#include "config/inputdialog.h"
+
+#include <QColorDialog>
 #include <QFileDialog>
-#include <QInputDialog>
 
 namespace {
 
@@ -50,6 +52,11 @@ QString Prompt::openFileName(QWidget *parent, const QString &caption, const QStr
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
 }
 
+QColor Prompt::color(QWidget *parent, const QColor &initial)
+{
+    return QColorDialog::getColor(initial, parent);
+}
+
 void Prompt::warning(QWidget *parent, const QString &text)
 {
     QMessageBox box(QMessageBox::Warning, QString(), text, QMessageBox::Ok, parent);
@@ -71,12 +78,9 @@ bool Prompt::question(QWidget *parent, const QString &text)
 
 bool Prompt::input(QWidget *parent, const QString &label, QString *text)
 {
-    QInputDialog dialog(parent);
-    dialog.setInputMode(QInputDialog::TextInput);
-    dialog.setLabelText(label + QLatin1Char(':'));
-    dialog.setTextValue(*text);
+    InputDialog dialog(label, *text, parent);
     if (current()->exec(&dialog) != QDialog::Accepted)
         return false;
-    *text = dialog.textValue();
+    *text = dialog.getText();
     return true;
 }

@@ -1,6 +1,7 @@
 #ifndef PROMPT_H
 #define PROMPT_H
 
+#include <QColor>
 #include <QMessageBox>
 #include <QString>
 
@@ -30,6 +31,8 @@ public:
     virtual QString existingDirectory(QWidget *parent, const QString &caption, const QString &dir);
     virtual QString openFileName(QWidget *parent, const QString &caption, const QString &dir,
                                  const QString &filter);
+    // A colour chosen starting at `initial`; an invalid colour when none was.
+    virtual QColor color(QWidget *parent, const QColor &initial);
 
     // A modal warning with an empty title and an OK button.
     static void warning(QWidget *parent, const QString &text);

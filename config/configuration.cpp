@@ -264,6 +264,21 @@ Configuration *Configuration::getGlobalConfig()
     return confList.isEmpty() ? nullptr : confList.first();
 }
 
+Configuration *Configuration::profileOf(const Configuration *conf)
+{
+    if (!conf)
+        return nullptr;
+    for (Configuration *p : std::as_const(confList)) {
+        if (p == conf)
+            return p;
+    }
+    for (Configuration *p : std::as_const(confList)) {
+        if (!conf->filePath.isEmpty() && p->filePath == conf->filePath)
+            return p;
+    }
+    return nullptr;
+}
+
 void Configuration::setDirectories(const QString &homeDir, const QString &executableDir,
                                    const QString &localeName)
 {

@@ -40,6 +40,9 @@ public:
     bool useDNS() const { return dnsEnabled == 2; }
 
     static Configuration *getGlobalConfig();
+    // The profile of confList that `conf` is, or that it is an edited copy of (copies keep the
+    // file of their profile, and no two profiles share a file); nullptr when there is none.
+    static Configuration *profileOf(const Configuration *conf);
 
     // Directory statics, fixed once at start-up.
     static QList<Configuration *> confList;

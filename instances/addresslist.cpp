@@ -4,6 +4,7 @@
 #include "app/mobilewebserver.h"
 #include "app/prompt.h"
 #include "config/configuration.h"
+#include "config/profiledialog.h"
 #include "instances/addresssource.h"
 #include "instances/serveritem.h"
 #include "server/webserver.h"
@@ -139,6 +140,9 @@ void AddressList::setExpertMode()
     table = shown;
     table->show();
     if (table->rowCount() > 0) {
+        // Their profiles may have been edited while the table was hidden.
+        for (int row = 0; row < table->rowCount(); ++row)
+            getServer(row)->webServer->configurationModifyed(getServer(row)->webServer->config);
         emit selectionChanged(getSelectedItem());
         return;
     }
@@ -346,6 +350,18 @@ void AddressList::editProfile()
 
 void AddressList::changeProfile()
 {
+    if (!pressedItem)
+        return;
+    ProfileDialog dialog(pressedItem, this);
+    const bool accepted = dialog.run() == QDialog::Accepted;
+    // The row may be gone once the dialog is closed.
+    if (accepted && pressedItem && pressedItem == pendingItem) {
+        publicLabel->clear();
+        pendingItem->publicReachable = false;
+        if (networkManager.isOnline())
+            loadPublic();
+    }
+    update();
 }
 
 bool AddressList::askPort(ServerItem *item, const QString &label, int *port)
@@ -412,10 +428,13 @@ void AddressList::setSaraedContent(const QString &path, int kind)
 
 bool AddressList::applyToItems(Configuration *conf)
 {
+    // Matched by the profile itself, not by its name: a renamed profile may carry the name
+    // another one had.
+    const Configuration *profile = Configuration::profileOf(conf);
     bool bound = false;
     for (int row = 0; row < getServerCount(); ++row) {
         ServerItem *item = getServer(row);
-        if (item->webServer->config->profileName == conf->profileName) {
+        if (profile && item->webServer->config == profile) {
             item->configurationModifyed(conf);
             bound = true;
         }
@@ -426,8 +445,9 @@ bool AddressList::applyToItems(Configuration *conf)
 void AddressList::configChanged(Configuration *conf)
 {
     Configuration *global = Configuration::getGlobalConfig();
+    Configuration *profile = Configuration::profileOf(conf);
     bool applied = false;
-    if (conf->profileName != global->profileName) {
+    if (profile != global) {
         applied = applyToItems(conf);
     } else {
         if (expertMode == conf->expertMode && table) {
@@ -451,14 +471,9 @@ void AddressList::configChanged(Configuration *conf)
     }
     // No item took the edit over (none is bound to that profile): the profile itself is saved,
     // so that nothing applied is lost.
-    if (!applied) {
-        for (Configuration *p : std::as_const(Configuration::confList)) {
-            if (p->profileName == conf->profileName) {
-                p->apply(conf);
-                p->save();
-                break;
-            }
-        }
+    if (!applied && profile) {
+        profile->apply(conf);
+        profile->save();
     }
     if (conf->isSSLmode() != lastSslMode) {
         lastSslMode = conf->isSSLmode();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes the README's screenshots of the window under Xvfb: docs/window-simple.png,
-# docs/window-expert.png and the QR code of a server's URL, docs/qr-code.png.
+# Takes the README's screenshots under Xvfb: the window (docs/window-simple.png,
+# docs/window-expert.png), the QR code of a server's URL (docs/qr-code.png), the settings dialog
+# (docs/settings.png) and the look and feel dialog (docs/look-and-feel.png).
 # Usage: scripts/screenshots.sh [BUILD FOLDER]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -44,3 +45,5 @@ mkdir -p "$here/docs"
 shoot simple "$here/docs/window-simple.png"
 shoot expert "$here/docs/window-expert.png"
 shoot qr "$here/docs/qr-code.png"
+shoot settings "$here/docs/settings.png"
+shoot look "$here/docs/look-and-feel.png"

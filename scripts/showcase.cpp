@@ -1,10 +1,12 @@
 // Opens the window as a person would leave it after sharing a folder and starting a server, for
 // the screenshots of the README (scripts/screenshots.sh runs it under Xvfb):
-//     tessaly_showcase simple|expert|qr FOLDER
+//     tessaly_showcase simple|expert|qr|settings|look FOLDER
 // "qr" starts the first row's server alone and shows the QR code of its URL (File → Barcode).
-// HOME should be an empty folder: the program writes its profile there. When the window (or the
-// QR code) is ready, it prints "ready WIDTHxHEIGHT+X+Y" and runs until it is ended. The
-// internet lookups are switched off unless their services are named in the environment.
+// "settings" opens the global settings on the server page over the expert window, "look" the
+// look and feel dialog on its style page. HOME should be an empty folder: the program writes its
+// profile there. When the window (or the dialog) is ready, it prints "ready WIDTHxHEIGHT+X+Y"
+// and runs until it is ended. The internet lookups are switched off unless their services are
+// named in the environment.
 
 #include "app/mobilewebserver.h"
 #include "app/startup.h"
@@ -15,6 +17,7 @@
 
 #include <QApplication>
 #include <QNetworkAddressEntry>
+#include <QSettings>
 #include <QTableWidget>
 #include <QTcpSocket>
 #include <QTest>
@@ -29,11 +32,12 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() != 3) {
-        QTextStream(stderr) << "usage: tessaly_showcase simple|expert|qr FOLDER\n";
+        QTextStream(stderr) << "usage: tessaly_showcase simple|expert|qr|settings|look FOLDER\n";
         return 2;
     }
-    const bool qr = args.at(1) == QLatin1String("qr");
-    const bool expert = qr || args.at(1) == QLatin1String("expert");
+    const QString mode = args.at(1);
+    const bool qr = mode == QLatin1String("qr");
+    const bool expert = mode != QLatin1String("simple");
     for (const char *service : {"TESSALY_PORTCHECK_URL", "TESSALY_DDNS_URL", "TESSALY_QR_URL"}) {
         if (!qEnvironmentVariableIsSet(service))
             qputenv(service, "");
@@ -72,14 +76,23 @@ int main(int argc, char *argv[])
     if (qr)
         QTimer::singleShot(2000, &window, [&window] { window.showBarcode(); });
     QTimer::singleShot(3000, &window, [&window] {
-        QWidget *shown = &window;
+        // The dialog when one is open, else the window.
+        const QWidget *shown = QApplication::activeModalWidget();
         for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (w->isVisible() && w->windowTitle() == QLatin1String("QR code"))
+            if (!shown && w->isVisible() && w->windowTitle() == QLatin1String("QR code"))
                 shown = w;
         }
-        const QRect frame = shown->frameGeometry();
+        const QRect frame = shown ? shown->frameGeometry() : window.frameGeometry();
         QTextStream(stdout) << "ready " << frame.width() << 'x' << frame.height() << '+' << frame.x() << '+'
                             << frame.y() << Qt::endl;
     });
+    if (mode == QLatin1String("settings")) {
+        QTimer::singleShot(1000, &window, [&window, addresses] {
+            window.openSettings(Configuration::getGlobalConfig(), addresses, 2);
+        });
+    } else if (mode == QLatin1String("look")) {
+        QSettings().setValue(QStringLiteral("lastP"), 0);
+        QTimer::singleShot(1000, &window, &MobileWebServer::guiConf);
+    }
     return app.exec();
 }

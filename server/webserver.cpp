@@ -4,11 +4,9 @@
 #include "server/keypair.h"
 #include "server/serverthread.h"
 
-#include <QFile>
 #include <QNetworkAddressEntry>
 #include <QSslCertificate>
 #include <QSslKey>
-#include <QSysInfo>
 #include <QTcpSocket>
 
 #include <csignal>
@@ -91,31 +89,40 @@ void WebServer::dropKeys()
 
 bool WebServer::loadKeys(Configuration *c)
 {
-    dropKeys();
     loadedKeyFile = c->keyFile;
     loadedKeyPassword = c->keyPassword;
     // The default key pair is made on this machine, for this user, the first time it is needed.
     QString reason;
-    if (c->keyFile == Configuration::defaultKeyFile()
-        && !KeyPair::create(c->keyFile, QSysInfo::machineHostName(),
-                            QByteArray(Configuration::DefaultKeyPassword), &reason)) {
+    if (!KeyPair::provideDefault(c->keyFile, &reason)) {
+        dropKeys();
         emit error(tr("HTTPS"), tr("The key pair %1 cannot be made (%2): the server speaks plain HTTP.")
                                     .arg(c->keyFile, reason));
         return false;
     }
-    QFile file(c->keyFile);
-    if (!file.open(QIODevice::ReadOnly)) {
-        emit error(tr("HTTPS"), tr("The key file %1 cannot be opened: the server speaks plain HTTP.")
-                                    .arg(c->keyFile));
+    const KeyPair pair = KeyPair::read(c->keyFile, c->keyPassword);
+    if (pair.isUsable()) {
+        dropKeys();
+        key = new QSslKey(pair.key);
+        certificate = new QSslCertificate(pair.certificate);
+        return true;
+    }
+    // A server that serves HTTPS already goes on with the pair it has: its clients keep
+    // connecting while the profile names a file that does not load.
+    if (key && !key->isNull() && certificate && !certificate->isNull()) {
+        emit error(tr("HTTPS"), pair.problem() + QLatin1Char(' ') + tr("The server keeps its previous key pair."));
         return false;
     }
-    certificate = new QSslCertificate(&file, QSsl::Pem);
-    file.seek(0);
-    key = new QSslKey(&file, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, c->keyPassword.toLatin1());
-    if (key->isNull())
-        emit error(tr("HTTPS"), tr("The key in %1 cannot be read (wrong pass phrase?): secure "
-                                   "connections will fail.").arg(c->keyFile));
-    return !key->isNull();
+    dropKeys();
+    if (!pair.opened) {
+        emit error(tr("HTTPS"), pair.problem() + QLatin1Char(' ') + tr("The server speaks plain HTTP."));
+        return false;
+    }
+    // What was read is installed all the same: connections then fail their handshake instead of
+    // falling back to plain HTTP.
+    key = new QSslKey(pair.key);
+    certificate = new QSslCertificate(pair.certificate);
+    emit error(tr("HTTPS"), pair.problem() + QLatin1Char(' ') + tr("Secure connections will fail."));
+    return false;
 }
 
 void WebServer::configurationModifyed(Configuration *c)
@@ -177,12 +184,12 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     handler->config = &config;
     handler->threads = &threads;
     threads.append(handler);
-    if (trafficLimit > 0) {
+    if (trafficLimit > 0)
         socket.setReadBufferSize(Socket::BufferSize);
-        // Queued: the receivers may stop this server, which must not delete a handler whose
-        // code is still on the stack.
-        connect(&socket, &Socket::dataLimit, this, qOverload<>(&WebServer::dataLimit), Qt::QueuedConnection);
-    }
+    // Also without a limit: one set while the connection is open counts its bytes too. Queued:
+    // the receivers may stop this server, which must not delete a handler whose code is still on
+    // the stack.
+    connect(&socket, &Socket::dataLimit, this, qOverload<>(&WebServer::dataLimit), Qt::QueuedConnection);
     connect(handler, &ServerThread::newConnection, this, &WebServer::clientConnected);
     connect(handler, &ServerThread::error, this, &WebServer::error);
     connect(&socket, &Socket::headerReady, handler, &ServerThread::readyRead);

@@ -2,6 +2,8 @@
 
 #include "app/mobilewebserver.h"
 #include "config/configuration.h"
+#include "config/inputdialog.h"
+#include "config/pageddialog.h"
 #include "httpclient.h"
 #include "instances/addresslist.h"
 #include "instances/netrequest.h"
@@ -9,16 +11,16 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
-#include <QInputDialog>
 #include <QLabel>
-#include <QListWidget>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QNetworkReply>
 #include <QTableWidget>
@@ -46,9 +48,9 @@ ScriptedPrompt::Asked ScriptedPrompt::describe(QWidget *window)
         const QList<QAbstractButton *> buttons = box->buttons();
         for (QAbstractButton *b : buttons)
             a.buttons.append(withoutMnemonic(b->text()));
-    } else if (auto *input = qobject_cast<QInputDialog *>(window)) {
+    } else if (auto *input = qobject_cast<InputDialog *>(window)) {
         a.text = input->labelText();
-        a.informative = input->textValue();
+        a.informative = input->getText();
     } else {
         QStringList labels;
         for (const QLabel *label : window->findChildren<QLabel *>())
@@ -66,7 +68,10 @@ ScriptedPrompt::Asked ScriptedPrompt::describe(QWidget *window)
 
 int ScriptedPrompt::exec(QDialog *dialog)
 {
-    asked.append(describe(dialog));
+    if (qobject_cast<QMessageBox *>(dialog) || qobject_cast<InputDialog *>(dialog))
+        asked.append(describe(dialog));
+    else
+        opened.append(QString::fromLatin1(dialog->metaObject()->className()));
     const bool answered = !answers.isEmpty();
     const QString answer = answered ? answers.takeFirst() : QString();
     if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
@@ -89,15 +94,29 @@ int ScriptedPrompt::exec(QDialog *dialog)
         const QMessageBox::StandardButton standard = box->standardButton(pressed);
         return standard != QMessageBox::NoButton ? int(standard) : dialog->result();
     }
-    if (auto *input = qobject_cast<QInputDialog *>(dialog)) {
+    if (auto *input = qobject_cast<InputDialog *>(dialog)) {
         if (!answered) {
             input->reject();
             return QDialog::Rejected;
         }
-        input->setTextValue(answer);
+        input->setText(answer);
         input->accept();
         return QDialog::Accepted;
     }
+    if (!dialogs.isEmpty()) {
+        if (answered)
+            answers.prepend(answer);
+        const std::function<int(QDialog *)> drive = dialogs.takeFirst();
+        dialog->show();
+        const int result = drive(dialog);
+        if (dialog->isVisible()) {
+            qWarning("%s was left open", dialog->metaObject()->className());
+            dialog->reject();
+        }
+        return result;
+    }
+    // Without a driver a dialog is answered by a button or a list entry of that text.
+    asked.append(describe(dialog));
     if (answered) {
         for (QAbstractButton *b : dialog->findChildren<QAbstractButton *>()) {
             if (withoutMnemonic(b->text()) == answer) {
@@ -112,10 +131,29 @@ int ScriptedPrompt::exec(QDialog *dialog)
                 return dialog->result();
             }
         }
-        qWarning("nothing named %s in the dialog", qPrintable(answer));
+        // Not meant for this dialog: it stays for the next question.
+        answers.prepend(answer);
     }
     dialog->reject();
     return QDialog::Rejected;
+}
+
+int ScriptedPrompt::end(QDialog *dialog, const QString &how)
+{
+    if (how == QLatin1String("Esc")) {
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    } else if (how == QLatin1String("title bar")) {
+        dialog->close();
+    } else {
+        GuiFixture::press(dialog, how);
+    }
+    return dialog->result();
+}
+
+QColor ScriptedPrompt::color(QWidget *, const QColor &initial)
+{
+    colorStarts.append(initial);
+    return colors.isEmpty() ? QColor() : colors.takeFirst();
 }
 
 void ScriptedPrompt::show(QWidget *window, Presentation)
@@ -237,6 +275,19 @@ void GuiFixture::writeGlobal(bool expert, const std::function<void(Configuration
         qFatal("cannot write the global profile");
 }
 
+void GuiFixture::writeProfile(const QString &file, const QString &name,
+                              const std::function<void(Configuration &)> &edit)
+{
+    Configuration p;
+    p.setFileName(file);
+    p.profileName = name;
+    p.expertMode = true;
+    if (edit)
+        edit(p);
+    if (!p.save())
+        qFatal("cannot write the profile %s", qPrintable(file));
+}
+
 std::unique_ptr<MobileWebServer> GuiFixture::open(const QString &argument)
 {
     return std::make_unique<MobileWebServer>(argument);
@@ -276,7 +327,8 @@ QAction *GuiFixture::menuAction(MobileWebServer *window, const QString &text)
 {
     const QList<QAction *> actions = window->menuBar()->findChildren<QAction *>();
     for (QAction *a : actions) {
-        if (a->text() == text)
+        // Not the menu's own entry in the menu bar.
+        if (a->text() == text && !a->menu())
             return a;
     }
     return nullptr;
@@ -313,6 +365,35 @@ int GuiFixture::lookupsInFlight(MobileWebServer *window)
     return int(window->addresses()->netRequest.findChildren<QNetworkReply *>().size());
 }
 
+void GuiFixture::press(QWidget *window, const QString &text)
+{
+    const QList<QAbstractButton *> buttons = window->findChildren<QAbstractButton *>();
+    for (QAbstractButton *b : buttons) {
+        if (withoutMnemonic(b->text()) == text && b->isVisible()) {
+            QTest::mouseClick(b, Qt::LeftButton);
+            return;
+        }
+    }
+    QFAIL(qPrintable(QStringLiteral("no button %1").arg(text)));
+}
+
+void GuiFixture::type(QLineEdit *edit, const QString &text)
+{
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+}
+
+void GuiFixture::showPage(PagedDialog *dialog, int row)
+{
+    QListWidget *list = dialog->contents();
+    QListWidgetItem *entry = list->item(row);
+    QVERIFY(entry);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(entry).center());
+    QCOMPARE(list->currentRow(), row);
+}
+
 int GuiFixture::request(const QByteArray &method, const QByteArray &url, const QByteArray &headers, QByteArray *body)
 {
     const QUrl target = QUrl::fromEncoded(url);
@@ -322,7 +403,9 @@ int GuiFixture::request(const QByteArray &method, const QByteArray &url, const Q
                                             || socket.state() == QAbstractSocket::UnconnectedState; })
         || socket.state() != QAbstractSocket::ConnectedState)
         return 0;
-    const QByteArray path = target.path(QUrl::FullyEncoded).isEmpty() ? "/" : target.path(QUrl::FullyEncoded).toLatin1();
+    QByteArray path = target.path(QUrl::FullyEncoded).isEmpty() ? "/" : target.path(QUrl::FullyEncoded).toLatin1();
+    if (target.hasQuery())
+        path += '?' + target.query(QUrl::FullyEncoded).toLatin1();
     socket.write(method + ' ' + path + " HTTP/1.1\r\nHost: " + target.host().toLatin1() + "\r\n" + headers
                  + "Connection: close\r\n\r\n");
     QByteArray received;

@@ -16,8 +16,10 @@
 #include <memory>
 
 class Configuration;
-class QAction;
 class MobileWebServer;
+class PagedDialog;
+class QAction;
+class QLineEdit;
 class QTableWidget;
 class ServerItem;
 
@@ -39,13 +41,26 @@ public:
     QString existingDirectory(QWidget *parent, const QString &caption, const QString &dir) override;
     QString openFileName(QWidget *parent, const QString &caption, const QString &dir,
                          const QString &filter) override;
+    QColor color(QWidget *parent, const QColor &initial) override;
 
     QStringList texts() const;
+    // Ends a shown dialog as a person does: `how` is the text of one of its buttons, "Esc", or
+    // "title bar" (the window's close button). Returns the dialog's result.
+    static int end(QDialog *dialog, const QString &how);
 
     // Consumed in order: the text of the button to press, the text to type, or the entry of a
     // list to click. A box without an answer gets its default button; any other dialog without
     // one is cancelled.
     QStringList answers;
+    // Consumed in order by the other dialogs, which are shown first: each drives its dialog
+    // through the widgets, ends it and returns what exec() would. Without one a dialog is
+    // rejected.
+    QList<std::function<int(QDialog *)>> dialogs;
+    // The class names of the other dialogs run, in order.
+    QStringList opened;
+    // Consumed in order by colour choices; without one the choice is cancelled.
+    QList<QColor> colors;
+    QList<QColor> colorStarts;
     QString chosenPath;
     QString lastFilter;
     QString lastStartDir;
@@ -95,6 +110,10 @@ public:
 
     // Writes the global profile, so that the window starts without the terms (unless `firstRun`).
     void writeGlobal(bool expert, const std::function<void(Configuration &)> &edit = {});
+    // Writes the profile `name` into the file `file` + ".cnf" (cloned in expert mode, as the
+    // profile dialog makes them).
+    static void writeProfile(const QString &file, const QString &name,
+                             const std::function<void(Configuration &)> &edit = {});
     std::unique_ptr<MobileWebServer> open(const QString &argument = QString());
     // Accepts the window's close and destroys it, as the end of the program does.
     static void quit(std::unique_ptr<MobileWebServer> &window);
@@ -115,7 +134,14 @@ public:
     static QList<ServerItem *> items(MobileWebServer *window);
     // Requests of the window's lookups that have not ended yet.
     static int lookupsInFlight(MobileWebServer *window);
-    // A GET of `url` over a real connection: the status code, 0 when nothing answered.
+    // Clicks the icon of page `row` in a dialog's page column.
+    static void showPage(PagedDialog *dialog, int row);
+    // Clicks the shown button of that text (without its mnemonic) in `window`.
+    static void press(QWidget *window, const QString &text);
+    // Replaces the text of `edit` as typed.
+    static void type(QLineEdit *edit, const QString &text);
+    // A GET of `url` (with its query) over a real connection: the status code, 0 when nothing
+    // answered.
     static int get(const QByteArray &url, QByteArray *body = nullptr) { return request("GET", url, {}, body); }
     // Any request with its extra header lines (each ending in CR LF) and no body.
     static int request(const QByteArray &method, const QByteArray &url, const QByteArray &headers = {},

@@ -1,12 +1,13 @@
 // HTTPS with the profile's key pair: a real handshake, a key that cannot be decoded, a key file
-// that cannot be opened, and key changes applied to new connections.
+// that cannot be opened, key changes applied to new connections, and a running server keeping
+// its pair when the new one does not load.
 
 #include "httpclient.h"
+#include "testkeys.h"
 #include "testserver.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QSslCipher>
 #include <QSslConfiguration>
@@ -49,12 +50,24 @@ private slots:
     void onlyForwardSecretSuitesAreAccepted();
     void sessionCookieIsKeptFromScriptsAndOtherSites_data();
     void sessionCookieIsKeptFromScriptsAndOtherSites();
+    void changedKeyPairOnARunningServer_data();
+    void changedKeyPairOnARunningServer();
 
 private:
+    static QSslCertificate served(quint16 port);
+
     QString keyFile;
     QTemporaryDir keyDir;
     TestServer *ts = nullptr;
 };
+
+QSslCertificate TestTls::served(quint16 port)
+{
+    HttpClient client;
+    if (!client.connectEncrypted(port))
+        return QSslCertificate();
+    return client.socket.peerCertificate();
+}
 
 void TestTls::initTestCase()
 {
@@ -63,21 +76,8 @@ void TestTls::initTestCase()
     if (QFile::exists(keyFile))
         return;
     // Run outside the build: make a key pair like the build does.
-    const QString dir = keyDir.path();
-    QCOMPARE(QProcess::execute(QStringLiteral("openssl"),
-                               {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-                                QStringLiteral("-keyout"), dir + QStringLiteral("/key.pem"), QStringLiteral("-passout"),
-                                QStringLiteral("pass:") + Phrase, QStringLiteral("-out"), dir + QStringLiteral("/cert.pem"),
-                                QStringLiteral("-subj"), QStringLiteral("/CN=localhost"), QStringLiteral("-days"), QStringLiteral("2")}),
-             0);
-    QFile out(dir + QStringLiteral("/ssl.pem"));
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    for (const char *part : {"/cert.pem", "/key.pem"}) {
-        QFile in(dir + QLatin1String(part));
-        QVERIFY(in.open(QIODevice::ReadOnly));
-        out.write(in.readAll());
-    }
-    keyFile = out.fileName();
+    keyFile = makeTestKeyPair(keyDir.path(), Phrase);
+    QVERIFY(!keyFile.isEmpty());
 }
 
 void TestTls::init()
@@ -288,6 +288,52 @@ void TestTls::sessionCookieIsKeptFromScriptsAndOtherSites()
         QCOMPARE(reply.header("Set-Cookie"), https ? QByteArray("ID=4242; HttpOnly; SameSite=Lax; Secure")
                                                    : QByteArray("ID=4242; HttpOnly; SameSite=Lax"));
     }
+}
+
+void TestTls::changedKeyPairOnARunningServer_data()
+{
+    QTest::addColumn<QString>("change"); // what the profile's key settings become
+    QTest::addColumn<bool>("replaced");
+    QTest::addRow("another pair") << QStringLiteral("other") << true;
+    QTest::addRow("a file that does not exist") << QStringLiteral("missing") << false;
+    QTest::addRow("a wrong pass phrase") << QStringLiteral("phrase") << false;
+    QTest::addRow("a key without its certificate") << QStringLiteral("no certificate") << false;
+}
+
+void TestTls::changedKeyPairOnARunningServer()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, replaced);
+    QVERIFY(ts->start());
+    const QSslCertificate before = served(ts->port());
+    QVERIFY(!before.isNull());
+
+    QTemporaryDir other;
+    if (change == QLatin1String("other")) {
+        ts->config.keyFile = makeTestKeyPair(other.path(), QStringLiteral("other phrase"));
+        ts->config.keyPassword = QStringLiteral("other phrase");
+    } else if (change == QLatin1String("missing")) {
+        ts->config.keyFile = other.path() + QStringLiteral("/gone.pem");
+    } else if (change == QLatin1String("phrase")) {
+        ts->config.keyPassword = QStringLiteral("not the phrase");
+    } else {
+        ts->config.keyFile = makeTestKeyPair(other.path(), Phrase, false);
+    }
+    QSignalSpy errors(ts->server, &WebServer::error);
+    ts->server->configurationModifyed(&ts->config);
+
+    const QSslCertificate after = served(ts->port());
+    QVERIFY(!after.isNull());
+    QCOMPARE(after != before, replaced);
+    QCOMPARE(errors.size(), replaced ? 0 : 1);
+    if (!replaced)
+        QVERIFY(errors.first().at(1).toString().contains(QStringLiteral("previous key pair")));
+    // Applied again unchanged, the profile reports nothing new.
+    ts->server->configurationModifyed(&ts->config);
+    QCOMPARE(errors.size(), replaced ? 0 : 1);
+    HttpClient client;
+    QVERIFY(client.connectEncrypted(ts->port()));
+    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
 }
 
 QTEST_GUILESS_MAIN(TestTls)

@@ -1,0 +1,54 @@
+#include "config/configpagefolder.h"
+
+#include "config/configuration.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QVBoxLayout>
+
+ConfigPageFolder::ConfigPageFolder(Configuration *conf, QWidget *parent)
+    : ConfigPage(conf, parent)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(heading(tr("Folder View Settings"), QStringLiteral("folder")));
+    addCheckBox(layout, tr("Show images"), "showImages", conf->isThumbnail(), &ConfigPageFolder::viewChanged);
+    addCheckBox(layout, tr("Enable deleting"), "enableDelete", conf->isDelete(), &ConfigPageFolder::deleteChanged);
+    addCheckBox(layout, tr("Show folders"), "showFolders", conf->isFolder(),
+                &ConfigPageFolder::folderEnabledChanged);
+    addCheckBox(layout, tr("Enable upload"), "enableUpload", conf->isUpload(), &ConfigPageFolder::uploadChanged);
+    layout->addStretch(1);
+}
+
+void ConfigPageFolder::addCheckBox(QVBoxLayout *layout, const QString &text, const char *name, bool checked,
+                                   void (ConfigPageFolder::*slot)(int))
+{
+    QCheckBox *box = checkBox(text, name, checked);
+    connect(box, &QCheckBox::stateChanged, this, slot);
+    layout->addWidget(box);
+}
+
+void ConfigPageFolder::set(qint32 Configuration::*field, int state)
+{
+    conf->*field = state;
+    emit configChanged();
+}
+
+void ConfigPageFolder::viewChanged(int state)
+{
+    set(&Configuration::showImages, state);
+}
+
+void ConfigPageFolder::deleteChanged(int state)
+{
+    set(&Configuration::enableDelete, state);
+}
+
+void ConfigPageFolder::folderEnabledChanged(int state)
+{
+    set(&Configuration::showFolders, state);
+}
+
+void ConfigPageFolder::uploadChanged(int state)
+{
+    set(&Configuration::enableUpload, state);
+}

@@ -1,0 +1,439 @@
+// The profile dialog from a row's menu, driven through its widgets: new profiles and the names
+// refused for them, renames, removals (also of a profile a running listener on 127.0.0.1 uses),
+// choosing a row's profile, and a row that goes while the dialog is open.
+
+#include "guifixture.h"
+
+#include "app/mobilewebserver.h"
+#include "config/configuration.h"
+#include "config/profiledialog.h"
+#include "instances/addresslist.h"
+#include "instances/serveritem.h"
+#include "server/webserver.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+using Window = std::unique_ptr<MobileWebServer>;
+using Drive = std::function<void(ProfileDialog *)>;
+
+namespace {
+
+const QByteArray TextA = "contents of a";
+
+QStringList profileFiles()
+{
+    return QDir(Configuration::ConfigDir).entryList(QDir::Files, QDir::Name);
+}
+
+QStringList profileNames()
+{
+    QStringList names;
+    for (const Configuration *p : std::as_const(Configuration::confList))
+        names.append(p->profileName);
+    return names;
+}
+
+QStringList entries(const QComboBox *box)
+{
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i)
+        texts.append(box->itemText(i));
+    return texts;
+}
+
+QString storedName(const QString &file)
+{
+    Configuration c;
+    return c.load(Configuration::ConfigDir + file) ? c.profileName : QStringLiteral("(unreadable)");
+}
+
+} // namespace
+
+class TestProfiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void newProfile_data();
+    void newProfile();
+    void rename_data();
+    void rename();
+    void renamedProfilesKeepTheirFiles();
+    void profilesOfOneNameStayApart();
+    void remove_data();
+    void remove();
+    void chooseProfile();
+    void rowGoneWhileTheDialogIsOpen();
+
+private:
+    // Opens the profile dialog from the "Config" cell of `row`; `drive` works it, `how` ends it.
+    static void openProfiles(MobileWebServer *window, GuiFixture &f, int row, const Drive &drive,
+                             const QString &how = QStringLiteral("Close"));
+};
+
+void TestProfiles::openProfiles(MobileWebServer *window, GuiFixture &f, int row, const Drive &drive, const QString &how)
+{
+    f.prompt.dialogs.append([drive, how](QDialog *d) {
+        auto *dialog = qobject_cast<ProfileDialog *>(d);
+        if (!dialog) {
+            d->reject();
+            return int(QDialog::Rejected);
+        }
+        drive(dialog);
+        return dialog->isVisible() ? ScriptedPrompt::end(dialog, how) : dialog->result();
+    });
+    GuiFixture::contextAction(window, row, QStringLiteral("Change Config"));
+    QVERIFY2(f.prompt.dialogs.isEmpty(), "the profile dialog did not open");
+}
+
+void TestProfiles::newProfile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("refusal"); // empty: the profile is made
+    const QString taken = QStringLiteral("There is a profile of this name already.");
+    const QString dots = QStringLiteral("A profile cannot be named \".\" or \"..\".");
+    const QString slash = QStringLiteral("A profile name cannot contain \"/\".");
+    const QString control = QStringLiteral("A profile name cannot contain control characters.");
+    QTest::newRow("no name") << QString() << QStringLiteral("A profile needs a name.");
+    QTest::newRow("blanks") << QStringLiteral("   ") << QStringLiteral("A profile needs a name.");
+    QTest::newRow(".") << QStringLiteral(".") << dots;
+    QTest::newRow("..") << QStringLiteral("..") << dots;
+    QTest::newRow("a way out of the folder") << QStringLiteral("../x") << slash;
+    QTest::newRow("a slash") << QStringLiteral("a/b") << slash;
+    QTest::newRow("a tab") << QStringLiteral("a\tb") << control;
+    QTest::newRow("a new line") << QStringLiteral("a\nb") << control;
+    QTest::newRow("a delete character") << QStringLiteral("a\x7f") << control;
+    QTest::newRow("101 bytes") << QString(50, QChar(0xe9)) + u'x' << QStringLiteral("A profile name has at most 100 bytes.");
+    QTest::newRow("the global profile's name") << QStringLiteral("Default") << taken;
+    QTest::newRow("another profile's name") << QStringLiteral("work") << taken;
+    QTest::newRow("the file of a renamed profile") << QStringLiteral("old")
+                                                   << QStringLiteral("The profile folder holds a file of this name already.");
+    QTest::newRow("a name") << QStringLiteral("office") << QString();
+    QTest::newRow("100 bytes") << QString(50, QChar(0xe9)) << QString();
+    // Its file is Global.cnf, not the global profile's Global.conf.
+    QTest::newRow("Global") << QStringLiteral("Global") << QString();
+    QTest::newRow("markup and an ampersand") << QStringLiteral("R&D <b>") << QString();
+}
+
+void TestProfiles::newProfile()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, refusal);
+    GuiFixture f;
+    f.writeGlobal(true, [](Configuration &c) {
+        c.users = {QStringLiteral("anna:secret")};
+        c.sessionLifetime = 1234;
+        c.keyPassword = QStringLiteral("global phrase");
+    });
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
+    GuiFixture::writeProfile(QStringLiteral("old"), QStringLiteral("renamed"));
+    Window window = f.open();
+    const QStringList filesBefore = profileFiles();
+    const QStringList namesBefore = profileNames();
+    QFile global(f.configDir() + QStringLiteral("Global.conf"));
+    QVERIFY(global.open(QIODevice::ReadOnly));
+    const QByteArray globalBefore = global.readAll();
+    global.close();
+
+    QStringList shown;
+    int current = -1;
+    openProfiles(window.get(), f, 1, [&](ProfileDialog *dialog) {
+        current = dialog->profiles()->currentIndex();
+        f.prompt.answers = {name};
+        GuiFixture::press(dialog, QStringLiteral("New profile"));
+        shown = entries(dialog->profiles());
+        // The new entry is not chosen.
+        QCOMPARE(dialog->profiles()->currentIndex(), current);
+    });
+    QCOMPARE(f.prompt.asked.first().text, QStringLiteral("Profile name:"));
+    QCOMPARE(f.prompt.asked.first().informative, QString());
+    QVERIFY(global.open(QIODevice::ReadOnly));
+    QCOMPARE(global.readAll(), globalBefore);
+    if (!refusal.isEmpty()) {
+        QCOMPARE(f.prompt.texts().mid(1), QStringList{refusal});
+        // Nothing is written under a name refused, and the lists stay.
+        QCOMPARE(profileFiles(), filesBefore);
+        QCOMPARE(profileNames(), namesBefore);
+        QCOMPARE(shown, namesBefore);
+        GuiFixture::quit(window);
+        return;
+    }
+    QCOMPARE(f.prompt.texts().size(), 1);
+    QCOMPARE(profileNames(), namesBefore + QStringList{name});
+    QCOMPARE(shown, namesBefore + QStringList{name});
+    QStringList files = filesBefore + QStringList{name + QStringLiteral(".cnf")};
+    files.sort();
+    QStringList now = profileFiles();
+    now.sort();
+    QCOMPARE(now, files);
+    // A new profile starts as a copy of the global one.
+    Configuration made;
+    QVERIFY(made.load(f.configDir() + name + QStringLiteral(".cnf")));
+    QCOMPARE(made.profileName, name);
+    QCOMPARE(made.users, QStringList{QStringLiteral("anna:secret")});
+    QCOMPARE(made.sessionLifetime, 1234);
+    QCOMPARE(made.keyPassword, QStringLiteral("global phrase"));
+    QCOMPARE(made.port, f.port);
+    GuiFixture::quit(window);
+}
+
+void TestProfiles::rename_data()
+{
+    QTest::addColumn<int>("entry");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QStringList>("names"); // of the profiles afterwards
+    QTest::addColumn<QString>("bound");     // the profile of the row afterwards
+    QTest::newRow("a profile") << 1 << QStringLiteral("office") << QString()
+                               << QStringList{"Default", "office"} << QStringLiteral("office");
+    QTest::newRow("the global profile") << 0 << QStringLiteral("Home") << QString()
+                                        << QStringList{"Home", "work"} << QStringLiteral("Home");
+    QTest::newRow("a name with a slash") << 1 << QStringLiteral("a/b") << QStringLiteral("A profile name cannot contain \"/\".")
+                                         << QStringList{"Default", "work"} << QStringLiteral("Default");
+    QTest::newRow("no name") << 1 << QString() << QStringLiteral("A profile needs a name.")
+                             << QStringList{"Default", "work"} << QStringLiteral("Default");
+    // The box finds the profile of that name: it is chosen, nothing is renamed.
+    QTest::newRow("another profile's name") << 1 << QStringLiteral("Default") << QString()
+                                            << QStringList{"Default", "work"} << QStringLiteral("Default");
+}
+
+void TestProfiles::rename()
+{
+    QFETCH(int, entry);
+    QFETCH(QString, typed);
+    QFETCH(QString, refusal);
+    QFETCH(QStringList, names);
+    QFETCH(QString, bound);
+    GuiFixture f;
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
+    Window window = f.open();
+    const QStringList files = profileFiles();
+    bool stayedOpen = false;
+    openProfiles(window.get(), f, 1, [&](ProfileDialog *dialog) {
+        QComboBox *box = dialog->profiles();
+        QCOMPARE(box->currentIndex(), 0);
+        box->setCurrentIndex(entry);
+        QLineEdit *edit = box->lineEdit();
+        GuiFixture::type(edit, typed);
+        // Enter: the box takes the text, the dialog its default button, OK.
+        QTest::keyClick(edit, Qt::Key_Return);
+        // Typing never adds an entry.
+        QCOMPARE(box->count(), 2);
+        stayedOpen = dialog->isVisible();
+    });
+    QCOMPARE(stayedOpen, !refusal.isEmpty());
+    QCOMPARE(f.prompt.texts(), refusal.isEmpty() ? QStringList() : QStringList{refusal});
+    QCOMPARE(profileNames(), names);
+    // Files keep their names and hold the names shown.
+    QCOMPARE(profileFiles(), files);
+    QCOMPARE(storedName(QStringLiteral("Global.conf")), names.at(0));
+    QCOMPARE(storedName(QStringLiteral("work.cnf")), names.at(1));
+    ServerItem *item = GuiFixture::items(window.get()).at(1);
+    QCOMPARE(item->webServer->config->profileName, bound);
+    QCOMPARE(window->addresses()->currentTable()->item(1, 1)->text(), bound);
+    GuiFixture::quit(window);
+    // The next start finds every row on its profile again.
+    Window again = f.open();
+    QCOMPARE(GuiFixture::items(again.get()).at(1)->webServer->config->profileName, bound);
+    GuiFixture::quit(again);
+}
+
+void TestProfiles::renamedProfilesKeepTheirFiles()
+{
+    // "work" becomes "office", and the global profile takes the name "work": edits go to the
+    // file of the profile edited, whatever the names.
+    GuiFixture f;
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
+    Window window = f.open();
+    const auto renameEntry = [&](int row, int entry, const QString &name) {
+        openProfiles(window.get(), f, row, [&](ProfileDialog *dialog) {
+            dialog->profiles()->setCurrentIndex(entry);
+            dialog->profiles()->setEditText(name);
+            GuiFixture::press(dialog, QStringLiteral("OK"));
+        });
+    };
+    renameEntry(1, 1, QStringLiteral("office"));
+    renameEntry(0, 0, QStringLiteral("work"));
+    QCOMPARE(profileNames(), (QStringList{"work", "office"}));
+    Configuration *global = Configuration::getGlobalConfig();
+    Configuration *office = Configuration::confList.at(1);
+    QCOMPARE(GuiFixture::items(window.get()).at(1)->webServer->config, office);
+
+    std::unique_ptr<Configuration> edited(office->clone());
+    edited->sessionLifetime = 777;
+    window->addresses()->configChanged(edited.get());
+    std::unique_ptr<Configuration> editedGlobal(global->clone());
+    editedGlobal->sessionLifetime = 888;
+    window->addresses()->configChanged(editedGlobal.get());
+
+    QCOMPARE(office->sessionLifetime, 777);
+    QCOMPARE(global->sessionLifetime, 888);
+    Configuration stored;
+    QVERIFY(stored.load(f.configDir() + QStringLiteral("work.cnf")));
+    QCOMPARE(stored.profileName, QStringLiteral("office"));
+    QCOMPARE(stored.sessionLifetime, 777);
+    QVERIFY(stored.load(f.configDir() + QStringLiteral("Global.conf")));
+    QCOMPARE(stored.profileName, QStringLiteral("work"));
+    QCOMPARE(stored.sessionLifetime, 888);
+    QCOMPARE(GuiFixture::items(window.get()).at(0)->webServer->clients.lifetime, 888);
+    QCOMPARE(GuiFixture::items(window.get()).at(1)->webServer->clients.lifetime, 777);
+    GuiFixture::quit(window);
+}
+
+void TestProfiles::profilesOfOneNameStayApart()
+{
+    // A profile file written elsewhere may carry the global profile's name.
+    GuiFixture f;
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    GuiFixture::writeProfile(QStringLiteral("twin"), QStringLiteral("Default"));
+    Window window = f.open();
+    QCOMPARE(profileNames(), (QStringList{"Default", "Default"}));
+    Configuration *twin = Configuration::confList.at(1);
+    const QList<ServerItem *> items = GuiFixture::items(window.get());
+    items.at(1)->configurationChanged(twin);
+
+    std::unique_ptr<Configuration> edited(twin->clone());
+    edited->sessionLifetime = 777;
+    window->addresses()->configChanged(edited.get());
+    QCOMPARE(items.at(1)->webServer->clients.lifetime, 777);
+    QCOMPARE(items.at(0)->webServer->clients.lifetime, 600);
+    QCOMPARE(Configuration::getGlobalConfig()->sessionLifetime, 600);
+    Configuration stored;
+    QVERIFY(stored.load(f.configDir() + QStringLiteral("Global.conf")));
+    QCOMPARE(stored.sessionLifetime, 600);
+    QVERIFY(stored.load(f.configDir() + QStringLiteral("twin.cnf")));
+    QCOMPARE(stored.sessionLifetime, 777);
+    GuiFixture::quit(window);
+}
+
+void TestProfiles::remove_data()
+{
+    QTest::addColumn<int>("entry");
+    QTest::addColumn<QString>("use"); // "", "stopped row", "running row", "file gone"
+    QTest::addColumn<QString>("refusal");
+    const QString used = QStringLiteral("Used config profile is not removable.");
+    QTest::newRow("an unused profile") << 1 << QString() << QString();
+    QTest::newRow("a profile whose file is gone") << 1 << QStringLiteral("file gone") << QString();
+    QTest::newRow("the global profile") << 0 << QString() << QStringLiteral("The global profile is not removable.");
+    QTest::newRow("a profile of a stopped row") << 1 << QStringLiteral("stopped row") << used;
+    QTest::newRow("a profile of a running server") << 1 << QStringLiteral("running row") << used;
+}
+
+void TestProfiles::remove()
+{
+    QFETCH(int, entry);
+    QFETCH(QString, use);
+    QFETCH(QString, refusal);
+    GuiFixture f;
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
+    f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
+    Window window = f.open();
+    window->addresses()->currentTable()->setCurrentCell(1, 1);
+    window->fileOrDirSelected(f.share());
+    ServerItem *item = GuiFixture::items(window.get()).at(1);
+    Configuration *work = Configuration::confList.at(1);
+    if (use.endsWith(QLatin1String("row")))
+        item->configurationChanged(work);
+    if (use == QLatin1String("running row"))
+        GuiFixture::pressCell(window->addresses()->currentTable(), 1, 2);
+    if (use == QLatin1String("file gone"))
+        QVERIFY(QFile::remove(work->fileName()));
+    const QByteArray url = item->getUrl() + "/a.txt";
+    if (use == QLatin1String("running row"))
+        QCOMPARE(GuiFixture::get(url), 200);
+
+    QStringList shown;
+    openProfiles(window.get(), f, 0, [&](ProfileDialog *dialog) {
+        dialog->profiles()->setCurrentIndex(entry);
+        GuiFixture::press(dialog, QStringLiteral("Remove profile"));
+        shown = entries(dialog->profiles());
+    });
+    QCOMPARE(f.prompt.texts(), refusal.isEmpty() ? QStringList() : QStringList{refusal});
+    const QStringList names = refusal.isEmpty() ? QStringList{"Default"} : QStringList{"Default", "work"};
+    QCOMPARE(profileNames(), names);
+    QCOMPARE(shown, names);
+    QCOMPARE(QFileInfo::exists(f.configDir() + QStringLiteral("work.cnf")), !refusal.isEmpty() && use != QLatin1String("file gone"));
+    QVERIFY(QFileInfo::exists(f.configDir() + QStringLiteral("Global.conf")));
+    if (use == QLatin1String("running row")) {
+        // The server goes on, on its profile.
+        QCOMPARE(item->webServer->config, work);
+        QCOMPARE(GuiFixture::get(url), 200);
+    }
+    GuiFixture::quit(window);
+}
+
+void TestProfiles::chooseProfile()
+{
+    GuiFixture f;
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"), [](Configuration &p) {
+        p.authMode = 1;
+        p.password = QStringLiteral("s3cret");
+    });
+    f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
+    Window window = f.open();
+    window->addresses()->currentTable()->setCurrentCell(1, 1);
+    window->fileOrDirSelected(f.share());
+    GuiFixture::pressCell(window->addresses()->currentTable(), 1, 2);
+    ServerItem *item = GuiFixture::items(window.get()).at(1);
+    QVERIFY(item->webServer->isListening());
+    const QByteArray url = item->getUrl() + "/a.txt";
+    QByteArray body;
+    QCOMPARE(GuiFixture::get(url, &body), 200);
+    QCOMPARE(body, TextA);
+    Configuration *global = Configuration::getGlobalConfig();
+    Configuration *work = Configuration::confList.at(1);
+    const int globalUses = global->useCount;
+
+    openProfiles(window.get(), f, 1, [&](ProfileDialog *dialog) {
+        QTest::keyClick(dialog->profiles(), Qt::Key_Down);
+        QCOMPARE(dialog->profiles()->currentText(), QStringLiteral("work"));
+        QCOMPARE(dialog->getConfig(), work);
+        GuiFixture::press(dialog, QStringLiteral("OK"));
+    });
+    QCOMPARE(item->webServer->config, work);
+    QCOMPARE(work->useCount, 1);
+    QCOMPARE(global->useCount, globalUses - 1);
+    QCOMPARE(window->addresses()->currentTable()->item(1, 1)->text(), QStringLiteral("work"));
+    // Still running, now asking for the profile's password.
+    QVERIFY(item->webServer->isListening());
+    // The login page, refused as the file.
+    QCOMPARE(GuiFixture::get(url, &body), 403);
+    QVERIFY(body != TextA);
+    QCOMPARE(GuiFixture::get(url + "?a=log&password=s3cret", &body), 200);
+    QCOMPARE(body, TextA);
+    GuiFixture::quit(window);
+}
+
+void TestProfiles::rowGoneWhileTheDialogIsOpen()
+{
+    GuiFixture f;
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
+    Window window = f.open();
+    openProfiles(window.get(), f, 1, [&](ProfileDialog *dialog) {
+        // The address of the row goes away meanwhile.
+        f.addresses.set({QStringLiteral("127.0.0.1")});
+        window->addresses()->loadLocal();
+        QCOMPARE(window->addresses()->getServerCount(), 1);
+        dialog->profiles()->setCurrentIndex(1);
+        GuiFixture::press(dialog, QStringLiteral("OK"));
+        QVERIFY(!dialog->isVisible());
+    });
+    QCOMPARE(Configuration::confList.at(1)->useCount, 0);
+    QCOMPARE(GuiFixture::items(window.get()).at(0)->webServer->config, Configuration::getGlobalConfig());
+    GuiFixture::quit(window);
+}
+
+QTEST_MAIN(TestProfiles)
+#include "tst_profiles.moc"
