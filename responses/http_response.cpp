@@ -2,6 +2,7 @@
 
 #include "config/configuration.h"
 #include "responses/dav.h"
+#include "responses/textcoding.h"
 #include "server/folderlisting.h"
 #include "server/http_request.h"
 
@@ -155,19 +156,7 @@ QByteArray HTTP_Response::dispositionName(const QString &name)
 
 QByteArray HTTP_Response::escape(QByteArrayView utf8)
 {
-    QByteArray out;
-    out.reserve(utf8.size() + 16);
-    for (char c : utf8) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
+    return TextCoding::escaped(utf8);
 }
 
 QByteArray HTTP_Response::escape(QStringView text)

@@ -66,14 +66,9 @@ public:
     QString thumbnailFile() const;
 
     static QByteArray getIcon(const QString &extension);
-    // A link to `path` as it may stand in an attribute: UTF-8, percent-encoded ("/" kept). The
-    // result holds nothing HTML would have to escape.
+    // A link to `path` as it may stand in an attribute: UTF-8, percent-encoded as
+    // TextCoding::Kept::PageLink says ("/" kept). The result holds nothing HTML would have to escape.
     static QByteArray link(const QString &path);
-    // Appends `utf8` with every byte but letters, digits, "-", ".", "_", "~" and "/" written as
-    // "%" and two upper-case hex digits.
-    static void appendPercentEncoded(QByteArray *out, QByteArrayView utf8);
-    // Appends `utf8` with &, <, >, " and ' written as character references.
-    static void appendEscaped(QByteArray *out, QByteArrayView utf8);
     // The text cell of a folder page: name, then `folderText` for a folder or size and date for
     // a file; with the delete check box ("d" for a folder, "f" for a file) when asked for.
     static void writeTextCell(QByteArray *page, const Cell &cell, bool checkbox,

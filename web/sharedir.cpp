@@ -1,6 +1,7 @@
 #include "web/sharedir.h"
 
 #include "config/configuration.h"
+#include "responses/textcoding.h"
 #include "server/clientdata.h"
 #include "server/folderlisting.h"
 #include "server/http_request.h"
@@ -44,11 +45,6 @@ const char JavaDownload[] = "http://java.sun.com/products/autodl/j2se";
 
 // Sort orders kept in the session.
 enum SortOrder { ByName = 0, ByTime = 1, BySize = 2 };
-
-QByteArray escapeBytes(const QByteArray &bytes)
-{
-    return HTTP_Response::escape(QByteArrayView(bytes));
-}
 
 // A form or page parameter holding a whole number; false when it holds none.
 bool toNumber(const QString &text, qint64 *value)
@@ -374,13 +370,13 @@ void ShareDir::sendDir(const QString &folder)
         // What every cell of the page shares, made once: the encoded link prefix, the folder's
         // clean absolute path (the manager knows elements by it), the folder text, the dates.
         QByteArray linkPrefix;
-        HTML_Element::appendPercentEncoded(&linkPrefix, prefix.toUtf8());
+        TextCoding::appendPercentEncoded(&linkPrefix, prefix.toUtf8(), TextCoding::Kept::PageLink);
         QString elementPath = QDir::cleanPath(entryPath);
         if (!elementPath.endsWith(u'/'))
             elementPath += u'/';
         const qsizetype elementFolder = elementPath.size();
         QByteArray folderText;
-        HTML_Element::appendEscaped(&folderText, tr("Folder").toUtf8());
+        TextCoding::appendEscaped(&folderText, tr("Folder").toUtf8());
         ShortDates dates;
         // The listing holds readable entries only when it was asked for them.
         const bool listedReadable = config->isFolder();
@@ -485,7 +481,7 @@ void ShareDir::sendUpload(QByteArray path)
     addFormHead(&page, "Upload");
     page += "<center><h2>Send file";
     if (path.size() > 1)
-        page += " to " + escapeBytes(path);
+        page += " to " + TextCoding::escaped(path);
     page += "</h2>";
     page += "<form method=\"POST\" name=\"up\" enctype=\"multipart/form-data\">";
     page += "<table border=\"0\" cellspacing=\"5\"><tr><th align=\"right\">File:</th><td align=\"left\">";
@@ -506,7 +502,7 @@ void ShareDir::sendCreate(QByteArray path)
     addFormHead(&page, "Create Folder");
     page += "<center><h2>Create new folder";
     if (path.size() > 1)
-        page += " in " + escapeBytes(path);
+        page += " in " + TextCoding::escaped(path);
     page += "</h2>";
     page += "<form method=\"POST\" name=\"cf\" onsubmit=\"return checkVal(cf.f.value, 'No folder name')\">";
     page += "<table border=\"0\" cellspacing=\"5\"><tr><th align=\"right\">New folder name:</th>"
@@ -527,7 +523,7 @@ void ShareDir::addParam(QByteArray *page, const char *name, const QByteArray &va
     *page += "<param name=";
     *page += name;
     *page += " value=\"";
-    *page += escapeBytes(value);
+    *page += TextCoding::escaped(value);
     *page += "\">";
 }
 
@@ -536,7 +532,7 @@ void ShareDir::addArg(QByteArray *page, const char *name, const QByteArray &valu
     *page += "<argument>";
     *page += name;
     *page += '=';
-    *page += escapeBytes(value);
+    *page += TextCoding::escaped(value);
     *page += "</argument>";
 }
 
@@ -588,7 +584,7 @@ void ShareDir::sendJNLP(QByteArray path)
     QByteArray page;
     page.reserve(800);
     page += "<?xml version=\"1.0\" encoding=\"utf-8\"?><jnlp spec=\"1.0+\" codebase=\"";
-    page += escapeBytes(base);
+    page += TextCoding::escaped(base);
     page += "\"><information><title>Tessaly</title>";
     page += "<vendor>Orvane</vendor><homepage href=\"";
     page += HomePage;
