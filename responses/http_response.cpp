@@ -2,6 +2,7 @@
 
 #include "config/configuration.h"
 #include "responses/dav.h"
+#include "responses/filetypes.h"
 #include "responses/textcoding.h"
 #include "server/folderlisting.h"
 #include "server/http_request.h"
@@ -17,65 +18,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-struct TypeRow
-{
-    const char *suffix;
-    const char *type;
-};
-
-const TypeRow ContentTypes[] = {
-    {"html", "text/html; charset=UTF-8"},
-    {"jpg", "image/jpeg"},
-    {"png", "image/png"},
-    {"avi", "video/x-msvideo"},
-    {"torrent", "application/x-bittorrent"},
-    {"pdf", "application/pdf"},
-    {"mp4", "video/mp4v-es, audio/mp4"},
-    {"aac", "video/mp4v-es, audio/mp4"},
-    {"flv", "video/x-flv"},
-    {"3gp", "audio/3gpp, video/3gpp"},
-    {"mp3", "audio/mpeg3"},
-    {"mov", "video/quicktime"},
-    {"doc", "application/msword"},
-    {"pps", "application/vnd.ms-powerpoint"},
-    {"rtf", "application/rtf"},
-    {"xls", "application/excel"},
-    {"wav", "audio/wav"},
-    {"wmv", "video/x-ms-wmv"},
-    {"zip", "application/zip"},
-    {"exe", "application/octet-stream"},
-};
-
-} // namespace
-
 HTTP_Response::HTTP_Response(Configuration *config, HTTP_Request *request)
     : Response(request)
     , config(config)
 {
-    setObjectName(QStringLiteral("HR"));
 }
 
 QByteArray HTTP_Response::getContentType(const QString &suffix)
 {
-    // The known suffixes are short and ASCII: anything else is no match.
-    constexpr qsizetype Longest = 7;
-    if (suffix.size() > Longest)
-        return QByteArray();
-    char ascii[Longest + 1];
-    for (qsizetype i = 0; i < suffix.size(); ++i) {
-        const char16_t c = suffix.at(i).unicode();
-        if (c == 0 || c > 0x7f)
-            return QByteArray();
-        ascii[i] = char(c);
-    }
-    ascii[suffix.size()] = '\0';
-    for (const TypeRow &row : ContentTypes) {
-        if (std::strcmp(ascii, row.suffix) == 0)
-            return QByteArray(row.type);
-    }
-    return QByteArray();
+    const FileTypes::Row *row = FileTypes::find(suffix);
+    return row && row->contentType ? QByteArray(row->contentType) : QByteArray();
 }
 
 QByteArray HTTP_Response::describeFile(const QFileInfo &info, qint64 size, qint64 modifiedMs, QByteArray *extra)

@@ -1,6 +1,7 @@
 #include "web/html_element.h"
 
 #include "config/configuration.h"
+#include "responses/filetypes.h"
 #include "responses/textcoding.h"
 #include "web/shortdates.h"
 
@@ -14,29 +15,8 @@
 
 namespace {
 
-const char IconPrefix[] = "/_i/";
-const char ThumbnailPrefix[] = "/_t/";
 const char ImgOpen[] = "<img src=\"";
 const char ImgClose[] = "\" vspace=\"8\" align=\"center\" border=\"0\">";
-
-struct IconRow
-{
-    const char *extension;
-    const char *icon;
-};
-
-const IconRow Icons[] = {
-    {"html", "html.png"},
-    {"doc", "doc.png"}, {"rtf", "doc.png"}, {"pdf", "doc.png"}, {"pps", "doc.png"},
-    {"mp3", "music.png"}, {"wav", "music.png"}, {"ogg", "music.png"}, {"aac", "music.png"},
-    {"avi", "media.png"}, {"mov", "media.png"}, {"mp4", "media.png"}, {"3gp", "media.png"},
-    {"flv", "media.png"}, {"vob", "media.png"}, {"wmv", "media.png"}, {"m4a", "media.png"},
-    {"zip", "folder_tar.png"}, {"rar", "folder_tar.png"}, {"gz", "folder_tar.png"},
-    {"txt", "txt.png"},
-    {"xls", "sheet.png"},
-    {"exe", "application.png"}, {"bat", "application.png"}, {"cmd", "application.png"},
-    {"sh", "application.png"},
-};
 
 using TextCoding::Kept;
 // Upper bounds of the bytes one byte of a name becomes.
@@ -270,11 +250,8 @@ QString HTML_Element::thumbnailFile() const
 
 QByteArray HTML_Element::getIcon(const QString &extension)
 {
-    for (const IconRow &row : Icons) {
-        if (extension == QLatin1String(row.extension))
-            return QByteArray(row.icon);
-    }
-    return QByteArray();
+    const FileTypes::Row *row = FileTypes::find(extension);
+    return row && row->icon ? QByteArray(row->icon) : QByteArray();
 }
 
 QByteArray HTML_Element::link(const QString &path)

@@ -15,7 +15,6 @@
 Mfind::Mfind(HTTP_Request *request)
     : Response(request)
 {
-    setObjectName(QStringLiteral("MF"));
 }
 
 void Mfind::reply(QFileInfo *root, Configuration *config)

@@ -43,6 +43,13 @@ const char HtmlType[] = "text/html; charset=UTF-8";
 const char HomePage[] = "http://tessaly.net/";
 const char JavaDownload[] = "http://java.sun.com/products/autodl/j2se";
 
+constexpr bool startsWith(const char *text, const char *prefix)
+{
+    return !*prefix || (*text == *prefix && startsWith(text + 1, prefix + 1));
+}
+static_assert(startsWith(ShareDir::ClientArchivePath, HTML_Element::IconPrefix),
+              "the client archive lies in the icon folder");
+
 // Sort orders kept in the session.
 enum SortOrder { ByName = 0, ByTime = 1, BySize = 2 };
 
@@ -70,7 +77,6 @@ bool isHostValue(const QByteArray &host)
 ShareDir::ShareDir(Configuration *config, HTTP_Request *request)
     : HTTP_Response(config, request)
 {
-    setObjectName(QStringLiteral("SD"));
 }
 
 // ---------------------------------------------------------------- dispatch
@@ -147,9 +153,9 @@ void ShareDir::post(const QString &a, ClientData *session)
 void ShareDir::get(const QString &a, ClientData *session)
 {
     const QString &path = request->path;
-    if (path.startsWith(QLatin1String(IconPrefix))) {
+    if (path.startsWith(QLatin1String(HTML_Element::IconPrefix))) {
         // Only one plain name inside the icon folder.
-        const QString name = path.mid(4);
+        const QString name = path.mid(HTML_Element::IconPrefixLength);
         const QString icon = QString::fromLatin1(Configuration::IconDir) + name;
         if (isPlainName(name))
             sendFile(icon);
@@ -157,8 +163,8 @@ void ShareDir::get(const QString &a, ClientData *session)
             notFound();
         return;
     }
-    if (path.startsWith(QLatin1String(ThumbnailPrefix))) {
-        sendThumbnail(path.mid(4));
+    if (path.startsWith(QLatin1String(HTML_Element::ThumbnailPrefix))) {
+        sendThumbnail(path.mid(HTML_Element::ThumbnailPrefixLength));
         return;
     }
     // Names only: the file system is asked once, by the attempt to send a file.
@@ -299,7 +305,7 @@ void ShareDir::sendDir(const QString &folder)
     page += "</head>";
     if (thumbnails) {
         page += "<body background=\"";
-        page += IconPrefix;
+        page += HTML_Element::IconPrefix;
         page += "sand-light.jpg\">";
     } else {
         page += "<body>";
@@ -466,7 +472,7 @@ void ShareDir::addFormHead(QByteArray *page, const char *title) const
     *page += "</script></head>";
     if (thumbnails) {
         *page += "<body background=\"";
-        *page += IconPrefix;
+        *page += HTML_Element::IconPrefix;
         *page += "sand-light.jpg\">";
     } else {
         *page += "<body>";
