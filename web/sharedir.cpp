@@ -238,11 +238,11 @@ void ShareDir::createFolder(ClientData *session)
 
 void ShareDir::reply(int code)
 {
-    code = finishUpload(code);
+    const UploadResult result = finishUpload(code);
     // The connection is gone (or going): the file is cleaned up, nobody reads a page.
     if (request->socket.isClosing())
         return;
-    request->getClientData()->message = uploadMessage(code);
+    request->getClientData()->message = uploadMessage(result);
     sendDir(rootPath + request->path);
 }
 
