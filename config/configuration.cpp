@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <type_traits>
+
 namespace {
 
 // Last word of every profile file; a file that does not end in it is not a profile.
@@ -50,15 +52,15 @@ void forEachField(Visit &&visit)
     visit(&C::users, QStringList(), Stored | Setting);
     visit(&C::recentFiles, QStringList(), Stored | Setting);
     visit(&C::port, qint32(8080), Stored | Setting);
-    visit(&C::sslMode, qint32(0), Stored | Setting);
+    visit(&C::sslMode, CheckState::Off, Stored | Setting);
     visit(&C::expertMode, false, Stored | Setting);
-    visit(&C::showFolders, qint32(2), Stored | Setting);
-    visit(&C::showImages, qint32(2), Stored | Setting);
-    visit(&C::enableDelete, qint32(2), Stored | Setting);
-    visit(&C::enableUpload, qint32(2), Stored | Setting);
-    visit(&C::authMode, qint32(0), Stored | Setting);
-    visit(&C::warningMode, qint32(2), Stored | Setting);
-    visit(&C::dnsEnabled, qint32(0), Stored | Setting);
+    visit(&C::showFolders, CheckState::On, Stored | Setting);
+    visit(&C::showImages, CheckState::On, Stored | Setting);
+    visit(&C::enableDelete, CheckState::On, Stored | Setting);
+    visit(&C::enableUpload, CheckState::On, Stored | Setting);
+    visit(&C::authMode, AuthMode::None, Stored | Setting);
+    visit(&C::warningMode, CheckState::On, Stored | Setting);
+    visit(&C::dnsEnabled, CheckState::Off, Stored | Setting);
     visit(&C::maxConnections, qint32(4), Stored | Setting);
     visit(&C::dataLimitKB, qint32(0), Stored | Setting);
     visit(&C::sessionLifetime, qint32(600), Stored | Setting);
@@ -73,10 +75,26 @@ void forEachField(Visit &&visit)
     visit(&C::useCount, qint32(0), InMemory);
 }
 
+// The enums are stored as their numbers, whatever a file holds.
 template <typename T>
 void readField(QDataStream &in, T &value)
 {
-    in >> value;
+    if constexpr (std::is_enum_v<T>) {
+        std::underlying_type_t<T> number = 0;
+        in >> number;
+        value = T(number);
+    } else {
+        in >> value;
+    }
+}
+
+template <typename T>
+void writeField(QDataStream &out, const T &value)
+{
+    if constexpr (std::is_enum_v<T>)
+        out << std::underlying_type_t<T>(value);
+    else
+        out << value;
 }
 
 void readField(QDataStream &in, QStringList &list)
@@ -189,7 +207,7 @@ bool Configuration::save()
         out.setVersion(streamVersion);
         forEachField([this, &out](auto member, const auto &, int roles) {
             if (roles & Stored)
-                out << this->*member;
+                writeField(out, this->*member);
         });
         out << fileTrailer;
         if (out.status() != QDataStream::Ok)

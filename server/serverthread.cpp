@@ -121,9 +121,9 @@ bool ServerThread::accept()
 {
     const Configuration *c = *config;
     switch (c->authMode) {
-    case 0:
+    case AuthMode::None:
         return true;
-    case 1: {
+    case AuthMode::Password: {
         if (request.param("a") == QLatin1String("log")) {
             const QString given = request.param("password");
             // A wrong password logs the session out; the right one logs in under a fresh id.
@@ -138,7 +138,7 @@ bool ServerThread::accept()
         }
         return request.getClientData()->password == c->password;
     }
-    case 2:
+    case AuthMode::Basic:
         return !request.credentials.isEmpty() && c->users.contains(request.credentials);
     default:
         return false;
@@ -150,7 +150,7 @@ void ServerThread::refuse()
     Socket &socket = request.socket;
     socket.setKeepAlive(false);
     const Configuration *c = *config;
-    if (c->authMode == 2) {
+    if (c->authMode == AuthMode::Basic) {
         const QByteArray body = "<h2>" + tr("Wrong password").toUtf8() + "</h2>";
         if (!response)
             response = new Response(&request);

@@ -68,7 +68,7 @@ private:
 void TestTables::init()
 {
     web = std::make_unique<WebFixture>();
-    web->conf.showImages = 0;
+    web->conf.showImages = CheckState::Off;
     QVERIFY(web->start());
 }
 
@@ -207,7 +207,7 @@ void TestTables::suffixTable()
     QCOMPARE(download.status(), QByteArray("200 OK"));
     QCOMPARE(download.header("Content-Type"), type);
 
-    web->conf.showImages = 2;
+    web->conf.showImages = CheckState::On;
     web->startThumbnails();
     const WebReply page = exchange("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
     QCOMPARE(page.status(), QByteArray("200 OK"));
