@@ -77,6 +77,8 @@ char *writeNumber(char *out, qint64 n, int minDigits = 1)
 
 char *Dav::writeHrefPath(char *out, QByteArrayView utf8)
 {
+    // Of the characters a URL path keeps only "&" and "'" have references ("&amp;", "&#39;"):
+    // five bytes at most per byte, which is the room callers make.
     return TextCoding::writeEncodedEscaped(out, utf8, TextCoding::Kept::UrlPath);
 }
 
