@@ -105,7 +105,7 @@ MobileWebServer::MobileWebServer(const QString &argument)
     if (!brokenProfiles.isEmpty())
         Prompt::warning(this, tr("These profile files cannot be read; their profiles start with the default settings:")
                                   + QLatin1Char('\n') + brokenProfiles.join(QLatin1Char('\n')));
-    if (Configuration::RootMode && global->warningMode != 0) {
+    if (Configuration::RootMode && global->showWarnings()) {
         QMessageBox box(QMessageBox::Warning, tr("The server run as root!"),
                         tr("Use this mode only if you want to use port 1 - 1024!"), QMessageBox::Ok, this);
         Prompt::current()->exec(&box);

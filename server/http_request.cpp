@@ -1,28 +1,12 @@
 #include "server/http_request.h"
 
+#include "responses/dispatchtable.h"
 #include "server/clientdata.h"
 #include "server/clientmanager.h"
 
 #include <QRandomGenerator>
 
 namespace {
-
-struct Method
-{
-    const char *name;
-    int type;
-};
-
-// Recognised by their whole names, followed by a blank; a shared single file knows only the
-// first two.
-const Method Methods[] = {
-    {"GET", HTTP_Request::Get},         {"POST", HTTP_Request::Post},
-    {"PROPFIND", HTTP_Request::PropFind}, {"PUT", HTTP_Request::Put},
-    {"OPTIONS", HTTP_Request::Options}, {"DELETE", HTTP_Request::Delete},
-    {"COPY", HTTP_Request::Copy},       {"MOVE", HTTP_Request::Move},
-    {"MKCOL", HTTP_Request::MkCol},     {"LOCK", HTTP_Request::Lock},
-    {"UNLOCK", HTTP_Request::UnLock},   {"HEAD", HTTP_Request::Head},
-};
 
 bool isBlank(char c)
 {
@@ -140,14 +124,10 @@ bool HTTP_Request::parse(QByteArrayView head, bool overflowed)
         return false;
     }
 
-    const int known = singleFile ? 2 : int(std::size(Methods));
-    for (int i = 0; i < known; ++i) {
-        const qsizetype length = qsizetype(qstrlen(Methods[i].name));
-        if (line.size() > length && line.startsWith(Methods[i].name) && line.at(length) == ' ') {
-            type = Methods[i].type;
-            line.remove(0, length + 1);
-            break;
-        }
+    // Recognised by their whole names, followed by a blank.
+    if (const DispatchTable::Method *method = DispatchTable::byName(line, singleFile)) {
+        type = method->type;
+        line.remove(0, qsizetype(qstrlen(method->name)) + 1);
     }
     if (type == Unknown)
         return true;

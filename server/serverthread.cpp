@@ -1,22 +1,12 @@
 #include "server/serverthread.h"
 
 #include "config/configuration.h"
-#include "responses/copy.h"
-#include "responses/delete.h"
-#include "responses/head.h"
+#include "responses/dispatchtable.h"
 #include "responses/http_response.h"
-#include "responses/lock.h"
-#include "responses/mkcol.h"
-#include "responses/move.h"
-#include "responses/options.h"
-#include "responses/propfind.h"
-#include "responses/put.h"
-#include "responses/unlock.h"
 #include "server/clientdata.h"
 #include "server/clientmanager.h"
 #include "server/response.h"
 #include "server/sharepath.h"
-#include "web/mfind.h"
 #include "web/sharedir.h"
 
 #include <QFileInfo>
@@ -131,9 +121,9 @@ bool ServerThread::accept()
 {
     const Configuration *c = *config;
     switch (c->authMode) {
-    case 0:
+    case AuthMode::None:
         return true;
-    case 1: {
+    case AuthMode::Password: {
         if (request.param("a") == QLatin1String("log")) {
             const QString given = request.param("password");
             // A wrong password logs the session out; the right one logs in under a fresh id.
@@ -148,7 +138,7 @@ bool ServerThread::accept()
         }
         return request.getClientData()->password == c->password;
     }
-    case 2:
+    case AuthMode::Basic:
         return !request.credentials.isEmpty() && c->users.contains(request.credentials);
     default:
         return false;
@@ -160,7 +150,7 @@ void ServerThread::refuse()
     Socket &socket = request.socket;
     socket.setKeepAlive(false);
     const Configuration *c = *config;
-    if (c->authMode == 2) {
+    if (c->authMode == AuthMode::Basic) {
         const QByteArray body = "<h2>" + tr("Wrong password").toUtf8() + "</h2>";
         if (!response)
             response = new Response(&request);
@@ -176,7 +166,7 @@ void ServerThread::refuse()
         // the login page under the name of the file it asked for.
         const bool folderPage = !request.singleFile && QFileInfo(root->absoluteFilePath() + request.path).isDir();
         // An "HR" response is always an HTTP_Response.
-        static_cast<HTTP_Response *>(responseFor(QStringLiteral("HR")))
+        static_cast<HTTP_Response *>(responseFor(ResponseKind::File))
             ->sendLoginPage(folderPage ? "200 OK" : "403 Forbidden");
     } else {
         // Never the login page: a client must not take it for the success of a write.
@@ -187,92 +177,33 @@ void ServerThread::refuse()
 void ServerThread::dispatch()
 {
     if (request.singleFile) {
-        responseFor(QStringLiteral("HR"))->reply(root);
+        responseFor(ResponseKind::File)->reply(root);
         return;
     }
-    Configuration *c = *config;
-    switch (request.type) {
-    case HTTP_Request::Get:
-    case HTTP_Request::Post:
-        responseFor(QStringLiteral("SD"))->reply(root);
-        break;
-    case HTTP_Request::PropFind:
-        if (request.userAgent == "mc")
-            responseFor(QStringLiteral("MF"))->reply(root, c);
-        else
-            responseFor(QStringLiteral("PF"))->reply(root, c);
-        break;
-    case HTTP_Request::Options:
-        responseFor(QStringLiteral("O"))->reply();
-        break;
-    case HTTP_Request::Delete:
-        responseFor(QStringLiteral("D"))->reply(root, c);
-        break;
-    case HTTP_Request::Copy:
-        responseFor(QStringLiteral("CP"))->reply(root, c);
-        break;
-    case HTTP_Request::Put:
-        responseFor(QStringLiteral("PT"))->reply(root, c);
-        break;
-    case HTTP_Request::Move:
-        responseFor(QStringLiteral("MV"))->reply(root, c);
-        break;
-    case HTTP_Request::MkCol:
-        responseFor(QStringLiteral("MC"))->reply(root);
-        break;
-    case HTTP_Request::Head:
-        responseFor(QStringLiteral("H"))->reply(root);
-        break;
-    case HTTP_Request::Lock:
-        responseFor(QStringLiteral("L"))->reply(root);
-        break;
-    case HTTP_Request::UnLock:
-        responseFor(QStringLiteral("UL"))->reply();
-        break;
-    default:
+    const DispatchTable::Method *method = DispatchTable::byType(request.type);
+    if (!method) {
         request.socket.setKeepAlive(false);
         answer("405 Method Not Allowed");
-        break;
+        return;
     }
+    // The applet's listing asks by PROPFIND too.
+    const ResponseKind kind = method->kind == ResponseKind::PropFind && request.userAgent == "mc"
+                                  ? ResponseKind::Listing
+                                  : method->kind;
+    DispatchTable::call(responseFor(kind), method->call, root, *config);
 }
 
-Response *ServerThread::responseFor(const QString &code)
+Response *ServerThread::responseFor(ResponseKind kind)
 {
-    if (checkResponse(code))
+    if (checkResponse(kind))
         return response;
-    Configuration *c = *config;
-    if (code == QLatin1String("SD"))
-        response = new ShareDir(c, &request);
-    else if (code == QLatin1String("HR"))
-        response = new HTTP_Response(c, &request);
-    else if (code == QLatin1String("MF"))
-        response = new Mfind(&request);
-    else if (code == QLatin1String("PF"))
-        response = new PropFind(&request);
-    else if (code == QLatin1String("O"))
-        response = new Options(&request);
-    else if (code == QLatin1String("H"))
-        response = new Head(&request);
-    else if (code == QLatin1String("L"))
-        response = new Lock(&request);
-    else if (code == QLatin1String("UL"))
-        response = new UnLock(&request);
-    else if (code == QLatin1String("PT"))
-        response = new Put(&request);
-    else if (code == QLatin1String("D"))
-        response = new Delete(&request);
-    else if (code == QLatin1String("MC"))
-        response = new MkCol(&request);
-    else if (code == QLatin1String("CP"))
-        response = new Copy(&request);
-    else
-        response = new Move(&request);
+    response = DispatchTable::create(kind, *config, &request);
     return response;
 }
 
-bool ServerThread::checkResponse(const QString &code)
+bool ServerThread::checkResponse(ResponseKind kind)
 {
-    if (response && response->objectName() == code)
+    if (response && response->kind == kind)
         return true;
     if (response)
         response->deleteLater();

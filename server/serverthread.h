@@ -2,13 +2,13 @@
 #define SERVERTHREAD_H
 
 #include "server/http_request.h"
+#include "server/response.h"
 
 #include <QList>
 #include <QObject>
 
 class Configuration;
 class QFileInfo;
-class Response;
 
 // Handles one client connection from accept to close (an object on the event loop, not a
 // thread): parses each request, checks access, picks the response and starts it.
@@ -21,7 +21,7 @@ public:
     ~ServerThread() override;
 
     bool accept();
-    bool checkResponse(const QString &code);
+    bool checkResponse(ResponseKind kind);
 
     Configuration **config = nullptr;
     QFileInfo *root = nullptr;
@@ -45,7 +45,7 @@ private:
     void refuse();
     void answer(const char *status);
     void finish();
-    Response *responseFor(const QString &code);
+    Response *responseFor(ResponseKind kind);
 
     Awaiting awaiting = Awaiting::Nothing;
     QString peer; // the client's address as text

@@ -15,7 +15,6 @@
 Mfind::Mfind(HTTP_Request *request)
     : Response(request)
 {
-    setObjectName(QStringLiteral("MF"));
 }
 
 void Mfind::reply(QFileInfo *root, Configuration *config)
@@ -24,7 +23,7 @@ void Mfind::reply(QFileInfo *root, Configuration *config)
     const QString images = request->param("i");
     if (!images.isEmpty()) {
         // Switches the profile's thumbnails (in memory) and answers with nothing at all.
-        config->showImages = images == QLatin1String("1") ? 2 : 0;
+        config->showImages = images == QLatin1String("1") ? CheckState::On : CheckState::Off;
         request->socket.write(listing, true);
         return;
     }

@@ -27,7 +27,7 @@ bool TestServer::start(bool useTls)
     server->config = &config;
     ++config.useCount;
     if (tls) {
-        config.sslMode = 2;
+        config.sslMode = CheckState::On;
         config.keyFile = qEnvironmentVariable("TESSALY_BUILD_DIR") + QLatin1String("/tests/ssl.pem");
         if (!server->loadKeys(&config))
             return false;

@@ -99,8 +99,8 @@ void tst_DavWrite::put()
 
     TestServer s;
     QVERIFY(s.start());
-    s.config.enableUpload = upload ? 2 : 0;
-    s.config.enableDelete = deleting ? 2 : 0;
+    s.config.enableUpload = upload ? CheckState::On : CheckState::Off;
+    s.config.enableDelete = deleting ? CheckState::On : CheckState::Off;
     if (existing != QLatin1String("nofolder"))
         QVERIFY(s.mkdir(QStringLiteral("docs")));
     if (existing == QLatin1String("file"))
@@ -337,7 +337,7 @@ void tst_DavWrite::deleting()
 
     TestServer s;
     QVERIFY(s.start());
-    s.config.enableDelete = deleting ? 2 : 0;
+    s.config.enableDelete = deleting ? CheckState::On : CheckState::Off;
     QVERIFY(s.write(QStringLiteral("docs/a.txt"), "a"));
     QVERIFY(s.write(QStringLiteral("docs/sub/b.txt"), "b"));
     QVERIFY(s.write(QStringLiteral("keep/k.txt"), "k"));
@@ -399,7 +399,7 @@ void tst_DavWrite::mkcol()
 
     TestServer s;
     QVERIFY(s.start());
-    s.config.enableUpload = upload ? 2 : 0;
+    s.config.enableUpload = upload ? CheckState::On : CheckState::Off;
     QVERIFY(s.mkdir(QStringLiteral("docs")));
     QVERIFY(s.write(QStringLiteral("file.txt"), "f"));
     const Reply r = s.request("MKCOL", target, {}, body);

@@ -51,7 +51,7 @@ void tst_Mfind::initTestCase()
 {
     QVERIFY(s.start());
     // Picture references are the thumbnail manager's; here every reference line is empty.
-    s.config.showImages = 0;
+    s.config.showImages = CheckState::Off;
     QVERIFY(s.write(QStringLiteral("Photos/a.jpg"), QByteArray(100000, 'a')));
     QVERIFY(s.write(QStringLiteral("Photos/b.JPG"), QByteArray(500, 'b')));
     QVERIFY(s.write(QStringLiteral("Photos/.hid"), "h"));
@@ -141,13 +141,13 @@ void tst_Mfind::imagesSwitch()
 {
     QFETCH(QByteArray, value);
     QFETCH(int, showImages);
-    s.config.showImages = 2 - showImages;
+    s.config.showImages = CheckState(2 - showImages);
     RawClient client(s.port());
     client.send("PROPFIND /Photos/?i=" + value + " HTTP/1.1\r\nUser-Agent: mc\r\nConnection: close\r\n\r\n");
     QVERIFY(client.waitClosed());
     QCOMPARE(client.readUntilClosed(), QByteArray());
-    QCOMPARE(s.config.showImages, showImages);
-    s.config.showImages = 0;
+    QCOMPARE(int(s.config.showImages), showImages);
+    s.config.showImages = CheckState::Off;
 }
 
 void tst_Mfind::patternIsFoundAnywhereInTheName_data()

@@ -162,12 +162,12 @@ Server::Server()
     : WebServer(new QNetworkAddressEntry)
 {
     Tree &tree = Tree::instance();
-    profile.authMode = 0;
-    profile.enableUpload = 2;
-    profile.enableDelete = 2;
-    profile.showFolders = 2;
-    profile.showImages = 0;
-    profile.sslMode = 0;
+    profile.authMode = AuthMode::None;
+    profile.enableUpload = CheckState::On;
+    profile.enableDelete = CheckState::On;
+    profile.showFolders = CheckState::On;
+    profile.showImages = CheckState::Off;
+    profile.sslMode = CheckState::Off;
     profile.password = QStringLiteral("pw");
     profile.users = QStringList{QStringLiteral("user:pass")};
     if (config)

@@ -369,7 +369,7 @@ void TestAddressList::portInput()
     QFETCH(QString, answer);
     QFETCH(bool, accepted);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     Window window = f.open(root ? QStringLiteral("root") : QString());
     QTableWidget *table = window->addresses()->currentTable();
     window->addresses()->currentTable()->setCurrentCell(1, 1);
@@ -725,7 +725,7 @@ void TestAddressList::urls()
     GuiFixture f;
     f.writeGlobal(true, [&](Configuration &c) {
         c.port = port;
-        c.sslMode = secure ? 2 : 0;
+        c.sslMode = secure ? CheckState::On : CheckState::Off;
         c.keyFile = GuiFixture::buildDir() + QStringLiteral("/ssl.pem");
     });
     f.addresses.set({QStringLiteral("127.0.0.1")});

@@ -133,13 +133,13 @@ void TestBarcode::localCode()
     QFETCH(QString, coded);
     GuiFixture f;
     f.writeGlobal(true, [&](Configuration &c) {
-        c.warningMode = 0;
+        c.warningMode = CheckState::Off;
         if (secure) {
-            c.sslMode = 2;
+            c.sslMode = CheckState::On;
             c.keyFile = GuiFixture::buildDir() + QStringLiteral("/ssl.pem");
         }
         if (lookedUp) {
-            c.dnsEnabled = 2;
+            c.dnsEnabled = CheckState::On;
             c.dnsUser = QStringLiteral("anna");
             c.dnsPassword = QStringLiteral("s3cret");
         }
@@ -218,7 +218,7 @@ void TestBarcode::chartService()
     QFETCH(int, size);
     QFETCH(bool, shown);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     f.setService("TESSALY_QR_URL", how == QLatin1String("closed") ? FakeService::closedBase() : f.services.base());
     NetRequest::setTimeout(300);
     Window window = f.open();

@@ -42,8 +42,8 @@ std::function<Answer(const FakeService::Request &)> answering(const QByteArray &
 // No questions, and dynamic DNS on with the account "anna".
 void withDnsAccount(Configuration &c)
 {
-    c.warningMode = 0;
-    c.dnsEnabled = 2;
+    c.warningMode = CheckState::Off;
+    c.dnsEnabled = CheckState::On;
     c.dnsUser = QStringLiteral("anna");
     c.dnsPassword = QStringLiteral("s3cret");
 }
@@ -134,7 +134,7 @@ void TestLookups::reachability()
     QFETCH(QString, line);
     QFETCH(bool, booked);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     f.services.respond = answering(CheckPath, Answer{200, answer});
     Window window = f.open();
     ServerItem *item = GuiFixture::items(window.get()).first();
@@ -173,8 +173,8 @@ void TestLookups::passwordQuestion()
     QFETCH(bool, asked);
     GuiFixture f;
     f.writeGlobal(true, [&](Configuration &c) {
-        c.warningMode = warningMode;
-        c.authMode = authMode;
+        c.warningMode = CheckState(warningMode);
+        c.authMode = AuthMode(authMode);
         c.password = QStringLiteral("secret");
     });
     f.services.respond = answering(CheckPath, Answer{200, openAnswer("203.0.113.7")});
@@ -256,7 +256,7 @@ void TestLookups::queryValues()
     QFETCH(QString, password);
     GuiFixture f;
     f.writeGlobal(true, [&](Configuration &c) {
-        c.dnsEnabled = 2;
+        c.dnsEnabled = CheckState::On;
         c.dnsUser = user;
         c.dnsPassword = password;
     });
@@ -284,7 +284,7 @@ void TestLookups::dnsAccountIsTheGlobalOne()
     Configuration work;
     work.setFileName(QStringLiteral("work"));
     work.profileName = QStringLiteral("work");
-    work.dnsEnabled = 2;
+    work.dnsEnabled = CheckState::On;
     work.dnsUser = QStringLiteral("<i>bert</i>");
     work.dnsPassword = QStringLiteral("profile");
     QVERIFY(work.save());
@@ -372,7 +372,7 @@ void TestLookups::slowServiceBlocksNothing()
 {
     GuiFixture f;
     f.writeFile(f.share() + QStringLiteral("/a.txt"), "A");
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     f.services.respond = [](const FakeService::Request &) { return Answer{200, {}, {}, true}; };
     NetRequest::setTimeout(1500);
     Window window = f.open();
@@ -394,7 +394,7 @@ void TestLookups::slowServiceBlocksNothing()
 void TestLookups::answersInOppositeOrder()
 {
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     f.services.respond = [](const FakeService::Request &) { return Answer{200, {}, {}, true}; };
     Window window = f.open();
     const QList<ServerItem *> items = GuiFixture::items(window.get());
@@ -438,7 +438,7 @@ void TestLookups::answerForARemovedRow()
 {
     QFETCH(bool, fails);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     f.services.respond = [](const FakeService::Request &) { return Answer{200, {}, {}, true}; };
     Window window = f.open();
     AddressList *list = window->addresses();

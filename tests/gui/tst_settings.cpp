@@ -499,7 +499,7 @@ void TestSettings::editUserTable()
     QFETCH(QStringList, users);
     GuiFixture f;
     f.writeGlobal(false, [](Configuration &c) {
-        c.authMode = 2;
+        c.authMode = AuthMode::Basic;
         c.users = {QStringLiteral("anna:secret"), QStringLiteral("bob:pw")};
     });
     Window window = f.open();
@@ -608,8 +608,8 @@ void TestSettings::keysOfARunningServer()
         : QString();
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) {
-        c.sslMode = 2;
-        c.warningMode = 0;
+        c.sslMode = CheckState::On;
+        c.warningMode = CheckState::Off;
     });
     const Configuration before = saved(QStringLiteral("Global.conf"));
     Window window = f.open();
@@ -690,7 +690,7 @@ void TestSettings::limitOnARunningServer()
 {
     QFETCH(bool, openBefore);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
     f.writeFile(f.share() + QStringLiteral("/big.bin"), QByteArray(5000, 'b'));
     Window window = f.open();
@@ -741,8 +741,8 @@ void TestSettings::lifetimeOnARunningServer()
     QFETCH(bool, expired);
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) {
-        c.warningMode = 0;
-        c.authMode = 1;
+        c.warningMode = CheckState::Off;
+        c.authMode = AuthMode::Password;
         c.password = QStringLiteral("s3cret");
     });
     f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
@@ -783,7 +783,7 @@ void TestSettings::httpsReachesRowsShownLater()
 {
     // The expert presentation's rows wait hidden while the simple one is shown.
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     Window window = f.open();
     window->expertModeAction()->trigger();
     QVERIFY(!window->addresses()->isExpertMode());
@@ -906,11 +906,11 @@ void TestSettings::dialogOpenedFromInsideAnother()
     QCOMPARE(innerPage, sameProfile ? -1 : 1);
     QCOMPARE(outerPage, sameProfile ? 1 : 0);
     Configuration *protectedProfile = sameProfile ? global : other;
-    QCOMPARE(protectedProfile->authMode, 1);
+    QCOMPARE(protectedProfile->authMode, AuthMode::Password);
     QCOMPARE(protectedProfile->password, QStringLiteral("s3cret"));
     QVERIFY(!global->isThumbnail());
     if (!sameProfile) {
-        QCOMPARE(global->authMode, 0);
+        QCOMPARE(global->authMode, AuthMode::None);
         QVERIFY(other->isThumbnail());
     }
     QByteArray body;

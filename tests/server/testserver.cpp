@@ -23,7 +23,7 @@ TestServer::TestServer()
     Configuration::IconDir = (dir.path() + QStringLiteral("/img/")).toLatin1();
     Configuration::LangPath = buildDir() + QStringLiteral("/lang/C/");
 
-    config.sslMode = 0;
+    config.sslMode = CheckState::Off;
     config.keyFile = buildDir() + QStringLiteral("/tests/ssl.pem");
     auto *entry = new QNetworkAddressEntry;
     entry->setIp(QHostAddress(QHostAddress::LocalHost));

@@ -184,7 +184,7 @@ void TestAccess::passwordModeRefusesByMethod()
 {
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, answer);
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     ts->put(QStringLiteral("secretClient.jar"), Jar);
     ts->put(QStringLiteral("fooClient.jar/inner.txt"), "inner");
     QVERIFY(ts->start());
@@ -235,7 +235,7 @@ void TestAccess::loginHoldsForTheSession()
 {
     QFETCH(QString, password);
     QFETCH(QByteArray, login);
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     ts->config.password = password;
     QVERIFY(ts->start());
 
@@ -254,7 +254,7 @@ void TestAccess::loginHoldsForTheSession()
 
 void TestAccess::wrongPasswordReplacesTheStoredOne()
 {
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     QVERIFY(ts->start());
 
     HttpReply reply = exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
@@ -271,7 +271,7 @@ void TestAccess::wrongPasswordReplacesTheStoredOne()
 
 void TestAccess::changingTheProfilePasswordLogsEveryoneOut()
 {
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     QVERIFY(ts->start());
 
     const QByteArray first = cookieOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
@@ -286,7 +286,7 @@ void TestAccess::changingTheProfilePasswordLogsEveryoneOut()
 
 void TestAccess::loginPageIgnoresTheRangeOfTheRefusedRequest()
 {
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     QVERIFY(ts->start());
 
     // A download resumed after the session ended must not get a piece of the login page as
@@ -299,7 +299,7 @@ void TestAccess::loginPageIgnoresTheRangeOfTheRefusedRequest()
 
 void TestAccess::loginWithoutCookieHoldsForTheBrowserThatGotTheCookie()
 {
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     QVERIFY(ts->start());
 
     HttpClient client;
@@ -342,7 +342,7 @@ void TestAccess::loginHandsOutAFreshSession_data()
 void TestAccess::loginHandsOutAFreshSession()
 {
     QFETCH(QByteArray, login);
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     QVERIFY(ts->start());
 
     // Someone gets a session of the server's (the client archive needs no login) and plants its
@@ -381,7 +381,7 @@ void TestAccess::cookieNamingNoIssuedSessionSharesNoLogin_data()
 void TestAccess::cookieNamingNoIssuedSessionSharesNoLogin()
 {
     QFETCH(QByteArray, value);
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     QVERIFY(ts->start());
     const QByteArray cookie = "ID=" + value;
 
@@ -397,7 +397,7 @@ void TestAccess::cookieNamingNoIssuedSessionSharesNoLogin()
 
 void TestAccess::basicRefusalIsExact()
 {
-    ts->config.authMode = 2;
+    ts->config.authMode = AuthMode::Basic;
     ts->config.users = QStringList{QStringLiteral("anna:s3cret")};
     ts->server->clients.random = [] { return quint64(417) << 1; };
     QVERIFY(ts->start());
@@ -445,7 +445,7 @@ void TestAccess::basicModeChecksTheUserList()
     QFETCH(QStringList, users);
     QFETCH(QByteArray, request);
     QFETCH(int, code);
-    ts->config.authMode = 2;
+    ts->config.authMode = AuthMode::Basic;
     ts->config.users = users;
     QVERIFY(ts->start());
 

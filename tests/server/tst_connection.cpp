@@ -353,7 +353,7 @@ void TestConnection::answerWhileBodyIsUnreadClosesTheConnection()
 
 void TestConnection::expectContinueGetsAnInterimAnswerBeforeTheBody()
 {
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     ts->config.password = QStringLiteral("s3cret");
     QVERIFY(ts->start());
 

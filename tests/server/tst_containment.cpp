@@ -106,10 +106,10 @@ void TestContainment::init()
     QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("secret.txt")), ts->path(QStringLiteral("filelink"))));
     QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("created.txt")), ts->path(QStringLiteral("dangling"))));
     QVERIFY(QFile::link(QStringLiteral("../../outside"), ts->path(QStringLiteral("sub/up"))));
-    ts->config.enableUpload = 2;
-    ts->config.enableDelete = 2;
-    ts->config.showFolders = 2;
-    ts->config.showImages = 2;
+    ts->config.enableUpload = CheckState::On;
+    ts->config.enableDelete = CheckState::On;
+    ts->config.showFolders = CheckState::On;
+    ts->config.showImages = CheckState::On;
     QVERIFY(ts->start());
 }
 

@@ -296,7 +296,7 @@ void TestFaults::uploadLeftoversAreNeverListedAndGoAfterADay_data()
 void TestFaults::uploadLeftoversAreNeverListedAndGoAfterADay()
 {
     QFETCH(QByteArray, request);
-    ts->config.showFolders = 2;
+    ts->config.showFolders = CheckState::On;
     // What a server killed in the middle of two uploads left, a day and more ago and just now,
     // beside a hidden file of somebody's that is as old.
     const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-25 * 3600);

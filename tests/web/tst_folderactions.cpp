@@ -68,7 +68,7 @@ private:
 void TestFolderActions::init()
 {
     web = std::make_unique<WebFixture>();
-    web->conf.showImages = 0;
+    web->conf.showImages = CheckState::Off;
     QVERIFY(web->start());
     client = std::make_unique<WebClient>(web->port());
 }
@@ -132,7 +132,7 @@ void TestFolderActions::deleteItems()
 
 void TestFolderActions::deleteDisabled()
 {
-    web->conf.enableDelete = 0;
+    web->conf.enableDelete = CheckState::Off;
     QVERIFY(web->write("Photos/1.jpg", "1"));
     QVERIFY(web->write("a.txt", "a"));
     const QByteArray before = client->get("/").body;
@@ -262,7 +262,7 @@ void TestFolderActions::createFolder()
     QFETCH(QByteArray, name);
     QFETCH(QByteArray, message);
     QFETCH(QString, made);
-    web->conf.enableUpload = upload ? 2 : 0;
+    web->conf.enableUpload = upload ? CheckState::On : CheckState::Off;
     QVERIFY(web->write("a.txt", "a"));
     QVERIFY(web->makeDir("Old"));
     QVERIFY(web->makeDir("inner"));
@@ -325,7 +325,7 @@ void TestFolderActions::uploadForm()
     QFETCH(bool, pictures);
     QFETCH(QByteArray, target);
     QFETCH(QByteArray, heading);
-    web->conf.showImages = pictures ? 2 : 0;
+    web->conf.showImages = pictures ? CheckState::On : CheckState::Off;
     const WebReply reply = postAction(target, "a=up");
     QCOMPARE(reply.status(), QByteArray("200 OK"));
     QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
@@ -386,7 +386,7 @@ void TestFolderActions::appletPage()
     QFETCH(QByteArray, back);
     QFETCH(QByteArray, params);
     if (!user.isEmpty()) {
-        web->conf.authMode = 2;
+        web->conf.authMode = AuthMode::Basic;
         web->conf.users = QStringList{QString::fromLatin1(user)};
     }
     QVERIFY(web->makeDir(QString::fromUtf8(QByteArray::fromPercentEncoding(target)).replace(u'+', u' ')));
@@ -448,7 +448,7 @@ void TestFolderActions::launchFile()
     QFETCH(QByteArray, base);
     QFETCH(QByteArray, args);
     if (!user.isEmpty()) {
-        web->conf.authMode = 2;
+        web->conf.authMode = AuthMode::Basic;
         web->conf.users = QStringList{QString::fromLatin1(user)};
     }
     QVERIFY(client->get("/", user.isEmpty() ? QByteArray() : basic(user)).status() == "200 OK");
@@ -478,7 +478,7 @@ void TestFolderActions::launchFile()
 
 void TestFolderActions::launchFileSecure()
 {
-    web->conf.sslMode = 2;
+    web->conf.sslMode = CheckState::On;
     web->conf.keyFile = qEnvironmentVariable("TESSALY_BUILD_DIR") + "/tests/ssl.pem";
     web->conf.keyPassword = QStringLiteral("k4m5n6");
     QVERIFY(web->restart());

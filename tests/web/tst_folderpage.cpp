@@ -244,7 +244,7 @@ void TestFolderPage::init()
     ::tzset();
     QLocale::setDefault(QLocale::c());
     web = std::make_unique<WebFixture>();
-    web->conf.showImages = 0;
+    web->conf.showImages = CheckState::Off;
     QVERIFY(web->start());
 }
 
@@ -315,9 +315,9 @@ void TestFolderPage::variants()
     QFETCH(bool, remove);
     QFETCH(QByteArrayList, present);
     QFETCH(QByteArrayList, absent);
-    web->conf.showImages = images ? 2 : 0;
-    web->conf.enableUpload = upload ? 2 : 0;
-    web->conf.enableDelete = remove ? 2 : 0;
+    web->conf.showImages = images ? CheckState::On : CheckState::Off;
+    web->conf.enableUpload = upload ? CheckState::On : CheckState::Off;
+    web->conf.enableDelete = remove ? CheckState::On : CheckState::Off;
     if (images)
         web->startThumbnails();
     QVERIFY(web->write("a.txt", "abc"));
@@ -557,8 +557,8 @@ void TestFolderPage::manyEntries()
     QLocale::setDefault(QLocale(locale));
     qputenv("TZ", zone);
     ::tzset();
-    web->conf.showImages = pictures ? 2 : 0;
-    web->conf.enableDelete = remove ? 2 : 0;
+    web->conf.showImages = pictures ? CheckState::On : CheckState::Off;
+    web->conf.enableDelete = remove ? CheckState::On : CheckState::Off;
     if (pictures)
         web->startThumbnails();
 
@@ -699,7 +699,7 @@ void TestFolderPage::emptyFolder()
 {
     QFETCH(bool, remove);
     QFETCH(QByteArray, tail);
-    web->conf.enableDelete = remove ? 2 : 0;
+    web->conf.enableDelete = remove ? CheckState::On : CheckState::Off;
     WebClient client(web->port());
     const WebReply reply = client.get("/");
     QCOMPARE(reply.status(), QByteArray("200 OK"));
@@ -726,7 +726,7 @@ void TestFolderPage::escaping_data()
 void TestFolderPage::escaping()
 {
     QFETCH(bool, pictures);
-    web->conf.showImages = pictures ? 2 : 0;
+    web->conf.showImages = pictures ? CheckState::On : CheckState::Off;
     if (pictures)
         web->startThumbnails();
     QVERIFY(web->write("<b>&\"'.txt", "x"));
@@ -759,7 +759,7 @@ void TestFolderPage::hiddenEntries()
 
 void TestFolderPage::noFolders()
 {
-    web->conf.showFolders = 0;
+    web->conf.showFolders = CheckState::Off;
     QVERIFY(web->write("a.txt", "x"));
     QVERIFY(web->makeDir("sub"));
     WebClient client(web->port());
@@ -770,7 +770,7 @@ void TestFolderPage::unreadableEntryKeepsItsSlot()
 {
     if (::geteuid() == 0)
         QSKIP("every file is readable for root");
-    web->conf.showFolders = 0; // files are then listed without a readability filter
+    web->conf.showFolders = CheckState::Off; // files are then listed without a readability filter
     QVERIFY(web->write("a", "x"));
     QVERIFY(web->write("b", "x"));
     QVERIFY(web->write("c", "x"));

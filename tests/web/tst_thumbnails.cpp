@@ -259,7 +259,7 @@ void TestThumbnails::thumbnailsOnlyForThisShare()
 {
     // A second listener sharing another folder, with the same worker.
     WebFixture other;
-    other.conf.showImages = 2;
+    other.conf.showImages = CheckState::On;
     QVERIFY(other.start());
     Configuration::setDirectories(web->home.path(), qEnvironmentVariable("TESSALY_BUILD_DIR"), QStringLiteral("C"));
     QVERIFY(noise(300, 200).save(web->path("mine.jpg"), "JPEG", 100));

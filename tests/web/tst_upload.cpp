@@ -57,7 +57,7 @@ private:
 void TestUpload::init()
 {
     web = std::make_unique<WebFixture>();
-    web->conf.showImages = 0;
+    web->conf.showImages = CheckState::Off;
 }
 
 void TestUpload::cleanup()
@@ -192,7 +192,7 @@ void TestUpload::uploadFromPagedUrl()
 
 void TestUpload::uploadOff()
 {
-    web->conf.enableUpload = 0;
+    web->conf.enableUpload = CheckState::Off;
     QVERIFY(web->start());
     WebClient client(web->port());
     const WebReply reply = client.multipart("/", FormType, multipartBody("----Bound4ry", "off.bin", randomBytes(50000)));
