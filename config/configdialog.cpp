@@ -102,9 +102,9 @@ void ConfigDialog::apply()
 {
     // Access that looks closed must be closed: an empty password would let everyone in, an
     // empty list of users nobody.
-    const QString refusal = conf->authMode == 1 && conf->password.isEmpty()
+    const QString refusal = conf->authMode == AuthMode::Password && conf->password.isEmpty()
         ? tr("Password access needs a password: an empty one lets everyone in.")
-        : conf->authMode == 2 && conf->users.isEmpty()
+        : conf->authMode == AuthMode::Basic && conf->users.isEmpty()
         ? tr("Basic HTTP access needs at least one user: without one nobody gets in.")
         : QString();
     if (!refusal.isEmpty()) {

@@ -556,7 +556,7 @@ void TestSettings::accessThatLooksClosedIsClosed()
     QFETCH(int, status);
     GuiFixture f;
     f.writeGlobal(true, [&](Configuration &c) {
-        c.warningMode = 0;
+        c.warningMode = CheckState::Off;
         c.password = password;
         c.users = users;
     });
@@ -579,8 +579,8 @@ void TestSettings::accessThatLooksClosedIsClosed()
         QCOMPARE(applyShown(dialog), !refusal.isEmpty());
     });
     QCOMPARE(f.prompt.texts(), refusal.isEmpty() ? QStringList() : QStringList{refusal + QStringLiteral("\nNothing was applied.")});
-    QCOMPARE(Configuration::getGlobalConfig()->authMode, refusal.isEmpty() ? mode : 0);
-    QCOMPARE(saved(QStringLiteral("Global.conf")).authMode, refusal.isEmpty() ? mode : 0);
+    QCOMPARE(Configuration::getGlobalConfig()->authMode, refusal.isEmpty() ? AuthMode(mode) : AuthMode::None);
+    QCOMPARE(saved(QStringLiteral("Global.conf")).authMode, refusal.isEmpty() ? AuthMode(mode) : AuthMode::None);
     // The running server serves as the profile says.
     QCOMPARE(GuiFixture::get(url), status);
     GuiFixture::quit(window);
