@@ -352,6 +352,17 @@ void HTTP_Response::notFound()
     request->socket.write(body, true);
 }
 
+std::optional<QByteArray> HTTP_Response::dispositionParameters(QByteArrayView headerLine)
+{
+    const qsizetype colon = headerLine.indexOf(':');
+    if (colon < 0 || headerLine.first(colon).compare("Content-Disposition", Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    // After the disposition type ("form-data").
+    const QByteArrayView value = headerLine.sliced(colon + 1);
+    const qsizetype semicolon = value.indexOf(';');
+    return semicolon < 0 ? QByteArray() : value.sliced(semicolon + 1).toByteArray();
+}
+
 QByteArray HTTP_Response::uploadFileName(const QByteArray &disposition)
 {
     // The parameter itself, not the end of another one's name ("xfilename=").
@@ -417,8 +428,8 @@ void HTTP_Response::saveFileTo(const QString &folder)
     for (;;) {
         const QByteArray line = socket.readLine();
         request->contentLength -= line.size() + 2;
-        if (line.indexOf("ition: ") >= 13)
-            disposition = line.mid(31);
+        if (const std::optional<QByteArray> parameters = dispositionParameters(line))
+            disposition = *parameters;
         if (line.isEmpty())
             break;
     }

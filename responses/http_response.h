@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <optional>
+
 // Sends one file of the share (whole or one byte range), the "Wrong URL" page for a missing
 // file, and receives form uploads.
 class HTTP_Response : public Response
@@ -46,6 +48,9 @@ public:
     static QByteArray escape(QByteArrayView utf8);
     // A single file or folder name sent by a client: not empty, not "." or "..", no "/", no NUL.
     static bool isPlainName(const QString &name);
+    // The parameters of a part's Content-Disposition header line (what follows the disposition
+    // type and its ';'); nothing when the line is another header.
+    static std::optional<QByteArray> dispositionParameters(QByteArrayView headerLine);
     // The file name of a part's Content-Disposition parameters (after "form-data;"), quoted or
     // not, as the bytes the browser sent; empty when there is none.
     static QByteArray uploadFileName(const QByteArray &disposition);

@@ -47,23 +47,17 @@ void ServerThread::readyRead()
         finish();
         return;
     }
-    if (request.type == HTTP_Request::Unknown && !request.refusal) {
-        socket.setKeepAlive(false);
-        answer("405 Method Not Allowed");
-        return;
+    useHead();
+    using Status = RequestParser::Status;
+    if (request.status == Status::Parsed) {
+        const QString rootPath = root->absoluteFilePath();
+        if (!SharePath::contains(rootPath, rootPath + request.path)
+            || SharePath::isPrivate(rootPath, rootPath + request.path))
+            request.status = Status::Forbidden;
     }
-    const QString rootPath = root->absoluteFilePath();
-    if (!request.refusal && (!SharePath::contains(rootPath, rootPath + request.path)
-                             || SharePath::isPrivate(rootPath, rootPath + request.path)))
-        request.refusal = 403;
-    if (request.refusal) {
+    if (request.status != Status::Parsed) {
         socket.setKeepAlive(false);
-        switch (request.refusal) {
-        case 411: answer("411 Length Required"); break;
-        case 414: answer("414 URI Too Long"); break;
-        case 403: answer("403 Forbidden"); break;
-        default: answer("400 Bad Request"); break;
-        }
+        answer(RequestParser::statusLine(request.status));
         return;
     }
     // A url-encoded form is read whole and becomes the request's parameters.
@@ -77,6 +71,24 @@ void ServerThread::readyRead()
         return;
     }
     authorize();
+}
+
+void ServerThread::useHead()
+{
+    Socket &socket = request.socket;
+    if (request.keepAlive)
+        socket.setKeepAlive(*request.keepAlive);
+    // The ID cookie names the session; one the server did not issue leaves the connection with
+    // the session it has (or a fresh one).
+    const QNetworkCookie *id = request.getCookie("ID");
+    if (id && request.clientManager) {
+        if (ClientData *named = request.clientManager->getClientData(id))
+            request.bind(named);
+    }
+    socket.beginBody(request.contentLength, request.expectContinue);
+    // After a head cut at the buffer the connection cannot go on: say so in the answer.
+    if (request.status != RequestParser::Status::Parsed || socket.headOverflowed())
+        socket.setKeepAlive(false);
 }
 
 void ServerThread::bodyArrived()

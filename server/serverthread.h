@@ -39,6 +39,9 @@ public slots:
 private:
     enum class Awaiting { Nothing, Form, Body, Prefetch };
 
+    // Applies what the parsed head says about the connection: keep-alive, the session its
+    // cookie names, the body that follows.
+    void useHead();
     void bodyArrived();
     void authorize();
     void dispatch();
