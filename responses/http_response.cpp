@@ -4,6 +4,7 @@
 #include "responses/dav.h"
 #include "server/folderlisting.h"
 #include "server/http_request.h"
+#include "server/servercontext.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -237,7 +238,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
             return true;
         }
         if (config->isThumbnail() && path.endsWith(QLatin1String("/favicon.ico"))) {
-            sendFile(QString::fromLatin1(Configuration::IconDir) + QLatin1String("n900.ico"));
+            sendFile(request->context->iconDir + QLatin1String("n900.ico"));
             return true;
         }
         notFound();
@@ -281,7 +282,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
     // A small body goes out with its head in one write. Not while answers wait in the socket
     // (the socket's own sending waits for room then), nor under a traffic limit (that stops a
     // send after the piece in progress).
-    const bool limited = socket.trafficLimit && *socket.trafficLimit > 0;
+    const bool limited = socket.traffic && socket.traffic->isLimited();
     if (!limited && count < Socket::DirectSendFrom && count <= Socket::TlsBatch
         && socket.bytesToWrite() + socket.encryptedBytesToWrite() == 0) {
         QByteArray answer = header(status, count, &extra);
@@ -392,7 +393,7 @@ QByteArray HTTP_Response::uploadFileName(const QByteArray &disposition)
 
 void HTTP_Response::sendLoginPage(const char *status)
 {
-    QFile page(Configuration::LangPath + QLatin1String("login.html"));
+    QFile page(request->context->langPath + QLatin1String("login.html"));
     if (!page.open(QIODevice::ReadOnly)) {
         notFound();
         return;

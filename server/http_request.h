@@ -10,6 +10,7 @@
 
 class ClientData;
 class ClientManager;
+class ServerContext;
 
 // The request currently handled on one connection, with the connection's socket: the head the
 // parser read (replaced whole by start(), so that a request on a keep-alive connection never
@@ -33,6 +34,8 @@ public:
     void logIn(const QString &password);
 
     // Connection-wide state.
+    // The listener's state: share, profile, data folders, thumbnails. Null outside a listener.
+    const ServerContext *context = nullptr;
     ClientManager *clientManager = nullptr;
     Socket socket;
     bool singleFile = false;

@@ -15,22 +15,22 @@
 #include "server/clientdata.h"
 #include "server/clientmanager.h"
 #include "server/response.h"
+#include "server/servercontext.h"
 #include "server/sharepath.h"
 #include "web/mfind.h"
 #include "web/sharedir.h"
 
 #include <QFileInfo>
 
-ServerThread::ServerThread(QObject *parent)
+ServerThread::ServerThread(ServerContext *context, QObject *parent)
     : QObject(parent)
+    , context(context)
 {
+    request.context = context;
+    request.clientManager = &context->clients;
+    request.singleFile = context->singleFile;
+    request.socket.traffic = &context->traffic;
     connect(&request.socket, &Socket::bodyReady, this, &ServerThread::bodyArrived);
-}
-
-ServerThread::~ServerThread()
-{
-    if (threads)
-        threads->removeOne(this);
 }
 
 void ServerThread::readyRead()
@@ -50,7 +50,7 @@ void ServerThread::readyRead()
     useHead();
     using Status = RequestParser::Status;
     if (request.status == Status::Parsed) {
-        const QString rootPath = root->absoluteFilePath();
+        const QString rootPath = context->root.absoluteFilePath();
         if (!SharePath::contains(rootPath, rootPath + request.path)
             || SharePath::isPrivate(rootPath, rootPath + request.path))
             request.status = Status::Forbidden;
@@ -141,7 +141,7 @@ void ServerThread::authorize()
 
 bool ServerThread::accept()
 {
-    const Configuration *c = *config;
+    const Configuration *c = context->config;
     switch (c->authMode) {
     case 0:
         return true;
@@ -171,7 +171,7 @@ void ServerThread::refuse()
 {
     Socket &socket = request.socket;
     socket.setKeepAlive(false);
-    const Configuration *c = *config;
+    const Configuration *c = context->config;
     if (c->authMode == 2) {
         const QByteArray body = "<h2>" + tr("Wrong password").toUtf8() + "</h2>";
         if (!response)
@@ -186,7 +186,7 @@ void ServerThread::refuse()
         request.rangeSuffix = false;
         // Only a folder page is answered with the page itself: a download tool must not store
         // the login page under the name of the file it asked for.
-        const bool folderPage = !request.singleFile && QFileInfo(root->absoluteFilePath() + request.path).isDir();
+        const bool folderPage = !request.singleFile && QFileInfo(context->root.absoluteFilePath() + request.path).isDir();
         // An "HR" response is always an HTTP_Response.
         static_cast<HTTP_Response *>(responseFor(QStringLiteral("HR")))
             ->sendLoginPage(folderPage ? "200 OK" : "403 Forbidden");
@@ -199,44 +199,44 @@ void ServerThread::refuse()
 void ServerThread::dispatch()
 {
     if (request.singleFile) {
-        responseFor(QStringLiteral("HR"))->reply(root);
+        responseFor(QStringLiteral("HR"))->reply(&context->root);
         return;
     }
-    Configuration *c = *config;
+    Configuration *c = context->config;
     switch (request.type) {
     case HTTP_Request::Get:
     case HTTP_Request::Post:
-        responseFor(QStringLiteral("SD"))->reply(root);
+        responseFor(QStringLiteral("SD"))->reply(&context->root);
         break;
     case HTTP_Request::PropFind:
         if (request.userAgent == "mc")
-            responseFor(QStringLiteral("MF"))->reply(root, c);
+            responseFor(QStringLiteral("MF"))->reply(&context->root, c);
         else
-            responseFor(QStringLiteral("PF"))->reply(root, c);
+            responseFor(QStringLiteral("PF"))->reply(&context->root, c);
         break;
     case HTTP_Request::Options:
         responseFor(QStringLiteral("O"))->reply();
         break;
     case HTTP_Request::Delete:
-        responseFor(QStringLiteral("D"))->reply(root, c);
+        responseFor(QStringLiteral("D"))->reply(&context->root, c);
         break;
     case HTTP_Request::Copy:
-        responseFor(QStringLiteral("CP"))->reply(root, c);
+        responseFor(QStringLiteral("CP"))->reply(&context->root, c);
         break;
     case HTTP_Request::Put:
-        responseFor(QStringLiteral("PT"))->reply(root, c);
+        responseFor(QStringLiteral("PT"))->reply(&context->root, c);
         break;
     case HTTP_Request::Move:
-        responseFor(QStringLiteral("MV"))->reply(root, c);
+        responseFor(QStringLiteral("MV"))->reply(&context->root, c);
         break;
     case HTTP_Request::MkCol:
-        responseFor(QStringLiteral("MC"))->reply(root);
+        responseFor(QStringLiteral("MC"))->reply(&context->root);
         break;
     case HTTP_Request::Head:
-        responseFor(QStringLiteral("H"))->reply(root);
+        responseFor(QStringLiteral("H"))->reply(&context->root);
         break;
     case HTTP_Request::Lock:
-        responseFor(QStringLiteral("L"))->reply(root);
+        responseFor(QStringLiteral("L"))->reply(&context->root);
         break;
     case HTTP_Request::UnLock:
         responseFor(QStringLiteral("UL"))->reply();
@@ -252,7 +252,7 @@ Response *ServerThread::responseFor(const QString &code)
 {
     if (checkResponse(code))
         return response;
-    Configuration *c = *config;
+    Configuration *c = context->config;
     if (code == QLatin1String("SD"))
         response = new ShareDir(c, &request);
     else if (code == QLatin1String("HR"))

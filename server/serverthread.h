@@ -6,9 +6,8 @@
 #include <QList>
 #include <QObject>
 
-class Configuration;
-class QFileInfo;
 class Response;
+class ServerContext;
 
 // Handles one client connection from accept to close (an object on the event loop, not a
 // thread): parses each request, checks access, picks the response and starts it.
@@ -17,15 +16,13 @@ class ServerThread : public QObject
     Q_OBJECT
 
 public:
-    explicit ServerThread(QObject *parent = nullptr);
-    ~ServerThread() override;
+    // A connection of the listener whose state is `context`.
+    ServerThread(ServerContext *context, QObject *parent);
 
     bool accept();
     bool checkResponse(const QString &code);
 
-    Configuration **config = nullptr;
-    QFileInfo *root = nullptr;
-    QList<ServerThread *> *threads = nullptr;
+    ServerContext *const context;
     HTTP_Request request;
     Response *response = nullptr;
 
