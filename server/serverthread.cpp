@@ -22,9 +22,9 @@
 
 #include <QFileInfo>
 
-ServerThread::ServerThread(ServerContext *context, QObject *parent)
+ServerThread::ServerThread(ServerContext *listener, QObject *parent)
     : QObject(parent)
-    , context(context)
+    , context(listener)
 {
     request.context = context;
     request.clientManager = &context->clients;

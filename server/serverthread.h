@@ -16,8 +16,8 @@ class ServerThread : public QObject
     Q_OBJECT
 
 public:
-    // A connection of the listener whose state is `context`.
-    ServerThread(ServerContext *context, QObject *parent);
+    // A connection of the listener whose state is `listener`.
+    ServerThread(ServerContext *listener, QObject *parent);
 
     bool accept();
     bool checkResponse(const QString &code);
