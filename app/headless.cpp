@@ -255,13 +255,8 @@ int Headless::start(const QStringList &arguments)
     }
 
     for (const QNetworkAddressEntry &entry : std::as_const(entries)) {
-        auto *server = new WebServer(new QNetworkAddressEntry(entry));
+        auto *server = new WebServer(new QNetworkAddressEntry(entry), conf);
         servers.append(server);
-        if (server->config != conf) {
-            --server->config->useCount;
-            server->config = conf;
-            ++conf->useCount;
-        }
         server->root = QFileInfo(shared.absoluteFilePath());
         server->singleFile = !shared.isDir();
         server->port = quint16(port);
@@ -327,8 +322,8 @@ void Headless::dataLimit(WebServer *server)
     server->stopAll();
     server->stop();
     err() << "Network traffic limit\n"
-          << "Max. network traffic limit: " << server->trafficLimit / 1000 << " KB reached\n"
+          << "Max. network traffic limit: " << server->traffic.limit / 1000 << " KB reached\n"
           << "Server stopped on " << server->address->ip().toString() << ':' << server->port << ".\n"
-          << "Sent bytes: " << server->sentBytes / 1000 << " KB\n"
-          << "Received bytes: " << server->receivedBytes / 1000 << " KB" << Qt::endl;
+          << "Sent bytes: " << server->traffic.sentBytes / 1000 << " KB\n"
+          << "Received bytes: " << server->traffic.receivedBytes / 1000 << " KB" << Qt::endl;
 }

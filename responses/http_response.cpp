@@ -6,6 +6,7 @@
 #include "responses/textcoding.h"
 #include "server/folderlisting.h"
 #include "server/http_request.h"
+#include "server/servercontext.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -181,7 +182,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
             return true;
         }
         if (config->isThumbnail() && path.endsWith(QLatin1String("/favicon.ico"))) {
-            sendFile(QString::fromLatin1(Configuration::IconDir) + QLatin1String("n900.ico"));
+            sendFile(request->context->iconDir + QLatin1String("n900.ico"));
             return true;
         }
         notFound();
@@ -225,7 +226,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
     // A small body goes out with its head in one write. Not while answers wait in the socket
     // (the socket's own sending waits for room then), nor under a traffic limit (that stops a
     // send after the piece in progress).
-    const bool limited = socket.trafficLimit && *socket.trafficLimit > 0;
+    const bool limited = socket.traffic && socket.traffic->isLimited();
     if (!limited && count < Socket::DirectSendFrom && count <= Socket::TlsBatch
         && socket.bytesToWrite() + socket.encryptedBytesToWrite() == 0) {
         QByteArray answer = header(status, count, &extra);
@@ -296,6 +297,17 @@ void HTTP_Response::notFound()
     request->socket.write(body, true);
 }
 
+std::optional<QByteArray> HTTP_Response::dispositionParameters(QByteArrayView headerLine)
+{
+    const qsizetype colon = headerLine.indexOf(':');
+    if (colon < 0 || headerLine.first(colon).compare("Content-Disposition", Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    // After the disposition type ("form-data").
+    const QByteArrayView value = headerLine.sliced(colon + 1);
+    const qsizetype semicolon = value.indexOf(';');
+    return semicolon < 0 ? QByteArray() : value.sliced(semicolon + 1).toByteArray();
+}
+
 QByteArray HTTP_Response::uploadFileName(const QByteArray &disposition)
 {
     // The parameter itself, not the end of another one's name ("xfilename=").
@@ -325,7 +337,7 @@ QByteArray HTTP_Response::uploadFileName(const QByteArray &disposition)
 
 void HTTP_Response::sendLoginPage(const char *status)
 {
-    QFile page(Configuration::LangPath + QLatin1String("login.html"));
+    QFile page(request->context->langPath + QLatin1String("login.html"));
     if (!page.open(QIODevice::ReadOnly)) {
         notFound();
         return;
@@ -361,8 +373,8 @@ void HTTP_Response::saveFileTo(const QString &folder)
     for (;;) {
         const QByteArray line = socket.readLine();
         request->contentLength -= line.size() + 2;
-        if (line.indexOf("ition: ") >= 13)
-            disposition = line.mid(31);
+        if (const std::optional<QByteArray> parameters = dispositionParameters(line))
+            disposition = *parameters;
         if (line.isEmpty())
             break;
     }

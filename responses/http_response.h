@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <optional>
+
 // The outcome of a form upload, as the socket reports it through startReply(int) (Sent,
 // ReadFailed, WriteFailed, NoDelimiter) or as saveFileTo() finds it before any byte is saved.
 // The numbers are those the socket sends.
@@ -59,6 +61,9 @@ public:
     static QByteArray escape(QByteArrayView utf8);
     // A single file or folder name sent by a client: not empty, not "." or "..", no "/", no NUL.
     static bool isPlainName(const QString &name);
+    // The parameters of a part's Content-Disposition header line (what follows the disposition
+    // type and its ';'); nothing when the line is another header.
+    static std::optional<QByteArray> dispositionParameters(QByteArrayView headerLine);
     // The file name of a part's Content-Disposition parameters (after "form-data;"), quoted or
     // not, as the bytes the browser sent; empty when there is none.
     static QByteArray uploadFileName(const QByteArray &disposition);

@@ -6,21 +6,21 @@
 #include "server/clientdata.h"
 #include "server/clientmanager.h"
 #include "server/response.h"
+#include "server/servercontext.h"
 #include "server/sharepath.h"
 #include "web/sharedir.h"
 
 #include <QFileInfo>
 
-ServerThread::ServerThread(QObject *parent)
+ServerThread::ServerThread(ServerContext *listener, QObject *parent)
     : QObject(parent)
+    , context(listener)
 {
+    request.context = context;
+    request.clientManager = &context->clients;
+    request.singleFile = context->singleFile;
+    request.socket.traffic = &context->traffic;
     connect(&request.socket, &Socket::bodyReady, this, &ServerThread::bodyArrived);
-}
-
-ServerThread::~ServerThread()
-{
-    if (threads)
-        threads->removeOne(this);
 }
 
 void ServerThread::readyRead()
@@ -37,23 +37,17 @@ void ServerThread::readyRead()
         finish();
         return;
     }
-    if (request.type == HTTP_Request::Unknown && !request.refusal) {
-        socket.setKeepAlive(false);
-        answer("405 Method Not Allowed");
-        return;
+    useHead();
+    using Status = RequestParser::Status;
+    if (request.status == Status::Parsed) {
+        const QString rootPath = context->root.absoluteFilePath();
+        if (!SharePath::contains(rootPath, rootPath + request.path)
+            || SharePath::isPrivate(rootPath, rootPath + request.path))
+            request.status = Status::Forbidden;
     }
-    const QString rootPath = root->absoluteFilePath();
-    if (!request.refusal && (!SharePath::contains(rootPath, rootPath + request.path)
-                             || SharePath::isPrivate(rootPath, rootPath + request.path)))
-        request.refusal = 403;
-    if (request.refusal) {
+    if (request.status != Status::Parsed) {
         socket.setKeepAlive(false);
-        switch (request.refusal) {
-        case 411: answer("411 Length Required"); break;
-        case 414: answer("414 URI Too Long"); break;
-        case 403: answer("403 Forbidden"); break;
-        default: answer("400 Bad Request"); break;
-        }
+        answer(RequestParser::statusLine(request.status));
         return;
     }
     // A url-encoded form is read whole and becomes the request's parameters.
@@ -67,6 +61,24 @@ void ServerThread::readyRead()
         return;
     }
     authorize();
+}
+
+void ServerThread::useHead()
+{
+    Socket &socket = request.socket;
+    if (request.keepAlive)
+        socket.setKeepAlive(*request.keepAlive);
+    // The ID cookie names the session; one the server did not issue leaves the connection with
+    // the session it has (or a fresh one).
+    const QNetworkCookie *id = request.getCookie("ID");
+    if (id && request.clientManager) {
+        if (ClientData *named = request.clientManager->getClientData(id))
+            request.bind(named);
+    }
+    socket.beginBody(request.contentLength, request.expectContinue);
+    // After a head cut at the buffer the connection cannot go on: say so in the answer.
+    if (request.status != RequestParser::Status::Parsed || socket.headOverflowed())
+        socket.setKeepAlive(false);
 }
 
 void ServerThread::bodyArrived()
@@ -119,7 +131,7 @@ void ServerThread::authorize()
 
 bool ServerThread::accept()
 {
-    const Configuration *c = *config;
+    const Configuration *c = context->config;
     switch (c->authMode) {
     case AuthMode::None:
         return true;
@@ -149,7 +161,7 @@ void ServerThread::refuse()
 {
     Socket &socket = request.socket;
     socket.setKeepAlive(false);
-    const Configuration *c = *config;
+    const Configuration *c = context->config;
     if (c->authMode == AuthMode::Basic) {
         const QByteArray body = "<h2>" + tr("Wrong password").toUtf8() + "</h2>";
         if (!response)
@@ -164,7 +176,7 @@ void ServerThread::refuse()
         request.rangeSuffix = false;
         // Only a folder page is answered with the page itself: a download tool must not store
         // the login page under the name of the file it asked for.
-        const bool folderPage = !request.singleFile && QFileInfo(root->absoluteFilePath() + request.path).isDir();
+        const bool folderPage = !request.singleFile && QFileInfo(context->root.absoluteFilePath() + request.path).isDir();
         // An "HR" response is always an HTTP_Response.
         static_cast<HTTP_Response *>(responseFor(ResponseKind::File))
             ->sendLoginPage(folderPage ? "200 OK" : "403 Forbidden");
@@ -177,7 +189,7 @@ void ServerThread::refuse()
 void ServerThread::dispatch()
 {
     if (request.singleFile) {
-        responseFor(ResponseKind::File)->reply(root);
+        responseFor(ResponseKind::File)->reply(&context->root);
         return;
     }
     const DispatchTable::Method *method = DispatchTable::byType(request.type);
@@ -190,14 +202,14 @@ void ServerThread::dispatch()
     const ResponseKind kind = method->kind == ResponseKind::PropFind && request.userAgent == "mc"
                                   ? ResponseKind::Listing
                                   : method->kind;
-    DispatchTable::call(responseFor(kind), method->call, root, *config);
+    DispatchTable::call(responseFor(kind), method->call, &context->root, context->config);
 }
 
 Response *ServerThread::responseFor(ResponseKind kind)
 {
     if (checkResponse(kind))
         return response;
-    response = DispatchTable::create(kind, *config, &request);
+    response = DispatchTable::create(kind, context->config, &request);
     return response;
 }
 

@@ -7,8 +7,7 @@
 #include <QList>
 #include <QObject>
 
-class Configuration;
-class QFileInfo;
+class ServerContext;
 
 // Handles one client connection from accept to close (an object on the event loop, not a
 // thread): parses each request, checks access, picks the response and starts it.
@@ -17,15 +16,13 @@ class ServerThread : public QObject
     Q_OBJECT
 
 public:
-    explicit ServerThread(QObject *parent = nullptr);
-    ~ServerThread() override;
+    // A connection of the listener whose state is `listener`.
+    ServerThread(ServerContext *listener, QObject *parent);
 
     bool accept();
     bool checkResponse(ResponseKind kind);
 
-    Configuration **config = nullptr;
-    QFileInfo *root = nullptr;
-    QList<ServerThread *> *threads = nullptr;
+    ServerContext *const context;
     HTTP_Request request;
     Response *response = nullptr;
 
@@ -39,6 +36,9 @@ public slots:
 private:
     enum class Awaiting { Nothing, Form, Body, Prefetch };
 
+    // Applies what the parsed head says about the connection: keep-alive, the session its
+    // cookie names, the body that follows.
+    void useHead();
     void bodyArrived();
     void authorize();
     void dispatch();

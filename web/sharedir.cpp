@@ -5,6 +5,7 @@
 #include "server/clientdata.h"
 #include "server/folderlisting.h"
 #include "server/http_request.h"
+#include "server/servercontext.h"
 #include "server/sharepath.h"
 #include "web/deletedir.h"
 #include "web/html_element.h"
@@ -156,7 +157,7 @@ void ShareDir::get(const QString &a, ClientData *session)
     if (path.startsWith(QLatin1String(HTML_Element::IconPrefix))) {
         // Only one plain name inside the icon folder.
         const QString name = path.mid(HTML_Element::IconPrefixLength);
-        const QString icon = QString::fromLatin1(Configuration::IconDir) + name;
+        const QString icon = request->context->iconDir + name;
         if (isPlainName(name))
             sendFile(icon);
         else
@@ -183,7 +184,7 @@ void ShareDir::sendThumbnail(const QString &path)
 {
     QString thumbnail;
     // Thumbnails of files outside this share are not this listener's to give.
-    if (HTML_Element_Manager *manager = HTML_Element_Manager::instance) {
+    if (HTML_Element_Manager *manager = request->context->thumbnails) {
         if (SharePath::contains(rootPath, path) && !SharePath::isPrivate(rootPath, path) && path != rootPath) {
             QMutexLocker locker(&manager->lock);
             thumbnail = manager->getTempFile(QFileInfo(path).absoluteFilePath());
@@ -372,7 +373,7 @@ void ShareDir::sendDir(const QString &folder)
         page += escape(tr("Empty"));
         page += "</h2></td></tr></table>";
     } else {
-        HTML_Element_Manager *manager = thumbnails ? HTML_Element_Manager::instance : nullptr;
+        HTML_Element_Manager *manager = thumbnails ? request->context->thumbnails : nullptr;
         // What every cell of the page shares, made once: the encoded link prefix, the folder's
         // clean absolute path (the manager knows elements by it), the folder text, the dates.
         QByteArray linkPrefix;

@@ -23,9 +23,7 @@ bool TestServer::start(bool useTls)
     tls = useTls;
     auto *entry = new QNetworkAddressEntry;
     entry->setIp(QHostAddress(QHostAddress::LocalHost));
-    server = std::make_unique<WebServer>(entry);
-    server->config = &config;
-    ++config.useCount;
+    server = std::make_unique<WebServer>(entry, &config);
     if (tls) {
         config.sslMode = CheckState::On;
         config.keyFile = qEnvironmentVariable("TESSALY_BUILD_DIR") + QLatin1String("/tests/ssl.pem");

@@ -288,7 +288,7 @@ void tst_DavWrite::putDropped()
     const QByteArray part(30000, 'n');
     client.send(head + part);
     // The server has taken in part of the body, but not all of it.
-    QTRY_VERIFY(s.server->receivedBytes >= head.size() + part.size());
+    QTRY_VERIFY(s.server->traffic.receivedBytes >= head.size() + part.size());
     QCOMPARE(s.read(QStringLiteral("t.txt")), existing ? Old : QByteArray());
     QCOMPARE(s.exists(QStringLiteral("t.txt")), existing);
 

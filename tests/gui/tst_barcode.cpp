@@ -228,7 +228,7 @@ void TestBarcode::chartService()
     f.services.respond = [](const FakeService::Request &) { return Answer{200, openAnswer(0)}; };
     GuiFixture::menuAction(window.get(), QStringLiteral("Reload public addressess"))->trigger();
     QTRY_VERIFY(items.at(0)->publicReachable && GuiFixture::lookupsInFlight(window.get()) == 0);
-    const qint64 booked = items.at(0)->webServer->receivedBytes;
+    const qint64 booked = items.at(0)->webServer->traffic.receivedBytes;
     QVERIFY(booked > 0);
 
     const QString url = QString::fromLatin1(items.at(0)->getUrl());
@@ -266,8 +266,8 @@ void TestBarcode::chartService()
         QCOMPARE(asked.first().userAgent, QByteArray("Kestrune_4"));
     }
     // A QR answer counts toward no server's traffic.
-    QCOMPARE(items.at(0)->webServer->receivedBytes, booked);
-    QCOMPARE(items.at(1)->webServer->receivedBytes, 0);
+    QCOMPARE(items.at(0)->webServer->traffic.receivedBytes, booked);
+    QCOMPARE(items.at(1)->webServer->traffic.receivedBytes, 0);
     GuiFixture::quit(window);
 }
 

@@ -151,8 +151,8 @@ void TestLookups::reachability()
     QCOMPARE(item->publicAddress, address);
     QCOMPARE(window->addresses()->publicLine()->text(), line.contains(u'%') ? line.arg(f.port) : line);
     // Every answer taken counts toward the traffic of the server that asked.
-    QCOMPARE(item->webServer->receivedBytes, booked ? asked.size() * answer.size() : 0);
-    QCOMPARE(GuiFixture::items(window.get()).at(1)->webServer->receivedBytes, 0);
+    QCOMPARE(item->webServer->traffic.receivedBytes, booked ? asked.size() * answer.size() : 0);
+    QCOMPARE(GuiFixture::items(window.get()).at(1)->webServer->traffic.receivedBytes, 0);
     GuiFixture::quit(window);
 }
 
@@ -235,7 +235,7 @@ void TestLookups::dynamicDns()
         QCOMPARE(browser.opened.size(), asked.size());
         QCOMPARE(browser.opened.last().toEncoded(), f.services.base().toLatin1() + asked.last().target);
     }
-    QCOMPARE(item->webServer->receivedBytes,
+    QCOMPARE(item->webServer->traffic.receivedBytes,
              asked.size() * answer.size() + f.services.requestsFor(CheckPath).size() * openAnswer("203.0.113.7").size());
     GuiFixture::quit(window);
 }
@@ -422,8 +422,8 @@ void TestLookups::answersInOppositeOrder()
     QCOMPARE(items.at(0)->publicAddress, QStringLiteral("198.51.100.1"));
     QCOMPARE(items.at(1)->publicAddress, QStringLiteral("198.51.100.2"));
     const qint64 size = openAnswer("198.51.100.1").size();
-    QCOMPARE(items.at(0)->webServer->receivedBytes, size);
-    QCOMPARE(items.at(1)->webServer->receivedBytes, size);
+    QCOMPARE(items.at(0)->webServer->traffic.receivedBytes, size);
+    QCOMPARE(items.at(1)->webServer->traffic.receivedBytes, size);
     window.reset();
 }
 
@@ -458,7 +458,7 @@ void TestLookups::answerForARemovedRow()
     QCOMPARE(answered.size(), 0);
     QCOMPARE(noNet.size(), 0);
     QVERIFY(left->publicAddress.isEmpty());
-    QCOMPARE(left->webServer->receivedBytes, 0);
+    QCOMPARE(left->webServer->traffic.receivedBytes, 0);
     QVERIFY(list->publicLine()->text().isEmpty());
     GuiFixture::quit(window);
 }

@@ -27,11 +27,7 @@ TestServer::TestServer()
     config.keyFile = buildDir() + QStringLiteral("/tests/ssl.pem");
     auto *entry = new QNetworkAddressEntry;
     entry->setIp(QHostAddress(QHostAddress::LocalHost));
-    server = new WebServer(entry);
-    if (server->config)
-        --server->config->useCount;
-    server->config = &config;
-    ++config.useCount;
+    server = new WebServer(entry, &config);
 }
 
 TestServer::~TestServer()

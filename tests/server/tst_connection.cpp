@@ -100,7 +100,7 @@ void TestConnection::headInSeveralWritesIsParsedOnlyWhenComplete()
     for (const int cut : cuts) {
         client.send(head.mid(from, cut - from));
         from = cut;
-        QTRY_COMPARE(ts->server->receivedBytes, qint64(from));
+        QTRY_COMPARE(ts->server->traffic.receivedBytes, qint64(from));
         QVERIFY(client.pending().isEmpty());
     }
     HttpReply reply = client.exchange(head.mid(from));

@@ -153,8 +153,8 @@ void TestFaults::vanishingClientLeavesNothingBehind()
         client.write(bytes);
         // The server has taken in all of it (and has started to answer a download).
         QVERIFY(HttpClient::waitUntil([&] {
-            return client.bytesToWrite() == 0 && ts->server->receivedBytes == bytes.size()
-                   && (!bytes.startsWith("GET") || ts->server->sentBytes > 0);
+            return client.bytesToWrite() == 0 && ts->server->traffic.receivedBytes == bytes.size()
+                   && (!bytes.startsWith("GET") || ts->server->traffic.sentBytes > 0);
         }));
         QCOMPARE(ts->server->threads.size(), 1);
         if (reset)
@@ -267,7 +267,7 @@ void TestFaults::fileAppearingDuringAnUploadIsKept()
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
     client.send(request.left(300000));
-    QVERIFY(HttpClient::waitUntil([&] { return ts->server->receivedBytes == 300000; }));
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->traffic.receivedBytes == 300000; }));
     // Somebody else saves a file of that name meanwhile.
     ts->put(QStringLiteral("up.bin"), "theirs");
 

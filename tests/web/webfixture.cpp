@@ -27,9 +27,8 @@ bool WebFixture::start()
     sharePath = QFileInfo(share->path()).canonicalFilePath();
     QNetworkAddressEntry entry;
     entry.setIp(QHostAddress(QHostAddress::LocalHost));
-    server = new WebServer(new QNetworkAddressEntry(entry));
-    server->config = &conf;
-    ++conf.useCount;
+    server = new WebServer(new QNetworkAddressEntry(entry), &conf);
+    server->thumbnails = manager;
     server->root = QFileInfo(sharePath);
     server->port = 0;
     server->configurationModifyed(&conf);
@@ -49,6 +48,8 @@ void WebFixture::startThumbnails()
         return;
     manager = new HTML_Element_Manager();
     HTML_Element_Manager::instance = manager;
+    if (server)
+        server->thumbnails = manager;
 }
 
 void WebFixture::stopThumbnails()
@@ -57,6 +58,8 @@ void WebFixture::stopThumbnails()
         return;
     manager->clear();
     HTML_Element_Manager::instance = nullptr;
+    if (server)
+        server->thumbnails = nullptr;
     delete manager;
     manager = nullptr;
 }
