@@ -18,6 +18,7 @@ WebFixture::WebFixture()
 WebFixture::~WebFixture()
 {
     delete server;
+    server = nullptr;
     stopThumbnails();
 }
 
