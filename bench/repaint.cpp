@@ -9,7 +9,7 @@
 #include "app/startup.h"
 #include "config/configuration.h"
 #include "instances/addresslist.h"
-#include "instances/addresssource.h"
+#include "instances/fixedaddresses.h"
 #include "instances/serveritem.h"
 #include "server/webserver.h"
 
@@ -27,18 +27,6 @@
 #include <vector>
 
 namespace {
-
-class Loopback : public AddressSource
-{
-public:
-    QList<QNetworkAddressEntry> entries() const override
-    {
-        QNetworkAddressEntry entry;
-        entry.setIp(QHostAddress(QHostAddress::LocalHost));
-        entry.setBroadcast(QHostAddress(QStringLiteral("127.255.255.255")));
-        return {entry};
-    }
-};
 
 // One client: GET, read the whole answer, GET again.
 class Downloader : public QObject
@@ -194,7 +182,7 @@ int main(int argc, char *argv[])
     global.profileName = QStringLiteral("Default");
     global.save();
 
-    Loopback loopback;
+    FixedAddresses loopback({QStringLiteral("127.0.0.1")});
     AddressSource::install(&loopback);
     MobileWebServer window{QString()};
     window.resize(600, 480);

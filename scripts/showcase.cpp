@@ -12,7 +12,7 @@
 #include "app/startup.h"
 #include "config/configuration.h"
 #include "instances/addresslist.h"
-#include "instances/addresssource.h"
+#include "instances/fixedaddresses.h"
 #include "instances/serveritem.h"
 #include "server/webserver.h"
 
@@ -25,24 +25,6 @@
 #include <QTextStream>
 #include <QTimer>
 #include <QToolButton>
-
-namespace {
-
-// The window shows the loopback address: the visit below then stays on this machine.
-class LoopbackOnly : public AddressSource
-{
-public:
-    QList<QNetworkAddressEntry> entries() const override
-    {
-        QNetworkAddressEntry entry;
-        entry.setIp(QHostAddress(QHostAddress::LocalHost));
-        entry.setNetmask(QHostAddress(QStringLiteral("255.0.0.0")));
-        entry.setBroadcast(QHostAddress(QStringLiteral("127.255.255.255")));
-        return {entry};
-    }
-};
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -61,7 +43,8 @@ int main(int argc, char *argv[])
         if (!qEnvironmentVariableIsSet(service))
             qputenv(service, "");
     }
-    LoopbackOnly loopback;
+    // The window shows the loopback address: the visit below then stays on this machine.
+    FixedAddresses loopback({QStringLiteral("127.0.0.1")});
     AddressSource::install(&loopback);
     Startup::restoreLook();
     Startup::prepare(app);

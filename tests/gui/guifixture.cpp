@@ -195,18 +195,6 @@ Browser::~Browser()
     QDesktopServices::unsetUrlHandler(scheme);
 }
 
-void FixedAddresses::set(const QStringList &ips)
-{
-    list.clear();
-    for (const QString &ip : ips) {
-        QNetworkAddressEntry entry;
-        entry.setIp(QHostAddress(ip));
-        entry.setPrefixLength(8);
-        entry.setBroadcast(QHostAddress(QStringLiteral("127.255.255.255")));
-        list.append(entry);
-    }
-}
-
 GuiFixture::GuiFixture()
     : port(freePort())
 {

@@ -3,7 +3,7 @@
 
 #include "app/prompt.h"
 #include "fakeservice.h"
-#include "instances/addresssource.h"
+#include "instances/fixedaddresses.h"
 
 #include <QByteArray>
 #include <QList>
@@ -87,16 +87,6 @@ public slots:
 
 private:
     QString scheme;
-};
-
-// A fixed list of loopback addresses in place of the machine's interfaces.
-class FixedAddresses : public AddressSource
-{
-public:
-    QList<QNetworkAddressEntry> entries() const override { return list; }
-    void set(const QStringList &ips);
-
-    QList<QNetworkAddressEntry> list;
 };
 
 // A temporary home folder (HOME and the profile folder in it), the scripted prompt, two

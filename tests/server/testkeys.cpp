@@ -1,33 +1,22 @@
 #include "testkeys.h"
 
+#include "server/keypair.h"
+
 #include <QFile>
-#include <QProcess>
 
 QString makeTestKeyPair(const QString &dir, const QString &phrase, bool withCertificate)
 {
-    const QString key = dir + QStringLiteral("/key.pem");
-    const QString certificate = dir + QStringLiteral("/cert.pem");
-    QProcess openssl;
-    openssl.setStandardOutputFile(QProcess::nullDevice());
-    openssl.setStandardErrorFile(QProcess::nullDevice());
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-                   QStringLiteral("-keyout"), key, QStringLiteral("-passout"), QStringLiteral("pass:") + phrase,
-                   QStringLiteral("-out"), certificate, QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
-                   QStringLiteral("-days"), QStringLiteral("2")});
-    if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+    QString error;
+    QByteArray pem = KeyPair::generate(QStringLiteral("localhost"), phrase.toLatin1(), &error);
+    if (pem.isEmpty())
         return QString();
-    QFile out(dir + QStringLiteral("/ssl.pem"));
-    if (!out.open(QIODevice::WriteOnly))
-        return QString();
-    QStringList parts{key};
-    if (withCertificate)
-        parts.prepend(certificate);
-    for (const QString &part : parts) {
-        QFile in(part);
-        if (!in.open(QIODevice::ReadOnly))
-            return QString();
-        out.write(in.readAll());
+    if (!withCertificate) {
+        // The certificate comes first; the key alone is what follows it.
+        const QByteArray end = "-----END CERTIFICATE-----\n";
+        pem.remove(0, pem.indexOf(end) + end.size());
     }
+    QFile out(dir + QStringLiteral("/ssl.pem"));
+    if (!out.open(QIODevice::WriteOnly) || out.write(pem) != pem.size())
+        return QString();
     return out.fileName();
 }
