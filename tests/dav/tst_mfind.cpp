@@ -142,7 +142,7 @@ void tst_Mfind::imagesSwitch()
     QFETCH(QByteArray, value);
     QFETCH(int, showImages);
     s.config.showImages = 2 - showImages;
-    RawClient client(s.port());
+    HttpClient client(s.port());
     client.send("PROPFIND /Photos/?i=" + value + " HTTP/1.1\r\nUser-Agent: mc\r\nConnection: close\r\n\r\n");
     QVERIFY(client.waitClosed());
     QCOMPARE(client.readUntilClosed(), QByteArray());
