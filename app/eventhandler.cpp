@@ -84,7 +84,7 @@ void EventHandler::sendDataInfo()
             ServerItem *item = addressList->getServer(i);
             if (!item)
                 continue;
-            total += item->webServer->sentBytes + item->webServer->receivedBytes;
+            total += item->webServer->traffic.sentBytes + item->webServer->traffic.receivedBytes;
             if (item->webServer->isListening())
                 item->update();
         }

@@ -195,7 +195,7 @@ int Headless::start(const QStringList &arguments)
         const int mode = int(modes.indexOf(value("auth")));
         if (mode < 0)
             return fail(QStringLiteral("--auth takes none, password or basic"), 2);
-        conf->authMode = mode;
+        conf->authMode = AuthMode(mode);
     }
     if (isSet("password"))
         conf->password = value("password");
@@ -208,19 +208,19 @@ int Headless::start(const QStringList &arguments)
         conf->users = users;
     }
     if (isSet("https"))
-        conf->sslMode = 2;
+        conf->sslMode = CheckState::On;
     if (isSet("key-file"))
         conf->keyFile = QFileInfo(value("key-file")).absoluteFilePath();
     if (isSet("key-password"))
         conf->keyPassword = value("key-password");
     if (isSet("no-upload"))
-        conf->enableUpload = 0;
+        conf->enableUpload = CheckState::Off;
     if (isSet("no-delete"))
-        conf->enableDelete = 0;
+        conf->enableDelete = CheckState::Off;
     if (isSet("no-images"))
-        conf->showImages = 0;
+        conf->showImages = CheckState::Off;
     if (isSet("no-folders"))
-        conf->showFolders = 0;
+        conf->showFolders = CheckState::Off;
     if (isSet("limit-kb") && !toNumber(value("limit-kb"), &conf->dataLimitKB, 0, 2147483647))
         return fail(QStringLiteral("--limit-kb takes a number"), 2);
     if (isSet("session-lifetime") && !toNumber(value("session-lifetime"), &conf->sessionLifetime, 0, 2147483647))
@@ -230,9 +230,9 @@ int Headless::start(const QStringList &arguments)
 
     // Access that looks closed must be closed: an empty password would let everyone in, and
     // an empty list of users nobody.
-    if (conf->authMode == 1 && conf->password.isEmpty())
+    if (conf->authMode == AuthMode::Password && conf->password.isEmpty())
         return fail(QStringLiteral("--auth password needs a password (--password TEXT): an empty one lets everyone in"), 2);
-    if (conf->authMode == 2 && conf->users.isEmpty())
+    if (conf->authMode == AuthMode::Basic && conf->users.isEmpty())
         return fail(QStringLiteral("--auth basic needs at least one --user NAME:PASSWORD: without one nobody gets in"), 2);
 
     const QFileInfo shared(isSet("share") ? value("share") : QDir::homePath());
@@ -255,13 +255,8 @@ int Headless::start(const QStringList &arguments)
     }
 
     for (const QNetworkAddressEntry &entry : std::as_const(entries)) {
-        auto *server = new WebServer(new QNetworkAddressEntry(entry));
+        auto *server = new WebServer(new QNetworkAddressEntry(entry), conf);
         servers.append(server);
-        if (server->config != conf) {
-            --server->config->useCount;
-            server->config = conf;
-            ++conf->useCount;
-        }
         server->root = QFileInfo(shared.absoluteFilePath());
         server->singleFile = !shared.isDir();
         server->port = quint16(port);
@@ -300,7 +295,7 @@ int Headless::start(const QStringList &arguments)
 void Headless::warnIfOpenToChanges(const QFileInfo &shared, const QList<QNetworkAddressEntry> &entries) const
 {
     // A single shared file takes no uploads and cannot be deleted.
-    if (conf->authMode != 0 || !shared.isDir() || (!conf->isUpload() && !conf->isDelete()))
+    if (conf->authMode != AuthMode::None || !shared.isDir() || (!conf->isUpload() && !conf->isDelete()))
         return;
     const bool reachable = std::any_of(entries.cbegin(), entries.cend(), [](const QNetworkAddressEntry &entry) {
         return !entry.ip().isLoopback();
@@ -327,8 +322,8 @@ void Headless::dataLimit(WebServer *server)
     server->stopAll();
     server->stop();
     err() << "Network traffic limit\n"
-          << "Max. network traffic limit: " << server->trafficLimit / 1000 << " KB reached\n"
+          << "Max. network traffic limit: " << server->traffic.limit / 1000 << " KB reached\n"
           << "Server stopped on " << server->address->ip().toString() << ':' << server->port << ".\n"
-          << "Sent bytes: " << server->sentBytes / 1000 << " KB\n"
-          << "Received bytes: " << server->receivedBytes / 1000 << " KB" << Qt::endl;
+          << "Sent bytes: " << server->traffic.sentBytes / 1000 << " KB\n"
+          << "Received bytes: " << server->traffic.receivedBytes / 1000 << " KB" << Qt::endl;
 }

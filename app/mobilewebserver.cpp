@@ -105,7 +105,7 @@ MobileWebServer::MobileWebServer(const QString &argument)
     if (!brokenProfiles.isEmpty())
         Prompt::warning(this, tr("These profile files cannot be read; their profiles start with the default settings:")
                                   + QLatin1Char('\n') + brokenProfiles.join(QLatin1Char('\n')));
-    if (Configuration::RootMode && global->warningMode != 0) {
+    if (Configuration::RootMode && global->showWarnings()) {
         QMessageBox box(QMessageBox::Warning, tr("The server run as root!"),
                         tr("Use this mode only if you want to use port 1 - 1024!"), QMessageBox::Ok, this);
         Prompt::current()->exec(&box);
@@ -394,11 +394,11 @@ void MobileWebServer::dataLimit(WebServer *server)
     item->stopAll();
     item->stop();
     const QString text = tr("Network traffic limit") + QLatin1Char('\n')
-        + tr("Max. network traffic limit") + tr(": %1 KB ").arg(server->trafficLimit / 1024) + tr("reached")
+        + tr("Max. network traffic limit") + tr(": %1 KB ").arg(server->traffic.limit / 1024) + tr("reached")
         + QLatin1Char('\n') + tr("Server stopped on")
         + tr(" %1:%2.\n").arg(server->address->ip().toString()).arg(server->port)
-        + tr("Sent bytes") + tr(": %1 KB").arg(server->sentBytes / 1000) + QLatin1Char('\n')
-        + tr("Received bytes") + tr(": %1 KB").arg(server->receivedBytes / 1000);
+        + tr("Sent bytes") + tr(": %1 KB").arg(server->traffic.sentBytes / 1000) + QLatin1Char('\n')
+        + tr("Received bytes") + tr(": %1 KB").arg(server->traffic.receivedBytes / 1000);
     Prompt::notice(this, QMessageBox::Critical, text);
 }
 

@@ -100,6 +100,17 @@ bool ConfigDialog::keysChanged() const
 
 void ConfigDialog::apply()
 {
+    // Access that looks closed must be closed: an empty password would let everyone in, an
+    // empty list of users nobody.
+    const QString refusal = conf->authMode == AuthMode::Password && conf->password.isEmpty()
+        ? tr("Password access needs a password: an empty one lets everyone in.")
+        : conf->authMode == AuthMode::Basic && conf->users.isEmpty()
+        ? tr("Basic HTTP access needs at least one user: without one nobody gets in.")
+        : QString();
+    if (!refusal.isEmpty()) {
+        Prompt::warning(this, refusal + QLatin1Char('\n') + tr("Nothing was applied."));
+        return;
+    }
     // A key pair is read before the servers get it: one that does not load is told here, and
     // nothing is applied, so that the servers keep the pair they serve with.
     if (keysChanged()) {

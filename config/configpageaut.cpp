@@ -62,7 +62,7 @@ ConfigPageAut::ConfigPageAut(Configuration *conf, QWidget *parent)
     layout->addStretch(1);
 
     getPasswords();
-    modeBox->setCurrentIndex(qBound(0, conf->authMode, 2));
+    modeBox->setCurrentIndex(qBound(0, int(conf->authMode), 2));
     panels->setCurrentIndex(modeBox->currentIndex());
     connect(modeBox, &QComboBox::currentIndexChanged, this, &ConfigPageAut::authModeChanged);
     connect(table, &QTableWidget::itemChanged, this, &ConfigPageAut::itemChanged);
@@ -73,7 +73,7 @@ ConfigPageAut::ConfigPageAut(Configuration *conf, QWidget *parent)
 void ConfigPageAut::authModeChanged(int index)
 {
     panels->setCurrentIndex(index);
-    conf->authMode = index;
+    conf->authMode = AuthMode(index);
     emit configChanged();
 }
 

@@ -27,7 +27,7 @@ ConfigPageDNS::ConfigPageDNS(Configuration *conf, QWidget *parent)
 
 void ConfigPageDNS::dnsChanged(int state)
 {
-    conf->dnsEnabled = state;
+    conf->dnsEnabled = CheckState(state);
     emit configChanged();
 }
 

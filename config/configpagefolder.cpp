@@ -27,9 +27,9 @@ void ConfigPageFolder::addCheckBox(QVBoxLayout *layout, const QString &text, con
     layout->addWidget(box);
 }
 
-void ConfigPageFolder::set(qint32 Configuration::*field, int state)
+void ConfigPageFolder::set(CheckState Configuration::*field, int state)
 {
-    conf->*field = state;
+    conf->*field = CheckState(state);
     emit configChanged();
 }
 

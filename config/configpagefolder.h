@@ -2,6 +2,7 @@
 #define CONFIGPAGEFOLDER_H
 
 #include "config/configpage.h"
+#include "config/configuration.h"
 
 class QVBoxLayout;
 
@@ -22,7 +23,7 @@ public slots:
 private:
     void addCheckBox(QVBoxLayout *layout, const QString &text, const char *name, bool checked,
                      void (ConfigPageFolder::*slot)(int));
-    void set(qint32 Configuration::*field, int state);
+    void set(CheckState Configuration::*field, int state);
 };
 
 #endif

@@ -25,7 +25,7 @@ ConfigPageServer::ConfigPageServer(Configuration *conf, QWidget *parent)
 {
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(heading(tr("Server Settings")));
-    QCheckBox *warnings = checkBox(tr("Show warning messages"), "warningMode", conf->warningMode != 0);
+    QCheckBox *warnings = checkBox(tr("Show warning messages"), "warningMode", conf->showWarnings());
     layout->addWidget(warnings);
     QCheckBox *ssl = checkBox(tr("SSL/Secure Mode"), "sslMode", conf->isSSLmode());
     layout->addWidget(ssl);
@@ -61,7 +61,7 @@ ConfigPageServer::ConfigPageServer(Configuration *conf, QWidget *parent)
 
 void ConfigPageServer::warningModeChanged(int state)
 {
-    conf->warningMode = state;
+    conf->warningMode = CheckState(state);
     emit configChanged();
 }
 
@@ -72,7 +72,7 @@ void ConfigPageServer::sslChanged(int state)
         portBox->setValue(state == Qt::Checked ? 443 : 80);
     if (conf->expertMode)
         enableKeys(state == Qt::Checked);
-    conf->sslMode = state;
+    conf->sslMode = CheckState(state);
     emit configChanged();
 }
 

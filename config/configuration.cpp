@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <type_traits>
+
 namespace {
 
 // Last word of every profile file; a file that does not end in it is not a profile.
@@ -33,6 +35,71 @@ void readStringList(QDataStream &in, QStringList &list)
             break;
         list.append(entry);
     }
+}
+
+// What a field of the profile is besides a member: written to the profile file, a setting that
+// an edited copy hands back (apply() copies it, equals() compares it), part of the key pair.
+enum FieldRole { InMemory = 0, Stored = 1, Setting = 2, Key = 4 };
+
+// Every field of the profile, once: in the order of the profile file, then the fields kept in
+// memory only. `visit(member, initial value, roles)` is called for each.
+// savedOnExit is stored but is no setting: it records how the program last ended, so neither an
+// edited copy nor a comparison carries it.
+template <typename Visit>
+void forEachField(Visit &&visit)
+{
+    using C = Configuration;
+    visit(&C::users, QStringList(), Stored | Setting);
+    visit(&C::recentFiles, QStringList(), Stored | Setting);
+    visit(&C::port, qint32(8080), Stored | Setting);
+    visit(&C::sslMode, CheckState::Off, Stored | Setting);
+    visit(&C::expertMode, false, Stored | Setting);
+    visit(&C::showFolders, CheckState::On, Stored | Setting);
+    visit(&C::showImages, CheckState::On, Stored | Setting);
+    visit(&C::enableDelete, CheckState::On, Stored | Setting);
+    visit(&C::enableUpload, CheckState::On, Stored | Setting);
+    visit(&C::authMode, AuthMode::None, Stored | Setting);
+    visit(&C::warningMode, CheckState::On, Stored | Setting);
+    visit(&C::dnsEnabled, CheckState::Off, Stored | Setting);
+    visit(&C::maxConnections, qint32(4), Stored | Setting);
+    visit(&C::dataLimitKB, qint32(0), Stored | Setting);
+    visit(&C::sessionLifetime, qint32(600), Stored | Setting);
+    visit(&C::profileName, QString(), Stored | Setting);
+    visit(&C::password, QString(), Stored | Setting);
+    visit(&C::dnsUser, QString(), Stored | Setting);
+    visit(&C::dnsPassword, QString(), Stored | Setting);
+    visit(&C::keyFile, C::defaultKeyFile(), Stored | Setting | Key);
+    visit(&C::keyPassword, QString::fromLatin1(C::DefaultKeyPassword), Stored | Setting | Key);
+    visit(&C::savedOnExit, true, Stored);
+    visit(&C::settingsPage, qint32(0), InMemory);
+    visit(&C::useCount, qint32(0), InMemory);
+}
+
+// The enums are stored as their numbers, whatever a file holds.
+template <typename T>
+void readField(QDataStream &in, T &value)
+{
+    if constexpr (std::is_enum_v<T>) {
+        std::underlying_type_t<T> number = 0;
+        in >> number;
+        value = T(number);
+    } else {
+        in >> value;
+    }
+}
+
+template <typename T>
+void writeField(QDataStream &out, const T &value)
+{
+    if constexpr (std::is_enum_v<T>)
+        out << std::underlying_type_t<T>(value);
+    else
+        out << value;
+}
+
+void readField(QDataStream &in, QStringList &list)
+{
+    readStringList(in, list);
 }
 
 // Whether `folder` holds the program's data (the icon or the language folder).
@@ -79,35 +146,15 @@ Configuration::Configuration(const QString &name)
 
 void Configuration::initValues()
 {
-    port = 8080;
-    sslMode = 0;
-    showFolders = 2;
-    showImages = 2;
-    enableDelete = 2;
-    enableUpload = 2;
-    authMode = 0;
-    warningMode = 2;
-    dnsEnabled = 0;
-    maxConnections = 4;
-    dataLimitKB = 0;
-    sessionLifetime = 600;
-    profileName = QString();
-    password = QString();
-    dnsUser = QString();
-    dnsPassword = QString();
-    settingsPage = 0;
-    expertMode = false;
-    savedOnExit = true;
-    recentFiles.clear();
-    users.clear();
-    useCount = 0;
-    resetKeys();
+    forEachField([this](auto member, const auto &initial, int) { this->*member = initial; });
 }
 
 void Configuration::resetKeys()
 {
-    keyFile = defaultKeyFile();
-    keyPassword = QLatin1String(DefaultKeyPassword);
+    forEachField([this](auto member, const auto &initial, int roles) {
+        if (roles & Key)
+            this->*member = initial;
+    });
 }
 
 QString Configuration::defaultKeyFile()
@@ -124,12 +171,10 @@ bool Configuration::load(const QString &fileName)
         QDataStream in(&file);
         in.setVersion(streamVersion);
 
-        readStringList(in, users);
-        readStringList(in, recentFiles);
-        in >> port >> sslMode >> expertMode >> showFolders >> showImages >> enableDelete
-           >> enableUpload >> authMode >> warningMode >> dnsEnabled >> maxConnections
-           >> dataLimitKB >> sessionLifetime >> profileName >> password >> dnsUser
-           >> dnsPassword >> keyFile >> keyPassword >> savedOnExit;
+        forEachField([this, &in](auto member, const auto &, int roles) {
+            if (roles & Stored)
+                readField(in, this->*member);
+        });
         qint32 trailer = 0;
         in >> trailer;
         const bool complete = in.status() == QDataStream::Ok && trailer == fileTrailer;
@@ -160,10 +205,11 @@ bool Configuration::save()
     {
         QDataStream out(&data, QIODevice::WriteOnly);
         out.setVersion(streamVersion);
-        out << users << recentFiles << port << sslMode << expertMode << showFolders << showImages
-            << enableDelete << enableUpload << authMode << warningMode << dnsEnabled
-            << maxConnections << dataLimitKB << sessionLifetime << profileName << password
-            << dnsUser << dnsPassword << keyFile << keyPassword << savedOnExit << fileTrailer;
+        forEachField([this, &out](auto member, const auto &, int roles) {
+            if (roles & Stored)
+                writeField(out, this->*member);
+        });
+        out << fileTrailer;
         if (out.status() != QDataStream::Ok)
             return false;
     }
@@ -208,27 +254,10 @@ void Configuration::apply(const Configuration *other)
     if (!other || other == this)
         return;
     filePath = other->filePath;
-    users = other->users;
-    recentFiles = other->recentFiles;
-    profileName = other->profileName;
-    port = other->port;
-    sslMode = other->sslMode;
-    expertMode = other->expertMode;
-    showFolders = other->showFolders;
-    showImages = other->showImages;
-    enableDelete = other->enableDelete;
-    enableUpload = other->enableUpload;
-    authMode = other->authMode;
-    warningMode = other->warningMode;
-    dnsEnabled = other->dnsEnabled;
-    maxConnections = other->maxConnections;
-    dataLimitKB = other->dataLimitKB;
-    sessionLifetime = other->sessionLifetime;
-    password = other->password;
-    dnsUser = other->dnsUser;
-    dnsPassword = other->dnsPassword;
-    keyFile = other->keyFile;
-    keyPassword = other->keyPassword;
+    forEachField([this, other](auto member, const auto &, int roles) {
+        if (roles & Setting)
+            this->*member = other->*member;
+    });
 }
 
 bool Configuration::equals(const Configuration *other) const
@@ -236,27 +265,12 @@ bool Configuration::equals(const Configuration *other) const
     if (!other)
         return false;
     // QString's == treats a null and an empty string as equal, and so does QStringList's.
-    return profileName == other->profileName
-        && users == other->users
-        && recentFiles == other->recentFiles
-        && port == other->port
-        && sslMode == other->sslMode
-        && expertMode == other->expertMode
-        && showFolders == other->showFolders
-        && showImages == other->showImages
-        && enableDelete == other->enableDelete
-        && enableUpload == other->enableUpload
-        && authMode == other->authMode
-        && warningMode == other->warningMode
-        && dnsEnabled == other->dnsEnabled
-        && maxConnections == other->maxConnections
-        && dataLimitKB == other->dataLimitKB
-        && sessionLifetime == other->sessionLifetime
-        && password == other->password
-        && dnsUser == other->dnsUser
-        && dnsPassword == other->dnsPassword
-        && keyFile == other->keyFile
-        && keyPassword == other->keyPassword;
+    bool same = true;
+    forEachField([this, other, &same](auto member, const auto &, int roles) {
+        if (roles & Setting)
+            same = same && this->*member == other->*member;
+    });
+    return same;
 }
 
 Configuration *Configuration::getGlobalConfig()

@@ -5,7 +5,18 @@
 #include <QString>
 #include <QStringList>
 
-// One named profile of server settings. Check-state fields hold 0 (off) or 2 (on).
+// A setting switched on or off, stored as the number a check box's state has (Qt::CheckState):
+// 0 off, 2 on. Partial (1) is never produced; a file may still hold it.
+enum class CheckState : qint32 { Off = 0, Partial = 1, On = 2 };
+
+// How clients prove who they are; the numbers are those stored in profile files.
+enum class AuthMode : qint32 {
+    None = 0,     // open access
+    Password = 1, // the login page, against the profile's password
+    Basic = 2,    // HTTP Basic authentication, against the profile's users
+};
+
+// One named profile of server settings.
 // The global profile lives in ConfigDir + "Global.conf", every other one in
 // ConfigDir + name + ".cnf"; both use the same data-stream layout (see save()).
 class Configuration
@@ -32,12 +43,14 @@ public:
     void apply(const Configuration *other);
     bool equals(const Configuration *other) const;
 
-    bool isSSLmode() const { return sslMode == 2; }
-    bool isFolder() const { return showFolders == 2; }
-    bool isThumbnail() const { return showImages == 2; }
-    bool isDelete() const { return enableDelete == 2; }
-    bool isUpload() const { return enableUpload == 2; }
-    bool useDNS() const { return dnsEnabled == 2; }
+    bool isSSLmode() const { return sslMode == CheckState::On; }
+    bool isFolder() const { return showFolders == CheckState::On; }
+    bool isThumbnail() const { return showImages == CheckState::On; }
+    bool isDelete() const { return enableDelete == CheckState::On; }
+    bool isUpload() const { return enableUpload == CheckState::On; }
+    bool useDNS() const { return dnsEnabled == CheckState::On; }
+    // Warnings are shown unless the check box is off.
+    bool showWarnings() const { return warningMode != CheckState::Off; }
 
     static Configuration *getGlobalConfig();
     // The profile of confList that `conf` is, or that it is an edited copy of (copies keep the
@@ -60,14 +73,14 @@ public:
                                const QString &localeName);
 
     qint32 port;
-    qint32 sslMode;
-    qint32 showFolders;
-    qint32 showImages;
-    qint32 enableDelete;
-    qint32 enableUpload;
-    qint32 authMode;
-    qint32 warningMode;
-    qint32 dnsEnabled;
+    CheckState sslMode;
+    CheckState showFolders;
+    CheckState showImages;
+    CheckState enableDelete;
+    CheckState enableUpload;
+    AuthMode authMode;
+    CheckState warningMode;
+    CheckState dnsEnabled;
     qint32 maxConnections;
     qint32 dataLimitKB;
     qint32 sessionLifetime;

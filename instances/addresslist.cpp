@@ -309,7 +309,7 @@ bool AddressList::askForStop(const char *question)
 {
     for (int row = 0; row < getServerCount(); ++row) {
         const ServerItem *item = getServer(row);
-        if (item->webServer->isListening() && item->webServer->config->warningMode != 0)
+        if (item->webServer->isListening() && item->webServer->config->showWarnings())
             return Prompt::question(this, tr("The server is running.") + QLatin1Char('\n')
                                               + QCoreApplication::translate("AddressList", question));
     }
@@ -561,7 +561,7 @@ void AddressList::init()
         return;
     }
     Configuration *profile = pendingItem->webServer->config;
-    if (Configuration::getGlobalConfig()->warningMode != 0 && profile->authMode == 0
+    if (Configuration::getGlobalConfig()->showWarnings() && profile->authMode == AuthMode::None
         && Prompt::question(this, tr("The shared files are accessible for everyone.") + QLatin1Char('\n')
                                       + QStringLiteral("Do you want to set password?"))) {
         owner->openSettings(profile, this, 1);

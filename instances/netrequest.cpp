@@ -233,7 +233,7 @@ void NetRequest::reply(QNetworkReply *r)
 
 void NetRequest::book(ServerItem *item, const QByteArray &received)
 {
-    item->webServer->receivedBytes += received.size();
+    item->webServer->traffic.receivedBytes += received.size();
     item->update();
 }
 

@@ -34,7 +34,7 @@ ServerItem::Cell::~Cell()
 }
 
 ServerItem::ServerItem(QNetworkAddressEntry *entry, MobileWebServer *owner)
-    : webServer(new WebServer(entry))
+    : webServer(new WebServer(entry, Configuration::getGlobalConfig()))
 {
     init(owner);
 }
@@ -156,16 +156,14 @@ void ServerItem::update()
     if (configItem)
         configItem->setText(webServer->config->profileName);
     if (statusItem) {
-        statusItem->setText(QStringLiteral("%1KB").arg((webServer->sentBytes + webServer->receivedBytes) / 1000));
+        statusItem->setText(QStringLiteral("%1KB").arg((webServer->traffic.sentBytes + webServer->traffic.receivedBytes) / 1000));
         statusItem->setIcon(webServer->isListening() ? stopIcon : playIcon);
     }
 }
 
 void ServerItem::bind(Configuration *conf)
 {
-    --webServer->config->useCount;
-    ++conf->useCount;
-    webServer->config = conf;
+    webServer->useProfile(conf);
 }
 
 void ServerItem::configurationChanged(Configuration *conf)

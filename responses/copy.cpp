@@ -16,7 +16,6 @@ constexpr qint64 CopyChunk = 64 * 1024;
 Copy::Copy(HTTP_Request *request)
     : Dav(request)
 {
-    setObjectName(QStringLiteral("CP"));
 }
 
 void Copy::reply(QFileInfo *root, Configuration *config)

@@ -1,7 +1,7 @@
 #include "responses/dav.h"
 
 #include "config/configuration.h"
-#include "responses/http_response.h"
+#include "responses/textcoding.h"
 #include "server/http_request.h"
 #include "server/sharepath.h"
 
@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QLocale>
 
-#include <array>
 #include <cstring>
 #include <ctime>
 #include <sys/stat.h>
@@ -49,22 +48,13 @@ QUrl Dav::connectionUrl() const
 
 QByteArray Dav::href(const QString &sharePath) const
 {
-    QUrl url = connectionUrl();
-    url.setPath(sharePath.isEmpty() ? QStringLiteral("/") : sharePath, QUrl::DecodedMode);
-    return HTTP_Response::escape(QByteArrayView(url.toEncoded()));
+    // The connection's URL holds nothing to escape.
+    QByteArray out;
+    appendHref(&out, connectionUrl().toEncoded(), sharePath);
+    return out;
 }
 
 namespace {
-// What a URL path keeps as it is: the unreserved characters, the sub-delimiters, ":", "@", "/",
-// "[" and "]". Everything else is percent-encoded (non-ASCII as UTF-8).
-const std::array<bool, 256> KeptInPath = [] {
-    std::array<bool, 256> table{};
-    for (const char c : QByteArrayView("!$&'()*+,-./0123456789:;=@ABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                       "[]_abcdefghijklmnopqrstuvwxyz~"))
-        table[static_cast<unsigned char>(c)] = true;
-    return table;
-}();
-
 char *writeNumber(char *out, qint64 n, int minDigits = 1)
 {
     char digits[24];
@@ -87,24 +77,9 @@ char *writeNumber(char *out, qint64 n, int minDigits = 1)
 
 char *Dav::writeHrefPath(char *out, QByteArrayView utf8)
 {
-    static const char hex[] = "0123456789ABCDEF";
-    for (const char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        if (!KeptInPath[u]) {
-            *out++ = '%';
-            *out++ = hex[u >> 4];
-            *out++ = hex[u & 15];
-        } else if (c == '&') {
-            std::memcpy(out, "&amp;", 5);
-            out += 5;
-        } else if (c == '\'') {
-            std::memcpy(out, "&#39;", 5);
-            out += 5;
-        } else {
-            *out++ = c;
-        }
-    }
-    return out;
+    // Of the characters a URL path keeps only "&" and "'" have references ("&amp;", "&#39;"):
+    // five bytes at most per byte, which is the room callers make.
+    return TextCoding::writeEncodedEscaped(out, utf8, TextCoding::Kept::UrlPath);
 }
 
 void Dav::appendHref(QByteArray *out, const QByteArray &base, QStringView sharePath)

@@ -11,7 +11,6 @@
 Delete::Delete(HTTP_Request *request)
     : Dav(request)
 {
-    setObjectName(QStringLiteral("D"));
 }
 
 void Delete::reply(QFileInfo *root, Configuration *config)

@@ -9,7 +9,6 @@
 Head::Head(HTTP_Request *request)
     : Dav(request)
 {
-    setObjectName(QStringLiteral("H"));
 }
 
 void Head::reply(QFileInfo *root)

@@ -2,8 +2,11 @@
 
 #include "config/configuration.h"
 #include "responses/dav.h"
+#include "responses/filetypes.h"
+#include "responses/textcoding.h"
 #include "server/folderlisting.h"
 #include "server/http_request.h"
+#include "server/servercontext.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -16,65 +19,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-struct TypeRow
-{
-    const char *suffix;
-    const char *type;
-};
-
-const TypeRow ContentTypes[] = {
-    {"html", "text/html; charset=UTF-8"},
-    {"jpg", "image/jpeg"},
-    {"png", "image/png"},
-    {"avi", "video/x-msvideo"},
-    {"torrent", "application/x-bittorrent"},
-    {"pdf", "application/pdf"},
-    {"mp4", "video/mp4v-es, audio/mp4"},
-    {"aac", "video/mp4v-es, audio/mp4"},
-    {"flv", "video/x-flv"},
-    {"3gp", "audio/3gpp, video/3gpp"},
-    {"mp3", "audio/mpeg3"},
-    {"mov", "video/quicktime"},
-    {"doc", "application/msword"},
-    {"pps", "application/vnd.ms-powerpoint"},
-    {"rtf", "application/rtf"},
-    {"xls", "application/excel"},
-    {"wav", "audio/wav"},
-    {"wmv", "video/x-ms-wmv"},
-    {"zip", "application/zip"},
-    {"exe", "application/octet-stream"},
-};
-
-} // namespace
-
 HTTP_Response::HTTP_Response(Configuration *config, HTTP_Request *request)
     : Response(request)
     , config(config)
 {
-    setObjectName(QStringLiteral("HR"));
 }
 
 QByteArray HTTP_Response::getContentType(const QString &suffix)
 {
-    // The known suffixes are short and ASCII: anything else is no match.
-    constexpr qsizetype Longest = 7;
-    if (suffix.size() > Longest)
-        return QByteArray();
-    char ascii[Longest + 1];
-    for (qsizetype i = 0; i < suffix.size(); ++i) {
-        const char16_t c = suffix.at(i).unicode();
-        if (c == 0 || c > 0x7f)
-            return QByteArray();
-        ascii[i] = char(c);
-    }
-    ascii[suffix.size()] = '\0';
-    for (const TypeRow &row : ContentTypes) {
-        if (std::strcmp(ascii, row.suffix) == 0)
-            return QByteArray(row.type);
-    }
-    return QByteArray();
+    const FileTypes::Row *row = FileTypes::find(suffix);
+    return row && row->contentType ? QByteArray(row->contentType) : QByteArray();
 }
 
 QByteArray HTTP_Response::describeFile(const QFileInfo &info, qint64 size, qint64 modifiedMs, QByteArray *extra)
@@ -155,19 +109,7 @@ QByteArray HTTP_Response::dispositionName(const QString &name)
 
 QByteArray HTTP_Response::escape(QByteArrayView utf8)
 {
-    QByteArray out;
-    out.reserve(utf8.size() + 16);
-    for (char c : utf8) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
+    return TextCoding::escaped(utf8);
 }
 
 QByteArray HTTP_Response::escape(QStringView text)
@@ -181,16 +123,19 @@ bool HTTP_Response::isPlainName(const QString &name)
            && !name.contains(u'/') && !name.contains(QChar(0));
 }
 
-const char *HTTP_Response::uploadMessage(int code)
+const char *HTTP_Response::uploadMessage(UploadResult result)
 {
-    switch (code) {
-    case 0: return "File sent success.";
-    case 3: return "File send failed: Maybe insufficient storage.";
-    case 4: return "File send failed: Unsupported browser or no file selected.";
-    case 5: return "File send failed: File exists";
-    case 6: return "File send failed: Network error or unsupported browser.";
-    default: return "File send failed: Network read error.";
+    switch (result) {
+    case UploadResult::Sent: return "File sent success.";
+    case UploadResult::WriteFailed: return "File send failed: Maybe insufficient storage.";
+    case UploadResult::NoFile: return "File send failed: Unsupported browser or no file selected.";
+    case UploadResult::Exists: return "File send failed: File exists";
+    case UploadResult::NoDelimiter: return "File send failed: Network error or unsupported browser.";
+    case UploadResult::NotOpened:
+    case UploadResult::ReadFailed:
+        break;
     }
+    return "File send failed: Network read error.";
 }
 
 void HTTP_Response::reply(QFileInfo *root)
@@ -237,7 +182,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
             return true;
         }
         if (config->isThumbnail() && path.endsWith(QLatin1String("/favicon.ico"))) {
-            sendFile(QString::fromLatin1(Configuration::IconDir) + QLatin1String("n900.ico"));
+            sendFile(request->context->iconDir + QLatin1String("n900.ico"));
             return true;
         }
         notFound();
@@ -281,7 +226,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
     // A small body goes out with its head in one write. Not while answers wait in the socket
     // (the socket's own sending waits for room then), nor under a traffic limit (that stops a
     // send after the piece in progress).
-    const bool limited = socket.trafficLimit && *socket.trafficLimit > 0;
+    const bool limited = socket.traffic && socket.traffic->isLimited();
     if (!limited && count < Socket::DirectSendFrom && count <= Socket::TlsBatch
         && socket.bytesToWrite() + socket.encryptedBytesToWrite() == 0) {
         QByteArray answer = header(status, count, &extra);
@@ -352,6 +297,17 @@ void HTTP_Response::notFound()
     request->socket.write(body, true);
 }
 
+std::optional<QByteArray> HTTP_Response::dispositionParameters(QByteArrayView headerLine)
+{
+    const qsizetype colon = headerLine.indexOf(':');
+    if (colon < 0 || headerLine.first(colon).compare("Content-Disposition", Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    // After the disposition type ("form-data").
+    const QByteArrayView value = headerLine.sliced(colon + 1);
+    const qsizetype semicolon = value.indexOf(';');
+    return semicolon < 0 ? QByteArray() : value.sliced(semicolon + 1).toByteArray();
+}
+
 QByteArray HTTP_Response::uploadFileName(const QByteArray &disposition)
 {
     // The parameter itself, not the end of another one's name ("xfilename=").
@@ -381,7 +337,7 @@ QByteArray HTTP_Response::uploadFileName(const QByteArray &disposition)
 
 void HTTP_Response::sendLoginPage(const char *status)
 {
-    QFile page(Configuration::LangPath + QLatin1String("login.html"));
+    QFile page(request->context->langPath + QLatin1String("login.html"));
     if (!page.open(QIODevice::ReadOnly)) {
         notFound();
         return;
@@ -402,12 +358,12 @@ void HTTP_Response::saveFileTo(const QString &folder)
     Socket &socket = request->socket;
     if (!config->isUpload()) {
         socket.setKeepAlive(false);
-        reply(1);
+        endUpload(UploadResult::NotOpened);
         return;
     }
     const qsizetype at = request->contentType.indexOf("boundary=");
     if (at < 0) {
-        reply(4);
+        endUpload(UploadResult::NoFile);
         return;
     }
     const QByteArray delimiter = "\r\n--" + request->contentType.mid(at + 9);
@@ -417,8 +373,8 @@ void HTTP_Response::saveFileTo(const QString &folder)
     for (;;) {
         const QByteArray line = socket.readLine();
         request->contentLength -= line.size() + 2;
-        if (line.indexOf("ition: ") >= 13)
-            disposition = line.mid(31);
+        if (const std::optional<QByteArray> parameters = dispositionParameters(line))
+            disposition = *parameters;
         if (line.isEmpty())
             break;
     }
@@ -435,14 +391,14 @@ void HTTP_Response::saveFileTo(const QString &folder)
     // Browsers send the name in UTF-8, whatever the page's encoding.
     const QString fileName = QString::fromUtf8(name);
     if (!isPlainName(fileName)) {
-        reply(4);
+        endUpload(UploadResult::NoFile);
         return;
     }
 
     const QString path = folder + u'/' + fileName;
     const QFileInfo target(path);
     if (target.exists() || target.isSymLink()) {
-        reply(5);
+        endUpload(UploadResult::Exists);
         return;
     }
     // The file gets its name only when it is complete: until then, and after a crash, it is a
@@ -455,7 +411,7 @@ void HTTP_Response::saveFileTo(const QString &folder)
     }
     if (!created) {
         file.setFileName(QString());
-        reply(1);
+        endUpload(UploadResult::NotOpened);
         return;
     }
     uploadTarget = path;
@@ -465,19 +421,23 @@ void HTTP_Response::saveFileTo(const QString &folder)
     socket.saveFile(&file, delimiter, socket.unreadBody());
 }
 
-int HTTP_Response::finishUpload(int code)
+UploadResult HTTP_Response::finishUpload(int code)
 {
+    // Any other number from the socket is a failed read.
+    UploadResult result = code >= 0 && code <= int(UploadResult::NoDelimiter) ? UploadResult(code)
+                                                                              : UploadResult::ReadFailed;
     disconnect(&request->socket, &Socket::startReply, this, qOverload<int>(&HTTP_Response::reply));
     file.close();
     if (uploading) {
-        if (code == 0 && !placeNewFile(file.fileName(), uploadTarget))
-            code = QFileInfo(uploadTarget).exists() || QFileInfo(uploadTarget).isSymLink() ? 5 : 3;
-        if (code != 0)
+        if (result == UploadResult::Sent && !placeNewFile(file.fileName(), uploadTarget))
+            result = QFileInfo(uploadTarget).exists() || QFileInfo(uploadTarget).isSymLink() ? UploadResult::Exists
+                                                                                               : UploadResult::WriteFailed;
+        if (result != UploadResult::Sent)
             file.remove();
         file.setFileName(QString());
     }
     uploading = false;
-    return code;
+    return result;
 }
 
 bool HTTP_Response::placeNewFile(const QString &from, const QString &to)
@@ -503,10 +463,10 @@ bool HTTP_Response::placeNewFile(const QString &from, const QString &to)
 
 void HTTP_Response::reply(int code)
 {
-    code = finishUpload(code);
+    const UploadResult result = finishUpload(code);
     // A shared single file has no folder page to show the result on: a short page says it.
     QByteArray body = "<html><body><h2>";
-    body += uploadMessage(code);
+    body += uploadMessage(result);
     body += "</h2></body></html>";
     contentType = "text/html; charset=UTF-8";
     sendHeader("200 OK", body.size());

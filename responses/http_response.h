@@ -5,6 +5,21 @@
 
 #include <QFile>
 
+#include <optional>
+
+// The outcome of a form upload, as the socket reports it through startReply(int) (Sent,
+// ReadFailed, WriteFailed, NoDelimiter) or as saveFileTo() finds it before any byte is saved.
+// The numbers are those the socket sends.
+enum class UploadResult {
+    Sent = 0,
+    NotOpened = 1,
+    ReadFailed = 2,
+    WriteFailed = 3,
+    NoFile = 4,
+    Exists = 5,
+    NoDelimiter = 6,
+};
+
 // Sends one file of the share (whole or one byte range), the "Wrong URL" page for a missing
 // file, and receives form uploads.
 class HTTP_Response : public Response
@@ -46,11 +61,14 @@ public:
     static QByteArray escape(QByteArrayView utf8);
     // A single file or folder name sent by a client: not empty, not "." or "..", no "/", no NUL.
     static bool isPlainName(const QString &name);
+    // The parameters of a part's Content-Disposition header line (what follows the disposition
+    // type and its ';'); nothing when the line is another header.
+    static std::optional<QByteArray> dispositionParameters(QByteArrayView headerLine);
     // The file name of a part's Content-Disposition parameters (after "form-data;"), quoted or
     // not, as the bytes the browser sent; empty when there is none.
     static QByteArray uploadFileName(const QByteArray &disposition);
-    // The message shown for an upload's result code.
-    static const char *uploadMessage(int code);
+    // The message shown for an upload's result.
+    static const char *uploadMessage(UploadResult result);
     // Gives the file at `from` the name `to` unless that name is taken, in one step where the
     // file system allows it.
     static bool placeNewFile(const QString &from, const QString &to);
@@ -63,9 +81,11 @@ public slots:
 
 protected:
     // Stops listening to the socket and closes the received file: a complete one takes its
-    // name (the result becomes 5 when the name was taken meanwhile), an incomplete one is
-    // removed. Returns the result code.
-    int finishUpload(int code);
+    // name (the result becomes Exists when the name was taken meanwhile), an incomplete one is
+    // removed. `code` is what the socket reported; returns the result.
+    UploadResult finishUpload(int code);
+    // Ends an upload that saveFileTo() refused before its body, as the socket would.
+    void endUpload(UploadResult result) { reply(int(result)); }
     // Answers with the file at `path` like sendFile(); returns false, without answering, when
     // `path` is a folder.
     bool sendUnlessFolder(const QString &path);

@@ -12,7 +12,6 @@ const char DefaultTimeout[] = "Second-3600";
 Lock::Lock(HTTP_Request *request)
     : Dav(request)
 {
-    setObjectName(QStringLiteral("L"));
 }
 
 QByteArray Lock::scopeOf(const QByteArray &requestBody)

@@ -8,7 +8,6 @@
 MkCol::MkCol(HTTP_Request *request)
     : Dav(request)
 {
-    setObjectName(QStringLiteral("MC"));
 }
 
 void MkCol::reply(QFileInfo *root)

@@ -36,7 +36,6 @@ QString asideName(const QString &path)
 Move::Move(HTTP_Request *request)
     : Dav(request)
 {
-    setObjectName(QStringLiteral("MV"));
 }
 
 void Move::reply(QFileInfo *root, Configuration *config)

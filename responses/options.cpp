@@ -1,9 +1,10 @@
 #include "responses/options.h"
 
+#include "responses/dispatchtable.h"
+
 Options::Options(HTTP_Request *request)
     : Dav(request)
 {
-    setObjectName(QStringLiteral("O"));
 }
 
 void Options::reply()
@@ -11,6 +12,7 @@ void Options::reply()
     QByteArray extra;
     extra.reserve(128);
     addLine(&extra, "DAV: 1,2");
-    addLine(&extra, "Allow: GET, POST, PUT, DELETE, OPTIONS, PROPFIND, COPY, MOVE, MKCOL, HEAD, LOCK, UNLOCK");
+    extra += "Allow: " + DispatchTable::allowed();
+    addLine(&extra);
     sendHeader("200 OK", 0, &extra);
 }

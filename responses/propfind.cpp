@@ -14,7 +14,6 @@
 PropFind::PropFind(HTTP_Request *request)
     : Dav(request)
 {
-    setObjectName(QStringLiteral("PF"));
     body.reserve(6000);
 }
 

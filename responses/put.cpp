@@ -8,7 +8,6 @@
 Put::Put(HTTP_Request *request)
     : Dav(request)
 {
-    setObjectName(QStringLiteral("PT"));
 }
 
 void Put::reply(QFileInfo *root, Configuration *config)

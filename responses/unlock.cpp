@@ -3,7 +3,6 @@
 UnLock::UnLock(HTTP_Request *request)
     : Dav(request)
 {
-    setObjectName(QStringLiteral("UL"));
 }
 
 void UnLock::reply()

@@ -12,6 +12,7 @@
 #include "app/startup.h"
 #include "config/configuration.h"
 #include "instances/addresslist.h"
+#include "instances/addresssource.h"
 #include "instances/serveritem.h"
 #include "server/webserver.h"
 
@@ -24,6 +25,24 @@
 #include <QTextStream>
 #include <QTimer>
 #include <QToolButton>
+
+namespace {
+
+// The window shows the loopback address: the visit below then stays on this machine.
+class LoopbackOnly : public AddressSource
+{
+public:
+    QList<QNetworkAddressEntry> entries() const override
+    {
+        QNetworkAddressEntry entry;
+        entry.setIp(QHostAddress(QHostAddress::LocalHost));
+        entry.setNetmask(QHostAddress(QStringLiteral("255.0.0.0")));
+        entry.setBroadcast(QHostAddress(QStringLiteral("127.255.255.255")));
+        return {entry};
+    }
+};
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -42,6 +61,8 @@ int main(int argc, char *argv[])
         if (!qEnvironmentVariableIsSet(service))
             qputenv(service, "");
     }
+    LoopbackOnly loopback;
+    AddressSource::install(&loopback);
     Startup::restoreLook();
     Startup::prepare(app);
 

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 // One browser session, named by the "ID" cookie. It holds what the folder pages remember
 // between requests and, with password-only access, the password the browser logged in with.
@@ -23,6 +24,8 @@ public:
     int pageSize = 24;
     qint64 endTime = -1;
     QByteArray message;
+    // Pictures in the applet's listings, as the applet last asked; unset: as the profile says.
+    std::optional<bool> showImages;
     // Connections currently bound to the session; a bound session is never swept.
     int bindings = 0;
     // Kept after the last connection bound to it ends: a browser presented the id back as its

@@ -8,6 +8,10 @@ class Configuration;
 class HTTP_Request;
 class QFileInfo;
 
+// What a response answers, one kind per response class (DispatchTable makes them); Plain is
+// the bare answer of the connection handler (a refusal, a status without a body).
+enum class ResponseKind { Plain, File, Folder, Listing, PropFind, Options, Head, Lock, UnLock, Put, Delete, MkCol, Copy, Move };
+
 // Base of every answer. It frames the status line and the fixed header block in one place;
 // the subclass writes the body through the connection's socket.
 class Response : public QObject
@@ -32,6 +36,7 @@ public:
 
     HTTP_Request *request;
     QByteArray contentType;
+    ResponseKind kind = ResponseKind::Plain;
 
 public slots:
     virtual void reply(int code);

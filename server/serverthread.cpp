@@ -1,36 +1,26 @@
 #include "server/serverthread.h"
 
 #include "config/configuration.h"
-#include "responses/copy.h"
-#include "responses/delete.h"
-#include "responses/head.h"
+#include "responses/dispatchtable.h"
 #include "responses/http_response.h"
-#include "responses/lock.h"
-#include "responses/mkcol.h"
-#include "responses/move.h"
-#include "responses/options.h"
-#include "responses/propfind.h"
-#include "responses/put.h"
-#include "responses/unlock.h"
 #include "server/clientdata.h"
 #include "server/clientmanager.h"
 #include "server/response.h"
+#include "server/servercontext.h"
 #include "server/sharepath.h"
-#include "web/mfind.h"
 #include "web/sharedir.h"
 
 #include <QFileInfo>
 
-ServerThread::ServerThread(QObject *parent)
+ServerThread::ServerThread(ServerContext *listener, QObject *parent)
     : QObject(parent)
+    , context(listener)
 {
+    request.context = context;
+    request.clientManager = &context->clients;
+    request.singleFile = context->singleFile;
+    request.socket.traffic = &context->traffic;
     connect(&request.socket, &Socket::bodyReady, this, &ServerThread::bodyArrived);
-}
-
-ServerThread::~ServerThread()
-{
-    if (threads)
-        threads->removeOne(this);
 }
 
 void ServerThread::readyRead()
@@ -47,23 +37,17 @@ void ServerThread::readyRead()
         finish();
         return;
     }
-    if (request.type == HTTP_Request::Unknown && !request.refusal) {
-        socket.setKeepAlive(false);
-        answer("405 Method Not Allowed");
-        return;
+    useHead();
+    using Status = RequestParser::Status;
+    if (request.status == Status::Parsed) {
+        const QString rootPath = context->root.absoluteFilePath();
+        if (!SharePath::contains(rootPath, rootPath + request.path)
+            || SharePath::isPrivate(rootPath, rootPath + request.path))
+            request.status = Status::Forbidden;
     }
-    const QString rootPath = root->absoluteFilePath();
-    if (!request.refusal && (!SharePath::contains(rootPath, rootPath + request.path)
-                             || SharePath::isPrivate(rootPath, rootPath + request.path)))
-        request.refusal = 403;
-    if (request.refusal) {
+    if (request.status != Status::Parsed) {
         socket.setKeepAlive(false);
-        switch (request.refusal) {
-        case 411: answer("411 Length Required"); break;
-        case 414: answer("414 URI Too Long"); break;
-        case 403: answer("403 Forbidden"); break;
-        default: answer("400 Bad Request"); break;
-        }
+        answer(RequestParser::statusLine(request.status));
         return;
     }
     // A url-encoded form is read whole and becomes the request's parameters.
@@ -77,6 +61,24 @@ void ServerThread::readyRead()
         return;
     }
     authorize();
+}
+
+void ServerThread::useHead()
+{
+    Socket &socket = request.socket;
+    if (request.keepAlive)
+        socket.setKeepAlive(*request.keepAlive);
+    // The ID cookie names the session; one the server did not issue leaves the connection with
+    // the session it has (or a fresh one).
+    const QNetworkCookie *id = request.getCookie("ID");
+    if (id && request.clientManager) {
+        if (ClientData *named = request.clientManager->getClientData(id))
+            request.bind(named);
+    }
+    socket.beginBody(request.contentLength, request.expectContinue);
+    // After a head cut at the buffer the connection cannot go on: say so in the answer.
+    if (request.status != RequestParser::Status::Parsed || socket.headOverflowed())
+        socket.setKeepAlive(false);
 }
 
 void ServerThread::bodyArrived()
@@ -129,11 +131,11 @@ void ServerThread::authorize()
 
 bool ServerThread::accept()
 {
-    const Configuration *c = *config;
+    const Configuration *c = context->config;
     switch (c->authMode) {
-    case 0:
+    case AuthMode::None:
         return true;
-    case 1: {
+    case AuthMode::Password: {
         if (request.param("a") == QLatin1String("log")) {
             const QString given = request.param("password");
             // A wrong password logs the session out; the right one logs in under a fresh id.
@@ -148,7 +150,7 @@ bool ServerThread::accept()
         }
         return request.getClientData()->password == c->password;
     }
-    case 2:
+    case AuthMode::Basic:
         return !request.credentials.isEmpty() && c->users.contains(request.credentials);
     default:
         return false;
@@ -159,8 +161,8 @@ void ServerThread::refuse()
 {
     Socket &socket = request.socket;
     socket.setKeepAlive(false);
-    const Configuration *c = *config;
-    if (c->authMode == 2) {
+    const Configuration *c = context->config;
+    if (c->authMode == AuthMode::Basic) {
         const QByteArray body = "<h2>" + tr("Wrong password").toUtf8() + "</h2>";
         if (!response)
             response = new Response(&request);
@@ -174,9 +176,9 @@ void ServerThread::refuse()
         request.rangeSuffix = false;
         // Only a folder page is answered with the page itself: a download tool must not store
         // the login page under the name of the file it asked for.
-        const bool folderPage = !request.singleFile && QFileInfo(root->absoluteFilePath() + request.path).isDir();
+        const bool folderPage = !request.singleFile && QFileInfo(context->root.absoluteFilePath() + request.path).isDir();
         // An "HR" response is always an HTTP_Response.
-        static_cast<HTTP_Response *>(responseFor(QStringLiteral("HR")))
+        static_cast<HTTP_Response *>(responseFor(ResponseKind::File))
             ->sendLoginPage(folderPage ? "200 OK" : "403 Forbidden");
     } else {
         // Never the login page: a client must not take it for the success of a write.
@@ -187,92 +189,33 @@ void ServerThread::refuse()
 void ServerThread::dispatch()
 {
     if (request.singleFile) {
-        responseFor(QStringLiteral("HR"))->reply(root);
+        responseFor(ResponseKind::File)->reply(&context->root);
         return;
     }
-    Configuration *c = *config;
-    switch (request.type) {
-    case HTTP_Request::Get:
-    case HTTP_Request::Post:
-        responseFor(QStringLiteral("SD"))->reply(root);
-        break;
-    case HTTP_Request::PropFind:
-        if (request.userAgent == "mc")
-            responseFor(QStringLiteral("MF"))->reply(root, c);
-        else
-            responseFor(QStringLiteral("PF"))->reply(root, c);
-        break;
-    case HTTP_Request::Options:
-        responseFor(QStringLiteral("O"))->reply();
-        break;
-    case HTTP_Request::Delete:
-        responseFor(QStringLiteral("D"))->reply(root, c);
-        break;
-    case HTTP_Request::Copy:
-        responseFor(QStringLiteral("CP"))->reply(root, c);
-        break;
-    case HTTP_Request::Put:
-        responseFor(QStringLiteral("PT"))->reply(root, c);
-        break;
-    case HTTP_Request::Move:
-        responseFor(QStringLiteral("MV"))->reply(root, c);
-        break;
-    case HTTP_Request::MkCol:
-        responseFor(QStringLiteral("MC"))->reply(root);
-        break;
-    case HTTP_Request::Head:
-        responseFor(QStringLiteral("H"))->reply(root);
-        break;
-    case HTTP_Request::Lock:
-        responseFor(QStringLiteral("L"))->reply(root);
-        break;
-    case HTTP_Request::UnLock:
-        responseFor(QStringLiteral("UL"))->reply();
-        break;
-    default:
+    const DispatchTable::Method *method = DispatchTable::byType(request.type);
+    if (!method) {
         request.socket.setKeepAlive(false);
         answer("405 Method Not Allowed");
-        break;
+        return;
     }
+    // The applet's listing asks by PROPFIND too.
+    const ResponseKind kind = method->kind == ResponseKind::PropFind && request.userAgent == "mc"
+                                  ? ResponseKind::Listing
+                                  : method->kind;
+    DispatchTable::call(responseFor(kind), method->call, &context->root, context->config);
 }
 
-Response *ServerThread::responseFor(const QString &code)
+Response *ServerThread::responseFor(ResponseKind kind)
 {
-    if (checkResponse(code))
+    if (checkResponse(kind))
         return response;
-    Configuration *c = *config;
-    if (code == QLatin1String("SD"))
-        response = new ShareDir(c, &request);
-    else if (code == QLatin1String("HR"))
-        response = new HTTP_Response(c, &request);
-    else if (code == QLatin1String("MF"))
-        response = new Mfind(&request);
-    else if (code == QLatin1String("PF"))
-        response = new PropFind(&request);
-    else if (code == QLatin1String("O"))
-        response = new Options(&request);
-    else if (code == QLatin1String("H"))
-        response = new Head(&request);
-    else if (code == QLatin1String("L"))
-        response = new Lock(&request);
-    else if (code == QLatin1String("UL"))
-        response = new UnLock(&request);
-    else if (code == QLatin1String("PT"))
-        response = new Put(&request);
-    else if (code == QLatin1String("D"))
-        response = new Delete(&request);
-    else if (code == QLatin1String("MC"))
-        response = new MkCol(&request);
-    else if (code == QLatin1String("CP"))
-        response = new Copy(&request);
-    else
-        response = new Move(&request);
+    response = DispatchTable::create(kind, context->config, &request);
     return response;
 }
 
-bool ServerThread::checkResponse(const QString &code)
+bool ServerThread::checkResponse(ResponseKind kind)
 {
-    if (response && response->objectName() == code)
+    if (response && response->kind == kind)
         return true;
     if (response)
         response->deleteLater();

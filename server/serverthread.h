@@ -2,13 +2,12 @@
 #define SERVERTHREAD_H
 
 #include "server/http_request.h"
+#include "server/response.h"
 
 #include <QList>
 #include <QObject>
 
-class Configuration;
-class QFileInfo;
-class Response;
+class ServerContext;
 
 // Handles one client connection from accept to close (an object on the event loop, not a
 // thread): parses each request, checks access, picks the response and starts it.
@@ -17,15 +16,13 @@ class ServerThread : public QObject
     Q_OBJECT
 
 public:
-    explicit ServerThread(QObject *parent = nullptr);
-    ~ServerThread() override;
+    // A connection of the listener whose state is `listener`.
+    ServerThread(ServerContext *listener, QObject *parent);
 
     bool accept();
-    bool checkResponse(const QString &code);
+    bool checkResponse(ResponseKind kind);
 
-    Configuration **config = nullptr;
-    QFileInfo *root = nullptr;
-    QList<ServerThread *> *threads = nullptr;
+    ServerContext *const context;
     HTTP_Request request;
     Response *response = nullptr;
 
@@ -39,13 +36,16 @@ public slots:
 private:
     enum class Awaiting { Nothing, Form, Body, Prefetch };
 
+    // Applies what the parsed head says about the connection: keep-alive, the session its
+    // cookie names, the body that follows.
+    void useHead();
     void bodyArrived();
     void authorize();
     void dispatch();
     void refuse();
     void answer(const char *status);
     void finish();
-    Response *responseFor(const QString &code);
+    Response *responseFor(ResponseKind kind);
 
     Awaiting awaiting = Awaiting::Nothing;
     QString peer; // the client's address as text

@@ -133,26 +133,14 @@ void Socket::sentBytes(qint64 n)
 {
     // Bytes leave only as fast as the peer takes them: it is alive.
     lastProgress.start();
-    if (sentCount)
-        *sentCount += n;
-    checkLimit();
+    if (traffic)
+        traffic->countSent(n);
 }
 
 void Socket::receivedBytes(qint64 n)
 {
-    if (receivedCount)
-        *receivedCount += n;
-    checkLimit();
-}
-
-void Socket::checkLimit()
-{
-    if (!trafficLimit || *trafficLimit < 1 || !limitReached || *limitReached)
-        return;
-    if ((sentCount ? *sentCount : 0) + (receivedCount ? *receivedCount : 0) >= *trafficLimit) {
-        *limitReached = true;
-        emit dataLimit();
-    }
+    if (traffic)
+        traffic->countReceived(n);
 }
 
 qint64 Socket::readSocket(char *into, qint64 max)
@@ -540,7 +528,7 @@ void Socket::sendFile(QFile *file, qint64 offset, qint64 count)
         return;
     }
     // A traffic limit stops a send after the piece in progress: that needs the pieces.
-    const bool pieces = (trafficLimit && *trafficLimit > 0) || file->handle() < 0;
+    const bool pieces = (traffic && traffic->isLimited()) || file->handle() < 0;
     sendingDirect = !pieces && sendLeft >= DirectSendFrom && mode() == UnencryptedMode
                     && socketDescriptor() >= 0;
     sendingBatches = !pieces && !sendingDirect;

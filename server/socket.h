@@ -1,6 +1,8 @@
 #ifndef SOCKET_H
 #define SOCKET_H
 
+#include "server/trafficmeter.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QSslCipher>
@@ -56,11 +58,9 @@ public:
     static QList<QSslCipher> forwardSecretCiphers();
     void startServerTls(const QSslKey &key, const QSslCertificate &certificate);
 
-    // Shared state of the listener, wired when the connection is accepted.
-    qint64 *sentCount = nullptr;
-    qint64 *receivedCount = nullptr;
-    qint64 *trafficLimit = nullptr;
-    bool *limitReached = nullptr;
+    // The listener's count of the bytes of all its connections, wired when the connection is
+    // accepted; null: nothing is counted.
+    TrafficMeter *traffic = nullptr;
 
     // --- the request head
     bool hasCompleteHead() const { return headerComplete && !headOverflow; }
@@ -113,7 +113,6 @@ signals:
     void headerReady();
     void bodyReady();
     void startReply(int code);
-    void dataLimit();
 
 public slots:
     void readyRead();
@@ -127,8 +126,7 @@ private:
     qint64 push(const char *data, qint64 length, int flags = 0);
     bool canSendDirectly();
     void flushHeld();
-    bool limitIsReached() const { return limitReached && *limitReached; }
-    void checkLimit();
+    bool limitIsReached() const { return traffic && traffic->isReached(); }
     void consume(int n);
     void stopSending();
     bool sendDirect();

@@ -13,18 +13,21 @@
 #include <limits>
 #include <sys/resource.h>
 
-WebServer::WebServer(QNetworkAddressEntry *entry)
+WebServer::WebServer(QNetworkAddressEntry *entry, Configuration *profile)
     : address(entry)
-    , config(Configuration::getGlobalConfig())
 {
+    config = profile;
     init();
 }
 
 WebServer::WebServer(WebServer *other)
     : address(new QNetworkAddressEntry(*other->address))
-    , config(other->config)
 {
+    config = other->config;
     root = other->root;
+    thumbnails = other->thumbnails;
+    iconDir = other->iconDir;
+    langPath = other->langPath;
     init();
 }
 
@@ -35,8 +38,9 @@ void WebServer::init()
     // A file that reaches the size limit of the process (ulimit -f) makes the write fail with
     // EFBIG, which the upload answers; it does not end the process.
     ::signal(SIGXFSZ, SIG_IGN);
-    sentBytes = receivedBytes = 0;
-    limitReached = false;
+    // Queued: the receivers may stop this server, which must not delete a handler whose code is
+    // still on the stack.
+    connect(&traffic, &TrafficMeter::dataLimit, this, qOverload<>(&WebServer::dataLimit), Qt::QueuedConnection);
     if (config) {
         ++config->useCount;
         if (config->isSSLmode())
@@ -56,7 +60,7 @@ WebServer::~WebServer()
 
 bool WebServer::start()
 {
-    limitReached = false;
+    traffic.limitReached = false;
     setListenBacklogSize(ListenBacklog);
     if (!listen(address->ip(), port))
         return false;
@@ -74,7 +78,7 @@ void WebServer::stopAll()
 {
     close();
     clients.stopTimer();
-    limitReached = true;
+    traffic.limitReached = true;
     while (!threads.isEmpty())
         delete threads.takeFirst();
 }
@@ -133,7 +137,18 @@ void WebServer::configurationModifyed(Configuration *c)
         dropKeys();
     else if (!key || key->isNull() || loadedKeyFile != c->keyFile || loadedKeyPassword != c->keyPassword)
         loadKeys(c);
-    trafficLimit = qint64(c->dataLimitKB) * 1024;
+    traffic.limit = qint64(c->dataLimitKB) * 1024;
+}
+
+void WebServer::useProfile(Configuration *c)
+{
+    if (c == config)
+        return;
+    if (config)
+        --config->useCount;
+    config = c;
+    if (config)
+        ++config->useCount;
 }
 
 qint64 WebServer::raiseOpenFileLimit()
@@ -157,13 +172,15 @@ void WebServer::dataLimit()
 
 void WebServer::incomingConnection(qintptr socketDescriptor)
 {
-    if (limitReached) {
+    if (traffic.isReached()) {
         QTcpSocket refused;
         if (refused.setSocketDescriptor(socketDescriptor))
             refused.abort();
         return;
     }
-    auto *handler = new ServerThread(this);
+    // Every connection counts its bytes, also without a limit: one set while it is open counts
+    // them too.
+    auto *handler = new ServerThread(this, this);
     Socket &socket = handler->request.socket;
     // Unbuffered: the connection reads into its own small buffer, so that an idle connection does
     // not also keep a read buffer of Qt's own.
@@ -174,22 +191,10 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     }
     socket.setKeepAlive(true);
     connect(&socket, &QAbstractSocket::disconnected, handler, &QObject::deleteLater);
-    handler->request.singleFile = singleFile;
-    socket.sentCount = &sentBytes;
-    socket.receivedCount = &receivedBytes;
-    socket.trafficLimit = &trafficLimit;
-    socket.limitReached = &limitReached;
-    handler->request.clientManager = &clients;
-    handler->root = &root;
-    handler->config = &config;
-    handler->threads = &threads;
     threads.append(handler);
-    if (trafficLimit > 0)
+    connect(handler, &QObject::destroyed, this, [this, handler] { threads.removeOne(handler); });
+    if (traffic.isLimited())
         socket.setReadBufferSize(Socket::BufferSize);
-    // Also without a limit: one set while the connection is open counts its bytes too. Queued:
-    // the receivers may stop this server, which must not delete a handler whose code is still on
-    // the stack.
-    connect(&socket, &Socket::dataLimit, this, qOverload<>(&WebServer::dataLimit), Qt::QueuedConnection);
     connect(handler, &ServerThread::newConnection, this, &WebServer::clientConnected);
     connect(handler, &ServerThread::error, this, &WebServer::error);
     connect(&socket, &Socket::headerReady, handler, &ServerThread::readyRead);

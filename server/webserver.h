@@ -1,9 +1,8 @@
 #ifndef WEBSERVER_H
 #define WEBSERVER_H
 
-#include "server/clientmanager.h"
+#include "server/servercontext.h"
 
-#include <QFileInfo>
 #include <QList>
 #include <QTcpServer>
 
@@ -14,9 +13,10 @@ class QSslKey;
 class ServerThread;
 
 // One listening endpoint: an interface address and a port, bound to one profile and one shared
-// item (a folder or a single file). Counts the traffic of all its connections and stops serving
-// when the profile's traffic limit is reached.
-class WebServer : public QTcpServer
+// item (a folder or a single file). It is the context of all its connections (ServerContext):
+// they count their traffic in its meter, and it stops serving when the profile's traffic limit
+// is reached.
+class WebServer : public QTcpServer, public ServerContext
 {
     Q_OBJECT
 
@@ -26,7 +26,8 @@ public:
     // wait a second or more for the system to try again.
     static constexpr int ListenBacklog = 1024;
 
-    explicit WebServer(QNetworkAddressEntry *entry);
+    // A listener on `entry` (taken over) using `profile`.
+    WebServer(QNetworkAddressEntry *entry, Configuration *profile);
     explicit WebServer(WebServer *other);
     ~WebServer() override;
 
@@ -35,24 +36,18 @@ public:
     void stopAll();
     bool loadKeys(Configuration *c);
     void configurationModifyed(Configuration *c);
+    // Binds the listener to the profile `c`, moving its use from the profile it had.
+    void useProfile(Configuration *c);
 
     // Every connection takes a file descriptor: raises the process's soft limit of open files to
     // its hard limit. Returns the limit now in force (-1 when it cannot be read).
     static qint64 raiseOpenFileLimit();
 
     QList<ServerThread *> threads;
-    bool singleFile = false;
-    QFileInfo root;
     QNetworkAddressEntry *address = nullptr;
-    Configuration *config = nullptr;
-    qint64 sentBytes = 0;
-    qint64 receivedBytes = 0;
     quint16 port = 0;
-    qint64 trafficLimit = 0;
     QSslKey *key = nullptr;
     QSslCertificate *certificate = nullptr;
-    ClientManager clients;
-    bool limitReached = false;
 
 signals:
     void dataLimit(WebServer *server);

@@ -1,6 +1,8 @@
 #include "web/html_element.h"
 
 #include "config/configuration.h"
+#include "responses/filetypes.h"
+#include "responses/textcoding.h"
 #include "web/shortdates.h"
 
 #include <QBuffer>
@@ -13,33 +15,13 @@
 
 namespace {
 
-const char IconPrefix[] = "/_i/";
-const char ThumbnailPrefix[] = "/_t/";
 const char ImgOpen[] = "<img src=\"";
 const char ImgClose[] = "\" vspace=\"8\" align=\"center\" border=\"0\">";
 
-struct IconRow
-{
-    const char *extension;
-    const char *icon;
-};
-
-const IconRow Icons[] = {
-    {"html", "html.png"},
-    {"doc", "doc.png"}, {"rtf", "doc.png"}, {"pdf", "doc.png"}, {"pps", "doc.png"},
-    {"mp3", "music.png"}, {"wav", "music.png"}, {"ogg", "music.png"}, {"aac", "music.png"},
-    {"avi", "media.png"}, {"mov", "media.png"}, {"mp4", "media.png"}, {"3gp", "media.png"},
-    {"flv", "media.png"}, {"vob", "media.png"}, {"wmv", "media.png"}, {"m4a", "media.png"},
-    {"zip", "folder_tar.png"}, {"rar", "folder_tar.png"}, {"gz", "folder_tar.png"},
-    {"txt", "txt.png"},
-    {"xls", "sheet.png"},
-    {"exe", "application.png"}, {"bat", "application.png"}, {"cmd", "application.png"},
-    {"sh", "application.png"},
-};
-
+using TextCoding::Kept;
 // Upper bounds of the bytes one byte of a name becomes.
-constexpr qsizetype Encoded = 3; // "%" and two hex digits
-constexpr qsizetype Escaped = 6; // "&quot;"
+constexpr qsizetype Encoded = TextCoding::EncodedSize;
+constexpr qsizetype Escaped = TextCoding::EscapedSize;
 // Upper bound of the fixed text of one cell (markup, icon name, size text).
 constexpr qsizetype CellMarkup = 512;
 
@@ -56,38 +38,6 @@ char *put(char *to, QByteArrayView bytes)
     if (!bytes.isEmpty())
         std::memcpy(to, bytes.data(), size_t(bytes.size()));
     return to + bytes.size();
-}
-
-char *putPercentEncoded(char *to, QByteArrayView utf8)
-{
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    for (const char byte : utf8) {
-        const uchar c = uchar(byte);
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'
-            || c == '.' || c == '_' || c == '~' || c == '/') {
-            *to++ = char(c);
-        } else {
-            *to++ = '%';
-            *to++ = Hex[c >> 4];
-            *to++ = Hex[c & 15];
-        }
-    }
-    return to;
-}
-
-char *putEscaped(char *to, QByteArrayView utf8)
-{
-    for (const char c : utf8) {
-        switch (c) {
-        case '&': to = put(to, "&amp;"); break;
-        case '<': to = put(to, "&lt;"); break;
-        case '>': to = put(to, "&gt;"); break;
-        case '"': to = put(to, "&quot;"); break;
-        case '\'': to = put(to, "&#39;"); break;
-        default: *to++ = c;
-        }
-    }
-    return to;
 }
 
 // The size text of addSize().
@@ -131,14 +81,14 @@ char *putCellStart(char *to, const HTML_Element::Cell &cell, bool checkbox, QByt
         *to++ = cell.folder ? 'd' : 'f';
         to = put(to, "\" value=\"");
         nameAt = to;
-        to = putEscaped(to, cell.name);
+        to = TextCoding::writeEscaped(to, cell.name);
         *name = QByteArrayView(nameAt, to - nameAt);
         to = put(to, "\"> ");
     }
     to = put(to, "<a href=\"");
     char *const linkAt = to;
     to = put(to, cell.linkPrefix);
-    to = putPercentEncoded(to, cell.name);
+    to = TextCoding::writePercentEncoded(to, cell.name, Kept::PageLink);
     *link = QByteArrayView(linkAt, to - linkAt);
     to = put(to, "\">");
     if (!nameAt)
@@ -149,7 +99,7 @@ char *putCellStart(char *to, const HTML_Element::Cell &cell, bool checkbox, QByt
 // The escaped name; written afresh when the check box did not write it already.
 char *putName(char *to, const HTML_Element::Cell &cell, QByteArrayView written)
 {
-    return written.data() ? put(to, written) : putEscaped(to, cell.name);
+    return written.data() ? put(to, written) : TextCoding::writeEscaped(to, cell.name);
 }
 
 // The end of a file's link with its size and date.
@@ -300,28 +250,13 @@ QString HTML_Element::thumbnailFile() const
 
 QByteArray HTML_Element::getIcon(const QString &extension)
 {
-    for (const IconRow &row : Icons) {
-        if (extension == QLatin1String(row.extension))
-            return QByteArray(row.icon);
-    }
-    return QByteArray();
+    const FileTypes::Row *row = FileTypes::find(extension);
+    return row && row->icon ? QByteArray(row->icon) : QByteArray();
 }
 
 QByteArray HTML_Element::link(const QString &path)
 {
-    QByteArray out;
-    appendPercentEncoded(&out, path.toUtf8());
-    return out;
-}
-
-void HTML_Element::appendPercentEncoded(QByteArray *out, QByteArrayView utf8)
-{
-    endCell(out, putPercentEncoded(makeRoom(out, Encoded * utf8.size()), utf8));
-}
-
-void HTML_Element::appendEscaped(QByteArray *out, QByteArrayView utf8)
-{
-    endCell(out, putEscaped(makeRoom(out, Escaped * utf8.size()), utf8));
+    return TextCoding::percentEncoded(path.toUtf8(), Kept::PageLink);
 }
 
 void HTML_Element::writeTextCell(QByteArray *page, const Cell &cell, bool checkbox,
@@ -362,7 +297,7 @@ void HTML_Element::toHTML(QByteArray *page, const Cell &cell, bool checkbox, Sho
             to = put(to, icon);
         } else {
             to = put(to, ThumbnailPrefix);
-            to = putPercentEncoded(to, fullPath);
+            to = TextCoding::writePercentEncoded(to, fullPath, Kept::PageLink);
         }
         to = put(to, ImgClose);
     }

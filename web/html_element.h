@@ -21,6 +21,12 @@ void addSize(QByteArray *out, qint64 size);
 class HTML_Element
 {
 public:
+    // The URL space of the icon folder and of the thumbnails ("/_t/" + the file's full path).
+    static constexpr char IconPrefix[] = "/_i/";
+    static constexpr char ThumbnailPrefix[] = "/_t/";
+    static constexpr qsizetype IconPrefixLength = sizeof(IconPrefix) - 1;
+    static constexpr qsizetype ThumbnailPrefixLength = sizeof(ThumbnailPrefix) - 1;
+
     // Images of this size or larger are shown by a thumbnail.
     static constexpr qint64 ThumbnailFrom = 20000;
     // The box a thumbnail fits in.
@@ -65,15 +71,11 @@ public:
     // The full name of the finished thumbnail file, or an empty text.
     QString thumbnailFile() const;
 
+    // The icon of the FileTypes row of `extension`; null when it has none.
     static QByteArray getIcon(const QString &extension);
-    // A link to `path` as it may stand in an attribute: UTF-8, percent-encoded ("/" kept). The
-    // result holds nothing HTML would have to escape.
+    // A link to `path` as it may stand in an attribute: UTF-8, percent-encoded as
+    // TextCoding::Kept::PageLink says ("/" kept). The result holds nothing HTML would have to escape.
     static QByteArray link(const QString &path);
-    // Appends `utf8` with every byte but letters, digits, "-", ".", "_", "~" and "/" written as
-    // "%" and two upper-case hex digits.
-    static void appendPercentEncoded(QByteArray *out, QByteArrayView utf8);
-    // Appends `utf8` with &, <, >, " and ' written as character references.
-    static void appendEscaped(QByteArray *out, QByteArrayView utf8);
     // The text cell of a folder page: name, then `folderText` for a folder or size and date for
     // a file; with the delete check box ("d" for a folder, "f" for a file) when asked for.
     static void writeTextCell(QByteArray *page, const Cell &cell, bool checkbox,

@@ -4,6 +4,7 @@
 #include "server/clientdata.h"
 #include "server/folderlisting.h"
 #include "server/http_request.h"
+#include "server/servercontext.h"
 #include "server/sharepath.h"
 #include "web/html_element.h"
 #include "web/html_element_manager.h"
@@ -15,21 +16,22 @@
 Mfind::Mfind(HTTP_Request *request)
     : Response(request)
 {
-    setObjectName(QStringLiteral("MF"));
 }
 
 void Mfind::reply(QFileInfo *root, Configuration *config)
 {
     listing.clear();
     const QString images = request->param("i");
+    ClientData *session = request->getClientData();
     if (!images.isEmpty()) {
-        // Switches the profile's thumbnails (in memory) and answers with nothing at all.
-        config->showImages = images == QLatin1String("1") ? 2 : 0;
+        // Switches the pictures of this client's listings and answers with nothing at all. The
+        // profile, and so every other client, keeps its setting.
+        session->showImages = images == QLatin1String("1");
         request->socket.write(listing, true);
         return;
     }
     filter.init(request);
-    thumbnails = config->isThumbnail();
+    thumbnails = session->showImages.value_or(config->isThumbnail());
 
     const QString &path = request->path;
     rootPath = root->absoluteFilePath();
@@ -84,7 +86,7 @@ void Mfind::sendFile(const QByteArray &prefix, const QFileInfo *entry)
 
 void Mfind::addPicture(const QByteArray &prefix, const QFileInfo *entry)
 {
-    HTML_Element_Manager *manager = HTML_Element_Manager::instance;
+    HTML_Element_Manager *manager = request->context->thumbnails;
     if (!manager)
         return;
     QMutexLocker locker(&manager->lock);

@@ -1,9 +1,11 @@
 #include "web/sharedir.h"
 
 #include "config/configuration.h"
+#include "responses/textcoding.h"
 #include "server/clientdata.h"
 #include "server/folderlisting.h"
 #include "server/http_request.h"
+#include "server/servercontext.h"
 #include "server/sharepath.h"
 #include "web/deletedir.h"
 #include "web/html_element.h"
@@ -42,13 +44,15 @@ const char HtmlType[] = "text/html; charset=UTF-8";
 const char HomePage[] = "http://tessaly.net/";
 const char JavaDownload[] = "http://java.sun.com/products/autodl/j2se";
 
+constexpr bool startsWith(const char *text, const char *prefix)
+{
+    return !*prefix || (*text == *prefix && startsWith(text + 1, prefix + 1));
+}
+static_assert(startsWith(ShareDir::ClientArchivePath, HTML_Element::IconPrefix),
+              "the client archive lies in the icon folder");
+
 // Sort orders kept in the session.
 enum SortOrder { ByName = 0, ByTime = 1, BySize = 2 };
-
-QByteArray escapeBytes(const QByteArray &bytes)
-{
-    return HTTP_Response::escape(QByteArrayView(bytes));
-}
 
 // A form or page parameter holding a whole number; false when it holds none.
 bool toNumber(const QString &text, qint64 *value)
@@ -74,7 +78,6 @@ bool isHostValue(const QByteArray &host)
 ShareDir::ShareDir(Configuration *config, HTTP_Request *request)
     : HTTP_Response(config, request)
 {
-    setObjectName(QStringLiteral("SD"));
 }
 
 // ---------------------------------------------------------------- dispatch
@@ -151,18 +154,18 @@ void ShareDir::post(const QString &a, ClientData *session)
 void ShareDir::get(const QString &a, ClientData *session)
 {
     const QString &path = request->path;
-    if (path.startsWith(QLatin1String(IconPrefix))) {
+    if (path.startsWith(QLatin1String(HTML_Element::IconPrefix))) {
         // Only one plain name inside the icon folder.
-        const QString name = path.mid(4);
-        const QString icon = QString::fromLatin1(Configuration::IconDir) + name;
+        const QString name = path.mid(HTML_Element::IconPrefixLength);
+        const QString icon = request->context->iconDir + name;
         if (isPlainName(name))
             sendFile(icon);
         else
             notFound();
         return;
     }
-    if (path.startsWith(QLatin1String(ThumbnailPrefix))) {
-        sendThumbnail(path.mid(4));
+    if (path.startsWith(QLatin1String(HTML_Element::ThumbnailPrefix))) {
+        sendThumbnail(path.mid(HTML_Element::ThumbnailPrefixLength));
         return;
     }
     // Names only: the file system is asked once, by the attempt to send a file.
@@ -181,7 +184,7 @@ void ShareDir::sendThumbnail(const QString &path)
 {
     QString thumbnail;
     // Thumbnails of files outside this share are not this listener's to give.
-    if (HTML_Element_Manager *manager = HTML_Element_Manager::instance) {
+    if (HTML_Element_Manager *manager = request->context->thumbnails) {
         if (SharePath::contains(rootPath, path) && !SharePath::isPrivate(rootPath, path) && path != rootPath) {
             QMutexLocker locker(&manager->lock);
             thumbnail = manager->getTempFile(QFileInfo(path).absoluteFilePath());
@@ -236,11 +239,11 @@ void ShareDir::createFolder(ClientData *session)
 
 void ShareDir::reply(int code)
 {
-    code = finishUpload(code);
+    const UploadResult result = finishUpload(code);
     // The connection is gone (or going): the file is cleaned up, nobody reads a page.
     if (request->socket.isClosing())
         return;
-    request->getClientData()->message = uploadMessage(code);
+    request->getClientData()->message = uploadMessage(result);
     sendDir(rootPath + request->path);
 }
 
@@ -303,7 +306,7 @@ void ShareDir::sendDir(const QString &folder)
     page += "</head>";
     if (thumbnails) {
         page += "<body background=\"";
-        page += IconPrefix;
+        page += HTML_Element::IconPrefix;
         page += "sand-light.jpg\">";
     } else {
         page += "<body>";
@@ -370,17 +373,17 @@ void ShareDir::sendDir(const QString &folder)
         page += escape(tr("Empty"));
         page += "</h2></td></tr></table>";
     } else {
-        HTML_Element_Manager *manager = thumbnails ? HTML_Element_Manager::instance : nullptr;
+        HTML_Element_Manager *manager = thumbnails ? request->context->thumbnails : nullptr;
         // What every cell of the page shares, made once: the encoded link prefix, the folder's
         // clean absolute path (the manager knows elements by it), the folder text, the dates.
         QByteArray linkPrefix;
-        HTML_Element::appendPercentEncoded(&linkPrefix, prefix.toUtf8());
+        TextCoding::appendPercentEncoded(&linkPrefix, prefix.toUtf8(), TextCoding::Kept::PageLink);
         QString elementPath = QDir::cleanPath(entryPath);
         if (!elementPath.endsWith(u'/'))
             elementPath += u'/';
         const qsizetype elementFolder = elementPath.size();
         QByteArray folderText;
-        HTML_Element::appendEscaped(&folderText, tr("Folder").toUtf8());
+        TextCoding::appendEscaped(&folderText, tr("Folder").toUtf8());
         ShortDates dates;
         // The listing holds readable entries only when it was asked for them.
         const bool listedReadable = config->isFolder();
@@ -470,7 +473,7 @@ void ShareDir::addFormHead(QByteArray *page, const char *title) const
     *page += "</script></head>";
     if (thumbnails) {
         *page += "<body background=\"";
-        *page += IconPrefix;
+        *page += HTML_Element::IconPrefix;
         *page += "sand-light.jpg\">";
     } else {
         *page += "<body>";
@@ -485,7 +488,7 @@ void ShareDir::sendUpload(QByteArray path)
     addFormHead(&page, "Upload");
     page += "<center><h2>Send file";
     if (path.size() > 1)
-        page += " to " + escapeBytes(path);
+        page += " to " + TextCoding::escaped(path);
     page += "</h2>";
     page += "<form method=\"POST\" name=\"up\" enctype=\"multipart/form-data\">";
     page += "<table border=\"0\" cellspacing=\"5\"><tr><th align=\"right\">File:</th><td align=\"left\">";
@@ -506,7 +509,7 @@ void ShareDir::sendCreate(QByteArray path)
     addFormHead(&page, "Create Folder");
     page += "<center><h2>Create new folder";
     if (path.size() > 1)
-        page += " in " + escapeBytes(path);
+        page += " in " + TextCoding::escaped(path);
     page += "</h2>";
     page += "<form method=\"POST\" name=\"cf\" onsubmit=\"return checkVal(cf.f.value, 'No folder name')\">";
     page += "<table border=\"0\" cellspacing=\"5\"><tr><th align=\"right\">New folder name:</th>"
@@ -527,7 +530,7 @@ void ShareDir::addParam(QByteArray *page, const char *name, const QByteArray &va
     *page += "<param name=";
     *page += name;
     *page += " value=\"";
-    *page += escapeBytes(value);
+    *page += TextCoding::escaped(value);
     *page += "\">";
 }
 
@@ -536,7 +539,7 @@ void ShareDir::addArg(QByteArray *page, const char *name, const QByteArray &valu
     *page += "<argument>";
     *page += name;
     *page += '=';
-    *page += escapeBytes(value);
+    *page += TextCoding::escaped(value);
     *page += "</argument>";
 }
 
@@ -588,7 +591,7 @@ void ShareDir::sendJNLP(QByteArray path)
     QByteArray page;
     page.reserve(800);
     page += "<?xml version=\"1.0\" encoding=\"utf-8\"?><jnlp spec=\"1.0+\" codebase=\"";
-    page += escapeBytes(base);
+    page += TextCoding::escaped(base);
     page += "\"><information><title>Tessaly</title>";
     page += "<vendor>Orvane</vendor><homepage href=\"";
     page += HomePage;

@@ -16,8 +16,6 @@ class ShareDir : public HTTP_Response
     Q_OBJECT
 
 public:
-    static constexpr char IconPrefix[] = "/_i/";
-    static constexpr char ThumbnailPrefix[] = "/_t/";
     // The applet file manager's archive in the icon folder.
     static constexpr char ClientArchivePath[] = "/_i/KestruneClient.jar";
     static constexpr int DefaultPageSize = 24;

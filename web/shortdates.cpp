@@ -1,6 +1,6 @@
 #include "web/shortdates.h"
 
-#include "web/html_element.h"
+#include "responses/textcoding.h"
 
 #include <QDateTime>
 
@@ -40,7 +40,7 @@ ShortDates::ShortDates()
 QByteArray ShortDates::make(qint64 msecs) const
 {
     QByteArray out;
-    HTML_Element::appendEscaped(
+    TextCoding::appendEscaped(
         &out, locale.toString(QDateTime::fromMSecsSinceEpoch(msecs), QLocale::ShortFormat).toUtf8());
     return out;
 }

@@ -185,7 +185,7 @@ void tst_CopyMove::run(const QByteArray &method)
 
     TestServer s;
     prepare(s);
-    s.config.enableDelete = deleting ? 2 : 0;
+    s.config.enableDelete = deleting ? CheckState::On : CheckState::Off;
     QList<QByteArray> headers;
     if (!destination.isNull())
         headers.append("Destination: " + QByteArray(destination).replace("BASE", s.base()));
@@ -261,7 +261,7 @@ void tst_CopyMove::overwriteInFolderCopy()
     QCOMPARE(s.read(QStringLiteral("docs3/y y.txt")), QByteArray("Y"));
 
     // Deleting disabled: the same as Overwrite F.
-    s.config.enableDelete = 0;
+    s.config.enableDelete = CheckState::Off;
     const HttpReply again = s.request("COPY", "/docs", {"Destination: " + s.base() + "/docs2"});
     QVERIFY(again.body.contains("<href>" + x + "</href><status>HTTP/1.1 412 Precondition Failed</status>"));
     QCOMPARE(s.read(QStringLiteral("docs2/x.txt")), QByteArray("old"));

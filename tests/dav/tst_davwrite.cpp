@@ -96,8 +96,8 @@ void tst_DavWrite::put()
 
     TestServer s;
     QVERIFY(s.start());
-    s.config.enableUpload = upload ? 2 : 0;
-    s.config.enableDelete = deleting ? 2 : 0;
+    s.config.enableUpload = upload ? CheckState::On : CheckState::Off;
+    s.config.enableDelete = deleting ? CheckState::On : CheckState::Off;
     if (existing != QLatin1String("nofolder"))
         QVERIFY(s.mkdir(QStringLiteral("docs")));
     if (existing == QLatin1String("file"))
@@ -236,7 +236,7 @@ void tst_DavWrite::putThatFailsChangesNothing()
         const QByteArray part(30000, 'n');
         client.send(head + part);
         // The server has taken in part of the body, but not all of it.
-        QTRY_VERIFY(s.server->receivedBytes >= head.size() + part.size());
+        QTRY_VERIFY(s.server->traffic.receivedBytes >= head.size() + part.size());
         QCOMPARE(s.read(QStringLiteral("t.txt")), existing ? Old : QByteArray());
         QCOMPARE(s.exists(QStringLiteral("t.txt")), existing);
         client.abort();
@@ -290,7 +290,7 @@ void tst_DavWrite::deleting()
 
     TestServer s;
     QVERIFY(s.start());
-    s.config.enableDelete = deleting ? 2 : 0;
+    s.config.enableDelete = deleting ? CheckState::On : CheckState::Off;
     QVERIFY(s.write(QStringLiteral("docs/a.txt"), "a"));
     QVERIFY(s.write(QStringLiteral("docs/sub/b.txt"), "b"));
     QVERIFY(s.write(QStringLiteral("keep/k.txt"), "k"));
@@ -352,7 +352,7 @@ void tst_DavWrite::mkcol()
 
     TestServer s;
     QVERIFY(s.start());
-    s.config.enableUpload = upload ? 2 : 0;
+    s.config.enableUpload = upload ? CheckState::On : CheckState::Off;
     QVERIFY(s.mkdir(QStringLiteral("docs")));
     QVERIFY(s.write(QStringLiteral("file.txt"), "f"));
     const HttpReply r = s.request("MKCOL", target, {}, body);

@@ -1,10 +1,12 @@
 #include "testserver.h"
 
 #include "web/filter.h"
+#include "web/html_element_manager.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTest>
 
 // The applet's listing service: plain CR LF records, byte for byte.
@@ -51,7 +53,7 @@ void tst_Mfind::initTestCase()
 {
     QVERIFY(s.start());
     // Picture references are the thumbnail manager's; here every reference line is empty.
-    s.config.showImages = 0;
+    s.config.showImages = CheckState::Off;
     QVERIFY(s.write(QStringLiteral("Photos/a.jpg"), QByteArray(100000, 'a')));
     QVERIFY(s.write(QStringLiteral("Photos/b.JPG"), QByteArray(500, 'b')));
     QVERIFY(s.write(QStringLiteral("Photos/.hid"), "h"));
@@ -131,23 +133,42 @@ void tst_Mfind::listing()
 void tst_Mfind::imagesSwitch_data()
 {
     QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<int>("showImages");
-    QTest::addRow("on") << QByteArray("1") << 2;
-    QTest::addRow("off") << QByteArray("0") << 0;
-    QTest::addRow("anything else: off") << QByteArray("x") << 0;
+    QTest::addColumn<int>("profile");   // the profile's showImages
+    QTest::addColumn<bool>("pictures"); // the switching client's listings show pictures
+    QTest::addRow("on while the profile is off") << QByteArray("1") << 0 << true;
+    QTest::addRow("off while the profile is on") << QByteArray("0") << 2 << false;
+    QTest::addRow("anything else: off") << QByteArray("x") << 2 << false;
 }
 
 void tst_Mfind::imagesSwitch()
 {
     QFETCH(QByteArray, value);
-    QFETCH(int, showImages);
-    s.config.showImages = 2 - showImages;
-    HttpClient client(s.port());
-    client.send("PROPFIND /Photos/?i=" + value + " HTTP/1.1\r\nUser-Agent: mc\r\nConnection: close\r\n\r\n");
-    QVERIFY(client.waitClosed());
-    QCOMPARE(client.readUntilClosed(), QByteArray());
-    QCOMPARE(s.config.showImages, showImages);
-    s.config.showImages = 0;
+    QFETCH(int, profile);
+    QFETCH(bool, pictures);
+    // A small picture is its own reference: "/Photos/b.JPG" in the listing of the file.
+    const QString profiles = Configuration::ConfigDir;
+    Configuration::ConfigDir = s.dir.path() + QStringLiteral("/profile/");
+    HTML_Element_Manager manager;
+    s.server->thumbnails = &manager;
+    const auto restore = qScopeGuard([&] {
+        s.server->thumbnails = nullptr;
+        s.config.showImages = CheckState::Off;
+        Configuration::ConfigDir = profiles;
+    });
+    s.config.showImages = CheckState(profile);
+    const QByteArray listFile = "PROPFIND /Photos/b.JPG HTTP/1.1\r\nUser-Agent: mc\r\n";
+
+    // The switch answers with nothing at all; the same client's next listing follows it.
+    HttpClient switching(s.port());
+    switching.send("PROPFIND /Photos/?i=" + value + " HTTP/1.1\r\nUser-Agent: mc\r\n\r\n");
+    switching.send(listFile + "Connection: close\r\n\r\n");
+    const QByteArray own = switching.readUntilClosed();
+    QCOMPARE(own.contains("/Photos/b.JPG"), pictures);
+
+    // Another client gets what the profile says, and the profile is as it was.
+    const QByteArray other = s.rawExchange(listFile + "Connection: close\r\n\r\n");
+    QCOMPARE(other.contains("/Photos/b.JPG"), profile == 2);
+    QCOMPARE(int(s.config.showImages), profile);
 }
 
 void tst_Mfind::patternIsFoundAnywhereInTheName_data()

@@ -221,9 +221,9 @@ void tst_PropFind::dates()
 
 void tst_PropFind::foldersHidden()
 {
-    s.config.showFolders = 0;
+    s.config.showFolders = CheckState::Off;
     const HttpReply r = s.request("PROPFIND", "/", {"Depth: 1"});
-    s.config.showFolders = 2;
+    s.config.showFolders = CheckState::On;
     QCOMPARE(r.status, QByteArray("207 Multi-Status"));
     QStringList files = hrefs(r.body);
     files.removeAll(QStringLiteral("/dated.txt"));

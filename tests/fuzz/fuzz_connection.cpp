@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const quint8 control = data[0];
     const QByteArray bytes(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     tree.reset();
-    server->profile.authMode = control & 3;
+    server->profile.authMode = AuthMode(control & 3);
     server->singleFile = control & 4;
     server->root = QFileInfo(server->singleFile ? tree.share(QStringLiteral("a.txt")) : tree.share());
     const int piece = (control >> 3) * 61;

@@ -42,8 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool complete = blank >= 0 && blank + 4 <= Socket::BufferSize;
     const QByteArrayView head = complete ? QByteArrayView(input).first(blank + 4)
                                          : QByteArrayView(input).first(qMin<qsizetype>(input.size(), Socket::BufferSize));
-    if (!request.parse(head, !complete && input.size() >= Socket::BufferSize))
+    RequestParser::Result parsed = RequestParser::parse(head, !complete && input.size() >= Socket::BufferSize, false);
+    if (parsed.status == RequestParser::Status::NoRequestLine)
         return 0;
+    static_cast<RequestHead &>(request) = std::move(parsed.head);
+    request.status = parsed.status;
     if (request.contentLength < 0)
         Fuzz::fail("negative Content-Length accepted");
 
@@ -81,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // A path that passed the parser stays in the share, and so does a Destination that passes.
     const QFileInfo root(tree.share());
     const QString rootPath = root.absoluteFilePath();
-    if (!request.refusal && request.type != HTTP_Request::Unknown) {
+    if (request.status == RequestParser::Status::Parsed) {
         if (request.path.contains(QChar(0)) || !request.path.startsWith(u'/'))
             Fuzz::fail("a path with NUL or without a leading slash passed", request.path.toUtf8());
         for (const QStringView segment : QStringView(request.path).split(u'/')) {

@@ -159,21 +159,18 @@ void Tree::checkCanary(const QByteArray &output) const
 // ---------------------------------------------------------------- the server
 
 Server::Server()
-    : WebServer(new QNetworkAddressEntry)
+    : WebServer(new QNetworkAddressEntry, nullptr)
 {
     Tree &tree = Tree::instance();
-    profile.authMode = 0;
-    profile.enableUpload = 2;
-    profile.enableDelete = 2;
-    profile.showFolders = 2;
-    profile.showImages = 0;
-    profile.sslMode = 0;
+    profile.authMode = AuthMode::None;
+    profile.enableUpload = CheckState::On;
+    profile.enableDelete = CheckState::On;
+    profile.showFolders = CheckState::On;
+    profile.showImages = CheckState::Off;
+    profile.sslMode = CheckState::Off;
     profile.password = QStringLiteral("pw");
     profile.users = QStringList{QStringLiteral("user:pass")};
-    if (config)
-        --config->useCount;
-    config = &profile;
-    ++profile.useCount;
+    useProfile(&profile);
     root = QFileInfo(tree.share());
     configurationModifyed(&profile);
 }
@@ -225,7 +222,7 @@ QByteArray exchange(Server *server, const QByteArray &bytes, int piece, int time
             else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
                 written = bytes.size(); // the server has gone
         } else if (!shut) {
-            const qint64 now = output.size() + server->receivedBytes + server->sentBytes;
+            const qint64 now = output.size() + server->traffic.receivedBytes + server->traffic.sentBytes;
             quiet = now == heard ? quiet + 1 : 0;
             heard = now;
             if (quiet >= 3) {

@@ -369,7 +369,7 @@ void TestAddressList::portInput()
     QFETCH(QString, answer);
     QFETCH(bool, accepted);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     Window window = f.open(root ? QStringLiteral("root") : QString());
     QTableWidget *table = window->addresses()->currentTable();
     window->addresses()->currentTable()->setCurrentCell(1, 1);
@@ -623,9 +623,9 @@ void TestAddressList::trafficLimitStopsTheRow()
     QVERIFY2(text.startsWith(QStringLiteral("Network traffic limit\nMax. network traffic limit: 50 KB reached\n"
                                             "Server stopped on 127.0.0.1:%1.\nSent bytes: ").arg(f.port)),
              qPrintable(text));
-    const qint64 sent = item->webServer->sentBytes / 1000;
+    const qint64 sent = item->webServer->traffic.sentBytes / 1000;
     QVERIFY(text.contains(QStringLiteral("Sent bytes: %1 KB\nReceived bytes: %2 KB")
-                              .arg(sent).arg(item->webServer->receivedBytes / 1000)));
+                              .arg(sent).arg(item->webServer->traffic.receivedBytes / 1000)));
     QVERIFY(sent >= 51 && sent < 400);
     GuiFixture::quit(window);
 }
@@ -641,9 +641,7 @@ void TestAddressList::trafficLimitOfAForeignServer()
     limited.dataLimitKB = 4;
     auto *entry = new QNetworkAddressEntry;
     entry->setIp(QHostAddress(QHostAddress::LocalHost));
-    WebServer foreign(entry);
-    --foreign.config->useCount;
-    foreign.config = &limited;
+    WebServer foreign(entry, &limited);
     foreign.root = QFileInfo(f.share());
     foreign.port = GuiFixture::freePort();
     foreign.configurationModifyed(&limited);
@@ -651,7 +649,7 @@ void TestAddressList::trafficLimitOfAForeignServer()
     QVERIFY(foreign.start());
     f.prompt.asked.clear();
     (void)GuiFixture::get("http://127.0.0.1:" + QByteArray::number(foreign.port) + "/big.bin");
-    QTRY_VERIFY(foreign.limitReached);
+    QTRY_VERIFY(foreign.traffic.limitReached);
     QTest::qWait(50);
     QVERIFY(f.prompt.asked.isEmpty());
     QVERIFY(foreign.isListening());
@@ -679,8 +677,8 @@ void TestAddressList::statusTexts()
     f.writeGlobal(true);
     Window window = f.open();
     ServerItem *item = GuiFixture::items(window.get()).first();
-    item->webServer->sentBytes = sent;
-    item->webServer->receivedBytes = received;
+    item->webServer->traffic.sentBytes = sent;
+    item->webServer->traffic.receivedBytes = received;
     item->update();
     QCOMPARE(item->statusCell()->text(), text);
     window.reset();
@@ -698,7 +696,7 @@ void TestAddressList::statusPanelShowsTheLastClient()
     QCOMPARE(GuiFixture::get(item->getUrl() + "/k.bin"), 200);
     QTRY_VERIFY(EventHandler::statusWidget->text().contains(QStringLiteral("Last connection: 127.0.0.1")));
     // The traffic of every server, in kilobytes of 1000 bytes.
-    const qint64 total = item->webServer->sentBytes + item->webServer->receivedBytes;
+    const qint64 total = item->webServer->traffic.sentBytes + item->webServer->traffic.receivedBytes;
     QTRY_COMPARE(EventHandler::statusWidget->text(),
                  QStringLiteral("<center>%1KB Last connection: 127.0.0.1</center>").arg(total / 1000));
     QVERIFY(total / 1000 >= 3);
@@ -725,7 +723,7 @@ void TestAddressList::urls()
     GuiFixture f;
     f.writeGlobal(true, [&](Configuration &c) {
         c.port = port;
-        c.sslMode = secure ? 2 : 0;
+        c.sslMode = secure ? CheckState::On : CheckState::Off;
         c.keyFile = GuiFixture::buildDir() + QStringLiteral("/ssl.pem");
     });
     f.addresses.set({QStringLiteral("127.0.0.1")});

@@ -133,13 +133,13 @@ void TestBarcode::localCode()
     QFETCH(QString, coded);
     GuiFixture f;
     f.writeGlobal(true, [&](Configuration &c) {
-        c.warningMode = 0;
+        c.warningMode = CheckState::Off;
         if (secure) {
-            c.sslMode = 2;
+            c.sslMode = CheckState::On;
             c.keyFile = GuiFixture::buildDir() + QStringLiteral("/ssl.pem");
         }
         if (lookedUp) {
-            c.dnsEnabled = 2;
+            c.dnsEnabled = CheckState::On;
             c.dnsUser = QStringLiteral("anna");
             c.dnsPassword = QStringLiteral("s3cret");
         }
@@ -218,7 +218,7 @@ void TestBarcode::chartService()
     QFETCH(int, size);
     QFETCH(bool, shown);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     f.setService("TESSALY_QR_URL", how == QLatin1String("closed") ? FakeService::closedBase() : f.services.base());
     NetRequest::setTimeout(300);
     Window window = f.open();
@@ -228,7 +228,7 @@ void TestBarcode::chartService()
     f.services.respond = [](const FakeService::Request &) { return Answer{200, openAnswer(0)}; };
     GuiFixture::menuAction(window.get(), QStringLiteral("Reload public addressess"))->trigger();
     QTRY_VERIFY(items.at(0)->publicReachable && GuiFixture::lookupsInFlight(window.get()) == 0);
-    const qint64 booked = items.at(0)->webServer->receivedBytes;
+    const qint64 booked = items.at(0)->webServer->traffic.receivedBytes;
     QVERIFY(booked > 0);
 
     const QString url = QString::fromLatin1(items.at(0)->getUrl());
@@ -266,8 +266,8 @@ void TestBarcode::chartService()
         QCOMPARE(asked.first().userAgent, QByteArray("Kestrune_4"));
     }
     // A QR answer counts toward no server's traffic.
-    QCOMPARE(items.at(0)->webServer->receivedBytes, booked);
-    QCOMPARE(items.at(1)->webServer->receivedBytes, 0);
+    QCOMPARE(items.at(0)->webServer->traffic.receivedBytes, booked);
+    QCOMPARE(items.at(1)->webServer->traffic.receivedBytes, 0);
     GuiFixture::quit(window);
 }
 

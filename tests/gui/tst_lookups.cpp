@@ -42,8 +42,8 @@ std::function<Answer(const FakeService::Request &)> answering(const QByteArray &
 // No questions, and dynamic DNS on with the account "anna".
 void withDnsAccount(Configuration &c)
 {
-    c.warningMode = 0;
-    c.dnsEnabled = 2;
+    c.warningMode = CheckState::Off;
+    c.dnsEnabled = CheckState::On;
     c.dnsUser = QStringLiteral("anna");
     c.dnsPassword = QStringLiteral("s3cret");
 }
@@ -134,7 +134,7 @@ void TestLookups::reachability()
     QFETCH(QString, line);
     QFETCH(bool, booked);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     f.services.respond = answering(CheckPath, Answer{200, answer});
     Window window = f.open();
     ServerItem *item = GuiFixture::items(window.get()).first();
@@ -151,8 +151,8 @@ void TestLookups::reachability()
     QCOMPARE(item->publicAddress, address);
     QCOMPARE(window->addresses()->publicLine()->text(), line.contains(u'%') ? line.arg(f.port) : line);
     // Every answer taken counts toward the traffic of the server that asked.
-    QCOMPARE(item->webServer->receivedBytes, booked ? asked.size() * answer.size() : 0);
-    QCOMPARE(GuiFixture::items(window.get()).at(1)->webServer->receivedBytes, 0);
+    QCOMPARE(item->webServer->traffic.receivedBytes, booked ? asked.size() * answer.size() : 0);
+    QCOMPARE(GuiFixture::items(window.get()).at(1)->webServer->traffic.receivedBytes, 0);
     GuiFixture::quit(window);
 }
 
@@ -173,8 +173,8 @@ void TestLookups::passwordQuestion()
     QFETCH(bool, asked);
     GuiFixture f;
     f.writeGlobal(true, [&](Configuration &c) {
-        c.warningMode = warningMode;
-        c.authMode = authMode;
+        c.warningMode = CheckState(warningMode);
+        c.authMode = AuthMode(authMode);
         c.password = QStringLiteral("secret");
     });
     f.services.respond = answering(CheckPath, Answer{200, openAnswer("203.0.113.7")});
@@ -235,7 +235,7 @@ void TestLookups::dynamicDns()
         QCOMPARE(browser.opened.size(), asked.size());
         QCOMPARE(browser.opened.last().toEncoded(), f.services.base().toLatin1() + asked.last().target);
     }
-    QCOMPARE(item->webServer->receivedBytes,
+    QCOMPARE(item->webServer->traffic.receivedBytes,
              asked.size() * answer.size() + f.services.requestsFor(CheckPath).size() * openAnswer("203.0.113.7").size());
     GuiFixture::quit(window);
 }
@@ -256,7 +256,7 @@ void TestLookups::queryValues()
     QFETCH(QString, password);
     GuiFixture f;
     f.writeGlobal(true, [&](Configuration &c) {
-        c.dnsEnabled = 2;
+        c.dnsEnabled = CheckState::On;
         c.dnsUser = user;
         c.dnsPassword = password;
     });
@@ -284,7 +284,7 @@ void TestLookups::dnsAccountIsTheGlobalOne()
     Configuration work;
     work.setFileName(QStringLiteral("work"));
     work.profileName = QStringLiteral("work");
-    work.dnsEnabled = 2;
+    work.dnsEnabled = CheckState::On;
     work.dnsUser = QStringLiteral("<i>bert</i>");
     work.dnsPassword = QStringLiteral("profile");
     QVERIFY(work.save());
@@ -372,7 +372,7 @@ void TestLookups::slowServiceBlocksNothing()
 {
     GuiFixture f;
     f.writeFile(f.share() + QStringLiteral("/a.txt"), "A");
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     f.services.respond = [](const FakeService::Request &) { return Answer{200, {}, {}, true}; };
     NetRequest::setTimeout(1500);
     Window window = f.open();
@@ -394,7 +394,7 @@ void TestLookups::slowServiceBlocksNothing()
 void TestLookups::answersInOppositeOrder()
 {
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     f.services.respond = [](const FakeService::Request &) { return Answer{200, {}, {}, true}; };
     Window window = f.open();
     const QList<ServerItem *> items = GuiFixture::items(window.get());
@@ -422,8 +422,8 @@ void TestLookups::answersInOppositeOrder()
     QCOMPARE(items.at(0)->publicAddress, QStringLiteral("198.51.100.1"));
     QCOMPARE(items.at(1)->publicAddress, QStringLiteral("198.51.100.2"));
     const qint64 size = openAnswer("198.51.100.1").size();
-    QCOMPARE(items.at(0)->webServer->receivedBytes, size);
-    QCOMPARE(items.at(1)->webServer->receivedBytes, size);
+    QCOMPARE(items.at(0)->webServer->traffic.receivedBytes, size);
+    QCOMPARE(items.at(1)->webServer->traffic.receivedBytes, size);
     window.reset();
 }
 
@@ -438,7 +438,7 @@ void TestLookups::answerForARemovedRow()
 {
     QFETCH(bool, fails);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     f.services.respond = [](const FakeService::Request &) { return Answer{200, {}, {}, true}; };
     Window window = f.open();
     AddressList *list = window->addresses();
@@ -458,7 +458,7 @@ void TestLookups::answerForARemovedRow()
     QCOMPARE(answered.size(), 0);
     QCOMPARE(noNet.size(), 0);
     QVERIFY(left->publicAddress.isEmpty());
-    QCOMPARE(left->webServer->receivedBytes, 0);
+    QCOMPARE(left->webServer->traffic.receivedBytes, 0);
     QVERIFY(list->publicLine()->text().isEmpty());
     GuiFixture::quit(window);
 }

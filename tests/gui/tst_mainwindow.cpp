@@ -366,7 +366,7 @@ void TestMainWindow::rootMode()
     QFETCH(bool, root);
     QFETCH(bool, warned);
     GuiFixture f;
-    f.writeGlobal(false, [&](Configuration &c) { c.warningMode = warningMode; });
+    f.writeGlobal(false, [&](Configuration &c) { c.warningMode = CheckState(warningMode); });
     Window window = f.open(argument);
     QCOMPARE(Configuration::RootMode, root);
     QCOMPARE(f.prompt.asked.size(), warned ? 1 : 0);

@@ -212,7 +212,7 @@ void TestProfiles::rename()
     QFETCH(QStringList, names);
     QFETCH(QString, bound);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
     Window window = f.open();
     const QStringList files = profileFiles();
@@ -251,7 +251,7 @@ void TestProfiles::renamedProfilesKeepTheirFiles()
     // "work" becomes "office", and the global profile takes the name "work": edits go to the
     // file of the profile edited, whatever the names.
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
     Window window = f.open();
     const auto renameEntry = [&](int row, int entry, const QString &name) {
@@ -293,7 +293,7 @@ void TestProfiles::profilesOfOneNameStayApart()
 {
     // A profile file written elsewhere may carry the global profile's name.
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     GuiFixture::writeProfile(QStringLiteral("twin"), QStringLiteral("Default"));
     Window window = f.open();
     QCOMPARE(profileNames(), (QStringList{"Default", "Default"}));
@@ -334,7 +334,7 @@ void TestProfiles::remove()
     QFETCH(QString, use);
     QFETCH(QString, refusal);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
     f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
     Window window = f.open();
@@ -375,9 +375,9 @@ void TestProfiles::remove()
 void TestProfiles::chooseProfile()
 {
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"), [](Configuration &p) {
-        p.authMode = 1;
+        p.authMode = AuthMode::Password;
         p.password = QStringLiteral("s3cret");
     });
     f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
@@ -418,7 +418,7 @@ void TestProfiles::chooseProfile()
 void TestProfiles::rowGoneWhileTheDialogIsOpen()
 {
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
     Window window = f.open();
     openProfiles(window.get(), f, 1, [&](ProfileDialog *dialog) {

@@ -98,6 +98,8 @@ private slots:
     void addUser();
     void editUserTable_data();
     void editUserTable();
+    void accessThatLooksClosedIsClosed_data();
+    void accessThatLooksClosedIsClosed();
     void keysOfARunningServer_data();
     void keysOfARunningServer();
     void limitOnARunningServer_data();
@@ -235,7 +237,8 @@ void TestSettings::applyRoundTrip()
     QFETCH(QString, name);
     QFETCH(bool, applied);
     GuiFixture f;
-    f.writeGlobal(true);
+    // A password, so that password access may be applied.
+    f.writeGlobal(true, [](Configuration &c) { c.password = QStringLiteral("s3cret"); });
     Window window = f.open();
     const QByteArray before = [&] {
         QFile file(f.configDir() + QStringLiteral("Global.conf"));
@@ -496,7 +499,7 @@ void TestSettings::editUserTable()
     QFETCH(QStringList, users);
     GuiFixture f;
     f.writeGlobal(false, [](Configuration &c) {
-        c.authMode = 2;
+        c.authMode = AuthMode::Basic;
         c.users = {QStringLiteral("anna:secret"), QStringLiteral("bob:pw")};
     });
     Window window = f.open();
@@ -529,6 +532,60 @@ void TestSettings::editUserTable()
     GuiFixture::quit(window);
 }
 
+void TestSettings::accessThatLooksClosedIsClosed_data()
+{
+    QTest::addColumn<int>("mode");           // the access chosen on the page
+    QTest::addColumn<QString>("password");   // stored before
+    QTest::addColumn<QStringList>("users");  // stored before
+    QTest::addColumn<QString>("refusal");    // empty: applied
+    QTest::addColumn<int>("status");         // of a GET of a file afterwards, without credentials
+    const QString noPassword = QStringLiteral("Password access needs a password: an empty one lets everyone in.");
+    const QString noUser = QStringLiteral("Basic HTTP access needs at least one user: without one nobody gets in.");
+    QTest::newRow("password access without a password") << 1 << QString() << QStringList() << noPassword << 200;
+    QTest::newRow("password access with a password") << 1 << QStringLiteral("s3cret") << QStringList() << QString() << 403;
+    QTest::newRow("Basic access without a user") << 2 << QString() << QStringList() << noUser << 200;
+    QTest::newRow("Basic access with a user") << 2 << QString() << QStringList{QStringLiteral("anna:pw")} << QString() << 401;
+}
+
+void TestSettings::accessThatLooksClosedIsClosed()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, password);
+    QFETCH(QStringList, users);
+    QFETCH(QString, refusal);
+    QFETCH(int, status);
+    GuiFixture f;
+    f.writeGlobal(true, [&](Configuration &c) {
+        c.warningMode = CheckState::Off;
+        c.password = password;
+        c.users = users;
+    });
+    f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
+    Window window = f.open();
+    window->addresses()->currentTable()->setCurrentCell(0, 1);
+    window->fileOrDirSelected(f.share());
+    ServerItem *item = startRow(window.get(), 0);
+    QVERIFY(item);
+    const QByteArray url = item->getUrl() + "/a.txt";
+    QCOMPARE(GuiFixture::get(url), 200);
+
+    openGlobal(window.get(), f, [&](ConfigDialog *dialog) {
+        GuiFixture::showPage(dialog, 1);
+        auto *box = control<QComboBox>(dialog, "authMode");
+        box->setCurrentIndex(mode);
+        QVERIFY(applyShown(dialog));
+        GuiFixture::press(dialog, QStringLiteral("Apply"));
+        // Refused, the edit stays in the dialog to be mended.
+        QCOMPARE(applyShown(dialog), !refusal.isEmpty());
+    });
+    QCOMPARE(f.prompt.texts(), refusal.isEmpty() ? QStringList() : QStringList{refusal + QStringLiteral("\nNothing was applied.")});
+    QCOMPARE(Configuration::getGlobalConfig()->authMode, refusal.isEmpty() ? AuthMode(mode) : AuthMode::None);
+    QCOMPARE(saved(QStringLiteral("Global.conf")).authMode, refusal.isEmpty() ? AuthMode(mode) : AuthMode::None);
+    // The running server serves as the profile says.
+    QCOMPARE(GuiFixture::get(url), status);
+    GuiFixture::quit(window);
+}
+
 void TestSettings::keysOfARunningServer_data()
 {
     QTest::addColumn<QString>("change");
@@ -551,8 +608,8 @@ void TestSettings::keysOfARunningServer()
         : QString();
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) {
-        c.sslMode = 2;
-        c.warningMode = 0;
+        c.sslMode = CheckState::On;
+        c.warningMode = CheckState::Off;
     });
     const Configuration before = saved(QStringLiteral("Global.conf"));
     Window window = f.open();
@@ -633,7 +690,7 @@ void TestSettings::limitOnARunningServer()
 {
     QFETCH(bool, openBefore);
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
     f.writeFile(f.share() + QStringLiteral("/big.bin"), QByteArray(5000, 'b'));
     Window window = f.open();
@@ -684,8 +741,8 @@ void TestSettings::lifetimeOnARunningServer()
     QFETCH(bool, expired);
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) {
-        c.warningMode = 0;
-        c.authMode = 1;
+        c.warningMode = CheckState::Off;
+        c.authMode = AuthMode::Password;
         c.password = QStringLiteral("s3cret");
     });
     f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
@@ -726,7 +783,7 @@ void TestSettings::httpsReachesRowsShownLater()
 {
     // The expert presentation's rows wait hidden while the simple one is shown.
     GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = 0; });
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     Window window = f.open();
     window->expertModeAction()->trigger();
     QVERIFY(!window->addresses()->isExpertMode());
@@ -849,11 +906,11 @@ void TestSettings::dialogOpenedFromInsideAnother()
     QCOMPARE(innerPage, sameProfile ? -1 : 1);
     QCOMPARE(outerPage, sameProfile ? 1 : 0);
     Configuration *protectedProfile = sameProfile ? global : other;
-    QCOMPARE(protectedProfile->authMode, 1);
+    QCOMPARE(protectedProfile->authMode, AuthMode::Password);
     QCOMPARE(protectedProfile->password, QStringLiteral("s3cret"));
     QVERIFY(!global->isThumbnail());
     if (!sameProfile) {
-        QCOMPARE(global->authMode, 0);
+        QCOMPARE(global->authMode, AuthMode::None);
         QVERIFY(other->isThumbnail());
     }
     QByteArray body;

@@ -180,7 +180,7 @@ void TestAccess::passwordModeRefusesByMethod()
 {
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, answer);
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     ts->put(QStringLiteral("secretClient.jar"), Jar);
     ts->put(QStringLiteral("fooClient.jar/inner.txt"), "inner");
     QVERIFY(ts->start());
@@ -231,7 +231,7 @@ void TestAccess::loginHoldsForTheSession()
 {
     QFETCH(QString, password);
     QFETCH(QByteArray, login);
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     ts->config.password = password;
     QVERIFY(ts->start());
 
@@ -250,7 +250,7 @@ void TestAccess::loginHoldsForTheSession()
 
 void TestAccess::wrongPasswordReplacesTheStoredOne()
 {
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     QVERIFY(ts->start());
 
     HttpReply reply = exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
@@ -267,7 +267,7 @@ void TestAccess::wrongPasswordReplacesTheStoredOne()
 
 void TestAccess::changingTheProfilePasswordLogsEveryoneOut()
 {
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     QVERIFY(ts->start());
 
     const QByteArray first = cookieOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
@@ -282,7 +282,7 @@ void TestAccess::changingTheProfilePasswordLogsEveryoneOut()
 
 void TestAccess::loginPageIgnoresTheRangeOfTheRefusedRequest()
 {
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     QVERIFY(ts->start());
 
     // A download resumed after the session ended must not get a piece of the login page as
@@ -295,7 +295,7 @@ void TestAccess::loginPageIgnoresTheRangeOfTheRefusedRequest()
 
 void TestAccess::loginWithoutCookieHoldsForTheBrowserThatGotTheCookie()
 {
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     QVERIFY(ts->start());
 
     HttpClient client;
@@ -338,7 +338,7 @@ void TestAccess::loginHandsOutAFreshSession_data()
 void TestAccess::loginHandsOutAFreshSession()
 {
     QFETCH(QByteArray, login);
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     QVERIFY(ts->start());
 
     // Someone gets a session of the server's (the client archive needs no login) and plants its
@@ -377,7 +377,7 @@ void TestAccess::cookieNamingNoIssuedSessionSharesNoLogin_data()
 void TestAccess::cookieNamingNoIssuedSessionSharesNoLogin()
 {
     QFETCH(QByteArray, value);
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     QVERIFY(ts->start());
     const QByteArray cookie = "ID=" + value;
 
@@ -393,7 +393,7 @@ void TestAccess::cookieNamingNoIssuedSessionSharesNoLogin()
 
 void TestAccess::basicRefusalIsExact()
 {
-    ts->config.authMode = 2;
+    ts->config.authMode = AuthMode::Basic;
     ts->config.users = QStringList{QStringLiteral("anna:s3cret")};
     ts->server->clients.random = [] { return quint64(417) << 1; };
     QVERIFY(ts->start());
@@ -441,7 +441,7 @@ void TestAccess::basicModeChecksTheUserList()
     QFETCH(QStringList, users);
     QFETCH(QByteArray, request);
     QFETCH(int, code);
-    ts->config.authMode = 2;
+    ts->config.authMode = AuthMode::Basic;
     ts->config.users = users;
     QVERIFY(ts->start());
 

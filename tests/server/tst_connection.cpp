@@ -100,7 +100,7 @@ void TestConnection::headInSeveralWritesIsParsedOnlyWhenComplete()
     for (const int cut : cuts) {
         client.send(head.mid(from, cut - from));
         from = cut;
-        QTRY_COMPARE(ts->server->receivedBytes, qint64(from));
+        QTRY_COMPARE(ts->server->traffic.receivedBytes, qint64(from));
         QVERIFY(client.pending().isEmpty());
     }
     HttpReply reply = client.exchange(head.mid(from));
@@ -353,7 +353,7 @@ void TestConnection::answerWhileBodyIsUnreadClosesTheConnection()
 
 void TestConnection::expectContinueGetsAnInterimAnswerBeforeTheBody()
 {
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     ts->config.password = QStringLiteral("s3cret");
     QVERIFY(ts->start());
 

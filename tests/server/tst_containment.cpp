@@ -90,10 +90,10 @@ void TestContainment::init()
     // A folder beside the share whose name begins with the share's own.
     ts->writeFile(ts->path() + QStringLiteral("-twin/secret.txt"), TestServer::Secret);
     QVERIFY(QFile::link(ts->path() + QStringLiteral("-twin"), ts->path(QStringLiteral("twinlink"))));
-    ts->config.enableUpload = 2;
-    ts->config.enableDelete = 2;
-    ts->config.showFolders = 2;
-    ts->config.showImages = 2;
+    ts->config.enableUpload = CheckState::On;
+    ts->config.enableDelete = CheckState::On;
+    ts->config.showFolders = CheckState::On;
+    ts->config.showImages = CheckState::On;
     QVERIFY(ts->start());
 }
 

@@ -127,8 +127,8 @@ void TestFaults::vanishingClientLeavesNothingBehind()
         client.write(bytes);
         // The server has taken in all of it (and has started to answer a download).
         QVERIFY(HttpClient::waitUntil([&] {
-            return client.bytesToWrite() == 0 && ts->server->receivedBytes == bytes.size()
-                   && (!bytes.startsWith("GET") || ts->server->sentBytes > 0);
+            return client.bytesToWrite() == 0 && ts->server->traffic.receivedBytes == bytes.size()
+                   && (!bytes.startsWith("GET") || ts->server->traffic.sentBytes > 0);
         }));
         QCOMPARE(ts->server->threads.size(), 1);
         if (reset)
@@ -241,7 +241,7 @@ void TestFaults::fileAppearingDuringAnUploadIsKept()
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
     client.send(request.left(300000));
-    QVERIFY(HttpClient::waitUntil([&] { return ts->server->receivedBytes == 300000; }));
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->traffic.receivedBytes == 300000; }));
     // Somebody else saves a file of that name meanwhile.
     ts->put(QStringLiteral("up.bin"), "theirs");
 
@@ -270,7 +270,7 @@ void TestFaults::uploadLeftoversAreNeverListedAndGoAfterADay_data()
 void TestFaults::uploadLeftoversAreNeverListedAndGoAfterADay()
 {
     QFETCH(QByteArray, request);
-    ts->config.showFolders = 2;
+    ts->config.showFolders = CheckState::On;
     // What a server killed in the middle of two uploads left, a day and more ago and just now,
     // beside a hidden file of somebody's that is as old.
     const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-25 * 3600);

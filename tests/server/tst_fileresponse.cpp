@@ -518,7 +518,7 @@ void TestFileResponse::faviconFollowsShowImages()
     QFETCH(QByteArray, target);
     QFETCH(int, code);
     QFETCH(QByteArray, body);
-    ts->config.showImages = showImages ? 2 : 0;
+    ts->config.showImages = showImages ? CheckState::On : CheckState::Off;
     if (inShare)
         ts->put(QStringLiteral("favicon.ico"), "share's own icon");
     QVERIFY(ts->start());

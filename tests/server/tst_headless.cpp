@@ -402,7 +402,7 @@ void TestHeadless::profilesAreReadButNeverRewritten()
     Configuration work;
     work.setFileName(QStringLiteral("Work"));
     work.profileName = QStringLiteral("Work");
-    work.authMode = 2;
+    work.authMode = AuthMode::Basic;
     work.users = QStringList{QStringLiteral("anna:s3cret")};
     work.port = 1;
     QVERIFY(work.save());

@@ -96,7 +96,7 @@ void TestListener::copiedListenerGivesBackItsProfileUse()
 void TestListener::listenerPastItsLimitServesNoNewConnection()
 {
     QVERIFY(ts->start());
-    ts->server->limitReached = true;
+    ts->server->traffic.limitReached = true;
     HttpClient client;
     if (client.connectTo(ts->port())) {
         client.send(Get);

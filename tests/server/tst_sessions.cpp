@@ -150,7 +150,7 @@ void TestSessions::sessionLookedUpAgainIsNotSwept()
 
 void TestSessions::sessionBoundToAnOpenConnectionIsNeverFreed()
 {
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     ts->config.password = QStringLiteral("s3cret");
     QVERIFY(ts->start());
 
@@ -281,7 +281,7 @@ void TestSessions::registeredIdsAreDrawnAgain()
 
 void TestSessions::floodOfUnknownIdsRegistersNothing()
 {
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     ts->config.password = QStringLiteral("s3cret");
     QVERIFY(ts->start());
     const qint64 loggedIn = idOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
@@ -300,7 +300,7 @@ void TestSessions::floodOfUnknownIdsRegistersNothing()
 
 void TestSessions::floodOfLoginsKeepsTheSessionsBounded()
 {
-    ts->config.authMode = 1;
+    ts->config.authMode = AuthMode::Password;
     ts->config.password = QStringLiteral("s3cret");
     ts->server->clients.maxSessions = 40;
     QVERIFY(ts->start());

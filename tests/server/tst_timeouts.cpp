@@ -207,13 +207,13 @@ void TestTimeouts::downloadNobodyReadsIsClosed()
     QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.size() == 1; }));
     ts->server->threads.first()->request.socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 8192);
     stuck.write("GET /big.bin HTTP/1.1\r\n" + connection + "\r\n");
-    QVERIFY(HttpClient::waitUntil([&] { return ts->server->sentBytes > 0; }));
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->traffic.sentBytes > 0; }));
     QElapsedTimer clock;
     clock.start();
     // The server lets go of the connection although the peer never reads.
     QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.isEmpty(); }, 20 * Timeout));
     QVERIFY2(clock.elapsed() >= Timeout - 50, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(ts->server->sentBytes < 8 * 1000 * 1000);
+    QVERIFY(ts->server->traffic.sentBytes < 8 * 1000 * 1000);
 }
 
 void TestTimeouts::slowButSteadyReaderGetsEveryAnswerWhole_data()
@@ -356,7 +356,7 @@ void TestTimeouts::readAheadIsBounded()
     QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.size() == 1; }));
     const Socket &socket = ts->server->threads.first()->request.socket;
     peer.write("GET /big.bin HTTP/1.1\r\n\r\n");
-    QVERIFY(HttpClient::waitUntil([&] { return ts->server->sentBytes > 0; }));
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->traffic.sentBytes > 0; }));
     const QByteArray flood(1024 * 1024, 'f');
     qint64 held = 0;
     for (int i = 0; i < 12; ++i) {

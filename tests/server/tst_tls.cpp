@@ -77,7 +77,7 @@ void TestTls::init()
 {
     ts = new TestServer;
     ts->put(QStringLiteral("a.txt"), TextA);
-    ts->config.sslMode = 2;
+    ts->config.sslMode = CheckState::On;
     ts->config.keyFile = keyFile;
     ts->config.keyPassword = Phrase;
 }
@@ -211,7 +211,7 @@ void TestTls::switchingHttpsOffServesPlainHttp()
     HttpClient secure;
     QVERIFY(secure.connectEncrypted(ts->port()));
 
-    ts->config.sslMode = 0;
+    ts->config.sslMode = CheckState::Off;
     ts->server->configurationModifyed(&ts->config);
     HttpClient plain;
     QVERIFY(plain.connectTo(ts->port()));
@@ -269,7 +269,7 @@ void TestTls::sessionCookieIsKeptFromScriptsAndOtherSites_data()
 void TestTls::sessionCookieIsKeptFromScriptsAndOtherSites()
 {
     QFETCH(bool, https);
-    ts->config.sslMode = https ? 2 : 0;
+    ts->config.sslMode = https ? CheckState::On : CheckState::Off;
     ts->server->clients.random = [] { return quint64(4242) << 1; };
     QVERIFY(ts->start());
 

@@ -80,9 +80,9 @@ void TestTransfer::limitReachedDuringADownloadStopsTheServer()
 
     // The download was cut: no more than the limit and the piece in progress went out.
     const qint64 limitBytes = 64 * 1024;
-    QVERIFY(server->sentBytes + server->receivedBytes >= limitBytes);
-    QVERIFY2(server->sentBytes + server->receivedBytes <= limitBytes + 2048, qPrintable(QString::number(server->sentBytes)));
-    QVERIFY(client.totalReceived <= server->sentBytes);
+    QVERIFY(server->traffic.sentBytes + server->traffic.receivedBytes >= limitBytes);
+    QVERIFY2(server->traffic.sentBytes + server->traffic.receivedBytes <= limitBytes + 2048, qPrintable(QString::number(server->traffic.sentBytes)));
+    QVERIFY(client.totalReceived <= server->traffic.sentBytes);
     QCOMPARE(limit.size(), 1);
 
     // Restarted, the server serves again until the next byte counted reaches the limit again.
@@ -100,7 +100,7 @@ void TestTransfer::limitAbove2GiBIsReached()
     ts->config.dataLimitKB = 3000000; // 3,072,000,000 bytes
     QVERIFY(ts->start());
     QSignalSpy limit(ts->server.get(), qOverload<WebServer *>(&WebServer::dataLimit));
-    ts->server->sentBytes = 3072000000LL - 6000;
+    ts->server->traffic.sentBytes = 3072000000LL - 6000;
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
@@ -111,8 +111,8 @@ void TestTransfer::limitAbove2GiBIsReached()
     QCOMPARE(limit.size(), 0);
     client.send("GET /ten.bin HTTP/1.1\r\n\r\n");
     QVERIFY(limit.wait(HttpClient::Timeout));
-    QVERIFY(ts->server->sentBytes > 3072000000LL - 6000);
-    QVERIFY(ts->server->limitReached);
+    QVERIFY(ts->server->traffic.sentBytes > 3072000000LL - 6000);
+    QVERIFY(ts->server->traffic.limitReached);
     QVERIFY(client.waitClosed());
 }
 
@@ -161,8 +161,8 @@ void TestTransfer::fileChangingDuringTheSendKeepsTheAnnouncedLength()
     QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.size() == 1; }));
     ts->server->threads.first()->request.socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 8192);
     client.write("GET /big.bin HTTP/1.1\r\n\r\n");
-    QVERIFY(HttpClient::waitUntil([&] { return ts->server->sentBytes > 100 * 1000; }));
-    QVERIFY(ts->server->sentBytes < 2 * 1000 * 1000);
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->traffic.sentBytes > 100 * 1000; }));
+    QVERIFY(ts->server->traffic.sentBytes < 2 * 1000 * 1000);
 
     QFile file(ts->path(QStringLiteral("big.bin")));
     QVERIFY(file.resize(newSize));
@@ -227,16 +227,16 @@ void TestTransfer::receivedAndSentBytesAreCountedOnce()
     for (const QByteArray &bytes : std::as_const(writes)) {
         client.send(bytes);
         written += bytes.size();
-        QTRY_COMPARE(ts->server->receivedBytes, written);
+        QTRY_COMPARE(ts->server->traffic.receivedBytes, written);
     }
     for (int i = 0; i < answers; ++i) {
         HttpReply reply;
         QVERIFY(client.read(&reply));
         QCOMPARE(reply.body, TextA);
     }
-    QCOMPARE(ts->server->receivedBytes, written);
-    QCOMPARE(ts->server->sentBytes, client.totalReceived);
-    QVERIFY(!ts->server->limitReached);
+    QCOMPARE(ts->server->traffic.receivedBytes, written);
+    QCOMPARE(ts->server->traffic.sentBytes, client.totalReceived);
+    QVERIFY(!ts->server->traffic.limitReached);
 }
 
 void TestTransfer::rangesPast4GiBAreExact_data()
@@ -322,7 +322,7 @@ void TestTransfer::peerThatNeverReadsDoesNotHoldUpOthers()
     QElapsedTimer clock;
     clock.start();
     stuck.write(QByteArray("GET /big.bin HTTP/1.1\r\n") + (close ? "Connection: close\r\n" : "") + "\r\n");
-    QVERIFY(HttpClient::waitUntil([&] { return ts->server->sentBytes > 0; }));
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->traffic.sentBytes > 0; }));
     for (int i = 0; i < 3; ++i) {
         HttpClient other;
         QVERIFY(other.connectTo(ts->port()));
@@ -338,7 +338,7 @@ void TestTransfer::peerThatNeverReadsDoesNotHoldUpOthers()
         QVERIFY(ts->server->threads.size() >= 1);
         const Socket &socket = ts->server->threads.first()->request.socket;
         QVERIFY2(socket.bytesToWrite() <= 1000000 + 2048, qPrintable(QString::number(socket.bytesToWrite())));
-        QVERIFY(ts->server->sentBytes < size);
+        QVERIFY(ts->server->traffic.sentBytes < size);
     }
 }
 

@@ -30,7 +30,7 @@ TestServer::TestServer()
     writeFile(top.filePath(QStringLiteral("img/n900.ico")), FavIcon);
     writeFile(top.filePath(QStringLiteral("img/KestruneClient.jar")), ClientArchive);
     Configuration::IconDir = (top.filePath(QStringLiteral("img")) + u'/').toLatin1();
-    config.sslMode = 0;
+    config.sslMode = CheckState::Off;
     config.keyFile = buildDir() + QStringLiteral("/tests/ssl.pem");
     makeListener();
 }
@@ -58,19 +58,15 @@ void TestServer::makeListener()
     server.reset();
     auto *entry = new QNetworkAddressEntry;
     entry->setIp(QHostAddress(QHostAddress::LocalHost));
-    server = std::make_unique<WebServer>(entry);
-    // The listener starts out with the global profile; this one is the test's own.
-    if (server->config)
-        --server->config->useCount;
-    server->config = &config;
-    ++config.useCount;
+    server = std::make_unique<WebServer>(entry, &config);
+    server->thumbnails = manager;
 }
 
 bool TestServer::start(const QString &root, bool singleFile, bool useTls)
 {
     tls = useTls;
     if (tls) {
-        config.sslMode = 2;
+        config.sslMode = CheckState::On;
         if (!server->loadKeys(&config))
             return false;
     }
@@ -105,6 +101,8 @@ void TestServer::startThumbnails()
         return;
     manager = new HTML_Element_Manager();
     HTML_Element_Manager::instance = manager;
+    if (server)
+        server->thumbnails = manager;
 }
 
 void TestServer::stopThumbnails()
@@ -113,6 +111,8 @@ void TestServer::stopThumbnails()
         return;
     manager->clear();
     HTML_Element_Manager::instance = nullptr;
+    if (server)
+        server->thumbnails = nullptr;
     delete manager;
     manager = nullptr;
 }

@@ -58,7 +58,7 @@ void TestFolderActions::init()
 {
     web = std::make_unique<TestServer>();
     web->config.maxConnections = 30;
-    web->config.showImages = 0;
+    web->config.showImages = CheckState::Off;
     QVERIFY(web->start());
     client = std::make_unique<HttpClient>(web->port(), HttpClient::Browser);
 }
@@ -122,7 +122,7 @@ void TestFolderActions::deleteItems()
 
 void TestFolderActions::deleteDisabled()
 {
-    web->config.enableDelete = 0;
+    web->config.enableDelete = CheckState::Off;
     QVERIFY(web->write("Photos/1.jpg", "1"));
     QVERIFY(web->write("a.txt", "a"));
     const QByteArray before = client->get("/").body;
@@ -252,7 +252,7 @@ void TestFolderActions::createFolder()
     QFETCH(QByteArray, name);
     QFETCH(QByteArray, message);
     QFETCH(QString, made);
-    web->config.enableUpload = upload ? 2 : 0;
+    web->config.enableUpload = upload ? CheckState::On : CheckState::Off;
     QVERIFY(web->write("a.txt", "a"));
     QVERIFY(web->mkdir("Old"));
     QVERIFY(web->mkdir("inner"));
@@ -315,7 +315,7 @@ void TestFolderActions::uploadForm()
     QFETCH(bool, pictures);
     QFETCH(QByteArray, target);
     QFETCH(QByteArray, heading);
-    web->config.showImages = pictures ? 2 : 0;
+    web->config.showImages = pictures ? CheckState::On : CheckState::Off;
     const HttpReply reply = postAction(target, "a=up");
     QCOMPARE(reply.status, QByteArray("200 OK"));
     QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
@@ -376,7 +376,7 @@ void TestFolderActions::appletPage()
     QFETCH(QByteArray, back);
     QFETCH(QByteArray, params);
     if (!user.isEmpty()) {
-        web->config.authMode = 2;
+        web->config.authMode = AuthMode::Basic;
         web->config.users = QStringList{QString::fromLatin1(user)};
     }
     QVERIFY(web->mkdir(QString::fromUtf8(QByteArray::fromPercentEncoding(target)).replace(u'+', u' ')));
@@ -438,7 +438,7 @@ void TestFolderActions::launchFile()
     QFETCH(QByteArray, base);
     QFETCH(QByteArray, args);
     if (!user.isEmpty()) {
-        web->config.authMode = 2;
+        web->config.authMode = AuthMode::Basic;
         web->config.users = QStringList{QString::fromLatin1(user)};
     }
     QVERIFY(client->get("/", user.isEmpty() ? QByteArray() : basicAuth(user)).status == "200 OK");
@@ -468,7 +468,7 @@ void TestFolderActions::launchFile()
 
 void TestFolderActions::launchFileSecure()
 {
-    web->config.sslMode = 2;
+    web->config.sslMode = CheckState::On;
     web->config.keyFile = qEnvironmentVariable("TESSALY_BUILD_DIR") + "/tests/ssl.pem";
     web->config.keyPassword = QStringLiteral("k4m5n6");
     QVERIFY(web->restart());

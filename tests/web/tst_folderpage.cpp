@@ -223,7 +223,7 @@ void TestFolderPage::init()
     QLocale::setDefault(QLocale::c());
     web = std::make_unique<TestServer>();
     web->config.maxConnections = 30;
-    web->config.showImages = 0;
+    web->config.showImages = CheckState::Off;
     QVERIFY(web->start());
 }
 
@@ -292,9 +292,9 @@ void TestFolderPage::variants()
     QFETCH(bool, remove);
     QFETCH(QByteArrayList, present);
     QFETCH(QByteArrayList, absent);
-    web->config.showImages = images ? 2 : 0;
-    web->config.enableUpload = upload ? 2 : 0;
-    web->config.enableDelete = remove ? 2 : 0;
+    web->config.showImages = images ? CheckState::On : CheckState::Off;
+    web->config.enableUpload = upload ? CheckState::On : CheckState::Off;
+    web->config.enableDelete = remove ? CheckState::On : CheckState::Off;
     if (images)
         web->startThumbnails();
     QVERIFY(web->write("a.txt", "abc"));
@@ -534,8 +534,8 @@ void TestFolderPage::manyEntries()
     QLocale::setDefault(QLocale(locale));
     qputenv("TZ", zone);
     ::tzset();
-    web->config.showImages = pictures ? 2 : 0;
-    web->config.enableDelete = remove ? 2 : 0;
+    web->config.showImages = pictures ? CheckState::On : CheckState::Off;
+    web->config.enableDelete = remove ? CheckState::On : CheckState::Off;
     if (pictures)
         web->startThumbnails();
 
@@ -658,7 +658,7 @@ void TestFolderPage::emptyFolder()
 {
     QFETCH(bool, remove);
     QFETCH(QByteArray, tail);
-    web->config.enableDelete = remove ? 2 : 0;
+    web->config.enableDelete = remove ? CheckState::On : CheckState::Off;
     HttpClient client(web->port(), HttpClient::Browser);
     const HttpReply reply = client.get("/");
     QCOMPARE(reply.status, QByteArray("200 OK"));
@@ -685,7 +685,7 @@ void TestFolderPage::escaping_data()
 void TestFolderPage::escaping()
 {
     QFETCH(bool, pictures);
-    web->config.showImages = pictures ? 2 : 0;
+    web->config.showImages = pictures ? CheckState::On : CheckState::Off;
     if (pictures)
         web->startThumbnails();
     QVERIFY(web->write("<b>&\"'.txt", "x"));
@@ -718,7 +718,7 @@ void TestFolderPage::hiddenEntries()
 
 void TestFolderPage::noFolders()
 {
-    web->config.showFolders = 0;
+    web->config.showFolders = CheckState::Off;
     QVERIFY(web->write("a.txt", "x"));
     QVERIFY(web->mkdir("sub"));
     HttpClient client(web->port(), HttpClient::Browser);
@@ -729,7 +729,7 @@ void TestFolderPage::unreadableEntryKeepsItsSlot()
 {
     if (::geteuid() == 0)
         QSKIP("every file is readable for root");
-    web->config.showFolders = 0; // files are then listed without a readability filter
+    web->config.showFolders = CheckState::Off; // files are then listed without a readability filter
     QVERIFY(web->write("a", "x"));
     QVERIFY(web->write("b", "x"));
     QVERIFY(web->write("c", "x"));

@@ -260,7 +260,7 @@ void TestThumbnails::thumbnailsOnlyForThisShare()
 {
     // A second listener sharing another folder, with the same worker.
     TestServer other;
-    other.config.showImages = 2;
+    other.config.showImages = CheckState::On;
     QVERIFY(other.start());
     Configuration::setDirectories(web->homePath(), qEnvironmentVariable("TESSALY_BUILD_DIR"), QStringLiteral("C"));
     QVERIFY(noise(300, 200).save(web->path("mine.jpg"), "JPEG", 100));

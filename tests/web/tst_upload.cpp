@@ -52,7 +52,7 @@ void TestUpload::init()
 {
     web = std::make_unique<TestServer>();
     web->config.maxConnections = 30;
-    web->config.showImages = 0;
+    web->config.showImages = CheckState::Off;
 }
 
 void TestUpload::cleanup()
@@ -105,6 +105,32 @@ void TestUpload::upload_data()
     QTest::addRow("filename= inside another parameter's value") << FormType
         << withParameters("name=\"xfilename=evil.txt\"; filename=\"real.txt\"", "r")
         << QByteArray("File sent success.") << QStringLiteral("real.txt") << QByteArray("r");
+    // The part headers are read by name, in any case, with or without blanks after the colon.
+    const auto withPartHeaders = [](const QByteArray &headers, const QByteArray &data) {
+        return "------Bound4ry\r\n" + headers + "\r\n" + data + "\r\n------Bound4ry--\r\n";
+    };
+    QTest::addRow("part header name in lower case") << FormType
+        << withPartHeaders("content-disposition: form-data; name=\"f\"; filename=\"lower.txt\"\r\n", "l")
+        << QByteArray("File sent success.") << QStringLiteral("lower.txt") << QByteArray("l");
+    QTest::addRow("part header name in capitals") << FormType
+        << withPartHeaders("CONTENT-DISPOSITION: form-data; name=\"f\"; filename=\"upper.txt\"\r\n", "u")
+        << QByteArray("File sent success.") << QStringLiteral("upper.txt") << QByteArray("u");
+    QTest::addRow("no blank after the colon") << FormType
+        << withPartHeaders("Content-Disposition:form-data;filename=\"tight.txt\"\r\n", "t")
+        << QByteArray("File sent success.") << QStringLiteral("tight.txt") << QByteArray("t");
+    QTest::addRow("several blanks after the colon and the type") << FormType
+        << withPartHeaders("Content-Disposition:   form-data;   name=\"f\";  filename=\"wide.txt\"\r\n", "w")
+        << QByteArray("File sent success.") << QStringLiteral("wide.txt") << QByteArray("w");
+    QTest::addRow("disposition after the part's type") << FormType
+        << withPartHeaders("Content-Type: text/plain\r\nContent-Disposition: form-data; filename=\"late.txt\"\r\n", "d")
+        << QByteArray("File sent success.") << QStringLiteral("late.txt") << QByteArray("d");
+    QTest::addRow("another header ending in -ition is not the disposition") << FormType
+        << withPartHeaders("Content-Disposition: form-data; filename=\"real.txt\"\r\n"
+                           "Content-Composition: form-data; filename=\"evil.txt\"\r\n", "r")
+        << QByteArray("File sent success.") << QStringLiteral("real.txt") << QByteArray("r");
+    QTest::addRow("utf-8 name, unquoted") << FormType
+        << withPartHeaders("Content-Disposition: form-data; name=f; filename=\xC3\xB6l.txt\r\n", "o")
+        << QByteArray("File sent success.") << QString::fromUtf8("\xC3\xB6l.txt") << QByteArray("o");
     // A delimiter counts only when "--" or the line end follows it.
     const QByteArray lookalike = "AA\r\n------Bound4ryX and more of the file";
     QTest::addRow("delimiter followed by a letter is content") << FormType
@@ -187,7 +213,7 @@ void TestUpload::uploadFromPagedUrl()
 
 void TestUpload::uploadOff()
 {
-    web->config.enableUpload = 0;
+    web->config.enableUpload = CheckState::Off;
     QVERIFY(web->start());
     HttpClient client(web->port(), HttpClient::Browser);
     const HttpReply reply = client.multipart("/", FormType, multipartBody("----Bound4ry", "off.bin", randomBytes(50000)));

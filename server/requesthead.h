@@ -1,0 +1,55 @@
+#ifndef REQUESTHEAD_H
+#define REQUESTHEAD_H
+
+#include <QByteArray>
+#include <QList>
+#include <QNetworkCookie>
+#include <QString>
+#include <optional>
+#include <utility>
+
+// What one request head says: the method, the target, and the header values the responses read.
+// Values are kept as they stand after the header name, its colon and the blanks after it.
+class RequestHead
+{
+public:
+    enum Type { Unknown = 0, Get, Post, PropFind, Options, Delete, Copy, Put, Move, MkCol, Head, Lock, UnLock };
+
+    const QNetworkCookie *getCookie(const QByteArray &name) const;
+    void setCookie(const QByteArray &value);
+    void addCookie(QByteArray piece);
+
+    // Request parameters: the query of the request line, or the body of a url-encoded form.
+    void setQuery(const QByteArray &rawQuery);
+    QString param(QByteArrayView name) const;
+    QList<std::pair<QString, QString>> params() const;
+    static QString decodeFormValue(QByteArrayView raw);
+
+    QList<QNetworkCookie> cookies;
+    qint64 contentLength = 0;
+    int type = Unknown;
+    qint64 rangeStart = 0;
+    qint64 rangeEnd = 0;
+    // The range names the last rangeEnd bytes ("bytes=-N").
+    bool rangeSuffix = false;
+    QByteArray contentType;
+    QByteArray referer;
+    QByteArray host;
+    QByteArray userAgent;
+    QString path;         // the decoded request path
+    QByteArray rawQuery;
+    QString credentials;  // decoded Basic credentials: name, colon, password
+    QByteArray depth;
+    QByteArray destination;
+    QByteArray overwrite;
+    QByteArray ifNoneMatch;
+    QByteArray ifRange;
+    QByteArray contentRange;
+    QByteArray ifHeader;  // the WebDAV If header
+    QByteArray timeout;
+    bool expectContinue = false;
+    // What the last Connection header asks of the connection; unset when the head has none.
+    std::optional<bool> keepAlive;
+};
+
+#endif

@@ -1,0 +1,38 @@
+#ifndef SERVERCONTEXT_H
+#define SERVERCONTEXT_H
+
+#include "server/clientmanager.h"
+#include "server/trafficmeter.h"
+
+#include <QFileInfo>
+#include <QString>
+
+class Configuration;
+class HTML_Element_Manager;
+
+// What every connection of one listener works with: the shared item, the profile, the browser
+// sessions, the traffic meter, the thumbnail maker and the data folders. The listener is its
+// one context; each connection holds a pointer to it and reads it afresh for every request, so
+// that a new root or profile reaches the connections already open.
+class ServerContext
+{
+public:
+    // The data folders and the thumbnail maker are the process's at the time of construction.
+    ServerContext();
+
+    // The shared folder, or the shared file when singleFile is set.
+    QFileInfo root;
+    bool singleFile = false;
+    // The profile in use; not owned. A listener counts its use (useCount) while it holds it.
+    Configuration *config = nullptr;
+    ClientManager clients;
+    TrafficMeter traffic;
+    // Makes the thumbnails of picture mode; null: folder pages show icons only.
+    HTML_Element_Manager *thumbnails = nullptr;
+    // The page icons, "n900.ico" and the applet archive; ends in '/'.
+    QString iconDir;
+    // The folder of the current language, with "login.html"; ends in '/'.
+    QString langPath;
+};
+
+#endif
