@@ -1,3 +1,4 @@
+#include "filesizelimit.h"
 #include "config/configuration.h"
 
 #include <QDir>
@@ -6,11 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <functional>
 #include <memory>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -194,30 +193,6 @@ private:
     const QString resDir;
     const QByteArray iconDir;
     const QString langPath;
-};
-
-// Lowers the process's file size limit (as on a full disk) while it lives.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t limit)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = saved;
-        lowered.rlim_cur = limit;
-        active = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    bool active = false;
-
-private:
-    rlimit saved{};
-    void (*previousHandler)(int) = SIG_DFL;
 };
 
 } // namespace

@@ -63,8 +63,7 @@ void tst_CopyMove::prepare(TestServer &s)
                    QFile::encodeName(s.path(QStringLiteral("hard.txt"))).constData()) == 0);
     QVERIFY(QFile::link(s.path(QStringLiteral("a.txt")), s.path(QStringLiteral("alink.txt"))));
     // A link that leads out of the share.
-    QVERIFY(QDir().mkpath(s.dir.path() + QLatin1String("/outside")));
-    QVERIFY(QFile::link(s.dir.path() + QLatin1String("/outside"), s.path(QStringLiteral("out"))));
+    QVERIFY(QFile::link(s.outsidePath(), s.path(QStringLiteral("out"))));
 }
 
 void tst_CopyMove::addRefusals()
@@ -192,7 +191,7 @@ void tst_CopyMove::run(const QByteArray &method)
         headers.append("Destination: " + QByteArray(destination).replace("BASE", s.base()));
     if (!overwrite.isNull())
         headers.append("Overwrite: " + overwrite);
-    const Reply r = s.request(method, source, headers);
+    const HttpReply r = s.request(method, source, headers);
     QVERIFY(r.complete);
     QCOMPARE(r.status, status);
 
@@ -206,9 +205,9 @@ void tst_CopyMove::run(const QByteArray &method)
             QCOMPARE(s.read(fact.left(equals)), fact.mid(equals + 1).toUtf8());
         }
     }
-    // Nothing ever lands outside the share.
-    QCOMPARE(QDir(s.dir.path() + QLatin1String("/outside")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-             QStringList());
+    // Nothing ever lands outside the share (secret.txt was there before).
+    QCOMPARE(QDir(s.outsidePath()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList{QStringLiteral("secret.txt")});
 }
 
 void tst_CopyMove::copy()
@@ -225,7 +224,7 @@ void tst_CopyMove::copyDocument()
 {
     TestServer s;
     prepare(s);
-    const Reply r = s.request("COPY", "/docs", {"Destination: " + s.base() + "/docs2"});
+    const HttpReply r = s.request("COPY", "/docs", {"Destination: " + s.base() + "/docs2"});
     QCOMPARE(r.status, QByteArray("207 Multi-Status"));
     QCOMPARE(r.header("Content-Type"), QByteArray("text/xml; charset=\"utf-8\""));
     // Each file is named as the share names it, never by where the server keeps it.
@@ -247,7 +246,7 @@ void tst_CopyMove::overwriteInFolderCopy()
     TestServer s;
     prepare(s);
     QVERIFY(s.write(QStringLiteral("docs2/x.txt"), "old"));
-    const Reply r = s.request("COPY", "/docs", {"Destination: " + s.base() + "/docs2", "Overwrite: F"});
+    const HttpReply r = s.request("COPY", "/docs", {"Destination: " + s.base() + "/docs2", "Overwrite: F"});
     QCOMPARE(r.status, QByteArray("207 Multi-Status"));
     const QByteArray x = s.base() + "/docs/x.txt";
     QVERIFY(r.body.contains("<href>" + x + "</href><status>HTTP/1.1 412 Precondition Failed</status>"));
@@ -256,14 +255,14 @@ void tst_CopyMove::overwriteInFolderCopy()
 
     // A file that cannot be written: its own status, the others go on.
     QVERIFY(s.mkdir(QStringLiteral("docs3/x.txt")));
-    const Reply blocked = s.request("COPY", "/docs", {"Destination: " + s.base() + "/docs3"});
+    const HttpReply blocked = s.request("COPY", "/docs", {"Destination: " + s.base() + "/docs3"});
     QCOMPARE(blocked.status, QByteArray("207 Multi-Status"));
     QVERIFY(blocked.body.contains("<href>" + x + "</href><status>HTTP/1.1 500 File copy error</status>"));
     QCOMPARE(s.read(QStringLiteral("docs3/y y.txt")), QByteArray("Y"));
 
     // Deleting disabled: the same as Overwrite F.
     s.config.enableDelete = CheckState::Off;
-    const Reply again = s.request("COPY", "/docs", {"Destination: " + s.base() + "/docs2"});
+    const HttpReply again = s.request("COPY", "/docs", {"Destination: " + s.base() + "/docs2"});
     QVERIFY(again.body.contains("<href>" + x + "</href><status>HTTP/1.1 412 Precondition Failed</status>"));
     QCOMPARE(s.read(QStringLiteral("docs2/x.txt")), QByteArray("old"));
 }

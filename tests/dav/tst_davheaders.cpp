@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <utility>
+
 // OPTIONS, HEAD, LOCK and UNLOCK: answers that are mostly a head.
 class tst_DavHeaders : public QObject
 {
@@ -38,7 +40,7 @@ void tst_DavHeaders::initTestCase()
 
 void tst_DavHeaders::options()
 {
-    const Reply r = s.request("OPTIONS", "/anything");
+    const HttpReply r = s.request("OPTIONS", "/anything");
     QVERIFY(r.complete);
     QCOMPARE(r.status, QByteArray("200 OK"));
     QCOMPARE(r.header("DAV"), QByteArray("1,2"));
@@ -89,7 +91,7 @@ void tst_DavHeaders::head()
     QVERIFY(end > 0);
     // No body at all after the head.
     QCOMPARE(raw.size(), end + 4);
-    Reply r;
+    HttpReply r;
     const QList<QByteArray> lines = raw.left(end).split('\n');
     r.status = lines.first().trimmed().mid(9);
     for (const QByteArray &line : lines.mid(1)) {
@@ -105,15 +107,15 @@ void tst_DavHeaders::head()
 void tst_DavHeaders::headThenRequest()
 {
     // The next request on the connection is read right after the head: no body was sent.
-    RawClient client(s.port());
+    HttpClient client(s.port());
     client.send("HEAD /docs/a.txt HTTP/1.1\r\n\r\n");
-    QVERIFY(QTest::qWaitFor([&]() { return client.socket.bytesAvailable() > 0; }, 5000));
-    const QByteArray head = client.socket.readAll();
+    QVERIFY(QTest::qWaitFor([&]() { return !client.pending().isEmpty(); }, 5000));
+    const QByteArray head = std::exchange(client.received, QByteArray());
     QVERIFY(head.startsWith("HTTP/1.1 200 OK\r\n"));
     QVERIFY(head.endsWith("\r\n\r\n"));
     client.send("OPTIONS / HTTP/1.1\r\n\r\n");
-    QVERIFY(QTest::qWaitFor([&]() { return client.socket.bytesAvailable() > 0; }, 5000));
-    const QByteArray next = client.socket.readAll();
+    QVERIFY(QTest::qWaitFor([&]() { return !client.pending().isEmpty(); }, 5000));
+    const QByteArray next = std::exchange(client.received, QByteArray());
     QVERIFY2(next.startsWith("HTTP/1.1 200 OK\r\n"), next.left(64).constData());
     QVERIFY(next.contains("DAV: 1,2\r\n"));
 }
@@ -157,7 +159,7 @@ void tst_DavHeaders::lock()
     QFETCH(QByteArray, depth);
     QFETCH(QByteArray, timeout);
 
-    const Reply r = s.request("LOCK", target, headers, body);
+    const HttpReply r = s.request("LOCK", target, headers, body);
     QVERIFY(r.complete);
     QCOMPARE(r.status, QByteArray("200 Locked"));
     QCOMPARE(r.header("Content-Type"), QByteArray("text/xml; charset=\"utf-8\""));
@@ -181,13 +183,13 @@ void tst_DavHeaders::lock()
 
 void tst_DavHeaders::lockTokensDiffer()
 {
-    const Reply a = s.request("LOCK", "/docs/a.txt");
-    const Reply b = s.request("LOCK", "/docs/a.txt");
+    const HttpReply a = s.request("LOCK", "/docs/a.txt");
+    const HttpReply b = s.request("LOCK", "/docs/a.txt");
     QVERIFY(!a.header("Lock-Token").isEmpty());
     QVERIFY(a.header("Lock-Token") != b.header("Lock-Token"));
 
     // Not in an existing folder: nothing to lock.
-    const Reply missing = s.request("LOCK", "/nowhere/new.txt");
+    const HttpReply missing = s.request("LOCK", "/nowhere/new.txt");
     QCOMPARE(missing.status, QByteArray("404 Not Found"));
     QVERIFY(missing.header("Lock-Token").isNull());
 }
@@ -215,7 +217,7 @@ void tst_DavHeaders::lockRefresh()
     QFETCH(QByteArray, body);
     QFETCH(bool, sameToken);
 
-    const Reply r = s.request("LOCK", "/docs/a.txt", {"If: " + ifHeader, "Timeout: Second-600"}, body);
+    const HttpReply r = s.request("LOCK", "/docs/a.txt", {"If: " + ifHeader, "Timeout: Second-600"}, body);
     QCOMPARE(r.status, QByteArray("200 Locked"));
     const QByteArray header = r.header("Lock-Token");
     const QByteArray given = "<opaquelocktoken:0f1e2d3c-aaaa-bbbb-cccc-123456789abc>";
@@ -235,7 +237,7 @@ void tst_DavHeaders::unlock_data()
 void tst_DavHeaders::unlock()
 {
     QFETCH(QByteArray, target);
-    const Reply r = s.request("UNLOCK", target, {"Lock-Token: <opaquelocktoken:1234>"});
+    const HttpReply r = s.request("UNLOCK", target, {"Lock-Token: <opaquelocktoken:1234>"});
     QCOMPARE(r.status, QByteArray("200 OK"));
     QCOMPARE(r.header("Content-Length"), QByteArray("0"));
 }

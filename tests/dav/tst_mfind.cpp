@@ -159,7 +159,7 @@ void tst_Mfind::imagesSwitch()
     const QByteArray listFile = "PROPFIND /Photos/b.JPG HTTP/1.1\r\nUser-Agent: mc\r\n";
 
     // The switch answers with nothing at all; the same client's next listing follows it.
-    RawClient switching(s.port());
+    HttpClient switching(s.port());
     switching.send("PROPFIND /Photos/?i=" + value + " HTTP/1.1\r\nUser-Agent: mc\r\n\r\n");
     switching.send(listFile + "Connection: close\r\n\r\n");
     const QByteArray own = switching.readUntilClosed();

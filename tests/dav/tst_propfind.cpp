@@ -114,7 +114,7 @@ void tst_PropFind::described()
     QList<QByteArray> headers;
     if (!depth.isEmpty())
         headers.append("Depth: " + depth);
-    const Reply r = s.request("PROPFIND", target, headers);
+    const HttpReply r = s.request("PROPFIND", target, headers);
     QVERIFY(r.complete);
     QCOMPARE(r.status, QByteArray("207 Multi-Status"));
     QCOMPARE(r.header("Content-Type"), QByteArray("text/xml; charset=\"utf-8\""));
@@ -137,7 +137,7 @@ void tst_PropFind::missing()
     QFETCH(QByteArray, target);
     QFETCH(QByteArray, depth);
 
-    const Reply r = s.request("PROPFIND", target, depth.isEmpty() ? QList<QByteArray>() : QList{"Depth: " + depth});
+    const HttpReply r = s.request("PROPFIND", target, depth.isEmpty() ? QList<QByteArray>() : QList{"Depth: " + depth});
     QVERIFY(r.complete);
     QCOMPARE(r.status, QByteArray("404 Not Found"));
     QCOMPARE(r.header("Content-Length"), QByteArray("0"));
@@ -169,7 +169,7 @@ void tst_PropFind::document()
     const QByteArray subSize = QByteArray::number(QFileInfo(s.path(QStringLiteral("docs/sub"))).size());
 
     // A file: no resourcetype.
-    Reply r = s.request("PROPFIND", "/docs/a.txt", {"Depth: 0"}, requestBody);
+    HttpReply r = s.request("PROPFIND", "/docs/a.txt", {"Depth: 0"}, requestBody);
     QCOMPARE(r.status, QByteArray("207 Multi-Status"));
     QByteArray expected = head(p) + '<' + p + "response><" + p + "href>" + s.base() + "/docs/a.txt</" + p
                           + "href><" + p + "propstat><" + p + "prop><" + p
@@ -214,7 +214,7 @@ void tst_PropFind::dates()
 
     QVERIFY(s.write(QStringLiteral("dated.txt"), "d"));
     QVERIFY(s.setModified(QStringLiteral("dated.txt"), modified));
-    const Reply r = s.request("PROPFIND", "/dated.txt", {"Depth: 0"});
+    const HttpReply r = s.request("PROPFIND", "/dated.txt", {"Depth: 0"});
     QCOMPARE(r.status, QByteArray("207 Multi-Status"));
     QVERIFY2(r.body.contains("<getlastmodified>" + expected + "</getlastmodified>"), r.body.constData());
 }
@@ -222,7 +222,7 @@ void tst_PropFind::dates()
 void tst_PropFind::foldersHidden()
 {
     s.config.showFolders = CheckState::Off;
-    const Reply r = s.request("PROPFIND", "/", {"Depth: 1"});
+    const HttpReply r = s.request("PROPFIND", "/", {"Depth: 1"});
     s.config.showFolders = CheckState::On;
     QCOMPARE(r.status, QByteArray("207 Multi-Status"));
     QStringList files = hrefs(r.body);
@@ -233,9 +233,9 @@ void tst_PropFind::foldersHidden()
 void tst_PropFind::httpsHrefs()
 {
     TestServer secure;
-    QVERIFY(secure.start(true));
+    QVERIFY(secure.startTls());
     QVERIFY(secure.write(QStringLiteral("a.txt"), "a"));
-    const Reply r = secure.request("PROPFIND", "/a.txt", {"Depth: 1"});
+    const HttpReply r = secure.request("PROPFIND", "/a.txt", {"Depth: 1"});
     QVERIFY(r.complete);
     QCOMPARE(r.status, QByteArray("207 Multi-Status"));
     const QByteArray expected = "<href>https://127.0.0.1:" + QByteArray::number(secure.port()) + "/a.txt</href>";
@@ -245,13 +245,13 @@ void tst_PropFind::httpsHrefs()
 void tst_PropFind::keepAlive()
 {
     // Two requests on one connection: the second is not answered with anything of the first.
-    RawClient client(s.port());
+    HttpClient client(s.port());
     client.send("PROPFIND /docs/a.txt HTTP/1.1\r\nDepth: 0\r\nContent-Length: 27\r\n\r\n<D:propfind xmlns:D=\"DAV:\">");
-    const Reply first = client.reply();
+    const HttpReply first = client.reply();
     QCOMPARE(first.status, QByteArray("207 Multi-Status"));
     QVERIFY(first.body.contains("<D:href>"));
     client.send("PROPFIND /docs/B.txt HTTP/1.1\r\nDepth: 0\r\n\r\n");
-    const Reply second = client.reply();
+    const HttpReply second = client.reply();
     QCOMPARE(second.status, QByteArray("207 Multi-Status"));
     QCOMPARE(hrefs(second.body), QStringList{"/docs/B.txt"});
     QVERIFY(second.body.startsWith(head(QByteArray())));

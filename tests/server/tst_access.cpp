@@ -2,6 +2,7 @@
 // containment of every request in the shared folder.
 
 #include "httpclient.h"
+#include "requests.h"
 #include "testserver.h"
 
 #include <QDir>
@@ -25,11 +26,6 @@ QByteArray upload(const QByteArray &target)
                             "Content-Type: text/plain\r\n\r\nuploaded bytes\r\n--XyZ--\r\n";
     return "POST " + target + " HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=XyZ\r\nContent-Length: "
            + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-}
-
-QByteArray basic(const QByteArray &credentials)
-{
-    return "Authorization: Basic " + credentials.toBase64() + "\r\n";
 }
 
 QByteArray loginPage()
@@ -422,20 +418,20 @@ void TestAccess::basicModeChecksTheUserList_data()
     const QStringList users{QStringLiteral("anna:s3cret"), QStringLiteral("bob:pa:ss%41")};
     const QByteArray get = "GET /a.txt HTTP/1.1\r\n";
     QTest::addRow("no credentials") << users << get + "\r\n" << 401;
-    QTest::addRow("right credentials") << users << get + basic("anna:s3cret") + "\r\n" << 200;
-    QTest::addRow("wrong password") << users << get + basic("anna:wrong") + "\r\n" << 401;
-    QTest::addRow("unknown user") << users << get + basic("carl:s3cret") + "\r\n" << 401;
-    QTest::addRow("password with a colon and a percent sign") << users << get + basic("bob:pa:ss%41") + "\r\n" << 200;
-    QTest::addRow("percent sign is not decoded") << users << get + basic("bob:pa:ssA") + "\r\n" << 401;
+    QTest::addRow("right credentials") << users << get + basicAuth("anna:s3cret") + "\r\n" << 200;
+    QTest::addRow("wrong password") << users << get + basicAuth("anna:wrong") + "\r\n" << 401;
+    QTest::addRow("unknown user") << users << get + basicAuth("carl:s3cret") + "\r\n" << 401;
+    QTest::addRow("password with a colon and a percent sign") << users << get + basicAuth("bob:pa:ss%41") + "\r\n" << 200;
+    QTest::addRow("percent sign is not decoded") << users << get + basicAuth("bob:pa:ssA") + "\r\n" << 401;
     QTest::addRow("header name in lower case")
         << users << get + "authorization: basic " + QByteArray("anna:s3cret").toBase64() + "\r\n\r\n" << 200;
     QTest::addRow("credentials end at a NUL byte")
-        << users << get + basic(QByteArray("anna:s3cret\0junk", 16)) + "\r\n" << 200;
+        << users << get + basicAuth(QByteArray("anna:s3cret\0junk", 16)) + "\r\n" << 200;
     QTest::addRow("other scheme") << users << get + "Authorization: Digest anna:s3cret\r\n\r\n" << 401;
     QTest::addRow("empty credentials") << users << get + "Authorization: Basic \r\n\r\n" << 401;
     QTest::addRow("Client.jar is not exempt") << users << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << 401;
-    QTest::addRow("empty user list refuses everyone") << QStringList() << get + basic("anna:s3cret") + "\r\n" << 401;
-    QTest::addRow("empty user list refuses empty credentials") << QStringList() << get + basic(":") + "\r\n" << 401;
+    QTest::addRow("empty user list refuses everyone") << QStringList() << get + basicAuth("anna:s3cret") + "\r\n" << 401;
+    QTest::addRow("empty user list refuses empty credentials") << QStringList() << get + basicAuth(":") + "\r\n" << 401;
     QTest::addRow("refused PUT gets 401 too")
         << users << QByteArray("PUT /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << 401;
 }

@@ -56,8 +56,6 @@ class TestContainment : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -73,30 +71,13 @@ private:
     QByteArray send(const QByteArray &bytes) const;
 
     TestServer *ts = nullptr;
-    QTemporaryDir *home = nullptr;
-    HTML_Element_Manager *thumbnails = nullptr;
 };
-
-void TestContainment::initTestCase()
-{
-    // Thumbnails on: the "/_t/" prefix is served by the thumbnail manager.
-    home = new QTemporaryDir;
-    Configuration::ConfigDir = home->path() + QStringLiteral("/config/");
-    thumbnails = new HTML_Element_Manager;
-    HTML_Element_Manager::instance = thumbnails;
-}
-
-void TestContainment::cleanupTestCase()
-{
-    thumbnails->clear();
-    HTML_Element_Manager::instance = nullptr;
-    delete thumbnails;
-    delete home;
-}
 
 void TestContainment::init()
 {
     ts = new TestServer;
+    // Thumbnails on: the "/_t/" prefix is served by the thumbnail manager.
+    ts->startThumbnails();
     ts->put(QStringLiteral("a.txt"), "contents of a");
     ts->put(QStringLiteral("sub/inner.txt"), "inner");
     ts->put(QStringLiteral("picture.jpg"), "not really a picture");
@@ -106,6 +87,9 @@ void TestContainment::init()
     QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("secret.txt")), ts->path(QStringLiteral("filelink"))));
     QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("created.txt")), ts->path(QStringLiteral("dangling"))));
     QVERIFY(QFile::link(QStringLiteral("../../outside"), ts->path(QStringLiteral("sub/up"))));
+    // A folder beside the share whose name begins with the share's own.
+    ts->writeFile(ts->path() + QStringLiteral("-twin/secret.txt"), TestServer::Secret);
+    QVERIFY(QFile::link(ts->path() + QStringLiteral("-twin"), ts->path(QStringLiteral("twinlink"))));
     ts->config.enableUpload = CheckState::On;
     ts->config.enableDelete = CheckState::On;
     ts->config.showFolders = CheckState::On;
@@ -127,7 +111,9 @@ QStringList TestContainment::canary() const
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        if (path == ts->path() || path.startsWith(ts->path() + u'/'))
+        // The share, and the home folder where the thumbnails are kept.
+        if (path == ts->path() || path.startsWith(ts->path() + u'/') || path == ts->homePath()
+            || path.startsWith(ts->homePath() + u'/'))
             continue;
         const QFileInfo info(path);
         QString line = path.mid(top.size()) + (info.isSymLink() ? QStringLiteral(" link ") + info.symLinkTarget()
@@ -216,6 +202,8 @@ void TestContainment::nothingOutsideTheShareIsTouched_data()
         "/dangling/x.txt",
         "/sub/up/secret.txt",
         "/sub/up",
+        "/twinlink/secret.txt",
+        "/twinlink",
         // names that only look like dot segments stay inside
         "/..;/outside/secret.txt",
         "/.../outside/secret.txt",

@@ -4,6 +4,7 @@
 // under a final name, and no connection or descriptor may stay behind.
 
 #include "httpclient.h"
+#include "requests.h"
 #include "testserver.h"
 
 #include "server/serverthread.h"
@@ -22,21 +23,6 @@ namespace {
 const QByteArray TextA = "contents of a";
 const QByteArray Boundary = "XyZ";
 
-QByteArray bigData(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(i * 31 + (i >> 8));
-    return bytes;
-}
-
-QByteArray multipartBody(const QByteArray &name, const QByteArray &data)
-{
-    return "--" + Boundary + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"" + name
-           + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + data + "\r\n--" + Boundary
-           + "\r\nContent-Disposition: form-data; name=\"submit\"\r\n\r\nSend\r\n--" + Boundary + "--\r\n";
-}
-
 QByteArray upload(const QByteArray &target, const QByteArray &body)
 {
     return "POST " + target + " HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=" + Boundary
@@ -48,21 +34,9 @@ QByteArray put(const QByteArray &target, const QByteArray &body)
     return "PUT " + target + " HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
-// Every name in a folder, hidden and temporary files too.
-QStringList names(const QString &path)
-{
-    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
 int openDescriptors()
 {
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
-}
-
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -123,11 +97,11 @@ void TestFaults::vanishingClientLeavesNothingBehind_data()
         const char *how = reset ? "reset" : "closed";
         QTest::addRow("PUT, %s", how) << put("/new.bin", data).left(150000) << reset;
         QTest::addRow("PUT replacing a file, %s", how) << put("/a.txt", data).left(150000) << reset;
-        QTest::addRow("form upload, %s", how) << upload("/", multipartBody("new.bin", data)).left(150000) << reset;
+        QTest::addRow("form upload, %s", how) << upload("/", multipartBody(Boundary, "new.bin", data)).left(150000) << reset;
         QTest::addRow("form upload in its part headers, %s", how)
-            << upload("/", multipartBody("new.bin", data)).left(200) << reset;
+            << upload("/", multipartBody(Boundary, "new.bin", data)).left(200) << reset;
         QTest::addRow("form upload near its end, %s", how)
-            << upload("/", multipartBody("new.bin", data)).chopped(100) << reset;
+            << upload("/", multipartBody(Boundary, "new.bin", data)).chopped(100) << reset;
         QTest::addRow("url-encoded form, %s", how)
             << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                           "Content-Length: 5000\r\n\r\na=log&x=") << reset;
@@ -142,7 +116,7 @@ void TestFaults::vanishingClientLeavesNothingBehind()
     QFETCH(QByteArray, bytes);
     QFETCH(bool, reset);
     QVERIFY(ts->start());
-    const QStringList before = names(ts->path());
+    const QStringList before = ts->names();
     const int descriptors = openDescriptors();
 
     {
@@ -163,8 +137,8 @@ void TestFaults::vanishingClientLeavesNothingBehind()
             client.disconnectFromHost();
     }
     QTRY_VERIFY(ts->server->threads.isEmpty());
-    QCOMPARE(names(ts->path()), before);
-    QCOMPARE(contentOf(ts->path(QStringLiteral("a.txt"))), TextA);
+    QCOMPARE(ts->names(), before);
+    QCOMPARE(ts->read(QStringLiteral("a.txt")), TextA);
     QTRY_COMPARE(openDescriptors(), descriptors);
 
     // The server goes on serving.
@@ -185,10 +159,10 @@ void TestFaults::writeFailureIsReportedAndLeavesNoFile_data()
         << put("/a.txt", data) << QByteArray("507 Insufficient Storage") << QByteArray();
     QTest::addRow("PUT that fails at its last bytes")
         << put("/new.bin", data.left(64 * 1024 + 1)) << QByteArray("507 Insufficient Storage") << QByteArray();
-    QTest::addRow("form upload") << upload("/", multipartBody("new.bin", data)) << QByteArray("200 OK")
+    QTest::addRow("form upload") << upload("/", multipartBody(Boundary, "new.bin", data)) << QByteArray("200 OK")
                                  << QByteArray("File send failed: Maybe insufficient storage.");
     QTest::addRow("form upload that fails at its last bytes")
-        << upload("/", multipartBody("new.bin", data.left(64 * 1024 + 1))) << QByteArray("200 OK")
+        << upload("/", multipartBody(Boundary, "new.bin", data.left(64 * 1024 + 1))) << QByteArray("200 OK")
         << QByteArray("File send failed: Maybe insufficient storage.");
 }
 
@@ -198,7 +172,7 @@ void TestFaults::writeFailureIsReportedAndLeavesNoFile()
     QFETCH(QByteArray, status);
     QFETCH(QByteArray, message);
     QVERIFY(ts->start());
-    const QStringList before = names(ts->path());
+    const QStringList before = ts->names();
 
     // Files may grow to 64 KiB: the upload fails part-way through.
     rlimit limit = fileSizeLimit;
@@ -212,23 +186,23 @@ void TestFaults::writeFailureIsReportedAndLeavesNoFile()
     QCOMPARE(reply.status, status);
     if (!message.isEmpty())
         QVERIFY2(reply.body.contains(message), reply.body.constData());
-    QCOMPARE(names(ts->path()), before);
-    QCOMPARE(contentOf(ts->path(QStringLiteral("a.txt"))), TextA);
+    QCOMPARE(ts->names(), before);
+    QCOMPARE(ts->read(QStringLiteral("a.txt")), TextA);
 
     // The same request succeeds once the file system takes it.
     HttpClient again;
     QVERIFY(again.connectTo(ts->port()));
     const HttpReply second = again.exchange(request);
     QVERIFY(second.code == 200 || second.code == 201 || second.code == 204);
-    QCOMPARE(names(ts->path()).size(), before.size() + (request.contains("/a.txt") ? 0 : 1));
+    QCOMPARE(ts->names().size(), before.size() + (request.contains("/a.txt") ? 0 : 1));
 }
 
 void TestFaults::formUploadIsWrittenUnderATemporaryName()
 {
     QVERIFY(ts->start());
-    const QStringList before = names(ts->path());
+    const QStringList before = ts->names();
     const QByteArray data = bigData(500000);
-    const QByteArray request = upload("/", multipartBody("up.bin", data));
+    const QByteArray request = upload("/", multipartBody(Boundary, "up.bin", data));
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
@@ -236,7 +210,7 @@ void TestFaults::formUploadIsWrittenUnderATemporaryName()
     // Part of the file is on disk, under another name in the same folder.
     QString temporary;
     QVERIFY(HttpClient::waitUntil([&] {
-        const QStringList now = names(ts->path());
+        const QStringList now = ts->names();
         for (const QString &name : now) {
             if (!before.contains(name) && QFileInfo(ts->path(name)).size() > 100000)
                 temporary = name;
@@ -250,19 +224,19 @@ void TestFaults::formUploadIsWrittenUnderATemporaryName()
     HttpReply reply;
     QVERIFY(client.read(&reply));
     QVERIFY2(reply.body.contains("File sent success."), reply.body.constData());
-    QVERIFY(contentOf(ts->path(QStringLiteral("up.bin"))) == data);
+    QVERIFY(ts->read(QStringLiteral("up.bin")) == data);
     QStringList after = before;
     after.append(QStringLiteral("up.bin"));
     after.sort();
-    QCOMPARE(names(ts->path()), after);
+    QCOMPARE(ts->names(), after);
 }
 
 void TestFaults::fileAppearingDuringAnUploadIsKept()
 {
     QVERIFY(ts->start());
-    const QStringList before = names(ts->path());
+    const QStringList before = ts->names();
     const QByteArray data = bigData(500000);
-    const QByteArray request = upload("/", multipartBody("up.bin", data));
+    const QByteArray request = upload("/", multipartBody(Boundary, "up.bin", data));
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
@@ -275,11 +249,11 @@ void TestFaults::fileAppearingDuringAnUploadIsKept()
     HttpReply reply;
     QVERIFY(client.read(&reply));
     QVERIFY2(reply.body.contains("File send failed: File exists"), reply.body.constData());
-    QCOMPARE(contentOf(ts->path(QStringLiteral("up.bin"))), QByteArray("theirs"));
+    QCOMPARE(ts->read(QStringLiteral("up.bin")), QByteArray("theirs"));
     QStringList after = before;
     after.append(QStringLiteral("up.bin"));
     after.sort();
-    QCOMPARE(names(ts->path()), after);
+    QCOMPARE(ts->names(), after);
 }
 
 void TestFaults::uploadLeftoversAreNeverListedAndGoAfterADay_data()
@@ -316,7 +290,7 @@ void TestFaults::uploadLeftoversAreNeverListedAndGoAfterADay()
     const QByteArray answer = client.pending();
     QVERIFY2(answer.contains("kept.txt"), answer.constData());
     QVERIFY2(!answer.contains(".upload-"), answer.constData());
-    QCOMPARE(names(ts->path(QStringLiteral("sub"))),
+    QCOMPARE(ts->names(QStringLiteral("sub")),
              QStringList({QStringLiteral(".hidden-own"), QStringLiteral(".upload-fresh1"), QStringLiteral("kept.txt")}));
 }
 

@@ -2,6 +2,7 @@
 // that is taken, signals, and profiles that are read but never rewritten.
 
 #include "httpclient.h"
+#include "testserver.h"
 #include "qrdecoder.h"
 
 #include "config/configuration.h"
@@ -25,18 +26,6 @@
 namespace {
 
 const QByteArray TextA = "contents of a";
-
-QString program()
-{
-    const QByteArray dir = qgetenv("TESSALY_BUILD_DIR");
-    return (dir.isEmpty() ? QStringLiteral("..") : QString::fromLocal8Bit(dir)) + QStringLiteral("/tessaly");
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -83,7 +72,7 @@ private:
 
 void TestHeadless::initTestCase()
 {
-    QVERIFY2(QFileInfo(program()).isExecutable(), qPrintable(program()));
+    QVERIFY2(QFileInfo(TestServer::program()).isExecutable(), qPrintable(TestServer::program()));
 }
 
 void TestHeadless::init()
@@ -98,7 +87,7 @@ void TestHeadless::init()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home->path());
     process->setProcessEnvironment(env);
-    process->setProgram(program());
+    process->setProgram(TestServer::program());
 }
 
 void TestHeadless::cleanup()
@@ -278,7 +267,7 @@ void TestHeadless::httpsMakesTheUsersKeyPairOnceAndKeepsIt()
         QCOMPARE(::stat(QFile::encodeName(keyFile).constData(), &info), 0);
         QCOMPARE(info.st_mode & 07777, mode_t(0600));
         QCOMPARE(QDir(configDir).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{QStringLiteral("ssl.pem")});
-        const QByteArray bytes = readAll(keyFile);
+        const QByteArray bytes = TestServer::readFile(keyFile);
         const QList<QSslCertificate> certificates = QSslCertificate::fromData(bytes, QSsl::Pem);
         QCOMPARE(certificates.size(), 1);
         const QSslCertificate certificate = certificates.first();
@@ -418,8 +407,8 @@ void TestHeadless::profilesAreReadButNeverRewritten()
     work.port = 1;
     QVERIFY(work.save());
     Configuration::ConfigDir = savedDir;
-    const QByteArray globalBytes = readAll(configDir + QStringLiteral("Global.conf"));
-    const QByteArray workBytes = readAll(configDir + QStringLiteral("Work.cnf"));
+    const QByteArray globalBytes = TestServer::readFile(configDir + QStringLiteral("Global.conf"));
+    const QByteArray workBytes = TestServer::readFile(configDir + QStringLiteral("Work.cnf"));
     const QDateTime globalTime = QFileInfo(configDir + QStringLiteral("Global.conf")).lastModified();
     const QDateTime workTime = QFileInfo(configDir + QStringLiteral("Work.cnf")).lastModified();
     QVERIFY(!globalBytes.isEmpty() && !workBytes.isEmpty());
@@ -438,8 +427,8 @@ void TestHeadless::profilesAreReadButNeverRewritten()
     QCOMPARE(bob.exchange("GET /a.txt HTTP/1.1\r\nAuthorization: Basic " + QByteArray("bob:pw").toBase64() + "\r\n\r\n").body, TextA);
     QVERIFY(stop());
 
-    QCOMPARE(readAll(configDir + QStringLiteral("Global.conf")), globalBytes);
-    QCOMPARE(readAll(configDir + QStringLiteral("Work.cnf")), workBytes);
+    QCOMPARE(TestServer::readFile(configDir + QStringLiteral("Global.conf")), globalBytes);
+    QCOMPARE(TestServer::readFile(configDir + QStringLiteral("Work.cnf")), workBytes);
     QCOMPARE(QFileInfo(configDir + QStringLiteral("Global.conf")).lastModified(), globalTime);
     QCOMPARE(QFileInfo(configDir + QStringLiteral("Work.cnf")).lastModified(), workTime);
     QCOMPARE(QDir(configDir).entryList(QDir::Files | QDir::Hidden), files);

@@ -78,7 +78,7 @@ void TestListener::copiedListenerGivesBackItsProfileUse()
 {
     QVERIFY(ts->start());
     const int uses = ts->config.useCount;
-    auto *copy = new WebServer(ts->server);
+    auto *copy = ts->copyListener().release();
     QCOMPARE(ts->config.useCount, uses + 1);
     QCOMPARE(copy->config, &ts->config);
     QCOMPARE(copy->root, ts->server->root);

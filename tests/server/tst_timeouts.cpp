@@ -5,6 +5,7 @@
 // request line too long for the buffer, and the bound on what Qt reads ahead.
 
 #include "httpclient.h"
+#include "requests.h"
 #include "testserver.h"
 
 #include "server/serverthread.h"
@@ -26,14 +27,6 @@ const QByteArray TextA = "contents of a";
 constexpr int Timeout = 600;
 constexpr int CloseTimeout = 300;
 
-QByteArray bigData(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(i * 31 + (i >> 8));
-    return bytes;
-}
-
 QByteArray multipartHead(qint64 length)
 {
     return "POST /?a=up HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=XyZ\r\nContent-Length: "
@@ -44,12 +37,6 @@ QByteArray multipartBody(const QByteArray &data)
 {
     return "--XyZ\r\nContent-Disposition: form-data; name=\"f\"; filename=\"up.bin\"\r\n"
            "Content-Type: application/octet-stream\r\n\r\n" + data + "\r\n--XyZ--\r\n";
-}
-
-// Names in the share, hidden ones and temporary files too.
-QStringList shareNames(const QString &path)
-{
-    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 } // namespace
@@ -124,7 +111,7 @@ void TestTimeouts::stalledPeerIsClosedAfterTheTimeout()
 {
     QFETCH(QByteArray, bytes);
     QVERIFY(ts->start());
-    const QStringList before = shareNames(ts->path());
+    const QStringList before = ts->names();
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
@@ -136,7 +123,7 @@ void TestTimeouts::stalledPeerIsClosedAfterTheTimeout()
     const qint64 elapsed = clock.elapsed();
     QVERIFY2(elapsed >= Timeout - 50, qPrintable(QString::number(elapsed)));
     QTRY_VERIFY(ts->server->threads.isEmpty());
-    QCOMPARE(shareNames(ts->path()), before);
+    QCOMPARE(ts->names(), before);
 }
 
 void TestTimeouts::headTricklingInIsClosedOnTime()

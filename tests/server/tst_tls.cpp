@@ -3,6 +3,7 @@
 // its pair when the new one does not load.
 
 #include "httpclient.h"
+#include "requests.h"
 #include "testkeys.h"
 #include "testserver.h"
 
@@ -17,14 +18,6 @@ namespace {
 
 const QByteArray TextA = "contents of a";
 const QString Phrase = QStringLiteral("k4m5n6");
-
-QByteArray bigData(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(i * 13 + (i >> 10));
-    return bytes;
-}
 
 } // namespace
 
@@ -97,7 +90,7 @@ void TestTls::cleanup()
 
 void TestTls::handshakeWithTheKeyPairServesFiles()
 {
-    QSignalSpy errors(ts->server, &WebServer::error);
+    QSignalSpy errors(ts->server.get(), &WebServer::error);
     QVERIFY(ts->start());
     QVERIFY(ts->server->key);
     QCOMPARE(errors.size(), 0);
@@ -157,7 +150,7 @@ void TestTls::pipelinedRequestsOverTlsAreAnsweredInOrder()
 void TestTls::wrongPassPhraseAbortsTheHandshake()
 {
     ts->config.keyPassword = QStringLiteral("not the phrase");
-    QSignalSpy errors(ts->server, &WebServer::error);
+    QSignalSpy errors(ts->server.get(), &WebServer::error);
     QVERIFY(ts->start());
     QCOMPARE(errors.size(), 1);
 
@@ -184,7 +177,7 @@ void TestTls::plainClientOnTheTlsPortIsDropped()
 void TestTls::missingKeyFileFallsBackToPlainHttpAndReportsOnce()
 {
     ts->config.keyFile = ts->dir.path() + QStringLiteral("/no-such.pem");
-    QSignalSpy errors(ts->server, &WebServer::error);
+    QSignalSpy errors(ts->server.get(), &WebServer::error);
     QVERIFY(ts->start());
     QVERIFY(!ts->server->key);
     for (int i = 0; i < 3; ++i) {
@@ -319,7 +312,7 @@ void TestTls::changedKeyPairOnARunningServer()
     } else {
         ts->config.keyFile = makeTestKeyPair(other.path(), Phrase, false);
     }
-    QSignalSpy errors(ts->server, &WebServer::error);
+    QSignalSpy errors(ts->server.get(), &WebServer::error);
     ts->server->configurationModifyed(&ts->config);
 
     const QSslCertificate after = served(ts->port());

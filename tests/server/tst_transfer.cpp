@@ -2,6 +2,7 @@
 // never read, none of which may hold up the rest of the server.
 
 #include "httpclient.h"
+#include "requests.h"
 #include "testserver.h"
 
 #include "server/serverthread.h"
@@ -14,14 +15,6 @@
 namespace {
 
 const QByteArray TextA = "contents of a";
-
-QByteArray bigData(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(i * 31 + (i >> 8));
-    return bytes;
-}
 
 } // namespace
 
@@ -67,7 +60,7 @@ void TestTransfer::limitReachedDuringADownloadStopsTheServer()
     ts->put(QStringLiteral("big.bin"), data);
     ts->config.dataLimitKB = 64;
     QVERIFY(ts->start());
-    WebServer *server = ts->server;
+    WebServer *server = ts->server.get();
     // What the window does: stop the server from the slot.
     QObject::connect(server, qOverload<WebServer *>(&WebServer::dataLimit), server, [](WebServer *s) {
         s->stopAll();
@@ -106,7 +99,7 @@ void TestTransfer::limitAbove2GiBIsReached()
     ts->put(QStringLiteral("ten.bin"), bigData(10000));
     ts->config.dataLimitKB = 3000000; // 3,072,000,000 bytes
     QVERIFY(ts->start());
-    QSignalSpy limit(ts->server, qOverload<WebServer *>(&WebServer::dataLimit));
+    QSignalSpy limit(ts->server.get(), qOverload<WebServer *>(&WebServer::dataLimit));
     ts->server->traffic.sentBytes = 3072000000LL - 6000;
 
     HttpClient client;
@@ -128,7 +121,7 @@ void TestTransfer::limitIsSignalledOnceForAllConnections()
     ts->put(QStringLiteral("big.bin"), bigData(1000 * 1000));
     ts->config.dataLimitKB = 500;
     QVERIFY(ts->start());
-    QSignalSpy limit(ts->server, qOverload<WebServer *>(&WebServer::dataLimit));
+    QSignalSpy limit(ts->server.get(), qOverload<WebServer *>(&WebServer::dataLimit));
 
     HttpClient first;
     HttpClient second;

@@ -6,7 +6,9 @@
 // ./test runs it with small counts and skips the big files; tests/stress/run.sh runs it with
 // TESSALY_STRESS=long: more rounds, longer, and the big files. The figures go to the test log.
 
-#include "httpreply.h"
+#include "httpclient.h"
+#include "requests.h"
+#include "testserver.h"
 
 #include "server/webserver.h"
 
@@ -41,33 +43,6 @@ namespace {
 bool longRun()
 {
     return qgetenv("TESSALY_STRESS") == "long";
-}
-
-QByteArray bigData(int size, int seed = 0)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(i * 31 + (i >> 8) + seed * 7);
-    return bytes;
-}
-
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    QTimer wake;
-    wake.start(20);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return done();
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-QString program()
-{
-    const QByteArray dir = qgetenv("TESSALY_BUILD_DIR");
-    return (dir.isEmpty() ? QStringLiteral("..") : QString::fromLocal8Bit(dir)) + QStringLiteral("/tessaly");
 }
 
 // A blocking loopback connection with a receive timeout.
@@ -138,7 +113,7 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), home.path());
         process.setProcessEnvironment(env);
-        process.setProgram(program());
+        process.setProgram(TestServer::program());
     }
     ~Program()
     {
@@ -198,8 +173,7 @@ public:
 
     QByteArray limits() const
     {
-        QFile file(QStringLiteral("/proc/%1/limits").arg(process.processId()));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return TestServer::readFile(QStringLiteral("/proc/%1/limits").arg(process.processId()));
     }
 
     QString share(const QString &relative = QString()) const
@@ -255,7 +229,7 @@ private slots:
 
 void TestLoad::initTestCase()
 {
-    QVERIFY2(QFileInfo(program()).isExecutable(), qPrintable(program()));
+    QVERIFY2(QFileInfo(TestServer::program()).isExecutable(), qPrintable(TestServer::program()));
     ::signal(SIGPIPE, SIG_IGN);
     // The clients of this test need descriptors too.
     QVERIFY(WebServer::raiseOpenFileLimit() > 1200);
@@ -288,7 +262,7 @@ void TestLoad::manyConcurrentDownloadsAndUploads()
     HttpReply settled;
     QVERIFY(sendAll(first, "GET /dl.bin HTTP/1.1\r\nConnection: close\r\n\r\n") && readReply(first, &settled));
     ::close(first);
-    QVERIFY(waitUntil([&] { return server.openDescriptors() <= 10; }, 5000));
+    QVERIFY(HttpClient::waitUntil([&] { return server.openDescriptors() <= 10; }, 5000));
     const int descriptors = server.openDescriptors();
 
     QElapsedTimer clock;
@@ -333,7 +307,7 @@ void TestLoad::manyConcurrentDownloadsAndUploads()
         }
         for (auto &peer : peers)
             peer->socket.connectToHost(QHostAddress::LocalHost, server.port);
-        const bool finished = waitUntil([&] { return done == connections; }, 120000);
+        const bool finished = HttpClient::waitUntil([&] { return done == connections; }, 120000);
         int failed = 0;
         for (const auto &peer : peers) {
             if (peer->step != 2 && peer->failure.isEmpty())
@@ -357,7 +331,7 @@ void TestLoad::manyConcurrentDownloadsAndUploads()
         QVERIFY2(file.readAll() == bigData(uploadSize, i), qPrintable(file.fileName()));
     }
     // All connections are gone from the server.
-    QVERIFY2(waitUntil([&] { return server.openDescriptors() <= descriptors; }, 20000),
+    QVERIFY2(HttpClient::waitUntil([&] { return server.openDescriptors() <= descriptors; }, 20000),
              qPrintable(QStringLiteral("%1 descriptors, %2 before").arg(server.openDescriptors()).arg(descriptors)));
     QVERIFY(server.stop());
     QVERIFY2(!server.reportedAFault(), server.errors().constData());
@@ -490,7 +464,7 @@ void TestLoad::killedServerLeavesNoCompleteLookingFile()
         }
         return qint64(-1);
     };
-    QVERIFY(waitUntil([&] { return writtenSoFar() >= 2 * 1000 * 1000; }, 20000));
+    QVERIFY(HttpClient::waitUntil([&] { return writtenSoFar() >= 2 * 1000 * 1000; }, 20000));
     ::kill(pid_t(server.process.processId()), SIGKILL);
     QVERIFY(server.process.waitForFinished(10000));
     ::close(fd);
@@ -532,7 +506,7 @@ void TestLoad::trafficLimitInTheMiddleOfADownloadStopsCleanly()
         ::close(fd);
     }
     QVERIFY2(total < 2 * 1024 * 1024, qPrintable(QString::number(total)));
-    QVERIFY(waitUntil([&] { return server.errors().contains("Network traffic limit"); }, 10000));
+    QVERIFY(HttpClient::waitUntil([&] { return server.errors().contains("Network traffic limit"); }, 10000));
     QCOMPARE(server.process.state(), QProcess::Running);
     // No longer served.
     const int later = connectTo(server.port);

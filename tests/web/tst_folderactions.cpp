@@ -1,5 +1,6 @@
-#include "webclient.h"
-#include "webfixture.h"
+#include "httpclient.h"
+#include "requests.h"
+#include "testserver.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,18 +15,6 @@ const QByteArray CheckVal = "<script type=\"text/javascript\">function checkVal(
                             "return false;}return true;}</script></head>";
 
 // The one-shot message of a folder page: what stands between the header row and the entries.
-QByteArray messageOf(const QByteArray &page)
-{
-    const qsizetype from = page.indexOf("</tr></table>") + 13;
-    const qsizetype to = page.indexOf("<table border=\"1\" frame=\"border\">");
-    return page.mid(from, to - from);
-}
-
-QByteArray basic(const QByteArray &userPassword)
-{
-    return "Authorization: Basic " + userPassword.toBase64() + "\r\n";
-}
-
 } // namespace
 
 class TestFolderActions : public QObject
@@ -60,17 +49,18 @@ private slots:
     void pathOutsideShare();
 
 private:
-    WebReply postAction(const QByteArray &target, const QByteArray &form);
-    std::unique_ptr<WebFixture> web;
-    std::unique_ptr<WebClient> client;
+    HttpReply postAction(const QByteArray &target, const QByteArray &form);
+    std::unique_ptr<TestServer> web;
+    std::unique_ptr<HttpClient> client;
 };
 
 void TestFolderActions::init()
 {
-    web = std::make_unique<WebFixture>();
-    web->conf.showImages = CheckState::Off;
+    web = std::make_unique<TestServer>();
+    web->config.maxConnections = 30;
+    web->config.showImages = CheckState::Off;
     QVERIFY(web->start());
-    client = std::make_unique<WebClient>(web->port());
+    client = std::make_unique<HttpClient>(web->port(), HttpClient::Browser);
 }
 
 void TestFolderActions::cleanup()
@@ -79,7 +69,7 @@ void TestFolderActions::cleanup()
     web.reset();
 }
 
-WebReply TestFolderActions::postAction(const QByteArray &target, const QByteArray &form)
+HttpReply TestFolderActions::postAction(const QByteArray &target, const QByteArray &form)
 {
     return client->post(target, form);
 }
@@ -120,8 +110,8 @@ void TestFolderActions::deleteItems()
     QVERIFY(web->write("with blank.txt", "c"));
     QVERIFY(web->write("ä.txt", "d"));
 
-    const WebReply reply = postAction("/", form);
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    const HttpReply reply = postAction("/", form);
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     QCOMPARE(messageOf(reply.body), message);
     for (const QString &name : gone)
         QVERIFY2(!web->exists(name), qPrintable(name));
@@ -132,12 +122,12 @@ void TestFolderActions::deleteItems()
 
 void TestFolderActions::deleteDisabled()
 {
-    web->conf.enableDelete = CheckState::Off;
+    web->config.enableDelete = CheckState::Off;
     QVERIFY(web->write("Photos/1.jpg", "1"));
     QVERIFY(web->write("a.txt", "a"));
     const QByteArray before = client->get("/").body;
-    const WebReply reply = postAction("/", "a=del&d=Photos&f=a.txt");
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    const HttpReply reply = postAction("/", "a=del&d=Photos&f=a.txt");
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     QCOMPARE(reply.body, before);
     QVERIFY(web->exists("Photos/1.jpg"));
     QVERIFY(web->exists("a.txt"));
@@ -177,11 +167,11 @@ void TestFolderActions::deleteNamesRefused()
     QVERIFY(web->write("inner/Sub/deep.txt", "d"));
     QVERIFY(web->write("inner/Sub/Deeper/x.txt", "x"));
     QVERIFY(web->write("inner/mine.txt", "m"));
-    const WebReply reply = postAction("/inner", form);
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    const HttpReply reply = postAction("/inner", form);
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     // The message names the items as the share does, never where the server keeps them.
     QCOMPARE(messageOf(reply.body), message);
-    QVERIFY(!reply.body.contains(web->sharePath.toUtf8()));
+    QVERIFY(!reply.body.contains(web->share.toUtf8()));
     for (const char *name : {"victim.txt", "Keep/k.txt", "inner/Sub/deep.txt", "inner/Sub/Deeper/x.txt",
                              "inner/mine.txt"})
         QVERIFY2(web->exists(QString::fromLatin1(name)), name);
@@ -225,7 +215,7 @@ void TestFolderActions::deleteDoesNotFollowLinks()
     QVERIFY(QFile::link(outside.filePath("single.txt"), web->path("filelink")));
     QVERIFY(QFile::link(outside.filePath("nothing"), web->path("broken")));
 
-    const WebReply reply = postAction("/", form);
+    const HttpReply reply = postAction("/", form);
     QCOMPARE(messageOf(reply.body), message);
     for (const QString &name : gone)
         QVERIFY2(!web->exists(name), qPrintable(name));
@@ -262,21 +252,21 @@ void TestFolderActions::createFolder()
     QFETCH(QByteArray, name);
     QFETCH(QByteArray, message);
     QFETCH(QString, made);
-    web->conf.enableUpload = upload ? CheckState::On : CheckState::Off;
+    web->config.enableUpload = upload ? CheckState::On : CheckState::Off;
     QVERIFY(web->write("a.txt", "a"));
-    QVERIFY(web->makeDir("Old"));
-    QVERIFY(web->makeDir("inner"));
-    const QStringList before = QDir(web->sharePath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    const WebReply reply = postAction("/", "a=cfd&f=" + name);
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QVERIFY(web->mkdir("Old"));
+    QVERIFY(web->mkdir("inner"));
+    const QStringList before = QDir(web->share).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const HttpReply reply = postAction("/", "a=cfd&f=" + name);
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     QCOMPARE(messageOf(reply.body), message);
-    QStringList after = QDir(web->sharePath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    QStringList after = QDir(web->share).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     if (!made.isEmpty()) {
         QVERIFY(QFileInfo(web->path(made)).isDir());
         after.removeOne(made);
     }
     QCOMPARE(after, before);
-    QVERIFY(!QFileInfo::exists(web->sharePath + "/../escaped"));
+    QVERIFY(!QFileInfo::exists(web->share + "/../escaped"));
     QVERIFY(!QFileInfo::exists(web->path("x")));
 }
 
@@ -292,8 +282,8 @@ void TestFolderActions::loginAction()
 {
     QVERIFY(web->write("a.txt", "a"));
     const QByteArray page = client->get("/").body;
-    const WebReply reply = postAction("/", "a=log&password=x");
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    const HttpReply reply = postAction("/", "a=log&password=x");
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     QCOMPARE(reply.body, page);
 }
 
@@ -301,8 +291,8 @@ void TestFolderActions::pageParameterOnFile()
 {
     for (int i = 0; i < 30; ++i)
         QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
-    WebReply reply = client->get("/f01?a=p&p=1");
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    HttpReply reply = client->get("/f01?a=p&p=1");
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     QCOMPARE(reply.body, QByteArray("x"));
     // The page was not changed by it.
     QVERIFY(client->get("/").body.contains("<b>1</b>"));
@@ -325,9 +315,9 @@ void TestFolderActions::uploadForm()
     QFETCH(bool, pictures);
     QFETCH(QByteArray, target);
     QFETCH(QByteArray, heading);
-    web->conf.showImages = pictures ? CheckState::On : CheckState::Off;
-    const WebReply reply = postAction(target, "a=up");
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    web->config.showImages = pictures ? CheckState::On : CheckState::Off;
+    const HttpReply reply = postAction(target, "a=up");
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
     const QByteArray body = pictures ? "<body background=\"/_i/sand-light.jpg\">" : "<body>";
     QCOMPARE(reply.body, FormHead + "<title>Upload</title>" + CheckVal + body + "<center><h2>" + heading
@@ -351,8 +341,8 @@ void TestFolderActions::createForm()
 {
     QFETCH(QByteArray, target);
     QFETCH(QByteArray, heading);
-    const WebReply reply = postAction(target, "a=cf");
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    const HttpReply reply = postAction(target, "a=cf");
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     QCOMPARE(reply.body, FormHead + "<title>Create Folder</title>" + CheckVal + "<body><center><h2>" + heading
              + "</h2><form method=\"POST\" name=\"cf\" onsubmit=\"return checkVal(cf.f.value, 'No folder name')\">"
                "<table border=\"0\" cellspacing=\"5\"><tr><th align=\"right\">New folder name:</th><td align=\"left\">"
@@ -386,18 +376,18 @@ void TestFolderActions::appletPage()
     QFETCH(QByteArray, back);
     QFETCH(QByteArray, params);
     if (!user.isEmpty()) {
-        web->conf.authMode = AuthMode::Basic;
-        web->conf.users = QStringList{QString::fromLatin1(user)};
+        web->config.authMode = AuthMode::Basic;
+        web->config.users = QStringList{QString::fromLatin1(user)};
     }
-    QVERIFY(web->makeDir(QString::fromUtf8(QByteArray::fromPercentEncoding(target)).replace(u'+', u' ')));
-    QVERIFY(client->get("/", user.isEmpty() ? QByteArray() : basic(user)).status() == "200 OK");
+    QVERIFY(web->mkdir(QString::fromUtf8(QByteArray::fromPercentEncoding(target)).replace(u'+', u' ')));
+    QVERIFY(client->get("/", user.isEmpty() ? QByteArray() : basicAuth(user)).status == "200 OK");
     const QByteArray id = client->cookie.mid(3);
     QByteArray request = "POST " + target + " HTTP/1.1\r\nHost: h\r\nCookie: " + client->cookie + "\r\n";
     if (!user.isEmpty())
-        request += basic(user);
+        request += basicAuth(user);
     request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 5\r\n\r\na=upm";
-    const WebReply reply = client->exchange(request);
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    const HttpReply reply = client->exchange(request);
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
     QCOMPARE(reply.body,
              "<html><head><title>Tessaly</title></head><body onResize=\"resize()\" onLoad=\"resize()\" topmargin=\"0\" "
@@ -448,20 +438,20 @@ void TestFolderActions::launchFile()
     QFETCH(QByteArray, base);
     QFETCH(QByteArray, args);
     if (!user.isEmpty()) {
-        web->conf.authMode = AuthMode::Basic;
-        web->conf.users = QStringList{QString::fromLatin1(user)};
+        web->config.authMode = AuthMode::Basic;
+        web->config.users = QStringList{QString::fromLatin1(user)};
     }
-    QVERIFY(client->get("/", user.isEmpty() ? QByteArray() : basic(user)).status() == "200 OK");
+    QVERIFY(client->get("/", user.isEmpty() ? QByteArray() : basicAuth(user)).status == "200 OK");
     const QByteArray id = client->cookie.mid(3);
     QByteArray request = "POST " + target + " HTTP/1.1\r\n";
     if (!host.isEmpty())
         request += "Host: " + host + "\r\n";
     request += "Cookie: " + client->cookie + "\r\n";
     if (!user.isEmpty())
-        request += basic(user);
+        request += basicAuth(user);
     request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 6\r\n\r\na=upfm";
-    const WebReply reply = client->exchange(request);
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    const HttpReply reply = client->exchange(request);
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     QCOMPARE(reply.header("Content-Type"), QByteArray("application/x-java-jnlp-file; charset=UTF-8"));
     QCOMPARE(reply.header("Content-Disposition"), QByteArray("attachment; filename=\"filemanager.jnlp\""));
     base.replace("LOCAL", "127.0.0.1:" + QByteArray::number(web->port()));
@@ -478,9 +468,9 @@ void TestFolderActions::launchFile()
 
 void TestFolderActions::launchFileSecure()
 {
-    web->conf.sslMode = CheckState::On;
-    web->conf.keyFile = qEnvironmentVariable("TESSALY_BUILD_DIR") + "/tests/ssl.pem";
-    web->conf.keyPassword = QStringLiteral("k4m5n6");
+    web->config.sslMode = CheckState::On;
+    web->config.keyFile = qEnvironmentVariable("TESSALY_BUILD_DIR") + "/tests/ssl.pem";
+    web->config.keyPassword = QStringLiteral("k4m5n6");
     QVERIFY(web->restart());
     QSslSocket socket;
     socket.setPeerVerifyMode(QSslSocket::VerifyNone);
@@ -503,13 +493,13 @@ void TestFolderActions::pathOutsideShare()
     QVERIFY(QFile::link(outside.path(), web->path("out")));
     QVERIFY(web->write("a.txt", "a"));
     // A folder reached through a link that leaves the share: no action, no upload.
-    WebReply reply = postAction("/out", "a=cfd&f=made");
-    QCOMPARE(reply.status(), QByteArray("403 Forbidden"));
+    HttpReply reply = postAction("/out", "a=cfd&f=made");
+    QCOMPARE(reply.status, QByteArray("403 Forbidden"));
     QVERIFY(!QFileInfo::exists(outside.filePath("made")));
     const QByteArray body = multipartBody("XyZ", "up.txt", "data");
-    WebClient second(web->port());
+    HttpClient second(web->port(), HttpClient::Browser);
     reply = second.multipart("/out", "multipart/form-data; boundary=XyZ", body);
-    QCOMPARE(reply.status(), QByteArray("403 Forbidden"));
+    QCOMPARE(reply.status, QByteArray("403 Forbidden"));
     QVERIFY(!QFileInfo::exists(outside.filePath("up.txt")));
 }
 

@@ -1,8 +1,8 @@
 // The facts the server keeps in one table each, seen from a client: how names are escaped and
 // encoded wherever they appear, what each file suffix is sent as and shown with, and which
 // methods are answered.
-#include "webclient.h"
-#include "webfixture.h"
+#include "httpclient.h"
+#include "testserver.h"
 
 #include "responses/filetypes.h"
 
@@ -61,14 +61,15 @@ private slots:
     void allowLineEqualsDispatchedMethods();
 
 private:
-    WebReply exchange(const QByteArray &request);
-    std::unique_ptr<WebFixture> web;
+    HttpReply exchange(const QByteArray &request);
+    std::unique_ptr<TestServer> web;
 };
 
 void TestTables::init()
 {
-    web = std::make_unique<WebFixture>();
-    web->conf.showImages = CheckState::Off;
+    web = std::make_unique<TestServer>();
+    web->config.maxConnections = 30;
+    web->config.showImages = CheckState::Off;
     QVERIFY(web->start());
 }
 
@@ -77,9 +78,9 @@ void TestTables::cleanup()
     web.reset();
 }
 
-WebReply TestTables::exchange(const QByteArray &request)
+HttpReply TestTables::exchange(const QByteArray &request)
 {
-    WebClient client(web->port());
+    HttpClient client(web->port());
     return client.exchange(request);
 }
 
@@ -109,8 +110,8 @@ void TestTables::namesAreWrittenAlike()
     const QByteArray target = '/' + pageLink(name);
 
     // The folder page: the link encoded, the check box value and the visible name escaped.
-    const WebReply page = exchange("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
-    QCOMPARE(page.status(), QByteArray("200 OK"));
+    const HttpReply page = exchange("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
+    QCOMPARE(page.status, QByteArray("200 OK"));
     const QByteArray cell = "<input type=\"checkbox\" name=\"f\" value=\"" + escaped(utf8) + "\"> <a href=\""
                             + target + "\">" + escaped(utf8) + "<br></a>";
     QVERIFY2(page.body.contains(cell), page.body.constData());
@@ -119,30 +120,30 @@ void TestTables::namesAreWrittenAlike()
     QCOMPARE(exchange("GET " + target + " HTTP/1.1\r\nHost: h\r\n\r\n").body, QByteArray("bytes"));
 
     // The not-found page names the path as Latin-1 and as UTF-8, both escaped.
-    const WebReply missing = exchange("GET " + target + "x HTTP/1.1\r\nHost: h\r\n\r\n");
-    QCOMPARE(missing.status(), QByteArray("404 Not Found"));
+    const HttpReply missing = exchange("GET " + target + "x HTTP/1.1\r\nHost: h\r\n\r\n");
+    QCOMPARE(missing.status, QByteArray("404 Not Found"));
     const QString path = '/' + name + 'x';
     QVERIFY(missing.body.contains("Path=" + escaped(path.toLatin1()) + "<br>or File=" + escaped(path.toUtf8())
                                   + "<br>"));
 
     // WebDAV: the PROPFIND href of the entry and the LOCK root of the file are the same href.
-    const QByteArray base = "http://127.0.0.1:" + QByteArray::number(web->port());
+    const QByteArray base = web->base();
     const QByteArray href = "<href>" + base + hrefPath('/' + name) + "</href>";
-    const WebReply listing = exchange("PROPFIND / HTTP/1.1\r\nHost: h\r\nDepth: 1\r\n\r\n");
-    QCOMPARE(listing.status(), QByteArray("207 Multi-Status"));
+    const HttpReply listing = exchange("PROPFIND / HTTP/1.1\r\nHost: h\r\nDepth: 1\r\n\r\n");
+    QCOMPARE(listing.status, QByteArray("207 Multi-Status"));
     QVERIFY2(listing.body.contains(href), listing.body.constData());
-    const WebReply lock = exchange("LOCK " + target + " HTTP/1.1\r\nHost: h\r\n\r\n");
-    QCOMPARE(lock.status(), QByteArray("200 Locked"));
+    const HttpReply lock = exchange("LOCK " + target + " HTTP/1.1\r\nHost: h\r\n\r\n");
+    QCOMPARE(lock.status, QByteArray("200 Locked"));
     QVERIFY2(lock.body.contains("<D:lockroot><D:href>" + base + hrefPath('/' + name) + "</D:href>"),
              lock.body.constData());
 
     // A folder of that name: the upload form names it escaped, with "+" read as a blank.
-    QVERIFY(web->makeDir(name + QStringLiteral(".d")));
+    QVERIFY(web->mkdir(name + QStringLiteral(".d")));
     const QByteArray form = "a=up";
-    const WebReply upload = exchange("POST " + target + ".d HTTP/1.1\r\nHost: h\r\nContent-Type: "
+    const HttpReply upload = exchange("POST " + target + ".d HTTP/1.1\r\nHost: h\r\nContent-Type: "
                                      "application/x-www-form-urlencoded\r\nContent-Length: "
                                      + QByteArray::number(form.size()) + "\r\n\r\n" + form);
-    QCOMPARE(upload.status(), QByteArray("200 OK"));
+    QCOMPARE(upload.status, QByteArray("200 OK"));
     QByteArray shown = ('/' + name + QStringLiteral(".d")).toUtf8();
     shown.replace('+', ' ');
     QVERIFY2(upload.body.contains("<h2>Send file to " + escaped(shown) + "</h2>"), upload.body.constData());
@@ -203,14 +204,14 @@ void TestTables::suffixTable()
     const QString name = QStringLiteral("file.") + suffix;
     QVERIFY(web->write(name, "small"));
 
-    const WebReply download = exchange("GET /" + name.toLatin1() + " HTTP/1.1\r\nHost: h\r\n\r\n");
-    QCOMPARE(download.status(), QByteArray("200 OK"));
+    const HttpReply download = exchange("GET /" + name.toLatin1() + " HTTP/1.1\r\nHost: h\r\n\r\n");
+    QCOMPARE(download.status, QByteArray("200 OK"));
     QCOMPARE(download.header("Content-Type"), type);
 
-    web->conf.showImages = CheckState::On;
+    web->config.showImages = CheckState::On;
     web->startThumbnails();
-    const WebReply page = exchange("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
-    QCOMPARE(page.status(), QByteArray("200 OK"));
+    const HttpReply page = exchange("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
+    QCOMPARE(page.status, QByteArray("200 OK"));
     const QByteArray link = "<a href=\"/" + name.toLatin1() + "\">";
     const qsizetype at = page.body.indexOf(link);
     QVERIFY(at >= 0);
@@ -238,8 +239,8 @@ void TestTables::everySuffixRowIsPinned()
 
 void TestTables::allowLineEqualsDispatchedMethods()
 {
-    const WebReply options = exchange("OPTIONS / HTTP/1.1\r\nHost: h\r\n\r\n");
-    QCOMPARE(options.status(), QByteArray("200 OK"));
+    const HttpReply options = exchange("OPTIONS / HTTP/1.1\r\nHost: h\r\n\r\n");
+    QCOMPARE(options.status, QByteArray("200 OK"));
     QSet<QByteArray> allowed;
     for (const QByteArray &name : options.header("Allow").split(','))
         allowed.insert(name.trimmed());
@@ -252,7 +253,7 @@ void TestTables::allowLineEqualsDispatchedMethods()
     QSet<QByteArray> answered;
     for (const QByteArray &method : candidates) {
         QVERIFY(web->write(QStringLiteral("t.txt"), "bytes"));
-        WebClient client(web->port());
+        HttpClient client(web->port());
         client.send(method + " /t.txt HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n");
         // The status line is enough (and all a HEAD answer has besides its head).
         QTRY_VERIFY2(client.received.contains("\r\n"), method.constData());

@@ -1,5 +1,5 @@
-#include "webclient.h"
-#include "webfixture.h"
+#include "httpclient.h"
+#include "testserver.h"
 
 #include "web/html_element.h"
 #include "web/html_element_manager.h"
@@ -88,13 +88,14 @@ private slots:
     void listingReference();
 
 private:
-    WebReply page(WebClient &client, const QByteArray &target = "/");
-    std::unique_ptr<WebFixture> web;
+    HttpReply page(HttpClient &client, const QByteArray &target = "/");
+    std::unique_ptr<TestServer> web;
 };
 
 void TestThumbnails::init()
 {
-    web = std::make_unique<WebFixture>();
+    web = std::make_unique<TestServer>();
+    web->config.maxConnections = 30;
     QVERIFY(web->start());
     web->startThumbnails();
 }
@@ -104,7 +105,7 @@ void TestThumbnails::cleanup()
     web.reset();
 }
 
-WebReply TestThumbnails::page(WebClient &client, const QByteArray &target)
+HttpReply TestThumbnails::page(HttpClient &client, const QByteArray &target)
 {
     return client.get(target);
 }
@@ -147,35 +148,35 @@ void TestThumbnails::thumbnailAppears()
     QVERIFY(writer.write(noise(size.width(), size.height())));
     QVERIFY(QFileInfo(web->path(name)).size() >= 20000);
     QVERIFY(web->write("a.txt", "a"));
-    WebClient client(web->port());
+    HttpClient client(web->port(), HttpClient::Browser);
 
     QByteArray first;
     QByteArray second;
     {
         // The worker waits for the lock: the thumbnail stays pending for both pages.
         QMutexLocker locker(&web->manager->lock);
-        WebReply reply = page(client);
-        QCOMPARE(reply.status(), QByteArray("202 Accepted"));
+        HttpReply reply = page(client);
+        QCOMPARE(reply.status, QByteArray("202 Accepted"));
         QCOMPARE(reply.body.mid(12, Refresh.size()), Refresh);
         QVERIFY(reply.body.startsWith("<html><head>" + Refresh + "<title>Tessaly</title>"));
         QVERIFY(reply.body.contains(Placeholder));
         first = reply.body;
         reply = page(client);
-        QCOMPARE(reply.status(), QByteArray("202 Accepted"));
+        QCOMPARE(reply.status, QByteArray("202 Accepted"));
         second = reply.body;
-        QCOMPARE(client.get(thumbnailLink(web->path(name))).status(), QByteArray("404 Not Found"));
+        QCOMPARE(client.get(thumbnailLink(web->path(name))).status, QByteArray("404 Not Found"));
     }
     QCOMPARE(second, first);
 
-    WebReply done;
-    QTRY_VERIFY_WITH_TIMEOUT((done = page(client)).status() == "200 OK", 20000);
+    HttpReply done;
+    QTRY_VERIFY_WITH_TIMEOUT((done = page(client)).status == "200 OK", 20000);
     QVERIFY(!done.body.contains(Refresh));
     const QByteArray link = thumbnailLink(web->path(name));
     QVERIFY2(done.body.contains("<img src=\"" + link + "\" vspace=\"8\""), done.body.constData());
     QVERIFY(link.startsWith("/_t//"));
 
-    const WebReply image = client.get(link);
-    QCOMPARE(image.status(), QByteArray("200 OK"));
+    const HttpReply image = client.get(link);
+    QCOMPARE(image.status, QByteArray("200 OK"));
     QCOMPARE(image.header("Content-Type"), type);
     QImage decoded;
     QVERIFY(decoded.loadFromData(image.body));
@@ -215,12 +216,12 @@ void TestThumbnails::noThumbnail()
     QFETCH(QByteArray, content);
     QVERIFY(content.size() >= 20000);
     QVERIFY(web->write(name, content));
-    WebClient client(web->port());
-    WebReply reply;
-    QTRY_VERIFY_WITH_TIMEOUT((reply = page(client)).status() == "200 OK", 20000);
+    HttpClient client(web->port(), HttpClient::Browser);
+    HttpReply reply;
+    QTRY_VERIFY_WITH_TIMEOUT((reply = page(client)).status == "200 OK", 20000);
     QVERIFY(reply.body.contains(Placeholder));
     QVERIFY(!reply.body.contains("/_t/"));
-    QCOMPARE(client.get(thumbnailLink(web->path(name))).status(), QByteArray("404 Not Found"));
+    QCOMPARE(client.get(thumbnailLink(web->path(name))).status, QByteArray("404 Not Found"));
     QVERIFY(thumbnailFiles().isEmpty());
 }
 
@@ -249,40 +250,40 @@ void TestThumbnails::ownPicture()
     QFETCH(int, size);
     QFETCH(QByteArray, picture);
     QVERIFY(web->write(name, QByteArray(size, 'z')));
-    WebClient client(web->port());
-    WebReply reply;
-    QTRY_VERIFY_WITH_TIMEOUT((reply = page(client)).status() == "200 OK", 20000);
+    HttpClient client(web->port(), HttpClient::Browser);
+    HttpReply reply;
+    QTRY_VERIFY_WITH_TIMEOUT((reply = page(client)).status == "200 OK", 20000);
     QVERIFY2(reply.body.contains(picture), reply.body.constData());
 }
 
 void TestThumbnails::thumbnailsOnlyForThisShare()
 {
     // A second listener sharing another folder, with the same worker.
-    WebFixture other;
-    other.conf.showImages = CheckState::On;
+    TestServer other;
+    other.config.showImages = CheckState::On;
     QVERIFY(other.start());
-    Configuration::setDirectories(web->home.path(), qEnvironmentVariable("TESSALY_BUILD_DIR"), QStringLiteral("C"));
+    Configuration::setDirectories(web->homePath(), qEnvironmentVariable("TESSALY_BUILD_DIR"), QStringLiteral("C"));
     QVERIFY(noise(300, 200).save(web->path("mine.jpg"), "JPEG", 100));
-    WebClient client(web->port());
-    QTRY_VERIFY_WITH_TIMEOUT(page(client).status() == "200 OK", 20000);
+    HttpClient client(web->port(), HttpClient::Browser);
+    QTRY_VERIFY_WITH_TIMEOUT(page(client).status == "200 OK", 20000);
     const QByteArray link = thumbnailLink(web->path("mine.jpg"));
-    QCOMPARE(client.get(link).status(), QByteArray("200 OK"));
+    QCOMPARE(client.get(link).status, QByteArray("200 OK"));
 
-    WebClient stranger(other.port());
-    QCOMPARE(stranger.get(link).status(), QByteArray("404 Not Found"));
+    HttpClient stranger(other.port(), HttpClient::Browser);
+    QCOMPARE(stranger.get(link).status, QByteArray("404 Not Found"));
     // Nor by a path that climbs out of the other share.
-    const QByteArray climbing = "/_t/" + QUrl::toPercentEncoding(other.sharePath + "/../", "/")
+    const QByteArray climbing = "/_t/" + QUrl::toPercentEncoding(other.share + "/../", "/")
                                 + QUrl::toPercentEncoding(web->path("mine.jpg"), "/");
-    WebClient third(other.port());
-    QVERIFY(third.get(climbing).status() != "200 OK");
+    HttpClient third(other.port(), HttpClient::Browser);
+    QVERIFY(third.get(climbing).status != "200 OK");
 }
 
 void TestThumbnails::folderWithImageName()
 {
-    QVERIFY(web->makeDir("music.mp3"));
-    WebClient client(web->port());
-    const WebReply reply = page(client);
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QVERIFY(web->mkdir("music.mp3"));
+    HttpClient client(web->port(), HttpClient::Browser);
+    const HttpReply reply = page(client);
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     QVERIFY(reply.body.contains(
         "<input type=\"checkbox\" name=\"d\" value=\"music.mp3\"> <a href=\"/music.mp3\"><img src=\"/_i/music.png\" "
         "vspace=\"8\" align=\"center\" border=\"0\"><br>music.mp3<br><img src=\"/_i/folder.png\" vspace=\"8\" "

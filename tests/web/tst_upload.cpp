@@ -1,5 +1,6 @@
-#include "webclient.h"
-#include "webfixture.h"
+#include "httpclient.h"
+#include "requests.h"
+#include "testserver.h"
 
 #include "server/webserver.h"
 
@@ -10,13 +11,6 @@
 #include <QTest>
 
 namespace {
-
-QByteArray messageOf(const QByteArray &page)
-{
-    const qsizetype from = page.indexOf("</tr></table>") + 13;
-    const qsizetype to = page.indexOf("<table border=\"1\" frame=\"border\">");
-    return page.mid(from, to - from);
-}
 
 QByteArray randomBytes(int size)
 {
@@ -51,13 +45,14 @@ private slots:
     void interrupted();
 
 private:
-    std::unique_ptr<WebFixture> web;
+    std::unique_ptr<TestServer> web;
 };
 
 void TestUpload::init()
 {
-    web = std::make_unique<WebFixture>();
-    web->conf.showImages = CheckState::Off;
+    web = std::make_unique<TestServer>();
+    web->config.maxConnections = 30;
+    web->config.showImages = CheckState::Off;
 }
 
 void TestUpload::cleanup()
@@ -178,13 +173,13 @@ void TestUpload::upload()
     QFETCH(QByteArray, content);
     QVERIFY(web->start());
     QVERIFY(web->write("exists.txt", "old"));
-    const QStringList before = QDir(web->sharePath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    const QStringList before = QDir(web->share).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 
-    WebClient client(web->port());
-    const WebReply reply = client.multipart("/", contentType, body);
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    HttpClient client(web->port(), HttpClient::Browser);
+    const HttpReply reply = client.multipart("/", contentType, body);
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     QCOMPARE(messageOf(reply.body), message);
-    QStringList after = QDir(web->sharePath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    QStringList after = QDir(web->share).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     if (!stored.isEmpty()) {
         QCOMPARE(web->read(stored), content);
         QVERIFY(after.removeOne(stored));
@@ -198,9 +193,9 @@ void TestUpload::upload()
 void TestUpload::uploadIntoSubfolder()
 {
     QVERIFY(web->start());
-    QVERIFY(web->makeDir("Photos"));
-    WebClient client(web->port());
-    const WebReply reply = client.multipart("/Photos", FormType, multipartBody("----Bound4ry", "in.txt", "in"));
+    QVERIFY(web->mkdir("Photos"));
+    HttpClient client(web->port(), HttpClient::Browser);
+    const HttpReply reply = client.multipart("/Photos", FormType, multipartBody("----Bound4ry", "in.txt", "in"));
     QCOMPARE(messageOf(reply.body), QByteArray("File sent success."));
     QVERIFY(reply.body.contains("<td><b><a href=\"/\">../Photos</a></b></td>"));
     QCOMPARE(web->read("Photos/in.txt"), QByteArray("in"));
@@ -210,24 +205,24 @@ void TestUpload::uploadIntoSubfolder()
 void TestUpload::uploadFromPagedUrl()
 {
     QVERIFY(web->start());
-    WebClient client(web->port());
-    const WebReply reply = client.multipart("/?a=p&p=1", FormType, multipartBody("----Bound4ry", "paged.txt", "p"));
+    HttpClient client(web->port(), HttpClient::Browser);
+    const HttpReply reply = client.multipart("/?a=p&p=1", FormType, multipartBody("----Bound4ry", "paged.txt", "p"));
     QCOMPARE(messageOf(reply.body), QByteArray("File sent success."));
     QCOMPARE(web->read("paged.txt"), QByteArray("p"));
 }
 
 void TestUpload::uploadOff()
 {
-    web->conf.enableUpload = CheckState::Off;
+    web->config.enableUpload = CheckState::Off;
     QVERIFY(web->start());
-    WebClient client(web->port());
-    const WebReply reply = client.multipart("/", FormType, multipartBody("----Bound4ry", "off.bin", randomBytes(50000)));
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    HttpClient client(web->port(), HttpClient::Browser);
+    const HttpReply reply = client.multipart("/", FormType, multipartBody("----Bound4ry", "off.bin", randomBytes(50000)));
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     QCOMPARE(reply.header("Connection"), QByteArray("close"));
     QCOMPARE(messageOf(reply.body), QByteArray("File send failed: Network read error."));
     QVERIFY(client.waitClosed());
     QVERIFY(!web->exists("off.bin"));
-    QVERIFY(QDir(web->sharePath).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    QVERIFY(QDir(web->share).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
 }
 
 void TestUpload::failedUploadKeepsEarlierFile_data()
@@ -247,12 +242,12 @@ void TestUpload::failedUploadKeepsEarlierFile()
     QFETCH(QByteArray, body);
     QVERIFY(web->start());
     QVERIFY(web->write("report.pdf", "%PDF report"));
-    WebClient client(web->port());
-    WebReply reply = client.get("/report.pdf");
+    HttpClient client(web->port(), HttpClient::Browser);
+    HttpReply reply = client.get("/report.pdf");
     QCOMPARE(reply.body, QByteArray("%PDF report"));
     QVERIFY(!client.isClosed());
     reply = client.multipart("/", contentType, body);
-    QCOMPARE(reply.status(), QByteArray("200 OK"));
+    QCOMPARE(reply.status, QByteArray("200 OK"));
     QVERIFY(messageOf(reply.body).startsWith("File send failed"));
     QCOMPARE(web->read("report.pdf"), QByteArray("%PDF report"));
 }
@@ -260,8 +255,8 @@ void TestUpload::failedUploadKeepsEarlierFile()
 void TestUpload::twoUploadsOnOneConnection()
 {
     QVERIFY(web->start());
-    WebClient client(web->port());
-    WebReply reply = client.multipart("/", FormType, multipartBody("----Bound4ry", "one.txt", "1"));
+    HttpClient client(web->port(), HttpClient::Browser);
+    HttpReply reply = client.multipart("/", FormType, multipartBody("----Bound4ry", "one.txt", "1"));
     QCOMPARE(messageOf(reply.body), QByteArray("File sent success."));
     reply = client.multipart("/", FormType, multipartBody("----Bound4ry", "two.txt", "2"));
     QCOMPARE(messageOf(reply.body), QByteArray("File sent success."));
@@ -291,17 +286,17 @@ void TestUpload::interrupted()
 {
     QFETCH(QString, how);
     if (how == QLatin1String("limit"))
-        web->conf.dataLimitKB = 64;
+        web->config.dataLimitKB = 64;
     QVERIFY(web->start());
-    WebClient client(web->port());
-    QVERIFY(client.connect());
+    HttpClient client(web->port(), HttpClient::Browser);
+    QVERIFY(client.connectTo(web->port()));
     const QByteArray body = multipartBody("----Bound4ry", "part.bin", randomBytes(1000000));
     const QByteArray head = "POST / HTTP/1.1\r\nHost: h\r\nContent-Type: " + FormType
                             + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
     client.send(head + body.left(60000));
     // The upload is under way: part of the file is on disk, not yet under its name.
     const auto partSize = [this] {
-        const QFileInfoList entries = QDir(web->sharePath).entryInfoList(QDir::Files | QDir::Hidden);
+        const QFileInfoList entries = QDir(web->share).entryInfoList(QDir::Files | QDir::Hidden);
         return entries.size() == 1 ? entries.first().size() : qint64(-1);
     };
     QTRY_VERIFY(partSize() > 20000);
@@ -314,7 +309,7 @@ void TestUpload::interrupted()
         web->server->stopAll();
     else
         client.send(body.mid(60000, 100000)); // crosses the 64 KB limit
-    QTRY_VERIFY(QDir(web->sharePath).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    QTRY_VERIFY(QDir(web->share).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
 }
 
 QTEST_GUILESS_MAIN(TestUpload)

@@ -14,10 +14,11 @@ public:
     // head, or the body it announces, is incomplete. The answer to a HEAD request is its head only.
     bool takeFrom(QByteArray &data, bool headOnly = false);
 
-    // The value of the first header line named exactly `name`; a null array when there is none.
+    // The value of the first header line named `name` (compared without case, as HTTP does);
+    // a null array when there is none.
     QByteArray header(const QByteArray &name) const;
     bool hasHeader(const QByteArray &name) const { return !header(name).isNull(); }
-    // The header names in the order they were sent.
+    // The header names in the order and the spelling they were sent.
     QList<QByteArray> headerNames() const;
     qint64 contentLength() const { return header("Content-Length").toLongLong(); }
 
@@ -27,6 +28,7 @@ public:
     QByteArray head;       // everything up to and including the empty line
     QList<std::pair<QByteArray, QByteArray>> headers;
     QByteArray body;
+    bool complete = false; // the whole answer arrived
 };
 
 #endif

@@ -26,6 +26,7 @@ bool HttpReply::takeFrom(QByteArray &data, bool headOnly)
         return false;
     reply.body = data.mid(reply.head.size(), length);
     data.remove(0, reply.head.size() + length);
+    reply.complete = true;
     *this = reply;
     return true;
 }
@@ -33,7 +34,7 @@ bool HttpReply::takeFrom(QByteArray &data, bool headOnly)
 QByteArray HttpReply::header(const QByteArray &name) const
 {
     for (const auto &line : headers) {
-        if (line.first == name)
+        if (line.first.compare(name, Qt::CaseInsensitive) == 0)
             return line.second.isNull() ? QByteArray("") : line.second;
     }
     return QByteArray();
