@@ -36,8 +36,10 @@ start_server() {
     : > "$work/url"
     "$program" --headless --address 127.0.0.1 --port 0 "$@" > "$work/url" 2> "$work/server.err" &
     server=$!
-    for _ in $(seq 200); do
-        [ -s "$work/url" ] && break
+    # A loaded machine (the first HTTPS start also makes the user's key pair) may take a while;
+    # the URL counts once its whole line is written.
+    for _ in $(seq 600); do
+        [ "$(wc -l < "$work/url")" -ge 1 ] && break
         kill -0 "$server" 2>/dev/null || break
         sleep 0.05
     done

@@ -226,7 +226,9 @@ void TestLookAndFeel::colours()
         {QStringLiteral("text"), {QPalette::Text, {QPalette::Text, QPalette::ButtonText}}},
         {QStringLiteral("button"), {QPalette::Button, {QPalette::Button}}},
     };
-    const auto [from, roles] = samples.value(sample);
+    const auto picked = samples.value(sample);
+    const QPalette::ColorRole from = picked.first;
+    const QList<QPalette::ColorRole> &roles = picked.second;
     const QString used = style.isEmpty() ? startStyle : style;
     QPalette appBefore;
     QColor start;

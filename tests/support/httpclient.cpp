@@ -42,17 +42,17 @@ void HttpClient::pump()
     received += bytes;
 }
 
-bool HttpClient::connectTo(quint16 port)
+bool HttpClient::connectTo(quint16 serverPort)
 {
-    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.connectToHost(QHostAddress::LocalHost, serverPort);
     // A refused connection ends in the unconnected state.
     return waitUntil([this] { return isConnected() || isClosed(); }, Timeout) && isConnected();
 }
 
-bool HttpClient::connectEncrypted(quint16 port)
+bool HttpClient::connectEncrypted(quint16 serverPort)
 {
     socket.setPeerVerifyMode(QSslSocket::VerifyNone);
-    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), serverPort);
     return waitUntil([this] { return socket.isEncrypted() || isClosed(); }, Timeout)
         && socket.isEncrypted();
 }

@@ -26,9 +26,9 @@ public:
     // Runs the event loop until `done` holds or the time is up; returns `done`.
     static bool waitUntil(const std::function<bool()> &done, int timeoutMs = Timeout);
 
-    bool connectTo(quint16 port);
+    bool connectTo(quint16 serverPort);
     // Connects and completes a TLS handshake (the server's certificate is not checked).
-    bool connectEncrypted(quint16 port);
+    bool connectEncrypted(quint16 serverPort);
     bool isConnected() const { return socket.state() == QAbstractSocket::ConnectedState; }
     void send(const QByteArray &bytes);
     // Waits for the next complete answer; false when none came before the timeout or the close.
