@@ -37,8 +37,8 @@ private slots:
     void floodOfPipelinedRequestsIsServedWithoutRecursion_data();
     void floodOfPipelinedRequestsIsServedWithoutRecursion();
     void keepAliveResetsPerRequestFields();
-    void badContentLengthGets400AndCloses_data();
-    void badContentLengthGets400AndCloses();
+    void malformedHeadGets400AndCloses_data();
+    void malformedHeadGets400AndCloses();
     void transferCodedBodyGets411AndCreatesNothing_data();
     void transferCodedBodyGets411AndCreatesNothing();
     void formBodyIsCappedAt64KiB_data();
@@ -184,7 +184,7 @@ void TestConnection::keepAliveResetsPerRequestFields()
     QVERIFY(!client.isClosed());
 }
 
-void TestConnection::badContentLengthGets400AndCloses_data()
+void TestConnection::malformedHeadGets400AndCloses_data()
 {
     QTest::addColumn<QByteArray>("request");
 
@@ -197,9 +197,25 @@ void TestConnection::badContentLengthGets400AndCloses_data()
     QTest::addRow("negative on GET") << QByteArray("GET /a.txt HTTP/1.1\r\nContent-Length: -1\r\n\r\n");
     QTest::addRow("negative on PUT") << QByteArray("PUT /new.txt HTTP/1.1\r\nContent-Length: -1\r\n\r\n");
     QTest::addRow("beyond 64 bits") << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n");
+
+    // A header name with blanks after it, or a line folded onto the one before, is no header the
+    // server may ignore: read as none, a chunked body would be taken for the next request.
+    const QByteArray chunked = "5\r\nhello\r\n0\r\n\r\nGET /a.txt HTTP/1.1\r\n\r\n";
+    QTest::addRow("Transfer-Encoding with a blank before the colon")
+        << "POST /a.txt HTTP/1.1\r\nTransfer-Encoding : chunked\r\n\r\n" + chunked;
+    QTest::addRow("Transfer-Encoding with a tab before the colon")
+        << "PUT /new.txt HTTP/1.1\r\nTransfer-Encoding\t: chunked\r\n\r\n" + chunked;
+    QTest::addRow("Content-Length with a blank before the colon")
+        << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length : 5\r\n\r\nhello");
+    QTest::addRow("an unknown header with a blank before the colon")
+        << QByteArray("GET /a.txt HTTP/1.1\r\nX-Thing : 1\r\n\r\n");
+    QTest::addRow("a line folded onto the one before")
+        << QByteArray("GET /a.txt HTTP/1.1\r\nRange: bytes=0-1\r\n ,2-3\r\n\r\n");
+    QTest::addRow("a folded line with a colon")
+        << "PUT /new.txt HTTP/1.1\r\nHost: h\r\n\tTransfer-Encoding: chunked\r\n\r\n" + chunked;
 }
 
-void TestConnection::badContentLengthGets400AndCloses()
+void TestConnection::malformedHeadGets400AndCloses()
 {
     QFETCH(QByteArray, request);
     QVERIFY(ts->start());
@@ -210,6 +226,8 @@ void TestConnection::badContentLengthGets400AndCloses()
     QCOMPARE(reply.header("Connection"), QByteArray("close"));
     QCOMPARE(reply.contentLength(), 0);
     QVERIFY(client.waitClosed());
+    // No second answer: nothing after the head was read as a request.
+    QCOMPARE(client.pending(), QByteArray());
     QVERIFY(!QFileInfo::exists(ts->path(QStringLiteral("new.txt"))));
 }
 

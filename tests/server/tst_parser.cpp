@@ -42,12 +42,8 @@ private slots:
     void headerNamesMatchInAnyCase();
     void connectionHeaderDecidesKeepAlive_data();
     void connectionHeaderDecidesKeepAlive();
-    void blankBeforeTheColonIsMalformed_data();
-    void blankBeforeTheColonIsMalformed();
     void headsThatAreRefused_data();
     void headsThatAreRefused();
-    void blankBeforeTheColonGets400AndCloses_data();
-    void blankBeforeTheColonGets400AndCloses();
     void methodsAreKnownByTheirCaseSensitiveNames_data();
     void methodsAreKnownByTheirCaseSensitiveNames();
     void unknownMethodGets405AndCloses_data();
@@ -194,31 +190,6 @@ void TestParser::connectionHeaderDecidesKeepAlive()
     QCOMPARE(client.waitClosed(closes ? HttpClient::Timeout : 300), closes);
 }
 
-void TestParser::blankBeforeTheColonIsMalformed_data()
-{
-    QTest::addColumn<QByteArray>("head");
-
-    QTest::addRow("Transfer-Encoding with a blank before the colon")
-        << QByteArray("POST /t.txt HTTP/1.1\r\nTransfer-Encoding : chunked\r\n\r\n");
-    QTest::addRow("Transfer-Encoding with a tab before the colon")
-        << QByteArray("PUT /new.txt HTTP/1.1\r\nTransfer-Encoding\t: chunked\r\n\r\n");
-    QTest::addRow("Content-Length with a blank before the colon")
-        << QByteArray("POST /t.txt HTTP/1.1\r\nContent-Length : 5\r\n\r\n");
-    QTest::addRow("an unknown header with a blank before the colon")
-        << QByteArray("GET /t.txt HTTP/1.1\r\nX-Thing : 1\r\n\r\n");
-    QTest::addRow("a line folded onto the one before")
-        << QByteArray("GET /t.txt HTTP/1.1\r\nRange: bytes=0-1\r\n ,2-3\r\n\r\n");
-    QTest::addRow("a folded line with a colon")
-        << QByteArray("GET /t.txt HTTP/1.1\r\nHost: h\r\n\tTransfer-Encoding: chunked\r\n\r\n");
-}
-
-void TestParser::blankBeforeTheColonIsMalformed()
-{
-    QFETCH(QByteArray, head);
-    QCOMPARE(parse(head).status, Status::BadRequest);
-    QCOMPARE(RequestParser::statusLine(Status::BadRequest), "400 Bad Request");
-}
-
 void TestParser::headsThatAreRefused_data()
 {
     QTest::addColumn<QByteArray>("head");
@@ -266,36 +237,6 @@ void TestParser::headsThatAreRefused()
 
     QCOMPARE(RequestParser::parse(head, overflowed, false).status, status);
     QCOMPARE(QByteArray(RequestParser::statusLine(status)), statusLine);
-}
-
-void TestParser::blankBeforeTheColonGets400AndCloses_data()
-{
-    QTest::addColumn<QByteArray>("request");
-
-    // Read as no header at all, the chunked body would be taken for the next request.
-    const QByteArray chunked = "5\r\nhello\r\n0\r\n\r\nGET /t.txt HTTP/1.1\r\n\r\n";
-    QTest::addRow("Transfer-Encoding with a blank before the colon")
-        << "POST /t.txt HTTP/1.1\r\nTransfer-Encoding : chunked\r\n\r\n" + chunked;
-    QTest::addRow("Transfer-Encoding with a tab before the colon")
-        << "PUT /new.txt HTTP/1.1\r\nTransfer-Encoding\t: chunked\r\n\r\n" + chunked;
-    QTest::addRow("Content-Length with a blank before the colon")
-        << QByteArray("POST /t.txt HTTP/1.1\r\nContent-Length : 5\r\n\r\nhello");
-}
-
-void TestParser::blankBeforeTheColonGets400AndCloses()
-{
-    QFETCH(QByteArray, request);
-    QVERIFY(ts->start());
-
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange(request);
-    QCOMPARE(reply.status, QByteArray("400 Bad Request"));
-    QCOMPARE(reply.header("Connection"), QByteArray("close"));
-    QVERIFY(client.waitClosed());
-    // No second answer: nothing of the body was read as a request.
-    QCOMPARE(client.pending(), QByteArray());
-    QVERIFY(!QFileInfo::exists(ts->path(QStringLiteral("new.txt"))));
 }
 
 void TestParser::methodsAreKnownByTheirCaseSensitiveNames_data()
