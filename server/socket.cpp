@@ -53,15 +53,6 @@ Socket::Socket()
     connect(this, &QAbstractSocket::disconnected, this, &Socket::peerGone);
     connect(this, &QIODevice::bytesWritten, this, &Socket::resume);
     connect(this, &QSslSocket::encryptedBytesWritten, this, &Socket::resume);
-
-    retryTimer.setSingleShot(true);
-    retryTimer.setInterval(SendRetryMs);
-    connect(&retryTimer, &QTimer::timeout, this, qOverload<>(&Socket::sendFile));
-    closeTimer.setSingleShot(true);
-    closeTimer.setInterval(closeTimeout);
-    connect(&closeTimer, &QTimer::timeout, this, &QAbstractSocket::abort);
-    idleTimer.setSingleShot(true);
-    connect(&idleTimer, &QTimer::timeout, this, &Socket::idleTimeoutPassed);
     startIdleTime();
     // Without a bound Qt reads whatever the peer sends while a request is being answered.
     setReadBufferSize(ReadBufferLimit);
@@ -71,6 +62,7 @@ Socket::~Socket()
 {
     discard();
     blockSignals(true);
+    BufferPool::instance().give(buffer);
 }
 
 void Socket::discard()
@@ -84,9 +76,9 @@ void Socket::discard()
         sendSource->close();
         sendSource = nullptr;
     }
-    retryTimer.stop();
-    closeTimer.stop();
-    idleTimer.stop();
+    retryDeadline.stop();
+    closeDeadline.stop();
+    idleDeadline.stop();
     if (state() != UnconnectedState)
         abort();
 }
@@ -132,7 +124,7 @@ void Socket::startServerTls(const QSslKey &key, const QSslCertificate &certifica
 void Socket::sentBytes(qint64 n)
 {
     // Bytes leave only as fast as the peer takes them: it is alive.
-    lastProgress.start();
+    touch();
     if (traffic)
         traffic->countSent(n);
 }
@@ -166,12 +158,15 @@ void Socket::readyRead()
     } else if (bodyWait != BodyWait::None) {
         continueWaiting();
     } else if (!headerComplete) {
+        takeBuffer();
         const qint64 n = readSocket(buffer + fill, BufferSize - fill);
         if (n < 0) {
             closeConnection();
             return;
         }
         fill += int(n);
+        if (fill == 0)
+            giveBackBuffer();
         // Empty lines before a request line are skipped.
         int skip = 0;
         while (skip + 1 < fill && buffer[skip] == '\r' && buffer[skip + 1] == '\n')
@@ -244,6 +239,7 @@ void Socket::consume(int n)
 
 void Socket::beginBody(qint64 length, bool expectContinue)
 {
+    takeBuffer();
     // The body starts right after the head; move it to the front so that it has the whole buffer.
     if (!headOverflow && headLength > 0) {
         std::memmove(buffer, buffer + headLength, size_t(fill - headLength));
@@ -317,11 +313,12 @@ void Socket::continueWaiting()
             }
             if (n == 0)
                 return;
-            lastProgress.start();
+            touch();
             collected.append(piece, n);
             bodyLeft -= n;
         }
     } else {
+        takeBuffer();
         if (readPos > 0) {
             std::memmove(buffer, buffer + readPos, size_t(fill - readPos));
             fill -= readPos;
@@ -336,7 +333,7 @@ void Socket::continueWaiting()
             }
             if (n == 0)
                 return;
-            lastProgress.start();
+            touch();
             fill += int(n);
         }
     }
@@ -380,7 +377,7 @@ void Socket::continueSaving()
             }
             if (n == 0)
                 break;
-            lastProgress.start();
+            touch();
             piece = received;
         }
         remaining -= n;
@@ -541,7 +538,7 @@ void Socket::sendFile()
     if (!sendSource)
         return;
     sendWaiting = false;
-    retryTimer.stop();
+    retryDeadline.stop();
     if (sendingDirect && sendDirect())
         return;
     if (sendingBatches) {
@@ -628,7 +625,7 @@ void Socket::waitForRoom()
 {
     // Resumed by bytesWritten(); the timer is the fallback.
     sendWaiting = true;
-    retryTimer.start();
+    retryDeadline.start(SendRetryMs);
 }
 
 // Sends the file with sendfile(2) while the kernel takes it; the file's bytes never pass through
@@ -730,7 +727,7 @@ void Socket::continueLater()
 void Socket::resume()
 {
     // The peer takes our bytes: it is alive.
-    lastProgress.start();
+    touch();
     if (sendWaiting && bytesToWrite() <= SendQueueLimit / 2
         && encryptedBytesToWrite() <= SendQueueLimit / 2)
         sendFile();
@@ -747,7 +744,7 @@ void Socket::stopSending()
     sendingDirect = false;
     sendingBatches = false;
     sendWaiting = false;
-    retryTimer.stop();
+    retryDeadline.stop();
 }
 
 void Socket::end()
@@ -765,7 +762,8 @@ void Socket::end()
         return;
     }
     // Bytes after this request's body belong to the next request.
-    std::memmove(buffer, buffer + readPos, size_t(fill - readPos));
+    if (fill > readPos)
+        std::memmove(buffer, buffer + readPos, size_t(fill - readPos));
     fill -= readPos;
     readPos = 0;
     headerComplete = false;
@@ -779,27 +777,57 @@ void Socket::end()
     startIdleTime();
     // A next request already held is taken up from the event loop, so a flood of pipelined
     // requests cannot deepen the stack. Bytes still in the kernel announce themselves.
-    if (fill > 0 || bytesAvailable() > 0)
+    if (fill > 0 || bytesAvailable() > 0) {
         QMetaObject::invokeMethod(this, &Socket::readyRead, Qt::QueuedConnection);
+    } else {
+        giveBackBuffer();
+        emit idle();
+    }
+}
+
+void Socket::takeBuffer()
+{
+    if (!buffer)
+        buffer = BufferPool::instance().take();
+}
+
+void Socket::giveBackBuffer()
+{
+    if (buffer && fill == 0) {
+        BufferPool::instance().give(buffer);
+        buffer = nullptr;
+        readPos = 0;
+        headLength = 0;
+    }
 }
 
 void Socket::startIdleTime()
 {
-    lastProgress.start();
-    // A running timer is not restarted for every request: when it fires it counts from the
-    // last progress noted and waits for the rest.
-    if (!idleTimer.isActive())
-        idleTimer.start(idleTimeout);
+    idleDeadline.start(idleTimeout);
 }
 
-void Socket::idleTimeoutPassed()
+void Socket::touch()
 {
-    // Progress was only noted; the time is counted from the last of it.
-    const qint64 quiet = lastProgress.elapsed();
-    if (quiet < idleTimeout)
-        idleTimer.start(int(idleTimeout - quiet));
-    else
+    // After the close the idle time no longer runs.
+    if (idleDeadline.isActive())
+        idleDeadline.start(idleTimeout);
+}
+
+void Socket::deadlinePassed(DeadlineSweeper::Kind kind)
+{
+    switch (kind) {
+    case DeadlineSweeper::Idle:
         closeConnection();
+        break;
+    case DeadlineSweeper::Close:
+        abort();
+        break;
+    case DeadlineSweeper::Retry:
+        sendFile();
+        break;
+    case DeadlineSweeper::KindCount:
+        break;
+    }
 }
 
 void Socket::setKeepAlive(bool on)
@@ -817,13 +845,13 @@ void Socket::closeConnection()
     if (!held.isEmpty())
         push(nullptr, 0);
     closing = true;
-    idleTimer.stop();
+    idleDeadline.stop();
     stopSending();
     if (saveTarget)
         finishSaving(ReadFailed);
     disconnectFromHost();
     if (state() != UnconnectedState)
-        closeTimer.start();
+        closeDeadline.start(closeTimeout);
 }
 
 void Socket::peerGone()
@@ -834,6 +862,6 @@ void Socket::peerGone()
     if (saveTarget)
         finishSaving(ReadFailed);
     stopSending();
-    idleTimer.stop();
-    closeTimer.stop();
+    idleDeadline.stop();
+    closeDeadline.stop();
 }

@@ -1,30 +1,32 @@
 #ifndef SOCKET_H
 #define SOCKET_H
 
+#include "server/bufferpool.h"
+#include "server/deadlinesweeper.h"
 #include "server/trafficmeter.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QSslCipher>
 #include <QSslSocket>
-#include <QTimer>
 
 class QFile;
 class QFileDevice;
 
 // The stream of one client connection (plain TCP or TLS).
 //
-// One fixed 2048-byte buffer serves in turn for the request head, for pieces of a body being
+// One 2048-byte buffer serves in turn for the request head, for pieces of a body being
 // saved and for pieces of a file being sent. The socket announces a complete head with
 // headerReady(); the request record parses it with readLine(), then tells the socket how long
 // the body is (beginBody()). Body bytes are handed out only up to that length: whatever follows
-// belongs to the next request on the connection.
+// belongs to the next request on the connection. The buffer is held only while a request is in
+// progress: an idle keep-alive connection gives it back to the pool, unless it holds bytes of a
+// next request already.
 class Socket : public QSslSocket
 {
     Q_OBJECT
 
 public:
-    static constexpr int BufferSize = 2048;
+    static constexpr int BufferSize = BufferPool::BufferSize;
     // Sending pauses while more than this many bytes wait in the socket.
     static constexpr qint64 SendQueueLimit = 1000000;
     static constexpr int SendRetryMs = 200;
@@ -41,7 +43,7 @@ public:
     static constexpr int IdleTimeoutMs = 120000;
     // Most bytes Qt holds for a connection beyond our buffer; the rest waits in the kernel.
     static constexpr qint64 ReadBufferLimit = 64 * 1024;
-    // The timeouts given to sockets made from now on (tests shorten them).
+    // The timeouts of the deadlines set from now on (tests shorten them).
     static int idleTimeout;
     static int closeTimeout;
     // Largest body collected into memory (forms, PROPFIND and LOCK bodies).
@@ -100,6 +102,8 @@ public:
     void end();
     void setKeepAlive(bool on);
     bool isKeepAlive() const { return keepAlive; }
+    // Whether the connection holds a head buffer now (it does while a request is in progress).
+    bool holdsBuffer() const { return buffer != nullptr; }
     // Closes without waiting: pending bytes are flushed, a peer that never closes is aborted.
     void closeConnection();
     bool isClosing() const { return closing; }
@@ -113,6 +117,8 @@ signals:
     void headerReady();
     void bodyReady();
     void startReply(int code);
+    // An answer has ended and the connection waits for the next request, none being held.
+    void idle();
 
 public slots:
     void readyRead();
@@ -120,6 +126,8 @@ public slots:
     void sendFile();
 
 private:
+    friend class DeadlineSweeper;
+
     enum class BodyWait { None, Collect, Prefetch };
 
     qint64 readSocket(char *into, qint64 max);
@@ -140,7 +148,11 @@ private:
     void peerGone();
     void resume();
     void startIdleTime();
-    void idleTimeoutPassed();
+    // The peer made progress: the idle time starts anew.
+    void touch();
+    void deadlinePassed(DeadlineSweeper::Kind kind);
+    void takeBuffer();
+    void giveBackBuffer();
 
     bool keepAlive = false;
     bool headerComplete = false;
@@ -152,7 +164,7 @@ private:
     int headLength = 0;
     int readPos = 0;
     int fill = 0;
-    char buffer[BufferSize];
+    char *buffer = nullptr;
 
     qint64 bodyLeft = 0;
     BodyWait bodyWait = BodyWait::None;
@@ -174,11 +186,12 @@ private:
     bool sendingBatches = false;
     bool continueQueued = false;
 
-    QTimer retryTimer;
-    QTimer closeTimer;
-    QTimer idleTimer;
-    // When the peer last sent body bytes or took bytes of an answer.
-    QElapsedTimer lastProgress;
+    // No request head completed, no body byte arrived, no byte of an answer was taken.
+    DeadlineSweeper::Entry idleDeadline{this, DeadlineSweeper::Idle};
+    // The peer has not closed after our close.
+    DeadlineSweeper::Entry closeDeadline{this, DeadlineSweeper::Close};
+    // A send waits for room; normally the bytes written resume it sooner.
+    DeadlineSweeper::Entry retryDeadline{this, DeadlineSweeper::Retry};
 };
 
 #endif
