@@ -1,8 +1,9 @@
 #ifndef SOCKET_H
 #define SOCKET_H
 
-#include "server/bufferpool.h"
+#include "server/bodysink.h"
 #include "server/deadlinesweeper.h"
+#include "server/requestframing.h"
 #include "server/trafficmeter.h"
 
 #include <QByteArray>
@@ -14,19 +15,18 @@ class QFileDevice;
 
 // The stream of one client connection (plain TCP or TLS).
 //
-// One 2048-byte buffer serves in turn for the request head, for pieces of a body being
-// saved and for pieces of a file being sent. The socket announces a complete head with
-// headerReady(); the request record parses it with readLine(), then tells the socket how long
-// the body is (beginBody()). Body bytes are handed out only up to that length: whatever follows
-// belongs to the next request on the connection. The buffer is held only while a request is in
-// progress: an idle keep-alive connection gives it back to the pool, unless it holds bytes of a
-// next request already.
+// The facade of the connection's parts: the framing of requests in the head buffer
+// (RequestFraming), the file an upload is saved to (BodySink), the deadlines (DeadlineSweeper)
+// and, here, the transport and the ways of sending a file. The socket announces a complete head
+// with headerReady(); the request record parses it with readLine(), then tells the socket how
+// long the body is (beginBody()). Body bytes are handed out only up to that length: whatever
+// follows belongs to the next request on the connection.
 class Socket : public QSslSocket
 {
     Q_OBJECT
 
 public:
-    static constexpr int BufferSize = BufferPool::BufferSize;
+    static constexpr int BufferSize = RequestFraming::BufferSize;
     // Sending pauses while more than this many bytes wait in the socket.
     static constexpr qint64 SendQueueLimit = 1000000;
     static constexpr int SendRetryMs = 200;
@@ -50,7 +50,12 @@ public:
     static constexpr qint64 MaxCollectedBody = 64 * 1024;
 
     // Result codes of saving a body, delivered by startReply(int).
-    enum SaveResult { Saved = 0, ReadFailed = 2, WriteFailed = 3, NoDelimiter = 6 };
+    enum SaveResult {
+        Saved = BodySink::Saved,
+        ReadFailed = BodySink::ReadFailed,
+        WriteFailed = BodySink::WriteFailed,
+        NoDelimiter = BodySink::NoDelimiter
+    };
 
     Socket();
     ~Socket() override;
@@ -65,23 +70,23 @@ public:
     TrafficMeter *traffic = nullptr;
 
     // --- the request head
-    bool hasCompleteHead() const { return headerComplete && !headOverflow; }
-    bool headOverflowed() const { return headOverflow; }
+    bool hasCompleteHead() const { return framing.hasCompleteHead(); }
+    bool headOverflowed() const { return framing.headOverflowed(); }
     // The announced head: up to and including the empty line, or the whole buffer when the
     // head did not fit.
-    QByteArrayView head() const { return QByteArrayView(buffer, headLength); }
-    QByteArray readLine();
-    // The line reader of heads and part headers: the bytes from *pos to the next CR, the byte
-    // after the CR being skipped unseen (taken to be LF). *pos moves past them. An empty result
-    // stands both for an empty line and for the lack of a complete line (then *pos stays).
-    static QByteArrayView nextLine(QByteArrayView bytes, qsizetype *pos);
+    QByteArrayView head() const { return framing.head(); }
+    QByteArray readLine() { return framing.readLine(); }
+    static QByteArrayView nextLine(QByteArrayView bytes, qsizetype *pos)
+    {
+        return RequestFraming::nextLine(bytes, pos);
+    }
 
     // --- the request body
     // Declares the body that follows the head (0 for none) and whether the client waits for
     // "100 Continue" before sending it.
     void beginBody(qint64 length, bool expectContinue);
-    qint64 unreadBody() const { return bodyLeft; }
-    QByteArray read(qint64 n);
+    qint64 unreadBody() const { return framing.unreadBody(); }
+    QByteArray read(qint64 n) { return framing.read(n); }
     // Reads the whole body (at most MaxCollectedBody) into memory; bodyReady() follows.
     void collectBody();
     QByteArray takeBody();
@@ -91,10 +96,11 @@ public:
     // target's place only when committed.
     void saveFile(QFileDevice *file, qint64 length);
     void saveFile(QFileDevice *file, const QByteArray &delimiter, qint64 length);
-    // Where in `data` the first multipart delimiter stands (a `delimiter` followed by "--" or a
-    // line end); -1 when none does.
-    static qsizetype findDelimiter(QByteArrayView data, QByteArrayView delimiter);
-    bool isSaving() const { return saveTarget != nullptr; }
+    static qsizetype findDelimiter(QByteArrayView data, QByteArrayView delimiter)
+    {
+        return BodySink::findDelimiter(data, delimiter);
+    }
+    bool isSaving() const { return sink.isActive(); }
 
     // --- the answer
     void write(const QByteArray &data, bool end);
@@ -103,7 +109,7 @@ public:
     void setKeepAlive(bool on);
     bool isKeepAlive() const { return keepAlive; }
     // Whether the connection holds a head buffer now (it does while a request is in progress).
-    bool holdsBuffer() const { return buffer != nullptr; }
+    bool holdsBuffer() const { return framing.holdsBuffer(); }
     // Closes without waiting: pending bytes are flushed, a peer that never closes is aborted.
     void closeConnection();
     bool isClosing() const { return closing; }
@@ -135,7 +141,6 @@ private:
     bool canSendDirectly();
     void flushHeld();
     bool limitIsReached() const { return traffic && traffic->isReached(); }
-    void consume(int n);
     void stopSending();
     bool sendDirect();
     void sendBatches();
@@ -146,34 +151,22 @@ private:
     void continueSaving();
     void finishSaving(int code);
     void peerGone();
-    void resume();
+    // Bytes were taken from the send queue: a send waiting for room goes on.
+    void resumeSending();
     void startIdleTime();
     // The peer made progress: the idle time starts anew.
     void touch();
     void deadlinePassed(DeadlineSweeper::Kind kind);
-    void takeBuffer();
-    void giveBackBuffer();
 
     bool keepAlive = false;
-    bool headerComplete = false;
-    bool headOverflow = false;
     bool closing = false;
     bool continuePending = false;
     bool sendWaiting = false;
-    bool inBody = false;
-    int headLength = 0;
-    int readPos = 0;
-    int fill = 0;
-    char *buffer = nullptr;
-
-    qint64 bodyLeft = 0;
+    RequestFraming framing;
     BodyWait bodyWait = BodyWait::None;
     QByteArray collected;
 
-    QFileDevice *saveTarget = nullptr;
-    qint64 remaining = 0;
-    QByteArray boundary;
-    QByteArray tail;
+    BodySink sink;
     // The head of an answer on a plain connection, sent together with the first bytes after it.
     QByteArray held;
 
