@@ -615,14 +615,14 @@ void Socket::end()
         return;
     }
     // Bytes after this request's body belong to the next request.
-    const bool held = framing.nextRequest();
+    const bool pipelined = framing.nextRequest();
     bodyWait = BodyWait::None;
     continuePending = false;
     collected.clear();
     startIdleTime();
     // A next request already held is taken up from the event loop, so a flood of pipelined
     // requests cannot deepen the stack. Bytes still in the kernel announce themselves.
-    if (held || bytesAvailable() > 0)
+    if (pipelined || bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &Socket::readyRead, Qt::QueuedConnection);
     else
         emit idle();
