@@ -21,6 +21,8 @@ ServerThread::ServerThread(ServerContext *listener, QObject *parent)
     request.singleFile = context->singleFile;
     request.socket.traffic = &context->traffic;
     connect(&request.socket, &Socket::bodyReady, this, &ServerThread::bodyArrived);
+    // A connection waiting for its next request keeps no answer: the next one makes its own.
+    connect(&request.socket, &Socket::idle, this, &ServerThread::dropResponse);
 }
 
 void ServerThread::readyRead()
@@ -217,10 +219,16 @@ bool ServerThread::checkResponse(ResponseKind kind)
 {
     if (response && response->kind == kind)
         return true;
+    dropResponse();
+    return false;
+}
+
+void ServerThread::dropResponse()
+{
+    // Later: the response may still be on the stack.
     if (response)
         response->deleteLater();
     response = nullptr;
-    return false;
 }
 
 void ServerThread::answer(const char *status)

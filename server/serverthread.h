@@ -45,6 +45,7 @@ private:
     void refuse();
     void answer(const char *status);
     void finish();
+    void dropResponse();
     Response *responseFor(ResponseKind kind);
 
     Awaiting awaiting = Awaiting::Nothing;

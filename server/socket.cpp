@@ -1,13 +1,11 @@
 #include "server/socket.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QSslCertificate>
 #include <QSslCipher>
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <cerrno>
-#include <cstring>
 
 #include <fcntl.h>
 #include <sys/sendfile.h>
@@ -16,29 +14,10 @@
 #include <unistd.h>
 
 namespace {
-// Parts of a form body are held back once fewer than this many body bytes remain, so that the
-// closing delimiter can be searched in them.
-constexpr qint64 TailThreshold = 512;
 // A body being saved is taken from the socket in pieces of up to this many bytes (all that Qt
 // holds at a time) and each piece is handed to the file at once: a 2048-byte piece per write(2)
 // made writing the file the larger part of receiving it.
 constexpr qint64 SavePiece = Socket::ReadBufferLimit;
-// A file that is synced to disk once complete (a QSaveFile when committed) is handed to the disk
-// in stretches of this many bytes while it arrives, so that the sync at the end waits only for
-// the last stretch instead of for the whole file.
-constexpr qint64 WritebackStretch = 8 * 1024 * 1024;
-
-// Starts writing back the stretch that the last piece of `n` bytes completed, without waiting.
-void startWriteback(QFileDevice *file, qint64 n)
-{
-    const qint64 end = file->pos();
-    const qint64 boundary = end / WritebackStretch * WritebackStretch;
-    if (boundary == 0 || end - n >= boundary)
-        return;
-    file->flush();
-    ::sync_file_range(file->handle(), off64_t(boundary - WritebackStretch), off64_t(WritebackStretch),
-                      SYNC_FILE_RANGE_WRITE);
-}
 const char Continue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 }
 
@@ -51,17 +30,8 @@ Socket::Socket()
     connect(this, &QIODevice::readyRead, this, &Socket::readyRead);
     connect(this, &QIODevice::readChannelFinished, this, &Socket::readChannelFinished);
     connect(this, &QAbstractSocket::disconnected, this, &Socket::peerGone);
-    connect(this, &QIODevice::bytesWritten, this, &Socket::resume);
-    connect(this, &QSslSocket::encryptedBytesWritten, this, &Socket::resume);
-
-    retryTimer.setSingleShot(true);
-    retryTimer.setInterval(SendRetryMs);
-    connect(&retryTimer, &QTimer::timeout, this, qOverload<>(&Socket::sendFile));
-    closeTimer.setSingleShot(true);
-    closeTimer.setInterval(closeTimeout);
-    connect(&closeTimer, &QTimer::timeout, this, &QAbstractSocket::abort);
-    idleTimer.setSingleShot(true);
-    connect(&idleTimer, &QTimer::timeout, this, &Socket::idleTimeoutPassed);
+    connect(this, &QIODevice::bytesWritten, this, &Socket::resumeSending);
+    connect(this, &QSslSocket::encryptedBytesWritten, this, &Socket::resumeSending);
     startIdleTime();
     // Without a bound Qt reads whatever the peer sends while a request is being answered.
     setReadBufferSize(ReadBufferLimit);
@@ -75,7 +45,7 @@ Socket::~Socket()
 
 void Socket::discard()
 {
-    if (saveTarget) {
+    if (sink.isActive()) {
         closing = true;
         finishSaving(ReadFailed);
     }
@@ -84,9 +54,9 @@ void Socket::discard()
         sendSource->close();
         sendSource = nullptr;
     }
-    retryTimer.stop();
-    closeTimer.stop();
-    idleTimer.stop();
+    retryDeadline.stop();
+    closeDeadline.stop();
+    idleDeadline.stop();
     if (state() != UnconnectedState)
         abort();
 }
@@ -132,7 +102,7 @@ void Socket::startServerTls(const QSslKey &key, const QSslCertificate &certifica
 void Socket::sentBytes(qint64 n)
 {
     // Bytes leave only as fast as the peer takes them: it is alive.
-    lastProgress.start();
+    touch();
     if (traffic)
         traffic->countSent(n);
 }
@@ -161,35 +131,24 @@ void Socket::readyRead()
 {
     if (closing)
         return;
-    if (saveTarget) {
+    if (sink.isActive()) {
         continueSaving();
     } else if (bodyWait != BodyWait::None) {
         continueWaiting();
-    } else if (!headerComplete) {
-        const qint64 n = readSocket(buffer + fill, BufferSize - fill);
+    } else if (!framing.isHeadComplete()) {
+        const qint64 n = readSocket(framing.room(), framing.roomSize());
         if (n < 0) {
+            framing.releaseIfEmpty();
             closeConnection();
             return;
         }
-        fill += int(n);
-        // Empty lines before a request line are skipped.
-        int skip = 0;
-        while (skip + 1 < fill && buffer[skip] == '\r' && buffer[skip + 1] == '\n')
-            skip += 2;
-        if (skip > 0) {
-            std::memmove(buffer, buffer + skip, size_t(fill - skip));
-            fill -= skip;
-        }
-        const QByteArrayView held(buffer, fill);
-        const qsizetype blank = held.indexOf(QByteArrayView("\r\n\r\n", 4));
-        if (blank >= 0 || fill == BufferSize) {
-            headerComplete = true;
-            headOverflow = blank < 0;
-            headLength = headOverflow ? fill : int(blank) + 4;
-            readPos = 0;
+        if (framing.headBytesAdded(int(n))) {
             // From here on the time runs for the body and the answer.
             startIdleTime();
             emit headerReady();
+        } else if (!framing.holdsBuffer()) {
+            // Only empty lines came: the connection still waits for a request.
+            emit idle();
         }
     }
     if (limitIsReached())
@@ -202,71 +161,14 @@ void Socket::readChannelFinished()
         return;
     if (bytesAvailable() > 0)
         readyRead();
-    if (!headerComplete && !closing)
+    if (!framing.isHeadComplete() && !closing)
         emit headerReady();
 }
 
-QByteArrayView Socket::nextLine(QByteArrayView bytes, qsizetype *pos)
-{
-    const qsizetype start = *pos;
-    const qsizetype limit = bytes.size();
-    if (start >= limit)
-        return QByteArrayView();
-    if (bytes.at(start) == '\r') {
-        *pos = qMin(start + 2, limit);
-        return QByteArrayView();
-    }
-    const qsizetype cr = bytes.indexOf('\r', start + 1);
-    if (cr < 0)
-        return QByteArrayView();
-    *pos = qMin(cr + 2, limit);
-    return bytes.sliced(start, cr - start);
-}
-
-QByteArray Socket::readLine()
-{
-    // Inside a body, lines are taken only from the body's own bytes.
-    const int limit = inBody ? int(qMin<qint64>(fill, readPos + bodyLeft)) : fill;
-    qsizetype pos = readPos;
-    const QByteArray line = nextLine(QByteArrayView(buffer, limit), &pos).toByteArray();
-    consume(int(pos - readPos));
-    return line;
-}
-
-void Socket::consume(int n)
-{
-    readPos += n;
-    if (inBody)
-        bodyLeft -= n;
-}
-
-// ---------------------------------------------------------------- the body
-
 void Socket::beginBody(qint64 length, bool expectContinue)
 {
-    // The body starts right after the head; move it to the front so that it has the whole buffer.
-    if (!headOverflow && headLength > 0) {
-        std::memmove(buffer, buffer + headLength, size_t(fill - headLength));
-        fill -= headLength;
-    } else if (headOverflow) {
-        fill = 0;
-    }
-    readPos = 0;
-    headLength = 0;
-    inBody = true;
-    bodyLeft = qMax<qint64>(0, length);
-    continuePending = expectContinue && bodyLeft > fill;
-}
-
-QByteArray Socket::read(qint64 n)
-{
-    const qint64 held = inBody ? qMin<qint64>(fill - readPos, bodyLeft) : fill - readPos;
-    n = qMin(n, held);
-    if (n <= 0)
-        return QByteArray();
-    const QByteArray out(buffer + readPos, n);
-    consume(int(n));
-    return out;
+    framing.beginBody(length);
+    continuePending = expectContinue && framing.unreadBody() > framing.heldBody();
 }
 
 void Socket::sendContinue()
@@ -307,37 +209,33 @@ void Socket::prefetchBody()
 void Socket::continueWaiting()
 {
     if (bodyWait == BodyWait::Collect) {
-        collected.append(read(bodyLeft));
-        while (bodyLeft > 0) {
+        collected.append(read(unreadBody()));
+        while (unreadBody() > 0) {
             char piece[BufferSize];
-            const qint64 n = readSocket(piece, qMin<qint64>(BufferSize, bodyLeft));
+            const qint64 n = readSocket(piece, qMin<qint64>(BufferSize, unreadBody()));
             if (n < 0) {
                 closeConnection();
                 return;
             }
             if (n == 0)
                 return;
-            lastProgress.start();
+            touch();
             collected.append(piece, n);
-            bodyLeft -= n;
+            framing.bodyBytesTaken(n);
         }
     } else {
-        if (readPos > 0) {
-            std::memmove(buffer, buffer + readPos, size_t(fill - readPos));
-            fill -= readPos;
-            readPos = 0;
-        }
-        const int want = int(qMin<qint64>(bodyLeft, BufferSize));
-        while (fill < want) {
-            const qint64 n = readSocket(buffer + fill, want - fill);
+        framing.prefetchRoom();
+        const int want = int(qMin<qint64>(unreadBody(), BufferSize));
+        while (framing.filled() < want) {
+            const qint64 n = readSocket(framing.room(), want - framing.filled());
             if (n < 0) {
                 closeConnection();
                 return;
             }
             if (n == 0)
                 return;
-            lastProgress.start();
-            fill += int(n);
+            touch();
+            framing.prefetched(int(n));
         }
     }
     bodyWait = BodyWait::None;
@@ -351,90 +249,42 @@ void Socket::saveFile(QFileDevice *file, qint64 length)
 
 void Socket::saveFile(QFileDevice *file, const QByteArray &delimiter, qint64 length)
 {
-    saveTarget = file;
-    boundary = delimiter;
-    tail.clear();
-    remaining = qBound<qint64>(0, length, bodyLeft);
+    sink.start(file, delimiter, qBound<qint64>(0, length, unreadBody()));
     sendContinue();
     continueSaving();
 }
 
 void Socket::continueSaving()
 {
-    // Not `buffer`: the pieces are larger. Bytes of the body already in it go first.
+    // Not the framing's buffer: the pieces are larger. Bytes of the body already in it go first.
     char received[SavePiece];
-    const bool syncedAtEnd = qobject_cast<QSaveFile *>(saveTarget) != nullptr;
-    while (remaining > 0) {
-        const char *piece;
-        qint64 n;
-        if (readPos < fill) {
-            n = qMin<qint64>(fill - readPos, remaining);
-            piece = buffer + readPos;
-            readPos += int(n);
-        } else {
-            readPos = fill = 0;
-            n = readSocket(received, qMin<qint64>(SavePiece, remaining));
+    while (sink.remaining() > 0) {
+        QByteArrayView piece = framing.takeHeld(sink.remaining());
+        if (piece.isEmpty()) {
+            const qint64 n = readSocket(received, qMin<qint64>(SavePiece, sink.remaining()));
             if (n < 0) {
                 finishSaving(ReadFailed);
                 return;
             }
             if (n == 0)
                 break;
-            lastProgress.start();
-            piece = received;
+            touch();
+            piece = QByteArrayView(received, n);
         }
-        remaining -= n;
-        bodyLeft -= n;
-        if (boundary.isEmpty() || remaining >= TailThreshold) {
-            if (saveTarget->write(piece, n) != n) {
-                finishSaving(WriteFailed);
-                return;
-            }
-            if (syncedAtEnd)
-                startWriteback(saveTarget, n);
-        } else {
-            tail.append(piece, n);
-        }
-    }
-    if (remaining > 0)
-        return; // the next readyRead() goes on
-
-    if (!boundary.isEmpty()) {
-        const qsizetype at = findDelimiter(tail, boundary);
-        if (at < 0) {
-            finishSaving(NoDelimiter);
-            return;
-        }
-        if (saveTarget->write(tail.constData(), at) != at) {
+        framing.bodyBytesTaken(piece.size());
+        if (!sink.write(piece)) {
             finishSaving(WriteFailed);
             return;
         }
     }
-    finishSaving(saveTarget->flush() ? Saved : WriteFailed);
-}
-
-qsizetype Socket::findDelimiter(QByteArrayView data, QByteArrayView delimiter)
-{
-    // The delimiter line goes on with "--" (the last one) or with the line end, perhaps after
-    // blanks (RFC 2046 5.1.1); anything else is content that happens to begin like it.
-    for (qsizetype at = data.indexOf(delimiter); at >= 0; at = data.indexOf(delimiter, at + 1)) {
-        qsizetype next = at + delimiter.size();
-        if (data.sliced(next).startsWith("--"))
-            return at;
-        while (next < data.size() && (data.at(next) == ' ' || data.at(next) == '\t'))
-            ++next;
-        if (data.sliced(next).startsWith("\r\n"))
-            return at;
-    }
-    return -1;
+    if (sink.remaining() > 0)
+        return; // the next readyRead() goes on
+    finishSaving(sink.complete());
 }
 
 void Socket::finishSaving(int code)
 {
-    saveTarget = nullptr;
-    remaining = 0;
-    boundary.clear();
-    tail.clear();
+    sink.stop();
     emit startReply(code);
 }
 
@@ -541,7 +391,7 @@ void Socket::sendFile()
     if (!sendSource)
         return;
     sendWaiting = false;
-    retryTimer.stop();
+    retryDeadline.stop();
     if (sendingDirect && sendDirect())
         return;
     if (sendingBatches) {
@@ -628,7 +478,7 @@ void Socket::waitForRoom()
 {
     // Resumed by bytesWritten(); the timer is the fallback.
     sendWaiting = true;
-    retryTimer.start();
+    retryDeadline.start(SendRetryMs);
 }
 
 // Sends the file with sendfile(2) while the kernel takes it; the file's bytes never pass through
@@ -727,10 +577,10 @@ void Socket::continueLater()
     }, Qt::QueuedConnection);
 }
 
-void Socket::resume()
+void Socket::resumeSending()
 {
     // The peer takes our bytes: it is alive.
-    lastProgress.start();
+    touch();
     if (sendWaiting && bytesToWrite() <= SendQueueLimit / 2
         && encryptedBytesToWrite() <= SendQueueLimit / 2)
         sendFile();
@@ -747,7 +597,7 @@ void Socket::stopSending()
     sendingDirect = false;
     sendingBatches = false;
     sendWaiting = false;
-    retryTimer.stop();
+    retryDeadline.stop();
 }
 
 void Socket::end()
@@ -760,46 +610,51 @@ void Socket::end()
     if (closing)
         return;
     flush();
-    if (!keepAlive || headOverflow || bodyLeft > 0 || limitIsReached()) {
+    if (!keepAlive || headOverflowed() || unreadBody() > 0 || limitIsReached()) {
         closeConnection();
         return;
     }
     // Bytes after this request's body belong to the next request.
-    std::memmove(buffer, buffer + readPos, size_t(fill - readPos));
-    fill -= readPos;
-    readPos = 0;
-    headerComplete = false;
-    headLength = 0;
-    inBody = false;
+    const bool pipelined = framing.nextRequest();
     bodyWait = BodyWait::None;
     continuePending = false;
     collected.clear();
-    boundary.clear();
-    tail.clear();
     startIdleTime();
     // A next request already held is taken up from the event loop, so a flood of pipelined
     // requests cannot deepen the stack. Bytes still in the kernel announce themselves.
-    if (fill > 0 || bytesAvailable() > 0)
+    if (pipelined || bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &Socket::readyRead, Qt::QueuedConnection);
+    else
+        emit idle();
 }
 
 void Socket::startIdleTime()
 {
-    lastProgress.start();
-    // A running timer is not restarted for every request: when it fires it counts from the
-    // last progress noted and waits for the rest.
-    if (!idleTimer.isActive())
-        idleTimer.start(idleTimeout);
+    idleDeadline.start(idleTimeout);
 }
 
-void Socket::idleTimeoutPassed()
+void Socket::touch()
 {
-    // Progress was only noted; the time is counted from the last of it.
-    const qint64 quiet = lastProgress.elapsed();
-    if (quiet < idleTimeout)
-        idleTimer.start(int(idleTimeout - quiet));
-    else
+    // After the close the idle time no longer runs.
+    if (idleDeadline.isActive())
+        idleDeadline.start(idleTimeout);
+}
+
+void Socket::deadlinePassed(DeadlineSweeper::Kind kind)
+{
+    switch (kind) {
+    case DeadlineSweeper::Idle:
         closeConnection();
+        break;
+    case DeadlineSweeper::Close:
+        abort();
+        break;
+    case DeadlineSweeper::Retry:
+        sendFile();
+        break;
+    case DeadlineSweeper::KindCount:
+        break;
+    }
 }
 
 void Socket::setKeepAlive(bool on)
@@ -817,23 +672,23 @@ void Socket::closeConnection()
     if (!held.isEmpty())
         push(nullptr, 0);
     closing = true;
-    idleTimer.stop();
+    idleDeadline.stop();
     stopSending();
-    if (saveTarget)
+    if (sink.isActive())
         finishSaving(ReadFailed);
     disconnectFromHost();
     if (state() != UnconnectedState)
-        closeTimer.start();
+        closeDeadline.start(closeTimeout);
 }
 
 void Socket::peerGone()
 {
-    if (saveTarget && !closing)
+    if (sink.isActive() && !closing)
         continueSaving();
     closing = true;
-    if (saveTarget)
+    if (sink.isActive())
         finishSaving(ReadFailed);
     stopSending();
-    idleTimer.stop();
-    closeTimer.stop();
+    idleDeadline.stop();
+    closeDeadline.stop();
 }

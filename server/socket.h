@@ -1,30 +1,32 @@
 #ifndef SOCKET_H
 #define SOCKET_H
 
+#include "server/bodysink.h"
+#include "server/deadlinesweeper.h"
+#include "server/requestframing.h"
 #include "server/trafficmeter.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QSslCipher>
 #include <QSslSocket>
-#include <QTimer>
 
 class QFile;
 class QFileDevice;
 
 // The stream of one client connection (plain TCP or TLS).
 //
-// One fixed 2048-byte buffer serves in turn for the request head, for pieces of a body being
-// saved and for pieces of a file being sent. The socket announces a complete head with
-// headerReady(); the request record parses it with readLine(), then tells the socket how long
-// the body is (beginBody()). Body bytes are handed out only up to that length: whatever follows
-// belongs to the next request on the connection.
+// The facade of the connection's parts: the framing of requests in the head buffer
+// (RequestFraming), the file an upload is saved to (BodySink), the deadlines (DeadlineSweeper)
+// and, here, the transport and the ways of sending a file. The socket announces a complete head
+// with headerReady(); the request record parses it with readLine(), then tells the socket how
+// long the body is (beginBody()). Body bytes are handed out only up to that length: whatever
+// follows belongs to the next request on the connection.
 class Socket : public QSslSocket
 {
     Q_OBJECT
 
 public:
-    static constexpr int BufferSize = 2048;
+    static constexpr int BufferSize = RequestFraming::BufferSize;
     // Sending pauses while more than this many bytes wait in the socket.
     static constexpr qint64 SendQueueLimit = 1000000;
     static constexpr int SendRetryMs = 200;
@@ -41,14 +43,19 @@ public:
     static constexpr int IdleTimeoutMs = 120000;
     // Most bytes Qt holds for a connection beyond our buffer; the rest waits in the kernel.
     static constexpr qint64 ReadBufferLimit = 64 * 1024;
-    // The timeouts given to sockets made from now on (tests shorten them).
+    // The timeouts of the deadlines set from now on (tests shorten them).
     static int idleTimeout;
     static int closeTimeout;
     // Largest body collected into memory (forms, PROPFIND and LOCK bodies).
     static constexpr qint64 MaxCollectedBody = 64 * 1024;
 
     // Result codes of saving a body, delivered by startReply(int).
-    enum SaveResult { Saved = 0, ReadFailed = 2, WriteFailed = 3, NoDelimiter = 6 };
+    enum SaveResult {
+        Saved = BodySink::Saved,
+        ReadFailed = BodySink::ReadFailed,
+        WriteFailed = BodySink::WriteFailed,
+        NoDelimiter = BodySink::NoDelimiter
+    };
 
     Socket();
     ~Socket() override;
@@ -63,23 +70,23 @@ public:
     TrafficMeter *traffic = nullptr;
 
     // --- the request head
-    bool hasCompleteHead() const { return headerComplete && !headOverflow; }
-    bool headOverflowed() const { return headOverflow; }
+    bool hasCompleteHead() const { return framing.hasCompleteHead(); }
+    bool headOverflowed() const { return framing.headOverflowed(); }
     // The announced head: up to and including the empty line, or the whole buffer when the
     // head did not fit.
-    QByteArrayView head() const { return QByteArrayView(buffer, headLength); }
-    QByteArray readLine();
-    // The line reader of heads and part headers: the bytes from *pos to the next CR, the byte
-    // after the CR being skipped unseen (taken to be LF). *pos moves past them. An empty result
-    // stands both for an empty line and for the lack of a complete line (then *pos stays).
-    static QByteArrayView nextLine(QByteArrayView bytes, qsizetype *pos);
+    QByteArrayView head() const { return framing.head(); }
+    QByteArray readLine() { return framing.readLine(); }
+    static QByteArrayView nextLine(QByteArrayView bytes, qsizetype *pos)
+    {
+        return RequestFraming::nextLine(bytes, pos);
+    }
 
     // --- the request body
     // Declares the body that follows the head (0 for none) and whether the client waits for
     // "100 Continue" before sending it.
     void beginBody(qint64 length, bool expectContinue);
-    qint64 unreadBody() const { return bodyLeft; }
-    QByteArray read(qint64 n);
+    qint64 unreadBody() const { return framing.unreadBody(); }
+    QByteArray read(qint64 n) { return framing.read(n); }
     // Reads the whole body (at most MaxCollectedBody) into memory; bodyReady() follows.
     void collectBody();
     QByteArray takeBody();
@@ -89,10 +96,11 @@ public:
     // target's place only when committed.
     void saveFile(QFileDevice *file, qint64 length);
     void saveFile(QFileDevice *file, const QByteArray &delimiter, qint64 length);
-    // Where in `data` the first multipart delimiter stands (a `delimiter` followed by "--" or a
-    // line end); -1 when none does.
-    static qsizetype findDelimiter(QByteArrayView data, QByteArrayView delimiter);
-    bool isSaving() const { return saveTarget != nullptr; }
+    static qsizetype findDelimiter(QByteArrayView data, QByteArrayView delimiter)
+    {
+        return BodySink::findDelimiter(data, delimiter);
+    }
+    bool isSaving() const { return sink.isActive(); }
 
     // --- the answer
     void write(const QByteArray &data, bool end);
@@ -100,6 +108,8 @@ public:
     void end();
     void setKeepAlive(bool on);
     bool isKeepAlive() const { return keepAlive; }
+    // Whether the connection holds a head buffer now (it does while a request is in progress).
+    bool holdsBuffer() const { return framing.holdsBuffer(); }
     // Closes without waiting: pending bytes are flushed, a peer that never closes is aborted.
     void closeConnection();
     bool isClosing() const { return closing; }
@@ -113,6 +123,8 @@ signals:
     void headerReady();
     void bodyReady();
     void startReply(int code);
+    // An answer has ended and the connection waits for the next request, none being held.
+    void idle();
 
 public slots:
     void readyRead();
@@ -120,6 +132,8 @@ public slots:
     void sendFile();
 
 private:
+    friend class DeadlineSweeper;
+
     enum class BodyWait { None, Collect, Prefetch };
 
     qint64 readSocket(char *into, qint64 max);
@@ -127,7 +141,6 @@ private:
     bool canSendDirectly();
     void flushHeld();
     bool limitIsReached() const { return traffic && traffic->isReached(); }
-    void consume(int n);
     void stopSending();
     bool sendDirect();
     void sendBatches();
@@ -138,30 +151,22 @@ private:
     void continueSaving();
     void finishSaving(int code);
     void peerGone();
-    void resume();
+    // Bytes were taken from the send queue: a send waiting for room goes on.
+    void resumeSending();
     void startIdleTime();
-    void idleTimeoutPassed();
+    // The peer made progress: the idle time starts anew.
+    void touch();
+    void deadlinePassed(DeadlineSweeper::Kind kind);
 
     bool keepAlive = false;
-    bool headerComplete = false;
-    bool headOverflow = false;
     bool closing = false;
     bool continuePending = false;
     bool sendWaiting = false;
-    bool inBody = false;
-    int headLength = 0;
-    int readPos = 0;
-    int fill = 0;
-    char buffer[BufferSize];
-
-    qint64 bodyLeft = 0;
+    RequestFraming framing;
     BodyWait bodyWait = BodyWait::None;
     QByteArray collected;
 
-    QFileDevice *saveTarget = nullptr;
-    qint64 remaining = 0;
-    QByteArray boundary;
-    QByteArray tail;
+    BodySink sink;
     // The head of an answer on a plain connection, sent together with the first bytes after it.
     QByteArray held;
 
@@ -174,11 +179,12 @@ private:
     bool sendingBatches = false;
     bool continueQueued = false;
 
-    QTimer retryTimer;
-    QTimer closeTimer;
-    QTimer idleTimer;
-    // When the peer last sent body bytes or took bytes of an answer.
-    QElapsedTimer lastProgress;
+    // No request head completed, no body byte arrived, no byte of an answer was taken.
+    DeadlineSweeper::Entry idleDeadline{this, DeadlineSweeper::Idle};
+    // The peer has not closed after our close.
+    DeadlineSweeper::Entry closeDeadline{this, DeadlineSweeper::Close};
+    // A send waits for room; normally the bytes written resume it sooner.
+    DeadlineSweeper::Entry retryDeadline{this, DeadlineSweeper::Retry};
 };
 
 #endif

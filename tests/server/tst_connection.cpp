@@ -4,6 +4,8 @@
 #include "httpclient.h"
 #include "testserver.h"
 
+#include "server/serverthread.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTest>
@@ -34,6 +36,8 @@ private slots:
     void headInSeveralWritesIsParsedOnlyWhenComplete_data();
     void headInSeveralWritesIsParsedOnlyWhenComplete();
     void pipelinedRequestsAreAnsweredInOrder();
+    void idleConnectionHoldsNoBufferAndNoAnswer_data();
+    void idleConnectionHoldsNoBufferAndNoAnswer();
     void floodOfPipelinedRequestsIsServedWithoutRecursion_data();
     void floodOfPipelinedRequestsIsServedWithoutRecursion();
     void keepAliveResetsPerRequestFields();
@@ -126,6 +130,58 @@ void TestConnection::pipelinedRequestsAreAnsweredInOrder()
     QCOMPARE(reply.code, 404);
     QVERIFY(client.read(&reply));
     QCOMPARE(reply.body, TextA);
+    QVERIFY(!client.isClosed());
+}
+
+void TestConnection::idleConnectionHoldsNoBufferAndNoAnswer_data()
+{
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<int>("answers");
+    QTest::addColumn<bool>("holds");
+    QTest::addColumn<QByteArray>("rest");
+    QTest::addColumn<QByteArray>("lastBody");
+
+    const QByteArray getA = "GET /a.txt HTTP/1.1\r\n\r\n";
+    const QByteArray getB = "GET /b.txt HTTP/1.1\r\n\r\n";
+    QTest::addRow("one request") << getA << 1 << false << getB << TextB;
+    QTest::addRow("three pipelined") << getA + getB + getA << 3 << false << getB << TextB;
+    QTest::addRow("a form, then a request") << form("/a.txt", "x=1") + getB << 2 << false << getA << TextA;
+    QTest::addRow("answered, half of the next head held") << getA + getB.left(9) << 1 << true << getB.mid(9) << TextB;
+    // Empty lines before a request line are skipped: nothing is held for them.
+    QTest::addRow("answered, then empty lines") << getA + "\r\n\r\n" << 1 << false << getB << TextB;
+    QTest::addRow("a request in pieces") << QByteArray("GET /a.t") << 0 << true << getA.mid(8) << TextA;
+}
+
+void TestConnection::idleConnectionHoldsNoBufferAndNoAnswer()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(int, answers);
+    QFETCH(bool, holds);
+    QFETCH(QByteArray, rest);
+    QFETCH(QByteArray, lastBody);
+    QVERIFY(ts->start());
+
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    client.send(sent);
+    for (int i = 0; i < answers; ++i) {
+        HttpReply reply;
+        QVERIFY(client.read(&reply));
+        QCOMPARE(reply.code, 200);
+    }
+    QTRY_COMPARE(ts->server->traffic.receivedBytes, qint64(sent.size()));
+    QCOMPARE(ts->server->threads.size(), 1);
+    const ServerThread *handler = ts->server->threads.first();
+    // Bytes of a next request keep the buffer they wait in, and the answer before them.
+    QTRY_COMPARE(handler->request.socket.holdsBuffer(), holds);
+    QCOMPARE(handler->response == nullptr, !holds || answers == 0);
+
+    // What was held is not lost when the rest comes; what was given back is taken anew.
+    const HttpReply reply = client.exchange(rest);
+    QCOMPARE(reply.code, 200);
+    QCOMPARE(reply.body, lastBody);
+    QTRY_VERIFY(!handler->request.socket.holdsBuffer());
+    QTRY_VERIFY(handler->response == nullptr);
     QVERIFY(!client.isClosed());
 }
 
