@@ -72,6 +72,8 @@ ulimit -n "$(ulimit -Hn)" 2>/dev/null
 FILES=$(ulimit -n)
 [[ $FILES == unlimited ]] && FILES=1048576
 ((FILES >= W8_IDLE + 200)) || log "only $FILES descriptors per process: W8 cannot hold $W8_IDLE connections"
+# nginx sets up all its worker connections at the start: enough for W8, not a million.
+NGINX_CONNECTIONS=$((FILES - 100 < 2 * W8_IDLE ? FILES - 100 : 2 * W8_IDLE))
 
 # ------------------------------------------------------------------ what is needed
 SUDO=; [[ $(id -u) -eq 0 ]] || SUDO=sudo
@@ -167,7 +169,7 @@ load_module /usr/lib/nginx/modules/ngx_http_dav_ext_module.so;
 daemon off; master_process on; worker_processes 1; $NGINX_USER
 worker_rlimit_nofile $FILES;
 pid $RUN/nginx/nginx.pid; error_log $RUN/nginx/error.log warn;
-events { worker_connections $((FILES - 100)); }
+events { worker_connections $NGINX_CONNECTIONS; }
 http {
     include /etc/nginx/mime.types; default_type application/octet-stream;
     access_log off; sendfile on; tcp_nopush on;
