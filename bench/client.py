@@ -5,6 +5,10 @@
       Opens N keep-alive connections, sends one GET of URL on each and reads the answer, holds them
       idle HOLD_S seconds. Prints: opened alive rss_before_kib rss_after_kib (RSS of PID and its
       descendants, before the first connection and at the end of the hold).
+  client.py hold URL N MAX_S PID
+      Opens N keep-alive connections as idle does and prints "ready opened rss_before_kib
+      rss_with_kib" as soon as they are all open; holds them until SIGTERM (at most MAX_S seconds),
+      then prints "alive COUNT" and closes them.
   client.py thumbs FOLDER_URL COUNT [TIMEOUT_S]
       The folder page of COUNT pictures: sets the page size to COUNT with the page's own form (the
       first request), then asks for the page again until it answers 200 instead of 202.
@@ -14,7 +18,7 @@
       answer handed out and sets its page size with the page's form, on one connection.
       Prints the cookie (ID=...).
 """
-import http.client, os, re, select, socket, ssl, sys, time, urllib.parse
+import http.client, os, re, select, signal, socket, ssl, sys, time, urllib.parse
 
 
 def connect(u, timeout=30):
@@ -52,8 +56,10 @@ def tree_rss_kib(pid):
 
 
 def still_open(sock):
-    readable, _, _ = select.select([sock], [], [], 0)
-    if not readable:
+    # poll, not select: descriptors of thousands of connections lie beyond select's 1024.
+    p = select.poll()
+    p.register(sock, select.POLLIN)
+    if not p.poll(0):
         return True
     try:
         return sock.recv(1, socket.MSG_PEEK) != b""
@@ -61,9 +67,8 @@ def still_open(sock):
         return False
 
 
-def idle(url, n, hold, pid):
-    u = urllib.parse.urlsplit(url)
-    before = tree_rss_kib(pid)
+def open_idle(u, n):
+    """N connections that each fetched u once: (connections, how many answered 2xx)."""
     conns, opened = [], 0
     for _ in range(n):
         c = connect(u, 10)
@@ -76,12 +81,38 @@ def idle(url, n, hold, pid):
             conns.append(c)
         except (OSError, http.client.HTTPException):
             c.close()
+    return conns, opened
+
+
+def alive_count(conns):
+    return sum(1 for c in conns if c.sock is not None and still_open(c.sock))
+
+
+def idle(url, n, hold, pid):
+    u = urllib.parse.urlsplit(url)
+    before = tree_rss_kib(pid)
+    conns, opened = open_idle(u, n)
     time.sleep(hold)
     after = tree_rss_kib(pid)
-    alive = sum(1 for c in conns if c.sock is not None and still_open(c.sock))
+    alive = alive_count(conns)
     for c in conns:
         c.close()
     print(opened, alive, before, after)
+
+
+def hold(url, n, limit, pid):
+    u = urllib.parse.urlsplit(url)
+    stop = []
+    signal.signal(signal.SIGTERM, lambda *_: stop.append(1))
+    before = tree_rss_kib(pid)
+    conns, opened = open_idle(u, n)
+    print("ready", opened, before, tree_rss_kib(pid), flush=True)
+    end = time.monotonic() + limit
+    while not stop and time.monotonic() < end:
+        time.sleep(0.1)
+    print("alive", alive_count(conns), flush=True)
+    for c in conns:
+        c.close()
 
 
 def thumbs(url, count, timeout):
@@ -129,6 +160,8 @@ def pagesize(url, count):
 def main():
     if len(sys.argv) >= 6 and sys.argv[1] == "idle":
         idle(sys.argv[2], int(sys.argv[3]), float(sys.argv[4]), int(sys.argv[5]))
+    elif len(sys.argv) >= 6 and sys.argv[1] == "hold":
+        hold(sys.argv[2], int(sys.argv[3]), float(sys.argv[4]), int(sys.argv[5]))
     elif len(sys.argv) >= 4 and sys.argv[1] == "thumbs":
         thumbs(sys.argv[2], int(sys.argv[3]), float(sys.argv[4]) if len(sys.argv) > 4 else 120)
     elif len(sys.argv) >= 4 and sys.argv[1] == "pagesize":

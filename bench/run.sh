@@ -5,7 +5,7 @@
 #
 #   --runs N      rounds of every workload (default 5); each figure is the median of the rounds
 #   --quick       1 round with shorter load phases: a smoke test, not a measurement
-#   --only LIST   run only these workloads (W1 W2 W3 W4 W5 W6 W7)
+#   --only LIST   run only these workloads (W1 W2 W3 W4 W5 W6 W7 W8)
 #   --build DIR   the build folder holding the tessaly program (default: build/ of this tree); it is
 #                 configured and built Release there when the program is missing
 #   --data DIR    where the generated data lives (default /tmp/tessaly-bench-data; made once, 1.1 GiB)
@@ -26,11 +26,18 @@
 #        request by curl (ms)
 #   W5   PUT of a 256 MiB file, curl -T (MB/s); Tessaly also through its upload form (curl -F),
 #        set against nginx's PUT (nginx has no upload form)
-#   W6   RSS of the server (process tree) before and with 200 idle keep-alive connections that each
-#        fetched small.bin (KiB per connection), over HTTP and HTTPS; Tessaly freshly started
+#   W6   RSS of the server (process tree) before and with 200 and with 2,000 idle keep-alive
+#        connections that each fetched small.bin (KiB per connection), over HTTP and HTTPS; Tessaly
+#        freshly started for each
 #   W7   Tessaly only, a fresh server each round: time from the first request for the folder page of
 #        the 50 photos (page size 50) until that page answers "200 OK" instead of "202 Accepted"
 #        (ms per photo)
+#   W8   W2's load (4 KiB GETs, wrk -t2 -c32) while 10,000 idle keep-alive connections that each
+#        fetched small.bin are held open, against the same load without them just before (the
+#        share kept); and W2's load on 1,000 active connections (wrk -t2 -c1000)
+#
+# The descriptor limit of the servers and clients is raised to the hard limit (W8 needs about
+# 10,100 per process); nginx gets as many worker connections.
 #
 # Prints a markdown table: median (min–max) over the rounds for both servers and the ratio of the
 # medians, Tessaly / nginx. Loopback only. Ends only the processes it started, by their PIDs.
@@ -46,7 +53,7 @@ while [[ $# -gt 0 ]]; do
     --build) BUILD=$(mkdir -p "$2" && cd "$2" && pwd) || exit 2; shift ;;
     --data) DATA=$2; shift ;;
     --no-install) INSTALL=0 ;;
-    -h | --help) sed -n '2,36p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,44p' "$0"; exit 0 ;;
     *) echo "run.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
     shift
@@ -59,6 +66,14 @@ SERVER_CPU=0; CLIENT_CPU=1
 SPIN=(taskset -c "$SERVER_CPU")
 CPIN=(taskset -c "$CLIENT_CPU")
 CURL=("${CPIN[@]}" curl -s --noproxy '*' --max-time 600 -H 'Expect:')
+W8_IDLE=10000; W8_ACTIVE=1000
+# Every process started from here inherits the limit: servers, wrk and the connection holder.
+ulimit -n "$(ulimit -Hn)" 2>/dev/null
+FILES=$(ulimit -n)
+[[ $FILES == unlimited ]] && FILES=1048576
+((FILES >= W8_IDLE + 200)) || log "only $FILES descriptors per process: W8 cannot hold $W8_IDLE connections"
+# nginx sets up all its worker connections at the start: enough for W8, not a million.
+NGINX_CONNECTIONS=$((FILES - 100 < 2 * W8_IDLE ? FILES - 100 : 2 * W8_IDLE))
 
 # ------------------------------------------------------------------ what is needed
 SUDO=; [[ $(id -u) -eq 0 ]] || SUDO=sudo
@@ -152,8 +167,9 @@ NGINX_USER=; [[ $(id -u) -eq 0 ]] && NGINX_USER="user root;"
 cat > "$RUN/nginx/nginx.conf" <<NGINX
 load_module /usr/lib/nginx/modules/ngx_http_dav_ext_module.so;
 daemon off; master_process on; worker_processes 1; $NGINX_USER
+worker_rlimit_nofile $FILES;
 pid $RUN/nginx/nginx.pid; error_log $RUN/nginx/error.log warn;
-events { worker_connections 1024; }
+events { worker_connections $NGINX_CONNECTIONS; }
 http {
     include /etc/nginx/mime.types; default_type application/octet-stream;
     access_log off; sendfile on; tcp_nopush on;
@@ -259,13 +275,43 @@ w5form() {  # w5form URL (Tessaly's upload form)
     "${CURL[@]}" -o /dev/null -X DELETE "$1/bench-form.bin"
 }
 
-w6() {  # w6 KEY SERVER URL PID
-    local opened alive before after
-    read -r opened alive before after < <("${CPIN[@]}" python3 "$HERE/client.py" idle "$3/small.bin" 200 5 "$4")
-    ((opened == 200 && alive == 200)) || problem "$1 $2: $opened of 200 opened, $alive still open"
-    record "$1" "$2" "$(awk -v a="$before" -v b="$after" 'BEGIN{print (b - a) / 200}')"
+w6() {  # w6 KEY SERVER URL PID COUNT
+    local n=$5 opened alive before after
+    read -r opened alive before after < <("${CPIN[@]}" python3 "$HERE/client.py" idle "$3/small.bin" "$n" 5 "$4")
+    ((opened == n && alive == n)) || problem "$1 $2: $opened of $n opened, $alive still open"
+    record "$1" "$2" "$(awk -v a="$before" -v b="$after" -v n="$n" 'BEGIN{print (b - a) / n}')"
     record "$1.before" "$2" "$(awk -v a="$before" 'BEGIN{print a / 1024}')"
     record "$1.after" "$2" "$(awk -v a="$after" 'BEGIN{print a / 1024}')"
+}
+
+# w8 SERVER URL PID: W2's load without and with W8_IDLE idle connections held, then on
+# W8_ACTIVE connections.
+w8() {
+    local server=$1 url=$2 pid=$3 out=$RUN/hold.out holder word opened before with alive
+    wrk_run W8.base "$server" 32 "$W2_DUR" "$HERE/lua/get.lua" "$url/small.bin"
+    "${CPIN[@]}" python3 "$HERE/client.py" hold "$url/small.bin" "$W8_IDLE" 900 "$pid" > "$out" 2> "$RUN/hold.err" &
+    holder=$!
+    PIDS+=("$holder")
+    for _ in $(seq 1800); do
+        [[ -s $out ]] && break
+        [[ -d /proc/$holder ]] || break
+        sleep 0.25
+    done
+    read -r word opened before with < "$out"
+    if [[ $word == ready ]] && ((opened == W8_IDLE)); then
+        wrk_run W8 "$server" 32 "$W2_DUR" "$HERE/lua/get.lua" "$url/small.bin"
+        record W8.rss "$server" "$(awk -v a="$before" -v b="$with" -v n="$W8_IDLE" 'BEGIN{print (b - a) / n}')"
+        # The share of the load kept with the idle connections held, in this round.
+        record W8.share "$server" "$(awk -F'\t' -v s="$server" '$2 == s && $1 == "W8.base" {b = $3} $2 == s && $1 == "W8" {w = $3}
+            END{ if (b > 0 && w > 0) print w / b }' "$RESULTS")"
+    else
+        problem "W8 $server: ${opened:-no} of $W8_IDLE idle connections opened $(tail -1 "$RUN/hold.err" 2>/dev/null)"
+    fi
+    kill -TERM "$holder" 2>/dev/null
+    wait "$holder" 2>/dev/null
+    read -r word alive < <(sed -n 2p "$out")
+    [[ $word != alive ]] || ((alive == W8_IDLE)) || problem "W8 $server: $alive of $W8_IDLE idle connections still open after the load"
+    wrk_run W8c "$server" "$W8_ACTIVE" "$W2_DUR" "$HERE/lua/get.lua" "$url/small.bin"
 }
 
 w7() {
@@ -346,12 +392,22 @@ round() {
             if [[ $s == tessaly ]]; then
                 # A fresh server each time: one that served the other workloads has free heap
                 # left over, which new connections would take without growing.
-                start_tessaly w6; w6 W6 tessaly "$TESSALY_URL" "$TESSALY_PID"; stop_pid "$TESSALY_PID"
-                start_tessaly w6s --https; w6 W6s tessaly "$TESSALY_URL" "$TESSALY_PID"; stop_pid "$TESSALY_PID"
-            else w6 W6 nginx "$N_HTTP" "$NGINX_PID"; w6 W6s nginx "$N_HTTPS" "$NGINX_PID"; fi
+                start_tessaly w6; w6 W6 tessaly "$TESSALY_URL" "$TESSALY_PID" 200; stop_pid "$TESSALY_PID"
+                start_tessaly w6s --https; w6 W6s tessaly "$TESSALY_URL" "$TESSALY_PID" 200; stop_pid "$TESSALY_PID"
+                start_tessaly w6k; w6 W6k tessaly "$TESSALY_URL" "$TESSALY_PID" 2000; stop_pid "$TESSALY_PID"
+                start_tessaly w6ks --https; w6 W6ks tessaly "$TESSALY_URL" "$TESSALY_PID" 2000; stop_pid "$TESSALY_PID"
+            else
+                w6 W6 nginx "$N_HTTP" "$NGINX_PID" 200; w6 W6s nginx "$N_HTTPS" "$NGINX_PID" 200
+                w6 W6k nginx "$N_HTTP" "$NGINX_PID" 2000; w6 W6ks nginx "$N_HTTPS" "$NGINX_PID" 2000
+            fi
         done
     fi
     if want W7; then w7; fi
+    if want W8; then
+        for s in $order; do
+            if [[ $s == tessaly ]]; then w8 tessaly "$T_HTTP" "$T_HTTP_PID"; else w8 nginx "$N_HTTP" "$NGINX_PID"; fi
+        done
+    fi
 }
 
 check_listings
@@ -397,13 +453,15 @@ awk -F'\t' '
         if (kind == "min" && ratio != "–") ok = (t / n >= goalv[id]) ? " ✔" : " ✘"
         if (kind == "max" && ratio != "–") ok = (t / n <= goalv[id]) ? " ✔" : " ✘"
         if (kind == "abs" && t != "") ok = (t <= goalv[id]) ? " ✔" : " ✘"
+        if (kind == "absmin" && t != "") ok = (t >= goalv[id]) ? " ✔" : " ✘"
         printf "| %s | %s | %s | %s | %s | %s%s |\n", id, label, cell(k, "tessaly"), cell(k, "nginx"), ratio, goal, ok
     }
     { key = $1; srv = $2; cnt[key, srv]++; val[key, srv, cnt[key, srv]] = $3 + 0 }
     END {
         goalv["W1"] = 0.8; goalv["W1s"] = 0.9; goalv["W2"] = 1; goalv["W2p99"] = 1; goalv["W3"] = 1
         goalv["W3all"] = 1; goalv["W4a"] = 1; goalv["W4b"] = 1; goalv["W5"] = 1; goalv["W5form"] = 1
-        goalv["W6"] = 8; goalv["W6s"] = 8; goalv["W7"] = 10
+        goalv["W6"] = 8; goalv["W6s"] = 24; goalv["W6k"] = 8; goalv["W6ks"] = 24; goalv["W7"] = 10
+        goalv["W8"] = 1; goalv["W8share"] = 0.9; goalv["W8c"] = 1; goalv["W8cp99"] = 1
         row("W1", "W1", "1 GiB download over HTTP (MB/s)", "≥ 0.8", "min")
         row("W1s", "W1s", "1 GiB download over HTTPS (MB/s)", "≥ 0.9", "min")
         row("W2", "W2", "4 KiB GET, 32 keep-alive connections (req/s)", "≥ 1.0", "min")
@@ -415,12 +473,25 @@ awk -F'\t' '
         row("W5", "W5", "PUT 256 MiB (MB/s)", "≥ 1.0", "min")
         row("W5form", "W5form", "upload form 256 MiB (MB/s; nginx: its PUT)", "≥ 1.0", "min")
         row("W6", "W6", "RSS per idle keep-alive connection, HTTP (KiB)", "≤ 8 KiB", "abs")
-        row("W6s", "W6s", "RSS per idle keep-alive connection, HTTPS (KiB)", "–", "")
+        row("W6s", "W6s", "RSS per idle keep-alive connection, HTTPS (KiB)", "≤ 24 KiB", "abs")
+        row("W6k", "W6k", "RSS per idle keep-alive connection, 2,000 of them, HTTP (KiB)", "≤ 8 KiB", "abs")
+        row("W6ks", "W6ks", "RSS per idle keep-alive connection, 2,000 of them, HTTPS (KiB)", "≤ 24 KiB", "abs")
         row("W7", "W7", "thumbnails of 50 photos until 200 OK (ms per photo)", "< 10 ms", "abs")
+        row("W8", "W8", "4 KiB GET, 32 connections, 10,000 idle ones held (req/s)", "≥ 1.0", "min")
+        row("W8p99", "W8.p99", "the same, p99 latency (ms)", "≤ 1.0", "max")
+        row("W8share", "W8.share", "the same, share of the load kept with the 10,000 held", "≥ 0.9", "absmin")
+        row("W8c", "W8c", "4 KiB GET, 1,000 active keep-alive connections (req/s)", "≥ 1.0", "min")
+        row("W8cp99", "W8c.p99", "the same, p99 latency (ms)", "≤ 1.0", "max")
         printf "\n"
         stats("W6.before", "tessaly"); tb = med; stats("W6.after", "tessaly"); ta = med
         stats("W6.before", "nginx"); nb = med; stats("W6.after", "nginx"); na = med
         if (tb != "") printf "W6 RSS, HTTP, before → with 200 idle connections (MiB): Tessaly %s → %s, nginx %s → %s.\n", fmt(tb), fmt(ta), fmt(nb), fmt(na)
+        stats("W6k.before", "tessaly"); tb = med; stats("W6k.after", "tessaly"); ta = med
+        stats("W6k.before", "nginx"); nb = med; stats("W6k.after", "nginx"); na = med
+        if (tb != "") printf "W6 RSS, HTTP, before → with 2,000 idle connections (MiB): Tessaly %s → %s, nginx %s → %s.\n", fmt(tb), fmt(ta), fmt(nb), fmt(na)
+        stats("W8.base", "tessaly"); tb = med; stats("W8.base", "nginx"); nb = med
+        stats("W8.rss", "tessaly"); ta = med; stats("W8.rss", "nginx"); na = med
+        if (tb != "") printf "W8: the same load without the idle connections, just before (req/s): Tessaly %s, nginx %s; RSS per held idle connection (KiB): Tessaly %s, nginx %s.\n", fmt(tb), fmt(nb), fmt(ta), fmt(na)
         stats("W7.total", "tessaly"); if (med != "") { printf "W7: %s ms in all for 50 photos", fmt(med); stats("W7.requests", "tessaly"); printf " (%s page requests while waiting).\n", fmt(med) }
     }' "$RESULTS"
 if [[ -s $CHECKS ]]; then
