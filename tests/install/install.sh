@@ -67,7 +67,11 @@ desktop() {
             return 0
         fi
     done
-    xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" window "$root" || failures=$((failures + 1))
+    # Two of these run at once (prefix and deb): xvfb-run -a looking for a free display from the
+    # same number lets both take the same one, and the program started on the loser aborts. Each
+    # run looks from a number of its own.
+    xvfb-run -a -n $((100 + $$ % 800)) -s "-screen 0 1024x768x24" bash "$0" window "$root" \
+        || failures=$((failures + 1))
 }
 
 # wait_window TITLE: prints the id of the program's visible window of that title once it is shown
@@ -151,7 +155,8 @@ window)
         check "  and saves the global profile in ~/.kestrune/" test -f "$HOME/.kestrune/Global.conf"
     fi
     check "  finds its translation in share/tessaly/lang/" sh -c "! grep -q 'No translator found' '$work/window.err'"
-    kill -TERM "$server"
+    # It may have ended already: what it said is shown below then.
+    kill -TERM "$server" 2>/dev/null || true
     wait "$server" 2>/dev/null || true
     server=
     if [ "$failures" -ne 0 ]; then
