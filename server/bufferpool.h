@@ -25,8 +25,6 @@ public:
     char *take();
     void give(char *buffer);
 
-    int freeCount() const { return int(freeBuffers.size()); }
-
 private:
     BufferPool() = default;
 

@@ -63,7 +63,6 @@ void DeadlineSweeper::insert(Entry *entry)
     else
         list.first = entry;
     entry->linked = true;
-    ++active;
     if (!timer.isActive() || entry->due < scheduledFor)
         schedule();
 }
@@ -81,7 +80,6 @@ void DeadlineSweeper::remove(Entry *entry)
         list.last = entry->prev;
     entry->prev = entry->next = nullptr;
     entry->linked = false;
-    --active;
     // The timer stays set: firing with nothing due only sets it again.
 }
 

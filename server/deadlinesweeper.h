@@ -55,9 +55,6 @@ public:
     // Monotonic milliseconds, as cheap as the system makes them.
     static qint64 now();
 
-    // The deadlines set now, of all kinds.
-    int activeCount() const { return active; }
-
 private:
     DeadlineSweeper();
 
@@ -75,7 +72,6 @@ private:
     List lists[KindCount];
     QTimer timer;
     qint64 scheduledFor = 0;
-    int active = 0;
 };
 
 #endif

@@ -1,7 +1,7 @@
 #include "server/requestparser.h"
 
 #include "responses/dispatchtable.h"
-#include "server/socket.h"
+#include "server/requestframing.h"
 
 #include <iterator>
 
@@ -166,7 +166,7 @@ RequestParser::Result RequestParser::parse(QByteArrayView bytes, bool overflowed
     Result result;
     RequestHead &head = result.head;
     qsizetype pos = 0;
-    QByteArray line = Socket::nextLine(bytes, &pos).toByteArray();
+    QByteArray line = RequestFraming::nextLine(bytes, &pos).toByteArray();
     if (line.size() < 3) {
         // A request line that does not even fit the buffer.
         if (overflowed && line.isEmpty())
@@ -191,7 +191,7 @@ RequestParser::Result RequestParser::parse(QByteArrayView bytes, bool overflowed
 
     bool transferCoded = false;
     for (;;) {
-        const QByteArrayView header = Socket::nextLine(bytes, &pos);
+        const QByteArrayView header = RequestFraming::nextLine(bytes, &pos);
         if (header.isEmpty())
             break;
         // A blank before the colon, or a line folded onto the one before, reads differently to

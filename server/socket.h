@@ -76,10 +76,6 @@ public:
     // head did not fit.
     QByteArrayView head() const { return framing.head(); }
     QByteArray readLine() { return framing.readLine(); }
-    static QByteArrayView nextLine(QByteArrayView bytes, qsizetype *pos)
-    {
-        return RequestFraming::nextLine(bytes, pos);
-    }
 
     // --- the request body
     // Declares the body that follows the head (0 for none) and whether the client waits for
@@ -96,10 +92,6 @@ public:
     // target's place only when committed.
     void saveFile(QFileDevice *file, qint64 length);
     void saveFile(QFileDevice *file, const QByteArray &delimiter, qint64 length);
-    static qsizetype findDelimiter(QByteArrayView data, QByteArrayView delimiter)
-    {
-        return BodySink::findDelimiter(data, delimiter);
-    }
     bool isSaving() const { return sink.isActive(); }
 
     // --- the answer

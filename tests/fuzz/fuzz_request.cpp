@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qsizetype pos = 0;
     for (int lines = 0; lines <= input.size(); ++lines) {
         const qsizetype before = pos;
-        const QByteArrayView line = Socket::nextLine(input, &pos);
+        const QByteArrayView line = RequestFraming::nextLine(input, &pos);
         if (pos < before || pos > input.size() || line.size() > input.size())
             Fuzz::fail("line reader out of bounds");
         if (pos == before)
