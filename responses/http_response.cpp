@@ -228,7 +228,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
     // send after the piece in progress).
     const bool limited = socket.traffic && socket.traffic->isLimited();
     if (!limited && count < Socket::DirectSendFrom && count <= Socket::TlsBatch
-        && socket.bytesToWrite() + socket.encryptedBytesToWrite() == 0) {
+        && socket.bytesQueued() == 0) {
         QByteArray answer = header(status, count, &extra);
         const qsizetype headSize = answer.size();
         answer.resize(headSize + count);

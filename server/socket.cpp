@@ -1,22 +1,15 @@
 #include "server/socket.h"
 
-#include <QFile>
-#include <QSslCertificate>
-#include <QSslCipher>
-#include <QSslConfiguration>
-#include <QSslKey>
-#include <cerrno>
+#include "server/transport.h"
 
-#include <fcntl.h>
-#include <sys/sendfile.h>
-#include <sys/socket.h>
-#include <sys/uio.h>
+#include <QFile>
+
 #include <unistd.h>
 
 namespace {
-// A body being saved is taken from the socket in pieces of up to this many bytes (all that Qt
-// holds at a time) and each piece is handed to the file at once: a 2048-byte piece per write(2)
-// made writing the file the larger part of receiving it.
+// A body being saved is taken from the socket in pieces of up to this many bytes and each piece
+// is handed to the file at once: a 2048-byte piece per write(2) made writing the file the larger
+// part of receiving it.
 constexpr qint64 SavePiece = Socket::ReadBufferLimit;
 const char Continue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 }
@@ -25,22 +18,27 @@ int Socket::idleTimeout = Socket::IdleTimeoutMs;
 int Socket::closeTimeout = Socket::CloseTimeoutMs;
 
 Socket::Socket()
-    : QSslSocket(nullptr)
 {
-    connect(this, &QIODevice::readyRead, this, &Socket::readyRead);
-    connect(this, &QIODevice::readChannelFinished, this, &Socket::readChannelFinished);
-    connect(this, &QAbstractSocket::disconnected, this, &Socket::peerGone);
-    connect(this, &QIODevice::bytesWritten, this, &Socket::resumeSending);
-    connect(this, &QSslSocket::encryptedBytesWritten, this, &Socket::resumeSending);
     startIdleTime();
-    // Without a bound Qt reads whatever the peer sends while a request is being answered.
-    setReadBufferSize(ReadBufferLimit);
 }
 
 Socket::~Socket()
 {
     discard();
     blockSignals(true);
+}
+
+bool Socket::attach(Transport *transport)
+{
+    this->transport.reset(transport);
+    if (!transport || !transport->isOpen())
+        return false;
+    peer = transport->peerAddress();
+    connect(transport, &Transport::readable, this, &Socket::readyRead);
+    connect(transport, &Transport::writable, this, &Socket::sendQueued);
+    reading = true;
+    updateReading();
+    return true;
 }
 
 void Socket::discard()
@@ -57,44 +55,37 @@ void Socket::discard()
     retryDeadline.stop();
     closeDeadline.stop();
     idleDeadline.stop();
-    if (state() != UnconnectedState)
-        abort();
+    ended = true;
+    queue.clear();
+    queueFrom = 0;
+    transport.reset();
 }
 
-QList<QSslCipher> Socket::forwardSecretCiphers()
+QHostAddress Socket::peerAddress() const
 {
-    // Key exchange by ephemeral (EC)DH keeps recorded traffic closed even to someone who later
-    // gets the key; TLS 1.3 suites always exchange so ("any"). Plain RSA and anonymous suites
-    // are never offered.
-    static const QList<QSslCipher> ciphers = [] {
-        QList<QSslCipher> kept;
-        for (const QSslCipher &cipher : QSslConfiguration::supportedCiphers()) {
-            const QString exchange = cipher.keyExchangeMethod();
-            const bool ephemeral = exchange == QLatin1String("ECDH") || exchange == QLatin1String("DH")
-                                   || exchange == QLatin1String("any");
-            if (ephemeral && cipher.authenticationMethod() != QLatin1String("None"))
-                kept.append(cipher);
-        }
-        return kept;
-    }();
-    return ciphers;
+    // Unknown once the connection has ended.
+    return ended ? QHostAddress() : peer;
 }
 
-void Socket::startServerTls(const QSslKey &key, const QSslCertificate &certificate)
+QHostAddress Socket::localAddress() const
 {
-    setProtocol(QSsl::SecureProtocols);
-    QSslConfiguration tls = sslConfiguration();
-    tls.setCiphers(forwardSecretCiphers());
-    setSslConfiguration(tls);
-    setPrivateKey(key);
-    setLocalCertificate(certificate);
-    setPeerVerifyMode(QSslSocket::VerifyNone);
-    // Left alone, a socket whose handshake failed stays open until the peer gives up.
-    connect(this, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
-        if (!isEncrypted())
-            abort();
-    });
-    startServerEncryption();
+    return transport && !ended ? transport->localAddress() : QHostAddress();
+}
+
+quint16 Socket::localPort() const
+{
+    return transport && !ended ? transport->localPort() : 0;
+}
+
+bool Socket::isEncrypted() const
+{
+    return transport && transport->isEncrypted();
+}
+
+void Socket::setSendBufferSize(int bytes)
+{
+    if (transport)
+        transport->setSendBufferSize(bytes);
 }
 
 // ---------------------------------------------------------------- counting
@@ -117,12 +108,12 @@ qint64 Socket::readSocket(char *into, qint64 max)
 {
     if (max <= 0)
         return 0;
-    if (!isOpen())
+    if (!transport || ended)
         return -1;
-    const qint64 n = QIODevice::read(into, max);
+    const qint64 n = transport->read(into, max);
     if (n > 0)
         receivedBytes(n);
-    return n;
+    return n < 0 ? -1 : n;
 }
 
 // ---------------------------------------------------------------- receiving the head
@@ -137,14 +128,16 @@ void Socket::readyRead()
         continueWaiting();
     } else if (!framing.isHeadComplete()) {
         const qint64 n = readSocket(framing.room(), framing.roomSize());
-        if (n < 0) {
+        // After the peer's close, a request it sent before still counts.
+        if (n < 0 && !(framing.filled() > 0 && framing.headBytesAdded(0))) {
             framing.releaseIfEmpty();
-            closeConnection();
+            readFinished();
             return;
         }
-        if (framing.headBytesAdded(int(n))) {
+        if (n < 0 || framing.headBytesAdded(int(n))) {
             // From here on the time runs for the body and the answer.
             startIdleTime();
+            updateReading();
             emit headerReady();
         } else if (!framing.holdsBuffer()) {
             // Only empty lines came: the connection still waits for a request.
@@ -153,16 +146,32 @@ void Socket::readyRead()
     }
     if (limitIsReached())
         closeConnection();
+    updateReading();
 }
 
-void Socket::readChannelFinished()
+void Socket::readFinished()
 {
     if (closing)
         return;
-    if (bytesAvailable() > 0)
-        readyRead();
-    if (!framing.isHeadComplete() && !closing)
+    // A head cut short by the close is not answered: the handler sees the connection closing.
+    if (sink.isActive()) {
+        shutDown();
+        return;
+    }
+    closing = true;
+    if (!framing.isHeadComplete())
         emit headerReady();
+    shutDown();
+}
+
+void Socket::updateReading()
+{
+    const bool consuming = !closing && (sink.isActive() || bodyWait != BodyWait::None
+                                        || !framing.isHeadComplete());
+    if (consuming == reading || !transport)
+        return;
+    reading = consuming;
+    transport->setReading(consuming);
 }
 
 void Socket::beginBody(qint64 length, bool expectContinue)
@@ -214,7 +223,7 @@ void Socket::continueWaiting()
             char piece[BufferSize];
             const qint64 n = readSocket(piece, qMin<qint64>(BufferSize, unreadBody()));
             if (n < 0) {
-                closeConnection();
+                readFinished();
                 return;
             }
             if (n == 0)
@@ -229,7 +238,7 @@ void Socket::continueWaiting()
         while (framing.filled() < want) {
             const qint64 n = readSocket(framing.room(), want - framing.filled());
             if (n < 0) {
-                closeConnection();
+                readFinished();
                 return;
             }
             if (n == 0)
@@ -239,6 +248,7 @@ void Socket::continueWaiting()
         }
     }
     bodyWait = BodyWait::None;
+    updateReading();
     emit bodyReady();
 }
 
@@ -261,9 +271,11 @@ void Socket::continueSaving()
     while (sink.remaining() > 0) {
         QByteArrayView piece = framing.takeHeld(sink.remaining());
         if (piece.isEmpty()) {
-            const qint64 n = readSocket(received, qMin<qint64>(SavePiece, sink.remaining()));
+            // Under a traffic limit in small pieces, so that the limit stops the upload soon.
+            const qint64 most = traffic && traffic->isLimited() ? BufferSize : SavePiece;
+            const qint64 n = readSocket(received, qMin(most, sink.remaining()));
             if (n < 0) {
-                finishSaving(ReadFailed);
+                readFinished();
                 return;
             }
             if (n == 0)
@@ -277,16 +289,20 @@ void Socket::continueSaving()
             return;
         }
     }
-    if (sink.remaining() > 0)
-        return; // the next readyRead() goes on
+    if (sink.remaining() > 0) {
+        updateReading(); // the next readyRead() goes on
+        return;
+    }
     finishSaving(sink.complete());
 }
 
 void Socket::finishSaving(int code)
 {
     sink.stop();
+    updateReading();
     emit startReply(code);
 }
+
 
 // ---------------------------------------------------------------- the answer
 
@@ -295,7 +311,7 @@ void Socket::write(const QByteArray &data, bool end)
     if (!closing && !limitIsReached() && !data.isEmpty()) {
         // A head waits for what follows it, so that both leave in one packet: sent apart, the
         // second small write would wait for the peer's delayed acknowledgement of the first.
-        if (!end && held.size() + data.size() <= BufferSize && canSendDirectly()) {
+        if (!end && held.size() + data.size() <= BufferSize && bytesQueued() == 0) {
             held += data;
             sentBytes(data.size());
         } else {
@@ -310,60 +326,82 @@ void Socket::write(const QByteArray &data, bool end)
         this->end();
 }
 
-bool Socket::canSendDirectly()
+// With nothing queued the bytes (after a held head) go straight to the transport, and only what
+// it does not take at once waits in the queue: an idle connection then holds no send buffer, and
+// an answer leaves without waiting for a turn of the event loop. Returns the length, or -1 when
+// the connection has failed.
+qint64 Socket::push(const char *data, qint64 length, bool more)
 {
-    return mode() == UnencryptedMode && socketDescriptor() >= 0 && bytesToWrite() == 0;
-}
-
-// On a plain connection with nothing queued the bytes (after a held head) go straight to the
-// kernel, and only what it does not take at once waits in the socket's queue: an idle connection
-// then holds no send buffer, and an answer leaves without waiting for a turn of the event loop.
-// Returns the length, or -1 when the connection has failed.
-qint64 Socket::push(const char *data, qint64 length, int flags)
-{
-    if (!canSendDirectly()) {
-        if (!held.isEmpty()) {
-            const bool queued = QIODevice::write(held) == held.size();
-            held.clear();
-            if (!queued)
-                return -1;
-        }
-        return length == 0 || QIODevice::write(data, length) == length ? length : -1;
+    if (!transport || ended) {
+        held.clear();
+        return -1;
     }
-    iovec parts[2] = {{const_cast<char *>(held.constData()), size_t(held.size())},
-                      {const_cast<char *>(data), size_t(length)}};
-    msghdr message = {};
-    message.msg_iov = held.isEmpty() ? parts + 1 : parts;
-    message.msg_iovlen = held.isEmpty() ? 1 : 2;
-    ssize_t sent;
-    do
-        sent = ::sendmsg(int(socketDescriptor()), &message, MSG_NOSIGNAL | MSG_DONTWAIT | flags);
-    while (sent < 0 && errno == EINTR);
+    const QByteArrayView bytes(data, length);
+    if (bytesQueued() > 0) {
+        queue += held;
+        queue += bytes;
+        held.clear();
+        return length;
+    }
+    const QByteArrayView parts[2] = {held, bytes};
+    const qint64 sent = held.size() + length == 0 ? 0 : transport->write(parts, 2, more);
     if (sent < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            held.clear();
-            return -1;
-        }
-        sent = 0;
+        held.clear();
+        return -1;
     }
-    // What the kernel did not take waits in the queue, in order.
-    bool queued = true;
+    // What the transport did not take waits in the queue, in order.
     if (sent < held.size()) {
-        queued = QIODevice::write(held.constData() + sent, held.size() - sent) == held.size() - sent;
-        sent = 0;
-    } else {
-        sent -= held.size();
+        queue = held.sliced(sent);
+        queue += bytes;
+    } else if (sent - held.size() < length) {
+        queue = bytes.sliced(sent - held.size()).toByteArray();
     }
     held.clear();
-    if (queued && sent < length)
-        queued = QIODevice::write(data + sent, length - sent) == length - sent;
-    return queued ? length : -1;
+    if (bytesQueued() > 0)
+        transport->waitForRoom();
+    return length;
 }
 
 void Socket::flushHeld()
 {
     if (!held.isEmpty() && push(nullptr, 0) < 0)
         closeConnection();
+}
+
+void Socket::sendQueued()
+{
+    if (ended)
+        return;
+    while (bytesQueued() > 0) {
+        const qint64 n = transport->write(QByteArrayView(queue).sliced(queueFrom));
+        if (n < 0) {
+            abort();
+            return;
+        }
+        if (n == 0)
+            break;
+        // The peer takes our bytes: it is alive.
+        touch();
+        queueFrom += n;
+    }
+    if (bytesQueued() == 0) {
+        queue.clear();
+        queueFrom = 0;
+    } else {
+        // The sent bytes leave the queue's front before they outweigh the rest.
+        if (queueFrom > queue.size() / 2) {
+            queue.remove(0, queueFrom);
+            queueFrom = 0;
+        }
+        transport->waitForRoom();
+    }
+    if (closing) {
+        if (bytesQueued() == 0)
+            shutDown();
+        return;
+    }
+    if (sendWaiting && bytesQueued() <= SendQueueLimit / 2)
+        sendFile();
 }
 
 void Socket::sendFile(QFile *file, qint64 offset, qint64 count)
@@ -379,8 +417,7 @@ void Socket::sendFile(QFile *file, qint64 offset, qint64 count)
     }
     // A traffic limit stops a send after the piece in progress: that needs the pieces.
     const bool pieces = (traffic && traffic->isLimited()) || file->handle() < 0;
-    sendingDirect = !pieces && sendLeft >= DirectSendFrom && mode() == UnencryptedMode
-                    && socketDescriptor() >= 0;
+    sendingDirect = !pieces && sendLeft >= DirectSendFrom && !isEncrypted();
     sendingBatches = !pieces && !sendingDirect;
     sendPos = file->pos();
     sendFile();
@@ -405,11 +442,11 @@ void Socket::sendFile()
             closeConnection();
             return;
         }
-        if (bytesToWrite() > SendQueueLimit || encryptedBytesToWrite() > SendQueueLimit) {
+        if (bytesQueued() > SendQueueLimit) {
             waitForRoom();
             return;
         }
-        // Not `buffer`: it may already hold the next pipelined request.
+        // Not the head buffer: it may already hold the next pipelined request.
         char piece[BufferSize];
         const qint64 n = sendSource->read(piece, qMin<qint64>(BufferSize, sendLeft));
         if (n <= 0 || push(piece, n) != n) {
@@ -427,11 +464,11 @@ void Socket::sendFile()
     }
 }
 
-// Each batch is read straight from the file, (encrypted and) handed to the kernel at once, so
-// that the same few buffers serve the whole file; a small file goes out with its header in one
-// write. Queuing up a megabyte of plain text first, and then as much cipher text, costs more in
-// fresh memory than the encryption itself. Sending waits while the kernel holds back bytes; each
-// turn of the event loop sends at most SendQueueLimit bytes.
+// Each batch is read straight from the file, (encrypted and) handed to the transport at once,
+// so that the same few buffers serve the whole file; a small file goes out with its header in
+// one write. Queuing up a megabyte of plain text first, and then as much cipher text, costs more
+// in fresh memory than the encryption itself. Sending waits while a batch's worth of bytes is
+// queued; each turn of the event loop sends at most SendQueueLimit bytes.
 void Socket::sendBatches()
 {
     const int in = sendSource->handle();
@@ -442,13 +479,9 @@ void Socket::sendBatches()
             closeConnection();
             return;
         }
-        // A header alone is not worth a packet of its own: it goes with the first batch.
-        if (bytesToWrite() + encryptedBytesToWrite() >= TlsBatch) {
-            flush();
-            if (bytesToWrite() > 0 || encryptedBytesToWrite() > 0) {
-                waitForRoom();
-                return;
-            }
+        if (bytesQueued() >= TlsBatch) {
+            waitForRoom();
+            return;
         }
         if (budget <= 0) {
             continueLater();
@@ -470,22 +503,21 @@ void Socket::sendBatches()
             end();
             return;
         }
-        flush();
     }
 }
 
 void Socket::waitForRoom()
 {
-    // Resumed by bytesWritten(); the timer is the fallback.
+    // Resumed when the transport takes the queue; the deadline is the fallback.
     sendWaiting = true;
     retryDeadline.start(SendRetryMs);
 }
 
 // Sends the file with sendfile(2) while the kernel takes it; the file's bytes never pass through
 // this process. Each turn of the event loop sends at most SendQueueLimit bytes, so that other
-// connections get their turn. When the kernel's buffer is full, one piece goes through the
-// socket's own queue: its bytesWritten() says when there is room again. Returns false when the
-// file is to be sent in pieces after all (a descriptor that sendfile(2) does not take).
+// connections get their turn; when the kernel's buffer is full the transport says when it has
+// room again. Returns false when the file is to be sent in pieces after all (the transport or
+// the file does not send this way).
 bool Socket::sendDirect()
 {
     if (closing) {
@@ -494,25 +526,21 @@ bool Socket::sendDirect()
         return true;
     }
     // The header (and anything else) goes first; a held head joins the file's first bytes.
-    if (!held.isEmpty() && push(nullptr, 0, MSG_MORE) < 0) {
+    if (!held.isEmpty() && push(nullptr, 0, true) < 0) {
         stopSending();
         closeConnection();
         return true;
     }
-    if (bytesToWrite() > 0)
-        flush();
-    if (bytesToWrite() > 0) {
+    if (bytesQueued() > 0) {
         waitForRoom();
         return true;
     }
-    const int out = int(socketDescriptor());
     const int in = sendSource->handle();
     qint64 budget = SendQueueLimit;
     while (budget > 0) {
-        off_t offset = off_t(sendPos);
-        const ssize_t n = ::sendfile(out, in, &offset, size_t(qMin(sendLeft, budget)));
+        const qint64 before = sendPos;
+        const qint64 n = transport->sendFile(in, &sendPos, qMin(sendLeft, budget));
         if (n > 0) {
-            sendPos += n;
             sendLeft -= n;
             budget -= n;
             sentBytes(n);
@@ -523,40 +551,19 @@ bool Socket::sendDirect()
             }
             continue;
         }
-        if (n == 0) {
-            // The file ended before the length announced: only closing tells the peer.
-            stopSending();
-            closeConnection();
-            return true;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno == EINVAL || errno == ENOSYS) {
+        if (n == Transport::Unsupported) {
             sendingDirect = false;
+            sendPos = before;
             sendSource->seek(sendPos);
             return false;
         }
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        if (n != 0) {
+            // Failed, or the file ended before the length announced: only closing tells the peer.
             stopSending();
             closeConnection();
             return true;
         }
-        // The kernel is full: one piece through the queue, whose bytesWritten() resumes us.
-        char piece[BufferSize];
-        const ssize_t got = ::pread(in, piece, size_t(qMin<qint64>(BufferSize, sendLeft)), off_t(sendPos));
-        if (got <= 0 || QIODevice::write(piece, got) != got) {
-            stopSending();
-            closeConnection();
-            return true;
-        }
-        sendPos += got;
-        sendLeft -= got;
-        sentBytes(got);
-        if (sendLeft == 0) {
-            stopSending();
-            end();
-            return true;
-        }
+        transport->waitForRoom();
         waitForRoom();
         return true;
     }
@@ -577,15 +584,6 @@ void Socket::continueLater()
     }, Qt::QueuedConnection);
 }
 
-void Socket::resumeSending()
-{
-    // The peer takes our bytes: it is alive.
-    touch();
-    if (sendWaiting && bytesToWrite() <= SendQueueLimit / 2
-        && encryptedBytesToWrite() <= SendQueueLimit / 2)
-        sendFile();
-}
-
 void Socket::stopSending()
 {
     if (sendSource) {
@@ -604,12 +602,10 @@ void Socket::end()
 {
     if (closing)
         return;
-    // Hand the answer to the system now: a peer that has already shut down its sending side
-    // makes the socket close at the next read notification, and what is still queued then is lost.
+    // Hand the answer to the transport now: bytes still held would wait for a next write.
     flushHeld();
     if (closing)
         return;
-    flush();
     if (!keepAlive || headOverflowed() || unreadBody() > 0 || limitIsReached()) {
         closeConnection();
         return;
@@ -620,9 +616,12 @@ void Socket::end()
     continuePending = false;
     collected.clear();
     startIdleTime();
+    // Bytes still in the kernel announce themselves once reading is on again.
+    updateReading();
     // A next request already held is taken up from the event loop, so a flood of pipelined
-    // requests cannot deepen the stack. Bytes still in the kernel announce themselves.
-    if (pipelined || bytesAvailable() > 0)
+    // requests cannot deepen the stack. A peer that has closed its side announces nothing more:
+    // the next read finds the close.
+    if (pipelined || !transport || !transport->isOpen())
         QMetaObject::invokeMethod(this, &Socket::readyRead, Qt::QueuedConnection);
     else
         emit idle();
@@ -662,7 +661,8 @@ void Socket::setKeepAlive(bool on)
     if (on == keepAlive)
         return;
     keepAlive = on;
-    setSocketOption(QAbstractSocket::KeepAliveOption, on ? 1 : 0);
+    if (transport)
+        transport->setKeepAlive(on);
 }
 
 void Socket::closeConnection()
@@ -676,19 +676,38 @@ void Socket::closeConnection()
     stopSending();
     if (sink.isActive())
         finishSaving(ReadFailed);
-    disconnectFromHost();
-    if (state() != UnconnectedState)
+    updateReading();
+    // The queued bytes go first; the transport closes when they are taken.
+    if (bytesQueued() == 0 || !transport || ended)
+        shutDown();
+    else
         closeDeadline.start(closeTimeout);
 }
 
-void Socket::peerGone()
+void Socket::abort()
 {
-    if (sink.isActive() && !closing)
-        continueSaving();
+    queue.clear();
+    queueFrom = 0;
+    held.clear();
+    shutDown();
+}
+
+void Socket::shutDown()
+{
+    if (ended)
+        return;
     closing = true;
     if (sink.isActive())
         finishSaving(ReadFailed);
     stopSending();
     idleDeadline.stop();
     closeDeadline.stop();
+    ended = true;
+    // What is still queued is dropped; what the system holds it still sends.
+    queue.clear();
+    queueFrom = 0;
+    held.clear();
+    if (transport)
+        transport->close();
+    emit closed();
 }

@@ -7,27 +7,31 @@
 #include "server/trafficmeter.h"
 
 #include <QByteArray>
-#include <QSslCipher>
-#include <QSslSocket>
+#include <QHostAddress>
+#include <QObject>
+
+#include <memory>
 
 class QFile;
 class QFileDevice;
+class Transport;
 
 // The stream of one client connection (plain TCP or TLS).
 //
-// The facade of the connection's parts: the framing of requests in the head buffer
-// (RequestFraming), the file an upload is saved to (BodySink), the deadlines (DeadlineSweeper)
-// and, here, the transport and the ways of sending a file. The socket announces a complete head
+// The facade of the connection's parts: the bytes to and from the peer (a Transport, plain or
+// encrypted), the framing of requests in the head buffer (RequestFraming), the file an upload is
+// saved to (BodySink), the deadlines (DeadlineSweeper) and, here, the queue of bytes the
+// transport has not taken yet and the ways of sending a file. The socket announces a complete head
 // with headerReady(); the request record parses it with readLine(), then tells the socket how
 // long the body is (beginBody()). Body bytes are handed out only up to that length: whatever
 // follows belongs to the next request on the connection.
-class Socket : public QSslSocket
+class Socket : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int BufferSize = RequestFraming::BufferSize;
-    // Sending pauses while more than this many bytes wait in the socket.
+    // Sending a file pauses while more than this many bytes wait in the socket's queue.
     static constexpr qint64 SendQueueLimit = 1000000;
     static constexpr int SendRetryMs = 200;
     // Plain connections hand a file of at least this many bytes to the kernel (sendfile(2)).
@@ -41,7 +45,8 @@ public:
     // this time after the connection opened or the last answer ended, no byte of a declared body
     // arrived, or no byte of an answer was taken.
     static constexpr int IdleTimeoutMs = 120000;
-    // Most bytes Qt holds for a connection beyond our buffer; the rest waits in the kernel.
+    // Most bytes read ahead for a connection beyond the head buffer (an encrypted transport's
+    // decrypted bytes, one piece of an upload); the rest waits in the kernel.
     static constexpr qint64 ReadBufferLimit = 64 * 1024;
     // The timeouts of the deadlines set from now on (tests shorten them).
     static int idleTimeout;
@@ -60,10 +65,17 @@ public:
     Socket();
     ~Socket() override;
 
-    // Starts the server side of a TLS handshake; a failed handshake aborts the connection.
-    // The cipher suites a TLS connection offers: forward-secret ones only.
-    static QList<QSslCipher> forwardSecretCiphers();
-    void startServerTls(const QSslKey &key, const QSslCertificate &certificate);
+    // Takes over the transport of an accepted connection (plain or encrypted); false when it is
+    // not open. The socket owns it from here on.
+    bool attach(Transport *transport);
+
+    QHostAddress peerAddress() const;
+    QHostAddress localAddress() const;
+    quint16 localPort() const;
+    bool isEncrypted() const;
+    // Bytes of answers the transport has not taken yet.
+    qint64 bytesQueued() const { return queue.size() - queueFrom; }
+    void setSendBufferSize(int bytes);
 
     // The listener's count of the bytes of all its connections, wired when the connection is
     // accepted; null: nothing is counted.
@@ -102,7 +114,8 @@ public:
     bool isKeepAlive() const { return keepAlive; }
     // Whether the connection holds a head buffer now (it does while a request is in progress).
     bool holdsBuffer() const { return framing.holdsBuffer(); }
-    // Closes without waiting: pending bytes are flushed, a peer that never closes is aborted.
+    // Closes without waiting: queued bytes are sent first, then the connection closes; a peer
+    // that does not take them within the close timeout is aborted.
     void closeConnection();
     bool isClosing() const { return closing; }
     // Drops the connection at once; a body being saved ends as ReadFailed. Used on destruction.
@@ -117,10 +130,11 @@ signals:
     void startReply(int code);
     // An answer has ended and the connection waits for the next request, none being held.
     void idle();
+    // The connection has ended: closed by either side, failed or aborted. Once.
+    void closed();
 
 public slots:
     void readyRead();
-    void readChannelFinished();
     void sendFile();
 
 private:
@@ -129,9 +143,15 @@ private:
     enum class BodyWait { None, Collect, Prefetch };
 
     qint64 readSocket(char *into, qint64 max);
-    qint64 push(const char *data, qint64 length, int flags = 0);
-    bool canSendDirectly();
+    // The peer has closed (or the connection failed) while the socket read.
+    void readFinished();
+    qint64 push(const char *data, qint64 length, bool more = false);
     void flushHeld();
+    // The transport has room again: queued bytes go on.
+    void sendQueued();
+    // Reading goes on while the socket consumes bytes and pauses otherwise (the peer then
+    // waits in the kernel).
+    void updateReading();
     bool limitIsReached() const { return traffic && traffic->isReached(); }
     void stopSending();
     bool sendDirect();
@@ -142,16 +162,24 @@ private:
     void continueWaiting();
     void continueSaving();
     void finishSaving(int code);
-    void peerGone();
-    // Bytes were taken from the send queue: a send waiting for room goes on.
-    void resumeSending();
+    // The connection ends now: what is queued is dropped, the transport closes, closed() follows.
+    void shutDown();
+    void abort();
     void startIdleTime();
     // The peer made progress: the idle time starts anew.
     void touch();
     void deadlinePassed(DeadlineSweeper::Kind kind);
 
+    std::unique_ptr<Transport> transport;
+    QHostAddress peer;
+    // What the transport did not take yet: the bytes from queueFrom on, in order.
+    QByteArray queue;
+    qsizetype queueFrom = 0;
+
     bool keepAlive = false;
     bool closing = false;
+    bool ended = false;
+    bool reading = false;
     bool continuePending = false;
     bool sendWaiting = false;
     RequestFraming framing;
@@ -159,7 +187,7 @@ private:
     QByteArray collected;
 
     BodySink sink;
-    // The head of an answer on a plain connection, sent together with the first bytes after it.
+    // The head of an answer, sent together with the first bytes after it.
     QByteArray held;
 
     QFile *sendSource = nullptr;

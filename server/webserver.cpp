@@ -2,6 +2,8 @@
 
 #include "config/configuration.h"
 #include "server/keypair.h"
+#include "server/plaintransport.h"
+#include "server/qssltransport.h"
 #include "server/serverthread.h"
 
 #include <QNetworkAddressEntry>
@@ -182,22 +184,24 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     // them too.
     auto *handler = new ServerThread(this, this);
     Socket &socket = handler->request.socket;
-    // Unbuffered: the connection reads into its own small buffer, so that an idle connection does
-    // not also keep a read buffer of Qt's own.
-    if (!socket.setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState,
-                                    QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+    if (!socket.attach(transportFor(socketDescriptor))) {
         delete handler;
         return;
     }
     socket.setKeepAlive(true);
-    connect(&socket, &QAbstractSocket::disconnected, handler, &QObject::deleteLater);
+    connect(&socket, &Socket::closed, handler, &QObject::deleteLater);
     threads.append(handler);
     connect(handler, &QObject::destroyed, this, [this, handler] { threads.removeOne(handler); });
-    if (traffic.isLimited())
-        socket.setReadBufferSize(Socket::BufferSize);
     connect(handler, &ServerThread::newConnection, this, &WebServer::clientConnected);
     connect(handler, &ServerThread::error, this, &WebServer::error);
     connect(&socket, &Socket::headerReady, handler, &ServerThread::readyRead);
-    if (key)
-        socket.startServerTls(*key, *certificate);
+}
+
+Transport *WebServer::transportFor(qintptr socketDescriptor) const
+{
+    if (!key)
+        return new PlainTransport(socketDescriptor);
+    // Under a traffic limit the TLS socket reads little ahead, so that the limit stops soon.
+    const qint64 readAhead = traffic.isLimited() ? Socket::BufferSize : Socket::ReadBufferLimit;
+    return new QSslTransport(socketDescriptor, *key, *certificate, readAhead, Socket::closeTimeout);
 }

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QTcpServer>
 
+class Transport;
+
 class Configuration;
 class QNetworkAddressEntry;
 class QSslCertificate;
@@ -62,6 +64,10 @@ protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
+    // The one place that chooses how a connection's bytes travel: plain, or encrypted with the
+    // profile's key pair.
+    Transport *transportFor(qintptr socketDescriptor) const;
+
     void init();
     void dropKeys();
 
