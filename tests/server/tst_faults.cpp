@@ -52,6 +52,8 @@ private slots:
 
     void vanishingClientLeavesNothingBehind_data();
     void vanishingClientLeavesNothingBehind();
+    void manyConnectionsLeaveNoDescriptors_data();
+    void manyConnectionsLeaveNoDescriptors();
     void writeFailureIsReportedAndLeavesNoFile_data();
     void writeFailureIsReportedAndLeavesNoFile();
     void formUploadIsWrittenUnderATemporaryName();
@@ -145,6 +147,39 @@ void TestFaults::vanishingClientLeavesNothingBehind()
     HttpClient other;
     QVERIFY(other.connectTo(ts->port()));
     QCOMPARE(other.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+}
+
+void TestFaults::manyConnectionsLeaveNoDescriptors_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<bool>("serverCloses");
+    QTest::addRow("keep-alive, the client closes") << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << false;
+    QTest::addRow("Connection: close") << QByteArray("GET /a.txt HTTP/1.1\r\nConnection: close\r\n\r\n") << true;
+    QTest::addRow("bad head, 400") << QByteArray("GET /a.txt HTTP/1.1\r\nBad Header: x\r\n\r\n") << true;
+    QTest::addRow("head never finished") << QByteArray("GET /a.txt HTTP/1.1\r\n") << false;
+}
+
+// Each end of a connection, by either side, gives its descriptor back.
+void TestFaults::manyConnectionsLeaveNoDescriptors()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(bool, serverCloses);
+    QVERIFY(ts->start());
+    const int descriptors = openDescriptors();
+    for (int i = 0; i < 50; ++i) {
+        HttpClient client;
+        QVERIFY(client.connectTo(ts->port()));
+        if (request.endsWith("\r\n\r\n"))
+            QVERIFY(client.exchange(request).code > 0);
+        else
+            client.send(request);
+        if (serverCloses)
+            QVERIFY(client.waitClosed());
+        else
+            client.socket.disconnectFromHost();
+    }
+    QTRY_VERIFY(ts->server->threads.isEmpty());
+    QTRY_COMPARE(openDescriptors(), descriptors);
 }
 
 void TestFaults::writeFailureIsReportedAndLeavesNoFile_data()
