@@ -87,6 +87,17 @@ bool bounce(int from)
     return ::write(from, &byte, 1) == 1;
 }
 
+// One turn's work on the ready end `fd`: false once the round is over (the byte is then taken
+// out of circulation) or the byte got lost.
+bool served(Round &round, int fd)
+{
+    if (round.turn())
+        return bounce(fd);
+    char byte;
+    (void)::read(fd, &byte, 1);
+    return false;
+}
+
 Cost qtRound(const int pair[2], int ms)
 {
     QEventLoop loop;
@@ -94,13 +105,8 @@ Cost qtRound(const int pair[2], int ms)
     QSocketNotifier a(pair[0], QSocketNotifier::Read);
     QSocketNotifier b(pair[1], QSocketNotifier::Read);
     auto onReady = [&](QSocketDescriptor fd, QSocketNotifier::Type) {
-        if (!round.turn()) {
-            char byte;
-            (void)::read(fd, &byte, 1);
+        if (!served(round, fd))
             loop.quit();
-        } else if (!bounce(fd)) {
-            loop.quit();
-        }
     };
     QObject::connect(&a, &QSocketNotifier::activated, &loop, onReady);
     QObject::connect(&b, &QSocketNotifier::activated, &loop, onReady);
@@ -116,13 +122,8 @@ Cost pollerRound(const int pair[2], int ms)
     QEventLoop loop;
     Round round(ms);
     const auto onReady = [&](int fd) {
-        if (!round.turn()) {
-            char byte;
-            (void)::read(fd, &byte, 1);
+        if (!served(round, fd))
             loop.quit();
-        } else if (!bounce(fd)) {
-            loop.quit();
-        }
     };
     DescriptorWatch a(pair[0], [&] { onReady(pair[0]); }, {});
     DescriptorWatch b(pair[1], [&] { onReady(pair[1]); }, {});
@@ -159,15 +160,8 @@ Cost epollRound(const int pair[2], const std::vector<int> &idle, int count, int 
         const int n = epoll_wait(ep, ready, 64, 1000);
         if (n <= 0)
             break;
-        for (int i = 0; i < n && going; ++i) {
-            if (!round.turn()) {
-                char b;
-                (void)::read(ready[i].data.fd, &b, 1);
-                going = false;
-            } else {
-                going = bounce(ready[i].data.fd);
-            }
-        }
+        for (int i = 0; i < n && going; ++i)
+            going = served(round, ready[i].data.fd);
     }
     ::close(ep);
     return round.cost();
