@@ -1,6 +1,5 @@
 #include "server/plaintransport.h"
 
-#include <QSocketNotifier>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -50,8 +49,8 @@ PlainTransport::PlainTransport(qintptr descriptor, QObject *parent)
     if (descriptor < 0 || flags < 0 || ::fcntl(int(descriptor), F_SETFL, flags | O_NONBLOCK) != 0)
         return;
     fd = int(descriptor);
-    reader = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read, this);
-    connect(reader, &QSocketNotifier::activated, this, &Transport::readable);
+    watch.emplace(fd, [this] { emit readable(); }, [this] { roomMade(); });
+    watch->setReading(true);
 }
 
 PlainTransport::~PlainTransport()
@@ -135,24 +134,19 @@ qint64 PlainTransport::sendFile(int file, qint64 *offset, qint64 count)
 
 void PlainTransport::setReading(bool on)
 {
-    if (reader)
-        reader->setEnabled(on && !peerClosed);
+    if (watch)
+        watch->setReading(on && !peerClosed);
 }
 
 void PlainTransport::waitForRoom()
 {
-    if (fd < 0)
-        return;
-    if (!writer) {
-        writer = new QSocketNotifier(qintptr(fd), QSocketNotifier::Write, this);
-        connect(writer, &QSocketNotifier::activated, this, &PlainTransport::roomMade);
-    }
-    writer->setEnabled(true);
+    if (watch)
+        watch->setWriting(true);
 }
 
 void PlainTransport::roomMade()
 {
-    writer->setEnabled(false);
+    watch->setWriting(false);
     emit writable();
 }
 
@@ -160,12 +154,9 @@ void PlainTransport::close()
 {
     if (fd < 0)
         return;
-    // The notifiers go before the descriptor: a number reused for another connection must not
+    // The watch goes before the descriptor: a number reused for another connection must not
     // stay registered for this one.
-    delete reader;
-    reader = nullptr;
-    delete writer;
-    writer = nullptr;
+    watch.reset();
     ::close(fd);
     fd = -1;
 }

@@ -1,13 +1,15 @@
 #ifndef PLAINTRANSPORT_H
 #define PLAINTRANSPORT_H
 
+#include "server/descriptorwatch.h"
 #include "server/transport.h"
 
-class QSocketNotifier;
+#include <optional>
 
 // An unencrypted connection served straight from its descriptor: non-blocking read(2),
-// sendmsg(2) and sendfile(2), one read notifier, and a write notifier only while bytes wait
-// for room. The transport owns the descriptor and closes it.
+// sendmsg(2) and sendfile(2). It waits through the thread's event poller: for reading while
+// reading is on, for room only while bytes wait for it. The transport owns the descriptor and
+// closes it.
 class PlainTransport : public Transport
 {
     Q_OBJECT
@@ -40,9 +42,8 @@ private:
 
     int fd = -1;
     bool peerClosed = false;
-    QSocketNotifier *reader = nullptr;
-    // Made at the first wait for room, and enabled only during one.
-    QSocketNotifier *writer = nullptr;
+    // Present while the descriptor is open.
+    std::optional<DescriptorWatch> watch;
 };
 
 #endif
