@@ -7,6 +7,7 @@
 #include "requests.h"
 #include "testserver.h"
 
+#include "server/eventpoller.h"
 #include "server/serverthread.h"
 
 #include <QDateTime>
@@ -72,6 +73,9 @@ void TestFaults::initTestCase()
     // runs in this process) sees to it that the write fails with EFBIG instead.
     ::signal(SIGXFSZ, SIG_DFL);
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &fileSizeLimit), 0);
+    // The thread's event poller holds one descriptor for as long as the thread runs: it is made
+    // before any count of descriptors is taken.
+    QVERIFY(EventPoller::forCurrentThread());
 }
 
 void TestFaults::init()
