@@ -85,13 +85,11 @@ qint64 PlainTransport::write(const QByteArrayView *parts, int count, bool more)
     constexpr int MaxParts = 4;
     iovec vector[MaxParts];
     int used = 0;
-    qint64 total = 0;
     for (int i = 0; i < count && used < MaxParts; ++i) {
         if (parts[i].isEmpty())
             continue;
         vector[used].iov_base = const_cast<char *>(parts[i].data());
         vector[used].iov_len = size_t(parts[i].size());
-        total += parts[i].size();
         ++used;
     }
     if (used == 0)

@@ -28,14 +28,14 @@ Socket::~Socket()
     blockSignals(true);
 }
 
-bool Socket::attach(Transport *transport)
+bool Socket::attach(Transport *taken)
 {
-    this->transport.reset(transport);
-    if (!transport || !transport->isOpen())
+    transport.reset(taken);
+    if (!taken || !taken->isOpen())
         return false;
-    peer = transport->peerAddress();
-    connect(transport, &Transport::readable, this, &Socket::readyRead);
-    connect(transport, &Transport::writable, this, &Socket::sendQueued);
+    peer = taken->peerAddress();
+    connect(taken, &Transport::readable, this, &Socket::readyRead);
+    connect(taken, &Transport::writable, this, &Socket::sendQueued);
     reading = true;
     updateReading();
     return true;
