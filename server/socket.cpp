@@ -303,7 +303,6 @@ void Socket::finishSaving(int code)
     emit startReply(code);
 }
 
-
 // ---------------------------------------------------------------- the answer
 
 void Socket::write(const QByteArray &data, bool end)
@@ -375,7 +374,7 @@ void Socket::sendQueued()
     while (bytesQueued() > 0) {
         const qint64 n = transport->write(QByteArrayView(queue).sliced(queueFrom));
         if (n < 0) {
-            abort();
+            shutDown();
             return;
         }
         if (n == 0)
@@ -646,7 +645,7 @@ void Socket::deadlinePassed(DeadlineSweeper::Kind kind)
         closeConnection();
         break;
     case DeadlineSweeper::Close:
-        abort();
+        shutDown();
         break;
     case DeadlineSweeper::Retry:
         sendFile();
@@ -682,14 +681,6 @@ void Socket::closeConnection()
         shutDown();
     else
         closeDeadline.start(closeTimeout);
-}
-
-void Socket::abort()
-{
-    queue.clear();
-    queueFrom = 0;
-    held.clear();
-    shutDown();
 }
 
 void Socket::shutDown()

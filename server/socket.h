@@ -164,7 +164,6 @@ private:
     void finishSaving(int code);
     // The connection ends now: what is queued is dropped, the transport closes, closed() follows.
     void shutDown();
-    void abort();
     void startIdleTime();
     // The peer made progress: the idle time starts anew.
     void touch();
