@@ -3,7 +3,7 @@
 #include "config/configuration.h"
 #include "server/keypair.h"
 #include "server/plaintransport.h"
-#include "server/qssltransport.h"
+#include "server/openssltransport.h"
 #include "server/serverthread.h"
 
 #include <QNetworkAddressEntry>
@@ -201,7 +201,5 @@ Transport *WebServer::transportFor(qintptr socketDescriptor) const
 {
     if (!key)
         return new PlainTransport(socketDescriptor);
-    // Under a traffic limit the TLS socket reads little ahead, so that the limit stops soon.
-    const qint64 readAhead = traffic.isLimited() ? Socket::BufferSize : Socket::ReadBufferLimit;
-    return new QSslTransport(socketDescriptor, *key, *certificate, readAhead, Socket::closeTimeout);
+    return new OpenSslTransport(socketDescriptor, *key, *certificate);
 }

@@ -6,7 +6,6 @@
 
 #include "server/keypair.h"
 #include "server/openssltransport.h"
-#include "server/qssltransport.h"
 #include "server/tlscontext.h"
 #include "testkeys.h"
 #include "testserver.h"
@@ -423,10 +422,16 @@ void TestOpenSslTransport::suitesOfferedAndRefused()
 
 void TestOpenSslTransport::suitesAreTheOnesQtIsToldToOffer()
 {
-    // The same suites in the same order as a QSslSocket server given Socket's list.
+    // The same suites in the same order as Qt's supported list kept to ephemeral (EC)DH key
+    // exchange ("any": TLS 1.3) with an authenticated server.
     QStringList qt;
-    for (const QSslCipher &cipher : QSslTransport::forwardSecretCiphers())
-        qt.append(cipher.name());
+    for (const QSslCipher &cipher : QSslConfiguration::supportedCiphers()) {
+        const QString exchange = cipher.keyExchangeMethod();
+        const bool ephemeral = exchange == QLatin1String("ECDH") || exchange == QLatin1String("DH")
+                               || exchange == QLatin1String("any");
+        if (ephemeral && cipher.authenticationMethod() != QLatin1String("None"))
+            qt.append(cipher.name());
+    }
     QStringList offered;
     const STACK_OF(SSL_CIPHER) *ciphers = SSL_CTX_get_ciphers(listener->context->handle());
     for (int i = 0; i < sk_SSL_CIPHER_num(ciphers); ++i)
