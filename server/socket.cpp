@@ -4,8 +4,6 @@
 
 #include <QFile>
 
-#include <unistd.h>
-
 namespace {
 // A body being saved is taken from the socket in pieces of up to this many bytes and each piece
 // is handed to the file at once: a 2048-byte piece per write(2) made writing the file the larger
@@ -48,10 +46,7 @@ void Socket::discard()
         finishSaving(ReadFailed);
     }
     closing = true;
-    if (sendSource) {
-        sendSource->close();
-        sendSource = nullptr;
-    }
+    sender.stop();
     retryDeadline.stop();
     closeDeadline.stop();
     idleDeadline.stop();
@@ -187,7 +182,7 @@ void Socket::sendContinue()
     continuePending = false;
     // At once: the peer waits for it before it sends the body.
     const qint64 length = qint64(sizeof(Continue) - 1);
-    if (push(Continue, length) == length)
+    if (push(Continue, length, false) == length)
         sentBytes(length);
     else
         closeConnection();
@@ -314,7 +309,7 @@ void Socket::write(const QByteArray &data, bool end)
             held += data;
             sentBytes(data.size());
         } else {
-            const qint64 n = push(data.constData(), data.size());
+            const qint64 n = push(data.constData(), data.size(), false);
             if (n > 0)
                 sentBytes(n);
             else if (n < 0)
@@ -363,7 +358,7 @@ qint64 Socket::push(const char *data, qint64 length, bool more)
 
 void Socket::flushHeld()
 {
-    if (!held.isEmpty() && push(nullptr, 0) < 0)
+    if (!held.isEmpty() && push(nullptr, 0, false) < 0)
         closeConnection();
 }
 
@@ -405,104 +400,48 @@ void Socket::sendQueued()
 
 void Socket::sendFile(QFile *file, qint64 offset, qint64 count)
 {
-    if (offset > 0)
-        file->seek(offset);
-    sendSource = file;
-    sendLeft = count > 0 ? count : file->size() - file->pos();
-    if (sendLeft <= 0) {
+    // A traffic limit stops a send after the piece in progress: that needs the pieces.
+    const bool pieces = traffic && traffic->isLimited();
+    if (!sender.start(file, offset, count, pieces, !isEncrypted())) {
         stopSending();
         end();
         return;
     }
-    // A traffic limit stops a send after the piece in progress: that needs the pieces.
-    const bool pieces = (traffic && traffic->isLimited()) || file->handle() < 0;
-    sendingDirect = !pieces && sendLeft >= DirectSendFrom && !isEncrypted();
-    sendingBatches = !pieces && !sendingDirect;
-    sendPos = file->pos();
     sendFile();
 }
 
 void Socket::sendFile()
 {
-    if (!sendSource)
+    if (!sender.isActive())
         return;
     sendWaiting = false;
     retryDeadline.stop();
-    if (sendingDirect && sendDirect())
-        return;
-    if (sendingBatches) {
-        sendBatches();
-        return;
-    }
-    for (;;) {
-        if (closing || limitIsReached()) {
-            // The body is cut short: the peer can only tell by the connection closing.
-            stopSending();
-            closeConnection();
-            return;
-        }
-        if (bytesQueued() > SendQueueLimit) {
-            waitForRoom();
-            return;
-        }
-        // Not the head buffer: it may already hold the next pipelined request.
-        char piece[BufferSize];
-        const qint64 n = sendSource->read(piece, qMin<qint64>(BufferSize, sendLeft));
-        if (n <= 0 || push(piece, n) != n) {
-            stopSending();
-            closeConnection();
-            return;
-        }
-        sentBytes(n);
-        sendLeft -= n;
-        if (sendLeft == 0) {
-            stopSending();
-            end();
-            return;
-        }
+    switch (sender.send(*this)) {
+    case FileSender::Step::Finished:
+        stopSending();
+        end();
+        break;
+    case FileSender::Step::Wait:
+        waitForRoom();
+        break;
+    case FileSender::Step::Later:
+        continueLater();
+        break;
+    case FileSender::Step::Cut:
+        stopSending();
+        closeConnection();
+        break;
     }
 }
 
-// Each batch is read straight from the file, (encrypted and) handed to the transport at once,
-// so that the same few buffers serve the whole file; a small file goes out with its header in
-// one write. Queuing up a megabyte of plain text first, and then as much cipher text, costs more
-// in fresh memory than the encryption itself. Sending waits while a batch's worth of bytes is
-// queued; each turn of the event loop sends at most SendQueueLimit bytes.
-void Socket::sendBatches()
+qint64 Socket::sendFile(int descriptor, qint64 *offset, qint64 count)
 {
-    const int in = sendSource->handle();
-    qint64 budget = SendQueueLimit;
-    for (;;) {
-        if (closing || limitIsReached()) {
-            stopSending();
-            closeConnection();
-            return;
-        }
-        if (bytesQueued() >= TlsBatch) {
-            waitForRoom();
-            return;
-        }
-        if (budget <= 0) {
-            continueLater();
-            return;
-        }
-        char batch[TlsBatch];
-        const ssize_t n = ::pread(in, batch, size_t(qMin(TlsBatch, sendLeft)), off_t(sendPos));
-        if (n <= 0 || push(batch, n) != n) {
-            stopSending();
-            closeConnection();
-            return;
-        }
-        sendPos += n;
-        sendLeft -= n;
-        budget -= n;
-        sentBytes(n);
-        if (sendLeft == 0) {
-            stopSending();
-            end();
-            return;
-        }
-    }
+    if (!transport || ended)
+        return Transport::Failed;
+    const qint64 n = transport->sendFile(descriptor, offset, count);
+    if (n == 0)
+        transport->waitForRoom();
+    return n;
 }
 
 void Socket::waitForRoom()
@@ -510,65 +449,6 @@ void Socket::waitForRoom()
     // Resumed when the transport takes the queue; the deadline is the fallback.
     sendWaiting = true;
     retryDeadline.start(SendRetryMs);
-}
-
-// Sends the file with sendfile(2) while the kernel takes it; the file's bytes never pass through
-// this process. Each turn of the event loop sends at most SendQueueLimit bytes, so that other
-// connections get their turn; when the kernel's buffer is full the transport says when it has
-// room again. Returns false when the file is to be sent in pieces after all (the transport or
-// the file does not send this way).
-bool Socket::sendDirect()
-{
-    if (closing) {
-        stopSending();
-        closeConnection();
-        return true;
-    }
-    // The header (and anything else) goes first; a held head joins the file's first bytes.
-    if (!held.isEmpty() && push(nullptr, 0, true) < 0) {
-        stopSending();
-        closeConnection();
-        return true;
-    }
-    if (bytesQueued() > 0) {
-        waitForRoom();
-        return true;
-    }
-    const int in = sendSource->handle();
-    qint64 budget = SendQueueLimit;
-    while (budget > 0) {
-        const qint64 before = sendPos;
-        const qint64 n = transport->sendFile(in, &sendPos, qMin(sendLeft, budget));
-        if (n > 0) {
-            sendLeft -= n;
-            budget -= n;
-            sentBytes(n);
-            if (sendLeft == 0) {
-                stopSending();
-                end();
-                return true;
-            }
-            continue;
-        }
-        if (n == Transport::Unsupported) {
-            sendingDirect = false;
-            sendPos = before;
-            sendSource->seek(sendPos);
-            return false;
-        }
-        if (n != 0) {
-            // Failed, or the file ended before the length announced: only closing tells the peer.
-            stopSending();
-            closeConnection();
-            return true;
-        }
-        transport->waitForRoom();
-        waitForRoom();
-        return true;
-    }
-    // More to send, and the kernel still takes it: go on after the other events.
-    continueLater();
-    return true;
 }
 
 void Socket::continueLater()
@@ -585,14 +465,7 @@ void Socket::continueLater()
 
 void Socket::stopSending()
 {
-    if (sendSource) {
-        sendSource->close();
-        sendSource = nullptr;
-    }
-    sendLeft = 0;
-    sendPos = 0;
-    sendingDirect = false;
-    sendingBatches = false;
+    sender.stop();
     sendWaiting = false;
     retryDeadline.stop();
 }
@@ -669,7 +542,7 @@ void Socket::closeConnection()
     if (closing)
         return;
     if (!held.isEmpty())
-        push(nullptr, 0);
+        push(nullptr, 0, false);
     closing = true;
     idleDeadline.stop();
     stopSending();

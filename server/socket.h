@@ -3,6 +3,7 @@
 
 #include "server/bodysink.h"
 #include "server/deadlinesweeper.h"
+#include "server/filesender.h"
 #include "server/requestframing.h"
 #include "server/trafficmeter.h"
 
@@ -20,25 +21,25 @@ class Transport;
 //
 // The facade of the connection's parts: the bytes to and from the peer (a Transport, plain or
 // encrypted), the framing of requests in the head buffer (RequestFraming), the file an upload is
-// saved to (BodySink), the deadlines (DeadlineSweeper) and, here, the queue of bytes the
-// transport has not taken yet and the ways of sending a file. The socket announces a complete head
+// saved to (BodySink), the file an answer sends (FileSender), the deadlines (DeadlineSweeper)
+// and, here, the queue of bytes the transport has not taken yet. The socket announces a complete head
 // with headerReady(); the request record parses it with readLine(), then tells the socket how
 // long the body is (beginBody()). Body bytes are handed out only up to that length: whatever
 // follows belongs to the next request on the connection.
-class Socket : public QObject
+class Socket : public QObject, private FileSender::Output
 {
     Q_OBJECT
 
 public:
     static constexpr int BufferSize = RequestFraming::BufferSize;
     // Sending a file pauses while more than this many bytes wait in the socket's queue.
-    static constexpr qint64 SendQueueLimit = 1000000;
+    static constexpr qint64 SendQueueLimit = FileSender::TurnLimit;
     static constexpr int SendRetryMs = 200;
     // Plain connections hand a file of at least this many bytes to the kernel (sendfile(2)).
-    static constexpr qint64 DirectSendFrom = 64 * 1024;
+    static constexpr qint64 DirectSendFrom = FileSender::DirectFrom;
     // Smaller files, and every file on an encrypted connection, are read, (encrypted and) handed
     // over in batches of this many bytes (four full TLS records).
-    static constexpr qint64 TlsBatch = 64 * 1024;
+    static constexpr qint64 TlsBatch = FileSender::Batch;
     // A peer that does not close within this time after our close is aborted.
     static constexpr int CloseTimeoutMs = 10000;
     // A peer that makes no progress for this long is closed: no request head completed within
@@ -145,7 +146,6 @@ private:
     qint64 readSocket(char *into, qint64 max);
     // The peer has closed (or the connection failed) while the socket read.
     void readFinished();
-    qint64 push(const char *data, qint64 length, bool more = false);
     void flushHeld();
     // The transport has room again: queued bytes go on.
     void sendQueued();
@@ -154,9 +154,13 @@ private:
     void updateReading();
     bool limitIsReached() const { return traffic && traffic->isReached(); }
     void stopSending();
-    bool sendDirect();
-    void sendBatches();
     void waitForRoom();
+    // What the file sender hands its bytes to.
+    qint64 queued() const override { return bytesQueued(); }
+    qint64 push(const char *data, qint64 length, bool more) override;
+    qint64 sendFile(int descriptor, qint64 *offset, qint64 count) override;
+    bool mustStop() const override { return closing || limitIsReached(); }
+    void sent(qint64 n) override { sentBytes(n); }
     void continueLater();
     void sendContinue();
     void continueWaiting();
@@ -189,13 +193,7 @@ private:
     // The head of an answer, sent together with the first bytes after it.
     QByteArray held;
 
-    QFile *sendSource = nullptr;
-    qint64 sendLeft = 0;
-    // While the kernel sends the file: the file offset of the next byte (the file's own
-    // position is not used then).
-    qint64 sendPos = 0;
-    bool sendingDirect = false;
-    bool sendingBatches = false;
+    FileSender sender;
     bool continueQueued = false;
 
     // No request head completed, no body byte arrived, no byte of an answer was taken.
