@@ -1,6 +1,8 @@
 #ifndef FILESENDER_H
 #define FILESENDER_H
 
+#include "server/requestframing.h"
+
 #include <QtGlobal>
 
 class QFile;
@@ -49,7 +51,8 @@ public:
     static constexpr qint64 Batch = 64 * 1024;
     // Most bytes sent in one turn of the event loop, and most bytes queued before sending waits.
     static constexpr qint64 TurnLimit = 1000000;
-    static constexpr int PieceSize = 2048;
+    // Not the head buffer itself: that may already hold the next pipelined request.
+    static constexpr int PieceSize = RequestFraming::BufferSize;
 
     FileSender() = default;
     ~FileSender() { stop(); }

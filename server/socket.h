@@ -46,8 +46,8 @@ public:
     // this time after the connection opened or the last answer ended, no byte of a declared body
     // arrived, or no byte of an answer was taken.
     static constexpr int IdleTimeoutMs = 120000;
-    // Most bytes read ahead for a connection beyond the head buffer (an encrypted transport's
-    // decrypted bytes, one piece of an upload); the rest waits in the kernel.
+    // Most bytes read ahead for a connection beyond the head buffer (one piece of an upload);
+    // the rest waits in the kernel.
     static constexpr qint64 ReadBufferLimit = 64 * 1024;
     // The timeouts of the deadlines set from now on (tests shorten them).
     static int idleTimeout;
