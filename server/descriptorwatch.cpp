@@ -36,16 +36,30 @@ void DescriptorWatch::stop()
         return;
     reading = false;
     writing = false;
-    update();
+    settle();
     stopped = true;
     if (poller)
         poller->release(key);
     poller = nullptr;
 }
 
+quint32 DescriptorWatch::wanted() const
+{
+    return (reading ? quint32(EPOLLIN) : 0) | (writing ? quint32(EPOLLOUT) : 0);
+}
+
 void DescriptorWatch::update()
 {
-    const quint32 wanted = (reading ? quint32(EPOLLIN) : 0) | (writing ? quint32(EPOLLOUT) : 0);
+    // Mostly a readiness turned off is wanted again soon (reading pauses while an answer goes
+    // out): the registration keeps it until the poller reports it unwanted.
+    if ((wanted() & ~registered) == 0)
+        return;
+    settle();
+}
+
+void DescriptorWatch::settle()
+{
+    const quint32 wanted = this->wanted();
     if (wanted == registered || fd < 0)
         return;
     if (!poller) {

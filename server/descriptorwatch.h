@@ -38,8 +38,13 @@ public:
 private:
     friend class EventPoller;
 
-    // Hands the wanted events to the poller when they differ from what it holds.
+    quint32 wanted() const;
+    // Hands the poller a readiness newly wanted; one no longer wanted stays registered until
+    // the poller reports it (or the watch stops), which saves the change when it is soon
+    // wanted again.
     void update();
+    // Hands the poller exactly the wanted events.
+    void settle();
     // The poller is going away: nothing is registered any more.
     void detach();
 
@@ -47,7 +52,8 @@ private:
     bool reading = false;
     bool writing = false;
     bool stopped = false;
-    // The events the poller holds for the descriptor (0: not registered).
+    // The events the poller holds for the descriptor (0: not registered); more than are wanted
+    // while the poller has not reported the others.
     quint32 registered = 0;
     // Where the poller keeps this watch; set from the first registration on.
     EventPoller *poller = nullptr;

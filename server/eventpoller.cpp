@@ -125,17 +125,27 @@ void EventPoller::dispatch()
             deliver(ready[i].data.u64, false);
         if (failed || (events & EPOLLOUT))
             deliver(ready[i].data.u64, true);
+        // A readiness reported that is no longer wanted (or a failure of a descriptor that waits
+        // for nothing) would come back every turn: now the registration drops it.
+        DescriptorWatch *watch = watchOf(ready[i].data.u64);
+        if (watch && (events & (failed ? ~0u : watch->registered) & ~watch->wanted()))
+            watch->settle();
     }
+}
+
+DescriptorWatch *EventPoller::watchOf(quint64 key) const
+{
+    const quint32 index = slotOf(key);
+    if (index >= table.size() || table[index].generation != generationOf(key))
+        return nullptr;
+    return table[index].watch;
 }
 
 void EventPoller::deliver(quint64 key, bool writable)
 {
     // Looked up afresh for every call: an earlier callback may have stopped this watch, or
     // registered new ones and so moved the table.
-    const quint32 index = slotOf(key);
-    if (index >= table.size() || table[index].generation != generationOf(key))
-        return;
-    const DescriptorWatch *watch = table[index].watch;
+    const DescriptorWatch *watch = watchOf(key);
     if (!watch || !(writable ? watch->writing : watch->reading))
         return;
     // A copy: the callback may delete the watch that holds it.

@@ -43,6 +43,8 @@ private:
     // Registers, changes or removes the events waited for on `descriptor`; false on failure.
     bool change(int descriptor, quint32 from, quint32 to, quint64 key);
     void dispatch();
+    // The watch of `key` while it is still there, else null.
+    DescriptorWatch *watchOf(quint64 key) const;
     // Calls the watch of `key` back if it is still there and still waits for that readiness.
     void deliver(quint64 key, bool writable);
 

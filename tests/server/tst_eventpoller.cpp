@@ -1,12 +1,14 @@
 // The event poller over real socket pairs and loopback connections: readiness reaches the watch
 // that waits for it and no other, a batch survives callbacks that delete or replace watches
 // (descriptor numbers reused at once included), a peer's close is seen once through the plain
-// transport, and no descriptor stays open.
+// transport, a readiness no longer wanted leaves the kernel's registration once it is reported,
+// and no descriptor stays open.
 
 #include "server/descriptorwatch.h"
 #include "server/plaintransport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTest>
 #include <QThread>
 
@@ -15,10 +17,33 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+
+// The events the epoll descriptors of this process hold for `fd` (/proc/self/fdinfo); -1: none.
+int registeredEvents(int fd)
+{
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &name : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[64] = {};
+        const QByteArray link = QFile::encodeName(fds.filePath(name));
+        if (::readlink(link.constData(), target, sizeof target - 1) <= 0
+            || qstrcmp(target, "anon_inode:[eventpoll]") != 0)
+            continue;
+        QFile info(QStringLiteral("/proc/self/fdinfo/") + name);
+        if (!info.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : info.readAll().split('\n')) {
+            const QList<QByteArray> words = line.simplified().split(' ');
+            if (words.size() >= 4 && words.at(0) == "tfd:" && words.at(1).toInt() == fd && words.at(2) == "events:")
+                return words.at(3).toInt(nullptr, 16) & (EPOLLIN | EPOLLOUT); // hang-ups and failures always count
+        }
+    }
+    return -1;
+}
 
 int openDescriptors()
 {
@@ -163,6 +188,8 @@ private slots:
     void peerCloseIsSeenOnce();
     void noDescriptorStaysOpen_data();
     void noDescriptorStaysOpen();
+    void aReadinessNoLongerWantedIsDropped_data();
+    void aReadinessNoLongerWantedIsDropped();
 };
 
 void TestEventPoller::readinessReachesTheWatchWaitingForIt_data()
@@ -465,6 +492,75 @@ void TestEventPoller::noDescriptorStaysOpen()
     }
     // The thread's own poller went with it.
     QCOMPARE(openDescriptors(), open);
+}
+
+void TestEventPoller::aReadinessNoLongerWantedIsDropped_data()
+{
+    QTest::addColumn<bool>("reading");
+    QTest::addColumn<bool>("writing");
+    QTest::addColumn<int>("event");
+    QTest::addColumn<bool>("stopWriting"); // the writable call stops writing; else the readable call stops reading
+    QTest::addColumn<bool>("readAndGoOn"); // the readable call reads, stops and goes on reading
+    QTest::addColumn<int>("readable");
+    QTest::addColumn<int>("writable");
+    QTest::addColumn<int>("registered"); // what the kernel holds at the end; -1 nothing
+
+    const int in = EPOLLIN;
+    QTest::addRow("bytes, reading stopped") << true << false << int(PeerSends) << false << false << 1 << 0 << -1;
+    QTest::addRow("hang-up, reading stopped") << true << false << int(PeerCloses) << false << false << 1 << 0 << -1;
+    QTest::addRow("room, writing stopped, reading on") << true << true << int(Nothing) << true << false << 0 << 1 << in;
+    QTest::addRow("room, writing stopped, reading off") << false << true << int(Nothing) << true << false << 0 << 1 << -1;
+    // Stopped and started again within one call: nothing to tell the kernel.
+    QTest::addRow("bytes read, reading goes on") << true << false << int(PeerSends) << false << true << 1 << 0 << in;
+}
+
+void TestEventPoller::aReadinessNoLongerWantedIsDropped()
+{
+    QFETCH(bool, reading);
+    QFETCH(bool, writing);
+    QFETCH(int, event);
+    QFETCH(bool, stopWriting);
+    QFETCH(bool, readAndGoOn);
+    QFETCH(int, readable);
+    QFETCH(int, writable);
+    QFETCH(int, registered);
+
+    Clock clock;
+    Pair pair(false);
+    QVERIFY(pair.isValid());
+    int readCalls = 0;
+    int writeCalls = 0;
+    std::unique_ptr<DescriptorWatch> watch;
+    watch = std::make_unique<DescriptorWatch>(
+        pair.ours,
+        [&] {
+            ++readCalls;
+            watch->setReading(false);
+            if (readAndGoOn) {
+                char buffer[64];
+                while (::read(pair.ours, buffer, sizeof buffer) > 0) {
+                }
+                watch->setReading(true);
+            }
+        },
+        [&] {
+            ++writeCalls;
+            if (stopWriting)
+                watch->setWriting(false);
+        });
+    watch->setReading(reading);
+    watch->setWriting(writing);
+    happen(Event(event), pair);
+
+    QVERIFY(clock.pass(4));
+    QCOMPARE(readCalls, readable);
+    QCOMPARE(writeCalls, writable);
+    QCOMPARE(registeredEvents(pair.ours), registered);
+    // Wanted again, it is registered again; stopped, it is gone.
+    watch->setWriting(true);
+    QVERIFY(registeredEvents(pair.ours) & EPOLLOUT);
+    watch.reset();
+    QCOMPARE(registeredEvents(pair.ours), -1);
 }
 
 QTEST_GUILESS_MAIN(TestEventPoller)
