@@ -59,7 +59,7 @@ const Row *find(QStringView suffix)
     }
     ascii[suffix.size()] = '\0';
     for (const Row &row : Rows) {
-        if (std::strcmp(ascii, row.suffix) == 0)
+        if (row.suffix[0] == ascii[0] && std::strcmp(ascii, row.suffix) == 0)
             return &row;
     }
     return nullptr;

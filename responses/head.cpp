@@ -24,7 +24,7 @@ void Head::reply(QFileInfo *root)
     }
     QByteArray extra;
     const qint64 size = target.size();
-    contentType = HTTP_Response::describeFile(target, size, target.lastModified().toMSecsSinceEpoch(), &extra);
+    contentType = HTTP_Response::describeFile(target.fileName(), size, target.lastModified().toMSecsSinceEpoch(), &extra);
     sendHeader("200 OK", size, &extra);
     // With a length the head alone does not end the exchange.
     if (size > 0)

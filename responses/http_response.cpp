@@ -13,9 +13,11 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,32 +33,65 @@ QByteArray HTTP_Response::getContentType(const QString &suffix)
     return row && row->contentType ? QByteArray(row->contentType) : QByteArray();
 }
 
-QByteArray HTTP_Response::describeFile(const QFileInfo &info, qint64 size, qint64 modifiedMs, QByteArray *extra)
+QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64 modifiedMs, QByteArray *extra)
 {
+    // The suffix in small letters, as the table of types and the checks below know them.
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    const QStringView given = dot < 0 ? QStringView() : fileName.sliced(dot + 1);
+    char16_t small[16];
+    QString other;
+    QStringView suffix;
+    if (given.size() <= qsizetype(std::size(small))) {
+        suffix = QStringView(small, given.size());
+        for (qsizetype i = 0; i < given.size(); ++i) {
+            const char16_t c = given.at(i).unicode();
+            if (c > 0x7f) {
+                suffix = QStringView();
+                break;
+            }
+            small[i] = c >= 'A' && c <= 'Z' ? char16_t(c + ('a' - 'A')) : c;
+        }
+    }
+    if (suffix.size() != given.size()) {
+        other = given.toString().toLower();
+        suffix = other;
+    }
+
     char date[48];
+    char tag[EntityTagSize];
+    extra->reserve(extra->size() + 160 + fileName.size());
     *extra += "Last-Modified: ";
     extra->append(date, Dav::writeDate(date, modifiedMs, true) - date);
     *extra += "\r\nETag: ";
-    *extra += entityTag(size, modifiedMs);
+    extra->append(tag, writeEntityTag(tag, size, modifiedMs) - tag);
     // A browser takes a file for what its name says, never for what its bytes look like; and a
     // page or picture that may hold script runs as from a site of its own, without the session.
     *extra += "\r\nX-Content-Type-Options: nosniff\r\n";
-    const QString suffix = info.suffix().toLower();
-    static const QStringList scripted = {QStringLiteral("html"), QStringLiteral("htm"), QStringLiteral("xhtml"),
-                                         QStringLiteral("svg"), QStringLiteral("svgz")};
-    if (scripted.contains(suffix))
+    if (suffix == u"html" || suffix == u"htm" || suffix == u"xhtml" || suffix == u"svg" || suffix == u"svgz")
         *extra += "Content-Security-Policy: sandbox\r\n";
-    if (suffix != QLatin1String("html")) {
+    if (suffix != u"html") {
         *extra += "Content-Disposition: attachment; filename=\"";
-        *extra += dispositionName(info.fileName());
+        *extra += dispositionName(fileName);
         *extra += "\"\r\n";
     }
-    return getContentType(suffix);
+    const FileTypes::Row *row = FileTypes::find(suffix);
+    return row && row->contentType ? QByteArray(row->contentType) : QByteArray();
+}
+
+char *HTTP_Response::writeEntityTag(char *out, qint64 size, qint64 modifiedMs)
+{
+    *out++ = '"';
+    out = std::to_chars(out, out + 17, modifiedMs, 16).ptr;
+    *out++ = '-';
+    out = std::to_chars(out, out + 17, size, 16).ptr;
+    *out++ = '"';
+    return out;
 }
 
 QByteArray HTTP_Response::entityTag(qint64 size, qint64 modifiedMs)
 {
-    return '"' + QByteArray::number(modifiedMs, 16) + '-' + QByteArray::number(size, 16) + '"';
+    char tag[EntityTagSize];
+    return QByteArray(tag, writeEntityTag(tag, size, modifiedMs) - tag);
 }
 
 bool HTTP_Response::ifRangeHolds(QByteArrayView value, qint64 size, qint64 modifiedMs)
@@ -96,7 +131,7 @@ bool HTTP_Response::parseHttpDate(QByteArrayView text, qint64 *secondsSinceEpoch
     return true;
 }
 
-QByteArray HTTP_Response::dispositionName(const QString &name)
+QByteArray HTTP_Response::dispositionName(QStringView name)
 {
     QByteArray out = name.toLatin1(); // characters outside Latin-1 become '?'
     for (char &c : out) {
@@ -163,10 +198,13 @@ void HTTP_Response::sendFile(const QString &path)
 bool HTTP_Response::sendUnlessFolder(const QString &path)
 {
     file.close();
-    file.setFileName(path);
     // One open and one status serve the whole answer: type, size and the content.
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    QByteArray name;
+    int fd = request->takeOpened(path);
+    if (fd < 0) {
+        name = QFile::encodeName(path);
+        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    }
     struct stat fileStatus;
     const bool opened = fd >= 0 && ::fstat(fd, &fileStatus) == 0;
     if (!opened || S_ISDIR(fileStatus.st_mode)) {
@@ -175,6 +213,8 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
         if (opened)
             return false;
         // A folder that did not open is still a folder; a file that did not is unreadable.
+        if (name.isNull())
+            name = QFile::encodeName(path);
         if (::stat(name.constData(), &fileStatus) == 0) {
             if (S_ISDIR(fileStatus.st_mode))
                 return false;
@@ -188,9 +228,6 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
         notFound();
         return true;
     }
-    // Names only: no look at the disk.
-    const QFileInfo info(path);
-
     QByteArray extra;
     extra.reserve(100);
     const qint64 size = fileStatus.st_size;
@@ -216,7 +253,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
         break;
     }
 
-    contentType = describeFile(info, size, modifiedMs, &extra);
+    contentType = describeFile(QStringView(path).sliced(path.lastIndexOf(u'/') + 1), size, modifiedMs, &extra);
     if (count <= 0) {
         ::close(fd);
         sendHeader(status, count, &extra);
@@ -252,6 +289,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
         }
         return true;
     }
+    file.setFileName(path);
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         sendHeader("500 Can't read file", 0);

@@ -46,16 +46,19 @@ public:
     static QByteArray getContentType(const QString &suffix);
     // The content type of a file download of `size` bytes last changed at `modifiedMs` (since the
     // epoch); appends its Last-Modified, ETag and Content-Disposition lines to `extra`.
-    static QByteArray describeFile(const QFileInfo &info, qint64 size, qint64 modifiedMs, QByteArray *extra);
+    static QByteArray describeFile(QStringView fileName, qint64 size, qint64 modifiedMs, QByteArray *extra);
     // The entity tag of a file's content: its time of last change and its size.
     static QByteArray entityTag(qint64 size, qint64 modifiedMs);
+    // The same written at `out` (room for EntityTagSize bytes); returns its end.
+    static constexpr int EntityTagSize = 40;
+    static char *writeEntityTag(char *out, qint64 size, qint64 modifiedMs);
     // Whether an If-Range value names the file as it is now: its entity tag (compared strongly) or
     // its date of last change, to the second.
     static bool ifRangeHolds(QByteArrayView value, qint64 size, qint64 modifiedMs);
     // An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT") as seconds since the epoch.
     static bool parseHttpDate(QByteArrayView text, qint64 *secondsSinceEpoch);
     // The file name as it may stand between the quotes of a Content-Disposition line.
-    static QByteArray dispositionName(const QString &name);
+    static QByteArray dispositionName(QStringView name);
     // Text made safe for HTML text and attribute values (UTF-8).
     static QByteArray escape(QStringView text);
     static QByteArray escape(QByteArrayView utf8);

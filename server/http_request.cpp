@@ -6,6 +6,8 @@
 
 #include <QRandomGenerator>
 
+#include <unistd.h>
+
 HTTP_Request::HTTP_Request() = default;
 
 HTTP_Request::~HTTP_Request()
@@ -13,6 +15,32 @@ HTTP_Request::~HTTP_Request()
     // A body still being saved ends now, while the record it belongs to is whole.
     socket.discard();
     unbind();
+    dropOpened();
+}
+
+void HTTP_Request::keepOpened(const QString &path, int descriptor)
+{
+    dropOpened();
+    openedPath = path;
+    openedFile = descriptor;
+}
+
+int HTTP_Request::takeOpened(const QString &path)
+{
+    if (openedFile < 0 || path != openedPath)
+        return -1;
+    const int descriptor = openedFile;
+    openedFile = -1;
+    openedPath.clear();
+    return descriptor;
+}
+
+void HTTP_Request::dropOpened()
+{
+    if (openedFile >= 0)
+        ::close(openedFile);
+    openedFile = -1;
+    openedPath.clear();
 }
 
 void HTTP_Request::unbind()
@@ -29,6 +57,7 @@ void HTTP_Request::unbind()
 
 bool HTTP_Request::start()
 {
+    dropOpened();
     const bool overflowed = socket.headOverflowed();
     RequestParser::Result parsed;
     if (socket.hasCompleteHead() || overflowed)

@@ -47,9 +47,18 @@ public:
     RequestParser::Status status = RequestParser::Status::NoRequestLine;
     QByteArray body;      // a collected small body (forms are turned into the query instead)
 
+    // A file of the share opened by the check of the request's path (SharePath::openInside),
+    // kept for the answer that sends it: the first to ask for that same path takes it; the next
+    // request or the end of the connection closes it.
+    void keepOpened(const QString &path, int descriptor);
+    int takeOpened(const QString &path);
+
 private:
     // Leaves the session the connection has, if any.
     void unbind();
+    void dropOpened();
+    QString openedPath;
+    int openedFile = -1;
     bool ownsClientData = false;
 };
 

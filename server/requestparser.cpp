@@ -50,21 +50,24 @@ struct Parse
     Status refusal = Status::Parsed;
     bool lengthSeen = false;
 
-    void target(const QByteArray &target);
+    void target(QByteArrayView target);
     void header(QByteArrayView line);
 };
 
-void Parse::target(const QByteArray &target)
+void Parse::target(QByteArrayView target)
 {
     const qsizetype mark = target.indexOf('?');
-    const QByteArray rawPath = mark < 0 ? target : target.left(mark);
-    if (mark >= 0)
-        head.rawQuery = target.mid(mark + 1);
-    const qsizetype hash = head.rawQuery.indexOf('#');
-    if (hash >= 0)
-        head.rawQuery.truncate(hash);
+    const QByteArrayView rawPath = mark < 0 ? target : target.first(mark);
+    if (mark >= 0) {
+        QByteArrayView query = target.sliced(mark + 1);
+        const qsizetype hash = query.indexOf('#');
+        if (hash >= 0)
+            query.truncate(hash);
+        head.rawQuery = query.toByteArray();
+    }
 
-    head.path = QString::fromUtf8(QByteArray::fromPercentEncoding(rawPath));
+    head.path = rawPath.contains('%') ? QString::fromUtf8(QByteArray::fromPercentEncoding(rawPath.toByteArray()))
+                                      : QString::fromUtf8(rawPath);
 
     // Only paths inside the shared item are served: no "..", no NUL, and an absolute path.
     if (!rawPath.startsWith('/') || head.path.contains(QChar(0)))
@@ -166,7 +169,7 @@ RequestParser::Result RequestParser::parse(QByteArrayView bytes, bool overflowed
     Result result;
     RequestHead &head = result.head;
     qsizetype pos = 0;
-    QByteArray line = RequestFraming::nextLine(bytes, &pos).toByteArray();
+    QByteArrayView line = RequestFraming::nextLine(bytes, &pos);
     if (line.size() < 3) {
         // A request line that does not even fit the buffer.
         if (overflowed && line.isEmpty())
@@ -177,7 +180,7 @@ RequestParser::Result RequestParser::parse(QByteArrayView bytes, bool overflowed
     // Recognised by their whole names, followed by a blank.
     if (const DispatchTable::Method *method = DispatchTable::byName(line, singleFile)) {
         head.type = method->type;
-        line.remove(0, qsizetype(qstrlen(method->name)) + 1);
+        line = line.sliced(qMin(line.size(), qsizetype(qstrlen(method->name)) + 1));
     }
     if (head.type == RequestHead::Unknown) {
         result.status = Status::UnknownMethod;

@@ -43,8 +43,16 @@ void ServerThread::readyRead()
     using Status = RequestParser::Status;
     if (request.status == Status::Parsed) {
         const QString rootPath = context->root.absoluteFilePath();
-        if (!SharePath::contains(rootPath, rootPath + request.path)
-            || SharePath::isPrivate(rootPath, rootPath + request.path))
+        const QString target = rootPath + request.path;
+        // A download that needs no password: the step that checks the path opens the file.
+        const Configuration *c = context->config;
+        const int opened = request.type == HTTP_Request::Get && !request.singleFile && c
+                                   && c->authMode == AuthMode::None
+                               ? SharePath::openInside(rootPath, target)
+                               : -1;
+        if (opened >= 0)
+            request.keepOpened(target, opened);
+        if ((opened < 0 && !SharePath::contains(rootPath, target)) || SharePath::isPrivate(rootPath, target))
             request.status = Status::Forbidden;
     }
     if (request.status != Status::Parsed) {

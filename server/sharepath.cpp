@@ -10,7 +10,10 @@
 #include <cstring>
 #include <climits>
 #include <cstdlib>
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -157,6 +160,32 @@ bool SharePath::contains(const QString &root, const QString &target)
         return false;
     const QString found = nearestExisting(target);
     return !found.isEmpty() && within(found, canonicalRoot);
+}
+
+int SharePath::openInside(const QString &root, const QString &target)
+{
+#ifdef SYS_openat2
+    if (root.size() < 2 || target.size() <= root.size() + 1 || !target.startsWith(root)
+        || target.at(root.size()) != u'/' || !walkableRoot(root).size())
+        return -1;
+    for (const QStringView name : QStringView(target).sliced(root.size() + 1).tokenize(u'/')) {
+        if (name == u"..")
+            return -1;
+    }
+    const QByteArray name = QFile::encodeName(target);
+    open_how how = {};
+    how.flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    long fd;
+    do
+        fd = ::syscall(SYS_openat2, AT_FDCWD, name.constData(), &how, sizeof how);
+    while (fd < 0 && errno == EINTR);
+    return fd >= 0 ? int(fd) : -1;
+#else
+    Q_UNUSED(root);
+    Q_UNUSED(target);
+    return -1;
+#endif
 }
 
 namespace {

@@ -10,6 +10,11 @@ public:
     // True when `target` (existing or not) lies in `root` or is `root` itself: the nearest
     // existing item on its way, with every link resolved, is inside the resolved root.
     static bool contains(const QString &root, const QString &target);
+    // The common case of contains() and the open of the file in one step: `target`, below
+    // `root` by its name (no ".." name), opened for reading (without waiting, should it be a
+    // pipe) when no name on the whole way is a link; then it lies in `root`. -1 otherwise,
+    // which decides nothing: contains() has the answer.
+    static int openInside(const QString &root, const QString &target);
     // True when `target` lies in the profile folder (Configuration::ConfigDir), which holds
     // passwords: never served, whatever is shared, even when the share holds it.
     static bool isPrivate(const QString &root, const QString &target);

@@ -22,6 +22,27 @@
 
 namespace {
 
+// Whether an absolute path is already what QFileInfo::absoluteFilePath() makes of it: no empty,
+// "." or ".." name (a single slash at the end is kept either way).
+bool isCleanAbsolute(QStringView path)
+{
+    if (!path.startsWith(u'/'))
+        return false;
+    qsizetype from = 1;
+    for (qsizetype i = 1; i <= path.size(); ++i) {
+        if (i < path.size() && path.at(i) != u'/')
+            continue;
+        const qsizetype length = i - from;
+        if (length == 0 && i < path.size())
+            return false;
+        if (path.at(from < path.size() ? from : 0) == u'.'
+            && (length == 1 || (length == 2 && path.at(from + 1) == u'.')))
+            return false;
+        from = i + 1;
+    }
+    return true;
+}
+
 const char Jscript[] = "<script type=\"text/javascript\">";
 const char readValJs[] =
     "function checkFolder(item){if(item.checked){if(!confirm('Delete all files in folder ' + "
@@ -169,15 +190,17 @@ void ShareDir::get(const QString &a, ClientData *session)
         return;
     }
     // Names only: the file system is asked once, by the attempt to send a file.
-    const QFileInfo target(rootPath + path);
-    if (sendUnlessFolder(target.absoluteFilePath()))
+    QString target = rootPath + path;
+    if (!isCleanAbsolute(target))
+        target = QFileInfo(target).absoluteFilePath();
+    if (sendUnlessFolder(target))
         return;
     if (a == QLatin1String("p")) {
         qint64 page = 0;
         toNumber(request->param("p"), &page);
         session->page = int(qBound<qint64>(0, page, qint64(INT_MAX)));
     }
-    sendDir(target.absoluteFilePath());
+    sendDir(target);
 }
 
 void ShareDir::sendThumbnail(const QString &path)

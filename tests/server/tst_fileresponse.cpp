@@ -59,6 +59,8 @@ private slots:
     void faviconFollowsShowImages();
     void iconPrefixServesOnlyPlainNames_data();
     void iconPrefixServesOnlyPlainNames();
+    void pathSpelledOtherwiseReachesTheSameItem_data();
+    void pathSpelledOtherwiseReachesTheSameItem();
     void singleFileShareSendsTheFileForEveryPath();
     void singleFileShareAnswersAnUploadWithoutStoringIt();
 
@@ -559,6 +561,38 @@ void TestFileResponse::iconPrefixServesOnlyPlainNames()
     else
         QVERIFY(reply.body.startsWith("<html><title>Wrong URL</title>"));
     QVERIFY(!reply.body.contains("deep icon"));
+}
+
+void TestFileResponse::pathSpelledOtherwiseReachesTheSameItem_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("body"); // empty: the folder page of sub
+
+    QTest::addRow("plain") << QByteArray("/sub/b.bin") << QByteArray("bee");
+    QTest::addRow("doubled slashes") << QByteArray("//sub//b.bin") << QByteArray("bee");
+    QTest::addRow("dot name") << QByteArray("/sub/./b.bin") << QByteArray("bee");
+    QTest::addRow("dot at the end") << QByteArray("/sub/b.bin/.") << QByteArray("bee");
+    QTest::addRow("percent-encoded") << QByteArray("/s%75b/b%2Ebin") << QByteArray("bee");
+    QTest::addRow("folder") << QByteArray("/sub/") << QByteArray();
+    QTest::addRow("folder, dot at the end") << QByteArray("/sub/.") << QByteArray();
+}
+
+void TestFileResponse::pathSpelledOtherwiseReachesTheSameItem()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, body);
+    ts->put(QStringLiteral("sub/b.bin"), "bee");
+    QVERIFY(ts->start());
+
+    const HttpReply reply = get(target);
+    QCOMPARE(reply.code, 200);
+    if (!body.isEmpty()) {
+        QCOMPARE(reply.body, body);
+        QCOMPARE(reply.header("Content-Disposition"), QByteArray("attachment; filename=\"b.bin\""));
+    } else {
+        QVERIFY(reply.body.contains("b.bin"));
+        QVERIFY(reply.header("Content-Type").startsWith("text/html"));
+    }
 }
 
 void TestFileResponse::singleFileShareSendsTheFileForEveryPath()

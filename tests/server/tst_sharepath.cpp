@@ -1,6 +1,7 @@
 // Which paths count as inside the share, on a real folder tree with links: the share given by
 // its own path and by a link to it, items reached through links that stay inside or lead out,
-// missing items below existing ones, below files and below links.
+// missing items below existing ones, below files and below links; and the open that settles the
+// common case in one step: it opens only what lies inside with no link on the whole way.
 
 #include "server/sharepath.h"
 
@@ -8,6 +9,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestSharePath : public QObject
 {
@@ -17,6 +21,8 @@ private slots:
     void initTestCase();
     void contains_data();
     void contains();
+    void openInside_data();
+    void openInside();
 
 private:
     QString path(const QString &relative) const { return dir.path() + u'/' + relative; }
@@ -129,6 +135,53 @@ void TestSharePath::contains()
     else
         full = rootPath + target;
     QCOMPARE(SharePath::contains(rootPath, full), inside);
+}
+
+void TestSharePath::openInside_data()
+{
+    QTest::addColumn<QString>("root");
+    QTest::addColumn<QString>("target"); // appended to the root, unless it starts with '@'
+    QTest::addColumn<bool>("opens");
+
+    QTest::newRow("file") << QStringLiteral("share") << QStringLiteral("/a.txt") << true;
+    QTest::newRow("file, doubled slash") << QStringLiteral("share") << QStringLiteral("//a.txt") << true;
+    QTest::newRow("file in a folder") << QStringLiteral("share") << QStringLiteral("/sub/b.txt") << true;
+    QTest::newRow("folder") << QStringLiteral("share") << QStringLiteral("/sub/") << true;
+    QTest::newRow("pipe, not waited for") << QStringLiteral("share") << QStringLiteral("/fifo") << true;
+    QTest::newRow("missing") << QStringLiteral("share") << QStringLiteral("/missing.txt") << false;
+    QTest::newRow("through a link inside") << QStringLiteral("share") << QStringLiteral("/in/b.txt") << false;
+    QTest::newRow("link inside") << QStringLiteral("share") << QStringLiteral("/inabs") << false;
+    QTest::newRow("through a link out") << QStringLiteral("share") << QStringLiteral("/out/secret.txt") << false;
+    QTest::newRow("link out") << QStringLiteral("share") << QStringLiteral("/outfile") << false;
+    QTest::newRow("link out below") << QStringLiteral("share") << QStringLiteral("/sub/up/secret.txt") << false;
+    QTest::newRow("dangling") << QStringLiteral("share") << QStringLiteral("/dangling") << false;
+    QTest::newRow("loop") << QStringLiteral("share") << QStringLiteral("/loop1") << false;
+    QTest::newRow("dot dot inside") << QStringLiteral("share") << QStringLiteral("/sub/../a.txt") << false;
+    QTest::newRow("dot dot out") << QStringLiteral("share") << QStringLiteral("/../outside/secret.txt") << false;
+    QTest::newRow("not below the share") << QStringLiteral("share") << QStringLiteral("@/outside/secret.txt") << false;
+    QTest::newRow("share itself") << QStringLiteral("share") << QString() << false;
+    QTest::newRow("share through a link") << QStringLiteral("sharelink") << QStringLiteral("/a.txt") << false;
+    QTest::newRow("share not clean") << QStringLiteral("share/") << QStringLiteral("/a.txt") << false;
+}
+
+void TestSharePath::openInside()
+{
+    QFETCH(QString, root);
+    QFETCH(QString, target);
+    QFETCH(bool, opens);
+
+    const QString fifo = path(QStringLiteral("share/fifo"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const QString rootPath = path(root);
+    const QString full = target.startsWith(u'@') ? dir.path() + target.mid(1) : rootPath + target;
+    const int fd = SharePath::openInside(rootPath, full);
+    if (fd >= 0)
+        ::close(fd);
+    QFile::remove(fifo);
+    QCOMPARE(fd >= 0, opens);
+    // What it opens is inside by the full resolution too.
+    if (fd >= 0)
+        QVERIFY(SharePath::contains(rootPath, full));
 }
 
 QTEST_GUILESS_MAIN(TestSharePath)
