@@ -27,7 +27,7 @@ HTTP_Response::HTTP_Response(Configuration *config, HTTP_Request *request)
 {
 }
 
-QByteArray HTTP_Response::getContentType(const QString &suffix)
+QByteArray HTTP_Response::getContentType(QStringView suffix)
 {
     const FileTypes::Row *row = FileTypes::find(suffix);
     return row && row->contentType ? QByteArray(row->contentType) : QByteArray();
@@ -59,23 +59,21 @@ QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64
 
     char date[48];
     char tag[EntityTagSize];
-    extra->reserve(extra->size() + 160 + fileName.size());
-    *extra += "Last-Modified: ";
-    extra->append(date, Dav::writeDate(date, modifiedMs, true) - date);
-    *extra += "\r\nETag: ";
-    extra->append(tag, writeEntityTag(tag, size, modifiedMs) - tag);
+    const bool page = suffix == u"html";
     // A browser takes a file for what its name says, never for what its bytes look like; and a
     // page or picture that may hold script runs as from a site of its own, without the session.
-    *extra += "\r\nX-Content-Type-Options: nosniff\r\n";
-    if (suffix == u"html" || suffix == u"htm" || suffix == u"xhtml" || suffix == u"svg" || suffix == u"svgz")
-        *extra += "Content-Security-Policy: sandbox\r\n";
-    if (suffix != u"html") {
-        *extra += "Content-Disposition: attachment; filename=\"";
-        *extra += dispositionName(fileName);
-        *extra += "\"\r\n";
-    }
-    const FileTypes::Row *row = FileTypes::find(suffix);
-    return row && row->contentType ? QByteArray(row->contentType) : QByteArray();
+    const bool scripted = page || suffix == u"htm" || suffix == u"xhtml" || suffix == u"svg" || suffix == u"svgz";
+    const QByteArrayView none;
+    append(extra, {
+        "Last-Modified: ", QByteArrayView(date, Dav::writeDate(date, modifiedMs, true) - date),
+        "\r\nETag: ", QByteArrayView(tag, writeEntityTag(tag, size, modifiedMs) - tag),
+        "\r\nX-Content-Type-Options: nosniff\r\n",
+        scripted ? QByteArrayView("Content-Security-Policy: sandbox\r\n") : none,
+        page ? none : QByteArrayView("Content-Disposition: attachment; filename=\""),
+        page ? QByteArray() : dispositionName(fileName),
+        page ? none : QByteArrayView("\"\r\n"),
+    });
+    return getContentType(suffix);
 }
 
 char *HTTP_Response::writeEntityTag(char *out, qint64 size, qint64 modifiedMs)
@@ -195,9 +193,18 @@ void HTTP_Response::sendFile(const QString &path)
         sendHeader("500 Can't read file", 0);
 }
 
+QFile &HTTP_Response::ownFile()
+{
+    // Made when first needed: a small download never needs it.
+    if (!file)
+        file = std::make_unique<QFile>();
+    return *file;
+}
+
 bool HTTP_Response::sendUnlessFolder(const QString &path)
 {
-    file.close();
+    if (file)
+        file->close();
     // One open and one status serve the whole answer: type, size and the content.
     QByteArray name;
     int fd = request->takeOpened(path);
@@ -289,14 +296,15 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
         }
         return true;
     }
-    file.setFileName(path);
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    QFile &source = ownFile();
+    source.setFileName(path);
+    if (!source.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         sendHeader("500 Can't read file", 0);
         return true;
     }
     sendHeader(status, count, &extra);
-    socket.sendFile(&file, offset, count);
+    socket.sendFile(&source, offset, count);
     return true;
 }
 
@@ -389,8 +397,10 @@ void HTTP_Response::sendLoginPage(const char *status)
 void HTTP_Response::saveFileTo(const QString &folder)
 {
     // The name of an earlier download must never be the one a failed upload removes.
-    file.close();
-    file.setFileName(QString());
+    if (file) {
+        file->close();
+        file->setFileName(QString());
+    }
     uploading = false;
 
     Socket &socket = request->socket;
@@ -441,14 +451,15 @@ void HTTP_Response::saveFileTo(const QString &folder)
     }
     // The file gets its name only when it is complete: until then, and after a crash, it is a
     // hidden file beside it. NewOnly never follows a link.
+    QFile &received = ownFile();
     bool created = false;
     for (int attempt = 0; attempt < 8 && !created; ++attempt) {
-        file.setFileName(folder + u'/' + QLatin1String(FolderListing::UploadPrefix)
-                         + QString::number(QRandomGenerator::global()->generate64() >> 12, 36));
-        created = file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        received.setFileName(folder + u'/' + QLatin1String(FolderListing::UploadPrefix)
+                             + QString::number(QRandomGenerator::global()->generate64() >> 12, 36));
+        created = received.open(QIODevice::WriteOnly | QIODevice::NewOnly);
     }
     if (!created) {
-        file.setFileName(QString());
+        received.setFileName(QString());
         endUpload(UploadResult::NotOpened);
         return;
     }
@@ -456,7 +467,7 @@ void HTTP_Response::saveFileTo(const QString &folder)
     uploading = true;
     connect(&socket, &Socket::startReply, this, qOverload<int>(&HTTP_Response::reply),
             Qt::UniqueConnection);
-    socket.saveFile(&file, delimiter, socket.unreadBody());
+    socket.saveFile(&received, delimiter, socket.unreadBody());
 }
 
 UploadResult HTTP_Response::finishUpload(int code)
@@ -465,14 +476,15 @@ UploadResult HTTP_Response::finishUpload(int code)
     UploadResult result = code >= 0 && code <= int(UploadResult::NoDelimiter) ? UploadResult(code)
                                                                               : UploadResult::ReadFailed;
     disconnect(&request->socket, &Socket::startReply, this, qOverload<int>(&HTTP_Response::reply));
-    file.close();
+    QFile &received = ownFile();
+    received.close();
     if (uploading) {
-        if (result == UploadResult::Sent && !placeNewFile(file.fileName(), uploadTarget))
+        if (result == UploadResult::Sent && !placeNewFile(received.fileName(), uploadTarget))
             result = QFileInfo(uploadTarget).exists() || QFileInfo(uploadTarget).isSymLink() ? UploadResult::Exists
                                                                                                : UploadResult::WriteFailed;
         if (result != UploadResult::Sent)
-            file.remove();
-        file.setFileName(QString());
+            received.remove();
+        received.setFileName(QString());
     }
     uploading = false;
     return result;

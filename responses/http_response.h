@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <memory>
+
 #include <optional>
 
 // The outcome of a form upload, as the socket reports it through startReply(int) (Sent,
@@ -43,7 +45,7 @@ public:
     // of `size` bytes: 200 the whole file, 206 the `count` bytes from `offset`, 416 nothing. With
     // `suffix` the range is the last `end` bytes.
     static int byteRange(qint64 start, qint64 end, bool suffix, qint64 size, qint64 *offset, qint64 *count);
-    static QByteArray getContentType(const QString &suffix);
+    static QByteArray getContentType(QStringView suffix);
     // The content type of a file download of `size` bytes last changed at `modifiedMs` (since the
     // epoch); appends its Last-Modified, ETag and Content-Disposition lines to `extra`.
     static QByteArray describeFile(QStringView fileName, qint64 size, qint64 modifiedMs, QByteArray *extra);
@@ -77,7 +79,9 @@ public:
     static bool placeNewFile(const QString &from, const QString &to);
 
     Configuration *config;
-    QFile file;
+    // The file this answer sends or an upload is stored in.
+    QFile &ownFile();
+    std::unique_ptr<QFile> file;
 
 public slots:
     void reply(int code) override;

@@ -1,6 +1,6 @@
 #include "server/requesthead.h"
 
-const QNetworkCookie *RequestHead::getCookie(const QByteArray &name) const
+const QNetworkCookie *RequestHead::getCookie(QByteArrayView name) const
 {
     for (const QNetworkCookie &cookie : cookies) {
         if (cookie.name() == name)

@@ -15,7 +15,7 @@ class RequestHead
 public:
     enum Type { Unknown = 0, Get, Post, PropFind, Options, Delete, Copy, Put, Move, MkCol, Head, Lock, UnLock };
 
-    const QNetworkCookie *getCookie(const QByteArray &name) const;
+    const QNetworkCookie *getCookie(QByteArrayView name) const;
     void setCookie(const QByteArray &value);
     void addCookie(QByteArray piece);
 

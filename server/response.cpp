@@ -35,14 +35,14 @@ QByteArray Response::header(const char *status, qint64 length, const QByteArray 
         socket.setKeepAlive(false);
 
     // The id of the session this connection has, never bytes a client sent.
-    char number[24];
-    const auto idEnd = std::to_chars(number, number + sizeof number, request->getClientData()->id).ptr;
-    const QByteArray cookieValue(number, idEnd - number);
+    char id[24];
+    const QByteArrayView cookieValue(id, std::to_chars(id, id + sizeof id, request->getClientData()->id).ptr - id);
     const bool typed = length > 0 && !contentType.isEmpty();
+    char number[24];
     const char *const lengthEnd = std::to_chars(number, number + sizeof number, length).ptr;
 
-    // The parts are written into one block of the right size.
-    const QByteArrayView parts[] = {
+    QByteArray head;
+    append(&head, {
         "HTTP/1.1 ", status, "\r\nServer: ", ServerName, "\r\nCache-Control: no-cache\r\nSet-Cookie: ",
         "ID=", cookieValue,
         // Out of reach of page scripts and of requests that other sites make; over TLS only
@@ -55,18 +55,23 @@ QByteArray Response::header(const char *status, qint64 length, const QByteArray 
         typed ? QByteArrayView(contentType) : QByteArrayView(),
         typed ? QByteArrayView("\r\n") : QByteArrayView(),
         "Content-Length: ", QByteArrayView(number, lengthEnd - number), "\r\n\r\n",
-    };
+    });
+    return head;
+}
+
+void Response::append(QByteArray *text, std::initializer_list<QByteArrayView> parts)
+{
     qsizetype size = 0;
     for (const QByteArrayView part : parts)
         size += part.size();
-    QByteArray head(size, Qt::Uninitialized);
-    char *out = head.data();
+    const qsizetype at = text->size();
+    text->resize(at + size);
+    char *out = text->data() + at;
     for (const QByteArrayView part : parts) {
         if (!part.isEmpty())
             std::memcpy(out, part.data(), size_t(part.size()));
         out += part.size();
     }
-    return head;
 }
 
 void Response::addLine(QByteArray *text)

@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QObject>
 
+#include <initializer_list>
+
 class Configuration;
 class HTTP_Request;
 class QFileInfo;
@@ -31,6 +33,8 @@ public:
     // The head sendHeader() writes, for an answer that sends it together with its body; it
     // switches keep-alive off as sendHeader() does.
     QByteArray header(const char *status, qint64 length, const QByteArray *extra = nullptr);
+    // Appends the parts to `text` with one allocation at most.
+    static void append(QByteArray *text, std::initializer_list<QByteArrayView> parts);
     static void addLine(QByteArray *text);
     static void addLine(QByteArray *text, const char *line);
 
