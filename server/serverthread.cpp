@@ -25,8 +25,25 @@ ServerThread::ServerThread(ServerContext *listener, QObject *parent)
     connect(&request.socket, &Socket::idle, this, &ServerThread::dropResponse);
 }
 
+ServerThread::Handling::Handling(ServerThread *thread)
+    : thread(thread->handling ? nullptr : thread)
+{
+    thread->handling = true;
+}
+
+ServerThread::Handling::~Handling()
+{
+    // Only the outermost handling: what it called has returned.
+    if (!thread)
+        return;
+    thread->handling = false;
+    delete thread->dropped;
+    thread->dropped = nullptr;
+}
+
 void ServerThread::readyRead()
 {
+    const Handling handling(this);
     Socket &socket = request.socket;
     if (socket.peerAddress().isNull() || socket.isClosing()) {
         finish();
@@ -93,6 +110,7 @@ void ServerThread::useHead()
 
 void ServerThread::bodyArrived()
 {
+    const Handling handling(this);
     const Awaiting was = awaiting;
     awaiting = Awaiting::Nothing;
     switch (was) {
@@ -233,8 +251,12 @@ bool ServerThread::checkResponse(ResponseKind kind)
 
 void ServerThread::dropResponse()
 {
-    // Later: the response may still be on the stack.
-    if (response)
+    if (!response)
+        return;
+    // The response may still be on the stack.
+    if (handling && !dropped)
+        dropped = response;
+    else
         response->deleteLater();
     response = nullptr;
 }

@@ -48,8 +48,24 @@ private:
     void dropResponse();
     Response *responseFor(ResponseKind kind);
 
+    // While a head or a body is handled here, a response dropped may still be on the stack: it
+    // is deleted when the handling returns (no posted event), otherwise later.
+    class Handling
+    {
+    public:
+        explicit Handling(ServerThread *thread);
+        ~Handling();
+        Handling(const Handling &) = delete;
+        Handling &operator=(const Handling &) = delete;
+
+    private:
+        ServerThread *thread; // null within another handling
+    };
+
     Awaiting awaiting = Awaiting::Nothing;
     QString peer; // the client's address as text
+    bool handling = false;
+    Response *dropped = nullptr;
 };
 
 #endif
