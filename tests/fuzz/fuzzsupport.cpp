@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -187,13 +188,38 @@ void checkDescriptors(const QByteArray &input)
         fail("descriptors leak", QByteArray::number(open) + " open, " + QByteArray::number(first) + " after the first run\n" + input.left(300));
 }
 
+namespace {
+
+// A connect the fuzzer's timer signal interrupts goes on in the kernel (a port pair still
+// closing on the server's side can hold it up for a retransmission): waited for, not failed.
+bool connectTo(int client, const sockaddr_in &address)
+{
+    if (::connect(client, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+        return true;
+    if (errno != EINTR)
+        return false;
+    pollfd ready = {client, POLLOUT, 0};
+    int n;
+    do
+        n = ::poll(&ready, 1, 10000);
+    while (n < 0 && errno == EINTR);
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (n != 1 || ::getsockopt(client, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        return false;
+    errno = error;
+    return error == 0;
+}
+
+} // namespace
+
 QByteArray exchange(Server *server, const QByteArray &bytes, int piece, int timeoutMs)
 {
     const int client = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     socklen_t length = sizeof address;
     if (client < 0 || ::getsockname(listener(), reinterpret_cast<sockaddr *>(&address), &length) != 0
-        || ::connect(client, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+        || !connectTo(client, address))
         fail("cannot connect on loopback", std::strerror(errno));
     const int accepted = ::accept(listener(), nullptr, nullptr);
     if (accepted < 0)
