@@ -448,7 +448,8 @@ awk -F'\t' '
     function row(id, k, label, goal, kind,    t, n, ratio, ok) {
         if (!((k, "tessaly") in cnt) && !((k, "nginx") in cnt)) return
         stats(k, "tessaly"); t = med; stats(k, "nginx"); n = med
-        ratio = (t != "" && n != "" && n > 0) ? sprintf("%.2f", t / n) : "–"
+        # Absolute goals (memory per connection, time per photo) have no ratio to show.
+        ratio = (kind != "abs" && kind != "absmin" && t != "" && n != "" && n > 0) ? sprintf("%.2f", t / n) : "–"
         ok = ""
         if (kind == "min" && ratio != "–") ok = (t / n >= goalv[id]) ? " ✔" : " ✘"
         if (kind == "max" && ratio != "–") ok = (t / n <= goalv[id]) ? " ✔" : " ✘"
