@@ -43,7 +43,7 @@ ServerThread::Handling::~Handling()
 
 void ServerThread::readyRead()
 {
-    const Handling handling(this);
+    const Handling scope(this);
     Socket &socket = request.socket;
     if (socket.peerAddress().isNull() || socket.isClosing()) {
         finish();
@@ -110,7 +110,7 @@ void ServerThread::useHead()
 
 void ServerThread::bodyArrived()
 {
-    const Handling handling(this);
+    const Handling scope(this);
     const Awaiting was = awaiting;
     awaiting = Awaiting::Nothing;
     switch (was) {
