@@ -4,8 +4,8 @@
 
 #include <sys/epoll.h>
 
-DescriptorWatch::DescriptorWatch(int descriptor, Callback readable, Callback writable)
-    : fd(descriptor), onReadable(std::move(readable)), onWritable(std::move(writable))
+DescriptorWatch::DescriptorWatch(int descriptor, Callback readable, Callback writable, Trigger trigger)
+    : fd(descriptor), edge(trigger == Trigger::Edge), onReadable(std::move(readable)), onWritable(std::move(writable))
 {
 }
 
@@ -30,6 +30,30 @@ void DescriptorWatch::setWriting(bool on)
     update();
 }
 
+void DescriptorWatch::mayHoldMore()
+{
+    if (!edge || stopped)
+        return;
+    bytesMayWait = true;
+    if (reading)
+        announceWaiting();
+}
+
+void DescriptorWatch::announceWaiting()
+{
+    // Not yet registered for reading: registering looks at the descriptor anyway.
+    if (!(registered & EPOLLIN) || fd < 0) {
+        settle();
+        return;
+    }
+    bytesMayWait = false;
+    if (lookPending)
+        return;
+    // The same events once more: the kernel queues the descriptor if it is ready now.
+    if (poller->change(fd, registered, registered, key, edge))
+        lookPending = true;
+}
+
 void DescriptorWatch::stop()
 {
     if (stopped)
@@ -52,8 +76,11 @@ void DescriptorWatch::update()
 {
     // Mostly a readiness turned off is wanted again soon (reading pauses while an answer goes
     // out): the registration keeps it until the poller reports it unwanted.
-    if ((wanted() & ~registered) == 0)
+    if ((wanted() & ~registered) == 0) {
+        if (reading && bytesMayWait)
+            announceWaiting();
         return;
+    }
     settle();
 }
 
@@ -66,8 +93,14 @@ void DescriptorWatch::settle()
         poller = EventPoller::forCurrentThread();
         key = poller->attach(this);
     }
-    if (poller->change(fd, registered, wanted, key))
-        registered = wanted;
+    if (!poller->change(fd, registered, wanted, key, edge))
+        return;
+    // A registration for reading looks at the descriptor: what waits is announced.
+    if ((wanted & ~registered) & EPOLLIN) {
+        bytesMayWait = false;
+        lookPending = true;
+    }
+    registered = wanted;
 }
 
 void DescriptorWatch::detach()

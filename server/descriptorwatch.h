@@ -8,9 +8,15 @@
 class EventPoller;
 
 // Waits for one descriptor to become readable or writable through the event poller of the
-// thread that first turns it on, and calls back while the descriptor stays so (level-triggered,
-// like a socket notifier). A failure or hang-up of the descriptor counts as readable, and as
-// writable while writing is on, so that the owner's next read or write sees it.
+// thread that first turns it on. A failure or hang-up of the descriptor counts as readable, and
+// as writable while writing is on, so that the owner's next read or write sees it.
+//
+// Level-triggered (like a socket notifier), the watch calls back while the descriptor stays
+// ready. Edge-triggered, it calls back when something new arrives or room is made, which serves
+// the ready connections in the order they became ready. The owner of an edge-triggered watch then
+// reads until a read takes less than it asked for (the rest is announced when it arrives), or
+// says with mayHoldMore() that it stopped after a read that filled its buffer; and it waits for
+// room only after a write the kernel refused.
 //
 // A callback may delete or stop any watch, its own included; a watch stopped or deleted is
 // never called again, not even for readiness found in the same turn. The owner stops the watch
@@ -20,8 +26,9 @@ class DescriptorWatch
 {
 public:
     using Callback = std::function<void()>;
+    enum class Trigger { Level, Edge };
 
-    DescriptorWatch(int descriptor, Callback readable, Callback writable);
+    DescriptorWatch(int descriptor, Callback readable, Callback writable, Trigger trigger = Trigger::Level);
     ~DescriptorWatch();
     DescriptorWatch(const DescriptorWatch &) = delete;
     DescriptorWatch &operator=(const DescriptorWatch &) = delete;
@@ -32,6 +39,12 @@ public:
 
     void setReading(bool on);
     void setWriting(bool on);
+    // Edge-triggered: the last read filled what it asked for, so bytes may wait that nothing
+    // new will announce. They are announced while reading is on.
+    void mayHoldMore();
+    // The peer has closed its side or the descriptor failed: the end waits behind any bytes,
+    // and nothing new will announce it.
+    bool sawHangUp() const { return hangUp; }
     // Ends the watching for good; later calls to setReading() and setWriting() do nothing.
     void stop();
 
@@ -45,6 +58,9 @@ private:
     void update();
     // Hands the poller exactly the wanted events.
     void settle();
+    // Edge-triggered: has the poller look at the descriptor afresh, so that bytes already
+    // waiting are announced once more.
+    void announceWaiting();
     // The poller is going away: nothing is registered any more.
     void detach();
 
@@ -52,6 +68,13 @@ private:
     bool reading = false;
     bool writing = false;
     bool stopped = false;
+    bool edge = false;
+    // Edge-triggered: bytes may wait that no readiness announces yet (after mayHoldMore()).
+    bool bytesMayWait = false;
+    // Edge-triggered: since the poller last reported readable, it was asked to look afresh;
+    // whatever waits is announced without asking again.
+    bool lookPending = false;
+    bool hangUp = false;
     // The events the poller holds for the descriptor (0: not registered); more than are wanted
     // while the poller has not reported the others.
     quint32 registered = 0;

@@ -83,7 +83,7 @@ void EventPoller::release(quint64 key)
     freeSlots.push_back(slotOf(key));
 }
 
-bool EventPoller::change(int descriptor, quint32 from, quint32 to, quint64 key)
+bool EventPoller::change(int descriptor, quint32 from, quint32 to, quint64 key, bool edge)
 {
     if (epollDescriptor < 0)
         return false;
@@ -91,7 +91,9 @@ bool EventPoller::change(int descriptor, quint32 from, quint32 to, quint64 key)
     // registered descriptor whatever its mask, and level-triggered that would be every turn.
     int operation = from == 0 ? EPOLL_CTL_ADD : to == 0 ? EPOLL_CTL_DEL : EPOLL_CTL_MOD;
     epoll_event event = {};
-    event.events = to;
+    // Edge-triggered, a close of the peer's side is told apart: the read that takes the last
+    // bytes does not take the end behind them.
+    event.events = to | (edge ? quint32(EPOLLET) | (to & EPOLLIN ? quint32(EPOLLRDHUP) : 0) : 0);
     event.data.u64 = key;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (::epoll_ctl(epollDescriptor, operation, descriptor, &event) == 0)
@@ -121,6 +123,11 @@ void EventPoller::dispatch()
     for (int i = 0; i < count; ++i) {
         const quint32 events = ready[i].events;
         const bool failed = events & (EPOLLERR | EPOLLHUP);
+        if (DescriptorWatch *reported = watchOf(ready[i].data.u64); reported && (failed || (events & EPOLLIN))) {
+            reported->lookPending = false;
+            if (failed || (events & EPOLLRDHUP))
+                reported->hangUp = true;
+        }
         if (failed || (events & EPOLLIN))
             deliver(ready[i].data.u64, false);
         if (failed || (events & EPOLLOUT))

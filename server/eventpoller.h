@@ -41,7 +41,8 @@ private:
     quint64 attach(DescriptorWatch *watch);
     void release(quint64 key);
     // Registers, changes or removes the events waited for on `descriptor`; false on failure.
-    bool change(int descriptor, quint32 from, quint32 to, quint64 key);
+    // The same events again have the kernel look at the descriptor afresh.
+    bool change(int descriptor, quint32 from, quint32 to, quint64 key, bool edge);
     void dispatch();
     // The watch of `key` while it is still there, else null.
     DescriptorWatch *watchOf(quint64 key) const;

@@ -42,14 +42,14 @@ sockaddr_storage name(int fd, bool peer)
 
 } // namespace
 
-PlainTransport::PlainTransport(qintptr descriptor, QObject *parent)
+PlainTransport::PlainTransport(qintptr descriptor, QObject *parent, DescriptorWatch::Trigger trigger)
     : Transport(parent)
 {
     const int flags = ::fcntl(int(descriptor), F_GETFL);
     if (descriptor < 0 || flags < 0 || ::fcntl(int(descriptor), F_SETFL, flags | O_NONBLOCK) != 0)
         return;
     fd = int(descriptor);
-    watch.emplace(fd, [this] { emit readable(); }, [this] { roomMade(); });
+    watch.emplace(fd, [this] { emit readable(); }, [this] { roomMade(); }, trigger);
     watch->setReading(true);
 }
 
@@ -68,8 +68,13 @@ qint64 PlainTransport::read(char *into, qint64 max)
     do
         n = ::read(fd, into, size_t(max));
     while (n < 0 && errno == EINTR);
-    if (n > 0)
+    if (n > 0) {
+        // A shorter read took all there was; a full one may have left bytes behind, and after
+        // the peer's close the end waits behind them.
+        if (n == max || watch->sawHangUp())
+            watch->mayHoldMore();
         return n;
+    }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         return 0;
     // End of stream or a failure: nothing more will come, and the notifier would fire forever.

@@ -16,7 +16,9 @@ class PlainTransport : public Transport
 
 public:
     // Takes over a connected descriptor; isOpen() is false when it is not a usable one.
-    explicit PlainTransport(qintptr descriptor, QObject *parent = nullptr);
+    // Edge-triggered, the connections that have something new are served in the order it came.
+    explicit PlainTransport(qintptr descriptor, QObject *parent = nullptr,
+                            DescriptorWatch::Trigger trigger = DescriptorWatch::Trigger::Level);
     ~PlainTransport() override;
 
     int descriptor() const { return fd; }

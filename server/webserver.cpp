@@ -200,6 +200,6 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
 Transport *WebServer::transportFor(qintptr socketDescriptor) const
 {
     if (!key)
-        return new PlainTransport(socketDescriptor);
+        return new PlainTransport(socketDescriptor, nullptr, DescriptorWatch::Trigger::Edge);
     return new OpenSslTransport(socketDescriptor, *key, *certificate);
 }

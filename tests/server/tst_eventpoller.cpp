@@ -2,7 +2,7 @@
 // that waits for it and no other, a batch survives callbacks that delete or replace watches
 // (descriptor numbers reused at once included), a peer's close is seen once through the plain
 // transport, a readiness no longer wanted leaves the kernel's registration once it is reported,
-// and no descriptor stays open.
+// edge-triggered reading misses no byte and no end, and no descriptor stays open.
 
 #include "server/descriptorwatch.h"
 #include "server/plaintransport.h"
@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -190,6 +191,8 @@ private slots:
     void noDescriptorStaysOpen();
     void aReadinessNoLongerWantedIsDropped_data();
     void aReadinessNoLongerWantedIsDropped();
+    void everyByteAndTheEndAreRead_data();
+    void everyByteAndTheEndAreRead();
 };
 
 void TestEventPoller::readinessReachesTheWatchWaitingForIt_data()
@@ -564,4 +567,85 @@ void TestEventPoller::aReadinessNoLongerWantedIsDropped()
 }
 
 QTEST_GUILESS_MAIN(TestEventPoller)
+enum Owner { ReadsOnlyInTheCallback, PausesAfterEachRead, StartsAfterTheBytes };
+
+void TestEventPoller::everyByteAndTheEndAreRead_data()
+{
+    QTest::addColumn<bool>("edge");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("piece");
+    QTest::addColumn<int>("owner");
+    QTest::addColumn<bool>("peerCloses");
+
+    for (const bool edge : {false, true}) {
+        const char *trigger = edge ? "edge" : "level";
+        QTest::addRow("%s: one short read", trigger) << edge << 100 << 2048 << int(ReadsOnlyInTheCallback) << false;
+        QTest::addRow("%s: full reads, reading stays on", trigger) << edge << 20000 << 1000 << int(ReadsOnlyInTheCallback) << false;
+        QTest::addRow("%s: full reads, paused between", trigger) << edge << 20000 << 1000 << int(PausesAfterEachRead) << false;
+        QTest::addRow("%s: bytes came while reading was off", trigger) << edge << 5000 << 2048 << int(StartsAfterTheBytes) << false;
+        QTest::addRow("%s: the end behind a short read", trigger) << edge << 100 << 2048 << int(ReadsOnlyInTheCallback) << true;
+        QTest::addRow("%s: the end behind full reads", trigger) << edge << 4000 << 1000 << int(ReadsOnlyInTheCallback) << true;
+        QTest::addRow("%s: the end behind a read of all there was", trigger) << edge << 1000 << 1000 << int(ReadsOnlyInTheCallback) << true;
+        QTest::addRow("%s: the end came while reading was off", trigger) << edge << 3000 << 1000 << int(StartsAfterTheBytes) << true;
+        QTest::addRow("%s: the end behind pauses", trigger) << edge << 3000 << 1000 << int(PausesAfterEachRead) << true;
+    }
+}
+
+// The owner takes one piece per call; whatever the trigger, every byte and the peer's close
+// reach it, and once all is read the calls stop.
+void TestEventPoller::everyByteAndTheEndAreRead()
+{
+    QFETCH(bool, edge);
+    QFETCH(int, size);
+    QFETCH(int, piece);
+    QFETCH(int, owner);
+    QFETCH(bool, peerCloses);
+
+    Clock clock;
+    Pair pair(true);
+    QVERIFY(pair.isValid());
+    PlainTransport transport(pair.ours, nullptr, edge ? DescriptorWatch::Trigger::Edge : DescriptorWatch::Trigger::Level);
+    pair.ours = -1;
+    QVERIFY(transport.isOpen());
+    int calls = 0;
+    bool ended = false;
+    QByteArray got;
+    connect(&transport, &Transport::readable, this, [&] {
+        ++calls;
+        QByteArray buffer(piece, Qt::Uninitialized);
+        const qint64 n = transport.read(buffer.data(), piece);
+        if (n > 0)
+            got.append(buffer.constData(), int(n));
+        ended = ended || n == Transport::Failed;
+        if (owner == PausesAfterEachRead && !ended) {
+            transport.setReading(false);
+            QTimer::singleShot(1, &transport, [&] { transport.setReading(true); });
+        }
+    });
+    if (owner == StartsAfterTheBytes)
+        transport.setReading(false);
+
+    QByteArray sent(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        sent[i] = char('a' + i % 26);
+    QCOMPARE(::write(pair.peer, sent.constData(), size_t(size)), ssize_t(size));
+    if (peerCloses)
+        pair.closePeer();
+    if (owner == StartsAfterTheBytes) {
+        QVERIFY(clock.pass(3));
+        QCOMPARE(calls, 0);
+        transport.setReading(true);
+    }
+
+    QTRY_COMPARE_WITH_TIMEOUT(got.size(), size, 5000);
+    QCOMPARE(got, sent);
+    if (peerCloses)
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 5000);
+    QVERIFY(clock.pass(3));
+    const int seen = calls;
+    QVERIFY(clock.pass(3));
+    QCOMPARE(calls, seen);
+    QCOMPARE(ended, peerCloses);
+}
+
 #include "tst_eventpoller.moc"
