@@ -85,8 +85,7 @@ BIO_METHOD *descriptorMethod()
 OpenSslTransport::OpenSslTransport(qintptr descriptor, std::shared_ptr<const TlsContext> context, QObject *parent)
     : Transport(parent), context(std::move(context)), plain(new PlainTransport(descriptor, this))
 {
-    connect(plain, &Transport::readable, this, &OpenSslTransport::descriptorReadable);
-    connect(plain, &Transport::writable, this, &OpenSslTransport::descriptorWritable);
+    plain->setListener(this);
     if (!plain->isOpen() || !this->context || !this->context->isUsable()) {
         fail();
         return;
@@ -136,7 +135,7 @@ void OpenSslTransport::handshake()
         // A write tried during the handshake took nothing and waits for room.
         if (roomWanted) {
             roomWanted = false;
-            emit writable();
+            tellWritable();
         }
         return;
     }
@@ -170,11 +169,11 @@ void OpenSslTransport::descriptorReadable()
         writeWait = Wait::Nothing;
         if (roomWanted) {
             roomWanted = false;
-            emit writable();
+            tellWritable();
         }
     }
     if (alive && state == State::Open && reading && readWait != Wait::Write)
-        emit readable();
+        tellReadable();
     if (alive)
         listen();
 }
@@ -193,12 +192,12 @@ void OpenSslTransport::descriptorWritable()
     if (readWait == Wait::Write) {
         readWait = Wait::Nothing;
         if (reading && state == State::Open)
-            emit readable();
+            tellReadable();
     }
     if (alive && roomWanted && writeWait != Wait::Read) {
         roomWanted = false;
         writeWait = Wait::Nothing;
-        emit writable();
+        tellWritable();
     }
     if (alive)
         listen();
@@ -365,12 +364,12 @@ void OpenSslTransport::announcePending()
             if (state == State::Failed || broken) {
                 if (roomWanted) {
                     roomWanted = false;
-                    emit writable();
+                    tellWritable();
                 }
                 if (alive && reading && state == State::Failed)
-                    emit readable();
+                    tellReadable();
             } else if (state == State::Open && reading && SSL_pending(ssl) > 0) {
-                emit readable();
+                tellReadable();
             }
         },
         Qt::QueuedConnection);

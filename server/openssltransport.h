@@ -19,7 +19,7 @@ struct ssl_st;
 // decrypted bytes (also those OpenSSL holds already, for which the descriptor stays silent) and
 // for the peer's close; a handshake that fails closes the connection at once and announces it.
 // An idle connection keeps no record buffers.
-class OpenSslTransport : public Transport
+class OpenSslTransport : public Transport, private Transport::Listener
 {
     Q_OBJECT
 
@@ -58,6 +58,8 @@ private:
     void handshake();
     void descriptorReadable();
     void descriptorWritable();
+    void transportReadable() override { descriptorReadable(); }
+    void transportWritable() override { descriptorWritable(); }
     // Closes after a failure and tells the owner (a read then fails).
     void fail();
     // Asks the descriptor for what OpenSSL and the owner wait for.

@@ -49,7 +49,7 @@ PlainTransport::PlainTransport(qintptr descriptor, QObject *parent, DescriptorWa
     if (descriptor < 0 || flags < 0 || ::fcntl(int(descriptor), F_SETFL, flags | O_NONBLOCK) != 0)
         return;
     fd = int(descriptor);
-    watch.emplace(fd, [this] { emit readable(); }, [this] { roomMade(); }, trigger);
+    watch.emplace(fd, [this] { tellReadable(); }, [this] { roomMade(); }, trigger);
     watch->setReading(true);
 }
 
@@ -150,7 +150,7 @@ void PlainTransport::waitForRoom()
 void PlainTransport::roomMade()
 {
     watch->setWriting(false);
-    emit writable();
+    tellWritable();
 }
 
 void PlainTransport::close()

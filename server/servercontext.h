@@ -19,6 +19,12 @@ class ServerContext
 public:
     // The data folders and the thumbnail maker are the process's at the time of construction.
     ServerContext();
+    virtual ~ServerContext() = default;
+    ServerContext(const ServerContext &) = delete;
+    ServerContext &operator=(const ServerContext &) = delete;
+
+    // A request arrived from this client address (every request: a call, not a signal).
+    virtual void requestFrom(const QString &address) { Q_UNUSED(address); }
 
     // The shared folder, or the shared file when singleFile is set.
     QFileInfo root;

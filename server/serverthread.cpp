@@ -20,9 +20,9 @@ ServerThread::ServerThread(ServerContext *listener, QObject *parent)
     request.clientManager = &context->clients;
     request.singleFile = context->singleFile;
     request.socket.traffic = &context->traffic;
-    connect(&request.socket, &Socket::bodyReady, this, &ServerThread::bodyArrived);
-    // A connection waiting for its next request keeps no answer: the next one makes its own.
-    connect(&request.socket, &Socket::idle, this, &ServerThread::dropResponse);
+    // Told of heads, bodies and the wait for the next request (which keeps no answer: the next
+    // request makes its own).
+    request.socket.setHandler(this);
 }
 
 ServerThread::Handling::Handling(ServerThread *thread)
@@ -51,7 +51,7 @@ void ServerThread::readyRead()
     }
     if (peer.isEmpty())
         peer = socket.peerAddress().toString();
-    emit newConnection(peer);
+    context->requestFrom(peer);
     if (!request.start()) {
         finish();
         return;

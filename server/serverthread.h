@@ -11,7 +11,7 @@ class ServerContext;
 
 // Handles one client connection from accept to close (an object on the event loop, not a
 // thread): parses each request, checks access, picks the response and starts it.
-class ServerThread : public QObject
+class ServerThread : public QObject, private Socket::Handler
 {
     Q_OBJECT
 
@@ -27,7 +27,6 @@ public:
     Response *response = nullptr;
 
 signals:
-    void newConnection(const QString &address);
     void error(const QString &title, const QString &msg);
 
 public slots:
@@ -39,7 +38,9 @@ private:
     // Applies what the parsed head says about the connection: keep-alive, the session its
     // cookie names, the body that follows.
     void useHead();
-    void bodyArrived();
+    void headArrived() override { readyRead(); }
+    void bodyArrived() override;
+    void becameIdle() override { dropResponse(); }
     void authorize();
     void dispatch();
     void refuse();

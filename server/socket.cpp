@@ -32,8 +32,7 @@ bool Socket::attach(Transport *taken)
     if (!taken || !taken->isOpen())
         return false;
     peer = taken->peerAddress();
-    connect(taken, &Transport::readable, this, &Socket::readyRead);
-    connect(taken, &Transport::writable, this, &Socket::sendQueued);
+    taken->setListener(this);
     reading = true;
     updateReading();
     return true;
@@ -111,6 +110,30 @@ qint64 Socket::readSocket(char *into, qint64 max)
     return n < 0 ? -1 : n;
 }
 
+void Socket::tellHeaderReady()
+{
+    if (handler)
+        handler->headArrived();
+    else
+        emit headerReady();
+}
+
+void Socket::tellBodyReady()
+{
+    if (handler)
+        handler->bodyArrived();
+    else
+        emit bodyReady();
+}
+
+void Socket::tellIdle()
+{
+    if (handler)
+        handler->becameIdle();
+    else
+        emit idle();
+}
+
 // ---------------------------------------------------------------- receiving the head
 
 void Socket::readyRead()
@@ -133,10 +156,10 @@ void Socket::readyRead()
             // From here on the time runs for the body and the answer.
             startIdleTime();
             updateReading();
-            emit headerReady();
+            tellHeaderReady();
         } else if (!framing.holdsBuffer()) {
             // Only empty lines came: the connection still waits for a request.
-            emit idle();
+            tellIdle();
         }
     }
     if (limitIsReached())
@@ -155,7 +178,7 @@ void Socket::readFinished()
     }
     closing = true;
     if (!framing.isHeadComplete())
-        emit headerReady();
+        tellHeaderReady();
     shutDown();
 }
 
@@ -244,7 +267,7 @@ void Socket::continueWaiting()
     }
     bodyWait = BodyWait::None;
     updateReading();
-    emit bodyReady();
+    tellBodyReady();
 }
 
 void Socket::saveFile(QFileDevice *file, qint64 length)
@@ -496,7 +519,7 @@ void Socket::end()
     if (pipelined || !transport || !transport->isOpen())
         QMetaObject::invokeMethod(this, &Socket::readyRead, Qt::QueuedConnection);
     else
-        emit idle();
+        tellIdle();
 }
 
 void Socket::startIdleTime()

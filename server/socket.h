@@ -6,6 +6,7 @@
 #include "server/filesender.h"
 #include "server/requestframing.h"
 #include "server/trafficmeter.h"
+#include "server/transport.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -15,7 +16,6 @@
 
 class QFile;
 class QFileDevice;
-class Transport;
 
 // The stream of one client connection (plain TCP or TLS).
 //
@@ -26,7 +26,7 @@ class Transport;
 // with headerReady(); the request record parses it with readLine(), then tells the socket how
 // long the body is (beginBody()). Body bytes are handed out only up to that length: whatever
 // follows belongs to the next request on the connection.
-class Socket : public QObject, private FileSender::Output
+class Socket : public QObject, private FileSender::Output, private Transport::Listener
 {
     Q_OBJECT
 
@@ -63,8 +63,23 @@ public:
         NoDelimiter = BodySink::NoDelimiter
     };
 
+    // Told by a direct call in place of headerReady(), bodyReady() and idle(), which then stay
+    // silent: the connection's handler, on the path of every request.
+    class Handler
+    {
+    public:
+        virtual void headArrived() = 0;
+        virtual void bodyArrived() = 0;
+        virtual void becameIdle() = 0;
+
+    protected:
+        ~Handler() = default;
+    };
+
     Socket();
     ~Socket() override;
+
+    void setHandler(Handler *to) { handler = to; }
 
     // Takes over the transport of an accepted connection (plain or encrypted); false when it is
     // not open. The socket owns it from here on.
@@ -161,6 +176,11 @@ private:
     qint64 sendFile(int descriptor, qint64 *offset, qint64 count) override;
     bool mustStop() const override { return closing || limitIsReached(); }
     void sent(qint64 n) override { sentBytes(n); }
+    void transportReadable() override { readyRead(); }
+    void transportWritable() override { sendQueued(); }
+    void tellHeaderReady();
+    void tellBodyReady();
+    void tellIdle();
     void continueLater();
     void sendContinue();
     void continueWaiting();
@@ -174,6 +194,7 @@ private:
     void deadlinePassed(DeadlineSweeper::Kind kind);
 
     std::unique_ptr<Transport> transport;
+    Handler *handler = nullptr;
     QHostAddress peer;
     // What the transport did not take yet: the bytes from queueFrom on, in order.
     QByteArray queue;

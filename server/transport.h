@@ -51,9 +51,30 @@ public:
     virtual quint16 localPort() const = 0;
     virtual QHostAddress peerAddress() const = 0;
 
+    // Told by a direct call in place of the signals, which then stay silent: the owner on the
+    // path of every request, where an emission (a walk through the sender's connections, cold
+    // among many connections) costs more than the call.
+    class Listener
+    {
+    public:
+        virtual void transportReadable() = 0;
+        virtual void transportWritable() = 0;
+
+    protected:
+        ~Listener() = default;
+    };
+    void setListener(Listener *to) { listener = to; }
+
 signals:
     void readable();
     void writable();
+
+protected:
+    void tellReadable();
+    void tellWritable();
+
+private:
+    Listener *listener = nullptr;
 };
 
 #endif

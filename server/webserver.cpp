@@ -192,9 +192,7 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     connect(&socket, &Socket::closed, handler, &QObject::deleteLater);
     threads.append(handler);
     connect(handler, &QObject::destroyed, this, [this, handler] { threads.removeOne(handler); });
-    connect(handler, &ServerThread::newConnection, this, &WebServer::clientConnected);
     connect(handler, &ServerThread::error, this, &WebServer::error);
-    connect(&socket, &Socket::headerReady, handler, &ServerThread::readyRead);
 }
 
 Transport *WebServer::transportFor(qintptr socketDescriptor) const
