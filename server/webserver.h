@@ -62,7 +62,7 @@ public slots:
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
-    void requestFrom(const QString &address) override { emit clientConnected(address); }
+    void requestFrom(const QString &client) override { emit clientConnected(client); }
 
 private:
     // The one place that chooses how a connection's bytes travel: plain, or encrypted with the
