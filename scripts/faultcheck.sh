@@ -37,7 +37,7 @@ pattern="^($(IFS='|'; echo "${tests[*]}"))\$"
 applied=
 revert() {
     if [ -n "$applied" ]; then
-        patch -s -p1 -F0 -R -d "$src" < "$applied"
+        patch -s -p1 -F0 --no-backup-if-mismatch -R -d "$src" < "$applied"
         applied=
     fi
 }
@@ -48,8 +48,8 @@ missed=0
 for fault in "${faults[@]}"; do
     fault=$(cd "$(dirname "$fault")" && pwd)/$(basename "$fault")
     name=$(basename "$fault" .patch)
-    patch -s -p1 -F0 --dry-run -d "$src" < "$fault" >/dev/null
-    patch -s -p1 -F0 -d "$src" < "$fault"
+    patch -s -p1 -F0 --no-backup-if-mismatch --dry-run -d "$src" < "$fault" >/dev/null
+    patch -s -p1 -F0 --no-backup-if-mismatch -d "$src" < "$fault"
     applied=$fault
     if ! cmake --build "$build" -j2 --target "${tests[@]}" > "$build/faultcheck-$name.log" 2>&1; then
         echo "$name: does not build (see $build/faultcheck-$name.log)"
