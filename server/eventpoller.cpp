@@ -123,13 +123,14 @@ void EventPoller::dispatch()
     for (int i = 0; i < count; ++i) {
         const quint32 events = ready[i].events;
         const bool failed = events & (EPOLLERR | EPOLLHUP);
-        if (DescriptorWatch *reported = watchOf(ready[i].data.u64); reported && (failed || (events & EPOLLIN))) {
-            reported->lookPending = false;
-            if (failed || (events & EPOLLRDHUP))
-                reported->hangUp = true;
-        }
-        if (failed || (events & EPOLLIN))
+        if (failed || (events & EPOLLIN)) {
+            // What the owner reads now was announced; an end behind it is not announced again.
+            if (DescriptorWatch *reported = watchOf(ready[i].data.u64)) {
+                reported->lookPending = false;
+                reported->hangUp = reported->hangUp || failed || (events & EPOLLRDHUP);
+            }
             deliver(ready[i].data.u64, false);
+        }
         if (failed || (events & EPOLLOUT))
             deliver(ready[i].data.u64, true);
         // A readiness reported that is no longer wanted (or a failure of a descriptor that waits
