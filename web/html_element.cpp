@@ -282,9 +282,8 @@ void HTML_Element::writeTextCell(QByteArray *page, const Cell &cell, bool checkb
 void HTML_Element::toHTML(QByteArray *page, const Cell &cell, bool checkbox, ShortDates *dates) const
 {
     const bool thumbnail = !icon.isNull() && !icon.isEmpty() && ready && tmpFile;
-    const QByteArray fullPath = thumbnail ? path.toUtf8() : QByteArray();
     const QByteArray &date = cell.folder ? QByteArray() : dates->text(cell.modified);
-    char *to = makeRoom(page, cellRoom(cell, icon.size() + date.size() + Encoded * fullPath.size()));
+    char *to = makeRoom(page, cellRoom(cell, icon.size() + date.size()));
     QByteArrayView name;
     QByteArrayView link;
     to = putCellStart(to, cell, checkbox, &name, &link);
@@ -296,8 +295,9 @@ void HTML_Element::toHTML(QByteArray *page, const Cell &cell, bool checkbox, Sho
             to = put(to, IconPrefix);
             to = put(to, icon);
         } else {
-            to = put(to, ThumbnailPrefix);
-            to = TextCoding::writePercentEncoded(to, fullPath, Kept::PageLink);
+            // The thumbnail is named by the file's link in the share, which brings its slash.
+            to = put(to, QByteArrayView(ThumbnailPrefix, ThumbnailPrefixLength - 1));
+            to = put(to, link);
         }
         to = put(to, ImgClose);
     }
@@ -329,6 +329,9 @@ void HTML_Element::toMC(QByteArray *out, const QByteArray &prefix) const
     if (!tmpFile)
         return;
     *out += ThumbnailPrefix;
-    if (ready)
-        *out += path.toUtf8();
+    if (ready) {
+        // The file's path in the share.
+        *out += prefix.startsWith('/') ? QByteArrayView(prefix).sliced(1) : QByteArrayView(prefix);
+        *out += fileInfo.fileName().toUtf8();
+    }
 }

@@ -21,7 +21,8 @@ void addSize(QByteArray *out, qint64 size);
 class HTML_Element
 {
 public:
-    // The URL space of the icon folder and of the thumbnails ("/_t/" + the file's full path).
+    // The URL space of the icon folder and of the thumbnails ("/_t/" + the file's path in the
+    // share).
     static constexpr char IconPrefix[] = "/_i/";
     static constexpr char ThumbnailPrefix[] = "/_t/";
     static constexpr qsizetype IconPrefixLength = sizeof(IconPrefix) - 1;

@@ -203,14 +203,16 @@ void ShareDir::get(const QString &a, ClientData *session)
     sendDir(target);
 }
 
-void ShareDir::sendThumbnail(const QString &path)
+void ShareDir::sendThumbnail(const QString &relative)
 {
     QString thumbnail;
-    // Thumbnails of files outside this share are not this listener's to give.
+    // The file is named by its path in the share, never by where the share lies; thumbnails of
+    // files outside this share are not this listener's to give.
+    const QString path = QDir::cleanPath(rootPath + u'/' + relative);
     if (HTML_Element_Manager *manager = request->context->thumbnails) {
         if (SharePath::contains(rootPath, path) && !SharePath::isPrivate(rootPath, path) && path != rootPath) {
             QMutexLocker locker(&manager->lock);
-            thumbnail = manager->getTempFile(QFileInfo(path).absoluteFilePath());
+            thumbnail = manager->getTempFile(path);
         }
     }
     sendFile(thumbnail);

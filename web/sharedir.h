@@ -50,7 +50,7 @@ public slots:
 private:
     void post(const QString &a, ClientData *session);
     void get(const QString &a, ClientData *session);
-    void sendThumbnail(const QString &path);
+    void sendThumbnail(const QString &relative);
     void deleteItems(ClientData *session);
     void createFolder(ClientData *session);
     void sendPage(const QByteArray &page, const char *status = "200 OK");
