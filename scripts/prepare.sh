@@ -8,7 +8,7 @@ TESSALY_BUILD=${TESSALY_BUILD:-$TESSALY_TOP/build}
 TESSALY_GENERATOR=${TESSALY_GENERATOR-Ninja}
 
 TESSALY_PACKAGES="cmake ninja-build make g++ pkg-config qt6-base-dev qt6-tools-dev qt6-l10n-tools libssl-dev
-    libqrencode-dev xvfb xauth openssl curl"
+    libqrencode-dev libexif-dev xvfb xauth openssl curl"
 
 prepare_packages() {
     local missing=() p

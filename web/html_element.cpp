@@ -3,6 +3,7 @@
 #include "config/configuration.h"
 #include "responses/filetypes.h"
 #include "responses/textcoding.h"
+#include "web/photoexif.h"
 #include "web/shortdates.h"
 
 #include <QBuffer>
@@ -180,18 +181,31 @@ void HTML_Element::scaleFailed()
 
 QImage HTML_Element::scaledImage() const
 {
-    // An image of common size is read whole first: from memory the JPEG decoder takes the data
-    // in one piece and stays on its fast path, where reading from the file gives it 4 KiB at a
-    // time. Larger files are read from the file as they are decoded.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QImage();
+    if (extension == QLatin1String("png"))
+        return decodedImage(&file);
+    // A photo is shown upright, from the preview the camera stored in its EXIF block when that
+    // is large enough, which spares decoding the photo itself.
+    const PhotoExif exif = PhotoExif::read(&file);
+    QImage image = exif.previewFitting(ThumbnailBox, ReaderQuality);
+    if (image.isNull() && file.seek(0))
+        image = decodedImage(&file);
+    return upright(image, exif.orientation);
+}
+
+QImage HTML_Element::decodedImage(QFile *file) const
+{
+    // An image of common size is read whole first: from memory the JPEG decoder takes the data
+    // in one piece and stays on its fast path, where reading from the file gives it 4 KiB at a
+    // time. Larger files are read from the file as they are decoded.
     QByteArray data;
     QBuffer buffer(&data);
-    QIODevice *source = &file;
-    if (file.size() <= InMemoryLimit) {
-        data = file.readAll();
-        file.close();
+    QIODevice *source = file;
+    if (file->size() <= InMemoryLimit) {
+        data = file->readAll();
+        file->close();
         buffer.open(QIODevice::ReadOnly);
         source = &buffer;
     }
@@ -208,6 +222,8 @@ QImage HTML_Element::scaledImage() const
             return QImage();
         return image.scaledToWidth(ThumbnailBox, Qt::FastTransformation);
     }
+    // The photo's orientation is the caller's to apply, read once with its preview.
+    reader.setAutoTransform(false);
     reader.setQuality(ReaderQuality);
     const QSize size = reader.size();
     if (!size.isValid())

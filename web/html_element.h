@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QString>
 
+class QFile;
 class QTemporaryFile;
 class ShortDates;
 
@@ -92,7 +93,10 @@ public:
     QString extension;
 
 private:
+    // The thumbnail's picture: scaled into the box and, for a photo, turned upright.
     QImage scaledImage() const;
+    // The image of the open `file` decoded at thumbnail size.
+    QImage decodedImage(QFile *file) const;
 
     // The absolute path, fixed at construction (the worker reads only this).
     const QString path;
