@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the fuzz targets under libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer:
-#   tests/fuzz/run.sh TARGET SECONDS   TARGET: request, multipart, propfind, filter, connection
+#   tests/fuzz/run.sh TARGET SECONDS   TARGET: request, multipart, propfind, filter, connection, exif
 #   tests/fuzz/run.sh all SECONDS      each target in turn, SECONDS each
 # Builds with clang into build-fuzz (TESSALY_FUZZ_BUILD names another folder). The inputs of
 # tests/fuzz/corpus/TARGET are read as seeds and never written; what the fuzzer learns goes to
@@ -11,7 +11,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 build=${TESSALY_FUZZ_BUILD:-$top/build-fuzz}
-all_targets="request multipart propfind filter connection"
+all_targets="request multipart propfind filter connection exif"
 
 usage() {
     echo "usage: $0 TARGET|all SECONDS   (TARGET: $all_targets)" >&2
@@ -38,9 +38,12 @@ mkdir -p "$build/fuzz-crashes"
 status=0
 for t in $targets; do
     mkdir -p "$build/fuzz-corpus/$t"
+    # A target's own dictionary where it has one (exif.dict), else the words of HTTP.
+    dict=$here/http.dict
+    [ -f "$here/$t.dict" ] && dict=$here/$t.dict
     echo "=== fuzz_$t for $seconds s"
     nice -n 19 "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 \
-        -dict="$here/http.dict" -artifact_prefix="$build/fuzz-crashes/$t-" -print_final_stats=1 \
+        -dict="$dict" -artifact_prefix="$build/fuzz-crashes/$t-" -print_final_stats=1 \
         "$build/fuzz-corpus/$t" "$here/corpus/$t" || status=$?
 done
 exit $status
