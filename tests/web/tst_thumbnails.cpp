@@ -584,12 +584,15 @@ void TestThumbnails::photoThumbnail_data()
                                          << QByteArray("bottom right") << landscape;
     QTest::addRow("preview that is no picture") << photoFile(photo, exifBlock(3, QByteArray(3000, 'x')))
                                                 << QByteArray("photo") << QByteArray("bottom right") << landscape;
-    QByteArray huge = preview;
-    const qsizetype frame = huge.indexOf("\xFF\xC0");
-    qToBigEndian(quint16(60000), huge.data() + frame + 5);
-    qToBigEndian(quint16(60000), huge.data() + frame + 7);
-    QTest::addRow("preview claiming 60000x60000") << photoFile(photo, exifBlock(3, huge)) << QByteArray("photo")
-                                                  << QByteArray("bottom right") << landscape;
+    for (const QSize claimed : {QSize(60000, 60000), QSize(4000, 3000)}) {
+        QByteArray lying = preview;
+        const qsizetype frame = lying.indexOf("\xFF\xC0");
+        qToBigEndian(quint16(claimed.height()), lying.data() + frame + 5);
+        qToBigEndian(quint16(claimed.width()), lying.data() + frame + 7);
+        QTest::addRow("preview claiming %dx%d", claimed.width(), claimed.height())
+            << photoFile(photo, exifBlock(3, lying)) << QByteArray("photo") << QByteArray("bottom right")
+            << landscape;
+    }
     QByteArray lost = block;
     qToLittleEndian(quint32(0xFFFFFF00), lost.data() + 10); // where IFD0 starts
     QTest::addRow("IFD0 past the end") << photoFile(photo, lost) << QByteArray("photo") << QByteArray("top left")
