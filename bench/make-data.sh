@@ -4,7 +4,10 @@
 #   small.bin    4 KiB, the same generator
 #   dir1000/     f0000.txt … f0999.txt, 1–10 KiB each (the size is a fixed function of the index)
 #   dir10000/    f00000.txt … f09999.txt, 20–80 bytes each
-#   photos/      40 JPEG + 10 PNG pictures, about 100 KB – 2 MB (ImageMagick plasma, fixed seeds)
+#   photos/          50 JPEG photos of 12 megapixels (4000×3000, about 3 MB each; ImageMagick
+#                    plasma of ten fixed seeds, each also mirrored, flipped, turned and shifted)
+#   photos-preview/  the same photos as a camera writes them: an EXIF block (exiftool) with a
+#                    160×120 preview (IFD1), and every other one tagged "turned a quarter" (6)
 # Each part is made once; a stamp file tells that it is complete.
 set -euo pipefail
 DIR=${1:?usage: make-data.sh DIR}
@@ -40,22 +43,37 @@ PY
     touch .stamp-dirs
 fi
 
-if [[ ! -f .stamp-photos ]]; then
+if [[ ! -f .stamp-photos12 ]]; then
     convert=/usr/bin/convert
     [[ -x $convert ]] || { echo "make-data.sh: $convert is missing (apt-get install imagemagick)" >&2; exit 1; }
+    rm -rf photos .stamp-photos
     mkdir -p photos
-    widths=(640 960 1280 1600 2048 2400 2800 3000)
-    for i in $(seq 0 39); do
-        w=${widths[$((i % 8))]}
-        $convert -seed $((100 + i)) -size "${w}x$((w * 3 / 4))" plasma:fractal -quality 90 \
-            "photos/img$(printf '%02d' "$i").jpg"
+    for s in $(seq 0 9); do
+        base=photos/img$(printf '%02d' $((s * 5))).jpg
+        $convert -seed $((100 + s)) -size 4000x3000 plasma:fractal -quality 90 "$base"
+        n=1
+        for change in -flop -flip "-rotate 180" "-roll +1000+700"; do
+            # shellcheck disable=SC2086
+            $convert "$base" $change -quality 90 "photos/img$(printf '%02d' $((s * 5 + n))).jpg"
+            n=$((n + 1))
+        done
     done
-    widths=(200 300 400 500 600)
-    for i in $(seq 0 9); do
-        w=${widths[$((i % 5))]}
-        $convert -seed $((200 + i)) -size "${w}x$((w * 3 / 4))" plasma:fractal \
-            "photos/png$(printf '%02d' "$i").png"
+    touch .stamp-photos12
+fi
+
+if [[ ! -f .stamp-photos-preview ]]; then
+    convert=/usr/bin/convert
+    command -v exiftool >/dev/null || { echo "make-data.sh: exiftool is missing (apt-get install libimage-exiftool-perl)" >&2; exit 1; }
+    rm -rf photos-preview previews
+    mkdir -p photos-preview previews
+    cp photos/*.jpg photos-preview/
+    for f in photos/*.jpg; do
+        name=$(basename "$f" .jpg)
+        $convert -define jpeg:size=320x240 "$f" -thumbnail 160x120 -quality 85 "previews/$name.jpg"
     done
-    touch .stamp-photos
+    exiftool -q -overwrite_original '-ThumbnailImage<=previews/%f.jpg' photos-preview
+    exiftool -q -overwrite_original -Orientation#=6 photos-preview/img*[13579].jpg
+    rm -rf previews
+    touch .stamp-photos-preview
 fi
 echo "make-data.sh: $(du -sh . | cut -f1) in $DIR"
