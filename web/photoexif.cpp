@@ -83,8 +83,11 @@ QImage PhotoExif::previewFitting(int box, int quality) const
     if (!size.isValid() || size.width() < 1 || size.height() < 1 || size.width() > MaxPreviewSide
         || size.height() > MaxPreviewSide || qMax(size.width(), size.height()) < box)
         return QImage();
+    const QSize fitting = size.scaled(box, box, Qt::KeepAspectRatio);
+    if (fitting.isEmpty())
+        return QImage();
     reader.setQuality(quality);
-    reader.setScaledSize(size.scaled(box, box, Qt::KeepAspectRatio));
+    reader.setScaledSize(fitting);
     QImage image;
     if (!reader.read(&image))
         return QImage();

@@ -8,7 +8,8 @@ class QIODevice;
 
 // What the EXIF block at the head of a JPEG photo says about its picture: which way is up, and
 // the small copy of it that the camera stored beside it (the preview of IFD1). The block is read
-// with libexif; only the head of the file is read, never the photo's own image data.
+// with libexif from the head of the file alone: in pieces, until the block is complete or the
+// photo's image data begins.
 class PhotoExif
 {
 public:
@@ -25,7 +26,8 @@ public:
 
     // The preview fitted into a `box` by `box` square (aspect kept), decoded at `quality` and at
     // that size; null unless the preview is a JPEG whose stated size is at least `box` on its
-    // long side and at most MaxPreviewSide on both, and decodes.
+    // long side and at most MaxPreviewSide on both, not so narrow that it would fit in no pixel,
+    // and decodes.
     QImage previewFitting(int box, int quality) const;
 
     // EXIF orientation, 1 to 8: how the stored picture is to be turned to show it upright.
