@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QGuiApplication>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextBrowser>
@@ -86,6 +87,7 @@ MessageDialog::MessageDialog(const char *title, const QString &text, QWidget *pa
     : box(new TextDialog(QCoreApplication::translate("MessageDialog", title), text, parent))
 {
     box->buttons()->setStandardButtons(QDialogButtonBox::Close);
+    box->buttons()->button(QDialogButtonBox::Close)->setDefault(true);
     Prompt::current()->show(box, Prompt::Presentation::Normal);
 }
 

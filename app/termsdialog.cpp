@@ -9,7 +9,8 @@
 TermsDialog::TermsDialog(QWidget *parent)
     : TextDialog(tr("Terms and conditions"), MessageDialog::helpPage(QStringLiteral("terms")), parent)
 {
-    buttons()->addButton(tr("I accept"), QDialogButtonBox::AcceptRole);
+    // Enter accepts, Esc and the window's close button do not.
+    buttons()->addButton(tr("I accept"), QDialogButtonBox::AcceptRole)->setDefault(true);
     buttons()->addButton(tr("I do not"), QDialogButtonBox::RejectRole);
 }
 
