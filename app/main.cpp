@@ -6,6 +6,41 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <cstdlib>
+
+namespace {
+
+constexpr char NoDisplay[] =
+    "tessaly: no display to open the window on.\n"
+    "Run the server without a window: tessaly --headless (tessaly --help lists its options).";
+
+QtMessageHandler previousHandler = nullptr;
+
+void openingDisplay(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (previousHandler)
+        previousHandler(type, context, message);
+    else
+        QTextStream(stderr) << message << Qt::endl;
+    if (type == QtFatalMsg) {
+        QTextStream(stderr) << NoDisplay << Qt::endl;
+        std::_Exit(1);
+    }
+}
+
+// Whether a window system can be asked for: a platform named for Qt, or an X11 or Wayland
+// display.
+bool hasDisplay(const QStringList &arguments)
+{
+    for (const char *variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        if (!qEnvironmentVariableIsEmpty(variable))
+            return true;
+    }
+    return arguments.contains(QLatin1String("-platform")) || arguments.contains(QLatin1String("--platform"));
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     // Before any settings store is opened: it is named after them.
@@ -34,10 +69,25 @@ int main(int argc, char *argv[])
         return app.exec();
     }
 
+    if (!hasDisplay(arguments)) {
+        QTextStream(stderr) << NoDisplay << Qt::endl;
+        return 1;
+    }
     // The name of the installed desktop entry (packaging/), by which desktops match the window
     // to its menu entry.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.kestrune.tessaly"));
+    // A display that is named but cannot be opened ends the program in the application's
+    // constructor; it then says so instead of aborting.
+    previousHandler = qInstallMessageHandler(openingDisplay);
     QApplication app(argc, argv);
+    qInstallMessageHandler(previousHandler);
+    // Qt has taken its own options (-style, -platform, ...); the window takes "root" alone.
+    const QStringList rest = QCoreApplication::arguments().mid(1);
+    const int known = rest.value(0) == QLatin1String("root") ? 1 : 0;
+    if (rest.size() > known) {
+        QTextStream(stderr) << "tessaly: unknown argument " << rest.at(known) << "\n\n" << Headless::usage();
+        return 2;
+    }
     QCoreApplication::setApplicationVersion(QLatin1String(Startup::Version));
     Startup::restoreLook();
     Startup::prepare(app);

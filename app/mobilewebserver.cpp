@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QHBoxLayout>
@@ -27,11 +28,16 @@
 #include <QNetworkAddressEntry>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <cmath>
 
 static void initIcons()
 {
@@ -41,9 +47,25 @@ static void initIcons()
 namespace {
 
 constexpr char Contact[] = "tessaly@example.org";
+// The contrast of normal text to its background that reads well (WCAG 2, level AA).
+constexpr double ReadableContrast = 4.5;
 constexpr char Homepage[] = "https://tessaly.example.org/";
 // Shorter paths are shown whole in the recent-files menu, longer ones by their file name.
 constexpr int WholeRecentPath = 18;
+
+// The relative luminance of a colour (WCAG 2).
+double luminance(const QColor &colour)
+{
+    const auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+}
+
+double contrast(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
 
 } // namespace
 
@@ -75,7 +97,8 @@ MobileWebServer::MobileWebServer(const QString &argument)
     }
     if (global->savedOnExit) {
         global->savedOnExit = false;
-        global->save();
+        if (!global->save())
+            startFailures.append(global->saveError());
     }
     if (global->profileName.isEmpty())
         global->profileName = tr("Default");
@@ -89,6 +112,7 @@ MobileWebServer::MobileWebServer(const QString &argument)
     sharedLabel = new SLinkLabel;
     sharedLabel->setImage(QStringLiteral("view.png"));
     sharedLabel->getScrollArea()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    sharedLabel->getScrollArea()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(sharedLabel, &QLabel::linkActivated, this, &MobileWebServer::linkActivated);
     statusWidget = EventHandler::getStatusWidget();
     addressList = new AddressList(this);
@@ -102,10 +126,53 @@ MobileWebServer::MobileWebServer(const QString &argument)
     connect(addressList->onlineState(), &OnlineState::onlineStateChanged, this, &MobileWebServer::onlineStateChanged);
 
     show();
-    if (!brokenProfiles.isEmpty())
+    // The reports wait until the window is on the screen: they then open centred on it.
+    QTimer::singleShot(0, this, &MobileWebServer::reportStart);
+}
+
+void MobileWebServer::reportStart()
+{
+    // Waits up to about two seconds for the window system to show the window.
+    constexpr int Tries = 100;
+    if (windowHandle() && !windowHandle()->isExposed() && ++reportTries < Tries) {
+        QTimer::singleShot(20, this, &MobileWebServer::reportStart);
+        return;
+    }
+    if (!startFailures.isEmpty())
+        Prompt::notSaved(this, startFailures, tr("Changes are kept only until Tessaly ends."));
+
+    // A file reported once is not reported again while it stays as it was.
+    QSettings store;
+    const QStringList reported = store.value(QStringLiteral("unreadableProfiles")).toStringList();
+    QStringList unread;
+    QStringList marks;
+    for (const QString &name : std::as_const(brokenProfiles)) {
+        const QFileInfo file(Configuration::ConfigDir + name);
+        const QString mark = name + QLatin1Char('/') + QString::number(file.size()) + QLatin1Char('/')
+            + QString::number(file.lastModified().toMSecsSinceEpoch());
+        marks.append(mark);
+        if (!reported.contains(mark))
+            unread.append(name);
+    }
+    if (marks != reported)
+        store.setValue(QStringLiteral("unreadableProfiles"), marks);
+    if (!unread.isEmpty())
         Prompt::warning(this, tr("These profile files cannot be read; their profiles start with the default settings:")
-                                  + QLatin1Char('\n') + brokenProfiles.join(QLatin1Char('\n')));
-    if (Configuration::RootMode && global->showWarnings()) {
+                                  + QLatin1Char('\n') + unread.join(QLatin1Char('\n')));
+
+    QStringList gone;
+    for (int row = 0; row < addressList->getServerCount(); ++row) {
+        const ServerItem *item = addressList->getServer(row);
+        if (item->sharesNothing() && !gone.contains(item->missingShare()))
+            gone.append(item->missingShare());
+    }
+    if (!gone.isEmpty())
+        Prompt::warning(this, tr("What was shared is gone:") + QLatin1Char('\n') + gone.join(QLatin1Char('\n'))
+                                  + QLatin1Char('\n')
+                                  + tr("Its servers share nothing and do not start until a folder or a file is chosen "
+                                       "(File, Select Folder or Select File)."));
+
+    if (Configuration::RootMode && Configuration::getGlobalConfig()->showWarnings()) {
         QMessageBox box(QMessageBox::Warning, tr("The server run as root!"),
                         tr("Use this mode only if you want to use port 1 - 1024!"), QMessageBox::Ok, this);
         Prompt::current()->exec(&box);
@@ -151,6 +218,21 @@ void MobileWebServer::loadProfiles()
             profile->profileName = name.chopped(4);
             brokenProfiles.append(name);
         }
+        // Rows find their profile by its name: a file carrying a name taken already (written
+        // elsewhere, or by an older version) is known by its file's name, numbered if need be.
+        const auto taken = [](const QString &wanted) {
+            for (const Configuration *p : std::as_const(Configuration::confList)) {
+                if (p->profileName == wanted)
+                    return true;
+            }
+            return false;
+        };
+        if (taken(profile->profileName)) {
+            QString free = name.chopped(4);
+            for (int n = 2; taken(free); ++n)
+                free = name.chopped(4) + QStringLiteral(" (%1)").arg(n);
+            profile->profileName = free;
+        }
         Configuration::confList.append(profile);
     }
 }
@@ -187,21 +269,45 @@ void MobileWebServer::createMenus()
     }
     sharedButton = new QPushButton(tr("Shared Content:"));
     sharedButton->setFlat(true);
-    QPalette palette = sharedButton->palette();
-    palette.setColor(QPalette::ButtonText, Qt::cyan);
-    sharedButton->setPalette(palette);
-    sharedButton->setMenu(recentMenu);
+    colourSharedButton();
     updateRecentFileActions();
+}
+
+void MobileWebServer::colourSharedButton()
+{
+    const QColor background = palette().color(QPalette::Window);
+    // Below this luminance a background reads better with light text than with dark.
+    constexpr double DarkBackground = 0.18;
+    const bool dark = luminance(background) < DarkBackground;
+    QColor text(Qt::cyan);
+    for (int step = 0; step < 100 && contrast(text, background) < ReadableContrast; ++step)
+        text = dark ? text.lighter(105) : text.darker(105);
+    QPalette shown = sharedButton->palette();
+    shown.setColor(QPalette::ButtonText, text);
+    sharedButton->setPalette(shown);
+}
+
+void MobileWebServer::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && sharedButton)
+        colourSharedButton();
+    if (event->type() == QEvent::FontChange && statusWidget)
+        statusWidget->setMinimumHeight(statusWidget->fontMetrics().height() + 2 * statusWidget->margin() + 4);
 }
 
 void MobileWebServer::create()
 {
     auto *central = new QWidget;
     mainLayout = new QVBoxLayout(central);
-    auto *table = new QVBoxLayout;
-    table->addWidget(addressList);
-    table->addWidget(addressList->publicLine());
-    mainLayout->addLayout(table, 1);
+    tableLayout = new QVBoxLayout;
+    tableLayout->addWidget(addressList);
+    tableLayout->addWidget(addressList->publicLine());
+    // The room below the table: the short simple table keeps its public line right under it.
+    tableLayout->addStretch();
+    mainLayout->addLayout(tableLayout, 1);
+    // At least one line of text, whatever the font, while it is still empty.
+    statusWidget->setMinimumHeight(statusWidget->fontMetrics().height() + 2 * statusWidget->margin() + 4);
     auto *shared = new QHBoxLayout;
     shared->addWidget(sharedButton);
     shared->addWidget(sharedLabel->getScrollArea(), 1);
@@ -209,7 +315,12 @@ void MobileWebServer::create()
     mainLayout->addWidget(statusWidget);
     setCentralWidget(central);
     setWindowTitle(QStringLiteral("Tessaly"));
-    resize(600, 480);
+    // 600 × 480 at the usual font size, larger with a larger font, within most of the screen.
+    const QFontMetrics metrics = fontMetrics();
+    QSize initial(qMax(600, 85 * metrics.averageCharWidth()), qMax(480, 28 * metrics.height()));
+    if (const QScreen *on = screen())
+        initial = initial.boundedTo(on->availableGeometry().size() * 9 / 10);
+    resize(initial.expandedTo(minimumSizeHint()));
 }
 
 void MobileWebServer::setExpertMode(bool on)
@@ -223,6 +334,9 @@ void MobileWebServer::setExpertMode(bool on)
     global->expertMode = on;
     addressList->configChanged(global);
     settingsAction->setText(on ? tr("Global Default Settings") : tr("Settings"));
+    // The expert table takes the height; the simple one leaves it below its public line.
+    tableLayout->setStretch(0, addressList->isExpertMode() ? 1 : 0);
+    tableLayout->setStretch(2, addressList->isExpertMode() ? 0 : 1);
     reloadPublicAction->setVisible(on);
     reloadLocalAction->setVisible(on);
 }
@@ -268,7 +382,7 @@ void MobileWebServer::about()
 
 QString MobileWebServer::getParentDir() const
 {
-    if (!current)
+    if (!current || current->sharesNothing())
         return QDir::homePath();
     const QFileInfo &shared = current->webServer->root;
     if (!shared.isReadable())
@@ -288,13 +402,18 @@ void MobileWebServer::browseFile()
                                                       tr("All") + QStringLiteral(" (*)")));
 }
 
-void MobileWebServer::showSharedPath(const QFileInfo &shared)
+void MobileWebServer::showSharedPath(const ServerItem *item)
 {
+    if (item->sharesNothing()) {
+        sharedLabel->setElidedText(tr("Nothing is shared: %1 is gone").arg(item->missingShare()));
+        return;
+    }
+    const QFileInfo &shared = item->webServer->root;
     QString shown = shared.absoluteFilePath();
     if (shared.isDir() && !shown.endsWith(u'/'))
         shown += u'/';
     // A path is text, never markup: "<" and "&" show as typed.
-    sharedLabel->setLinkText(shown.toHtmlEscaped());
+    sharedLabel->setElidedText(shown);
 }
 
 void MobileWebServer::fileOrDirSelected(const QString &path)
@@ -306,10 +425,11 @@ void MobileWebServer::fileOrDirSelected(const QString &path)
         Prompt::warning(this, QLatin1Char('"') + path + QStringLiteral("\" ") + tr("not exists!"));
         return;
     }
-    if (current)
-        current->webServer->root = shared;
-    showSharedPath(shared);
     addressList->setSaraedContent(path, shared.isDir() ? 0 : 1);
+    if (current) {
+        current->share(shared);
+        showSharedPath(current);
+    }
     setCurrentFile(path);
 }
 
@@ -339,6 +459,9 @@ void MobileWebServer::updateRecentFileActions()
         action->setData(path);
         action->setVisible(true);
     }
+    // An empty menu does not drop down.
+    if (sharedButton)
+        sharedButton->setMenu(shown > 0 ? recentMenu : nullptr);
 }
 
 void MobileWebServer::openRecentFile()
@@ -370,7 +493,7 @@ void MobileWebServer::changed(ServerItem *item)
         sharedLabel->on();
     else
         sharedLabel->off();
-    showSharedPath(item->webServer->root);
+    showSharedPath(item);
     addressList->changed(item);
 }
 
@@ -438,12 +561,17 @@ void MobileWebServer::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (!addressList->end())
-        Prompt::warning(this, tr("The list of servers could not be saved; it keeps what it held before."));
+    QStringList failures;
+    QString listProblem;
+    if (!addressList->end(&listProblem))
+        failures.append(listProblem);
     thumbnailWorker.clear();
     Configuration *global = Configuration::getGlobalConfig();
     global->savedOnExit = true;
     global->expertMode = expertAction->isChecked();
-    global->save();
+    if (!global->save())
+        failures.append(global->saveError());
+    if (!failures.isEmpty())
+        Prompt::notSaved(this, failures, tr("What was not saved is lost when Tessaly ends."));
     event->accept();
 }

@@ -68,11 +68,16 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void loadProfiles();
     void createMenus();
-    void showSharedPath(const QFileInfo &shared);
+    void showSharedPath(const ServerItem *item);
+    // What start-up has to tell: shown once the window is on the screen.
+    void reportStart();
+    // The "Shared Content:" text in cyan, as dark (or light) as the background needs to read well.
+    void colourSharedButton();
 
     HTML_Element_Manager thumbnailWorker;
     EventHandler *eventHandler = nullptr;
@@ -91,8 +96,13 @@ private:
     QAction *selectFolderAction = nullptr;
     QAction *barcodeAction = nullptr;
     QVBoxLayout *mainLayout = nullptr;
+    // The table, its public line and the room below.
+    QVBoxLayout *tableLayout = nullptr;
     // Profile files that could not be read at start-up, reported once the window shows.
     QStringList brokenProfiles;
+    // Saves that failed at start-up, each a file and its reason.
+    QStringList startFailures;
+    int reportTries = 0;
 };
 
 #endif

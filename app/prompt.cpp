@@ -3,6 +3,8 @@
 #include "config/inputdialog.h"
 
 #include <QColorDialog>
+#include <QFontMetrics>
+#include <QScreen>
 #include <QFileDialog>
 
 namespace {
@@ -83,4 +85,23 @@ bool Prompt::input(QWidget *parent, const QString &label, QString *text)
         return false;
     *text = dialog.getText();
     return true;
+}
+
+void Prompt::notSaved(QWidget *parent, const QStringList &failures, const QString &consequence)
+{
+    warning(parent, tr("Settings could not be saved:") + QLatin1Char('\n') + failures.join(QLatin1Char('\n'))
+                        + QLatin1Char('\n') + consequence);
+}
+
+void Prompt::keepTitleWhole(QWidget *window)
+{
+    QFont font = window->font();
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    // The title bar's icon, its buttons and its margins take about eight lines' height.
+    constexpr int BesideTheTitle = 8;
+    int width = metrics.horizontalAdvance(window->windowTitle()) + BesideTheTitle * metrics.height();
+    if (const QScreen *screen = window->screen())
+        width = qMin(width, screen->availableGeometry().width() * 9 / 10);
+    window->setMinimumWidth(qMax(window->minimumWidth(), width));
 }

@@ -2,6 +2,7 @@
 #define PROMPT_H
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QString>
 
@@ -13,6 +14,8 @@ class QWidget;
 // script and records what was asked.
 class Prompt
 {
+    Q_DECLARE_TR_FUNCTIONS(Prompt)
+
 public:
     enum class Presentation { Normal, Maximized, FullScreen, WindowModal };
 
@@ -43,6 +46,11 @@ public:
     static bool question(QWidget *parent, const QString &text);
     // One line of text, prefilled with `*text`; false when it was not accepted.
     static bool input(QWidget *parent, const QString &label, QString *text);
+    // Widens `window` so that its title fits in its title bar, beside the bar's icon and buttons.
+    static void keepTitleWhole(QWidget *window);
+    // A warning that settings were not saved: `failures` name each file with the system's
+    // reason, `consequence` says what follows.
+    static void notSaved(QWidget *parent, const QStringList &failures, const QString &consequence);
 };
 
 #endif

@@ -16,15 +16,24 @@ public:
     void setImage(const QString &name);
     void setLinkText(const QString &text, const QString &link);
     void setLinkText(const QString &s) { setLinkText(s, s); }
+    // Shows the plain `text` (no markup) as the link, shortened in its middle to the label's width;
+    // the whole text is the tool tip.
+    void setElidedText(const QString &text);
     void on();
     void off();
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     void display();
+    void elide();
 
     QString plainText;
     QString link;
     QString image;
+    // The whole text shown shortened; empty unless set by setElidedText.
+    QString whole;
 };
 
 #endif

@@ -1,26 +1,22 @@
 #include "app/termsdialog.h"
 
-#include "app/messagedialog.h"
 #include "app/prompt.h"
 #include "config/configuration.h"
 
+#include <QDialogButtonBox>
 #include <QPushButton>
 
 TermsDialog::TermsDialog(QWidget *parent)
-    : QMessageBox(parent)
+    : TextDialog(tr("Terms and conditions"), MessageDialog::helpPage(QStringLiteral("terms")), parent)
 {
-    setWindowTitle(tr("Terms and conditions"));
-    setTextFormat(Qt::RichText);
-    setInformativeText(MessageDialog::helpPage(QStringLiteral("terms")));
-    addButton(tr("I do not"), QMessageBox::RejectRole);
-    acceptButton = addButton(tr("I accept"), QMessageBox::AcceptRole);
-    setWindowState(windowState() | Qt::WindowFullScreen);
+    // Enter accepts, Esc and the window's close button do not.
+    buttons()->addButton(tr("I accept"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons()->addButton(tr("I do not"), QDialogButtonBox::RejectRole);
 }
 
 bool TermsDialog::run()
 {
-    Prompt::current()->exec(this);
-    const bool accepted = clickedButton() == acceptButton;
+    const bool accepted = Prompt::current()->exec(this) == QDialog::Accepted;
     if (accepted)
         Configuration::FirstRun = false;
     return accepted;

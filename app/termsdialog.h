@@ -1,11 +1,11 @@
 #ifndef TERMSDIALOG_H
 #define TERMSDIALOG_H
 
-#include <QMessageBox>
+#include "app/messagedialog.h"
 
 // The terms shown on the first run. Accepting them clears Configuration::FirstRun; any other way
 // of closing the dialog leaves it set.
-class TermsDialog : public QMessageBox
+class TermsDialog : public TextDialog
 {
     Q_OBJECT
 
@@ -14,9 +14,6 @@ public:
 
     // Shows the dialog and waits for the answer; true when the terms were accepted.
     bool run();
-
-private:
-    QAbstractButton *acceptButton = nullptr;
 };
 
 #endif

@@ -30,6 +30,8 @@ ConfigPageServer::ConfigPageServer(Configuration *conf, QWidget *parent)
     QCheckBox *ssl = checkBox(tr("SSL/Secure Mode"), "sslMode", conf->isSSLmode());
     layout->addWidget(ssl);
     portBox = spinBox("port", Configuration::RootMode ? 1 : FirstUserPort, LastPort, &conf->port);
+    if (!Configuration::RootMode)
+        portBox->setToolTip(tr("Ports below 1024 need root mode: start Tessaly as \"tessaly root\"."));
     addRow(layout, helpLabel(tr("Port [1 - 65535]:"), QStringLiteral("port")), portBox);
     connect(warnings, &QCheckBox::stateChanged, this, &ConfigPageServer::warningModeChanged);
     connect(ssl, &QCheckBox::stateChanged, this, &ConfigPageServer::sslChanged);

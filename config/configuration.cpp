@@ -201,6 +201,7 @@ bool Configuration::load()
 
 bool Configuration::save()
 {
+    lastSaveError.clear();
     QByteArray data;
     {
         QDataStream out(&data, QIODevice::WriteOnly);
@@ -210,26 +211,33 @@ bool Configuration::save()
                 writeField(out, this->*member);
         });
         out << fileTrailer;
-        if (out.status() != QDataStream::Ok)
+        if (out.status() != QDataStream::Ok) {
+            lastSaveError = filePath + QStringLiteral(": ") + QStringLiteral("the profile could not be encoded");
             return false;
+        }
     }
 
     // Written to a temporary file that replaces the old one only when everything went well, so
     // a failed save never leaves a half-written profile behind. Profiles hold passwords: owner only.
     QSaveFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (!file.setPermissions(privateFile)) {
+    const auto failed = [&] {
+        lastSaveError = filePath + QStringLiteral(": ") + file.errorString();
         file.cancelWriting();
         return false;
-    }
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return failed();
+    if (!file.setPermissions(privateFile))
+        return failed();
     // commit() does not notice a short write during its final flush (a full disk, a file size
     // limit), so the data is flushed and checked here first.
-    if (file.write(data) != data.size() || !file.flush() || file.error() != QFileDevice::NoError) {
-        file.cancelWriting();
+    if (file.write(data) != data.size() || !file.flush() || file.error() != QFileDevice::NoError)
+        return failed();
+    if (!file.commit()) {
+        lastSaveError = filePath + QStringLiteral(": ") + file.errorString();
         return false;
     }
-    return file.commit();
+    return true;
 }
 
 void Configuration::setFileName(const QString &name)

@@ -35,6 +35,8 @@ public:
     bool load(const QString &fileName);
     bool load();
     bool save();
+    // Why the last save() failed: the file and the system's reason; empty after one that worked.
+    QString saveError() const { return lastSaveError; }
     void setFileName(const QString &name);
     QString fileName() const { return filePath; }
     bool remove();
@@ -99,6 +101,7 @@ public:
 
 private:
     QString filePath;
+    QString lastSaveError;
 };
 
 #endif

@@ -32,10 +32,10 @@ GUIconfig::GUIconfig(QWidget *parent)
     connect(applyButton, &QPushButton::clicked, this, &GUIconfig::apply);
     createIcons();
     connect(this, &PagedDialog::pageChanged, this, &GUIconfig::configChanged);
+    setWindowTitle(tr("Look&Feel Settings"));
     arrange({applyButton, cancelButton});
     contentsWidget->setCurrentRow(qBound(0, settings.value(QStringLiteral("lastP"), int(FontPage)).toInt(),
                                          int(FontPage)));
-    setWindowTitle(tr("Look&Feel Settings"));
     configChanged();
 }
 

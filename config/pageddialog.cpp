@@ -2,9 +2,13 @@
 
 #include "config/configpage.h"
 
+#include "app/prompt.h"
+
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -21,8 +25,6 @@ PagedDialog::PagedDialog(QWidget *parent)
     contentsWidget = new QListWidget;
     contentsWidget->setViewMode(QListView::IconMode);
     contentsWidget->setWordWrap(true);
-    contentsWidget->setGridSize(QSize(IconGrid, IconGrid));
-    contentsWidget->setFixedWidth(IconGrid + 2);
     contentsWidget->setMovement(QListView::Static);
     contentsWidget->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     pagesWidget = new QStackedWidget;
@@ -49,12 +51,24 @@ QPushButton *PagedDialog::button(const QString &text)
     return b;
 }
 
+void PagedDialog::sizeIcons()
+{
+    // The cells of the page icons hold the icon and its label, whatever the font.
+    const QFontMetrics metrics = contentsWidget->fontMetrics();
+    int cellWidth = IconGrid;
+    for (int row = 0; row < contentsWidget->count(); ++row)
+        cellWidth = qMax(cellWidth, metrics.horizontalAdvance(contentsWidget->item(row)->text()) + 2 * metrics.averageCharWidth());
+    const int cellHeight = qMax(IconGrid, contentsWidget->iconSize().height() + 2 * metrics.height());
+    contentsWidget->setGridSize(QSize(cellWidth, cellHeight));
+    const int frame = 2 * contentsWidget->frameWidth();
+    contentsWidget->setFixedWidth(cellWidth + frame + 2);
+    // Every icon in sight.
+    contentsWidget->setMinimumHeight(contentsWidget->count() * cellHeight + frame + 4);
+}
+
 void PagedDialog::arrange(const QList<QPushButton *> &buttons)
 {
-    contentsWidget->setMaximumWidth(100);
-    // Every icon in sight.
-    contentsWidget->setMinimumHeight(contentsWidget->count() * IconGrid + 2 * contentsWidget->frameWidth() + 4);
-
+    sizeIcons();
     auto *content = new QWidget;
     auto *columns = new QHBoxLayout;
     columns->addWidget(contentsWidget);
@@ -70,8 +84,37 @@ void PagedDialog::arrange(const QList<QPushButton *> &buttons)
     scrollArea->setWidgetResizable(true);
     scrollArea->setFrameShape(QFrame::NoFrame);
     scrollArea->setWidget(content);
+    // A page that grows (a larger font, a page shown in the font it previews) grows the dialog.
+    content->installEventFilter(this);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scrollArea);
-    resize(content->sizeHint() + QSize(4, 4));
+    fitContent();
+}
+
+void PagedDialog::fitContent()
+{
+    Prompt::keepTitleWhole(this);
+    const QWidget *content = scrollArea->widget();
+    // All of it, unless the screen is smaller: then it scrolls.
+    QSize wanted = content->sizeHint().expandedTo(content->minimumSizeHint()).expandedTo(minimumSize());
+    if (const QScreen *on = screen())
+        wanted = wanted.boundedTo(on->availableGeometry().size() * 9 / 10);
+    wanted = wanted.expandedTo(size());
+    if (wanted != size())
+        resize(wanted);
+}
+
+bool PagedDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (scrollArea && watched == scrollArea->widget() && event->type() == QEvent::LayoutRequest)
+        QMetaObject::invokeMethod(this, &PagedDialog::fitContent, Qt::QueuedConnection);
+    return QDialog::eventFilter(watched, event);
+}
+
+void PagedDialog::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::FontChange && scrollArea)
+        sizeIcons();
 }

@@ -28,6 +28,8 @@ signals:
     void pageChanged();
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
     void addPage(ConfigPage *page, const QString &icon, const QString &label);
     // Lays the dialog out, with `buttons` from left to right under the pages.
     void arrange(const QList<QPushButton *> &buttons);
@@ -37,6 +39,11 @@ protected:
     QListWidget *contentsWidget = nullptr;
     QStackedWidget *pagesWidget = nullptr;
     QScrollArea *scrollArea = nullptr;
+
+private:
+    void sizeIcons();
+    // Grows the dialog to show all of its content (and its title), up to most of the screen.
+    void fitContent();
 };
 
 #endif

@@ -13,17 +13,69 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <QKeyEvent>
+#include <QLineEdit>
+
 #include <memory>
+
+namespace {
+
+// Tells when the user chooses an entry from the list or with the arrow keys, rather than typing.
+class ProfileBox : public QComboBox
+{
+public:
+    explicit ProfileBox(std::function<void()> onChoice)
+        : chosen(std::move(onChoice))
+    {
+    }
+
+    void showPopup() override
+    {
+        chosen();
+        QComboBox::showPopup();
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        switch (event->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            chosen();
+            break;
+        default:
+            break;
+        }
+        QComboBox::keyPressEvent(event);
+    }
+
+    void wheelEvent(QWheelEvent *event) override
+    {
+        chosen();
+        QComboBox::wheelEvent(event);
+    }
+
+private:
+    std::function<void()> chosen;
+};
+
+} // namespace
 
 ProfileDialog::ProfileDialog(ServerItem *item, QWidget *parent)
     : QDialog(parent)
     , item(item)
 {
     setWindowTitle(tr("Change Profile"));
-    profileBox = new QComboBox;
+    profileBox = new ProfileBox([this] { typedOver = -1; });
     profileBox->setEditable(true);
     // Typing renames the current entry; it never adds one.
     profileBox->setInsertPolicy(QComboBox::NoInsert);
+    connect(profileBox->lineEdit(), &QLineEdit::textEdited, this, [this] {
+        if (typedOver < 0)
+            typedOver = profileBox->currentIndex();
+    });
     for (const Configuration *p : std::as_const(Configuration::confList))
         profileBox->addItem(p->profileName);
     if (item)
@@ -47,6 +99,7 @@ ProfileDialog::ProfileDialog(ServerItem *item, QWidget *parent)
     layout->addWidget(profileBox);
     layout->addLayout(row);
     layout->addWidget(buttons);
+    Prompt::keepTitleWhole(this);
 }
 
 int ProfileDialog::run()
@@ -87,9 +140,19 @@ QString ProfileDialog::refusal(const QString &name, const Configuration *renamed
     return QString();
 }
 
+void ProfileDialog::restoreEntry(int index)
+{
+    typedOver = -1;
+    profileBox->setCurrentIndex(index);
+    profileBox->setEditText(profileBox->itemText(index));
+}
+
 void ProfileDialog::ok()
 {
-    Configuration *p = getConfig();
+    // A name typed over an entry renames that entry, even when the box has gone to the entry of
+    // that name meanwhile: typing never chooses another profile.
+    const int index = typedOver >= 0 ? typedOver : profileBox->currentIndex();
+    Configuration *p = Configuration::confList.value(index);
     if (!p)
         return;
     const QString name = profileBox->currentText();
@@ -97,11 +160,14 @@ void ProfileDialog::ok()
         const QString refused = refusal(name, p);
         if (!refused.isEmpty()) {
             Prompt::warning(this, refused);
+            restoreEntry(index);
             return;
         }
         // The file keeps its name; it holds the new one from now on, as the rows will.
         p->profileName = name;
-        p->save();
+        if (!p->save())
+            Prompt::notSaved(this, {p->saveError()}, Prompt::tr("The new name holds until Tessaly ends."));
+        profileBox->setItemText(index, name);
     }
     if (item && p != item->webServer->config)
         item->configurationChanged(p);
@@ -122,7 +188,7 @@ void ProfileDialog::newProfile()
     p->setFileName(name);
     p->profileName = name;
     if (!p->save()) {
-        Prompt::warning(this, tr("The profile could not be saved."));
+        Prompt::notSaved(this, {p->saveError()}, tr("The profile was not made."));
         return;
     }
     profileBox->addItem(name);

@@ -34,7 +34,13 @@ public slots:
     void deleteProfile();
 
 private:
+    // Puts the entry typed over back as it was.
+    void restoreEntry(int index);
+
     QComboBox *profileBox = nullptr;
+    // The entry whose name is being typed over, -1 while nothing is typed. The box chooses the
+    // entry of a name typed in full, so the entry chosen then is not the one renamed.
+    int typedOver = -1;
     // The item may go while the dialog waits: an online change rebuilds the rows.
     QPointer<ServerItem> item;
 };

@@ -7,9 +7,10 @@
 #include "config/profiledialog.h"
 #include "instances/addresssource.h"
 #include "instances/serveritem.h"
+#include "server/trafficmeter.h"
 #include "server/webserver.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QHBoxLayout>
@@ -17,6 +18,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QNetworkAddressEntry>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStyleFactory>
 #include <QTableWidget>
@@ -270,10 +272,33 @@ void AddressList::startButtonPressed()
         if (stopping)
             item->stop();
         else
-            item->start();
+            startItem(item);
     }
     if (EventHandler::statusWidget && EventHandler::statusWidget->text().isEmpty() && anyListening())
         EventHandler::statusmsg(tr("Use shown address in browser"));
+}
+
+bool AddressList::startItem(ServerItem *item)
+{
+    // The counters persist after the limit stopped a server: started as it is, it would stop
+    // again at its first request.
+    const TrafficMeter &traffic = item->webServer->traffic;
+    const qint64 total = traffic.sentBytes + traffic.receivedBytes;
+    if (traffic.isLimited() && total >= traffic.limit) {
+        QPointer<ServerItem> guarded(item);
+        const bool reset = Prompt::question(
+            this, tr("The traffic limit of %1, %2 KB, is still reached: %3 KB were sent and received.")
+                          .arg(QString::fromLatin1(item->getUrl()))
+                          .arg(traffic.limit / 1024)
+                          .arg(total / 1000)
+                      + QLatin1Char('\n') + tr("Reset its counters and start it?"));
+        // The row may be gone once the question is answered.
+        if (!reset || !guarded)
+            return false;
+        item->webServer->traffic.sentBytes = 0;
+        item->webServer->traffic.receivedBytes = 0;
+    }
+    return item->start();
 }
 
 void AddressList::setStartButton(bool running)
@@ -336,7 +361,7 @@ void AddressList::cellPressed(int row, int column)
         if (item->webServer->isListening())
             item->stop();
         else
-            item->start();
+            startItem(item);
     }
     if (item == getServer(row))
         table->setCurrentCell(row, 1);
@@ -371,6 +396,10 @@ bool AddressList::askPort(ServerItem *item, const QString &label, int *port)
         return false;
     bool ok = false;
     const qint64 value = text.trimmed().toLongLong(&ok);
+    if (ok && value >= 1 && value < 1024 && !Configuration::RootMode) {
+        Prompt::warning(this, tr("Ports below 1024 need root mode: start Tessaly as \"tessaly root\"."));
+        return false;
+    }
     if (!ok || !ServerItem::isUsablePort(value)) {
         Prompt::warning(this, tr("Invalid port"));
         return false;
@@ -387,7 +416,7 @@ void AddressList::addNewPort()
     restoreMode = 1;
     // The row may be gone once the question is answered (an online change refreshes the rows).
     if (askPort(pressedItem, tr("New port"), &port) && pressedItem && table->rowCount() < MaxRows) {
-        auto *item = new ServerItem(pressedItem->webServer, owner);
+        auto *item = new ServerItem(pressedItem.data(), owner);
         item->setPort(port);
         addItem(item);
     }
@@ -414,7 +443,7 @@ void AddressList::remove()
 void AddressList::setSaraedContent(const QString &path, int kind)
 {
     const auto share = [&](ServerItem *item) {
-        item->webServer->root = QFileInfo(path);
+        item->share(QFileInfo(path));
         item->webServer->singleFile = kind == 1;
     };
     if (expertMode) {
@@ -426,54 +455,52 @@ void AddressList::setSaraedContent(const QString &path, int kind)
         share(getServer(row));
 }
 
-bool AddressList::applyToItems(Configuration *conf)
+void AddressList::applyToItems(Configuration *profile)
 {
     // Matched by the profile itself, not by its name: a renamed profile may carry the name
     // another one had.
-    const Configuration *profile = Configuration::profileOf(conf);
-    bool bound = false;
     for (int row = 0; row < getServerCount(); ++row) {
         ServerItem *item = getServer(row);
-        if (profile && item->webServer->config == profile) {
-            item->configurationModifyed(conf);
-            bound = true;
-        }
+        if (profile && item->webServer->config == profile)
+            item->configurationModifyed(profile);
     }
-    return bound;
 }
 
 void AddressList::configChanged(Configuration *conf)
 {
     Configuration *global = Configuration::getGlobalConfig();
     Configuration *profile = Configuration::profileOf(conf);
-    bool applied = false;
+    // An edited copy goes into its profile first, which the rows then take over and which is
+    // saved once, however many rows use it.
+    const bool edited = profile && profile != conf;
+    if (edited)
+        profile->apply(conf);
     if (profile != global) {
-        applied = applyToItems(conf);
+        applyToItems(profile);
     } else {
-        if (expertMode == conf->expertMode && table) {
-            applied = applyToItems(conf);
+        if (expertMode == global->expertMode && table) {
+            applyToItems(global);
         } else {
-            expertMode = conf->expertMode;
-            lastDnsEnabled = conf->useDNS();
+            expertMode = global->expertMode;
+            lastDnsEnabled = global->useDNS();
             setExpertMode();
             if (!expertMode)
-                applied = applyToItems(conf);
+                applyToItems(global);
         }
-        if (conf->useDNS() != lastDnsEnabled || conf->dnsUser != lastDnsUser
-            || conf->dnsPassword != lastDnsPassword || conf->port != lastPort) {
-            lastDnsEnabled = conf->useDNS();
-            lastDnsUser = conf->dnsUser;
-            lastDnsPassword = conf->dnsPassword;
-            lastPort = conf->port;
+        if (global->useDNS() != lastDnsEnabled || global->dnsUser != lastDnsUser
+            || global->dnsPassword != lastDnsPassword || global->port != lastPort) {
+            lastDnsEnabled = global->useDNS();
+            lastDnsUser = global->dnsUser;
+            lastDnsPassword = global->dnsPassword;
+            lastPort = global->port;
             if (lastDnsEnabled)
                 loadPublic();
         }
     }
-    // No item took the edit over (none is bound to that profile): the profile itself is saved,
-    // so that nothing applied is lost.
-    if (!applied && profile) {
-        profile->apply(conf);
-        profile->save();
+    if (edited && !profile->save()) {
+        QWidget *shown = QApplication::activeModalWidget();
+        Prompt::notSaved(shown ? shown : this, {profile->saveError()},
+                         tr("The servers keep what was applied until Tessaly ends."));
     }
     if (conf->isSSLmode() != lastSslMode) {
         lastSslMode = conf->isSSLmode();
@@ -489,7 +516,7 @@ void AddressList::update()
         EventHandler::eventHandler->stopTimer();
 }
 
-bool AddressList::end()
+bool AddressList::end(QString *problem)
 {
     if (expertMode) {
         settings->setValue(QStringLiteral("len"), getServerCount());
@@ -499,7 +526,18 @@ bool AddressList::end()
         getServer(0)->save(settings, 0);
     }
     settings->sync();
-    return settings->status() == QSettings::NoError;
+    if (settings->status() == QSettings::NoError)
+        return true;
+    if (problem) {
+        // The settings class tells no reason: a write of the file's folder tells the system's.
+        QSaveFile probe(settings->fileName());
+        QString reason = tr("it could not be written");
+        if (!probe.open(QIODevice::WriteOnly))
+            reason = probe.errorString();
+        probe.cancelWriting();
+        *problem = settings->fileName() + QStringLiteral(": ") + reason;
+    }
+    return false;
 }
 
 void AddressList::onlineStateChanged(bool online)
@@ -561,10 +599,14 @@ void AddressList::init()
         return;
     }
     Configuration *profile = pendingItem->webServer->config;
+    // Asked once after a server started, not for every answer of the lookups, and never for a
+    // server that does not run.
     if (Configuration::getGlobalConfig()->showWarnings() && profile->authMode == AuthMode::None
-        && Prompt::question(this, tr("The shared files are accessible for everyone.") + QLatin1Char('\n')
-                                      + QStringLiteral("Do you want to set password?"))) {
-        owner->openSettings(profile, this, 1);
+        && pendingItem->webServer->isListening() && !pendingItem->openAccessAsked) {
+        pendingItem->openAccessAsked = true;
+        if (Prompt::question(this, tr("The shared files are accessible for everyone.") + QLatin1Char('\n')
+                                       + QStringLiteral("Do you want to set password?")))
+            owner->openSettings(profile, this, 1);
     }
     if (!pendingItem)
         return;

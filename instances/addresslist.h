@@ -52,8 +52,9 @@ public:
     void onlineStateChanged(bool online);
     void init();
     void update();
-    // Writes "list.ini"; false when it could not be written (the file keeps what it held).
-    bool end();
+    // Writes "list.ini"; false when it could not be written (the file keeps what it held), with
+    // the file and the reason in `*problem`.
+    bool end(QString *problem = nullptr);
     // Stops every server and silences the items, before the window that receives their signals
     // goes away.
     void shutdown();
@@ -92,8 +93,11 @@ private:
     void setTable(QTableWidget *t);
     void stopItems(QTableWidget *t);
     bool anyListening() const;
-    // Gives `conf` to the items bound to a profile of its name; false when there was none.
-    bool applyToItems(Configuration *conf);
+    // Starts `item` as the user asked; a server whose traffic limit is still reached starts only
+    // when its counters are reset.
+    bool startItem(ServerItem *item);
+    // Gives the items bound to `profile` its settings.
+    void applyToItems(Configuration *profile);
     // Asks for a port prefilled with the item's; false when the answer was not usable.
     bool askPort(ServerItem *item, const QString &label, int *port);
 

@@ -42,6 +42,7 @@ AddressSelectDialog::AddressSelectDialog(AddressList *list)
     auto *cancel = new QPushButton(tr("Cancel"));
     connect(cancel, &QPushButton::clicked, this, &QDialog::close);
     layout->addWidget(cancel);
+    Prompt::keepTitleWhole(this);
     Prompt::current()->exec(this);
 }
 

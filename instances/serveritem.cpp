@@ -39,10 +39,11 @@ ServerItem::ServerItem(QNetworkAddressEntry *entry, MobileWebServer *owner)
     init(owner);
 }
 
-ServerItem::ServerItem(WebServer *other, MobileWebServer *owner)
-    : webServer(new WebServer(other))
+ServerItem::ServerItem(ServerItem *other, MobileWebServer *owner)
+    : webServer(new WebServer(other->webServer))
+    , missing(other->missing)
 {
-    webServer->singleFile = other->singleFile;
+    webServer->singleFile = other->webServer->singleFile;
     init(owner);
 }
 
@@ -104,6 +105,13 @@ bool ServerItem::isUsablePort(qint64 port)
 
 bool ServerItem::start()
 {
+    if (sharesNothing()) {
+        if (EventHandler::eventHandler)
+            EventHandler::eventHandler->msg(tr("Unable to start the server"),
+                                            tr("Nothing is shared: %1 is gone.").arg(missing) + QLatin1Char('\n')
+                                                + tr("Choose a folder or a file to share first (File, Select Folder)."));
+        return false;
+    }
     if (!webServer->start()) {
         if (EventHandler::eventHandler)
             EventHandler::eventHandler->msg(tr("Unable to start the server"),
@@ -112,6 +120,7 @@ bool ServerItem::start()
                                                 + QString::number(webServer->port));
         return false;
     }
+    openAccessAsked = false;
     if (EventHandler::eventHandler)
         EventHandler::eventHandler->startTimer();
     emit changed(this);
@@ -182,10 +191,6 @@ void ServerItem::configurationModifyed(Configuration *conf)
         webServer->port = quint16(conf->port);
         restart();
     }
-    if (conf != webServer->config) {
-        webServer->config->apply(conf);
-        webServer->config->save();
-    }
     update();
 }
 
@@ -214,11 +219,24 @@ QString ServerItem::getDNS_URL() const
     return QString::fromLatin1(getURL(host, webServer->port, webServer->key != nullptr));
 }
 
+void ServerItem::share(const QFileInfo &path)
+{
+    webServer->root = path;
+    webServer->singleFile = !path.isDir();
+    missing.clear();
+}
+
+bool ServerItem::sharesNothing() const
+{
+    return webServer->root.filePath().isEmpty();
+}
+
 void ServerItem::save(QSettings *settings, int index) const
 {
     settings->beginGroup(QString::number(index));
     settings->setValue(QStringLiteral("port"), int(webServer->port));
-    settings->setValue(QStringLiteral("file"), webServer->root.absoluteFilePath());
+    // A share that was gone stays the one stored: it is shared again once it is back.
+    settings->setValue(QStringLiteral("file"), sharesNothing() ? missing : webServer->root.absoluteFilePath());
     settings->setValue(QStringLiteral("cnf"), webServer->config->profileName);
     settings->endGroup();
 }
@@ -240,16 +258,20 @@ void ServerItem::restore(QSettings *settings, int index, int mode)
         }
     }
 
-    // A row without a stored share keeps the one it has (a new port shares what its row shares).
-    const QString fallback = webServer->root.filePath().isEmpty() ? QDir::homePath()
-                                                                  : webServer->root.absoluteFilePath();
-    const QFileInfo shared(settings->value(QStringLiteral("file"), fallback).toString());
+    // A row without a stored share keeps the one it has (a new port shares what its row shares,
+    // or nothing when its row does); a new row shares the home folder.
+    const QString kept = !missing.isEmpty() ? missing
+        : sharesNothing()                   ? QDir::homePath()
+                                            : webServer->root.absoluteFilePath();
+    const QFileInfo shared(settings->value(QStringLiteral("file"), kept).toString());
     if (shared.isReadable()) {
-        webServer->root = shared;
-        webServer->singleFile = !shared.isDir();
+        share(shared);
     } else {
-        webServer->root = QFileInfo(QDir::homePath());
+        // Gone (or not readable): the row shares nothing rather than something the owner did not
+        // choose, until a folder or a file is chosen.
+        webServer->root = QFileInfo();
         webServer->singleFile = false;
+        missing = shared.filePath();
     }
 
     if (mode != 1) {

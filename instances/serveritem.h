@@ -9,6 +9,7 @@
 
 class Configuration;
 class MobileWebServer;
+class QFileInfo;
 class QNetworkAddressEntry;
 class QSettings;
 class WebServer;
@@ -31,7 +32,7 @@ public:
     // Takes `entry` over; the listener starts on the global profile.
     ServerItem(QNetworkAddressEntry *entry, MobileWebServer *owner);
     // A second listener on the address, profile and share of `other`.
-    ServerItem(WebServer *other, MobileWebServer *owner);
+    ServerItem(ServerItem *other, MobileWebServer *owner);
     ~ServerItem() override;
 
     // Ports a server may be given: 1 to 65535, below 1024 only in root mode.
@@ -45,6 +46,14 @@ public:
     void configurationChanged(Configuration *conf);
     void configurationModifyed(Configuration *conf);
 
+    // Shares `path`, a folder or a file.
+    void share(const QFileInfo &path);
+    // Nothing is shared: the path stored for the row was gone at start, and nothing was chosen
+    // since. Such an item does not start.
+    bool sharesNothing() const;
+    // The stored path that was gone, while the item shares nothing.
+    QString missingShare() const { return missing; }
+
     QByteArray getUrl() const;
     QString getPublicURL() const;
     QString getDNS_URL() const;
@@ -56,6 +65,8 @@ public:
     QTableWidgetItem *statusCell() const { return statusItem; }
 
     WebServer *webServer = nullptr;
+    // Whether the question about open access was asked since the server started.
+    bool openAccessAsked = false;
     bool dnsUpdated = false;
     bool publicReachable = false;
     QString publicAddress;
@@ -80,6 +91,7 @@ private:
 
     Cell *configItem = nullptr;
     Cell *statusItem = nullptr;
+    QString missing;
 };
 
 #endif

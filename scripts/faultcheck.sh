@@ -4,6 +4,8 @@
 # prints one line per fault with the tests that failed.
 #   scripts/faultcheck.sh [-S source-dir] [-B build-dir] [-t test,test...] [fault.patch ...]
 # -t builds and runs only the tests named (a quick look at whether they still catch a fault).
+# A fault in the desktop code names the tests that drive it in a line of its own before the
+# diff, "Tests: tst_a tst_b"; those are built and run for it instead (unless -t is given).
 # The build folder must be configured already. A fault that no test catches is printed as
 # "caught by nothing" and makes the exit status 1. The faults are never to be committed applied:
 # the source is restored even when the run is interrupted.
@@ -32,7 +34,8 @@ tests=(tst_fileresponse tst_parser tst_connection tst_access tst_sessions tst_li
        tst_folderpage tst_folderactions tst_upload tst_thumbnails tst_deletedir
        tst_propfind tst_davheaders tst_davwrite tst_copymove tst_mfind)
 [ -z "$only" ] || IFS=, read -r -a tests <<< "$only"
-pattern="^($(IFS='|'; echo "${tests[*]}"))\$"
+server_tests=("${tests[@]}")
+built=("${tests[@]}")
 
 applied=
 revert() {
@@ -51,6 +54,11 @@ for fault in "${faults[@]}"; do
     patch -s -p1 -F0 --no-backup-if-mismatch --dry-run -d "$src" < "$fault" >/dev/null
     patch -s -p1 -F0 --no-backup-if-mismatch -d "$src" < "$fault"
     applied=$fault
+    tests=("${server_tests[@]}")
+    named=$(sed -n '/^diff /q; s/^Tests: //p' "$fault")
+    [ -n "$only" ] || [ -z "$named" ] || read -r -a tests <<< "$named"
+    pattern="^($(IFS='|'; echo "${tests[*]}"))\$"
+    [ "${tests[*]}" = "${server_tests[*]}" ] || built+=("${tests[@]}")
     if ! cmake --build "$build" -j2 --target "${tests[@]}" > "$build/faultcheck-$name.log" 2>&1; then
         echo "$name: does not build (see $build/faultcheck-$name.log)"
         revert
@@ -68,5 +76,5 @@ for fault in "${faults[@]}"; do
     fi
 done
 # Back to the program as it is.
-cmake --build "$build" -j2 --target "${tests[@]}" > "$build/faultcheck-restore.log" 2>&1
+cmake --build "$build" -j2 --target "${built[@]}" > "$build/faultcheck-restore.log" 2>&1
 exit $missed

@@ -1,9 +1,10 @@
 // Opens the window as a person would leave it after sharing a folder and starting a server, for
 // the screenshots of the README (scripts/screenshots.sh runs it under Xvfb):
-//     tessaly_showcase simple|expert|qr|settings|look FOLDER
+//     tessaly_showcase simple|expert|qr|settings|look|help|profiles FOLDER
 // "qr" starts the first row's server alone and shows the QR code of its URL (File → Barcode).
 // "settings" opens the global settings on the server page over the expert window, "look" the
-// look and feel dialog on its style page. HOME should be an empty folder: the program writes its
+// look and feel dialog on its style page, "help" the help page, "profiles" the profile dialog of
+// the first row. HOME should be an empty folder: the program writes its
 // profile there. When the window (or the dialog) is ready, it prints "ready WIDTHxHEIGHT+X+Y"
 // and runs until it is ended. The internet lookups are switched off unless their services are
 // named in the environment.
@@ -11,12 +12,14 @@
 #include "app/mobilewebserver.h"
 #include "app/startup.h"
 #include "config/configuration.h"
+#include "config/profiledialog.h"
 #include "instances/addresslist.h"
 #include "instances/fixedaddresses.h"
 #include "instances/serveritem.h"
 #include "server/webserver.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QNetworkAddressEntry>
 #include <QSettings>
 #include <QTableWidget>
@@ -33,7 +36,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() != 3) {
-        QTextStream(stderr) << "usage: tessaly_showcase simple|expert|qr|settings|look FOLDER\n";
+        QTextStream(stderr) << "usage: tessaly_showcase simple|expert|qr|settings|look|help|profiles FOLDER\n";
         return 2;
     }
     const QString mode = args.at(1);
@@ -83,7 +86,7 @@ int main(int argc, char *argv[])
         // The dialog when one is open, else the window.
         const QWidget *shown = QApplication::activeModalWidget();
         for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (!shown && w->isVisible() && w->windowTitle() == QLatin1String("QR code"))
+            if (!shown && w != &window && w->isVisible() && qobject_cast<QDialog *>(w))
                 shown = w;
         }
         const QRect frame = shown ? shown->frameGeometry() : window.frameGeometry();
@@ -97,6 +100,13 @@ int main(int argc, char *argv[])
     } else if (mode == QLatin1String("look")) {
         QSettings().setValue(QStringLiteral("lastP"), 0);
         QTimer::singleShot(1000, &window, &MobileWebServer::guiConf);
+    } else if (mode == QLatin1String("help")) {
+        QTimer::singleShot(1000, &window, &MobileWebServer::help);
+    } else if (mode == QLatin1String("profiles")) {
+        QTimer::singleShot(1000, &window, [&window, addresses] {
+            ProfileDialog dialog(addresses->getServer(0), &window);
+            dialog.run();
+        });
     }
     return app.exec();
 }

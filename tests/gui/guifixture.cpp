@@ -1,5 +1,6 @@
 #include "guifixture.h"
 
+#include "app/messagedialog.h"
 #include "app/mobilewebserver.h"
 #include "config/configuration.h"
 #include "config/inputdialog.h"
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -28,6 +30,11 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QUrl>
+#include <QWindow>
+
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,7 +49,14 @@ ScriptedPrompt::Asked ScriptedPrompt::describe(QWidget *window)
 {
     Asked a;
     a.title = window->windowTitle();
-    if (auto *box = qobject_cast<QMessageBox *>(window)) {
+    a.geometry = window->geometry();
+    const QWidget *owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+    a.parentShown = owner && owner->windowHandle() && owner->windowHandle()->isExposed();
+    if (auto *text = qobject_cast<TextDialog *>(window)) {
+        a.informative = text->text();
+        for (const QAbstractButton *b : text->buttons()->buttons())
+            a.buttons.append(withoutMnemonic(b->text()));
+    } else if (auto *box = qobject_cast<QMessageBox *>(window)) {
         a.text = box->text();
         a.informative = box->informativeText();
         const QList<QAbstractButton *> buttons = box->buttons();
@@ -193,6 +207,33 @@ Browser::Browser(const QString &scheme)
 Browser::~Browser()
 {
     QDesktopServices::unsetUrlHandler(scheme);
+}
+
+ReadOnlyFolder::ReadOnlyFolder(const QString &folder)
+    : path(folder)
+{
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return;
+    savedEffective[0] = data[0].effective;
+    savedEffective[1] = data[1].effective;
+    for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+        data[0].effective &= ~(1u << cap);
+    ::syscall(SYS_capset, &header, data);
+}
+
+ReadOnlyFolder::~ReadOnlyFolder()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (::syscall(SYS_capget, &header, data) == 0) {
+        data[0].effective = savedEffective[0];
+        data[1].effective = savedEffective[1];
+        ::syscall(SYS_capset, &header, data);
+    }
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 GuiFixture::GuiFixture()

@@ -34,6 +34,8 @@ public:
         QString informative; // a box's informative text, an input dialog's prefilled value
         QStringList buttons;
         QStringList entries; // the entries of a list to choose from
+        bool parentShown = false; // the window it belongs to was on the screen
+        QRect geometry;
     };
 
     int exec(QDialog *dialog) override;
@@ -87,6 +89,21 @@ public slots:
 
 private:
     QString scheme;
+};
+
+// Makes `folder` read-only for this process while it lives, for root as well (the process
+// drops its power to override file permissions meanwhile).
+class ReadOnlyFolder
+{
+public:
+    explicit ReadOnlyFolder(const QString &folder);
+    ~ReadOnlyFolder();
+    ReadOnlyFolder(const ReadOnlyFolder &) = delete;
+    ReadOnlyFolder &operator=(const ReadOnlyFolder &) = delete;
+
+private:
+    QString path;
+    quint32 savedEffective[2] = {};
 };
 
 // A temporary home folder (HOME and the profile folder in it), the scripted prompt, two

@@ -48,6 +48,8 @@ private slots:
     void listIni();
     void listIniRoundTrip();
     void listIniNeverHalfWritten();
+    void vanishedShareAtStart_data();
+    void vanishedShareAtStart();
     void portInput_data();
     void portInput();
     void changingThePortOfARunningServer();
@@ -61,6 +63,7 @@ private slots:
     void machineAddressesAreNeverLoopback();
     void profileFolderIsNeverServed_data();
     void profileFolderIsNeverServed();
+    void trafficLimitStopsTheRow_data();
     void trafficLimitStopsTheRow();
     void trafficLimitOfAForeignServer();
     void statusTexts_data();
@@ -105,6 +108,12 @@ void TestAddressList::presentations()
     }
     QCOMPARE(window->addresses()->startAllButton()->isVisibleTo(window.get()), startButtonShown);
     QCOMPARE(window->addresses()->startAllButton()->text(), QStringLiteral("Start"));
+    // The public-address line right under the table, not at the bottom of the room below it.
+    const QWidget *line = window->addresses()->publicLine();
+    const auto gap = [&] {
+        return line->mapTo(window.get(), QPoint()).y() - table->mapTo(window.get(), QPoint(0, table->height())).y();
+    };
+    QTRY_VERIFY2(gap() >= 0 && gap() <= 12, qPrintable(QString::number(gap())));
     GuiFixture::quit(window);
 }
 
@@ -209,7 +218,7 @@ void TestAddressList::listIni_data()
     QTest::addColumn<int>("addresses");
     QTest::addColumn<QByteArray>("ini");
     QTest::addColumn<QStringList>("ports");  // one per row; "G" is the global profile's port
-    QTest::addColumn<QStringList>("shares"); // "H" home, "S" the share, "F" the file in it
+    QTest::addColumn<QStringList>("shares"); // "H" home, "S" the share, "F" the file in it, "N" nothing
 
     const QByteArray sections = "[0]\nport=9001\nfile=@SHARE@\n[1]\nport=9002\nfile=@SHARE@/f.txt\n"
                                 "[2]\nport=9003\n";
@@ -233,8 +242,9 @@ void TestAddressList::listIni_data()
         << QStringList{"G"} << QStringList{"H"};
     QTest::newRow("port 65535") << true << 1 << QByteArray("[0]\nport=65535\n")
         << QStringList{"65535"} << QStringList{"H"};
+    // Nothing rather than the home folder.
     QTest::newRow("deleted folder") << true << 1 << QByteArray("[0]\nfile=@SHARE@/gone\n")
-        << QStringList{"G"} << QStringList{"H"};
+        << QStringList{"G"} << QStringList{"N"};
     QTest::newRow("garbage") << true << 2 << QByteArray("\x01\x02[[[\n=\n[0\nport\n\xff\xfe")
         << QStringList{"G", "G"} << QStringList{"H", "H"};
 }
@@ -262,8 +272,12 @@ void TestAddressList::listIni()
         const QString port = ports.at(i) == QLatin1String("G") ? QString::number(f.port) : ports.at(i);
         QCOMPARE(QString::number(server->port), port);
         const QString share = shares.at(i) == QLatin1String("H") ? f.home.path()
-            : shares.at(i) == QLatin1String("S") ? f.share() : f.share() + QStringLiteral("/f.txt");
-        QCOMPARE(server->root.absoluteFilePath(), QFileInfo(share).absoluteFilePath());
+            : shares.at(i) == QLatin1String("S") ? f.share()
+            : shares.at(i) == QLatin1String("F") ? f.share() + QStringLiteral("/f.txt")
+                                                 : QString();
+        QCOMPARE(server->root.filePath().isEmpty(), share.isEmpty());
+        if (!share.isEmpty())
+            QCOMPARE(server->root.absoluteFilePath(), QFileInfo(share).absoluteFilePath());
         QCOMPARE(server->singleFile, shares.at(i) == QLatin1String("F"));
     }
     window.reset();
@@ -343,22 +357,88 @@ void TestAddressList::listIniNeverHalfWritten()
     window.reset();
 }
 
+void TestAddressList::vanishedShareAtStart_data()
+{
+    QTest::addColumn<bool>("expert");
+    QTest::newRow("simple") << false;
+    QTest::newRow("expert") << true;
+}
+
+void TestAddressList::vanishedShareAtStart()
+{
+    QFETCH(bool, expert);
+    GuiFixture f;
+    f.writeFile(f.share() + QStringLiteral("/a.txt"), "A");
+    const QString gone = f.share() + QStringLiteral("/gone");
+    f.writeGlobal(expert);
+    f.writeFile(f.listIni(), "[General]\nlen=2\n[0]\nfile=" + gone.toUtf8() + "\n[1]\nfile=" + f.share().toUtf8() + "\n");
+    Window window = f.open();
+    QTRY_COMPARE(f.prompt.texts().size(), 1);
+    QCOMPARE(f.prompt.texts().first(),
+             QStringLiteral("What was shared is gone:\n%1\nIts servers share nothing and do not start until a folder "
+                            "or a file is chosen (File, Select Folder or Select File).").arg(gone));
+    QVERIFY(f.prompt.asked.first().parentShown);
+    ServerItem *item = GuiFixture::items(window.get()).first();
+    QVERIFY(item->sharesNothing());
+    QVERIFY(window->sharedContentLabel()->toolTip().contains(gone));
+    if (expert) {
+        // The row beside it shares what was stored for it; another port on the row shares nothing.
+        QCOMPARE(GuiFixture::items(window.get()).at(1)->webServer->root.absoluteFilePath(), f.share());
+        f.prompt.answers = {QString::number(GuiFixture::freePort())};
+        GuiFixture::contextAction(window.get(), 0, QStringLiteral("Add new port"));
+        QVERIFY(GuiFixture::items(window.get()).at(2)->sharesNothing());
+    }
+
+    // The row does not start, and says why.
+    f.prompt.asked.clear();
+    if (expert)
+        GuiFixture::pressCell(window->addresses()->currentTable(), 0, 2);
+    else
+        QTest::mouseClick(window->addresses()->startAllButton(), Qt::LeftButton);
+    QVERIFY(!item->webServer->isListening());
+    QCOMPARE(GuiFixture::get(item->getUrl() + "/a.txt"), 0);
+    QVERIFY(!f.prompt.texts().isEmpty());
+    QCOMPARE(f.prompt.texts().first(), QStringLiteral("Unable to start the server\nNothing is shared: %1 is gone.\n"
+                                                      "Choose a folder or a file to share first (File, Select Folder).")
+                                           .arg(gone));
+    GuiFixture::quit(window);
+    // What was stored stays: it is shared again once it is back.
+    QSettings ini(f.listIni(), QSettings::IniFormat);
+    QCOMPARE(ini.value(QStringLiteral("0/file")).toString(), gone);
+
+    // Chosen anew, it is shared.
+    window = f.open();
+    window->addresses()->currentTable()->setCurrentCell(0, expert ? 1 : 0);
+    window->fileOrDirSelected(f.share());
+    item = GuiFixture::items(window.get()).first();
+    QVERIFY(!item->sharesNothing());
+    if (expert)
+        GuiFixture::pressCell(window->addresses()->currentTable(), 0, 2);
+    else
+        QTest::mouseClick(window->addresses()->startAllButton(), Qt::LeftButton);
+    QCOMPARE(GuiFixture::get(item->getUrl() + "/a.txt"), 200);
+    GuiFixture::quit(window);
+}
+
 void TestAddressList::portInput_data()
 {
     QTest::addColumn<QString>("action");
     QTest::addColumn<bool>("root");
     QTest::addColumn<QString>("answer");
-    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("refusal"); // empty: accepted
+    const QString invalid = QStringLiteral("Invalid port");
+    const QString needsRoot = QStringLiteral("Ports below 1024 need root mode: start Tessaly as \"tessaly root\".");
     for (const char *action : {"Add new port", "Change port"}) {
         const QString a = QString::fromLatin1(action);
-        QTest::addRow("%s: 0", action) << a << false << QStringLiteral("0") << false;
-        QTest::addRow("%s: 65536", action) << a << false << QStringLiteral("65536") << false;
-        QTest::addRow("%s: letters", action) << a << false << QStringLiteral("port") << false;
-        QTest::addRow("%s: empty", action) << a << false << QString() << false;
-        QTest::addRow("%s: 80 outside root mode", action) << a << false << QStringLiteral("80") << false;
-        QTest::addRow("%s: 80 in root mode", action) << a << true << QStringLiteral("80") << true;
-        QTest::addRow("%s: 65535", action) << a << false << QStringLiteral("65535") << true;
-        QTest::addRow("%s: 1024", action) << a << false << QStringLiteral("1024") << true;
+        QTest::addRow("%s: 0", action) << a << false << QStringLiteral("0") << invalid;
+        QTest::addRow("%s: 65536", action) << a << false << QStringLiteral("65536") << invalid;
+        QTest::addRow("%s: letters", action) << a << false << QStringLiteral("port") << invalid;
+        QTest::addRow("%s: empty", action) << a << false << QString() << invalid;
+        QTest::addRow("%s: 80 outside root mode", action) << a << false << QStringLiteral("80") << needsRoot;
+        QTest::addRow("%s: 1023 outside root mode", action) << a << false << QStringLiteral("1023") << needsRoot;
+        QTest::addRow("%s: 80 in root mode", action) << a << true << QStringLiteral("80") << QString();
+        QTest::addRow("%s: 65535", action) << a << false << QStringLiteral("65535") << QString();
+        QTest::addRow("%s: 1024", action) << a << false << QStringLiteral("1024") << QString();
     }
 }
 
@@ -367,7 +447,8 @@ void TestAddressList::portInput()
     QFETCH(QString, action);
     QFETCH(bool, root);
     QFETCH(QString, answer);
-    QFETCH(bool, accepted);
+    QFETCH(QString, refusal);
+    const bool accepted = refusal.isEmpty();
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     Window window = f.open(root ? QStringLiteral("root") : QString());
@@ -383,7 +464,7 @@ void TestAddressList::portInput()
     QCOMPARE(input.informative, QString::number(f.port));
     const QList<ServerItem *> items = GuiFixture::items(window.get());
     if (!accepted) {
-        QCOMPARE(f.prompt.texts().last(), QStringLiteral("Invalid port"));
+        QCOMPARE(f.prompt.texts().last(), refusal);
         QCOMPARE(items.size(), 2);
         QCOMPARE(items.at(1)->webServer->port, f.port);
     } else if (action == QLatin1String("Add new port")) {
@@ -606,10 +687,19 @@ void TestAddressList::profileFolderIsNeverServed()
     GuiFixture::quit(window);
 }
 
+void TestAddressList::trafficLimitStopsTheRow_data()
+{
+    QTest::addColumn<QString>("answer"); // when the row is started again
+    QTest::newRow("started again, counters kept") << QStringLiteral("No");
+    QTest::newRow("started again, counters reset") << QStringLiteral("Yes");
+}
+
 void TestAddressList::trafficLimitStopsTheRow()
 {
+    QFETCH(QString, answer);
     GuiFixture f;
     f.writeFile(f.share() + QStringLiteral("/big.bin"), QByteArray(400 * 1024, 'x'));
+    f.writeFile(f.share() + QStringLiteral("/small.txt"), "small");
     f.writeGlobal(true, [](Configuration &c) { c.dataLimitKB = 50; });
     Window window = f.open();
     window->fileOrDirSelected(f.share());
@@ -627,6 +717,24 @@ void TestAddressList::trafficLimitStopsTheRow()
     QVERIFY(text.contains(QStringLiteral("Sent bytes: %1 KB\nReceived bytes: %2 KB")
                               .arg(sent).arg(item->webServer->traffic.receivedBytes / 1000)));
     QVERIFY(sent >= 51 && sent < 400);
+
+    // The counters persist; starting the row says that its limit is still reached.
+    const qint64 total = item->webServer->traffic.sentBytes + item->webServer->traffic.receivedBytes;
+    f.prompt.asked.clear();
+    f.prompt.answers = {answer};
+    GuiFixture::pressCell(window->addresses()->currentTable(), 0, 2);
+    QCOMPARE(f.prompt.texts(), QStringList{QStringLiteral("The traffic limit of %1, 50 KB, is still reached: %2 KB were "
+                                                          "sent and received.\nReset its counters and start it?")
+                                               .arg(QString::fromLatin1(item->getUrl()))
+                                               .arg(total / 1000)});
+    const bool reset = answer == QLatin1String("Yes");
+    QCOMPARE(item->webServer->isListening(), reset);
+    QCOMPARE(item->webServer->traffic.sentBytes + item->webServer->traffic.receivedBytes, reset ? 0 : total);
+    if (reset) {
+        QCOMPARE(item->statusCell()->text(), QStringLiteral("0KB"));
+        QCOMPARE(GuiFixture::get(item->getUrl() + "/small.txt"), 200);
+        QVERIFY(item->webServer->isListening());
+    }
     GuiFixture::quit(window);
 }
 

@@ -5,6 +5,7 @@
 
 #include "guifixture.h"
 
+#include "app/eventhandler.h"
 #include "app/mobilewebserver.h"
 #include "app/startup.h"
 #include "config/guiconfig.h"
@@ -13,9 +14,12 @@
 #include "config/pagestyle.h"
 
 #include <QAbstractItemView>
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
@@ -69,6 +73,43 @@ QString runningStyle()
     return QApplication::style()->objectName();
 }
 
+// The first control of `window` that is not wholly in sight (outside the window, or under the
+// edge of a scrolled area) or smaller than it needs to be, by its class and text; empty when
+// there is none. A window is also too narrow for a title it cannot show.
+QString clipped(QWidget *window)
+{
+    QFont bold = window->font();
+    bold.setBold(true);
+    if (window->width() < QFontMetrics(bold).horizontalAdvance(window->windowTitle()))
+        return QStringLiteral("the title ") + window->windowTitle();
+    const QList<QWidget *> widgets = window->findChildren<QWidget *>();
+    for (QWidget *w : widgets) {
+        const bool control = qobject_cast<QAbstractButton *>(w) || qobject_cast<QLabel *>(w)
+            || qobject_cast<QLineEdit *>(w) || qobject_cast<QComboBox *>(w) || qobject_cast<QAbstractSpinBox *>(w);
+        // The parts of a compound control are its own business.
+        const QWidget *parent = w->parentWidget();
+        const bool part = qobject_cast<const QComboBox *>(parent) || qobject_cast<const QAbstractSpinBox *>(parent);
+        if (!control || part || !w->isVisible())
+            continue;
+        QRect room = window->rect();
+        for (QWidget *up = w->parentWidget(); up && up != window; up = up->parentWidget()) {
+            if (qobject_cast<QAbstractScrollArea *>(up->parentWidget()))
+                room &= QRect(up->mapTo(window, QPoint()), up->size());
+        }
+        const QRect at(w->mapTo(window, QPoint()), w->size());
+        const QSize needed = w->minimumSizeHint();
+        const bool fitted = w->sizePolicy().horizontalPolicy() == QSizePolicy::Ignored
+            || (w->width() >= needed.width() && w->height() >= needed.height());
+        if (!room.contains(at) || !fitted) {
+            const auto *button = qobject_cast<QAbstractButton *>(w);
+            const auto *label = qobject_cast<QLabel *>(w);
+            return QString::fromLatin1(w->metaObject()->className()) + u' '
+                + (button ? button->text() : label ? label->text() : w->objectName());
+        }
+    }
+    return QString();
+}
+
 } // namespace
 
 class TestLookAndFeel : public QObject
@@ -88,6 +129,8 @@ private slots:
     void lastPage_data();
     void lastPage();
     void appliedLookIsRestoredAtStart();
+    void layoutsFollowTheFont_data();
+    void layoutsFollowTheFont();
 
 private:
     void open(const Drive &drive, const QString &how);
@@ -310,8 +353,12 @@ void TestLookAndFeel::fontSize()
         shown = dialog->fontPage()->font().pointSize();
         during = QApplication::font().pointSize();
         enabled = applyEnabled(dialog);
-        if (applied)
+        // The page grows with the size it shows, and so does the dialog.
+        QTRY_COMPARE(clipped(dialog), QString());
+        if (applied) {
             GuiFixture::press(dialog, QStringLiteral("Apply"));
+            QTRY_COMPARE(clipped(dialog), QString());
+        }
     }, how);
     QCOMPARE(shown, size);
     QCOMPARE(during, before);
@@ -373,6 +420,55 @@ void TestLookAndFeel::appliedLookIsRestoredAtStart()
     QCOMPARE(QApplication::palette().color(QPalette::Button), Chosen);
     QCOMPARE(QApplication::font().pointSize(), 19);
     PageStyle::DefaultStyle = startStyle;
+}
+
+void TestLookAndFeel::layoutsFollowTheFont_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QString>("shown"); // the window, or the menu entry that opens a dialog
+    for (const int size : {8, 12, 16}) {
+        for (const char *shown : {"the window", "Settings", "Look and Feel", "Change Config", "Barcode", "Help"})
+            QTest::addRow("%s at %d points", shown, size) << size << QString::fromLatin1(shown);
+    }
+}
+
+void TestLookAndFeel::layoutsFollowTheFont()
+{
+    QFETCH(int, size);
+    QFETCH(QString, shown);
+    // As the look and feel applies it, with the window open.
+    QFont font = QApplication::font();
+    font.setPointSize(size);
+    QApplication::setFont(font);
+    if (shown == QLatin1String("the window")) {
+        QTRY_COMPARE(clipped(window.get()), QString());
+        // The status line is a line of text high before it shows anything.
+        QTRY_VERIFY(EventHandler::statusWidget->height() >= EventHandler::statusWidget->fontMetrics().height());
+        return;
+    }
+    QString found = QStringLiteral("no dialog");
+    if (shown != QLatin1String("Help")) {
+        f->prompt.dialogs.append([&](QDialog *dialog) {
+            (void)QTest::qWaitFor([&] { return (found = clipped(dialog)).isEmpty(); });
+            dialog->reject();
+            return int(QDialog::Rejected);
+        });
+    }
+    if (shown == QLatin1String("Change Config")) {
+        window->expertModeAction()->trigger();
+        GuiFixture::contextAction(window.get(), 0, shown);
+    } else {
+        GuiFixture::menuAction(window.get(), shown)->trigger();
+    }
+    if (shown == QLatin1String("Help")) {
+        // Shown without waiting for it to be closed.
+        QWidget *help = f->prompt.shown.value(0);
+        QVERIFY(help);
+        help->show();
+        (void)QTest::qWaitFor([&] { return (found = clipped(help)).isEmpty(); });
+        help->close();
+    }
+    QCOMPARE(found, QString());
 }
 
 QTEST_MAIN(TestLookAndFeel)

@@ -160,32 +160,52 @@ void TestLookups::passwordQuestion_data()
 {
     QTest::addColumn<int>("warningMode");
     QTest::addColumn<int>("authMode");
-    QTest::addColumn<bool>("asked");
-    QTest::newRow("open share, warnings on") << 2 << 0 << true;
-    QTest::newRow("open share, warnings off") << 0 << 0 << false;
-    QTest::newRow("password, warnings on") << 2 << 1 << false;
+    QTest::addColumn<bool>("dns");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<int>("asked"); // times
+    QTest::newRow("open share, warnings on") << 2 << 0 << false << true << 1;
+    QTest::newRow("open share, warnings off") << 0 << 0 << false << true << 0;
+    QTest::newRow("password, warnings on") << 2 << 1 << false << true << 0;
+    // Two answers (the check's and the update's), one question.
+    QTest::newRow("open share, dynamic DNS on") << 2 << 0 << true << true << 1;
+    QTest::newRow("open share, dynamic DNS on, no server runs") << 2 << 0 << true << false << 0;
 }
 
 void TestLookups::passwordQuestion()
 {
     QFETCH(int, warningMode);
     QFETCH(int, authMode);
-    QFETCH(bool, asked);
+    QFETCH(bool, dns);
+    QFETCH(bool, started);
+    QFETCH(int, asked);
     GuiFixture f;
     f.writeGlobal(true, [&](Configuration &c) {
+        if (dns)
+            withDnsAccount(c);
         c.warningMode = CheckState(warningMode);
         c.authMode = AuthMode(authMode);
         c.password = QStringLiteral("secret");
     });
-    f.services.respond = answering(CheckPath, Answer{200, openAnswer("203.0.113.7")});
+    f.services.respond = [](const FakeService::Request &r) {
+        if (r.path.endsWith(DnsPath))
+            return Answer{200, QByteArray(120, '.') + "anna.dyn.example.net has been updated"};
+        return Answer{200, openAnswer("203.0.113.7")};
+    };
     Window window = f.open();
     for (int i = 0; i < 8; ++i)
         f.prompt.answers.append(QStringLiteral("No"));
-    startAndLookUp(window.get(), 0);
-    const QString line = publicLine(QStringLiteral("Public address: http://203.0.113.7:%1").arg(f.port));
-    QTRY_COMPARE(window->addresses()->publicLine()->text(), line);
     const QString question = QStringLiteral("The shared files are accessible for everyone.\nDo you want to set password?");
-    QCOMPARE(f.prompt.texts().contains(question), asked);
+    const int checks = int(f.services.requestsFor(CheckPath).size());
+    if (started)
+        startAndLookUp(window.get(), 0);
+    else
+        GuiFixture::menuAction(window.get(), QStringLiteral("Reload public addressess"))->trigger();
+    QTRY_VERIFY(f.services.requestsFor(CheckPath).size() > checks && GuiFixture::lookupsInFlight(window.get()) == 0);
+    QTRY_VERIFY(window->addresses()->publicLine()->text().contains(QStringLiteral("http://203.0.113.7:%1").arg(f.port)));
+    QCOMPARE(f.prompt.texts().count(question), asked);
+    // Asked once for the start, whatever answers come later.
+    window->addresses()->publicIP(GuiFixture::items(window.get()).first());
+    QCOMPARE(f.prompt.texts().count(question), asked);
     GuiFixture::quit(window);
 }
 

@@ -4,6 +4,7 @@
 #include "guifixture.h"
 
 #include "app/eventhandler.h"
+#include "app/messagedialog.h"
 #include "app/mobilewebserver.h"
 #include "app/slinklabel.h"
 #include "app/startup.h"
@@ -16,21 +17,45 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QScreen>
 #include <QStyle>
+#include <QTextBrowser>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
 #include <QTranslator>
+#include <QWindow>
+
+#include <cmath>
 
 using Window = std::unique_ptr<MobileWebServer>;
+
+namespace {
+
+// The contrast of two colours (WCAG 2).
+double contrast(const QColor &a, const QColor &b)
+{
+    const auto luminance = [](const QColor &c) {
+        const auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
+} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -59,6 +84,8 @@ private slots:
     void linkLabel();
     void restoredLook_data();
     void restoredLook();
+    void commandLine_data();
+    void commandLine();
 
 private:
     static QStringList menuTexts(QMenu *menu);
@@ -117,7 +144,14 @@ void TestMainWindow::menus()
     QCOMPARE(window->expertModeAction()->isChecked(), expert);
     QCOMPARE(window->windowTitle(), QStringLiteral("Tessaly"));
     QCOMPARE(window->sharedContentButton()->text(), QStringLiteral("Shared Content:"));
-    QCOMPARE(window->sharedContentButton()->menu()->actions().size(), MobileWebServer::RecentFiles);
+    // Without recent paths there is no menu to drop down.
+    QVERIFY(!window->sharedContentButton()->menu());
+    // Its text reads well on the background (WCAG 2, level AA: a contrast of 4.5 at least).
+    const QPalette palette = window->sharedContentButton()->palette();
+    QVERIFY2(contrast(palette.color(QPalette::ButtonText), palette.color(QPalette::Window)) >= 4.5,
+             qPrintable(palette.color(QPalette::ButtonText).name()));
+    // The status line is a line of text high before it shows anything.
+    QVERIFY(EventHandler::statusWidget->height() >= EventHandler::statusWidget->fontMetrics().height());
     QVERIFY(!QApplication::windowIcon().isNull());
     // Switching without running servers asks nothing.
     window->expertModeAction()->trigger();
@@ -176,6 +210,7 @@ void TestMainWindow::recentFiles()
     for (const QString &t : texts)
         expectedTexts.append(t.startsWith(u'@') ? root + u'/' + t.mid(1) : t);
     QCOMPARE(shown, expectedTexts);
+    QCOMPARE(window->sharedContentButton()->menu()->actions().size(), MobileWebServer::RecentFiles);
     GuiFixture::quit(window);
     Configuration global;
     QVERIFY(global.load(f.configDir() + QStringLiteral("Global.conf")));
@@ -214,6 +249,8 @@ void TestMainWindow::sharedPathLabel_data()
     QTest::newRow("folder with <b>") << QStringLiteral("<b>bold</b>") << true;
     QTest::newRow("file with & and quotes") << QStringLiteral("a&amp;b \"c\".txt") << false;
     QTest::newRow("file with <img") << QStringLiteral("<img src=x>") << false;
+    // Shortened in its middle to the room there is, whole in the tool tip.
+    QTest::newRow("long folder name") << QString(200, u'x') + QStringLiteral("<end>") << true;
 }
 
 void TestMainWindow::sharedPathLabel()
@@ -229,15 +266,27 @@ void TestMainWindow::sharedPathLabel()
     f.writeGlobal(false);
     Window window = f.open();
     window->fileOrDirSelected(path);
+    SLinkLabel *label = window->sharedContentLabel();
+    const QString whole = folder ? path + u'/' : path;
     QTextDocument shown;
-    shown.setHtml(window->sharedContentLabel()->text());
-    QCOMPARE(shown.toPlainText(), folder ? path + u'/' : path);
+    shown.setHtml(label->text());
+    const QString text = shown.toPlainText();
+    QCOMPARE(label->toolTip(), whole);
+    if (text != whole) {
+        QVERIFY2(text.startsWith(whole.left(5)) && text.endsWith(whole.right(5)) && text.contains(QChar(0x2026)),
+                 qPrintable(text));
+    }
+    QCOMPARE(text == whole, whole.size() < 100);
+    // The text fits its area, which shows no scroll bar over it.
+    QScrollArea *area = label->getScrollArea();
+    QVERIFY(label->fontMetrics().horizontalAdvance(text) <= area->viewport()->width());
+    QVERIFY(!area->horizontalScrollBar()->isVisible());
     QTest::mouseClick(window->addresses()->startAllButton(), Qt::LeftButton);
-    QVERIFY(window->sharedContentLabel()->isEnabled());
-    QVERIFY(window->sharedContentLabel()->text().startsWith(QStringLiteral("<a href=")));
-    shown.setHtml(window->sharedContentLabel()->text());
+    QVERIFY(label->isEnabled());
+    QVERIFY(label->text().startsWith(QStringLiteral("<a href=")));
+    shown.setHtml(label->text());
     // The link ends in the eye icon.
-    QCOMPARE(shown.toPlainText(), (folder ? path + u'/' : path) + QChar::ObjectReplacementCharacter);
+    QCOMPARE(shown.toPlainText(), text + QChar::ObjectReplacementCharacter);
     QByteArray body;
     const QByteArray url = window->currentItem()->getUrl();
     QCOMPARE(GuiFixture::get(folder ? url + '/' : url, &body), 200);
@@ -299,6 +348,11 @@ void TestMainWindow::terms()
     QCOMPARE(f.prompt.asked.first().title, QStringLiteral("Terms and conditions"));
     QCOMPARE(f.prompt.asked.first().buttons, (QStringList{"I accept", "I do not"}));
     QVERIFY(f.prompt.asked.first().informative.contains(QStringLiteral("No warranty")));
+    // A dialog, not the whole screen: before the window shows, in the middle of the screen.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect terms = f.prompt.asked.first().geometry;
+    QVERIFY(screen.contains(terms) && terms != screen);
+    QVERIFY((terms.center() - screen.center()).manhattanLength() <= 2);
     QVERIFY(QFileInfo::exists(f.home.path() + QStringLiteral("/.thumbnails/normal/other.png")));
     QVERIFY(!QFileInfo::exists(f.configDir() + QStringLiteral("tmp/leftover")));
     QCOMPARE(window->isVisible(), accepted);
@@ -327,10 +381,13 @@ void TestMainWindow::brokenProfiles()
     QVERIFY(good.save());
     f.writeFile(f.configDir() + QStringLiteral("broken.cnf"), QByteArray());
     f.writeFile(f.configDir() + QStringLiteral("cut.cnf"), QByteArray("\0\0\0\1", 4));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, f.home.path() + QStringLiteral("/.config"));
     Window window = f.open();
     QCOMPARE(Configuration::FirstRun, false);
-    QCOMPARE(f.prompt.asked.size(), 1);
+    QTRY_COMPARE(f.prompt.asked.size(), 1);
     QVERIFY(f.prompt.texts().first().endsWith(QStringLiteral("\nbroken.cnf\ncut.cnf")));
+    // Once the window is on the screen, centred on it.
+    QVERIFY(f.prompt.asked.first().parentShown);
     QStringList names;
     for (const Configuration *p : std::as_const(Configuration::confList))
         names.append(p->profileName);
@@ -343,6 +400,19 @@ void TestMainWindow::brokenProfiles()
     Configuration global;
     QVERIFY(global.load(f.configDir() + QStringLiteral("Global.conf")));
     QVERIFY(global.savedOnExit);
+    // Told once: the next start tells only of a file that changed since.
+    f.writeFile(f.configDir() + QStringLiteral("cut.cnf"), QByteArray("\0\0\0\2\0", 5));
+    f.prompt.asked.clear();
+    window = f.open();
+    QTRY_COMPARE(f.prompt.asked.size(), 1);
+    QVERIFY(f.prompt.texts().first().endsWith(QStringLiteral(":\ncut.cnf")));
+    GuiFixture::quit(window);
+    f.prompt.asked.clear();
+    window = f.open();
+    QTRY_VERIFY(window->windowHandle()->isExposed());
+    QTest::qWait(100);
+    QVERIFY(f.prompt.asked.isEmpty());
+    GuiFixture::quit(window);
 }
 
 void TestMainWindow::rootMode_data()
@@ -369,8 +439,13 @@ void TestMainWindow::rootMode()
     f.writeGlobal(false, [&](Configuration &c) { c.warningMode = CheckState(warningMode); });
     Window window = f.open(argument);
     QCOMPARE(Configuration::RootMode, root);
+    QTRY_VERIFY(window->windowHandle()->isExposed());
+    QTRY_COMPARE(f.prompt.asked.size(), warned ? 1 : 0);
+    QTest::qWait(50);
     QCOMPARE(f.prompt.asked.size(), warned ? 1 : 0);
     if (warned) {
+        // Once the window is on the screen, centred on it.
+        QVERIFY(f.prompt.asked.first().parentShown);
         QCOMPARE(f.prompt.asked.first().title, QStringLiteral("The server run as root!"));
         QCOMPARE(f.prompt.asked.first().text, QStringLiteral("Use this mode only if you want to use port 1 - 1024!"));
     }
@@ -400,6 +475,10 @@ void TestMainWindow::helpAndAbout()
     GuiFixture f;
     f.writeGlobal(false);
     Window window = f.open();
+    const QRect screen = window->screen()->availableGeometry();
+    QRect placed = window->frameGeometry();
+    placed.moveCenter(screen.center());
+    window->move(placed.topLeft());
     if (!pages)
         Configuration::LangPath = QStringLiteral("/nowhere/");
     QAction *help = window->menuBar()->actions().at(2)->menu()->actions().at(action == QLatin1String("Help") ? 0 : 1);
@@ -408,6 +487,24 @@ void TestMainWindow::helpAndAbout()
     QCOMPARE(f.prompt.asked.first().title, title);
     const QString shown = f.prompt.asked.first().text + f.prompt.asked.first().informative;
     QVERIFY2(shown.contains(contains), qPrintable(shown));
+    if (action == QLatin1String("Help")) {
+        // A dialog of its own: a close button, resizable, the text scrolling; centred on the
+        // window, as large as its text up to most of the screen.
+        auto *dialog = qobject_cast<TextDialog *>(f.prompt.shown.value(0).data());
+        QVERIFY(dialog);
+        QCOMPARE(f.prompt.asked.first().buttons, QStringList{"Close"});
+        QVERIFY(!dialog->isModal());
+        QVERIFY(dialog->minimumSize() != dialog->maximumSize());
+        QVERIFY(dialog->view()->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff);
+        QVERIFY((dialog->geometry().center() - window->frameGeometry().center()).manhattanLength() <= 2);
+        QVERIFY(dialog->width() <= screen.width() * 0.85 && dialog->height() <= screen.height() * 0.85);
+        const QTextDocument *text = dialog->view()->document();
+        // The long page takes most of the height; the short one no more than it needs.
+        if (pages)
+            QVERIFY(dialog->height() > screen.height() * 0.6);
+        else
+            QVERIFY(dialog->height() < text->size().height() + 150);
+    }
     window.reset();
 }
 
@@ -500,6 +597,54 @@ void TestMainWindow::restoredLook()
     QApplication::setStyle(startStyle);
     QApplication::setFont(startFont);
     QApplication::setPalette(startPalette);
+}
+
+void TestMainWindow::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("display"); // QT_QPA_PLATFORM, DISPLAY; "" for none
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said");    // on the error output, or the output with exit code 0
+    const QString usage = QStringLiteral("Usage:");
+    const QString noDisplay = QStringLiteral("tessaly --headless");
+    QTest::newRow("--help") << QStringList{"--help"} << QString() << 0 << usage;
+    QTest::newRow("an unknown option") << QStringList{"--bogus"} << QStringLiteral("offscreen") << 2 << usage;
+    QTest::newRow("an unknown word") << QStringList{"rot"} << QStringLiteral("offscreen") << 2 << usage;
+    QTest::newRow("root and more") << QStringList{"root", "--port", "80"} << QStringLiteral("offscreen") << 2 << usage;
+    QTest::newRow("a headless option without --headless") << QStringList{"--share", "/tmp"}
+                                                          << QStringLiteral("offscreen") << 2 << usage;
+    QTest::newRow("no display") << QStringList() << QString() << 1 << noDisplay;
+    QTest::newRow("root, no display") << QStringList{"root"} << QString() << 1 << noDisplay;
+    QTest::newRow("a display that cannot be opened") << QStringList() << QStringLiteral(":") << 1 << noDisplay;
+}
+
+void TestMainWindow::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, display);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+    QTemporaryDir home;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QString::fromLatin1(name));
+    if (display == QLatin1String("offscreen"))
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), display);
+    else if (!display.isEmpty())
+        env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("HOME"), home.path());
+    program.setProcessEnvironment(env);
+    program.start(GuiFixture::buildDir() + QStringLiteral("/tessaly"), arguments);
+    QVERIFY(program.waitForFinished(20000));
+    // Ended, not aborted.
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), exitCode);
+    const QString output = QString::fromLocal8Bit(exitCode == 0 ? program.readAllStandardOutput()
+                                                                : program.readAllStandardError());
+    QVERIFY2(output.contains(said), qPrintable(output));
+    // No window was opened, so nothing was written.
+    QVERIFY(!QFileInfo::exists(home.path() + QStringLiteral("/.kestrune/Global.conf")));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -3,6 +3,7 @@
 // choosing a row's profile, and a row that goes while the dialog is open.
 
 #include "guifixture.h"
+#include "httpclient.h"
 
 #include "app/mobilewebserver.h"
 #include "config/configuration.h"
@@ -191,17 +192,21 @@ void TestProfiles::rename_data()
     QTest::addColumn<QString>("refusal");
     QTest::addColumn<QStringList>("names"); // of the profiles afterwards
     QTest::addColumn<QString>("bound");     // the profile of the row afterwards
+    const QString taken = QStringLiteral("There is a profile of this name already.");
+    const QStringList before = {"Default", "work"};
     QTest::newRow("a profile") << 1 << QStringLiteral("office") << QString()
                                << QStringList{"Default", "office"} << QStringLiteral("office");
+    // Typing over the global profile's entry renames it and chooses it for the row.
     QTest::newRow("the global profile") << 0 << QStringLiteral("Home") << QString()
                                         << QStringList{"Home", "work"} << QStringLiteral("Home");
     QTest::newRow("a name with a slash") << 1 << QStringLiteral("a/b") << QStringLiteral("A profile name cannot contain \"/\".")
-                                         << QStringList{"Default", "work"} << QStringLiteral("Default");
-    QTest::newRow("no name") << 1 << QString() << QStringLiteral("A profile needs a name.")
-                             << QStringList{"Default", "work"} << QStringLiteral("Default");
-    // The box finds the profile of that name: it is chosen, nothing is renamed.
-    QTest::newRow("another profile's name") << 1 << QStringLiteral("Default") << QString()
-                                            << QStringList{"Default", "work"} << QStringLiteral("Default");
+                                         << before << QStringLiteral("work");
+    QTest::newRow("no name") << 1 << QString() << QStringLiteral("A profile needs a name.") << before << QStringLiteral("work");
+    // The box goes to the entry of a name typed in full: the rename is refused all the same, and
+    // the row is not moved to that profile.
+    QTest::newRow("another profile's name") << 1 << QStringLiteral("Default") << taken << before << QStringLiteral("work");
+    QTest::newRow("the global profile under another's name") << 0 << QStringLiteral("work") << taken << before
+                                                             << QStringLiteral("work");
 }
 
 void TestProfiles::rename()
@@ -213,13 +218,27 @@ void TestProfiles::rename()
     QFETCH(QString, bound);
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
-    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
+    // The row runs on "work": HTTPS, and Basic access for anna.
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"), [](Configuration &p) {
+        p.warningMode = CheckState::Off;
+        p.sslMode = CheckState::On;
+        p.keyFile = GuiFixture::buildDir() + QStringLiteral("/ssl.pem");
+        p.authMode = AuthMode::Basic;
+        p.users = {QStringLiteral("anna:pw")};
+    });
+    f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
     Window window = f.open();
+    window->addresses()->currentTable()->setCurrentCell(0, 1);
+    window->fileOrDirSelected(f.share());
+    ServerItem *item = GuiFixture::items(window.get()).at(0);
+    item->configurationChanged(Configuration::confList.at(1));
+    GuiFixture::pressCell(window->addresses()->currentTable(), 0, 2);
+    QVERIFY(item->webServer->isListening());
     const QStringList files = profileFiles();
     bool stayedOpen = false;
-    openProfiles(window.get(), f, 1, [&](ProfileDialog *dialog) {
+    openProfiles(window.get(), f, 0, [&](ProfileDialog *dialog) {
         QComboBox *box = dialog->profiles();
-        QCOMPARE(box->currentIndex(), 0);
+        QCOMPARE(box->currentIndex(), 1);
         box->setCurrentIndex(entry);
         QLineEdit *edit = box->lineEdit();
         GuiFixture::type(edit, typed);
@@ -236,13 +255,28 @@ void TestProfiles::rename()
     QCOMPARE(profileFiles(), files);
     QCOMPARE(storedName(QStringLiteral("Global.conf")), names.at(0));
     QCOMPARE(storedName(QStringLiteral("work.cnf")), names.at(1));
-    ServerItem *item = GuiFixture::items(window.get()).at(1);
     QCOMPARE(item->webServer->config->profileName, bound);
-    QCOMPARE(window->addresses()->currentTable()->item(1, 1)->text(), bound);
+    QCOMPARE(window->addresses()->currentTable()->item(0, 1)->text(), bound);
+    // The running row serves as its profile says: over HTTPS to anna alone on "work", openly on
+    // the global profile.
+    QVERIFY(item->webServer->isListening());
+    const bool work = item->webServer->config == Configuration::confList.at(1);
+    if (work) {
+        const auto answer = [&](const QByteArray &headers) {
+            HttpClient client;
+            return client.connectEncrypted(item->webServer->port)
+                ? client.exchange("GET /a.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n")
+                : HttpReply();
+        };
+        QCOMPARE(answer(QByteArray()).code, 401);
+        QCOMPARE(answer("Authorization: Basic " + QByteArray("anna:pw").toBase64() + "\r\n").body, TextA);
+    } else {
+        QCOMPARE(GuiFixture::get(item->getUrl() + "/a.txt"), 200);
+    }
     GuiFixture::quit(window);
     // The next start finds every row on its profile again.
     Window again = f.open();
-    QCOMPARE(GuiFixture::items(again.get()).at(1)->webServer->config->profileName, bound);
+    QCOMPARE(GuiFixture::items(again.get()).at(0)->webServer->config->profileName, bound);
     GuiFixture::quit(again);
 }
 
@@ -291,12 +325,14 @@ void TestProfiles::renamedProfilesKeepTheirFiles()
 
 void TestProfiles::profilesOfOneNameStayApart()
 {
-    // A profile file written elsewhere may carry the global profile's name.
+    // Profile files written elsewhere may carry the global profile's name, or one another's:
+    // such a profile is known by its file's name.
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     GuiFixture::writeProfile(QStringLiteral("twin"), QStringLiteral("Default"));
+    GuiFixture::writeProfile(QStringLiteral("x"), QStringLiteral("twin"));
     Window window = f.open();
-    QCOMPARE(profileNames(), (QStringList{"Default", "Default"}));
+    QCOMPARE(profileNames(), (QStringList{"Default", "twin", "x"}));
     Configuration *twin = Configuration::confList.at(1);
     const QList<ServerItem *> items = GuiFixture::items(window.get());
     items.at(1)->configurationChanged(twin);

@@ -20,7 +20,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -100,6 +102,8 @@ private slots:
     void editUserTable();
     void accessThatLooksClosedIsClosed_data();
     void accessThatLooksClosedIsClosed();
+    void failedSaveIsReported_data();
+    void failedSaveIsReported();
     void keysOfARunningServer_data();
     void keysOfARunningServer();
     void limitOnARunningServer_data();
@@ -584,6 +588,98 @@ void TestSettings::accessThatLooksClosedIsClosed()
     // The running server serves as the profile says.
     QCOMPARE(GuiFixture::get(url), status);
     GuiFixture::quit(window);
+}
+
+void TestSettings::failedSaveIsReported_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QStringList>("files"); // named in the one message, in its order
+    QTest::addColumn<QString>("consequence");
+    QTest::newRow("Apply") << QStringLiteral("Apply") << QStringList{"Global.conf"}
+                           << QStringLiteral("The servers keep what was applied until Tessaly ends.");
+    QTest::newRow("the exit") << QStringLiteral("exit") << QStringList{"list.ini", "Global.conf"}
+                              << QStringLiteral("What was not saved is lost when Tessaly ends.");
+    QTest::newRow("a new profile") << QStringLiteral("New profile") << QStringList{"office.cnf"}
+                                   << QStringLiteral("The profile was not made.");
+    QTest::newRow("a renamed profile") << QStringLiteral("rename") << QStringList{"work.cnf"}
+                                       << QStringLiteral("The new name holds until Tessaly ends.");
+}
+
+void TestSettings::failedSaveIsReported()
+{
+    QFETCH(QString, action);
+    QFETCH(QStringList, files);
+    QFETCH(QString, consequence);
+    GuiFixture f;
+    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
+    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
+    f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
+    Window window = f.open();
+    window->addresses()->currentTable()->setCurrentCell(0, 1);
+    window->fileOrDirSelected(f.share());
+    ServerItem *item = startRow(window.get(), 0);
+    QVERIFY(item);
+    const QByteArray url = item->getUrl() + "/a.txt";
+    const auto listed = [&] {
+        QStringList list;
+        for (const QFileInfo &file : QDir(f.configDir()).entryInfoList(QDir::Files, QDir::Name))
+            list.append(file.fileName() + QString::number(file.lastModified().toMSecsSinceEpoch()));
+        return list;
+    };
+    const QStringList before = listed();
+    ReadOnlyFolder readOnly(f.configDir());
+
+    if (action == QLatin1String("Apply")) {
+        openGlobal(window.get(), f, [&](ConfigDialog *dialog) {
+            GuiFixture::showPage(dialog, 1);
+            QTest::keyClick(control<QComboBox>(dialog, "authMode"), Qt::Key_Down);
+            GuiFixture::type(control<QLineEdit>(dialog, "password"), QStringLiteral("s3cret"));
+            GuiFixture::press(dialog, QStringLiteral("Apply"));
+            // Applied all the same: nothing is left to apply.
+            QVERIFY(!applyShown(dialog));
+        });
+    } else if (action == QLatin1String("exit")) {
+        window->close();
+    } else {
+        f.prompt.dialogs.append([&](QDialog *dialog) {
+            auto *box = dialog->findChild<QComboBox *>();
+            if (action == QLatin1String("rename")) {
+                box->setCurrentIndex(1);
+                GuiFixture::type(box->lineEdit(), QStringLiteral("office"));
+                GuiFixture::press(dialog, QStringLiteral("OK"));
+                return dialog->result();
+            }
+            f.prompt.answers = {QStringLiteral("office")};
+            GuiFixture::press(dialog, action);
+            return ScriptedPrompt::end(dialog, QStringLiteral("Close"));
+        });
+        GuiFixture::contextAction(window.get(), 1, QStringLiteral("Change Config"));
+    }
+    // One message, naming each file with the system's reason.
+    QStringList said = f.prompt.texts();
+    said.removeAll(QStringLiteral("Profile name:"));
+    QCOMPARE(said.size(), 1);
+    const QStringList lines = said.first().split(u'\n');
+    QCOMPARE(lines.size(), files.size() + 2);
+    QCOMPARE(lines.first(), QStringLiteral("Settings could not be saved:"));
+    for (int i = 0; i < files.size(); ++i) {
+        const QString file = f.configDir() + files.at(i) + QStringLiteral(": ");
+        QVERIFY2(lines.at(i + 1).startsWith(file) && lines.at(i + 1).size() > file.size(), qPrintable(lines.at(i + 1)));
+    }
+    QCOMPARE(lines.last(), consequence);
+    QCOMPARE(listed(), before);
+    if (action == QLatin1String("exit")) {
+        window.reset();
+        return;
+    }
+    // The servers keep what was applied.
+    QCOMPARE(GuiFixture::get(url), action == QLatin1String("Apply") ? 403 : 200);
+    if (action == QLatin1String("Apply"))
+        QCOMPARE(GuiFixture::get(url + "?a=log&password=s3cret"), 200);
+    QCOMPARE(Configuration::confList.size(), 2);
+    QCOMPARE(Configuration::confList.at(1)->profileName,
+             action == QLatin1String("rename") ? QStringLiteral("office") : QStringLiteral("work"));
+    window.reset();
 }
 
 void TestSettings::keysOfARunningServer_data()
