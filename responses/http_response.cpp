@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -60,6 +61,10 @@ QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64
     char date[48];
     char tag[EntityTagSize];
     const bool page = suffix == u"html";
+    // A name the quoted parameter cannot carry follows in UTF-8 as well (RFC 6266 4.3).
+    QByteArray extended;
+    if (!page && std::any_of(fileName.begin(), fileName.end(), [](QChar c) { return c.unicode() > 0xff; }))
+        extended = "; filename*=UTF-8''" + fileName.toUtf8().toPercentEncoding("!#$&+^`|~", "'()*");
     // A browser takes a file for what its name says, never for what its bytes look like; and a
     // page or picture that may hold script runs as from a site of its own, without the session.
     const bool scripted = page || suffix == u"htm" || suffix == u"xhtml" || suffix == u"svg" || suffix == u"svgz";
@@ -71,7 +76,9 @@ QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64
         scripted ? QByteArrayView("Content-Security-Policy: sandbox\r\n") : none,
         page ? none : QByteArrayView("Content-Disposition: attachment; filename=\""),
         page ? QByteArray() : dispositionName(fileName),
-        page ? none : QByteArrayView("\"\r\n"),
+        page ? none : QByteArrayView("\""),
+        extended,
+        page ? none : QByteArrayView("\r\n"),
     });
     return getContentType(suffix);
 }
@@ -339,7 +346,7 @@ void HTTP_Response::notFound()
     body += escape(QStringView(request->path));
     body += "<br>Not found.</body></html>";
     contentType = "text/html";
-    sendHeader("404 Not Found", body.size());
+    sendHeader("404 Not Found", body.size(), &PageHeaders);
     request->socket.write(body, true);
 }
 
@@ -390,7 +397,7 @@ void HTTP_Response::sendLoginPage(const char *status)
     }
     const QByteArray body = page.readAll();
     contentType = "text/html; charset=UTF-8";
-    sendHeader(status, body.size());
+    sendHeader(status, body.size(), &PageHeaders);
     request->socket.write(body, true);
 }
 
@@ -583,6 +590,6 @@ void HTTP_Response::reply(int code)
     body += uploadMessage(result);
     body += "</h2></body></html>";
     contentType = "text/html; charset=UTF-8";
-    sendHeader("200 OK", body.size());
+    sendHeader("200 OK", body.size(), &PageHeaders);
     request->socket.write(body, true);
 }

@@ -479,7 +479,7 @@ void ShareDir::sendDir(const QString &folder)
 void ShareDir::sendPage(const QByteArray &page, const char *status)
 {
     contentType = HtmlType;
-    sendHeader(status, page.size());
+    sendHeader(status, page.size(), &PageHeaders);
     request->socket.write(page, true);
 }
 

@@ -192,8 +192,8 @@ void TestAccess::passwordModeRefusesByMethod()
         QCOMPARE(reply.status, answer == "login" ? QByteArray("200 OK") : QByteArray("403 Forbidden"));
         QCOMPARE(reply.body, loginPage());
         QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
-        // The login page is the server's own: its form has to post.
-        QVERIFY(!reply.hasHeader("Content-Security-Policy"));
+        // The login page is the server's own: its form has to post, and no other site may frame it.
+        QCOMPARE(reply.header("Content-Security-Policy"), QByteArray("frame-ancestors 'none'"));
         QCOMPARE(reply.header("Connection"), QByteArray("close"));
         QVERIFY(client.waitClosed());
     } else if (answer == "403") {
