@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -31,6 +32,9 @@ ConfigPageServer::ConfigPageServer(Configuration *conf, QWidget *parent)
     layout->addWidget(ssl);
     portBox = spinBox("port", Configuration::RootMode ? 1 : FirstUserPort, LastPort, &conf->port);
     addRow(layout, helpLabel(tr("Port [1 - 65535]:"), QStringLiteral("port")), portBox);
+    QLineEdit *hosts = lineEdit("allowedHosts", conf->allowedHosts.join(QStringLiteral(", ")));
+    addRow(layout, helpLabel(tr("Allowed host names"), QStringLiteral("hosts")), hosts);
+    connect(hosts, &QLineEdit::textChanged, this, &ConfigPageServer::allowedHostsChanged);
     connect(warnings, &QCheckBox::stateChanged, this, &ConfigPageServer::warningModeChanged);
     connect(ssl, &QCheckBox::stateChanged, this, &ConfigPageServer::sslChanged);
     connect(portBox, &QSpinBox::valueChanged, this, &ConfigPageServer::portChanged);
@@ -79,6 +83,13 @@ void ConfigPageServer::sslChanged(int state)
 void ConfigPageServer::portChanged(int port)
 {
     conf->port = port;
+    emit configChanged();
+}
+
+void ConfigPageServer::allowedHostsChanged(const QString &text)
+{
+    static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+    conf->allowedHosts = text.split(separators, Qt::SkipEmptyParts);
     emit configChanged();
 }
 

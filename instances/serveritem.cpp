@@ -214,6 +214,17 @@ QString ServerItem::getDNS_URL() const
     return QString::fromLatin1(getURL(host, webServer->port, webServer->key != nullptr));
 }
 
+void ServerItem::updatePublicNames()
+{
+    QStringList names;
+    if (!publicAddress.isEmpty())
+        names.append(publicAddress);
+    const QString domain = NetRequest::dnsDomain();
+    if (dnsUpdated && !domain.isEmpty())
+        names.append(Configuration::getGlobalConfig()->dnsUser + QLatin1Char('.') + domain);
+    webServer->publicNames = names;
+}
+
 void ServerItem::save(QSettings *settings, int index) const
 {
     settings->beginGroup(QString::number(index));

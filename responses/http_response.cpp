@@ -411,11 +411,6 @@ void HTTP_Response::saveFileTo(const QString &folder)
     uploading = false;
 
     Socket &socket = request->socket;
-    if (!config->isUpload()) {
-        socket.setKeepAlive(false);
-        endUpload(UploadResult::NotOpened);
-        return;
-    }
     const qsizetype at = request->contentType.indexOf("boundary=");
     if (at < 0) {
         endUpload(UploadResult::NoFile);

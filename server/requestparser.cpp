@@ -97,6 +97,10 @@ void Parse::header(QByteArrayView line)
         head.userAgent = value.toByteArray();
     } else if (is("host")) {
         head.host = value.toByteArray();
+    } else if (is("origin")) {
+        head.origin = value.trimmed().toByteArray();
+    } else if (is("sec-fetch-site")) {
+        head.fetchSite = value.trimmed().toByteArray();
     } else if (is("connection")) {
         // A list of tokens, without case.
         bool close = false;

@@ -3,6 +3,7 @@
 #include "config/configuration.h"
 #include "responses/dispatchtable.h"
 #include "responses/http_response.h"
+#include "server/accesspolicy.h"
 #include "server/clientdata.h"
 #include "server/clientmanager.h"
 #include "server/response.h"
@@ -59,6 +60,13 @@ void ServerThread::readyRead()
     useHead();
     using Status = RequestParser::Status;
     if (request.status == Status::Parsed) {
+        if (localHost.isNull())
+            localHost = AccessPolicy::hostText(socket.localAddress());
+        if (const char *refused = AccessPolicy::admission(request, *context, localHost)) {
+            socket.setKeepAlive(false);
+            answer(refused);
+            return;
+        }
         const QString rootPath = context->root.absoluteFilePath();
         const QString target = rootPath + request.path;
         // A download that needs no password: the step that checks the path opens the file.
@@ -134,6 +142,10 @@ void ServerThread::authorize()
 {
     if (!accept()) {
         refuse();
+        return;
+    }
+    if (const char *refused = AccessPolicy::refusal(request, *context)) {
+        answer(refused);
         return;
     }
     Socket &socket = request.socket;

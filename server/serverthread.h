@@ -65,6 +65,7 @@ private:
 
     Awaiting awaiting = Awaiting::Nothing;
     QString peer; // the client's address as text
+    QByteArray localHost; // the address the connection came in on, as a Host header names it
     bool handling = false;
     Response *dropped = nullptr;
 };
