@@ -2,6 +2,7 @@
 #define SERVERCONTEXT_H
 
 #include "server/clientmanager.h"
+#include "server/guessdelay.h"
 #include "server/trafficmeter.h"
 
 #include <QFileInfo>
@@ -34,6 +35,8 @@ public:
     Configuration *config = nullptr;
     ClientManager clients;
     TrafficMeter traffic;
+    // The failed logins of the clients, which slow down their further attempts.
+    GuessDelay guesses;
     // Names of this server learnt from outside (the public address, the dynamic-DNS name), under
     // which an open share answers besides the machine's own (AccessPolicy::isOwnHost).
     QStringList publicNames;

@@ -13,6 +13,8 @@
 
 #include <QFileInfo>
 
+#include <climits>
+
 ServerThread::ServerThread(ServerContext *listener, QObject *parent)
     : QObject(parent)
     , context(listener)
@@ -24,6 +26,14 @@ ServerThread::ServerThread(ServerContext *listener, QObject *parent)
     // Told of heads, bodies and the wait for the next request (which keeps no answer: the next
     // request makes its own).
     request.socket.setHandler(this);
+    turn.setSingleShot(true);
+    connect(&turn, &QTimer::timeout, this, [this] {
+        const Handling scope(this);
+        if (awaiting != Awaiting::Turn)
+            return;
+        awaiting = Awaiting::Nothing;
+        authorize();
+    });
 }
 
 ServerThread::Handling::Handling(ServerThread *thread)
@@ -133,6 +143,7 @@ void ServerThread::bodyArrived()
     case Awaiting::Prefetch:
         dispatch();
         break;
+    case Awaiting::Turn:
     case Awaiting::Nothing:
         break;
     }
@@ -140,7 +151,25 @@ void ServerThread::bodyArrived()
 
 void ServerThread::authorize()
 {
-    if (!accept()) {
+    Socket &socket = request.socket;
+    const bool attempt = isAttempt();
+    if (attempt) {
+        // The connection waits its turn; nothing blocks meanwhile.
+        const qint64 wait = context->guesses.wait(socket.peerAddress());
+        if (wait > 0) {
+            awaiting = Awaiting::Turn;
+            turn.start(int(qMin<qint64>(wait, INT_MAX)));
+            return;
+        }
+    }
+    const bool accepted = accept();
+    if (attempt) {
+        if (accepted)
+            context->guesses.succeeded(socket.peerAddress());
+        else
+            context->guesses.failed(socket.peerAddress());
+    }
+    if (!accepted) {
         refuse();
         return;
     }
@@ -148,7 +177,6 @@ void ServerThread::authorize()
         answer(refused);
         return;
     }
-    Socket &socket = request.socket;
     if (socket.unreadBody() > 0) {
         if (request.type == HTTP_Request::Post) {
             // Enough of a form upload to read its part headers.
@@ -167,6 +195,18 @@ void ServerThread::authorize()
         }
     }
     dispatch();
+}
+
+bool ServerThread::isAttempt() const
+{
+    switch (context->config->authMode) {
+    case AuthMode::None:
+        return false;
+    case AuthMode::Password:
+        return request.param("a") == QLatin1String("log");
+    default:
+        return !request.credentials.isEmpty();
+    }
 }
 
 bool ServerThread::accept()

@@ -5,9 +5,13 @@
 #include "requests.h"
 #include "testserver.h"
 
+#include "server/guessdelay.h"
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSysInfo>
+#include <QScopeGuard>
 #include <QTest>
 
 namespace {
@@ -109,6 +113,8 @@ private slots:
     void writeSwitchesRefuseEveryChange();
     void otherSitesAndOtherNamesAreRefused_data();
     void otherSitesAndOtherNamesAreRefused();
+    void passwordGuessingIsSlowedPerAddress_data();
+    void passwordGuessingIsSlowedPerAddress();
 
     void pathsOutsideTheShareAreForbidden_data();
     void pathsOutsideTheShareAreForbidden();
@@ -456,6 +462,13 @@ void TestAccess::basicModeChecksTheUserList_data()
     QTest::addRow("Client.jar is not exempt") << users << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << 401;
     QTest::addRow("empty user list refuses everyone") << QStringList() << get + basicAuth("anna:s3cret") + "\r\n" << 401;
     QTest::addRow("empty user list refuses empty credentials") << QStringList() << get + basicAuth(":") + "\r\n" << 401;
+    // RFC 7617: browsers and WebDAV clients send UTF-8; older clients Latin-1.
+    const QStringList international{QString::fromUtf8("j\xC3\xBCrgen:\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\xE2\x82\xAC"),
+                                    QString::fromUtf8("ren\xC3\xA9:s\xC3\xA9same")};
+    QTest::addRow("UTF-8 name and password outside Latin-1")
+        << international << get + basicAuth("j\xC3\xBCrgen:\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\xE2\x82\xAC") + "\r\n" << 200;
+    QTest::addRow("UTF-8 Latin-1 letters") << international << get + basicAuth("ren\xC3\xA9:s\xC3\xA9same") + "\r\n" << 200;
+    QTest::addRow("Latin-1 bytes of the same letters") << international << get + basicAuth("ren\xE9:s\xE9same") + "\r\n" << 200;
     QTest::addRow("refused PUT gets 401 too")
         << users << QByteArray("PUT /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << 401;
 }
@@ -660,6 +673,72 @@ void TestAccess::otherSitesAndOtherNamesAreRefused()
         QCOMPARE(tree(ts->share), before);
     else if (request.startsWith("GET"))
         QCOMPARE(reply.body, TextA);
+}
+
+void TestAccess::passwordGuessingIsSlowedPerAddress_data()
+{
+    QTest::addColumn<int>("mode"); // AuthMode
+    QTest::addRow("login page") << int(AuthMode::Password);
+    QTest::addRow("Basic") << int(AuthMode::Basic);
+}
+
+void TestAccess::passwordGuessingIsSlowedPerAddress()
+{
+    QFETCH(int, mode);
+    const int first = 300;
+    GuessDelay::firstDelayMs = first;
+    GuessDelay::longestDelayMs = 2 * first;
+    const auto restore = qScopeGuard([] {
+        GuessDelay::firstDelayMs = 1000;
+        GuessDelay::longestDelayMs = 60000;
+    });
+    ts->config.authMode = AuthMode(mode);
+    ts->config.users = QStringList{QStringLiteral("anna:s3cret")};
+    QVERIFY(ts->start());
+
+    const auto request = [mode](const QByteArray &password) {
+        return mode == int(AuthMode::Basic) ? "GET /a.txt HTTP/1.1\r\n" + basicAuth("anna:" + password) + "\r\n"
+                                            : "GET /a.txt?a=log&password=" + password + " HTTP/1.1\r\n\r\n";
+    };
+    // Sends a guess from `address`; the client waits for its answer.
+    const auto send = [&](HttpClient *client, const QByteArray &password, const char *address) {
+        client->socket.bind(QHostAddress(QLatin1String(address)));
+        return client->connectTo(ts->port()) && (client->send(request(password)), true);
+    };
+    const auto attempt = [&](const QByteArray &password, qint64 *elapsed, const char *address = "127.0.0.1") {
+        QElapsedTimer clock;
+        clock.start();
+        HttpClient client;
+        HttpReply reply;
+        if (send(&client, password, address))
+            reply = client.reply();
+        *elapsed = clock.elapsed();
+        return reply.body == TextA;
+    };
+
+    qint64 elapsed = 0;
+    for (int i = 0; i < GuessDelay::FreeFailures; ++i)
+        QVERIFY(!attempt("wrong", &elapsed));
+    // From the eleventh on, each failure doubles the wait of the next attempt.
+    QVERIFY(!attempt("wrong", &elapsed));
+    QVERIFY2(elapsed >= first - 20, qPrintable(QString::number(elapsed)));
+    QVERIFY(!attempt("wrong", &elapsed));
+    QVERIFY2(elapsed >= 2 * first - 20, qPrintable(QString::number(elapsed)));
+
+    // While an attempt waits, the server serves: another address's guess is answered first.
+    HttpClient waiting;
+    QVERIFY(send(&waiting, "wrong", "127.0.0.1"));
+    HttpClient other;
+    QVERIFY(send(&other, "wrong", "127.0.0.2"));
+    QVERIFY(other.reply().complete);
+    QVERIFY(waiting.pending().isEmpty());
+    QVERIFY(waiting.reply().complete);
+
+    // The right password waits its turn too, and forgets the failures.
+    QVERIFY(attempt("s3cret", &elapsed));
+    QVERIFY2(elapsed >= 2 * first - 20, qPrintable(QString::number(elapsed)));
+    QVERIFY(!attempt("wrong", &elapsed));
+    QVERIFY2(elapsed < first, qPrintable(QString::number(elapsed)));
 }
 
 void TestAccess::pathsOutsideTheShareAreForbidden_data()
