@@ -165,45 +165,51 @@ void TestAccess::loginPageFormPostsTheLoginFields()
 void TestAccess::passwordModeRefusesByMethod_data()
 {
     QTest::addColumn<QByteArray>("request");
-    // "login": the login page as a page (200); "login 403": the login page refusing a file;
-    // "403": no body; otherwise the body served.
+    // "login": the login page, with 403 for every path; "401": the Basic challenge; three digits:
+    // that status; otherwise the body served.
     QTest::addColumn<QByteArray>("answer");
 
     const QByteArray login = "login";
-    const QByteArray loginForbidden = "login 403";
-    const QByteArray forbidden = "403";
+    const QByteArray challenge = "401";
     QTest::addRow("GET of a folder gets the login page") << QByteArray("GET / HTTP/1.1\r\n\r\n") << login;
     QTest::addRow("GET of a sub-folder gets the login page") << QByteArray("GET /sub HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("GET of a file gets the login page with 403")
-        << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << loginForbidden;
-    QTest::addRow("GET of a missing file gets the login page with 403")
-        << QByteArray("GET /missing.txt HTTP/1.1\r\n\r\n") << loginForbidden;
-    QTest::addRow("form POST to a file gets the login page with 403") << form("/a.txt", "x=1") << loginForbidden;
+    QTest::addRow("GET of a file gets the login page") << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("GET of a missing file gets the login page")
+        << QByteArray("GET /missing.txt HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("form POST to a file gets the login page") << form("/a.txt", "x=1") << login;
     QTest::addRow("upload POST to a folder gets the login page") << upload("/?a=up") << login;
-    for (const char *method : {"PUT", "DELETE", "PROPFIND", "MKCOL", "HEAD", "OPTIONS", "LOCK", "UNLOCK", "COPY", "MOVE"})
-        QTest::addRow("%s gets 403, never the login page", method)
-            << QByteArray(method) + " /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody" << forbidden;
+    // A WebDAV client gets the challenge it can answer, never the login page.
+    for (const char *method : {"PUT", "DELETE", "PROPFIND", "MKCOL", "HEAD", "LOCK", "UNLOCK", "COPY", "MOVE"})
+        QTest::addRow("%s gets the Basic challenge", method)
+            << QByteArray(method) + " /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody" << challenge;
+    QTest::addRow("OPTIONS needs no password") << QByteArray("OPTIONS / HTTP/1.1\r\n\r\n") << QByteArray("200");
+    QTest::addRow("the password as Basic credentials, any user: PROPFIND")
+        << QByteArray("PROPFIND / HTTP/1.1\r\nDepth: 0\r\n" + basicAuth("anyone:s3cret") + "\r\n") << QByteArray("207");
+    QTest::addRow("the password as Basic credentials, no user: GET")
+        << QByteArray("GET /a.txt HTTP/1.1\r\n" + basicAuth(":s3cret") + "\r\n") << TextA;
+    QTest::addRow("a wrong password as Basic credentials gets the challenge")
+        << QByteArray("GET /a.txt HTTP/1.1\r\n" + basicAuth("s3cret:wrong") + "\r\n") << challenge;
     // The applet's archive, and only it, needs no login.
     QTest::addRow("GET of the client archive is served")
         << QByteArray("GET /_i/KestruneClient.jar HTTP/1.1\r\n\r\n") << TestServer::ClientArchive;
     QTest::addRow("a file of the share named Client.jar is not")
-        << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+        << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << login;
     QTest::addRow("a file of the share whose name ends in Client.jar is not")
-        << QByteArray("GET /secretClient.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+        << QByteArray("GET /secretClient.jar HTTP/1.1\r\n\r\n") << login;
     QTest::addRow("the archive's name in another folder is not")
-        << QByteArray("GET /sub/KestruneClient.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+        << QByteArray("GET /sub/KestruneClient.jar HTTP/1.1\r\n\r\n") << login;
     QTest::addRow("a folder whose name ends in Client.jar is not")
         << QByteArray("GET /fooClient.jar HTTP/1.1\r\n\r\n") << login;
     QTest::addRow("a longer name in the icon folder is not")
-        << QByteArray("GET /_i/KestruneClient.jarx HTTP/1.1\r\n\r\n") << loginForbidden;
+        << QByteArray("GET /_i/KestruneClient.jarx HTTP/1.1\r\n\r\n") << login;
     QTest::addRow("the archive's name is case-sensitive")
-        << QByteArray("GET /_i/kestruneclient.jar HTTP/1.1\r\n\r\n") << loginForbidden;
-    QTest::addRow("PUT of the client archive gets 403")
-        << QByteArray("PUT /_i/KestruneClient.jar HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << forbidden;
-    QTest::addRow("DELETE of the client archive gets 403")
-        << QByteArray("DELETE /_i/KestruneClient.jar HTTP/1.1\r\n\r\n") << forbidden;
-    QTest::addRow("POST of the client archive gets the login page with 403")
-        << form("/_i/KestruneClient.jar", "x=1") << loginForbidden;
+        << QByteArray("GET /_i/kestruneclient.jar HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("PUT of the client archive gets the challenge")
+        << QByteArray("PUT /_i/KestruneClient.jar HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << challenge;
+    QTest::addRow("DELETE of the client archive gets the challenge")
+        << QByteArray("DELETE /_i/KestruneClient.jar HTTP/1.1\r\n\r\n") << challenge;
+    QTest::addRow("POST of the client archive gets the login page")
+        << form("/_i/KestruneClient.jar", "x=1") << login;
 }
 
 void TestAccess::passwordModeRefusesByMethod()
@@ -217,20 +223,23 @@ void TestAccess::passwordModeRefusesByMethod()
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange(request);
-    if (answer.startsWith("login")) {
-        QCOMPARE(reply.status, answer == "login" ? QByteArray("200 OK") : QByteArray("403 Forbidden"));
+    const HttpReply reply = request.startsWith("HEAD") ? client.exchangeHead(request) : client.exchange(request);
+    if (answer == "login") {
+        QCOMPARE(reply.status, QByteArray("403 Forbidden"));
         QCOMPARE(reply.body, loginPage());
         QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
         // The login page is the server's own: its form has to post, and no other site may frame it.
         QCOMPARE(reply.header("Content-Security-Policy"), QByteArray("frame-ancestors 'none'"));
         QCOMPARE(reply.header("Connection"), QByteArray("close"));
         QVERIFY(client.waitClosed());
-    } else if (answer == "403") {
-        QCOMPARE(reply.status, QByteArray("403 Forbidden"));
-        QCOMPARE(reply.contentLength(), 0);
+    } else if (answer == "401") {
+        QCOMPARE(reply.status, QByteArray("401 Authorization Required"));
+        QCOMPARE(reply.header("WWW-Authenticate"), QByteArray("Basic realm=\"Private Area\""));
         QCOMPARE(reply.header("Connection"), QByteArray("close"));
         QVERIFY(client.waitClosed());
+        QVERIFY(client.pending().isEmpty());
+    } else if (answer.size() == 3) {
+        QCOMPARE(reply.code, answer.toInt());
     } else {
         QCOMPARE(reply.code, 200);
         QCOMPARE(reply.body, answer);
@@ -643,6 +652,8 @@ void TestAccess::otherSitesAndOtherNamesAreRefused_data()
     // Behind a password another site has no login of its own: any name is answered, but no
     // browser may change anything from another site's page.
     const QByteArray login = basicAuth(":s3cret");
+    QTest::addRow("password: another name") << int(AuthMode::Password)
+        << sent("GET", "/a.txt", login).replace("Host: 127.0.0.1:PORT", "Host: evil.example") << 200;
     QTest::addRow("password: POST from another site's page") << int(AuthMode::Password) << formSent(del, evil + login)
                                                              << 403;
     const QByteArray anna = basicAuth("anna:s3cret");

@@ -481,7 +481,7 @@ void TestHeadless::openWritableShareOnTheNetworkIsWarnedOf_data()
     QTest::addRow("every address, open, read only")
         << all << QStringList{QStringLiteral("--no-upload"), QStringLiteral("--no-delete")} << QString();
     QTest::addRow("every address, password")
-        << all << QStringList{QStringLiteral("--auth"), QStringLiteral("password"), QStringLiteral("--password"), QStringLiteral("x")} << QString();
+        << all << QStringList{QStringLiteral("--auth"), QStringLiteral("password"), QStringLiteral("--password"), QStringLiteral("b")} << QString();
     QTest::addRow("every address, basic")
         << all << QStringList{QStringLiteral("--auth"), QStringLiteral("basic"), QStringLiteral("--user"), QStringLiteral("a:b")} << QString();
     QTest::addRow("every address, one shared file") << all << QStringList{QStringLiteral("--share"), QStringLiteral("FILE")} << QString();
