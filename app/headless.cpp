@@ -64,6 +64,7 @@ const Option Options[] = {
     {"no-delete", nullptr, "Refuse deleting."},
     {"no-images", nullptr, "Show no thumbnails on folder pages."},
     {"no-folders", nullptr, "List no sub-folders on folder pages."},
+    {"allow-host", "NAME", "Another host name an open share answers to; may be repeated."},
     {"limit-kb", "N", "Stop serving after N KB of traffic (0: no limit)."},
     {"session-lifetime", "S", "Seconds a browser session lasts after its last connection."},
     {"max-connections", "N", "Most connections waiting to be accepted."},
@@ -145,7 +146,7 @@ QString Headless::usage()
         "  tessaly --headless [--share PATH] [--address ADDR] [--port N] [--profile NAME]\n"
         "          [--auth none|password|basic] [--password TEXT] [--user NAME:PASSWORD]...\n"
         "          [--https] [--key-file PATH] [--key-password TEXT]\n"
-        "          [--no-upload] [--no-delete] [--no-images] [--no-folders]\n"
+        "          [--no-upload] [--no-delete] [--no-images] [--no-folders] [--allow-host NAME]...\n"
         "          [--limit-kb N] [--session-lifetime S] [--max-connections N] [--qr]\n"
         "  tessaly --help\n"
         "\n"
@@ -221,6 +222,9 @@ int Headless::start(const QStringList &arguments)
         conf->showImages = CheckState::Off;
     if (isSet("no-folders"))
         conf->showFolders = CheckState::Off;
+    // Beside the profile's own.
+    if (isSet("allow-host"))
+        conf->allowedHosts += parser.values(QStringLiteral("allow-host"));
     if (isSet("limit-kb") && !toNumber(value("limit-kb"), &conf->dataLimitKB, 0, 2147483647))
         return fail(QStringLiteral("--limit-kb takes a number"), 2);
     if (isSet("session-lifetime") && !toNumber(value("session-lifetime"), &conf->sessionLifetime, 0, 2147483647))

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -33,6 +34,9 @@ ConfigPageServer::ConfigPageServer(Configuration *conf, QWidget *parent)
     if (!Configuration::RootMode)
         portBox->setToolTip(tr("Ports below 1024 need root mode: start Tessaly as \"tessaly root\"."));
     addRow(layout, helpLabel(tr("Port [1 - 65535]:"), QStringLiteral("port")), portBox);
+    QLineEdit *hosts = lineEdit("allowedHosts", conf->allowedHosts.join(QStringLiteral(", ")));
+    addRow(layout, helpLabel(tr("Allowed host names"), QStringLiteral("hosts")), hosts);
+    connect(hosts, &QLineEdit::textChanged, this, &ConfigPageServer::allowedHostsChanged);
     connect(warnings, &QCheckBox::stateChanged, this, &ConfigPageServer::warningModeChanged);
     connect(ssl, &QCheckBox::stateChanged, this, &ConfigPageServer::sslChanged);
     connect(portBox, &QSpinBox::valueChanged, this, &ConfigPageServer::portChanged);
@@ -81,6 +85,13 @@ void ConfigPageServer::sslChanged(int state)
 void ConfigPageServer::portChanged(int port)
 {
     conf->port = port;
+    emit configChanged();
+}
+
+void ConfigPageServer::allowedHostsChanged(const QString &text)
+{
+    static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+    conf->allowedHosts = text.split(separators, Qt::SkipEmptyParts);
     emit configChanged();
 }
 

@@ -7,7 +7,8 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 
-// Warnings, HTTPS and the port; in expert mode also the key pair for HTTPS.
+// Warnings, HTTPS, the port and the host names an open share answers to besides the machine's
+// own; in expert mode also the key pair for HTTPS.
 class ConfigPageServer : public ConfigPage
 {
     Q_OBJECT
@@ -19,6 +20,8 @@ public slots:
     void warningModeChanged(int state);
     void sslChanged(int state);
     void portChanged(int port);
+    // The names, separated by commas or blanks.
+    void allowedHostsChanged(const QString &text);
     void keyChanged(const QString &text);
     void passwdChanged(const QString &text);
     void browseKey();

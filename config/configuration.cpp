@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSettings>
 
 #include <type_traits>
 
@@ -37,42 +38,49 @@ void readStringList(QDataStream &in, QStringList &list)
     }
 }
 
-// What a field of the profile is besides a member: written to the profile file, a setting that
-// an edited copy hands back (apply() copies it, equals() compares it), part of the key pair.
-enum FieldRole { InMemory = 0, Stored = 1, Setting = 2, Key = 4 };
+// What a field of the profile is besides a member: written to the profile file, written to the
+// settings file beside it, a setting that an edited copy hands back (apply() copies it, equals()
+// compares it), part of the key pair.
+enum FieldRole { InMemory = 0, Stored = 1, Setting = 2, Key = 4, Beside = 8 };
 
 // Every field of the profile, once: in the order of the profile file, then the fields kept in
-// memory only. `visit(member, initial value, roles)` is called for each.
+// the settings file beside it (their key there is the last argument), then the fields kept in
+// memory only. `visit(member, initial value, roles, key)` is called for each.
 // savedOnExit is stored but is no setting: it records how the program last ended, so neither an
 // edited copy nor a comparison carries it.
+// The profile file's layout is fixed (files written by every earlier version load, and older
+// versions load the files written now): a new setting is one more line with Beside | Setting and
+// a key of its own.
 template <typename Visit>
 void forEachField(Visit &&visit)
 {
     using C = Configuration;
-    visit(&C::users, QStringList(), Stored | Setting);
-    visit(&C::recentFiles, QStringList(), Stored | Setting);
-    visit(&C::port, qint32(8080), Stored | Setting);
-    visit(&C::sslMode, CheckState::Off, Stored | Setting);
-    visit(&C::expertMode, false, Stored | Setting);
-    visit(&C::showFolders, CheckState::On, Stored | Setting);
-    visit(&C::showImages, CheckState::On, Stored | Setting);
-    visit(&C::enableDelete, CheckState::On, Stored | Setting);
-    visit(&C::enableUpload, CheckState::On, Stored | Setting);
-    visit(&C::authMode, AuthMode::None, Stored | Setting);
-    visit(&C::warningMode, CheckState::On, Stored | Setting);
-    visit(&C::dnsEnabled, CheckState::Off, Stored | Setting);
-    visit(&C::maxConnections, qint32(4), Stored | Setting);
-    visit(&C::dataLimitKB, qint32(0), Stored | Setting);
-    visit(&C::sessionLifetime, qint32(600), Stored | Setting);
-    visit(&C::profileName, QString(), Stored | Setting);
-    visit(&C::password, QString(), Stored | Setting);
-    visit(&C::dnsUser, QString(), Stored | Setting);
-    visit(&C::dnsPassword, QString(), Stored | Setting);
-    visit(&C::keyFile, C::defaultKeyFile(), Stored | Setting | Key);
-    visit(&C::keyPassword, QString::fromLatin1(C::DefaultKeyPassword), Stored | Setting | Key);
-    visit(&C::savedOnExit, true, Stored);
-    visit(&C::settingsPage, qint32(0), InMemory);
-    visit(&C::useCount, qint32(0), InMemory);
+    const char *const inFile = nullptr;
+    visit(&C::users, QStringList(), Stored | Setting, inFile);
+    visit(&C::recentFiles, QStringList(), Stored | Setting, inFile);
+    visit(&C::port, qint32(8080), Stored | Setting, inFile);
+    visit(&C::sslMode, CheckState::Off, Stored | Setting, inFile);
+    visit(&C::expertMode, false, Stored | Setting, inFile);
+    visit(&C::showFolders, CheckState::On, Stored | Setting, inFile);
+    visit(&C::showImages, CheckState::On, Stored | Setting, inFile);
+    visit(&C::enableDelete, CheckState::On, Stored | Setting, inFile);
+    visit(&C::enableUpload, CheckState::On, Stored | Setting, inFile);
+    visit(&C::authMode, AuthMode::None, Stored | Setting, inFile);
+    visit(&C::warningMode, CheckState::On, Stored | Setting, inFile);
+    visit(&C::dnsEnabled, CheckState::Off, Stored | Setting, inFile);
+    visit(&C::maxConnections, qint32(4), Stored | Setting, inFile);
+    visit(&C::dataLimitKB, qint32(0), Stored | Setting, inFile);
+    visit(&C::sessionLifetime, qint32(600), Stored | Setting, inFile);
+    visit(&C::profileName, QString(), Stored | Setting, inFile);
+    visit(&C::password, QString(), Stored | Setting, inFile);
+    visit(&C::dnsUser, QString(), Stored | Setting, inFile);
+    visit(&C::dnsPassword, QString(), Stored | Setting, inFile);
+    visit(&C::keyFile, C::defaultKeyFile(), Stored | Setting | Key, inFile);
+    visit(&C::keyPassword, QString::fromLatin1(C::DefaultKeyPassword), Stored | Setting | Key, inFile);
+    visit(&C::savedOnExit, true, Stored, inFile);
+    visit(&C::allowedHosts, QStringList(), Beside | Setting, "server/allowedHosts");
+    visit(&C::settingsPage, qint32(0), InMemory, inFile);
+    visit(&C::useCount, qint32(0), InMemory, inFile);
 }
 
 // The enums are stored as their numbers, whatever a file holds.
@@ -100,6 +108,18 @@ void writeField(QDataStream &out, const T &value)
 void readField(QDataStream &in, QStringList &list)
 {
     readStringList(in, list);
+}
+
+// A value of the settings file beside the profile file.
+template <typename T>
+void readSetting(const QVariant &stored, T &value)
+{
+    value = stored.value<T>();
+}
+
+void readSetting(const QVariant &stored, QStringList &list)
+{
+    list = stored.toStringList();
 }
 
 // Whether `folder` holds the program's data (the icon or the language folder).
@@ -146,12 +166,12 @@ Configuration::Configuration(const QString &name)
 
 void Configuration::initValues()
 {
-    forEachField([this](auto member, const auto &initial, int) { this->*member = initial; });
+    forEachField([this](auto member, const auto &initial, int, const char *) { this->*member = initial; });
 }
 
 void Configuration::resetKeys()
 {
-    forEachField([this](auto member, const auto &initial, int roles) {
+    forEachField([this](auto member, const auto &initial, int roles, const char *) {
         if (roles & Key)
             this->*member = initial;
     });
@@ -171,7 +191,7 @@ bool Configuration::load(const QString &fileName)
         QDataStream in(&file);
         in.setVersion(streamVersion);
 
-        forEachField([this, &in](auto member, const auto &, int roles) {
+        forEachField([this, &in](auto member, const auto &, int roles, const char *) {
             if (roles & Stored)
                 readField(in, this->*member);
         });
@@ -185,6 +205,7 @@ bool Configuration::load(const QString &fileName)
             // any other key file, and that one while it exists, stays as it is.
             if (keyFile == ResDir + QStringLiteral("ssl.pem") && !QFileInfo::exists(keyFile))
                 resetKeys();
+            loadBeside();
             return true;
         }
     }
@@ -206,7 +227,7 @@ bool Configuration::save()
     {
         QDataStream out(&data, QIODevice::WriteOnly);
         out.setVersion(streamVersion);
-        forEachField([this, &out](auto member, const auto &, int roles) {
+        forEachField([this, &out](auto member, const auto &, int roles, const char *) {
             if (roles & Stored)
                 writeField(out, this->*member);
         });
@@ -237,7 +258,50 @@ bool Configuration::save()
         lastSaveError = filePath + QStringLiteral(": ") + file.errorString();
         return false;
     }
+    if (!saveBeside()) {
+        lastSaveError = besideFileName() + QStringLiteral(": ") + QStringLiteral("the file could not be written");
+        return false;
+    }
     return true;
+}
+
+QString Configuration::besideFileName() const
+{
+    return filePath + QStringLiteral(".ini");
+}
+
+void Configuration::loadBeside()
+{
+    const QString name = besideFileName();
+    if (!QFileInfo::exists(name))
+        return;
+    const QSettings settings(name, QSettings::IniFormat);
+    forEachField([this, &settings](auto member, const auto &, int roles, const char *key) {
+        const QString keyText = QString::fromLatin1(key);
+        if ((roles & Beside) && settings.contains(keyText))
+            readSetting(settings.value(keyText), this->*member);
+    });
+}
+
+bool Configuration::saveBeside() const
+{
+    const QString name = besideFileName();
+    bool asInitial = true;
+    forEachField([this, &asInitial](auto member, const auto &initial, int roles, const char *) {
+        if (roles & Beside)
+            asInitial = asInitial && this->*member == initial;
+    });
+    // A profile that sets none of these settings has no such file, as before they existed.
+    if (asInitial)
+        return !QFileInfo::exists(name) || QFile::remove(name);
+    QSettings settings(name, QSettings::IniFormat);
+    settings.clear();
+    forEachField([this, &settings](auto member, const auto &, int roles, const char *key) {
+        if (roles & Beside)
+            settings.setValue(QString::fromLatin1(key), QVariant::fromValue(this->*member));
+    });
+    settings.sync();
+    return settings.status() == QSettings::NoError && QFile::setPermissions(name, privateFile);
 }
 
 void Configuration::setFileName(const QString &name)
@@ -247,6 +311,9 @@ void Configuration::setFileName(const QString &name)
 
 bool Configuration::remove()
 {
+    if (filePath.isEmpty())
+        return false;
+    QFile::remove(besideFileName());
     return QFile::remove(filePath);
 }
 
@@ -262,7 +329,7 @@ void Configuration::apply(const Configuration *other)
     if (!other || other == this)
         return;
     filePath = other->filePath;
-    forEachField([this, other](auto member, const auto &, int roles) {
+    forEachField([this, other](auto member, const auto &, int roles, const char *) {
         if (roles & Setting)
             this->*member = other->*member;
     });
@@ -274,7 +341,7 @@ bool Configuration::equals(const Configuration *other) const
         return false;
     // QString's == treats a null and an empty string as equal, and so does QStringList's.
     bool same = true;
-    forEachField([this, other, &same](auto member, const auto &, int roles) {
+    forEachField([this, other, &same](auto member, const auto &, int roles, const char *) {
         if (roles & Setting)
             same = same && this->*member == other->*member;
     });

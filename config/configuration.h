@@ -18,7 +18,9 @@ enum class AuthMode : qint32 {
 
 // One named profile of server settings.
 // The global profile lives in ConfigDir + "Global.conf", every other one in
-// ConfigDir + name + ".cnf"; both use the same data-stream layout (see save()).
+// ConfigDir + name + ".cnf"; both use the same data-stream layout (see save()). Settings that
+// layout has no place for are kept beside it, in an INI file of the same name + ".ini"
+// (besideFileName()), which exists only while one of them differs from its default.
 class Configuration
 {
 public:
@@ -39,6 +41,7 @@ public:
     QString saveError() const { return lastSaveError; }
     void setFileName(const QString &name);
     QString fileName() const { return filePath; }
+    QString besideFileName() const;
     bool remove();
 
     Configuration *clone() const;
@@ -98,8 +101,15 @@ public:
     QStringList recentFiles;
     QStringList users;
     qint32 useCount;
+    // Kept beside the profile file.
+    // Host names (or addresses) under which an open share answers, besides the machine's own
+    // names and addresses.
+    QStringList allowedHosts;
 
 private:
+    void loadBeside();
+    bool saveBeside() const;
+
     QString filePath;
     QString lastSaveError;
 };

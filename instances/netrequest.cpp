@@ -247,12 +247,14 @@ void NetRequest::reachabilityAnswer(ServerItem *item, const QByteArray &body)
     const QString address = ipAddress(addressText(body));
     item->publicAddress = address;
     item->publicReachable = !address.isEmpty() && body.indexOf(OpenPhrase, OpenFrom) >= 0;
+    item->updatePublicNames();
     emit publicIP(item);
 }
 
 void NetRequest::dnsAnswer(ServerItem *item, const QUrl &url, const QByteArray &body)
 {
     item->dnsUpdated = body.indexOf(UpdatedPhrase, UpdatedFrom) >= 0;
+    item->updatePublicNames();
     // On failure the request itself is handed on, so that the user sees the provider's answer.
     emit dnsState(item->dnsUpdated ? QUrl() : url, item);
 }

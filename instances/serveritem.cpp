@@ -231,6 +231,17 @@ bool ServerItem::sharesNothing() const
     return webServer->root.filePath().isEmpty();
 }
 
+void ServerItem::updatePublicNames()
+{
+    QStringList names;
+    if (!publicAddress.isEmpty())
+        names.append(publicAddress);
+    const QString domain = NetRequest::dnsDomain();
+    if (dnsUpdated && !domain.isEmpty())
+        names.append(Configuration::getGlobalConfig()->dnsUser + QLatin1Char('.') + domain);
+    webServer->publicNames = names;
+}
+
 void ServerItem::save(QSettings *settings, int index) const
 {
     settings->beginGroup(QString::number(index));

@@ -57,6 +57,9 @@ public:
     QByteArray getUrl() const;
     QString getPublicURL() const;
     QString getDNS_URL() const;
+    // Tells the listener the names the lookups found for it (the public address, the dynamic-DNS
+    // name), under which an open share answers too.
+    void updatePublicNames();
 
     void save(QSettings *settings, int index) const;
     void restore(QSettings *settings, int index, int mode);

@@ -2,6 +2,7 @@
 
 #include "config/configuration.h"
 #include "responses/textcoding.h"
+#include "server/accesspolicy.h"
 #include "server/http_request.h"
 #include "server/sharepath.h"
 
@@ -181,7 +182,7 @@ int Dav::destination(const QFileInfo *root, QString *path) const
 
 bool Dav::overwriteAllowed(const Configuration *config) const
 {
-    return config->isDelete() && request->overwrite.trimmed() != "F";
+    return AccessPolicy::mayReplace(*config) && request->overwrite.trimmed() != "F";
 }
 
 int Dav::guard(const QFileInfo *root, const QString &source, const QString &target)

@@ -13,12 +13,8 @@ Delete::Delete(HTTP_Request *request)
 {
 }
 
-void Delete::reply(QFileInfo *root, Configuration *config)
+void Delete::reply(QFileInfo *root, Configuration *)
 {
-    if (!config->isDelete()) {
-        sendHeader("423 Read-only", 0);
-        return;
-    }
     const QString path = addressed(root);
     if (QDir::cleanPath(path) == QDir::cleanPath(root->absoluteFilePath())) {
         sendHeader("403 Forbidden", 0);

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -60,6 +61,10 @@ QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64
     char date[48];
     char tag[EntityTagSize];
     const bool page = suffix == u"html";
+    // A name the quoted parameter cannot carry follows in UTF-8 as well (RFC 6266 4.3).
+    QByteArray extended;
+    if (!page && std::any_of(fileName.begin(), fileName.end(), [](QChar c) { return c.unicode() > 0xff; }))
+        extended = "; filename*=UTF-8''" + fileName.toUtf8().toPercentEncoding("!#$&+^`|~", "'()*");
     // A browser takes a file for what its name says, never for what its bytes look like; and a
     // page or picture that may hold script runs as from a site of its own, without the session.
     const bool scripted = page || suffix == u"htm" || suffix == u"xhtml" || suffix == u"svg" || suffix == u"svgz";
@@ -71,7 +76,9 @@ QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64
         scripted ? QByteArrayView("Content-Security-Policy: sandbox\r\n") : none,
         page ? none : QByteArrayView("Content-Disposition: attachment; filename=\""),
         page ? QByteArray() : dispositionName(fileName),
-        page ? none : QByteArrayView("\"\r\n"),
+        page ? none : QByteArrayView("\""),
+        extended,
+        page ? none : QByteArrayView("\r\n"),
     });
     return getContentType(suffix);
 }
@@ -339,7 +346,7 @@ void HTTP_Response::notFound()
     body += escape(QStringView(request->path));
     body += "<br>Not found.</body></html>";
     contentType = "text/html";
-    sendHeader("404 Not Found", body.size());
+    sendHeader("404 Not Found", body.size(), &PageHeaders);
     request->socket.write(body, true);
 }
 
@@ -390,7 +397,7 @@ void HTTP_Response::sendLoginPage(const char *status)
     }
     const QByteArray body = page.readAll();
     contentType = "text/html; charset=UTF-8";
-    sendHeader(status, body.size());
+    sendHeader(status, body.size(), &PageHeaders);
     request->socket.write(body, true);
 }
 
@@ -404,11 +411,6 @@ void HTTP_Response::saveFileTo(const QString &folder)
     uploading = false;
 
     Socket &socket = request->socket;
-    if (!config->isUpload()) {
-        socket.setKeepAlive(false);
-        endUpload(UploadResult::NotOpened);
-        return;
-    }
     const qsizetype at = request->contentType.indexOf("boundary=");
     if (at < 0) {
         endUpload(UploadResult::NoFile);
@@ -426,6 +428,26 @@ void HTTP_Response::saveFileTo(const QString &folder)
         if (line.isEmpty())
             break;
     }
+    const QString fileName = partFileName(disposition);
+    if (!isPlainName(fileName)) {
+        endUpload(UploadResult::NoFile);
+        return;
+    }
+    // The first file decides before the body is read: refused, the rest of the form is not.
+    uploadFolder = folder;
+    partsResult = UploadResult::Sent;
+    const UploadResult opened = openPart(fileName);
+    if (opened != UploadResult::Sent) {
+        endUpload(opened);
+        return;
+    }
+    connect(&socket, &Socket::startReply, this, qOverload<int>(&HTTP_Response::reply),
+            Qt::UniqueConnection);
+    socket.saveFile(&ownFile(), delimiter, socket.unreadBody(), this);
+}
+
+QString HTTP_Response::partFileName(const QByteArray &disposition)
+{
     QByteArray name = uploadFileName(disposition);
     // Browsers may send the whole client path.
     qsizetype cut = name.lastIndexOf('/');
@@ -437,37 +459,79 @@ void HTTP_Response::saveFileTo(const QString &folder)
     if (nul >= 0)
         name.truncate(nul);
     // Browsers send the name in UTF-8, whatever the page's encoding.
-    const QString fileName = QString::fromUtf8(name);
-    if (!isPlainName(fileName)) {
-        endUpload(UploadResult::NoFile);
-        return;
-    }
+    return QString::fromUtf8(name);
+}
 
-    const QString path = folder + u'/' + fileName;
+UploadResult HTTP_Response::openPart(const QString &fileName)
+{
+    const QString path = uploadFolder + u'/' + fileName;
     const QFileInfo target(path);
-    if (target.exists() || target.isSymLink()) {
-        endUpload(UploadResult::Exists);
-        return;
-    }
+    if (target.exists() || target.isSymLink())
+        return UploadResult::Exists;
     // The file gets its name only when it is complete: until then, and after a crash, it is a
     // hidden file beside it. NewOnly never follows a link.
     QFile &received = ownFile();
     bool created = false;
     for (int attempt = 0; attempt < 8 && !created; ++attempt) {
-        received.setFileName(folder + u'/' + QLatin1String(FolderListing::UploadPrefix)
+        received.setFileName(uploadFolder + u'/' + QLatin1String(FolderListing::UploadPrefix)
                              + QString::number(QRandomGenerator::global()->generate64() >> 12, 36));
         created = received.open(QIODevice::WriteOnly | QIODevice::NewOnly);
     }
     if (!created) {
         received.setFileName(QString());
-        endUpload(UploadResult::NotOpened);
-        return;
+        return UploadResult::NotOpened;
     }
     uploadTarget = path;
     uploading = true;
-    connect(&socket, &Socket::startReply, this, qOverload<int>(&HTTP_Response::reply),
-            Qt::UniqueConnection);
-    socket.saveFile(&received, delimiter, socket.unreadBody());
+    return UploadResult::Sent;
+}
+
+void HTTP_Response::partEnded(QFileDevice *, bool written)
+{
+    QFile &received = ownFile();
+    received.close();
+    UploadResult result = UploadResult::Sent;
+    if (!written)
+        result = UploadResult::WriteFailed;
+    else if (!placeNewFile(received.fileName(), uploadTarget))
+        result = QFileInfo(uploadTarget).exists() || QFileInfo(uploadTarget).isSymLink() ? UploadResult::Exists
+                                                                                          : UploadResult::WriteFailed;
+    if (result != UploadResult::Sent)
+        received.remove();
+    received.setFileName(QString());
+    uploading = false;
+    notePart(result);
+}
+
+QFileDevice *HTTP_Response::nextPart(QByteArrayView headers)
+{
+    QByteArray disposition;
+    for (qsizetype from = 0; from < headers.size();) {
+        qsizetype end = headers.indexOf("\r\n", from);
+        if (end < 0)
+            end = headers.size();
+        if (const std::optional<QByteArray> parameters = dispositionParameters(headers.sliced(from, end - from)))
+            disposition = *parameters;
+        from = end + 2;
+    }
+    // A field of the form, or a file input left empty.
+    if (uploadFileName(disposition).isEmpty())
+        return nullptr;
+    // Each file as if it came alone: a name that is not one, or one taken, keeps nothing.
+    const QString fileName = partFileName(disposition);
+    const UploadResult opened = isPlainName(fileName) ? openPart(fileName) : UploadResult::NoFile;
+    if (opened != UploadResult::Sent) {
+        notePart(opened);
+        return nullptr;
+    }
+    return &ownFile();
+}
+
+void HTTP_Response::notePart(UploadResult result)
+{
+    // The page tells the first file that was not kept.
+    if (partsResult == UploadResult::Sent)
+        partsResult = result;
 }
 
 UploadResult HTTP_Response::finishUpload(int code)
@@ -478,15 +542,17 @@ UploadResult HTTP_Response::finishUpload(int code)
     disconnect(&request->socket, &Socket::startReply, this, qOverload<int>(&HTTP_Response::reply));
     QFile &received = ownFile();
     received.close();
+    // Each part that ended was kept or removed then; one still open, the body ended (or failed)
+    // in the middle of.
     if (uploading) {
-        if (result == UploadResult::Sent && !placeNewFile(received.fileName(), uploadTarget))
-            result = QFileInfo(uploadTarget).exists() || QFileInfo(uploadTarget).isSymLink() ? UploadResult::Exists
-                                                                                               : UploadResult::WriteFailed;
-        if (result != UploadResult::Sent)
-            received.remove();
+        received.remove();
         received.setFileName(QString());
+        if (result == UploadResult::Sent)
+            result = UploadResult::NoDelimiter;
     }
     uploading = false;
+    if (result == UploadResult::Sent)
+        result = partsResult;
     return result;
 }
 
@@ -519,6 +585,6 @@ void HTTP_Response::reply(int code)
     body += uploadMessage(result);
     body += "</h2></body></html>";
     contentType = "text/html; charset=UTF-8";
-    sendHeader("200 OK", body.size());
+    sendHeader("200 OK", body.size(), &PageHeaders);
     request->socket.write(body, true);
 }

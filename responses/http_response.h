@@ -1,6 +1,7 @@
 #ifndef HTTP_RESPONSE_H
 #define HTTP_RESPONSE_H
 
+#include "server/bodysink.h"
 #include "server/response.h"
 
 #include <QFile>
@@ -24,7 +25,7 @@ enum class UploadResult {
 
 // Sends one file of the share (whole or one byte range), the "Wrong URL" page for a missing
 // file, and receives form uploads.
-class HTTP_Response : public Response
+class HTTP_Response : public Response, private BodySink::Parts
 {
     Q_OBJECT
 
@@ -72,6 +73,9 @@ public:
     // The file name of a part's Content-Disposition parameters (after "form-data;"), quoted or
     // not, as the bytes the browser sent; empty when there is none.
     static QByteArray uploadFileName(const QByteArray &disposition);
+    // The name a part's file is stored under: without the client's folders, up to a NUL, read
+    // as UTF-8; empty when there is none.
+    static QString partFileName(const QByteArray &disposition);
     // The message shown for an upload's result.
     static const char *uploadMessage(UploadResult result);
     // Gives the file at `from` the name `to` unless that name is taken, in one step where the
@@ -98,8 +102,17 @@ protected:
     bool sendUnlessFolder(const QString &path);
 
 private:
+    // The hidden file of the part `fileName` in the upload's folder, opened: Sent, or why not.
+    UploadResult openPart(const QString &fileName);
+    void partEnded(QFileDevice *file, bool written) override;
+    QFileDevice *nextPart(QByteArrayView headers) override;
+    void notePart(UploadResult result);
+
     bool uploading = false;
+    QString uploadFolder;
     QString uploadTarget;
+    // The first file of the form that was not kept, or Sent.
+    UploadResult partsResult = UploadResult::Sent;
 };
 
 #endif

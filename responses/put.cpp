@@ -1,6 +1,7 @@
 #include "responses/put.h"
 
 #include "config/configuration.h"
+#include "server/accesspolicy.h"
 #include "server/http_request.h"
 
 #include <QFileInfo>
@@ -12,10 +13,6 @@ Put::Put(HTTP_Request *request)
 
 void Put::reply(QFileInfo *root, Configuration *config)
 {
-    if (!config->isUpload()) {
-        sendHeader("423 Read only", 0);
-        return;
-    }
     // A piece of a file would be stored as the whole file (RFC 9110 14.5).
     if (!request->contentRange.isEmpty()) {
         sendHeader("400 Bad Request", 0);
@@ -24,10 +21,8 @@ void Put::reply(QFileInfo *root, Configuration *config)
     const QString path = addressed(root);
     const QFileInfo target(path);
     if (target.exists()) {
-        // Replacing is a kind of deleting. The applet client always had that right; a folder is
-        // never replaced, and a client that asked for a new file never replaces one.
-        const bool mayReplace = request->userAgent == "mc" || config->isDelete();
-        if (target.isDir() || request->ifNoneMatch == "*" || !mayReplace) {
+        // A folder is never replaced, and a client that asked for a new file never replaces one.
+        if (target.isDir() || request->ifNoneMatch == "*" || !AccessPolicy::mayReplace(*config)) {
             sendHeader("412 Precondition Failed", 0);
             return;
         }

@@ -35,10 +35,13 @@ public:
     QByteArray contentType;
     QByteArray referer;
     QByteArray host;
+    // Where a browser says the request comes from: the Origin header, and Sec-Fetch-Site.
+    QByteArray origin;
+    QByteArray fetchSite;
     QByteArray userAgent;
     QString path;         // the decoded request path
     QByteArray rawQuery;
-    QString credentials;  // decoded Basic credentials: name, colon, password
+    QString credentials;  // decoded Basic credentials (UTF-8, else Latin-1): name, colon, password
     QByteArray depth;
     QByteArray destination;
     QByteArray overwrite;

@@ -3,6 +3,8 @@
 #include "responses/dispatchtable.h"
 #include "server/requestframing.h"
 
+#include <QStringDecoder>
+
 #include <iterator>
 
 namespace {
@@ -97,6 +99,10 @@ void Parse::header(QByteArrayView line)
         head.userAgent = value.toByteArray();
     } else if (is("host")) {
         head.host = value.toByteArray();
+    } else if (is("origin")) {
+        head.origin = value.trimmed().toByteArray();
+    } else if (is("sec-fetch-site")) {
+        head.fetchSite = value.trimmed().toByteArray();
     } else if (is("connection")) {
         // A list of tokens, without case.
         bool close = false;
@@ -129,7 +135,12 @@ void Parse::header(QByteArrayView line)
         const qsizetype nul = decoded.indexOf('\0');
         if (nul >= 0)
             decoded.truncate(nul);
-        head.credentials = QString::fromLatin1(decoded);
+        // UTF-8 (RFC 7617 2.1), as browsers and WebDAV clients send it; bytes that are not are
+        // taken as Latin-1, as older clients send it.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        head.credentials = utf8.decode(decoded);
+        if (utf8.hasError())
+            head.credentials = QString::fromLatin1(decoded);
     } else if (is("content-length")) {
         bool ok;
         const qint64 n = parseLength(value, &ok);

@@ -10,6 +10,8 @@ namespace {
 const char ServerName[] = "Kestrune_4";
 }
 
+const QByteArray Response::PageHeaders = "Content-Security-Policy: frame-ancestors 'none'\r\n";
+
 Response::Response(HTTP_Request *request)
     : QObject(&request->socket)
     , request(request)

@@ -38,6 +38,10 @@ public:
     static void addLine(QByteArray *text);
     static void addLine(QByteArray *text, const char *line);
 
+    // The header lines of every page the server writes itself: no other site may show it in a
+    // frame (where a visitor could be made to click in it unawares).
+    static const QByteArray PageHeaders;
+
     HTTP_Request *request;
     QByteArray contentType;
     ResponseKind kind = ResponseKind::Plain;

@@ -2,10 +2,12 @@
 #define SERVERCONTEXT_H
 
 #include "server/clientmanager.h"
+#include "server/guessdelay.h"
 #include "server/trafficmeter.h"
 
 #include <QFileInfo>
 #include <QString>
+#include <QStringList>
 
 class Configuration;
 class HTML_Element_Manager;
@@ -33,6 +35,11 @@ public:
     Configuration *config = nullptr;
     ClientManager clients;
     TrafficMeter traffic;
+    // The failed logins of the clients, which slow down their further attempts.
+    GuessDelay guesses;
+    // Names of this server learnt from outside (the public address, the dynamic-DNS name), under
+    // which an open share answers besides the machine's own (AccessPolicy::isOwnHost).
+    QStringList publicNames;
     // Makes the thumbnails of picture mode; null: folder pages show icons only.
     HTML_Element_Manager *thumbnails = nullptr;
     // The page icons, "n900.ico" and the applet archive; ends in '/'.

@@ -3,6 +3,7 @@
 #include "config/configuration.h"
 #include "responses/dispatchtable.h"
 #include "responses/http_response.h"
+#include "server/accesspolicy.h"
 #include "server/clientdata.h"
 #include "server/clientmanager.h"
 #include "server/response.h"
@@ -11,6 +12,8 @@
 #include "web/sharedir.h"
 
 #include <QFileInfo>
+
+#include <climits>
 
 ServerThread::ServerThread(ServerContext *listener, QObject *parent)
     : QObject(parent)
@@ -23,6 +26,14 @@ ServerThread::ServerThread(ServerContext *listener, QObject *parent)
     // Told of heads, bodies and the wait for the next request (which keeps no answer: the next
     // request makes its own).
     request.socket.setHandler(this);
+    turn.setSingleShot(true);
+    connect(&turn, &QTimer::timeout, this, [this] {
+        const Handling scope(this);
+        if (awaiting != Awaiting::Turn)
+            return;
+        awaiting = Awaiting::Nothing;
+        authorize();
+    });
 }
 
 ServerThread::Handling::Handling(ServerThread *thread)
@@ -59,6 +70,13 @@ void ServerThread::readyRead()
     useHead();
     using Status = RequestParser::Status;
     if (request.status == Status::Parsed) {
+        if (localHost.isNull())
+            localHost = AccessPolicy::hostText(socket.localAddress());
+        if (const char *refused = AccessPolicy::admission(request, *context, localHost)) {
+            socket.setKeepAlive(false);
+            answer(refused);
+            return;
+        }
         const QString rootPath = context->root.absoluteFilePath();
         const QString target = rootPath + request.path;
         // A download that needs no password: the step that checks the path opens the file.
@@ -125,6 +143,7 @@ void ServerThread::bodyArrived()
     case Awaiting::Prefetch:
         dispatch();
         break;
+    case Awaiting::Turn:
     case Awaiting::Nothing:
         break;
     }
@@ -132,11 +151,36 @@ void ServerThread::bodyArrived()
 
 void ServerThread::authorize()
 {
-    if (!accept()) {
-        refuse();
+    Socket &socket = request.socket;
+    // OPTIONS tells nothing about the share, and Windows' WebDAV client asks it before it sends
+    // any credentials (and gives up when refused).
+    if (request.type != HTTP_Request::Options) {
+        const bool attempt = isAttempt();
+        if (attempt) {
+            // The connection waits its turn; nothing blocks meanwhile.
+            const qint64 wait = context->guesses.wait(socket.peerAddress());
+            if (wait > 0) {
+                awaiting = Awaiting::Turn;
+                turn.start(int(qMin<qint64>(wait, INT_MAX)));
+                return;
+            }
+        }
+        const bool accepted = accept();
+        if (attempt) {
+            if (accepted)
+                context->guesses.succeeded(socket.peerAddress());
+            else
+                context->guesses.failed(socket.peerAddress());
+        }
+        if (!accepted) {
+            refuse();
+            return;
+        }
+    }
+    if (const char *refused = AccessPolicy::refusal(request, *context)) {
+        answer(refused);
         return;
     }
-    Socket &socket = request.socket;
     if (socket.unreadBody() > 0) {
         if (request.type == HTTP_Request::Post) {
             // Enough of a form upload to read its part headers.
@@ -157,6 +201,18 @@ void ServerThread::authorize()
     dispatch();
 }
 
+bool ServerThread::isAttempt() const
+{
+    switch (context->config->authMode) {
+    case AuthMode::None:
+        return false;
+    case AuthMode::Password:
+        return !request.credentials.isEmpty() || request.param("a") == QLatin1String("log");
+    default:
+        return !request.credentials.isEmpty();
+    }
+}
+
 bool ServerThread::accept()
 {
     const Configuration *c = context->config;
@@ -164,6 +220,12 @@ bool ServerThread::accept()
     case AuthMode::None:
         return true;
     case AuthMode::Password: {
+        // A WebDAV client cannot fill in the login page: the password as Basic credentials, under
+        // any user name, lets it in.
+        if (!request.credentials.isEmpty()) {
+            const qsizetype colon = request.credentials.indexOf(u':');
+            return colon >= 0 && QStringView(request.credentials).sliced(colon + 1) == c->password;
+        }
         if (request.param("a") == QLatin1String("log")) {
             const QString given = request.param("password");
             // A wrong password logs the session out; the right one logs in under a fresh id.
@@ -190,28 +252,31 @@ void ServerThread::refuse()
     Socket &socket = request.socket;
     socket.setKeepAlive(false);
     const Configuration *c = context->config;
-    if (c->authMode == AuthMode::Basic) {
+    // A browser asking for a page gets the login page; a client that sent credentials, or asks
+    // by another method (a WebDAV client), the challenge it can answer.
+    const bool loginPage = c->authMode == AuthMode::Password && request.credentials.isEmpty()
+                           && (request.type == HTTP_Request::Get || request.type == HTTP_Request::Post);
+    if (!loginPage) {
         const QByteArray body = "<h2>" + tr("Wrong password").toUtf8() + "</h2>";
         if (!response)
             response = new Response(&request);
         response->contentType = "text/xml; charset=\"utf-8\"";
         const QByteArray extra = "WWW-Authenticate: Basic realm=\"Private Area\"\r\n";
         response->sendHeader("401 Authorization Required", body.size(), &extra);
-        socket.write(body, true);
-    } else if (request.type == HTTP_Request::Get || request.type == HTTP_Request::Post) {
-        // The range asked for belongs to the refused file, not to the login page.
-        request.rangeStart = request.rangeEnd = 0;
-        request.rangeSuffix = false;
-        // Only a folder page is answered with the page itself: a download tool must not store
-        // the login page under the name of the file it asked for.
-        const bool folderPage = !request.singleFile && QFileInfo(context->root.absoluteFilePath() + request.path).isDir();
-        // An "HR" response is always an HTTP_Response.
-        static_cast<HTTP_Response *>(responseFor(ResponseKind::File))
-            ->sendLoginPage(folderPage ? "200 OK" : "403 Forbidden");
-    } else {
-        // Never the login page: a client must not take it for the success of a write.
-        answer("403 Forbidden");
+        // The answer to HEAD has the length of the body but not the body.
+        if (request.type == HTTP_Request::Head)
+            socket.end();
+        else
+            socket.write(body, true);
+        return;
     }
+    // The range asked for belongs to the refused file, not to the login page.
+    request.rangeStart = request.rangeEnd = 0;
+    request.rangeSuffix = false;
+    // The same answer for every path, so that it tells nobody which names exist; not "200 OK",
+    // so that a download tool does not store the login page under the name it asked for.
+    // An "HR" response is always an HTTP_Response.
+    static_cast<HTTP_Response *>(responseFor(ResponseKind::File))->sendLoginPage("403 Forbidden");
 }
 
 void ServerThread::dispatch()

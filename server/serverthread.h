@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QTimer>
 
 class ServerContext;
 
@@ -33,7 +34,7 @@ public slots:
     void readyRead();
 
 private:
-    enum class Awaiting { Nothing, Form, Body, Prefetch };
+    enum class Awaiting { Nothing, Form, Body, Prefetch, Turn };
 
     // Applies what the parsed head says about the connection: keep-alive, the session its
     // cookie names, the body that follows.
@@ -42,6 +43,8 @@ private:
     void bodyArrived() override;
     void becameIdle() override { dropResponse(); }
     void authorize();
+    // Whether the request tries a password: a login, or Basic credentials.
+    bool isAttempt() const;
     void dispatch();
     void refuse();
     void answer(const char *status);
@@ -64,7 +67,10 @@ private:
     };
 
     Awaiting awaiting = Awaiting::Nothing;
+    // Runs out when a password attempt of this client may be checked (GuessDelay).
+    QTimer turn;
     QString peer; // the client's address as text
+    QByteArray localHost; // the address the connection came in on, as a Host header names it
     bool handling = false;
     Response *dropped = nullptr;
 };

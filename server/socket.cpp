@@ -275,9 +275,9 @@ void Socket::saveFile(QFileDevice *file, qint64 length)
     saveFile(file, QByteArray(), length);
 }
 
-void Socket::saveFile(QFileDevice *file, const QByteArray &delimiter, qint64 length)
+void Socket::saveFile(QFileDevice *file, const QByteArray &delimiter, qint64 length, BodySink::Parts *parts)
 {
-    sink.start(file, delimiter, qBound<qint64>(0, length, unreadBody()));
+    sink.start(file, delimiter, qBound<qint64>(0, length, unreadBody()), parts);
     sendContinue();
     continueSaving();
 }

@@ -119,7 +119,9 @@ public:
     // The target may be any file device: a QSaveFile writes a replacement that takes the
     // target's place only when committed.
     void saveFile(QFileDevice *file, qint64 length);
-    void saveFile(QFileDevice *file, const QByteArray &delimiter, qint64 length);
+    // The content of the form part the body begins with goes to `file`; the parts after it as
+    // `parts` says.
+    void saveFile(QFileDevice *file, const QByteArray &delimiter, qint64 length, BodySink::Parts *parts = nullptr);
     bool isSaving() const { return sink.isActive(); }
 
     // --- the answer

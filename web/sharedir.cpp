@@ -154,8 +154,7 @@ void ShareDir::post(const QString &a, ClientData *session)
     } else if (a == QLatin1String("t")) {
         session->sortFlags = ByTime;
     } else if (a == QLatin1String("del")) {
-        if (deleteEnabled)
-            deleteItems(session);
+        deleteItems(session);
     } else if (a == QLatin1String("cfd")) {
         createFolder(session);
     } else if (a == QLatin1String("log")) {
@@ -251,7 +250,7 @@ void ShareDir::createFolder(ClientData *session)
     const QString name = request->param("f");
     const QString folder = rootPath + request->path;
     const QString full = folder + u'/' + name;
-    if (!config->isUpload() || !isPlainName(name)) {
+    if (!isPlainName(name)) {
         session->message = "Create new folder failed";
     } else if (QFileInfo(full).isDir()) {
         session->message = "Folder create failed: Folder exists";
@@ -481,7 +480,7 @@ void ShareDir::sendDir(const QString &folder)
 void ShareDir::sendPage(const QByteArray &page, const char *status)
 {
     contentType = HtmlType;
-    sendHeader(status, page.size());
+    sendHeader(status, page.size(), &PageHeaders);
     request->socket.write(page, true);
 }
 

@@ -562,20 +562,27 @@ void TestConfiguration::saveReplacesAtomicallyAndPrivately()
     Configuration conf;
     QVERIFY(!conf.load(file));
     fillEverything(conf);
+    conf.allowedHosts = QStringList{QStringLiteral("nas.home"), QStringLiteral("Zoë.example")};
     QVERIFY(conf.save());
 
     // A new file took the old one's place in one step, rather than the old one being rewritten.
     QVERIFY(inodeOf(file) != oldInode);
     QCOMPARE(modeOf(file), 0600);
+    // The layout of the profile file is kept; newer settings are kept beside it.
     QCOMPARE(hex(readAll(file)), hex(profileBytes(conf)));
-    QCOMPARE(entriesOf(dir), QStringList{QStringLiteral("profile.cnf")});
+    QCOMPARE(entriesOf(dir), (QStringList{QStringLiteral("profile.cnf"), QStringLiteral("profile.cnf.ini")}));
+    QCOMPARE(modeOf(file + QStringLiteral(".ini")), 0600);
 
     // A brand-new file is private too.
     const QString fresh = dir + QStringLiteral("/fresh.cnf");
     conf.load(fresh);
     QVERIFY(conf.save());
     QCOMPARE(modeOf(fresh), 0600);
-    QCOMPARE(entriesOf(dir), (QStringList{QStringLiteral("fresh.cnf"), QStringLiteral("profile.cnf")}));
+    // Back at their defaults, those settings leave no file.
+    conf.allowedHosts.clear();
+    QVERIFY(conf.save());
+    QCOMPARE(entriesOf(dir), (QStringList{QStringLiteral("fresh.cnf"), QStringLiteral("profile.cnf"),
+                                          QStringLiteral("profile.cnf.ini")}));
 }
 
 enum class SaveObstacle { DiskFull, ReadOnlyFolder, MissingFolder, ParentIsFile, TargetIsFolder };
@@ -883,6 +890,7 @@ void TestConfiguration::fileNamesAddressSameFile()
 {
     Configuration writer;
     fillEverything(writer);
+    writer.allowedHosts = QStringList{QStringLiteral("nas.home")};
     writer.setFileName(QStringLiteral("My Share"));
     QCOMPARE(writer.fileName(), Configuration::ConfigDir + QStringLiteral("My Share.cnf"));
     QVERIFY(writer.save());
@@ -903,6 +911,7 @@ void TestConfiguration::fileNamesAddressSameFile()
 
     QVERIFY(reader.remove());
     QVERIFY(!QFileInfo::exists(writer.fileName()));
+    QVERIFY(!QFileInfo::exists(writer.besideFileName()));
     QVERIFY(!reader.remove());
 
     // The constructor takes the name as given: no suffix is added.

@@ -92,6 +92,7 @@ void TestProfileFields::everyField_data()
     FIELD(savedOnExit, false, true, false);
     FIELD(settingsPage, 3, false, false);
     FIELD(useCount, 5, false, false);
+    FIELD(allowedHosts, (QStringList{"nas.home", "files.example.org"}), true, true);
 #undef FIELD
 }
 

@@ -28,7 +28,8 @@ private:
 };
 
 namespace {
-// Columns: source, destination header (null: absent), Overwrite (null: absent), deleting enabled,
+// Columns: source, destination header (null: absent; BASE is this listener's URL, PORT its port),
+// Overwrite (null: absent), deleting enabled,
 // status, and facts about the share afterwards: "path=content", "!path" (absent), "path/" (folder).
 void addColumns()
 {
@@ -95,6 +96,13 @@ void tst_CopyMove::addRefusals()
     row("out of the share with dot-dot", "/a.txt", b + "/../a.txt", QByteArray(), true, "403 Forbidden", intact);
     row("out of the share with encoded dot-dot", "/a.txt", b + "/%2e%2e/a.txt", QByteArray(), true,
         "403 Forbidden", intact);
+    // Of another server (RFC 4918 9.8.4, 9.9.4).
+    row("another port", "/a.txt", "http://127.0.0.1:1/c.txt", QByteArray(), true, "502 Bad Gateway",
+        intact + QStringList{"!c.txt"});
+    row("another scheme", "/a.txt", "https://127.0.0.1:PORT/c.txt", QByteArray(), true,
+        "502 Bad Gateway", intact + QStringList{"!c.txt"});
+    row("another host with this port", "/a.txt", "http://example.org:PORT/c.txt",
+        QByteArray(), true, "502 Bad Gateway", intact + QStringList{"!c.txt"});
 }
 
 void tst_CopyMove::copy_data()
@@ -117,9 +125,11 @@ void tst_CopyMove::copy_data()
     row("missing source", "/none.txt", b + "/c.txt", QByteArray(), true, "410 Gone", {"!c.txt"});
     row("into a missing folder", "/a.txt", b + "/nowhere/c.txt", QByteArray(), true, "500 File Copy Failed",
         {"a.txt=A", "!nowhere"});
-    row("another host's URL: its path", "/a.txt", "http://192.0.2.1:9/c.txt", QByteArray(), true, "201 Created",
-        {"c.txt=A"});
+    row("another host's URL", "/a.txt", "http://192.0.2.1:9/c.txt", QByteArray(), true, "502 Bad Gateway",
+        {"!c.txt"});
     row("an absolute path", "/a.txt", "/c%20d.txt", QByteArray(), true, "201 Created", {"c d.txt=A"});
+    row("another name of this server", "/a.txt", "http://localhost:PORT/c.txt",
+        QByteArray(), true, "201 Created", {"a.txt=A", "c.txt=A"});
     row("unencoded blank and letter", "/a.txt", b + "/c d\xc3\xa9.txt", QByteArray(), true, "201 Created",
         {"c d\xc3\xa9.txt=A"});
     row("folder onto a file", "/docs", b + "/a.txt", QByteArray(), true, "412 Precondition Failed",
@@ -143,8 +153,9 @@ void tst_CopyMove::move_data()
     row("Overwrite F", "/a.txt", b + "/b.txt", "F", true, "412 Name exists", {"a.txt=A", "b.txt=B"});
     row("deleting disabled: never replaced", "/a.txt", b + "/b.txt", QByteArray(), false, "412 Name exists",
         {"a.txt=A", "b.txt=B"});
-    row("deleting disabled, new name", "/a.txt", b + "/c.txt", QByteArray(), false, "201 Created",
-        {"!a.txt", "c.txt=A"});
+    // Moving removes the source.
+    row("deleting disabled, new name", "/a.txt", b + "/c.txt", QByteArray(), false, "403 Forbidden",
+        {"a.txt=A", "!c.txt"});
     row("onto a folder: replaced", "/a.txt", b + "/sub", QByteArray(), true, "204 No Content",
         {"!a.txt", "sub=A"});
     row("onto a folder, Overwrite F", "/a.txt", b + "/sub", "F", true, "412 Name exists", {"a.txt=A", "sub/"});
@@ -169,8 +180,8 @@ void tst_CopyMove::move_data()
     row("missing source", "/none.txt", b + "/c.txt", QByteArray(), true, "500 Rename Failed", {"!c.txt"});
     row("into a missing folder", "/a.txt", b + "/nowhere/c.txt", QByteArray(), true, "500 Rename Failed",
         {"a.txt=A"});
-    row("another host's URL: its path", "/a.txt", "http://192.0.2.1:9/c.txt", QByteArray(), true, "201 Created",
-        {"!a.txt", "c.txt=A"});
+    row("another host's URL", "/a.txt", "http://192.0.2.1:9/c.txt", QByteArray(), true, "502 Bad Gateway",
+        {"a.txt=A", "!c.txt"});
     addRefusals();
 }
 
@@ -188,7 +199,8 @@ void tst_CopyMove::run(const QByteArray &method)
     s.config.enableDelete = deleting ? CheckState::On : CheckState::Off;
     QList<QByteArray> headers;
     if (!destination.isNull())
-        headers.append("Destination: " + QByteArray(destination).replace("BASE", s.base()));
+        headers.append("Destination: "
+                       + QByteArray(destination).replace("BASE", s.base()).replace("PORT", QByteArray::number(s.port())));
     if (!overwrite.isNull())
         headers.append("Overwrite: " + overwrite);
     const HttpReply r = s.request(method, source, headers);

@@ -59,8 +59,9 @@ void tst_DavWrite::put_data()
                                                 << QByteArray("412 Precondition Failed") << "folder";
     QTest::addRow("a folder is never replaced, mc") << "folder" << true << true << H{"User-Agent: mc"} << New
                                                     << QByteArray("412 Precondition Failed") << "folder";
-    QTest::addRow("mc replaces even when deleting is disabled") << "file" << true << false << H{"User-Agent: mc"}
-                                                                << New << QByteArray("201 Created") << "new";
+    // No client is granted a right by what it calls itself.
+    QTest::addRow("mc never replaces when deleting is disabled") << "file" << true << false << H{"User-Agent: mc"}
+                                                                 << New << QByteArray("412 Precondition Failed") << "old";
     QTest::addRow("mc with If-None-Match: *") << "file" << true << true << H{"User-Agent: mc", "If-None-Match: *"}
                                               << New << QByteArray("412 Precondition Failed") << "old";
     QTest::addRow("uploads disabled") << "" << false << true << H{} << New << QByteArray("423 Read only") << "none";
@@ -332,7 +333,7 @@ void tst_DavWrite::mkcol_data()
                                      << "docs/b/c" << none;
     QTest::addRow("encoded name") << QByteArray("/a%20b%C3%A9") << true << QByteArray("201 Created")
                                   << QString::fromUtf8("a b\xc3\xa9") << none;
-    QTest::addRow("uploads disabled") << QByteArray("/up/x") << false << QByteArray("201 Created") << "up/x"
+    QTest::addRow("uploads disabled") << QByteArray("/up/x") << false << QByteArray("403 Forbidden") << ""
                                       << none;
     QTest::addRow("a file in the way") << QByteArray("/file.txt") << true << QByteArray("500 MKPATH Failed")
                                        << "" << none;

@@ -226,6 +226,7 @@ void TestSettings::applyRoundTrip_data()
     QTest::newRow("SSL/Secure Mode") << 2 << QStringLiteral("sslMode") << true;
     QTest::newRow("port") << 2 << QStringLiteral("port") << true;
     QTest::newRow("key pass phrase") << 2 << QStringLiteral("keyPassword") << true;
+    QTest::newRow("Allowed host names") << 2 << QStringLiteral("allowedHosts") << true;
     // Enabling the DNS service would ask the provider on the internet: not applied here.
     QTest::newRow("Enable DNS Service") << 3 << QStringLiteral("dnsEnabled") << false;
     QTest::newRow("DNS user") << 3 << QStringLiteral("dnsUser") << true;
@@ -244,10 +245,17 @@ void TestSettings::applyRoundTrip()
     // A password, so that password access may be applied.
     f.writeGlobal(true, [](Configuration &c) { c.password = QStringLiteral("s3cret"); });
     Window window = f.open();
-    const QByteArray before = [&] {
-        QFile file(f.configDir() + QStringLiteral("Global.conf"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }();
+    // The profile file and the file of the settings kept beside it.
+    const auto stored = [&] {
+        QByteArray bytes;
+        for (const char *name : {"Global.conf", "Global.conf.ini"}) {
+            QFile file(f.configDir() + QLatin1String(name));
+            if (file.open(QIODevice::ReadOnly))
+                bytes += file.readAll();
+        }
+        return bytes;
+    };
+    const QByteArray before = stored();
 
     bool shownAfterChange = false;
     bool shownAfterChangeBack = true;
@@ -287,13 +295,11 @@ void TestSettings::applyRoundTrip()
     QVERIFY(shownAfterChange);
     QVERIFY(!shownAfterChangeBack);
     QVERIFY(copyDiffered);
-    QFile file(f.configDir() + QStringLiteral("Global.conf"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
     if (applied) {
         QVERIFY(!shownAfterApply);
-        QVERIFY(file.readAll() != before);
+        QVERIFY(stored() != before);
     } else {
-        QCOMPARE(file.readAll(), before);
+        QCOMPARE(stored(), before);
     }
     QVERIFY(f.prompt.texts().isEmpty());
     GuiFixture::quit(window);

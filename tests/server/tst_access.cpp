@@ -5,8 +5,13 @@
 #include "requests.h"
 #include "testserver.h"
 
+#include "server/guessdelay.h"
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QSysInfo>
+#include <QScopeGuard>
 #include <QTest>
 
 namespace {
@@ -50,6 +55,24 @@ QByteArray withCookie(const QByteArray &request, const QByteArray &cookie)
     return request.left(lineEnd + 2) + "Cookie: " + cookie + "\r\n" + request.mid(lineEnd + 2);
 }
 
+// Everything below `path`: "name=content" for a file, "name/" for a folder, by relative path.
+QStringList tree(const QString &path)
+{
+    QStringList facts;
+    QDir dir(path);
+    for (const QFileInfo &info : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                                                   QDir::Name)) {
+        if (info.isDir()) {
+            facts.append(info.fileName() + u'/');
+            for (const QString &inner : tree(info.filePath()))
+                facts.append(info.fileName() + u'/' + inner);
+        } else {
+            facts.append(info.fileName() + u'=' + QString::fromLatin1(TestServer::readFile(info.filePath())));
+        }
+    }
+    return facts;
+}
+
 QStringList listing(const QString &path)
 {
     QStringList names;
@@ -85,6 +108,13 @@ private slots:
     void basicRefusalIsExact();
     void basicModeChecksTheUserList_data();
     void basicModeChecksTheUserList();
+
+    void writeSwitchesRefuseEveryChange_data();
+    void writeSwitchesRefuseEveryChange();
+    void otherSitesAndOtherNamesAreRefused_data();
+    void otherSitesAndOtherNamesAreRefused();
+    void passwordGuessingIsSlowedPerAddress_data();
+    void passwordGuessingIsSlowedPerAddress();
 
     void pathsOutsideTheShareAreForbidden_data();
     void pathsOutsideTheShareAreForbidden();
@@ -135,45 +165,51 @@ void TestAccess::loginPageFormPostsTheLoginFields()
 void TestAccess::passwordModeRefusesByMethod_data()
 {
     QTest::addColumn<QByteArray>("request");
-    // "login": the login page as a page (200); "login 403": the login page refusing a file;
-    // "403": no body; otherwise the body served.
+    // "login": the login page, with 403 for every path; "401": the Basic challenge; three digits:
+    // that status; otherwise the body served.
     QTest::addColumn<QByteArray>("answer");
 
     const QByteArray login = "login";
-    const QByteArray loginForbidden = "login 403";
-    const QByteArray forbidden = "403";
+    const QByteArray challenge = "401";
     QTest::addRow("GET of a folder gets the login page") << QByteArray("GET / HTTP/1.1\r\n\r\n") << login;
     QTest::addRow("GET of a sub-folder gets the login page") << QByteArray("GET /sub HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("GET of a file gets the login page with 403")
-        << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << loginForbidden;
-    QTest::addRow("GET of a missing file gets the login page with 403")
-        << QByteArray("GET /missing.txt HTTP/1.1\r\n\r\n") << loginForbidden;
-    QTest::addRow("form POST to a file gets the login page with 403") << form("/a.txt", "x=1") << loginForbidden;
+    QTest::addRow("GET of a file gets the login page") << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("GET of a missing file gets the login page")
+        << QByteArray("GET /missing.txt HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("form POST to a file gets the login page") << form("/a.txt", "x=1") << login;
     QTest::addRow("upload POST to a folder gets the login page") << upload("/?a=up") << login;
-    for (const char *method : {"PUT", "DELETE", "PROPFIND", "MKCOL", "HEAD", "OPTIONS", "LOCK", "UNLOCK", "COPY", "MOVE"})
-        QTest::addRow("%s gets 403, never the login page", method)
-            << QByteArray(method) + " /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody" << forbidden;
+    // A WebDAV client gets the challenge it can answer, never the login page.
+    for (const char *method : {"PUT", "DELETE", "PROPFIND", "MKCOL", "HEAD", "LOCK", "UNLOCK", "COPY", "MOVE"})
+        QTest::addRow("%s gets the Basic challenge", method)
+            << QByteArray(method) + " /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody" << challenge;
+    QTest::addRow("OPTIONS needs no password") << QByteArray("OPTIONS / HTTP/1.1\r\n\r\n") << QByteArray("200");
+    QTest::addRow("the password as Basic credentials, any user: PROPFIND")
+        << QByteArray("PROPFIND / HTTP/1.1\r\nDepth: 0\r\n" + basicAuth("anyone:s3cret") + "\r\n") << QByteArray("207");
+    QTest::addRow("the password as Basic credentials, no user: GET")
+        << QByteArray("GET /a.txt HTTP/1.1\r\n" + basicAuth(":s3cret") + "\r\n") << TextA;
+    QTest::addRow("a wrong password as Basic credentials gets the challenge")
+        << QByteArray("GET /a.txt HTTP/1.1\r\n" + basicAuth("s3cret:wrong") + "\r\n") << challenge;
     // The applet's archive, and only it, needs no login.
     QTest::addRow("GET of the client archive is served")
         << QByteArray("GET /_i/KestruneClient.jar HTTP/1.1\r\n\r\n") << TestServer::ClientArchive;
     QTest::addRow("a file of the share named Client.jar is not")
-        << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+        << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << login;
     QTest::addRow("a file of the share whose name ends in Client.jar is not")
-        << QByteArray("GET /secretClient.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+        << QByteArray("GET /secretClient.jar HTTP/1.1\r\n\r\n") << login;
     QTest::addRow("the archive's name in another folder is not")
-        << QByteArray("GET /sub/KestruneClient.jar HTTP/1.1\r\n\r\n") << loginForbidden;
+        << QByteArray("GET /sub/KestruneClient.jar HTTP/1.1\r\n\r\n") << login;
     QTest::addRow("a folder whose name ends in Client.jar is not")
         << QByteArray("GET /fooClient.jar HTTP/1.1\r\n\r\n") << login;
     QTest::addRow("a longer name in the icon folder is not")
-        << QByteArray("GET /_i/KestruneClient.jarx HTTP/1.1\r\n\r\n") << loginForbidden;
+        << QByteArray("GET /_i/KestruneClient.jarx HTTP/1.1\r\n\r\n") << login;
     QTest::addRow("the archive's name is case-sensitive")
-        << QByteArray("GET /_i/kestruneclient.jar HTTP/1.1\r\n\r\n") << loginForbidden;
-    QTest::addRow("PUT of the client archive gets 403")
-        << QByteArray("PUT /_i/KestruneClient.jar HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << forbidden;
-    QTest::addRow("DELETE of the client archive gets 403")
-        << QByteArray("DELETE /_i/KestruneClient.jar HTTP/1.1\r\n\r\n") << forbidden;
-    QTest::addRow("POST of the client archive gets the login page with 403")
-        << form("/_i/KestruneClient.jar", "x=1") << loginForbidden;
+        << QByteArray("GET /_i/kestruneclient.jar HTTP/1.1\r\n\r\n") << login;
+    QTest::addRow("PUT of the client archive gets the challenge")
+        << QByteArray("PUT /_i/KestruneClient.jar HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << challenge;
+    QTest::addRow("DELETE of the client archive gets the challenge")
+        << QByteArray("DELETE /_i/KestruneClient.jar HTTP/1.1\r\n\r\n") << challenge;
+    QTest::addRow("POST of the client archive gets the login page")
+        << form("/_i/KestruneClient.jar", "x=1") << login;
 }
 
 void TestAccess::passwordModeRefusesByMethod()
@@ -187,20 +223,23 @@ void TestAccess::passwordModeRefusesByMethod()
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange(request);
-    if (answer.startsWith("login")) {
-        QCOMPARE(reply.status, answer == "login" ? QByteArray("200 OK") : QByteArray("403 Forbidden"));
+    const HttpReply reply = request.startsWith("HEAD") ? client.exchangeHead(request) : client.exchange(request);
+    if (answer == "login") {
+        QCOMPARE(reply.status, QByteArray("403 Forbidden"));
         QCOMPARE(reply.body, loginPage());
         QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
-        // The login page is the server's own: its form has to post.
-        QVERIFY(!reply.hasHeader("Content-Security-Policy"));
+        // The login page is the server's own: its form has to post, and no other site may frame it.
+        QCOMPARE(reply.header("Content-Security-Policy"), QByteArray("frame-ancestors 'none'"));
         QCOMPARE(reply.header("Connection"), QByteArray("close"));
         QVERIFY(client.waitClosed());
-    } else if (answer == "403") {
-        QCOMPARE(reply.status, QByteArray("403 Forbidden"));
-        QCOMPARE(reply.contentLength(), 0);
+    } else if (answer == "401") {
+        QCOMPARE(reply.status, QByteArray("401 Authorization Required"));
+        QCOMPARE(reply.header("WWW-Authenticate"), QByteArray("Basic realm=\"Private Area\""));
         QCOMPARE(reply.header("Connection"), QByteArray("close"));
         QVERIFY(client.waitClosed());
+        QVERIFY(client.pending().isEmpty());
+    } else if (answer.size() == 3) {
+        QCOMPARE(reply.code, answer.toInt());
     } else {
         QCOMPARE(reply.code, 200);
         QCOMPARE(reply.body, answer);
@@ -432,6 +471,13 @@ void TestAccess::basicModeChecksTheUserList_data()
     QTest::addRow("Client.jar is not exempt") << users << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << 401;
     QTest::addRow("empty user list refuses everyone") << QStringList() << get + basicAuth("anna:s3cret") + "\r\n" << 401;
     QTest::addRow("empty user list refuses empty credentials") << QStringList() << get + basicAuth(":") + "\r\n" << 401;
+    // RFC 7617: browsers and WebDAV clients send UTF-8; older clients Latin-1.
+    const QStringList international{QString::fromUtf8("j\xC3\xBCrgen:\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\xE2\x82\xAC"),
+                                    QString::fromUtf8("ren\xC3\xA9:s\xC3\xA9same")};
+    QTest::addRow("UTF-8 name and password outside Latin-1")
+        << international << get + basicAuth("j\xC3\xBCrgen:\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\xE2\x82\xAC") + "\r\n" << 200;
+    QTest::addRow("UTF-8 Latin-1 letters") << international << get + basicAuth("ren\xC3\xA9:s\xC3\xA9same") + "\r\n" << 200;
+    QTest::addRow("Latin-1 bytes of the same letters") << international << get + basicAuth("ren\xE9:s\xE9same") + "\r\n" << 200;
     QTest::addRow("refused PUT gets 401 too")
         << users << QByteArray("PUT /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << 401;
 }
@@ -456,6 +502,254 @@ void TestAccess::basicModeChecksTheUserList()
         QVERIFY(client.waitClosed());
     }
     QCOMPARE(QFile(ts->path(QStringLiteral("a.txt"))).size(), qint64(TextA.size()));
+}
+
+namespace {
+// A request of a WebDAV client or of a form, as it comes from 127.0.0.1:PORT (the listener's port
+// is put in place of "PORT").
+QByteArray sent(const QByteArray &method, const QByteArray &target, const QByteArray &headers = QByteArray(),
+                const QByteArray &body = QByteArray())
+{
+    return method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\n" + headers + "Content-Length: "
+           + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+QByteArray formSent(const QByteArray &body, const QByteArray &headers = QByteArray())
+{
+    return sent("POST", "/", headers + "Content-Type: application/x-www-form-urlencoded\r\n", body);
+}
+
+QByteArray uploadSent(const QByteArray &target, const QByteArray &headers = QByteArray())
+{
+    return sent("POST", target, headers + "Content-Type: multipart/form-data; boundary=XyZ\r\n",
+                "--XyZ\r\nContent-Disposition: form-data; name=\"f\"; filename=\"new.txt\"\r\n\r\nnew\r\n--XyZ--\r\n");
+}
+
+QByteArray to(const char *path)
+{
+    return "Destination: http://127.0.0.1:PORT" + QByteArray(path) + "\r\n";
+}
+} // namespace
+
+void TestAccess::writeSwitchesRefuseEveryChange_data()
+{
+    QTest::addColumn<bool>("upload");
+    QTest::addColumn<bool>("deleting");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("status"); // a refusal leaves the share as it was
+
+    const QByteArray locked = "423 Read only";
+    const QByteArray forbidden = "403 Forbidden";
+    // Uploads off: nothing that makes a name.
+    QTest::addRow("uploads off: PUT of a new file") << false << true << sent("PUT", "/new.txt", {}, "new") << locked;
+    QTest::addRow("uploads off: PUT over a file") << false << true << sent("PUT", "/a.txt", {}, "new") << locked;
+    QTest::addRow("uploads off: MKCOL") << false << true << sent("MKCOL", "/new") << forbidden;
+    QTest::addRow("uploads off: MKCOL with parents") << false << true << sent("MKCOL", "/x/y/z") << forbidden;
+    QTest::addRow("uploads off: COPY of a file") << false << true << sent("COPY", "/a.txt", to("/c.txt")) << forbidden;
+    QTest::addRow("uploads off: COPY of a folder") << false << true << sent("COPY", "/sub", to("/sub2")) << forbidden;
+    QTest::addRow("uploads off: MOVE") << false << true << sent("MOVE", "/a.txt", to("/c.txt")) << forbidden;
+    QTest::addRow("uploads off: LOCK of a new name") << false << true << sent("LOCK", "/new.txt") << forbidden;
+    QTest::addRow("uploads off: LOCK of a file makes nothing") << false << true << sent("LOCK", "/a.txt")
+                                                               << QByteArray("200 Locked");
+    // Not answered at all yet; once it is, uploads off refuses it (403).
+    QTest::addRow("uploads off: PROPPATCH") << false << true << sent("PROPPATCH", "/a.txt")
+                                            << QByteArray("405 Method Not Allowed");
+    QTest::addRow("uploads off: form upload") << false << true << uploadSent("/") << forbidden;
+    QTest::addRow("uploads off: form upload after a page link") << false << true << uploadSent("/?a=p&p=1") << forbidden;
+    QTest::addRow("uploads off: create-folder action") << false << true << formSent("a=cfd&f=new") << forbidden;
+    QTest::addRow("uploads off: deleting goes on") << false << true << sent("DELETE", "/a.txt")
+                                                   << QByteArray("200 File deleted");
+    // Deleting off: nothing that removes or replaces one, whoever the client says it is.
+    const QByteArray readOnly = "423 Read-only";
+    QTest::addRow("deleting off: DELETE of a file") << true << false << sent("DELETE", "/a.txt") << readOnly;
+    QTest::addRow("deleting off: DELETE of a folder") << true << false << sent("DELETE", "/sub") << readOnly;
+    QTest::addRow("deleting off: PUT over a file") << true << false << sent("PUT", "/a.txt", {}, "new")
+                                                   << QByteArray("412 Precondition Failed");
+    QTest::addRow("deleting off: PUT over a file as the applet") << true << false
+        << sent("PUT", "/a.txt", "User-Agent: mc\r\n", "new") << QByteArray("412 Precondition Failed");
+    QTest::addRow("deleting off: MOVE to a new name") << true << false << sent("MOVE", "/a.txt", to("/c.txt")) << forbidden;
+    QTest::addRow("deleting off: MOVE onto a file") << true << false
+        << sent("MOVE", "/a.txt", to("/sub/inner.txt") + "Overwrite: T\r\n") << QByteArray("412 Name exists");
+    QTest::addRow("deleting off: COPY onto a file") << true << false << sent("COPY", "/a.txt", to("/sub/inner.txt"))
+                                                    << QByteArray("412 Precondition Failed");
+    QTest::addRow("deleting off: delete action") << true << false << formSent("a=del&f=a.txt&d=sub") << forbidden;
+    QTest::addRow("deleting off: PUT of a new file goes on") << true << false << sent("PUT", "/new.txt", {}, "new")
+                                                            << QByteArray("201 Created");
+    QTest::addRow("deleting off: COPY to a new name goes on") << true << false << sent("COPY", "/a.txt", to("/c.txt"))
+                                                              << QByteArray("201 Created");
+    QTest::addRow("both off: MOVE onto a file") << false << false << sent("MOVE", "/a.txt", to("/sub/inner.txt"))
+                                                << forbidden;
+}
+
+void TestAccess::writeSwitchesRefuseEveryChange()
+{
+    QFETCH(bool, upload);
+    QFETCH(bool, deleting);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, status);
+    ts->config.enableUpload = upload ? CheckState::On : CheckState::Off;
+    ts->config.enableDelete = deleting ? CheckState::On : CheckState::Off;
+    QVERIFY(ts->start());
+    const QStringList before = tree(ts->share);
+
+    const HttpReply reply = exchange(request.replace("PORT", QByteArray::number(ts->port())));
+    QCOMPARE(reply.status, status);
+    if (reply.code >= 400)
+        QCOMPARE(tree(ts->share), before);
+}
+
+void TestAccess::otherSitesAndOtherNamesAreRefused_data()
+{
+    QTest::addColumn<int>("mode"); // AuthMode
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("code"); // a refusal leaves the share as it was
+
+    const int open = int(AuthMode::None);
+    const QByteArray del = "a=del&f=a.txt";
+    const QByteArray evil = "Origin: http://evil.example\r\n";
+    QTest::addRow("POST from another site's page") << open << formSent(del, evil) << 403;
+    QTest::addRow("POST from another site's page, upload") << open << uploadSent("/", evil) << 403;
+    QTest::addRow("POST from the share's own page") << open << formSent(del, "Origin: http://127.0.0.1:PORT\r\n") << 200;
+    QTest::addRow("POST from a page of another port") << open << formSent(del, "Origin: http://127.0.0.1:1\r\n") << 403;
+    QTest::addRow("POST from a page of another scheme") << open << formSent(del, "Origin: https://127.0.0.1:PORT\r\n")
+                                                        << 403;
+    QTest::addRow("POST from a sandboxed page") << open << formSent(del, "Origin: null\r\n") << 403;
+    QTest::addRow("POST from another name of this server") << open << formSent(del, "Origin: http://localhost:PORT\r\n")
+                                                           << 200;
+    QTest::addRow("POST said to come from another site") << open << formSent(del, "Sec-Fetch-Site: cross-site\r\n")
+                                                         << 403;
+    QTest::addRow("POST said to come from the same origin")
+        << open << formSent(del, "Sec-Fetch-Site: same-origin\r\nOrigin: http://127.0.0.1:PORT\r\n") << 200;
+    QTest::addRow("POST without either header (curl)") << open << formSent(del) << 200;
+    for (const char *method : {"PUT", "DELETE", "MKCOL", "LOCK"})
+        QTest::addRow("%s from another site's page", method) << open << sent(method, "/a.txt", evil) << 403;
+    QTest::addRow("COPY from another site's page") << open << sent("COPY", "/a.txt", evil + to("/c.txt")) << 403;
+    QTest::addRow("MOVE from another site's page") << open << sent("MOVE", "/a.txt", evil + to("/c.txt")) << 403;
+    QTest::addRow("GET from another site's page is read") << open << sent("GET", "/a.txt", evil) << 200;
+
+    // An open share answers only under this server's names: a name of another site made to
+    // point here is refused.
+    const auto named = [](const QByteArray &method, const QByteArray &host) {
+        return sent(method, "/a.txt").replace("Host: 127.0.0.1:PORT", "Host: " + host);
+    };
+    QTest::addRow("another name") << open << named("GET", "evil.example") << 421;
+    QTest::addRow("another name with this port") << open << named("GET", "evil.example:PORT") << 421;
+    QTest::addRow("another name, PROPFIND") << open << named("PROPFIND", "evil.example:PORT") << 421;
+    QTest::addRow("another name, PUT") << open << named("PUT", "evil.example:PORT") << 421;
+    QTest::addRow("another name, DELETE") << open << named("DELETE", "evil.example:PORT") << 421;
+    QTest::addRow("an address of another machine") << open << named("GET", "192.0.2.1:PORT") << 421;
+    QTest::addRow("a name that is not one") << open << named("GET", "a b") << 421;
+    QTest::addRow("the connection's address") << open << named("GET", "127.0.0.1:PORT") << 200;
+    QTest::addRow("localhost") << open << named("GET", "localhost:PORT") << 200;
+    QTest::addRow("LOCALHOST with a final dot") << open << named("GET", "LOCALHOST.") << 200;
+    QTest::addRow("the machine's name") << open << named("GET", "HOSTNAME:PORT") << 200;
+    QTest::addRow("the machine's name in .local") << open << named("GET", "HOSTNAME.local") << 200;
+    QTest::addRow("a name the owner allowed") << open << named("GET", "files.example:PORT") << 200;
+    QTest::addRow("an allowed name in capitals, its port not compared") << open << named("GET", "NAS.home") << 200;
+    QTest::addRow("a name the window learnt") << open << named("GET", "public.example") << 200;
+    QTest::addRow("no Host (HTTP/1.0)") << open << QByteArray("GET /a.txt HTTP/1.0\r\n\r\n") << 200;
+
+    // Behind a password another site has no login of its own: any name is answered, but no
+    // browser may change anything from another site's page.
+    const QByteArray login = basicAuth(":s3cret");
+    QTest::addRow("password: another name") << int(AuthMode::Password)
+        << sent("GET", "/a.txt", login).replace("Host: 127.0.0.1:PORT", "Host: evil.example") << 200;
+    QTest::addRow("password: POST from another site's page") << int(AuthMode::Password) << formSent(del, evil + login)
+                                                             << 403;
+    const QByteArray anna = basicAuth("anna:s3cret");
+    QTest::addRow("Basic: POST from another site's page") << int(AuthMode::Basic) << formSent(del, evil + anna) << 403;
+    QTest::addRow("Basic: PUT from another site's page") << int(AuthMode::Basic) << sent("PUT", "/a.txt", evil + anna)
+                                                         << 403;
+    QTest::addRow("Basic: POST from the share's own page")
+        << int(AuthMode::Basic) << formSent(del, "Origin: http://127.0.0.1:PORT\r\n" + anna) << 200;
+}
+
+void TestAccess::otherSitesAndOtherNamesAreRefused()
+{
+    QFETCH(int, mode);
+    QFETCH(QByteArray, request);
+    QFETCH(int, code);
+    ts->config.authMode = AuthMode(mode);
+    ts->config.users = QStringList{QStringLiteral("anna:s3cret")};
+    ts->config.allowedHosts = QStringList{QStringLiteral("files.example"), QStringLiteral("nas.home:8080")};
+    QVERIFY(ts->start());
+    ts->server->publicNames = QStringList{QStringLiteral("public.example")};
+    const QStringList before = tree(ts->share);
+
+    request.replace("PORT", QByteArray::number(ts->port()));
+    request.replace("HOSTNAME", QSysInfo::machineHostName().toUtf8());
+    const HttpReply reply = exchange(request);
+    QCOMPARE(reply.code, code);
+    if (code >= 400)
+        QCOMPARE(tree(ts->share), before);
+    else if (request.startsWith("GET"))
+        QCOMPARE(reply.body, TextA);
+}
+
+void TestAccess::passwordGuessingIsSlowedPerAddress_data()
+{
+    QTest::addColumn<int>("mode"); // AuthMode
+    QTest::addRow("login page") << int(AuthMode::Password);
+    QTest::addRow("Basic") << int(AuthMode::Basic);
+}
+
+void TestAccess::passwordGuessingIsSlowedPerAddress()
+{
+    QFETCH(int, mode);
+    const int first = 300;
+    GuessDelay::firstDelayMs = first;
+    GuessDelay::longestDelayMs = 2 * first;
+    const auto restore = qScopeGuard([] {
+        GuessDelay::firstDelayMs = 1000;
+        GuessDelay::longestDelayMs = 60000;
+    });
+    ts->config.authMode = AuthMode(mode);
+    ts->config.users = QStringList{QStringLiteral("anna:s3cret")};
+    QVERIFY(ts->start());
+
+    const auto request = [mode](const QByteArray &password) {
+        return mode == int(AuthMode::Basic) ? "GET /a.txt HTTP/1.1\r\n" + basicAuth("anna:" + password) + "\r\n"
+                                            : "GET /a.txt?a=log&password=" + password + " HTTP/1.1\r\n\r\n";
+    };
+    // Sends a guess from `address`; the client waits for its answer.
+    const auto send = [&](HttpClient *client, const QByteArray &password, const char *address) {
+        client->socket.bind(QHostAddress(QLatin1String(address)));
+        return client->connectTo(ts->port()) && (client->send(request(password)), true);
+    };
+    const auto attempt = [&](const QByteArray &password, qint64 *elapsed, const char *address = "127.0.0.1") {
+        QElapsedTimer clock;
+        clock.start();
+        HttpClient client;
+        HttpReply reply;
+        if (send(&client, password, address))
+            reply = client.reply();
+        *elapsed = clock.elapsed();
+        return reply.body == TextA;
+    };
+
+    qint64 elapsed = 0;
+    for (int i = 0; i < GuessDelay::FreeFailures; ++i)
+        QVERIFY(!attempt("wrong", &elapsed));
+    // From the eleventh on, each failure doubles the wait of the next attempt.
+    QVERIFY(!attempt("wrong", &elapsed));
+    QVERIFY2(elapsed >= first - 20, qPrintable(QString::number(elapsed)));
+    QVERIFY(!attempt("wrong", &elapsed));
+    QVERIFY2(elapsed >= 2 * first - 20, qPrintable(QString::number(elapsed)));
+
+    // While an attempt waits, the server serves: another address's guess is answered first.
+    HttpClient waiting;
+    QVERIFY(send(&waiting, "wrong", "127.0.0.1"));
+    HttpClient other;
+    QVERIFY(send(&other, "wrong", "127.0.0.2"));
+    QVERIFY(other.reply().complete);
+    QVERIFY(waiting.pending().isEmpty());
+    QVERIFY(waiting.reply().complete);
+
+    // The right password waits its turn too, and forgets the failures.
+    QVERIFY(attempt("s3cret", &elapsed));
+    QVERIFY2(elapsed >= 2 * first - 20, qPrintable(QString::number(elapsed)));
+    QVERIFY(!attempt("wrong", &elapsed));
+    QVERIFY2(elapsed < first, qPrintable(QString::number(elapsed)));
 }
 
 void TestAccess::pathsOutsideTheShareAreForbidden_data()

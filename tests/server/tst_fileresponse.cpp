@@ -110,7 +110,7 @@ void TestFileResponse::headerBlockIsExact_data()
                + "\"\r\nX-Content-Type-Options: nosniff\r\n";
     };
     QTest::addRow("download on a keep-alive connection: no Connection line, no Date, no type")
-        << QByteArray("GET /a.txt HTTP/1.1\r\nHost: h\r\n\r\n")
+        << QByteArray("GET /a.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
         << "HTTP/1.1 200 OK\r\n" + common
                + "Accept-Ranges: bytes\r\n" + validators(5)
                + "Content-Disposition: attachment; filename=\"a.txt\"\r\nContent-Length: 5\r\n\r\n";
@@ -135,6 +135,11 @@ void TestFileResponse::headerBlockIsExact_data()
         << "HTTP/1.1 200 OK\r\n" + common
                + "Accept-Ranges: bytes\r\n" + validators(0)
                + "Content-Disposition: attachment; filename=\"empty.pdf\"\r\nContent-Length: 0\r\n\r\n";
+    QTest::addRow("a page of the server's own may not be framed")
+        << QByteArray("GET /missing.txt HTTP/1.1\r\n\r\n")
+        << "HTTP/1.1 404 Not Found\r\n" + common
+               + "Accept-Ranges: bytes\r\nContent-Security-Policy: frame-ancestors 'none'\r\n"
+                 "Content-Type: text/html\r\nContent-Length: 123\r\n\r\n";
 }
 
 void TestFileResponse::headerBlockIsExact()
@@ -359,30 +364,36 @@ void TestFileResponse::dispositionNameReplacesUnsafeCharacters_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("shown");
+    // A name outside Latin-1 follows whole (RFC 6266 4.3).
+    QTest::addColumn<QByteArray>("extended");
 
-    QTest::addRow("plain name") << QStringLiteral("notes.txt") << QByteArray("notes.txt");
-    QTest::addRow("blank and semicolon stay") << QStringLiteral("a b;c.txt") << QByteArray("a b;c.txt");
-    QTest::addRow("CR") << QStringLiteral("a\rb.txt") << QByteArray("a?b.txt");
-    QTest::addRow("LF") << QStringLiteral("a\nb.txt") << QByteArray("a?b.txt");
-    QTest::addRow("CR LF cannot start a header") << QStringLiteral("x\r\nSet-Cookie: ID=1.txt") << QByteArray("x??Set-Cookie: ID=1.txt");
-    QTest::addRow("tab and other control bytes") << QStringLiteral("t\tu\x01v.txt") << QByteArray("t?u?v.txt");
-    QTest::addRow("DEL") << QStringLiteral("d\x7f.txt") << QByteArray("d?.txt");
-    QTest::addRow("double quote") << QStringLiteral("say \"hi\".txt") << QByteArray("say ?hi?.txt");
-    QTest::addRow("Latin-1 letter is one byte") << QStringLiteral("caf\u00e9.txt") << QByteArray("caf\xe9.txt");
-    QTest::addRow("euro sign is outside Latin-1") << QStringLiteral("price\u20ac.txt") << QByteArray("price?.txt");
-    QTest::addRow("CJK characters") << QStringLiteral("\u65e5\u672c.txt") << QByteArray("??.txt");
+    QTest::addRow("plain name") << QStringLiteral("notes.txt") << QByteArray("notes.txt") << QByteArray();
+    QTest::addRow("blank and semicolon stay") << QStringLiteral("a b;c.txt") << QByteArray("a b;c.txt") << QByteArray();
+    QTest::addRow("CR") << QStringLiteral("a\rb.txt") << QByteArray("a?b.txt") << QByteArray();
+    QTest::addRow("LF") << QStringLiteral("a\nb.txt") << QByteArray("a?b.txt") << QByteArray();
+    QTest::addRow("CR LF cannot start a header") << QStringLiteral("x\r\nSet-Cookie: ID=1.txt") << QByteArray("x??Set-Cookie: ID=1.txt") << QByteArray();
+    QTest::addRow("tab and other control bytes") << QStringLiteral("t\tu\x01v.txt") << QByteArray("t?u?v.txt") << QByteArray();
+    QTest::addRow("DEL") << QStringLiteral("d\x7f.txt") << QByteArray("d?.txt") << QByteArray();
+    QTest::addRow("double quote") << QStringLiteral("say \"hi\".txt") << QByteArray("say ?hi?.txt") << QByteArray();
+    QTest::addRow("Latin-1 letter is one byte") << QStringLiteral("caf\u00e9.txt") << QByteArray("caf\xe9.txt") << QByteArray();
+    QTest::addRow("euro sign is outside Latin-1") << QStringLiteral("price\u20ac.txt") << QByteArray("price?.txt") << QByteArray("price%E2%82%AC.txt");
+    QTest::addRow("CJK characters") << QStringLiteral("\u65e5\u672c.txt") << QByteArray("??.txt") << QByteArray("%E6%97%A5%E6%9C%AC.txt");
+    QTest::addRow("outside Latin-1 with a blank and quotes") << QStringLiteral("\u65e5 \"x\".txt") << QByteArray("? ?x?.txt")
+                                                             << QByteArray("%E6%97%A5%20%22x%22.txt");
 }
 
 void TestFileResponse::dispositionNameReplacesUnsafeCharacters()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, shown);
+    QFETCH(QByteArray, extended);
     ts->put(name, "x");
     QVERIFY(ts->start());
 
     const HttpReply reply = get("/" + encoded(name));
     QCOMPARE(reply.code, 200);
-    QCOMPARE(reply.header("Content-Disposition"), "attachment; filename=\"" + shown + '"');
+    QCOMPARE(reply.header("Content-Disposition"), "attachment; filename=\"" + shown + '"'
+                                                       + (extended.isEmpty() ? QByteArray() : "; filename*=UTF-8''" + extended));
     QCOMPARE(reply.headerNames().count("Set-Cookie"), 1);
 }
 
@@ -462,7 +473,7 @@ void TestFileResponse::unknownMethodGets405AndCloses()
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange(requestLine + "\r\nHost: h\r\n\r\n");
+    const HttpReply reply = client.exchange(requestLine + "\r\nHost: 127.0.0.1\r\n\r\n");
     QCOMPARE(reply.status, QByteArray("405 Method Not Allowed"));
     QCOMPARE(reply.header("Connection"), QByteArray("close"));
     QCOMPARE(reply.contentLength(), 0);

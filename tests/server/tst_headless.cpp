@@ -147,7 +147,8 @@ void TestHeadless::helpExitsZero()
     QVERIFY(process->waitForFinished(10000));
     QCOMPARE(process->exitCode(), 0);
     const QByteArray usage = process->readAllStandardOutput();
-    for (const char *option : {"--headless", "--share", "--address", "--port", "--auth", "--user", "--https", "--limit-kb", "--qr"})
+    for (const char *option : {"--headless", "--share", "--address", "--port", "--auth", "--user", "--https", "--limit-kb", "--qr",
+                               "--allow-host"})
         QVERIFY2(usage.contains(option), option);
 }
 
@@ -206,9 +207,19 @@ void TestHeadless::takenPortPrintsTheReasonAndFails()
 
 void TestHeadless::portZeroPrintsTheUrlAndServes()
 {
-    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0")});
+    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
+                                QStringLiteral("--allow-host"), QStringLiteral("files.example"),
+                                QStringLiteral("--allow-host"), QStringLiteral("nas.home")});
     QVERIFY(port > 0);
     QCOMPARE(printedUrl, QStringLiteral("http://127.0.0.1:%1/").arg(port));
+
+    // An open share answers to its own names and those allowed, not to any other.
+    for (const char *host : {"nas.home", "files.example", "evil.example"}) {
+        HttpClient named;
+        QVERIFY(named.connectTo(port));
+        QCOMPARE(named.exchange("GET /a.txt HTTP/1.1\r\nHost: " + QByteArray(host) + "\r\n\r\n").code,
+                 qstrcmp(host, "evil.example") == 0 ? 421 : 200);
+    }
 
     HttpClient client;
     QVERIFY(client.connectTo(port));
@@ -470,7 +481,7 @@ void TestHeadless::openWritableShareOnTheNetworkIsWarnedOf_data()
     QTest::addRow("every address, open, read only")
         << all << QStringList{QStringLiteral("--no-upload"), QStringLiteral("--no-delete")} << QString();
     QTest::addRow("every address, password")
-        << all << QStringList{QStringLiteral("--auth"), QStringLiteral("password"), QStringLiteral("--password"), QStringLiteral("x")} << QString();
+        << all << QStringList{QStringLiteral("--auth"), QStringLiteral("password"), QStringLiteral("--password"), QStringLiteral("b")} << QString();
     QTest::addRow("every address, basic")
         << all << QStringList{QStringLiteral("--auth"), QStringLiteral("basic"), QStringLiteral("--user"), QStringLiteral("a:b")} << QString();
     QTest::addRow("every address, one shared file") << all << QStringList{QStringLiteral("--share"), QStringLiteral("FILE")} << QString();

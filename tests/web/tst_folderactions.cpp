@@ -27,7 +27,6 @@ private slots:
 
     void deleteItems_data();
     void deleteItems();
-    void deleteDisabled();
     void deleteNamesRefused_data();
     void deleteNamesRefused();
     void deleteDoesNotFollowLinks_data();
@@ -118,19 +117,6 @@ void TestFolderActions::deleteItems()
     for (const QString &name : kept)
         QVERIFY2(web->exists(name), qPrintable(name));
     QCOMPARE(messageOf(client->get("/").body), QByteArray());
-}
-
-void TestFolderActions::deleteDisabled()
-{
-    web->config.enableDelete = CheckState::Off;
-    QVERIFY(web->write("Photos/1.jpg", "1"));
-    QVERIFY(web->write("a.txt", "a"));
-    const QByteArray before = client->get("/").body;
-    const HttpReply reply = postAction("/", "a=del&d=Photos&f=a.txt");
-    QCOMPARE(reply.status, QByteArray("200 OK"));
-    QCOMPARE(reply.body, before);
-    QVERIFY(web->exists("Photos/1.jpg"));
-    QVERIFY(web->exists("a.txt"));
 }
 
 void TestFolderActions::deleteNamesRefused_data()
@@ -243,7 +229,6 @@ void TestFolderActions::createFolder_data()
     QTest::addRow("climbing out") << true << QByteArray("..%2F..%2Fescaped") << QByteArray("Create new folder failed")
                                   << QString();
     QTest::addRow("a path") << true << QByteArray("x%2Fy") << QByteArray("Create new folder failed") << QString();
-    QTest::addRow("upload off") << false << QByteArray("Fresh") << QByteArray("Create new folder failed") << QString();
 }
 
 void TestFolderActions::createFolder()
@@ -382,7 +367,7 @@ void TestFolderActions::appletPage()
     QVERIFY(web->mkdir(QString::fromUtf8(QByteArray::fromPercentEncoding(target)).replace(u'+', u' ')));
     QVERIFY(client->get("/", user.isEmpty() ? QByteArray() : basicAuth(user)).status == "200 OK");
     const QByteArray id = client->cookie.mid(3);
-    QByteArray request = "POST " + target + " HTTP/1.1\r\nHost: h\r\nCookie: " + client->cookie + "\r\n";
+    QByteArray request = "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + client->cookie + "\r\n";
     if (!user.isEmpty())
         request += basicAuth(user);
     request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 5\r\n\r\na=upm";
@@ -420,10 +405,11 @@ void TestFolderActions::launchFile_data()
                                 << QByteArray("<argument>Path=/a+b/</argument>");
     QTest::addRow("markup in the path") << QByteArray("/%3Cx%3E%26") << QByteArray("h") << QByteArray()
         << QByteArray("http://h/") << QByteArray("<argument>Path=/&lt;x&gt;&amp;/</argument>");
-    QTest::addRow("markup in the host") << QByteArray("/") << QByteArray("h\"><x a=\"") << QByteArray()
-                                        << QByteArray("http://LOCAL/") << QByteArray();
-    QTest::addRow("path in the host") << QByteArray("/") << QByteArray("evil.example/x") << QByteArray()
-                                      << QByteArray("http://LOCAL/") << QByteArray();
+    // An open share refuses such names before; behind a password they come this far.
+    QTest::addRow("markup in the host") << QByteArray("/") << QByteArray("h\"><x a=\"") << QByteArray("anna:x")
+                                        << QByteArray("http://LOCAL/") << QByteArray("<argument>Aut=anna:x</argument>");
+    QTest::addRow("path in the host") << QByteArray("/") << QByteArray("evil.example/x") << QByteArray("anna:x")
+                                      << QByteArray("http://LOCAL/") << QByteArray("<argument>Aut=anna:x</argument>");
     QTest::addRow("no host") << QByteArray("/") << QByteArray() << QByteArray() << QByteArray("http://LOCAL/")
                              << QByteArray();
     QTest::addRow("basic credentials") << QByteArray("/") << QByteArray("h") << QByteArray("anna:a&b")
@@ -437,6 +423,8 @@ void TestFolderActions::launchFile()
     QFETCH(QByteArray, user);
     QFETCH(QByteArray, base);
     QFETCH(QByteArray, args);
+    web->config.allowedHosts = QStringList{QStringLiteral("example.org"), QStringLiteral("192.168.1.5"),
+                                           QStringLiteral("::1"), QStringLiteral("h")};
     if (!user.isEmpty()) {
         web->config.authMode = AuthMode::Basic;
         web->config.users = QStringList{QString::fromLatin1(user)};
@@ -471,6 +459,7 @@ void TestFolderActions::launchFileSecure()
     web->config.sslMode = CheckState::On;
     web->config.keyFile = qEnvironmentVariable("TESSALY_BUILD_DIR") + "/tests/ssl.pem";
     web->config.keyPassword = QStringLiteral("k4m5n6");
+    web->config.allowedHosts = QStringList{QStringLiteral("secure.example")};
     QVERIFY(web->restart());
     QSslSocket socket;
     socket.setPeerVerifyMode(QSslSocket::VerifyNone);

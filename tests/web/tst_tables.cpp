@@ -110,17 +110,17 @@ void TestTables::namesAreWrittenAlike()
     const QByteArray target = '/' + pageLink(name);
 
     // The folder page: the link encoded, the check box value and the visible name escaped.
-    const HttpReply page = exchange("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
+    const HttpReply page = exchange("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     QCOMPARE(page.status, QByteArray("200 OK"));
     const QByteArray cell = "<input type=\"checkbox\" name=\"f\" value=\"" + escaped(utf8) + "\"> <a href=\""
                             + target + "\">" + escaped(utf8) + "<br></a>";
     QVERIFY2(page.body.contains(cell), page.body.constData());
 
     // The file itself is reached by that link.
-    QCOMPARE(exchange("GET " + target + " HTTP/1.1\r\nHost: h\r\n\r\n").body, QByteArray("bytes"));
+    QCOMPARE(exchange("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").body, QByteArray("bytes"));
 
     // The not-found page names the path as Latin-1 and as UTF-8, both escaped.
-    const HttpReply missing = exchange("GET " + target + "x HTTP/1.1\r\nHost: h\r\n\r\n");
+    const HttpReply missing = exchange("GET " + target + "x HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     QCOMPARE(missing.status, QByteArray("404 Not Found"));
     const QString path = '/' + name + 'x';
     QVERIFY(missing.body.contains("Path=" + escaped(path.toLatin1()) + "<br>or File=" + escaped(path.toUtf8())
@@ -129,10 +129,10 @@ void TestTables::namesAreWrittenAlike()
     // WebDAV: the PROPFIND href of the entry and the LOCK root of the file are the same href.
     const QByteArray base = web->base();
     const QByteArray href = "<href>" + base + hrefPath('/' + name) + "</href>";
-    const HttpReply listing = exchange("PROPFIND / HTTP/1.1\r\nHost: h\r\nDepth: 1\r\n\r\n");
+    const HttpReply listing = exchange("PROPFIND / HTTP/1.1\r\nHost: 127.0.0.1\r\nDepth: 1\r\n\r\n");
     QCOMPARE(listing.status, QByteArray("207 Multi-Status"));
     QVERIFY2(listing.body.contains(href), listing.body.constData());
-    const HttpReply lock = exchange("LOCK " + target + " HTTP/1.1\r\nHost: h\r\n\r\n");
+    const HttpReply lock = exchange("LOCK " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     QCOMPARE(lock.status, QByteArray("200 Locked"));
     QVERIFY2(lock.body.contains("<D:lockroot><D:href>" + base + hrefPath('/' + name) + "</D:href>"),
              lock.body.constData());
@@ -140,7 +140,7 @@ void TestTables::namesAreWrittenAlike()
     // A folder of that name: the upload form names it escaped, with "+" read as a blank.
     QVERIFY(web->mkdir(name + QStringLiteral(".d")));
     const QByteArray form = "a=up";
-    const HttpReply upload = exchange("POST " + target + ".d HTTP/1.1\r\nHost: h\r\nContent-Type: "
+    const HttpReply upload = exchange("POST " + target + ".d HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
                                      "application/x-www-form-urlencoded\r\nContent-Length: "
                                      + QByteArray::number(form.size()) + "\r\n\r\n" + form);
     QCOMPARE(upload.status, QByteArray("200 OK"));
@@ -204,13 +204,13 @@ void TestTables::suffixTable()
     const QString name = QStringLiteral("file.") + suffix;
     QVERIFY(web->write(name, "small"));
 
-    const HttpReply download = exchange("GET /" + name.toLatin1() + " HTTP/1.1\r\nHost: h\r\n\r\n");
+    const HttpReply download = exchange("GET /" + name.toLatin1() + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     QCOMPARE(download.status, QByteArray("200 OK"));
     QCOMPARE(download.header("Content-Type"), type);
 
     web->config.showImages = CheckState::On;
     web->startThumbnails();
-    const HttpReply page = exchange("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
+    const HttpReply page = exchange("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     QCOMPARE(page.status, QByteArray("200 OK"));
     const QByteArray link = "<a href=\"/" + name.toLatin1() + "\">";
     const qsizetype at = page.body.indexOf(link);
@@ -239,7 +239,7 @@ void TestTables::everySuffixRowIsPinned()
 
 void TestTables::allowLineEqualsDispatchedMethods()
 {
-    const HttpReply options = exchange("OPTIONS / HTTP/1.1\r\nHost: h\r\n\r\n");
+    const HttpReply options = exchange("OPTIONS / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     QCOMPARE(options.status, QByteArray("200 OK"));
     QSet<QByteArray> allowed;
     for (const QByteArray &name : options.header("Allow").split(','))
@@ -254,7 +254,7 @@ void TestTables::allowLineEqualsDispatchedMethods()
     for (const QByteArray &method : candidates) {
         QVERIFY(web->write(QStringLiteral("t.txt"), "bytes"));
         HttpClient client(web->port());
-        client.send(method + " /t.txt HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n");
+        client.send(method + " /t.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n");
         // The status line is enough (and all a HEAD answer has besides its head).
         QTRY_VERIFY2(client.received.contains("\r\n"), method.constData());
         const QByteArray statusLine = client.received.left(client.received.indexOf("\r\n"));
