@@ -38,15 +38,37 @@ void BodySink::start(QFileDevice *file, const QByteArray &delimiter, qint64 leng
 bool BodySink::write(QByteArrayView piece)
 {
     const qint64 n = piece.size();
-    left -= n;
-    if (boundary.isEmpty() || left >= TailThreshold) {
-        if (target->write(piece.data(), n) != n)
-            return false;
-        if (syncedAtEnd)
-            startWriteback(target, n);
-    } else {
+    if (left >= 0)
+        left -= n;
+    if (boundary.isEmpty() || left >= TailThreshold)
+        return put(piece);
+    if (left >= 0) {
         tail.append(piece.data(), n);
+        return true;
     }
+    // The end is not known: all but the last bytes that came so far can go.
+    const qint64 go = tail.size() + n - TailThreshold;
+    if (go <= 0) {
+        tail.append(piece.data(), n);
+        return true;
+    }
+    const qint64 fromTail = qMin<qint64>(go, tail.size());
+    if (!put(QByteArrayView(tail).first(fromTail)) || !put(piece.first(go - fromTail)))
+        return false;
+    tail.remove(0, fromTail);
+    tail.append(piece.sliced(go - fromTail));
+    return true;
+}
+
+bool BodySink::put(QByteArrayView bytes)
+{
+    const qint64 n = bytes.size();
+    if (n == 0)
+        return true;
+    if (target->write(bytes.data(), n) != n)
+        return false;
+    if (syncedAtEnd)
+        startWriteback(target, n);
     return true;
 }
 

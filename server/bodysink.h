@@ -10,19 +10,22 @@ class QFileDevice;
 // is found by its closing delimiter.
 //
 // The pieces are written as they come. For a form part, the last bytes of the body are held back
-// so that the delimiter can be searched in them; what stands before it is the content's end.
+// so that the delimiter can be searched in them; what stands before it is the content's end. A
+// body of no known length (chunks) holds back the last bytes of what came so far.
 class BodySink
 {
 public:
     // Result codes of saving a body.
     enum Result { Saved = 0, ReadFailed = 2, WriteFailed = 3, NoDelimiter = 6 };
 
-    // Saves the next `length` bytes into `file`; with a `delimiter`, only those before it.
+    // Saves the next `length` bytes into `file` (below 0: all until the body ends); with a
+    // `delimiter`, only those before it.
     void start(QFileDevice *file, const QByteArray &delimiter, qint64 length);
     bool isActive() const { return target != nullptr; }
-    // Bytes still to come.
+    // Bytes still to come; below 0 when not known.
     qint64 remaining() const { return left; }
-    // Takes the next piece (at most remaining()). False: the file did not take it.
+    // Takes the next piece (at most remaining() when that is known). False: the file did not
+    // take it.
     bool write(QByteArrayView piece);
     // All bytes have come: ends the content at the delimiter and flushes the file.
     Result complete();
@@ -34,6 +37,8 @@ public:
     static qsizetype findDelimiter(QByteArrayView data, QByteArrayView delimiter);
 
 private:
+    bool put(QByteArrayView bytes);
+
     QFileDevice *target = nullptr;
     qint64 left = 0;
     bool syncedAtEnd = false;

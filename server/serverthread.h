@@ -41,6 +41,7 @@ private:
     void headArrived() override { readyRead(); }
     void bodyArrived() override;
     void becameIdle() override { dropResponse(); }
+    void bodyFailed() override;
     void authorize();
     void dispatch();
     void refuse();
