@@ -390,7 +390,8 @@ void TestConnection::chunkedBodyIsDecodedInAnyPieces_data()
                                              << none;
     QTest::addRow("PUT, a size of 17 digits") << put << QByteArray("10000000000000000\r\nabc\r\n") << 1 << 400 << none;
     QTest::addRow("PUT, no size") << put << QByteArray(";x\r\nabc\r\n0\r\n\r\n") << 0 << 400 << none;
-    QTest::addRow("PUT, a chunk without its CR LF") << put << QByteArray("5\r\nhelloX0\r\n\r\n") << 0 << 400 << none;
+    QTest::addRow("PUT, two other bytes in place of a chunk's CR LF") << put << QByteArray("5\r\nhelloXY0\r\n\r\n") << 0
+                                                                    << 400 << none;
     QTest::addRow("PUT, a chunk longer than its size") << put << QByteArray("3\r\nhello\r\n0\r\n\r\n") << 1 << 400 << none;
     QTest::addRow("PUT, lines ended by LF alone") << put << QByteArray("5\nhello\n0\n\n") << 0 << 400 << none;
     // Two whole chunks of 50000 bytes, then a size that is none.
