@@ -196,15 +196,28 @@ QByteArrayView RequestFraming::takeHeld(qint64 max)
     return piece;
 }
 
-void RequestFraming::bodyBytesTaken(char *data, qint64 n)
+qint64 RequestFraming::bodyBytesAhead() const
+{
+    if (!chunked)
+        return bodyLeft;
+    // The bytes held are all handed out when the socket reads past the buffer.
+    return decoder.dataLeft() > 0 ? decoder.dataLeft() + capacity - (fill - readPos) : 0;
+}
+
+qint64 RequestFraming::bodyBytesTaken(char *data, qint64 n)
 {
     if (!chunked) {
         bodyLeft -= n;
-        return;
+        return n;
     }
-    // Bytes of the current chunk: taken as they stand.
     qint64 consumed = 0;
-    decoder.decode(data, n, &consumed);
+    const qint64 decoded = decoder.decode(data, n, &consumed);
+    if (consumed < n && decoder.isDone()) {
+        const qint64 after = n - consumed;
+        std::memcpy(bodyRoom(), data + consumed, size_t(after));
+        fill += int(after);
+    }
+    return decoded;
 }
 
 char *RequestFraming::bodyRoom()

@@ -68,11 +68,14 @@ public:
     QByteArray read(qint64 n);
     // The next body bytes held, at most `max`; they count as handed out.
     QByteArrayView takeHeld(qint64 max);
-    // How many bytes a read past the buffer may take that are body bytes as they stand: the rest
-    // of a counted body, or of the current chunk (0 where a chunk's size line comes next).
-    qint64 bodyBytesAhead() const { return chunked ? decoder.dataLeft() : bodyLeft; }
-    // `n` bytes read past the buffer, at most bodyBytesAhead(), were taken as body bytes.
-    void bodyBytesTaken(char *data, qint64 n);
+    // How many bytes a read past the buffer may take: the rest of a counted body; for chunks the
+    // rest of the current chunk and as many bytes more as the buffer can keep of what may follow
+    // the last chunk (0 where a chunk's size line comes next: that goes into the buffer).
+    qint64 bodyBytesAhead() const;
+    // `n` bytes at `data` were read past the buffer, at most bodyBytesAhead(). Returns how many
+    // body bytes they hold, now at `data`: chunks are decoded in place, and bytes after the last
+    // chunk go to the buffer for the next request.
+    qint64 bodyBytesTaken(char *data, qint64 n);
     // Moves the unread bytes to the front and returns where further bytes of the body go; the
     // number that fit is roomSize().
     char *bodyRoom();

@@ -323,9 +323,9 @@ void Socket::saveFile(QFileDevice *file, const QByteArray &delimiter, qint64 len
 }
 
 // The next piece of the body, at most `max` bytes: bytes held in the buffer first, else bytes read
-// now, straight into `scratch` where they are body bytes as they stand, into the buffer where the
-// size line of a chunk comes first (so that whatever follows the last chunk stays there for the
-// next request). Returns its length; 0 when no body byte is there now or the body has ended; -1
+// now: into `scratch` (chunks decoded in place) while the body or the current chunk goes on, into
+// the buffer where the size line of a chunk comes first, so that whatever follows the last chunk
+// stays there for the next request. Returns its length; 0 when no body byte is there now or the body has ended; -1
 // when the connection has ended; BodyBroken when the chunks broke their framing.
 qint64 Socket::nextBodyPiece(char *scratch, qint64 max, QByteArrayView *piece)
 {
@@ -343,9 +343,11 @@ qint64 Socket::nextBodyPiece(char *scratch, qint64 max, QByteArrayView *piece)
             if (n <= 0)
                 return n;
             touch();
-            framing.bodyBytesTaken(scratch, n);
-            *piece = QByteArrayView(scratch, n);
-            return n;
+            const qint64 body = framing.bodyBytesTaken(scratch, n);
+            if (body == 0)
+                continue;
+            *piece = QByteArrayView(scratch, body);
+            return body;
         }
         if (!framing.isChunked())
             return 0;
