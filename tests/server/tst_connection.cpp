@@ -286,8 +286,10 @@ void TestConnection::malformedHeadGets400AndCloses_data()
     QTest::addRow("a bare CR in the request line") << QByteArray("GET /a.txt\r HTTP/1.1\r\n\r\n");
     QTest::addRow("a LF alone ending a line")
         << "PUT /new.txt HTTP/1.1\r\nX-A: 1\nTransfer-Encoding: chunked\r\n\r\n" + chunked;
-    QTest::addRow("a NUL in a name") << QByteArray("GET /a.txt HTTP/1.1\r\nX-\0A: 1\r\n\r\n", 36);
-    QTest::addRow("a NUL in a value") << QByteArray("GET /a.txt HTTP/1.1\r\nX-A: 1\0\r\n\r\n", 36);
+    const char nulInName[] = "GET /a.txt HTTP/1.1\r\nX-\0A: 1\r\n\r\n";
+    QTest::addRow("a NUL in a name") << QByteArray(nulInName, sizeof nulInName - 1);
+    const char nulInValue[] = "GET /a.txt HTTP/1.1\r\nX-A: 1\0\r\n\r\n";
+    QTest::addRow("a NUL in a value") << QByteArray(nulInValue, sizeof nulInValue - 1);
     QTest::addRow("a control character in a value") << QByteArray("GET /a.txt HTTP/1.1\r\nX-A: a\x01b\r\n\r\n");
     QTest::addRow("DEL in a value") << QByteArray("GET /a.txt HTTP/1.1\r\nX-A: a\x7f\r\n\r\n");
     QTest::addRow("a control character in a name") << QByteArray("GET /a.txt HTTP/1.1\r\nX\x1b-A: 1\r\n\r\n");
