@@ -67,7 +67,7 @@ const Option Options[] = {
     {"allow-host", "NAME", "Another host name an open share answers to; may be repeated."},
     {"limit-kb", "N", "Stop serving after N KB of traffic (0: no limit)."},
     {"session-lifetime", "S", "Seconds a browser session lasts after its last connection."},
-    {"max-connections", "N", "Most connections waiting to be accepted."},
+    {"max-connections", "N", "Idle connections kept when descriptors run out."},
     {"qr", nullptr, "Print the QR code of each URL, for a phone's camera."},
 };
 

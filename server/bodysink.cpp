@@ -43,15 +43,11 @@ void BodySink::start(QFileDevice *file, const QByteArray &delimiter, qint64 leng
 
 bool BodySink::write(QByteArrayView piece)
 {
-    const qint64 n = piece.size();
-    left -= n;
+    if (left >= 0)
+        left -= piece.size();
     if (!boundary.isEmpty())
         return take(piece);
-    if (target->write(piece.data(), n) != n)
-        return false;
-    if (syncedAtEnd)
-        startWriteback(target, n);
-    return true;
+    return put(piece);
 }
 
 BodySink::Ending BodySink::endingOf(QByteArrayView after, qsizetype *partStart)
@@ -167,7 +163,11 @@ bool BodySink::put(QByteArrayView data)
     // A part passed over goes nowhere.
     if (!target || data.isEmpty())
         return true;
-    return target->write(data.data(), data.size()) == data.size();
+    if (target->write(data.data(), data.size()) != data.size())
+        return false;
+    if (syncedAtEnd)
+        startWriteback(target, data.size());
+    return true;
 }
 
 void BodySink::endPart()

@@ -8,7 +8,7 @@
 class QFileDevice;
 
 // Where the body of an upload goes: a file, or the parts of a form body (multipart/form-data),
-// each ended by a delimiter line.
+// each ended by a delimiter line. The length of the body may be unknown (it comes in chunks).
 //
 // The pieces are written as they come. In a form body every piece is searched for the
 // delimiter; only the last few bytes, which may be the start of one, wait for the next piece.
@@ -35,13 +35,15 @@ public:
         ~Parts() = default;
     };
 
-    // Saves the next `length` bytes into `file`; with a `delimiter`, the content of the form
+    // Saves the next `length` bytes (below 0: all until the body ends) into `file`; with a
+    // `delimiter`, the content of the form
     // part they begin with, and the parts after it as `parts` says (none: passed over).
     void start(QFileDevice *file, const QByteArray &delimiter, qint64 length, Parts *parts = nullptr);
     bool isActive() const { return active; }
-    // Bytes still to come.
+    // Bytes still to come; below 0 when not known (a body in chunks).
     qint64 remaining() const { return left; }
-    // Takes the next piece (at most remaining()). False: the file did not take it.
+    // Takes the next piece (at most remaining() when that is known). False: the file did not
+    // take it.
     bool write(QByteArrayView piece);
     // All bytes have come: a form body must have ended with its closing delimiter. Flushes the
     // file.

@@ -266,7 +266,7 @@ qint64 OpenSslTransport::write(const QByteArrayView *parts, int count, bool)
 {
     if (state == State::Handshake)
         return 0;
-    if ((state != State::Open && state != State::PeerClosed) || broken)
+    if ((state != State::Open && state != State::PeerClosed) || broken || sendingShut)
         return Failed;
     static thread_local char gathered[RecordSize];
     qint64 taken = 0;
@@ -387,13 +387,25 @@ void OpenSslTransport::fail()
     announcePending();
 }
 
+void OpenSslTransport::shutdownSending()
+{
+    if (state != State::Open || broken || sendingShut || !ssl)
+        return;
+    // One try, without waiting, as on close.
+    ERR_clear_error();
+    SSL_shutdown(ssl);
+    ERR_clear_error();
+    sendingShut = true;
+    plain->shutdownSending();
+}
+
 void OpenSslTransport::close()
 {
     if (state == State::Closed)
         return;
     if (ssl) {
         // One try, without waiting: the peer learns that nothing was cut off.
-        if (state != State::Handshake && !broken) {
+        if (state != State::Handshake && !broken && !sendingShut) {
             ERR_clear_error();
             SSL_shutdown(ssl);
         }

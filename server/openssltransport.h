@@ -41,6 +41,8 @@ public:
     void waitForRoom() override;
     // Sends a close_notify when the system takes it now, then closes the descriptor.
     void close() override;
+    // Sends the close_notify the same way; records of the peer are still read.
+    void shutdownSending() override;
 
     void setKeepAlive(bool on) override;
     void setSendBufferSize(int bytes) override;
@@ -76,6 +78,8 @@ private:
     bool announcing = false;
     // A fatal error: OpenSSL takes no further call on the connection, not even a close_notify.
     bool broken = false;
+    // The close_notify has been sent: nothing more is written.
+    bool sendingShut = false;
     Wait handshakeWait = Wait::Nothing;
     Wait readWait = Wait::Nothing;
     Wait writeWait = Wait::Nothing;

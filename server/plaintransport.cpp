@@ -164,6 +164,12 @@ void PlainTransport::close()
     fd = -1;
 }
 
+void PlainTransport::shutdownSending()
+{
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_WR);
+}
+
 void PlainTransport::setKeepAlive(bool on)
 {
     const int value = on ? 1 : 0;

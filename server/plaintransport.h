@@ -32,6 +32,7 @@ public:
     void setReading(bool on) override;
     void waitForRoom() override;
     void close() override;
+    void shutdownSending() override;
 
     void setKeepAlive(bool on) override;
     void setSendBufferSize(int bytes) override;

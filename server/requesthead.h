@@ -14,6 +14,8 @@ class RequestHead
 {
 public:
     enum Type { Unknown = 0, Get, Post, PropFind, Options, Delete, Copy, Put, Move, MkCol, Head, Lock, UnLock };
+    // The length of a body sent in chunks, as long as it has not been read.
+    static constexpr qint64 UnknownLength = -1;
 
     const QNetworkCookie *getCookie(QByteArrayView name) const;
     void setCookie(const QByteArray &value);
@@ -26,7 +28,10 @@ public:
     static QString decodeFormValue(QByteArrayView raw);
 
     QList<QNetworkCookie> cookies;
+    // The declared length of the body; UnknownLength for chunks.
     qint64 contentLength = 0;
+    // The body comes in chunks (Transfer-Encoding: chunked).
+    bool chunked = false;
     int type = Unknown;
     qint64 rangeStart = 0;
     qint64 rangeEnd = 0;

@@ -5,6 +5,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -16,12 +17,32 @@ bool isBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-// A header line with a blank or tab between its name and the colon.
-bool blankInName(QByteArrayView line)
+bool isControl(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7f;
+}
+
+// A header line that different servers on the way would read differently (RFC 9112 5.1, 5.2):
+// a blank or tab between its name and the colon, a control character in its name, or one other
+// than the tab in its value.
+bool malformedHeader(QByteArrayView line)
 {
     const qsizetype colon = line.indexOf(':');
-    for (qsizetype i = 0; i < colon; ++i) {
-        if (isBlank(line.at(i)))
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const char c = line.at(i);
+        if (i < colon ? isBlank(c) || isControl(c) : isControl(c) && c != '\t')
+            return true;
+    }
+    return false;
+}
+
+// A CR that does not end a line (RFC 9112 2.2): the head's lines would end in other places for
+// others.
+bool bareCR(QByteArrayView head)
+{
+    for (qsizetype at = head.indexOf('\r'); at >= 0; at = head.indexOf('\r', at + 1)) {
+        if (at + 1 >= head.size() || head.at(at + 1) != '\n')
             return true;
     }
     return false;
@@ -51,6 +72,18 @@ struct Parse
     RequestHead &head;
     Status refusal = Status::Parsed;
     bool lengthSeen = false;
+    int codings = 0;  // Transfer-Encoding lines
+    bool chunked = false;
+    // The tokens of the last Connection line.
+    bool connectionSeen = false;
+    bool closeToken = false;
+    bool keepAliveToken = false;
+
+    void refuse(Status status)
+    {
+        if (refusal == Status::Parsed)
+            refusal = status;
+    }
 
     void target(QByteArrayView target);
     void header(QByteArrayView line);
@@ -105,10 +138,17 @@ void Parse::header(QByteArrayView line)
         head.fetchSite = value.trimmed().toByteArray();
     } else if (is("connection")) {
         // A list of tokens, without case.
-        bool close = false;
-        for (const QByteArray &token : value.toByteArray().split(','))
-            close = close || token.trimmed().compare("close", Qt::CaseInsensitive) == 0;
-        head.keepAlive = !close;
+        connectionSeen = true;
+        closeToken = keepAliveToken = false;
+        for (const QByteArray &token : value.toByteArray().split(',')) {
+            closeToken = closeToken || token.trimmed().compare("close", Qt::CaseInsensitive) == 0;
+            keepAliveToken = keepAliveToken || token.trimmed().compare("keep-alive", Qt::CaseInsensitive) == 0;
+        }
+    } else if (is("transfer-encoding")) {
+        // Only exactly the one coding every HTTP/1.1 server reads (RFC 9112 6.1): any other, a
+        // list, or a second line would frame the body differently for others on the way.
+        ++codings;
+        chunked = value.trimmed().compare("chunked", Qt::CaseInsensitive) == 0;
     } else if (is("range")) {
         if (!value.startsWith("bytes=") || value.contains(','))
             return;
@@ -145,7 +185,7 @@ void Parse::header(QByteArrayView line)
         bool ok;
         const qint64 n = parseLength(value, &ok);
         if (!ok || (lengthSeen && n != head.contentLength))
-            refusal = Status::BadRequest;
+            refuse(Status::BadRequest);
         head.contentLength = ok ? n : 0;
         lengthSeen = true;
     } else if (is("content-type")) {
@@ -182,9 +222,18 @@ RequestParser::Result RequestParser::parse(QByteArrayView bytes, bool overflowed
     qsizetype pos = 0;
     QByteArrayView line = RequestFraming::nextLine(bytes, &pos);
     if (line.size() < 3) {
-        // A request line that does not even fit the buffer.
+        // A request line that does not even fit the longest head.
         if (overflowed && line.isEmpty())
             result.status = Status::UriTooLong;
+        return result;
+    }
+    // A head cut short is never read: what was cut may change what the rest means.
+    if (overflowed) {
+        result.status = Status::HeadTooLarge;
+        return result;
+    }
+    if (bareCR(bytes) || std::any_of(line.begin(), line.end(), isControl)) {
+        result.status = Status::BadRequest;
         return result;
     }
 
@@ -198,36 +247,37 @@ RequestParser::Result RequestParser::parse(QByteArrayView bytes, bool overflowed
         return result;
     }
     const qsizetype space = line.indexOf(' ');
+    // An HTTP/1.0 client keeps the connection only when it asks to (RFC 9112 9.3).
+    const bool http10 = space >= 1 && line.sliced(line.lastIndexOf(' ') + 1) == "HTTP/1.0";
     if (space >= 1)
         line.truncate(space);
     Parse parse{head};
     parse.target(line);
 
-    bool transferCoded = false;
     for (;;) {
         const QByteArrayView header = RequestFraming::nextLine(bytes, &pos);
         if (header.isEmpty())
             break;
-        // A blank before the colon, or a line folded onto the one before, reads differently to
-        // different servers on the way: refused as malformed (RFC 9112 5.1, 5.2).
-        if (isBlank(header.at(0)) || blankInName(header)) {
-            if (parse.refusal == Status::Parsed)
-                parse.refusal = Status::BadRequest;
+        // A line folded onto the one before is refused as malformed too.
+        if (isBlank(header.at(0)) || malformedHeader(header)) {
+            parse.refuse(Status::BadRequest);
             continue;
         }
-        if (header.size() <= 2)
-            continue;
-        if (header.size() > 18 && qstrnicmp(header.data(), "transfer-encoding:", 18) == 0)
-            transferCoded = header.sliced(18).trimmed().toByteArray().toLower() != "identity";
-        else
+        if (header.size() > 2)
             parse.header(header);
     }
 
-    if (transferCoded && parse.refusal == Status::Parsed)
-        parse.refusal = Status::LengthRequired;
-    // The body of a head that did not fit the buffer cannot be told from the head.
-    if (overflowed && head.contentLength > 0 && parse.refusal == Status::Parsed)
-        parse.refusal = Status::BadRequest;
+    if (parse.codings > 0) {
+        // A length beside a coding says two things about one body (RFC 9112 6.3).
+        if (parse.codings > 1 || !parse.chunked || parse.lengthSeen)
+            parse.refuse(Status::BadRequest);
+        head.chunked = true;
+        head.contentLength = RequestHead::UnknownLength;
+    }
+    if (http10)
+        head.keepAlive = parse.keepAliveToken && !parse.closeToken;
+    else if (parse.connectionSeen)
+        head.keepAlive = !parse.closeToken;
     result.status = parse.refusal;
     return result;
 }
@@ -238,8 +288,8 @@ const char *RequestParser::statusLine(Status status)
     case Status::UnknownMethod: return "405 Method Not Allowed";
     case Status::BadRequest: return "400 Bad Request";
     case Status::Forbidden: return "403 Forbidden";
-    case Status::LengthRequired: return "411 Length Required";
     case Status::UriTooLong: return "414 URI Too Long";
+    case Status::HeadTooLarge: return "431 Request Header Fields Too Large";
     case Status::Parsed:
     case Status::NoRequestLine: break;
     }

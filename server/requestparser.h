@@ -15,10 +15,10 @@ public:
         Parsed,
         NoRequestLine,  // nothing to answer: the connection ends
         UnknownMethod,  // 405; the header lines are not read
-        BadRequest,     // 400: a malformed header, or a body that cannot be told from the head
+        BadRequest,     // 400: malformed framing: a body that cannot be told from the head
         Forbidden,      // 403: a path that leaves the share
-        LengthRequired, // 411: a transfer coding
-        UriTooLong,     // 414: a request line that does not fit the buffer
+        UriTooLong,     // 414: a request line that does not fit the longest head
+        HeadTooLarge,   // 431: a head that does not fit the longest head
     };
 
     struct Result
@@ -27,8 +27,9 @@ public:
         RequestHead head;
     };
 
-    // `bytes` is the head as the socket holds it; `overflowed` says that it was cut at the end of
-    // the buffer. A listener that shares a single file knows only GET and POST.
+    // `bytes` is the head as the socket holds it; `overflowed` says that it did not end within
+    // the longest head (it is refused, never read). A listener that shares a single file knows
+    // only GET and POST.
     static Result parse(QByteArrayView bytes, bool overflowed, bool singleFile);
 
     // The status line that answers a refusing status; null for Parsed and NoRequestLine.

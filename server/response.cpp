@@ -33,7 +33,7 @@ QByteArray Response::header(const char *status, qint64 length, const QByteArray 
 {
     Socket &socket = request->socket;
     // Body bytes left unread cannot be told from the next request: close after this answer.
-    if (socket.unreadBody() > 0)
+    if (socket.bodyPending())
         socket.setKeepAlive(false);
 
     // The id of the session this connection has, never bytes a client sent.

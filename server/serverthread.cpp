@@ -120,9 +120,15 @@ void ServerThread::useHead()
         if (ClientData *named = request.clientManager->getClientData(id))
             request.bind(named);
     }
-    socket.beginBody(request.contentLength, request.expectContinue);
-    // After a head cut at the buffer the connection cannot go on: say so in the answer.
-    if (request.status != RequestParser::Status::Parsed || socket.headOverflowed())
+    using Status = RequestParser::Status;
+    // After a head refused for its framing, or too long to be read, nothing that follows can be
+    // told apart from a body: the connection cannot go on.
+    if (request.status == Status::BadRequest || request.status == Status::UriTooLong
+        || request.status == Status::HeadTooLarge || socket.headOverflowed())
+        socket.refuseBody();
+    else
+        socket.beginBody(request.contentLength, request.expectContinue, request.chunked);
+    if (request.status != Status::Parsed)
         socket.setKeepAlive(false);
 }
 
@@ -138,6 +144,9 @@ void ServerThread::bodyArrived()
         break;
     case Awaiting::Body:
         request.body = request.socket.takeBody();
+        // Chunks, now read, have a length like any body.
+        if (request.chunked)
+            request.contentLength = request.body.size();
         dispatch();
         break;
     case Awaiting::Prefetch:
@@ -147,6 +156,14 @@ void ServerThread::bodyArrived()
     case Awaiting::Nothing:
         break;
     }
+}
+
+void ServerThread::bodyFailed()
+{
+    const Handling scope(this);
+    awaiting = Awaiting::Nothing;
+    request.socket.setKeepAlive(false);
+    answer("400 Bad Request");
 }
 
 void ServerThread::authorize()
@@ -181,7 +198,7 @@ void ServerThread::authorize()
         answer(refused);
         return;
     }
-    if (socket.unreadBody() > 0) {
+    if (socket.bodyPending()) {
         if (request.type == HTTP_Request::Post) {
             // Enough of a form upload to read its part headers.
             awaiting = Awaiting::Prefetch;

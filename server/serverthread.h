@@ -42,6 +42,7 @@ private:
     void headArrived() override { readyRead(); }
     void bodyArrived() override;
     void becameIdle() override { dropResponse(); }
+    void bodyFailed() override;
     void authorize();
     // Whether the request tries a password: a login, or Basic credentials.
     bool isAttempt() const;

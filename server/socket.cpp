@@ -14,6 +14,7 @@ const char Continue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 
 int Socket::idleTimeout = Socket::IdleTimeoutMs;
 int Socket::closeTimeout = Socket::CloseTimeoutMs;
+int Socket::lingerTimeout = Socket::LingerTimeoutMs;
 
 Socket::Socket()
 {
@@ -45,8 +46,7 @@ void Socket::discard()
         finishSaving(ReadFailed);
     }
     closing = true;
-    sender.stop();
-    retryDeadline.stop();
+    stopSending();
     closeDeadline.stop();
     idleDeadline.stop();
     ended = true;
@@ -138,6 +138,10 @@ void Socket::tellIdle()
 
 void Socket::readyRead()
 {
+    if (lingering) {
+        discardInput();
+        return;
+    }
     if (closing)
         return;
     if (sink.isActive()) {
@@ -145,21 +149,30 @@ void Socket::readyRead()
     } else if (bodyWait != BodyWait::None) {
         continueWaiting();
     } else if (!framing.isHeadComplete()) {
-        const qint64 n = readSocket(framing.room(), framing.roomSize());
-        // After the peer's close, a request it sent before still counts.
-        if (n < 0 && !(framing.filled() > 0 && framing.headBytesAdded(0))) {
-            framing.releaseIfEmpty();
-            readFinished();
-            return;
-        }
-        if (n < 0 || framing.headBytesAdded(int(n))) {
-            // From here on the time runs for the body and the answer.
-            startIdleTime();
-            updateReading();
-            tellHeaderReady();
-        } else if (!framing.holdsBuffer()) {
-            // Only empty lines came: the connection still waits for a request.
-            tellIdle();
+        for (;;) {
+            const int room = framing.roomSize();
+            const qint64 n = readSocket(framing.room(), room);
+            // After the peer's close, a request it sent before still counts.
+            if (n < 0 && !(framing.filled() > 0 && framing.headBytesAdded(0))) {
+                framing.releaseIfEmpty();
+                readFinished();
+                return;
+            }
+            if (n < 0 || framing.headBytesAdded(int(n))) {
+                // From here on the time runs for the body and the answer.
+                startIdleTime();
+                updateReading();
+                tellHeaderReady();
+                break;
+            }
+            if (!framing.holdsBuffer()) {
+                // Only empty lines came: the connection still waits for a request.
+                tellIdle();
+                break;
+            }
+            // A read that filled the room may have left bytes behind (the buffer grew).
+            if (n < room)
+                break;
         }
     }
     if (limitIsReached())
@@ -184,18 +197,19 @@ void Socket::readFinished()
 
 void Socket::updateReading()
 {
-    const bool consuming = !closing && (sink.isActive() || bodyWait != BodyWait::None
-                                        || !framing.isHeadComplete());
+    const bool consuming = lingering || (!closing && (sink.isActive() || bodyWait != BodyWait::None
+                                                      || !framing.isHeadComplete()));
     if (consuming == reading || !transport)
         return;
     reading = consuming;
     transport->setReading(consuming);
 }
 
-void Socket::beginBody(qint64 length, bool expectContinue)
+void Socket::beginBody(qint64 length, bool expectContinue, bool chunked)
 {
-    framing.beginBody(length);
-    continuePending = expectContinue && framing.unreadBody() > framing.heldBody();
+    framing.beginBody(length, chunked);
+    // Unless the whole body came with the head.
+    continuePending = expectContinue && framing.bodyPending() && framing.unreadBody() != framing.heldBody();
 }
 
 void Socket::sendContinue()
@@ -236,25 +250,48 @@ void Socket::prefetchBody()
 void Socket::continueWaiting()
 {
     if (bodyWait == BodyWait::Collect) {
-        collected.append(read(unreadBody()));
-        while (unreadBody() > 0) {
-            char piece[BufferSize];
-            const qint64 n = readSocket(piece, qMin<qint64>(BufferSize, unreadBody()));
+        char piece[BufferSize];
+        for (;;) {
+            QByteArrayView bytes;
+            const qint64 n = nextBodyPiece(piece, BufferSize, &bytes);
+            if (n == BodyBroken) {
+                failBody();
+                return;
+            }
             if (n < 0) {
                 readFinished();
                 return;
             }
-            if (n == 0)
+            if (n == 0) {
+                if (framing.bodyPending())
+                    return;
+                break;
+            }
+            collected.append(bytes);
+            // Only chunks can grow past what was allowed for; a declared length was checked.
+            if (collected.size() > MaxCollectedBody) {
+                failBody();
                 return;
-            touch();
-            collected.append(piece, n);
-            framing.bodyBytesTaken(n);
+            }
         }
     } else {
-        framing.prefetchRoom();
-        const int want = int(qMin<qint64>(unreadBody(), BufferSize));
-        while (framing.filled() < want) {
-            const qint64 n = readSocket(framing.room(), want - framing.filled());
+        // Until the whole body is held, or as much of it as the buffer holds.
+        for (;;) {
+            if (framing.bodyMalformed()) {
+                failBody();
+                return;
+            }
+            const qint64 unread = framing.unreadBody();
+            if (unread >= 0 && framing.heldBody() >= unread)
+                break;
+            char *to = framing.bodyRoom();
+            qint64 room = framing.roomSize();
+            if (room == 0)
+                break;
+            // Not past a declared body: what follows it is the next request.
+            if (unread >= 0)
+                room = qMin(room, unread - framing.heldBody());
+            const qint64 n = readSocket(to, room);
             if (n < 0) {
                 readFinished();
                 return;
@@ -262,7 +299,7 @@ void Socket::continueWaiting()
             if (n == 0)
                 return;
             touch();
-            framing.prefetched(int(n));
+            framing.bodyBytesAdded(int(n));
         }
     }
     bodyWait = BodyWait::None;
@@ -277,41 +314,92 @@ void Socket::saveFile(QFileDevice *file, qint64 length)
 
 void Socket::saveFile(QFileDevice *file, const QByteArray &delimiter, qint64 length, BodySink::Parts *parts)
 {
-    sink.start(file, delimiter, qBound<qint64>(0, length, unreadBody()), parts);
+    const qint64 unread = framing.unreadBody();
+    // Below 0: to the end of the body, whether its length is known or not.
+    const qint64 save = length < 0 ? unread : unread < 0 ? length : qMin(length, unread);
+    sink.start(file, delimiter, save, parts);
     sendContinue();
     continueSaving();
+}
+
+// The next piece of the body, at most `max` bytes: bytes held in the buffer first, else bytes read
+// now: into `scratch` (chunks decoded in place) while the body or the current chunk goes on, into
+// the buffer where the size line of a chunk comes first, so that whatever follows the last chunk
+// stays there for the next request. Returns its length; 0 when no body byte is there now or the body has ended; -1
+// when the connection has ended; BodyBroken when the chunks broke their framing.
+qint64 Socket::nextBodyPiece(char *scratch, qint64 max, QByteArrayView *piece)
+{
+    for (;;) {
+        *piece = framing.takeHeld(max);
+        if (!piece->isEmpty())
+            return piece->size();
+        if (framing.bodyMalformed())
+            return BodyBroken;
+        if (!framing.bodyPending())
+            return 0;
+        const qint64 ahead = framing.bodyBytesAhead();
+        if (ahead > 0) {
+            const qint64 n = readSocket(scratch, qMin(max, ahead));
+            if (n <= 0)
+                return n;
+            touch();
+            const qint64 body = framing.bodyBytesTaken(scratch, n);
+            if (body == 0)
+                continue;
+            *piece = QByteArrayView(scratch, body);
+            return body;
+        }
+        if (!framing.isChunked())
+            return 0;
+        char *to = framing.bodyRoom();
+        const qint64 n = readSocket(to, framing.roomSize());
+        if (n <= 0)
+            return n;
+        touch();
+        framing.bodyBytesAdded(int(n));
+    }
 }
 
 void Socket::continueSaving()
 {
     // Not the framing's buffer: the pieces are larger. Bytes of the body already in it go first.
     char received[SavePiece];
-    while (sink.remaining() > 0) {
-        QByteArrayView piece = framing.takeHeld(sink.remaining());
-        if (piece.isEmpty()) {
-            // Under a traffic limit in small pieces, so that the limit stops the upload soon.
-            const qint64 most = traffic && traffic->isLimited() ? BufferSize : SavePiece;
-            const qint64 n = readSocket(received, qMin(most, sink.remaining()));
-            if (n < 0) {
-                readFinished();
-                return;
-            }
-            if (n == 0)
-                break;
-            touch();
-            piece = QByteArrayView(received, n);
+    while (sink.remaining() != 0) {
+        // Under a traffic limit in small pieces, so that the limit stops the upload soon.
+        qint64 most = traffic && traffic->isLimited() ? BufferSize : SavePiece;
+        if (sink.remaining() > 0)
+            most = qMin(most, sink.remaining());
+        QByteArrayView piece;
+        const qint64 n = nextBodyPiece(received, most, &piece);
+        if (n == BodyBroken) {
+            failBody();
+            return;
         }
-        framing.bodyBytesTaken(piece.size());
+        if (n < 0) {
+            readFinished();
+            return;
+        }
+        if (n == 0) {
+            // The last chunk has come.
+            if (!framing.bodyPending())
+                break;
+            updateReading(); // the next readyRead() goes on
+            return;
+        }
         if (!sink.write(piece)) {
             finishSaving(WriteFailed);
             return;
         }
     }
-    if (sink.remaining() > 0) {
-        updateReading(); // the next readyRead() goes on
-        return;
-    }
     finishSaving(sink.complete());
+}
+
+void Socket::failBody()
+{
+    bodyWait = BodyWait::None;
+    if (handler)
+        handler->bodyFailed();
+    closeConnection();
 }
 
 void Socket::finishSaving(int code)
@@ -414,11 +502,48 @@ void Socket::sendQueued()
     }
     if (closing) {
         if (bytesQueued() == 0)
-            shutDown();
+            finishClose();
         return;
     }
     if (sendWaiting && bytesQueued() <= SendQueueLimit / 2)
         sendFile();
+    if (producerWaiting && bytesQueued() <= ProducedQueueLimit / 2) {
+        producerWaiting = false;
+        produceNext();
+    }
+}
+
+void Socket::sendProduced(Producer *from)
+{
+    producer = from;
+    producerWaiting = false;
+    produceNext();
+}
+
+void Socket::produceNext()
+{
+    if (!producer || closing)
+        return;
+    QByteArray piece;
+    const bool more = producer->produce(&piece);
+    if (!more)
+        producer = nullptr;
+    write(piece, !more);
+    if (!producer || closing)
+        return;
+    if (bytesQueued() > ProducedQueueLimit) {
+        // Resumed when the client has taken half of it.
+        producerWaiting = true;
+        return;
+    }
+    if (produceQueued)
+        return;
+    produceQueued = true;
+    QMetaObject::invokeMethod(this, [this] {
+        produceQueued = false;
+        if (!producerWaiting)
+            produceNext();
+    }, Qt::QueuedConnection);
 }
 
 void Socket::sendFile(QFile *file, qint64 offset, qint64 count)
@@ -488,6 +613,8 @@ void Socket::continueLater()
 
 void Socket::stopSending()
 {
+    producer = nullptr;
+    producerWaiting = false;
     sender.stop();
     sendWaiting = false;
     retryDeadline.stop();
@@ -501,8 +628,8 @@ void Socket::end()
     flushHeld();
     if (closing)
         return;
-    if (!keepAlive || headOverflowed() || unreadBody() > 0 || limitIsReached()) {
-        closeConnection();
+    if (!keepAlive || headOverflowed() || bodyPending() || limitIsReached()) {
+        closeAfterAnswer();
         return;
     }
     // Bytes after this request's body belong to the next request.
@@ -525,6 +652,7 @@ void Socket::end()
 void Socket::startIdleTime()
 {
     idleDeadline.start(idleTimeout);
+    waitStart = DeadlineSweeper::now();
 }
 
 void Socket::touch()
@@ -574,9 +702,53 @@ void Socket::closeConnection()
     updateReading();
     // The queued bytes go first; the transport closes when they are taken.
     if (bytesQueued() == 0 || !transport || ended)
-        shutDown();
+        finishClose();
     else
         closeDeadline.start(closeTimeout);
+}
+
+void Socket::closeAfterAnswer()
+{
+    if (closing)
+        return;
+    // What the client may still send: the rest of the body, or as much as lingering takes of a
+    // body of no known length (chunks, or after a refused head).
+    const qint64 unread = framing.unreadBody();
+    lingerLeft = !framing.bodyPending() ? 0
+                 : unread < 0          ? LingerBytes
+                                       : qMin(unread - framing.heldBody(), LingerBytes);
+    linger = lingerLeft > 0;
+    closeConnection();
+}
+
+void Socket::finishClose()
+{
+    if (lingering)
+        return;
+    if (!linger || ended || !transport || !transport->isOpen()) {
+        shutDown();
+        return;
+    }
+    linger = false;
+    lingering = true;
+    closeDeadline.start(lingerTimeout);
+    transport->shutdownSending();
+    updateReading();
+    discardInput();
+}
+
+void Socket::discardInput()
+{
+    char scrap[SavePiece];
+    while (lingerLeft > 0) {
+        const qint64 n = readSocket(scrap, qMin<qint64>(lingerLeft, sizeof scrap));
+        if (n < 0)
+            break;
+        if (n == 0)
+            return;
+        lingerLeft -= n;
+    }
+    shutDown();
 }
 
 void Socket::shutDown()
@@ -590,6 +762,7 @@ void Socket::shutDown()
     idleDeadline.stop();
     closeDeadline.stop();
     ended = true;
+    lingering = false;
     // What is still queued is dropped; what the system holds it still sends.
     queue.clear();
     queueFrom = 0;

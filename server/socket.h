@@ -42,6 +42,13 @@ public:
     static constexpr qint64 TlsBatch = FileSender::Batch;
     // A peer that does not close within this time after our close is aborted.
     static constexpr int CloseTimeoutMs = 10000;
+    // An answer that went out before the request's body was read closes lingering: the sending
+    // side is shut down, and what the client still sends is read and dropped, for at most this
+    // time and this many bytes (the rest of a declared body, else all of this), then the
+    // connection closes. Closed at once, the unread bytes would make the system reset the
+    // connection, and the client would lose the answer.
+    static constexpr int LingerTimeoutMs = 5000;
+    static constexpr qint64 LingerBytes = 8 * 1024 * 1024;
     // A peer that makes no progress for this long is closed: no request head completed within
     // this time after the connection opened or the last answer ended, no byte of a declared body
     // arrived, or no byte of an answer was taken.
@@ -52,6 +59,7 @@ public:
     // The timeouts of the deadlines set from now on (tests shorten them).
     static int idleTimeout;
     static int closeTimeout;
+    static int lingerTimeout;
     // Largest body collected into memory (forms, PROPFIND and LOCK bodies).
     static constexpr qint64 MaxCollectedBody = 64 * 1024;
 
@@ -71,10 +79,29 @@ public:
         virtual void headArrived() = 0;
         virtual void bodyArrived() = 0;
         virtual void becameIdle() = 0;
+        // The chunks of the body broke their framing, or a body collected into memory grew too
+        // large: the handler answers before a response that saves the body learns of it (as
+        // ReadFailed), and the connection closes.
+        virtual void bodyFailed() = 0;
 
     protected:
         ~Handler() = default;
     };
+
+    // An answer made piece by piece while it goes out (a long listing): produce() appends the
+    // next piece to `out` and says whether more follow. It is called once per turn of the event
+    // loop, other connections being served in between, and only while fewer than
+    // ProducedQueueLimit bytes wait to be sent: the answer is made as fast as the client takes
+    // it, and what waits stays small.
+    class Producer
+    {
+    public:
+        virtual bool produce(QByteArray *out) = 0;
+
+    protected:
+        ~Producer() = default;
+    };
+    static constexpr qint64 ProducedQueueLimit = 256 * 1024;
 
     Socket();
     ~Socket() override;
@@ -106,18 +133,25 @@ public:
     QByteArray readLine() { return framing.readLine(); }
 
     // --- the request body
-    // Declares the body that follows the head (0 for none) and whether the client waits for
-    // "100 Continue" before sending it.
-    void beginBody(qint64 length, bool expectContinue);
+    // Declares the body that follows the head (`length` bytes, 0 for none, or chunks) and whether
+    // the client waits for "100 Continue" before sending it.
+    void beginBody(qint64 length, bool expectContinue, bool chunked = false);
+    // The head was refused: nothing after it is read as a request.
+    void refuseBody() { framing.refuseBody(); continuePending = false; }
+    // The body bytes still to come; RequestFraming::UnknownLength until the last chunk.
     qint64 unreadBody() const { return framing.unreadBody(); }
+    // Whether any of the body is still to be read.
+    bool bodyPending() const { return framing.bodyPending(); }
     QByteArray read(qint64 n) { return framing.read(n); }
-    // Reads the whole body (at most MaxCollectedBody) into memory; bodyReady() follows.
+    // Reads the whole body (at most MaxCollectedBody) into memory; bodyReady() follows, or
+    // bodyFailed() for chunks that grow beyond it.
     void collectBody();
     QByteArray takeBody();
     // Waits until the buffer is full or holds the whole body; bodyReady() follows.
     void prefetchBody();
     // The target may be any file device: a QSaveFile writes a replacement that takes the
-    // target's place only when committed.
+    // target's place only when committed. A `length` below 0 saves the rest of the body, however
+    // long (a body in chunks).
     void saveFile(QFileDevice *file, qint64 length);
     // The content of the form part the body begins with goes to `file`; the parts after it as
     // `parts` says.
@@ -127,6 +161,9 @@ public:
     // --- the answer
     void write(const QByteArray &data, bool end);
     void sendFile(QFile *file, qint64 offset, qint64 count);
+    // Sends what `producer` makes until it says that nothing follows, then ends the answer. The
+    // producer must live until then or until the connection closes.
+    void sendProduced(Producer *producer);
     void end();
     void setKeepAlive(bool on);
     bool isKeepAlive() const { return keepAlive; }
@@ -136,6 +173,10 @@ public:
     // that does not take them within the close timeout is aborted.
     void closeConnection();
     bool isClosing() const { return closing; }
+    // No request is in progress: the connection waits for (the rest of) a head, since the time
+    // waitingSince() (monotonic milliseconds).
+    bool isWaitingForRequest() const { return !closing && !framing.isHeadComplete(); }
+    qint64 waitingSince() const { return waitStart; }
     // Drops the connection at once; a body being saved ends as ReadFailed. Used on destruction.
     void discard();
 
@@ -159,6 +200,8 @@ private:
     friend class DeadlineSweeper;
 
     enum class BodyWait { None, Collect, Prefetch };
+    // What nextBodyPiece() returns for chunks that broke their framing.
+    static constexpr qint64 BodyBroken = -2;
 
     qint64 readSocket(char *into, qint64 max);
     // The peer has closed (or the connection failed) while the socket read.
@@ -184,10 +227,18 @@ private:
     void tellBodyReady();
     void tellIdle();
     void continueLater();
+    void produceNext();
     void sendContinue();
     void continueWaiting();
     void continueSaving();
+    qint64 nextBodyPiece(char *scratch, qint64 max, QByteArrayView *piece);
+    void failBody();
     void finishSaving(int code);
+    // The answer is complete and the connection closes: lingering when the client may still send.
+    void closeAfterAnswer();
+    // The queued bytes are out: the connection closes, or begins to linger.
+    void finishClose();
+    void discardInput();
     // The connection ends now: what is queued is dropped, the transport closes, closed() follows.
     void shutDown();
     void startIdleTime();
@@ -208,6 +259,11 @@ private:
     bool reading = false;
     bool continuePending = false;
     bool sendWaiting = false;
+    // Closing lingers once the queued bytes are out (linger), and does from then on (lingering).
+    bool linger = false;
+    bool lingering = false;
+    qint64 lingerLeft = 0;
+    qint64 waitStart = 0;
     RequestFraming framing;
     BodyWait bodyWait = BodyWait::None;
     QByteArray collected;
@@ -218,10 +274,14 @@ private:
 
     FileSender sender;
     bool continueQueued = false;
+    Producer *producer = nullptr;
+    // The producer waits for the queue to shrink, or for its turn in the event loop.
+    bool producerWaiting = false;
+    bool produceQueued = false;
 
     // No request head completed, no body byte arrived, no byte of an answer was taken.
     DeadlineSweeper::Entry idleDeadline{this, DeadlineSweeper::Idle};
-    // The peer has not closed after our close.
+    // The peer has not closed after our close, or the lingering time is over.
     DeadlineSweeper::Entry closeDeadline{this, DeadlineSweeper::Close};
     // A send waits for room; normally the bytes written resume it sooner.
     DeadlineSweeper::Entry retryDeadline{this, DeadlineSweeper::Retry};

@@ -44,6 +44,9 @@ public:
     virtual void waitForRoom() = 0;
     // Closes at once; bytes the system still holds are sent by it.
     virtual void close() = 0;
+    // Nothing more is sent: the peer learns that the stream ends after what was sent (a FIN, for
+    // TLS after a close_notify). Reading goes on.
+    virtual void shutdownSending() = 0;
 
     virtual void setKeepAlive(bool on) = 0;
     virtual void setSendBufferSize(int bytes) = 0;

@@ -11,9 +11,12 @@
 #include <QSslKey>
 #include <QTcpSocket>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <limits>
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 WebServer::WebServer(QNetworkAddressEntry *entry, Configuration *profile)
     : address(entry)
@@ -43,6 +46,11 @@ void WebServer::init()
     // Queued: the receivers may stop this server, which must not delete a handler whose code is
     // still on the stack.
     connect(&traffic, &TrafficMeter::dataLimit, this, qOverload<>(&WebServer::dataLimit), Qt::QueuedConnection);
+    acceptPause.setSingleShot(true);
+    connect(&acceptPause, &QTimer::timeout, this, [this] {
+        if (acceptor)
+            acceptor->setReading(true);
+    });
     if (config) {
         ++config->useCount;
         if (config->isSSLmode())
@@ -66,19 +74,30 @@ bool WebServer::start()
     setListenBacklogSize(ListenBacklog);
     if (!listen(address->ip(), port))
         return false;
+    pauseAccepting();
+    acceptor.emplace(int(socketDescriptor()), [this] { acceptPending(); }, DescriptorWatch::Callback());
+    acceptor->setReading(true);
     clients.startTimer();
     return true;
 }
 
+void WebServer::stopListening()
+{
+    // The watch goes before the descriptor it watches.
+    acceptor.reset();
+    acceptPause.stop();
+    close();
+}
+
 void WebServer::stop()
 {
-    close();
+    stopListening();
     clients.stopTimer();
 }
 
 void WebServer::stopAll()
 {
-    close();
+    stopListening();
     clients.stopTimer();
     traffic.limitReached = true;
     while (!threads.isEmpty())
@@ -165,6 +184,60 @@ qint64 WebServer::raiseOpenFileLimit()
             limit.rlim_cur = before;
     }
     return limit.rlim_cur == RLIM_INFINITY ? std::numeric_limits<qint64>::max() : qint64(limit.rlim_cur);
+}
+
+void WebServer::acceptPending()
+{
+    const int listening = acceptor->descriptor();
+    for (int taken = 0; taken < AcceptBatch;) {
+        const int descriptor = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
+        if (descriptor >= 0) {
+            ++taken;
+            incomingConnection(descriptor);
+            if (!acceptor)
+                return;
+            continue;
+        }
+        switch (errno) {
+        case EINTR:
+        case ECONNABORTED:
+        case EPROTO:
+            // That connection is gone; the next may be there.
+            continue;
+        case EAGAIN:
+            return;
+        case EMFILE:
+        case ENFILE:
+            // Idle connections make room for the one that waits. Without any to close, taking
+            // pauses a moment: connections wait in the system's queue, and nothing spins.
+            if (closeIdleConnections() > 0)
+                continue;
+            break;
+        default:
+            break;
+        }
+        acceptor->setReading(false);
+        acceptPause.start(AcceptPauseMs);
+        return;
+    }
+}
+
+int WebServer::closeIdleConnections()
+{
+    QList<Socket *> idle;
+    for (ServerThread *thread : std::as_const(threads)) {
+        if (thread->request.socket.isWaitingForRequest())
+            idle.append(&thread->request.socket);
+    }
+    const int keep = config ? qMax(0, config->maxConnections) : 0;
+    if (idle.size() <= keep)
+        return 0;
+    std::sort(idle.begin(), idle.end(),
+              [](const Socket *a, const Socket *b) { return a->waitingSince() < b->waitingSince(); });
+    const int closing = int(idle.size()) - keep;
+    for (int i = 0; i < closing; ++i)
+        idle.at(i)->closeConnection();
+    return closing;
 }
 
 void WebServer::dataLimit()

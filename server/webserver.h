@@ -1,10 +1,14 @@
 #ifndef WEBSERVER_H
 #define WEBSERVER_H
 
+#include "server/descriptorwatch.h"
 #include "server/servercontext.h"
 
 #include <QList>
 #include <QTcpServer>
+#include <QTimer>
+
+#include <optional>
 
 class Transport;
 
@@ -27,6 +31,10 @@ public:
     // connections of a burst (a browser opening many, or many clients at once), which then
     // wait a second or more for the system to try again.
     static constexpr int ListenBacklog = 1024;
+    // Connections taken per turn of the event loop; more wait for the next turn.
+    static constexpr int AcceptBatch = 64;
+    // Taking connections pauses this long when the process has no descriptor left for one.
+    static constexpr int AcceptPauseMs = 100;
 
     // A listener on `entry` (taken over) using `profile`.
     WebServer(QNetworkAddressEntry *entry, Configuration *profile);
@@ -44,6 +52,9 @@ public:
     // Every connection takes a file descriptor: raises the process's soft limit of open files to
     // its hard limit. Returns the limit now in force (-1 when it cannot be read).
     static qint64 raiseOpenFileLimit();
+    // Closes the connections waiting for a request beyond the profile's maxConnections, those
+    // that have waited longest first; returns how many.
+    int closeIdleConnections();
 
     QList<ServerThread *> threads;
     QNetworkAddressEntry *address = nullptr;
@@ -71,6 +82,14 @@ private:
 
     void init();
     void dropKeys();
+    // Takes the connections the system has ready (QTcpServer's own loop would spin at the
+    // descriptor limit, retrying the same failing accept).
+    void acceptPending();
+    void stopListening();
+
+    // Watches the listening descriptor while the server listens.
+    std::optional<DescriptorWatch> acceptor;
+    QTimer acceptPause;
 
     QString loadedKeyFile;
     QString loadedKeyPassword;

@@ -2,7 +2,13 @@
 #define MFIND_H
 
 #include "server/response.h"
+#include "server/socket.h"
 #include "web/filter.h"
+
+#include <QStringList>
+
+#include <memory>
+#include <vector>
 
 class QFileInfo;
 
@@ -12,18 +18,31 @@ class QFileInfo;
 //   file:    prefix + name, size, modification time (seconds since 1970 UTC), picture reference
 //   folder:  prefix + name + "/", modification time (not in recursive mode)
 //   end:     one empty line after all records of a folder listing
-class Mfind : public Response
+//
+// A folder listing is made in slices while it goes out (Socket::Producer): a slice reads some
+// names of a folder or writes some records, so that a listing of a large tree neither holds up
+// the other connections nor gathers in memory. What is kept meanwhile is the walk: the sorted
+// names of each folder on the way down.
+class Mfind : public Response, private Socket::Producer
 {
     Q_OBJECT
 
 public:
+    // Most records written, and most names read, in one slice.
+    static constexpr int SliceEntries = 512;
+    static constexpr int SliceNames = 2048;
+    // A slice ends once it has written this many bytes, or run this long.
+    static constexpr qsizetype SliceBytes = 64 * 1024;
+    static constexpr int SliceMs = 4;
+
     explicit Mfind(HTTP_Request *request);
+    ~Mfind() override;
 
     using Response::reply;
     using Response::sendFile;
     void reply(QFileInfo *root, Configuration *config) override;
 
-    void sendDir(QByteArray prefix, const QString &folder, bool top);
+    // Appends the lines of a file record after its name.
     void sendFile(const QByteArray &prefix, const QFileInfo *entry);
 
     QByteArray listing;
@@ -31,9 +50,19 @@ public:
     Filter filter;
 
 private:
+    // One folder on the way down the walk.
+    struct Level;
+
+    bool produce(QByteArray *out) override;
+    // Goes on reading the names of the folder at the end of the walk; true once all are read.
+    bool readNames(Level &level, int *budget);
+    // Appends the record of the next entry of that folder, or goes down into it.
+    void nextEntry(Level &level);
     void addPicture(const QByteArray &prefix, const QFileInfo *entry);
 
     QString rootPath; // the share of the current request
+    bool hidden = false;
+    std::vector<std::unique_ptr<Level>> walk;
 };
 
 #endif

@@ -1,6 +1,6 @@
 // Clicks through the folder pages of a headless Tessaly in Chromium, as a person would:
-// browse, sort, page, upload, create a folder, delete with the confirm dialog, watch a
-// thumbnail appear and download a file. Everything talks to 127.0.0.1 only.
+// browse, sort, page, upload (also onto a name that exists), create a folder, delete with the
+// confirm dialog, watch a thumbnail appear and download a file. Everything talks to 127.0.0.1 only.
 //
 // Needs TESSALY_BUILD_DIR (the build folder holding the tessaly executable), /usr/bin/chromium
 // and playwright-core (npm ci in this folder). Exits with 77 (skipped) when one is missing.
@@ -158,6 +158,19 @@ test('folder pages in a browser', async (t) => {
         assert.ok(await page.isVisible('text=File sent success.'));
         assert.ok((await entryNames()).includes('holiday notes.bin'));
         assert.deepEqual(fs.readFileSync(path.join(share, 'holiday notes.bin')), data);
+    });
+
+    await t.test('an upload onto a name that exists shows why it failed', async () => {
+        // The answer comes before the browser has sent the file: had the server closed at once,
+        // the browser would show a reset connection instead of the page.
+        const local = path.join(work, 'big.bin');
+        const data = bytes(4 * 1000 * 1000, 4);
+        fs.writeFileSync(local, data);
+        await submitting(() => page.selectOption('select:has(option[value="up"])', 'up'));
+        await page.setInputFiles('input[type="file"]', local);
+        await submitting(() => page.click('input[value="Send"]'));
+        assert.ok(await page.isVisible('text=File send failed: File exists'));
+        assert.deepEqual(fs.readFileSync(path.join(share, 'big.bin')), bytes(300000, 1));
     });
 
     await t.test('create a folder', async () => {

@@ -18,6 +18,8 @@ private slots:
     void putLarge_data();
     void putLarge();
     void putPermissions();
+    void clientSequences_data();
+    void clientSequences();
     void putThatFailsChangesNothing_data();
     void putThatFailsChangesNothing();
     void deleting_data();
@@ -133,6 +135,7 @@ void tst_DavWrite::putLarge_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("expectContinue");
+    QTest::addColumn<bool>("chunked");
 
     // Around the pieces the body is taken in (64 KiB) and the stretches a file is handed to the
     // disk in while it arrives (8 MiB).
@@ -150,15 +153,19 @@ void tst_DavWrite::putLarge_data()
         {"17 MiB + 3", (17 << 20) + 3},
     };
     for (const auto &size : sizes) {
-        QTest::addRow("%s", size.name) << size.size << false;
-        QTest::addRow("%s after 100 Continue", size.name) << size.size << true;
+        QTest::addRow("%s", size.name) << size.size << false << false;
+        QTest::addRow("%s after 100 Continue", size.name) << size.size << true << false;
     }
+    // In chunks, as Finder and curl send a body of no known length.
+    QTest::addRow("300000 bytes in chunks") << 300000 << false << true;
+    QTest::addRow("17 MiB + 3 in chunks after 100 Continue") << (17 << 20) + 3 << true << true;
 }
 
 void tst_DavWrite::putLarge()
 {
     QFETCH(int, size);
     QFETCH(bool, expectContinue);
+    QFETCH(bool, chunked);
 
     // A body many times the connection's buffer replacing a file, and a request right behind it
     // on the same connection.
@@ -173,15 +180,24 @@ void tst_DavWrite::putLarge()
     body.truncate(size);
 
     HttpClient client(s.port());
+    const QByteArray length = chunked ? "Transfer-Encoding: chunked\r\nX-Expected-Entity-Length: " : "Content-Length: ";
     const QByteArray head = "PUT /big.bin HTTP/1.1\r\n" + QByteArray(expectContinue ? "Expect: 100-continue\r\n" : "")
-                            + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
+                            + length + QByteArray::number(body.size()) + "\r\n\r\n";
+    QByteArray sent = body;
+    if (chunked) {
+        // Chunks of an odd size, so that their size lines fall anywhere in what is read at once.
+        sent.clear();
+        for (qsizetype at = 0; at < body.size(); at += 32785)
+            sent += QByteArray::number(qMin<qsizetype>(32785, body.size() - at), 16) + "\r\n" + body.mid(at, 32785) + "\r\n";
+        sent += "0\r\n\r\n";
+    }
     const QByteArray next = "GET /next.txt HTTP/1.1\r\n\r\n";
     if (expectContinue) {
         client.send(head);
         QCOMPARE(client.reply().status, QByteArray("100 Continue"));
-        client.send(body + next);
+        client.send(sent + next);
     } else {
-        client.send(head + body + next);
+        client.send(head + sent + next);
     }
     const HttpReply r = client.reply(60000);
     QCOMPARE(r.status, QByteArray("201 Created"));
@@ -209,6 +225,58 @@ void tst_DavWrite::putPermissions()
     QCOMPARE(QFileInfo(s.path(QStringLiteral("kept.txt"))).permissions() & ~QFile::Permissions(0x7000 | 0x0700),
              kept & ~QFile::Permissions(0x7000 | 0x0700));
     QCOMPARE(s.read(QStringLiteral("kept.txt")), New);
+}
+
+void tst_DavWrite::clientSequences_data()
+{
+    // Requests on one connection, "TOKEN" standing for the lock token of the LOCK before.
+    QTest::addColumn<QList<QByteArray>>("requests");
+    QTest::addColumn<QList<int>>("classes"); // of the answers' status codes: 2 for 2xx
+    QTest::addColumn<QByteArray>("content"); // of docs/copy.bin afterwards
+
+    const QByteArray data = QByteArray(100000, 'f') + "end";
+    QByteArray chunks;
+    for (qsizetype at = 0; at < data.size(); at += 4096)
+        chunks += QByteArray::number(qMin<qsizetype>(4096, data.size() - at), 16) + "\r\n" + data.mid(at, 4096) + "\r\n";
+    chunks += "0\r\n\r\n";
+    const QByteArray lockInfo = "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:lockinfo xmlns:D=\"DAV:\"><D:lockscope>"
+                                "<D:exclusive/></D:lockscope><D:locktype><D:write/></D:locktype><D:owner>"
+                                "<D:href>Finder</D:href></D:owner></D:lockinfo>";
+    // macOS Finder copying a file: an empty file first, locked, then the content in chunks.
+    QTest::addRow("Finder") << QList<QByteArray>{
+        "PUT /docs/copy.bin HTTP/1.1\r\nUser-Agent: WebDAVFS/3.0.0 (03008000) Darwin/22.1.0 (x86_64)\r\n"
+        "Content-Length: 0\r\n\r\n",
+        "LOCK /docs/copy.bin HTTP/1.1\r\nTimeout: Second-600\r\nDepth: 0\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n"
+        "Content-Length: " + QByteArray::number(lockInfo.size()) + "\r\n\r\n" + lockInfo,
+        "PUT /docs/copy.bin HTTP/1.1\r\nIf: (<TOKEN>)\r\nX-Expected-Entity-Length: " + QByteArray::number(data.size())
+        + "\r\nTransfer-Encoding: Chunked\r\n\r\n" + chunks,
+        "UNLOCK /docs/copy.bin HTTP/1.1\r\nLock-Token: <TOKEN>\r\n\r\n",
+    } << QList<int>{2, 2, 2, 2} << data;
+}
+
+void tst_DavWrite::clientSequences()
+{
+    QFETCH(QList<QByteArray>, requests);
+    QFETCH(QList<int>, classes);
+    QFETCH(QByteArray, content);
+    TestServer s;
+    s.config.enableDelete = CheckState::On;
+    QVERIFY(s.start());
+    QVERIFY(s.mkdir(QStringLiteral("docs")));
+
+    HttpClient client(s.port());
+    QByteArray token;
+    for (qsizetype i = 0; i < requests.size(); ++i) {
+        QByteArray request = requests.at(i);
+        request.replace("TOKEN", token);
+        const HttpReply reply = client.exchange(request);
+        QVERIFY2(reply.code / 100 == classes.at(i), qPrintable(QString::number(i) + QLatin1Char(' ') + QString::fromLatin1(reply.status)));
+        if (reply.hasHeader("Lock-Token"))
+            token = reply.header("Lock-Token").replace('<', "").replace('>', "");
+    }
+    QVERIFY(!client.isClosed());
+    QVERIFY(s.read(QStringLiteral("docs/copy.bin")) == content);
+    QCOMPARE(s.names(QStringLiteral("docs")), QStringList{QStringLiteral("copy.bin")});
 }
 
 void tst_DavWrite::putThatFailsChangesNothing_data()

@@ -1,13 +1,23 @@
 #include "testserver.h"
 
+#include "server/serverthread.h"
 #include "web/filter.h"
 #include "web/html_element_manager.h"
+#include "web/mfind.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
+#include <QSocketNotifier>
 #include <QTest>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // The applet's listing service: plain CR LF records, byte for byte.
 class tst_Mfind : public QObject
@@ -23,6 +33,7 @@ private slots:
     void patternIsFoundAnywhereInTheName_data();
     void patternIsFoundAnywhereInTheName();
     void patternWithManyStarsIsAnsweredQuickly();
+    void listingOfManyFilesGoesOutInSlices();
 
 private:
     QByteArray list(const QByteArray &target);
@@ -225,6 +236,84 @@ void tst_Mfind::patternWithManyStarsIsAnsweredQuickly()
     clock.start();
     QCOMPARE(list("/Long/?p=" + pattern.toPercentEncoding()), QByteArray("\r\n"));
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void tst_Mfind::listingOfManyFilesGoesOutInSlices()
+{
+    // 60,000 files: 30,000 in one folder, 1,000 in each of 30 others. Links to one file, quick
+    // to make.
+    constexpr int Folders = 31;
+    constexpr int Files = 60000;
+    QVERIFY(s.write(QStringLiteral("Many/one.txt"), "x"));
+    const QByteArray one = QFile::encodeName(s.path(QStringLiteral("Many/one.txt")));
+    for (int d = 0; d < Folders; ++d) {
+        const QString folder = QStringLiteral("Many/d%1").arg(d, 2, 10, QLatin1Char('0'));
+        QVERIFY(s.mkdir(folder));
+        for (int f = 0; f < (d == 0 ? 30000 : 1000); ++f) {
+            const QByteArray name = QFile::encodeName(s.path(folder + QStringLiteral("/f%1.txt").arg(f, 5, 10, QLatin1Char('0'))));
+            QCOMPARE(::link(one.constData(), name.constData()), 0);
+        }
+    }
+    QVERIFY(QFile::remove(s.path(QStringLiteral("Many/one.txt"))));
+    const auto cleanup = qScopeGuard([this] { QDir(s.path(QStringLiteral("Many"))).removeRecursively(); });
+
+    // The client of the listing reads nothing at first.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    const int small = 16 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(s.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const qsizetype before = s.server->threads.size();
+    QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    QVERIFY(HttpClient::waitUntil([&] { return s.server->threads.size() > before; }));
+    // So that the system holds little of the listing either.
+    Socket &listing = s.server->threads.last()->request.socket;
+    listing.setSendBufferSize(16 * 1024);
+    const QByteArray request = "PROPFIND /Many/?r=1 HTTP/1.1\r\nUser-Agent: mc\r\n\r\n";
+    QCOMPARE(::send(fd, request.constData(), size_t(request.size()), 0), ssize_t(request.size()));
+    QVERIFY(HttpClient::waitUntil([&] { return listing.bytesQueued() > 0; }));
+    // Made no faster than it is taken: what waits for the client stays small.
+    qint64 most = 0;
+    (void)HttpClient::waitUntil([&] {
+        most = qMax(most, listing.bytesQueued());
+        return false;
+    }, 500);
+    QVERIFY2(most <= Socket::ProducedQueueLimit + Mfind::SliceBytes + 4096, qPrintable(QString::number(most)));
+
+    // Now it reads as fast as it can; another client is served between the slices.
+    QByteArray received;
+    bool ended = false;
+    QSocketNotifier readable(fd, QSocketNotifier::Read);
+    connect(&readable, &QSocketNotifier::activated, &readable, [&] {
+        char piece[65536];
+        const ssize_t n = ::recv(fd, piece, sizeof piece, MSG_DONTWAIT);
+        if (n > 0)
+            received.append(piece, n);
+        ended = ended || n == 0 || (n < 0 && errno != EAGAIN);
+    });
+    QVERIFY(HttpClient::waitUntil([&] { return received.size() > 500000; }));
+    HttpClient other(s.port());
+    QElapsedTimer clock;
+    clock.start();
+    const HttpReply reply = other.exchange("GET /Photos/b.JPG HTTP/1.1\r\n\r\n");
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(reply.code, 200);
+    QVERIFY2(!received.endsWith("\r\n\r\n\r\n"), "the listing was over before the other client was served");
+    qInfo("GET beside the listing: %lld ms; most queued %lld", elapsed, most);
+    QVERIFY2(elapsed < 100, qPrintable(QString::number(elapsed) + " ms"));
+
+    // Every file, each record whole, the end line once.
+    QVERIFY(HttpClient::waitUntil([&] { return received.endsWith("\r\n\r\n\r\n") || ended; }, 60000));
+    ::close(fd);
+    QVERIFY(!ended);
+    QCOMPARE(received.count("\r\n"), Files * 4 + 1);
+    QVERIFY(received.startsWith("/Many/d00/f00000.txt\r\n1\r\n"));
+    QVERIFY(received.contains("\r\n/Many/d00/f29999.txt\r\n1\r\n"));
+    QVERIFY(received.contains("\r\n\r\n/Many/d01/f00000.txt\r\n1\r\n"));
+    QVERIFY(received.contains("\r\n/Many/d30/f00999.txt\r\n1\r\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_Mfind)

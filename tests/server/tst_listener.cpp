@@ -1,12 +1,21 @@
 // The listener's life: stopping keeps open connections, stopping all ends them, a restarted
-// listener serves again, a copy gives its profile use back, and a listener past its limit serves
-// nobody new.
+// listener serves again, a copy gives its profile use back, a listener past its limit serves
+// nobody new, and one out of descriptors goes on serving.
 
 #include "httpclient.h"
 #include "testserver.h"
 
+#include <QDir>
 #include <QNetworkAddressEntry>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 const QByteArray TextA = "contents of a";
@@ -25,6 +34,7 @@ private slots:
     void stopAllEndsOpenConnectionsAndStartServesAgain();
     void copiedListenerGivesBackItsProfileUse();
     void listenerPastItsLimitServesNoNewConnection();
+    void listenerOutOfDescriptorsGoesOnServing();
 
 private:
     TestServer *ts = nullptr;
@@ -104,6 +114,77 @@ void TestListener::listenerPastItsLimitServesNoNewConnection()
         QCOMPARE(client.pending(), QByteArray());
     }
     QVERIFY(ts->server->threads.isEmpty());
+}
+
+namespace {
+// A connection to 127.0.0.1:port, or -1.
+int connectTo(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool closedByServer(int fd)
+{
+    pollfd p = {fd, POLLIN, 0};
+    char byte;
+    return ::poll(&p, 1, 0) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0;
+}
+
+qint64 processorMs()
+{
+    rusage usage = {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000
+           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+}
+} // namespace
+
+void TestListener::listenerOutOfDescriptorsGoesOnServing()
+{
+    ts->config.maxConnections = 4;
+    QVERIFY(ts->start());
+    // This process may open 40 descriptors more: 30 go to idle clients, which leaves the
+    // listener too few for their connections.
+    rlimit limit = {};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit before = limit;
+    const auto restore = qScopeGuard([&before] { ::setrlimit(RLIMIT_NOFILE, &before); });
+    const int open = int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
+    limit.rlim_cur = rlim_t(open + 40);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    std::vector<int> idle;
+    const auto closeAll = qScopeGuard([&idle] {
+        for (const int fd : idle)
+            ::close(fd);
+    });
+    for (int i = 0; i < 30; ++i) {
+        idle.push_back(connectTo(ts->port()));
+        QVERIFY(idle.back() >= 0);
+    }
+    // The connections that waited longest make room for the ones still to be taken, the newest
+    // stay.
+    QVERIFY(HttpClient::waitUntil([&] { return closedByServer(idle.front()); }, 5000));
+    QVERIFY(!closedByServer(idle.back()));
+    // Nothing spins.
+    const qint64 used = processorMs();
+    (void)HttpClient::waitUntil([] { return false; }, 500);
+    QVERIFY2(processorMs() - used < 150, qPrintable(QString::number(processorMs() - used)));
+    // A request is answered.
+    HttpClient client;
+    QVERIFY(client.connectTo(ts->port()));
+    const HttpReply reply = client.exchange(Get);
+    QCOMPARE(reply.body, TextA);
 }
 
 QTEST_GUILESS_MAIN(TestListener)

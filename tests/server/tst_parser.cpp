@@ -7,6 +7,7 @@
 #include "testserver.h"
 
 #include "server/clientdata.h"
+#include "server/requestframing.h"
 #include "server/requestparser.h"
 #include "server/socket.h"
 
@@ -167,23 +168,31 @@ void TestParser::headerNamesMatchInAnyCase()
 
 void TestParser::connectionHeaderDecidesKeepAlive_data()
 {
+    QTest::addColumn<QByteArray>("version");
     QTest::addColumn<QByteArray>("headers");
     QTest::addColumn<bool>("closes");
 
-    QTest::addRow("no Connection header") << QByteArray() << false;
-    QTest::addRow("Connection: close") << QByteArray("Connection: close\r\n") << true;
-    QTest::addRow("Connection: keep-alive") << QByteArray("Connection: keep-alive\r\n") << false;
+    const QByteArray http11 = "HTTP/1.1";
+    QTest::addRow("no Connection header") << http11 << QByteArray() << false;
+    QTest::addRow("Connection: close") << http11 << QByteArray("Connection: close\r\n") << true;
+    QTest::addRow("Connection: keep-alive") << http11 << QByteArray("Connection: keep-alive\r\n") << false;
+    // HTTP/1.0 keeps a connection only when asked to.
+    const QByteArray http10 = "HTTP/1.0";
+    QTest::addRow("HTTP/1.0") << http10 << QByteArray() << true;
+    QTest::addRow("HTTP/1.0, Connection: keep-alive") << http10 << QByteArray("Connection: Keep-Alive\r\n") << false;
+    QTest::addRow("HTTP/1.0, another Connection token") << http10 << QByteArray("Connection: TE\r\n") << true;
 }
 
 void TestParser::connectionHeaderDecidesKeepAlive()
 {
+    QFETCH(QByteArray, version);
     QFETCH(QByteArray, headers);
     QFETCH(bool, closes);
     QVERIFY(ts->start());
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange("GET /t.txt HTTP/1.1\r\n" + headers + "\r\n");
+    const HttpReply reply = client.exchange("GET /t.txt " + version + "\r\n" + headers + "\r\n");
     QCOMPARE(reply.code, 200);
     QCOMPARE(reply.body, Text);
     QCOMPARE(reply.header("Connection"), closes ? QByteArray("close") : QByteArray());
@@ -197,18 +206,24 @@ void TestParser::headsThatAreRefused_data()
     QTest::addColumn<Status>("status");
     QTest::addColumn<QByteArray>("statusLine");
 
-    const QByteArray longPath = "GET /" + QByteArray(Socket::BufferSize, 'a');
-    QTest::addRow("request line longer than the buffer") << longPath << true << Status::UriTooLong
-                                                         << QByteArray("414 URI Too Long");
-    const QByteArray longHead = "GET /t.txt HTTP/1.1\r\nX-Pad: " + QByteArray(Socket::BufferSize, 'p');
-    QTest::addRow("cut head without a body is served") << longHead << true << Status::Parsed << QByteArray();
+    const QByteArray longPath = "GET /" + QByteArray(RequestFraming::MaxHeadSize, 'a');
+    QTest::addRow("request line longer than the longest head") << longPath << true << Status::UriTooLong
+                                                               << QByteArray("414 URI Too Long");
+    const QByteArray longHead = "GET /t.txt HTTP/1.1\r\nX-Pad: " + QByteArray(RequestFraming::MaxHeadSize, 'p');
+    QTest::addRow("cut head without a body") << longHead << true << Status::HeadTooLarge
+                                             << QByteArray("431 Request Header Fields Too Large");
     QTest::addRow("cut head with a body")
-        << "POST /t.txt HTTP/1.1\r\nContent-Length: 5\r\nX-Pad: " + QByteArray(Socket::BufferSize, 'p') << true
-        << Status::BadRequest << QByteArray("400 Bad Request");
-    QTest::addRow("a transfer coding") << QByteArray("PUT /n.txt HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n") << false
-                                       << Status::LengthRequired << QByteArray("411 Length Required");
-    QTest::addRow("identity is no transfer coding")
-        << QByteArray("PUT /n.txt HTTP/1.1\r\nTransfer-Encoding: Identity\r\n\r\n") << false << Status::Parsed << QByteArray();
+        << "POST /t.txt HTTP/1.1\r\nContent-Length: 5\r\nX-Pad: " + QByteArray(RequestFraming::MaxHeadSize, 'p')
+        << true << Status::HeadTooLarge << QByteArray("431 Request Header Fields Too Large");
+    QTest::addRow("chunked is read") << QByteArray("PUT /n.txt HTTP/1.1\r\nTransfer-Encoding: Chunked\r\n\r\n")
+                                     << false << Status::Parsed << QByteArray();
+    QTest::addRow("identity is no longer a coding")
+        << QByteArray("PUT /n.txt HTTP/1.1\r\nTransfer-Encoding: Identity\r\n\r\n") << false << Status::BadRequest
+        << QByteArray("400 Bad Request");
+    QTest::addRow("a tab in a value is no control character")
+        << QByteArray("GET /t.txt HTTP/1.1\r\nX-A: a\tb\r\n\r\n") << false << Status::Parsed << QByteArray();
+    QTest::addRow("bytes above 127 in a value") << QByteArray("GET /t.txt HTTP/1.1\r\nX-A: \xc3\xa9\r\n\r\n") << false
+                                                << Status::Parsed << QByteArray();
     QTest::addRow("two different lengths")
         << QByteArray("PUT /n.txt HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n") << false
         << Status::BadRequest << QByteArray("400 Bad Request");
