@@ -153,9 +153,11 @@ QByteArray Dav::httpDate(const QDateTime &time)
 
 int Dav::destination(const QFileInfo *root, QString *path) const
 {
-    const QByteArray value = request->destination.trimmed();
-    if (value.isEmpty())
-        return 400;
+    return destinationOf(request->destination, root->absoluteFilePath(), path);
+}
+
+int Dav::pathOfUrl(const QByteArray &value, QString *path)
+{
     // Tolerant: a blank or a UTF-8 byte that a client left unencoded is taken as meant.
     const QUrl url = QUrl::fromEncoded(value, QUrl::TolerantMode);
     if (!url.isValid())
@@ -166,14 +168,26 @@ int Dav::destination(const QFileInfo *root, QString *path) const
     if (!rawPath.startsWith('/'))
         return 400;
     const QString decoded = QString::fromUtf8(QByteArray::fromPercentEncoding(rawPath));
-    // The same rules as for the request line: no "..", no NUL, nothing outside the share.
+    // The same rules as for the request line: no "..", no NUL.
     if (decoded.contains(QChar(0)))
         return 403;
     for (const QStringView segment : QStringView(decoded).split(u'/')) {
         if (segment == u"..")
             return 403;
     }
-    const QString rootPath = root->absoluteFilePath();
+    *path = decoded;
+    return 0;
+}
+
+int Dav::destinationOf(const QByteArray &header, const QString &rootPath, QString *path)
+{
+    const QByteArray value = header.trimmed();
+    if (value.isEmpty())
+        return 400;
+    QString decoded;
+    if (const int refused = pathOfUrl(value, &decoded))
+        return refused;
+    // Nothing outside the share.
     if (!SharePath::contains(rootPath, rootPath + decoded) || SharePath::isPrivate(rootPath, rootPath + decoded))
         return 403;
     *path = decoded;

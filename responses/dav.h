@@ -46,6 +46,11 @@ public:
     // The decoded path of the Destination header. Returns 0 when it names a place in the share
     // (`*path` set), 400 when it is missing or cannot be parsed, 403 when it leaves the share.
     int destination(const QFileInfo *root, QString *path) const;
+    // The same for the Destination header `value` of a share at `rootPath`.
+    static int destinationOf(const QByteArray &value, const QString &rootPath, QString *path);
+    // The decoded path of an absolute URL or path (scheme and host are not looked at): 0 when it
+    // names a place in a share (`*path` set), 400 when it has no path, 403 for "..", NUL.
+    static int pathOfUrl(const QByteArray &value, QString *path);
     // Whether an existing file at the destination of COPY or MOVE may be replaced.
     bool overwriteAllowed(const Configuration *config) const;
     // The status of a COPY or MOVE that would destroy its source or the share: 403 when the

@@ -2,6 +2,7 @@
 
 #include "config/configuration.h"
 #include "server/http_request.h"
+#include "server/servercontext.h"
 #include "web/deletedir.h"
 
 #include <QDir>
@@ -26,9 +27,11 @@ void Delete::reply(QFileInfo *root, Configuration *)
         return;
     }
     // A link goes as a link, even when it points at a folder.
-    if (!target.isDir() || target.isSymLink()) {
-        sendHeader(QFile::remove(target.absoluteFilePath()) ? "200 File deleted" : "423 Locked", 0);
-        return;
-    }
-    sendHeader(DeleteDir(target.absoluteFilePath(), root->absoluteFilePath()).deleteDir() ? "200 Dir deleted" : "423 Locked", 0);
+    const bool file = !target.isDir() || target.isSymLink();
+    const bool deleted = file ? QFile::remove(target.absoluteFilePath())
+                              : DeleteDir(target.absoluteFilePath(), root->absoluteFilePath()).deleteDir();
+    // The locks on what is gone end with it.
+    if (deleted)
+        request->context->locks().dropWithin(request->path);
+    sendHeader(!deleted ? "423 Locked" : file ? "200 File deleted" : "200 Dir deleted", 0);
 }

@@ -65,6 +65,20 @@ const Row *find(QStringView suffix)
     return nullptr;
 }
 
+const Row *ofName(QStringView fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    if (dot < 0 || fileName.size() - dot - 1 > Longest)
+        return nullptr;
+    char16_t small[Longest];
+    const QStringView suffix = fileName.sliced(dot + 1);
+    for (qsizetype i = 0; i < suffix.size(); ++i) {
+        const char16_t c = suffix.at(i).unicode();
+        small[i] = c >= 'A' && c <= 'Z' ? char16_t(c + ('a' - 'A')) : c;
+    }
+    return find(QStringView(small, suffix.size()));
+}
+
 const Row *begin()
 {
     return std::begin(Rows);

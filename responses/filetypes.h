@@ -17,6 +17,8 @@ struct Row
 
 // The row of `suffix`, or null when the table has none.
 const Row *find(QStringView suffix);
+// The row of a file name's suffix, in any case ("A.PDF" as "pdf"), or null.
+const Row *ofName(QStringView fileName);
 
 // Every row, for the tests and tools that go through them all.
 const Row *begin();

@@ -24,7 +24,10 @@ void Head::reply(QFileInfo *root)
     }
     QByteArray extra;
     const qint64 size = target.size();
-    contentType = HTTP_Response::describeFile(target.fileName(), size, target.lastModified().toMSecsSinceEpoch(), &extra);
+    const qint64 modifiedMs = target.lastModified().toMSecsSinceEpoch();
+    if (HTTP_Response::answerConditions(this, size, modifiedMs))
+        return;
+    contentType = HTTP_Response::describeFile(target.fileName(), size, modifiedMs, &extra);
     sendHeader("200 OK", size, &extra);
     // With a length the head alone does not end the exchange.
     if (size > 0)

@@ -50,6 +50,11 @@ public:
     // The content type of a file download of `size` bytes last changed at `modifiedMs` (since the
     // epoch); appends its Last-Modified, ETag and Content-Disposition lines to `extra`.
     static QByteArray describeFile(QStringView fileName, qint64 size, qint64 modifiedMs, QByteArray *extra);
+    // Appends the Last-Modified and ETag lines of a file.
+    static void appendValidators(QByteArray *extra, qint64 size, qint64 modifiedMs);
+    // Answers a GET or HEAD of a file when its conditions (RFC 9110 13.1) decide: "304 Not
+    // Modified" with the validators, or "412 Precondition Failed". False: the file is sent.
+    static bool answerConditions(Response *response, qint64 size, qint64 modifiedMs);
     // The entity tag of a file's content: its time of last change and its size.
     static QByteArray entityTag(qint64 size, qint64 modifiedMs);
     // The same written at `out` (room for EntityTagSize bytes); returns its end.

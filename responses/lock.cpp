@@ -1,82 +1,203 @@
 #include "responses/lock.h"
 
 #include "server/http_request.h"
+#include "server/preconditions.h"
+#include "server/servercontext.h"
 
+#include <QFile>
 #include <QFileInfo>
-#include <QUuid>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
-const char DefaultTimeout[] = "Second-3600";
+
+const QLatin1String DavNamespace("DAV:");
+
+bool isDav(const QXmlStreamReader &xml, const char *name)
+{
+    return xml.namespaceUri() == DavNamespace && xml.name() == QLatin1String(name);
 }
+
+// Copies the element the reader is at, with everything in it, to `out`.
+void copyElement(QXmlStreamReader &xml, QXmlStreamWriter &out)
+{
+    int depth = 0;
+    for (;;) {
+        switch (xml.tokenType()) {
+        case QXmlStreamReader::StartElement:
+            out.writeStartElement(xml.namespaceUri().toString(), xml.name().toString());
+            for (const QXmlStreamAttribute &attribute : xml.attributes())
+                out.writeAttribute(attribute);
+            ++depth;
+            break;
+        case QXmlStreamReader::EndElement:
+            out.writeEndElement();
+            --depth;
+            break;
+        case QXmlStreamReader::Characters:
+            out.writeCharacters(xml.text().toString());
+            break;
+        default:
+            break;
+        }
+        if (depth == 0 || xml.hasError())
+            return;
+        xml.readNext();
+    }
+}
+
+} // namespace
 
 Lock::Lock(HTTP_Request *request)
     : Dav(request)
 {
 }
 
-QByteArray Lock::scopeOf(const QByteArray &requestBody)
+std::optional<Lock::Info> Lock::infoOf(const QByteArray &requestBody)
 {
-    const qsizetype scope = requestBody.indexOf("lockscope");
-    if (scope < 0)
-        return "exclusive";
-    const qsizetype shared = requestBody.indexOf("shared", scope);
-    const qsizetype exclusive = requestBody.indexOf("exclusive", scope);
-    return shared >= 0 && (exclusive < 0 || shared < exclusive) ? "shared" : "exclusive";
+    QXmlStreamReader xml(requestBody);
+    if (!xml.readNextStartElement() || !isDav(xml, "lockinfo"))
+        return std::nullopt;
+    Info info;
+    bool scoped = false;
+    // Write locks are the only kind there is (RFC 4918 7): a body that names no type means one.
+    bool typed = true;
+    while (xml.readNextStartElement()) {
+        if (isDav(xml, "lockscope")) {
+            while (xml.readNextStartElement()) {
+                if (isDav(xml, "exclusive") || isDav(xml, "shared")) {
+                    info.exclusive = isDav(xml, "exclusive");
+                    scoped = true;
+                }
+                xml.skipCurrentElement();
+            }
+        } else if (isDav(xml, "locktype")) {
+            typed = false;
+            while (xml.readNextStartElement()) {
+                typed = typed || isDav(xml, "write");
+                xml.skipCurrentElement();
+            }
+        } else if (isDav(xml, "owner")) {
+            QXmlStreamWriter out(&info.owner);
+            out.writeNamespace(DavNamespace.toString(), QStringLiteral("D"));
+            copyElement(xml, out);
+        } else {
+            xml.skipCurrentElement();
+        }
+    }
+    // The whole document is read: a flaw after the parts used is a flaw too.
+    while (!xml.atEnd())
+        xml.readNext();
+    if (xml.hasError() || !scoped || !typed)
+        return std::nullopt;
+    return info;
 }
 
-QByteArray Lock::tokenOf(const QByteArray &ifHeader)
+qint64 Lock::timeoutOf(const QByteArray &header)
 {
-    const qsizetype start = ifHeader.indexOf("<opaquelocktoken:");
-    if (start < 0)
-        return QByteArray();
-    const qsizetype end = ifHeader.indexOf('>', start);
-    if (end < 0)
-        return QByteArray();
-    const QByteArray token = ifHeader.mid(start + 1, end - start - 1);
-    // Only characters that can stand in a header and an XML text unchanged.
-    for (const char c : token) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == ':'))
-            return QByteArray();
+    // "Infinite, Second-4100000000" (RFC 4918 10.7): the first value understood.
+    for (const QByteArray &item : header.split(',')) {
+        const QByteArray value = item.trimmed();
+        if (value.compare("Infinite", Qt::CaseInsensitive) == 0)
+            return LockManager::MaxTimeoutSeconds;
+        if (value.size() > 7 && value.first(7).compare("Second-", Qt::CaseInsensitive) == 0) {
+            bool ok = false;
+            const qint64 seconds = value.mid(7).toLongLong(&ok);
+            if (ok && seconds > 0)
+                return qMin(seconds, LockManager::MaxTimeoutSeconds);
+            // A number too large for 63 bits is still a long time.
+            if (value.size() > 25 && std::all_of(value.begin() + 7, value.end(), [](char c) { return c >= '0' && c <= '9'; }))
+                return LockManager::MaxTimeoutSeconds;
+        }
     }
-    return token;
+    return LockManager::MaxTimeoutSeconds;
 }
 
-QByteArray Lock::timeoutOf(const QByteArray &header)
+void Lock::appendActiveLock(QByteArray *out, const LockManager::Lock &lock, const QByteArray &p, const QByteArray &base)
 {
-    const QByteArray item = header.split(',').first().trimmed();
-    if (item.compare("Infinite", Qt::CaseInsensitive) == 0)
-        return "Infinite";
-    if (item.size() > 7 && item.size() <= 17 && item.first(7).compare("Second-", Qt::CaseInsensitive) == 0) {
-        bool ok = false;
-        const qint64 seconds = item.mid(7).toLongLong(&ok);
-        if (ok && seconds >= 0)
-            return "Second-" + QByteArray::number(seconds);
-    }
-    return DefaultTimeout;
+    const LockManager::Clock::time_point now = LockManager::Clock::now();
+    // In the order of RFC 4918 14.1.
+    *out += '<' + p + "activelock><" + p + "lockscope><" + p + (lock.exclusive ? "exclusive" : "shared") + "/></" + p
+            + "lockscope><" + p + "locktype><" + p + "write/></" + p + "locktype><" + p + "depth>"
+            + (lock.infinite ? "infinity" : "0") + "</" + p + "depth>";
+    *out += lock.owner;
+    *out += '<' + p + "timeout>Second-" + QByteArray::number(lock.secondsLeft(now)) + "</" + p + "timeout><" + p
+            + "locktoken><" + p + "href>" + lock.token + "</" + p + "href></" + p + "locktoken><" + p + "lockroot><"
+            + p + "href>";
+    appendHref(out, base, lock.root == u"/" ? QString() : lock.root);
+    *out += "</" + p + "href></" + p + "lockroot></" + p + "activelock>";
+}
+
+void Lock::answer(const char *status, const LockManager::Lock &lock)
+{
+    init(&body);
+    body += "D:prop xmlns:D=\"DAV:\"><D:lockdiscovery>";
+    appendActiveLock(&body, lock, "D:", connectionUrl().toEncoded());
+    body += "</D:lockdiscovery></D:prop>";
+    const QByteArray extra = "Lock-Token: <" + lock.token + ">\r\n";
+    sendHeader(status, body.size(), &extra);
+    request->socket.write(body, true);
 }
 
 void Lock::reply(QFileInfo *root)
 {
-    const QFileInfo target(addressed(root));
-    if (!target.exists() && !QFileInfo(target.absolutePath()).isDir()) {
+    LockManager &locks = request->context->locks();
+    const QString path = LockManager::normalized(request->path);
+    const QString who = Preconditions::principal(*request, *request->context);
+
+    if (request->body.trimmed().isEmpty()) {
+        // A refresh (RFC 4918 9.10.2): the lock whose token the If header names, on this item
+        // or above it.
+        const QList<QByteArray> tokens = Preconditions::submittedTokens(*request);
+        for (const QByteArray &token : tokens) {
+            const LockManager::Lock *lock = locks.find(token);
+            if (lock && lock->covers(path) && lock->principal == who) {
+                locks.refresh(token, timeoutOf(request->timeout));
+                answer("200 Locked", *locks.find(token));
+                return;
+            }
+        }
+        sendHeader(tokens.isEmpty() ? "400 Bad Request" : "412 Precondition Failed", 0);
+        return;
+    }
+    const std::optional<Info> info = infoOf(request->body);
+    if (!info) {
+        sendHeader("400 Bad Request", 0);
+        return;
+    }
+    const QString target = addressed(root);
+    const QFileInfo item(target);
+    const bool exists = item.exists() || item.isSymLink();
+    if (!exists && !QFileInfo(item.absolutePath()).isDir()) {
         sendHeader("404 Not Found", 0);
         return;
     }
-    QByteArray token = request->body.trimmed().isEmpty() ? tokenOf(request->ifHeader) : QByteArray();
-    if (token.isEmpty())
-        token = "opaquelocktoken:" + QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
-    const QByteArray depth = request->depth.trimmed() == "0" ? "0" : "infinity";
-
-    init(&body);
-    body += "D:prop xmlns:D=\"DAV:\"><D:lockdiscovery><D:activelock><D:locktype><D:write/></D:locktype>";
-    body += "<D:lockscope><D:" + scopeOf(request->body) + "/></D:lockscope>";
-    body += "<D:depth>" + depth + "</D:depth>";
-    body += "<D:timeout>" + timeoutOf(request->timeout) + "</D:timeout>";
-    body += "<D:locktoken><D:href>" + token + "</D:href></D:locktoken>";
-    body += "<D:lockroot><D:href>" + href(request->path) + "</D:href></D:lockroot>";
-    body += "</D:activelock></D:lockdiscovery></D:prop>";
-
-    const QByteArray extra = "Lock-Token: <" + token + ">\r\n";
-    sendHeader("200 Locked", body.size(), &extra);
-    request->socket.write(body, true);
+    // Depth 0, or infinity (the default, RFC 4918 9.10.3).
+    const bool infinite = request->depth.trimmed() != "0";
+    if (locks.conflicts(path, info->exclusive, infinite)) {
+        sendHeader("423 Locked", 0);
+        return;
+    }
+    if (!exists) {
+        // A name not taken becomes an empty file, locked (RFC 4918 7.3).
+        const int fd = ::open(QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            sendHeader(errno == EEXIST ? "409 Conflict" : "507 Insufficient Storage", 0);
+            return;
+        }
+        ::close(fd);
+    }
+    const LockManager::Lock *lock = locks.add(path, info->exclusive, infinite, info->owner, who, timeoutOf(request->timeout));
+    if (!lock) {
+        if (!exists)
+            QFile::remove(target);
+        sendHeader("503 Service Unavailable", 0);
+        return;
+    }
+    answer(exists ? "200 Locked" : "201 Created", *lock);
 }

@@ -2,11 +2,14 @@
 #define LOCK_H
 
 #include "responses/dav.h"
+#include "server/lockmanager.h"
 
-// Answers LOCK with a lock for an existing item or for a new name in an existing folder, so that
-// clients can lock before they write. No lock is recorded or enforced: every lock is granted
-// and UNLOCK always succeeds. A refresh (no body, the lock named in the If header) is answered
-// with the token it names.
+#include <optional>
+
+// Answers LOCK (RFC 4918 9.10): a new write lock on an item, or on a name not taken, which
+// becomes an empty file (201), so that clients can lock before they write; or, without a body,
+// a new time for a lock held, named by its token in the If header. The listener's LockManager
+// keeps the locks; the connection handler refuses changes that meet them (Preconditions).
 class Lock : public Dav
 {
     Q_OBJECT
@@ -17,14 +20,26 @@ public:
     using Dav::reply;
     void reply(QFileInfo *root) override;
 
-    // "shared" when the request body asks for a shared lock, "exclusive" otherwise.
-    static QByteArray scopeOf(const QByteArray &requestBody);
-    // The lock token an If header names ("<opaquelocktoken:...>"), or nothing.
-    static QByteArray tokenOf(const QByteArray &ifHeader);
-    // The first timeout a Timeout header asks for when it is well-formed, else an hour.
-    static QByteArray timeoutOf(const QByteArray &header);
+    // What a LOCK body (a DAV:lockinfo document) asks for; nothing when it is no such document.
+    struct Info
+    {
+        bool exclusive = true;
+        QByteArray owner; // the DAV:owner element as XML (prefix "D"), or nothing
+    };
+    static std::optional<Info> infoOf(const QByteArray &requestBody);
+    // The seconds a Timeout header asks for (its first well-formed value), at most
+    // LockManager::MaxTimeoutSeconds, which is also what "Infinite" and nothing give.
+    static qint64 timeoutOf(const QByteArray &header);
+    // Appends the DAV:activelock element of `lock`, its element names with `prefix` ("D:" or
+    // nothing), its lockroot under the connection's URL `base` (percent-encoded).
+    static void appendActiveLock(QByteArray *out, const LockManager::Lock &lock, const QByteArray &prefix,
+                                 const QByteArray &base);
 
     QByteArray body;
+
+private:
+    // The answer that tells the lock: its token and the lockdiscovery property with it.
+    void answer(const char *status, const LockManager::Lock &lock);
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "responses/move.h"
 
 #include "server/http_request.h"
+#include "server/servercontext.h"
 #include "server/sharepath.h"
 #include "web/deletedir.h"
 
@@ -59,7 +60,7 @@ void Move::reply(QFileInfo *root, Configuration *config)
         return;
     }
     if (!target.exists() && !target.isSymLink()) {
-        sendHeader(QDir().rename(sourcePath, targetPath) ? "201 Created" : "500 Rename Failed", 0);
+        sendHeader(QDir().rename(sourcePath, targetPath) ? moved("201 Created") : "500 Rename Failed", 0);
         return;
     }
     if (!overwriteAllowed(config)) {
@@ -75,7 +76,7 @@ void Move::reply(QFileInfo *root, Configuration *config)
     const bool targetIsFile = !target.isDir() || target.isSymLink();
     if (sourceIsFile && targetIsFile) {
         // rename() puts a file in another file's place in one step.
-        sendHeader(renamed(sourcePath, targetPath) ? "204 No Content" : "500 Rename Failed", 0);
+        sendHeader(renamed(sourcePath, targetPath) ? moved("204 No Content") : "500 Rename Failed", 0);
         return;
     }
     // A folder is involved: the target steps aside first and comes back if the move fails.
@@ -93,5 +94,12 @@ void Move::reply(QFileInfo *root, Configuration *config)
         QFile::remove(aside);
     else
         DeleteDir(aside).deleteDir();
-    sendHeader("204 No Content", 0);
+    sendHeader(moved("204 No Content"), 0);
+}
+
+const char *Move::moved(const char *status)
+{
+    // Locks stay with the names they are on: those on what left the source end.
+    request->context->locks().dropWithin(request->path);
+    return status;
 }

@@ -13,6 +13,10 @@ public:
 
     using Dav::reply;
     void reply(QFileInfo *root, Configuration *config) override;
+
+private:
+    // The status of a move that was made, once the locks on the source have ended.
+    const char *moved(const char *status);
 };
 
 #endif

@@ -2,7 +2,11 @@
 
 #include "config/configuration.h"
 #include "server/folderlisting.h"
+#include "responses/filetypes.h"
+#include "responses/http_response.h"
+#include "responses/lock.h"
 #include "server/http_request.h"
+#include "server/servercontext.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -89,8 +93,48 @@ void PropFind::makePieces(const QByteArray &p)
     pieces[2] = "</" + p + "getlastmodified>";
     pieces[3] = '<' + p + "resourcetype><" + p + "collection/></" + p + "resourcetype>";
     pieces[4] = '<' + p + "getcontentlength>";
-    pieces[5] = "</" + p + "getcontentlength></" + p + "prop><" + p + "status>HTTP/1.1 200 OK</" + p
-                + "status></" + p + "propstat></" + p + "response>";
+    pieces[5] = "</" + p + "getcontentlength>";
+    pieces[6] = "</" + p + "prop><" + p + "status>HTTP/1.1 200 OK</" + p + "status></" + p + "propstat></" + p
+                + "response>";
+    live[0] = '<' + p + "getetag>";
+    live[1] = "</" + p + "getetag>";
+    live[2] = '<' + p + "getcontenttype>";
+    live[3] = "</" + p + "getcontenttype>";
+    live[4] = '<' + p + "lockdiscovery/>";
+    live[5] = '<' + p + "supportedlock><" + p + "lockentry><" + p + "lockscope><" + p + "exclusive/></" + p
+              + "lockscope><" + p + "locktype><" + p + "write/></" + p + "locktype></" + p + "lockentry><" + p
+              + "lockentry><" + p + "lockscope><" + p + "shared/></" + p + "lockscope><" + p + "locktype><" + p
+              + "write/></" + p + "locktype></" + p + "lockentry></" + p + "supportedlock>";
+}
+
+void PropFind::addLiveProperties(QStringView fileName, qint64 modified, bool folder, qint64 size, QStringView itemPath)
+{
+    // A file's entity tag and type are those GET sends; a type GET does not send is not told.
+    const FileTypes::Row *type = folder ? nullptr : FileTypes::ofName(fileName);
+    const QByteArrayView contentType = type && type->contentType ? QByteArrayView(type->contentType) : QByteArrayView();
+    char tag[HTTP_Response::EntityTagSize];
+    const QByteArrayView entityTag = folder ? QByteArrayView()
+                                            : QByteArrayView(tag, HTTP_Response::writeEntityTag(tag, size, modified) - tag);
+    const bool typed = !contentType.isEmpty();
+    append(&body, {
+        folder ? QByteArrayView() : QByteArrayView(live[0]), entityTag,
+        folder ? QByteArrayView() : QByteArrayView(live[1]),
+        typed ? QByteArrayView(live[2]) : QByteArrayView(), contentType,
+        typed ? QByteArrayView(live[3]) : QByteArrayView(),
+    });
+    QList<const LockManager::Lock *> active;
+    if (!itemPath.isNull())
+        active = request->context->locks().covering(itemPath);
+    if (active.isEmpty()) {
+        body += live[4];
+    } else {
+        const QByteArray &p = piecesPrefix;
+        body += '<' + p + "lockdiscovery>";
+        for (const LockManager::Lock *lock : std::as_const(active))
+            Lock::appendActiveLock(&body, *lock, p, base);
+        body += "</" + p + "lockdiscovery>";
+    }
+    body += live[5];
 }
 
 void PropFind::addDir(QDir *rootDir, QFileInfo *folder, const QByteArray &prefix)
@@ -107,9 +151,12 @@ void PropFind::addDir(QDir *rootDir, QFileInfo *folder, const QByteArray &prefix
         sharePath += u'/';
     QByteArray href;
     appendHref(&href, base, sharePath);
-    body.reserve(body.size() + entries.size() * (300 + 14 * prefix.size() + href.size()));
+    body.reserve(body.size() + entries.size() * (600 + 30 * prefix.size() + href.size()));
+    // The entries' paths are needed only for their locks.
+    const bool locked = !request->context->locks().isEmpty();
     for (const FolderListing::Entry &entry : entries)
-        addResponse(href, entry.name.toUtf8(), entry.modified, entry.folder, entry.size);
+        addResponse(href, entry.name.toUtf8(), entry.name, entry.modified, entry.folder, entry.size,
+                    locked ? QString(sharePath + entry.name) : QString());
 }
 
 void PropFind::addEnty(QDir *rootDir, QFileInfo *entry, const QByteArray &prefix)
@@ -119,13 +166,14 @@ void PropFind::addEnty(QDir *rootDir, QFileInfo *entry, const QByteArray &prefix
     if (relative == QLatin1String("."))
         relative.clear();
     QByteArray href;
-    appendHref(&href, base.isEmpty() ? connectionUrl().toEncoded() : base, QString(u'/' + relative));
-    addResponse(href, QByteArrayView(), entry->lastModified().toMSecsSinceEpoch(), entry->isDir(),
-                entry->size());
+    const QString sharePath = u'/' + relative;
+    appendHref(&href, base.isEmpty() ? connectionUrl().toEncoded() : base, sharePath);
+    addResponse(href, QByteArrayView(), entry->fileName(), entry->lastModified().toMSecsSinceEpoch(), entry->isDir(),
+                entry->size(), sharePath);
 }
 
-void PropFind::addResponse(const QByteArray &href, QByteArrayView name, qint64 modified, bool folder,
-                           qint64 size)
+void PropFind::addResponse(const QByteArray &href, QByteArrayView name, QStringView fileName, qint64 modified,
+                           bool folder, qint64 size, QStringView itemPath)
 {
     qsizetype room = href.size() + 5 * name.size() + 40 + 24;
     for (const QByteArray &piece : pieces)
@@ -152,4 +200,6 @@ void PropFind::addResponse(const QByteArray &href, QByteArrayView name, qint64 m
     out += n;
     put(pieces[5]);
     body.truncate(out - body.constData());
+    addLiveProperties(fileName, modified, folder, size, itemPath);
+    body += pieces[6];
 }

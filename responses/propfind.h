@@ -31,12 +31,19 @@ private:
     // The fixed pieces of a response element, with the request's prefix.
     void makePieces(const QByteArray &prefix);
     // One response element: its href is `href` followed by `name` (UTF-8) encoded as appendHref()
-    // encodes paths.
-    void addResponse(const QByteArray &href, QByteArrayView name, qint64 modified, bool folder,
-                     qint64 size);
+    // encodes paths. `fileName` is the item's name, `itemPath` its path in the share (null when
+    // no lock is held).
+    void addResponse(const QByteArray &href, QByteArrayView name, QStringView fileName, qint64 modified,
+                     bool folder, qint64 size, QStringView itemPath);
+    // The live properties of the content and of locking, written for every item by this one
+    // function: getetag and getcontenttype of a file (what GET sends as ETag and Content-Type;
+    // no type where GET sends none), lockdiscovery (the locks that cover `itemPath`) and
+    // supportedlock.
+    void addLiveProperties(QStringView fileName, qint64 modified, bool folder, qint64 size, QStringView itemPath);
     QByteArray base; // connectionUrl(), percent-encoded, for the current request
     QByteArray piecesPrefix;
-    QByteArray pieces[6];
+    QByteArray pieces[7];
+    QByteArray live[6];
 };
 
 #endif

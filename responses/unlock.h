@@ -3,7 +3,8 @@
 
 #include "responses/dav.h"
 
-// Answers UNLOCK: always a success, as no lock is ever held.
+// Answers UNLOCK (RFC 4918 9.11): ends the lock whose token the Lock-Token header names, when
+// it covers the item the request names and was taken by the same user.
 class UnLock : public Dav
 {
     Q_OBJECT

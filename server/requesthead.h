@@ -50,10 +50,15 @@ public:
     QByteArray depth;
     QByteArray destination;
     QByteArray overwrite;
+    // The conditions of RFC 9110 13.1; the lists of several lines are joined with ", ".
+    QByteArray ifMatch;
     QByteArray ifNoneMatch;
+    QByteArray ifModifiedSince;
+    QByteArray ifUnmodifiedSince;
     QByteArray ifRange;
     QByteArray contentRange;
-    QByteArray ifHeader;  // the WebDAV If header
+    QByteArray ifHeader;  // the WebDAV If header (several lines joined with a blank)
+    QByteArray lockToken; // the Lock-Token header of UNLOCK
     QByteArray timeout;
     bool expectContinue = false;
     // What the last Connection header asks of the connection; unset when the head has none.

@@ -66,6 +66,14 @@ qint64 parseLength(QByteArrayView value, bool *ok)
     return *ok ? n : 0;
 }
 
+// A list header that may come in several lines (RFC 9110 5.3): the lines joined in order.
+void joinList(QByteArray *list, QByteArrayView value, const char *separator)
+{
+    if (!list->isEmpty())
+        *list += separator;
+    *list += value;
+}
+
 // The state of one parse beyond the head it fills.
 struct Parse
 {
@@ -200,14 +208,22 @@ void Parse::header(QByteArrayView line)
         head.overwrite = value.toByteArray();
     } else if (is("expect")) {
         head.expectContinue = value.trimmed().toByteArray().toLower() == "100-continue";
+    } else if (is("if-match")) {
+        joinList(&head.ifMatch, value.trimmed(), ", ");
     } else if (is("if-none-match")) {
-        head.ifNoneMatch = value.trimmed().toByteArray();
+        joinList(&head.ifNoneMatch, value.trimmed(), ", ");
+    } else if (is("if-modified-since")) {
+        head.ifModifiedSince = value.trimmed().toByteArray();
+    } else if (is("if-unmodified-since")) {
+        head.ifUnmodifiedSince = value.trimmed().toByteArray();
     } else if (is("if-range")) {
         head.ifRange = value.trimmed().toByteArray();
     } else if (is("content-range")) {
         head.contentRange = value.trimmed().toByteArray();
     } else if (is("if")) {
-        head.ifHeader = value.trimmed().toByteArray();
+        joinList(&head.ifHeader, value.trimmed(), " ");
+    } else if (is("lock-token")) {
+        head.lockToken = value.trimmed().toByteArray();
     } else if (is("timeout")) {
         head.timeout = value.trimmed().toByteArray();
     }

@@ -9,3 +9,13 @@ ServerContext::ServerContext()
     , langPath(Configuration::LangPath)
 {
 }
+
+LockManager &ServerContext::locks() const
+{
+    const QString shared = root.absoluteFilePath();
+    if (shared != lockedShare) {
+        lockTable.clear();
+        lockedShare = shared;
+    }
+    return lockTable;
+}

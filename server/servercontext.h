@@ -3,6 +3,7 @@
 
 #include "server/clientmanager.h"
 #include "server/guessdelay.h"
+#include "server/lockmanager.h"
 #include "server/trafficmeter.h"
 
 #include <QFileInfo>
@@ -40,12 +41,19 @@ public:
     // Names of this server learnt from outside (the public address, the dynamic-DNS name), under
     // which an open share answers besides the machine's own (AccessPolicy::isOwnHost).
     QStringList publicNames;
+    // The WebDAV locks of the share: none once the share changes (or the listener stops, which
+    // clears them).
+    LockManager &locks() const;
     // Makes the thumbnails of picture mode; null: folder pages show icons only.
     HTML_Element_Manager *thumbnails = nullptr;
     // The page icons, "n900.ico" and the applet archive; ends in '/'.
     QString iconDir;
     // The folder of the current language, with "login.html"; ends in '/'.
     QString langPath;
+
+private:
+    mutable LockManager lockTable;
+    mutable QString lockedShare; // the shared path the locks are of
 };
 
 #endif

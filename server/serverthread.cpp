@@ -6,6 +6,7 @@
 #include "server/accesspolicy.h"
 #include "server/clientdata.h"
 #include "server/clientmanager.h"
+#include "server/preconditions.h"
 #include "server/response.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
@@ -195,6 +196,11 @@ void ServerThread::authorize()
         }
     }
     if (const char *refused = AccessPolicy::refusal(request, *context)) {
+        answer(refused);
+        return;
+    }
+    // The conditions and locks of what the request would change.
+    if (const char *refused = Preconditions::refusal(request, *context)) {
         answer(refused);
         return;
     }

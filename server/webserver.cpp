@@ -93,12 +93,14 @@ void WebServer::stop()
 {
     stopListening();
     clients.stopTimer();
+    locks().clear();
 }
 
 void WebServer::stopAll()
 {
     stopListening();
     clients.stopTimer();
+    locks().clear();
     traffic.limitReached = true;
     while (!threads.isEmpty())
         delete threads.takeFirst();

@@ -1,10 +1,12 @@
 // The small readers of WebDAV request bodies and headers: the namespace prefix of a PROPFIND
-// body, the scope of a LOCK body, a lock token in an If header and a Timeout value.
+// body, a LOCK body, an If header and a Timeout value.
 
 #include "responses/lock.h"
 #include "responses/propfind.h"
+#include "server/preconditions.h"
 
 #include <QByteArray>
+#include <QXmlStreamReader>
 
 #include <cstdint>
 #include <cstdio>
@@ -35,23 +37,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!prefix.isEmpty() && (prefix.size() != 2 || !isLetter(prefix.at(0)) || prefix.at(1) != ':'))
         fail("prefix", prefix);
 
-    const QByteArray scope = Lock::scopeOf(input);
-    if (scope != "shared" && scope != "exclusive")
-        fail("scope", scope);
-
-    // A token goes into a header and an XML text unchanged: only plain characters.
-    const QByteArray token = Lock::tokenOf(input);
-    for (const char c : token) {
-        if (!(isLetter(c) || (c >= '0' && c <= '9') || c == '-' || c == ':'))
-            fail("token", token);
+    // A LOCK body: its owner is copied into answers, so it must be an XML element of its own.
+    if (const std::optional<Lock::Info> info = Lock::infoOf(input)) {
+        if (!info->owner.isEmpty()) {
+            QXmlStreamReader owner(info->owner);
+            while (!owner.atEnd())
+                owner.readNext();
+            if (owner.hasError() || !info->owner.startsWith("<D:owner"))
+                fail("owner", info->owner);
+        }
     }
 
-    const QByteArray timeout = Lock::timeoutOf(input);
-    if (timeout != "Infinite" && !timeout.startsWith("Second-"))
-        fail("timeout", timeout);
-    for (const char c : timeout.mid(7)) {
-        if (timeout != "Infinite" && (c < '0' || c > '9'))
-            fail("timeout", timeout);
+    const qint64 timeout = Lock::timeoutOf(input);
+    if (timeout < 1 || timeout > LockManager::MaxTimeoutSeconds)
+        fail("timeout", QByteArray::number(timeout));
+
+    // An If header: every state token is a URI, every entity tag quoted, nothing empty.
+    if (const std::optional<QList<Preconditions::List>> lists = Preconditions::parseIf(input)) {
+        if (lists->isEmpty())
+            fail("if lists", input);
+        for (const Preconditions::List &list : *lists) {
+            if (list.conditions.isEmpty())
+                fail("if conditions", input);
+            for (const Preconditions::Condition &condition : list.conditions) {
+                const QByteArray &v = condition.value;
+                if (condition.entityTag ? !v.endsWith('"') || v.count('"') != 2 : v.indexOf(':') <= 0 || v.contains('>'))
+                    fail("if condition", v);
+            }
+        }
     }
     return 0;
 }

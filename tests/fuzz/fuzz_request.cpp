@@ -10,6 +10,7 @@
 #include "responses/dav.h"
 #include "responses/http_response.h"
 #include "responses/lock.h"
+#include "server/preconditions.h"
 #include "server/clientmanager.h"
 #include "server/http_request.h"
 #include "server/sharepath.h"
@@ -79,8 +80,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // The session named by a cookie, the WebDAV header values.
     (void)request.getClientData();
-    (void)Lock::tokenOf(request.ifHeader);
+    (void)Preconditions::parseIf(request.ifHeader);
     (void)Lock::timeoutOf(request.timeout);
+    // The conditions, on a file and on nothing: a request that asks nothing goes on.
+    const Preconditions::Item file{true, HTTP_Response::entityTag(1000, 1614834367000), 1614834367};
+    for (const Preconditions::Item &item : {file, Preconditions::Item()}) {
+        for (const bool safe : {true, false}) {
+            const Preconditions::Outcome outcome = Preconditions::evaluate(request, item, safe);
+            if (outcome == Preconditions::Outcome::NotModified && !safe)
+                Fuzz::fail("304 for a change");
+            if (outcome != Preconditions::Outcome::Go && request.ifMatch.isEmpty() && request.ifNoneMatch.isEmpty()
+                && request.ifModifiedSince.isEmpty() && request.ifUnmodifiedSince.isEmpty())
+                Fuzz::fail("a condition that was not asked");
+        }
+    }
 
     // A path that passed the parser stays in the share, and so does a Destination that passes.
     const QFileInfo root(tree.share());
