@@ -10,7 +10,7 @@
 #include "server/sharepath.h"
 #include "web/sharedir.h"
 
-#include <QFileInfo>
+#include <sys/stat.h>
 
 ServerThread::ServerThread(ServerContext *listener, QObject *parent)
     : QObject(parent)
@@ -59,18 +59,17 @@ void ServerThread::readyRead()
     useHead();
     using Status = RequestParser::Status;
     if (request.status == Status::Parsed) {
-        const QString rootPath = context->root.absoluteFilePath();
-        const QString target = rootPath + request.path;
-        // A download that needs no password: the step that checks the path opens the file.
+        // A path that leads out of the share, or into the profile folder, is refused at once.
+        // A download that needs no password: the step that looks at the path opens the file.
+        ShareRoot &share = context->share();
         const Configuration *c = context->config;
-        const int opened = request.type == HTTP_Request::Get && !request.singleFile && c
-                                   && c->authMode == AuthMode::None
-                               ? SharePath::openInside(rootPath, target)
-                               : -1;
-        if (opened >= 0)
-            request.keepOpened(target, opened);
-        if ((opened < 0 && !SharePath::contains(rootPath, target)) || SharePath::isPrivate(rootPath, target))
+        const bool download = request.type == HTTP_Request::Get && c && c->authMode == AuthMode::None;
+        ShareRoot::Opened opened = request.singleFile ? ShareRoot::Opened()
+                                                      : share.open(request.path, download ? ShareRoot::ReadFlags : O_PATH);
+        if (share.isPrivate() || opened.refusal == ShareRoot::Outside || opened.refusal == ShareRoot::Private)
             request.status = Status::Forbidden;
+        else if (download && opened.reached())
+            request.keepOpened(request.path, opened.fd.release());
     }
     if (request.status != Status::Parsed) {
         socket.setKeepAlive(false);
@@ -204,7 +203,9 @@ void ServerThread::refuse()
         request.rangeSuffix = false;
         // Only a folder page is answered with the page itself: a download tool must not store
         // the login page under the name of the file it asked for.
-        const bool folderPage = !request.singleFile && QFileInfo(context->root.absoluteFilePath() + request.path).isDir();
+        struct stat status;
+        const ShareRoot::Opened opened = request.singleFile ? ShareRoot::Opened() : context->share().open(request.path, O_PATH);
+        const bool folderPage = opened.reached() && ::fstat(opened.fd.get(), &status) == 0 && S_ISDIR(status.st_mode);
         // An "HR" response is always an HTTP_Response.
         static_cast<HTTP_Response *>(responseFor(ResponseKind::File))
             ->sendLoginPage(folderPage ? "200 OK" : "403 Forbidden");

@@ -66,6 +66,8 @@ bool WebServer::start()
     setListenBacklogSize(ListenBacklog);
     if (!listen(address->ip(), port))
         return false;
+    // The share is held open from the start.
+    share();
     clients.startTimer();
     return true;
 }

@@ -23,15 +23,18 @@ public:
     using Response::sendFile;
     void reply(QFileInfo *root, Configuration *config) override;
 
-    void sendDir(QByteArray prefix, const QString &folder, bool top);
-    void sendFile(const QByteArray &prefix, const QFileInfo *entry);
+    // The records of the folder at the share path `path`, open at `folder`.
+    void sendDir(QByteArray prefix, int folder, const QString &path, bool top);
+    // Lines 2 to 4 of a file's record: its size, time and picture (the file's name in the share
+    // is `path`).
+    void sendFile(const QByteArray &prefix, qint64 size, qint64 modifiedMs, const QString &path);
 
     QByteArray listing;
     bool thumbnails = false;
     Filter filter;
 
 private:
-    void addPicture(const QByteArray &prefix, const QFileInfo *entry);
+    void addPicture(const QByteArray &prefix, const QString &path);
 
     QString rootPath; // the share of the current request
 };

@@ -264,7 +264,8 @@ void TestLoad::manyConcurrentDownloadsAndUploads()
     HttpReply settled;
     QVERIFY(sendAll(first, "GET /dl.bin HTTP/1.1\r\nConnection: close\r\n\r\n") && readReply(first, &settled));
     ::close(first);
-    QVERIFY(HttpClient::waitUntil([&] { return server.openDescriptors() <= 11; }, 5000));
+    // (The shared folder is one of them: it is held open.)
+    QVERIFY(HttpClient::waitUntil([&] { return server.openDescriptors() <= 12; }, 5000));
     const int descriptors = server.openDescriptors();
 
     QElapsedTimer clock;
