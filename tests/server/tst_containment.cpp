@@ -23,7 +23,6 @@
 #include <QUrl>
 
 #include <atomic>
-#include <sched.h>
 #include <thread>
 #include <unistd.h>
 
@@ -445,29 +444,29 @@ void TestContainment::walksStayInsideTheShare()
 
 void TestContainment::linkFlippedMidRequestNeverLeadsOut_data()
 {
-    // share/flip leads to the folder share/inside or to the canary folder, share/flipfile to
+    // share/l/flip leads to the folder share/inside or to the canary folder, share/l/flipfile to
     // inside/secret.txt or to the canary's secret.txt; both change all the time.
     QTest::addColumn<QByteArray>("request");
 
-    QTest::addRow("GET through the link") << request("GET", "/flip/secret.txt");
-    QTest::addRow("GET of the link") << request("GET", "/flipfile", "Range: bytes=0-99\r\n");
-    QTest::addRow("HEAD of the link") << request("HEAD", "/flipfile");
-    QTest::addRow("folder page through the link") << request("GET", "/flip/");
-    QTest::addRow("PUT through the link") << request("PUT", "/flip/secret.txt", QByteArray(), "replaced");
-    QTest::addRow("PUT of the link") << request("PUT", "/flipfile", QByteArray(), "replaced");
-    QTest::addRow("COPY through the link") << request("COPY", "/flip/secret.txt", "Destination: /copied.txt\r\n");
-    QTest::addRow("COPY of the link") << request("COPY", "/flipfile", "Destination: /copied.txt\r\n");
-    QTest::addRow("COPY of the folder through the link") << request("COPY", "/flip", "Destination: /copied\r\n");
-    QTest::addRow("COPY into the link") << request("COPY", "/a.txt", "Destination: /flip/secret.txt\r\n");
-    QTest::addRow("MOVE through the link") << request("MOVE", "/flip/secret.txt", "Destination: /moved.txt\r\nOverwrite: T\r\n");
-    QTest::addRow("MOVE into the link") << request("MOVE", "/a.txt", "Destination: /flip/secret.txt\r\nOverwrite: T\r\n");
-    QTest::addRow("DELETE through the link") << request("DELETE", "/flip/secret.txt");
-    QTest::addRow("MKCOL through the link") << request("MKCOL", "/flip/made/deeper");
-    QTest::addRow("PROPFIND through the link") << request("PROPFIND", "/flip/", "Depth: 1\r\n");
+    QTest::addRow("GET through the link") << request("GET", "/l/flip/secret.txt");
+    QTest::addRow("GET of the link") << request("GET", "/l/flipfile", "Range: bytes=0-99\r\n");
+    QTest::addRow("HEAD of the link") << request("HEAD", "/l/flipfile");
+    QTest::addRow("folder page through the link") << request("GET", "/l/flip/");
+    QTest::addRow("PUT through the link") << request("PUT", "/l/flip/secret.txt", QByteArray(), "replaced");
+    QTest::addRow("PUT of the link") << request("PUT", "/l/flipfile", QByteArray(), "replaced");
+    QTest::addRow("COPY through the link") << request("COPY", "/l/flip/secret.txt", "Destination: /copied.txt\r\n");
+    QTest::addRow("COPY of the link") << request("COPY", "/l/flipfile", "Destination: /copied.txt\r\n");
+    QTest::addRow("COPY of the folder through the link") << request("COPY", "/l/flip", "Destination: /copied\r\n");
+    QTest::addRow("COPY into the link") << request("COPY", "/a.txt", "Destination: /l/flip/secret.txt\r\n");
+    QTest::addRow("MOVE through the link") << request("MOVE", "/l/flip/secret.txt", "Destination: /moved.txt\r\nOverwrite: T\r\n");
+    QTest::addRow("MOVE into the link") << request("MOVE", "/a.txt", "Destination: /l/flip/secret.txt\r\nOverwrite: T\r\n");
+    QTest::addRow("DELETE through the link") << request("DELETE", "/l/flip/secret.txt");
+    QTest::addRow("MKCOL through the link") << request("MKCOL", "/l/flip/made/deeper");
+    QTest::addRow("PROPFIND through the link") << request("PROPFIND", "/l/flip/", "Depth: 1\r\n");
     QTest::addRow("listing service, recursive") << request("PROPFIND", "/?r=1", "User-Agent: mc\r\n");
-    QTest::addRow("delete action through the link") << form("/flip", "a=del&f=secret.txt&d=folder");
-    QTest::addRow("create-folder action through the link") << form("/flip", "a=cfd&f=made");
-    QTest::addRow("upload through the link") << upload("/flip/", "up.txt");
+    QTest::addRow("delete action through the link") << form("/l/flip", "a=del&f=secret.txt&d=folder");
+    QTest::addRow("create-folder action through the link") << form("/l/flip", "a=cfd&f=made");
+    QTest::addRow("upload through the link") << upload("/l/flip/", "up.txt");
 }
 
 void TestContainment::linkFlippedMidRequestNeverLeadsOut()
@@ -475,6 +474,7 @@ void TestContainment::linkFlippedMidRequestNeverLeadsOut()
     QFETCH(QByteArray, request);
     const QByteArray inside = "the copy inside";
     ts->put(QStringLiteral("inside/folder/x.txt"), inside);
+    QVERIFY(ts->mkdir(QStringLiteral("l")));
     ts->writeFile(ts->outsidePath(QStringLiteral("folder/x.txt")), TestServer::Secret);
     const QStringList before = canary();
 
@@ -482,16 +482,19 @@ void TestContainment::linkFlippedMidRequestNeverLeadsOut()
     std::thread flipper([this, &stop] {
         const QByteArray share = QFile::encodeName(ts->path());
         const QByteArray outside = QFile::encodeName(ts->outsidePath());
-        const QByteArray folders[] = {"inside", "../outside", outside};
-        const QByteArray files[] = {"inside/secret.txt", "../outside/secret.txt", outside + "/secret.txt"};
-        const QByteArray fresh = share + "/.flip-new";
+        // Inside every other time; outside by a relative and by an absolute path.
+        const QByteArray folders[] = {"../inside", "../../outside", "../inside", outside};
+        const QByteArray files[] = {"../inside/secret.txt", "../../outside/secret.txt", "../inside/secret.txt",
+                                    outside + "/secret.txt"};
+        const QByteArray fresh = share + "/l/.flip-new";
+        const QByteArray flip = share + "/l/flip";
+        const QByteArray flipFile = share + "/l/flipfile";
         for (unsigned n = 0; !stop; ++n) {
             // A link changed in one step, as rename() replaces a name.
-            if (::symlink(folders[n % 3].constData(), fresh.constData()) == 0)
-                ::rename(fresh.constData(), (share + "/flip").constData());
-            if (::symlink(files[(n / 3) % 3].constData(), fresh.constData()) == 0)
-                ::rename(fresh.constData(), (share + "/flipfile").constData());
-            sched_yield();
+            if (::symlink(folders[n % 4].constData(), fresh.constData()) == 0)
+                ::rename(fresh.constData(), flip.constData());
+            if (::symlink(files[n % 4].constData(), fresh.constData()) == 0)
+                ::rename(fresh.constData(), flipFile.constData());
         }
     });
     const auto finish = [&] {
@@ -506,8 +509,10 @@ void TestContainment::linkFlippedMidRequestNeverLeadsOut()
     int requests = 0;
     while (running.elapsed() < 300 || requests < 50) {
         // What the requests take away comes back.
-        ts->put(QStringLiteral("a.txt"), "contents of a");
-        ts->put(QStringLiteral("inside/secret.txt"), inside);
+        for (const auto &[name, content] : {std::pair{"a.txt", QByteArray("contents of a")}, {"inside/secret.txt", inside}}) {
+            if (!ts->exists(QLatin1String(name)))
+                ts->put(QLatin1String(name), content);
+        }
         const QByteArray answer = send(request);
         ++requests;
         QVERIFY2(!answer.isEmpty(), request.constData());
