@@ -3,9 +3,8 @@
 #include "server/http_request.h"
 #include "server/preconditions.h"
 #include "server/servercontext.h"
+#include "server/sharepath.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -146,6 +145,7 @@ void Lock::answer(const char *status, const LockManager::Lock &lock)
 
 void Lock::reply(QFileInfo *root)
 {
+    Q_UNUSED(root);
     LockManager &locks = request->context->locks();
     const QString path = LockManager::normalized(request->path);
     const QString who = Preconditions::principal(*request, *request->context);
@@ -170,10 +170,10 @@ void Lock::reply(QFileInfo *root)
         sendHeader("400 Bad Request", 0);
         return;
     }
-    const QString target = addressed(root);
-    const QFileInfo item(target);
-    const bool exists = item.exists() || item.isSymLink();
-    if (!exists && !QFileInfo(item.absolutePath()).isDir()) {
+    // The item, or a place for it in a folder that exists.
+    const bool exists = share().open(request->path, O_PATH).reached();
+    const ShareRoot::Place place = exists ? ShareRoot::Place() : share().place(request->path);
+    if (!exists && !place.reached()) {
         sendHeader("404 Not Found", 0);
         return;
     }
@@ -185,7 +185,7 @@ void Lock::reply(QFileInfo *root)
     }
     if (!exists) {
         // A name not taken becomes an empty file, locked (RFC 4918 7.3).
-        const int fd = ::open(QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int fd = ::openat(place.folder.get(), place.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0) {
             sendHeader(errno == EEXIST ? "409 Conflict" : "507 Insufficient Storage", 0);
             return;
@@ -195,7 +195,7 @@ void Lock::reply(QFileInfo *root)
     const LockManager::Lock *lock = locks.add(path, info->exclusive, infinite, info->owner, who, timeoutOf(request->timeout));
     if (!lock) {
         if (!exists)
-            QFile::remove(target);
+            ::unlinkat(place.folder.get(), place.name.constData(), 0);
         sendHeader("503 Service Unavailable", 0);
         return;
     }

@@ -24,7 +24,8 @@ bool LockManager::Lock::covers(QStringView path) const
 
 qint64 LockManager::Lock::secondsLeft(Clock::time_point now) const
 {
-    const qint64 left = std::chrono::duration_cast<std::chrono::seconds>(expires - now).count();
+    // Whole seconds, rounded up: a lock just granted for 600 seconds has 600 left.
+    const qint64 left = std::chrono::ceil<std::chrono::seconds>(expires - now).count();
     return qBound<qint64>(0, left, MaxTimeoutSeconds);
 }
 

@@ -9,8 +9,7 @@
 #include "server/servercontext.h"
 #include "server/sharepath.h"
 
-#include <QFile>
-
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -101,20 +100,11 @@ const Rule *ruleFor(int type)
     return nullptr;
 }
 
-// The file-system path of a share path, when it lies in the share and is not private.
-std::optional<QString> placeOf(const QString &rootPath, const QString &sharePath)
+Preconditions::Item itemAt(ShareRoot &items, const QString &sharePath)
 {
-    const QString path = rootPath + sharePath;
-    if (!SharePath::contains(rootPath, path) || SharePath::isPrivate(rootPath, path))
-        return std::nullopt;
-    return path;
-}
-
-Preconditions::Item itemAt(const QString &rootPath, const QString &sharePath)
-{
-    const std::optional<QString> path = placeOf(rootPath, sharePath);
+    const ShareRoot::Opened opened = items.open(sharePath, O_PATH);
     struct stat status;
-    if (!path || ::stat(QFile::encodeName(*path).constData(), &status) != 0)
+    if (!opened.reached() || ::fstat(opened.fd.get(), &status) != 0)
         return {};
     Preconditions::Item item;
     item.exists = true;
@@ -126,19 +116,22 @@ Preconditions::Item itemAt(const QString &rootPath, const QString &sharePath)
     return item;
 }
 
-// Whether anything, a dangling link too, has the name.
-bool taken(const QString &rootPath, const QString &sharePath)
+// Whether anything, a dangling link too, has the name; the shared folder has it.
+bool taken(ShareRoot &items, const QString &sharePath)
 {
+    const ShareRoot::Place place = items.place(sharePath);
+    if (place.refusal == ShareRoot::Outside && LockManager::normalized(sharePath) == u"/")
+        return true;
     struct stat status;
-    return ::lstat(QFile::encodeName(rootPath + sharePath).constData(), &status) == 0;
+    return place.reached() && ::fstatat(place.folder.get(), place.name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // The folder a folder is made in when MKCOL makes `sharePath` with its missing parents: the
 // nearest one above it that is there.
-QString madeIn(const QString &rootPath, const QString &sharePath)
+QString madeIn(ShareRoot &items, const QString &sharePath)
 {
     QString folder = LockManager::parentOf(LockManager::normalized(sharePath));
-    while (folder != u"/" && !taken(rootPath, folder))
+    while (folder != u"/" && !taken(items, folder))
         folder = LockManager::parentOf(folder);
     return folder;
 }
@@ -340,7 +333,7 @@ const char *refusal(const HTTP_Request &request, const ServerContext &context)
     LockManager &locks = context.locks();
     if (request.ifHeader.isEmpty() && !conditional && locks.isEmpty())
         return nullptr;
-    const QString rootPath = context.root.absoluteFilePath();
+    ShareRoot &items = context.share();
 
     QList<QByteArray> tokens;
     if (!request.ifHeader.isEmpty()) {
@@ -355,7 +348,7 @@ const char *refusal(const HTTP_Request &request, const ServerContext &context)
                     return false;
             }
             if (condition.entityTag) {
-                const Item item = itemAt(rootPath, path);
+                const Item item = itemAt(items, path);
                 return !item.entityTag.isEmpty() && sameTag(item.entityTag, condition.value, true);
             }
             // A lock's token matches everything the lock covers (RFC 4918 10.4.4).
@@ -371,7 +364,7 @@ const char *refusal(const HTTP_Request &request, const ServerContext &context)
     }
     if (!rule)
         return nullptr;
-    if (conditional && evaluate(request, itemAt(rootPath, request.path), false) != Outcome::Go)
+    if (conditional && evaluate(request, itemAt(items, request.path), false) != Outcome::Go)
         return Failed;
     if (locks.isEmpty())
         return nullptr;
@@ -379,15 +372,15 @@ const char *refusal(const HTTP_Request &request, const ServerContext &context)
     // Whose tokens count, and what the change meets.
     const QString who = principal(request, context);
     const auto allowed = [&](const QString &path, const Change &change, QStringView memberOf) {
-        const int touch = taken(rootPath, path) ? change.existing : change.missing;
+        const int touch = taken(items, path) ? change.existing : change.missing;
         return touch == 0 || locks.mayChange(path, touch, tokens, who, memberOf);
     };
-    const QString folder = request.type == HTTP_Request::MkCol ? madeIn(rootPath, request.path) : QString();
+    const QString folder = request.type == HTTP_Request::MkCol ? madeIn(items, request.path) : QString();
     if (!allowed(request.path, rule->target, folder))
         return "423 Locked";
     if (rule->destination.existing || rule->destination.missing) {
         QString destination;
-        if (Dav::destinationOf(request.destination, rootPath, &destination) == 0
+        if (Dav::destinationOf(request.destination, &items, &destination) == 0
             && !allowed(destination, rule->destination, QStringView()))
             return "423 Locked";
     }

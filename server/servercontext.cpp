@@ -19,3 +19,9 @@ LockManager &ServerContext::locks() const
     }
     return lockTable;
 }
+
+ShareRoot &ServerContext::share() const
+{
+    shareRoot.use(root.absoluteFilePath(), singleFile);
+    return shareRoot;
+}

@@ -4,6 +4,7 @@
 #include "server/clientmanager.h"
 #include "server/guessdelay.h"
 #include "server/lockmanager.h"
+#include "server/sharepath.h"
 #include "server/trafficmeter.h"
 
 #include <QFileInfo>
@@ -32,6 +33,9 @@ public:
     // The shared folder, or the shared file when singleFile is set.
     QFileInfo root;
     bool singleFile = false;
+    // The shared item held open: every file operation of a request goes through it. It follows
+    // `root` and `singleFile`.
+    ShareRoot &share() const;
     // The profile in use; not owned. A listener counts its use (useCount) while it holds it.
     Configuration *config = nullptr;
     ClientManager clients;
@@ -54,6 +58,7 @@ public:
 private:
     mutable LockManager lockTable;
     mutable QString lockedShare; // the shared path the locks are of
+    mutable ShareRoot shareRoot;
 };
 
 #endif

@@ -1,5 +1,6 @@
 #include "testserver.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -125,6 +126,7 @@ void tst_DavHeaders::lock_data()
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<QList<QByteArray>>("headers");
     QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("status");
     QTest::addColumn<QByteArray>("scope");
     QTest::addColumn<QByteArray>("depth");
     QTest::addColumn<QByteArray>("timeout");
@@ -136,18 +138,17 @@ void tst_DavHeaders::lock_data()
                               "<locktype><write/></locktype></lockinfo>";
     QTest::addRow("file, exclusive") << QByteArray("/docs/a.txt")
                                      << QList<QByteArray>{"Timeout: Second-600", "Depth: 0"} << exclusive
-                                     << QByteArray("exclusive") << QByteArray("0") << QByteArray("Second-600");
+                                     << QByteArray("200 Locked") << QByteArray("exclusive") << QByteArray("0")
+                                     << QByteArray("Second-600");
     QTest::addRow("file, shared") << QByteArray("/docs/a.txt") << QList<QByteArray>{"Timeout: Infinite, Second-4100000000"}
-                                  << shared << QByteArray("shared") << QByteArray("infinity")
-                                  << QByteArray("Infinite");
-    QTest::addRow("folder") << QByteArray("/docs") << QList<QByteArray>{} << exclusive
-                            << QByteArray("exclusive") << QByteArray("infinity") << QByteArray("Second-3600");
-    QTest::addRow("new name in a folder") << QByteArray("/docs/new.txt") << QList<QByteArray>{"Timeout: Second-180"}
-                                          << exclusive << QByteArray("exclusive") << QByteArray("infinity")
-                                          << QByteArray("Second-180");
-    QTest::addRow("refresh without body") << QByteArray("/docs/a.txt") << QList<QByteArray>{"Timeout: bogus"}
-                                          << QByteArray() << QByteArray("exclusive") << QByteArray("infinity")
-                                          << QByteArray("Second-3600");
+                                  << shared << QByteArray("200 Locked") << QByteArray("shared")
+                                  << QByteArray("infinity") << QByteArray("Second-3600");
+    QTest::addRow("folder, at most an hour") << QByteArray("/docs") << QList<QByteArray>{"Timeout: Second-99999"}
+                                             << exclusive << QByteArray("200 Locked") << QByteArray("exclusive")
+                                             << QByteArray("infinity") << QByteArray("Second-3600");
+    QTest::addRow("new name: an empty file") << QByteArray("/docs/new.txt") << QList<QByteArray>{"Timeout: Second-180"}
+                                             << exclusive << QByteArray("201 Created") << QByteArray("exclusive")
+                                             << QByteArray("infinity") << QByteArray("Second-180");
 }
 
 void tst_DavHeaders::lock()
@@ -155,13 +156,14 @@ void tst_DavHeaders::lock()
     QFETCH(QByteArray, target);
     QFETCH(QList<QByteArray>, headers);
     QFETCH(QByteArray, body);
+    QFETCH(QByteArray, status);
     QFETCH(QByteArray, scope);
     QFETCH(QByteArray, depth);
     QFETCH(QByteArray, timeout);
 
     const HttpReply r = s.request("LOCK", target, headers, body);
     QVERIFY(r.complete);
-    QCOMPARE(r.status, QByteArray("200 Locked"));
+    QCOMPARE(r.status, status);
     QCOMPARE(r.header("Content-Type"), QByteArray("text/xml; charset=\"utf-8\""));
     const QByteArray tokenHeader = r.header("Lock-Token");
     static const QRegularExpression form(QStringLiteral("^<(opaquelocktoken:[0-9a-f-]{36})>$"));
@@ -169,77 +171,100 @@ void tst_DavHeaders::lock()
     QVERIFY2(m.hasMatch(), tokenHeader.constData());
     const QByteArray token = m.captured(1).toLatin1();
 
+    const QByteArray owner = body.contains("owner") ? "<D:owner xmlns:D=\"DAV:\"><D:href>me</D:href></D:owner>" : "";
     const QByteArray expected =
         "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:prop xmlns:D=\"DAV:\"><D:lockdiscovery><D:activelock>"
-        "<D:locktype><D:write/></D:locktype><D:lockscope><D:" + scope + "/></D:lockscope>"
-        "<D:depth>" + depth + "</D:depth><D:timeout>" + timeout + "</D:timeout>"
+        "<D:lockscope><D:" + scope + "/></D:lockscope><D:locktype><D:write/></D:locktype>"
+        "<D:depth>" + depth + "</D:depth>" + owner + "<D:timeout>" + timeout + "</D:timeout>"
         "<D:locktoken><D:href>" + token + "</D:href></D:locktoken>"
         "<D:lockroot><D:href>" + s.base() + target + "</D:href></D:lockroot>"
         "</D:activelock></D:lockdiscovery></D:prop>";
     QCOMPARE(r.body, expected);
-    // Nothing is created by a lock.
-    QVERIFY(!s.exists(QStringLiteral("docs/new.txt")));
+    QCOMPARE(s.exists(QStringLiteral("docs/new.txt")), status == "201 Created");
+    QCOMPARE(s.request("UNLOCK", target, {"Lock-Token: <" + token + ">"}).status, QByteArray("200 OK"));
+    QFile::remove(s.path(QStringLiteral("docs/new.txt")));
 }
 
 void tst_DavHeaders::lockTokensDiffer()
 {
-    const HttpReply a = s.request("LOCK", "/docs/a.txt");
-    const HttpReply b = s.request("LOCK", "/docs/a.txt");
+    const QByteArray shared = "<lockinfo xmlns=\"DAV:\"><lockscope><shared/></lockscope></lockinfo>";
+    const HttpReply a = s.request("LOCK", "/docs/a.txt", {}, shared);
+    const HttpReply b = s.request("LOCK", "/docs/a.txt", {}, shared);
     QVERIFY(!a.header("Lock-Token").isEmpty());
     QVERIFY(a.header("Lock-Token") != b.header("Lock-Token"));
+    // A shared lock excludes an exclusive one, on the file and on the folder above it.
+    const QByteArray exclusive = "<lockinfo xmlns=\"DAV:\"><lockscope><exclusive/></lockscope></lockinfo>";
+    QCOMPARE(s.request("LOCK", "/docs/a.txt", {}, exclusive).status, QByteArray("423 Locked"));
+    QCOMPARE(s.request("LOCK", "/docs", {}, exclusive).status, QByteArray("423 Locked"));
+    for (const HttpReply *r : {&a, &b})
+        QCOMPARE(s.request("UNLOCK", "/docs/a.txt", {"Lock-Token: " + r->header("Lock-Token")}).status, QByteArray("200 OK"));
 
     // Not in an existing folder: nothing to lock.
-    const HttpReply missing = s.request("LOCK", "/nowhere/new.txt");
+    const HttpReply missing = s.request("LOCK", "/nowhere/new.txt", {}, exclusive);
     QCOMPARE(missing.status, QByteArray("404 Not Found"));
     QVERIFY(missing.header("Lock-Token").isNull());
 }
 
 void tst_DavHeaders::lockRefresh_data()
 {
-    QTest::addColumn<QByteArray>("ifHeader");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("sameToken");
+    QTest::addColumn<QByteArray>("ifHeader"); // TOKEN: the lock's
+    QTest::addColumn<QByteArray>("status");
 
-    const QByteArray token = "opaquelocktoken:0f1e2d3c-aaaa-bbbb-cccc-123456789abc";
-    QTest::addRow("refresh: the same token") << QByteArray("(<" + token + ">)") << QByteArray() << true;
-    QTest::addRow("tagged refresh") << QByteArray("<http://127.0.0.1/docs/a.txt> (<" + token + ">)")
-                                    << QByteArray() << true;
-    QTest::addRow("a new lock: a new token")
-        << QByteArray("(<" + token + ">)")
-        << QByteArray("<D:lockinfo xmlns:D=\"DAV:\"><D:lockscope><D:exclusive/></D:lockscope></D:lockinfo>")
-        << false;
-    QTest::addRow("not a token") << QByteArray("(<opaquelocktoken:x\"<y>)") << QByteArray() << false;
+    QTest::addRow("refresh: the same token") << QByteArray("(<TOKEN>)") << QByteArray("200 Locked");
+    QTest::addRow("tagged refresh") << QByteArray("<http://127.0.0.1/docs/a.txt> (<TOKEN>)") << QByteArray("200 Locked");
+    QTest::addRow("a token of no lock") << QByteArray("(<opaquelocktoken:0f1e2d3c-aaaa-bbbb-cccc-123456789abc>)")
+                                        << QByteArray("412 Precondition Failed");
+    QTest::addRow("no token") << QByteArray() << QByteArray("400 Bad Request");
 }
 
 void tst_DavHeaders::lockRefresh()
 {
     QFETCH(QByteArray, ifHeader);
-    QFETCH(QByteArray, body);
-    QFETCH(bool, sameToken);
+    QFETCH(QByteArray, status);
 
-    const HttpReply r = s.request("LOCK", "/docs/a.txt", {"If: " + ifHeader, "Timeout: Second-600"}, body);
-    QCOMPARE(r.status, QByteArray("200 Locked"));
-    const QByteArray header = r.header("Lock-Token");
-    const QByteArray given = "<opaquelocktoken:0f1e2d3c-aaaa-bbbb-cccc-123456789abc>";
-    QCOMPARE(header == given, sameToken);
-    QVERIFY(header.startsWith("<opaquelocktoken:"));
-    QVERIFY(r.body.contains("<D:locktoken><D:href>" + header.mid(1, header.size() - 2) + "</D:href>"));
-    QVERIFY(r.body.contains("<D:timeout>Second-600</D:timeout>"));
+    const QByteArray token = s.request("LOCK", "/docs/a.txt", {"Timeout: Second-60"},
+                                       "<lockinfo xmlns=\"DAV:\"><lockscope><exclusive/></lockscope></lockinfo>")
+                                 .header("Lock-Token");
+    QVERIFY(!token.isEmpty());
+    ifHeader.replace("TOKEN", token.mid(1, token.size() - 2));
+    QList<QByteArray> headers{"Timeout: Second-600"};
+    if (!ifHeader.isEmpty())
+        headers.append("If: " + ifHeader);
+    const HttpReply r = s.request("LOCK", "/docs/a.txt", headers);
+    QCOMPARE(r.status, status);
+    if (r.code == 200) {
+        QCOMPARE(r.header("Lock-Token"), token);
+        QVERIFY(r.body.contains("<D:timeout>Second-600</D:timeout>"));
+    }
+    QCOMPARE(s.request("UNLOCK", "/docs/a.txt", {"Lock-Token: " + token}).status, QByteArray("200 OK"));
 }
 
 void tst_DavHeaders::unlock_data()
 {
     QTest::addColumn<QByteArray>("target");
-    QTest::addRow("existing") << QByteArray("/docs/a.txt");
-    QTest::addRow("missing") << QByteArray("/nowhere/x");
+    QTest::addColumn<QByteArray>("lockToken"); // TOKEN: the lock's; null: no header
+    QTest::addColumn<QByteArray>("status");
+    QTest::addRow("the lock's token") << QByteArray("/docs/a.txt") << QByteArray("<TOKEN>") << QByteArray("200 OK");
+    QTest::addRow("another token") << QByteArray("/docs/a.txt") << QByteArray("<opaquelocktoken:1234>")
+                                   << QByteArray("409 Conflict");
+    QTest::addRow("another item") << QByteArray("/docs/page.html") << QByteArray("<TOKEN>") << QByteArray("409 Conflict");
+    QTest::addRow("no token") << QByteArray("/docs/a.txt") << QByteArray() << QByteArray("400 Bad Request");
 }
 
 void tst_DavHeaders::unlock()
 {
     QFETCH(QByteArray, target);
-    const HttpReply r = s.request("UNLOCK", target, {"Lock-Token: <opaquelocktoken:1234>"});
-    QCOMPARE(r.status, QByteArray("200 OK"));
-    QCOMPARE(r.header("Content-Length"), QByteArray("0"));
+    QFETCH(QByteArray, lockToken);
+    QFETCH(QByteArray, status);
+    const QByteArray token = s.request("LOCK", "/docs/a.txt", {"Depth: 0"},
+                                       "<lockinfo xmlns=\"DAV:\"><lockscope><exclusive/></lockscope></lockinfo>")
+                                 .header("Lock-Token");
+    QVERIFY(!token.isEmpty());
+    const HttpReply r = s.request("UNLOCK", target, lockToken.isNull() ? QList<QByteArray>{}
+                                                                       : QList<QByteArray>{"Lock-Token: " + lockToken.replace("<TOKEN>", token)});
+    QCOMPARE(r.status, status);
+    if (r.code != 200)
+        QCOMPARE(s.request("UNLOCK", "/docs/a.txt", {"Lock-Token: " + token}).status, QByteArray("200 OK"));
 }
 
 QTEST_GUILESS_MAIN(tst_DavHeaders)

@@ -167,6 +167,14 @@ void tst_PropFind::document()
     QFETCH(QByteArray, prefix);
     const QByteArray &p = prefix;
     const QByteArray subSize = QByteArray::number(QFileInfo(s.path(QStringLiteral("docs/sub"))).size());
+    // No lock held; write locks of both kinds may be taken.
+    const auto locks = [](const QByteArray &p) {
+        QByteArray entries;
+        for (const char *scope : {"exclusive", "shared"})
+            entries += '<' + p + "lockentry><" + p + "lockscope><" + p + scope + "/></" + p + "lockscope><" + p
+                       + "locktype><" + p + "write/></" + p + "locktype></" + p + "lockentry>";
+        return '<' + p + "lockdiscovery/><" + p + "supportedlock>" + entries + "</" + p + "supportedlock>";
+    };
 
     // A file: no resourcetype.
     HttpReply r = s.request("PROPFIND", "/docs/a.txt", {"Depth: 0"}, requestBody);
@@ -174,9 +182,10 @@ void tst_PropFind::document()
     QByteArray expected = head(p) + '<' + p + "response><" + p + "href>" + s.base() + "/docs/a.txt</" + p
                           + "href><" + p + "propstat><" + p + "prop><" + p
                           + "getlastmodified>Tue, 5 Jan 2010 14:03:07 GMT</" + p + "getlastmodified><" + p
-                          + "getcontentlength>5</" + p + "getcontentlength></" + p + "prop><" + p
-                          + "status>HTTP/1.1 200 OK</" + p + "status></" + p + "propstat></" + p
-                          + "response></" + p + "multistatus>";
+                          + "getcontentlength>5</" + p + "getcontentlength><" + p + "getetag>"
+                          + s.request("GET", "/docs/a.txt").header("ETag") + "</" + p + "getetag>" + locks(p)
+                          + "</" + p + "prop><" + p + "status>HTTP/1.1 200 OK</" + p + "status></" + p
+                          + "propstat></" + p + "response></" + p + "multistatus>";
     QCOMPARE(r.body, expected);
     QCOMPARE(r.header("Content-Length"), QByteArray::number(expected.size()));
 
@@ -186,7 +195,7 @@ void tst_PropFind::document()
     expected = head(p) + '<' + p + "response><" + p + "href>" + s.base() + "/docs/sub</" + p + "href><" + p
                + "propstat><" + p + "prop><" + p + "getlastmodified>Tue, 5 Jan 2010 14:03:07 GMT</" + p
                + "getlastmodified><" + p + "resourcetype><" + p + "collection/></" + p + "resourcetype><" + p
-               + "getcontentlength>" + subSize + "</" + p + "getcontentlength></" + p + "prop><" + p
+               + "getcontentlength>" + subSize + "</" + p + "getcontentlength>" + locks(p) + "</" + p + "prop><" + p
                + "status>HTTP/1.1 200 OK</" + p + "status></" + p + "propstat></" + p + "response></" + p
                + "multistatus>";
     QCOMPARE(r.body, expected);

@@ -264,7 +264,9 @@ void TestFileResponse::fileAnswersCarryTheirValidators()
 
 void TestFileResponse::ifRangeSendsTheRangeOnlyOfTheSameFile_data()
 {
-    QTest::addColumn<QByteArray>("ifRange"); // TAG and DATE stand for the file's own validators
+    // TAG and DATE stand for the file's own validators; a value that begins with "If-" is the
+    // request's condition instead of If-Range.
+    QTest::addColumn<QByteArray>("ifRange");
     QTest::addColumn<int>("code");
 
     QTest::addRow("the file's tag") << QByteArray("TAG") << 206;
@@ -275,6 +277,13 @@ void TestFileResponse::ifRangeSendsTheRangeOnlyOfTheSameFile_data()
     QTest::addRow("a later date") << QByteArray("Thu, 04 Mar 2021 05:06:08 GMT") << 200;
     QTest::addRow("the date of an earlier version") << QByteArray("Sat, 01 Jan 2000 00:00:00 GMT") << 200;
     QTest::addRow("not a date") << QByteArray("yesterday") << 200;
+    QTest::addRow("If-None-Match: the file's tag") << QByteArray("If-None-Match: \"a\", TAG") << 304;
+    QTest::addRow("If-None-Match: weakly the tag") << QByteArray("If-None-Match: W/TAG") << 304;
+    QTest::addRow("If-None-Match: another tag") << QByteArray("If-None-Match: \"xyz\"\r\nIf-Modified-Since: DATE") << 206;
+    QTest::addRow("If-Modified-Since: the file's date") << QByteArray("If-Modified-Since: DATE") << 304;
+    QTest::addRow("If-Modified-Since: earlier") << QByteArray("If-Modified-Since: Thu, 04 Mar 2021 05:06:06 GMT") << 206;
+    QTest::addRow("If-Match: another tag") << QByteArray("If-Match: \"xyz\"") << 412;
+    QTest::addRow("If-Match: the file's tag") << QByteArray("If-Match: TAG") << 206;
 }
 
 void TestFileResponse::ifRangeSendsTheRangeOnlyOfTheSameFile()
@@ -290,12 +299,17 @@ void TestFileResponse::ifRangeSendsTheRangeOnlyOfTheSameFile()
     QVERIFY(client.connectTo(ts->port()));
     const HttpReply first = client.exchange("GET /f.bin HTTP/1.1\r\n\r\n");
     ifRange.replace("TAG", first.header("ETag")).replace("DATE", first.header("Last-Modified"));
-    const HttpReply reply = client.exchange("GET /f.bin HTTP/1.1\r\nRange: bytes=10-19\r\nIf-Range: " + ifRange + "\r\n\r\n");
+    const bool condition = ifRange.startsWith("If-");
+    const QByteArray line = condition ? ifRange : "If-Range: " + ifRange;
+    const HttpReply reply = client.exchange("GET /f.bin HTTP/1.1\r\nRange: bytes=10-19\r\n" + line + "\r\n\r\n");
     QCOMPARE(reply.code, code);
-    QCOMPARE(reply.body, code == 206 ? data.mid(10, 10) : data);
+    QCOMPARE(reply.body, code == 206 ? data.mid(10, 10) : code == 200 ? data : QByteArray());
+    // Not modified: the validators, and no body.
+    if (code == 304)
+        QCOMPARE(reply.header("ETag"), first.header("ETag"));
 
     // A resumed download of a file that changed since gets the whole new file.
-    if (code == 206) {
+    if (code == 206 && !condition) {
         ts->put(QStringLiteral("f.bin"), pattern(1000).toUpper());
         setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 5), QTime(5, 6, 7), Qt::UTC));
         const HttpReply changed = client.exchange("GET /f.bin HTTP/1.1\r\nRange: bytes=10-19\r\nIf-Range: " + ifRange + "\r\n\r\n");
@@ -431,20 +445,31 @@ void TestFileResponse::missingFileGetsTheEscapedNotFoundPage_data()
 {
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<QByteArray>("shownPath");
+    QTest::addColumn<bool>("shareGone"); // the shared folder is deleted while it is served
 
-    QTest::addRow("plain path") << QByteArray("/docs/x.pdf") << QByteArray("/docs/x.pdf");
+    QTest::addRow("plain path") << QByteArray("/docs/x.pdf") << QByteArray("/docs/x.pdf") << false;
     QTest::addRow("markup in the path is escaped") << QByteArray("/%3Cscript%3Ealert(1)%3C/script%3E.pdf")
-                                                   << QByteArray("/&lt;script&gt;alert(1)&lt;/script&gt;.pdf");
-    QTest::addRow("ampersand and quotes") << QByteArray("/a%26b%22c%27d") << QByteArray("/a&amp;b&quot;c&#39;d");
-    QTest::addRow("query is not part of the path") << QByteArray("/gone.txt?x=%3Cb%3E") << QByteArray("/gone.txt");
-    QTest::addRow("missing icon") << QByteArray("/_i/none.png") << QByteArray("/_i/none.png");
+                                                   << QByteArray("/&lt;script&gt;alert(1)&lt;/script&gt;.pdf") << false;
+    QTest::addRow("ampersand and quotes") << QByteArray("/a%26b%22c%27d") << QByteArray("/a&amp;b&quot;c&#39;d") << false;
+    QTest::addRow("query is not part of the path") << QByteArray("/gone.txt?x=%3Cb%3E") << QByteArray("/gone.txt") << false;
+    QTest::addRow("missing icon") << QByteArray("/_i/none.png") << QByteArray("/_i/none.png") << false;
+    QTest::addRow("the share itself, gone") << QByteArray("/") << QByteArray("/") << true;
+    QTest::addRow("a file of a share that is gone") << QByteArray("/a.txt") << QByteArray("/a.txt") << true;
+    QTest::addRow("a folder of a share that is gone") << QByteArray("/sub/") << QByteArray("/sub/") << true;
 }
 
 void TestFileResponse::missingFileGetsTheEscapedNotFoundPage()
 {
     QFETCH(QByteArray, target);
     QFETCH(QByteArray, shownPath);
+    QFETCH(bool, shareGone);
+    ts->put(QStringLiteral("a.txt"), "served");
+    ts->put(QStringLiteral("sub/b.txt"), "served");
     QVERIFY(ts->start());
+    if (shareGone) {
+        QCOMPARE(get(target).code, 200);
+        QVERIFY(QDir(ts->path()).removeRecursively());
+    }
 
     const HttpReply reply = get(target);
     QCOMPARE(reply.status, QByteArray("404 Not Found"));
@@ -454,6 +479,12 @@ void TestFileResponse::missingFileGetsTheEscapedNotFoundPage()
     QCOMPARE(reply.body, "<html><title>Wrong URL</title><body><h1>Wrong URL</h1>Path=" + shownPath
                              + "<br>or File=" + shownPath + "<br>Not found.</body></html>");
     QVERIFY(!reply.body.contains(ts->dir.path().toUtf8()));
+    if (shareGone) {
+        // A folder made again at the shared path is the share.
+        ts->put(QStringLiteral("a.txt"), "served again");
+        ts->put(QStringLiteral("sub/b.txt"), "served again");
+        QCOMPARE(get(target).code, 200);
+    }
 }
 
 void TestFileResponse::unknownMethodGets405AndCloses_data()

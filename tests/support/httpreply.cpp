@@ -21,7 +21,8 @@ bool HttpReply::takeFrom(QByteArray &data, bool headOnly)
         const qsizetype colon = line.indexOf(':');
         reply.headers.append({line.left(colon), colon < 0 ? QByteArray() : line.mid(colon + 1).trimmed()});
     }
-    const qint64 length = headOnly ? 0 : reply.contentLength();
+    // A 304 tells the length it does not send.
+    const qint64 length = headOnly || reply.code == 304 ? 0 : reply.contentLength();
     if (data.size() - reply.head.size() < length)
         return false;
     reply.body = data.mid(reply.head.size(), length);
