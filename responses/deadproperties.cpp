@@ -1,6 +1,7 @@
 #include "responses/deadproperties.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -69,6 +70,16 @@ void forEachName(const QByteArray &names, F each)
 }
 
 } // namespace
+
+int reopen(int fd, bool folder)
+{
+    if (folder)
+        return openFolder(fd);
+    // The same file, not its name again.
+    char link[40];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    return ::open(link, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
 
 QByteArray attributeName(const DavProperties::Name &name)
 {

@@ -16,6 +16,10 @@
 // reading: an O_PATH descriptor cannot reach attributes).
 namespace DeadProperties {
 
+// The item open at `fd` (O_PATH will do; a folder when `folder`) opened again, for reading, as
+// the calls here need it; -1 when it cannot be read.
+int reopen(int fd, bool folder);
+
 // The attribute of a property ("user.dav.{DAV:}displayname").
 QByteArray attributeName(const DavProperties::Name &name);
 // The property an attribute name holds; false for other attributes.
