@@ -1,5 +1,6 @@
 #include "responses/copy.h"
 
+#include "responses/deadproperties.h"
 #include "server/http_request.h"
 #include "server/newfile.h"
 #include "server/sharepath.h"
@@ -114,7 +115,11 @@ void Copy::reply(QFileInfo *root, Configuration *config)
         }
         init(&body);
         body += "multistatus xmlns=\"DAV:\">";
-        copyDir(source.fd.get(), sourcePath, destinationPath);
+        if (copyDir(source.fd.get(), sourcePath, destinationPath)) {
+            const ShareRoot::Place place = items.place(destinationPath);
+            if (place.reached())
+                DeadProperties::markFolder(place.folder.get());
+        }
         body += "</multistatus>";
         sendHeader("207 Multi-Status", body.size());
         request->socket.write(body, true);
@@ -154,7 +159,7 @@ void Copy::reply(QFileInfo *root, Configuration *config)
     sendHeader(status, 0);
 }
 
-void Copy::copyDir(int source, const QString &sourcePath, const QString &targetPath)
+bool Copy::copyDir(int source, const QString &sourcePath, const QString &targetPath)
 {
     ShareRoot &items = share();
     items.makeFolders(targetPath);
@@ -200,6 +205,15 @@ void Copy::copyDir(int source, const QString &sourcePath, const QString &targetP
             closeResponse("500 File copy error");
         }
     }
+    // The folder's properties and times, once its entries no longer change it.
+    const Descriptor to(targetFolder >= 0 ? DeadProperties::reopen(targetFolder, true) : -1);
+    struct stat status;
+    if (!to.isOpen() || ::fstat(source, &status) != 0)
+        return false;
+    const bool properties = DeadProperties::copy(source, to.get());
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    ::futimens(to.get(), times);
+    return properties;
 }
 
 void Copy::copyFile(int source, const QString &sourcePath, int destinationFolder, const QByteArray &name)
@@ -262,5 +276,13 @@ bool Copy::copyContent(int from, int folder, const QByteArray &name, bool replac
         }
         at += n;
     }
-    return out.place(name, replace, true) == NewFile::Placed;
+    // The copy has its source's properties and times.
+    const bool properties = DeadProperties::copy(from, fd);
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    ::futimens(fd, times);
+    if (out.place(name, replace, true) != NewFile::Placed)
+        return false;
+    if (properties)
+        DeadProperties::markFolder(folder);
+    return true;
 }

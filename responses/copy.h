@@ -20,7 +20,8 @@ public:
 
     // Copies the content of the folder open at `source` (at the share path `sourcePath`) into
     // the folder at the share path `targetPath`, made when missing, recursively.
-    void copyDir(int source, const QString &sourcePath, const QString &targetPath);
+    // Returns whether the folder itself has properties (copied with it).
+    bool copyDir(int source, const QString &sourcePath, const QString &targetPath);
     // Copies the file open at `source` (the share path `sourcePath`) as `name` into the folder
     // open at `destinationFolder` (-1: it could not be made) and appends its response element.
     void copyFile(int source, const QString &sourcePath, int destinationFolder, const QByteArray &name);

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <sys/stat.h>
@@ -126,6 +127,68 @@ char *Dav::writeDate(char *out, qint64 msecsSinceEpoch, bool twoDigitDay)
     out = writeNumber(out, utc.tm_sec, 2);
     std::memcpy(out, " GMT", 4);
     return out + 4;
+}
+
+char *Dav::writeIsoDate(char *out, qint64 msecsSinceEpoch)
+{
+    qint64 secs = msecsSinceEpoch / 1000;
+    if (msecsSinceEpoch % 1000 < 0)
+        --secs;
+    const time_t t = time_t(secs);
+    struct tm utc;
+    if (!::gmtime_r(&t, &utc))
+        return out;
+    out = writeNumber(out, qint64(utc.tm_year) + 1900, 4);
+    *out++ = '-';
+    out = writeNumber(out, utc.tm_mon + 1, 2);
+    *out++ = '-';
+    out = writeNumber(out, utc.tm_mday, 2);
+    *out++ = 'T';
+    out = writeNumber(out, utc.tm_hour, 2);
+    *out++ = ':';
+    out = writeNumber(out, utc.tm_min, 2);
+    *out++ = ':';
+    out = writeNumber(out, utc.tm_sec, 2);
+    *out++ = 'Z';
+    return out;
+}
+
+bool Dav::parseTime(QByteArrayView text, struct timespec *time)
+{
+    const QByteArrayView value = text.trimmed();
+    const auto digitsOnly = [](QByteArrayView v) {
+        return !v.isEmpty() && std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    // Seconds, as X-OC-Mtime and rclone's lastmodified give them; a fraction to nanoseconds.
+    const qsizetype point = value.indexOf('.');
+    const QByteArrayView whole = point < 0 ? value : value.first(point);
+    const QByteArrayView fraction = point < 0 ? QByteArrayView() : value.sliced(point + 1);
+    if (digitsOnly(whole) && whole.size() <= 12 && (point < 0 || digitsOnly(fraction))) {
+        long nanoseconds = 0;
+        for (qsizetype i = 0; i < 9; ++i)
+            nanoseconds = nanoseconds * 10 + (i < fraction.size() ? fraction.at(i) - '0' : 0);
+        time->tv_sec = time_t(whole.toLongLong());
+        time->tv_nsec = nanoseconds;
+        return true;
+    }
+    // An HTTP date names its zone GMT, which Qt's RFC 2822 reader does not take.
+    QString date = QString::fromLatin1(value);
+    for (const QLatin1StringView zone : {QLatin1StringView(" GMT"), QLatin1StringView(" UTC"), QLatin1StringView(" UT")}) {
+        if (date.endsWith(zone)) {
+            date.chop(zone.size());
+            date += QLatin1StringView(" +0000");
+            break;
+        }
+    }
+    QDateTime parsed = QDateTime::fromString(date, Qt::RFC2822Date);
+    if (!parsed.isValid())
+        parsed = QDateTime::fromString(date, Qt::ISODateWithMs);
+    if (!parsed.isValid())
+        return false;
+    const qint64 ms = parsed.toMSecsSinceEpoch();
+    time->tv_sec = time_t(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
+    time->tv_nsec = long((ms % 1000 + 1000) % 1000) * 1000000;
+    return true;
 }
 
 void Dav::appendDate(QByteArray *out, qint64 msecsSinceEpoch)

@@ -7,6 +7,7 @@
 #include <QUrl>
 
 class QDateTime;
+struct timespec;
 class ShareRoot;
 
 // Base of the WebDAV answers. Every answer with a body is an XML document in UTF-8; the helpers
@@ -41,6 +42,14 @@ public:
     // Last-modification dates: English names, no leading zero on the day, always GMT.
     static QByteArray httpDate(const QDateTime &time);
     static void appendDate(QByteArray *out, qint64 msecsSinceEpoch);
+
+    // A time a client gives a file (X-OC-Mtime, the properties that set the modification time):
+    // seconds since the epoch, with a fraction or not, an HTTP date ("Tue, 05 Jan 2010 14:03:07
+    // GMT") or an ISO 8601 time. False when it is none of these.
+    static bool parseTime(QByteArrayView text, struct timespec *time);
+    // RFC 3339 without fractions of seconds ("2010-01-05T14:03:07Z"), as creationdate has it:
+    // written at `out` (room for 32 bytes); returns the end.
+    static char *writeIsoDate(char *out, qint64 msecsSinceEpoch);
 
     // The decoded path of the Destination header. Returns 0 when it names a place in the share
     // (`*path` set), 400 when it is missing or cannot be parsed, 403 when it leaves the share.

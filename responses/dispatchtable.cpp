@@ -9,6 +9,7 @@
 #include "responses/move.h"
 #include "responses/options.h"
 #include "responses/propfind.h"
+#include "responses/proppatch.h"
 #include "responses/put.h"
 #include "responses/unlock.h"
 #include "server/http_request.h"
@@ -30,6 +31,7 @@ const Method Methods[] = {
     {"DELETE", HTTP_Request::Delete, ResponseKind::Delete, Call::RootAndProfile, false},
     {"OPTIONS", HTTP_Request::Options, ResponseKind::Options, Call::Plain, false},
     {"PROPFIND", HTTP_Request::PropFind, ResponseKind::PropFind, Call::RootAndProfile, false},
+    {"PROPPATCH", HTTP_Request::PropPatch, ResponseKind::PropPatch, Call::RootAndProfile, false},
     {"COPY", HTTP_Request::Copy, ResponseKind::Copy, Call::RootAndProfile, false},
     {"MOVE", HTTP_Request::Move, ResponseKind::Move, Call::RootAndProfile, false},
     {"MKCOL", HTTP_Request::MkCol, ResponseKind::MkCol, Call::Root, false},
@@ -73,6 +75,7 @@ constexpr Factory Factories[] = {
     {ResponseKind::MkCol, "MC", make<MkCol>},
     {ResponseKind::Copy, "CP", make<Copy>},
     {ResponseKind::Move, "MV", make<Move>},
+    {ResponseKind::PropPatch, "PP", make<PropPatch>},
 };
 
 constexpr bool inKindOrder()
@@ -82,7 +85,7 @@ constexpr bool inKindOrder()
         if (int(f.kind) != i++)
             return false;
     }
-    return i == int(ResponseKind::Move) + 1;
+    return i == int(ResponseKind::PropPatch) + 1;
 }
 static_assert(inKindOrder(), "one factory per response kind, in the order of the kinds");
 

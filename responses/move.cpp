@@ -1,5 +1,6 @@
 #include "responses/move.h"
 
+#include "responses/deadproperties.h"
 #include "server/http_request.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
@@ -81,6 +82,9 @@ void Move::reply(QFileInfo *root, Configuration *config)
         sendHeader("403 Forbidden", 0);
         return;
     }
+    // Properties move with the item; the folder it goes to lists them from now on.
+    if (DeadProperties::isMarked(from))
+        DeadProperties::markFolder(to);
     if (!targetExists) {
         // Taken meanwhile: nothing is replaced that the client did not see.
         const bool done = ::renameat2(from, sourceName, to, targetName, RENAME_NOREPLACE) == 0

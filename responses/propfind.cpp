@@ -1,10 +1,11 @@
 #include "responses/propfind.h"
 
 #include "config/configuration.h"
-#include "server/folderlisting.h"
+#include "responses/deadproperties.h"
 #include "responses/filetypes.h"
 #include "responses/http_response.h"
 #include "responses/lock.h"
+#include "server/folderlisting.h"
 #include "server/http_request.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
@@ -13,9 +14,30 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
+
+namespace {
+
+using DavProperties::Live;
+using DavProperties::Name;
+
+qint64 milliseconds(const struct timespec &time)
+{
+    return qint64(time.tv_sec) * 1000 + time.tv_nsec / 1000000;
+}
+
+// The live properties every item has, in the order all of them are listed.
+const Name DavName(const char *local)
+{
+    return Name{QByteArray("DAV:"), QByteArray(local)};
+}
+
+} // namespace
 
 PropFind::PropFind(HTTP_Request *request)
     : Dav(request)
@@ -40,6 +62,22 @@ void PropFind::reply(QFileInfo *root, Configuration *config)
     init(&body);
     QString path = request->path;
     listFolders = config->isFolder();
+    quotaFree = quotaUsed = -1;
+
+    // The whole tree in one answer is refused (RFC 4918 9.1): the client asks folder by folder.
+    if (request->depth.trimmed().compare("infinity", Qt::CaseInsensitive) == 0) {
+        body += "D:error xmlns:D=\"DAV:\"><D:propfind-finite-depth/></D:error>";
+        sendHeader("403 Forbidden", body.size());
+        request->socket.write(body, true);
+        return;
+    }
+    // A body that is not a propfind document is refused, never taken for another request.
+    if (!DavProperties::readPropFind(request->body, &asked)) {
+        body.clear();
+        sendHeader("400 Bad Request", 0);
+        return;
+    }
+    plain = asked.kind == DavProperties::Request::AllProp && asked.names.isEmpty();
 
     // Depth 0 names the item itself; any other Depth its entries as well.
     bool withEntries = false;
@@ -78,10 +116,10 @@ void PropFind::reply(QFileInfo *root, Configuration *config)
     }
     if (found && S_ISDIR(status.st_mode) && path.endsWith(u'/')) {
         if (withEntries)
-            addEnty(path, status, prefix);
+            addEnty(path, status, target.fd.get(), prefix);
         addDir(path, target.fd.get(), prefix);
     } else if (found && (S_ISDIR(status.st_mode) || S_ISREG(status.st_mode))) {
-        addEnty(path, status, prefix);
+        addEnty(path, status, target.fd.get(), prefix);
     } else {
         body.clear();
         sendHeader("404 Not Found", 0);
@@ -99,11 +137,12 @@ void PropFind::makePieces(const QByteArray &p)
     piecesPrefix = p;
     pieces[0] = '<' + p + "response><" + p + "href>";
     pieces[1] = "</" + p + "href><" + p + "propstat><" + p + "prop><" + p + "getlastmodified>";
-    pieces[2] = "</" + p + "getlastmodified>";
-    pieces[3] = '<' + p + "resourcetype><" + p + "collection/></" + p + "resourcetype>";
-    pieces[4] = '<' + p + "getcontentlength>";
-    pieces[5] = "</" + p + "getcontentlength>";
-    pieces[6] = "</" + p + "prop><" + p + "status>HTTP/1.1 200 OK</" + p + "status></" + p + "propstat></" + p
+    pieces[2] = "</" + p + "getlastmodified><" + p + "creationdate>";
+    pieces[3] = "</" + p + "creationdate>";
+    pieces[4] = '<' + p + "resourcetype><" + p + "collection/></" + p + "resourcetype>";
+    pieces[5] = '<' + p + "getcontentlength>";
+    pieces[6] = "</" + p + "getcontentlength>";
+    pieces[7] = "</" + p + "prop><" + p + "status>HTTP/1.1 200 OK</" + p + "status></" + p + "propstat></" + p
                 + "response>";
     live[0] = '<' + p + "getetag>";
     live[1] = "</" + p + "getetag>";
@@ -116,55 +155,78 @@ void PropFind::makePieces(const QByteArray &p)
               + "write/></" + p + "locktype></" + p + "lockentry></" + p + "supportedlock>";
 }
 
-void PropFind::addLiveProperties(QStringView fileName, qint64 modified, bool folder, qint64 size, QStringView itemPath)
+void PropFind::appendContentAndLocks(QByteArray *out, const Item &item, Live only)
 {
-    // A file's entity tag and type are those GET sends; a type GET does not send is not told.
-    const FileTypes::Row *type = folder ? nullptr : FileTypes::ofName(fileName);
-    const QByteArrayView contentType = type && type->contentType ? QByteArrayView(type->contentType) : QByteArrayView();
-    char tag[HTTP_Response::EntityTagSize];
-    const QByteArrayView entityTag = folder ? QByteArrayView()
-                                            : QByteArrayView(tag, HTTP_Response::writeEntityTag(tag, size, modified) - tag);
-    const bool typed = !contentType.isEmpty();
-    append(&body, {
-        folder ? QByteArrayView() : QByteArrayView(live[0]), entityTag,
-        folder ? QByteArrayView() : QByteArrayView(live[1]),
-        typed ? QByteArrayView(live[2]) : QByteArrayView(), contentType,
-        typed ? QByteArrayView(live[3]) : QByteArrayView(),
-    });
-    QList<const LockManager::Lock *> active;
-    if (!itemPath.isNull())
-        active = request->context->locks().covering(itemPath);
-    if (active.isEmpty()) {
-        body += live[4];
-    } else {
-        const QByteArray &p = piecesPrefix;
-        body += '<' + p + "lockdiscovery>";
-        for (const LockManager::Lock *lock : std::as_const(active))
-            Lock::appendActiveLock(&body, *lock, p, base);
-        body += "</" + p + "lockdiscovery>";
+    const auto wanted = [only](Live kind) { return only == Live::None || only == kind; };
+    if (!item.folder && wanted(Live::ETag)) {
+        char tag[HTTP_Response::EntityTagSize];
+        append(out, {live[0], QByteArrayView(tag, HTTP_Response::writeEntityTag(tag, item.size, item.modified) - tag),
+                     live[1]});
     }
-    body += live[5];
+    // A file's type is the one GET sends; a type GET does not send is not told.
+    const FileTypes::Row *type = item.folder ? nullptr : FileTypes::ofName(item.fileName);
+    if (type && type->contentType && *type->contentType && wanted(Live::ContentType))
+        append(out, {live[2], QByteArrayView(type->contentType), live[3]});
+    if (wanted(Live::LockDiscovery)) {
+        QList<const LockManager::Lock *> active;
+        if (!item.itemPath.isNull())
+            active = request->context->locks().covering(item.itemPath);
+        if (active.isEmpty()) {
+            *out += live[4];
+        } else {
+            const QByteArray &p = piecesPrefix;
+            *out += '<' + p + "lockdiscovery>";
+            for (const LockManager::Lock *lock : std::as_const(active))
+                Lock::appendActiveLock(out, *lock, p, base);
+            *out += "</" + p + "lockdiscovery>";
+        }
+    }
+    if (wanted(Live::SupportedLock))
+        *out += live[5];
 }
 
 void PropFind::addDir(const QString &path, int folder, const QByteArray &prefix)
 {
     makePieces(prefix);
     const QList<FolderListing::Entry> entries =
-        FolderListing::read(share(), path, folder, listFolders, false, true, FolderListing::ByName, false);
+        FolderListing::read(share(), path, folder, listFolders, true, true, FolderListing::ByName, false);
     QString sharePath = QDir::cleanPath(u'/' + path);
     if (!sharePath.endsWith(u'/'))
         sharePath += u'/';
     QByteArray href;
     appendHref(&href, base, sharePath);
-    body.reserve(body.size() + entries.size() * (600 + 30 * prefix.size() + href.size()));
+    // The entries' own attributes are read only where some entry has properties, and only when
+    // they are asked for.
+    bool deadAsked = asked.kind != DavProperties::Request::Prop;
+    for (const Name &name : asked.names)
+        deadAsked = deadAsked || DavProperties::live(name) == Live::None;
+    const bool attributes = deadAsked && DeadProperties::isMarked(folder);
+    bool quota = asked.kind == DavProperties::Request::PropName;
+    for (const Name &name : asked.names) {
+        const Live kind = DavProperties::live(name);
+        quota = quota || kind == Live::QuotaAvailable || kind == Live::QuotaUsed;
+    }
+    if (quota)
+        readQuota(folder);
+    body.reserve(body.size() + entries.size() * (640 + 32 * prefix.size() + href.size()));
     // The entries' paths are needed only for their locks.
     const bool locked = !request->context->locks().isEmpty();
-    for (const FolderListing::Entry &entry : entries)
-        addResponse(href, entry.name.toUtf8(), entry.name, entry.modified, entry.folder, entry.size,
-                    locked ? QString(sharePath + entry.name) : QString());
+    for (const FolderListing::Entry &entry : entries) {
+        const QByteArray name = entry.name.toUtf8();
+        const Item item{entry.modified, entry.created, entry.size, entry.folder, entry.name,
+                        locked ? QString(sharePath + entry.name) : QString()};
+        if (plain && !attributes) {
+            addResponse(href, name, item);
+            continue;
+        }
+        const Descriptor fd(attributes ? ::openat(folder, name.constData(),
+                                                  ShareRoot::ReadFlags | O_NOFOLLOW | O_CLOEXEC)
+                                       : -1);
+        addAsked(href, name, item, fd.get());
+    }
 }
 
-void PropFind::addEnty(const QString &path, const struct stat &status, const QByteArray &prefix)
+void PropFind::addEnty(const QString &path, const struct stat &status, int fd, const QByteArray &prefix)
 {
     makePieces(prefix);
     QString sharePath = QDir::cleanPath(u'/' + path);
@@ -172,15 +234,27 @@ void PropFind::addEnty(const QString &path, const struct stat &status, const QBy
         sharePath.chop(1);
     QByteArray href;
     appendHref(&href, base.isEmpty() ? connectionUrl().toEncoded() : base, sharePath == u"/" ? QString() : sharePath);
-    addResponse(href, QByteArrayView(), ShareRoot::lastName(sharePath),
-                qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000, S_ISDIR(status.st_mode),
-                qint64(status.st_size), sharePath);
+    const bool folder = S_ISDIR(status.st_mode);
+    const Item item{milliseconds(status.st_mtim), milliseconds(status.st_ctim), qint64(status.st_size), folder,
+                    ShareRoot::lastName(sharePath), sharePath};
+    if (folder)
+        readQuota(fd);
+    const Descriptor attributes(DeadProperties::reopen(fd, folder));
+    addAsked(href, QByteArrayView(), item, attributes.get());
 }
 
-void PropFind::addResponse(const QByteArray &href, QByteArrayView name, QStringView fileName, qint64 modified,
-                           bool folder, qint64 size, QStringView itemPath)
+void PropFind::readQuota(int fd)
 {
-    qsizetype room = href.size() + 5 * name.size() + 40 + 24;
+    struct statvfs room;
+    if (quotaFree >= 0 || ::fstatvfs(fd, &room) != 0)
+        return;
+    quotaFree = qint64(room.f_bavail) * qint64(room.f_frsize);
+    quotaUsed = (qint64(room.f_blocks) - qint64(room.f_bfree)) * qint64(room.f_frsize);
+}
+
+void PropFind::addResponse(const QByteArray &href, QByteArrayView name, const Item &item)
+{
+    qsizetype room = href.size() + 5 * name.size() + 40 + 32 + 24;
     for (const QByteArray &piece : pieces)
         room += piece.size();
     const qsizetype at = body.size();
@@ -194,17 +268,158 @@ void PropFind::addResponse(const QByteArray &href, QByteArrayView name, QStringV
     put(href);
     out = writeHrefPath(out, name);
     put(pieces[1]);
-    out = writeDate(out, modified);
+    out = writeDate(out, item.modified, true);
     put(pieces[2]);
-    if (folder)
-        put(pieces[3]);
-    put(pieces[4]);
+    out = writeIsoDate(out, item.created);
+    put(pieces[3]);
+    if (item.folder)
+        put(pieces[4]);
+    put(pieces[5]);
     char digits[24];
-    const int n = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(size));
+    const int n = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(item.size));
     std::memcpy(out, digits, size_t(n));
     out += n;
-    put(pieces[5]);
+    put(pieces[6]);
     body.truncate(out - body.constData());
-    addLiveProperties(fileName, modified, folder, size, itemPath);
-    body += pieces[6];
+    appendContentAndLocks(&body, item, Live::None);
+    body += pieces[7];
+}
+
+bool PropFind::appendLive(QByteArray *out, const Name &name, const Item &item)
+{
+    const QByteArray &p = piecesPrefix;
+    char text[48];
+    const auto element = [&](const QByteArrayView value) {
+        *out += '<' + p + name.local + '>';
+        *out += value;
+        *out += "</" + p + name.local + '>';
+    };
+    switch (const Live kind = DavProperties::live(name)) {
+    case Live::ETag:
+    case Live::ContentType:
+    case Live::LockDiscovery:
+    case Live::SupportedLock: {
+        const qsizetype before = out->size();
+        appendContentAndLocks(out, item, kind);
+        return out->size() != before;
+    }
+    case Live::LastModified:
+        element(QByteArrayView(text, writeDate(text, item.modified, true) - text));
+        return true;
+    case Live::CreationDate:
+        element(QByteArrayView(text, writeIsoDate(text, item.created) - text));
+        return true;
+    case Live::ResourceType:
+        if (item.folder)
+            element('<' + p + "collection/>");
+        else
+            *out += '<' + p + "resourcetype/>";
+        return true;
+    case Live::ContentLength:
+        element(QByteArray::number(item.size));
+        return true;
+    case Live::QuotaAvailable:
+    case Live::QuotaUsed:
+        if (!item.folder || quotaFree < 0)
+            return false;
+        element(QByteArray::number(DavProperties::live(name) == Live::QuotaUsed ? quotaUsed : quotaFree));
+        return true;
+    default:
+        return false;
+    }
+}
+
+void PropFind::addAsked(const QByteArray &href, QByteArrayView name, const Item &item, int attributes)
+{
+    static const Name allLive[] = {DavName("getlastmodified"), DavName("creationdate"), DavName("resourcetype"),
+                                   DavName("getcontentlength")};
+    static const Name contentAndLocks[] = {DavName("getetag"), DavName("getcontenttype"), DavName("lockdiscovery"),
+                                           DavName("supportedlock")};
+    static const Name quotas[] = {DavName("quota-available-bytes"), DavName("quota-used-bytes")};
+    const QByteArray &p = piecesPrefix;
+    QByteArray found;
+    QByteArray missing;
+    QList<DeadProperties::Stored> dead;
+    switch (asked.kind) {
+    case DavProperties::Request::PropName:
+        for (const Name &live : allLive)
+            DavProperties::appendEmpty(&found, live, p);
+        for (const Name &live : contentAndLocks) {
+            QByteArray value;
+            if (appendLive(&value, live, item))
+                DavProperties::appendEmpty(&found, live, p);
+        }
+        if (item.folder) {
+            for (const Name &quota : quotas)
+                DavProperties::appendEmpty(&found, quota, p);
+        }
+        if (attributes >= 0)
+            dead = DeadProperties::readAll(attributes, false);
+        for (const DeadProperties::Stored &property : std::as_const(dead))
+            DavProperties::appendEmpty(&found, property.name, p);
+        break;
+    case DavProperties::Request::AllProp:
+        for (const Name &live : allLive) {
+            if (item.folder || DavProperties::live(live) != Live::ResourceType)
+                appendLive(&found, live, item);
+        }
+        appendContentAndLocks(&found, item, Live::None);
+        if (attributes >= 0)
+            dead = DeadProperties::readAll(attributes);
+        for (const DeadProperties::Stored &property : std::as_const(dead))
+            found += property.element;
+        for (const Name &extra : asked.names) {
+            const Live kind = DavProperties::live(extra);
+            if (kind == Live::None) {
+                bool stored = false;
+                for (const DeadProperties::Stored &property : std::as_const(dead))
+                    stored = stored || property.name == extra;
+                if (!stored)
+                    DavProperties::appendEmpty(&missing, extra, p);
+            } else if (kind == Live::ResourceType && !item.folder) {
+                appendLive(&found, extra, item);
+            } else if (kind != Live::LastModified && kind != Live::CreationDate && kind != Live::ResourceType
+                       && kind != Live::ContentLength && kind != Live::ETag && kind != Live::ContentType
+                       && kind != Live::LockDiscovery && kind != Live::SupportedLock
+                       && !appendLive(&found, extra, item)) {
+                DavProperties::appendEmpty(&missing, extra, p);
+            }
+        }
+        break;
+    case DavProperties::Request::Prop:
+        for (const Name &one : asked.names) {
+            if (DavProperties::live(one) != Live::None) {
+                if (!appendLive(&found, one, item))
+                    DavProperties::appendEmpty(&missing, one, p);
+                continue;
+            }
+            std::optional<QByteArray> element;
+            if (attributes >= 0)
+                element = DeadProperties::read(attributes, one);
+            if (element)
+                found += *element;
+            else
+                DavProperties::appendEmpty(&missing, one, p);
+        }
+        break;
+    }
+    body += pieces[0];
+    body += href;
+    if (!name.isEmpty()) {
+        const qsizetype at = body.size();
+        body.resize(at + 5 * name.size());
+        body.truncate(writeHrefPath(body.data() + at, name) - body.constData());
+    }
+    body += "</" + p + "href>";
+    if (!found.isEmpty() || missing.isEmpty()) {
+        body += '<' + p + "propstat><" + p + "prop>";
+        body += found;
+        body += "</" + p + "prop><" + p + "status>HTTP/1.1 200 OK</" + p + "status></" + p + "propstat>";
+    }
+    if (!missing.isEmpty()) {
+        body += '<' + p + "propstat><" + p + "prop>";
+        body += missing;
+        body += "</" + p + "prop><" + p + "status>HTTP/1.1 404 Not Found</" + p + "status></" + p + "propstat>";
+    }
+    body += "</" + p + "response>";
 }

@@ -1,6 +1,7 @@
 #include "responses/put.h"
 
 #include "config/configuration.h"
+#include "responses/deadproperties.h"
 #include "server/accesspolicy.h"
 #include "server/http_request.h"
 #include "server/sharepath.h"
@@ -51,9 +52,14 @@ void Put::reply(QFileInfo *root, Configuration *config)
         sendHeader("423 Locked", 0);
         return;
     }
-    // A file that is replaced keeps its permissions.
-    if (replacing && S_ISREG(status.st_mode))
+    // A file that is replaced keeps its permissions and its properties.
+    if (replacing && S_ISREG(status.st_mode)) {
         ::fchmod(file.file().handle(), status.st_mode & 07777);
+        const Descriptor old(::openat(target.folder.get(), target.name.constData(),
+                                      ShareRoot::ReadFlags | O_NOFOLLOW | O_CLOEXEC));
+        if (old.isOpen())
+            DeadProperties::copy(old.get(), file.file().handle());
+    }
     name = target.name;
     Socket &socket = request->socket;
     connect(&socket, &Socket::startReply, this, qOverload<int>(&Put::reply), Qt::UniqueConnection);
@@ -76,9 +82,17 @@ void Put::reply(int code)
     // hands the file to the disk stretch by stretch while it arrives, and the sync here waits
     // only for the last stretch (about 10 ms). What the sync still costs is the time the disk
     // needs to write the file, where it is slower than the network.
+    // The time the client's copy of the file has (ownCloud's clients and rclone send it).
+    struct timespec modified;
+    const bool timed = !request->ocMtime.isEmpty() && parseTime(request->ocMtime, &modified);
+    if (timed) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, modified};
+        ::futimens(file.file().handle(), times);
+    }
+    static const QByteArray accepted = "X-OC-Mtime: accepted\r\n";
     switch (file.place(name, replacing, true)) {
     case NewFile::Placed:
-        sendHeader("201 Created", 0);
+        sendHeader("201 Created", 0, timed ? &accepted : nullptr);
         break;
     case NewFile::Taken:
         // Made by somebody else meanwhile: a client that asked for a new file keeps theirs.

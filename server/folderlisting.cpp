@@ -74,6 +74,7 @@ bool FolderListing::look(ShareRoot &share, QStringView path, int folder, const c
     entry->readable = target.isOpen() ? isReadable(target.get(), "", AT_EMPTY_PATH, st) : isReadable(folder, name, 0, st);
     entry->size = qint64(st.st_size);
     entry->modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    entry->created = qint64(st.st_ctim.tv_sec) * 1000 + st.st_ctim.tv_nsec / 1000000;
     return true;
 }
 

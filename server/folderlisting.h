@@ -18,6 +18,7 @@ public:
         QString name;
         qint64 size = 0;      // as stat reports it, for folders too
         qint64 modified = 0;  // milliseconds since the epoch
+        qint64 created = 0;   // the last change of the entry's status, the same
         bool folder = false;
         bool readable = true; // by this process
         bool link = false;    // the entry is a link (the other fields describe where it leads)

@@ -13,7 +13,7 @@
 class RequestHead
 {
 public:
-    enum Type { Unknown = 0, Get, Post, PropFind, Options, Delete, Copy, Put, Move, MkCol, Head, Lock, UnLock };
+    enum Type { Unknown = 0, Get, Post, PropFind, Options, Delete, Copy, Put, Move, MkCol, Head, Lock, UnLock, PropPatch };
     // The length of a body sent in chunks, as long as it has not been read.
     static constexpr qint64 UnknownLength = -1;
 
@@ -60,6 +60,7 @@ public:
     QByteArray ifHeader;  // the WebDAV If header (several lines joined with a blank)
     QByteArray lockToken; // the Lock-Token header of UNLOCK
     QByteArray timeout;
+    QByteArray ocMtime;   // X-OC-Mtime: the time a PUT's file is to have (seconds since the epoch)
     bool expectContinue = false;
     // What the last Connection header asks of the connection; unset when the head has none.
     std::optional<bool> keepAlive;

@@ -226,6 +226,8 @@ void Parse::header(QByteArrayView line)
         head.lockToken = value.trimmed().toByteArray();
     } else if (is("timeout")) {
         head.timeout = value.trimmed().toByteArray();
+    } else if (is("x-oc-mtime")) {
+        head.ocMtime = value.trimmed().toByteArray();
     }
 }
 

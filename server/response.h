@@ -12,7 +12,7 @@ class QFileInfo;
 
 // What a response answers, one kind per response class (DispatchTable makes them); Plain is
 // the bare answer of the connection handler (a refusal, a status without a body).
-enum class ResponseKind { Plain, File, Folder, Listing, PropFind, Options, Head, Lock, UnLock, Put, Delete, MkCol, Copy, Move };
+enum class ResponseKind { Plain, File, Folder, Listing, PropFind, Options, Head, Lock, UnLock, Put, Delete, MkCol, Copy, Move, PropPatch };
 
 // Base of every answer. It frames the status line and the fixed header block in one place;
 // the subclass writes the body through the connection's socket.

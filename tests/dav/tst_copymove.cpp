@@ -1,5 +1,6 @@
 #include "testserver.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,7 +31,8 @@ private:
 namespace {
 // Columns: source, destination header (null: absent; BASE is this listener's URL, PORT its port),
 // Overwrite (null: absent), deleting enabled,
-// status, and facts about the share afterwards: "path=content", "!path" (absent), "path/" (folder).
+// status, and facts about the share afterwards: "path=content", "!path" (absent), "path/" (folder),
+// "path@" (the modification time the files were given, January5).
 void addColumns()
 {
     QTest::addColumn<QByteArray>("source");
@@ -46,6 +48,10 @@ void row(const char *name, const char *source, const QByteArray &destination, co
 {
     QTest::newRow(name) << QByteArray(source) << destination << overwrite << deleting << QByteArray(status) << facts;
 }
+} // namespace
+
+namespace {
+constexpr qint64 January5 = 1262700187;
 } // namespace
 
 void tst_CopyMove::prepare(TestServer &s)
@@ -65,6 +71,8 @@ void tst_CopyMove::prepare(TestServer &s)
     QVERIFY(QFile::link(s.path(QStringLiteral("a.txt")), s.path(QStringLiteral("alink.txt"))));
     // A link that leads out of the share.
     QVERIFY(QFile::link(s.outsidePath(), s.path(QStringLiteral("out"))));
+    for (const char *dated : {"a.txt", "docs/x.txt", "docs/sub/z.txt", "docs/sub", "docs"})
+        QVERIFY(s.setModified(QLatin1String(dated), January5));
 }
 
 void tst_CopyMove::addRefusals()
@@ -109,9 +117,11 @@ void tst_CopyMove::copy_data()
 {
     addColumns();
     const QByteArray b = "BASE";
-    row("file to a new name", "/a.txt", b + "/c.txt", QByteArray(), true, "201 Created", {"a.txt=A", "c.txt=A"});
+    // A copy has its source's modification time.
+    row("file to a new name", "/a.txt", b + "/c.txt", QByteArray(), true, "201 Created",
+        {"a.txt=A", "c.txt=A", "c.txt@"});
     row("file onto a file: replaced", "/a.txt", b + "/b.txt", QByteArray(), true, "204 No Content",
-        {"a.txt=A", "b.txt=A"});
+        {"a.txt=A", "b.txt=A", "b.txt@"});
     row("Overwrite T", "/a.txt", b + "/b.txt", "T", true, "204 No Content", {"a.txt=A", "b.txt=A"});
     row("Overwrite F", "/a.txt", b + "/b.txt", "F", true, "412 Precondition Failed", {"a.txt=A", "b.txt=B"});
     row("deleting disabled: never replaced", "/a.txt", b + "/b.txt", QByteArray(), false,
@@ -136,7 +146,7 @@ void tst_CopyMove::copy_data()
         {"a.txt=A", "docs/x.txt=X"});
     row("folder to a new place: folders made", "/docs", b + "/new/copy", QByteArray(), true, "207 Multi-Status",
         {"new/copy/x.txt=X", "new/copy/y y.txt=Y", "new/copy/sub/z.txt=Z", "!new/copy/loop", "docs/x.txt=X",
-         "docs/sub/z.txt=Z"});
+         "docs/sub/z.txt=Z", "new/copy/x.txt@", "new/copy/sub/z.txt@", "new/copy/sub@", "new/copy@"});
     row("folder onto a folder", "/docs", b + "/docs2", QByteArray(), true, "207 Multi-Status",
         {"docs2/x.txt=X", "docs2/sub/z.txt=Z", "!docs2/loop", "docs/x.txt=X"});
     addRefusals();
@@ -146,9 +156,10 @@ void tst_CopyMove::move_data()
 {
     addColumns();
     const QByteArray b = "BASE";
-    row("file to a new name", "/a.txt", b + "/c.txt", QByteArray(), true, "201 Created", {"!a.txt", "c.txt=A"});
+    row("file to a new name", "/a.txt", b + "/c.txt", QByteArray(), true, "201 Created",
+        {"!a.txt", "c.txt=A", "c.txt@"});
     row("file onto a file: replaced", "/a.txt", b + "/b.txt", QByteArray(), true, "204 No Content",
-        {"!a.txt", "b.txt=A"});
+        {"!a.txt", "b.txt=A", "b.txt@"});
     row("Overwrite T", "/a.txt", b + "/b.txt", "T", true, "204 No Content", {"!a.txt", "b.txt=A"});
     row("Overwrite F", "/a.txt", b + "/b.txt", "F", true, "412 Name exists", {"a.txt=A", "b.txt=B"});
     row("deleting disabled: never replaced", "/a.txt", b + "/b.txt", QByteArray(), false, "412 Name exists",
@@ -176,7 +187,7 @@ void tst_CopyMove::move_data()
     row("file onto the shared folder", "/a.txt", b + "/", QByteArray(), true, "403 Forbidden",
         {"a.txt=A", "docs/x.txt=X"});
     row("folder to a new name", "/docs", b + "/moved", QByteArray(), true, "201 Created",
-        {"!docs", "moved/x.txt=X", "moved/sub/z.txt=Z"});
+        {"!docs", "moved/x.txt=X", "moved/sub/z.txt=Z", "moved/x.txt@", "moved/sub@"});
     row("missing source", "/none.txt", b + "/c.txt", QByteArray(), true, "500 Rename Failed", {"!c.txt"});
     row("into a missing folder", "/a.txt", b + "/nowhere/c.txt", QByteArray(), true, "500 Rename Failed",
         {"a.txt=A"});
@@ -210,6 +221,8 @@ void tst_CopyMove::run(const QByteArray &method)
     for (const QString &fact : facts) {
         if (fact.startsWith(u'!')) {
             QVERIFY2(!s.exists(fact.mid(1)), qPrintable(fact));
+        } else if (fact.endsWith(u'@')) {
+            QCOMPARE(QFileInfo(s.path(fact.chopped(1))).lastModified().toSecsSinceEpoch(), January5);
         } else if (fact.endsWith(u'/')) {
             QVERIFY2(QFileInfo(s.path(fact.chopped(1))).isDir(), qPrintable(fact));
         } else {

@@ -46,7 +46,7 @@ void tst_DavHeaders::options()
     QCOMPARE(r.status, QByteArray("200 OK"));
     QCOMPARE(r.header("DAV"), QByteArray("1,2"));
     QCOMPARE(r.header("Allow"),
-             QByteArray("GET, POST, PUT, DELETE, OPTIONS, PROPFIND, COPY, MOVE, MKCOL, HEAD, LOCK, UNLOCK"));
+             QByteArray("GET, POST, PUT, DELETE, OPTIONS, PROPFIND, PROPPATCH, COPY, MOVE, MKCOL, HEAD, LOCK, UNLOCK"));
     QCOMPARE(r.header("Content-Length"), QByteArray("0"));
     QVERIFY(r.body.isEmpty());
 }

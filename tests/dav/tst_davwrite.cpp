@@ -1,6 +1,7 @@
 #include "filesizelimit.h"
 #include "testserver.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -253,6 +254,8 @@ void tst_DavWrite::clientSequences_data()
     QTest::addColumn<QList<QByteArray>>("requests");
     QTest::addColumn<QList<int>>("classes"); // of the answers' status codes: 2 for 2xx; or the codes
     QTest::addColumn<QByteArray>("content"); // of docs/copy.bin afterwards
+    QTest::addColumn<qint64>("modified");    // its modification time afterwards; 0: any
+    QTest::addColumn<QByteArray>("answered"); // a header line of the last answer, if any
 
     const QByteArray data = QByteArray(100000, 'f') + "end";
     QByteArray chunks;
@@ -271,16 +274,16 @@ void tst_DavWrite::clientSequences_data()
         "PUT /docs/copy.bin HTTP/1.1\r\nIf: (<TOKEN>)\r\nX-Expected-Entity-Length: " + QByteArray::number(data.size())
         + "\r\nTransfer-Encoding: Chunked\r\n\r\n" + chunks,
         "UNLOCK /docs/copy.bin HTTP/1.1\r\nLock-Token: <TOKEN>\r\n\r\n",
-    } << QList<int>{2, 2, 2, 2} << data;
+    } << QList<int>{2, 2, 2, 2} << data << qint64(0) << QByteArray();
     // Windows Explorer: a lock on the new name makes the file, then the content with the token.
     const QByteArray length = "Content-Length: " + QByteArray::number(data.size()) + "\r\n\r\n";
     const QByteArray lock = "LOCK /docs/copy.bin HTTP/1.1\r\nTimeout: Second-3600\r\nContent-Length: "
                             + QByteArray::number(lockInfo.size()) + "\r\n\r\n" + lockInfo;
-    QTest::addRow("Explorer") << QList<QByteArray>{
+    QTest::addRow("Explorer, locked") << QList<QByteArray>{
         lock,
         "PUT /docs/copy.bin HTTP/1.1\r\nIf: (<TOKEN>)\r\n" + length + data,
         "UNLOCK /docs/copy.bin HTTP/1.1\r\nLock-Token: <TOKEN>\r\n\r\n",
-    } << QList<int>{201, 2, 2} << data;
+    } << QList<int>{201, 2, 2} << data << qint64(0) << QByteArray();
     // Whoever does not name the lock's token changes nothing while it is held.
     QTest::addRow("a second client while a lock is held") << QList<QByteArray>{
         lock,
@@ -292,7 +295,30 @@ void tst_DavWrite::clientSequences_data()
         "PUT /docs/copy.bin HTTP/1.1\r\nIf: (<TOKEN>)\r\n" + length + data,
         "UNLOCK /docs/copy.bin HTTP/1.1\r\nLock-Token: <TOKEN>\r\n\r\n",
         "PUT /docs/copy.bin HTTP/1.1\r\nContent-Length: 3\r\n\r\nnew",
-    } << QList<int>{201, 423, 423, 423, 423, 423, 2, 2, 2} << QByteArray("new");
+    } << QList<int>{201, 423, 423, 423, 423, 423, 2, 2, 2} << QByteArray("new") << qint64(0) << QByteArray();
+    // Windows Explorer copying a file: the content, then the file's times and attributes.
+    const QByteArray times = "<?xml version=\"1.0\" encoding=\"utf-8\" ?><D:propertyupdate xmlns:D=\"DAV:\" "
+                             "xmlns:Z=\"urn:schemas-microsoft-com:\"><D:set><D:prop>"
+                             "<Z:Win32CreationTime>Mon, 04 Jan 2010 10:00:00 GMT</Z:Win32CreationTime>"
+                             "<Z:Win32LastAccessTime>Tue, 05 Jan 2010 14:03:07 GMT</Z:Win32LastAccessTime>"
+                             "<Z:Win32LastModifiedTime>Tue, 05 Jan 2010 14:03:07 GMT</Z:Win32LastModifiedTime>"
+                             "<Z:Win32FileAttributes>00000020</Z:Win32FileAttributes></D:prop></D:set>"
+                             "</D:propertyupdate>";
+    QTest::addRow("Explorer, times") << QList<QByteArray>{
+        "PUT /docs/copy.bin HTTP/1.1\r\nUser-Agent: Microsoft-WebDAV-MiniRedir/10.0.19045\r\nContent-Length: "
+            + QByteArray::number(data.size()) + "\r\n\r\n" + data,
+        "PROPPATCH /docs/copy.bin HTTP/1.1\r\nUser-Agent: Microsoft-WebDAV-MiniRedir/10.0.19045\r\n"
+        "Content-Type: text/xml; charset=\"utf-8\"\r\nContent-Length: " + QByteArray::number(times.size())
+            + "\r\n\r\n" + times,
+    } << QList<int>{2, 2} << data << qint64(1262700187) << QByteArray();
+    // rclone with the vendor owncloud: the file's time comes with it.
+    QTest::addRow("rclone, owncloud") << QList<QByteArray>{
+        "PUT /docs/copy.bin HTTP/1.1\r\nX-OC-Mtime: 1262700187\r\nContent-Length: " + QByteArray::number(data.size())
+            + "\r\n\r\n" + data,
+    } << QList<int>{2} << data << qint64(1262700187) << QByteArray("X-OC-Mtime: accepted");
+    QTest::addRow("X-OC-Mtime with a fraction, in chunks") << QList<QByteArray>{
+        "PUT /docs/copy.bin HTTP/1.1\r\nX-OC-Mtime: 1262700187.5\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks,
+    } << QList<int>{2} << data << qint64(1262700187) << QByteArray("X-OC-Mtime: accepted");
 }
 
 void tst_DavWrite::clientSequences()
@@ -300,6 +326,8 @@ void tst_DavWrite::clientSequences()
     QFETCH(QList<QByteArray>, requests);
     QFETCH(QList<int>, classes);
     QFETCH(QByteArray, content);
+    QFETCH(qint64, modified);
+    QFETCH(QByteArray, answered);
     TestServer s;
     s.config.enableDelete = CheckState::On;
     QVERIFY(s.start());
@@ -307,10 +335,11 @@ void tst_DavWrite::clientSequences()
 
     HttpClient client(s.port());
     QByteArray token;
+    HttpReply reply;
     for (qsizetype i = 0; i < requests.size(); ++i) {
         QByteArray request = requests.at(i);
         request.replace("TOKEN", token);
-        const HttpReply reply = client.exchange(request);
+        reply = client.exchange(request);
         const int expected = classes.at(i);
         QVERIFY2(expected < 10 ? reply.code / 100 == expected : reply.code == expected, qPrintable(QString::number(i) + QLatin1Char(' ') + QString::fromLatin1(reply.status)));
         if (reply.hasHeader("Lock-Token"))
@@ -319,6 +348,12 @@ void tst_DavWrite::clientSequences()
     QVERIFY(!client.isClosed());
     QVERIFY(s.read(QStringLiteral("docs/copy.bin")) == content);
     QCOMPARE(s.names(QStringLiteral("docs")), QStringList{QStringLiteral("copy.bin")});
+    if (modified)
+        QCOMPARE(QFileInfo(s.path(QStringLiteral("docs/copy.bin"))).lastModified().toSecsSinceEpoch(), modified);
+    if (!answered.isEmpty()) {
+        const qsizetype colon = answered.indexOf(':');
+        QCOMPARE(reply.header(answered.left(colon)), answered.mid(colon + 2));
+    }
 }
 
 void tst_DavWrite::putThatFailsChangesNothing_data()

@@ -5,8 +5,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
-// PROPFIND over a real connection: which items a request describes, and the document byte for
-// byte.
+// PROPFIND and PROPPATCH over a real connection: which items a request describes, the document
+// byte for byte, the properties asked for, and what PROPPATCH stores and sets.
 class tst_PropFind : public QObject
 {
     Q_OBJECT
@@ -15,15 +15,21 @@ private slots:
     void initTestCase();
     void described_data();
     void described();
-    void missing_data();
-    void missing();
+    void refused_data();
+    void refused();
     void document_data();
     void document();
+    void named_data();
+    void named();
     void dates_data();
     void dates();
     void foldersHidden();
     void httpsHrefs();
     void keepAlive();
+    void proppatch_data();
+    void proppatch();
+    void deadPropertiesTravel_data();
+    void deadPropertiesTravel();
 
 private:
     // The hrefs of a multistatus document with the server's base URL taken off.
@@ -48,6 +54,9 @@ void tst_PropFind::initTestCase()
     QVERIFY(s.write(QStringLiteral("Tom & Jerry.mp3"), "x"));
     QVERIFY(s.setModified(QStringLiteral("docs/a.txt"), January5));
     QVERIFY(s.setModified(QStringLiteral("docs/sub"), January5));
+    // What the server keeps to itself is never listed: the profile folder in the share.
+    QVERIFY(s.mkdir(QStringLiteral("docs/.kestrune")));
+    Configuration::ConfigDir = s.path(QStringLiteral("docs/.kestrune/"));
 }
 
 QStringList tst_PropFind::hrefs(const QByteArray &body) const
@@ -78,8 +87,9 @@ void tst_PropFind::described_data()
     QTest::addColumn<QStringList>("expected");
 
     const QString tom = QStringLiteral("/Tom%20&amp;%20Jerry.mp3");
-    const QStringList docsEntries = {QStringLiteral("/docs/B.txt"), QStringLiteral("/docs/a.txt"),
-                                     QStringLiteral("/docs/sub")};
+    // Hidden entries too: what a client stored, it finds again.
+    const QStringList docsEntries = {QStringLiteral("/docs/.hidden"), QStringLiteral("/docs/B.txt"),
+                                     QStringLiteral("/docs/a.txt"), QStringLiteral("/docs/sub")};
     QTest::addRow("root, Depth 0") << QByteArray("/") << QByteArray("0") << QStringList{"/"};
     QTest::addRow("root, Depth 1: itself first") << QByteArray("/") << QByteArray("1")
                                                 << QStringList{"/", tom, "/docs"};
@@ -88,15 +98,11 @@ void tst_PropFind::described_data()
         << QByteArray("/docs") << QByteArray("1") << (QStringList{"/docs"} + docsEntries);
     QTest::addRow("folder/, Depth 1: itself first")
         << QByteArray("/docs/") << QByteArray("1") << (QStringList{"/docs"} + docsEntries);
-    QTest::addRow("folder, Depth infinity as 1")
-        << QByteArray("/docs") << QByteArray("infinity") << (QStringList{"/docs"} + docsEntries);
     QTest::addRow("folder, no Depth: itself") << QByteArray("/docs") << QByteArray() << QStringList{"/docs"};
     QTest::addRow("folder/, no Depth: its entries") << QByteArray("/docs/") << QByteArray() << docsEntries;
     QTest::addRow("folder/, Depth 0: one slash stripped") << QByteArray("/docs/") << QByteArray("0")
                                                           << QStringList{"/docs"};
     QTest::addRow("file, Depth 1") << QByteArray("/docs/a.txt") << QByteArray("1") << QStringList{"/docs/a.txt"};
-    QTest::addRow("file, Depth infinity") << QByteArray("/docs/a.txt") << QByteArray("infinity")
-                                          << QStringList{"/docs/a.txt"};
     QTest::addRow("file, Depth 0") << QByteArray("/docs/a.txt") << QByteArray("0") << QStringList{"/docs/a.txt"};
     QTest::addRow("file, no Depth") << QByteArray("/docs/a.txt") << QByteArray() << QStringList{"/docs/a.txt"};
     QTest::addRow("encoded names") << QByteArray("/docs/sub") << QByteArray("1")
@@ -121,27 +127,64 @@ void tst_PropFind::described()
     QCOMPARE(hrefs(r.body), expected);
 }
 
-void tst_PropFind::missing_data()
+void tst_PropFind::refused_data()
 {
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<QByteArray>("depth");
+    QTest::addColumn<QByteArray>("requestBody");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QByteArray>("answer"); // the body, with Content-Type text/xml; empty: none
 
-    QTest::addRow("missing name") << QByteArray("/nothing") << QByteArray("1");
-    QTest::addRow("missing name, Depth 0") << QByteArray("/nothing") << QByteArray("0");
-    QTest::addRow("missing folder/") << QByteArray("/nothing/") << QByteArray();
-    QTest::addRow("file named with a slash") << QByteArray("/docs/a.txt/") << QByteArray();
+    const QByteArray none;
+    QTest::addRow("missing name") << QByteArray("/nothing") << QByteArray("1") << none
+                                  << QByteArray("404 Not Found") << none;
+    QTest::addRow("missing name, Depth 0") << QByteArray("/nothing") << QByteArray("0") << none
+                                           << QByteArray("404 Not Found") << none;
+    QTest::addRow("missing folder/") << QByteArray("/nothing/") << none << none << QByteArray("404 Not Found") << none;
+    QTest::addRow("file named with a slash") << QByteArray("/docs/a.txt/") << none << none
+                                             << QByteArray("404 Not Found") << none;
+    // The whole tree is walked by the client, one folder at a time (RFC 4918 9.1).
+    const QByteArray finite = "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:error xmlns:D=\"DAV:\">"
+                              "<D:propfind-finite-depth/></D:error>";
+    QTest::addRow("Depth infinity") << QByteArray("/docs") << QByteArray("infinity") << none
+                                    << QByteArray("403 Forbidden") << finite;
+    QTest::addRow("Depth Infinity, a file") << QByteArray("/docs/a.txt") << QByteArray("Infinity") << none
+                                            << QByteArray("403 Forbidden") << finite;
+    QTest::addRow("profile folder") << QByteArray("/docs/.kestrune") << QByteArray("0") << none
+                                    << QByteArray("403 Forbidden") << none;
+    // A body that is not a propfind document is refused, never taken as allprop.
+    QTest::addRow("not well-formed") << QByteArray("/docs") << QByteArray("0") << QByteArray("<foo>")
+                                     << QByteArray("400 Bad Request") << none;
+    QTest::addRow("prefix not declared") << QByteArray("/docs") << QByteArray("0")
+                                         << QByteArray("<D:propfind><D:allprop/></D:propfind>")
+                                         << QByteArray("400 Bad Request") << none;
+    QTest::addRow("prefix declared for no namespace")
+        << QByteArray("/docs") << QByteArray("0")
+        << QByteArray("<D:propfind xmlns:D=\"DAV:\"><D:prop><bar:foo xmlns:bar=\"\"/></D:prop></D:propfind>")
+        << QByteArray("400 Bad Request") << none;
+    QTest::addRow("another document") << QByteArray("/docs") << QByteArray("0")
+                                      << QByteArray("<propfind xmlns=\"urn:other\"><allprop/></propfind>")
+                                      << QByteArray("400 Bad Request") << none;
+    QTest::addRow("propfind asking nothing") << QByteArray("/docs") << QByteArray("0")
+                                             << QByteArray("<propfind xmlns=\"DAV:\"/>")
+                                             << QByteArray("400 Bad Request") << none;
 }
 
-void tst_PropFind::missing()
+void tst_PropFind::refused()
 {
     QFETCH(QByteArray, target);
     QFETCH(QByteArray, depth);
+    QFETCH(QByteArray, requestBody);
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArray, answer);
 
-    const HttpReply r = s.request("PROPFIND", target, depth.isEmpty() ? QList<QByteArray>() : QList{"Depth: " + depth});
+    const HttpReply r = s.request("PROPFIND", target, depth.isEmpty() ? QList<QByteArray>() : QList{"Depth: " + depth},
+                                  requestBody);
     QVERIFY(r.complete);
-    QCOMPARE(r.status, QByteArray("404 Not Found"));
-    QCOMPARE(r.header("Content-Length"), QByteArray("0"));
-    QVERIFY(r.header("Content-Type").isNull());
+    QCOMPARE(r.status, status);
+    QCOMPARE(r.body, answer);
+    QCOMPARE(r.header("Content-Length"), QByteArray::number(answer.size()));
+    QCOMPARE(r.header("Content-Type").isNull(), answer.isEmpty());
 }
 
 void tst_PropFind::document_data()
@@ -154,11 +197,10 @@ void tst_PropFind::document_data()
     QTest::addRow("no prefix") << QByteArray("<?xml version=\"1.0\"?><propfind xmlns=\"DAV:\"><allprop/></propfind>")
                                << QByteArray();
     QTest::addRow("no body") << QByteArray() << QByteArray();
-    QTest::addRow("two letters: the last one") << QByteArray("<ns:propfind xmlns:ns=\"DAV:\"><ns:prop/></ns:propfind>")
+    QTest::addRow("two letters: the last one") << QByteArray("<ns:propfind xmlns:ns=\"DAV:\"><ns:allprop/></ns:propfind>")
                                                << QByteArray("s:");
-    QTest::addRow("no blank after propfind") << QByteArray("<D:propfind>\n<D:prop/></D:propfind>") << QByteArray();
-    QTest::addRow("colon at the very start") << QByteArray(":propfind xmlns=\"DAV:\"/>") << QByteArray();
-    QTest::addRow("no letter before the colon") << QByteArray("<1:propfind xmlns:1=\"DAV:\"/>") << QByteArray();
+    QTest::addRow("no blank after propfind") << QByteArray("<D:propfind\nxmlns:D=\"DAV:\"><D:allprop/></D:propfind>")
+                                             << QByteArray();
 }
 
 void tst_PropFind::document()
@@ -176,29 +218,99 @@ void tst_PropFind::document()
         return '<' + p + "lockdiscovery/><" + p + "supportedlock>" + entries + "</" + p + "supportedlock>";
     };
 
+    // The creation time is the file system's: RFC 3339 in UTC, without fractions of seconds.
+    const auto created = [&p](HttpReply *r) {
+        static const QRegularExpression date(QStringLiteral("creationdate>\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ</"));
+        const bool found = QString::fromUtf8(r->body).contains(date);
+        r->body.replace(QRegularExpression(QStringLiteral("creationdate>[^<]*<")).match(QString::fromUtf8(r->body)).captured().toUtf8(),
+                        "creationdate>CREATED<");
+        return found;
+    };
     // A file: no resourcetype.
     HttpReply r = s.request("PROPFIND", "/docs/a.txt", {"Depth: 0"}, requestBody);
     QCOMPARE(r.status, QByteArray("207 Multi-Status"));
     QByteArray expected = head(p) + '<' + p + "response><" + p + "href>" + s.base() + "/docs/a.txt</" + p
                           + "href><" + p + "propstat><" + p + "prop><" + p
-                          + "getlastmodified>Tue, 5 Jan 2010 14:03:07 GMT</" + p + "getlastmodified><" + p
+                          + "getlastmodified>Tue, 05 Jan 2010 14:03:07 GMT</" + p + "getlastmodified><" + p
+                          + "creationdate>CREATED</" + p + "creationdate><" + p
                           + "getcontentlength>5</" + p + "getcontentlength><" + p + "getetag>"
-                          + s.request("GET", "/docs/a.txt").header("ETag") + "</" + p + "getetag>" + locks(p)
-                          + "</" + p + "prop><" + p + "status>HTTP/1.1 200 OK</" + p + "status></" + p
-                          + "propstat></" + p + "response></" + p + "multistatus>";
+                          + s.request("GET", "/docs/a.txt").header("ETag") + "</" + p + "getetag>" + locks(p) + "</" + p + "prop><" + p
+                          + "status>HTTP/1.1 200 OK</" + p + "status></" + p + "propstat></" + p
+                          + "response></" + p + "multistatus>";
+    QCOMPARE(r.header("Content-Length"), QByteArray::number(r.body.size()));
+    QVERIFY(created(&r));
     QCOMPARE(r.body, expected);
-    QCOMPARE(r.header("Content-Length"), QByteArray::number(expected.size()));
 
     // A folder: a collection with the size the file system reports, no trailing slash.
     r = s.request("PROPFIND", "/docs/sub/", {"Depth: 0"}, requestBody);
     QCOMPARE(r.status, QByteArray("207 Multi-Status"));
     expected = head(p) + '<' + p + "response><" + p + "href>" + s.base() + "/docs/sub</" + p + "href><" + p
-               + "propstat><" + p + "prop><" + p + "getlastmodified>Tue, 5 Jan 2010 14:03:07 GMT</" + p
-               + "getlastmodified><" + p + "resourcetype><" + p + "collection/></" + p + "resourcetype><" + p
-               + "getcontentlength>" + subSize + "</" + p + "getcontentlength>" + locks(p) + "</" + p + "prop><" + p
-               + "status>HTTP/1.1 200 OK</" + p + "status></" + p + "propstat></" + p + "response></" + p
-               + "multistatus>";
+               + "propstat><" + p + "prop><" + p + "getlastmodified>Tue, 05 Jan 2010 14:03:07 GMT</" + p
+               + "getlastmodified><" + p + "creationdate>CREATED</" + p + "creationdate><" + p + "resourcetype><" + p
+               + "collection/></" + p + "resourcetype><" + p + "getcontentlength>" + subSize + "</" + p
+               + "getcontentlength>" + locks(p) + "</" + p + "prop><" + p + "status>HTTP/1.1 200 OK</" + p + "status></" + p
+               + "propstat></" + p + "response></" + p + "multistatus>";
+    QVERIFY(created(&r));
     QCOMPARE(r.body, expected);
+}
+
+void tst_PropFind::named_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("ask"); // inside D:propfind
+    QTest::addColumn<QByteArrayList>("found"); // in the 200 propstat, in this order
+    QTest::addColumn<QByteArrayList>("missing"); // in the 404 propstat; empty: there is none
+
+    const QByteArray date = "<D:getlastmodified>Tue, 05 Jan 2010 14:03:07 GMT</D:getlastmodified>";
+    QTest::addRow("a time and a size") << QByteArray("/docs/a.txt")
+                                       << QByteArray("<D:prop><D:getcontentlength/><D:getlastmodified/></D:prop>")
+                                       << QByteArrayList{"<D:getcontentlength>5</D:getcontentlength>", date}
+                                       << QByteArrayList{};
+    QTest::addRow("a file's resourcetype is empty") << QByteArray("/docs/a.txt")
+                                                    << QByteArray("<D:prop><D:resourcetype/></D:prop>")
+                                                    << QByteArrayList{"<D:resourcetype/>"} << QByteArrayList{};
+    // The room on the file system, for folders (RFC 4331): Finder shows it.
+    QTest::addRow("quota of a folder")
+        << QByteArray("/docs") << QByteArray("<D:prop><D:quota-available-bytes/><D:quota-used-bytes/></D:prop>")
+        << QByteArrayList{"<D:quota-available-bytes>", "</D:quota-available-bytes><D:quota-used-bytes>"}
+        << QByteArrayList{};
+    QTest::addRow("no quota for a file")
+        << QByteArray("/docs/a.txt") << QByteArray("<D:prop><D:quota-available-bytes/><x xmlns=\"urn:x\"/></D:prop>")
+        << QByteArrayList{} << QByteArrayList{"<D:quota-available-bytes/><x xmlns=\"urn:x\"/>"};
+    QTest::addRow("propname") << QByteArray("/docs") << QByteArray("<D:propname/>")
+                              << QByteArrayList{"<D:getlastmodified/><D:creationdate/><D:resourcetype/>"
+                                                "<D:getcontentlength/><D:quota-available-bytes/><D:quota-used-bytes/>"}
+                              << QByteArrayList{};
+    QTest::addRow("allprop with include") << QByteArray("/docs/a.txt")
+                                          << QByteArray("<D:allprop/><D:include><D:resourcetype/>"
+                                                        "<D:quota-used-bytes/></D:include>")
+                                          << QByteArrayList{date, "<D:getcontentlength>5</D:getcontentlength>",
+                                                            "<D:resourcetype/>"}
+                                          << QByteArrayList{"<D:quota-used-bytes/>"};
+}
+
+void tst_PropFind::named()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, ask);
+    QFETCH(QByteArrayList, found);
+    QFETCH(QByteArrayList, missing);
+
+    const HttpReply r = s.request("PROPFIND", target, {"Depth: 0"}, "<D:propfind xmlns:D=\"DAV:\">" + ask + "</D:propfind>");
+    QCOMPARE(r.status, QByteArray("207 Multi-Status"));
+    const qsizetype notFound = r.body.indexOf("<D:status>HTTP/1.1 404 Not Found</D:status>");
+    const qsizetype ok = r.body.indexOf("<D:status>HTTP/1.1 200 OK</D:status>");
+    QCOMPARE(ok >= 0, !found.isEmpty());
+    qsizetype at = 0;
+    for (const QByteArray &piece : found) {
+        at = r.body.indexOf(piece, at);
+        QVERIFY2(at >= 0 && at < ok, piece.constData());
+    }
+    QCOMPARE(notFound >= 0, !missing.isEmpty());
+    for (const QByteArray &piece : missing) {
+        const qsizetype where = r.body.indexOf("<D:prop>" + piece + "</D:prop>", qMax<qsizetype>(ok, 0));
+        QVERIFY2(where >= 0 && where < notFound, piece.constData());
+    }
 }
 
 void tst_PropFind::dates_data()
@@ -206,12 +318,12 @@ void tst_PropFind::dates_data()
     QTest::addColumn<qint64>("modified");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::addRow("day without leading zero") << January5 << QByteArray("Tue, 5 Jan 2010 14:03:07 GMT");
+    QTest::addRow("day with a leading zero") << January5 << QByteArray("Tue, 05 Jan 2010 14:03:07 GMT");
     QTest::addRow("two-digit day") << qint64(883612799) << QByteArray("Wed, 31 Dec 1997 23:59:59 GMT");
     QTest::addRow("leap day") << qint64(1582934400) << QByteArray("Sat, 29 Feb 2020 00:00:00 GMT");
     QTest::addRow("23:30 local at UTC+2")
         << QDateTime(QDate(2010, 6, 1), QTime(23, 30), Qt::LocalTime).toSecsSinceEpoch()
-        << QByteArray("Tue, 1 Jun 2010 21:30:00 GMT");
+        << QByteArray("Tue, 01 Jun 2010 21:30:00 GMT");
 }
 
 void tst_PropFind::dates()
@@ -236,6 +348,8 @@ void tst_PropFind::foldersHidden()
     QCOMPARE(r.status, QByteArray("207 Multi-Status"));
     QStringList files = hrefs(r.body);
     files.removeAll(QStringLiteral("/dated.txt"));
+    files.removeAll(QStringLiteral("/patched.txt"));
+    files.removeAll(QStringLiteral("/pd"));
     QCOMPARE(files, (QStringList{"/", "/Tom%20&amp;%20Jerry.mp3"}));
 }
 
@@ -255,7 +369,8 @@ void tst_PropFind::keepAlive()
 {
     // Two requests on one connection: the second is not answered with anything of the first.
     HttpClient client(s.port());
-    client.send("PROPFIND /docs/a.txt HTTP/1.1\r\nDepth: 0\r\nContent-Length: 27\r\n\r\n<D:propfind xmlns:D=\"DAV:\">");
+    client.send("PROPFIND /docs/a.txt HTTP/1.1\r\nDepth: 0\r\nContent-Length: 52\r\n\r\n"
+                "<D:propfind xmlns:D=\"DAV:\"><D:allprop/></D:propfind>");
     const HttpReply first = client.reply();
     QCOMPARE(first.status, QByteArray("207 Multi-Status"));
     QVERIFY(first.body.contains("<D:href>"));
@@ -264,6 +379,180 @@ void tst_PropFind::keepAlive()
     QCOMPARE(second.status, QByteArray("207 Multi-Status"));
     QCOMPARE(hrefs(second.body), QStringList{"/docs/B.txt"});
     QVERIFY(second.body.startsWith(head(QByteArray())));
+}
+
+namespace {
+QByteArray update(const QByteArray &instructions)
+{
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:propertyupdate xmlns:D=\"DAV:\" xmlns:t=\"urn:t\" "
+           "xmlns:Z=\"urn:schemas-microsoft-com:\">"
+           + instructions + "</D:propertyupdate>";
+}
+QByteArray set(const QByteArray &properties)
+{
+    return "<D:set><D:prop>" + properties + "</D:prop></D:set>";
+}
+QByteArray removing(const QByteArray &properties)
+{
+    return "<D:remove><D:prop>" + properties + "</D:prop></D:remove>";
+}
+} // namespace
+
+void tst_PropFind::proppatch_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("requestBody");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QByteArrayList>("results"); // each property's status, in the order asked
+    // What an allprop PROPFIND of the target holds afterwards ("!": does not hold), and "@N": the
+    // modification time is N.
+    QTest::addColumn<QByteArrayList>("after");
+
+    const QByteArray p = "/patched.txt";
+    const QByteArray a = set("<t:a>first</t:a>");
+    const QByteArray stored = "<t:a xmlns=\"\" xmlns:D=\"DAV:\" xmlns:t=\"urn:t\" xmlns:Z=\"urn:schemas-microsoft-com:\">";
+    const QByteArray multi = "207 Multi-Status";
+    QTest::addRow("a dead property") << p << update(a) << multi << QByteArrayList{"200 OK"}
+                                     << QByteArrayList{stored + "first</t:a>", "@1000000000"};
+    QTest::addRow("set, set again, remove another")
+        << p << update(a + set("<t:a>second</t:a><t:b>b</t:b>") + removing("<t:b/>")) << multi
+        << QByteArrayList{"200 OK", "200 OK", "200 OK", "200 OK"} << QByteArrayList{">second</t:a>", "!</t:b>"};
+    QTest::addRow("removing what is not there") << p << update(removing("<t:none/>")) << multi
+                                                << QByteArrayList{"200 OK"} << QByteArrayList{};
+    QTest::addRow("markup, namespaces, language and high code points in the value")
+        << p << update(set("<t:v xml:lang=\"en\">x <n:b xmlns:n=\"urn:n\" k=\"&quot;\">&lt;\xf0\x90\x80\x80</n:b><D:c/></t:v>"))
+        << multi << QByteArrayList{"200 OK"}
+        << QByteArrayList{" xml:lang=\"en\">x <n:b xmlns:n=\"urn:n\" k=\"&quot;\">&lt;\xf0\x90\x80\x80</n:b><D:c></D:c></t:v>"};
+    QTest::addRow("no namespace") << p
+                                  << QByteArray("<propertyupdate xmlns=\"DAV:\"><set><prop><nn xmlns=\"\">v</nn>"
+                                                "</prop></set></propertyupdate>")
+                                  << multi << QByteArrayList{"200 OK"} << QByteArrayList{"<nn xmlns=\"\">v</nn>"};
+    // The times clients keep: HTTP dates, and rclone's seconds.
+    QTest::addRow("getlastmodified sets the time")
+        << p << update(set("<D:getlastmodified>Tue, 05 Jan 2010 14:03:07 GMT</D:getlastmodified>")) << multi
+        << QByteArrayList{"200 OK"} << QByteArrayList{"@1262700187", "Tue, 05 Jan 2010 14:03:07 GMT"};
+    QTest::addRow("lastmodified in seconds") << p << update(set("<D:lastmodified>1262700187</D:lastmodified>"))
+                                             << multi << QByteArrayList{"200 OK"} << QByteArrayList{"@1262700187"};
+    QTest::addRow("Win32 times and attributes")
+        << p
+        << update(set("<Z:Win32CreationTime>Mon, 04 Jan 2010 10:00:00 GMT</Z:Win32CreationTime>"
+                      "<Z:Win32LastAccessTime>Tue, 05 Jan 2010 14:03:07 GMT</Z:Win32LastAccessTime>"
+                      "<Z:Win32LastModifiedTime>Tue, 05 Jan 2010 14:03:07 GMT</Z:Win32LastModifiedTime>"
+                      "<Z:Win32FileAttributes>00000020</Z:Win32FileAttributes>"))
+        << multi << QByteArrayList{"200 OK", "200 OK", "200 OK", "200 OK"}
+        << QByteArrayList{"@1262700187", ">00000020</Z:Win32FileAttributes>", ">Mon, 04 Jan 2010 10:00:00 GMT</Z:"};
+    // All or nothing: one refused property leaves everything as it was.
+    QTest::addRow("protected getetag") << p << update(a + set("<D:getetag>\"x\"</D:getetag>")) << multi
+                                       << QByteArrayList{"424 Failed Dependency", "403 Forbidden"}
+                                       << QByteArrayList{"!</t:a>", "@1000000000"};
+    QTest::addRow("protected resourcetype, removed") << p << update(removing("<D:resourcetype/>")) << multi
+                                                     << QByteArrayList{"403 Forbidden"} << QByteArrayList{};
+    QTest::addRow("a time that is none") << p
+                                         << update(set("<D:getlastmodified>soon</D:getlastmodified>") + a)
+                                         << multi << QByteArrayList{"409 Conflict", "424 Failed Dependency"}
+                                         << QByteArrayList{"!</t:a>", "@1000000000"};
+    QTest::addRow("the time cannot be removed") << p << update(removing("<D:getlastmodified/>")) << multi
+                                                << QByteArrayList{"403 Forbidden"} << QByteArrayList{"@1000000000"};
+    // The file system refuses a name of more than 255 bytes: what was stored before is undone.
+    const QByteArray longName = "<l xmlns=\"urn:" + QByteArray(300, 'l') + "\">x</l>";
+    QTest::addRow("refused by the file system")
+        << p << update(a + set("<D:getlastmodified>Tue, 05 Jan 2010 14:03:07 GMT</D:getlastmodified>" + longName))
+        << multi << QByteArrayList{"424 Failed Dependency", "424 Failed Dependency", "507 Insufficient Storage"}
+        << QByteArrayList{"!</t:a>", "!</l>", "@1000000000"};
+    QTest::addRow("a folder") << QByteArray("/pd") << update(set("<t:f>folder</t:f>")) << multi
+                              << QByteArrayList{"200 OK"} << QByteArrayList{">folder</t:f>"};
+    QTest::addRow("missing item") << QByteArray("/none.txt") << update(a) << QByteArray("404 Not Found")
+                                  << QByteArrayList{} << QByteArrayList{};
+    QTest::addRow("not well-formed") << p << QByteArray("<D:propertyupdate xmlns:D=\"DAV:\"><D:set>")
+                                     << QByteArray("400 Bad Request") << QByteArrayList{} << QByteArrayList{};
+    QTest::addRow("no instructions") << p << update(QByteArray()) << QByteArray("400 Bad Request")
+                                     << QByteArrayList{} << QByteArrayList{};
+    QTest::addRow("another document") << p << QByteArray("<D:propfind xmlns:D=\"DAV:\"><D:allprop/></D:propfind>")
+                                      << QByteArray("400 Bad Request") << QByteArrayList{} << QByteArrayList{};
+}
+
+void tst_PropFind::proppatch()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, requestBody);
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArrayList, results);
+    QFETCH(QByteArrayList, after);
+
+    // A new file each time: its properties go with the old one.
+    QFile::remove(s.path(QStringLiteral("patched.txt")));
+    QVERIFY(s.write(QStringLiteral("patched.txt"), "p"));
+    QVERIFY(s.setModified(QStringLiteral("patched.txt"), 1000000000));
+    QVERIFY(s.mkdir(QStringLiteral("pd")));
+    const HttpReply r = s.request("PROPPATCH", target, {}, requestBody);
+    QVERIFY(r.complete);
+    QCOMPARE(r.status, status);
+    QByteArrayList statuses;
+    static const QRegularExpression each(QStringLiteral("<D:status>HTTP/1.1 ([^<]*)</D:status>"));
+    for (auto it = each.globalMatch(QString::fromUtf8(r.body)); it.hasNext();)
+        statuses.append(it.next().captured(1).toUtf8());
+    QCOMPARE(statuses, results);
+    if (!results.isEmpty())
+        QVERIFY(r.body.contains("<D:href>" + s.base() + target + "</D:href>"));
+    QCOMPARE(r.body.contains("<D:cannot-modify-protected-property/>"), results.contains("403 Forbidden"));
+
+    const HttpReply listed = s.request("PROPFIND", target, {"Depth: 0"});
+    for (const QByteArray &fact : after) {
+        if (fact.startsWith('@'))
+            QCOMPARE(QFileInfo(s.path(QString::fromUtf8(target))).lastModified().toSecsSinceEpoch(), fact.mid(1).toLongLong());
+        else if (fact.startsWith('!'))
+            QVERIFY2(!listed.body.contains(fact.mid(1)), listed.body.constData());
+        else
+            QVERIFY2(listed.body.contains(fact), listed.body.constData());
+    }
+}
+
+void tst_PropFind::deadPropertiesTravel_data()
+{
+    QTest::addColumn<QByteArray>("method"); // or "restart": a new listener on the same share
+    QTest::addColumn<QByteArray>("source");
+    QTest::addColumn<QByteArray>("destination");
+    QTest::addColumn<QByteArray>("listed"); // the folder listed with Depth 1 afterwards
+
+    QTest::addRow("MOVE of a file") << QByteArray("MOVE") << QByteArray("/t/f.txt") << QByteArray("/t2/f.txt")
+                                    << QByteArray("/t2/");
+    QTest::addRow("MOVE of a folder") << QByteArray("MOVE") << QByteArray("/t") << QByteArray("/t2/t")
+                                      << QByteArray("/t2/t/");
+    QTest::addRow("COPY of a file") << QByteArray("COPY") << QByteArray("/t/f.txt") << QByteArray("/t2/f.txt")
+                                    << QByteArray("/t2/");
+    QTest::addRow("COPY of a folder") << QByteArray("COPY") << QByteArray("/t") << QByteArray("/t2/t")
+                                      << QByteArray("/t2/t/");
+    QTest::addRow("PUT over the file") << QByteArray("PUT") << QByteArray("/t/f.txt") << QByteArray("/t/f.txt")
+                                       << QByteArray("/t/");
+    QTest::addRow("a restart") << QByteArray("restart") << QByteArray("/t/f.txt") << QByteArray("/t/f.txt")
+                               << QByteArray("/t/");
+}
+
+void tst_PropFind::deadPropertiesTravel()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, source);
+    QFETCH(QByteArray, destination);
+    QFETCH(QByteArray, listed);
+
+    TestServer own;
+    QVERIFY(own.start());
+    QVERIFY(own.write(QStringLiteral("t/f.txt"), "f"));
+    QVERIFY(own.mkdir(QStringLiteral("t2")));
+    QCOMPARE(own.request("PROPPATCH", source, {}, update(set("<t:p>kept</t:p>"))).status, QByteArray("207 Multi-Status"));
+    if (method == "restart") {
+        std::unique_ptr<WebServer> next = own.copyListener();
+        own.server = std::move(next);
+        QVERIFY(own.server->start());
+    } else {
+        QVERIFY(own.request(method, source, {"Destination: " + own.base() + destination}, "new").code / 100 == 2);
+    }
+    // By name, and among all properties of the folder's entries.
+    const HttpReply named = own.request("PROPFIND", destination, {"Depth: 0"},
+                                        "<propfind xmlns=\"DAV:\"><prop><p xmlns=\"urn:t\"/></prop></propfind>");
+    QVERIFY2(named.body.contains(">kept</t:p>") && !named.body.contains("404"), named.body.constData());
+    const HttpReply all = own.request("PROPFIND", listed, {"Depth: 1"});
+    QCOMPARE(all.body.count(">kept</t:p>"), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_PropFind)

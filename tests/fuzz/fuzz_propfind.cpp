@@ -1,6 +1,7 @@
-// The small readers of WebDAV request bodies and headers: the namespace prefix of a PROPFIND
-// body, a LOCK body, an If header and a Timeout value.
+// The readers of WebDAV request bodies and headers: PROPFIND and PROPPATCH bodies and the
+// namespace prefix of a PROPFIND body, a LOCK body, an If header and a Timeout value.
 
+#include "responses/davproperties.h"
 #include "responses/lock.h"
 #include "responses/propfind.h"
 #include "server/preconditions.h"
@@ -23,6 +24,24 @@ bool isLetter(char c)
 {
     std::fprintf(stderr, "FUZZ FAILURE: %s: %s\n", what, value.toHex().constData());
     std::abort();
+}
+
+// What a multistatus answer holds around a property: DAV: as the default namespace and as D:.
+// The property's element must stay one well-formed element there, of the same name.
+void checkInAnswer(const QByteArray &element, const DavProperties::Name &name)
+{
+    QXmlStreamReader xml("<D:prop xmlns:D=\"DAV:\" xmlns=\"DAV:\">" + element + "</D:prop>");
+    int depth = 0;
+    bool named = false;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement() && ++depth == 2)
+            named = xml.namespaceUri().toUtf8() == name.space && xml.name().toUtf8() == name.local;
+        else if (xml.isEndElement())
+            --depth;
+    }
+    if (xml.hasError() || !named)
+        fail("stored property", element);
 }
 
 } // namespace
@@ -64,6 +83,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 if (condition.entityTag ? !v.endsWith('"') || v.count('"') != 2 : v.indexOf(':') <= 0 || v.contains('>'))
                     fail("if condition", v);
             }
+        }
+    }
+
+    DavProperties::Request request;
+    if (DavProperties::readPropFind(input, &request)) {
+        for (const DavProperties::Name &name : std::as_const(request.names)) {
+            QByteArray empty;
+            DavProperties::appendEmpty(&empty, name, "");
+            checkInAnswer(empty, name);
+        }
+    }
+    QList<DavProperties::Update> updates;
+    if (DavProperties::readPropertyUpdate(input, &updates)) {
+        for (const DavProperties::Update &update : std::as_const(updates)) {
+            if (!update.remove)
+                checkInAnswer(update.element, update.name);
         }
     }
     return 0;

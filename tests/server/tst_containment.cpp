@@ -370,8 +370,6 @@ void TestContainment::walksStayInsideTheShare_data()
                                  << profile << none;
     QTest::addRow("PROPFIND, Depth 1") << request("PROPFIND", "/d", "Depth: 1\r\n")
                                        << QByteArrayList{"/d/good.txt<", "/d/inlink<", "/d/inner<"} << unlisted << profile << none;
-    QTest::addRow("PROPFIND, Depth infinity") << request("PROPFIND", "/d/", "Depth: infinity\r\n")
-                                              << QByteArrayList{"/d/good.txt<"} << unlisted << profile << none;
     QTest::addRow("listing service") << request("PROPFIND", "/d/", "User-Agent: mc\r\n")
                                      << QByteArrayList{"/d/good.txt\r\n", "/d/inlink\r\n", "/d/inner/\r\n"} << unlisted
                                      << profile << none;

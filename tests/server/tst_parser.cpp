@@ -268,7 +268,7 @@ void TestParser::methodsAreKnownByTheirCaseSensitiveNames_data()
         {"PROPFIND", RequestHead::PropFind}, {"PUT", RequestHead::Put},     {"OPTIONS", RequestHead::Options},
         {"DELETE", RequestHead::Delete},     {"COPY", RequestHead::Copy},   {"MOVE", RequestHead::Move},
         {"MKCOL", RequestHead::MkCol},       {"LOCK", RequestHead::Lock},   {"UNLOCK", RequestHead::UnLock},
-        {"HEAD", RequestHead::Head},
+        {"HEAD", RequestHead::Head},         {"PROPPATCH", RequestHead::PropPatch},
     };
     for (const auto &[method, type] : dav)
         QTest::addRow("folder share: %s", method) << false << QByteArray(method) << int(type);
