@@ -549,8 +549,9 @@ void TestAccess::writeSwitchesRefuseEveryChange_data()
     QTest::addRow("uploads off: COPY of a folder") << false << true << sent("COPY", "/sub", to("/sub2")) << forbidden;
     QTest::addRow("uploads off: MOVE") << false << true << sent("MOVE", "/a.txt", to("/c.txt")) << forbidden;
     QTest::addRow("uploads off: LOCK of a new name") << false << true << sent("LOCK", "/new.txt") << forbidden;
-    QTest::addRow("uploads off: LOCK of a file makes nothing") << false << true << sent("LOCK", "/a.txt")
-                                                               << QByteArray("200 Locked");
+    QTest::addRow("uploads off: LOCK of a file makes nothing")
+        << false << true << sent("LOCK", "/a.txt", {}, "<lockinfo xmlns=\"DAV:\"><lockscope><shared/></lockscope></lockinfo>")
+        << QByteArray("200 Locked");
     QTest::addRow("uploads off: PROPPATCH") << false << true << sent("PROPPATCH", "/a.txt") << forbidden;
     QTest::addRow("uploads off: form upload") << false << true << uploadSent("/") << forbidden;
     QTest::addRow("uploads off: form upload after a page link") << false << true << uploadSent("/?a=p&p=1") << forbidden;

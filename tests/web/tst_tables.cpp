@@ -132,7 +132,9 @@ void TestTables::namesAreWrittenAlike()
     const HttpReply listing = exchange("PROPFIND / HTTP/1.1\r\nHost: 127.0.0.1\r\nDepth: 1\r\n\r\n");
     QCOMPARE(listing.status, QByteArray("207 Multi-Status"));
     QVERIFY2(listing.body.contains(href), listing.body.constData());
-    const HttpReply lock = exchange("LOCK " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const QByteArray lockInfo = "<lockinfo xmlns=\"DAV:\"><lockscope><shared/></lockscope></lockinfo>";
+    const HttpReply lock = exchange("LOCK " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: "
+                                    + QByteArray::number(lockInfo.size()) + "\r\n\r\n" + lockInfo);
     QCOMPARE(lock.status, QByteArray("200 Locked"));
     QVERIFY2(lock.body.contains("<D:lockroot><D:href>" + base + hrefPath('/' + name) + "</D:href>"),
              lock.body.constData());
