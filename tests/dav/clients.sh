@@ -149,7 +149,7 @@ if [ "$with_litmus" = "--litmus" ]; then
         check "litmus basic: 12 passed" test "$(passed basic)" = 12
         check "litmus copymove: 12 passed" test "$(passed copymove)" = 12
         check "litmus props: 30 passed" test "$(passed props)" = 30
-        check "litmus locks: at least 38 passed" test "$(passed locks)" -ge 38
+        check "litmus locks: 41 passed" test "$(passed locks)" = 41
         check "litmus http: 4 passed" test "$(passed http)" = 4
     else
         echo "SKIP: litmus is not installed"

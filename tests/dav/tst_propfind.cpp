@@ -279,7 +279,8 @@ void tst_PropFind::named_data()
         << QByteArrayList{} << QByteArrayList{"<D:quota-available-bytes/><x xmlns=\"urn:x\"/>"};
     QTest::addRow("propname") << QByteArray("/docs") << QByteArray("<D:propname/>")
                               << QByteArrayList{"<D:getlastmodified/><D:creationdate/><D:resourcetype/>"
-                                                "<D:getcontentlength/><D:quota-available-bytes/><D:quota-used-bytes/>"}
+                                                "<D:getcontentlength/><D:lockdiscovery/><D:supportedlock/><D:quota-available-bytes/>"
+                                                "<D:quota-used-bytes/>"}
                               << QByteArrayList{};
     QTest::addRow("allprop with include") << QByteArray("/docs/a.txt")
                                           << QByteArray("<D:allprop/><D:include><D:resourcetype/>"
