@@ -2,6 +2,7 @@
 
 #include "responses/http_response.h"
 #include "server/http_request.h"
+#include "web/folderzip.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -11,6 +12,8 @@ Head::Head(HTTP_Request *request)
 {
 }
 
+Head::~Head() = default;
+
 void Head::reply(QFileInfo *root)
 {
     const QFileInfo target(addressed(root));
@@ -19,6 +22,12 @@ void Head::reply(QFileInfo *root)
         return;
     }
     if (target.isDir()) {
+        if (request->param("a") == QLatin1String("zip")) {
+            if (!zip)
+                zip = std::make_unique<FolderZip>(this);
+            zip->reply(request->path, false);
+            return;
+        }
         sendHeader("200 OK", 0);
         return;
     }

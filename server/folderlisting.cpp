@@ -46,6 +46,48 @@ bool FolderListing::isUpload(const QString &path)
     return true;
 }
 
+bool FolderListing::readEntry(const QString &root, const QString &folderPath, int fd, const char *name, bool folders,
+                              bool hidden, bool readableOnly, Entry *entry, int type)
+{
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+        return false;
+    if (std::strncmp(name, UploadPrefix, sizeof UploadPrefix - 1) == 0) {
+        dropLeftover(fd, name, qint64(::time(nullptr)));
+        return false;
+    }
+    if (!hidden && name[0] == '.')
+        return false;
+    struct stat st;
+    if (::fstatat(fd, name, &st, 0) != 0)
+        return false; // gone, or a broken link
+    const bool isFolder = S_ISDIR(st.st_mode);
+    if (!isFolder && !S_ISREG(st.st_mode))
+        return false;
+    if (isFolder && !folders)
+        return false;
+    // access(2) judges by the real user: root may read everything, and an owner's read right
+    // is the owner's mode bit (also with access control lists). Only other entries need asking.
+    if (readableOnly) {
+        const uid_t uid = ::getuid();
+        const bool readable = uid == 0 || (st.st_uid == uid ? (st.st_mode & S_IRUSR) != 0
+                                                            : ::faccessat(fd, name, R_OK, 0) == 0);
+        if (!readable)
+            return false;
+    }
+    entry->name = decodedName(name);
+    entry->link = type == DT_LNK;
+    if (type == DT_UNKNOWN) {
+        struct stat own;
+        entry->link = ::fstatat(fd, name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
+    }
+    if (!SharePath::mayWalk(root, folderPath + entry->name, entry->link))
+        return false;
+    entry->size = qint64(st.st_size);
+    entry->modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    entry->folder = isFolder;
+    return true;
+}
+
 QList<FolderListing::Entry> FolderListing::read(const QString &root, const QString &folder, bool folders,
                                                 bool hidden, bool readableOnly, Order order, bool foldersFirst)
 {
@@ -54,51 +96,11 @@ QList<FolderListing::Entry> FolderListing::read(const QString &root, const QStri
     if (!dir)
         return entries;
     const int fd = ::dirfd(dir);
-    // access(2) judges by the real user: root may read everything, and an owner's read right
-    // is the owner's mode bit (also with access control lists). Only other entries need asking.
-    const uid_t uid = ::getuid();
-    const auto readable = [fd, uid](const char *name, const struct stat &st) {
-        if (uid == 0)
-            return true;
-        if (st.st_uid == uid)
-            return (st.st_mode & S_IRUSR) != 0;
-        return ::faccessat(fd, name, R_OK, 0) == 0;
-    };
     const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
-    const qint64 now = qint64(::time(nullptr));
+    Entry entry;
     while (const dirent *d = ::readdir(dir)) {
-        const char *name = d->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-            continue;
-        if (std::strncmp(name, UploadPrefix, sizeof UploadPrefix - 1) == 0) {
-            dropLeftover(fd, name, now);
-            continue;
-        }
-        if (!hidden && name[0] == '.')
-            continue;
-        struct stat st;
-        if (::fstatat(fd, name, &st, 0) != 0)
-            continue; // gone, or a broken link
-        const bool isFolder = S_ISDIR(st.st_mode);
-        if (!isFolder && !S_ISREG(st.st_mode))
-            continue;
-        if (isFolder && !folders)
-            continue;
-        if (readableOnly && !readable(name, st))
-            continue;
-        Entry entry;
-        entry.name = decodedName(name);
-        bool link = d->d_type == DT_LNK;
-        if (d->d_type == DT_UNKNOWN) {
-            struct stat own;
-            link = ::fstatat(fd, name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
-        }
-        if (!SharePath::mayWalk(root, prefix + entry.name, link))
-            continue;
-        entry.size = qint64(st.st_size);
-        entry.modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
-        entry.folder = isFolder;
-        entries.append(std::move(entry));
+        if (readEntry(root, prefix, fd, d->d_name, folders, hidden, readableOnly, &entry, d->d_type))
+            entries.append(std::move(entry));
     }
     ::closedir(dir);
 

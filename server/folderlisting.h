@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <dirent.h>
+
 // The entries of one folder, read with one stat per entry and sorted, for the answers that list
 // whole folders. Selection and order are those of QDir::entryInfoList with the same filters
 // and sort flags, without a QFileInfo per entry.
@@ -16,6 +18,7 @@ public:
         qint64 size = 0;      // as stat reports it, for folders too
         qint64 modified = 0;  // milliseconds since the epoch
         bool folder = false;
+        bool link = false; // the entry is a link (the other fields describe where it leads)
     };
     enum Order { ByName, ByTime, BySize };
     // An upload is received under a hidden name that starts so, next to the name it gets.
@@ -36,6 +39,11 @@ public:
     static bool isUpload(const QString &path);
     static QList<Entry> read(const QString &root, const QString &folder, bool folders, bool hidden,
                              bool readableOnly, Order order, bool foldersFirst);
+    // The rule of read() for the one entry `name` of the folder open at `fd`, whose path ends in
+    // "/" (`folderPath`): false when the listing leaves it out, else `*entry` is what it shows.
+    // `type` is the entry's type as the folder told it (dirent's d_type), when known.
+    static bool readEntry(const QString &root, const QString &folderPath, int fd, const char *name, bool folders,
+                          bool hidden, bool readableOnly, Entry *entry, int type = DT_UNKNOWN);
 };
 
 #endif

@@ -1,0 +1,70 @@
+#ifndef SHAREWALK_H
+#define SHAREWALK_H
+
+#include "server/folderlisting.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <dirent.h>
+#include <memory>
+#include <vector>
+
+// A walk through a folder of the share and everything below it, a little at a time, for the
+// answers that take a whole tree (a folder as one archive, a search by name). It takes what the
+// folder listing shows, by the listing's own rule (FolderListing::readEntry): never the profile
+// folder, never a link out of the share, hidden entries and folders as the switches say. A link
+// to a folder is handed out but never entered (it may lead back up the tree), and neither is a
+// folder when folders are not shown. Names that are not UTF-8 are left out: no request can name
+// them.
+//
+// The entries come folder by folder, each folder before its own entries and those by name. What
+// is kept meanwhile is the folders on the way down, each with its sorted entries.
+class ShareWalk
+{
+public:
+    struct Item
+    {
+        FolderListing::Entry entry;
+        QString path; // below the walk's folder: "a/b.txt" (no "/" first, none after a folder)
+        int depth = 0;  // 0 for the entries of the walk's folder
+    };
+    enum class Step {
+        Entry, // `*item` is the next entry
+        Later, // some names were read: ask again
+        Done,  // nothing follows
+    };
+    // Most names read in one step.
+    static constexpr int StepNames = 256;
+
+    // The folder at the share path `folder` of the share at the absolute path `root`; `folders`
+    // and `hidden` as the listing takes them.
+    ShareWalk(const QString &root, const QString &folder, bool folders, bool hidden);
+    ~ShareWalk();
+    ShareWalk(const ShareWalk &) = delete;
+    ShareWalk &operator=(const ShareWalk &) = delete;
+
+    // The folder itself could not be opened: nothing follows.
+    bool failed() const { return levels.empty(); }
+    // Takes only these entries of the folder (and what lies below them), in name order, each
+    // once. A name that is not one plain name is refused (400); one the listing does not show
+    // is missing (404). 0 when all are there.
+    int select(const QStringList &names);
+
+    Step next(Item *item);
+    // Entries handed out so far.
+    qint64 handed() const { return count; }
+
+private:
+    struct Level;
+    // Reads more names of the folder at the end of the way; true once all are read.
+    bool readNames(Level &level);
+
+    QString root;
+    bool folders;
+    bool hidden;
+    std::vector<std::unique_ptr<Level>> levels;
+    qint64 count = 0;
+};
+
+#endif
