@@ -3,12 +3,15 @@
 
 #include "server/bodysink.h"
 #include "server/response.h"
+#include "server/sharepath.h"
 
 #include <QFile>
 
 #include <memory>
 
 #include <optional>
+
+class NewFile;
 
 // The outcome of a form upload, as the socket reports it through startReply(int) (Sent,
 // ReadFailed, WriteFailed, NoDelimiter) or as saveFileTo() finds it before any byte is saved.
@@ -31,6 +34,7 @@ class HTTP_Response : public Response, private BodySink::Parts
 
 public:
     HTTP_Response(Configuration *config, HTTP_Request *request);
+    ~HTTP_Response() override;
 
     using Response::reply;
     void reply(QFileInfo *root) override;
@@ -40,6 +44,7 @@ public:
     void notFound();
     // The login page of the current language, answered with `status`.
     void sendLoginPage(const char *status);
+    // Receives a form upload into the folder of the share at the share path `folder`.
     void saveFileTo(const QString &folder);
 
     // What the parsed Range numbers `start` and `end` (0 where a number is missing) ask of a file
@@ -80,9 +85,6 @@ public:
     static QString partFileName(const QByteArray &disposition);
     // The message shown for an upload's result.
     static const char *uploadMessage(UploadResult result);
-    // Gives the file at `from` the name `to` unless that name is taken, in one step where the
-    // file system allows it.
-    static bool placeNewFile(const QString &from, const QString &to);
 
     Configuration *config;
     // The file this answer sends or an upload is stored in.
@@ -99,20 +101,28 @@ protected:
     UploadResult finishUpload(int code);
     // Ends an upload that saveFileTo() refused before its body, as the socket would.
     void endUpload(UploadResult result) { reply(int(result)); }
-    // Answers with the file at `path` like sendFile(); returns false, without answering, when
-    // `path` is a folder.
+    // Answers with the file at the absolute `path` like sendFile() (the program's own files, a
+    // shared single file); returns false, without answering, when `path` is a folder.
     bool sendUnlessFolder(const QString &path);
+    // Answers with the item of the share at the share path `path`: a file is sent, a missing
+    // one gets the not-found page. Returns false, without answering, when it is a folder, which
+    // is then open in `*folder`.
+    bool sendShared(const QString &path, Descriptor *folder);
+    // Sends the file open at `fd` (taken) of status `fileStatus` under the name `fileName`.
+    void sendOpened(int fd, const struct stat &fileStatus, QStringView fileName);
 
 private:
-    // The hidden file of the part `fileName` in the upload's folder, opened: Sent, or why not.
+    // Opens the new file of the part `fileName` in the upload's folder: Sent, or why not.
     UploadResult openPart(const QString &fileName);
     void partEnded(QFileDevice *file, bool written) override;
     QFileDevice *nextPart(QByteArrayView headers) override;
     void notePart(UploadResult result);
 
-    bool uploading = false;
-    QString uploadFolder;
-    QString uploadTarget;
+    // The folder of the share that a form upload stores its files in.
+    Descriptor uploadFolder;
+    // The file of the part being received, and the name it is to get.
+    std::unique_ptr<NewFile> upload;
+    QByteArray uploadName;
     // The first file of the form that was not kept, or Sent.
     UploadResult partsResult = UploadResult::Sent;
 };

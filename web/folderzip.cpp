@@ -53,9 +53,9 @@ void FolderZip::reply(const QString &path, bool withBody)
     sliceBytes = limited ? FileSender::PieceSize : SliceBytes;
     inlineBelow = limited ? 1 : Socket::DirectSendFrom;
 
-    root = request->context->root.absoluteFilePath();
+    share = &request->context->share();
     const Configuration *config = request->context->config;
-    walk = std::make_unique<ShareWalk>(root, folder, config->isFolder(), request->getClientData()->showList);
+    walk = std::make_unique<ShareWalk>(*share, folder, config->isFolder(), request->getClientData()->showList);
     if (walk->failed()) {
         walk.reset();
         response->sendHeader("404 Not Found", 0);
@@ -77,7 +77,7 @@ void FolderZip::reply(const QString &path, bool withBody)
     // Named after the folder; the shared folder after the share.
     name = QStringView(folder).chopped(1).mid(folder.lastIndexOf(u'/', folder.size() - 2) + 1).toString();
     if (name.isEmpty())
-        name = QFileInfo(root).fileName();
+        name = QFileInfo(share->path()).fileName();
     if (name.isEmpty())
         name = QStringLiteral("archive");
     name += QLatin1String(".zip");
@@ -184,18 +184,15 @@ bool FolderZip::addEntries(QByteArray *out)
 
 int FolderZip::openEntry()
 {
-    const QString path = root + folder + QString::fromUtf8(archive.path(index));
-    int fd = SharePath::openInside(root, path);
-    // A link the walk took leads to a file of the share.
-    if (fd < 0 && SharePath::contains(root, path) && !SharePath::isPrivate(root, path))
-        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    // As any file of the share: a link the walk took leads to a file in it, never out.
+    ShareRoot::Opened opened = share->open(folder + QString::fromUtf8(archive.path(index)), ShareRoot::ReadFlags);
+    if (!opened.reached())
+        return -1;
     struct stat status;
-    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)
-                    || qint64(status.st_size) < archive.at(index).size)) {
-        ::close(fd);
-        fd = -1;
-    }
-    return fd;
+    if (::fstat(opened.fd.get(), &status) != 0 || !S_ISREG(status.st_mode)
+        || qint64(status.st_size) < archive.at(index).size)
+        return -1;
+    return opened.fd.release();
 }
 
 bool FolderZip::cut()

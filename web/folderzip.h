@@ -11,6 +11,7 @@
 #include <vector>
 
 class Response;
+class ShareRoot;
 class ShareWalk;
 
 // A folder of the share, or some of its entries, as one ZIP archive of stored entries, made
@@ -66,7 +67,7 @@ private:
     ZipArchive archive;
     // The entries of the folders on the way down, by depth.
     std::vector<quint32> parents;
-    QString root;   // the shared folder's absolute path
+    ShareRoot *share = nullptr;
     QString folder; // the share path of the archived folder, ending in "/"
     QString name;   // of the archive's file
     bool body = true;

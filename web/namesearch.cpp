@@ -16,13 +16,13 @@ NameSearch::NameSearch(QObject *context, std::function<void(const Result &)> whe
 
 NameSearch::~NameSearch() = default;
 
-void NameSearch::find(const QString &root, const QString &folder, const QString &text, bool folders, bool hidden,
+void NameSearch::find(ShareRoot &share, const QString &folder, const QString &text, bool folders, bool hidden,
                       QObject *context, std::function<void(const Result &)> done)
 {
     auto *search = new NameSearch(context, std::move(done));
     search->text = text;
     if (!text.isEmpty())
-        search->walk = std::make_unique<ShareWalk>(root, folder, folders, hidden);
+        search->walk = std::make_unique<ShareWalk>(share, folder, folders, hidden);
     search->elapsed.start();
     QMetaObject::invokeMethod(search, &NameSearch::step, Qt::QueuedConnection);
 }

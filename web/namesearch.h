@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class ShareRoot;
 class ShareWalk;
 
 // Find by name: the entries of a folder of the share and of every folder below it whose names
@@ -40,11 +41,11 @@ public:
     // The longest a slice runs.
     static constexpr int SliceMs = 4;
 
-    // Searches the folder at the share path `folder` of the share at the absolute path `root`
+    // Searches the folder at the share path `folder` of `share` (which outlives `context`)
     // for names that hold `text` (nothing for an empty text), with `folders` and `hidden` as the
     // listing takes them. `done` gets the result once, from the event loop, unless `context` is
     // destroyed first.
-    static void find(const QString &root, const QString &folder, const QString &text, bool folders, bool hidden,
+    static void find(ShareRoot &share, const QString &folder, const QString &text, bool folders, bool hidden,
                      QObject *context, std::function<void(const Result &)> done);
 
 private:

@@ -31,7 +31,8 @@ public:
     using HTTP_Response::reply;
     void reply(QFileInfo *root) override;
 
-    void sendDir(const QString &folder);
+    // The folder page of the folder at the share path `path` (open at `folder`, if it is).
+    void sendDir(const QString &path, Descriptor folder = Descriptor());
     void sendUpload(QByteArray path);
     void sendCreate(QByteArray path);
     void sendFileBrowser(QByteArray path);

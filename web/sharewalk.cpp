@@ -1,33 +1,51 @@
 #include "web/sharewalk.h"
 
 #include "responses/http_response.h"
+#include "server/sharepath.h"
 
 #include <QFile>
 #include <QUtf8StringView>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 struct ShareWalk::Level
 {
-    QString path;     // the absolute path of the folder, ending in "/"
+    QString path;     // the share path of the folder, ending in "/"
     QString relative; // below the walk's folder, ending in "/" (empty for the walk's folder)
     int depth = 0;
+    int fd = -1;        // the folder, open for reading (owned by `dir` while that is open)
     DIR *dir = nullptr; // open while its names are read
     std::vector<FolderListing::Entry> entries;
     size_t next = 0;
 
-    Level(QString absolute, QString below, int levelDepth)
-        : path(std::move(absolute))
+    // The folder open at `folder` (taken over).
+    Level(QString sharePath, QString below, int levelDepth, int folder)
+        : path(std::move(sharePath))
         , relative(std::move(below))
         , depth(levelDepth)
-        , dir(::opendir(QFile::encodeName(path).constData()))
+        , fd(folder)
     {
+        if (fd >= 0) {
+            dir = ::fdopendir(::dup(fd));
+            if (!dir) {
+                ::close(fd);
+                fd = -1;
+            }
+        }
     }
-    ~Level() { close(); }
+    ~Level()
+    {
+        closeNames();
+        if (fd >= 0)
+            ::close(fd);
+    }
     Level(const Level &) = delete;
     Level &operator=(const Level &) = delete;
 
-    void close()
+    void closeNames()
     {
         if (dir)
             ::closedir(dir);
@@ -35,15 +53,29 @@ struct ShareWalk::Level
     }
 };
 
-ShareWalk::ShareWalk(const QString &rootPath, const QString &folder, bool folders, bool hidden)
-    : root(rootPath)
-    , folders(folders)
-    , hidden(hidden)
+namespace {
+
+constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+bool byName(const FolderListing::Entry &a, const FolderListing::Entry &b)
 {
-    QString path = root + folder;
+    return a.name < b.name;
+}
+
+} // namespace
+
+ShareWalk::ShareWalk(ShareRoot &shareRoot, const QString &folder, bool showFolders, bool showHidden)
+    : share(shareRoot)
+    , folders(showFolders)
+    , hidden(showHidden)
+{
+    QString path = folder;
     if (!path.endsWith(u'/'))
         path += u'/';
-    auto top = std::make_unique<Level>(path, QString(), 0);
+    ShareRoot::Opened opened = share.open(path, FolderFlags);
+    if (!opened.reached())
+        return;
+    auto top = std::make_unique<Level>(path, QString(), 0, opened.fd.release());
     if (top->dir)
         levels.push_back(std::move(top));
 }
@@ -65,32 +97,28 @@ int ShareWalk::select(const QStringList &names)
         taken.append(name);
         FolderListing::Entry entry;
         const QByteArray raw = QFile::encodeName(name);
-        if (!FolderListing::readEntry(root, top.path, ::dirfd(top.dir), raw.constData(), folders, hidden, true,
-                                      &entry))
+        if (!FolderListing::take(share, top.path, top.fd, raw.constData(), folders, hidden, true, &entry))
             return 404;
         chosen.push_back(std::move(entry));
     }
-    top.close();
-    std::sort(chosen.begin(), chosen.end(),
-              [](const FolderListing::Entry &a, const FolderListing::Entry &b) { return a.name < b.name; });
+    top.closeNames();
+    std::sort(chosen.begin(), chosen.end(), byName);
     top.entries = std::move(chosen);
     return 0;
 }
 
 bool ShareWalk::readNames(Level &level)
 {
-    const int fd = ::dirfd(level.dir);
     for (int n = 0; n < StepNames; ++n) {
         const dirent *d = ::readdir(level.dir);
         if (!d) {
-            level.close();
-            std::sort(level.entries.begin(), level.entries.end(),
-                      [](const FolderListing::Entry &a, const FolderListing::Entry &b) { return a.name < b.name; });
+            level.closeNames();
+            std::sort(level.entries.begin(), level.entries.end(), byName);
             return true;
         }
         FolderListing::Entry entry;
         if (QUtf8StringView(d->d_name).isValidUtf8()
-            && FolderListing::readEntry(root, level.path, fd, d->d_name, folders, hidden, true, &entry, d->d_type))
+            && FolderListing::take(share, level.path, level.fd, d->d_name, folders, hidden, true, &entry))
             level.entries.push_back(std::move(entry));
     }
     return false;
@@ -113,11 +141,19 @@ ShareWalk::Step ShareWalk::next(Item *item)
         item->path = level.relative + item->entry.name;
         item->depth = level.depth;
         ++count;
-        if (item->entry.folder && !item->entry.link) {
-            auto below = std::make_unique<Level>(level.path + item->entry.name + u'/', item->path + u'/',
-                                                 level.depth + 1);
-            if (below->dir)
-                levels.push_back(std::move(below));
+        if (item->entry.folder && !item->entry.link && level.depth + 1 < MaxDepth) {
+            // By its name in the folder above, never through a link put in its place.
+            const QByteArray name = QFile::encodeName(item->entry.name);
+            const int fd = ::openat(level.fd, name.constData(), FolderFlags | O_NOFOLLOW);
+            struct stat status;
+            if (fd >= 0 && (::fstat(fd, &status) != 0 || share.isProfileFolder(status))) {
+                ::close(fd);
+            } else if (fd >= 0) {
+                auto below = std::make_unique<Level>(level.path + item->entry.name + u'/', item->path + u'/',
+                                                     level.depth + 1, fd);
+                if (below->dir)
+                    levels.push_back(std::move(below));
+            }
         }
         return Step::Entry;
     }

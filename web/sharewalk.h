@@ -12,14 +12,18 @@
 
 // A walk through a folder of the share and everything below it, a little at a time, for the
 // answers that take a whole tree (a folder as one archive, a search by name). It takes what the
-// folder listing shows, by the listing's own rule (FolderListing::readEntry): never the profile
+// folder listing shows, by the listing's own rule (FolderListing::take): never the profile
 // folder, never a link out of the share, hidden entries and folders as the switches say. A link
 // to a folder is handed out but never entered (it may lead back up the tree), and neither is a
 // folder when folders are not shown. Names that are not UTF-8 are left out: no request can name
-// them.
+// them. Each folder below is opened from the descriptor of the one above it, by its own name and
+// without following a link, so that nothing put in a folder's place meanwhile leads elsewhere.
 //
 // The entries come folder by folder, each folder before its own entries and those by name. What
-// is kept meanwhile is the folders on the way down, each with its sorted entries.
+// is kept meanwhile is the folders on the way down, each with its descriptor and sorted entries;
+// folders deeper than MaxDepth are handed out but not entered.
+class ShareRoot;
+
 class ShareWalk
 {
 public:
@@ -36,10 +40,12 @@ public:
     };
     // Most names read in one step.
     static constexpr int StepNames = 256;
+    // Folders open at once on the way down.
+    static constexpr int MaxDepth = 128;
 
-    // The folder at the share path `folder` of the share at the absolute path `root`; `folders`
-    // and `hidden` as the listing takes them.
-    ShareWalk(const QString &root, const QString &folder, bool folders, bool hidden);
+    // The folder at the share path `folder` of `share` (which outlives the walk); `folders` and
+    // `hidden` as the listing takes them.
+    ShareWalk(ShareRoot &share, const QString &folder, bool folders, bool hidden);
     ~ShareWalk();
     ShareWalk(const ShareWalk &) = delete;
     ShareWalk &operator=(const ShareWalk &) = delete;
@@ -60,7 +66,7 @@ private:
     // Reads more names of the folder at the end of the way; true once all are read.
     bool readNames(Level &level);
 
-    QString root;
+    ShareRoot &share;
     bool folders;
     bool hidden;
     std::vector<std::unique_ptr<Level>> levels;
