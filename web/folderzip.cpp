@@ -44,6 +44,7 @@ void FolderZip::reply(const QString &path, bool withBody)
     parents.clear();
     body = withBody;
     tooMany = false;
+    broken = false;
     phase = Phase::Walk;
     index = 0;
     partSent = false;
@@ -86,6 +87,8 @@ void FolderZip::reply(const QString &path, bool withBody)
 
 bool FolderZip::produce(QByteArray *out)
 {
+    if (broken)
+        return cut();
     if (phase == Phase::Walk) {
         if (!walkSome())
             return true;
@@ -120,8 +123,13 @@ bool FolderZip::produce(QByteArray *out)
                 index = 0;
                 continue;
             }
-            if (!addEntries(out))
-                return cut();
+            if (!addEntries(out)) {
+                // What this slice holds goes first; the connection closes after it.
+                if (out->isEmpty())
+                    return cut();
+                broken = true;
+                return true;
+            }
             if (partSent)
                 return true;
         } else {

@@ -72,6 +72,7 @@ private:
     QString name;   // of the archive's file
     bool body = true;
     bool tooMany = false;
+    bool broken = false; // the archive cannot be completed: the connection closes
     // Under a traffic limit every file's data goes out as a part, in pieces that stop at the
     // limit, and the records in slices of a piece's size.
     qsizetype sliceBytes = SliceBytes;

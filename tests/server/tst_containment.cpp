@@ -482,6 +482,9 @@ void TestContainment::linkFlippedMidRequestNeverLeadsOut_data()
     QTest::addRow("GET of the link") << request("GET", "/l/flipfile", "Range: bytes=0-99\r\n", x);
     QTest::addRow("HEAD of the link") << request("HEAD", "/l/flipfile", QByteArray(), x);
     QTest::addRow("folder page through the link") << request("GET", "/l/flip/", QByteArray(), x);
+    QTest::addRow("archive of the links' folder") << request("GET", "/l/?a=zip", QByteArray(), x);
+    QTest::addRow("archive through the link") << request("GET", "/l/flip/?a=zip", QByteArray(), x);
+    QTest::addRow("find by name in the links' folder") << request("GET", "/l/?a=find&q=s", QByteArray(), x);
     QTest::addRow("PUT through the link") << request("PUT", "/l/flip/secret.txt", QByteArray(), "replaced");
     QTest::addRow("PUT of the link") << request("PUT", "/l/flipfile", QByteArray(), "replaced");
     QTest::addRow("COPY through the link") << request("COPY", "/l/flip/secret.txt", "Destination: /copied.txt\r\n", x);
