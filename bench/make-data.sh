@@ -4,6 +4,7 @@
 #   small.bin    4 KiB, the same generator
 #   dir1000/     f0000.txt … f0999.txt, 1–10 KiB each (the size is a fixed function of the index)
 #   dir10000/    f00000.txt … f09999.txt, 20–80 bytes each
+#   zip100/      big.bin cut into 100 files (part00 … part99), for the folder downloaded as one ZIP
 #   photos/          50 JPEG photos of 12 megapixels (4000×3000, about 3 MB each; ImageMagick
 #                    plasma of ten fixed seeds, each also mirrored, flipped, turned and shifted)
 #   photos-preview/  the same photos as a camera writes them: an EXIF block (exiftool) with a
@@ -23,6 +24,13 @@ if [[ ! -f .stamp-bin ]]; then
     keystream $((1024 * 1024 * 1024)) 1 > big.bin
     keystream 4096 2 > small.bin
     touch .stamp-bin
+fi
+
+if [[ ! -f .stamp-zip100 ]]; then
+    rm -rf zip100
+    mkdir -p zip100
+    split -n 100 -d -a 2 big.bin zip100/part
+    touch .stamp-zip100
 fi
 
 if [[ ! -f .stamp-dirs ]]; then

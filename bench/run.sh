@@ -5,10 +5,10 @@
 #
 #   --runs N      rounds of every workload (default 5); each figure is the median of the rounds
 #   --quick       1 round with shorter load phases: a smoke test, not a measurement
-#   --only LIST   run only these workloads (W1 W2 W3 W4 W5 W5c W6 W7 W8)
+#   --only LIST   run only these workloads (W1 W2 W3 W4 W5 W5c W6 W7 W8 W10)
 #   --build DIR   the build folder holding the tessaly program (default: build/ of this tree); it is
 #                 configured and built Release there when the program is missing
-#   --data DIR    where the generated data lives (default /tmp/tessaly-bench-data; made once, 1.1 GiB)
+#   --data DIR    where the generated data lives (default /tmp/tessaly-bench-data; made once, 2.1 GiB)
 #   --no-install  do not install missing Debian packages
 #
 # Installs what is missing (nginx, libnginx-mod-http-dav-ext, wrk, curl, python3, imagemagick,
@@ -39,6 +39,10 @@
 #   W8   W2's load (4 KiB GETs, wrk -t2 -c32) while 10,000 idle keep-alive connections that each
 #        fetched small.bin are held open, against the same load without them just before (the
 #        share kept); and W2's load on 1,000 active connections (wrk -t2 -c1000)
+#
+#   W10  Tessaly only: the folder zip100/ (big.bin in 100 files) downloaded as one ZIP, curl (MB/s),
+#        set against Tessaly's W1 of the same run (W1 runs with it); and how much the server's RSS
+#        grew during the download (MiB, sampled every 50 ms)
 #
 # The descriptor limit of the servers and clients is raised to the hard limit (W8 needs about
 # 10,100 per process); nginx gets as many worker connections.
@@ -243,6 +247,38 @@ w1() {  # w1 KEY SERVER URL
     record "$1" "$2" "$(awk -v s="$speed" 'BEGIN{print s / 1e6}')"
 }
 
+rss_kib() { awk '/^VmRSS:/{print $2}' "/proc/$1/status" 2>/dev/null; }
+w10() {  # w10 URL PID: the 100 files of zip100/ as one archive
+    local code size speed length before sampler peak
+    length=$(python3 - "$DATA/zip100" <<'PY'
+import os, sys
+d = sys.argv[1]
+names = sorted(os.listdir(d))
+# Stored entries: local header (30 + name + 9), data, descriptor (16); central record (46 + name + 9); end (22).
+print(sum(30 + len(n) + 9 + os.path.getsize(os.path.join(d, n)) + 16 + 46 + len(n) + 9 for n in names) + 22)
+PY
+)
+    before=$(rss_kib "$2")
+    echo "$before" > "$RUN/w10.peak"
+    (
+        peak=$before
+        while [[ -d /proc/$2 ]]; do
+            r=$(rss_kib "$2")
+            if [[ -n $r ]] && ((r > peak)); then peak=$r; echo "$peak" > "$RUN/w10.peak"; fi
+            sleep 0.05
+        done
+    ) &
+    sampler=$!
+    read -r code size speed < <("${CURL[@]}" -o /dev/null -w '%{http_code} %{size_download} %{speed_download}\n' \
+        "$1/zip100/?a=zip")
+    kill "$sampler" 2>/dev/null
+    wait "$sampler" 2>/dev/null
+    peak=$(cat "$RUN/w10.peak")
+    [[ $code == 200 && $size == "$length" ]] || problem "W10: answered $code with $size bytes, not $length"
+    record W10 tessaly "$(awk -v s="$speed" 'BEGIN{print s / 1e6}')"
+    record W10.rss tessaly "$(awk -v a="$before" -v b="$peak" 'BEGIN{print (b - a) / 1024}')"
+}
+
 PF_BODY='<?xml version="1.0" encoding="utf-8"?><D:propfind xmlns:D="DAV:"><D:allprop/></D:propfind>'
 w4b() {  # w4b SERVER URL
     local code t n
@@ -365,12 +401,13 @@ round() {
     local r=$1 order
     if ((r % 2)); then order="tessaly nginx"; else order="nginx tessaly"; fi
     local s
-    if want W1; then
+    if want W1 || want W10; then
         for s in $order; do
             if [[ $s == tessaly ]]; then w1 W1 tessaly "$T_HTTP"; w1 W1s tessaly "$T_HTTPS"
             else w1 W1 nginx "$N_HTTP"; w1 W1s nginx "$N_HTTPS"; fi
         done
     fi
+    want W10 && w10 "$T_HTTP" "$T_HTTP_PID"
     if want W2; then
         for s in $order; do
             if [[ $s == tessaly ]]; then wrk_run W2 tessaly 32 "$W2_DUR" "$HERE/lua/get.lua" "$T_HTTP/small.bin"
@@ -486,6 +523,7 @@ awk -F'\t' '
         goalv["W1"] = 0.8; goalv["W1s"] = 0.9; goalv["W2"] = 1; goalv["W2p99"] = 1; goalv["W3"] = 1
         goalv["W3all"] = 1; goalv["W4a"] = 1; goalv["W4b"] = 1; goalv["W5"] = 1; goalv["W5form"] = 1; goalv["W5c"] = 1
         goalv["W6"] = 8; goalv["W6s"] = 24; goalv["W6k"] = 8; goalv["W6ks"] = 24; goalv["W7"] = 13.2; goalv["W7p"] = 1
+        goalv["W10"] = 0.5
         goalv["W8"] = 1; goalv["W8p99"] = 1; goalv["W8share"] = 0.9; goalv["W8c"] = 1; goalv["W8cp99"] = 1
         row("W1", "W1", "1 GiB download over HTTP (MB/s)", "≥ 0.8", "min")
         row("W1s", "W1s", "1 GiB download over HTTPS (MB/s)", "≥ 0.9", "min")
@@ -509,7 +547,10 @@ awk -F'\t' '
         row("W8share", "W8.share", "the same, share of the load kept with the 10,000 held", "≥ 0.9", "absmin")
         row("W8c", "W8c", "4 KiB GET, 1,000 active keep-alive connections (req/s)", "≥ 1.0", "min")
         row("W8cp99", "W8c.p99", "the same, p99 latency (ms)", "≤ 1.0", "max")
+        row("W10", "W10", "1 GiB in 100 files as one ZIP, Tessaly only (MB/s)", "≥ 0.5 of W1", "none")
         printf "\n"
+        stats("W10", "tessaly"); tz = med; stats("W1", "tessaly"); tw = med; stats("W10.rss", "tessaly"); tr = med
+        if (tz != "" && tw != "") printf "W10 against W1, Tessaly, this run: %.2f (goal ≥ 0.5); the server grew by %s MiB during the download.\n", tz / tw, fmt(tr)
         stats("W6.before", "tessaly"); tb = med; stats("W6.after", "tessaly"); ta = med
         stats("W6.before", "nginx"); nb = med; stats("W6.after", "nginx"); na = med
         if (tb != "") printf "W6 RSS, HTTP, before → with 200 idle connections (MiB): Tessaly %s → %s, nginx %s → %s.\n", fmt(tb), fmt(ta), fmt(nb), fmt(na)

@@ -3,6 +3,7 @@
 #include "responses/http_response.h"
 #include "server/http_request.h"
 #include "server/sharepath.h"
+#include "web/folderzip.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +12,8 @@ Head::Head(HTTP_Request *request)
     : Dav(request)
 {
 }
+
+Head::~Head() = default;
 
 void Head::reply(QFileInfo *root)
 {
@@ -27,6 +30,12 @@ void Head::reply(QFileInfo *root)
         return;
     }
     if (S_ISDIR(status.st_mode)) {
+        if (request->param("a") == QLatin1String("zip")) {
+            if (!zip)
+                zip = std::make_unique<FolderZip>(this);
+            zip->reply(request->path, false);
+            return;
+        }
         sendHeader("200 OK", 0);
         return;
     }

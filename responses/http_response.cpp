@@ -62,10 +62,6 @@ QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64
     }
 
     const bool page = suffix == u"html";
-    // A name the quoted parameter cannot carry follows in UTF-8 as well (RFC 6266 4.3).
-    QByteArray extended;
-    if (!page && std::any_of(fileName.begin(), fileName.end(), [](QChar c) { return c.unicode() > 0xff; }))
-        extended = "; filename*=UTF-8''" + fileName.toUtf8().toPercentEncoding("!#$&+^`|~", "'()*");
     // A browser takes a file for what its name says, never for what its bytes look like; and a
     // page or picture that may hold script runs as from a site of its own, without the session.
     const bool scripted = page || suffix == u"htm" || suffix == u"xhtml" || suffix == u"svg" || suffix == u"svgz";
@@ -74,12 +70,9 @@ QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64
     append(extra, {
         "X-Content-Type-Options: nosniff\r\n",
         scripted ? QByteArrayView("Content-Security-Policy: sandbox\r\n") : none,
-        page ? none : QByteArrayView("Content-Disposition: attachment; filename=\""),
-        page ? QByteArray() : dispositionName(fileName),
-        page ? none : QByteArrayView("\""),
-        extended,
-        page ? none : QByteArrayView("\r\n"),
     });
+    if (!page)
+        appendDisposition(extra, fileName);
     return getContentType(suffix);
 }
 
@@ -121,6 +114,15 @@ bool HTTP_Response::answerConditions(Response *response, qint64 size, qint64 mod
     response->contentType = type;
     response->request->socket.write(head, true);
     return true;
+}
+
+void HTTP_Response::appendDisposition(QByteArray *extra, QStringView fileName)
+{
+    // A name the quoted parameter cannot carry follows in UTF-8 as well (RFC 6266 4.3).
+    QByteArray extended;
+    if (std::any_of(fileName.begin(), fileName.end(), [](QChar c) { return c.unicode() > 0xff; }))
+        extended = "; filename*=UTF-8''" + fileName.toUtf8().toPercentEncoding("!#$&+^`|~", "'()*");
+    append(extra, {"Content-Disposition: attachment; filename=\"", dispositionName(fileName), "\"", extended, "\r\n"});
 }
 
 char *HTTP_Response::writeEntityTag(char *out, qint64 size, qint64 modifiedMs)

@@ -72,6 +72,8 @@ public:
     static bool parseHttpDate(QByteArrayView text, qint64 *secondsSinceEpoch);
     // The file name as it may stand between the quotes of a Content-Disposition line.
     static QByteArray dispositionName(QStringView name);
+    // Appends the Content-Disposition line of a download named `fileName` to `extra`.
+    static void appendDisposition(QByteArray *extra, QStringView fileName);
     // Text made safe for HTML text and attribute values (UTF-8).
     static QByteArray escape(QStringView text);
     static QByteArray escape(QByteArrayView utf8);

@@ -8,7 +8,7 @@ TESSALY_BUILD=${TESSALY_BUILD:-$TESSALY_TOP/build}
 TESSALY_GENERATOR=${TESSALY_GENERATOR-Ninja}
 
 TESSALY_PACKAGES="cmake ninja-build make g++ pkg-config qt6-base-dev qt6-tools-dev qt6-l10n-tools libssl-dev
-    libqrencode-dev libexif-dev xvfb xauth openssl curl"
+    libqrencode-dev libexif-dev zlib1g-dev xvfb xauth openssl curl"
 
 prepare_packages() {
     local missing=() p
@@ -35,10 +35,11 @@ prepare_build() {
     cmake --build "$TESSALY_BUILD" -j "$(nproc)" ${TESSALY_TARGETS:+--target $TESSALY_TARGETS}
 }
 
-# Clients and tools the tests drive; zbarimg reads the QR codes; dpkg-dev, appstream and desktop-file-utils make and check
+# Clients and tools the tests drive; zbarimg reads the QR codes; unzip and python3 (its zipfile) read
+# the folders downloaded as archives; dpkg-dev, appstream and desktop-file-utils make and check
 # the package and its desktop files, xdotool and x11-utils drive the installed window program.
 TESSALY_TEST_PACKAGES="chromium nodejs npm rclone cadaver litmus dpkg-dev appstream desktop-file-utils
-    xdotool x11-utils zbar-tools"
+    xdotool x11-utils zbar-tools unzip python3"
 
 # The npm packages of the browser tests (tests/browser/package-lock.json).
 prepare_browser_tests() {

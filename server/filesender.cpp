@@ -6,9 +6,10 @@
 
 #include <unistd.h>
 
-bool FileSender::start(QFile *file, qint64 offset, qint64 count, bool pieces, bool plain)
+bool FileSender::start(QFile *file, qint64 offset, qint64 count, bool pieces, bool plain, Tap *bytesTap)
 {
     stop();
+    tap = bytesTap;
     if (offset > 0)
         file->seek(offset);
     source = file;
@@ -33,6 +34,7 @@ void FileSender::stop()
         source->close();
         source = nullptr;
     }
+    tap = nullptr;
     left = 0;
     pos = 0;
 }
@@ -73,6 +75,8 @@ FileSender::Step FileSender::sendPieces(Output &out)
         const qint64 n = source->read(piece, qMin<qint64>(PieceSize, left));
         if (n <= 0 || out.push(piece, n, false) != n)
             return Step::Cut;
+        if (tap)
+            tap->seen(piece, n);
         if (advanced(out, n) == Step::Finished)
             return Step::Finished;
     }
@@ -95,6 +99,8 @@ FileSender::Step FileSender::sendBatches(Output &out)
         const ssize_t n = ::pread(in, batch, size_t(qMin(Batch, left)), off_t(pos));
         if (n <= 0 || out.push(batch, n, false) != n)
             return Step::Cut;
+        if (tap)
+            tap->seen(batch, n);
         pos += n;
         budget -= n;
         if (advanced(out, n) == Step::Finished)
@@ -128,9 +134,26 @@ FileSender::Step FileSender::sendDirect(Output &out)
         if (n < 0)
             // Failed, or the file ended before the length announced.
             return Step::Cut;
+        if (tap && !tapSent(in, before, n))
+            return Step::Cut;
         budget -= n;
         if (advanced(out, n) == Step::Finished)
             return Step::Finished;
     }
     return Step::Later;
+}
+
+bool FileSender::tapSent(int descriptor, qint64 from, qint64 n)
+{
+    // Read right after the kernel sent them, the bytes are still in the page cache.
+    char batch[Batch];
+    while (n > 0) {
+        const ssize_t got = ::pread(descriptor, batch, size_t(qMin(Batch, n)), off_t(from));
+        if (got <= 0)
+            return false;
+        tap->seen(batch, got);
+        from += got;
+        n -= got;
+    }
+    return true;
 }

@@ -38,6 +38,17 @@ public:
         virtual void sent(qint64 n) = 0;
     };
 
+    // Sees every byte of the body once it is handed over (to take a checksum of it). On a plain
+    // connection that the kernel sends the file to, the bytes sent are read once more for it.
+    class Tap
+    {
+    public:
+        virtual void seen(const char *data, qint64 length) = 0;
+
+    protected:
+        ~Tap() = default;
+    };
+
     enum class Step {
         Finished,   // the whole body has been handed over
         Wait,       // the queue is full: go on when the connection has room
@@ -61,8 +72,9 @@ public:
 
     // Takes `file` over to send `count` bytes from `offset` (0: the rest of the file). `pieces`:
     // a piece at a time, whatever the file; `plain`: the connection may be handed the file
-    // directly. False when there is nothing to send (the file is closed then).
-    bool start(QFile *file, qint64 offset, qint64 count, bool pieces, bool plain);
+    // directly; `tap`, when given, sees the bytes. False when there is nothing to send (the file
+    // is closed then).
+    bool start(QFile *file, qint64 offset, qint64 count, bool pieces, bool plain, Tap *tap = nullptr);
     bool isActive() const { return source != nullptr; }
     // Sends what the connection takes now.
     Step send(Output &out);
@@ -76,8 +88,11 @@ private:
     Step sendBatches(Output &out);
     Step sendDirect(Output &out);
     Step advanced(Output &out, qint64 n);
+    // Shows the tap the `n` bytes at `from` that the kernel sent; false when they cannot be read.
+    bool tapSent(int descriptor, qint64 from, qint64 n);
 
     QFile *source = nullptr;
+    Tap *tap = nullptr;
     Way way = Way::Pieces;
     qint64 left = 0;
     // Batches and Direct: the file offset of the next byte (the file's own position is not used).

@@ -78,6 +78,18 @@ bool FolderListing::look(ShareRoot &share, QStringView path, int folder, const c
     return true;
 }
 
+bool FolderListing::take(ShareRoot &share, QStringView path, int folder, const char *name, bool folders, bool hidden,
+                        bool readableOnly, Entry *entry)
+{
+    if (!hidden && name[0] == '.' && !NewFile::isHiddenName(name))
+        return false;
+    if (!look(share, path, folder, name, entry))
+        return false;
+    if (entry->folder && !folders)
+        return false;
+    return !readableOnly || entry->readable;
+}
+
 QList<FolderListing::Entry> FolderListing::read(ShareRoot &share, QStringView path, int folder, bool folders,
                                                 bool hidden, bool readableOnly, Order order, bool foldersFirst)
 {
@@ -95,17 +107,9 @@ QList<FolderListing::Entry> FolderListing::read(ShareRoot &share, QStringView pa
     if (!folderPath.endsWith(u'/'))
         folderPath += u'/';
     while (const dirent *d = ::readdir(dir)) {
-        const char *name = d->d_name;
-        if (!hidden && name[0] == '.' && !NewFile::isHiddenName(name))
-            continue;
         Entry entry;
-        if (!look(share, folderPath, fd, name, &entry))
-            continue;
-        if (entry.folder && !folders)
-            continue;
-        if (readableOnly && !entry.readable)
-            continue;
-        entries.append(std::move(entry));
+        if (take(share, folderPath, fd, d->d_name, folders, hidden, readableOnly, &entry))
+            entries.append(std::move(entry));
     }
     ::closedir(dir);
 

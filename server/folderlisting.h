@@ -41,6 +41,10 @@ public:
     // a listing leaves it out whatever it asks for (hidden names and readability are the
     // caller's to judge).
     static bool look(ShareRoot &share, QStringView path, int folder, const char *name, Entry *entry);
+    // The entry `name` of that folder as read() takes it with these switches: false when the
+    // listing leaves it out.
+    static bool take(ShareRoot &share, QStringView path, int folder, const char *name, bool folders, bool hidden,
+                     bool readableOnly, Entry *entry);
 };
 
 #endif

@@ -522,8 +522,14 @@ void Socket::sendProduced(Producer *from)
 
 void Socket::produceNext()
 {
-    if (!producer || closing)
+    // A part of a file still going out comes first.
+    if (!producer || closing || sender.isActive())
         return;
+    if (limitIsReached()) {
+        // Cut short: only closing the connection tells the peer.
+        closeConnection();
+        return;
+    }
     QByteArray piece;
     const bool more = producer->produce(&piece);
     if (!more)
@@ -531,11 +537,21 @@ void Socket::produceNext()
     write(piece, !more);
     if (!producer || closing)
         return;
+    if (sender.isActive()) {
+        // A part of a file follows the piece; the producer goes on when it is out.
+        sendFile();
+        return;
+    }
     if (bytesQueued() > ProducedQueueLimit) {
         // Resumed when the client has taken half of it.
         producerWaiting = true;
         return;
     }
+    produceLater();
+}
+
+void Socket::produceLater()
+{
     if (produceQueued)
         return;
     produceQueued = true;
@@ -558,6 +574,12 @@ void Socket::sendFile(QFile *file, qint64 offset, qint64 count)
     sendFile();
 }
 
+void Socket::sendPart(QFile *file, qint64 offset, qint64 count, FileSender::Tap *tap)
+{
+    const bool pieces = traffic && traffic->isLimited();
+    sender.start(file, offset, count, pieces, !isEncrypted(), tap);
+}
+
 void Socket::sendFile()
 {
     if (!sender.isActive())
@@ -566,6 +588,12 @@ void Socket::sendFile()
     retryDeadline.stop();
     switch (sender.send(*this)) {
     case FileSender::Step::Finished:
+        if (producer) {
+            // A part of a produced answer: the rest is made next.
+            sender.stop();
+            produceLater();
+            break;
+        }
         stopSending();
         end();
         break;

@@ -92,7 +92,7 @@ public:
     // next piece to `out` and says whether more follow. It is called once per turn of the event
     // loop, other connections being served in between, and only while fewer than
     // ProducedQueueLimit bytes wait to be sent: the answer is made as fast as the client takes
-    // it, and what waits stays small.
+    // it, and what waits stays small. A piece may be followed by a part of a file (sendPart()).
     class Producer
     {
     public:
@@ -164,6 +164,10 @@ public:
     // Sends what `producer` makes until it says that nothing follows, then ends the answer. The
     // producer must live until then or until the connection closes.
     void sendProduced(Producer *producer);
+    // Called by the producer in produce(), not for its last piece: after the piece, `count` bytes
+    // of `file` from `offset` go out as sendFile() sends them (`tap` sees them), then the file is
+    // closed and produce() is called again.
+    void sendPart(QFile *file, qint64 offset, qint64 count, FileSender::Tap *tap = nullptr);
     void end();
     void setKeepAlive(bool on);
     bool isKeepAlive() const { return keepAlive; }
@@ -228,6 +232,8 @@ private:
     void tellIdle();
     void continueLater();
     void produceNext();
+    // The producer goes on after the other events.
+    void produceLater();
     void sendContinue();
     void continueWaiting();
     void continueSaving();

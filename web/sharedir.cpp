@@ -8,6 +8,7 @@
 #include "server/servercontext.h"
 #include "server/sharepath.h"
 #include "web/deletedir.h"
+#include "web/folderzip.h"
 #include "web/html_element.h"
 #include "web/html_element_manager.h"
 #include "web/shortdates.h"
@@ -80,6 +81,8 @@ ShareDir::ShareDir(Configuration *config, HTTP_Request *request)
     : HTTP_Response(config, request)
 {
 }
+
+ShareDir::~ShareDir() = default;
 
 // ---------------------------------------------------------------- dispatch
 
@@ -174,6 +177,14 @@ void ShareDir::get(const QString &a, ClientData *session)
     Descriptor folder;
     if (sendShared(path, &folder))
         return;
+    if (a == QLatin1String("zip")) {
+        sendArchive(path);
+        return;
+    }
+    if (a == QLatin1String("find")) {
+        find(path);
+        return;
+    }
     if (a == QLatin1String("p")) {
         qint64 page = 0;
         toNumber(request->param("p"), &page);
@@ -197,6 +208,98 @@ void ShareDir::sendThumbnail(const QString &relative)
         }
     }
     sendFile(thumbnail);
+}
+
+void ShareDir::sendArchive(const QString &path)
+{
+    if (!zip)
+        zip = std::make_unique<FolderZip>(this);
+    zip->reply(path, true);
+}
+
+void ShareDir::find(const QString &path)
+{
+    const QString text = request->param("q");
+    qint64 pageIndex = 0;
+    toNumber(request->param("p"), &pageIndex);
+    NameSearch::find(request->context->share(), path, text, config->isFolder(), request->getClientData()->showList, this,
+                     [this, path, text, pageIndex](const NameSearch::Result &result) {
+                         sendFound(path, text, pageIndex, result);
+                     });
+}
+
+void ShareDir::sendFound(const QString &path, const QString &text, qint64 pageIndex, const NameSearch::Result &result)
+{
+    ClientData *session = request->getClientData();
+    QString prefix = path;
+    if (!prefix.endsWith(u'/'))
+        prefix += u'/';
+    QByteArray page = PageHead;
+    page += "</head><body><table><tr><td><b><a href=\"";
+    page += HTML_Element::link(prefix);
+    page += "\">..";
+    page += escape(prefix);
+    page += "</a></b></td></tr></table><h2>";
+    page += escape(tr("Found"));
+    page += ": ";
+    page += escape(text);
+    page += "</h2>";
+    if (result.cut) {
+        page += "<p>";
+        page += escape(tr("The search stopped early: more may match."));
+        page += "</p>";
+    }
+    page += "<table border=\"1\" frame=\"border\">";
+    // Paged like the folder.
+    const qint64 count = result.matches.size();
+    const qint64 pageSize = session->pageSize >= 1 ? session->pageSize : DefaultPageSize;
+    qint64 start = pageSize * qMax<qint64>(0, pageIndex);
+    if (start >= count || start < 0) {
+        start = 0;
+        pageIndex = 0;
+    }
+    if (count == 0) {
+        page += "<tr><td><h2>";
+        page += escape(tr("Nothing found"));
+        page += "</h2></td></tr>";
+    } else {
+        QByteArray linkPrefix;
+        TextCoding::appendPercentEncoded(&linkPrefix, prefix.toUtf8(), TextCoding::Kept::PageLink);
+        QByteArray folderText;
+        TextCoding::appendEscaped(&folderText, tr("Folder").toUtf8());
+        ShortDates dates;
+        HTML_Element::Cell cell;
+        cell.linkPrefix = linkPrefix;
+        const qint64 stop = qMin(count, start + pageSize);
+        for (qint64 i = start; i < stop; ++i) {
+            const NameSearch::Match &match = result.matches.at(i);
+            const QByteArray name = match.path.toUtf8();
+            cell.name = name;
+            cell.size = match.size;
+            cell.modified = match.modified;
+            cell.folder = match.folder;
+            page += "<tr>";
+            HTML_Element::writeTextCell(&page, cell, false, folderText, &dates);
+            page += "</tr>";
+        }
+    }
+    page += "</table>";
+    const qint64 pages = (count + pageSize - 1) / pageSize;
+    if (pages > 1) {
+        QByteArray query = "?a=find&amp;q=";
+        TextCoding::appendPercentEncoded(&query, text.toUtf8(), TextCoding::Kept::PageLink);
+        query += "&amp;p=";
+        page += "<table><tr><td>Pages: ";
+        for (qint64 n = 1; n <= pages; ++n) {
+            if (n - 1 == pageIndex)
+                page += "<b>" + QByteArray::number(n) + "</b> ";
+            else
+                page += "<a href=\"" + query + QByteArray::number(n - 1) + "\">" + QByteArray::number(n) + "</a> ";
+        }
+        page += "</td></tr></table>";
+    }
+    page += "</body></html>";
+    sendPage(page);
 }
 
 // ---------------------------------------------------------------- actions

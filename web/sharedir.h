@@ -3,8 +3,12 @@
 
 #include "responses/http_response.h"
 #include "web/html_element.h"
+#include "web/namesearch.h"
+
+#include <memory>
 
 class ClientData;
+class FolderZip;
 class QFileInfo;
 class ShortDates;
 
@@ -22,6 +26,7 @@ public:
     static constexpr int EntriesPerRow = 3;
 
     ShareDir(Configuration *config, HTTP_Request *request);
+    ~ShareDir() override;
 
     using HTTP_Response::reply;
     void reply(QFileInfo *root) override;
@@ -52,12 +57,20 @@ private:
     void post(const QString &a, ClientData *session);
     void get(const QString &a, ClientData *session);
     void sendThumbnail(const QString &relative);
+    // The folder at the share path `path` as one archive ("a=zip").
+    void sendArchive(const QString &path);
+    // Finds by name in the folder at the share path `path` and below ("a=find", the text "q",
+    // the page "p"); the page of the matches follows when the search is over.
+    void find(const QString &path);
+    void sendFound(const QString &path, const QString &text, qint64 pageIndex, const NameSearch::Result &result);
     void deleteItems(ClientData *session);
     void createFolder(ClientData *session);
     void sendPage(const QByteArray &page, const char *status = "200 OK");
     void addFormHead(QByteArray *page, const char *title) const;
     // The base URL of this server as the client reached it.
     QByteArray baseUrl() const;
+
+    std::unique_ptr<FolderZip> zip;
 };
 
 #endif

@@ -243,6 +243,8 @@ void TestContainment::nothingOutsideTheShareIsTouched()
             {"GET", request("GET", target)},
             {"GET with a range", request("GET", target, "Range: bytes=0-5\r\n")},
             {"GET of a page", request("GET", target + "?a=p&p=1")},
+            {"GET of an archive", request("GET", target + "?a=zip")},
+            {"GET of a search", request("GET", target + "?a=find&q=e")},
             {"HEAD", request("HEAD", target)},
             {"POST a=log", form(target, "a=log")},
             {"POST a=cfd to the path", form(target, "a=cfd&f=made-here")},
@@ -281,6 +283,8 @@ void TestContainment::nothingOutsideTheShareIsTouched()
         {"a=del d=", form("/", "a=del&d=" + value)},
         {"a=del f=", form("/", "a=del&f=" + value)},
         {"a=del d= from a sub-folder", form("/sub", "a=del&d=" + value + "&f=" + value)},
+        {"archive naming it", request("GET", "/?a=zip&n=" + value)},
+        {"archive naming it in a sub-folder", request("GET", "/sub/?a=zip&n=" + value)},
         {"upload file name", upload("/", value)},
         {"upload file name into a sub-folder", upload("/sub/", value)},
         {"COPY to it", request("COPY", "/a.txt", "Destination: " + value + "\r\n")},
@@ -378,6 +382,22 @@ void TestContainment::walksStayInsideTheShare_data()
     QTest::addRow("listing service, recursive from the top") << request("PROPFIND", "/?r=1", "User-Agent: mc\r\n")
                                                              << QByteArrayList{"/d/inner/deep.txt\r\n"} << unlisted
                                                              << profile << none;
+    QTest::addRow("folder as one archive") << request("GET", "/d/?a=zip")
+                                           << QByteArrayList{"200 OK", "good.txt", "inner/deep.txt", "inlink", "contents of a"}
+                                           << unlisted << profile << none;
+    QTest::addRow("shared folder as one archive") << request("GET", "/?a=zip")
+                                                  << QByteArrayList{"200 OK", "d/good.txt", "d/inner/deep.txt", "d/inlink"}
+                                                  << unlisted << profile << none;
+    QTest::addRow("archive naming the profile folder") << request("GET", "/d/?a=zip&n=good.txt&n=.kestrune")
+                                                       << QByteArrayList{"404 Not Found"} << unlisted << profile << none;
+    QTest::addRow("archive naming a link out") << request("GET", "/d/?a=zip&n=evil") << QByteArrayList{"404 Not Found"}
+                                               << unlisted << profile << none;
+    QTest::addRow("archive naming a link into the profile folder") << request("GET", "/d/?a=zip&n=conflink")
+                                                                   << QByteArrayList{"404 Not Found"} << unlisted
+                                                                   << profile << none;
+    QTest::addRow("find by name") << request("GET", "/?a=find&q=e")
+                                  << QByteArrayList{"200 OK", "\"/d/inner\"", "\"/d/inner/deep.txt\""} << unlisted
+                                  << profile << none;
     QTest::addRow("upload into the profile folder") << upload("/d/.kestrune/", "up.txt") << QByteArrayList{"403 Forbidden"}
                                                     << secrets << profile << QStringList{QStringLiteral("d/.kestrune/up.txt")};
     QTest::addRow("upload through a link into the profile folder")
@@ -460,6 +480,9 @@ void TestContainment::linkFlippedMidRequestNeverLeadsOut_data()
     QTest::addRow("GET of the link") << request("GET", "/l/flipfile", "Range: bytes=0-99\r\n", x);
     QTest::addRow("HEAD of the link") << request("HEAD", "/l/flipfile", QByteArray(), x);
     QTest::addRow("folder page through the link") << request("GET", "/l/flip/", QByteArray(), x);
+    QTest::addRow("archive of the links' folder") << request("GET", "/l/?a=zip", QByteArray(), x);
+    QTest::addRow("archive through the link") << request("GET", "/l/flip/?a=zip", QByteArray(), x);
+    QTest::addRow("find by name in the links' folder") << request("GET", "/l/?a=find&q=s", QByteArray(), x);
     QTest::addRow("PUT through the link") << request("PUT", "/l/flip/secret.txt", QByteArray(), "replaced");
     QTest::addRow("PUT of the link") << request("PUT", "/l/flipfile", QByteArray(), "replaced");
     QTest::addRow("COPY through the link") << request("COPY", "/l/flip/secret.txt", "Destination: /copied.txt\r\n", x);

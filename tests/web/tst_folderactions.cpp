@@ -2,13 +2,65 @@
 #include "requests.h"
 #include "testserver.h"
 
+#include "web/namesearch.h"
+
+#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 namespace {
+
+// An archive as two readers that have nothing to do with the server see it. Python fetches it
+// into a sparse file (gigabytes of zeros cost little) and lists it with its zipfile module,
+// one line per entry: path, size, the time of the extended-timestamp field, the DOS time, the
+// flags and the method; then zipfile and `unzip -t` check every entry's CRC.
+const char ReadArchive[] = R"(
+import struct, subprocess, sys, urllib.error, urllib.request, zipfile
+url, path, large = sys.argv[1], sys.argv[2], sys.argv[3] == "large"
+try:
+    r = urllib.request.urlopen(url)
+except urllib.error.HTTPError as e:
+    print("status", e.code)
+    sys.exit(0)
+print("status", r.status)
+print("disposition", r.headers.get("Content-Disposition"))
+zero = bytes(1 << 20)
+with open(path, "wb") as f:
+    while True:
+        b = r.read(1 << 20)
+        if not b:
+            break
+        if b == zero[:len(b)]:
+            f.seek(len(b), 1)
+        else:
+            f.write(b)
+    f.truncate()
+    print("length", f.tell() == int(r.headers["Content-Length"]))
+with zipfile.ZipFile(path) as z:
+    for i in z.infolist():
+        ut, x = None, i.extra
+        while len(x) >= 4:
+            tag, size = struct.unpack("<HH", x[:4])
+            if tag == 0x5455:
+                ut = struct.unpack("<i", x[5:9])[0]
+            x = x[4 + size:]
+        print("entry", i.filename, i.file_size, ut, "%04d-%02d-%02d %02d:%02d:%02d" % i.date_time,
+              hex(i.flag_bits), i.compress_type, sep="\t")
+    print("zipfile", z.testzip())
+# A large archive's data is read once (above): unzip reads its directory.
+print("unzip", subprocess.run(["unzip", "-lqq" if large else "-tqq", path], stdout=subprocess.DEVNULL).returncode)
+)";
+
+// The time every entry of the archived folders has: an even second, as DOS times keep it.
+constexpr qint64 ArchiveTime = 1700000002;
 
 const QByteArray FormHead = "<html><head><title>Tessaly</title>";
 const QByteArray CheckVal = "<script type=\"text/javascript\">function checkVal(val, msg){if(val == ''){alert(msg);"
@@ -46,6 +98,10 @@ private slots:
     void launchFile();
     void launchFileSecure();
     void pathOutsideShare();
+    void archive_data();
+    void archive();
+    void findByName_data();
+    void findByName();
 
 private:
     HttpReply postAction(const QByteArray &target, const QByteArray &form);
@@ -490,6 +546,219 @@ void TestFolderActions::pathOutsideShare()
     reply = second.multipart("/out", "multipart/form-data; boundary=XyZ", body);
     QCOMPARE(reply.status, QByteArray("403 Forbidden"));
     QVERIFY(!QFileInfo::exists(outside.filePath("up.txt")));
+}
+
+void TestFolderActions::archive_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QByteArray>("disposition");
+    QTest::addColumn<QStringList>("entries"); // path and size
+    QTest::addColumn<int>("emptyFiles");       // made in many/ for the row
+    QTest::addColumn<qint64>("sparse");        // the size of big/huge.bin, made for the row
+
+    // The share: a.txt, .hidden.txt (the listing shows hidden files), big.bin (100,000 bytes: the
+    // socket sends it), Photos/ with 1.jpg, 2.jpg, Old/3.jpg and the empty folder Empty/, and
+    // 日本/ with "ä ö.txt".
+    const QStringList photos{"1.jpg 1", "2.jpg 2", "Empty/ 0", "Old/ 0", "Old/3.jpg 3"};
+    QStringList all{".hidden.txt 1", "Photos/ 0"};
+    for (const QString &photo : photos)
+        all.append("Photos/" + photo);
+    all += QStringList{"a.txt 1", "big.bin 100000", "日本/ 0", "日本/ä ö.txt 6"};
+
+    QTest::addRow("a folder") << QByteArray("/Photos/?a=zip") << QByteArray("200")
+                              << QByteArray("attachment; filename=\"Photos.zip\"") << photos << 0 << qint64(0);
+    QTest::addRow("a folder without its slash") << QByteArray("/Photos?a=zip") << QByteArray("200")
+                                                << QByteArray("attachment; filename=\"Photos.zip\"") << photos << 0 << qint64(0);
+    QTest::addRow("the shared folder, named after the share") << QByteArray("/?a=zip") << QByteArray("200")
+                                                              << QByteArray("attachment; filename=\"share.zip\"") << all << 0 << qint64(0);
+    QTest::addRow("names outside Latin-1") << QByteArray("/%E6%97%A5%E6%9C%AC/?a=zip") << QByteArray("200")
+        << QByteArray("attachment; filename=\"??.zip\"; filename*=UTF-8''%E6%97%A5%E6%9C%AC.zip")
+        << QStringList{"ä ö.txt 6"} << 0 << qint64(0);
+    QTest::addRow("a selection") << QByteArray("/?a=zip&n=a.txt&n=Photos&n=a.txt") << QByteArray("200")
+                                 << QByteArray("attachment; filename=\"share.zip\"")
+                                 << (QStringList{"Photos/ 0"} + all.mid(2, 5) + QStringList{"a.txt 1"}) << 0 << qint64(0);
+    QTest::addRow("a selection in a folder") << QByteArray("/Photos/?a=zip&n=Old&n=2.jpg") << QByteArray("200")
+                                             << QByteArray("attachment; filename=\"Photos.zip\"")
+                                             << QStringList{"2.jpg 2", "Old/ 0", "Old/3.jpg 3"} << 0 << qint64(0);
+    QTest::addRow("more than 65,535 entries") << QByteArray("/many/?a=zip") << QByteArray("200")
+                                              << QByteArray("attachment; filename=\"many.zip\"") << QStringList() << 65536 << qint64(0);
+    // 4 GiB and 5 bytes, and a file whose local header lies beyond 4 GiB.
+    QTest::addRow("past 4 GiB") << QByteArray("/big/?a=zip") << QByteArray("200")
+                                << QByteArray("attachment; filename=\"big.zip\"")
+                                << QStringList{"huge.bin 4294967301", "z.txt 1"} << 0 << qint64(4294967301);
+    QTest::addRow("a name with a slash") << QByteArray("/?a=zip&n=Photos%2F1.jpg") << QByteArray("400") << QByteArray()
+                                         << QStringList() << 0 << qint64(0);
+    QTest::addRow("the parent") << QByteArray("/Photos/?a=zip&n=..") << QByteArray("400") << QByteArray()
+                                << QStringList() << 0 << qint64(0);
+    QTest::addRow("an empty name") << QByteArray("/?a=zip&n=") << QByteArray("400") << QByteArray() << QStringList() << 0 << qint64(0);
+    QTest::addRow("a name that is not there") << QByteArray("/?a=zip&n=a.txt&n=none") << QByteArray("404")
+                                              << QByteArray() << QStringList() << 0 << qint64(0);
+    QTest::addRow("a folder that is not there") << QByteArray("/none/?a=zip") << QByteArray("404") << QByteArray()
+                                                << QStringList() << 0 << qint64(0);
+}
+
+void TestFolderActions::archive()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArray, disposition);
+    QFETCH(QStringList, entries);
+    QFETCH(int, emptyFiles);
+    QFETCH(qint64, sparse);
+    if (sparse > 0) {
+        QFile huge(web->path("big/huge.bin"));
+        QVERIFY(web->mkdir("big") && huge.open(QIODevice::WriteOnly) && huge.resize(sparse - 5));
+        QVERIFY(huge.seek(sparse - 5) && huge.write("tail!") == 5);
+        huge.close();
+        struct stat status;
+        QVERIFY(::stat(QFile::encodeName(huge.fileName()).constData(), &status) == 0);
+        if (qint64(status.st_blocks) * 512 > sparse / 2)
+            QSKIP("this file system has no sparse files");
+        QVERIFY(web->write("big/z.txt", "z"));
+    }
+    QVERIFY(web->write("a.txt", "a"));
+    QVERIFY(web->write(".hidden.txt", "h"));
+    QVERIFY(web->write("big.bin", bigData(100000)));
+    QVERIFY(web->write("Photos/1.jpg", "1"));
+    QVERIFY(web->write("Photos/2.jpg", "22"));
+    QVERIFY(web->write("Photos/Old/3.jpg", "333"));
+    QVERIFY(web->mkdir("Photos/Empty"));
+    QVERIFY(web->write("日本/ä ö.txt", "umlaut"));
+    if (emptyFiles > 0) {
+        QVERIFY(web->mkdir("many"));
+        for (int i = 0; i < emptyFiles; ++i) {
+            const QString name = QString::asprintf("many/%05d", i);
+            QFile file(web->path(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            entries.append(name.mid(5) + " 0");
+        }
+    }
+    QDirIterator it(web->share, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        QVERIFY(web->setModified(QDir(web->share).relativeFilePath(it.next()), ArchiveTime));
+
+    QProcess python;
+    const QString zip = web->dir.filePath("download.zip");
+    python.start(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromUtf8(ReadArchive),
+                                             QString::fromLatin1(web->base() + target), zip,
+                                             sparse > 0 ? QStringLiteral("large") : QStringLiteral("small")});
+    // While the event loop turns, the server answers.
+    QVERIFY(QTest::qWaitFor([&python] { return python.state() == QProcess::NotRunning; }, 240000));
+    QCOMPARE(python.readAllStandardError(), QByteArray());
+    const QStringList lines = QString::fromUtf8(python.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    QVERIFY(!lines.isEmpty());
+    QCOMPARE(lines.first(), "status " + status);
+    if (status != "200")
+        return;
+    QStringList expected{"disposition " + disposition, "length True"};
+    const QString dos = QDateTime::fromSecsSinceEpoch(ArchiveTime).toString(u"yyyy-MM-dd HH:mm:ss");
+    for (const QString &entry : entries) {
+        const qsizetype blank = entry.lastIndexOf(u' ');
+        const bool folder = entry.at(blank - 1) == u'/';
+        expected.append(QStringList{"entry", entry.left(blank), entry.mid(blank + 1), QString::number(ArchiveTime), dos,
+                                    folder ? "0x800" : "0x808", "0"}.join(u'\t'));
+    }
+    expected += QStringList{"zipfile None", "unzip 0"};
+    QCOMPARE(lines.mid(1), expected);
+
+    // HEAD tells what GET sends, without it.
+    const HttpReply head = client->exchangeHead("HEAD " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QCOMPARE(head.status, QByteArray("200 OK"));
+    QCOMPARE(head.header("Content-Disposition"), disposition);
+    QCOMPARE(head.contentLength(), QFileInfo(zip).size());
+    QCOMPARE(head.header("Content-Type"), QByteArray("application/zip"));
+}
+
+void TestFolderActions::findByName_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<bool>("folders");   // the profile shows folders
+    QTest::addColumn<int>("pageSize");   // set in the session first (0: the default)
+    QTest::addColumn<int>("maxVisited"); // the bounds (0: as they are)
+    QTest::addColumn<int>("maxMatches");
+    QTest::addColumn<QByteArrayList>("found"); // the links, in order
+    QTest::addColumn<bool>("cut");
+    QTest::addColumn<QByteArray>("pages");
+
+    const QByteArrayList beach{"/.beach-hidden", "/Notes/beachy.md", "/Photos/beach-2.jpg", "/Photos/Beach.JPG",
+                               "/Photos/Old/BEACHES"};
+    QTest::addRow("ignoring case, below, folders too") << QByteArray("/?a=find&q=beach") << true << 0 << 0 << 0
+                                                       << beach << false << QByteArray();
+    QTest::addRow("in a folder") << QByteArray("/Photos/?a=find&q=BEACH") << true << 0 << 0 << 0 << beach.mid(2)
+                                 << false << QByteArray();
+    QTest::addRow("in a folder without its slash") << QByteArray("/Photos?a=find&q=Beach") << true << 0 << 0 << 0
+                                                   << beach.mid(2) << false << QByteArray();
+    QTest::addRow("folders not shown: this folder's files") << QByteArray("/?a=find&q=a") << false << 0 << 0 << 0
+                                                            << QByteArrayList{"/.beach-hidden", "/a.txt"} << false
+                                                            << QByteArray();
+    QTest::addRow("paged like the folder") << QByteArray("/?a=find&q=beach&p=1") << true << 2 << 0 << 0
+        << beach.mid(2, 2) << false
+        << QByteArray("<td>Pages: <a href=\"?a=find&amp;q=beach&amp;p=0\">1</a> <b>2</b> "
+                      "<a href=\"?a=find&amp;q=beach&amp;p=2\">3</a> </td>");
+    QTest::addRow("a page beyond the last") << QByteArray("/?a=find&q=beach&p=7") << true << 2 << 0 << 0
+        << beach.mid(0, 2) << false
+        << QByteArray("<td>Pages: <b>1</b> <a href=\"?a=find&amp;q=beach&amp;p=1\">2</a> "
+                      "<a href=\"?a=find&amp;q=beach&amp;p=2\">3</a> </td>");
+    QTest::addRow("bounded in matches") << QByteArray("/?a=find&q=beach") << true << 0 << 0 << 2 << beach.mid(0, 2)
+                                        << true << QByteArray();
+    QTest::addRow("bounded in entries") << QByteArray("/?a=find&q=beach") << true << 0 << 3 << 0 << beach.mid(0, 2)
+                                        << true << QByteArray();
+    QTest::addRow("nothing found") << QByteArray("/?a=find&q=zebra") << true << 0 << 0 << 0 << QByteArrayList()
+                                   << false << QByteArray();
+    QTest::addRow("no text") << QByteArray("/?a=find&q=") << true << 0 << 0 << 0 << QByteArrayList() << false
+                             << QByteArray();
+    QTest::addRow("markup in the text") << QByteArray("/?a=find&q=%3Cb%3E%22") << true << 0 << 0 << 0
+                                        << QByteArrayList() << false << QByteArray();
+}
+
+void TestFolderActions::findByName()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(bool, folders);
+    QFETCH(int, pageSize);
+    QFETCH(int, maxVisited);
+    QFETCH(int, maxMatches);
+    QFETCH(QByteArrayList, found);
+    QFETCH(bool, cut);
+    QFETCH(QByteArray, pages);
+    web->config.showFolders = folders ? CheckState::On : CheckState::Off;
+    QVERIFY(web->restart());
+    client = std::make_unique<HttpClient>(web->port(), HttpClient::Browser);
+    const qint64 visited = NameSearch::maxVisited;
+    const qsizetype matches = NameSearch::maxMatches;
+    const auto restore = qScopeGuard([=] {
+        NameSearch::maxVisited = visited;
+        NameSearch::maxMatches = matches;
+    });
+    if (maxVisited > 0)
+        NameSearch::maxVisited = maxVisited;
+    if (maxMatches > 0)
+        NameSearch::maxMatches = maxMatches;
+    QVERIFY(web->write("a.txt", "a"));
+    QVERIFY(web->write(".beach-hidden", "h"));
+    QVERIFY(web->write("Notes/beachy.md", "n"));
+    QVERIFY(web->write("Photos/Beach.JPG", "1"));
+    QVERIFY(web->write("Photos/beach-2.jpg", "2"));
+    QVERIFY(web->write("Photos/Old/x.txt", "x"));
+    QVERIFY(web->mkdir("Photos/Old/BEACHES"));
+    if (pageSize > 0)
+        QCOMPARE(postAction("/", "a=c&cv=" + QByteArray::number(pageSize)).status, QByteArray("200 OK"));
+
+    const HttpReply reply = client->get(target);
+    QCOMPARE(reply.status, QByteArray("200 OK"));
+    QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
+    QByteArrayList links;
+    static const QRegularExpression cell(QStringLiteral("<td align=\"center\" width=\"200\"><a href=\"([^\"]*)\">"));
+    for (auto m = cell.globalMatch(QString::fromUtf8(reply.body)); m.hasNext();)
+        links.append(m.next().captured(1).toUtf8());
+    QCOMPARE(links, found);
+    QCOMPARE(reply.body.contains("The search stopped early"), cut);
+    QCOMPARE(reply.body.contains("<td>Pages: "), !pages.isEmpty());
+    if (!pages.isEmpty())
+        QVERIFY2(reply.body.contains(pages), reply.body.constData());
+    // What was asked for shows, escaped, and only so.
+    QVERIFY(!reply.body.contains("<b>\""));
 }
 
 QTEST_GUILESS_MAIN(TestFolderActions)
