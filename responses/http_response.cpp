@@ -34,9 +34,10 @@ QByteArray HTTP_Response::getContentType(QStringView suffix)
     return row && row->contentType ? QByteArray(row->contentType) : QByteArray();
 }
 
-QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64 modifiedMs, QByteArray *extra)
+QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64 modifiedMs, QByteArray *extra,
+                                       Disposition disposition)
 {
-    // The suffix in small letters, as the table of types and the checks below know them.
+    // The suffix in small letters, as the table of types knows them.
     const qsizetype dot = fileName.lastIndexOf(u'.');
     const QStringView given = dot < 0 ? QStringView() : fileName.sliced(dot + 1);
     char16_t small[16];
@@ -57,30 +58,51 @@ QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64
         other = given.toString().toLower();
         suffix = other;
     }
+    const FileTypes::Row *row = FileTypes::find(suffix);
+
+    // Classic answers show pages (html) and offer everything else as a download; the responsive
+    // pages open in the browser what it can show, with the type it is shown as.
+    const char *type = row ? row->contentType : nullptr;
+    bool shown = false;
+    switch (disposition) {
+    case Disposition::Classic:
+        shown = suffix == u"html";
+        break;
+    case Disposition::Inline:
+        shown = row && row->viewType;
+        if (shown)
+            type = row->viewType;
+        break;
+    case Disposition::Download:
+        if (row && row->viewType)
+            type = row->viewType;
+        break;
+    }
 
     char date[48];
     char tag[EntityTagSize];
-    const bool page = suffix == u"html";
     // A name the quoted parameter cannot carry follows in UTF-8 as well (RFC 6266 4.3).
     QByteArray extended;
-    if (!page && std::any_of(fileName.begin(), fileName.end(), [](QChar c) { return c.unicode() > 0xff; }))
+    const bool named = !shown || disposition != Disposition::Classic;
+    if (named && std::any_of(fileName.begin(), fileName.end(), [](QChar c) { return c.unicode() > 0xff; }))
         extended = "; filename*=UTF-8''" + fileName.toUtf8().toPercentEncoding("!#$&+^`|~", "'()*");
     // A browser takes a file for what its name says, never for what its bytes look like; and a
     // page or picture that may hold script runs as from a site of its own, without the session.
-    const bool scripted = page || suffix == u"htm" || suffix == u"xhtml" || suffix == u"svg" || suffix == u"svgz";
+    const bool scripted = row && row->scripted;
     const QByteArrayView none;
     append(extra, {
         "Last-Modified: ", QByteArrayView(date, Dav::writeDate(date, modifiedMs, true) - date),
         "\r\nETag: ", QByteArrayView(tag, writeEntityTag(tag, size, modifiedMs) - tag),
         "\r\nX-Content-Type-Options: nosniff\r\n",
         scripted ? QByteArrayView("Content-Security-Policy: sandbox\r\n") : none,
-        page ? none : QByteArrayView("Content-Disposition: attachment; filename=\""),
-        page ? QByteArray() : dispositionName(fileName),
-        page ? none : QByteArrayView("\""),
+        !named ? none : shown ? QByteArrayView("Content-Disposition: inline; filename=\"")
+                              : QByteArrayView("Content-Disposition: attachment; filename=\""),
+        named ? dispositionName(fileName) : QByteArray(),
+        named ? QByteArrayView("\"") : none,
         extended,
-        page ? none : QByteArrayView("\r\n"),
+        named ? QByteArrayView("\r\n") : none,
     });
-    return getContentType(suffix);
+    return type ? QByteArray(type) : QByteArray();
 }
 
 char *HTTP_Response::writeEntityTag(char *out, qint64 size, qint64 modifiedMs)
@@ -267,7 +289,8 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
         break;
     }
 
-    contentType = describeFile(QStringView(path).sliced(path.lastIndexOf(u'/') + 1), size, modifiedMs, &extra);
+    contentType = describeFile(QStringView(path).sliced(path.lastIndexOf(u'/') + 1), size, modifiedMs, &extra,
+                               disposition);
     if (count <= 0) {
         ::close(fd);
         sendHeader(status, count, &extra);

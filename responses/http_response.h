@@ -47,9 +47,14 @@ public:
     // `suffix` the range is the last `end` bytes.
     static int byteRange(qint64 start, qint64 end, bool suffix, qint64 size, qint64 *offset, qint64 *count);
     static QByteArray getContentType(QStringView suffix);
-    // The content type of a file download of `size` bytes last changed at `modifiedMs` (since the
-    // epoch); appends its Last-Modified, ETag and Content-Disposition lines to `extra`.
-    static QByteArray describeFile(QStringView fileName, qint64 size, qint64 modifiedMs, QByteArray *extra);
+    // How a file is offered: as classic pages offer it (a page is shown, anything else is a
+    // download), shown in the browser where the browser can show it, or as a download.
+    enum class Disposition { Classic, Inline, Download };
+    // The content type of a file of `size` bytes last changed at `modifiedMs` (since the epoch),
+    // offered as `disposition` says; appends its Last-Modified, ETag and Content-Disposition lines
+    // to `extra`.
+    static QByteArray describeFile(QStringView fileName, qint64 size, qint64 modifiedMs, QByteArray *extra,
+                                   Disposition disposition = Disposition::Classic);
     // The entity tag of a file's content: its time of last change and its size.
     static QByteArray entityTag(qint64 size, qint64 modifiedMs);
     // The same written at `out` (room for EntityTagSize bytes); returns its end.
@@ -83,6 +88,8 @@ public:
     static bool placeNewFile(const QString &from, const QString &to);
 
     Configuration *config;
+    // How the files this response sends are offered.
+    Disposition disposition = Disposition::Classic;
     // The file this answer sends or an upload is stored in.
     QFile &ownFile();
     std::unique_ptr<QFile> file;
