@@ -1,17 +1,57 @@
 #include "responses/copy.h"
 
-#include "responses/http_response.h"
 #include "server/http_request.h"
+#include "server/newfile.h"
 #include "server/sharepath.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
-constexpr qint64 CopyChunk = 64 * 1024;
+
+constexpr size_t CopyChunk = 64 * 1024;
+
+// The names in the folder open at `folder`, hidden ones included, in name order ignoring case.
+QList<QByteArray> namesIn(int folder)
+{
+    QList<QByteArray> names;
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return names;
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return names;
+    }
+    while (const dirent *d = ::readdir(dir)) {
+        const char *name = d->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        names.append(QByteArray(name));
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end(), [](const QByteArray &a, const QByteArray &b) {
+        const QString x = QFile::decodeName(a);
+        const QString y = QFile::decodeName(b);
+        if (const int c = x.compare(y, Qt::CaseInsensitive))
+            return c < 0;
+        return x < y;
+    });
+    return names;
 }
+
+QString joined(const QString &folder, const QString &name)
+{
+    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+}
+
+} // namespace
 
 Copy::Copy(HTTP_Request *request)
     : Dav(request)
@@ -25,100 +65,162 @@ void Copy::reply(QFileInfo *root, Configuration *config)
         sendHeader(refused == 403 ? "403 Forbidden" : "400 Bad Request", 0);
         return;
     }
-    rootPath = root->absoluteFilePath();
-    const QString sourcePath = addressed(root);
-    const QFileInfo source(sourcePath);
-    QFileInfo target(mapped(root, destinationPath));
     overwriteAllowed = Dav::overwriteAllowed(config);
+    ShareRoot &items = share();
+    const QString &sourcePath = request->path;
 
-    if (guard(root, sourcePath, target.absoluteFilePath())) {
+    // The source is read from what is opened here, whatever its name leads to afterwards.
+    const ShareRoot::Opened source = items.open(sourcePath, ShareRoot::ReadFlags);
+    struct stat sourceStatus;
+    if (source.refusal == ShareRoot::Outside || source.refusal == ShareRoot::Private) {
         sendHeader("403 Forbidden", 0);
         return;
     }
-    if (target.isFile() && !overwriteAllowed) {
+    const bool sourceFound = source.reached() && ::fstat(source.fd.get(), &sourceStatus) == 0;
+    // The shared folder itself is never copied into itself.
+    if (sourceFound && items.isRoot(sourceStatus)) {
+        sendHeader("403 Forbidden", 0);
+        return;
+    }
+    ShareRoot::Opened target = items.open(destinationPath, O_PATH);
+    struct stat targetStatus;
+    const bool targetFound = target.reached() && ::fstat(target.fd.get(), &targetStatus) == 0;
+    const bool targetIsFolder = targetFound && S_ISDIR(targetStatus.st_mode);
+    if (sourceFound && targetFound && ShareRoot::sameItem(sourceStatus, targetStatus)) {
+        sendHeader("403 Forbidden", 0);
+        return;
+    }
+    if (targetFound && !targetIsFolder && !overwriteAllowed) {
         sendHeader("412 Precondition Failed", 0);
         return;
     }
-    if (source.isDir()) {
-        if (target.isFile()) {
+    if (sourceFound && S_ISDIR(sourceStatus.st_mode)) {
+        if (targetFound && !targetIsFolder) {
             sendHeader("412 Precondition Failed", 0);
+            return;
+        }
+        // Never into the folder's own tree, which the copy would copy again: the destination's
+        // nearest folder that exists.
+        QString above = destinationPath;
+        while (!target.reached() && above.lastIndexOf(u'/') > 0) {
+            above.truncate(above.lastIndexOf(u'/'));
+            target = items.open(above, O_PATH | O_DIRECTORY);
+        }
+        if (!target.reached())
+            target = items.open(u"/", O_PATH | O_DIRECTORY);
+        if (!target.reached() || items.lies(target.fd.get(), sourceStatus)) {
+            sendHeader("403 Forbidden", 0);
             return;
         }
         init(&body);
         body += "multistatus xmlns=\"DAV:\">";
-        copyDir(source, target);
+        copyDir(source.fd.get(), sourcePath, destinationPath);
         body += "</multistatus>";
         sendHeader("207 Multi-Status", body.size());
         request->socket.write(body, true);
         return;
     }
-    if (!source.isFile()) {
+    if (!sourceFound || !S_ISREG(sourceStatus.st_mode)) {
         sendHeader("410 Gone", 0);
         return;
     }
-    if (target.isDir()) {
-        target.setFile(target.absoluteFilePath() + u'/' + source.fileName());
-        if (guard(root, sourcePath, target.absoluteFilePath())) {
+    if (targetIsFolder) {
+        destinationPath = joined(destinationPath, ShareRoot::lastName(sourcePath).toString());
+        target = items.open(destinationPath, O_PATH);
+        if (target.reached() && ::fstat(target.fd.get(), &targetStatus) == 0
+            && ShareRoot::sameItem(sourceStatus, targetStatus)) {
             sendHeader("403 Forbidden", 0);
             return;
         }
     }
+    const ShareRoot::Place place = items.place(destinationPath);
+    if (place.refusal == ShareRoot::Outside || place.refusal == ShareRoot::Private) {
+        sendHeader("403 Forbidden", 0);
+        return;
+    }
     const char *status = "201 Created";
-    if (target.exists()) {
-        if (target.isFile() && !overwriteAllowed) {
+    struct stat existing;
+    const bool exists = place.reached()
+                        && ::fstatat(place.folder.get(), place.name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists) {
+        if (!S_ISDIR(existing.st_mode) && !overwriteAllowed) {
             sendHeader("412 Precondition Failed", 0);
             return;
         }
         status = "204 No Content";
     }
-    if (!copyContent(source.absoluteFilePath(), target.absoluteFilePath()))
+    if (!place.reached() || !copyContent(source.fd.get(), place.folder.get(), place.name, exists))
         status = "500 File Copy Failed";
     sendHeader(status, 0);
 }
 
-void Copy::copyDir(const QFileInfo &source, const QFileInfo &targetFolder)
+void Copy::copyDir(int source, const QString &sourcePath, const QString &targetPath)
 {
-    QDir().mkpath(targetFolder.absoluteFilePath());
-    const QFileInfoList entries = QDir(source.absoluteFilePath())
-        .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                       QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo &entry : entries) {
-        // Nothing is read through a link out of the share, and the profile folder stays out.
-        if (!SharePath::mayWalk(rootPath, entry.absoluteFilePath(), entry.isSymLink())) {
-            openResponse(entry.absoluteFilePath());
+    ShareRoot &items = share();
+    items.makeFolders(targetPath);
+    const ShareRoot::Opened target = items.open(targetPath, O_PATH | O_DIRECTORY);
+    const int targetFolder = target.reached() ? target.fd.get() : -1;
+    for (const QByteArray &name : namesIn(source)) {
+        const QString entryName = QFile::decodeName(name);
+        const QString entryPath = joined(sourcePath, entryName);
+        struct stat status;
+        if (::fstatat(source, name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISLNK(status.st_mode)) {
+            // Read where it leads, beneath the share: nothing through a link out of it, nothing
+            // of the profile folder. A link to a folder may lead back up the tree: never followed.
+            const ShareRoot::Opened linked = items.open(entryPath, ShareRoot::ReadFlags);
+            if (linked.refusal == ShareRoot::Outside || linked.refusal == ShareRoot::Private) {
+                openResponse(entryPath);
+                closeResponse("403 Forbidden");
+            } else if (!linked.reached()) {
+                openResponse(entryPath);
+                closeResponse("500 File copy error");
+            } else if (::fstat(linked.fd.get(), &status) == 0 && !S_ISDIR(status.st_mode)) {
+                copyFile(linked.fd.get(), entryPath, targetFolder, name);
+            }
+            continue;
+        }
+        if (items.isProfileFolder(status)) {
+            openResponse(entryPath);
             closeResponse("403 Forbidden");
             continue;
         }
-        if (entry.isDir()) {
-            // A link to a folder may lead back up the tree: never followed.
-            if (!entry.isSymLink())
-                copyDir(entry, QFileInfo(targetFolder.absoluteFilePath() + u'/' + entry.fileName()));
+        const int flags = S_ISDIR(status.st_mode) ? O_RDONLY | O_DIRECTORY : ShareRoot::ReadFlags;
+        const Descriptor entry(::openat(source, name.constData(), flags | O_NOFOLLOW | O_CLOEXEC));
+        if (S_ISDIR(status.st_mode)) {
+            if (entry.isOpen())
+                copyDir(entry.get(), entryPath, joined(targetPath, entryName));
+            continue;
+        }
+        if (entry.isOpen()) {
+            copyFile(entry.get(), entryPath, targetFolder, name);
         } else {
-            copyFile(entry, targetFolder);
+            openResponse(entryPath);
+            closeResponse("500 File copy error");
         }
     }
 }
 
-void Copy::copyFile(const QFileInfo &source, const QFileInfo &destinationFolder)
+void Copy::copyFile(int source, const QString &sourcePath, int destinationFolder, const QByteArray &name)
 {
-    openResponse(source.absoluteFilePath());
-    const QString targetPath = destinationFolder.absoluteFilePath() + u'/' + source.fileName();
+    openResponse(sourcePath);
     const char *status;
-    if (QFileInfo(targetPath).isFile() && !overwriteAllowed)
+    struct stat existing;
+    const bool exists = destinationFolder >= 0
+                        && ::fstatat(destinationFolder, name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && S_ISREG(existing.st_mode) && !overwriteAllowed)
         status = "412 Precondition Failed";
     else
-        status = copyContent(source.absoluteFilePath(), targetPath) ? "200 OK" : "500 File copy error";
+        status = destinationFolder >= 0 && copyContent(source, destinationFolder, name, exists) ? "200 OK"
+                                                                                               : "500 File copy error";
     closeResponse(status);
 }
 
 void Copy::openResponse(const QString &path)
 {
     body += "<response><href>";
-    // The walk starts in the share and lists by its path: every entry's path begins with it.
-    QString relative = path.mid(rootPath.size());
-    if (!relative.startsWith(u'/'))
-        relative.prepend(u'/'); // a share of "/"
-    body += href(relative);
+    body += href(QDir::cleanPath(u'/' + path));
     body += "</href>";
 }
 
@@ -129,28 +231,36 @@ void Copy::closeResponse(const char *status)
     body += "</status></response>";
 }
 
-bool Copy::copyContent(const QString &from, const QString &to)
+bool Copy::copyContent(int from, int folder, const QByteArray &name, bool replace)
 {
-    QFile in(from);
-    if (!in.open(QIODevice::ReadOnly))
+    struct stat status;
+    if (::fstat(from, &status) != 0 || !S_ISREG(status.st_mode))
         return false;
-    QSaveFile out(to);
-    if (!out.open(QIODevice::WriteOnly))
+    NewFile out;
+    if (!out.create(folder))
         return false;
-    QByteArray chunk;
+    const int fd = out.file().handle();
+    // The copy has the permissions of its source.
+    ::fchmod(fd, status.st_mode & 07777);
+    char chunk[CopyChunk];
+    off_t at = 0;
     for (;;) {
-        chunk = in.read(CopyChunk);
-        if (chunk.isEmpty())
+        const ssize_t n = ::pread(from, chunk, sizeof chunk, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
             break;
-        if (out.write(chunk) != chunk.size()) {
-            out.cancelWriting();
-            break;
+        for (ssize_t written = 0; written < n;) {
+            const ssize_t w = ::write(fd, chunk + written, size_t(n - written));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return false;
+            written += w;
         }
+        at += n;
     }
-    if (in.error() != QFileDevice::NoError)
-        out.cancelWriting();
-    if (!out.commit())
-        return false;
-    QFile::setPermissions(to, in.permissions());
-    return true;
+    return out.place(name, replace, true) == NewFile::Placed;
 }

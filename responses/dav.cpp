@@ -4,6 +4,7 @@
 #include "responses/textcoding.h"
 #include "server/accesspolicy.h"
 #include "server/http_request.h"
+#include "server/servercontext.h"
 #include "server/sharepath.h"
 
 #include <QDateTime>
@@ -27,14 +28,9 @@ void Dav::init(QByteArray *body)
     body->append("<?xml version=\"1.0\" encoding=\"utf-8\"?><");
 }
 
-QString Dav::mapped(const QFileInfo *root, const QString &path)
+ShareRoot &Dav::share() const
 {
-    return root->absoluteFilePath() + path;
-}
-
-QString Dav::addressed(const QFileInfo *root) const
-{
-    return mapped(root, request->path);
+    return request->context->share();
 }
 
 QUrl Dav::connectionUrl() const
@@ -173,9 +169,12 @@ int Dav::destination(const QFileInfo *root, QString *path) const
         if (segment == u"..")
             return 403;
     }
-    const QString rootPath = root->absoluteFilePath();
-    if (!SharePath::contains(rootPath, rootPath + decoded) || SharePath::isPrivate(rootPath, rootPath + decoded))
-        return 403;
+    Q_UNUSED(root);
+    if (request->context) {
+        const ShareRoot::Refusal refusal = share().open(decoded, O_PATH).refusal;
+        if (refusal == ShareRoot::Outside || refusal == ShareRoot::Private)
+            return 403;
+    }
     *path = decoded;
     return 0;
 }
@@ -185,45 +184,3 @@ bool Dav::overwriteAllowed(const Configuration *config) const
     return AccessPolicy::mayReplace(*config) && request->overwrite.trimmed() != "F";
 }
 
-int Dav::guard(const QFileInfo *root, const QString &source, const QString &target)
-{
-    const QString rootPath = resolved(root->absoluteFilePath());
-    const QString from = resolved(source);
-    if (from == rootPath)
-        return 403;
-    if (sameFile(source, target))
-        return 403;
-    const QFileInfo info(source);
-    if (info.isDir()) {
-        const QString to = resolved(target);
-        if (to == from || to.startsWith(from + u'/'))
-            return 403;
-    }
-    return 0;
-}
-
-bool Dav::sameFile(const QString &a, const QString &b)
-{
-    struct stat sa;
-    struct stat sb;
-    if (::stat(QFile::encodeName(a).constData(), &sa) != 0
-        || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
-        return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-QString Dav::resolved(const QString &path)
-{
-    QString probe = QDir::cleanPath(path);
-    QString rest;
-    for (;;) {
-        const QFileInfo info(probe);
-        if (info.exists())
-            return QDir::cleanPath(info.canonicalFilePath() + rest);
-        const qsizetype slash = probe.lastIndexOf(u'/');
-        if (slash <= 0)
-            return QDir::cleanPath(path);
-        rest.prepend(probe.mid(slash));
-        probe.truncate(slash);
-    }
-}

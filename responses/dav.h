@@ -7,6 +7,7 @@
 #include <QUrl>
 
 class QDateTime;
+class ShareRoot;
 
 // Base of the WebDAV answers. Every answer with a body is an XML document in UTF-8; the helpers
 // here map request paths onto the share, write hrefs and dates, and guard COPY and MOVE.
@@ -20,10 +21,8 @@ public:
     // Clears `body` and writes the prolog and the "<" that opens the root element.
     static void init(QByteArray *body);
 
-    // The file-system path that a decoded request path names in the shared folder.
-    static QString mapped(const QFileInfo *root, const QString &path);
-    // The item the request line addresses.
-    QString addressed(const QFileInfo *root) const;
+    // The share of this request's listener, where every item is reached.
+    ShareRoot &share() const;
     // Scheme, local address and port of this connection (https on a TLS connection).
     QUrl connectionUrl() const;
     // The absolute URL of a path of the share ("/" for the shared folder) as it stands in an
@@ -48,15 +47,6 @@ public:
     int destination(const QFileInfo *root, QString *path) const;
     // Whether an existing file at the destination of COPY or MOVE may be replaced.
     bool overwriteAllowed(const Configuration *config) const;
-    // The status of a COPY or MOVE that would destroy its source or the share: 403 when the
-    // source is the shared folder, when both name the same file, or when the destination lies
-    // in the source's own subtree; 0 otherwise.
-    static int guard(const QFileInfo *root, const QString &source, const QString &target);
-
-    // True when the two paths name one existing file (same device and inode, links followed).
-    static bool sameFile(const QString &a, const QString &b);
-    // The path with every link resolved; the part that does not exist yet is appended as given.
-    static QString resolved(const QString &path);
 };
 
 #endif

@@ -2,9 +2,10 @@
 
 #include "responses/http_response.h"
 #include "server/http_request.h"
+#include "server/sharepath.h"
 
-#include <QDateTime>
-#include <QFileInfo>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 Head::Head(HTTP_Request *request)
     : Dav(request)
@@ -13,18 +14,26 @@ Head::Head(HTTP_Request *request)
 
 void Head::reply(QFileInfo *root)
 {
-    const QFileInfo target(addressed(root));
-    if (!target.exists()) {
+    Q_UNUSED(root);
+    const QString &path = request->path;
+    const ShareRoot::Opened target = share().open(path, O_PATH);
+    struct stat status;
+    if (target.refusal == ShareRoot::Outside || target.refusal == ShareRoot::Private) {
+        sendHeader("403 Forbidden", 0);
+        return;
+    }
+    if (!target.reached() || ::fstat(target.fd.get(), &status) != 0) {
         sendHeader("404 Not Found", 0);
         return;
     }
-    if (target.isDir()) {
+    if (S_ISDIR(status.st_mode)) {
         sendHeader("200 OK", 0);
         return;
     }
     QByteArray extra;
-    const qint64 size = target.size();
-    contentType = HTTP_Response::describeFile(target.fileName(), size, target.lastModified().toMSecsSinceEpoch(), &extra);
+    const qint64 size = status.st_size;
+    const qint64 modifiedMs = qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
+    contentType = HTTP_Response::describeFile(ShareRoot::lastName(path), size, modifiedMs, &extra);
     sendHeader("200 OK", size, &extra);
     // With a length the head alone does not end the exchange.
     if (size > 0)

@@ -4,13 +4,12 @@
 #include "responses/dav.h"
 #include "responses/filetypes.h"
 #include "responses/textcoding.h"
-#include "server/folderlisting.h"
 #include "server/http_request.h"
+#include "server/newfile.h"
 #include "server/servercontext.h"
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
@@ -27,6 +26,8 @@ HTTP_Response::HTTP_Response(Configuration *config, HTTP_Request *request)
     , config(config)
 {
 }
+
+HTTP_Response::~HTTP_Response() = default;
 
 QByteArray HTTP_Response::getContentType(QStringView suffix)
 {
@@ -205,7 +206,7 @@ void HTTP_Response::reply(QFileInfo *root)
     const QString a = request->param("a");
     if (request->type == HTTP_Request::Post) {
         if (a == QLatin1String("up"))
-            saveFileTo(root->absoluteFilePath() + QLatin1String("/uploads"));
+            saveFileTo(QStringLiteral("/uploads"));
         else
             sendFile(root->absoluteFilePath());
         return;
@@ -235,35 +236,78 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
     if (file)
         file->close();
     // One open and one status serve the whole answer: type, size and the content.
-    QByteArray name;
-    int fd = request->takeOpened(path);
-    if (fd < 0) {
-        name = QFile::encodeName(path);
-        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-    }
+    const QByteArray name = QFile::encodeName(path);
+    Descriptor fd(::open(name.constData(), O_RDONLY | O_CLOEXEC));
     struct stat fileStatus;
-    const bool opened = fd >= 0 && ::fstat(fd, &fileStatus) == 0;
-    if (!opened || S_ISDIR(fileStatus.st_mode)) {
-        if (fd >= 0)
-            ::close(fd);
-        if (opened)
+    if (fd.isOpen() && ::fstat(fd.get(), &fileStatus) == 0) {
+        if (S_ISDIR(fileStatus.st_mode))
             return false;
-        // A folder that did not open is still a folder; a file that did not is unreadable.
-        if (name.isNull())
-            name = QFile::encodeName(path);
-        if (::stat(name.constData(), &fileStatus) == 0) {
-            if (S_ISDIR(fileStatus.st_mode))
+        sendOpened(fd.release(), fileStatus, QStringView(path).sliced(path.lastIndexOf(u'/') + 1));
+        return true;
+    }
+    // A folder that did not open is still a folder; a file that did not is unreadable.
+    if (::stat(name.constData(), &fileStatus) == 0) {
+        if (S_ISDIR(fileStatus.st_mode))
+            return false;
+        sendHeader("500 Can't read file", 0);
+        return true;
+    }
+    if (config->isThumbnail() && path.endsWith(QLatin1String("/favicon.ico")))
+        sendFile(request->context->iconDir + QLatin1String("n900.ico"));
+    else
+        notFound();
+    return true;
+}
+
+bool HTTP_Response::sendShared(const QString &path, Descriptor *folder)
+{
+    if (file)
+        file->close();
+    ShareRoot &share = request->context->share();
+    // One open and one status serve the whole answer: type, size and the content (or the
+    // folder's listing). The check of the request's path may have opened it already.
+    Descriptor fd(request->takeOpened(path));
+    if (!fd.isOpen()) {
+        ShareRoot::Opened opened = share.open(path, ShareRoot::ReadFlags);
+        if (opened.refusal == ShareRoot::Failed) {
+            // Not readable; a folder still is one.
+            ShareRoot::Opened item = share.open(path, O_PATH);
+            struct stat status;
+            if (item.reached() && ::fstat(item.fd.get(), &status) == 0 && S_ISDIR(status.st_mode)) {
+                *folder = std::move(item.fd);
                 return false;
+            }
             sendHeader("500 Can't read file", 0);
             return true;
         }
-        if (config->isThumbnail() && path.endsWith(QLatin1String("/favicon.ico"))) {
-            sendFile(request->context->iconDir + QLatin1String("n900.ico"));
+        if (opened.refusal == ShareRoot::Outside || opened.refusal == ShareRoot::Private) {
+            sendHeader("403 Forbidden", 0);
             return true;
         }
-        notFound();
+        if (!opened.reached()) {
+            if (config->isThumbnail() && path.endsWith(QLatin1String("/favicon.ico")))
+                sendFile(request->context->iconDir + QLatin1String("n900.ico"));
+            else
+                notFound();
+            return true;
+        }
+        fd = std::move(opened.fd);
+    }
+    struct stat fileStatus;
+    if (::fstat(fd.get(), &fileStatus) != 0) {
+        sendHeader("500 Can't read file", 0);
         return true;
     }
+    if (S_ISDIR(fileStatus.st_mode)) {
+        *folder = std::move(fd);
+        return false;
+    }
+    sendOpened(fd.release(), fileStatus, ShareRoot::lastName(path));
+    return true;
+}
+
+void HTTP_Response::sendOpened(int fd, const struct stat &fileStatus, QStringView fileName)
+{
     QByteArray extra;
     extra.reserve(100);
     const qint64 size = fileStatus.st_size;
@@ -279,7 +323,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
         ::close(fd);
         extra = "Content-Range: bytes */" + QByteArray::number(size) + "\r\n";
         sendHeader("416 Range Not Satisfiable", 0, &extra);
-        return true;
+        return;
     case 206:
         status = "206 Partial Content";
         extra = "Content-Range: bytes " + QByteArray::number(offset) + '-' + QByteArray::number(offset + count - 1)
@@ -289,12 +333,11 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
         break;
     }
 
-    contentType = describeFile(QStringView(path).sliced(path.lastIndexOf(u'/') + 1), size, modifiedMs, &extra,
-                               disposition);
+    contentType = describeFile(fileName, size, modifiedMs, &extra, disposition);
     if (count <= 0) {
         ::close(fd);
         sendHeader(status, count, &extra);
-        return true;
+        return;
     }
     Socket &socket = request->socket;
     // A small body goes out with its head in one write. Not while answers wait in the socket
@@ -324,18 +367,16 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
             socket.write(answer, false);
             socket.closeConnection();
         }
-        return true;
+        return;
     }
     QFile &source = ownFile();
-    source.setFileName(path);
     if (!source.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         sendHeader("500 Can't read file", 0);
-        return true;
+        return;
     }
     sendHeader(status, count, &extra);
     socket.sendFile(&source, offset, count);
-    return true;
 }
 
 int HTTP_Response::byteRange(qint64 start, qint64 end, bool suffix, qint64 size, qint64 *offset, qint64 *count)
@@ -426,13 +467,7 @@ void HTTP_Response::sendLoginPage(const char *status)
 
 void HTTP_Response::saveFileTo(const QString &folder)
 {
-    // The name of an earlier download must never be the one a failed upload removes.
-    if (file) {
-        file->close();
-        file->setFileName(QString());
-    }
-    uploading = false;
-
+    upload.reset();
     Socket &socket = request->socket;
     const qsizetype at = request->contentType.indexOf("boundary=");
     if (at < 0) {
@@ -451,29 +486,40 @@ void HTTP_Response::saveFileTo(const QString &folder)
         if (line.isEmpty())
             break;
     }
-    const QString fileName = partFileName(disposition);
-    if (!isPlainName(fileName)) {
+    const QString fileName = partFileName(disposition, uploadsFolders);
+    if (!isPartPath(fileName)) {
         endUpload(UploadResult::NoFile);
         return;
     }
+    // A shared single file has no folder to receive files.
+    if (request->singleFile || !request->context) {
+        endUpload(UploadResult::NotOpened);
+        return;
+    }
+    ShareRoot::Opened into = request->context->share().open(folder, O_PATH | O_DIRECTORY);
+    if (!into.reached()) {
+        endUpload(UploadResult::NotOpened);
+        return;
+    }
+    uploadFolder = std::move(into.fd);
     // The first file decides before the body is read: refused, the rest of the form is not.
-    uploadFolder = folder;
     partsResult = UploadResult::Sent;
     const UploadResult opened = openPart(fileName);
     if (opened != UploadResult::Sent) {
+        uploadFolder.reset();
         endUpload(opened);
         return;
     }
     connect(&socket, &Socket::startReply, this, qOverload<int>(&HTTP_Response::reply),
             Qt::UniqueConnection);
-    socket.saveFile(&ownFile(), delimiter, socket.unreadBody(), this);
+    socket.saveFile(&upload->file(), delimiter, socket.unreadBody(), this);
 }
 
-QString HTTP_Response::partFileName(const QByteArray &disposition)
+QString HTTP_Response::partFileName(const QByteArray &disposition, bool withFolders)
 {
     QByteArray name = uploadFileName(disposition);
-    // Browsers may send the whole client path.
-    qsizetype cut = name.lastIndexOf('/');
+    // Browsers may send the whole client path; a folder chosen whole names the folders in it.
+    qsizetype cut = withFolders ? -1 : name.lastIndexOf('/');
     if (cut < 0)
         cut = name.lastIndexOf('\\');
     if (cut >= 0)
@@ -485,44 +531,80 @@ QString HTTP_Response::partFileName(const QByteArray &disposition)
     return QString::fromUtf8(name);
 }
 
+bool HTTP_Response::isPartPath(const QString &path)
+{
+    const QList<QStringView> names = QStringView(path).split(u'/');
+    return std::all_of(names.begin(), names.end(), [](QStringView name) { return isPlainName(name.toString()); });
+}
+
+UploadResult HTTP_Response::openPartFolder(QStringView path, Descriptor *folder)
+{
+    ShareRoot &share = request->context->share();
+    int in = uploadFolder.get();
+    for (const QStringView name : path.split(u'/')) {
+        const QByteArray local = name.toString().toLocal8Bit();
+        if (::mkdirat(in, local.constData(), 0777) != 0 && errno != EEXIST)
+            return UploadResult::NotOpened;
+        // A link is not followed: the folders are the names given, below the upload's folder.
+        Descriptor next(::openat(in, local.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.isOpen())
+            return errno == ENOTDIR || errno == ELOOP ? UploadResult::Exists : UploadResult::NotOpened;
+        // The profile folder takes no files.
+        if (share.isPrivate(next.get()))
+            return UploadResult::NotOpened;
+        *folder = std::move(next);
+        in = folder->get();
+    }
+    return UploadResult::Sent;
+}
+
 UploadResult HTTP_Response::openPart(const QString &fileName)
 {
-    const QString path = uploadFolder + u'/' + fileName;
-    const QFileInfo target(path);
-    if (target.exists() || target.isSymLink())
-        return UploadResult::Exists;
-    // The file gets its name only when it is complete: until then, and after a crash, it is a
-    // hidden file beside it. NewOnly never follows a link.
-    QFile &received = ownFile();
-    bool created = false;
-    for (int attempt = 0; attempt < 8 && !created; ++attempt) {
-        received.setFileName(uploadFolder + u'/' + QLatin1String(FolderListing::UploadPrefix)
-                             + QString::number(QRandomGenerator::global()->generate64() >> 12, 36));
-        created = received.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    // A name below folders of the upload's folder: those are made first.
+    int in = uploadFolder.get();
+    Descriptor below;
+    const qsizetype slash = fileName.lastIndexOf(u'/');
+    if (slash >= 0) {
+        const UploadResult made = openPartFolder(QStringView(fileName).first(slash), &below);
+        if (made != UploadResult::Sent)
+            return made;
+        in = below.get();
     }
-    if (!created) {
-        received.setFileName(QString());
+    // Nothing, not even a link, may have the name; the file is created in the folder's
+    // descriptor and gets its name only when it is complete: until then, and after a crash, it
+    // has none.
+    const QByteArray name = fileName.mid(slash + 1).toLocal8Bit();
+    struct stat status;
+    if (::fstatat(in, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0)
+        return UploadResult::Exists;
+    upload = std::make_unique<NewFile>();
+    if (!upload->create(in)) {
+        upload.reset();
         return UploadResult::NotOpened;
     }
-    uploadTarget = path;
-    uploading = true;
+    uploadName = name;
     return UploadResult::Sent;
 }
 
 void HTTP_Response::partEnded(QFileDevice *, bool written)
 {
-    QFile &received = ownFile();
-    received.close();
-    UploadResult result = UploadResult::Sent;
-    if (!written)
-        result = UploadResult::WriteFailed;
-    else if (!placeNewFile(received.fileName(), uploadTarget))
-        result = QFileInfo(uploadTarget).exists() || QFileInfo(uploadTarget).isSymLink() ? UploadResult::Exists
-                                                                                          : UploadResult::WriteFailed;
-    if (result != UploadResult::Sent)
-        received.remove();
-    received.setFileName(QString());
-    uploading = false;
+    if (!upload)
+        return;
+    UploadResult result = UploadResult::WriteFailed;
+    if (written) {
+        switch (upload->place(uploadName, false, false)) {
+        case NewFile::Placed:
+            result = UploadResult::Sent;
+            break;
+        case NewFile::Taken:
+            result = UploadResult::Exists;
+            break;
+        case NewFile::Failed:
+            break;
+        }
+    }
+    // Placed, or nothing of it remains.
+    upload.reset();
     notePart(result);
 }
 
@@ -541,13 +623,13 @@ QFileDevice *HTTP_Response::nextPart(QByteArrayView headers)
     if (uploadFileName(disposition).isEmpty())
         return nullptr;
     // Each file as if it came alone: a name that is not one, or one taken, keeps nothing.
-    const QString fileName = partFileName(disposition);
-    const UploadResult opened = isPlainName(fileName) ? openPart(fileName) : UploadResult::NoFile;
+    const QString fileName = partFileName(disposition, uploadsFolders);
+    const UploadResult opened = isPartPath(fileName) ? openPart(fileName) : UploadResult::NoFile;
     if (opened != UploadResult::Sent) {
         notePart(opened);
         return nullptr;
     }
-    return &ownFile();
+    return &upload->file();
 }
 
 void HTTP_Response::notePart(UploadResult result)
@@ -563,41 +645,17 @@ UploadResult HTTP_Response::finishUpload(int code)
     UploadResult result = code >= 0 && code <= int(UploadResult::NoDelimiter) ? UploadResult(code)
                                                                               : UploadResult::ReadFailed;
     disconnect(&request->socket, &Socket::startReply, this, qOverload<int>(&HTTP_Response::reply));
-    QFile &received = ownFile();
-    received.close();
     // Each part that ended was kept or removed then; one still open, the body ended (or failed)
-    // in the middle of.
-    if (uploading) {
-        received.remove();
-        received.setFileName(QString());
+    // in the middle of: nothing of it remains.
+    if (upload) {
+        upload.reset();
         if (result == UploadResult::Sent)
             result = UploadResult::NoDelimiter;
     }
-    uploading = false;
+    uploadFolder.reset();
     if (result == UploadResult::Sent)
         result = partsResult;
     return result;
-}
-
-bool HTTP_Response::placeNewFile(const QString &from, const QString &to)
-{
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without that rename: a second link fails as well when the name is taken.
-    if (::link(source.constData(), target.constData()) == 0) {
-        ::unlink(source.constData());
-        return true;
-    }
-    if (errno != EPERM && errno != ENOTSUP)
-        return false;
-    // Nor links (FAT): only a name taken in the last moment is replaced.
-    if (QFileInfo::exists(to) || QFileInfo(to).isSymLink())
-        return false;
-    return ::rename(source.constData(), target.constData()) == 0;
 }
 
 void HTTP_Response::reply(int code)

@@ -3,12 +3,15 @@
 
 #include "server/bodysink.h"
 #include "server/response.h"
+#include "server/sharepath.h"
 
 #include <QFile>
 
 #include <memory>
 
 #include <optional>
+
+class NewFile;
 
 // The outcome of a form upload, as the socket reports it through startReply(int) (Sent,
 // ReadFailed, WriteFailed, NoDelimiter) or as saveFileTo() finds it before any byte is saved.
@@ -31,6 +34,7 @@ class HTTP_Response : public Response, private BodySink::Parts
 
 public:
     HTTP_Response(Configuration *config, HTTP_Request *request);
+    ~HTTP_Response() override;
 
     using Response::reply;
     void reply(QFileInfo *root) override;
@@ -40,6 +44,7 @@ public:
     void notFound();
     // The login page of the current language, answered with `status`.
     void sendLoginPage(const char *status);
+    // Receives a form upload into the folder of the share at the share path `folder`.
     void saveFileTo(const QString &folder);
 
     // What the parsed Range numbers `start` and `end` (0 where a number is missing) ask of a file
@@ -78,18 +83,21 @@ public:
     // The file name of a part's Content-Disposition parameters (after "form-data;"), quoted or
     // not, as the bytes the browser sent; empty when there is none.
     static QByteArray uploadFileName(const QByteArray &disposition);
-    // The name a part's file is stored under: without the client's folders, up to a NUL, read
-    // as UTF-8; empty when there is none.
-    static QString partFileName(const QByteArray &disposition);
+    // The name a part's file is stored under: without the client's folders (with `withFolders`
+    // the path below the upload's folder it names, '/' between names), up to a NUL, read as
+    // UTF-8; empty when there is none.
+    static QString partFileName(const QByteArray &disposition, bool withFolders = false);
+    // A part's name as partFileName(…, true) gives it: plain names, with '/' between them.
+    static bool isPartPath(const QString &path);
     // The message shown for an upload's result.
     static const char *uploadMessage(UploadResult result);
-    // Gives the file at `from` the name `to` unless that name is taken, in one step where the
-    // file system allows it.
-    static bool placeNewFile(const QString &from, const QString &to);
 
     Configuration *config;
     // How the files this response sends are offered.
     Disposition disposition = Disposition::Classic;
+    // A form upload's files may name folders below the upload's folder, which are made as
+    // needed (a folder chosen whole).
+    bool uploadsFolders = false;
     // The file this answer sends or an upload is stored in.
     QFile &ownFile();
     std::unique_ptr<QFile> file;
@@ -104,20 +112,31 @@ protected:
     UploadResult finishUpload(int code);
     // Ends an upload that saveFileTo() refused before its body, as the socket would.
     void endUpload(UploadResult result) { reply(int(result)); }
-    // Answers with the file at `path` like sendFile(); returns false, without answering, when
-    // `path` is a folder.
+    // Answers with the file at the absolute `path` like sendFile() (the program's own files, a
+    // shared single file); returns false, without answering, when `path` is a folder.
     bool sendUnlessFolder(const QString &path);
+    // Answers with the item of the share at the share path `path`: a file is sent, a missing
+    // one gets the not-found page. Returns false, without answering, when it is a folder, which
+    // is then open in `*folder`.
+    bool sendShared(const QString &path, Descriptor *folder);
+    // Sends the file open at `fd` (taken) of status `fileStatus` under the name `fileName`.
+    void sendOpened(int fd, const struct stat &fileStatus, QStringView fileName);
 
 private:
-    // The hidden file of the part `fileName` in the upload's folder, opened: Sent, or why not.
+    // Opens the new file of the part `fileName` in the upload's folder: Sent, or why not.
     UploadResult openPart(const QString &fileName);
+    // The folder `path` (plain names, '/' between them) below the upload's folder, made where
+    // it is missing, open at `*folder`: Sent, or why not.
+    UploadResult openPartFolder(QStringView path, Descriptor *folder);
     void partEnded(QFileDevice *file, bool written) override;
     QFileDevice *nextPart(QByteArrayView headers) override;
     void notePart(UploadResult result);
 
-    bool uploading = false;
-    QString uploadFolder;
-    QString uploadTarget;
+    // The folder of the share that a form upload stores its files in.
+    Descriptor uploadFolder;
+    // The file of the part being received, and the name it is to get.
+    std::unique_ptr<NewFile> upload;
+    QByteArray uploadName;
     // The first file of the form that was not kept, or Sent.
     UploadResult partsResult = UploadResult::Sent;
 };

@@ -1,9 +1,11 @@
 #include "responses/lock.h"
 
 #include "server/http_request.h"
+#include "server/sharepath.h"
 
-#include <QFileInfo>
 #include <QUuid>
+
+#include <fcntl.h>
 
 namespace {
 const char DefaultTimeout[] = "Second-3600";
@@ -57,8 +59,9 @@ QByteArray Lock::timeoutOf(const QByteArray &header)
 
 void Lock::reply(QFileInfo *root)
 {
-    const QFileInfo target(addressed(root));
-    if (!target.exists() && !QFileInfo(target.absolutePath()).isDir()) {
+    Q_UNUSED(root);
+    // The item, or a place for it in a folder that exists.
+    if (!share().open(request->path, O_PATH).reached() && !share().place(request->path).reached()) {
         sendHeader("404 Not Found", 0);
         return;
     }

@@ -4,29 +4,23 @@
 #include "server/sharepath.h"
 #include "web/deletedir.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-bool renamed(const QString &from, const QString &to)
+// A name in the folder open at `folder` that nothing has, for an item that steps aside.
+QByteArray asideName(int folder)
 {
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-}
-
-// A name beside `path` that nothing has.
-QString asideName(const QString &path)
-{
-    const QFileInfo info(path);
     for (;;) {
-        const QString candidate = info.absolutePath() + QLatin1String("/.replaced-")
-                                  + QString::number(QRandomGenerator::global()->generate64(), 36);
-        const QFileInfo probe(candidate);
-        if (!probe.exists() && !probe.isSymLink())
+        const QByteArray candidate = ".replaced-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        struct stat status;
+        if (::fstatat(folder, candidate.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
             return candidate;
     }
 }
@@ -45,21 +39,52 @@ void Move::reply(QFileInfo *root, Configuration *config)
         sendHeader(refused == 403 ? "403 Forbidden" : "400 Bad Request", 0);
         return;
     }
-    // Without a trailing "/": a folder is renamed, not moved into itself.
-    const QString sourcePath = QDir::cleanPath(addressed(root));
-    const QString targetPath = QDir::cleanPath(mapped(root, destinationPath));
-    const QFileInfo source(sourcePath);
-    const QFileInfo target(targetPath);
-    // Neither the folder that goes nor the one it replaces may take the profile folder along.
-    const QString rootPath = root->absoluteFilePath();
-    if (guard(root, sourcePath, targetPath)
-        || (!source.isSymLink() && SharePath::holdsPrivate(rootPath, sourcePath))
-        || (!target.isSymLink() && SharePath::holdsPrivate(rootPath, targetPath))) {
+    // Each item by its folder and its name: the names themselves move, whatever they lead to.
+    // The shared folder itself has no place and never moves.
+    ShareRoot &items = share();
+    const ShareRoot::Place source = items.place(request->path);
+    const ShareRoot::Place target = items.place(destinationPath);
+    if (source.refusal == ShareRoot::Outside || source.refusal == ShareRoot::Private
+        || target.refusal == ShareRoot::Outside || target.refusal == ShareRoot::Private) {
         sendHeader("403 Forbidden", 0);
         return;
     }
-    if (!target.exists() && !target.isSymLink()) {
-        sendHeader(QDir().rename(sourcePath, targetPath) ? "201 Created" : "500 Rename Failed", 0);
+    struct stat sourceStatus;
+    struct stat targetStatus;
+    if (!source.reached() || !target.reached()
+        || ::fstatat(source.folder.get(), source.name.constData(), &sourceStatus, AT_SYMLINK_NOFOLLOW) != 0) {
+        sendHeader("500 Rename Failed", 0);
+        return;
+    }
+    const int from = source.folder.get();
+    const int to = target.folder.get();
+    const char *sourceName = source.name.constData();
+    const char *targetName = target.name.constData();
+    const bool targetExists = ::fstatat(to, targetName, &targetStatus, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool sourceIsFolder = S_ISDIR(sourceStatus.st_mode);
+    const bool targetIsFolder = targetExists && S_ISDIR(targetStatus.st_mode);
+
+    // One item under two names, or a folder into its own tree, would be lost; and neither the
+    // folder that goes nor the one it replaces may take the profile folder along.
+    const ShareRoot::Opened sourceItem = items.open(request->path, O_PATH);
+    const ShareRoot::Opened targetItem = items.open(destinationPath, O_PATH);
+    struct stat reached;
+    struct stat other;
+    const bool sourceReached = sourceItem.reached() && ::fstat(sourceItem.fd.get(), &reached) == 0;
+    if ((targetExists && ShareRoot::sameItem(sourceStatus, targetStatus))
+        || (sourceReached && targetItem.reached() && ::fstat(targetItem.fd.get(), &other) == 0
+            && ShareRoot::sameItem(reached, other))
+        || (sourceReached && S_ISDIR(reached.st_mode) && items.lies(to, reached))
+        || (sourceIsFolder && (items.lies(to, sourceStatus) || items.holdsProfiles(sourceStatus)))
+        || (targetIsFolder && items.holdsProfiles(targetStatus))) {
+        sendHeader("403 Forbidden", 0);
+        return;
+    }
+    if (!targetExists) {
+        // Taken meanwhile: nothing is replaced that the client did not see.
+        const bool moved = ::renameat2(from, sourceName, to, targetName, RENAME_NOREPLACE) == 0
+                           || ((errno == EINVAL || errno == ENOSYS) && ::renameat(from, sourceName, to, targetName) == 0);
+        sendHeader(moved ? "201 Created" : "500 Rename Failed", 0);
         return;
     }
     if (!overwriteAllowed(config)) {
@@ -67,31 +92,29 @@ void Move::reply(QFileInfo *root, Configuration *config)
         return;
     }
     // Replacing the folder that holds the source would take the source with it.
-    if (resolved(sourcePath).startsWith(resolved(targetPath) + u'/')) {
+    if (targetIsFolder && items.lies(from, targetStatus)) {
         sendHeader("403 Forbidden", 0);
         return;
     }
-    const bool sourceIsFile = !source.isDir() || source.isSymLink();
-    const bool targetIsFile = !target.isDir() || target.isSymLink();
-    if (sourceIsFile && targetIsFile) {
+    if (!sourceIsFolder && !targetIsFolder) {
         // rename() puts a file in another file's place in one step.
-        sendHeader(renamed(sourcePath, targetPath) ? "204 No Content" : "500 Rename Failed", 0);
+        sendHeader(::renameat(from, sourceName, to, targetName) == 0 ? "204 No Content" : "500 Rename Failed", 0);
         return;
     }
     // A folder is involved: the target steps aside first and comes back if the move fails.
-    const QString aside = asideName(targetPath);
-    if (!renamed(targetPath, aside)) {
+    const QByteArray aside = asideName(to);
+    if (::renameat(to, targetName, to, aside.constData()) != 0) {
         sendHeader("500 Rename Failed", 0);
         return;
     }
-    if (!renamed(sourcePath, targetPath)) {
-        renamed(aside, targetPath);
+    if (::renameat(from, sourceName, to, targetName) != 0) {
+        ::renameat(to, aside.constData(), to, targetName);
         sendHeader("500 Rename Failed", 0);
         return;
     }
-    if (targetIsFile)
-        QFile::remove(aside);
+    if (targetIsFolder)
+        DeleteDir(to, aside, &items).deleteDir();
     else
-        DeleteDir(aside).deleteDir();
+        ::unlinkat(to, aside.constData(), 0);
     sendHeader("204 No Content", 0);
 }

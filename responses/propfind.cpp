@@ -3,10 +3,12 @@
 #include "config/configuration.h"
 #include "server/folderlisting.h"
 #include "server/http_request.h"
+#include "server/sharepath.h"
 
-#include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -30,6 +32,7 @@ QByteArray PropFind::prefixOf(const QByteArray &requestBody)
 
 void PropFind::reply(QFileInfo *root, Configuration *config)
 {
+    Q_UNUSED(root);
     init(&body);
     QString path = request->path;
     listFolders = config->isFolder();
@@ -47,7 +50,6 @@ void PropFind::reply(QFileInfo *root, Configuration *config)
         }
     }
 
-    QDir rootDir(root->absoluteFilePath());
     const QByteArray prefix = prefixOf(request->body);
     base = connectionUrl().toEncoded();
 
@@ -57,18 +59,25 @@ void PropFind::reply(QFileInfo *root, Configuration *config)
     body += "=\"DAV:\">";
 
     // A file is described whatever the Depth: the "/" appended above is not part of its name.
-    QFileInfo target(mapped(root, path));
-    if (withEntries && !request->path.endsWith(u'/')) {
-        const QFileInfo named(mapped(root, request->path));
-        if (named.isFile())
-            target = named;
+    ShareRoot &items = share();
+    ShareRoot::Opened target = items.open(path, O_PATH);
+    struct stat status;
+    bool found = target.reached() && ::fstat(target.fd.get(), &status) == 0;
+    if (!found && withEntries && !request->path.endsWith(u'/')) {
+        target = items.open(request->path, O_PATH);
+        found = target.reached() && ::fstat(target.fd.get(), &status) == 0 && !S_ISDIR(status.st_mode);
     }
-    if (target.isDir() && path.endsWith(u'/')) {
+    if (target.refusal == ShareRoot::Outside || target.refusal == ShareRoot::Private) {
+        body.clear();
+        sendHeader("403 Forbidden", 0);
+        return;
+    }
+    if (found && S_ISDIR(status.st_mode) && path.endsWith(u'/')) {
         if (withEntries)
-            addEnty(&rootDir, &target, prefix);
-        addDir(&rootDir, &target, prefix);
-    } else if (target.isDir() || target.isFile()) {
-        addEnty(&rootDir, &target, prefix);
+            addEnty(path, status, prefix);
+        addDir(path, target.fd.get(), prefix);
+    } else if (found && (S_ISDIR(status.st_mode) || S_ISREG(status.st_mode))) {
+        addEnty(path, status, prefix);
     } else {
         body.clear();
         sendHeader("404 Not Found", 0);
@@ -93,16 +102,12 @@ void PropFind::makePieces(const QByteArray &p)
                 + "status></" + p + "propstat></" + p + "response>";
 }
 
-void PropFind::addDir(QDir *rootDir, QFileInfo *folder, const QByteArray &prefix)
+void PropFind::addDir(const QString &path, int folder, const QByteArray &prefix)
 {
     makePieces(prefix);
-    const QString path = folder->absoluteFilePath();
-    const QList<FolderListing::Entry> entries = FolderListing::read(
-        rootDir->absolutePath(), path, listFolders, false, true, FolderListing::ByName, false);
-    QString sharePath = rootDir->relativeFilePath(path);
-    if (sharePath == QLatin1String("."))
-        sharePath.clear();
-    sharePath.prepend(u'/');
+    const QList<FolderListing::Entry> entries =
+        FolderListing::read(share(), path, folder, listFolders, false, true, FolderListing::ByName, false);
+    QString sharePath = QDir::cleanPath(u'/' + path);
     if (!sharePath.endsWith(u'/'))
         sharePath += u'/';
     QByteArray href;
@@ -112,16 +117,16 @@ void PropFind::addDir(QDir *rootDir, QFileInfo *folder, const QByteArray &prefix
         addResponse(href, entry.name.toUtf8(), entry.modified, entry.folder, entry.size);
 }
 
-void PropFind::addEnty(QDir *rootDir, QFileInfo *entry, const QByteArray &prefix)
+void PropFind::addEnty(const QString &path, const struct stat &status, const QByteArray &prefix)
 {
     makePieces(prefix);
-    QString relative = rootDir->relativeFilePath(entry->absoluteFilePath());
-    if (relative == QLatin1String("."))
-        relative.clear();
+    QString sharePath = QDir::cleanPath(u'/' + path);
+    if (sharePath.size() > 1 && sharePath.endsWith(u'/'))
+        sharePath.chop(1);
     QByteArray href;
-    appendHref(&href, base.isEmpty() ? connectionUrl().toEncoded() : base, QString(u'/' + relative));
-    addResponse(href, QByteArrayView(), entry->lastModified().toMSecsSinceEpoch(), entry->isDir(),
-                entry->size());
+    appendHref(&href, base.isEmpty() ? connectionUrl().toEncoded() : base, sharePath == u"/" ? QString() : sharePath);
+    addResponse(href, QByteArrayView(), qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000,
+                S_ISDIR(status.st_mode), qint64(status.st_size));
 }
 
 void PropFind::addResponse(const QByteArray &href, QByteArrayView name, qint64 modified, bool folder,

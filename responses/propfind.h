@@ -3,7 +3,7 @@
 
 #include "responses/dav.h"
 
-class QDir;
+struct stat;
 
 // Answers PROPFIND with a "207 Multi-Status" document describing a file, a folder, or a folder
 // and its entries: last modification time, collection type and size of each.
@@ -17,8 +17,10 @@ public:
     using Dav::reply;
     void reply(QFileInfo *root, Configuration *config) override;
 
-    void addEnty(QDir *rootDir, QFileInfo *entry, const QByteArray &prefix);
-    void addDir(QDir *rootDir, QFileInfo *folder, const QByteArray &prefix);
+    // One response element for the item at the share path `path`, of status `status`.
+    void addEnty(const QString &path, const struct stat &status, const QByteArray &prefix);
+    // One response element for each listed entry of the folder at `path`, open at `folder`.
+    void addDir(const QString &path, int folder, const QByteArray &prefix);
 
     // The namespace prefix a request body uses ("D:"), or nothing: only a letter before the
     // colon that precedes "propfind " counts.

@@ -3,8 +3,11 @@
 #include "config/configuration.h"
 #include "server/accesspolicy.h"
 #include "server/http_request.h"
+#include "server/sharepath.h"
 
-#include <QFileInfo>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 Put::Put(HTTP_Request *request)
     : Dav(request)
@@ -13,16 +16,29 @@ Put::Put(HTTP_Request *request)
 
 void Put::reply(QFileInfo *root, Configuration *config)
 {
+    Q_UNUSED(root);
+    file.discard();
     // A piece of a file would be stored as the whole file (RFC 9110 14.5).
     if (!request->contentRange.isEmpty()) {
         sendHeader("400 Bad Request", 0);
         return;
     }
-    const QString path = addressed(root);
-    const QFileInfo target(path);
-    if (target.exists()) {
+    ShareRoot &items = share();
+    // What the name leads to, a folder above all (the shared folder too).
+    const ShareRoot::Opened existing = items.open(request->path, O_PATH);
+    struct stat status;
+    const bool isFolder = existing.reached() && ::fstat(existing.fd.get(), &status) == 0 && S_ISDIR(status.st_mode);
+    ShareRoot::Place target = items.place(request->path);
+    if (!isFolder && (target.refusal == ShareRoot::Outside || target.refusal == ShareRoot::Private)) {
+        sendHeader("403 Forbidden", 0);
+        return;
+    }
+    // The name itself, a link too: it is replaced by the new file, never written through.
+    replacing = target.reached()
+                && ::fstatat(target.folder.get(), target.name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+    if (isFolder || replacing) {
         // A folder is never replaced, and a client that asked for a new file never replaces one.
-        if (target.isDir() || request->ifNoneMatch == "*" || !AccessPolicy::mayReplace(*config)) {
+        if (isFolder || request->ifNoneMatch == "*" || !AccessPolicy::mayReplace(*config)) {
             sendHeader("412 Precondition Failed", 0);
             return;
         }
@@ -31,36 +47,45 @@ void Put::reply(QFileInfo *root, Configuration *config)
         sendHeader("201 Created", 0);
         return;
     }
-    file.setFileName(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!target.reached() || !file.create(target.folder.get())) {
         sendHeader("423 Locked", 0);
         return;
     }
+    // A file that is replaced keeps its permissions.
+    if (replacing && S_ISREG(status.st_mode))
+        ::fchmod(file.file().handle(), status.st_mode & 07777);
+    name = target.name;
     Socket &socket = request->socket;
     connect(&socket, &Socket::startReply, this, qOverload<int>(&Put::reply), Qt::UniqueConnection);
-    socket.saveFile(&file, request->contentLength);
+    socket.saveFile(&file.file(), request->contentLength);
 }
 
 void Put::reply(int code)
 {
     disconnect(&request->socket, &Socket::startReply, this, qOverload<int>(&Put::reply));
     if (code != Socket::Saved) {
-        file.cancelWriting();
-        file.commit(); // discards the temporary file
+        file.discard();
         sendHeader(code == Socket::WriteFailed ? "507 Insufficient Storage" : "500 Network read error", 0);
         return;
     }
-    // commit() syncs the file to disk before it takes the target's name: once 201 is answered
-    // the new content is whole and stays so across a crash of this program or of the system.
-    // Dropping the sync would still keep the file whole across a crash of the program (the
-    // system's cache survives it) but not across a power loss. Measured on a 256 MiB PUT, a sync
-    // of the whole file at the end took about 0.3 s of the 0.7 s the request took; the socket
-    // therefore hands the file to the disk stretch by stretch while it arrives, and the sync here
-    // waits only for the last stretch (about 10 ms). What the sync still costs is the time the
-    // disk needs to write the file, where it is slower than the network.
-    if (!file.commit()) {
+    // The file is on the disk before it takes the target's name: once 201 is answered the new
+    // content is whole and stays so across a crash of this program or of the system. Dropping
+    // the sync would still keep the file whole across a crash of the program (the system's
+    // cache survives it) but not across a power loss. Measured on a 256 MiB PUT, a sync of the
+    // whole file at the end took about 0.3 s of the 0.7 s the request took; the socket therefore
+    // hands the file to the disk stretch by stretch while it arrives, and the sync here waits
+    // only for the last stretch (about 10 ms). What the sync still costs is the time the disk
+    // needs to write the file, where it is slower than the network.
+    switch (file.place(name, replacing, true)) {
+    case NewFile::Placed:
+        sendHeader("201 Created", 0);
+        break;
+    case NewFile::Taken:
+        // Made by somebody else meanwhile: a client that asked for a new file keeps theirs.
+        sendHeader("412 Precondition Failed", 0);
+        break;
+    case NewFile::Failed:
         sendHeader("507 Insufficient Storage", 0);
-        return;
+        break;
     }
-    sendHeader("201 Created", 0);
 }

@@ -30,7 +30,7 @@ faults=("$@")
 # WebDAV. Left out: the desktop tests and the tests of the program (they need the desktop
 # library built, which takes most of the build), and the fuzz replays (they look for crashes).
 tests=(tst_fileresponse tst_parser tst_connection tst_access tst_sessions tst_listener tst_transfer
-       tst_tls tst_timeouts tst_faults tst_sharepath tst_containment
+       tst_tls tst_timeouts tst_faults tst_containment
        tst_folderpage tst_folderactions tst_upload tst_thumbnails tst_deletedir
        tst_propfind tst_davheaders tst_davwrite tst_copymove tst_mfind)
 [ -z "$only" ] || IFS=, read -r -a tests <<< "$only"

@@ -6,7 +6,6 @@
 #include "server/servercontext.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QHostAddress>
 #include <QList>
 #include <QNetworkInterface>
@@ -98,11 +97,16 @@ const Rule *ruleFor(const HTTP_Request &request)
     return nullptr;
 }
 
-// Whether anything, a dangling link included, has the name `path`.
-bool taken(const QString &path)
+// Whether anything, a dangling link included, has the name of the share path `path`. Looked
+// up beneath the share, like every name of a request; the shared folder itself is taken, and so
+// is a name that cannot be reached (the response refuses it).
+bool taken(const ServerContext &context, const QString &path)
 {
+    const ShareRoot::Place place = context.share().place(path);
+    if (!place.reached())
+        return place.refusal != ShareRoot::Missing;
     struct stat status;
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0;
+    return ::fstatat(place.folder.get(), place.name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool applies(Needs needs, const std::function<bool()> &targetExists)
@@ -347,7 +351,6 @@ const char *admission(const HTTP_Request &request, const ServerContext &context,
 
 const char *refusal(const HTTP_Request &request, const ServerContext &context)
 {
-    const QString rootPath = context.root.absoluteFilePath();
     QString destination;
     if (request.type == HTTP_Request::Copy || request.type == HTTP_Request::Move) {
         // Of a Destination only the path is used: one naming another server (another host, port
@@ -359,7 +362,7 @@ const char *refusal(const HTTP_Request &request, const ServerContext &context)
             && !isHere(authorityOfUrl(value), request, context))
             return "502 Bad Gateway";
         if (url.isValid() && url.path().startsWith(u'/'))
-            destination = rootPath + url.path();
+            destination = url.path();
     }
 
     const Configuration &profile = *context.config;
@@ -367,12 +370,11 @@ const char *refusal(const HTTP_Request &request, const ServerContext &context)
     const Rule *rule = ruleFor(request);
     if (!rule)
         return nullptr;
-    const QString target = rootPath + request.path;
-    const auto targetExists = [&target] { return taken(target); };
+    const auto targetExists = [&request, &context] { return taken(context, request.path); };
     if (!profile.isUpload() && applies(rule->creates, targetExists))
         return rule->createRefusal;
     if (!profile.isDelete() && applies(rule->removes, targetExists)) {
-        if (rule->occupiedRefusal && !destination.isEmpty() && taken(destination))
+        if (rule->occupiedRefusal && !destination.isEmpty() && taken(context, destination))
             return rule->occupiedRefusal;
         return rule->removeRefusal;
     }

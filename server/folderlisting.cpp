@@ -1,12 +1,13 @@
 #include "server/folderlisting.h"
 
+#include "server/newfile.h"
 #include "server/sharepath.h"
 
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,78 +27,83 @@ QString decodedName(const char *name)
     return QString::fromLatin1(name, qsizetype(length));
 }
 
-// Removes the upload file `name` of the folder `dirFd` when nothing has written it for a day.
-void dropLeftover(int dirFd, const char *name, qint64 now)
+// Whether this process may read the entry of status `st`, asked by faccessat(at, name, flags).
+// access(2) judges by the real user: root may read everything, and an owner's read right is the
+// owner's mode bit (also with access control lists). Only other entries need asking.
+bool isReadable(int at, const char *name, int flags, const struct stat &st)
 {
-    struct stat own;
-    if (::fstatat(dirFd, name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(own.st_mode)
-        && now - qint64(own.st_mtim.tv_sec) > FolderListing::LeftoverAgeSeconds)
-        ::unlinkat(dirFd, name, 0);
+    static const uid_t uid = ::getuid();
+    if (uid == 0)
+        return true;
+    if (st.st_uid == uid)
+        return (st.st_mode & S_IRUSR) != 0;
+    if (::faccessat(at, name, R_OK, flags) == 0)
+        return true;
+    // Without faccessat2() (AT_EMPTY_PATH): the bit for others.
+    return errno == EINVAL && (st.st_mode & S_IROTH) != 0;
 }
 
 } // namespace
 
-bool FolderListing::isUpload(const QString &path)
+bool FolderListing::look(ShareRoot &share, QStringView path, int folder, const char *name, Entry *entry)
 {
-    const qsizetype slash = path.lastIndexOf(u'/');
-    if (!QStringView(path).sliced(slash + 1).startsWith(QLatin1String(UploadPrefix)))
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
         return false;
-    dropLeftover(AT_FDCWD, QFile::encodeName(path).constData(), qint64(::time(nullptr)));
+    if (name[0] == '.' && NewFile::isHiddenName(name)) {
+        NewFile::dropLeftover(folder, name);
+        return false;
+    }
+    struct stat st;
+    if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false; // gone
+    entry->name = decodedName(name);
+    entry->link = S_ISLNK(st.st_mode);
+    Descriptor target;
+    if (entry->link) {
+        // Where it leads, reached as any item of the share: never out of it.
+        ShareRoot::Opened opened = share.open(path.toString() + entry->name, O_PATH);
+        if (!opened.reached() || ::fstat(opened.fd.get(), &st) != 0)
+            return false;
+        target = std::move(opened.fd);
+    } else if (share.isProfileFolder(st)) {
+        return false;
+    }
+    entry->folder = S_ISDIR(st.st_mode);
+    if (!entry->folder && !S_ISREG(st.st_mode))
+        return false;
+    entry->readable = target.isOpen() ? isReadable(target.get(), "", AT_EMPTY_PATH, st) : isReadable(folder, name, 0, st);
+    entry->size = qint64(st.st_size);
+    entry->modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
     return true;
 }
 
-QList<FolderListing::Entry> FolderListing::read(const QString &root, const QString &folder, bool folders,
+QList<FolderListing::Entry> FolderListing::read(ShareRoot &share, QStringView path, int folder, bool folders,
                                                 bool hidden, bool readableOnly, Order order, bool foldersFirst)
 {
     QList<Entry> entries;
-    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir)
+    // The folder itself, opened for reading without a name.
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
         return entries;
-    const int fd = ::dirfd(dir);
-    // access(2) judges by the real user: root may read everything, and an owner's read right
-    // is the owner's mode bit (also with access control lists). Only other entries need asking.
-    const uid_t uid = ::getuid();
-    const auto readable = [fd, uid](const char *name, const struct stat &st) {
-        if (uid == 0)
-            return true;
-        if (st.st_uid == uid)
-            return (st.st_mode & S_IRUSR) != 0;
-        return ::faccessat(fd, name, R_OK, 0) == 0;
-    };
-    const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
-    const qint64 now = qint64(::time(nullptr));
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return entries;
+    }
+    QString folderPath = path.toString();
+    if (!folderPath.endsWith(u'/'))
+        folderPath += u'/';
     while (const dirent *d = ::readdir(dir)) {
         const char *name = d->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-            continue;
-        if (std::strncmp(name, UploadPrefix, sizeof UploadPrefix - 1) == 0) {
-            dropLeftover(fd, name, now);
-            continue;
-        }
-        if (!hidden && name[0] == '.')
-            continue;
-        struct stat st;
-        if (::fstatat(fd, name, &st, 0) != 0)
-            continue; // gone, or a broken link
-        const bool isFolder = S_ISDIR(st.st_mode);
-        if (!isFolder && !S_ISREG(st.st_mode))
-            continue;
-        if (isFolder && !folders)
-            continue;
-        if (readableOnly && !readable(name, st))
+        if (!hidden && name[0] == '.' && !NewFile::isHiddenName(name))
             continue;
         Entry entry;
-        entry.name = decodedName(name);
-        bool link = d->d_type == DT_LNK;
-        if (d->d_type == DT_UNKNOWN) {
-            struct stat own;
-            link = ::fstatat(fd, name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
-        }
-        if (!SharePath::mayWalk(root, prefix + entry.name, link))
+        if (!look(share, folderPath, fd, name, &entry))
             continue;
-        entry.size = qint64(st.st_size);
-        entry.modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
-        entry.folder = isFolder;
+        if (entry.folder && !folders)
+            continue;
+        if (readableOnly && !entry.readable)
+            continue;
         entries.append(std::move(entry));
     }
     ::closedir(dir);
@@ -109,6 +115,10 @@ QList<FolderListing::Entry> FolderListing::read(const QString &root, const QStri
             return a.modified > b.modified;
         if (order == BySize && a.size != b.size)
             return a.size > b.size;
+        if (order == ByNameIgnoringCase) {
+            if (const int c = a.name.compare(b.name, Qt::CaseInsensitive))
+                return c < 0;
+        }
         return a.name.compare(b.name) < 0;
     });
     return entries;

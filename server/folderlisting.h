@@ -4,9 +4,12 @@
 #include <QList>
 #include <QString>
 
-// The entries of one folder, read with one stat per entry and sorted, for the answers that list
-// whole folders. Selection and order are those of QDir::entryInfoList with the same filters
-// and sort flags, without a QFileInfo per entry.
+class ShareRoot;
+
+// The entries of one folder of the share, read from its descriptor with one status per entry
+// (not following links) and sorted, for the answers that list whole folders. Selection and
+// order are those of QDir::entryInfoList with the same filters and sort flags, without a
+// QFileInfo per entry and without a name ever being looked up again by its path.
 class FolderListing
 {
 public:
@@ -16,26 +19,27 @@ public:
         qint64 size = 0;      // as stat reports it, for folders too
         qint64 modified = 0;  // milliseconds since the epoch
         bool folder = false;
+        bool readable = true; // by this process
+        bool link = false;    // the entry is a link (the other fields describe where it leads)
     };
-    enum Order { ByName, ByTime, BySize };
-    // An upload is received under a hidden name that starts so, next to the name it gets.
-    static constexpr char UploadPrefix[] = ".upload-";
-    // One that nothing has written for this long was left by a server that was stopped dead.
-    static constexpr qint64 LeftoverAgeSeconds = 24 * 60 * 60;
+    enum Order { ByName, ByTime, BySize, ByNameIgnoringCase };
 
-    // Files always; folders when `folders`; hidden entries (a name that starts with ".") when
-    // `hidden`; only readable entries when `readableOnly`. Links count as what they point at;
-    // broken links, devices, sockets and pipes are left out, as are "." and "..", and so is what
-    // a walk of the share `root` may not take (links out of it, the profile folder; see
-    // SharePath::mayWalk) and the hidden files of uploads in progress; such a file left over
-    // from a server that was stopped dead is removed. Name order
-    // compares names case-sensitively by character code; time order puts the newest first and
-    // size order the largest; ties go by name. A folder that cannot be read lists as empty.
-    // Whether the entry at `path` is the hidden file of an upload, which no listing shows; one
-    // left over from a server that was stopped dead is removed.
-    static bool isUpload(const QString &path);
-    static QList<Entry> read(const QString &root, const QString &folder, bool folders, bool hidden,
+    // The folder of the share at the share path `path`, open at `folder` (any descriptor of it,
+    // O_PATH will do). Files always; folders when `folders`; hidden entries (a name that starts
+    // with ".") when `hidden`; only readable entries when `readableOnly`. A link counts as
+    // what it leads to, opened beneath the share like any item of it: links out of the share
+    // and broken links are left out, and so are devices, sockets, pipes, "." and "..", the
+    // profile folder and whatever lies in it, and the hidden files of new files being written
+    // (a leftover whose writer died is removed). Name order compares names case-sensitively by
+    // character code (ByNameIgnoringCase: ignoring case first); time order puts the newest
+    // first and size order the largest; ties go by name. A folder that cannot be read lists as
+    // empty.
+    static QList<Entry> read(ShareRoot &share, QStringView path, int folder, bool folders, bool hidden,
                              bool readableOnly, Order order, bool foldersFirst);
+    // The entry `name` of that folder (`path` ends in '/'), looked at as read() does: false when
+    // a listing leaves it out whatever it asks for (hidden names and readability are the
+    // caller's to judge).
+    static bool look(ShareRoot &share, QStringView path, int folder, const char *name, Entry *entry);
 };
 
 #endif

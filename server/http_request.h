@@ -47,8 +47,8 @@ public:
     RequestParser::Status status = RequestParser::Status::NoRequestLine;
     QByteArray body;      // a collected small body (forms are turned into the query instead)
 
-    // A file of the share opened by the check of the request's path (SharePath::openInside),
-    // kept for the answer that sends it: the first to ask for that same path takes it; the next
+    // The item of the share opened by the check of the request's path (ShareRoot::open), kept
+    // for the answer that sends it: the first to ask for that same share path takes it; the next
     // request or the end of the connection closes it.
     void keepOpened(const QString &path, int descriptor);
     int takeOpened(const QString &path);

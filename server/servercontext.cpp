@@ -9,3 +9,9 @@ ServerContext::ServerContext()
     , langPath(Configuration::LangPath)
 {
 }
+
+ShareRoot &ServerContext::share() const
+{
+    shareRoot.use(root.absoluteFilePath(), singleFile);
+    return shareRoot;
+}

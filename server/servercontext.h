@@ -3,6 +3,7 @@
 
 #include "server/clientmanager.h"
 #include "server/guessdelay.h"
+#include "server/sharepath.h"
 #include "server/trafficmeter.h"
 
 #include <QFileInfo>
@@ -31,6 +32,9 @@ public:
     // The shared folder, or the shared file when singleFile is set.
     QFileInfo root;
     bool singleFile = false;
+    // The shared item held open: every file operation of a request goes through it. It follows
+    // `root` and `singleFile`.
+    ShareRoot &share() const;
     // The profile in use; not owned. A listener counts its use (useCount) while it holds it.
     Configuration *config = nullptr;
     ClientManager clients;
@@ -46,6 +50,9 @@ public:
     QString iconDir;
     // The folder of the current language, with "login.html"; ends in '/'.
     QString langPath;
+
+private:
+    mutable ShareRoot shareRoot;
 };
 
 #endif

@@ -11,8 +11,6 @@
 #include "server/sharepath.h"
 #include "web/sharedir.h"
 
-#include <QFileInfo>
-
 #include <climits>
 
 ServerThread::ServerThread(ServerContext *listener, QObject *parent)
@@ -77,18 +75,17 @@ void ServerThread::readyRead()
             answer(refused);
             return;
         }
-        const QString rootPath = context->root.absoluteFilePath();
-        const QString target = rootPath + request.path;
-        // A download that needs no password: the step that checks the path opens the file.
+        // A path that leads out of the share, or into the profile folder, is refused at once.
+        // A download that needs no password: the step that looks at the path opens the file.
+        ShareRoot &share = context->share();
         const Configuration *c = context->config;
-        const int opened = request.type == HTTP_Request::Get && !request.singleFile && c
-                                   && c->authMode == AuthMode::None
-                               ? SharePath::openInside(rootPath, target)
-                               : -1;
-        if (opened >= 0)
-            request.keepOpened(target, opened);
-        if ((opened < 0 && !SharePath::contains(rootPath, target)) || SharePath::isPrivate(rootPath, target))
+        const bool download = request.type == HTTP_Request::Get && c && c->authMode == AuthMode::None;
+        ShareRoot::Opened opened = request.singleFile ? ShareRoot::Opened()
+                                                      : share.open(request.path, download ? ShareRoot::ReadFlags : O_PATH);
+        if (share.isPrivate() || opened.refusal == ShareRoot::Outside || opened.refusal == ShareRoot::Private)
             request.status = Status::Forbidden;
+        else if (download && opened.reached())
+            request.keepOpened(request.path, opened.fd.release());
     }
     if (request.status != Status::Parsed) {
         socket.setKeepAlive(false);

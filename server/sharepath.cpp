@@ -4,247 +4,486 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <climits>
 #include <cstdlib>
-#include <fcntl.h>
+#include <cstring>
 #include <linux/openat2.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace {
-// Links followed while looking for the nearest existing item; more means a loop.
-constexpr int MaxHops = 40;
-
-bool within(const QString &canonical, const QString &canonicalRoot)
+void Descriptor::reset(int other)
 {
-    if (canonical == canonicalRoot)
-        return true;
-    if (canonicalRoot == QLatin1String("/"))
-        return canonical.startsWith(u'/');
-    return canonical.startsWith(canonicalRoot) && canonical.at(canonicalRoot.size()) == u'/';
+    if (fd >= 0)
+        ::close(fd);
+    fd = other;
 }
-// The path with every link resolved, or an empty text when it names nothing.
-QString canonical(const QString &path)
+
+namespace {
+
+// Links followed on one way; more is taken for a loop (the kernel's own bound).
+constexpr int MaxLinks = 40;
+// Folders climbed from an item to the shared folder at most.
+constexpr int MaxDepth = 4096;
+// How long a look at the shared path holds.
+constexpr std::chrono::seconds RecheckAfter(1);
+
+// Set once openat2() turned out to be missing (kernels before 5.6): every way is walked by hand.
+bool noOpenat2 = false;
+
+ShareRoot::Refusal refusalOf(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return ShareRoot::Missing;
+    case EXDEV:
+    case ELOOP:
+        return ShareRoot::Outside;
+    default:
+        return ShareRoot::Failed;
+    }
+}
+
+ShareRoot::Opened refused(int error)
+{
+    ShareRoot::Opened opened;
+    opened.refusal = refusalOf(error);
+    opened.error = error;
+    return opened;
+}
+
+// The names of a path, without empty ones and ".".
+QList<QByteArray> namesOf(QByteArrayView path)
+{
+    QList<QByteArray> names;
+    qsizetype from = 0;
+    while (from <= path.size()) {
+        qsizetype end = path.indexOf('/', from);
+        if (end < 0)
+            end = path.size();
+        const QByteArrayView name = path.sliced(from, end - from);
+        if (!name.isEmpty() && name != ".")
+            names.append(name.toByteArray());
+        from = end + 1;
+    }
+    return names;
+}
+
+// Where the item open at `fd` is, every link resolved; empty when that cannot be told.
+QByteArray realPath(int fd)
+{
+    char link[32];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(link, target, sizeof target);
+    if (n <= 0 || n >= ssize_t(sizeof target) || target[0] != '/')
+        return QByteArray();
+    return QByteArray(target, n);
+}
+
+bool within(const QByteArray &path, const QByteArray &folder)
+{
+    if (folder == "/")
+        return true;
+    return path.startsWith(folder) && (path.size() == folder.size() || path.at(folder.size()) == '/');
+}
+
+QByteArray canonical(const QString &path)
 {
     char resolved[PATH_MAX];
     if (!::realpath(QFile::encodeName(path).constData(), resolved))
-        return QString();
-    return QFile::decodeName(resolved);
+        return QByteArray();
+    return QByteArray(resolved);
 }
 
-enum class Walk { Inside, Undecided };
-
-// The common case, decided with one readlink(2) per name below the root and none for the root
-// itself: `relative` (clean, no "." or ".." names) is walked name by name beneath `root` (an
-// absolute clean path); as long as no name on the way is a link, the nearest existing item is
-// the root's own item or one below it, wherever the root itself leads. A link on the way, a
-// missing root or any other error leaves the answer to the full resolution.
-Walk walkBelow(const QByteArray &root, const QByteArray &relative)
-{
-    if (relative.isEmpty() || root.size() + relative.size() + 2 > PATH_MAX)
-        return Walk::Undecided;
-    char path[PATH_MAX];
-    char target[8];
-    std::memcpy(path, root.constData(), size_t(root.size()));
-    qsizetype end = root.size();
-    qsizetype from = 0;
-    bool first = true;
-    while (from <= relative.size()) {
-        qsizetype slash = relative.indexOf('/', from);
-        if (slash < 0)
-            slash = relative.size();
-        const qsizetype length = slash - from;
-        if (length == 0 || (length == 1 && relative.at(from) == '.')
-            || (length == 2 && relative.at(from) == '.' && relative.at(from + 1) == '.'))
-            return Walk::Undecided;
-        path[end++] = '/';
-        std::memcpy(path + end, relative.constData() + from, size_t(length));
-        end += length;
-        path[end] = '\0';
-        if (::readlink(path, target, sizeof target) >= 0)
-            return Walk::Undecided; // a link: resolved the full way
-        if (errno == ENOENT || errno == ENOTDIR) {
-            // The item before this name is the nearest existing item, and it is no link; right
-            // below the root, the root has to exist.
-            if (!first)
-                return Walk::Inside;
-            path[root.size()] = '\0';
-            struct stat status;
-            return ::stat(path, &status) == 0 ? Walk::Inside : Walk::Undecided;
-        }
-        if (errno != EINVAL)
-            return Walk::Undecided;
-        first = false;
-        from = slash + 1;
-    }
-    return Walk::Inside;
-}
-
-// What the walk needs to know of a root, kept for the root asked about last (it is mostly the
-// same one): its name as the file system takes it, when it is absolute and clean.
-struct RootName
-{
-    QString root;
-    QByteArray encoded; // empty: the walk does not apply
-};
-
-const QByteArray &walkableRoot(const QString &root)
-{
-    thread_local RootName last;
-    if (last.root != root || last.root.isNull()) {
-        last.root = root;
-        last.encoded = root.size() > 1 && root.startsWith(u'/') && QDir::cleanPath(root) == root
-                           ? QFile::encodeName(root)
-                           : QByteArray();
-    }
-    return last.encoded;
-}
-
-// The nearest existing item on the way to `target`, every link resolved; a dangling link counts
-// as where it points. Empty when there is none.
-QString nearestExisting(const QString &target)
-{
-    QString probe = QDir::cleanPath(target);
-    if (!QDir::isAbsolutePath(probe))
-        return QString();
-    // Mostly the item exists.
-    const QString found = canonical(probe);
-    if (!found.isEmpty())
-        return found;
-    for (int hop = 0; hop < MaxHops; ++hop) {
-        const QFileInfo info(probe);
-        if (info.exists())
-            return info.canonicalFilePath();
-        if (info.isSymLink()) {
-            probe = QDir::cleanPath(info.symLinkTarget());
-            if (probe.isEmpty())
-                return QString();
-            continue;
-        }
-        const QString parent = info.path();
-        if (parent == probe || parent.isEmpty())
-            return QString();
-        probe = parent;
-    }
-    return QString();
-}
-
-} // namespace
-
-bool SharePath::contains(const QString &root, const QString &target)
-{
-    // The root as given is already clean and absolute (it is kept that way), and the target
-    // lies below it by its name: then only the names below the root need a look.
-    if (root.size() < target.size() && target.startsWith(root) && target.at(root.size()) == u'/') {
-        const QByteArray &encodedRoot = walkableRoot(root);
-        if (!encodedRoot.isEmpty()) {
-            // Not cleaned: "link/.." means the parent of where the link leads, so the walk
-            // takes the names as they will be opened and leaves "." and ".." to the full way.
-            QStringView probe(target);
-            if (probe.endsWith(u'/'))
-                probe.chop(1);
-            if (probe.size() > root.size() + 1 && probe.startsWith(root) && probe.at(root.size()) == u'/'
-                // (the same bytes as QFile::encodeName() of that part)
-                && walkBelow(encodedRoot, probe.sliced(root.size() + 1).toLocal8Bit())
-                       == Walk::Inside)
-                return true;
-        }
-    }
-    const QString canonicalRoot = canonical(root);
-    if (canonicalRoot.isEmpty())
-        return false;
-    const QString found = nearestExisting(target);
-    return !found.isEmpty() && within(found, canonicalRoot);
-}
-
-int SharePath::openInside(const QString &root, const QString &target)
+long openBeneath(int folder, const char *name, int flags)
 {
 #ifdef SYS_openat2
-    if (root.size() < 2 || target.size() <= root.size() + 1 || !target.startsWith(root)
-        || target.at(root.size()) != u'/' || !walkableRoot(root).size())
-        return -1;
-    for (const QStringView name : QStringView(target).sliced(root.size() + 1).tokenize(u'/')) {
-        if (name == u"..")
-            return -1;
-    }
-    const QByteArray name = QFile::encodeName(target);
     open_how how = {};
-    how.flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    long fd;
-    do
-        fd = ::syscall(SYS_openat2, AT_FDCWD, name.constData(), &how, sizeof how);
-    while (fd < 0 && errno == EINTR);
-    return fd >= 0 ? int(fd) : -1;
+    how.flags = quint64(flags | O_CLOEXEC);
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    // EAGAIN: a rename elsewhere in the tree raced with a "..".
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const long fd = ::syscall(SYS_openat2, folder, name, &how, sizeof how);
+        if (fd >= 0 || (errno != EINTR && errno != EAGAIN))
+            return fd;
+    }
+    return -1;
 #else
-    Q_UNUSED(root);
-    Q_UNUSED(target);
+    Q_UNUSED(folder);
+    Q_UNUSED(name);
+    Q_UNUSED(flags);
+    errno = ENOSYS;
     return -1;
 #endif
 }
 
-namespace {
-
-// The profile folder with every link resolved, when it lies in the share `root`; else empty.
-// Decided once per share: mostly the profile folder is not inside it, and nothing more is looked
-// at.
-struct Profiles
-{
-    QString canonical;
-    QString name; // its last name
-};
-
-const Profiles &profilesIn(const QString &root)
-{
-    thread_local QString lastRoot;
-    thread_local QString lastProfiles;
-    thread_local Profiles profiles;
-    const QString &configDir = Configuration::ConfigDir;
-    if (lastRoot != root || lastProfiles != configDir || lastRoot.isNull()) {
-        lastRoot = root;
-        lastProfiles = configDir;
-        profiles.canonical = configDir.isEmpty() ? QString() : canonical(configDir);
-        const QString canonicalRoot = canonical(root);
-        if (canonicalRoot.isEmpty() || profiles.canonical.isEmpty() || !within(profiles.canonical, canonicalRoot))
-            profiles.canonical.clear();
-        profiles.name = profiles.canonical.mid(profiles.canonical.lastIndexOf(u'/') + 1);
-    }
-    return profiles;
-}
-
 } // namespace
 
-bool SharePath::isPrivate(const QString &root, const QString &target)
+QByteArray ShareRoot::relativeName(QStringView path)
 {
-    const Profiles &profiles = profilesIn(root);
-    if (profiles.canonical.isEmpty())
-        return false;
-    const QString found = nearestExisting(target);
-    return found.isEmpty() || within(found, profiles.canonical);
+    while (path.startsWith(u'/'))
+        path = path.sliced(1);
+    // Empty names and "." go, as a file's path spelled "a.txt/." or "//a.txt" has always named
+    // it; a slash at the end stays (a folder, then).
+    if (path.contains(u"//") || path.contains(u"/.") || path.startsWith(u'.')) {
+        QString clean;
+        qsizetype from = 0;
+        while (from < path.size()) {
+            qsizetype end = path.indexOf(u'/', from);
+            if (end < 0)
+                end = path.size();
+            const QStringView name = path.sliced(from, end - from);
+            if (!name.isEmpty() && name != u".") {
+                if (!clean.isEmpty())
+                    clean += u'/';
+                clean += name;
+            }
+            from = end + 1;
+        }
+        if (!clean.isEmpty() && path.endsWith(u'/'))
+            clean += u'/';
+        return clean.isEmpty() ? QByteArrayLiteral(".") : clean.toLocal8Bit();
+    }
+    if (path.isEmpty())
+        return QByteArrayLiteral(".");
+    // The same bytes as QFile::encodeName().
+    return path.toLocal8Bit();
 }
 
-bool SharePath::holdsPrivate(const QString &root, const QString &path)
+QStringView ShareRoot::lastName(QStringView path)
 {
-    const Profiles &profiles = profilesIn(root);
-    if (profiles.canonical.isEmpty())
-        return false;
-    const QString found = canonical(path);
-    return !found.isEmpty() && within(profiles.canonical, found);
+    for (;;) {
+        if (path.endsWith(u'/'))
+            path.chop(1);
+        else if (path.endsWith(u"/."))
+            path.chop(2);
+        else
+            break;
+    }
+    return path.sliced(path.lastIndexOf(u'/') + 1);
 }
 
-bool SharePath::mayWalk(const QString &root, const QString &path, bool link)
+void ShareRoot::use(const QString &path, bool single)
 {
-    if (link)
-        return contains(root, path) && !isPrivate(root, path);
-    // An entry that is no link is the profile folder only when it bears the folder's own name,
-    // and it cannot lie inside it: the walk never enters it.
-    const Profiles &profiles = profilesIn(root);
-    if (profiles.canonical.isEmpty() || !QStringView(path).endsWith(profiles.name))
+    if (!used || path != rootPath || single != singleFile || Configuration::ConfigDir != profilesPath) {
+        used = true;
+        rootPath = path;
+        singleFile = single;
+        profilesPath = Configuration::ConfigDir;
+        reopen();
+        return;
+    }
+    if (std::chrono::steady_clock::now() - checked >= RecheckAfter)
+        recheck();
+}
+
+void ShareRoot::reopen()
+{
+    checked = std::chrono::steady_clock::now();
+    root.reset();
+    profiles.reset();
+    rootNames.clear();
+    privateShare = false;
+    rootStatus = {};
+    if (rootPath.isEmpty())
+        return;
+
+    QByteArray rootCanonical;
+    if (!singleFile) {
+        // The shared path itself is the owner's: links on it are followed.
+        root = Descriptor(::open(QFile::encodeName(rootPath).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!root.isOpen() || ::fstat(root.get(), &rootStatus) != 0) {
+            root.reset();
+            return;
+        }
+        rootCanonical = realPath(root.get());
+    }
+    if (rootCanonical.isEmpty())
+        rootCanonical = canonical(rootPath);
+    // An absolute link into the share names it by its own path, or by the path it is shared at.
+    rootNames = {namesOf(rootCanonical)};
+    const QByteArray given = QFile::encodeName(QDir::cleanPath(rootPath));
+    if (given.startsWith('/') && !given.contains("/..") && given != rootCanonical)
+        rootNames.append(namesOf(given));
+
+    const QByteArray profilesCanonical = profilesPath.isEmpty() ? QByteArray() : canonical(profilesPath);
+    if (profilesCanonical.isEmpty() || rootCanonical.isEmpty())
+        return;
+    if (within(rootCanonical, profilesCanonical)) {
+        privateShare = true;
+        return;
+    }
+    if (singleFile || !within(profilesCanonical, rootCanonical))
+        return;
+    profiles = Descriptor(::open(profilesCanonical.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (profiles.isOpen() && ::fstat(profiles.get(), &profilesStatus) != 0)
+        profiles.reset();
+    // A profile folder in the share that cannot be held: nothing of the share is safe to give.
+    if (!profiles.isOpen())
+        privateShare = true;
+}
+
+bool ShareRoot::recheck()
+{
+    checked = std::chrono::steady_clock::now();
+    if (singleFile || rootPath.isEmpty())
+        return false;
+    struct stat now;
+    if (::stat(QFile::encodeName(rootPath).constData(), &now) != 0 || !S_ISDIR(now.st_mode)) {
+        if (!root.isOpen())
+            return false;
+        root.reset();
         return true;
-    return !isPrivate(root, path);
+    }
+    if (root.isOpen() && sameItem(now, rootStatus))
+        return false;
+    reopen();
+    return true;
+}
+
+ShareRoot::Opened ShareRoot::open(QStringView path, int flags)
+{
+    // A share that is gone may be back.
+    if (!singleFile && !root.isOpen())
+        recheck();
+    if (privateShare) {
+        Opened opened;
+        opened.refusal = Private;
+        opened.error = EACCES;
+        return opened;
+    }
+    if (singleFile || !root.isOpen())
+        return refused(ENOENT);
+    const QByteArray name = relativeName(path);
+    Opened opened = resolve(name, flags);
+    // Not found: the shared folder may have been replaced since it was opened.
+    if (opened.refusal == Missing && recheck())
+        opened = root.isOpen() && !privateShare ? resolve(name, flags) : refused(ENOENT);
+    if (opened.refusal == Missing && profiles.isOpen()) {
+        // Nothing is told of what the profile folder does not hold either.
+        for (qsizetype slash = name.lastIndexOf('/'); slash > 0; slash = name.lastIndexOf('/', slash - 1)) {
+            const Opened above = resolve(name.first(slash), O_PATH);
+            if (above.reached()) {
+                if (isPrivate(above.fd.get())) {
+                    opened.refusal = Private;
+                    opened.error = EACCES;
+                }
+                break;
+            }
+        }
+    }
+    if (!opened.reached())
+        return opened;
+    if (name == ".") {
+        // The shared folder itself, deleted while it is served, still opens.
+        struct stat status;
+        if (::fstat(opened.fd.get(), &status) == 0 && status.st_nlink == 0) {
+            recheck();
+            opened = root.isOpen() ? resolve(name, flags) : refused(ENOENT);
+            if (!opened.reached())
+                return opened;
+        }
+    }
+    if (profiles.isOpen() && isPrivate(opened.fd.get())) {
+        opened.fd.reset();
+        opened.refusal = Private;
+        opened.error = EACCES;
+    }
+    return opened;
+}
+
+ShareRoot::Opened ShareRoot::resolve(const QByteArray &relative, int flags) const
+{
+    if (!noOpenat2) {
+        Opened opened;
+        opened.fd = Descriptor(int(openBeneath(root.get(), relative.constData(), flags)));
+        if (opened.fd.isOpen()) {
+            opened.refusal = Reached;
+            return opened;
+        }
+        if (errno == ENOSYS)
+            noOpenat2 = true;
+        else if (errno != EXDEV)
+            return refused(errno);
+    }
+    return walk(relative, flags);
+}
+
+ShareRoot::Opened ShareRoot::walk(const QByteArray &relative, int flags) const
+{
+    // The way down as descriptors: each name is looked up in the folder before it, never by a
+    // path again, and ".." goes back to the folder the way came from.
+    std::vector<Descriptor> folders;
+    folders.emplace_back(::openat(root.get(), ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folders.back().isOpen())
+        return refused(errno);
+    QList<QByteArray> names = namesOf(relative);
+    if (relative.endsWith('/'))
+        flags |= O_DIRECTORY;
+    int links = 0;
+    while (!names.isEmpty()) {
+        const QByteArray name = names.takeFirst();
+        if (name == "..") {
+            if (folders.size() == 1)
+                return refused(EXDEV);
+            folders.pop_back();
+            continue;
+        }
+        const int at = folders.back().get();
+        Descriptor item(::openat(at, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat status;
+        if (!item.isOpen() || ::fstat(item.get(), &status) != 0)
+            return refused(errno);
+        if (S_ISLNK(status.st_mode)) {
+            if (++links > MaxLinks)
+                return refused(ELOOP);
+            char target[PATH_MAX];
+            const ssize_t n = ::readlinkat(item.get(), "", target, sizeof target);
+            if (n <= 0 || n >= ssize_t(sizeof target))
+                return refused(n < 0 ? errno : ENAMETOOLONG);
+            const QByteArrayView text(target, n);
+            QList<QByteArray> more = namesOf(text);
+            if (text.startsWith('/')) {
+                // Absolute: only a path through the shared folder's own path.
+                const auto through = std::find_if(rootNames.cbegin(), rootNames.cend(), [&more](const QList<QByteArray> &top) {
+                    return more.size() >= top.size() && more.first(top.size()) == top;
+                });
+                if (through == rootNames.cend())
+                    return refused(EXDEV);
+                more.remove(0, through->size());
+                folders.resize(1);
+            }
+            names = more + names;
+            continue;
+        }
+        if (!names.isEmpty()) {
+            if (!S_ISDIR(status.st_mode))
+                return refused(ENOTDIR);
+            folders.push_back(std::move(item));
+            continue;
+        }
+        // The last name: opened as asked, and not if it has become a link meanwhile.
+        Opened opened;
+        opened.fd = Descriptor(::openat(at, name.constData(), flags | O_NOFOLLOW | O_CLOEXEC));
+        if (!opened.fd.isOpen())
+            return refused(errno);
+        if (flags & O_PATH) {
+            if (::fstat(opened.fd.get(), &status) != 0 || S_ISLNK(status.st_mode))
+                return refused(ELOOP);
+        }
+        opened.refusal = Reached;
+        return opened;
+    }
+    // The way ended in a folder ("." or ".." last).
+    Opened opened;
+    opened.fd = Descriptor(::openat(folders.back().get(), ".", flags | O_CLOEXEC));
+    if (!opened.fd.isOpen())
+        return refused(errno);
+    opened.refusal = Reached;
+    return opened;
+}
+
+ShareRoot::Place ShareRoot::place(QStringView given)
+{
+    Place result;
+    const QString clean = QDir::cleanPath(QLatin1Char('/') + given.toString());
+    QStringView path(clean);
+    while (path.endsWith(u'/'))
+        path.chop(1);
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QStringView last = path.sliced(slash + 1);
+    if (last.isEmpty() || last == u"." || last == u"..") {
+        result.refusal = Outside;
+        result.error = EBUSY;
+        return result;
+    }
+    Opened folder = open(path.first(slash + 1), O_PATH | O_DIRECTORY);
+    result.refusal = folder.refusal;
+    result.error = folder.error;
+    if (!folder.reached())
+        return result;
+    result.folder = std::move(folder.fd);
+    result.name = last.toLocal8Bit();
+    struct stat status;
+    if (profiles.isOpen() && ::fstatat(result.folder.get(), result.name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+        && isProfileFolder(status)) {
+        result.folder.reset();
+        result.refusal = Private;
+        result.error = EACCES;
+    }
+    return result;
+}
+
+ShareRoot::Refusal ShareRoot::makeFolders(QStringView path)
+{
+    qsizetype from = 0;
+    while (from < path.size()) {
+        qsizetype end = path.indexOf(u'/', from);
+        if (end < 0)
+            end = path.size();
+        const QStringView name = path.sliced(from, end - from);
+        if (!name.isEmpty() && name != u".") {
+            Place folder = place(path.first(end));
+            if (!folder.reached())
+                return folder.refusal;
+            if (::mkdirat(folder.folder.get(), folder.name.constData(), 0777) != 0 && errno != EEXIST)
+                return refusalOf(errno);
+        }
+        from = end + 1;
+    }
+    return open(path, O_PATH | O_DIRECTORY).refusal;
+}
+
+bool ShareRoot::isPrivate(int fd) const
+{
+    if (privateShare)
+        return true;
+    if (!profiles.isOpen())
+        return false;
+    // Its place now, whatever names led there; when it cannot be told, it is not given.
+    const QByteArray item = realPath(fd);
+    const QByteArray folder = realPath(profiles.get());
+    return item.isEmpty() || folder.isEmpty() || within(item, folder);
+}
+
+bool ShareRoot::isProfileFolder(const struct stat &status) const
+{
+    return profiles.isOpen() && S_ISDIR(status.st_mode) && sameItem(status, profilesStatus);
+}
+
+bool ShareRoot::holdsProfiles(const struct stat &folder) const
+{
+    return profiles.isOpen() && lies(profiles.get(), folder);
+}
+
+bool ShareRoot::isRoot(const struct stat &status) const
+{
+    return root.isOpen() && sameItem(status, rootStatus);
+}
+
+bool ShareRoot::lies(int folder, const struct stat &ancestor) const
+{
+    // Up by "..", which is where the folder really is, to the shared folder or the top.
+    Descriptor at(::openat(folder, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat status;
+    for (int depth = 0; depth < MaxDepth; ++depth) {
+        if (!at.isOpen() || ::fstat(at.get(), &status) != 0)
+            return true; // cannot be told: taken as the answer that refuses
+        if (sameItem(status, ancestor))
+            return true;
+        if (isRoot(status))
+            return false;
+        Descriptor up(::openat(at.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat above;
+        if (!up.isOpen() || ::fstat(up.get(), &above) != 0)
+            return true;
+        if (sameItem(above, status))
+            return false; // the top of the file system
+        at = std::move(up);
+    }
+    return true;
 }

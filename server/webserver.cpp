@@ -77,6 +77,8 @@ bool WebServer::start()
     pauseAccepting();
     acceptor.emplace(int(socketDescriptor()), [this] { acceptPending(); }, DescriptorWatch::Callback());
     acceptor->setReading(true);
+    // The share is held open from the start.
+    share();
     clients.startTimer();
     return true;
 }

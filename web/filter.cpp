@@ -101,28 +101,32 @@ bool Filter::accept(int op, qint64 bound, qint64 value)
 
 bool Filter::accept(const QFileInfo *entry) const
 {
-    const bool folder = entry->isDir();
+    return accept(entry->isDir(), entry->size(), entry->lastModified().toMSecsSinceEpoch(), entry->fileName());
+}
+
+bool Filter::accept(bool folder, qint64 size, qint64 modifiedMs, const QString &name) const
+{
     if (size1 >= 0) {
         if (folder)
             return true;
-        if (!accept(size1Op, size1, entry->size()))
+        if (!accept(size1Op, size1, size))
             return false;
     }
     if (size2 >= 0) {
         if (folder)
             return true;
-        if (!accept(size2Op, size2, entry->size()))
+        if (!accept(size2Op, size2, size))
             return false;
     }
     if (!pattern.pattern().isEmpty()) {
         if (folder)
             return true;
-        if (!pattern.match(entry->fileName()).hasMatch())
+        if (!pattern.match(name).hasMatch())
             return false;
     }
     if (date == 0 || folder)
         return true;
-    QDateTime time = entry->lastModified();
+    QDateTime time = QDateTime::fromMSecsSinceEpoch(modifiedMs);
     if (dateOp == '=')
         setDate(&time);
     return accept(dateOp, date, time.toSecsSinceEpoch());

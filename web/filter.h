@@ -16,6 +16,8 @@ public:
     // the date precision keep their last values when their parameters are not read.
     void init(const HTTP_Request *request);
     bool accept(const QFileInfo *entry) const;
+    // The same for an entry with these properties (`modifiedMs` since the epoch).
+    bool accept(bool folder, qint64 size, qint64 modifiedMs, const QString &name) const;
     // "<" is value < bound, ">" is value > bound, anything else value == bound.
     static bool accept(int op, qint64 bound, qint64 value);
     // Truncates a time to the date precision: 0 seconds, 1 minutes, 2 hours, 3 months, 4 years.

@@ -13,10 +13,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // A name, and the key it is sorted by.
@@ -28,11 +30,16 @@ using Keyed = std::pair<QString, QString>;
 // take the smallest name of all runs, one after the other.
 struct Mfind::Level
 {
-    Level(QByteArray recordPrefix, QString path)
+    Level(QByteArray recordPrefix, QString sharePath, Descriptor opened)
         : prefix(std::move(recordPrefix))
-        , folder(std::move(path))
-        , dir(::opendir(QFile::encodeName(folder).constData()))
+        , path(std::move(sharePath))
+        , folder(std::move(opened))
     {
+        // The names are read from the folder itself, opened for reading without a name.
+        const int fd = folder.isOpen() ? ::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+        if (fd >= 0 && !dir)
+            ::close(fd);
     }
     ~Level()
     {
@@ -59,7 +66,8 @@ struct Mfind::Level
     bool hasNames() const { return !heads.empty(); }
 
     QByteArray prefix; // of the records of its entries, in UTF-8
-    QString folder;    // its absolute path
+    QString path;      // its path in the share, ending in '/'
+    Descriptor folder; // the folder, opened beneath the share
     DIR *dir;          // open while its names are read
     // Runs of names, each sorted with the smallest last, and those that have names left, as a
     // heap with the run of the smallest name on top.
@@ -93,15 +101,17 @@ void Mfind::reply(QFileInfo *root, Configuration *config)
 
     const QString &path = request->path;
     rootPath = root->absoluteFilePath();
-    const QFileInfo target(rootPath + path);
-    if (!target.exists()) {
+    ShareRoot::Opened target = request->context->share().open(path, O_PATH);
+    struct stat status;
+    if (!target.reached() || ::fstat(target.fd.get(), &status) != 0) {
         listing = "\r\n";
     } else if (path.endsWith(u'/')) {
-        walk.push_back(std::make_unique<Level>(path.toUtf8(), QDir::cleanPath(target.absoluteFilePath())));
+        walk.push_back(std::make_unique<Level>(path.toUtf8(), path, std::move(target.fd)));
         request->socket.sendProduced(this);
         return;
     } else {
-        sendFile(path.left(path.lastIndexOf(u'/') + 1).toUtf8(), &target);
+        sendFile(path.left(path.lastIndexOf(u'/') + 1).toUtf8(), qint64(status.st_size),
+                 qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000, path);
     }
     request->socket.write(listing, true);
 }
@@ -173,41 +183,43 @@ void Mfind::nextEntry(Level &level)
     // A line break in a name would end its record early.
     if (utf8.contains('\r') || utf8.contains('\n'))
         return;
-    const QString path = level.folder.endsWith(u'/') ? level.folder + name : level.folder + u'/' + name;
-    if (utf8.startsWith(FolderListing::UploadPrefix) && FolderListing::isUpload(path))
+    // Looked at in the folder's descriptor, as a folder page looks at its entries: folders and
+    // files (and links to them, resolved beneath the share) that can be read.
+    const QByteArray local = QFile::encodeName(name);
+    FolderListing::Entry entry;
+    if (!FolderListing::look(request->context->share(), level.path, level.folder.get(), local.constData(), &entry)
+        || !entry.readable || !filter.accept(entry.folder, entry.size, entry.modified, entry.name))
         return;
-    const QFileInfo entry(path);
-    // What QDir::Dirs | QDir::Files | QDir::Readable lists: folders and files (and links to
-    // them) that can be read.
-    if (!(entry.isDir() || entry.isFile()) || !entry.isReadable()
-        || !SharePath::mayWalk(rootPath, path, entry.isSymLink()) || !filter.accept(&entry))
-        return;
-    if (!entry.isDir()) {
+    if (!entry.folder) {
         listing += level.prefix + utf8 + "\r\n";
-        sendFile(level.prefix, &entry);
+        sendFile(level.prefix, entry.size, entry.modified, level.path + name);
     } else if (!filter.recursive) {
         listing += level.prefix + utf8 + "/\r\n";
-        listing += QByteArray::number(entry.lastModified().toSecsSinceEpoch()) + "\r\n";
-    } else if (!entry.isSymLink()) {
-        // A link to a folder may lead back up the tree: never followed.
-        walk.push_back(std::make_unique<Level>(level.prefix + utf8 + '/', path));
+        listing += QByteArray::number(QDateTime::fromMSecsSinceEpoch(entry.modified).toSecsSinceEpoch()) + "\r\n";
+    } else if (!entry.link) {
+        // A link to a folder may lead back up the tree: never followed. The folder is opened in
+        // its parent's descriptor, and only if it still is a folder and no link.
+        Descriptor sub(::openat(level.folder.get(), local.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat status;
+        if (sub.isOpen() && ::fstat(sub.get(), &status) == 0 && !request->context->share().isProfileFolder(status))
+            walk.push_back(std::make_unique<Level>(level.prefix + utf8 + '/', level.path + name + u'/', std::move(sub)));
     }
 }
 
-void Mfind::sendFile(const QByteArray &prefix, const QFileInfo *entry)
+void Mfind::sendFile(const QByteArray &prefix, qint64 size, qint64 modifiedMs, const QString &path)
 {
-    listing += QByteArray::number(entry->size()) + "\r\n";
-    listing += QByteArray::number(entry->lastModified().toSecsSinceEpoch()) + "\r\n";
+    listing += QByteArray::number(size) + "\r\n";
+    listing += QByteArray::number(QDateTime::fromMSecsSinceEpoch(modifiedMs).toSecsSinceEpoch()) + "\r\n";
     if (thumbnails)
-        addPicture(prefix, entry);
+        addPicture(prefix, path);
     listing += "\r\n";
 }
 
-void Mfind::addPicture(const QByteArray &prefix, const QFileInfo *entry)
+void Mfind::addPicture(const QByteArray &prefix, const QString &path)
 {
     HTML_Element_Manager *manager = request->context->thumbnails;
     if (!manager)
         return;
     QMutexLocker locker(&manager->lock);
-    manager->toHTML(entry)->toMC(&listing, prefix);
+    manager->toHTML(QDir::cleanPath(rootPath + u'/' + path))->toMC(&listing, prefix);
 }

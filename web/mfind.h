@@ -22,7 +22,8 @@ class QFileInfo;
 // A folder listing is made in slices while it goes out (Socket::Producer): a slice reads some
 // names of a folder or writes some records, so that a listing of a large tree neither holds up
 // the other connections nor gathers in memory. What is kept meanwhile is the walk: the sorted
-// names of each folder on the way down.
+// names of each folder on the way down, and a descriptor of each, opened beneath the share, in
+// which its entries are looked at and its sub-folders opened (never a path by its name).
 class Mfind : public Response, private Socket::Producer
 {
     Q_OBJECT
@@ -42,8 +43,9 @@ public:
     using Response::sendFile;
     void reply(QFileInfo *root, Configuration *config) override;
 
-    // Appends the lines of a file record after its name.
-    void sendFile(const QByteArray &prefix, const QFileInfo *entry);
+    // Lines 2 to 4 of a file's record: its size, time and picture (the file's name in the share
+    // is `path`).
+    void sendFile(const QByteArray &prefix, qint64 size, qint64 modifiedMs, const QString &path);
 
     QByteArray listing;
     bool thumbnails = false;
@@ -58,7 +60,7 @@ private:
     bool readNames(Level &level, int *budget);
     // Appends the record of the next entry of that folder, or goes down into it.
     void nextEntry(Level &level);
-    void addPicture(const QByteArray &prefix, const QFileInfo *entry);
+    void addPicture(const QByteArray &prefix, const QString &path);
 
     QString rootPath; // the share of the current request
     bool hidden = false;

@@ -25,27 +25,6 @@
 
 namespace {
 
-// Whether an absolute path is already what QFileInfo::absoluteFilePath() makes of it: no empty,
-// "." or ".." name (a single slash at the end is kept either way).
-bool isCleanAbsolute(QStringView path)
-{
-    if (!path.startsWith(u'/'))
-        return false;
-    qsizetype from = 1;
-    for (qsizetype i = 1; i <= path.size(); ++i) {
-        if (i < path.size() && path.at(i) != u'/')
-            continue;
-        const qsizetype length = i - from;
-        if (length == 0 && i < path.size())
-            return false;
-        if (path.at(from < path.size() ? from : 0) == u'.'
-            && (length == 1 || (length == 2 && path.at(from + 1) == u'.')))
-            return false;
-        from = i + 1;
-    }
-    return true;
-}
-
 const char Jscript[] = "<script type=\"text/javascript\">";
 const char readValJs[] =
     "function checkFolder(item){if(item.checked){if(!confirm('Delete all files in folder ' + "
@@ -119,6 +98,7 @@ void ShareDir::reply(QFileInfo *root)
     thumbnails = config->isThumbnail();
     deleteEnabled = config->isDelete();
     disposition = Disposition::Classic;
+    uploadsFolders = config->isResponsive();
     if (request->type == HTTP_Request::Post)
         post(a, session);
     else
@@ -136,7 +116,7 @@ void ShareDir::post(const QString &a, ClientData *session)
     // The forms have no action: they post to the page's own URL, whose query may still hold a
     // page link's "a=p". A form upload (the only multipart form) is an upload all the same.
     if (a.isEmpty() || request->contentType.startsWith("multipart/form-data")) {
-        saveFileTo(rootPath + path);
+        saveFileTo(path);
         return; // the answer follows in reply(int)
     }
     if (a == QLatin1String("up")) {
@@ -173,15 +153,16 @@ void ShareDir::post(const QString &a, ClientData *session)
     } else if (a == QLatin1String("log")) {
         // The login page posts to the address that was asked for: after logging in, a file
         // is what the browser wanted, not a page of it.
-        const QFileInfo target(rootPath + path);
-        if (target.exists() && !target.isDir()) {
-            sendFile(target.absoluteFilePath());
+        ShareRoot::Opened target = request->context->share().open(path, ShareRoot::ReadFlags);
+        struct stat status;
+        if (target.reached() && ::fstat(target.fd.get(), &status) == 0 && !S_ISDIR(status.st_mode)) {
+            sendOpened(target.fd.release(), status, ShareRoot::lastName(path));
             return;
         }
     } else {
         session->message = "Unknown request " + escape(a);
     }
-    sendDir(rootPath + path);
+    sendDir(path);
 }
 
 void ShareDir::get(const QString &a, ClientData *session)
@@ -206,14 +187,13 @@ void ShareDir::get(const QString &a, ClientData *session)
     // The responsive pages show in the browser what it can show; "dl" asks for a download.
     if (config->isResponsive())
         disposition = request->param("dl").isEmpty() ? Disposition::Inline : Disposition::Download;
-    // Names only: the file system is asked once, by the attempt to send a file.
-    QString target = rootPath + path;
-    if (!isCleanAbsolute(target))
-        target = QFileInfo(target).absoluteFilePath();
-    if (sendUnlessFolder(target))
+    // The file system is asked once, by the attempt to send a file: what it opens is sent, or
+    // listed.
+    Descriptor folder;
+    if (sendShared(path, &folder))
         return;
     if (config->isResponsive()) {
-        sendResponsiveDir(target, takeView(session));
+        sendResponsiveDir(path, std::move(folder), takeView(session));
         return;
     }
     if (a == QLatin1String("p")) {
@@ -221,7 +201,7 @@ void ShareDir::get(const QString &a, ClientData *session)
         toNumber(request->param("p"), &page);
         session->page = int(qBound<qint64>(0, page, qint64(INT_MAX)));
     }
-    sendDir(target);
+    sendDir(path, std::move(folder));
 }
 
 void ShareDir::sendThumbnail(const QString &relative)
@@ -235,7 +215,9 @@ void ShareDir::sendThumbnail(const QString &relative)
                                         ? HTML_Element::Rule::EveryPicture
                                         : HTML_Element::Rule::Classic;
     if (HTML_Element_Manager *manager = request->context->thumbnails) {
-        if (SharePath::contains(rootPath, path) && !SharePath::isPrivate(rootPath, path) && path != rootPath) {
+        const QString below = rootPath == QLatin1String("/") ? QStringLiteral("/") : rootPath + u'/';
+        if (path.startsWith(below) && path.size() > below.size()
+            && request->context->share().open(QStringView(path).sliced(below.size() - 1), O_PATH).reached()) {
             QMutexLocker locker(&manager->lock);
             thumbnail = manager->getTempFile(path, rule);
         }
@@ -252,19 +234,20 @@ void ShareDir::deleteItems(ClientData *session)
     QString shown = request->path;
     if (!shown.endsWith(u'/'))
         shown += u'/';
-    const QString folder = rootPath + shown;
+    ShareRoot &share = request->context->share();
+    const ShareRoot::Opened folder = share.open(shown, O_PATH | O_DIRECTORY);
     const auto items = request->params();
     for (const auto &[name, value] : items) {
         if (name == QLatin1String("a"))
             continue;
-        const QString full = folder + value;
+        // A value that is not one plain name is never acted on.
+        const bool plain = isPlainName(value);
         if (name == QLatin1String("d")) {
-            DeleteDir dir(full, rootPath);
-            // A value that is not one plain name is never acted on.
-            if (!isPlainName(value) || !dir.deleteDir())
+            DeleteDir dir(folder.fd.get(), value.toLocal8Bit(), &share);
+            if (!plain || !folder.reached() || !dir.deleteDir())
                 session->message += " delete " + escape(shown + value) + " failed,";
             deletedCount += dir.getDeleted();
-        } else if (isPlainName(value) && !QFileInfo(full).isDir() && QFile::remove(full)) {
+        } else if (plain && folder.reached() && ::unlinkat(folder.fd.get(), value.toLocal8Bit().constData(), 0) == 0) {
             ++deletedCount;
         }
     }
@@ -274,13 +257,16 @@ void ShareDir::deleteItems(ClientData *session)
 void ShareDir::createFolder(ClientData *session)
 {
     const QString name = request->param("f");
-    const QString folder = rootPath + request->path;
-    const QString full = folder + u'/' + name;
-    if (!isPlainName(name)) {
+    QString path = request->path;
+    if (!path.endsWith(u'/'))
+        path += u'/';
+    ShareRoot &share = request->context->share();
+    const ShareRoot::Opened folder = share.open(path, O_PATH | O_DIRECTORY);
+    if (!isPlainName(name) || !folder.reached()) {
         session->message = "Create new folder failed";
-    } else if (QFileInfo(full).isDir()) {
+    } else if (share.open(path + name, O_PATH | O_DIRECTORY).reached()) {
         session->message = "Folder create failed: Folder exists";
-    } else if (QDir().mkpath(full) && QFileInfo(full).isDir()) {
+    } else if (::mkdirat(folder.fd.get(), name.toLocal8Bit().constData(), 0777) == 0) {
         session->message = "New folder created";
     } else {
         session->message = "Create new folder failed";
@@ -305,7 +291,7 @@ void ShareDir::reply(int code)
     if (config->isResponsive())
         seeFolder();
     else
-        sendDir(rootPath + request->path);
+        sendDir(request->path);
 }
 
 // ---------------------------------------------------------------- the folder page
@@ -341,9 +327,20 @@ void ShareDir::writeDirFile(const HTML_Element::Cell &cell, const QByteArray &fo
     HTML_Element::writeTextCell(page, cell, deleteEnabled, folderText, dates);
 }
 
-void ShareDir::sendDir(const QString &folder)
+void ShareDir::sendDir(const QString &path, Descriptor folder)
 {
     ClientData *session = request->getClientData();
+    ShareRoot &share = request->context->share();
+    if (!folder.isOpen()) {
+        ShareRoot::Opened opened = share.open(path, O_PATH | O_DIRECTORY);
+        // A share that is gone answers as a missing file does; any other folder that cannot be
+        // read lists as empty.
+        if (!opened.reached() && share.isGone()) {
+            notFound();
+            return;
+        }
+        folder = std::move(opened.fd);
+    }
 
     // Folders (readable ones) only when the profile shows folders; folders first.
     FolderListing::Order order = FolderListing::ByName;
@@ -351,10 +348,12 @@ void ShareDir::sendDir(const QString &folder)
         order = FolderListing::ByTime;
     else if (session->sortFlags == BySize)
         order = FolderListing::BySize;
-    const QList<FolderListing::Entry> entries = FolderListing::read(
-        rootPath, folder, config->isFolder(), session->showList, config->isFolder(), order, true);
+    const QList<FolderListing::Entry> entries =
+        folder.isOpen() ? FolderListing::read(share, path, folder.get(), config->isFolder(), session->showList,
+                                              config->isFolder(), order, true)
+                        : QList<FolderListing::Entry>();
+    folder.reset();
     const qint64 count = entries.size();
-    const QString entryPath = folder.endsWith(u'/') ? folder : folder + u'/';
 
     QByteArray page;
     page.reserve(int(qMin<qint64>(80 * count + 512, 64 * 1024 * 1024)));
@@ -439,15 +438,13 @@ void ShareDir::sendDir(const QString &folder)
         // clean absolute path (the manager knows elements by it), the folder text, the dates.
         QByteArray linkPrefix;
         TextCoding::appendPercentEncoded(&linkPrefix, prefix.toUtf8(), TextCoding::Kept::PageLink);
-        QString elementPath = QDir::cleanPath(entryPath);
+        QString elementPath = QDir::cleanPath(rootPath + u'/' + path);
         if (!elementPath.endsWith(u'/'))
             elementPath += u'/';
         const qsizetype elementFolder = elementPath.size();
         QByteArray folderText;
         TextCoding::appendEscaped(&folderText, tr("Folder").toUtf8());
         ShortDates dates;
-        // The listing holds readable entries only when it was asked for them.
-        const bool listedReadable = config->isFolder();
         HTML_Element::Cell cell;
         cell.linkPrefix = linkPrefix;
         const qint64 stop = qMin(count, start + pageSize);
@@ -457,8 +454,7 @@ void ShareDir::sendDir(const QString &folder)
                 page += "<tr>";
             const FolderListing::Entry &entry = entries.at(i);
             // An unreadable entry keeps its place but shows nothing.
-            if (listedReadable
-                || ::access(QFile::encodeName(entryPath + entry.name).constData(), R_OK) == 0) {
+            if (entry.readable) {
                 const QByteArray name = entry.name.toUtf8();
                 cell.name = name;
                 cell.size = entry.size;
@@ -542,10 +538,11 @@ void ShareDir::postResponsive(const QString &a, ClientData *session)
     if (a == QLatin1String("log")) {
         // The login page posts to the address that was asked for: a file is what the browser
         // wanted, a folder is shown afresh.
-        const QFileInfo target(rootPath + path);
-        if (target.exists() && !target.isDir()) {
+        ShareRoot::Opened target = request->context->share().open(path, ShareRoot::ReadFlags);
+        struct stat status;
+        if (target.reached() && ::fstat(target.fd.get(), &status) == 0 && !S_ISDIR(status.st_mode)) {
             disposition = Disposition::Inline;
-            sendFile(target.absoluteFilePath());
+            sendOpened(target.fd.release(), status, ShareRoot::lastName(path));
         } else {
             seeFolder();
         }
@@ -560,7 +557,7 @@ void ShareDir::postResponsive(const QString &a, ClientData *session)
         return;
     }
     if (request->contentType.startsWith("multipart/form-data")) {
-        saveFileTo(rootPath + path);
+        saveFileTo(path);
         return; // the answer follows in reply(int)
     }
     if (a == QLatin1String("cfd"))
@@ -594,16 +591,30 @@ qint64 ShareDir::takeView(ClientData *session)
     return toNumber(request->param("p"), &number) ? qMax<qint64>(0, number - 1) : 0;
 }
 
-void ShareDir::sendResponsiveDir(const QString &folder, qint64 pageIndex)
+void ShareDir::sendResponsiveDir(const QString &path, Descriptor folder, qint64 pageIndex)
 {
     ClientData *session = request->getClientData();
+    ShareRoot &share = request->context->share();
+    if (!folder.isOpen()) {
+        ShareRoot::Opened opened = share.open(path, O_PATH | O_DIRECTORY);
+        // A share that is gone answers as a missing file does; any other folder that cannot be
+        // read lists as empty.
+        if (!opened.reached() && share.isGone()) {
+            notFound();
+            return;
+        }
+        folder = std::move(opened.fd);
+    }
     FolderListing::Order order = FolderListing::ByName;
     if (session->sortFlags == ResponsivePage::ByTime)
         order = FolderListing::ByTime;
     else if (session->sortFlags == ResponsivePage::BySize)
         order = FolderListing::BySize;
-    QList<FolderListing::Entry> listed = FolderListing::read(rootPath, folder, config->isFolder(), session->showList,
-                                                             true, order, true);
+    QList<FolderListing::Entry> listed =
+        folder.isOpen() ? FolderListing::read(share, path, folder.get(), config->isFolder(), session->showList, true,
+                                              order, true)
+                        : QList<FolderListing::Entry>();
+    folder.reset();
     // The listing puts names first to last and the newest and the largest first; folders stay
     // before files either way.
     if (session->descending != (order != FolderListing::ByName)) {
@@ -621,7 +632,7 @@ void ShareDir::sendResponsiveDir(const QString &folder, qint64 pageIndex)
     const qint64 stop = qMin(view.total, start + view.pageSize);
 
     HTML_Element_Manager *manager = thumbnails ? request->context->thumbnails : nullptr;
-    QString elementPath = QDir::cleanPath(folder);
+    QString elementPath = QDir::cleanPath(rootPath + u'/' + path);
     if (!elementPath.endsWith(u'/'))
         elementPath += u'/';
     QList<ResponsivePage::Entry> entries;
@@ -727,23 +738,27 @@ void ShareDir::deleteChosen(ClientData *session)
     QString shown = request->path;
     if (!shown.endsWith(u'/'))
         shown += u'/';
-    const QString folder = rootPath + shown;
+    ShareRoot &share = request->context->share();
+    const ShareRoot::Opened folder = share.open(shown, O_PATH | O_DIRECTORY);
     int removed = 0;
     QByteArray failed;
     const auto items = request->params();
     for (const auto &[name, value] : items) {
         if (name != QLatin1String("n"))
             continue;
-        // A value that is not one plain name is never acted on.
+        // A value that is not one plain name is never acted on; a folder goes with all it holds,
+        // a link as itself.
         bool done = false;
-        if (isPlainName(value)) {
-            const QString full = folder + value;
-            const QFileInfo item(full);
-            if (item.isDir() && !item.isSymLink()) {
-                DeleteDir dir(full, rootPath);
-                done = dir.deleteDir();
-            } else {
-                done = QFile::remove(full);
+        if (isPlainName(value) && folder.reached()) {
+            const QByteArray local = value.toLocal8Bit();
+            struct stat status;
+            if (::fstatat(folder.fd.get(), local.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+                if (S_ISDIR(status.st_mode)) {
+                    DeleteDir dir(folder.fd.get(), local, &share);
+                    done = dir.deleteDir();
+                } else {
+                    done = ::unlinkat(folder.fd.get(), local.constData(), 0) == 0;
+                }
             }
         }
         if (done) {

@@ -27,7 +27,8 @@ public:
     using HTTP_Response::reply;
     void reply(QFileInfo *root) override;
 
-    void sendDir(const QString &folder);
+    // The folder page of the folder at the share path `path` (open at `folder`, if it is).
+    void sendDir(const QString &path, Descriptor folder = Descriptor());
     // The responsive page of what a search below the folder addressed found (`matches` by their
     // paths below it), one page of them.
     void sendFound(const QString &text, const QList<ResponsivePage::Entry> &matches, bool cutShort);
@@ -64,7 +65,7 @@ private:
     void postResponsive(const QString &a, ClientData *session);
     // Takes what the page's links ask: the order, the view, the page size; the page shown.
     qint64 takeView(ClientData *session);
-    void sendResponsiveDir(const QString &folder, qint64 pageIndex);
+    void sendResponsiveDir(const QString &path, Descriptor folder, qint64 pageIndex);
     // Fills in what every responsive page has and sends it.
     void sendResponsive(ResponsivePage::View *view, const QList<ResponsivePage::Entry> &entries);
     // A file of the icon folder: the pages' style, script and icons, cached by the browser.

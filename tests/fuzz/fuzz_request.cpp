@@ -12,10 +12,13 @@
 #include "responses/lock.h"
 #include "server/clientmanager.h"
 #include "server/http_request.h"
+#include "server/servercontext.h"
 #include "server/sharepath.h"
 #include "server/socket.h"
 
 #include <QFileInfo>
+
+#include <fcntl.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -82,9 +85,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)Lock::tokenOf(request.ifHeader);
     (void)Lock::timeoutOf(request.timeout);
 
-    // A path that passed the parser stays in the share, and so does a Destination that passes.
-    const QFileInfo root(tree.share());
-    const QString rootPath = root.absoluteFilePath();
+    // A path that passed the parser stays in the share, and so does a Destination that passes:
+    // never through "..", nor through the tree's links out of it.
+    static ServerContext context;
+    context.root = QFileInfo(tree.share());
+    request.context = &context;
     if (request.status == RequestParser::Status::Parsed) {
         if (request.path.contains(QChar(0)) || !request.path.startsWith(u'/'))
             Fuzz::fail("a path with NUL or without a leading slash passed", request.path.toUtf8());
@@ -92,12 +97,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (segment == u"..")
                 Fuzz::fail("a path with .. passed", request.path.toUtf8());
         }
-        (void)SharePath::contains(rootPath, rootPath + request.path);
+        (void)context.share().open(request.path, O_PATH);
     }
     Dav dav(&request);
     QString destination;
-    if (dav.destination(&root, &destination) == 0) {
-        if (!SharePath::contains(rootPath, rootPath + destination))
+    if (dav.destination(&context.root, &destination) == 0) {
+        QStringList names = destination.split(u'/', Qt::SkipEmptyParts);
+        names.removeAll(QStringLiteral("."));
+        if (names.contains(QStringLiteral("..")) || names.value(0) == QLatin1String("out")
+            || names.value(0) == QLatin1String("secretlink")
+            || (names.value(0) == QLatin1String("sub") && names.value(1) == QLatin1String("secretlink")))
             Fuzz::fail("a Destination outside the share passed", destination.toUtf8());
     }
     Fuzz::settle();

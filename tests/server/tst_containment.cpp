@@ -1,23 +1,34 @@
 // Nothing outside the shared folder is read, listed, created, changed or deleted, whatever path
 // a client names: each attack path is sent with every method, as a form value ("f", "d"), as
 // an upload's file name, as a Destination, to the listing service, and behind the icon and
-// thumbnail prefixes. A canary folder next to the share is compared before and after, and no
-// answer may carry the canary's contents or the name of a file that only a listing of it shows.
+// thumbnail prefixes; and while a link in the share is flipped between a place inside and one
+// outside as fast as a thread can, every method keeps running through it. A canary folder next
+// to the share is compared before and after, and no answer may carry the canary's contents or
+// the name of a file that only a listing of it shows.
 
 #include "httpclient.h"
 #include "testserver.h"
 
 #include "web/html_element_manager.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTest>
 #include <QUrl>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+#include <unistd.h>
 
 namespace {
 
@@ -64,6 +75,8 @@ private slots:
     void pictureOutsideHasNoThumbnail();
     void walksStayInsideTheShare_data();
     void walksStayInsideTheShare();
+    void linkFlippedMidRequestNeverLeadsOut_data();
+    void linkFlippedMidRequestNeverLeadsOut();
 
 private:
     // Everything in the temporary folder but the share: names, kinds, sizes, times, contents.
@@ -331,7 +344,8 @@ void TestContainment::walksStayInsideTheShare_data()
     QTest::addColumn<QStringList>("absent");    // not in the share afterwards
 
     const QByteArrayList secrets{TestServer::Secret, "profile password", HiddenName, "ABS"};
-    const QByteArrayList unlisted = secrets + QByteArrayList{"evil", ".kestrune", "conflink", "Global.conf"};
+    const QByteArrayList unlisted = secrets + QByteArrayList{"evil", ".kestrune\"", ".kestrune/", ".kestrune<", "conflink",
+                                                             "Global.conf"};
     const QStringList profile{QStringLiteral("d/.kestrune/Global.conf"), QStringLiteral("d/.kestrune/inner/Work.cnf")};
     const QStringList none;
 
@@ -377,6 +391,22 @@ void TestContainment::walksStayInsideTheShare_data()
     QTest::addRow("MOVE onto the folder that holds the profile folder")
         << request("MOVE", "/sub", "Destination: /d\r\nOverwrite: T\r\n") << QByteArrayList{"403 Forbidden"} << secrets
         << (profile + QStringList{QStringLiteral("sub/inner.txt")}) << none;
+    // Links that stay in the share lead where they point, by an absolute path or up and down.
+    QTest::addRow("GET through an absolute link inside")
+        << request("GET", "/d/inlink") << QByteArrayList{"200 OK", "contents of a"} << secrets << profile << none;
+    QTest::addRow("GET through a relative link up and down the share")
+        << request("GET", "/d/insub/inner.txt") << QByteArrayList{"200 OK", "\r\n\r\ninner"} << secrets << profile << none;
+    QTest::addRow("PUT through a link to a folder inside")
+        << request("PUT", "/d/insub/put.txt", QByteArray(), "put") << QByteArrayList{"201 Created"} << secrets
+        << (profile + QStringList{QStringLiteral("sub/put.txt")}) << none;
+    QTest::addRow("GET of a folder named like the profile folder")
+        << request("GET", "/d/.kestrune-old/notes.txt") << QByteArrayList{"200 OK", "old notes"} << secrets << profile
+        << none;
+    QTest::addRow("GET through a link into the profile folder")
+        << request("GET", "/d/conflink") << QByteArrayList{"403 Forbidden"} << secrets << profile << none;
+    QTest::addRow("COPY of a link into the profile folder")
+        << request("COPY", "/d/conflink", "Destination: /stolen\r\n") << QByteArrayList{"403 Forbidden"} << secrets
+        << profile << QStringList{QStringLiteral("stolen")};
 }
 
 void TestContainment::walksStayInsideTheShare()
@@ -391,11 +421,13 @@ void TestContainment::walksStayInsideTheShare()
     ts->put(QStringLiteral("d/inner/deep.txt"), "deep");
     ts->put(QStringLiteral("d/.kestrune/Global.conf"), "profile password");
     ts->put(QStringLiteral("d/.kestrune/inner/Work.cnf"), "profile password too");
+    ts->put(QStringLiteral("d/.kestrune-old/notes.txt"), "old notes");
     QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("secret.txt")), ts->path(QStringLiteral("d/evil"))));
     QVERIFY(QFile::link(ts->outsidePath(), ts->path(QStringLiteral("d/evildir"))));
     QVERIFY(QFile::link(ts->path(QStringLiteral("a.txt")), ts->path(QStringLiteral("d/inlink"))));
     QVERIFY(QFile::link(ts->path(QStringLiteral("d/.kestrune/Global.conf")), ts->path(QStringLiteral("d/conflink"))));
     QVERIFY(QFile::link(ts->path(QStringLiteral("d/.kestrune")), ts->path(QStringLiteral("d/conflinkdir"))));
+    QVERIFY(QFile::link(QStringLiteral("../sub"), ts->path(QStringLiteral("d/insub"))));
     // The server's profile folder lies in the share.
     const QString profiles = Configuration::ConfigDir;
     Configuration::ConfigDir = ts->path(QStringLiteral("d/.kestrune/"));
@@ -414,6 +446,125 @@ void TestContainment::walksStayInsideTheShare()
         QVERIFY2(!QFileInfo::exists(ts->path(relative)) && !QFileInfo(ts->path(relative)).isSymLink(), qPrintable(relative));
     QCOMPARE(QFile(ts->path(QStringLiteral("d/.kestrune/Global.conf"))).size(), qint64(16));
     QCOMPARE(canary(), before);
+}
+
+void TestContainment::linkFlippedMidRequestNeverLeadsOut_data()
+{
+    // share/l/flip leads to the folder share/inside or to the canary folder, share/l/flipfile to
+    // inside/secret.txt or to the canary's secret.txt; both change all the time.
+    QTest::addColumn<QByteArray>("request");
+
+    // A request with a body is answered once its body is in: the body is sent after the link
+    // was flipped, between the check of the request's path and the answer (a PUT is answered
+    // before its body, an MKCOL with one is refused).
+    const QByteArray x = "x";
+    QTest::addRow("GET through the link") << request("GET", "/l/flip/secret.txt", QByteArray(), x);
+    QTest::addRow("GET of the link") << request("GET", "/l/flipfile", "Range: bytes=0-99\r\n", x);
+    QTest::addRow("HEAD of the link") << request("HEAD", "/l/flipfile", QByteArray(), x);
+    QTest::addRow("folder page through the link") << request("GET", "/l/flip/", QByteArray(), x);
+    QTest::addRow("PUT through the link") << request("PUT", "/l/flip/secret.txt", QByteArray(), "replaced");
+    QTest::addRow("PUT of the link") << request("PUT", "/l/flipfile", QByteArray(), "replaced");
+    QTest::addRow("COPY through the link") << request("COPY", "/l/flip/secret.txt", "Destination: /copied.txt\r\n", x);
+    QTest::addRow("COPY of the link") << request("COPY", "/l/flipfile", "Destination: /copied.txt\r\n", x);
+    QTest::addRow("COPY of the folder through the link") << request("COPY", "/l/flip", "Destination: /copied\r\n", x);
+    QTest::addRow("COPY into the link") << request("COPY", "/a.txt", "Destination: /l/flip/secret.txt\r\n", x);
+    QTest::addRow("MOVE through the link")
+        << request("MOVE", "/l/flip/secret.txt", "Destination: /moved.txt\r\nOverwrite: T\r\n", x);
+    QTest::addRow("MOVE into the link")
+        << request("MOVE", "/a.txt", "Destination: /l/flip/secret.txt\r\nOverwrite: T\r\n", x);
+    QTest::addRow("DELETE through the link") << request("DELETE", "/l/flip/secret.txt", QByteArray(), x);
+    QTest::addRow("MKCOL through the link") << request("MKCOL", "/l/flip/made/deeper");
+    QTest::addRow("PROPFIND through the link") << request("PROPFIND", "/l/flip/", "Depth: 1\r\n", x);
+    QTest::addRow("listing service, recursive") << request("PROPFIND", "/?r=1", "User-Agent: mc\r\n", x);
+    QTest::addRow("delete action through the link") << form("/l/flip", "a=del&f=secret.txt&d=folder");
+    QTest::addRow("create-folder action through the link") << form("/l/flip", "a=cfd&f=made");
+    QTest::addRow("upload through the link") << upload("/l/flip/", "up.txt");
+}
+
+void TestContainment::linkFlippedMidRequestNeverLeadsOut()
+{
+    QFETCH(QByteArray, request);
+    const QByteArray inside = "the copy inside";
+    ts->put(QStringLiteral("inside/folder/x.txt"), inside);
+    QVERIFY(ts->mkdir(QStringLiteral("l")));
+    ts->writeFile(ts->outsidePath(QStringLiteral("folder/x.txt")), TestServer::Secret);
+    const QStringList before = canary();
+
+    std::atomic<bool> stop(false);
+    std::atomic<unsigned> flips(0);
+    std::thread flipper([this, &stop, &flips] {
+        const QByteArray share = QFile::encodeName(ts->path());
+        const QByteArray outside = QFile::encodeName(ts->outsidePath());
+        // Inside every other time; outside by a relative and by an absolute path.
+        const QByteArray folders[] = {"../inside", "../../outside", "../inside", outside};
+        const QByteArray files[] = {"../inside/secret.txt", "../../outside/secret.txt", "../inside/secret.txt",
+                                    outside + "/secret.txt"};
+        const QByteArray fresh = share + "/l/.flip-new";
+        const QByteArray flip = share + "/l/flip";
+        const QByteArray flipFile = share + "/l/flipfile";
+        for (unsigned n = 0; !stop; ++n) {
+            // A link changed in one step, as rename() replaces a name.
+            if (::symlink(folders[n % 4].constData(), fresh.constData()) == 0)
+                ::rename(fresh.constData(), flip.constData());
+            if (::symlink(files[n % 4].constData(), fresh.constData()) == 0)
+                ::rename(fresh.constData(), flipFile.constData());
+            ++flips;
+        }
+    });
+    const auto finish = [&] {
+        stop = true;
+        if (flipper.joinable())
+            flipper.join();
+    };
+    const auto joined = qScopeGuard(finish);
+
+    QElapsedTimer running;
+    running.start();
+    int requests = 0;
+    const qsizetype headSize = request.indexOf("\r\n\r\n") + 4;
+    while (running.elapsed() < 300 || requests < 200) {
+        // What the requests take away comes back.
+        for (const auto &[name, content] : {std::pair{"a.txt", QByteArray("contents of a")}, {"inside/secret.txt", inside}}) {
+            if (!ts->exists(QLatin1String(name)))
+                ts->put(QLatin1String(name), content);
+        }
+        // Several at once, so that many are handled while the links change.
+        std::vector<std::unique_ptr<HttpClient>> clients;
+        for (int i = 0; i < 8; ++i) {
+            clients.push_back(std::make_unique<HttpClient>());
+            QVERIFY(clients.back()->connectTo(ts->port()));
+        }
+        const qint64 received = ts->server->traffic.receivedBytes;
+        for (const auto &client : clients)
+            client->send(request.left(headSize));
+        if (headSize < request.size()) {
+            // The heads are read and their paths checked; the links change before the bodies come.
+            const unsigned flipped = flips;
+            const QDeadlineTimer deadline(HttpClient::Timeout);
+            while ((ts->server->traffic.receivedBytes < received + 8 * headSize || flips < flipped + 2)
+                   && !deadline.hasExpired())
+                QCoreApplication::processEvents();
+            for (const auto &client : clients)
+                client->send(request.mid(headSize));
+        }
+        for (const auto &client : clients) {
+            client->waitClosed(HttpClient::Timeout);
+            const QByteArray answer = client->pending();
+            ++requests;
+            QVERIFY2(!answer.isEmpty(), request.constData());
+            QVERIFY2(!answer.contains(TestServer::Secret), answer.left(300).constData());
+            QVERIFY2(!answer.contains(HiddenName), answer.left(300).constData());
+        }
+    }
+    finish();
+    QCOMPARE(canary(), before);
+    // Nothing of the canary was copied into the share either.
+    QDirIterator it(ts->path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!QFileInfo(path).isSymLink())
+            QVERIFY2(!TestServer::readFile(path).contains(TestServer::Secret), qPrintable(path));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestContainment)

@@ -17,6 +17,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/file.h>
 #include <sys/resource.h>
 
 namespace {
@@ -57,10 +58,10 @@ private slots:
     void manyConnectionsLeaveNoDescriptors();
     void writeFailureIsReportedAndLeavesNoFile_data();
     void writeFailureIsReportedAndLeavesNoFile();
-    void formUploadIsWrittenUnderATemporaryName();
+    void formUploadHasNoNameUntilItIsWhole();
     void fileAppearingDuringAnUploadIsKept();
-    void uploadLeftoversAreNeverListedAndGoAfterADay_data();
-    void uploadLeftoversAreNeverListedAndGoAfterADay();
+    void uploadLeftoversAreNeverListedAndGoOnceNobodyWritesThem_data();
+    void uploadLeftoversAreNeverListedAndGoOnceNobodyWritesThem();
 
 private:
     TestServer *ts = nullptr;
@@ -236,7 +237,7 @@ void TestFaults::writeFailureIsReportedAndLeavesNoFile()
     QCOMPARE(ts->names().size(), before.size() + (request.contains("/a.txt") ? 0 : 1));
 }
 
-void TestFaults::formUploadIsWrittenUnderATemporaryName()
+void TestFaults::formUploadHasNoNameUntilItIsWhole()
 {
     QVERIFY(ts->start());
     const QStringList before = ts->names();
@@ -246,18 +247,9 @@ void TestFaults::formUploadIsWrittenUnderATemporaryName()
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
     client.send(request.left(300000));
-    // Part of the file is on disk, under another name in the same folder.
-    QString temporary;
-    QVERIFY(HttpClient::waitUntil([&] {
-        const QStringList now = ts->names();
-        for (const QString &name : now) {
-            if (!before.contains(name) && QFileInfo(ts->path(name)).size() > 100000)
-                temporary = name;
-        }
-        return !temporary.isEmpty();
-    }));
-    QVERIFY(!QFileInfo::exists(ts->path(QStringLiteral("up.bin"))));
-    QVERIFY(temporary.startsWith(u'.'));
+    // Part of the file is written, under no name at all: a server killed now leaves nothing.
+    QVERIFY(HttpClient::waitUntil([&] { return ts->server->traffic.receivedBytes == 300000; }));
+    QCOMPARE(ts->names(), before);
 
     client.send(request.mid(300000));
     HttpReply reply;
@@ -295,7 +287,7 @@ void TestFaults::fileAppearingDuringAnUploadIsKept()
     QCOMPARE(ts->names(), after);
 }
 
-void TestFaults::uploadLeftoversAreNeverListedAndGoAfterADay_data()
+void TestFaults::uploadLeftoversAreNeverListedAndGoOnceNobodyWritesThem_data()
 {
     QTest::addColumn<QByteArray>("request");
 
@@ -306,20 +298,23 @@ void TestFaults::uploadLeftoversAreNeverListedAndGoAfterADay_data()
         << QByteArray("PROPFIND /?r=1 HTTP/1.1\r\nUser-Agent: mc\r\n\r\n");
 }
 
-void TestFaults::uploadLeftoversAreNeverListedAndGoAfterADay()
+void TestFaults::uploadLeftoversAreNeverListedAndGoOnceNobodyWritesThem()
 {
     QFETCH(QByteArray, request);
     ts->config.showFolders = CheckState::On;
-    // What a server killed in the middle of two uploads left, a day and more ago and just now,
-    // beside a hidden file of somebody's that is as old.
-    const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-25 * 3600);
-    for (const char *name : {"sub/.upload-3kq9ztx", "sub/.upload-fresh1", "sub/.hidden-own", "sub/kept.txt"})
+    // Where a file system has no files without a name, a new file is written under a hidden
+    // name, locked while it is written: what a server killed in the middle of an upload left,
+    // one that another server writes just now (it holds the lock), and a hidden file of
+    // somebody's beside them, a day old.
+    for (const char *name : {"sub/.upload-3kq9ztx", "sub/.upload-fresh1", "sub/.hidden-own", "sub/.upload-notes.txt",
+                             "sub/kept.txt"})
         ts->put(QLatin1String(name), "partial upload");
-    for (const char *name : {"sub/.upload-3kq9ztx", "sub/.hidden-own"}) {
-        QFile file(ts->path(QLatin1String(name)));
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.setFileTime(old, QFileDevice::FileModificationTime));
-    }
+    QFile own(ts->path(QStringLiteral("sub/.hidden-own")));
+    QVERIFY(own.open(QIODevice::ReadWrite));
+    QVERIFY(own.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-25 * 3600), QFileDevice::FileModificationTime));
+    QFile written(ts->path(QStringLiteral("sub/.upload-fresh1")));
+    QVERIFY(written.open(QIODevice::ReadWrite));
+    QCOMPARE(::flock(written.handle(), LOCK_EX | LOCK_NB), 0);
     QVERIFY(ts->start());
 
     HttpClient client;
@@ -328,9 +323,10 @@ void TestFaults::uploadLeftoversAreNeverListedAndGoAfterADay()
     QVERIFY(client.waitClosed());
     const QByteArray answer = client.pending();
     QVERIFY2(answer.contains("kept.txt"), answer.constData());
-    QVERIFY2(!answer.contains(".upload-"), answer.constData());
+    QVERIFY2(!answer.contains(".upload-3kq9ztx") && !answer.contains(".upload-fresh1"), answer.constData());
     QCOMPARE(ts->names(QStringLiteral("sub")),
-             QStringList({QStringLiteral(".hidden-own"), QStringLiteral(".upload-fresh1"), QStringLiteral("kept.txt")}));
+             QStringList({QStringLiteral(".hidden-own"), QStringLiteral(".upload-fresh1"),
+                          QStringLiteral(".upload-notes.txt"), QStringLiteral("kept.txt")}));
 }
 
 QTEST_GUILESS_MAIN(TestFaults)

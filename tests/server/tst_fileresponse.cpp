@@ -471,20 +471,31 @@ void TestFileResponse::missingFileGetsTheEscapedNotFoundPage_data()
 {
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<QByteArray>("shownPath");
+    QTest::addColumn<bool>("shareGone"); // the shared folder is deleted while it is served
 
-    QTest::addRow("plain path") << QByteArray("/docs/x.pdf") << QByteArray("/docs/x.pdf");
+    QTest::addRow("plain path") << QByteArray("/docs/x.pdf") << QByteArray("/docs/x.pdf") << false;
     QTest::addRow("markup in the path is escaped") << QByteArray("/%3Cscript%3Ealert(1)%3C/script%3E.pdf")
-                                                   << QByteArray("/&lt;script&gt;alert(1)&lt;/script&gt;.pdf");
-    QTest::addRow("ampersand and quotes") << QByteArray("/a%26b%22c%27d") << QByteArray("/a&amp;b&quot;c&#39;d");
-    QTest::addRow("query is not part of the path") << QByteArray("/gone.txt?x=%3Cb%3E") << QByteArray("/gone.txt");
-    QTest::addRow("missing icon") << QByteArray("/_i/none.png") << QByteArray("/_i/none.png");
+                                                   << QByteArray("/&lt;script&gt;alert(1)&lt;/script&gt;.pdf") << false;
+    QTest::addRow("ampersand and quotes") << QByteArray("/a%26b%22c%27d") << QByteArray("/a&amp;b&quot;c&#39;d") << false;
+    QTest::addRow("query is not part of the path") << QByteArray("/gone.txt?x=%3Cb%3E") << QByteArray("/gone.txt") << false;
+    QTest::addRow("missing icon") << QByteArray("/_i/none.png") << QByteArray("/_i/none.png") << false;
+    QTest::addRow("the share itself, gone") << QByteArray("/") << QByteArray("/") << true;
+    QTest::addRow("a file of a share that is gone") << QByteArray("/a.txt") << QByteArray("/a.txt") << true;
+    QTest::addRow("a folder of a share that is gone") << QByteArray("/sub/") << QByteArray("/sub/") << true;
 }
 
 void TestFileResponse::missingFileGetsTheEscapedNotFoundPage()
 {
     QFETCH(QByteArray, target);
     QFETCH(QByteArray, shownPath);
+    QFETCH(bool, shareGone);
+    ts->put(QStringLiteral("a.txt"), "served");
+    ts->put(QStringLiteral("sub/b.txt"), "served");
     QVERIFY(ts->start());
+    if (shareGone) {
+        QCOMPARE(get(target).code, 200);
+        QVERIFY(QDir(ts->path()).removeRecursively());
+    }
 
     const HttpReply reply = get(target);
     QCOMPARE(reply.status, QByteArray("404 Not Found"));
@@ -494,6 +505,12 @@ void TestFileResponse::missingFileGetsTheEscapedNotFoundPage()
     QCOMPARE(reply.body, "<html><title>Wrong URL</title><body><h1>Wrong URL</h1>Path=" + shownPath
                              + "<br>or File=" + shownPath + "<br>Not found.</body></html>");
     QVERIFY(!reply.body.contains(ts->dir.path().toUtf8()));
+    if (shareGone) {
+        // A folder made again at the shared path is the share.
+        ts->put(QStringLiteral("a.txt"), "served again");
+        ts->put(QStringLiteral("sub/b.txt"), "served again");
+        QCOMPARE(get(target).code, 200);
+    }
 }
 
 void TestFileResponse::unknownMethodGets405AndCloses_data()

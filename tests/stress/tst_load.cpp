@@ -264,7 +264,8 @@ void TestLoad::manyConcurrentDownloadsAndUploads()
     HttpReply settled;
     QVERIFY(sendAll(first, "GET /dl.bin HTTP/1.1\r\nConnection: close\r\n\r\n") && readReply(first, &settled));
     ::close(first);
-    QVERIFY(HttpClient::waitUntil([&] { return server.openDescriptors() <= 11; }, 5000));
+    // (The shared folder is one of them: it is held open.)
+    QVERIFY(HttpClient::waitUntil([&] { return server.openDescriptors() <= 12; }, 5000));
     const int descriptors = server.openDescriptors();
 
     QElapsedTimer clock;
@@ -471,14 +472,8 @@ void TestLoad::killedServerLeavesNoCompleteLookingFile()
     QVERIFY(server.process.waitForFinished(10000));
     ::close(fd);
 
-    // Nothing under the final name; at most a hidden file with a part of it.
-    QVERIFY(!QFileInfo::exists(server.share(QStringLiteral("up/big.bin"))));
-    const QFileInfoList left = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden);
-    QVERIFY(left.size() <= 1);
-    for (const QFileInfo &file : left) {
-        QVERIFY2(file.fileName().startsWith(u'.'), qPrintable(file.fileName()));
-        QVERIFY(file.size() < data.size());
-    }
+    // Nothing at all: the file had no name yet.
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot), QStringList());
 }
 
 void TestLoad::trafficLimitInTheMiddleOfADownloadStopsCleanly()

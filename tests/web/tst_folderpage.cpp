@@ -678,14 +678,19 @@ void TestFolderPage::oneShotMessage()
 void TestFolderPage::escaping_data()
 {
     QTest::addColumn<bool>("pictures");
-    QTest::addRow("text cells") << false;
-    QTest::addRow("picture cells") << true;
+    QTest::addColumn<bool>("responsive");
+    QTest::addRow("text cells") << false << false;
+    QTest::addRow("picture cells") << true << false;
+    QTest::addRow("responsive page") << true << true;
 }
 
 void TestFolderPage::escaping()
 {
     QFETCH(bool, pictures);
+    QFETCH(bool, responsive);
     web->config.showImages = pictures ? CheckState::On : CheckState::Off;
+    if (responsive)
+        web->config.pages = FolderPages::Responsive;
     if (pictures)
         web->startThumbnails();
     QVERIFY(web->write("<b>&\"'.txt", "x"));
@@ -693,6 +698,13 @@ void TestFolderPage::escaping()
     HttpClient client(web->port(), HttpClient::Browser);
     HttpReply reply = client.get("/");
     QCOMPARE(reply.status, QByteArray("200 OK"));
+    if (responsive) {
+        // In the text, the check box's value and every link.
+        QCOMPARE(reply.body.count("&lt;b&gt;&amp;&quot;&#39;.txt"), 2);
+        QVERIFY(reply.body.contains("href=\"/%3Cb%3E%26%22%27.txt?dl=1\""));
+        QVERIFY(!reply.body.contains("<b>&") && !reply.body.contains("<i>") && !reply.body.contains("'.txt"));
+        return;
+    }
     QVERIFY(reply.body.contains("<input type=\"checkbox\" name=\"f\" value=\"&lt;b&gt;&amp;&quot;&#39;.txt\"> "
                                 "<a href=\"/%3Cb%3E%26%22%27.txt\">"));
     QVERIFY(reply.body.contains("&lt;b&gt;&amp;&quot;&#39;.txt<br>"));
