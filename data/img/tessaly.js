@@ -118,7 +118,9 @@
     next.addEventListener('click', () => step(1));
     viewer.append(bar, stage, prev, next);
     viewer.addEventListener('close', () => { stage.textContent = ''; });
-    viewer.addEventListener('keydown', (e) => {
+    // On the page: the focus may have left a button that hid itself.
+    document.addEventListener('keydown', (e) => {
+      if (!viewer.open || e.defaultPrevented) return;
       if (e.key === 'ArrowLeft') step(-1);
       else if (e.key === 'ArrowRight') step(1);
     });

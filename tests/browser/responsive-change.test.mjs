@@ -110,7 +110,7 @@ for (const screen of Screens) {
 
         await t.test('a new folder', async () => {
             await page.click('summary:has-text("New folder")');
-            await page.fill('input[name=f]', 'Trip <photos>');
+            await page.fill('input[type=text][name=f]', 'Trip <photos>');
             await Promise.all([page.waitForNavigation(), page.click('form.pop button:has-text("Create")')]);
             assert.equal(await page.textContent('.msg'), 'New folder created');
             assert.ok(fs.statSync(inShare(screen.name, 'Trip <photos>')).isDirectory());
@@ -186,7 +186,7 @@ test('without JavaScript', async (t) => {
 
     await t.test('create a folder', async () => {
         await page.click('summary:has-text("New folder")');
-        await page.fill('input[name=f]', 'Made');
+        await page.fill('input[type=text][name=f]', 'Made');
         await submitting(() => page.click('form.pop button:has-text("Create")'));
         assert.ok(fs.statSync(inShare('nojs', 'Made')).isDirectory());
     });

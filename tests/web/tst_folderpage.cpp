@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <QTimeZone>
 #include <QTranslator>
@@ -200,6 +202,7 @@ private slots:
     void oneShotMessage();
     void escaping_data();
     void escaping();
+    void responsiveWeight();
     void hiddenEntries();
     void noFolders();
     void unreadableEntryKeepsItsSlot();
@@ -718,6 +721,30 @@ void TestFolderPage::escaping()
 
     reply = client.get("/%3Ci%3E");
     QVERIFY(reply.body.contains("<td><b><a href=\"/\">../&lt;i&gt;</a></b></td>"));
+}
+
+void TestFolderPage::responsiveWeight()
+{
+    // A first page of a full folder and all it loads: within 50 KB; the assets cached.
+    web->config.pages = FolderPages::Responsive;
+    for (int i = 0; i < 40; ++i)
+        QVERIFY(web->write(QStringLiteral("holiday picture number %1.txt").arg(i), "x"));
+    HttpClient client(web->port(), HttpClient::Browser);
+    const HttpReply page = client.get("/");
+    qsizetype total = page.body.size();
+    static const QRegularExpression asset(QStringLiteral("(?:href|src)=\"(/_i/[^\"#]+)"));
+    QSet<QString> assets;
+    for (const QRegularExpressionMatch &m : asset.globalMatch(QString::fromUtf8(page.body)))
+        assets.insert(m.captured(1));
+    QCOMPARE(assets.size(), 3);
+    for (const QString &url : assets) {
+        const HttpReply reply = client.get(url.toUtf8());
+        QCOMPARE(reply.code, 200);
+        QCOMPARE(reply.header("Cache-Control"), QByteArray("max-age=31536000, immutable"));
+        total += reply.body.size();
+        QCOMPARE(client.get(url.toUtf8(), "If-None-Match: " + reply.header("ETag") + "\r\n").code, 304);
+    }
+    QVERIFY2(total <= 50 * 1024, QByteArray::number(total).constData());
 }
 
 void TestFolderPage::hiddenEntries()
