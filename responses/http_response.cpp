@@ -477,16 +477,16 @@ void HTTP_Response::saveFileTo(const QString &folder)
     const QByteArray delimiter = "\r\n--" + request->contentType.mid(at + 9);
 
     // The first part's headers: the delimiter line, the header lines, an empty line.
-    QByteArray disposition;
+    QByteArray partHeader;
     for (;;) {
         const QByteArray line = socket.readLine();
         request->contentLength -= line.size() + 2;
         if (const std::optional<QByteArray> parameters = dispositionParameters(line))
-            disposition = *parameters;
+            partHeader = *parameters;
         if (line.isEmpty())
             break;
     }
-    const QString fileName = partFileName(disposition, uploadsFolders);
+    const QString fileName = partFileName(partHeader, uploadsFolders);
     if (!isPartPath(fileName)) {
         endUpload(UploadResult::NoFile);
         return;
@@ -610,20 +610,20 @@ void HTTP_Response::partEnded(QFileDevice *, bool written)
 
 QFileDevice *HTTP_Response::nextPart(QByteArrayView headers)
 {
-    QByteArray disposition;
+    QByteArray partHeader;
     for (qsizetype from = 0; from < headers.size();) {
         qsizetype end = headers.indexOf("\r\n", from);
         if (end < 0)
             end = headers.size();
         if (const std::optional<QByteArray> parameters = dispositionParameters(headers.sliced(from, end - from)))
-            disposition = *parameters;
+            partHeader = *parameters;
         from = end + 2;
     }
     // A field of the form, or a file input left empty.
-    if (uploadFileName(disposition).isEmpty())
+    if (uploadFileName(partHeader).isEmpty())
         return nullptr;
     // Each file as if it came alone: a name that is not one, or one taken, keeps nothing.
-    const QString fileName = partFileName(disposition, uploadsFolders);
+    const QString fileName = partFileName(partHeader, uploadsFolders);
     const UploadResult opened = isPartPath(fileName) ? openPart(fileName) : UploadResult::NoFile;
     if (opened != UploadResult::Sent) {
         notePart(opened);
