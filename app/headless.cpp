@@ -65,6 +65,7 @@ const Option Options[] = {
     {"no-images", nullptr, "Show no thumbnails on folder pages."},
     {"no-folders", nullptr, "List no sub-folders on folder pages."},
     {"allow-host", "NAME", "Another host name an open share answers to; may be repeated."},
+    {"pages", "STYLE", "Folder pages: classic, or responsive (made for phones too)."},
     {"limit-kb", "N", "Stop serving after N KB of traffic (0: no limit)."},
     {"session-lifetime", "S", "Seconds a browser session lasts after its last connection."},
     {"max-connections", "N", "Idle connections kept when descriptors run out."},
@@ -147,7 +148,8 @@ QString Headless::usage()
         "          [--auth none|password|basic] [--password TEXT] [--user NAME:PASSWORD]...\n"
         "          [--https] [--key-file PATH] [--key-password TEXT]\n"
         "          [--no-upload] [--no-delete] [--no-images] [--no-folders] [--allow-host NAME]...\n"
-        "          [--limit-kb N] [--session-lifetime S] [--max-connections N] [--qr]\n"
+        "          [--pages classic|responsive] [--limit-kb N] [--session-lifetime S]\n"
+        "          [--max-connections N] [--qr]\n"
         "  tessaly --help\n"
         "\n"
         "The headless server prints one line per URL it serves (with --qr followed by its\n"
@@ -225,6 +227,8 @@ int Headless::start(const QStringList &arguments)
     // Beside the profile's own.
     if (isSet("allow-host"))
         conf->allowedHosts += parser.values(QStringLiteral("allow-host"));
+    if (isSet("pages") && !Configuration::pagesFromName(value("pages"), &conf->pages))
+        return fail(QStringLiteral("--pages takes classic or responsive"), 2);
     if (isSet("limit-kb") && !toNumber(value("limit-kb"), &conf->dataLimitKB, 0, 2147483647))
         return fail(QStringLiteral("--limit-kb takes a number"), 2);
     if (isSet("session-lifetime") && !toNumber(value("session-lifetime"), &conf->sessionLifetime, 0, 2147483647))

@@ -1,8 +1,10 @@
 #include "config/configpagefolder.h"
 
+#include "app/linklabel.h"
 #include "config/configuration.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -16,6 +18,13 @@ ConfigPageFolder::ConfigPageFolder(Configuration *conf, QWidget *parent)
     addCheckBox(layout, tr("Show folders"), "showFolders", conf->isFolder(),
                 &ConfigPageFolder::folderEnabledChanged);
     addCheckBox(layout, tr("Enable upload"), "enableUpload", conf->isUpload(), &ConfigPageFolder::uploadChanged);
+    auto *pages = new QComboBox;
+    pages->setObjectName(QStringLiteral("pages"));
+    // In the order of the FolderPages numbers.
+    pages->addItems({tr("Classic"), tr("Responsive")});
+    pages->setCurrentIndex(int(conf->pages));
+    addRow(layout, helpLabel(tr("Page style:"), QStringLiteral("folder")), pages);
+    connect(pages, &QComboBox::currentIndexChanged, this, &ConfigPageFolder::pagesChanged);
     layout->addStretch(1);
 }
 
@@ -51,4 +60,10 @@ void ConfigPageFolder::folderEnabledChanged(int state)
 void ConfigPageFolder::uploadChanged(int state)
 {
     set(&Configuration::enableUpload, state);
+}
+
+void ConfigPageFolder::pagesChanged(int index)
+{
+    conf->pages = FolderPages(index);
+    emit configChanged();
 }

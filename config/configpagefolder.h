@@ -6,7 +6,8 @@
 
 class QVBoxLayout;
 
-// What the folder pages show and allow: thumbnails, deleting, sub-folders, uploads.
+// What the folder pages show and allow: thumbnails, deleting, sub-folders, uploads; and which
+// pages a browser gets.
 class ConfigPageFolder : public ConfigPage
 {
     Q_OBJECT
@@ -19,6 +20,7 @@ public slots:
     void deleteChanged(int state);
     void folderEnabledChanged(int state);
     void uploadChanged(int state);
+    void pagesChanged(int index);
 
 private:
     void addCheckBox(QVBoxLayout *layout, const QString &text, const char *name, bool checked,

@@ -79,6 +79,7 @@ void forEachField(Visit &&visit)
     visit(&C::keyPassword, QString::fromLatin1(C::DefaultKeyPassword), Stored | Setting | Key, inFile);
     visit(&C::savedOnExit, true, Stored, inFile);
     visit(&C::allowedHosts, QStringList(), Beside | Setting, "server/allowedHosts");
+    visit(&C::pages, FolderPages::Classic, Beside | Setting, "folder/pages");
     visit(&C::settingsPage, qint32(0), InMemory, inFile);
     visit(&C::useCount, qint32(0), InMemory, inFile);
 }
@@ -120,6 +121,23 @@ void readSetting(const QVariant &stored, T &value)
 void readSetting(const QVariant &stored, QStringList &list)
 {
     list = stored.toStringList();
+}
+
+// A page style by its name; a name this version does not know leaves the default.
+void readSetting(const QVariant &stored, FolderPages &pages)
+{
+    Configuration::pagesFromName(stored.toString(), &pages);
+}
+
+template <typename T>
+QVariant toSetting(const T &value)
+{
+    return QVariant::fromValue(value);
+}
+
+QVariant toSetting(FolderPages pages)
+{
+    return Configuration::pagesName(pages);
 }
 
 // Whether `folder` holds the program's data (the icon or the language folder).
@@ -298,7 +316,7 @@ bool Configuration::saveBeside() const
     settings.clear();
     forEachField([this, &settings](auto member, const auto &, int roles, const char *key) {
         if (roles & Beside)
-            settings.setValue(QString::fromLatin1(key), QVariant::fromValue(this->*member));
+            settings.setValue(QString::fromLatin1(key), toSetting(this->*member));
     });
     settings.sync();
     return settings.status() == QSettings::NoError && QFile::setPermissions(name, privateFile);
@@ -346,6 +364,22 @@ bool Configuration::equals(const Configuration *other) const
             same = same && this->*member == other->*member;
     });
     return same;
+}
+
+QString Configuration::pagesName(FolderPages pages)
+{
+    return pages == FolderPages::Responsive ? QStringLiteral("responsive") : QStringLiteral("classic");
+}
+
+bool Configuration::pagesFromName(QStringView name, FolderPages *pages)
+{
+    for (const FolderPages p : {FolderPages::Classic, FolderPages::Responsive}) {
+        if (name == pagesName(p)) {
+            *pages = p;
+            return true;
+        }
+    }
+    return false;
 }
 
 Configuration *Configuration::getGlobalConfig()

@@ -16,6 +16,10 @@ enum class AuthMode : qint32 {
     Basic = 2,    // HTTP Basic authentication, against the profile's users
 };
 
+// Which set of pages a browser gets for the shared folder: the classic pages, laid out for a
+// desktop as they have always been, or the responsive ones made for phones as well.
+enum class FolderPages : qint32 { Classic = 0, Responsive = 1 };
+
 // One named profile of server settings.
 // The global profile lives in ConfigDir + "Global.conf", every other one in
 // ConfigDir + name + ".cnf"; both use the same data-stream layout (see save()). Settings that
@@ -105,6 +109,12 @@ public:
     // Host names (or addresses) under which an open share answers, besides the machine's own
     // names and addresses.
     QStringList allowedHosts;
+    FolderPages pages;
+    bool isResponsive() const { return pages == FolderPages::Responsive; }
+    // The names of the page styles, as settings files and the command line write them.
+    static QString pagesName(FolderPages pages);
+    // The page style of a name; false when `name` is none.
+    static bool pagesFromName(QStringView name, FolderPages *pages);
 
 private:
     void loadBeside();

@@ -37,9 +37,10 @@ QByteArray HTTP_Response::getContentType(QStringView suffix)
     return row && row->contentType ? QByteArray(row->contentType) : QByteArray();
 }
 
-QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64 modifiedMs, QByteArray *extra)
+QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64 modifiedMs, QByteArray *extra,
+                                       Disposition disposition)
 {
-    // The suffix in small letters, as the table of types and the checks below know them.
+    // The suffix in small letters, as the table of types knows them.
     const qsizetype dot = fileName.lastIndexOf(u'.');
     const QStringView given = dot < 0 ? QStringView() : fileName.sliced(dot + 1);
     char16_t small[16];
@@ -60,20 +61,40 @@ QByteArray HTTP_Response::describeFile(QStringView fileName, qint64 size, qint64
         other = given.toString().toLower();
         suffix = other;
     }
+    const FileTypes::Row *row = FileTypes::find(suffix);
 
-    const bool page = suffix == u"html";
+    // Classic answers show pages (html) and offer everything else as a download; the responsive
+    // pages open in the browser what it can show, with the type it is shown as.
+    const char *type = row ? row->contentType : nullptr;
+    bool shown = false;
+    switch (disposition) {
+    case Disposition::Classic:
+        shown = suffix == u"html";
+        break;
+    case Disposition::Inline:
+        shown = row && row->viewType;
+        if (shown)
+            type = row->viewType;
+        break;
+    case Disposition::Download:
+        if (row && row->viewType)
+            type = row->viewType;
+        break;
+    }
+
+    const bool named = !shown || disposition != Disposition::Classic;
     // A browser takes a file for what its name says, never for what its bytes look like; and a
     // page or picture that may hold script runs as from a site of its own, without the session.
-    const bool scripted = page || suffix == u"htm" || suffix == u"xhtml" || suffix == u"svg" || suffix == u"svgz";
+    const bool scripted = row && row->scripted;
     const QByteArrayView none;
     appendValidators(extra, size, modifiedMs);
     append(extra, {
         "X-Content-Type-Options: nosniff\r\n",
         scripted ? QByteArrayView("Content-Security-Policy: sandbox\r\n") : none,
     });
-    if (!page)
-        appendDisposition(extra, fileName);
-    return getContentType(suffix);
+    if (named)
+        appendDisposition(extra, fileName, shown);
+    return type ? QByteArray(type) : QByteArray();
 }
 
 void HTTP_Response::appendValidators(QByteArray *extra, qint64 size, qint64 modifiedMs)
@@ -116,13 +137,14 @@ bool HTTP_Response::answerConditions(Response *response, qint64 size, qint64 mod
     return true;
 }
 
-void HTTP_Response::appendDisposition(QByteArray *extra, QStringView fileName)
+void HTTP_Response::appendDisposition(QByteArray *extra, QStringView fileName, bool shown)
 {
     // A name the quoted parameter cannot carry follows in UTF-8 as well (RFC 6266 4.3).
     QByteArray extended;
     if (std::any_of(fileName.begin(), fileName.end(), [](QChar c) { return c.unicode() > 0xff; }))
         extended = "; filename*=UTF-8''" + fileName.toUtf8().toPercentEncoding("!#$&+^`|~", "'()*");
-    append(extra, {"Content-Disposition: attachment; filename=\"", dispositionName(fileName), "\"", extended, "\r\n"});
+    append(extra, {shown ? "Content-Disposition: inline; filename=\"" : "Content-Disposition: attachment; filename=\"",
+                   dispositionName(fileName), "\"", extended, "\r\n"});
 }
 
 char *HTTP_Response::writeEntityTag(char *out, qint64 size, qint64 modifiedMs)
@@ -356,7 +378,7 @@ void HTTP_Response::sendOpened(int fd, const struct stat &fileStatus, QStringVie
         break;
     }
 
-    contentType = describeFile(fileName, size, modifiedMs, &extra);
+    contentType = describeFile(fileName, size, modifiedMs, &extra, disposition);
     if (count <= 0) {
         ::close(fd);
         sendHeader(status, count, &extra);
@@ -500,17 +522,17 @@ void HTTP_Response::saveFileTo(const QString &folder)
     const QByteArray delimiter = "\r\n--" + request->contentType.mid(at + 9);
 
     // The first part's headers: the delimiter line, the header lines, an empty line.
-    QByteArray disposition;
+    QByteArray partHeader;
     for (;;) {
         const QByteArray line = socket.readLine();
         request->contentLength -= line.size() + 2;
         if (const std::optional<QByteArray> parameters = dispositionParameters(line))
-            disposition = *parameters;
+            partHeader = *parameters;
         if (line.isEmpty())
             break;
     }
-    const QString fileName = partFileName(disposition);
-    if (!isPlainName(fileName)) {
+    const QString fileName = partFileName(partHeader, uploadsFolders);
+    if (!isPartPath(fileName)) {
         endUpload(UploadResult::NoFile);
         return;
     }
@@ -538,11 +560,11 @@ void HTTP_Response::saveFileTo(const QString &folder)
     socket.saveFile(&upload->file(), delimiter, socket.unreadBody(), this);
 }
 
-QString HTTP_Response::partFileName(const QByteArray &disposition)
+QString HTTP_Response::partFileName(const QByteArray &disposition, bool withFolders)
 {
     QByteArray name = uploadFileName(disposition);
-    // Browsers may send the whole client path.
-    qsizetype cut = name.lastIndexOf('/');
+    // Browsers may send the whole client path; a folder chosen whole names the folders in it.
+    qsizetype cut = withFolders ? -1 : name.lastIndexOf('/');
     if (cut < 0)
         cut = name.lastIndexOf('\\');
     if (cut >= 0)
@@ -554,17 +576,54 @@ QString HTTP_Response::partFileName(const QByteArray &disposition)
     return QString::fromUtf8(name);
 }
 
+bool HTTP_Response::isPartPath(const QString &path)
+{
+    const QList<QStringView> names = QStringView(path).split(u'/');
+    return std::all_of(names.begin(), names.end(), [](QStringView name) { return isPlainName(name.toString()); });
+}
+
+UploadResult HTTP_Response::openPartFolder(QStringView path, Descriptor *folder)
+{
+    ShareRoot &share = request->context->share();
+    int in = uploadFolder.get();
+    for (const QStringView name : path.split(u'/')) {
+        const QByteArray local = name.toString().toLocal8Bit();
+        if (::mkdirat(in, local.constData(), 0777) != 0 && errno != EEXIST)
+            return UploadResult::NotOpened;
+        // A link is not followed: the folders are the names given, below the upload's folder.
+        Descriptor next(::openat(in, local.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.isOpen())
+            return errno == ENOTDIR || errno == ELOOP ? UploadResult::Exists : UploadResult::NotOpened;
+        // The profile folder takes no files.
+        if (share.isPrivate(next.get()))
+            return UploadResult::NotOpened;
+        *folder = std::move(next);
+        in = folder->get();
+    }
+    return UploadResult::Sent;
+}
+
 UploadResult HTTP_Response::openPart(const QString &fileName)
 {
+    // A name below folders of the upload's folder: those are made first.
+    int in = uploadFolder.get();
+    Descriptor below;
+    const qsizetype slash = fileName.lastIndexOf(u'/');
+    if (slash >= 0) {
+        const UploadResult made = openPartFolder(QStringView(fileName).first(slash), &below);
+        if (made != UploadResult::Sent)
+            return made;
+        in = below.get();
+    }
     // Nothing, not even a link, may have the name; the file is created in the folder's
     // descriptor and gets its name only when it is complete: until then, and after a crash, it
     // has none.
-    const QByteArray name = fileName.toLocal8Bit();
+    const QByteArray name = fileName.mid(slash + 1).toLocal8Bit();
     struct stat status;
-    if (::fstatat(uploadFolder.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0)
+    if (::fstatat(in, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0)
         return UploadResult::Exists;
     upload = std::make_unique<NewFile>();
-    if (!upload->create(uploadFolder.get())) {
+    if (!upload->create(in)) {
         upload.reset();
         return UploadResult::NotOpened;
     }
@@ -596,21 +655,21 @@ void HTTP_Response::partEnded(QFileDevice *, bool written)
 
 QFileDevice *HTTP_Response::nextPart(QByteArrayView headers)
 {
-    QByteArray disposition;
+    QByteArray partHeader;
     for (qsizetype from = 0; from < headers.size();) {
         qsizetype end = headers.indexOf("\r\n", from);
         if (end < 0)
             end = headers.size();
         if (const std::optional<QByteArray> parameters = dispositionParameters(headers.sliced(from, end - from)))
-            disposition = *parameters;
+            partHeader = *parameters;
         from = end + 2;
     }
     // A field of the form, or a file input left empty.
-    if (uploadFileName(disposition).isEmpty())
+    if (uploadFileName(partHeader).isEmpty())
         return nullptr;
     // Each file as if it came alone: a name that is not one, or one taken, keeps nothing.
-    const QString fileName = partFileName(disposition);
-    const UploadResult opened = isPlainName(fileName) ? openPart(fileName) : UploadResult::NoFile;
+    const QString fileName = partFileName(partHeader, uploadsFolders);
+    const UploadResult opened = isPartPath(fileName) ? openPart(fileName) : UploadResult::NoFile;
     if (opened != UploadResult::Sent) {
         notePart(opened);
         return nullptr;

@@ -52,9 +52,14 @@ public:
     // `suffix` the range is the last `end` bytes.
     static int byteRange(qint64 start, qint64 end, bool suffix, qint64 size, qint64 *offset, qint64 *count);
     static QByteArray getContentType(QStringView suffix);
-    // The content type of a file download of `size` bytes last changed at `modifiedMs` (since the
-    // epoch); appends its Last-Modified, ETag and Content-Disposition lines to `extra`.
-    static QByteArray describeFile(QStringView fileName, qint64 size, qint64 modifiedMs, QByteArray *extra);
+    // How a file is offered: as classic pages offer it (a page is shown, anything else is a
+    // download), shown in the browser where the browser can show it, or as a download.
+    enum class Disposition { Classic, Inline, Download };
+    // The content type of a file of `size` bytes last changed at `modifiedMs` (since the epoch),
+    // offered as `disposition` says; appends its Last-Modified, ETag and Content-Disposition lines
+    // to `extra`.
+    static QByteArray describeFile(QStringView fileName, qint64 size, qint64 modifiedMs, QByteArray *extra,
+                                   Disposition disposition = Disposition::Classic);
     // Appends the Last-Modified and ETag lines of a file.
     static void appendValidators(QByteArray *extra, qint64 size, qint64 modifiedMs);
     // Answers a GET or HEAD of a file when its conditions (RFC 9110 13.1) decide: "304 Not
@@ -73,7 +78,7 @@ public:
     // The file name as it may stand between the quotes of a Content-Disposition line.
     static QByteArray dispositionName(QStringView name);
     // Appends the Content-Disposition line of a download named `fileName` to `extra`.
-    static void appendDisposition(QByteArray *extra, QStringView fileName);
+    static void appendDisposition(QByteArray *extra, QStringView fileName, bool shown = false);
     // Text made safe for HTML text and attribute values (UTF-8).
     static QByteArray escape(QStringView text);
     static QByteArray escape(QByteArrayView utf8);
@@ -85,13 +90,21 @@ public:
     // The file name of a part's Content-Disposition parameters (after "form-data;"), quoted or
     // not, as the bytes the browser sent; empty when there is none.
     static QByteArray uploadFileName(const QByteArray &disposition);
-    // The name a part's file is stored under: without the client's folders, up to a NUL, read
-    // as UTF-8; empty when there is none.
-    static QString partFileName(const QByteArray &disposition);
+    // The name a part's file is stored under: without the client's folders (with `withFolders`
+    // the path below the upload's folder it names, '/' between names), up to a NUL, read as
+    // UTF-8; empty when there is none.
+    static QString partFileName(const QByteArray &disposition, bool withFolders = false);
+    // A part's name as partFileName(…, true) gives it: plain names, with '/' between them.
+    static bool isPartPath(const QString &path);
     // The message shown for an upload's result.
     static const char *uploadMessage(UploadResult result);
 
     Configuration *config;
+    // How the files this response sends are offered.
+    Disposition disposition = Disposition::Classic;
+    // A form upload's files may name folders below the upload's folder, which are made as
+    // needed (a folder chosen whole).
+    bool uploadsFolders = false;
     // The file this answer sends or an upload is stored in.
     QFile &ownFile();
     std::unique_ptr<QFile> file;
@@ -119,6 +132,9 @@ protected:
 private:
     // Opens the new file of the part `fileName` in the upload's folder: Sent, or why not.
     UploadResult openPart(const QString &fileName);
+    // The folder `path` (plain names, '/' between them) below the upload's folder, made where
+    // it is missing, open at `*folder`: Sent, or why not.
+    UploadResult openPartFolder(QStringView path, Descriptor *folder);
     void partEnded(QFileDevice *file, bool written) override;
     QFileDevice *nextPart(QByteArrayView headers) override;
     void notePart(UploadResult result);

@@ -7,8 +7,8 @@ TESSALY_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 TESSALY_BUILD=${TESSALY_BUILD:-$TESSALY_TOP/build}
 TESSALY_GENERATOR=${TESSALY_GENERATOR-Ninja}
 
-TESSALY_PACKAGES="cmake ninja-build make g++ pkg-config qt6-base-dev qt6-tools-dev qt6-l10n-tools libssl-dev
-    libqrencode-dev libexif-dev zlib1g-dev xvfb xauth openssl curl"
+TESSALY_PACKAGES="cmake ninja-build make g++ pkg-config qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-image-formats-plugins
+    libssl-dev libqrencode-dev libexif-dev zlib1g-dev xvfb xauth openssl curl"
 
 prepare_packages() {
     local missing=() p

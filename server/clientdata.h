@@ -2,6 +2,7 @@
 #define CLIENTDATA_H
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <optional>
 
@@ -24,6 +25,14 @@ public:
     int pageSize = 24;
     qint64 endTime = -1;
     QByteArray message;
+    // The responsive pages: largest, newest or last name first; cards (or a list).
+    bool descending = false;
+    bool gridView = true;
+    // The secret the responsive pages' forms carry: a request that changes the share must
+    // present it, which a page of another site cannot. Made when first asked for.
+    const QByteArray &formToken();
+    // Whether `given` is the session's form token (compared in constant time).
+    bool holdsToken(QByteArrayView given);
     // Pictures in the applet's listings, as the applet last asked; unset: as the profile says.
     std::optional<bool> showImages;
     // Connections currently bound to the session; a bound session is never swept.
@@ -31,6 +40,9 @@ public:
     // Kept after the last connection bound to it ends: a browser presented the id back as its
     // cookie, or logged in under it. Any other session goes with its last connection.
     bool confirmed = true;
+
+private:
+    QByteArray token;
 };
 
 #endif

@@ -85,6 +85,8 @@ ClientData *ClientManager::renew(ClientData *old, const QString &password)
     session->sortFlags = old->sortFlags;
     session->page = old->page;
     session->pageSize = old->pageSize;
+    session->descending = old->descending;
+    session->gridView = old->gridView;
     session->message = old->message;
     session->password = password;
     session->confirmed = true;

@@ -45,7 +45,7 @@ QByteArray Response::header(const char *status, qint64 length, const QByteArray 
 
     QByteArray head;
     append(&head, {
-        "HTTP/1.1 ", status, "\r\nServer: ", ServerName, "\r\nCache-Control: no-cache\r\nSet-Cookie: ",
+        "HTTP/1.1 ", status, "\r\nServer: ", ServerName, "\r\nCache-Control: ", cacheControl, "\r\nSet-Cookie: ",
         "ID=", cookieValue,
         // Out of reach of page scripts and of requests that other sites make; over TLS only
         // when it came over TLS.
@@ -58,6 +58,7 @@ QByteArray Response::header(const char *status, qint64 length, const QByteArray 
         typed ? QByteArrayView("\r\n") : QByteArrayView(),
         "Content-Length: ", QByteArrayView(number, lengthEnd - number), "\r\n\r\n",
     });
+    cacheControl = NoCache;
     return head;
 }
 

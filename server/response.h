@@ -44,6 +44,9 @@ public:
 
     HTTP_Request *request;
     QByteArray contentType;
+    // The Cache-Control value of the next head (then "no-cache" again): what every answer had.
+    const char *cacheControl = NoCache;
+    static constexpr char NoCache[] = "no-cache";
     ResponseKind kind = ResponseKind::Plain;
 
 public slots:

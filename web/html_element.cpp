@@ -126,9 +126,10 @@ void addSize(QByteArray *out, qint64 size)
     out->append(text, putSize(text, size) - text);
 }
 
-HTML_Element::HTML_Element(const QFileInfo &entry)
+HTML_Element::HTML_Element(const QFileInfo &entry, Rule rule)
     : fileInfo(entry)
     , path(entry.absoluteFilePath())
+    , rule(rule)
 {
     const QString name = entry.fileName();
     extension = name;
@@ -136,6 +137,19 @@ HTML_Element::HTML_Element(const QFileInfo &entry)
     if (dot < 1)
         return;
     extension = name.mid(dot + 1).toLower();
+    if (rule == Rule::EveryPicture) {
+        static const QStringList decoded = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
+                                            QStringLiteral("gif"), QStringLiteral("webp"), QStringLiteral("bmp")};
+        if (!decoded.contains(extension))
+            return;
+        // Photos become JPEG thumbnails, other pictures PNG ones (they may be transparent).
+        const bool photo = extension == QLatin1String("jpg") || extension == QLatin1String("jpeg");
+        tmpFile = new QTemporaryFile(Configuration::ConfigDir + QLatin1String("tmp/") + name
+                                     + QLatin1String(photo ? ".XXXXXX.jpg" : ".XXXXXX.png"));
+        icon = "image.png";
+        ready = false;
+        return;
+    }
     if (extension != QLatin1String("jpg") && extension != QLatin1String("png")) {
         icon = getIcon(extension);
         return;
@@ -184,12 +198,12 @@ QImage HTML_Element::scaledImage() const
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QImage();
-    if (extension == QLatin1String("png"))
+    if (extension != QLatin1String("jpg") && extension != QLatin1String("jpeg"))
         return decodedImage(&file);
     // A photo is shown upright, from the preview the camera stored in its EXIF block when that
     // is large enough, which spares decoding the photo itself.
     const PhotoExif exif = PhotoExif::read(&file);
-    QImage image = exif.previewFitting(ThumbnailBox, ReaderQuality);
+    QImage image = exif.previewFitting(box(), ReaderQuality);
     if (image.isNull() && file.seek(0))
         image = decodedImage(&file);
     return upright(image, exif.orientation);
@@ -210,6 +224,25 @@ QImage HTML_Element::decodedImage(QFile *file) const
         source = &buffer;
     }
     QImageReader reader(source);
+    if (rule == Rule::EveryPicture && extension != QLatin1String("jpg") && extension != QLatin1String("jpeg")) {
+        // Decoded scaled where the format can, else whole when it is not too large.
+        const QSize size = reader.size();
+        if (!size.isValid() || size.isEmpty())
+            return QImage();
+        const QSize fitting = size.width() <= LargeBox && size.height() <= LargeBox
+                                  ? size
+                                  : size.scaled(LargeBox, LargeBox, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+        if (reader.supportsOption(QImageIOHandler::ScaledSize)) {
+            reader.setScaledSize(fitting);
+            return reader.read();
+        }
+        if (qint64(size.width()) * size.height() > MaxWholePixels)
+            return QImage();
+        QImage image;
+        if (!reader.read(&image) || image.isNull())
+            return QImage();
+        return image.size() == fitting ? image : image.scaled(fitting, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
     if (extension == QLatin1String("png")) {
         const QSize size = reader.size();
         if (size.isValid() && size.width() > 0
@@ -231,7 +264,11 @@ QImage HTML_Element::decodedImage(QFile *file) const
     if (!reader.supportsOption(QImageIOHandler::ScaledSize)
         && (size.width() > UnscaledLimit || size.height() > UnscaledLimit))
         return QImage();
-    reader.setScaledSize(size.scaled(ThumbnailBox, ThumbnailBox, Qt::KeepAspectRatio));
+    // A responsive thumbnail is never larger than the photo.
+    const int largest = box();
+    if (rule == Rule::EveryPicture && size.width() <= largest && size.height() <= largest)
+        return reader.read();
+    reader.setScaledSize(size.scaled(largest, largest, Qt::KeepAspectRatio));
     return reader.read();
 }
 
@@ -245,7 +282,7 @@ bool HTML_Element::init()
     tmpFile->setAutoRemove(false);
     if (!tmpFile->open())
         return false;
-    const char *format = extension == QLatin1String("png") ? "PNG" : "JPEG";
+    const char *format = tmpFile->fileTemplate().endsWith(QLatin1String(".png")) ? "PNG" : "JPEG";
     const bool written = image.save(tmpFile, format);
     tmpFile->close();
     return written && tmpFile->error() == QFileDevice::NoError;

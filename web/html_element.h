@@ -40,6 +40,16 @@ public:
     static constexpr int ReaderQuality = 25;
     // Images up to this size are read into memory whole before decoding.
     static constexpr qint64 InMemoryLimit = 32 * 1024 * 1024;
+    // The box of the larger thumbnails of the responsive pages (made from as little of a photo
+    // as a classic one: a JPEG decoded at an eighth of a camera's size still fills it).
+    static constexpr int LargeBox = 360;
+    // Pictures whose format cannot be decoded scaled are decoded whole up to this many pixels.
+    static constexpr qint64 MaxWholePixels = 24 * 1000 * 1000;
+
+    // Which files get a thumbnail. Classic pages show jpg and png files from ThumbnailFrom bytes
+    // on by a thumbnail (smaller ones by themselves); the responsive pages show every picture the
+    // worker can decode by a larger one.
+    enum class Rule { Classic, EveryPicture };
 
     // What the cell of one entry shows besides its picture, as the folder listing read it.
     struct Cell
@@ -51,7 +61,7 @@ public:
         bool folder = false;
     };
 
-    explicit HTML_Element(const QFileInfo &entry);
+    explicit HTML_Element(const QFileInfo &entry, Rule rule = Rule::Classic);
     ~HTML_Element();
     HTML_Element(const HTML_Element &) = delete;
     HTML_Element &operator=(const HTML_Element &) = delete;
@@ -93,6 +103,8 @@ public:
     QString extension;
 
 private:
+    // The box the thumbnail fits in.
+    int box() const { return rule == Rule::EveryPicture ? LargeBox : ThumbnailBox; }
     // The thumbnail's picture: scaled into the box and, for a photo, turned upright.
     QImage scaledImage() const;
     // The image of the open `file` decoded at thumbnail size.
@@ -100,6 +112,7 @@ private:
 
     // The absolute path, fixed at construction (the worker reads only this).
     const QString path;
+    const Rule rule;
 };
 
 #endif

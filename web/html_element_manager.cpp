@@ -31,9 +31,15 @@ QString HTML_Element_Manager::thumbnailFolder()
     return Configuration::ConfigDir + QLatin1String("tmp");
 }
 
-HTML_Element *HTML_Element_Manager::find(const QString &path) const
+QString HTML_Element_Manager::key(const QString &path, HTML_Element::Rule rule)
 {
-    return index.value(path, nullptr);
+    // No path holds a NUL.
+    return rule == HTML_Element::Rule::Classic ? path : path + QLatin1String("\0r", 2);
+}
+
+HTML_Element *HTML_Element_Manager::find(const QString &key) const
+{
+    return index.value(key, nullptr);
 }
 
 HTML_Element *HTML_Element_Manager::toHTML(const QFileInfo *entry)
@@ -46,21 +52,22 @@ HTML_Element *HTML_Element_Manager::toHTML(const QFileInfo *entry)
             element->fileInfo = *entry;
         return element;
     }
-    return add(*entry, path);
+    return add(*entry, path, HTML_Element::Rule::Classic);
 }
 
-HTML_Element *HTML_Element_Manager::toHTML(const QString &path)
+HTML_Element *HTML_Element_Manager::toHTML(const QString &path, HTML_Element::Rule rule)
 {
     QMutexLocker locker(&lock);
-    if (HTML_Element *element = find(path))
+    const QString k = key(path, rule);
+    if (HTML_Element *element = find(k))
         return element;
-    return add(QFileInfo(path), path);
+    return add(QFileInfo(path), k, rule);
 }
 
-HTML_Element *HTML_Element_Manager::add(const QFileInfo &entry, const QString &path)
+HTML_Element *HTML_Element_Manager::add(const QFileInfo &entry, const QString &key, HTML_Element::Rule rule)
 {
-    auto *element = new HTML_Element(entry);
-    index.insert(path, element);
+    auto *element = new HTML_Element(entry, rule);
+    index.insert(key, element);
     if (element->isReady()) {
         done.append(element);
         return element;
@@ -76,11 +83,11 @@ HTML_Element *HTML_Element_Manager::add(const QFileInfo &entry, const QString &p
     return element;
 }
 
-QString HTML_Element_Manager::getTempFile(const QString &path)
+QString HTML_Element_Manager::getTempFile(const QString &path, HTML_Element::Rule rule)
 {
     QMutexLocker locker(&lock);
     // Pending elements are not ready: they have no thumbnail to give yet.
-    const HTML_Element *element = find(path);
+    const HTML_Element *element = find(key(path, rule));
     return element ? element->thumbnailFile() : QString();
 }
 

@@ -7,7 +7,8 @@
 #include <QString>
 #include <QThread>
 
-class HTML_Element;
+#include "web/html_element.h"
+
 class QFileInfo;
 
 // Keeps one HTML_Element per file ever shown in picture mode and makes the missing thumbnails
@@ -31,10 +32,10 @@ public:
     // The element of `entry`, created and queued for its thumbnail when needed. Hold `lock`.
     HTML_Element *toHTML(const QFileInfo *entry);
     // The same for the file at the absolute, clean `path`; a file information is made only for
-    // a file seen for the first time. Hold `lock`.
-    HTML_Element *toHTML(const QString &path);
+    // a file seen for the first time. A file has an element for each rule. Hold `lock`.
+    HTML_Element *toHTML(const QString &path, HTML_Element::Rule rule = HTML_Element::Rule::Classic);
     // The finished thumbnail of the file at `path`, or an empty text when there is none.
-    QString getTempFile(const QString &path);
+    QString getTempFile(const QString &path, HTML_Element::Rule rule = HTML_Element::Rule::Classic);
     // Stops the worker and destroys every element with its thumbnail. Never call it while
     // holding `lock`: it waits for the worker, which needs the lock to finish.
     void clear();
@@ -47,13 +48,15 @@ protected:
     void run() override;
 
 private:
-    HTML_Element *find(const QString &path) const;
-    HTML_Element *add(const QFileInfo &entry, const QString &path);
+    HTML_Element *find(const QString &key) const;
+    HTML_Element *add(const QFileInfo &entry, const QString &key, HTML_Element::Rule rule);
+    // The key of the element of the file at `path` for `rule`.
+    static QString key(const QString &path, HTML_Element::Rule rule);
 
     QList<HTML_Element *> pending;
     QList<HTML_Element *> done;
-    // Every element of both lists by its file's absolute path. An element is pending exactly
-    // while it is not ready.
+    // Every element of both lists by its key: its file's absolute path, and its rule. An element
+    // is pending exactly while it is not ready.
     QHash<QString, HTML_Element *> index;
     bool running = false;
     bool stopping = false;

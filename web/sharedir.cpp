@@ -1,6 +1,7 @@
 #include "web/sharedir.h"
 
 #include "config/configuration.h"
+#include "responses/filetypes.h"
 #include "responses/textcoding.h"
 #include "server/clientdata.h"
 #include "server/folderlisting.h"
@@ -19,6 +20,7 @@
 #include <QMutexLocker>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +54,11 @@ constexpr bool startsWith(const char *text, const char *prefix)
 }
 static_assert(startsWith(ShareDir::ClientArchivePath, HTML_Element::IconPrefix),
               "the client archive lies in the icon folder");
+
+// How long a browser may keep an asset whose address names its version.
+const char Immutable[] = "max-age=31536000, immutable";
+// The most entries a responsive page holds.
+constexpr qint64 MostPerPage = 10000;
 
 // Sort orders kept in the session.
 enum SortOrder { ByName = 0, ByTime = 1, BySize = 2 };
@@ -93,6 +100,8 @@ void ShareDir::reply(QFileInfo *root)
     const QString a = request->param("a");
     thumbnails = config->isThumbnail();
     deleteEnabled = config->isDelete();
+    disposition = Disposition::Classic;
+    uploadsFolders = config->isResponsive();
     if (request->type == HTTP_Request::Post)
         post(a, session);
     else
@@ -101,6 +110,10 @@ void ShareDir::reply(QFileInfo *root)
 
 void ShareDir::post(const QString &a, ClientData *session)
 {
+    if (config->isResponsive()) {
+        postResponsive(a, session);
+        return;
+    }
     const QString &path = request->path;
     const QByteArray utf8Path = path.toUtf8();
     // The forms have no action: they post to the page's own URL, whose query may still hold a
@@ -162,16 +175,21 @@ void ShareDir::get(const QString &a, ClientData *session)
         // Only one plain name inside the icon folder.
         const QString name = path.mid(HTML_Element::IconPrefixLength);
         const QString icon = request->context->iconDir + name;
-        if (isPlainName(name))
-            sendFile(icon);
-        else
+        if (!isPlainName(name))
             notFound();
+        else if (config->isResponsive())
+            sendAsset(name);
+        else
+            sendFile(icon);
         return;
     }
     if (path.startsWith(QLatin1String(HTML_Element::ThumbnailPrefix))) {
         sendThumbnail(path.mid(HTML_Element::ThumbnailPrefixLength));
         return;
     }
+    // The responsive pages show in the browser what it can show; "dl" asks for a download.
+    if (config->isResponsive())
+        disposition = request->param("dl").isEmpty() ? Disposition::Inline : Disposition::Download;
     // The file system is asked once, by the attempt to send a file: what it opens is sent, or
     // listed.
     Descriptor folder;
@@ -183,6 +201,10 @@ void ShareDir::get(const QString &a, ClientData *session)
     }
     if (a == QLatin1String("find")) {
         find(path);
+        return;
+    }
+    if (config->isResponsive()) {
+        sendResponsiveDir(path, std::move(folder), takeView(session));
         return;
     }
     if (a == QLatin1String("p")) {
@@ -199,12 +221,16 @@ void ShareDir::sendThumbnail(const QString &relative)
     // The file is named by its path in the share, never by where the share lies; thumbnails of
     // files outside this share are not this listener's to give.
     const QString path = QDir::cleanPath(rootPath + u'/' + relative);
+    // The responsive pages ask for their larger thumbnails.
+    const HTML_Element::Rule rule = config->isResponsive() && !request->param("b").isEmpty()
+                                        ? HTML_Element::Rule::EveryPicture
+                                        : HTML_Element::Rule::Classic;
     if (HTML_Element_Manager *manager = request->context->thumbnails) {
         const QString below = rootPath == QLatin1String("/") ? QStringLiteral("/") : rootPath + u'/';
         if (path.startsWith(below) && path.size() > below.size()
             && request->context->share().open(QStringView(path).sliced(below.size() - 1), O_PATH).reached()) {
             QMutexLocker locker(&manager->lock);
-            thumbnail = manager->getTempFile(path);
+            thumbnail = manager->getTempFile(path, rule);
         }
     }
     sendFile(thumbnail);
@@ -224,7 +250,15 @@ void ShareDir::find(const QString &path)
     toNumber(request->param("p"), &pageIndex);
     NameSearch::find(request->context->share(), path, text, config->isFolder(), request->getClientData()->showList, this,
                      [this, path, text, pageIndex](const NameSearch::Result &result) {
-                         sendFound(path, text, pageIndex, result);
+                         if (!config->isResponsive()) {
+                             sendFound(path, text, pageIndex, result);
+                             return;
+                         }
+                         QList<ResponsivePage::Entry> entries;
+                         entries.reserve(result.matches.size());
+                         for (const NameSearch::Match &match : result.matches)
+                             entries.append({match.path, match.size, match.modified, match.folder});
+                         sendFound(text, entries, result.cut);
                      });
 }
 
@@ -356,8 +390,19 @@ void ShareDir::reply(int code)
     // The connection is gone (or going): the file is cleaned up, nobody reads a page.
     if (request->socket.isClosing())
         return;
+    if (config->isResponsive() && fromScript()) {
+        // The page's script sends one file at a time and shows what became of it.
+        static const char *const statuses[] = {"200 OK", "500 Internal Server Error", "400 Bad Request",
+                                               "507 Insufficient Storage", "400 Bad Request", "409 Conflict",
+                                               "400 Bad Request"};
+        sendText(statuses[int(result)], uploadMessage(result));
+        return;
+    }
     request->getClientData()->message = uploadMessage(result);
-    sendDir(request->path);
+    if (config->isResponsive())
+        seeFolder();
+    else
+        sendDir(request->path);
 }
 
 // ---------------------------------------------------------------- the folder page
@@ -581,6 +626,271 @@ void ShareDir::sendPage(const QByteArray &page, const char *status)
     contentType = HtmlType;
     sendHeader(status, page.size(), &PageHeaders);
     request->socket.write(page, true);
+}
+
+void ShareDir::sendText(const char *status, const QByteArray &text)
+{
+    contentType = "text/plain; charset=utf-8";
+    sendHeader(status, text.size());
+    if (!text.isEmpty())
+        request->socket.write(text, true);
+}
+
+// ---------------------------------------------------------------- the responsive pages
+
+bool ShareDir::fromScript() const
+{
+    return request->param("j") == QLatin1String("1");
+}
+
+void ShareDir::postResponsive(const QString &a, ClientData *session)
+{
+    const QString &path = request->path;
+    if (a == QLatin1String("log")) {
+        // The login page posts to the address that was asked for: a file is what the browser
+        // wanted, a folder is shown afresh.
+        ShareRoot::Opened target = request->context->share().open(path, ShareRoot::ReadFlags);
+        struct stat status;
+        if (target.reached() && ::fstat(target.fd.get(), &status) == 0 && !S_ISDIR(status.st_mode)) {
+            disposition = Disposition::Inline;
+            sendOpened(target.fd.release(), status, ShareRoot::lastName(path));
+        } else {
+            seeFolder();
+        }
+        return;
+    }
+    // A form of another site cannot know the token: such a request changes nothing.
+    if (!session->holdsToken(request->param("t").toLatin1())) {
+        if (fromScript())
+            sendText("403 Forbidden", tr("Refused: reload the page and try again.").toUtf8());
+        else
+            sendPage(ResponsivePage::expiredPage(), "403 Forbidden");
+        return;
+    }
+    if (request->contentType.startsWith("multipart/form-data")) {
+        saveFileTo(path);
+        return; // the answer follows in reply(int)
+    }
+    if (a == QLatin1String("cfd"))
+        createFolder(session);
+    else if (a == QLatin1String("del") && deleteEnabled)
+        deleteChosen(session);
+    else
+        session->message = "Unknown request " + escape(a);
+    seeFolder();
+}
+
+qint64 ShareDir::takeView(ClientData *session)
+{
+    const QString sort = request->param("s");
+    if (sort == QLatin1String("n"))
+        session->sortFlags = ResponsivePage::ByName;
+    else if (sort == QLatin1String("t"))
+        session->sortFlags = ResponsivePage::ByTime;
+    else if (sort == QLatin1String("s"))
+        session->sortFlags = ResponsivePage::BySize;
+    const QString order = request->param("o");
+    if (order == QLatin1String("a") || order == QLatin1String("d"))
+        session->descending = order == QLatin1String("d");
+    const QString view = request->param("v");
+    if (view == QLatin1String("g") || view == QLatin1String("l"))
+        session->gridView = view == QLatin1String("g");
+    qint64 number = 0;
+    if (toNumber(request->param("n"), &number) && number >= 1)
+        session->pageSize = int(qMin<qint64>(number, MostPerPage));
+    // Pages count from 1 in the address.
+    return toNumber(request->param("p"), &number) ? qMax<qint64>(0, number - 1) : 0;
+}
+
+void ShareDir::sendResponsiveDir(const QString &path, Descriptor folder, qint64 pageIndex)
+{
+    ClientData *session = request->getClientData();
+    ShareRoot &share = request->context->share();
+    if (!folder.isOpen()) {
+        ShareRoot::Opened opened = share.open(path, O_PATH | O_DIRECTORY);
+        // A share that is gone answers as a missing file does; any other folder that cannot be
+        // read lists as empty.
+        if (!opened.reached() && share.isGone()) {
+            notFound();
+            return;
+        }
+        folder = std::move(opened.fd);
+    }
+    FolderListing::Order order = FolderListing::ByName;
+    if (session->sortFlags == ResponsivePage::ByTime)
+        order = FolderListing::ByTime;
+    else if (session->sortFlags == ResponsivePage::BySize)
+        order = FolderListing::BySize;
+    QList<FolderListing::Entry> listed =
+        folder.isOpen() ? FolderListing::read(share, path, folder.get(), config->isFolder(), session->showList, true,
+                                              order, true)
+                        : QList<FolderListing::Entry>();
+    folder.reset();
+    // The listing puts names first to last and the newest and the largest first; folders stay
+    // before files either way.
+    if (session->descending != (order != FolderListing::ByName)) {
+        const auto files = std::find_if(listed.begin(), listed.end(), [](const auto &e) { return !e.folder; });
+        std::reverse(listed.begin(), files);
+        std::reverse(files, listed.end());
+    }
+
+    ResponsivePage::View view;
+    view.pageSize = session->pageSize >= 1 ? session->pageSize : DefaultPageSize;
+    view.total = listed.size();
+    const qint64 pages = qMax<qint64>(1, (view.total + view.pageSize - 1) / view.pageSize);
+    view.page = qMin(pageIndex, pages - 1);
+    const qint64 start = view.page * view.pageSize;
+    const qint64 stop = qMin(view.total, start + view.pageSize);
+
+    HTML_Element_Manager *manager = thumbnails ? request->context->thumbnails : nullptr;
+    QString elementPath = QDir::cleanPath(rootPath + u'/' + path);
+    if (!elementPath.endsWith(u'/'))
+        elementPath += u'/';
+    QList<ResponsivePage::Entry> entries;
+    entries.reserve(stop - start);
+    for (qint64 i = start; i < stop; ++i) {
+        const FolderListing::Entry &e = listed.at(i);
+        ResponsivePage::Entry entry;
+        entry.path = e.name;
+        entry.size = e.size;
+        entry.modified = e.modified;
+        entry.folder = e.folder;
+        const FileTypes::Row *row = e.folder ? nullptr : FileTypes::find(QFileInfo(e.name).suffix().toLower());
+        if (thumbnails && row && row->kind == FileTypes::Kind::Image) {
+            if (row->scripted) {
+                // A drawing shows itself: a picture runs no script.
+                entry.picture = ResponsivePage::Picture::Itself;
+            } else if (manager) {
+                QMutexLocker locker(&manager->lock);
+                const HTML_Element *element =
+                    manager->toHTML(elementPath + e.name, HTML_Element::Rule::EveryPicture);
+                if (!element->isReady())
+                    entry.picture = ResponsivePage::Picture::Pending;
+                else if (!element->thumbnailFile().isEmpty())
+                    entry.picture = ResponsivePage::Picture::Thumbnail;
+            }
+        }
+        view.pending = view.pending || entry.picture == ResponsivePage::Picture::Pending;
+        entries.append(entry);
+    }
+    view.sort = session->sortFlags;
+    view.descending = session->descending;
+    sendResponsive(&view, entries);
+}
+
+void ShareDir::sendFound(const QString &text, const QList<ResponsivePage::Entry> &matches, bool cutShort)
+{
+    ClientData *session = request->getClientData();
+    ResponsivePage::View view;
+    view.found = true;
+    view.query = text;
+    view.cutShort = cutShort;
+    view.pageSize = session->pageSize >= 1 ? session->pageSize : DefaultPageSize;
+    view.total = matches.size();
+    const qint64 pages = qMax<qint64>(1, (view.total + view.pageSize - 1) / view.pageSize);
+    view.page = qMin(takeView(session), pages - 1);
+    sendResponsive(&view, matches.mid(view.page * view.pageSize, view.pageSize));
+}
+
+void ShareDir::sendResponsive(ResponsivePage::View *view, const QList<ResponsivePage::Entry> &entries)
+{
+    ClientData *session = request->getClientData();
+    view->path = request->path.endsWith(u'/') ? request->path : request->path + u'/';
+    view->shareName = QFileInfo(rootPath).fileName();
+    if (view->shareName.isEmpty())
+        view->shareName = rootPath;
+    view->token = session->formToken();
+    view->message = session->message;
+    session->message.clear();
+    view->grid = session->gridView;
+    view->upload = config->isUpload();
+    view->remove = deleteEnabled;
+    view->css = assetUrl("tessaly.css");
+    view->script = assetUrl("tessaly.js");
+    view->icons = assetUrl("icons.svg");
+    sendPage(ResponsivePage::render(*view, entries));
+}
+
+QByteArray ShareDir::assetUrl(const char *name) const
+{
+    QByteArray url = QByteArray(HTML_Element::IconPrefix) + name;
+    struct stat status;
+    if (::stat(QFile::encodeName(request->context->iconDir + QLatin1String(name)).constData(), &status) == 0) {
+        // A new version has a new address: the browser keeps each as long as it likes.
+        const QByteArray tag = entityTag(status.st_size, qint64(status.st_mtim.tv_sec) * 1000
+                                                             + status.st_mtim.tv_nsec / 1000000);
+        url += "?v=" + tag.mid(1, tag.size() - 2);
+    }
+    return url;
+}
+
+void ShareDir::sendAsset(const QString &name)
+{
+    const QString file = request->context->iconDir + name;
+    struct stat status;
+    if (::stat(QFile::encodeName(file).constData(), &status) == 0 && S_ISREG(status.st_mode)) {
+        const QByteArray tag = entityTag(status.st_size, qint64(status.st_mtim.tv_sec) * 1000
+                                                              + status.st_mtim.tv_nsec / 1000000);
+        const bool versioned = request->param("v").toLatin1() == tag.mid(1, tag.size() - 2);
+        if (!request->ifNoneMatch.isEmpty() && (request->ifNoneMatch.contains(tag) || request->ifNoneMatch == "*")) {
+            const QByteArray extra = "ETag: " + tag + "\r\n";
+            cacheControl = versioned ? Immutable : NoCache;
+            sendHeader("304 Not Modified", 0, &extra);
+            return;
+        }
+        cacheControl = versioned ? Immutable : NoCache;
+    }
+    disposition = Disposition::Inline;
+    sendFile(file);
+}
+
+void ShareDir::deleteChosen(ClientData *session)
+{
+    QString shown = request->path;
+    if (!shown.endsWith(u'/'))
+        shown += u'/';
+    ShareRoot &share = request->context->share();
+    const ShareRoot::Opened folder = share.open(shown, O_PATH | O_DIRECTORY);
+    int removed = 0;
+    QByteArray failed;
+    const auto items = request->params();
+    for (const auto &[name, value] : items) {
+        if (name != QLatin1String("n"))
+            continue;
+        // A value that is not one plain name is never acted on; a folder goes with all it holds,
+        // a link as itself.
+        bool done = false;
+        if (isPlainName(value) && folder.reached()) {
+            const QByteArray local = value.toLocal8Bit();
+            struct stat status;
+            if (::fstatat(folder.fd.get(), local.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+                if (S_ISDIR(status.st_mode)) {
+                    DeleteDir dir(folder.fd.get(), local, &share);
+                    done = dir.deleteDir();
+                } else {
+                    done = ::unlinkat(folder.fd.get(), local.constData(), 0) == 0;
+                }
+            }
+        }
+        if (done) {
+            ++removed;
+        } else {
+            failed += failed.isEmpty() ? " " : ", ";
+            failed += escape(value);
+        }
+    }
+    session->message = escape(tr("%n deleted.", nullptr, removed));
+    if (!failed.isEmpty())
+        session->message += ' ' + escape(tr("Not deleted:")) + failed + '.';
+}
+
+void ShareDir::seeFolder()
+{
+    QString path = request->path;
+    if (!path.endsWith(u'/'))
+        path += u'/';
+    const QByteArray extra = "Location: " + HTML_Element::link(path) + "\r\n";
+    sendHeader("303 See Other", 0, &extra);
 }
 
 // ---------------------------------------------------------------- forms

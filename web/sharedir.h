@@ -4,6 +4,7 @@
 #include "responses/http_response.h"
 #include "web/html_element.h"
 #include "web/namesearch.h"
+#include "web/responsivepage.h"
 
 #include <memory>
 
@@ -33,6 +34,9 @@ public:
 
     // The folder page of the folder at the share path `path` (open at `folder`, if it is).
     void sendDir(const QString &path, Descriptor folder = Descriptor());
+    // The responsive page of what a search below the folder addressed found (`matches` by their
+    // paths below it), one page of them.
+    void sendFound(const QString &text, const QList<ResponsivePage::Entry> &matches, bool cutShort);
     void sendUpload(QByteArray path);
     void sendCreate(QByteArray path);
     void sendFileBrowser(QByteArray path);
@@ -66,6 +70,23 @@ private:
     void deleteItems(ClientData *session);
     void createFolder(ClientData *session);
     void sendPage(const QByteArray &page, const char *status = "200 OK");
+    void sendText(const char *status, const QByteArray &text);
+
+    // The responsive pages.
+    void postResponsive(const QString &a, ClientData *session);
+    // Takes what the page's links ask: the order, the view, the page size; the page shown.
+    qint64 takeView(ClientData *session);
+    void sendResponsiveDir(const QString &path, Descriptor folder, qint64 pageIndex);
+    // Fills in what every responsive page has and sends it.
+    void sendResponsive(ResponsivePage::View *view, const QList<ResponsivePage::Entry> &entries);
+    // A file of the icon folder: the pages' style, script and icons, cached by the browser.
+    void sendAsset(const QString &name);
+    QByteArray assetUrl(const char *name) const;
+    void deleteChosen(ClientData *session);
+    // After a change: the folder's page, asked for afresh (a reload does not repeat the change).
+    void seeFolder();
+    // A request of the page's script, answered with a status and a text instead of a page.
+    bool fromScript() const;
     void addFormHead(QByteArray *page, const char *title) const;
     // The base URL of this server as the client reached it.
     QByteArray baseUrl() const;

@@ -93,6 +93,7 @@ void TestProfileFields::everyField_data()
     FIELD(settingsPage, 3, false, false);
     FIELD(useCount, 5, false, false);
     FIELD(allowedHosts, (QStringList{"nas.home", "files.example.org"}), true, true);
+    FIELD(pages, FolderPages::Responsive, true, true);
 #undef FIELD
 }
 

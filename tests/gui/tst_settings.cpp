@@ -221,6 +221,7 @@ void TestSettings::applyRoundTrip_data()
     QTest::newRow("Enable deleting") << 0 << QStringLiteral("enableDelete") << true;
     QTest::newRow("Show folders") << 0 << QStringLiteral("showFolders") << true;
     QTest::newRow("Enable upload") << 0 << QStringLiteral("enableUpload") << true;
+    QTest::newRow("Page style") << 0 << QStringLiteral("pages") << true;
     QTest::newRow("authentication") << 1 << QStringLiteral("authMode") << true;
     QTest::newRow("Show warning messages") << 2 << QStringLiteral("warningMode") << true;
     QTest::newRow("SSL/Secure Mode") << 2 << QStringLiteral("sslMode") << true;

@@ -322,44 +322,59 @@ void TestFileResponse::contentTypeComesFromTheSuffixTable_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("type");
+    // The type the responsive pages show the file with in the browser; empty: a download there too.
+    QTest::addColumn<QByteArray>("shown");
 
-    const char *const table[][2] = {
-        {"html", "text/html; charset=UTF-8"},
-        {"jpg", "image/jpeg"},
-        {"png", "image/png"},
-        {"avi", "video/x-msvideo"},
-        {"torrent", "application/x-bittorrent"},
-        {"pdf", "application/pdf"},
-        {"mp4", "video/mp4v-es, audio/mp4"},
-        {"aac", "video/mp4v-es, audio/mp4"},
-        {"flv", "video/x-flv"},
-        {"3gp", "audio/3gpp, video/3gpp"},
-        {"mp3", "audio/mpeg3"},
-        {"mov", "video/quicktime"},
-        {"doc", "application/msword"},
-        {"pps", "application/vnd.ms-powerpoint"},
-        {"rtf", "application/rtf"},
-        {"xls", "application/excel"},
-        {"wav", "audio/wav"},
-        {"wmv", "video/x-ms-wmv"},
-        {"zip", "application/zip"},
-        {"exe", "application/octet-stream"},
+    const char *const table[][3] = {
+        {"html", "text/html; charset=UTF-8", "text/html; charset=utf-8"},
+        {"jpg", "image/jpeg", "image/jpeg"},
+        {"png", "image/png", "image/png"},
+        {"avi", "video/x-msvideo", ""},
+        {"torrent", "application/x-bittorrent", ""},
+        {"pdf", "application/pdf", "application/pdf"},
+        {"mp4", "video/mp4v-es, audio/mp4", "video/mp4"},
+        {"aac", "video/mp4v-es, audio/mp4", "audio/aac"},
+        {"flv", "video/x-flv", ""},
+        {"3gp", "audio/3gpp, video/3gpp", "video/3gpp"},
+        {"mp3", "audio/mpeg3", "audio/mpeg"},
+        {"mov", "video/quicktime", "video/quicktime"},
+        {"doc", "application/msword", ""},
+        {"pps", "application/vnd.ms-powerpoint", ""},
+        {"rtf", "application/rtf", ""},
+        {"xls", "application/excel", ""},
+        {"wav", "audio/wav", "audio/wav"},
+        {"wmv", "video/x-ms-wmv", ""},
+        {"zip", "application/zip", ""},
+        {"exe", "application/octet-stream", ""},
     };
     for (const auto &row : table)
-        QTest::addRow("%s", row[0]) << QStringLiteral("file.") + QLatin1String(row[0]) << QByteArray(row[1]);
-    QTest::addRow("upper-case JPG is lower-cased") << QStringLiteral("PHOTO.JPG") << QByteArray("image/jpeg");
-    QTest::addRow("INDEX.HTML is a page") << QStringLiteral("INDEX.HTML") << QByteArray("text/html; charset=UTF-8");
-    QTest::addRow("the last suffix counts") << QStringLiteral("archive.pdf.zip") << QByteArray("application/zip");
-    for (const char *none : {"jpeg", "gif", "txt", "htm", "ico", "css"})
-        QTest::addRow("%s has no type", none) << QStringLiteral("file.") + QLatin1String(none) << QByteArray();
-    QTest::addRow("no suffix has no type") << QStringLiteral("README") << QByteArray();
-    QTest::addRow("trailing dot has no type") << QStringLiteral("odd.") << QByteArray();
+        QTest::addRow("%s", row[0]) << QStringLiteral("file.") + QLatin1String(row[0]) << QByteArray(row[1])
+                                    << QByteArray(row[2]);
+    QTest::addRow("upper-case JPG is lower-cased") << QStringLiteral("PHOTO.JPG") << QByteArray("image/jpeg")
+                                                   << QByteArray("image/jpeg");
+    QTest::addRow("INDEX.HTML is a page") << QStringLiteral("INDEX.HTML") << QByteArray("text/html; charset=UTF-8")
+                                          << QByteArray("text/html; charset=utf-8");
+    QTest::addRow("the last suffix counts") << QStringLiteral("archive.pdf.zip") << QByteArray("application/zip")
+                                            << QByteArray();
+    // Downloads without a type that the responsive pages show.
+    const char *const shownOnly[][2] = {
+        {"jpeg", "image/jpeg"}, {"gif", "image/gif"}, {"webp", "image/webp"}, {"svg", "image/svg+xml"},
+        {"txt", "text/plain; charset=utf-8"}, {"htm", "text/html; charset=utf-8"}, {"css", "text/css; charset=utf-8"},
+        {"webm", "video/webm"}, {"ogg", "audio/ogg"}, {"m4a", "audio/mp4"}, {"flac", "audio/flac"},
+        {"xml", "application/xml"}, {"ico", ""},
+    };
+    for (const auto &row : shownOnly)
+        QTest::addRow("%s has no type", row[0]) << QStringLiteral("file.") + QLatin1String(row[0]) << QByteArray()
+                                                << QByteArray(row[1]);
+    QTest::addRow("no suffix has no type") << QStringLiteral("README") << QByteArray() << QByteArray();
+    QTest::addRow("trailing dot has no type") << QStringLiteral("odd.") << QByteArray() << QByteArray();
 }
 
 void TestFileResponse::contentTypeComesFromTheSuffixTable()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, type);
+    QFETCH(QByteArray, shown);
     ts->put(name, "some bytes");
     QVERIFY(ts->start());
 
@@ -372,6 +387,18 @@ void TestFileResponse::contentTypeComesFromTheSuffixTable()
     QCOMPARE(reply.hasHeader("Content-Disposition"), !page);
     if (!page)
         QCOMPARE(reply.header("Content-Disposition"), "attachment; filename=\"" + name.toLatin1() + '"');
+
+    // The responsive pages show what the browser can show, with the type it is shown as, and
+    // every file is a download when asked for as one.
+    ts->config.pages = FolderPages::Responsive;
+    const HttpReply inlined = get("/" + encoded(name));
+    const HttpReply download = get("/" + encoded(name) + "?dl=1");
+    QCOMPARE(inlined.header("Content-Type"), shown.isEmpty() ? type : shown);
+    QCOMPARE(inlined.header("Content-Disposition"),
+             (shown.isEmpty() ? "attachment; filename=\"" : "inline; filename=\"") + name.toLatin1() + '"');
+    QCOMPARE(download.header("Content-Type"), shown.isEmpty() ? type : shown);
+    QCOMPARE(download.header("Content-Disposition"), "attachment; filename=\"" + name.toLatin1() + '"');
+    QCOMPARE(download.body, QByteArray("some bytes"));
 }
 
 void TestFileResponse::dispositionNameReplacesUnsafeCharacters_data()
@@ -415,22 +442,33 @@ void TestFileResponse::shareFilesCannotActAsAPage_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("range");
+    QTest::addColumn<bool>("responsive"); // shown in the browser by the responsive pages
     QTest::addColumn<bool>("sandboxed");
 
     // Pages and pictures that may hold script run without the site's session.
     for (const char *name : {"index.html", "INDEX.HTML", "page.htm", "page.xhtml", "drawing.svg", "Drawing.SVG", "drawing.svgz"})
-        QTest::addRow("%s is sandboxed", name) << QString::fromLatin1(name) << QByteArray() << true;
-    QTest::addRow("a range of a page is sandboxed too") << QStringLiteral("index.html") << QByteArray("bytes=1-3") << true;
+        QTest::addRow("%s is sandboxed", name) << QString::fromLatin1(name) << QByteArray() << false << true;
+    QTest::addRow("a range of a page is sandboxed too") << QStringLiteral("index.html") << QByteArray("bytes=1-3")
+                                                        << false << true;
     for (const char *name : {"notes.txt", "b.jpg", "archive.zip", "no-suffix", "page.html.txt"})
-        QTest::addRow("%s is not", name) << QString::fromLatin1(name) << QByteArray() << false;
+        QTest::addRow("%s is not", name) << QString::fromLatin1(name) << QByteArray() << false << false;
+    for (const char *name : {"page.html", "page.htm", "page.xhtml", "drawing.svg", "data.xml"})
+        QTest::addRow("%s shown by the responsive pages is sandboxed", name) << QString::fromLatin1(name)
+                                                                            << QByteArray() << true << true;
+    for (const char *name : {"notes.txt", "b.webp", "clip.webm", "leaflet.pdf"})
+        QTest::addRow("%s shown by the responsive pages is not", name) << QString::fromLatin1(name) << QByteArray()
+                                                                       << true << false;
 }
 
 void TestFileResponse::shareFilesCannotActAsAPage()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, range);
+    QFETCH(bool, responsive);
     QFETCH(bool, sandboxed);
     ts->put(name, "<svg xmlns=\"http://www.w3.org/2000/svg\"><script>alert(document.cookie)</script></svg>");
+    if (responsive)
+        ts->config.pages = FolderPages::Responsive;
     QVERIFY(ts->start());
 
     const HttpReply reply = get("/" + QUrl::toPercentEncoding(name), range.isEmpty() ? QByteArray() : "Range: " + range + "\r\n");
@@ -439,6 +477,8 @@ void TestFileResponse::shareFilesCannotActAsAPage()
     QCOMPARE(reply.header("X-Content-Type-Options"), QByteArray("nosniff"));
     QCOMPARE(reply.header("Content-Security-Policy"), sandboxed ? QByteArray("sandbox") : QByteArray());
     QCOMPARE(reply.headerNames().count("Content-Security-Policy"), sandboxed ? 1 : 0);
+    if (responsive)
+        QVERIFY(reply.header("Content-Disposition").startsWith("inline;"));
 }
 
 void TestFileResponse::missingFileGetsTheEscapedNotFoundPage_data()

@@ -148,7 +148,7 @@ void TestHeadless::helpExitsZero()
     QCOMPARE(process->exitCode(), 0);
     const QByteArray usage = process->readAllStandardOutput();
     for (const char *option : {"--headless", "--share", "--address", "--port", "--auth", "--user", "--https", "--limit-kb", "--qr",
-                               "--allow-host"})
+                               "--allow-host", "--pages"})
         QVERIFY2(usage.contains(option), option);
 }
 
@@ -161,6 +161,8 @@ void TestHeadless::badOptionsAreRefused_data()
     QTest::addRow("unknown option") << QStringList{QStringLiteral("--frobnicate")} << any;
     QTest::addRow("port out of range") << QStringList{QStringLiteral("--port"), QStringLiteral("70000")} << any;
     QTest::addRow("unknown access mode") << QStringList{QStringLiteral("--auth"), QStringLiteral("open")} << any;
+    QTest::addRow("unknown page style") << QStringList{QStringLiteral("--pages"), QStringLiteral("modern")}
+                                        << QStringLiteral("--pages");
     QTest::addRow("user without a password") << QStringList{QStringLiteral("--auth"), QStringLiteral("basic"), QStringLiteral("--user"), QStringLiteral("anna")} << any;
     QTest::addRow("share that does not exist") << QStringList{QStringLiteral("--share"), QStringLiteral("/no/such/folder")} << any;
     QTest::addRow("address that is not one") << QStringList{QStringLiteral("--address"), QStringLiteral("localhost.invalid")} << any;

@@ -66,7 +66,19 @@ const QByteArray FormHead = "<html><head><title>Tessaly</title>";
 const QByteArray CheckVal = "<script type=\"text/javascript\">function checkVal(val, msg){if(val == ''){alert(msg);"
                             "return false;}return true;}</script></head>";
 
-// The one-shot message of a folder page: what stands between the header row and the entries.
+// The form token of a responsive page.
+QByteArray tokenOf(const QByteArray &page)
+{
+    static const QRegularExpression field(QStringLiteral("name=\"t\" value=\"([0-9a-f]+)\""));
+    return field.match(QString::fromLatin1(page)).captured(1).toLatin1();
+}
+
+// The one-shot message of a responsive page.
+QByteArray noteOf(const QByteArray &page)
+{
+    static const QRegularExpression note(QStringLiteral("<p class=\"msg\" role=\"status\">(.*?)</p>"));
+    return note.match(QString::fromUtf8(page)).captured(1).toUtf8();
+}
 } // namespace
 
 class TestFolderActions : public QObject
@@ -85,6 +97,8 @@ private slots:
     void deleteDoesNotFollowLinks();
     void createFolder_data();
     void createFolder();
+    void responsiveChanges_data();
+    void responsiveChanges();
     void createFolderRepeated();
     void loginAction();
     void pageParameterOnFile();
@@ -309,6 +323,89 @@ void TestFolderActions::createFolder()
     QCOMPARE(after, before);
     QVERIFY(!QFileInfo::exists(web->share + "/../escaped"));
     QVERIFY(!QFileInfo::exists(web->path("x")));
+}
+
+void TestFolderActions::responsiveChanges_data()
+{
+    QTest::addColumn<QByteArray>("form");  // a form body, or for an upload the name of its file
+    QTest::addColumn<bool>("upload");
+    QTest::addColumn<QByteArray>("token"); // "page": the session's, "other": another session's
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QStringList>("present"); // afterwards; the rest of the share as it was
+    QTest::addColumn<QStringList>("absent");
+
+    const QStringList none;
+    const QStringList untouched{"a.txt", "Old/b.txt"};
+    const QByteArray del = "a=del&n=a.txt&n=Old";
+    // Changes that another page cannot make: the token is the session's.
+    QTest::addRow("delete with the page's token") << del << false << QByteArray("page") << 303
+                                                  << QByteArray("2 deleted.") << none << untouched;
+    QTest::addRow("delete without a token") << del << false << QByteArray() << 403 << QByteArray() << untouched << none;
+    QTest::addRow("delete with another session's token") << del << false << QByteArray("other") << 403
+                                                         << QByteArray() << untouched << none;
+    QTest::addRow("delete with the token cut short") << del << false << QByteArray("short") << 403 << QByteArray()
+                                                     << untouched << none;
+    QTest::addRow("new folder without a token") << QByteArray("a=cfd&f=New") << false << QByteArray() << 403
+                                                << QByteArray() << none << QStringList{"New"};
+    QTest::addRow("new folder with the token") << QByteArray("a=cfd&f=New") << false << QByteArray("page") << 303
+                                               << QByteArray("New folder created") << QStringList{"New"} << none;
+    QTest::addRow("upload without a token") << QByteArray("up.txt") << true << QByteArray() << 403 << QByteArray()
+                                            << none << QStringList{"up.txt"};
+    QTest::addRow("upload with the token") << QByteArray("up.txt") << true << QByteArray("page") << 303
+                                           << QByteArray("File sent success.") << QStringList{"up.txt"} << none;
+    // A folder chosen whole: its files name the folders they lie in, made below this one.
+    QTest::addRow("upload into new folders") << QByteArray("Trip/Day 1/up.txt") << true << QByteArray("page") << 303
+                                             << QByteArray("File sent success.") << QStringList{"Trip/Day 1/up.txt"}
+                                             << none;
+    QTest::addRow("upload of a path leaving the folder") << QByteArray("Trip/../up.txt") << true << QByteArray("page")
+                                                         << 303
+                                                         << QByteArray("File send failed: Unsupported browser or no file selected.")
+                                                         << none << QStringList{"Trip", "up.txt"};
+    // Names that are not one, deleted or not, name nothing outside the folder.
+    QTest::addRow("delete of names that are none") << QByteArray("a=del&n=..&n=Old/b.txt&n=%2E%2E%2Fa.txt")
+                                                   << false << QByteArray("page") << 303
+                                                   << QByteArray("0 deleted. Not deleted: .., Old/b.txt, ../a.txt.")
+                                                   << untouched << none;
+}
+
+void TestFolderActions::responsiveChanges()
+{
+    QFETCH(QByteArray, form);
+    QFETCH(bool, upload);
+    QFETCH(QByteArray, token);
+    QFETCH(int, code);
+    QFETCH(QByteArray, message);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+    web->config.pages = FolderPages::Responsive;
+    QVERIFY(web->write("a.txt", "a"));
+    QVERIFY(web->write("Old/b.txt", "b"));
+    QVERIFY(web->write("Inner/c.txt", "c"));
+    const QByteArray own = tokenOf(client->get("/").body);
+    QCOMPARE(own.size(), 32);
+    HttpClient other(web->port(), HttpClient::Browser);
+    const QByteArray others = tokenOf(other.get("/").body);
+    QVERIFY(!others.isEmpty() && others != own);
+    const QByteArray given = token == "page" ? own : token == "other" ? others : token == "short" ? own.chopped(1)
+                                                                                                   : QByteArray();
+
+    const HttpReply reply =
+        upload ? client->multipart(given.isEmpty() ? "/" : "/?t=" + given, "multipart/form-data; boundary=XyZ",
+                                   multipartBody("XyZ", form, "uploaded"))
+               : client->post("/", given.isEmpty() ? form : form + "&t=" + given);
+    QCOMPARE(reply.code, code);
+    if (code == 303)
+        QCOMPARE(reply.header("Location"), QByteArray("/"));
+    // A file refused before its body: the server ends the connection after its answer.
+    if (reply.header("Connection") == "close")
+        client->waitClosed();
+    QCOMPARE(noteOf(client->get("/").body), message);
+    for (const QString &name : present)
+        QVERIFY2(web->exists(name), qPrintable(name));
+    for (const QString &name : absent)
+        QVERIFY2(!web->exists(name), qPrintable(name));
+    QVERIFY(web->exists(QStringLiteral("Inner/c.txt")));
 }
 
 void TestFolderActions::createFolderRepeated()

@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <QTimeZone>
 #include <QTranslator>
@@ -200,6 +202,7 @@ private slots:
     void oneShotMessage();
     void escaping_data();
     void escaping();
+    void responsiveWeight();
     void hiddenEntries();
     void noFolders();
     void unreadableEntryKeepsItsSlot();
@@ -678,14 +681,19 @@ void TestFolderPage::oneShotMessage()
 void TestFolderPage::escaping_data()
 {
     QTest::addColumn<bool>("pictures");
-    QTest::addRow("text cells") << false;
-    QTest::addRow("picture cells") << true;
+    QTest::addColumn<bool>("responsive");
+    QTest::addRow("text cells") << false << false;
+    QTest::addRow("picture cells") << true << false;
+    QTest::addRow("responsive page") << true << true;
 }
 
 void TestFolderPage::escaping()
 {
     QFETCH(bool, pictures);
+    QFETCH(bool, responsive);
     web->config.showImages = pictures ? CheckState::On : CheckState::Off;
+    if (responsive)
+        web->config.pages = FolderPages::Responsive;
     if (pictures)
         web->startThumbnails();
     QVERIFY(web->write("<b>&\"'.txt", "x"));
@@ -693,6 +701,13 @@ void TestFolderPage::escaping()
     HttpClient client(web->port(), HttpClient::Browser);
     HttpReply reply = client.get("/");
     QCOMPARE(reply.status, QByteArray("200 OK"));
+    if (responsive) {
+        // In the text, the check box's value and every link.
+        QCOMPARE(reply.body.count("&lt;b&gt;&amp;&quot;&#39;.txt"), 2);
+        QVERIFY(reply.body.contains("href=\"/%3Cb%3E%26%22%27.txt?dl=1\""));
+        QVERIFY(!reply.body.contains("<b>&") && !reply.body.contains("<i>") && !reply.body.contains("'.txt"));
+        return;
+    }
     QVERIFY(reply.body.contains("<input type=\"checkbox\" name=\"f\" value=\"&lt;b&gt;&amp;&quot;&#39;.txt\"> "
                                 "<a href=\"/%3Cb%3E%26%22%27.txt\">"));
     QVERIFY(reply.body.contains("&lt;b&gt;&amp;&quot;&#39;.txt<br>"));
@@ -706,6 +721,30 @@ void TestFolderPage::escaping()
 
     reply = client.get("/%3Ci%3E");
     QVERIFY(reply.body.contains("<td><b><a href=\"/\">../&lt;i&gt;</a></b></td>"));
+}
+
+void TestFolderPage::responsiveWeight()
+{
+    // A first page of a full folder and all it loads: within 50 KB; the assets cached.
+    web->config.pages = FolderPages::Responsive;
+    for (int i = 0; i < 40; ++i)
+        QVERIFY(web->write(QStringLiteral("holiday picture number %1.txt").arg(i), "x"));
+    HttpClient client(web->port(), HttpClient::Browser);
+    const HttpReply page = client.get("/");
+    qsizetype total = page.body.size();
+    static const QRegularExpression asset(QStringLiteral("(?:href|src)=\"(/_i/[^\"#]+)"));
+    QSet<QString> assets;
+    for (const QRegularExpressionMatch &m : asset.globalMatch(QString::fromUtf8(page.body)))
+        assets.insert(m.captured(1));
+    QCOMPARE(assets.size(), 3);
+    for (const QString &url : assets) {
+        const HttpReply reply = client.get(url.toUtf8());
+        QCOMPARE(reply.code, 200);
+        QCOMPARE(reply.header("Cache-Control"), QByteArray("max-age=31536000, immutable"));
+        total += reply.body.size();
+        QCOMPARE(client.get(url.toUtf8(), "If-None-Match: " + reply.header("ETag") + "\r\n").code, 304);
+    }
+    QVERIFY2(total <= 50 * 1024, QByteArray::number(total).constData());
 }
 
 void TestFolderPage::hiddenEntries()
