@@ -28,9 +28,6 @@ public:
     HTTP_Request request;
     Response *response = nullptr;
 
-signals:
-    void error(const QString &title, const QString &msg);
-
 public slots:
     void readyRead();
 
