@@ -605,16 +605,13 @@ void AddressList::init()
         && pendingItem->webServer->isListening() && !pendingItem->openAccessAsked) {
         pendingItem->openAccessAsked = true;
         if (Prompt::question(this, tr("The shared files are accessible for everyone.") + QLatin1Char('\n')
-                                       + QStringLiteral("Do you want to set password?")))
+                                       + tr("Do you want to set password?")))
             owner->openSettings(profile, this, 1);
     }
     if (!pendingItem)
         return;
-    QString line = QStringLiteral("Public address");
-    if (pendingItem->dnsUpdated)
-        line += QStringLiteral("es: ") + pendingItem->getDNS_URL() + QStringLiteral(", ");
-    else
-        line += QStringLiteral(": ");
-    line += pendingItem->getPublicURL();
+    const QString line = pendingItem->dnsUpdated
+                             ? tr("Public addresses: %1, %2").arg(pendingItem->getDNS_URL(), pendingItem->getPublicURL())
+                             : tr("Public address: %1").arg(pendingItem->getPublicURL());
     publicLabel->setText(QStringLiteral("<center>") + line.toHtmlEscaped() + QStringLiteral("</center>"));
 }

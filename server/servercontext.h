@@ -36,7 +36,8 @@ public:
     // The shared item held open: every file operation of a request goes through it. It follows
     // `root` and `singleFile`.
     ShareRoot &share() const;
-    // The profile in use; not owned. A listener counts its use (useCount) while it holds it.
+    // The profile in use; not owned. A listener counts its use (useCount) while it holds it, and
+    // a connection while it answers a request that arrived under it.
     Configuration *config = nullptr;
     ClientManager clients;
     TrafficMeter traffic;

@@ -20,7 +20,6 @@ ServerThread::ServerThread(ServerContext *listener, QObject *parent)
 {
     request.context = context;
     request.clientManager = &context->clients;
-    request.singleFile = context->singleFile;
     request.socket.traffic = &context->traffic;
     // Told of heads, bodies and the wait for the next request (which keeps no answer: the next
     // request makes its own).
@@ -61,6 +60,11 @@ void ServerThread::readyRead()
     }
     if (peer.isEmpty())
         peer = socket.peerAddress().toString();
+    // Each request is answered on the share and the profile as they are when it arrives.
+    if (profile.get() != context->config)
+        dropResponse();
+    profile.use(context->config);
+    request.singleFile = context->singleFile;
     context->requestFrom(peer);
     if (!request.start()) {
         finish();
@@ -79,7 +83,7 @@ void ServerThread::readyRead()
         // A path that leads out of the share, or into the profile folder, is refused at once.
         // A download that needs no password: the step that looks at the path opens the file.
         ShareRoot &share = context->share();
-        const Configuration *c = context->config;
+        const Configuration *c = profile.get();
         const bool download = request.type == HTTP_Request::Get && c && c->authMode == AuthMode::None;
         ShareRoot::Opened opened = request.singleFile ? ShareRoot::Opened()
                                                       : share.open(request.path, download ? ShareRoot::ReadFlags : O_PATH);
@@ -223,7 +227,7 @@ void ServerThread::authorize()
 
 bool ServerThread::isAttempt() const
 {
-    switch (context->config->authMode) {
+    switch (profile->authMode) {
     case AuthMode::None:
         return false;
     case AuthMode::Password:
@@ -235,7 +239,7 @@ bool ServerThread::isAttempt() const
 
 bool ServerThread::accept()
 {
-    const Configuration *c = context->config;
+    const Configuration *c = profile.get();
     switch (c->authMode) {
     case AuthMode::None:
         return true;
@@ -271,7 +275,7 @@ void ServerThread::refuse()
 {
     Socket &socket = request.socket;
     socket.setKeepAlive(false);
-    const Configuration *c = context->config;
+    const Configuration *c = profile.get();
     // A browser asking for a page gets the login page; a client that sent credentials, or asks
     // by another method (a WebDAV client), the challenge it can answer.
     const bool loginPage = c->authMode == AuthMode::Password && request.credentials.isEmpty()
@@ -315,14 +319,14 @@ void ServerThread::dispatch()
     const ResponseKind kind = method->kind == ResponseKind::PropFind && request.userAgent == "mc"
                                   ? ResponseKind::Listing
                                   : method->kind;
-    DispatchTable::call(responseFor(kind), method->call, &context->root, context->config);
+    DispatchTable::call(responseFor(kind), method->call, &context->root, profile.get());
 }
 
 Response *ServerThread::responseFor(ResponseKind kind)
 {
     if (checkResponse(kind))
         return response;
-    response = DispatchTable::create(kind, context->config, &request);
+    response = DispatchTable::create(kind, profile.get(), &request);
     return response;
 }
 
@@ -344,6 +348,23 @@ void ServerThread::dropResponse()
     else
         response->deleteLater();
     response = nullptr;
+}
+
+void ServerThread::becameIdle()
+{
+    dropResponse();
+    profile.use(nullptr);
+}
+
+void ServerThread::ProfileUse::use(Configuration *c)
+{
+    if (c == profile)
+        return;
+    if (profile)
+        --profile->useCount;
+    profile = c;
+    if (profile)
+        ++profile->useCount;
 }
 
 void ServerThread::answer(const char *status)

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QTimer>
 
+class Configuration;
 class ServerContext;
 
 // Handles one client connection from accept to close (an object on the event loop, not a
@@ -27,9 +28,6 @@ public:
     HTTP_Request request;
     Response *response = nullptr;
 
-signals:
-    void error(const QString &title, const QString &msg);
-
 public slots:
     void readyRead();
 
@@ -41,7 +39,7 @@ private:
     void useHead();
     void headArrived() override { readyRead(); }
     void bodyArrived() override;
-    void becameIdle() override { dropResponse(); }
+    void becameIdle() override;
     void bodyFailed() override;
     void authorize();
     // Whether the request tries a password: a login, or Basic credentials.
@@ -67,7 +65,25 @@ private:
         ServerThread *thread; // null within another handling
     };
 
+    // The profile the request in hand was accepted with, in use until it is answered: the row may
+    // change its profile meanwhile, and the profile dialog removes only a profile nobody uses.
+    class ProfileUse
+    {
+    public:
+        ProfileUse() = default;
+        ~ProfileUse() { use(nullptr); }
+        ProfileUse(const ProfileUse &) = delete;
+        ProfileUse &operator=(const ProfileUse &) = delete;
+        void use(Configuration *c);
+        Configuration *operator->() const { return profile; }
+        Configuration *get() const { return profile; }
+
+    private:
+        Configuration *profile = nullptr;
+    };
+
     Awaiting awaiting = Awaiting::Nothing;
+    ProfileUse profile;
     // Runs out when a password attempt of this client may be checked (GuessDelay).
     QTimer turn;
     QString peer; // the client's address as text

@@ -114,24 +114,18 @@ void Socket::tellHeaderReady()
 {
     if (handler)
         handler->headArrived();
-    else
-        emit headerReady();
 }
 
 void Socket::tellBodyReady()
 {
     if (handler)
         handler->bodyArrived();
-    else
-        emit bodyReady();
 }
 
 void Socket::tellIdle()
 {
     if (handler)
         handler->becameIdle();
-    else
-        emit idle();
 }
 
 // ---------------------------------------------------------------- receiving the head

@@ -22,10 +22,10 @@ class QFileDevice;
 // The facade of the connection's parts: the bytes to and from the peer (a Transport, plain or
 // encrypted), the framing of requests in the head buffer (RequestFraming), the file an upload is
 // saved to (BodySink), the file an answer sends (FileSender), the deadlines (DeadlineSweeper)
-// and, here, the queue of bytes the transport has not taken yet. The socket announces a complete head
-// with headerReady(); the request record parses it with readLine(), then tells the socket how
-// long the body is (beginBody()). Body bytes are handed out only up to that length: whatever
-// follows belongs to the next request on the connection.
+// and, here, the queue of bytes the transport has not taken yet. The socket tells its Handler of
+// a complete head; the request record parses the bytes of head(), then tells the socket how long
+// the body is (beginBody()). Body bytes are handed out only up to that length: whatever follows
+// belongs to the next request on the connection.
 class Socket : public QObject, private FileSender::Output, private Transport::Listener
 {
     Q_OBJECT
@@ -71,13 +71,13 @@ public:
         NoDelimiter = BodySink::NoDelimiter
     };
 
-    // Told by a direct call in place of headerReady(), bodyReady() and idle(), which then stay
-    // silent: the connection's handler, on the path of every request.
+    // Told by a direct call: the connection's handler, on the path of every request.
     class Handler
     {
     public:
         virtual void headArrived() = 0;
         virtual void bodyArrived() = 0;
+        // An answer has ended and the connection waits for the next request, none being held.
         virtual void becameIdle() = 0;
         // The chunks of the body broke their framing, or a body collected into memory grew too
         // large: the handler answers before a response that saves the body learns of it (as
@@ -143,11 +143,11 @@ public:
     // Whether any of the body is still to be read.
     bool bodyPending() const { return framing.bodyPending(); }
     QByteArray read(qint64 n) { return framing.read(n); }
-    // Reads the whole body (at most MaxCollectedBody) into memory; bodyReady() follows, or
-    // bodyFailed() for chunks that grow beyond it.
+    // Reads the whole body (at most MaxCollectedBody) into memory; the handler's bodyArrived()
+    // follows, or bodyFailed() for chunks that grow beyond it.
     void collectBody();
     QByteArray takeBody();
-    // Waits until the buffer is full or holds the whole body; bodyReady() follows.
+    // Waits until the buffer is full or holds the whole body; the handler's bodyArrived() follows.
     void prefetchBody();
     // The target may be any file device: a QSaveFile writes a replacement that takes the
     // target's place only when committed. A `length` below 0 saves the rest of the body, however
@@ -188,11 +188,7 @@ public:
     void receivedBytes(qint64 n);
 
 signals:
-    void headerReady();
-    void bodyReady();
     void startReply(int code);
-    // An answer has ended and the connection waits for the next request, none being held.
-    void idle();
     // The connection has ended: closed by either side, failed or aborted. Once.
     void closed();
 

@@ -269,7 +269,6 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     connect(&socket, &Socket::closed, handler, &QObject::deleteLater);
     threads.append(handler);
     connect(handler, &QObject::destroyed, this, [this, handler] { threads.removeOne(handler); });
-    connect(handler, &ServerThread::error, this, &WebServer::error);
 }
 
 Transport *WebServer::transportFor(qintptr socketDescriptor) const

@@ -4,6 +4,7 @@
 
 #include "guifixture.h"
 #include "httpclient.h"
+#include "httpreply.h"
 
 #include "app/mobilewebserver.h"
 #include "config/configuration.h"
@@ -18,7 +19,9 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
+#include <QTcpSocket>
 #include <QTest>
 
 using Window = std::unique_ptr<MobileWebServer>;
@@ -354,7 +357,7 @@ void TestProfiles::profilesOfOneNameStayApart()
 void TestProfiles::remove_data()
 {
     QTest::addColumn<int>("entry");
-    QTest::addColumn<QString>("use"); // "", "stopped row", "running row", "file gone"
+    QTest::addColumn<QString>("use"); // "", "stopped row", "running row", "file gone", "upload"
     QTest::addColumn<QString>("refusal");
     const QString used = QStringLiteral("Used config profile is not removable.");
     QTest::newRow("an unused profile") << 1 << QString() << QString();
@@ -362,6 +365,8 @@ void TestProfiles::remove_data()
     QTest::newRow("the global profile") << 0 << QString() << QStringLiteral("The global profile is not removable.");
     QTest::newRow("a profile of a stopped row") << 1 << QStringLiteral("stopped row") << used;
     QTest::newRow("a profile of a running server") << 1 << QStringLiteral("running row") << used;
+    // The row has another profile by then; the upload was accepted with this one.
+    QTest::newRow("the profile of an upload still arriving") << 1 << QStringLiteral("upload") << used;
 }
 
 void TestProfiles::remove()
@@ -378,15 +383,30 @@ void TestProfiles::remove()
     window->fileOrDirSelected(f.share());
     ServerItem *item = GuiFixture::items(window.get()).at(1);
     Configuration *work = Configuration::confList.at(1);
-    if (use.endsWith(QLatin1String("row")))
+    const bool upload = use == QLatin1String("upload");
+    if (use.endsWith(QLatin1String("row")) || upload)
         item->configurationChanged(work);
-    if (use == QLatin1String("running row"))
+    if (use == QLatin1String("running row") || upload)
         GuiFixture::pressCell(window->addresses()->currentTable(), 1, 2);
     if (use == QLatin1String("file gone"))
         QVERIFY(QFile::remove(work->fileName()));
     const QByteArray url = item->getUrl() + "/a.txt";
     if (use == QLatin1String("running row"))
         QCOMPARE(GuiFixture::get(url), 200);
+    QTcpSocket uploading;
+    const QByteArray rest = "second half\r\n--XyZ--\r\n";
+    if (upload) {
+        const QByteArray part = "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"up.txt\"\r\n\r\nfirst half, ";
+        QSignalSpy requests(item->webServer, &WebServer::clientConnected);
+        const QUrl at = QUrl::fromEncoded(item->getUrl());
+        uploading.connectToHost(at.host(), quint16(at.port()));
+        QVERIFY(uploading.waitForConnected(HttpClient::Timeout));
+        uploading.write("POST / HTTP/1.1\r\nHost: " + at.authority().toLatin1() + "\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
+                        "Content-Length: " + QByteArray::number(part.size() + rest.size()) + "\r\n\r\n" + part);
+        QTRY_COMPARE(requests.count(), 1);
+        QTest::qWait(100);
+        item->configurationChanged(Configuration::getGlobalConfig());
+    }
 
     QStringList shown;
     openProfiles(window.get(), f, 0, [&](ProfileDialog *dialog) {
@@ -394,6 +414,17 @@ void TestProfiles::remove()
         GuiFixture::press(dialog, QStringLiteral("Remove profile"));
         shown = entries(dialog->profiles());
     });
+    if (upload) {
+        // The upload ends on the profile it began with.
+        uploading.write(rest);
+        QByteArray received;
+        HttpReply reply;
+        QVERIFY(HttpClient::waitUntil([&] { return reply.takeFrom(received += uploading.readAll()); }));
+        QCOMPARE(reply.code, 200);
+        QFile stored(f.share() + QStringLiteral("/up.txt"));
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QCOMPARE(stored.readAll(), "first half, second half");
+    }
     QCOMPARE(f.prompt.texts(), refusal.isEmpty() ? QStringList() : QStringList{refusal});
     const QStringList names = refusal.isEmpty() ? QStringList{"Default"} : QStringList{"Default", "work"};
     QCOMPARE(profileNames(), names);
