@@ -17,7 +17,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -196,17 +195,6 @@ QStringList ScriptedPrompt::texts() const
     for (const Asked &a : asked)
         list.append(a.text);
     return list;
-}
-
-Browser::Browser(const QString &scheme)
-    : scheme(scheme)
-{
-    QDesktopServices::setUrlHandler(scheme, this, "open");
-}
-
-Browser::~Browser()
-{
-    QDesktopServices::unsetUrlHandler(scheme);
 }
 
 ReadOnlyFolder::ReadOnlyFolder(const QString &folder)

@@ -73,24 +73,6 @@ private:
     static Asked describe(QWidget *window);
 };
 
-// Stands in for the desktop's browser: QDesktopServices hands it the URLs of its scheme.
-class Browser : public QObject
-{
-    Q_OBJECT
-
-public:
-    explicit Browser(const QString &scheme = QStringLiteral("http"));
-    ~Browser() override;
-
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-
-private:
-    QString scheme;
-};
-
 // Makes `folder` read-only for this process while it lives, for root as well (the process
 // drops its power to override file permissions meanwhile).
 class ReadOnlyFolder
