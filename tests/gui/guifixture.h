@@ -29,13 +29,9 @@ class ScriptedPrompt : public Prompt
 public:
     struct Asked
     {
-        QString title;
         QString text;        // a message box's text, an input dialog's label
         QString informative; // a box's informative text, an input dialog's prefilled value
-        QStringList buttons;
-        QStringList entries; // the entries of a list to choose from
         bool parentShown = false; // the window it belongs to was on the screen
-        QRect geometry;
     };
 
     int exec(QDialog *dialog) override;
@@ -58,16 +54,8 @@ public:
     // through the widgets, ends it and returns what exec() would. Without one a dialog is
     // rejected.
     QList<std::function<int(QDialog *)>> dialogs;
-    // The class names of the other dialogs run, in order.
-    QStringList opened;
-    // Consumed in order by colour choices; without one the choice is cancelled.
-    QList<QColor> colors;
-    QList<QColor> colorStarts;
     QString chosenPath;
-    QString lastFilter;
-    QString lastStartDir;
     QList<Asked> asked;
-    QList<QPointer<QWidget>> shown;
 
 private:
     static Asked describe(QWidget *window);
