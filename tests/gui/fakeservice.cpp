@@ -1,21 +1,10 @@
 #include "fakeservice.h"
 
 #include <QTcpSocket>
-#include <QUrl>
-
-namespace {
-
-QString formDecoded(QByteArray part)
-{
-    part.replace('+', ' ');
-    return QUrl::fromPercentEncoding(part);
-}
-
-} // namespace
 
 FakeService::FakeService()
 {
-    respond = [](const Request &) { return Answer{200, "ok", {}, false, false}; };
+    respond = [](const Request &) { return Answer{200, "ok"}; };
     listener.listen(QHostAddress::LocalHost, 0);
     connect(&listener, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = listener.nextPendingConnection()) {
@@ -26,18 +15,9 @@ FakeService::FakeService()
     });
 }
 
-FakeService::~FakeService() = default;
-
 QString FakeService::base() const
 {
     return QStringLiteral("http://127.0.0.1:%1").arg(listener.serverPort());
-}
-
-QString FakeService::closedBase()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
 }
 
 void FakeService::read(QTcpSocket *socket)
@@ -49,57 +29,14 @@ void FakeService::read(QTcpSocket *socket)
         return;
     }
     socket->setProperty("buffer", buffer.mid(end + 4));
-    const QList<QByteArray> lines = buffer.left(end).split('\n');
-    const QList<QByteArray> words = lines.first().trimmed().split(' ');
-    Request request;
-    request.method = words.value(0);
-    request.target = words.value(1);
-    const qsizetype mark = request.target.indexOf('?');
-    request.path = request.target.left(mark);
-    if (mark >= 0) {
-        for (const QByteArray &pair : request.target.mid(mark + 1).split('&')) {
-            const qsizetype is = pair.indexOf('=');
-            request.query.insert(formDecoded(pair.left(is)), is < 0 ? QString() : formDecoded(pair.mid(is + 1)));
-        }
-    }
-    for (const QByteArray &line : lines.mid(1)) {
-        if (line.toLower().startsWith("user-agent:"))
-            request.userAgent = line.mid(11).trimmed();
-    }
+    const QByteArray target = buffer.left(buffer.indexOf('\n')).split(' ').value(1);
+    const Request request{target.left(target.indexOf('?'))};
     requests.append(request);
     const Answer answer = respond(request);
-    if (answer.hold) {
-        holding.append(Held{socket, request});
-        return;
-    }
-    send(socket, answer);
-}
-
-void FakeService::send(QTcpSocket *socket, const Answer &answer)
-{
-    if (!socket)
-        return;
-    if (!answer.close) {
-        socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + " Answer\r\nContent-Type: text/html\r\n"
-                      + "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n" + answer.headers
-                      + "Connection: close\r\n\r\n" + answer.body);
-    }
+    socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + " Answer\r\nContent-Type: text/html\r\n"
+                  + "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\nConnection: close\r\n\r\n"
+                  + answer.body);
     socket->disconnectFromHost();
-}
-
-void FakeService::release(int index, const Answer &answer)
-{
-    Held &h = holding[index];
-    h.answered = true;
-    send(h.socket, answer);
-}
-
-int FakeService::held() const
-{
-    int n = 0;
-    for (const Held &h : holding)
-        n += h.answered ? 0 : 1;
-    return n;
 }
 
 QList<FakeService::Request> FakeService::requestsFor(const QByteArray &path) const

@@ -17,7 +17,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -48,20 +47,13 @@ QString withoutMnemonic(QString text)
 ScriptedPrompt::Asked ScriptedPrompt::describe(QWidget *window)
 {
     Asked a;
-    a.title = window->windowTitle();
-    a.geometry = window->geometry();
     const QWidget *owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
     a.parentShown = owner && owner->windowHandle() && owner->windowHandle()->isExposed();
     if (auto *text = qobject_cast<TextDialog *>(window)) {
         a.informative = text->text();
-        for (const QAbstractButton *b : text->buttons()->buttons())
-            a.buttons.append(withoutMnemonic(b->text()));
     } else if (auto *box = qobject_cast<QMessageBox *>(window)) {
         a.text = box->text();
         a.informative = box->informativeText();
-        const QList<QAbstractButton *> buttons = box->buttons();
-        for (QAbstractButton *b : buttons)
-            a.buttons.append(withoutMnemonic(b->text()));
     } else if (auto *input = qobject_cast<InputDialog *>(window)) {
         a.text = input->labelText();
         a.informative = input->getText();
@@ -70,12 +62,6 @@ ScriptedPrompt::Asked ScriptedPrompt::describe(QWidget *window)
         for (const QLabel *label : window->findChildren<QLabel *>())
             labels.append(label->text());
         a.text = labels.join(u'\n');
-        for (const QAbstractButton *b : window->findChildren<QAbstractButton *>())
-            a.buttons.append(withoutMnemonic(b->text()));
-        for (const QListWidget *list : window->findChildren<QListWidget *>()) {
-            for (int i = 0; i < list->count(); ++i)
-                a.entries.append(list->item(i)->text());
-        }
     }
     return a;
 }
@@ -84,8 +70,6 @@ int ScriptedPrompt::exec(QDialog *dialog)
 {
     if (qobject_cast<QMessageBox *>(dialog) || qobject_cast<InputDialog *>(dialog))
         asked.append(describe(dialog));
-    else
-        opened.append(QString::fromLatin1(dialog->metaObject()->className()));
     const bool answered = !answers.isEmpty();
     const QString answer = answered ? answers.takeFirst() : QString();
     if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
@@ -164,29 +148,24 @@ int ScriptedPrompt::end(QDialog *dialog, const QString &how)
     return dialog->result();
 }
 
-QColor ScriptedPrompt::color(QWidget *, const QColor &initial)
+QColor ScriptedPrompt::color(QWidget *, const QColor &)
 {
-    colorStarts.append(initial);
-    return colors.isEmpty() ? QColor() : colors.takeFirst();
+    return QColor();
 }
 
 void ScriptedPrompt::show(QWidget *window, Presentation)
 {
     window->setAttribute(Qt::WA_DeleteOnClose);
     asked.append(describe(window));
-    shown.append(window);
 }
 
-QString ScriptedPrompt::existingDirectory(QWidget *, const QString &, const QString &dir)
+QString ScriptedPrompt::existingDirectory(QWidget *, const QString &, const QString &)
 {
-    lastStartDir = dir;
     return chosenPath;
 }
 
-QString ScriptedPrompt::openFileName(QWidget *, const QString &, const QString &dir, const QString &filter)
+QString ScriptedPrompt::openFileName(QWidget *, const QString &, const QString &, const QString &)
 {
-    lastStartDir = dir;
-    lastFilter = filter;
     return chosenPath;
 }
 
@@ -196,17 +175,6 @@ QStringList ScriptedPrompt::texts() const
     for (const Asked &a : asked)
         list.append(a.text);
     return list;
-}
-
-Browser::Browser(const QString &scheme)
-    : scheme(scheme)
-{
-    QDesktopServices::setUrlHandler(scheme, this, "open");
-}
-
-Browser::~Browser()
-{
-    QDesktopServices::unsetUrlHandler(scheme);
 }
 
 ReadOnlyFolder::ReadOnlyFolder(const QString &folder)

@@ -29,13 +29,9 @@ class ScriptedPrompt : public Prompt
 public:
     struct Asked
     {
-        QString title;
         QString text;        // a message box's text, an input dialog's label
         QString informative; // a box's informative text, an input dialog's prefilled value
-        QStringList buttons;
-        QStringList entries; // the entries of a list to choose from
         bool parentShown = false; // the window it belongs to was on the screen
-        QRect geometry;
     };
 
     int exec(QDialog *dialog) override;
@@ -58,37 +54,11 @@ public:
     // through the widgets, ends it and returns what exec() would. Without one a dialog is
     // rejected.
     QList<std::function<int(QDialog *)>> dialogs;
-    // The class names of the other dialogs run, in order.
-    QStringList opened;
-    // Consumed in order by colour choices; without one the choice is cancelled.
-    QList<QColor> colors;
-    QList<QColor> colorStarts;
     QString chosenPath;
-    QString lastFilter;
-    QString lastStartDir;
     QList<Asked> asked;
-    QList<QPointer<QWidget>> shown;
 
 private:
     static Asked describe(QWidget *window);
-};
-
-// Stands in for the desktop's browser: QDesktopServices hands it the URLs of its scheme.
-class Browser : public QObject
-{
-    Q_OBJECT
-
-public:
-    explicit Browser(const QString &scheme = QStringLiteral("http"));
-    ~Browser() override;
-
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-
-private:
-    QString scheme;
 };
 
 // Makes `folder` read-only for this process while it lives, for root as well (the process

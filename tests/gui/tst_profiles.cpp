@@ -1,6 +1,5 @@
 // The profile dialog from a row's menu, driven through its widgets: new profiles and the names
-// refused for them, renames, removals (also of a profile a running listener on 127.0.0.1 uses),
-// choosing a row's profile, and a row that goes while the dialog is open.
+// refused for them, renames, removals (also of a profile a running listener on 127.0.0.1 uses).
 
 #include "guifixture.h"
 #include "httpclient.h"
@@ -69,12 +68,8 @@ private slots:
     void newProfile();
     void rename_data();
     void rename();
-    void renamedProfilesKeepTheirFiles();
-    void profilesOfOneNameStayApart();
     void remove_data();
     void remove();
-    void chooseProfile();
-    void rowGoneWhileTheDialogIsOpen();
 
 private:
     // Opens the profile dialog from the "Config" cell of `row`; `drive` works it, `how` ends it.
@@ -283,77 +278,6 @@ void TestProfiles::rename()
     GuiFixture::quit(again);
 }
 
-void TestProfiles::renamedProfilesKeepTheirFiles()
-{
-    // "work" becomes "office", and the global profile takes the name "work": edits go to the
-    // file of the profile edited, whatever the names.
-    GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
-    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
-    Window window = f.open();
-    const auto renameEntry = [&](int row, int entry, const QString &name) {
-        openProfiles(window.get(), f, row, [&](ProfileDialog *dialog) {
-            dialog->profiles()->setCurrentIndex(entry);
-            dialog->profiles()->setEditText(name);
-            GuiFixture::press(dialog, QStringLiteral("OK"));
-        });
-    };
-    renameEntry(1, 1, QStringLiteral("office"));
-    renameEntry(0, 0, QStringLiteral("work"));
-    QCOMPARE(profileNames(), (QStringList{"work", "office"}));
-    Configuration *global = Configuration::getGlobalConfig();
-    Configuration *office = Configuration::confList.at(1);
-    QCOMPARE(GuiFixture::items(window.get()).at(1)->webServer->config, office);
-
-    std::unique_ptr<Configuration> edited(office->clone());
-    edited->sessionLifetime = 777;
-    window->addresses()->configChanged(edited.get());
-    std::unique_ptr<Configuration> editedGlobal(global->clone());
-    editedGlobal->sessionLifetime = 888;
-    window->addresses()->configChanged(editedGlobal.get());
-
-    QCOMPARE(office->sessionLifetime, 777);
-    QCOMPARE(global->sessionLifetime, 888);
-    Configuration stored;
-    QVERIFY(stored.load(f.configDir() + QStringLiteral("work.cnf")));
-    QCOMPARE(stored.profileName, QStringLiteral("office"));
-    QCOMPARE(stored.sessionLifetime, 777);
-    QVERIFY(stored.load(f.configDir() + QStringLiteral("Global.conf")));
-    QCOMPARE(stored.profileName, QStringLiteral("work"));
-    QCOMPARE(stored.sessionLifetime, 888);
-    QCOMPARE(GuiFixture::items(window.get()).at(0)->webServer->clients.lifetime, 888);
-    QCOMPARE(GuiFixture::items(window.get()).at(1)->webServer->clients.lifetime, 777);
-    GuiFixture::quit(window);
-}
-
-void TestProfiles::profilesOfOneNameStayApart()
-{
-    // Profile files written elsewhere may carry the global profile's name, or one another's:
-    // such a profile is known by its file's name.
-    GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
-    GuiFixture::writeProfile(QStringLiteral("twin"), QStringLiteral("Default"));
-    GuiFixture::writeProfile(QStringLiteral("x"), QStringLiteral("twin"));
-    Window window = f.open();
-    QCOMPARE(profileNames(), (QStringList{"Default", "twin", "x"}));
-    Configuration *twin = Configuration::confList.at(1);
-    const QList<ServerItem *> items = GuiFixture::items(window.get());
-    items.at(1)->configurationChanged(twin);
-
-    std::unique_ptr<Configuration> edited(twin->clone());
-    edited->sessionLifetime = 777;
-    window->addresses()->configChanged(edited.get());
-    QCOMPARE(items.at(1)->webServer->clients.lifetime, 777);
-    QCOMPARE(items.at(0)->webServer->clients.lifetime, 600);
-    QCOMPARE(Configuration::getGlobalConfig()->sessionLifetime, 600);
-    Configuration stored;
-    QVERIFY(stored.load(f.configDir() + QStringLiteral("Global.conf")));
-    QCOMPARE(stored.sessionLifetime, 600);
-    QVERIFY(stored.load(f.configDir() + QStringLiteral("twin.cnf")));
-    QCOMPARE(stored.sessionLifetime, 777);
-    GuiFixture::quit(window);
-}
-
 void TestProfiles::remove_data()
 {
     QTest::addColumn<int>("entry");
@@ -436,69 +360,6 @@ void TestProfiles::remove()
         QCOMPARE(item->webServer->config, work);
         QCOMPARE(GuiFixture::get(url), 200);
     }
-    GuiFixture::quit(window);
-}
-
-void TestProfiles::chooseProfile()
-{
-    GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
-    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"), [](Configuration &p) {
-        p.authMode = AuthMode::Password;
-        p.password = QStringLiteral("s3cret");
-    });
-    f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
-    Window window = f.open();
-    window->addresses()->currentTable()->setCurrentCell(1, 1);
-    window->fileOrDirSelected(f.share());
-    GuiFixture::pressCell(window->addresses()->currentTable(), 1, 2);
-    ServerItem *item = GuiFixture::items(window.get()).at(1);
-    QVERIFY(item->webServer->isListening());
-    const QByteArray url = item->getUrl() + "/a.txt";
-    QByteArray body;
-    QCOMPARE(GuiFixture::get(url, &body), 200);
-    QCOMPARE(body, TextA);
-    Configuration *global = Configuration::getGlobalConfig();
-    Configuration *work = Configuration::confList.at(1);
-    const int globalUses = global->useCount;
-
-    openProfiles(window.get(), f, 1, [&](ProfileDialog *dialog) {
-        QTest::keyClick(dialog->profiles(), Qt::Key_Down);
-        QCOMPARE(dialog->profiles()->currentText(), QStringLiteral("work"));
-        QCOMPARE(dialog->getConfig(), work);
-        GuiFixture::press(dialog, QStringLiteral("OK"));
-    });
-    QCOMPARE(item->webServer->config, work);
-    QCOMPARE(work->useCount, 1);
-    QCOMPARE(global->useCount, globalUses - 1);
-    QCOMPARE(window->addresses()->currentTable()->item(1, 1)->text(), QStringLiteral("work"));
-    // Still running, now asking for the profile's password.
-    QVERIFY(item->webServer->isListening());
-    // The login page, refused as the file.
-    QCOMPARE(GuiFixture::get(url, &body), 403);
-    QVERIFY(body != TextA);
-    QCOMPARE(GuiFixture::get(url + "?a=log&password=s3cret", &body), 200);
-    QCOMPARE(body, TextA);
-    GuiFixture::quit(window);
-}
-
-void TestProfiles::rowGoneWhileTheDialogIsOpen()
-{
-    GuiFixture f;
-    f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
-    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
-    Window window = f.open();
-    openProfiles(window.get(), f, 1, [&](ProfileDialog *dialog) {
-        // The address of the row goes away meanwhile.
-        f.addresses.set({QStringLiteral("127.0.0.1")});
-        window->addresses()->loadLocal();
-        QCOMPARE(window->addresses()->getServerCount(), 1);
-        dialog->profiles()->setCurrentIndex(1);
-        GuiFixture::press(dialog, QStringLiteral("OK"));
-        QVERIFY(!dialog->isVisible());
-    });
-    QCOMPARE(Configuration::confList.at(1)->useCount, 0);
-    QCOMPARE(GuiFixture::items(window.get()).at(0)->webServer->config, Configuration::getGlobalConfig());
     GuiFixture::quit(window);
 }
 

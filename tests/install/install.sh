@@ -3,7 +3,6 @@
 #   install.sh prefix BUILD   cmake --install into a temporary prefix, then serve from there
 #   install.sh deb BUILD      cpack -G DEB, check the package, unpack it and serve from there
 #   install.sh files BUILD    validate the installed desktop entry, AppStream metainfo and unit
-#   install.sh window ROOT    (run by prefix and deb under xvfb-run) the window program under ROOT
 # Exit 77 when a tool the mode needs is not installed.
 set -euo pipefail
 
@@ -26,7 +25,7 @@ mode_of() { stat -c %a "$1"; }
 # quietly COMMAND...: runs COMMAND, showing its output only when it fails
 quietly() { "$@" > "$work/command.log" 2>&1 || { cat "$work/command.log"; return 1; }; }
 
-# serve ROOT: the program installed under ROOT serves files, its pictures and its login page,
+# serve ROOT: the program installed under ROOT serves files and its pictures,
 # and HTTPS with the key pair it makes for the user.
 serve() {
     local root=$1
@@ -42,11 +41,6 @@ serve() {
     check "  serves its pictures from share/tessaly/img/" cmp -s "$work/folder.png" "$root/share/tessaly/img/folder.png"
     check "  ends on SIGTERM with exit code 0" stop_server
 
-    start_server "$root/bin/tessaly" --share "$work/share" --auth password --password secret
-    curl -sS --max-time 10 -o "$work/login.html" "${url}a.txt" || true
-    check "  shows the login page of share/tessaly/lang/C/" cmp -s "$work/login.html" "$root/share/tessaly/lang/C/login.html"
-    check "  ends on SIGTERM with exit code 0" stop_server
-
     start_server "$root/bin/tessaly" --share "$work/share" --https
     check "  speaks HTTPS" grep -q '^https://127\.0\.0\.1:[0-9]*/$' <<< "$url"
     check "  serves a file over HTTPS" test "$(curl -sS -k --max-time 10 "${url}a.txt")" = "contents of a"
@@ -57,41 +51,6 @@ serve() {
         cat "$work/server.err"
     fi
 }
-
-# desktop ROOT: the window program installed under ROOT, on a display of its own.
-desktop() {
-    local root=$1 tool
-    for tool in xvfb-run xdotool xprop; do
-        if ! command -v "$tool" >/dev/null; then
-            echo "SKIP  the window program: $tool is not installed"
-            return 0
-        fi
-    done
-    # Now and then the display xvfb-run hands over takes no connection (seen with two of these
-    # running at once); the window check then says so with exit status 75 and runs again.
-    local status try
-    for try in 1 2 3; do
-        status=0
-        xvfb-run -a -n $((100 + $$ % 800 + try)) -s "-screen 0 1024x768x24" bash "$0" window "$root" || status=$?
-        [ "$status" -eq 75 ] || break
-        echo "      (the X display took no connection: again)"
-    done
-    [ "$status" -eq 0 ] || failures=$((failures + 1))
-}
-
-# wait_window TITLE: prints the id of the program's visible window of that title once it is shown
-wait_window() {
-    local id
-    for _ in $(seq 400); do
-        id=$(xdotool search --pid "$server" --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        kill -0 "$server" 2>/dev/null || return 1
-        sleep 0.05
-    done
-    return 1
-}
-
-shown() { wait_window "$1" > /dev/null; }
 
 # layout ROOT PREFIX: the installed files under ROOT, for a program that runs from PREFIX
 layout() {
@@ -117,7 +76,6 @@ prefix)
     check "cmake --install into a temporary prefix" quietly cmake --install "$build" --prefix "$prefix"
     layout "$prefix" "$prefix"
     serve "$prefix"
-    desktop "$prefix"
     ;;
 deb)
     skip_without cpack dpkg-deb dpkg-shlibdeps
@@ -135,40 +93,6 @@ deb)
     layout "$work/root/usr" /usr
     check "  the program is stripped" sh -c "! readelf -S '$work/root/usr/bin/tessaly' | grep -q '\.debug_info'"
     serve "$work/root/usr"
-    desktop "$work/root/usr"
-    ;;
-window)
-    # Started from its desktop entry with a new home folder: the terms come first, then the window.
-    root=$build
-    mkdir -p "$work/home" "$work/runtime"
-    chmod 700 "$work/runtime"
-    export HOME=$work/home XDG_RUNTIME_DIR=$work/runtime LANG=C LC_ALL=C
-    command=$(sed -n 's/^Exec=//p' "$root/share/applications/$appid.desktop")
-    # shellcheck disable=SC2086
-    PATH=$root/bin:$PATH $command > "$work/window.out" 2> "$work/window.err" &
-    server=$!
-    terms=$(wait_window "Terms and conditions") || terms=
-    check "the desktop entry starts the window program, which shows the terms first" test -n "$terms"
-    if [ -n "$terms" ]; then
-        check "  with the window's icon" sh -c "xprop -id '$terms' _NET_WM_ICON | grep -q 'Icon (48 x 48)'"
-        for _ in $(seq 100); do
-            timeout 5 xdotool windowfocus --sync "$terms" 2>/dev/null && break
-            sleep 0.05
-        done
-        xdotool key Return
-        check "  accepting them opens the window" shown Tessaly
-        check "  and saves the global profile in ~/.kestrune/" test -f "$HOME/.kestrune/Global.conf"
-    fi
-    check "  finds its translation in share/tessaly/lang/" sh -c "! grep -q 'No translator found' '$work/window.err'"
-    # It may have ended already: what it said is shown below then.
-    kill -TERM "$server" 2>/dev/null || true
-    wait "$server" 2>/dev/null || true
-    server=
-    if [ "$failures" -ne 0 ]; then
-        echo "--- the window program said"
-        cat "$work/window.out" "$work/window.err"
-        grep -q 'could not connect to display' "$work/window.err" && exit 75
-    fi
     ;;
 files)
     skip_without appstreamcli desktop-file-validate systemd-analyze

@@ -4,9 +4,7 @@
 #   tests/stress/run.sh              with the normal build (./build)
 #   tests/stress/run.sh --sanitize   with the AddressSanitizer build (./build-sanitize)
 # Long form: 4 rounds of 500 concurrent connections downloading 1 MB and uploading 300 KB each,
-# 60 s of GETs beside 200 idle and 50 slow connections, the server killed in the middle of
-# uploads, the traffic limit in the middle of downloads, and whole downloads of sparse files of
-# 1 GiB and 5 GiB (they take no room on disk). Bounded by a 20-minute timeout. The figures are
+# and the server killed in the middle of uploads. Bounded by a 20-minute timeout. The figures are
 # the QINFO lines of the output.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
