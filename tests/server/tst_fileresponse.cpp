@@ -309,35 +309,11 @@ void TestFileResponse::contentTypeComesFromTheSuffixTable_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("type");
 
-    const char *const table[][2] = {
-        {"html", "text/html; charset=UTF-8"},
-        {"jpg", "image/jpeg"},
-        {"png", "image/png"},
-        {"avi", "video/x-msvideo"},
-        {"torrent", "application/x-bittorrent"},
-        {"pdf", "application/pdf"},
-        {"mp4", "video/mp4v-es, audio/mp4"},
-        {"aac", "video/mp4v-es, audio/mp4"},
-        {"flv", "video/x-flv"},
-        {"3gp", "audio/3gpp, video/3gpp"},
-        {"mp3", "audio/mpeg3"},
-        {"mov", "video/quicktime"},
-        {"doc", "application/msword"},
-        {"pps", "application/vnd.ms-powerpoint"},
-        {"rtf", "application/rtf"},
-        {"xls", "application/excel"},
-        {"wav", "audio/wav"},
-        {"wmv", "video/x-ms-wmv"},
-        {"zip", "application/zip"},
-        {"exe", "application/octet-stream"},
-    };
-    for (const auto &row : table)
-        QTest::addRow("%s", row[0]) << QStringLiteral("file.") + QLatin1String(row[0]) << QByteArray(row[1]);
+    // Every suffix of the table is pinned with the folder page's icons; here how a name is read.
     QTest::addRow("upper-case JPG is lower-cased") << QStringLiteral("PHOTO.JPG") << QByteArray("image/jpeg");
     QTest::addRow("INDEX.HTML is a page") << QStringLiteral("INDEX.HTML") << QByteArray("text/html; charset=UTF-8");
     QTest::addRow("the last suffix counts") << QStringLiteral("archive.pdf.zip") << QByteArray("application/zip");
-    for (const char *none : {"jpeg", "gif", "txt", "htm", "ico", "css"})
-        QTest::addRow("%s has no type", none) << QStringLiteral("file.") + QLatin1String(none) << QByteArray();
+    QTest::addRow("htm has no type") << QStringLiteral("file.htm") << QByteArray();
     QTest::addRow("no suffix has no type") << QStringLiteral("README") << QByteArray();
     QTest::addRow("trailing dot has no type") << QStringLiteral("odd.") << QByteArray();
 }
