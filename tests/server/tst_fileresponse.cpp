@@ -53,10 +53,6 @@ private slots:
     void missingFileGetsTheEscapedNotFoundPage();
     void unknownMethodGets405AndCloses_data();
     void unknownMethodGets405AndCloses();
-    void folderThatCannotBeReadAsFileGets500_data();
-    void folderThatCannotBeReadAsFileGets500();
-    void faviconFollowsShowImages_data();
-    void faviconFollowsShowImages();
     void iconPrefixServesOnlyPlainNames_data();
     void iconPrefixServesOnlyPlainNames();
     void pathSpelledOtherwiseReachesTheSameItem_data();
@@ -472,70 +468,6 @@ void TestFileResponse::unknownMethodGets405AndCloses()
     QCOMPARE(reply.contentLength(), 0);
     QVERIFY(!reply.hasHeader("Content-Type"));
     QVERIFY(client.waitClosed());
-}
-
-void TestFileResponse::folderThatCannotBeReadAsFileGets500_data()
-{
-    QTest::addColumn<bool>("singleFile");
-    QTest::addColumn<QByteArray>("target");
-
-    QTest::addRow("single-file share whose item is a folder") << true << QByteArray("/");
-    QTest::addRow("icon name that is a folder") << false << QByteArray("/_i/sub");
-}
-
-void TestFileResponse::folderThatCannotBeReadAsFileGets500()
-{
-    QFETCH(bool, singleFile);
-    QFETCH(QByteArray, target);
-    QDir(ts->dir.path()).mkpath(QStringLiteral("img/sub"));
-    ts->put(QStringLiteral("inner/x.txt"), "x");
-    QVERIFY(ts->start(singleFile ? ts->path(QStringLiteral("inner")) : QString(), singleFile));
-
-    const HttpReply reply = get(target);
-    QCOMPARE(reply.status, QByteArray("500 Can't read file"));
-    QCOMPARE(reply.contentLength(), 0);
-    QVERIFY(reply.body.isEmpty());
-}
-
-void TestFileResponse::faviconFollowsShowImages_data()
-{
-    QTest::addColumn<bool>("showImages");
-    QTest::addColumn<bool>("inShare");
-    QTest::addColumn<QByteArray>("target");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QByteArray>("body");
-
-    QTest::addRow("missing favicon, images on: the device icon")
-        << true << false << QByteArray("/favicon.ico") << 200 << TestServer::FavIcon;
-    QTest::addRow("missing favicon in a sub-folder, images on: the device icon")
-        << true << false << QByteArray("/deep/favicon.ico") << 200 << TestServer::FavIcon;
-    QTest::addRow("missing favicon, images off: not found")
-        << false << false << QByteArray("/favicon.ico") << 404 << QByteArray();
-    QTest::addRow("favicon of the share wins")
-        << true << true << QByteArray("/favicon.ico") << 200 << QByteArray("share's own icon");
-    QTest::addRow("the name is case-sensitive")
-        << true << false << QByteArray("/FAVICON.ICO") << 404 << QByteArray();
-}
-
-void TestFileResponse::faviconFollowsShowImages()
-{
-    QFETCH(bool, showImages);
-    QFETCH(bool, inShare);
-    QFETCH(QByteArray, target);
-    QFETCH(int, code);
-    QFETCH(QByteArray, body);
-    ts->config.showImages = showImages ? CheckState::On : CheckState::Off;
-    if (inShare)
-        ts->put(QStringLiteral("favicon.ico"), "share's own icon");
-    QVERIFY(ts->start());
-
-    const HttpReply reply = get(target);
-    QCOMPARE(reply.code, code);
-    if (code == 200) {
-        QCOMPARE(reply.body, body);
-        QVERIFY(!reply.hasHeader("Content-Type"));
-        QVERIFY(reply.header("Content-Disposition").startsWith("attachment; filename="));
-    }
 }
 
 void TestFileResponse::iconPrefixServesOnlyPlainNames_data()
