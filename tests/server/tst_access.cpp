@@ -1,5 +1,5 @@
-// Who may read what: the login page of password-only access, Basic authentication, and the
-// containment of every request in the shared folder.
+// Who may read what: the login page of password-only access, Basic authentication, the write
+// switches and the checks of other sites and host names.
 
 #include "httpclient.h"
 #include "requests.h"
@@ -73,15 +73,6 @@ QStringList tree(const QString &path)
     return facts;
 }
 
-QStringList listing(const QString &path)
-{
-    QStringList names;
-    QDir dir(path);
-    for (const QFileInfo &info : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
-        names.append(info.fileName() + u' ' + QString::number(info.size()));
-    return names;
-}
-
 } // namespace
 
 class TestAccess : public QObject
@@ -92,20 +83,16 @@ private slots:
     void init();
     void cleanup();
 
-    void loginPageFormPostsTheLoginFields();
     void passwordModeRefusesByMethod_data();
     void passwordModeRefusesByMethod();
     void loginHoldsForTheSession_data();
     void loginHoldsForTheSession();
     void wrongPasswordReplacesTheStoredOne();
     void changingTheProfilePasswordLogsEveryoneOut();
-    void loginPageIgnoresTheRangeOfTheRefusedRequest();
-    void loginWithoutCookieHoldsForTheBrowserThatGotTheCookie();
     void loginHandsOutAFreshSession_data();
     void loginHandsOutAFreshSession();
     void cookieNamingNoIssuedSessionSharesNoLogin_data();
     void cookieNamingNoIssuedSessionSharesNoLogin();
-    void basicRefusalIsExact();
     void basicModeChecksTheUserList_data();
     void basicModeChecksTheUserList();
 
@@ -116,10 +103,6 @@ private slots:
     void passwordGuessingIsSlowedPerAddress_data();
     void passwordGuessingIsSlowedPerAddress();
 
-    void pathsOutsideTheShareAreForbidden_data();
-    void pathsOutsideTheShareAreForbidden();
-    void pathsInsideTheShareAreServed_data();
-    void pathsInsideTheShareAreServed();
 
 private:
     HttpReply exchange(const QByteArray &request, HttpClient *client = nullptr);
@@ -152,14 +135,6 @@ HttpReply TestAccess::exchange(const QByteArray &request, HttpClient *client)
             return HttpReply();
     }
     return client->exchange(request);
-}
-
-void TestAccess::loginPageFormPostsTheLoginFields()
-{
-    const QByteArray page = loginPage();
-    QVERIFY(page.contains("method=\"POST\""));
-    QVERIFY(page.contains("name=\"a\" value=\"log\""));
-    QVERIFY(page.contains("name=\"password\""));
 }
 
 void TestAccess::passwordModeRefusesByMethod_data()
@@ -319,52 +294,6 @@ void TestAccess::changingTheProfilePasswordLogsEveryoneOut()
     QCOMPARE(exchange("GET /a.txt?a=log&password=changed HTTP/1.1\r\nCookie: " + second + "\r\n\r\n").body, TextA);
 }
 
-void TestAccess::loginPageIgnoresTheRangeOfTheRefusedRequest()
-{
-    ts->config.authMode = AuthMode::Password;
-    QVERIFY(ts->start());
-
-    // A download resumed after the session ended must not get a piece of the login page as
-    // the rest of its file.
-    const HttpReply reply = exchange("GET /a.txt HTTP/1.1\r\nRange: bytes=5-\r\n\r\n");
-    QCOMPARE(reply.code, 403);
-    QVERIFY(!reply.hasHeader("Content-Range"));
-    QCOMPARE(reply.body, loginPage());
-}
-
-void TestAccess::loginWithoutCookieHoldsForTheBrowserThatGotTheCookie()
-{
-    ts->config.authMode = AuthMode::Password;
-    QVERIFY(ts->start());
-
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    HttpReply reply = client.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
-    QCOMPARE(reply.body, TextA);
-    const QByteArray cookie = cookieOf(reply);
-    reply = client.exchange("GET /a.txt HTTP/1.1\r\n\r\n");
-    QCOMPARE(reply.body, TextA);
-    QCOMPARE(cookieOf(reply), cookie);
-    // The browser's other connections present the cookie and share the login.
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n").body, TextA);
-
-    // A login holds for the cookie it handed out even when the browser closes the connection
-    // before it presents it.
-    HttpClient other;
-    QVERIFY(other.connectTo(ts->port()));
-    const QByteArray later = cookieOf(other.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
-    other.close();
-    QTRY_COMPARE(ts->server->threads.size(), 1);
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + later + "\r\n\r\n").body, TextA);
-
-    // A client that neither logs in nor presents its cookie leaves nothing behind when it goes.
-    HttpClient passing;
-    QVERIFY(passing.connectTo(ts->port()));
-    const QByteArray unused = cookieOf(passing.exchange("GET /a.txt HTTP/1.1\r\n\r\n"));
-    passing.close();
-    QTRY_VERIFY(!ts->server->clients.sessions.contains(unused.mid(3).toLongLong()));
-}
-
 void TestAccess::loginHandsOutAFreshSession_data()
 {
     QTest::addColumn<QByteArray>("login");
@@ -428,24 +357,6 @@ void TestAccess::cookieNamingNoIssuedSessionSharesNoLogin()
     QCOMPARE(exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", "ID=other")).body, loginPage());
     // The one who logged in is, by the cookie handed out.
     QCOMPARE(exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", cookieOf(login))).body, TextA);
-}
-
-void TestAccess::basicRefusalIsExact()
-{
-    ts->config.authMode = AuthMode::Basic;
-    ts->config.users = QStringList{QStringLiteral("anna:s3cret")};
-    ts->server->clients.random = [] { return quint64(417) << 1; };
-    QVERIFY(ts->start());
-
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=9\r\n\r\n");
-    QCOMPARE(reply.head, QByteArray("HTTP/1.1 401 Authorization Required\r\nServer: Kestrune_4\r\nCache-Control: no-cache\r\n"
-                                    "Set-Cookie: ID=417; HttpOnly; SameSite=Lax\r\nConnection: close\r\nAccept-Ranges: bytes\r\n"
-                                    "WWW-Authenticate: Basic realm=\"Private Area\"\r\n"
-                                    "Content-Type: text/xml; charset=\"utf-8\"\r\nContent-Length: 23\r\n\r\n"));
-    QCOMPARE(reply.body, QByteArray("<h2>Wrong password</h2>"));
-    QVERIFY(client.waitClosed());
 }
 
 void TestAccess::basicModeChecksTheUserList_data()
@@ -749,89 +660,6 @@ void TestAccess::passwordGuessingIsSlowedPerAddress()
     QVERIFY2(elapsed >= 2 * first - 20, qPrintable(QString::number(elapsed)));
     QVERIFY(!attempt("wrong", &elapsed));
     QVERIFY2(elapsed < first, qPrintable(QString::number(elapsed)));
-}
-
-void TestAccess::pathsOutsideTheShareAreForbidden_data()
-{
-    QTest::addColumn<QByteArray>("request");
-
-    const auto get = [](const QByteArray &target) { return "GET " + target + " HTTP/1.1\r\n\r\n"; };
-    QTest::newRow("plain ..") << get("/../secret.txt");
-    QTest::newRow(".. after a folder") << get("/sub/../../secret.txt");
-    QTest::newRow(".. into the sibling folder") << get("/../outside/secret.txt");
-    QTest::newRow("%2e%2e") << get("/%2e%2e/secret.txt");
-    QTest::newRow("%2E%2E") << get("/%2E%2E/secret.txt");
-    QTest::newRow("mixed .%2e") << get("/.%2e/secret.txt");
-    QTest::newRow("%2F inside a segment") << get("/..%2Fsecret.txt");
-    QTest::newRow("%2F-joined segments") << get("/sub%2F..%2F..%2Fsecret.txt");
-    QTest::newRow("everything encoded") << get("/%2e%2e%2foutside%2fsecret.txt");
-    QTest::newRow(".. as the last segment") << get("/sub/../..");
-    QTest::newRow("%00 in a name") << get("/a.txt%00.jpg");
-    QTest::newRow("%00 alone") << get("/%00");
-    QTest::newRow("no leading slash") << get("secret.txt");
-    QTest::newRow("no leading slash with ..") << get("../secret.txt");
-    QTest::newRow("absolute-form URL") << get("http://127.0.0.1/a.txt");
-    QTest::newRow("absolute-form URL with ..") << get("http://127.0.0.1/../secret.txt");
-    QTest::newRow("asterisk") << get("*");
-    QTest::newRow("link to a folder outside") << get("/outlink/secret.txt");
-    QTest::newRow("the link itself") << get("/outlink");
-    QTest::newRow("link to a file outside") << get("/filelink");
-    QTest::newRow("dangling link pointing outside") << get("/dangling");
-    QTest::newRow("below a dangling link") << get("/dangling/x.txt");
-    QTest::newRow("icon prefix with ..") << get("/_i/../secret.txt");
-    QTest::newRow("icon prefix with %2e%2e%2f") << get("/_i/%2e%2e%2f%2e%2e%2fsecret.txt");
-    QTest::newRow("range request outside") << QByteArray("GET /../secret.txt HTTP/1.1\r\nRange: bytes=0-5\r\n\r\n");
-    QTest::newRow("upload into the parent folder") << upload("/../?a=up");
-    QTest::newRow("upload through a link") << upload("/outlink/?a=up");
-    QTest::newRow("form POST outside") << form("/../secret.txt", "x=1");
-    QTest::newRow("PUT outside") << QByteArray("PUT /../new.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil");
-}
-
-void TestAccess::pathsOutsideTheShareAreForbidden()
-{
-    QFETCH(QByteArray, request);
-    QVERIFY(QFile::link(ts->outsidePath(), ts->path(QStringLiteral("outlink"))));
-    QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("secret.txt")), ts->path(QStringLiteral("filelink"))));
-    QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("missing.txt")), ts->path(QStringLiteral("dangling"))));
-    QVERIFY(ts->start());
-    const QStringList outside = listing(ts->outsidePath());
-    const QStringList parent = listing(ts->dir.path());
-
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange(request);
-    QCOMPARE(reply.status, QByteArray("403 Forbidden"));
-    QCOMPARE(reply.contentLength(), 0);
-    QCOMPARE(reply.header("Connection"), QByteArray("close"));
-    QVERIFY(client.waitClosed());
-    QVERIFY(!client.pending().contains(TestServer::Secret));
-    QCOMPARE(listing(ts->outsidePath()), outside);
-    QCOMPARE(listing(ts->dir.path()), parent);
-}
-
-void TestAccess::pathsInsideTheShareAreServed_data()
-{
-    QTest::addColumn<QByteArray>("target");
-    QTest::addColumn<QByteArray>("body");
-
-    QTest::newRow("link to a file inside") << QByteArray("/inlink") << TextA;
-    QTest::newRow("dot segment") << QByteArray("/sub/./inner.txt") << QByteArray("inner");
-    QTest::newRow("double slash") << QByteArray("/sub//inner.txt") << QByteArray("inner");
-    QTest::newRow("dots inside a name") << QByteArray("/..a..txt") << QByteArray("dots");
-    QTest::newRow("encoded letters") << QByteArray("/%61.txt") << TextA;
-}
-
-void TestAccess::pathsInsideTheShareAreServed()
-{
-    QFETCH(QByteArray, target);
-    QFETCH(QByteArray, body);
-    ts->put(QStringLiteral("..a..txt"), "dots");
-    QVERIFY(QFile::link(ts->path(QStringLiteral("a.txt")), ts->path(QStringLiteral("inlink"))));
-    QVERIFY(ts->start());
-
-    const HttpReply reply = exchange("GET " + target + " HTTP/1.1\r\n\r\n");
-    QCOMPARE(reply.code, 200);
-    QCOMPARE(reply.body, body);
 }
 
 QTEST_GUILESS_MAIN(TestAccess)

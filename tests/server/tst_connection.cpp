@@ -41,8 +41,6 @@ private slots:
     void headInSeveralWritesIsParsedOnlyWhenComplete_data();
     void headInSeveralWritesIsParsedOnlyWhenComplete();
     void pipelinedRequestsAreAnsweredInOrder();
-    void idleConnectionHoldsNoBufferAndNoAnswer_data();
-    void idleConnectionHoldsNoBufferAndNoAnswer();
     void floodOfPipelinedRequestsIsServedWithoutRecursion_data();
     void floodOfPipelinedRequestsIsServedWithoutRecursion();
     void keepAliveResetsPerRequestFields();
@@ -140,58 +138,6 @@ void TestConnection::pipelinedRequestsAreAnsweredInOrder()
     QVERIFY(!client.isClosed());
 }
 
-void TestConnection::idleConnectionHoldsNoBufferAndNoAnswer_data()
-{
-    QTest::addColumn<QByteArray>("sent");
-    QTest::addColumn<int>("answers");
-    QTest::addColumn<bool>("holds");
-    QTest::addColumn<QByteArray>("rest");
-    QTest::addColumn<QByteArray>("lastBody");
-
-    const QByteArray getA = "GET /a.txt HTTP/1.1\r\n\r\n";
-    const QByteArray getB = "GET /b.txt HTTP/1.1\r\n\r\n";
-    QTest::addRow("one request") << getA << 1 << false << getB << TextB;
-    QTest::addRow("three pipelined") << getA + getB + getA << 3 << false << getB << TextB;
-    QTest::addRow("a form, then a request") << form("/a.txt", "x=1") + getB << 2 << false << getA << TextA;
-    QTest::addRow("answered, half of the next head held") << getA + getB.left(9) << 1 << true << getB.mid(9) << TextB;
-    // Empty lines before a request line are skipped: nothing is held for them.
-    QTest::addRow("answered, then empty lines") << getA + "\r\n\r\n" << 1 << false << getB << TextB;
-    QTest::addRow("a request in pieces") << QByteArray("GET /a.t") << 0 << true << getA.mid(8) << TextA;
-}
-
-void TestConnection::idleConnectionHoldsNoBufferAndNoAnswer()
-{
-    QFETCH(QByteArray, sent);
-    QFETCH(int, answers);
-    QFETCH(bool, holds);
-    QFETCH(QByteArray, rest);
-    QFETCH(QByteArray, lastBody);
-    QVERIFY(ts->start());
-
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    client.send(sent);
-    for (int i = 0; i < answers; ++i) {
-        HttpReply reply;
-        QVERIFY(client.read(&reply));
-        QCOMPARE(reply.code, 200);
-    }
-    QTRY_COMPARE(ts->server->traffic.receivedBytes, qint64(sent.size()));
-    QCOMPARE(ts->server->threads.size(), 1);
-    const ServerThread *handler = ts->server->threads.first();
-    // Bytes of a next request keep the buffer they wait in, and the answer before them.
-    QTRY_COMPARE(handler->request.socket.holdsBuffer(), holds);
-    QCOMPARE(handler->response == nullptr, !holds || answers == 0);
-
-    // What was held is not lost when the rest comes; what was given back is taken anew.
-    const HttpReply reply = client.exchange(rest);
-    QCOMPARE(reply.code, 200);
-    QCOMPARE(reply.body, lastBody);
-    QTRY_VERIFY(!handler->request.socket.holdsBuffer());
-    QTRY_VERIFY(handler->response == nullptr);
-    QVERIFY(!client.isClosed());
-}
-
 void TestConnection::floodOfPipelinedRequestsIsServedWithoutRecursion_data()
 {
     QTest::addColumn<int>("limitKB");
@@ -252,13 +198,9 @@ void TestConnection::malformedHeadGets400AndCloses_data()
     QTest::addColumn<QByteArray>("request");
 
     QTest::addRow("negative on POST") << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length: -5\r\n\r\n");
-    QTest::addRow("not a number on POST") << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length: abc\r\n\r\n");
     QTest::addRow("number with trailing junk") << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length: 12x\r\n\r\n");
-    QTest::addRow("empty value") << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length:\r\n\r\n");
     QTest::addRow("two different values")
         << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length: 5\r\ncontent-length: 6\r\n\r\nhello!");
-    QTest::addRow("negative on GET") << QByteArray("GET /a.txt HTTP/1.1\r\nContent-Length: -1\r\n\r\n");
-    QTest::addRow("negative on PUT") << QByteArray("PUT /new.txt HTTP/1.1\r\nContent-Length: -1\r\n\r\n");
     QTest::addRow("beyond 64 bits") << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n");
 
     // A header name with blanks after it, or a line folded onto the one before, is no header the
@@ -266,16 +208,10 @@ void TestConnection::malformedHeadGets400AndCloses_data()
     const QByteArray chunked = "5\r\nhello\r\n0\r\n\r\nGET /a.txt HTTP/1.1\r\n\r\n";
     QTest::addRow("Transfer-Encoding with a blank before the colon")
         << "POST /a.txt HTTP/1.1\r\nTransfer-Encoding : chunked\r\n\r\n" + chunked;
-    QTest::addRow("Transfer-Encoding with a tab before the colon")
-        << "PUT /new.txt HTTP/1.1\r\nTransfer-Encoding\t: chunked\r\n\r\n" + chunked;
     QTest::addRow("Content-Length with a blank before the colon")
         << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length : 5\r\n\r\nhello");
-    QTest::addRow("an unknown header with a blank before the colon")
-        << QByteArray("GET /a.txt HTTP/1.1\r\nX-Thing : 1\r\n\r\n");
     QTest::addRow("a line folded onto the one before")
         << QByteArray("GET /a.txt HTTP/1.1\r\nRange: bytes=0-1\r\n ,2-3\r\n\r\n");
-    QTest::addRow("a folded line with a colon")
-        << "PUT /new.txt HTTP/1.1\r\nHost: h\r\n\tTransfer-Encoding: chunked\r\n\r\n" + chunked;
 
     // Lines that end, or names and values that read, differently for others on the way
     // (RFC 9112 2.2, 5.5).
@@ -283,22 +219,16 @@ void TestConnection::malformedHeadGets400AndCloses_data()
         << "PUT /new.txt HTTP/1.1\r\nX-A: 1\rTransfer-Encoding: chunked\r\n\r\n" + chunked;
     QTest::addRow("a bare CR ending a line")
         << QByteArray("GET /a.txt HTTP/1.1\r\nX-A: 1\r\rRange: bytes=0-1\r\n\r\n");
-    QTest::addRow("a bare CR in the request line") << QByteArray("GET /a.txt\r HTTP/1.1\r\n\r\n");
     QTest::addRow("a LF alone ending a line")
         << "PUT /new.txt HTTP/1.1\r\nX-A: 1\nTransfer-Encoding: chunked\r\n\r\n" + chunked;
     const char nulInName[] = "GET /a.txt HTTP/1.1\r\nX-\0A: 1\r\n\r\n";
     QTest::addRow("a NUL in a name") << QByteArray(nulInName, sizeof nulInName - 1);
     const char nulInValue[] = "GET /a.txt HTTP/1.1\r\nX-A: 1\0\r\n\r\n";
-    QTest::addRow("a NUL in a value") << QByteArray(nulInValue, sizeof nulInValue - 1);
     QTest::addRow("a control character in a value") << QByteArray("GET /a.txt HTTP/1.1\r\nX-A: a\x01b\r\n\r\n");
-    QTest::addRow("DEL in a value") << QByteArray("GET /a.txt HTTP/1.1\r\nX-A: a\x7f\r\n\r\n");
     QTest::addRow("a control character in a name") << QByteArray("GET /a.txt HTTP/1.1\r\nX\x1b-A: 1\r\n\r\n");
-    QTest::addRow("a control character in the target") << QByteArray("GET /a\x01.txt HTTP/1.1\r\n\r\n");
     // Only exactly chunked frames a body (RFC 9112 6.1, 6.3).
     QTest::addRow("gzip coding") << "PUT /new.txt HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\n" + chunked;
-    QTest::addRow("gzip, then chunked") << "PUT /new.txt HTTP/1.1\r\nTransfer-Encoding: gzip, chunked\r\n\r\n" + chunked;
     QTest::addRow("chunked, then gzip") << "PUT /new.txt HTTP/1.1\r\nTransfer-Encoding: chunked, gzip\r\n\r\n" + chunked;
-    QTest::addRow("identity") << "PUT /new.txt HTTP/1.1\r\nTransfer-Encoding: identity\r\n\r\n" + chunked;
     QTest::addRow("two Transfer-Encoding lines")
         << "PUT /new.txt HTTP/1.1\r\nTransfer-Encoding: chunked\r\ntransfer-encoding: chunked\r\n\r\n" + chunked;
     QTest::addRow("chunked beside a Content-Length")
@@ -357,17 +287,13 @@ void TestConnection::chunkedBodyIsDecodedInAnyPieces_data()
 
     QTest::addRow("PUT, one chunk, at once") << put << inChunks(data, 1000) << 0 << 201 << data;
     QTest::addRow("PUT, chunks of 7 bytes, one byte at a time") << put << inChunks(data, 7) << 1 << 201 << data;
-    QTest::addRow("PUT, chunks of 10 bytes, sent in threes") << put << inChunks(data, 10) << 3 << 201 << data;
     QTest::addRow("PUT, sizes in upper case with leading zeros")
         << put << QByteArray("000A\r\n0123456789\r\n0000\r\n\r\n") << 0 << 201 << QByteArray("0123456789");
     QTest::addRow("PUT, extensions, one byte at a time")
         << put << inChunks(data, 9, "; name=value;quoted=\"a b;c\"") << 1 << 201 << data;
-    QTest::addRow("PUT, blanks before an extension") << put << QByteArray("3 ;x\r\nabc\r\n0\t;y\r\n\r\n") << 0 << 201
-                                                    << QByteArray("abc");
     QTest::addRow("PUT, trailers, in fives") << put << inChunks(data, 20, QByteArray(), "X-Sum: 12\r\nX-More: a\r\n") << 5
                                             << 201 << data;
     QTest::addRow("PUT, no data at all") << put << QByteArray("0\r\n\r\n") << 0 << 201 << QByteArray("");
-    QTest::addRow("PUT, 300 KB in chunks larger than a read") << put << inChunks(big, 70001) << 0 << 201 << big;
     QTest::addRow("PUT, 300 KB in chunks of 1000, sent in 4093s") << put << inChunks(big, 1000) << 4093 << 201 << big;
     QTest::addRow("PUT after 100 Continue")
         << QByteArray("PUT /up.bin HTTP/1.1\r\nExpect: 100-continue\r\nTransfer-Encoding: chunked\r\n\r\n") << inChunks(data, 16)
@@ -378,40 +304,23 @@ void TestConnection::chunkedBodyIsDecodedInAnyPieces_data()
                                                              << data;
     QTest::addRow("upload form of 300 KB") << upload << inChunks(multipartBody("XyZ", "up.bin", big), 65536) << 1000
                                           << 200 << big;
-    QTest::addRow("url-encoded form")
-        << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                      "Transfer-Encoding: chunked\r\n\r\n")
-        << inChunks("a=log&x=" + QByteArray(5000, 'y'), 999) << 7 << 200 << none;
-    QTest::addRow("PROPFIND body") << QByteArray("PROPFIND /a.txt HTTP/1.1\r\nDepth: 0\r\nTransfer-Encoding: chunked\r\n\r\n")
-                                   << inChunks("<?xml version=\"1.0\"?><propfind xmlns=\"DAV:\"><allprop/></propfind>", 8)
-                                   << 3 << 207 << none;
 
     // Broken framing: 400, the connection closes, nothing is left under the name.
     QTest::addRow("PUT, a size that is not hexadecimal") << put << QByteArray("1g\r\nx\r\n0\r\n\r\n") << 0 << 400 << none;
     QTest::addRow("PUT, a size past 63 bits") << put << QByteArray("8000000000000000\r\nabc\r\n0\r\n\r\n") << 0 << 400
                                              << none;
-    QTest::addRow("PUT, a size of 17 digits") << put << QByteArray("10000000000000000\r\nabc\r\n") << 1 << 400 << none;
-    QTest::addRow("PUT, no size") << put << QByteArray(";x\r\nabc\r\n0\r\n\r\n") << 0 << 400 << none;
     QTest::addRow("PUT, two other bytes in place of a chunk's CR LF") << put << QByteArray("5\r\nhelloXY0\r\n\r\n") << 0
                                                                     << 400 << none;
     QTest::addRow("PUT, a chunk longer than its size") << put << QByteArray("3\r\nhello\r\n0\r\n\r\n") << 1 << 400 << none;
-    QTest::addRow("PUT, lines ended by LF alone") << put << QByteArray("5\nhello\n0\n\n") << 0 << 400 << none;
     // Two whole chunks of 50000 bytes, then a size that is none.
     QTest::addRow("PUT, after good chunks of 100 KB") << put << inChunks(big, 50000).left(2 * 50008) + "zz\r\n" << 0
                                                      << 400 << none;
-    QTest::addRow("PUT, a trailer with a bare CR") << put << QByteArray("1\r\na\r\n0\r\nX: a\rb\r\n\r\n") << 0 << 400
-                                                  << none;
-    QTest::addRow("upload form, broken in its part headers")
-        << upload << inChunks(form, 30).replace("\r\n1e\r\n", "\r\n1x\r\n") << 0 << 400 << none;
     QTest::addRow("upload form, broken after 100 KB of the file")
         << upload << inChunks(multipartBody("XyZ", "up.bin", big), 50000).left(2 * 50008) + "zz\r\n" << 0 << 400 << none;
     QTest::addRow("url-encoded form past 64 KiB")
         << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                       "Transfer-Encoding: chunked\r\n\r\n")
         << inChunks("a=log&x=" + QByteArray(70000, 'y'), 4096) << 0 << 400 << none;
-    QTest::addRow("PROPFIND body past 64 KiB")
-        << QByteArray("PROPFIND /a.txt HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n")
-        << inChunks(QByteArray(70000, ' '), 4096) << 0 << 400 << none;
 }
 
 void TestConnection::chunkedBodyIsDecodedInAnyPieces()
@@ -505,7 +414,6 @@ void TestConnection::bytesAfterADeclaredBodyStartTheNextRequest_data()
     QTest::addColumn<QByteArray>("first");
     QTest::addColumn<QByteArray>("firstBody");
 
-    QTest::addRow("url-encoded form") << form("/a.txt", "a=log&k=v&w=z") << TextA;
     QTest::addRow("form whose body looks like a request")
         << form("/a.txt", "a=log&GET /b.txt HTTP/1.1\r\n\r\n") << TextA;
     QTest::addRow("GET with a body")

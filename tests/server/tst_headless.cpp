@@ -46,12 +46,9 @@ private slots:
     void basicAuthenticationRefusesWithoutCredentials();
     void passwordModeShowsTheLoginPage();
     void httpsMakesTheUsersKeyPairOnceAndKeepsIt();
-    void missingKeyFileServesPlainHttpAndSaysSo();
-    void wrongPassPhraseIsReportedAndHandshakesFail();
     void signalEndsWithExitCodeZero_data();
     void signalEndsWithExitCodeZero();
     void singleFileCanBeShared();
-    void trafficLimitStopsServing();
     void qrCodesInTheTerminal();
     void profilesAreReadButNeverRewritten();
     void openWritableShareOnTheNetworkIsWarnedOf_data();
@@ -322,32 +319,6 @@ void TestHeadless::httpsMakesTheUsersKeyPairOnceAndKeepsIt()
     }
 }
 
-void TestHeadless::missingKeyFileServesPlainHttpAndSaysSo()
-{
-    const QString keyFile = home->path() + QStringLiteral("/none.pem");
-    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
-                                QStringLiteral("--https"), QStringLiteral("--key-file"), keyFile});
-    QVERIFY(port > 0);
-    QCOMPARE(printedUrl, QStringLiteral("http://127.0.0.1:%1/").arg(port));
-    QVERIFY(saysOnStderr(keyFile));
-    HttpClient client;
-    QVERIFY(client.connectTo(port));
-    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
-    QVERIFY(stop());
-}
-
-void TestHeadless::wrongPassPhraseIsReportedAndHandshakesFail()
-{
-    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
-                                QStringLiteral("--https"), QStringLiteral("--key-password"), QStringLiteral("wrong")});
-    QVERIFY(port > 0);
-    QVERIFY(saysOnStderr(QStringLiteral("pass phrase")));
-    HttpClient client;
-    QVERIFY(!client.connectEncrypted(port));
-    QVERIFY(client.waitClosed(5000));
-    QVERIFY(stop());
-}
-
 void TestHeadless::signalEndsWithExitCodeZero_data()
 {
     QTest::addColumn<int>("signal");
@@ -376,27 +347,6 @@ void TestHeadless::singleFileCanBeShared()
     const HttpReply reply = client.exchange("GET / HTTP/1.1\r\n\r\n");
     QCOMPARE(reply.body, TextA);
     QCOMPARE(reply.header("Content-Disposition"), QByteArray("attachment; filename=\"a.txt\""));
-    QVERIFY(stop());
-}
-
-void TestHeadless::trafficLimitStopsServing()
-{
-    QFile big(home->path() + QStringLiteral("/share/big.bin"));
-    QVERIFY(big.open(QIODevice::WriteOnly));
-    big.write(QByteArray(100000, 'x'));
-    big.close();
-    const quint16 port = start({QStringLiteral("--share"), home->path() + QStringLiteral("/share"), QStringLiteral("--port"), QStringLiteral("0"),
-                                QStringLiteral("--limit-kb"), QStringLiteral("10")});
-    QVERIFY(port > 0);
-    HttpClient client;
-    QVERIFY(client.connectTo(port));
-    client.send("GET /big.bin HTTP/1.1\r\n\r\n");
-    QVERIFY(client.waitClosed());
-    QVERIFY(client.totalReceived < 100000);
-    QVERIFY(saysOnStderr(QStringLiteral("traffic limit")));
-    QCOMPARE(process->state(), QProcess::Running);
-    HttpClient later;
-    QVERIFY(!later.connectTo(port) || later.waitClosed());
     QVERIFY(stop());
 }
 

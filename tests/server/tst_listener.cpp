@@ -33,7 +33,6 @@ private slots:
     void stopKeepsOpenConnections();
     void stopAllEndsOpenConnectionsAndStartServesAgain();
     void copiedListenerGivesBackItsProfileUse();
-    void listenerPastItsLimitServesNoNewConnection();
     void listenerOutOfDescriptorsGoesOnServing();
 
 private:
@@ -101,19 +100,6 @@ void TestListener::copiedListenerGivesBackItsProfileUse()
     delete copy;
     QCOMPARE(ts->config.useCount, uses);
     QVERIFY(client.waitClosed());
-}
-
-void TestListener::listenerPastItsLimitServesNoNewConnection()
-{
-    QVERIFY(ts->start());
-    ts->server->traffic.limitReached = true;
-    HttpClient client;
-    if (client.connectTo(ts->port())) {
-        client.send(Get);
-        QVERIFY(client.waitClosed());
-        QCOMPARE(client.pending(), QByteArray());
-    }
-    QVERIFY(ts->server->threads.isEmpty());
 }
 
 namespace {

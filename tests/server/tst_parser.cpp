@@ -39,18 +39,10 @@ private slots:
     void lineReaderTakesTheHeadApart_data();
     void lineReaderTakesTheHeadApart();
     void leadingEmptyLinesAreSkipped();
-    void headerNamesMatchInAnyCase_data();
-    void headerNamesMatchInAnyCase();
     void connectionHeaderDecidesKeepAlive_data();
     void connectionHeaderDecidesKeepAlive();
     void headsThatAreRefused_data();
     void headsThatAreRefused();
-    void methodsAreKnownByTheirCaseSensitiveNames_data();
-    void methodsAreKnownByTheirCaseSensitiveNames();
-    void unknownMethodGets405AndCloses_data();
-    void unknownMethodGets405AndCloses();
-    void methodNameWithMoreLettersIsUnknown_data();
-    void methodNameWithMoreLettersIsUnknown();
     void cookieBindsTheSession_data();
     void cookieBindsTheSession();
     void tooShortRequestLineClosesWithoutAnswer();
@@ -84,12 +76,9 @@ void TestParser::lineReaderTakesTheHeadApart_data()
     QTest::addRow("request line without protocol") << QByteArray("GET /t.txt\r\n\r\n") << "/t.txt" << none << 0ll << 0ll;
     QTest::addRow("line of two bytes is skipped, the head goes on")
         << QByteArray("GET /t.txt HTTP/1.1\r\nXY\r\nRange: bytes=0-1\r\n\r\n") << "/t.txt" << none << 0ll << 1ll;
-    QTest::addRow("line without a colon is skipped, the head goes on")
-        << QByteArray("GET /t.txt HTTP/1.1\r\nnot a header line\r\nRange: bytes=2-3\r\n\r\n") << "/t.txt" << none << 2ll << 3ll;
-    QTest::addRow("unknown headers are ignored")
-        << QByteArray("GET /t.txt HTTP/1.1\r\nX-Range: bytes=0-1\r\nAccept: */*\r\n\r\n") << "/t.txt" << none << 0ll << 0ll;
+    QTest::addRow("header names in any case, with or without blanks")
+        << QByteArray("GET /t.txt HTTP/1.1\r\nRANGE:bytes=0-3\r\n\r\n") << "/t.txt" << none << 0ll << 3ll;
     QTest::addRow("percent-encoded blank in the path") << QByteArray("GET /a%20b.txt HTTP/1.1\r\n\r\n") << "/a b.txt" << none << 0ll << 0ll;
-    QTest::addRow("plus in the path is a plus") << QByteArray("GET /a+b.txt HTTP/1.1\r\n\r\n") << "/a+b.txt" << none << 0ll << 0ll;
     QTest::addRow("UTF-8 path") << QByteArray("GET /%C3%A9t%C3%A9.txt HTTP/1.1\r\n\r\n")
                                 << QString::fromUtf8("/\u00e9t\u00e9.txt") << none << 0ll << 0ll;
     QTest::addRow("query is not part of the path")
@@ -124,46 +113,6 @@ void TestParser::leadingEmptyLinesAreSkipped()
     const HttpReply reply = client.exchange("\r\n\r\nGET /t.txt HTTP/1.1\r\n\r\n");
     QCOMPARE(reply.code, 200);
     QCOMPARE(reply.body, Text);
-}
-
-void TestParser::headerNamesMatchInAnyCase_data()
-{
-    QTest::addColumn<QByteArray>("headers");
-    QTest::addColumn<qint64>("rangeEnd");
-    QTest::addColumn<int>("keepAlive"); // -1: no Connection header read
-    QTest::addColumn<QByteArray>("cookie");
-
-    const QByteArray none;
-    QTest::addRow("Range as written") << QByteArray("Range: bytes=0-3\r\n") << 3ll << -1 << none;
-    QTest::addRow("range in lower case") << QByteArray("range: bytes=0-3\r\n") << 3ll << -1 << none;
-    QTest::addRow("RANGE without a blank") << QByteArray("RANGE:bytes=0-3\r\n") << 3ll << -1 << none;
-    QTest::addRow("Range with several blanks") << QByteArray("Range:   bytes=0-3\r\n") << 3ll << -1 << none;
-    QTest::addRow("Range with a tab") << QByteArray("Range:\tbytes=0-3\r\n") << 3ll << -1 << none;
-    QTest::addRow("connection: close in lower case") << QByteArray("connection: close\r\n") << 0ll << 0 << none;
-    QTest::addRow("CONNECTION:close without a blank") << QByteArray("CONNECTION:close\r\n") << 0ll << 0 << none;
-    QTest::addRow("Connection: keep-alive keeps it") << QByteArray("Connection: keep-alive\r\n") << 0ll << 1 << none;
-    QTest::addRow("close among other tokens") << QByteArray("Connection: Upgrade, CLOSE\r\n") << 0ll << 0 << none;
-    QTest::addRow("the last Connection line counts")
-        << QByteArray("Connection: close\r\nConnection: keep-alive\r\n") << 0ll << 1 << none;
-    QTest::addRow("COOKIE in upper case") << QByteArray("COOKIE: ID=77\r\n") << 0ll << -1 << QByteArray("77");
-    QTest::addRow("cookie without a blank") << QByteArray("cookie:ID=77\r\n") << 0ll << -1 << QByteArray("77");
-}
-
-void TestParser::headerNamesMatchInAnyCase()
-{
-    QFETCH(QByteArray, headers);
-    QFETCH(qint64, rangeEnd);
-    QFETCH(int, keepAlive);
-    QFETCH(QByteArray, cookie);
-
-    const RequestParser::Result parsed = parse("GET /t.txt HTTP/1.1\r\n" + headers + "\r\n");
-    QCOMPARE(parsed.status, Status::Parsed);
-    QCOMPARE(parsed.head.rangeEnd, rangeEnd);
-    QCOMPARE(parsed.head.keepAlive.has_value(), keepAlive >= 0);
-    if (keepAlive >= 0)
-        QCOMPARE(*parsed.head.keepAlive, keepAlive == 1);
-    const QNetworkCookie *id = parsed.head.getCookie("ID");
-    QCOMPARE(id ? id->value() : QByteArray(), cookie);
 }
 
 void TestParser::connectionHeaderDecidesKeepAlive_data()
@@ -217,22 +166,9 @@ void TestParser::headsThatAreRefused_data()
         << true << Status::HeadTooLarge << QByteArray("431 Request Header Fields Too Large");
     QTest::addRow("chunked is read") << QByteArray("PUT /n.txt HTTP/1.1\r\nTransfer-Encoding: Chunked\r\n\r\n")
                                      << false << Status::Parsed << QByteArray();
-    QTest::addRow("identity is no longer a coding")
-        << QByteArray("PUT /n.txt HTTP/1.1\r\nTransfer-Encoding: Identity\r\n\r\n") << false << Status::BadRequest
-        << QByteArray("400 Bad Request");
-    QTest::addRow("a tab in a value is no control character")
-        << QByteArray("GET /t.txt HTTP/1.1\r\nX-A: a\tb\r\n\r\n") << false << Status::Parsed << QByteArray();
-    QTest::addRow("bytes above 127 in a value") << QByteArray("GET /t.txt HTTP/1.1\r\nX-A: \xc3\xa9\r\n\r\n") << false
-                                                << Status::Parsed << QByteArray();
-    QTest::addRow("two different lengths")
-        << QByteArray("PUT /n.txt HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n") << false
-        << Status::BadRequest << QByteArray("400 Bad Request");
     QTest::addRow("the same length twice")
         << QByteArray("PUT /n.txt HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 5\r\n\r\n") << false
         << Status::Parsed << QByteArray();
-    QTest::addRow("a length that is not a number")
-        << QByteArray("PUT /n.txt HTTP/1.1\r\nContent-Length: 5x\r\n\r\n") << false
-        << Status::BadRequest << QByteArray("400 Bad Request");
     QTest::addRow("a path out of the share") << QByteArray("GET /a/../../t.txt HTTP/1.1\r\n\r\n") << false
                                              << Status::Forbidden << QByteArray("403 Forbidden");
     QTest::addRow("an encoded path out of the share") << QByteArray("GET /%2e%2e/t.txt HTTP/1.1\r\n\r\n") << false
@@ -241,6 +177,9 @@ void TestParser::headsThatAreRefused_data()
                                        << Status::Forbidden << QByteArray("403 Forbidden");
     QTest::addRow("a NUL in the path") << QByteArray("GET /t%00.txt HTTP/1.1\r\n\r\n") << false
                                        << Status::Forbidden << QByteArray("403 Forbidden");
+    // Once counted as the method its name begins with, taking the body and the destination.
+    QTest::addRow("a longer method name") << QByteArray("DELETEX /t.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\n")
+                                          << false << Status::UnknownMethod << QByteArray("405 Method Not Allowed");
 }
 
 void TestParser::headsThatAreRefused()
@@ -252,92 +191,6 @@ void TestParser::headsThatAreRefused()
 
     QCOMPARE(RequestParser::parse(head, overflowed, false).status, status);
     QCOMPARE(QByteArray(RequestParser::statusLine(status)), statusLine);
-}
-
-void TestParser::methodsAreKnownByTheirCaseSensitiveNames_data()
-{
-    QTest::addColumn<bool>("singleFile");
-    QTest::addColumn<QByteArray>("method");
-    QTest::addColumn<int>("type"); // Unknown: answered 405
-
-    QTest::addRow("folder share: GET") << false << QByteArray("GET") << int(RequestHead::Get);
-    QTest::addRow("folder share: POST") << false << QByteArray("POST") << int(RequestHead::Post);
-    QTest::addRow("folder share: lower-case get") << false << QByteArray("get") << int(RequestHead::Unknown);
-    QTest::addRow("folder share: unknown TRACE") << false << QByteArray("TRACE") << int(RequestHead::Unknown);
-    const std::pair<const char *, RequestHead::Type> dav[] = {
-        {"PROPFIND", RequestHead::PropFind}, {"PUT", RequestHead::Put},     {"OPTIONS", RequestHead::Options},
-        {"DELETE", RequestHead::Delete},     {"COPY", RequestHead::Copy},   {"MOVE", RequestHead::Move},
-        {"MKCOL", RequestHead::MkCol},       {"LOCK", RequestHead::Lock},   {"UNLOCK", RequestHead::UnLock},
-        {"HEAD", RequestHead::Head},         {"PROPPATCH", RequestHead::PropPatch},
-    };
-    for (const auto &[method, type] : dav)
-        QTest::addRow("folder share: %s", method) << false << QByteArray(method) << int(type);
-    QTest::addRow("single file: GET") << true << QByteArray("GET") << int(RequestHead::Get);
-    QTest::addRow("single file: POST") << true << QByteArray("POST") << int(RequestHead::Post);
-    for (const auto &[method, type] : dav)
-        QTest::addRow("single file knows no %s", method) << true << QByteArray(method) << int(RequestHead::Unknown);
-}
-
-void TestParser::methodsAreKnownByTheirCaseSensitiveNames()
-{
-    QFETCH(bool, singleFile);
-    QFETCH(QByteArray, method);
-    QFETCH(int, type);
-
-    const RequestParser::Result parsed = parse(method + " /t.txt HTTP/1.1\r\nRange: bytes=0-1\r\n\r\n", singleFile);
-    QCOMPARE(parsed.head.type, type);
-    QCOMPARE(parsed.status, type == RequestHead::Unknown ? Status::UnknownMethod : Status::Parsed);
-    // The header lines of an unknown method are not read.
-    QCOMPARE(parsed.head.rangeEnd, type == RequestHead::Unknown ? 0 : 1);
-}
-
-void TestParser::unknownMethodGets405AndCloses_data()
-{
-    QTest::addColumn<bool>("singleFile");
-    QTest::addColumn<QByteArray>("method");
-
-    QTest::addRow("folder share: lower-case get") << false << QByteArray("get");
-    QTest::addRow("single file: PROPFIND") << true << QByteArray("PROPFIND");
-}
-
-void TestParser::unknownMethodGets405AndCloses()
-{
-    QFETCH(bool, singleFile);
-    QFETCH(QByteArray, method);
-    QVERIFY(ts->start(singleFile ? ts->path(QStringLiteral("t.txt")) : QString(), singleFile));
-
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange(method + " /" + (singleFile ? "" : "t.txt") + " HTTP/1.1\r\n\r\n");
-    QCOMPARE(reply.status, QByteArray("405 Method Not Allowed"));
-    QCOMPARE(reply.header("Connection"), QByteArray("close"));
-    QVERIFY(client.waitClosed());
-}
-
-void TestParser::methodNameWithMoreLettersIsUnknown_data()
-{
-    QTest::addColumn<QByteArray>("requestLine");
-
-    // Each of these once counted as the method its name begins with.
-    QTest::addRow("GETX") << QByteArray("GETX/t.txt HTTP/1.1");
-    QTest::addRow("DELETEX") << QByteArray("DELETEX/t.txt HTTP/1.1");
-    QTest::addRow("DELETEX and a blank") << QByteArray("DELETEX /t.txt HTTP/1.1");
-    QTest::addRow("PUTX") << QByteArray("PUTX/t.txt HTTP/1.1");
-    QTest::addRow("MOVEX") << QByteArray("MOVEX/t.txt HTTP/1.1");
-    QTest::addRow("PROPFINDX") << QByteArray("PROPFINDX/t.txt HTTP/1.1");
-    QTest::addRow("GET without the blank") << QByteArray("GET/t.txt HTTP/1.1");
-}
-
-void TestParser::methodNameWithMoreLettersIsUnknown()
-{
-    QFETCH(QByteArray, requestLine);
-    const RequestParser::Result parsed =
-        parse(requestLine + "\r\nDestination: /moved.txt\r\nContent-Length: 4\r\n\r\nevil");
-    QCOMPARE(parsed.status, Status::UnknownMethod);
-    QCOMPARE(parsed.head.type, int(RequestHead::Unknown));
-    // No body is declared, so none is taken; no destination is known.
-    QCOMPARE(parsed.head.contentLength, 0);
-    QCOMPARE(parsed.head.destination, QByteArray());
 }
 
 void TestParser::cookieBindsTheSession_data()

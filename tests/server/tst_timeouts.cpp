@@ -58,10 +58,6 @@ private slots:
     void downloadNobodyReadsIsClosed();
     void slowButSteadyReaderGetsEveryAnswerWhole_data();
     void slowButSteadyReaderGetsEveryAnswerWhole();
-    void connectionCloseIsReadWithoutCase_data();
-    void connectionCloseIsReadWithoutCase();
-    void requestLineLongerThanTheBufferGets414();
-    void readAheadIsBounded();
 
 private:
     TestServer *ts = nullptr;
@@ -168,14 +164,17 @@ void TestTimeouts::slowButSteadyBodyIsSaved()
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
     client.send(head);
-    // Altogether far longer than the timeout, but never a pause as long as it.
+    // Altogether far longer than the timeout, but never a pause as long as it. The last bytes
+    // come alone: the closing delimiter is cut after its name.
     constexpr int Pieces = 8;
-    const qsizetype step = body.size() / Pieces + 1;
+    const qsizetype step = (body.size() - 4) / Pieces + 1;
     for (int i = 0; i < Pieces; ++i) {
         QTest::qWait(Timeout / 3);
         QVERIFY2(!client.isClosed(), qPrintable(QString::number(i)));
-        client.send(body.mid(i * step, step));
+        client.send(body.chopped(4).mid(i * step, step));
     }
+    QTest::qWait(200);
+    client.send(body.right(4));
     HttpReply reply;
     QVERIFY(client.read(&reply));
     if (form)
@@ -296,77 +295,6 @@ void TestTimeouts::slowButSteadyReaderGetsEveryAnswerWhole()
         QCOMPARE(replies.last().code, 200);
         QCOMPARE(replies.last().body, TextA);
     }
-}
-
-void TestTimeouts::connectionCloseIsReadWithoutCase_data()
-{
-    QTest::addColumn<QByteArray>("header");
-    QTest::addColumn<bool>("closes");
-
-    QTest::addRow("close") << QByteArray("Connection: close") << true;
-    QTest::addRow("Close") << QByteArray("Connection: Close") << true;
-    QTest::addRow("CLOSE") << QByteArray("connection: CLOSE") << true;
-    QTest::addRow("in a list") << QByteArray("Connection: TE, close") << true;
-    QTest::addRow("Keep-Alive") << QByteArray("Connection: Keep-Alive") << false;
-    QTest::addRow("a token that only contains close") << QByteArray("Connection: x-closed") << false;
-}
-
-void TestTimeouts::connectionCloseIsReadWithoutCase()
-{
-    QFETCH(QByteArray, header);
-    QFETCH(bool, closes);
-    Socket::idleTimeout = Socket::IdleTimeoutMs;
-    QVERIFY(ts->start());
-
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange("GET /a.txt HTTP/1.1\r\n" + header + "\r\n\r\n");
-    QCOMPARE(reply.body, TextA);
-    QCOMPARE(reply.header("Connection") == "close", closes);
-    if (closes) {
-        QVERIFY(client.waitClosed());
-    } else {
-        QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
-        QVERIFY(!client.isClosed());
-    }
-}
-
-void TestTimeouts::requestLineLongerThanTheBufferGets414()
-{
-    QVERIFY(ts->start());
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange("GET /" + QByteArray(9000, 'x') + " HTTP/1.1\r\n\r\n");
-    QCOMPARE(reply.status, QByteArray("414 URI Too Long"));
-    QCOMPARE(reply.header("Connection"), QByteArray("close"));
-    QCOMPARE(reply.contentLength(), 0);
-    QVERIFY(client.waitClosed());
-}
-
-void TestTimeouts::readAheadIsBounded()
-{
-    Socket::idleTimeout = Socket::IdleTimeoutMs;
-    ts->put(QStringLiteral("big.bin"), bigData(8 * 1000 * 1000));
-    QVERIFY(ts->start());
-
-    // A peer that asks for a large file, does not read it, and sends and sends.
-    QTcpSocket peer;
-    peer.setReadBufferSize(1024);
-    peer.connectToHost(QHostAddress::LocalHost, ts->port());
-    QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.size() == 1; }));
-    const QByteArray request = "GET /big.bin HTTP/1.1\r\n\r\n";
-    peer.write(request);
-    QVERIFY(HttpClient::waitUntil([&] { return ts->server->traffic.sentBytes > 0; }));
-    const QByteArray flood(1024 * 1024, 'f');
-    qint64 held = 0;
-    for (int i = 0; i < 12; ++i) {
-        peer.write(flood);
-        (void)HttpClient::waitUntil([&] { return peer.bytesToWrite() < qint64(flood.size()); }, 100);
-        // What the server has read of the flood, beyond the request.
-        held = qMax(held, ts->server->traffic.receivedBytes - request.size());
-    }
-    QVERIFY2(held <= Socket::ReadBufferLimit, qPrintable(QString::number(held)));
-    QVERIFY(peer.bytesToWrite() > 0);
 }
 
 QTEST_GUILESS_MAIN(TestTimeouts)

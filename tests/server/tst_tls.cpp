@@ -38,7 +38,6 @@ private slots:
     void plainClientOnTheTlsPortIsDropped();
     void missingKeyFileFallsBackToPlainHttpAndReportsOnce();
     void changedPassPhraseReloadsTheKey();
-    void switchingHttpsOffServesPlainHttp();
     void onlyForwardSecretSuitesAreAccepted_data();
     void onlyForwardSecretSuitesAreAccepted();
     void sessionCookieIsKeptFromScriptsAndOtherSites_data();
@@ -203,21 +202,6 @@ void TestTls::changedPassPhraseReloadsTheKey()
     HttpClient client;
     QVERIFY(client.connectEncrypted(ts->port()));
     QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
-}
-
-void TestTls::switchingHttpsOffServesPlainHttp()
-{
-    QVERIFY(ts->start());
-    HttpClient secure;
-    QVERIFY(secure.connectEncrypted(ts->port()));
-
-    ts->config.sslMode = CheckState::Off;
-    ts->server->configurationModifyed(&ts->config);
-    HttpClient plain;
-    QVERIFY(plain.connectTo(ts->port()));
-    QCOMPARE(plain.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
-    // The connection opened before keeps its TLS.
-    QCOMPARE(secure.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
 }
 
 void TestTls::onlyForwardSecretSuitesAreAccepted_data()

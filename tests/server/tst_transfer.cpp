@@ -29,7 +29,6 @@ private slots:
     void limitReachedDuringADownloadStopsTheServer_data();
     void limitReachedDuringADownloadStopsTheServer();
     void limitAbove2GiBIsReached();
-    void limitIsSignalledOnceForAllConnections();
     void fileChangingDuringTheSendKeepsTheAnnouncedLength_data();
     void fileChangingDuringTheSendKeepsTheAnnouncedLength();
     void receivedAndSentBytesAreCountedOnce_data();
@@ -124,27 +123,6 @@ void TestTransfer::limitAbove2GiBIsReached()
     QVERIFY(ts->server->traffic.sentBytes > 3072000000LL - 6000);
     QVERIFY(ts->server->traffic.limitReached);
     QVERIFY(client.waitClosed());
-}
-
-void TestTransfer::limitIsSignalledOnceForAllConnections()
-{
-    ts->put(QStringLiteral("big.bin"), bigData(1000 * 1000));
-    ts->config.dataLimitKB = 500;
-    QVERIFY(ts->start());
-    QSignalSpy limit(ts->server.get(), qOverload<WebServer *>(&WebServer::dataLimit));
-
-    HttpClient first;
-    HttpClient second;
-    QVERIFY(first.connectTo(ts->port()));
-    QVERIFY(second.connectTo(ts->port()));
-    first.send("GET /big.bin HTTP/1.1\r\n\r\n");
-    second.send("GET /big.bin HTTP/1.1\r\n\r\n");
-    QVERIFY(limit.wait(HttpClient::Timeout));
-    // Both connections are cut, whether or not anybody stops the server.
-    QVERIFY(first.waitClosed());
-    QVERIFY(second.waitClosed());
-    QCOMPARE(limit.size(), 1);
-    QVERIFY(first.totalReceived + second.totalReceived < 2 * 1000 * 1000);
 }
 
 void TestTransfer::fileChangingDuringTheSendKeepsTheAnnouncedLength_data()

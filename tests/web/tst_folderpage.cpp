@@ -26,16 +26,11 @@
 
 namespace {
 
-const QByteArray Head = "<html><head><title>Tessaly</title>";
 const QByteArray DeleteScript =
     "<script type=\"text/javascript\">function checkFolder(item){if(item.checked){if(!confirm('Delete all "
     "files in folder ' + item.value + '?')){item.checked = false;return false;}}return true;}function "
     "read_value(){if(document.fl.d[0] == null) return checkFolder(document.fl.d);for(var i=0; i < "
     "document.fl.d.length; i++){if(!checkFolder(document.fl.d[i]))return false;}return true;}</script>";
-const QByteArray SortForm =
-    "<form method=\"POST\" name=\"s\"><td>Sorted by:<select name=\"a\" onchange=\"s.submit();\">"
-    "<option value=\"n\" SELECTED>Name</option><option value=\"s\">Size</option><option value=\"t\">Time"
-    "</option></select></td></form>";
 const QByteArray ActionForm =
     "<form method=\"POST\" name=\"af\"><td><select name=\"a\" onchange=\"if(af.a.selectedIndex>0){af.submit();"
     "af.a.selectedIndex=0;}\"><option value=\"\" SELECTED>Select Action</option><option value=\"up\">Add File"
@@ -46,13 +41,6 @@ const QByteArray DeleteForm =
     "value=\"del\"><td><input type=\"submit\" value=\"Delete selected items\"></td>";
 const QByteArray Entries = "<table border=\"1\" frame=\"border\">";
 const QByteArray Cell = "<td align=\"center\" width=\"200\">";
-
-QByteArray footer(int pageSize, const QByteArray &pages = QByteArray())
-{
-    return "<table><tr><form method=\"post\"><input type=\"hidden\" name=\"a\" value=\"c\"><td style=\"white-space: "
-           "nowrap\"><input type=\"submit\"value=\"Set Item/Page:\"><input type=\"text\" size=\"2\" name=\"cv\" "
-           "value=\"" + QByteArray::number(pageSize) + "\"></td></form>" + pages + "</tr></table></body></html>";
-}
 
 QByteArray dateOf(const QString &path)
 {
@@ -188,17 +176,8 @@ private slots:
     void parentLink();
     void paging_data();
     void paging();
-    void storedPageBeyondListing();
-    void storedValuesOutOfRange_data();
-    void storedValuesOutOfRange();
-    void rowsOfThree();
     void manyEntries_data();
     void manyEntries();
-    void sessionSharedAcrossConnections();
-    void sorting_data();
-    void sorting();
-    void emptyFolder_data();
-    void emptyFolder();
     void oneShotMessage();
     void escaping_data();
     void escaping();
@@ -206,14 +185,6 @@ private slots:
     void hiddenEntries();
     void noFolders();
     void unreadableEntryKeepsItsSlot();
-    void translatedTextsAreUtf8();
-    void datesUseTheLocale();
-    void icons_data();
-    void icons();
-    void sizeText_data();
-    void sizeText();
-    void iconTable_data();
-    void iconTable();
 
 private:
     std::unique_ptr<TestServer> web;
@@ -407,96 +378,6 @@ void TestFolderPage::paging()
         QVERIFY2(reply.body.contains(pages), reply.body.right(400).constData());
 }
 
-void TestFolderPage::storedPageBeyondListing()
-{
-    for (int i = 0; i < 30; ++i)
-        QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
-    HttpClient client(web->port(), HttpClient::Browser);
-    QVERIFY(client.get("/?a=p&p=1").body.contains("<b>2</b>"));
-    // Files go away: the stored second page lies beyond the listing now.
-    for (int i = 0; i < 10; ++i)
-        QVERIFY(QFile::remove(web->path(QString::asprintf("f%02d", i))));
-    HttpReply reply = client.get("/");
-    QCOMPARE(names(reply.body).size(), 20);
-    QCOMPARE(names(reply.body).first(), QByteArray("f10"));
-    QVERIFY(!reply.body.contains("Pages: "));
-    // Page 0 was stored: with more files again, the first page is still the one shown.
-    for (int i = 0; i < 10; ++i)
-        QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
-    reply = client.get("/");
-    QVERIFY(reply.body.contains("<td>Pages: <b>1</b> <a href=\"?a=p&p=1\">2</a> </td>"));
-}
-
-void TestFolderPage::storedValuesOutOfRange_data()
-{
-    QTest::addColumn<int>("pageSize");
-    QTest::addColumn<int>("page");
-    QTest::addColumn<int>("shown");
-    QTest::addColumn<QByteArray>("firstShown");
-    QTest::addRow("page size 0") << 0 << 1 << 1 << QByteArray("f24");
-    QTest::addRow("negative page size") << -7 << 0 << 24 << QByteArray("f00");
-    QTest::addRow("negative page") << 10 << -3 << 10 << QByteArray("f00");
-    QTest::addRow("window beyond 32 bits") << 65536 << 32769 << 25 << QByteArray("f00");
-}
-
-// Values that the actions never store, set directly in the session: the page stays sound.
-void TestFolderPage::storedValuesOutOfRange()
-{
-    QFETCH(int, pageSize);
-    QFETCH(int, page);
-    QFETCH(int, shown);
-    QFETCH(QByteArray, firstShown);
-    for (int i = 0; i < 25; ++i)
-        QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
-    HttpClient client(web->port(), HttpClient::Browser);
-    QCOMPARE(client.get("/").status, QByteArray("200 OK"));
-    ClientData *session = web->server->clients.getSession(client.cookie.mid(3).toLongLong());
-    QVERIFY(session);
-    session->pageSize = pageSize;
-    session->page = page;
-    const HttpReply reply = client.get("/");
-    QCOMPARE(reply.status, QByteArray("200 OK"));
-    QCOMPARE(names(reply.body).size(), shown);
-    QCOMPARE(names(reply.body).first(), firstShown);
-}
-
-// A browser opens several connections; the first had no cookie yet when it asked. Whatever
-// connection carries a setting, every other one sees it.
-void TestFolderPage::sessionSharedAcrossConnections()
-{
-    for (int i = 0; i < 25; ++i)
-        QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
-    HttpClient first(web->port(), HttpClient::Browser);
-    QCOMPARE(first.get("/").status, QByteArray("200 OK"));
-    HttpClient second(web->port(), HttpClient::Browser);
-    second.cookie = first.cookie;
-    QCOMPARE(names(second.post("/", "a=c&cv=10").body).size(), 10);
-    QVERIFY(!first.isClosed());
-    QCOMPARE(names(first.get("/").body).size(), 10);
-    QCOMPARE(first.post("/", "a=s").status, QByteArray("200 OK"));
-    QVERIFY(second.get("/").body.contains("<option value=\"s\" SELECTED>"));
-}
-
-void TestFolderPage::rowsOfThree()
-{
-    for (int i = 0; i < 7; ++i)
-        QVERIFY(web->write(QString::asprintf("f%02d", i), "x"));
-    HttpClient client(web->port(), HttpClient::Browser);
-    const QByteArray body = client.get("/").body;
-    const QByteArray table = body.mid(body.indexOf(Entries) + Entries.size());
-    const QByteArray rows = table.left(table.indexOf("</table>"));
-    QCOMPARE(rows.count("<tr>"), 3);
-    QCOMPARE(rows.count("</tr>"), 3);
-    QVERIFY(rows.startsWith("<tr>" + Cell));
-    QVERIFY(rows.endsWith("</td></tr>"));
-    int at = 0;
-    for (const int expected : {3, 3, 1}) {
-        const int end = int(rows.indexOf("</tr>", at));
-        QCOMPARE(rows.mid(at, end - at).count(Cell), expected);
-        at = end + 5;
-    }
-}
-
 void TestFolderPage::manyEntries_data()
 {
     QTest::addColumn<QByteArray>("sort"); // the sort action posted
@@ -597,75 +478,6 @@ void TestFolderPage::manyEntries()
     QCOMPARE(reply.status, QByteArray("200 OK"));
     QByteArray why;
     QVERIFY2(matchesGolden(goldenName(), reply.body, &why), why.constData());
-}
-
-void TestFolderPage::sorting_data()
-{
-    QTest::addColumn<QByteArray>("action");
-    QTest::addColumn<QByteArrayList>("order");
-    QTest::addColumn<QByteArray>("selected");
-
-    QTest::addRow("name") << QByteArray("n") << QByteArrayList{"Zeta", "alpha", "B.txt", "a.txt", "c.txt"}
-                          << QByteArray("<option value=\"n\" SELECTED>");
-    QTest::addRow("size, largest first") << QByteArray("s") << QByteArrayList{"Zeta", "alpha", "c.txt", "a.txt", "B.txt"}
-                                         << QByteArray("<option value=\"s\" SELECTED>");
-    QTest::addRow("time, newest first") << QByteArray("t") << QByteArrayList{"alpha", "Zeta", "B.txt", "a.txt", "c.txt"}
-                                        << QByteArray("<option value=\"t\" SELECTED>");
-}
-
-void TestFolderPage::sorting()
-{
-    QFETCH(QByteArray, action);
-    QFETCH(QByteArrayList, order);
-    QFETCH(QByteArray, selected);
-    const QDateTime now = QDateTime::currentDateTime();
-    const struct { const char *name; int size; int age; } files[] = {
-        {"a.txt", 200, 100}, {"B.txt", 100, 50}, {"c.txt", 300, 1000},
-    };
-    for (const auto &f : files) {
-        QVERIFY(web->write(QString::fromLatin1(f.name), QByteArray(f.size, 'x')));
-        QFile file(web->path(QString::fromLatin1(f.name)));
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.setFileTime(now.addSecs(-f.age), QFileDevice::FileModificationTime));
-    }
-    QVERIFY(web->mkdir("alpha"));
-    QVERIFY(web->mkdir("Zeta"));
-    HttpClient client(web->port(), HttpClient::Browser);
-    QCOMPARE(client.get("/").status, QByteArray("200 OK"));
-    const HttpReply reply = client.post("/", "a=" + action);
-    QCOMPARE(reply.status, QByteArray("200 OK"));
-    QVERIFY(reply.body.contains(selected));
-    QCOMPARE(reply.body.count(" SELECTED"), 2); // the sort order and "Select Action"
-    if (action == "t") {
-        // Folders are ordered by their own times; only check that they come first.
-        const QList<QByteArray> shown = names(reply.body);
-        QCOMPARE(shown.mid(2), order.mid(2));
-        QVERIFY(shown.mid(0, 2).contains("alpha") && shown.mid(0, 2).contains("Zeta"));
-    } else {
-        QCOMPARE(names(reply.body), order);
-    }
-    // The order is kept in the session.
-    QCOMPARE(client.get("/").body.count(selected), 1);
-}
-
-void TestFolderPage::emptyFolder_data()
-{
-    QTest::addColumn<bool>("remove");
-    QTest::addColumn<QByteArray>("tail");
-    QTest::addRow("delete on") << true
-        << QByteArray(Entries + "<tr><td><h2>Empty</h2></td></tr></table></form>" + footer(24));
-    QTest::addRow("delete off") << false << QByteArray(Entries + "<tr><td><h2>Empty</h2></td></tr></table>" + footer(24));
-}
-
-void TestFolderPage::emptyFolder()
-{
-    QFETCH(bool, remove);
-    QFETCH(QByteArray, tail);
-    web->config.enableDelete = remove ? CheckState::On : CheckState::Off;
-    HttpClient client(web->port(), HttpClient::Browser);
-    const HttpReply reply = client.get("/");
-    QCOMPARE(reply.status, QByteArray("200 OK"));
-    QVERIFY2(reply.body.endsWith(tail), reply.body.constData());
 }
 
 void TestFolderPage::oneShotMessage()
@@ -780,114 +592,6 @@ void TestFolderPage::unreadableEntryKeepsItsSlot()
     QCOMPARE(names(body), (QByteArrayList{"a", "c", "d"}));
     // b still takes its place in the first row: d begins the second.
     QVERIFY(body.contains("</td></tr><tr>" + Cell + "<input type=\"checkbox\" name=\"f\" value=\"d\">"));
-}
-
-void TestFolderPage::translatedTextsAreUtf8()
-{
-    UmlautTranslator translator;
-    QVERIFY(QCoreApplication::installTranslator(&translator));
-    QVERIFY(web->mkdir("sub"));
-    QVERIFY(web->mkdir("empty"));
-    HttpClient client(web->port(), HttpClient::Browser);
-    const QByteArray body = client.get("/").body;
-    const QByteArray empty = client.get("/empty").body;
-    QCoreApplication::removeTranslator(&translator);
-    QVERIFY(body.contains("<option value=\"s\">Gr\xC3\xB6\xC3\x9F" "e</option>"));
-    QVERIFY(body.contains("sub<br>\xC3\x96rdner &lt;&amp;&gt;</a>"));
-    QVERIFY(empty.contains("<h2>Leer \xE2\x80\x93 nichts</h2>"));
-}
-
-void TestFolderPage::datesUseTheLocale()
-{
-    QLocale::setDefault(QLocale(QLocale::Korean, QLocale::SouthKorea));
-    QVERIFY(web->write("a.txt", "x"));
-    HttpClient client(web->port(), HttpClient::Browser);
-    const QByteArray body = client.get("/").body;
-    const QByteArray date = QLocale().toString(QFileInfo(web->path("a.txt")).lastModified(), QLocale::ShortFormat)
-                                .toUtf8();
-    QLocale::setDefault(QLocale::c());
-    QVERIFY(date.contains("\xEC\x98")); // the Korean day-half marker, outside ASCII
-    QVERIFY2(body.contains("1Byte<br>" + date + "</td>"), body.constData());
-}
-
-void TestFolderPage::icons_data()
-{
-    QTest::addColumn<QByteArray>("target");
-    QTest::addColumn<QByteArray>("status");
-    for (const char *name : {"html.png", "doc.png", "music.png", "media.png", "folder_tar.png", "txt.png",
-                             "sheet.png", "application.png", "image.png", "folder.png", "sand-light.jpg",
-                             "n900.ico"})
-        QTest::addRow("%s", name) << QByteArray("/_i/") + name << QByteArray("200 OK");
-    QTest::addRow("missing icon") << QByteArray("/_i/none.png") << QByteArray("404 Not Found");
-    QTest::addRow("climbing out") << QByteArray("/_i/../ssl.pem") << QByteArray("403 Forbidden");
-    QTest::addRow("encoded slash") << QByteArray("/_i/x%2F..%2F..%2Fssl.pem") << QByteArray("403 Forbidden");
-}
-
-void TestFolderPage::icons()
-{
-    QFETCH(QByteArray, target);
-    QFETCH(QByteArray, status);
-    HttpClient client(web->port(), HttpClient::Browser);
-    const HttpReply reply = client.get(target);
-    QCOMPARE(reply.status, status);
-    if (status == "200 OK") {
-        QFile file(QString::fromLatin1(Configuration::IconDir) + QString::fromLatin1(target.mid(4)));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(reply.body, file.readAll());
-        QVERIFY(!reply.body.isEmpty());
-    }
-}
-
-void TestFolderPage::sizeText_data()
-{
-    QTest::addColumn<qint64>("size");
-    QTest::addColumn<QByteArray>("text");
-    QTest::addRow("0") << qint64(0) << QByteArray("0Byte");
-    QTest::addRow("1024") << qint64(1024) << QByteArray("1024Byte");
-    QTest::addRow("1025") << qint64(1025) << QByteArray("1KB");
-    QTest::addRow("1048576") << qint64(1048576) << QByteArray("1024KB");
-    QTest::addRow("1048577") << qint64(1048577) << QByteArray("1MB");
-    QTest::addRow("1073741824") << qint64(1073741824) << QByteArray("1024MB");
-    QTest::addRow("3000000000") << qint64(3000000000) << QByteArray("2GB");
-    QTest::addRow("5 TiB") << qint64(5) * 1024 * 1073741824 << QByteArray("5120GB");
-}
-
-void TestFolderPage::sizeText()
-{
-    QFETCH(qint64, size);
-    QFETCH(QByteArray, text);
-    QByteArray out = "x";
-    addSize(&out, size);
-    QCOMPARE(out, "x" + text);
-}
-
-void TestFolderPage::iconTable_data()
-{
-    QTest::addColumn<QString>("extension");
-    QTest::addColumn<QByteArray>("icon");
-    const std::pair<const char *, const char *> rows[] = {
-        {"html", "html.png"}, {"doc", "doc.png"}, {"rtf", "doc.png"}, {"pdf", "doc.png"}, {"pps", "doc.png"},
-        {"mp3", "music.png"}, {"wav", "music.png"}, {"ogg", "music.png"}, {"aac", "music.png"},
-        {"avi", "media.png"}, {"mov", "media.png"}, {"mp4", "media.png"}, {"3gp", "media.png"},
-        {"flv", "media.png"}, {"vob", "media.png"}, {"wmv", "media.png"}, {"m4a", "media.png"},
-        {"zip", "folder_tar.png"}, {"rar", "folder_tar.png"}, {"gz", "folder_tar.png"}, {"txt", "txt.png"},
-        {"xls", "sheet.png"}, {"exe", "application.png"}, {"bat", "application.png"},
-        {"cmd", "application.png"}, {"sh", "application.png"},
-    };
-    for (const auto &[extension, icon] : rows)
-        QTest::addRow("%s", extension) << QString::fromLatin1(extension) << QByteArray(icon);
-    QTest::addRow("htm") << QStringLiteral("htm") << QByteArray();
-    QTest::addRow("jpeg") << QStringLiteral("jpeg") << QByteArray();
-    QTest::addRow("upper case") << QStringLiteral("TXT") << QByteArray();
-}
-
-void TestFolderPage::iconTable()
-{
-    QFETCH(QString, extension);
-    QFETCH(QByteArray, icon);
-    const QByteArray found = HTML_Element::getIcon(extension);
-    QCOMPARE(found, icon);
-    QCOMPARE(found.isNull(), icon.isNull());
 }
 
 QTEST_GUILESS_MAIN(TestFolderPage)

@@ -200,9 +200,6 @@ private slots:
     void ownPicture();
     void thumbnailsOnlyForThisShare();
     void folderWithImageName();
-    void workerNeverLosesAnElement();
-    void clearStopsTheWorker();
-    void startEmptiesTheFolder();
     void listingReference_data();
     void listingReference();
     void photoThumbnail_data();
@@ -412,81 +409,6 @@ void TestThumbnails::folderWithImageName()
         "<input type=\"checkbox\" name=\"d\" value=\"music.mp3\"> <a href=\"/music.mp3\"><img src=\"/_i/music.png\" "
         "vspace=\"8\" align=\"center\" border=\"0\"><br>music.mp3<br><img src=\"/_i/folder.png\" vspace=\"8\" "
         "align=\"center\" border=\"0\"></a></td>"));
-}
-
-void TestThumbnails::workerNeverLosesAnElement()
-{
-    // The worker has found its queue empty and is on its way out (held there for a moment by
-    // the finished() handler) when the next element is queued: that element must still be made.
-    HTML_Element_Manager *manager = web->manager;
-    QVERIFY(web->write("first.png", QByteArray(20000, 'q')));
-    QVERIFY(web->write("second.png", QByteArray(20000, 'q')));
-    const QFileInfo first(web->path("first.png"));
-    const QFileInfo second(web->path("second.png"));
-    QSemaphore returning;
-    QSemaphore released;
-    const QMetaObject::Connection hold = connect(manager, &QThread::finished, manager, [&] {
-        returning.release();
-        released.tryAcquire(1, 300);
-    }, Qt::DirectConnection);
-    {
-        QMutexLocker locker(&manager->lock);
-        manager->toHTML(&first);
-    }
-    QVERIFY(returning.tryAcquire(1, 10000));
-    disconnect(hold);
-    HTML_Element *element;
-    {
-        QMutexLocker locker(&manager->lock);
-        element = manager->toHTML(&second);
-        QVERIFY(!element->isReady());
-    }
-    released.release();
-    QVERIFY(QTest::qWaitFor([&] {
-        QMutexLocker locker(&manager->lock);
-        return element->isReady();
-    }, 5000));
-}
-
-void TestThumbnails::clearStopsTheWorker()
-{
-    HTML_Element_Manager *manager = web->manager;
-    for (int i = 0; i < 12; ++i) {
-        const QString name = QStringLiteral("p%1.jpg").arg(i);
-        QVERIFY(noise(640, 480).save(web->path(name), "JPEG", 100));
-        const QFileInfo info(web->path(name));
-        QMutexLocker locker(&manager->lock);
-        manager->toHTML(&info);
-    }
-    manager->clear();
-    QVERIFY(!manager->isRunning());
-    QVERIFY(thumbnailFiles().isEmpty());
-    // Usable again afterwards.
-    const QFileInfo info(web->path("p0.jpg"));
-    HTML_Element *element;
-    {
-        QMutexLocker locker(&manager->lock);
-        element = manager->toHTML(&info);
-    }
-    QVERIFY(QTest::qWaitFor([&] {
-        QMutexLocker locker(&manager->lock);
-        return element->isReady();
-    }, 20000));
-    QVERIFY(!manager->getTempFile(info.absoluteFilePath()).isEmpty());
-    QCOMPARE(thumbnailFiles().size(), 1);
-}
-
-void TestThumbnails::startEmptiesTheFolder()
-{
-    web->stopThumbnails();
-    const QString folder = HTML_Element_Manager::thumbnailFolder();
-    QVERIFY(QDir().mkpath(folder + "/old/deeper"));
-    QFile leftover(folder + "/leftover.jpg");
-    QVERIFY(leftover.open(QIODevice::WriteOnly));
-    leftover.close();
-    web->startThumbnails();
-    QVERIFY(QFileInfo(folder).isDir());
-    QVERIFY(QDir(folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
 }
 
 void TestThumbnails::listingReference_data()

@@ -85,8 +85,6 @@ void TestUpload::upload_data()
     const QByteArray data = randomBytes(100000);
     QTest::addRow("a file") << FormType << multipartBody("----Bound4ry", "a.bin", data)
                             << QByteArray("File sent success.") << Files{{QStringLiteral("a.bin"), data}};
-    QTest::addRow("small file") << FormType << multipartBody("----Bound4ry", "s.txt", "hello")
-                                << QByteArray("File sent success.") << Files{{QStringLiteral("s.txt"), QByteArray("hello")}};
     QTest::addRow("empty file") << FormType << multipartBody("----Bound4ry", "e.txt", "")
                                 << QByteArray("File sent success.") << Files{{QStringLiteral("e.txt"), QByteArray()}};
     const QByteArray tricky = QByteArray(3000, 'a') + "\r\n------Bound4" + QByteArray(300, 'b') + "\r\n--";
@@ -94,14 +92,9 @@ void TestUpload::upload_data()
         << QByteArray("File sent success.") << Files{{QStringLiteral("t.bin"), tricky}};
     QTest::addRow("windows client path") << FormType << multipartBody("----Bound4ry", "C:\\Users\\me\\photo.jpg", data)
         << QByteArray("File sent success.") << Files{{QStringLiteral("photo.jpg"), data}};
-    QTest::addRow("unix client path") << FormType << multipartBody("----Bound4ry", "/home/me/photo.jpg", "p")
-        << QByteArray("File sent success.") << Files{{QStringLiteral("photo.jpg"), QByteArray("p")}};
     // Browsers send the name in UTF-8.
     QTest::addRow("utf-8 name") << FormType << multipartBody("----Bound4ry", "\xC3\xA4.txt", "u")
         << QByteArray("File sent success.") << Files{{QString::fromUtf8("\xC3\xA4.txt"), QByteArray("u")}};
-    QTest::addRow("utf-8 name of three scripts") << FormType
-        << multipartBody("----Bound4ry", "\xC3\xBC \xCE\xB1\xCE\xB2 \xE6\x97\xA5.txt", "u")
-        << QByteArray("File sent success.") << Files{{QString::fromUtf8("\xC3\xBC \xCE\xB1\xCE\xB2 \xE6\x97\xA5.txt"), QByteArray("u")}};
     // The Content-Disposition parameters as they come, after "form-data; ".
     const auto withParameters = [](const QByteArray &parameters, const QByteArray &data) {
         return "------Bound4ry\r\nContent-Disposition: form-data; " + parameters
@@ -112,9 +105,6 @@ void TestUpload::upload_data()
     QTest::addRow("unquoted name before another parameter") << FormType
         << withParameters("name=f; filename=plain.txt; size=1", "p")
         << QByteArray("File sent success.") << Files{{QStringLiteral("plain.txt"), QByteArray("p")}};
-    QTest::addRow("quoted name before another parameter") << FormType
-        << withParameters("name=\"f\"; filename=\"q.txt\"; size=1", "q")
-        << QByteArray("File sent success.") << Files{{QStringLiteral("q.txt"), QByteArray("q")}};
     QTest::addRow("filename= inside another parameter's value") << FormType
         << withParameters("name=\"xfilename=evil.txt\"; filename=\"real.txt\"", "r")
         << QByteArray("File sent success.") << Files{{QStringLiteral("real.txt"), QByteArray("r")}};
@@ -125,15 +115,9 @@ void TestUpload::upload_data()
     QTest::addRow("part header name in lower case") << FormType
         << withPartHeaders("content-disposition: form-data; name=\"f\"; filename=\"lower.txt\"\r\n", "l")
         << QByteArray("File sent success.") << Files{{QStringLiteral("lower.txt"), QByteArray("l")}};
-    QTest::addRow("part header name in capitals") << FormType
-        << withPartHeaders("CONTENT-DISPOSITION: form-data; name=\"f\"; filename=\"upper.txt\"\r\n", "u")
-        << QByteArray("File sent success.") << Files{{QStringLiteral("upper.txt"), QByteArray("u")}};
     QTest::addRow("no blank after the colon") << FormType
         << withPartHeaders("Content-Disposition:form-data;filename=\"tight.txt\"\r\n", "t")
         << QByteArray("File sent success.") << Files{{QStringLiteral("tight.txt"), QByteArray("t")}};
-    QTest::addRow("several blanks after the colon and the type") << FormType
-        << withPartHeaders("Content-Disposition:   form-data;   name=\"f\";  filename=\"wide.txt\"\r\n", "w")
-        << QByteArray("File sent success.") << Files{{QStringLiteral("wide.txt"), QByteArray("w")}};
     QTest::addRow("disposition after the part's type") << FormType
         << withPartHeaders("Content-Type: text/plain\r\nContent-Disposition: form-data; filename=\"late.txt\"\r\n", "d")
         << QByteArray("File sent success.") << Files{{QStringLiteral("late.txt"), QByteArray("d")}};
@@ -141,18 +125,12 @@ void TestUpload::upload_data()
         << withPartHeaders("Content-Disposition: form-data; filename=\"real.txt\"\r\n"
                            "Content-Composition: form-data; filename=\"evil.txt\"\r\n", "r")
         << QByteArray("File sent success.") << Files{{QStringLiteral("real.txt"), QByteArray("r")}};
-    QTest::addRow("utf-8 name, unquoted") << FormType
-        << withPartHeaders("Content-Disposition: form-data; name=f; filename=\xC3\xB6l.txt\r\n", "o")
-        << QByteArray("File sent success.") << Files{{QString::fromUtf8("\xC3\xB6l.txt"), QByteArray("o")}};
     // A delimiter counts only when "--" or the line end follows it.
     const QByteArray lookalike = "AA\r\n------Bound4ryX and more of the file";
     QTest::addRow("delimiter followed by a letter is content") << FormType
         << multipartBody("----Bound4ry", "look.bin", lookalike)
         << QByteArray("File sent success.") << Files{{QStringLiteral("look.bin"), lookalike}};
     const QByteArray dashed = "AA\r\n------Bound4ry-x\r\n------Bound4ry\tx";
-    QTest::addRow("delimiter followed by one dash or a blank and a letter is content") << FormType
-        << multipartBody("----Bound4ry", "dash.bin", dashed)
-        << QByteArray("File sent success.") << Files{{QStringLiteral("dash.bin"), dashed}};
     QTest::addRow("blanks between the delimiter and its line end")
         << FormType
         << QByteArray("------Bound4ry\r\nContent-Disposition: form-data; name=\"f\"; filename=\"pad.txt\"\r\n\r\npadded"
@@ -172,19 +150,12 @@ void TestUpload::upload_data()
     cut.chop(cut.size() - cut.indexOf("\r\n------Bound4ry", 200));
     QTest::addRow("no closing delimiter") << FormType << cut
         << QByteArray("File send failed: Network error or unsupported browser.") << Files{};
-    QTest::addRow("another boundary") << QByteArray("multipart/form-data; boundary=Other")
-        << multipartBody("----Bound4ry", "other.txt", "x")
-        << QByteArray("File send failed: Network error or unsupported browser.") << Files{};
     // Every file of a form is stored, each as if it came alone.
     using Part = std::pair<QByteArray, QByteArray>;
     const QByteArray second = randomBytes(70001);
     const QByteArray none;
     QTest::addRow("two files") << FormType << formBody({{"one.bin", data}, {"two.bin", second}, Part{none, "Send"}})
         << QByteArray("File sent success.") << Files{{QStringLiteral("one.bin"), data}, {QStringLiteral("two.bin"), second}};
-    QTest::addRow("three files, fields and an empty one between")
-        << FormType << formBody({{"x.txt", "x"}, Part{none, "note"}, {"y.txt", ""}, {"", ""}, {"z.txt", tricky}})
-        << QByteArray("File sent success.")
-        << Files{{QStringLiteral("x.txt"), "x"}, {QStringLiteral("y.txt"), ""}, {QStringLiteral("z.txt"), tricky}};
     QTest::addRow("a later name taken: the others are stored")
         << FormType << formBody({{"new.txt", "n"}, {"exists.txt", "x"}, {"last.txt", second}})
         << QByteArray("File send failed: File exists")
