@@ -3,6 +3,7 @@
 #include "config/configuration.h"
 #include "responses/filetypes.h"
 #include "responses/textcoding.h"
+#include "server/sharepath.h"
 #include "web/photoexif.h"
 #include "web/shortdates.h"
 
@@ -126,10 +127,11 @@ void addSize(QByteArray *out, qint64 size)
     out->append(text, putSize(text, size) - text);
 }
 
-HTML_Element::HTML_Element(const QFileInfo &entry, Rule rule)
+HTML_Element::HTML_Element(const QFileInfo &entry, Rule rule, const QString &shareRoot)
     : fileInfo(entry)
     , path(entry.absoluteFilePath())
     , rule(rule)
+    , shareRoot(shareRoot)
 {
     const QString name = entry.fileName();
     extension = name;
@@ -195,9 +197,21 @@ void HTML_Element::scaleFailed()
 
 QImage HTML_Element::scaledImage() const
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QImage();
+    QFile file;
+    const qsizetype below = shareRoot.endsWith(u'/') ? shareRoot.size() - 1 : shareRoot.size();
+    if (shareRoot.isEmpty() || !path.startsWith(shareRoot) || path.size() <= below || path.at(below) != u'/') {
+        file.setFileName(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return QImage();
+    } else {
+        // Only the worker makes thumbnails: one share descriptor of its own, opened again only
+        // when the shared folder changes.
+        static thread_local ShareRoot share;
+        share.use(shareRoot, false);
+        ShareRoot::Opened opened = share.open(QStringView(path).sliced(below), ShareRoot::ReadFlags);
+        if (!opened.reached() || !file.open(opened.fd.release(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+            return QImage();
+    }
     if (extension != QLatin1String("jpg") && extension != QLatin1String("jpeg"))
         return decodedImage(&file);
     // A photo is shown upright, from the preview the camera stored in its EXIF block when that

@@ -61,7 +61,7 @@ public:
         bool folder = false;
     };
 
-    explicit HTML_Element(const QFileInfo &entry, Rule rule = Rule::Classic);
+    explicit HTML_Element(const QFileInfo &entry, Rule rule = Rule::Classic, const QString &shareRoot = QString());
     ~HTML_Element();
     HTML_Element(const HTML_Element &) = delete;
     HTML_Element &operator=(const HTML_Element &) = delete;
@@ -113,6 +113,9 @@ private:
     // The absolute path, fixed at construction (the worker reads only this).
     const QString path;
     const Rule rule;
+    // The shared folder the file lies in: the worker opens the file beneath it, never by its
+    // path, so that a link changed meanwhile cannot make it read a file outside. Empty: by path.
+    const QString shareRoot;
 };
 
 #endif

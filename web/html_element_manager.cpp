@@ -55,18 +55,19 @@ HTML_Element *HTML_Element_Manager::toHTML(const QFileInfo *entry)
     return add(*entry, path, HTML_Element::Rule::Classic);
 }
 
-HTML_Element *HTML_Element_Manager::toHTML(const QString &path, HTML_Element::Rule rule)
+HTML_Element *HTML_Element_Manager::toHTML(const QString &path, HTML_Element::Rule rule, const QString &shareRoot)
 {
     QMutexLocker locker(&lock);
     const QString k = key(path, rule);
     if (HTML_Element *element = find(k))
         return element;
-    return add(QFileInfo(path), k, rule);
+    return add(QFileInfo(path), k, rule, shareRoot);
 }
 
-HTML_Element *HTML_Element_Manager::add(const QFileInfo &entry, const QString &key, HTML_Element::Rule rule)
+HTML_Element *HTML_Element_Manager::add(const QFileInfo &entry, const QString &key, HTML_Element::Rule rule,
+                                        const QString &shareRoot)
 {
-    auto *element = new HTML_Element(entry, rule);
+    auto *element = new HTML_Element(entry, rule, shareRoot);
     index.insert(key, element);
     if (element->isReady()) {
         done.append(element);

@@ -33,7 +33,8 @@ public:
     HTML_Element *toHTML(const QFileInfo *entry);
     // The same for the file at the absolute, clean `path`; a file information is made only for
     // a file seen for the first time. A file has an element for each rule. Hold `lock`.
-    HTML_Element *toHTML(const QString &path, HTML_Element::Rule rule = HTML_Element::Rule::Classic);
+    HTML_Element *toHTML(const QString &path, HTML_Element::Rule rule = HTML_Element::Rule::Classic,
+                         const QString &shareRoot = QString());
     // The finished thumbnail of the file at `path`, or an empty text when there is none.
     QString getTempFile(const QString &path, HTML_Element::Rule rule = HTML_Element::Rule::Classic);
     // Stops the worker and destroys every element with its thumbnail. Never call it while
@@ -49,7 +50,8 @@ protected:
 
 private:
     HTML_Element *find(const QString &key) const;
-    HTML_Element *add(const QFileInfo &entry, const QString &key, HTML_Element::Rule rule);
+    HTML_Element *add(const QFileInfo &entry, const QString &key, HTML_Element::Rule rule,
+                      const QString &shareRoot = QString());
     // The key of the element of the file at `path` for `rule`.
     static QString key(const QString &path, HTML_Element::Rule rule);
 

@@ -221,5 +221,5 @@ void Mfind::addPicture(const QByteArray &prefix, const QString &path)
     if (!manager)
         return;
     QMutexLocker locker(&manager->lock);
-    manager->toHTML(QDir::cleanPath(rootPath + u'/' + path))->toMC(&listing, prefix);
+    manager->toHTML(QDir::cleanPath(rootPath + u'/' + path), HTML_Element::Rule::Classic, rootPath)->toMC(&listing, prefix);
 }

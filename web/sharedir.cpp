@@ -575,7 +575,7 @@ void ShareDir::sendDir(const QString &path, Descriptor folder)
                     elementPath.resize(elementFolder);
                     elementPath += entry.name;
                     QMutexLocker locker(&manager->lock);
-                    const HTML_Element *element = manager->toHTML(elementPath);
+                    const HTML_Element *element = manager->toHTML(elementPath, HTML_Element::Rule::Classic, rootPath);
                     if (!element->isReady())
                         pending = true;
                     element->toHTML(&page, cell, deleteEnabled, &dates);
@@ -763,7 +763,7 @@ void ShareDir::sendResponsiveDir(const QString &path, Descriptor folder, qint64 
             } else if (manager) {
                 QMutexLocker locker(&manager->lock);
                 const HTML_Element *element =
-                    manager->toHTML(elementPath + e.name, HTML_Element::Rule::EveryPicture);
+                    manager->toHTML(elementPath + e.name, HTML_Element::Rule::EveryPicture, rootPath);
                 if (!element->isReady())
                     entry.picture = ResponsivePage::Picture::Pending;
                 else if (!element->thumbnailFile().isEmpty())
