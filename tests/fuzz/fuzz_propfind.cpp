@@ -1,11 +1,14 @@
 // The readers of WebDAV request bodies and headers: PROPFIND and PROPPATCH bodies and the
 // namespace prefix of a PROPFIND body, a LOCK body, an If header and a Timeout value.
 
+#include "fuzzsupport.h"
+
 #include "responses/davproperties.h"
 #include "responses/lock.h"
 #include "responses/propfind.h"
 #include "server/preconditions.h"
 
+#include <cctype>
 #include <QByteArray>
 #include <QXmlStreamReader>
 
@@ -15,15 +18,9 @@
 
 namespace {
 
-bool isLetter(char c)
+void fail(const char *what, const QByteArray &value)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-[[noreturn]] void fail(const char *what, const QByteArray &value)
-{
-    std::fprintf(stderr, "FUZZ FAILURE: %s: %s\n", what, value.toHex().constData());
-    std::abort();
+    Fuzz::fail(what, value.toHex());
 }
 
 // What a multistatus answer holds around a property: DAV: as the default namespace and as D:.
@@ -53,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The prefix is written into every element name of the answer: one letter and a colon, or
     // nothing.
     const QByteArray prefix = PropFind::prefixOf(input);
-    if (!prefix.isEmpty() && (prefix.size() != 2 || !isLetter(prefix.at(0)) || prefix.at(1) != ':'))
+    if (!prefix.isEmpty() && (prefix.size() != 2 || !std::isalpha(quint8(prefix.at(0))) || prefix.at(1) != ':'))
         fail("prefix", prefix);
 
     // A LOCK body: its owner is copied into answers, so it must be an XML element of its own.

@@ -126,8 +126,7 @@ void Tree::reset()
 
 QByteArray Tree::describeOutside() const
 {
-    // Everything next to the share: names, sizes, contents of the small files.
-    QByteArray text;
+    // Everything next to the share: names, sizes, the first 4 KiB of the files.
     QDirIterator it(dir.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     QStringList lines;
@@ -136,13 +135,9 @@ QByteArray Tree::describeOutside() const
         if (path.startsWith(share() + u'/') || path == share())
             continue;
         const QFileInfo info(path);
-        QString line = path + u' ' + QString::number(info.size());
-        if (info.isFile() && info.size() < 4096) {
-            QFile file(path);
-            if (file.open(QIODevice::ReadOnly))
-                line += u' ' + QString::fromLatin1(file.readAll().toHex());
-        }
-        lines.append(line);
+        QFile file(path);
+        lines.append(path + u' ' + QString::number(info.size()) + u' '
+                     + QString::fromLatin1(info.isFile() && file.open(QIODevice::ReadOnly) ? file.read(4096).toHex() : QByteArray()));
     }
     lines.sort();
     return lines.join(u'\n').toUtf8();
@@ -277,11 +272,6 @@ QByteArray exchange(Server *server, const QByteArray &bytes, int piece, int time
     }
     ::close(client);
     settle();
-    // FUZZ_VERBOSE=1 shows each exchange, for looking into an input.
-    static const bool verbose = qEnvironmentVariableIsSet("FUZZ_VERBOSE");
-    if (verbose)
-        std::fprintf(stderr, "--- sent %lld bytes:\n%s\n--- answered %lld bytes:\n%s\n", static_cast<long long>(bytes.size()),
-                     bytes.left(1500).constData(), static_cast<long long>(output.size()), output.left(3000).constData());
     return output;
 }
 

@@ -217,10 +217,10 @@ GuiFixture::GuiFixture()
     Prompt::install(&prompt);
     AddressSource::install(&addresses);
     // Nothing goes to the internet: the lookups ask the fake, QR codes are made here.
-    setService("TESSALY_PORTCHECK_URL", services.base());
-    setService("TESSALY_DDNS_URL", services.base());
-    setService("TESSALY_DDNS_DOMAIN", QStringLiteral("dyn.example.net"));
-    setService("TESSALY_QR_URL", QStringLiteral(""));
+    qputenv("TESSALY_PORTCHECK_URL", services.base().toUtf8());
+    qputenv("TESSALY_DDNS_URL", services.base().toUtf8());
+    qputenv("TESSALY_DDNS_DOMAIN", "dyn.example.net");
+    qputenv("TESSALY_QR_URL", "");
 }
 
 GuiFixture::~GuiFixture()
@@ -229,22 +229,6 @@ GuiFixture::~GuiFixture()
     Prompt::install(nullptr);
     AddressSource::install(nullptr);
     qputenv("HOME", oldHome);
-    for (auto it = oldServices.cbegin(); it != oldServices.cend(); ++it) {
-        if (it.value().isNull())
-            qunsetenv(it.key().constData());
-        else
-            qputenv(it.key().constData(), it.value());
-    }
-}
-
-void GuiFixture::setService(const char *variable, const QString &base)
-{
-    if (!oldServices.contains(variable))
-        oldServices.insert(variable, qEnvironmentVariableIsSet(variable) ? qgetenv(variable) : QByteArray());
-    if (base.isNull())
-        qunsetenv(variable);
-    else
-        qputenv(variable, base.toUtf8());
 }
 
 QString GuiFixture::configDir() const
@@ -391,7 +375,7 @@ void GuiFixture::showPage(PagedDialog *dialog, int row)
     QCOMPARE(list->currentRow(), row);
 }
 
-int GuiFixture::request(const QByteArray &method, const QByteArray &url, const QByteArray &headers, QByteArray *body)
+int GuiFixture::get(const QByteArray &url, QByteArray *body)
 {
     const QUrl target = QUrl::fromEncoded(url);
     QTcpSocket socket;
@@ -403,8 +387,7 @@ int GuiFixture::request(const QByteArray &method, const QByteArray &url, const Q
     QByteArray path = target.path(QUrl::FullyEncoded).isEmpty() ? "/" : target.path(QUrl::FullyEncoded).toLatin1();
     if (target.hasQuery())
         path += '?' + target.query(QUrl::FullyEncoded).toLatin1();
-    socket.write(method + ' ' + path + " HTTP/1.1\r\nHost: " + target.host().toLatin1() + "\r\n" + headers
-                 + "Connection: close\r\n\r\n");
+    socket.write("GET " + path + " HTTP/1.1\r\nHost: " + target.host().toLatin1() + "\r\nConnection: close\r\n\r\n");
     QByteArray received;
     HttpReply reply;
     const bool answered = HttpClient::waitUntil([&] {

@@ -119,13 +119,7 @@ public:
     static void type(QLineEdit *edit, const QString &text);
     // A GET of `url` (with its query) over a real connection: the status code, 0 when nothing
     // answered.
-    static int get(const QByteArray &url, QByteArray *body = nullptr) { return request("GET", url, {}, body); }
-    // Any request with its extra header lines (each ending in CR LF) and no body.
-    static int request(const QByteArray &method, const QByteArray &url, const QByteArray &headers = {},
-                       QByteArray *body = nullptr);
-
-    // Points a service's environment variable at `base`; a null string unsets it.
-    void setService(const char *variable, const QString &base);
+    static int get(const QByteArray &url, QByteArray *body = nullptr);
 
     QTemporaryDir home;
     ScriptedPrompt prompt;
@@ -133,7 +127,6 @@ public:
     FakeService services;
     quint16 port;
     QByteArray oldHome;
-    QMap<QByteArray, QByteArray> oldServices;
 };
 
 #endif

@@ -2,6 +2,7 @@
 // loopback addresses, with real listeners and real GETs: starting and stopping, list.ini, a share
 // that is gone, a port changed while running, a start that fails.
 
+#include "filesizelimit.h"
 #include "guifixture.h"
 
 #include "app/eventhandler.h"
@@ -28,8 +29,6 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <csignal>
-#include <sys/resource.h>
 
 using Window = std::unique_ptr<MobileWebServer>;
 
@@ -43,7 +42,6 @@ private slots:
     void listIni_data();
     void listIni();
     void listIniNeverHalfWritten();
-    void vanishedShareAtStart_data();
     void vanishedShareAtStart();
     void changingThePortOfARunningServer();
     void startFailureIsReported();
@@ -165,35 +163,23 @@ void TestAddressList::listIniNeverHalfWritten()
     Window window = f.open();
     QCOMPARE(window->addresses()->getServerCount(), 3);
     // A file size limit below the new list: the write fails part way.
-    ::signal(SIGXFSZ, SIG_IGN);
-    rlimit old = {};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = rlim_t(before.size() + 10);
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved = window->addresses()->end();
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    QVERIFY(!saved);
+    {
+        FileSizeLimit limit(rlim_t(before.size() + 10));
+        QVERIFY(limit.active);
+        QVERIFY(!window->addresses()->end());
+    }
     QFile file(f.listIni());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), before);
     window.reset();
 }
 
-void TestAddressList::vanishedShareAtStart_data()
-{
-    QTest::addColumn<bool>("expert");
-    QTest::newRow("simple") << false;
-    QTest::newRow("expert") << true;
-}
-
 void TestAddressList::vanishedShareAtStart()
 {
-    QFETCH(bool, expert);
     GuiFixture f;
     f.writeFile(f.share() + QStringLiteral("/a.txt"), "A");
     const QString gone = f.share() + QStringLiteral("/gone");
-    f.writeGlobal(expert);
+    f.writeGlobal(true);
     f.writeFile(f.listIni(), "[General]\nlen=2\n[0]\nfile=" + gone.toUtf8() + "\n[1]\nfile=" + f.share().toUtf8() + "\n");
     Window window = f.open();
     QTRY_COMPARE(f.prompt.texts().size(), 1);
@@ -204,20 +190,15 @@ void TestAddressList::vanishedShareAtStart()
     ServerItem *item = GuiFixture::items(window.get()).first();
     QVERIFY(item->sharesNothing());
     QVERIFY(window->sharedContentLabel()->toolTip().contains(gone));
-    if (expert) {
-        // The row beside it shares what was stored for it; another port on the row shares nothing.
-        QCOMPARE(GuiFixture::items(window.get()).at(1)->webServer->root.absoluteFilePath(), f.share());
-        f.prompt.answers = {QString::number(GuiFixture::freePort())};
-        GuiFixture::contextAction(window.get(), 0, QStringLiteral("Add new port"));
-        QVERIFY(GuiFixture::items(window.get()).at(2)->sharesNothing());
-    }
+    // The row beside it shares what was stored for it; another port on the row shares nothing.
+    QCOMPARE(GuiFixture::items(window.get()).at(1)->webServer->root.absoluteFilePath(), f.share());
+    f.prompt.answers = {QString::number(GuiFixture::freePort())};
+    GuiFixture::contextAction(window.get(), 0, QStringLiteral("Add new port"));
+    QVERIFY(GuiFixture::items(window.get()).at(2)->sharesNothing());
 
     // The row does not start, and says why.
     f.prompt.asked.clear();
-    if (expert)
-        GuiFixture::pressCell(window->addresses()->currentTable(), 0, 2);
-    else
-        QTest::mouseClick(window->addresses()->startAllButton(), Qt::LeftButton);
+    GuiFixture::pressCell(window->addresses()->currentTable(), 0, 2);
     QVERIFY(!item->webServer->isListening());
     QCOMPARE(GuiFixture::get(item->getUrl() + "/a.txt"), 0);
     QVERIFY(!f.prompt.texts().isEmpty());
@@ -231,14 +212,10 @@ void TestAddressList::vanishedShareAtStart()
 
     // Chosen anew, it is shared.
     window = f.open();
-    window->addresses()->currentTable()->setCurrentCell(0, expert ? 1 : 0);
+    window->addresses()->currentTable()->setCurrentCell(0, 1);
     window->fileOrDirSelected(f.share());
     item = GuiFixture::items(window.get()).first();
-    QVERIFY(!item->sharesNothing());
-    if (expert)
-        GuiFixture::pressCell(window->addresses()->currentTable(), 0, 2);
-    else
-        QTest::mouseClick(window->addresses()->startAllButton(), Qt::LeftButton);
+    GuiFixture::pressCell(window->addresses()->currentTable(), 0, 2);
     QCOMPARE(GuiFixture::get(item->getUrl() + "/a.txt"), 200);
     GuiFixture::quit(window);
 }

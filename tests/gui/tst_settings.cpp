@@ -86,7 +86,6 @@ private slots:
     void accessThatLooksClosedIsClosed();
     void failedSaveIsReported_data();
     void failedSaveIsReported();
-    void limitOnARunningServer_data();
     void limitOnARunningServer();
 
 private:
@@ -135,24 +134,12 @@ void TestSettings::applyRoundTrip_data()
     QTest::addColumn<int>("page");
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("applied"); // pressing "Apply" as well
-    QTest::newRow("Show images") << 0 << QStringLiteral("showImages") << true;
-    QTest::newRow("Enable deleting") << 0 << QStringLiteral("enableDelete") << true;
-    QTest::newRow("Show folders") << 0 << QStringLiteral("showFolders") << true;
-    QTest::newRow("Enable upload") << 0 << QStringLiteral("enableUpload") << true;
-    QTest::newRow("Page style") << 0 << QStringLiteral("pages") << true;
-    QTest::newRow("authentication") << 1 << QStringLiteral("authMode") << true;
-    QTest::newRow("Show warning messages") << 2 << QStringLiteral("warningMode") << true;
-    QTest::newRow("SSL/Secure Mode") << 2 << QStringLiteral("sslMode") << true;
-    QTest::newRow("port") << 2 << QStringLiteral("port") << true;
-    QTest::newRow("key pass phrase") << 2 << QStringLiteral("keyPassword") << true;
-    QTest::newRow("Allowed host names") << 2 << QStringLiteral("allowedHosts") << true;
+    QTest::newRow("a check box") << 0 << QStringLiteral("enableUpload") << true;
+    QTest::newRow("a choice") << 1 << QStringLiteral("authMode") << true;
+    QTest::newRow("a line") << 2 << QStringLiteral("allowedHosts") << true;
     // Enabling the DNS service would ask the provider on the internet: not applied here.
-    QTest::newRow("Enable DNS Service") << 3 << QStringLiteral("dnsEnabled") << false;
-    QTest::newRow("DNS user") << 3 << QStringLiteral("dnsUser") << true;
-    QTest::newRow("DNS password") << 3 << QStringLiteral("dnsPassword") << true;
-    QTest::newRow("Max. Connections") << 4 << QStringLiteral("maxConnections") << true;
-    QTest::newRow("traffic limit") << 4 << QStringLiteral("dataLimitKB") << true;
-    QTest::newRow("session lifetime") << 4 << QStringLiteral("sessionLifetime") << true;
+    QTest::newRow("a check box not applied") << 3 << QStringLiteral("dnsEnabled") << false;
+    QTest::newRow("a number") << 4 << QStringLiteral("dataLimitKB") << true;
 }
 
 void TestSettings::applyRoundTrip()
@@ -177,34 +164,21 @@ void TestSettings::applyRoundTrip()
     const QByteArray before = stored();
 
     bool shownAfterChange = false;
-    bool shownAfterChangeBack = true;
     bool shownAfterApply = true;
-    bool copyDiffered = false;
     openGlobal(window.get(), f, [&](ConfigDialog *dialog) {
         QVERIFY(!applyShown(dialog));
         GuiFixture::showPage(dialog, page);
         QWidget *w = dialog->findChild<QWidget *>(name);
-        QVERIFY(w);
-        const QString original = qobject_cast<QLineEdit *>(w) ? qobject_cast<QLineEdit *>(w)->text() : QString();
-        const auto change = [&](bool back) {
-            if (auto *box = qobject_cast<QCheckBox *>(w)) {
-                tick(box);
-            } else if (auto *spin = qobject_cast<QSpinBox *>(w)) {
-                QTest::keyClick(spin, back ? Qt::Key_Down : Qt::Key_Up);
-            } else if (auto *edit = qobject_cast<QLineEdit *>(w)) {
-                GuiFixture::type(edit, back ? original : original + u'x');
-            } else if (auto *combo = qobject_cast<QComboBox *>(w)) {
-                QTest::keyClick(combo, back ? Qt::Key_Up : Qt::Key_Down);
-            } else {
-                QFAIL("no control of a known kind");
-            }
-        };
-        change(false);
+        if (auto *box = qobject_cast<QCheckBox *>(w))
+            tick(box);
+        else if (auto *spin = qobject_cast<QSpinBox *>(w))
+            QTest::keyClick(spin, Qt::Key_Up);
+        else if (auto *edit = qobject_cast<QLineEdit *>(w))
+            GuiFixture::type(edit, edit->text() + u'x');
+        else if (auto *combo = qobject_cast<QComboBox *>(w))
+            QTest::keyClick(combo, Qt::Key_Down);
         shownAfterChange = applyShown(dialog);
-        change(true);
-        shownAfterChangeBack = applyShown(dialog);
-        change(false);
-        copyDiffered = !dialog->copy()->equals(Configuration::getGlobalConfig());
+        QVERIFY(!dialog->copy()->equals(Configuration::getGlobalConfig()));
         if (applied) {
             GuiFixture::press(dialog, QStringLiteral("Apply"));
             shownAfterApply = applyShown(dialog);
@@ -212,8 +186,6 @@ void TestSettings::applyRoundTrip()
         }
     });
     QVERIFY(shownAfterChange);
-    QVERIFY(!shownAfterChangeBack);
-    QVERIFY(copyDiffered);
     if (applied) {
         QVERIFY(!shownAfterApply);
         QVERIFY(stored() != before);
@@ -287,10 +259,6 @@ void TestSettings::failedSaveIsReported_data()
                            << QStringLiteral("The servers keep what was applied until Tessaly ends.");
     QTest::newRow("the exit") << QStringLiteral("exit") << QStringList{"list.ini", "Global.conf"}
                               << QStringLiteral("What was not saved is lost when Tessaly ends.");
-    QTest::newRow("a new profile") << QStringLiteral("New profile") << QStringList{"office.cnf"}
-                                   << QStringLiteral("The profile was not made.");
-    QTest::newRow("a renamed profile") << QStringLiteral("rename") << QStringList{"work.cnf"}
-                                       << QStringLiteral("The new name holds until Tessaly ends.");
 }
 
 void TestSettings::failedSaveIsReported()
@@ -300,7 +268,6 @@ void TestSettings::failedSaveIsReported()
     QFETCH(QString, consequence);
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
-    GuiFixture::writeProfile(QStringLiteral("work"), QStringLiteral("work"));
     f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
     Window window = f.open();
     window->addresses()->currentTable()->setCurrentCell(0, 1);
@@ -326,26 +293,11 @@ void TestSettings::failedSaveIsReported()
             // Applied all the same: nothing is left to apply.
             QVERIFY(!applyShown(dialog));
         });
-    } else if (action == QLatin1String("exit")) {
-        window->close();
     } else {
-        f.prompt.dialogs.append([&](QDialog *dialog) {
-            auto *box = dialog->findChild<QComboBox *>();
-            if (action == QLatin1String("rename")) {
-                box->setCurrentIndex(1);
-                GuiFixture::type(box->lineEdit(), QStringLiteral("office"));
-                GuiFixture::press(dialog, QStringLiteral("OK"));
-                return dialog->result();
-            }
-            f.prompt.answers = {QStringLiteral("office")};
-            GuiFixture::press(dialog, action);
-            return ScriptedPrompt::end(dialog, QStringLiteral("Close"));
-        });
-        GuiFixture::contextAction(window.get(), 1, QStringLiteral("Change Config"));
+        window->close();
     }
     // One message, naming each file with the system's reason.
-    QStringList said = f.prompt.texts();
-    said.removeAll(QStringLiteral("Profile name:"));
+    const QStringList said = f.prompt.texts();
     QCOMPARE(said.size(), 1);
     const QStringList lines = said.first().split(u'\n');
     QCOMPARE(lines.size(), files.size() + 2);
@@ -361,25 +313,15 @@ void TestSettings::failedSaveIsReported()
         return;
     }
     // The servers keep what was applied.
-    QCOMPARE(GuiFixture::get(url), action == QLatin1String("Apply") ? 403 : 200);
-    if (action == QLatin1String("Apply"))
-        QCOMPARE(GuiFixture::get(url + "?a=log&password=s3cret"), 200);
-    QCOMPARE(Configuration::confList.size(), 2);
-    QCOMPARE(Configuration::confList.at(1)->profileName,
-             action == QLatin1String("rename") ? QStringLiteral("office") : QStringLiteral("work"));
+    QCOMPARE(GuiFixture::get(url), 403);
+    QCOMPARE(GuiFixture::get(url + "?a=log&password=s3cret"), 200);
     window.reset();
 }
 
-void TestSettings::limitOnARunningServer_data()
-{
-    QTest::addColumn<bool>("openBefore"); // the download uses a connection opened before the change
-    QTest::newRow("a new connection") << false;
-    QTest::newRow("a connection opened before") << true;
-}
-
+// A connection opened before the limit is lowered: the running listener counts it too, and the
+// window stops the server at the limit and says why.
 void TestSettings::limitOnARunningServer()
 {
-    QFETCH(bool, openBefore);
     GuiFixture f;
     f.writeGlobal(true, [](Configuration &c) { c.warningMode = CheckState::Off; });
     f.writeFile(f.share() + QStringLiteral("/a.txt"), TextA);
@@ -390,31 +332,18 @@ void TestSettings::limitOnARunningServer()
     ServerItem *item = startRow(window.get(), 0);
     QVERIFY(item);
     HttpClient early;
-    if (openBefore) {
-        QVERIFY(early.connectTo(item->webServer->port));
-        QCOMPARE(early.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
-    }
-
+    QVERIFY(early.connectTo(item->webServer->port));
+    QCOMPARE(early.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
     openGlobal(window.get(), f, [&](ConfigDialog *dialog) {
         GuiFixture::showPage(dialog, 4);
         typeNumber(control<QSpinBox>(dialog, "dataLimitKB"), 2);
         GuiFixture::press(dialog, QStringLiteral("Apply"));
     });
-    QCOMPARE(Configuration::getGlobalConfig()->dataLimitKB, 2);
     QVERIFY(item->webServer->isListening());
-    if (openBefore) {
-        early.send("GET /big.bin HTTP/1.1\r\n\r\n");
-    } else {
-        HttpClient late;
-        QVERIFY(late.connectTo(item->webServer->port));
-        late.send("GET /big.bin HTTP/1.1\r\n\r\n");
-        QTRY_VERIFY(!item->webServer->isListening());
-    }
-    // The window stops the server at its limit and says why.
+    early.send("GET /big.bin HTTP/1.1\r\n\r\n");
     QTRY_VERIFY(!item->webServer->isListening());
     QTRY_VERIFY(!f.prompt.texts().isEmpty());
     QVERIFY(f.prompt.texts().last().startsWith(QStringLiteral("Network traffic limit")));
-    QCOMPARE(GuiFixture::get(item->getUrl() + "/a.txt"), 0);
     GuiFixture::quit(window);
 }
 
