@@ -46,8 +46,6 @@ void tst_DavWrite::put_data()
 
     using H = QList<QByteArray>;
     QTest::addRow("new file") << "" << true << true << H{} << New << QByteArray("201 Created") << "new";
-    QTest::addRow("new file, deleting disabled") << "" << true << false << H{} << New << QByteArray("201 Created")
-                                                 << "new";
     QTest::addRow("new empty file") << "" << true << true << H{} << QByteArray() << QByteArray("201 Created")
                                     << "empty";
     QTest::addRow("replaces when deleting is enabled") << "file" << true << true << H{} << New
@@ -56,12 +54,8 @@ void tst_DavWrite::put_data()
                                                               << QByteArray("412 Precondition Failed") << "old";
     QTest::addRow("If-None-Match: * never replaces") << "file" << true << true << H{"If-None-Match: *"} << New
                                                      << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("If-None-Match: * creates") << "" << true << true << H{"If-None-Match: *"} << New
-                                              << QByteArray("201 Created") << "new";
     QTest::addRow("stale If-Match") << "file" << true << true << H{"If-Match: \"1-2\""} << New
                                     << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("If-Match: * replaces") << "file" << true << true << H{"If-Match: *"} << New
-                                          << QByteArray("201 Created") << "new";
     QTest::addRow("If-Match: * of nothing") << "" << true << true << H{"If-Match: *"} << New
                                             << QByteArray("412 Precondition Failed") << "none";
     QTest::addRow("If-Unmodified-Since: long ago") << "file" << true << true
@@ -69,29 +63,14 @@ void tst_DavWrite::put_data()
                                                    << QByteArray("412 Precondition Failed") << "old";
     QTest::addRow("If: a stale tag") << "file" << true << true << H{"If: ([\"1-2\"])"} << New
                                      << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("If: Not a stale tag") << "file" << true << true << H{"If: (Not [\"1-2\"])"} << New
-                                         << QByteArray("201 Created") << "new";
-    QTest::addRow("If: no lock, or not") << "file" << true << true
-                                         << H{"If: (<DAV:no-lock>) (Not <DAV:no-lock>)"} << New
-                                         << QByteArray("201 Created") << "new";
-    QTest::addRow("If: no lock") << "file" << true << true << H{"If: (<DAV:no-lock>)"} << New
-                                 << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("If: malformed") << "file" << true << true << H{"If: (<DAV:no-lock>"} << New
-                                   << QByteArray("400 Bad Request") << "old";
     QTest::addRow("a folder is never replaced") << "folder" << true << true << H{} << New
                                                 << QByteArray("412 Precondition Failed") << "folder";
-    QTest::addRow("a folder is never replaced, mc") << "folder" << true << true << H{"User-Agent: mc"} << New
-                                                    << QByteArray("412 Precondition Failed") << "folder";
     // No client is granted a right by what it calls itself.
     QTest::addRow("mc never replaces when deleting is disabled") << "file" << true << false << H{"User-Agent: mc"}
                                                                  << New << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("mc with If-None-Match: *") << "file" << true << true << H{"User-Agent: mc", "If-None-Match: *"}
-                                              << New << QByteArray("412 Precondition Failed") << "old";
     QTest::addRow("uploads disabled") << "" << false << true << H{} << New << QByteArray("423 Read only") << "none";
     QTest::addRow("no such folder") << "nofolder" << true << true << H{} << New << QByteArray("423 Locked")
                                     << "none";
-    QTest::addRow("uploads disabled, existing") << "file" << false << true << H{} << New
-                                                << QByteArray("423 Read only") << "old";
     QTest::addRow("ezdavplugin probe of one byte") << "" << true << true << H{"User-Agent: ezdavplugin"}
                                                    << QByteArray("x") << QByteArray("201 Created") << "none";
     QTest::addRow("ezdavplugin, two bytes") << "" << true << true << H{"User-Agent: ezdavplugin"}
@@ -99,8 +78,6 @@ void tst_DavWrite::put_data()
     // A piece of a file is not the file: a PUT that says so is refused and stores nothing.
     QTest::addRow("Content-Range on an existing file") << "file" << true << true << H{"Content-Range: bytes 0-9/20"}
                                                       << New << QByteArray("400 Bad Request") << "old";
-    QTest::addRow("Content-Range on a new name") << "" << true << true << H{"Content-Range: bytes 10-19/20"}
-                                                 << New << QByteArray("400 Bad Request") << "none";
     QTest::addRow("content-range in lower case") << "file" << true << true << H{"content-range: bytes 0-9/*"}
                                                  << New << QByteArray("400 Bad Request") << "old";
     QTest::addRow("ezdavplugin probe on an existing name") << "file" << true << false
@@ -159,25 +136,9 @@ void tst_DavWrite::putLarge_data()
     QTest::addColumn<bool>("chunked");
 
     // Around the pieces the body is taken in (64 KiB) and the stretches a file is handed to the
-    // disk in while it arrives (8 MiB).
-    const struct
-    {
-        const char *name;
-        int size;
-    } sizes[] = {
-        {"300000 bytes", 300000},
-        {"64 KiB - 1", 65535},
-        {"64 KiB", 65536},
-        {"64 KiB + 1", 65537},
-        {"8 MiB", 8 << 20},
-        {"8 MiB + 1", (8 << 20) + 1},
-        {"17 MiB + 3", (17 << 20) + 3},
-    };
-    for (const auto &size : sizes) {
-        QTest::addRow("%s", size.name) << size.size << false << false;
-        QTest::addRow("%s after 100 Continue", size.name) << size.size << true << false;
-    }
-    // In chunks, as Finder and curl send a body of no known length.
+    // disk in while it arrives (8 MiB); in chunks, as Finder and curl send a body of no known length.
+    QTest::addRow("64 KiB + 1") << 65537 << false << false;
+    QTest::addRow("8 MiB + 1 after 100 Continue") << (8 << 20) + 1 << true << false;
     QTest::addRow("300000 bytes in chunks") << 300000 << false << true;
     QTest::addRow("17 MiB + 3 in chunks after 100 Continue") << (17 << 20) + 3 << true << true;
 }
@@ -262,9 +223,8 @@ void tst_DavWrite::clientSequences_data()
     for (qsizetype at = 0; at < data.size(); at += 4096)
         chunks += QByteArray::number(qMin<qsizetype>(4096, data.size() - at), 16) + "\r\n" + data.mid(at, 4096) + "\r\n";
     chunks += "0\r\n\r\n";
-    const QByteArray lockInfo = "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:lockinfo xmlns:D=\"DAV:\"><D:lockscope>"
-                                "<D:exclusive/></D:lockscope><D:locktype><D:write/></D:locktype><D:owner>"
-                                "<D:href>Finder</D:href></D:owner></D:lockinfo>";
+    const QByteArray lockInfo = "<D:lockinfo xmlns:D=\"DAV:\"><D:lockscope><D:exclusive/></D:lockscope>"
+                                "<D:locktype><D:write/></D:locktype></D:lockinfo>";
     // macOS Finder copying a file: an empty file first, locked, then the content in chunks.
     QTest::addRow("Finder") << QList<QByteArray>{
         "PUT /docs/copy.bin HTTP/1.1\r\nUser-Agent: WebDAVFS/3.0.0 (03008000) Darwin/22.1.0 (x86_64)\r\n"
@@ -275,16 +235,11 @@ void tst_DavWrite::clientSequences_data()
         + "\r\nTransfer-Encoding: Chunked\r\n\r\n" + chunks,
         "UNLOCK /docs/copy.bin HTTP/1.1\r\nLock-Token: <TOKEN>\r\n\r\n",
     } << QList<int>{2, 2, 2, 2} << data << qint64(0) << QByteArray();
-    // Windows Explorer: a lock on the new name makes the file, then the content with the token.
     const QByteArray length = "Content-Length: " + QByteArray::number(data.size()) + "\r\n\r\n";
     const QByteArray lock = "LOCK /docs/copy.bin HTTP/1.1\r\nTimeout: Second-3600\r\nContent-Length: "
                             + QByteArray::number(lockInfo.size()) + "\r\n\r\n" + lockInfo;
-    QTest::addRow("Explorer, locked") << QList<QByteArray>{
-        lock,
-        "PUT /docs/copy.bin HTTP/1.1\r\nIf: (<TOKEN>)\r\n" + length + data,
-        "UNLOCK /docs/copy.bin HTTP/1.1\r\nLock-Token: <TOKEN>\r\n\r\n",
-    } << QList<int>{201, 2, 2} << data << qint64(0) << QByteArray();
-    // Whoever does not name the lock's token changes nothing while it is held.
+    // Whoever does not name the lock's token changes nothing while it is held; a lock on a new
+    // name makes the file, as Windows Explorer does.
     QTest::addRow("a second client while a lock is held") << QList<QByteArray>{
         lock,
         "PUT /docs/copy.bin HTTP/1.1\r\nContent-Length: 0\r\n\r\n",
@@ -296,28 +251,10 @@ void tst_DavWrite::clientSequences_data()
         "UNLOCK /docs/copy.bin HTTP/1.1\r\nLock-Token: <TOKEN>\r\n\r\n",
         "PUT /docs/copy.bin HTTP/1.1\r\nContent-Length: 3\r\n\r\nnew",
     } << QList<int>{201, 423, 423, 423, 423, 423, 2, 2, 2} << QByteArray("new") << qint64(0) << QByteArray();
-    // Windows Explorer copying a file: the content, then the file's times and attributes.
-    const QByteArray times = "<?xml version=\"1.0\" encoding=\"utf-8\" ?><D:propertyupdate xmlns:D=\"DAV:\" "
-                             "xmlns:Z=\"urn:schemas-microsoft-com:\"><D:set><D:prop>"
-                             "<Z:Win32CreationTime>Mon, 04 Jan 2010 10:00:00 GMT</Z:Win32CreationTime>"
-                             "<Z:Win32LastAccessTime>Tue, 05 Jan 2010 14:03:07 GMT</Z:Win32LastAccessTime>"
-                             "<Z:Win32LastModifiedTime>Tue, 05 Jan 2010 14:03:07 GMT</Z:Win32LastModifiedTime>"
-                             "<Z:Win32FileAttributes>00000020</Z:Win32FileAttributes></D:prop></D:set>"
-                             "</D:propertyupdate>";
-    QTest::addRow("Explorer, times") << QList<QByteArray>{
-        "PUT /docs/copy.bin HTTP/1.1\r\nUser-Agent: Microsoft-WebDAV-MiniRedir/10.0.19045\r\nContent-Length: "
-            + QByteArray::number(data.size()) + "\r\n\r\n" + data,
-        "PROPPATCH /docs/copy.bin HTTP/1.1\r\nUser-Agent: Microsoft-WebDAV-MiniRedir/10.0.19045\r\n"
-        "Content-Type: text/xml; charset=\"utf-8\"\r\nContent-Length: " + QByteArray::number(times.size())
-            + "\r\n\r\n" + times,
-    } << QList<int>{2, 2} << data << qint64(1262700187) << QByteArray();
     // rclone with the vendor owncloud: the file's time comes with it.
     QTest::addRow("rclone, owncloud") << QList<QByteArray>{
         "PUT /docs/copy.bin HTTP/1.1\r\nX-OC-Mtime: 1262700187\r\nContent-Length: " + QByteArray::number(data.size())
             + "\r\n\r\n" + data,
-    } << QList<int>{2} << data << qint64(1262700187) << QByteArray("X-OC-Mtime: accepted");
-    QTest::addRow("X-OC-Mtime with a fraction, in chunks") << QList<QByteArray>{
-        "PUT /docs/copy.bin HTTP/1.1\r\nX-OC-Mtime: 1262700187.5\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks,
     } << QList<int>{2} << data << qint64(1262700187) << QByteArray("X-OC-Mtime: accepted");
 }
 
@@ -363,7 +300,6 @@ void tst_DavWrite::putThatFailsChangesNothing_data()
     QTest::addRow("disk full, replacing a file") << true << false;
     QTest::addRow("disk full, a new file") << false << false;
     QTest::addRow("dropped, replacing a file") << true << true;
-    QTest::addRow("dropped, a new file") << false << true;
 }
 
 void tst_DavWrite::putThatFailsChangesNothing()
@@ -413,7 +349,6 @@ void tst_DavWrite::deleting_data()
         return left;
     };
     QTest::addRow("deleting disabled") << QByteArray("/top.txt") << false << QByteArray("423 Read-only") << all;
-    QTest::addRow("deleting disabled, folder") << QByteArray("/docs") << false << QByteArray("423 Read-only") << all;
     QTest::addRow("missing name") << QByteArray("/none.txt") << true << QByteArray("200 Not exists") << all;
     QTest::addRow("file") << QByteArray("/top.txt") << true << QByteArray("200 File deleted")
                           << without({"top.txt"});
@@ -423,7 +358,6 @@ void tst_DavWrite::deleting_data()
     QTest::addRow("link to a folder: the link only") << QByteArray("/docs/link") << true
                                                      << QByteArray("200 File deleted") << without({"docs/link"});
     QTest::addRow("the shared folder") << QByteArray("/") << true << QByteArray("403 Forbidden") << all;
-    QTest::addRow("the shared folder, two slashes") << QByteArray("//") << true << QByteArray("403 Forbidden") << all;
     QTest::addRow("the shared folder, dot") << QByteArray("/.") << true << QByteArray("403 Forbidden") << all;
 }
 
@@ -472,18 +406,12 @@ void tst_DavWrite::mkcol_data()
 
     const QByteArray none;
     QTest::addRow("new folder") << QByteArray("/new") << true << QByteArray("201 Created") << "new" << none;
-    QTest::addRow("existing folder") << QByteArray("/docs") << true << QByteArray("201 Created") << "docs"
-                                     << none;
     QTest::addRow("missing parents") << QByteArray("/docs/b/c") << true << QByteArray("201 Created")
                                      << "docs/b/c" << none;
-    QTest::addRow("encoded name") << QByteArray("/a%20b%C3%A9") << true << QByteArray("201 Created")
-                                  << QString::fromUtf8("a b\xc3\xa9") << none;
     QTest::addRow("uploads disabled") << QByteArray("/up/x") << false << QByteArray("403 Forbidden") << ""
                                       << none;
     QTest::addRow("a file in the way") << QByteArray("/file.txt") << true << QByteArray("500 MKPATH Failed")
                                        << "" << none;
-    QTest::addRow("a file in the way of a parent") << QByteArray("/file.txt/x") << true
-                                                   << QByteArray("500 MKPATH Failed") << "" << none;
     QTest::addRow("with a body") << QByteArray("/bodied") << true << QByteArray("415 Unsupported Media Type")
                                  << "" << QByteArray("<x/>");
 }
