@@ -44,44 +44,34 @@ void tst_DavWrite::put_data()
     QTest::addColumn<QString>("after"); // "old", "new", "none", "folder"
 
     using H = QList<QByteArray>;
-    QTest::addRow("new file") << "" << true << true << H{} << New << QByteArray("201 Created") << "new";
-    QTest::addRow("new empty file") << "" << true << true << H{} << QByteArray() << QByteArray("201 Created")
-                                    << "empty";
-    QTest::addRow("replaces when deleting is enabled") << "file" << true << true << H{} << New
-                                                       << QByteArray("201 Created") << "new";
-    QTest::addRow("never replaces when deleting is disabled") << "file" << true << false << H{} << New
-                                                              << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("If-None-Match: * never replaces") << "file" << true << true << H{"If-None-Match: *"} << New
-                                                     << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("stale If-Match") << "file" << true << true << H{"If-Match: \"1-2\""} << New
-                                    << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("If-Match: * of nothing") << "" << true << true << H{"If-Match: *"} << New
-                                            << QByteArray("412 Precondition Failed") << "none";
-    QTest::addRow("If-Unmodified-Since: long ago") << "file" << true << true
-                                                   << H{"If-Unmodified-Since: Sun, 06 Nov 1994 08:49:37 GMT"} << New
-                                                   << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("If: a stale tag") << "file" << true << true << H{"If: ([\"1-2\"])"} << New
-                                     << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("a folder is never replaced") << "folder" << true << true << H{} << New
-                                                << QByteArray("412 Precondition Failed") << "folder";
+    // rights: u uploads, d deleting enabled
+    const auto row = [](const char *name, const char *existing, const QByteArray &rights, const H &headers,
+                        const QByteArray &body, const char *status, const char *after) {
+        QTest::newRow(name) << QString::fromLatin1(existing) << rights.contains('u') << rights.contains('d')
+                            << headers << body << QByteArray(status) << QString::fromLatin1(after);
+    };
+    const char *created = "201 Created", *failed = "412 Precondition Failed";
+    row("new file", "", "ud", {}, New, created, "new");
+    row("new empty file", "", "ud", {}, {}, created, "empty");
+    row("replaces when deleting is enabled", "file", "ud", {}, New, created, "new");
+    row("never replaces when deleting is disabled", "file", "u", {}, New, failed, "old");
+    row("If-None-Match: * never replaces", "file", "ud", {"If-None-Match: *"}, New, failed, "old");
+    row("stale If-Match", "file", "ud", {"If-Match: \"1-2\""}, New, failed, "old");
+    row("If-Match: * of nothing", "", "ud", {"If-Match: *"}, New, failed, "none");
+    row("If-Unmodified-Since: long ago", "file", "ud", {"If-Unmodified-Since: Sun, 06 Nov 1994 08:49:37 GMT"}, New,
+        failed, "old");
+    row("If: a stale tag", "file", "ud", {"If: ([\"1-2\"])"}, New, failed, "old");
+    row("a folder is never replaced", "folder", "ud", {}, New, failed, "folder");
     // No client is granted a right by what it calls itself.
-    QTest::addRow("mc never replaces when deleting is disabled") << "file" << true << false << H{"User-Agent: mc"}
-                                                                 << New << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("uploads disabled") << "" << false << true << H{} << New << QByteArray("423 Read only") << "none";
-    QTest::addRow("no such folder") << "nofolder" << true << true << H{} << New << QByteArray("423 Locked")
-                                    << "none";
-    QTest::addRow("ezdavplugin probe of one byte") << "" << true << true << H{"User-Agent: ezdavplugin"}
-                                                   << QByteArray("x") << QByteArray("201 Created") << "none";
-    QTest::addRow("ezdavplugin, two bytes") << "" << true << true << H{"User-Agent: ezdavplugin"}
-                                            << QByteArray("xy") << QByteArray("201 Created") << "xy";
+    row("mc never replaces when deleting is disabled", "file", "u", {"User-Agent: mc"}, New, failed, "old");
+    row("uploads disabled", "", "d", {}, New, "423 Read only", "none");
+    row("no such folder", "nofolder", "ud", {}, New, "423 Locked", "none");
+    row("ezdavplugin probe of one byte", "", "ud", {"User-Agent: ezdavplugin"}, "x", created, "none");
+    row("ezdavplugin, two bytes", "", "ud", {"User-Agent: ezdavplugin"}, "xy", created, "xy");
+    row("ezdavplugin probe on an existing name", "file", "u", {"User-Agent: ezdavplugin"}, "x", failed, "old");
     // A piece of a file is not the file: a PUT that says so is refused and stores nothing.
-    QTest::addRow("Content-Range on an existing file") << "file" << true << true << H{"Content-Range: bytes 0-9/20"}
-                                                      << New << QByteArray("400 Bad Request") << "old";
-    QTest::addRow("content-range in lower case") << "file" << true << true << H{"content-range: bytes 0-9/*"}
-                                                 << New << QByteArray("400 Bad Request") << "old";
-    QTest::addRow("ezdavplugin probe on an existing name") << "file" << true << false
-                                                           << H{"User-Agent: ezdavplugin"} << QByteArray("x")
-                                                           << QByteArray("412 Precondition Failed") << "old";
+    row("Content-Range", "file", "ud", {"Content-Range: bytes 0-9/20"}, New, "400 Bad Request", "old");
+    row("content-range in lower case", "", "ud", {"content-range: bytes 0-9/*"}, New, "400 Bad Request", "none");
 }
 
 void tst_DavWrite::put()
