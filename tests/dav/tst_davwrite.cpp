@@ -19,8 +19,7 @@ private slots:
     void putLarge_data();
     void putLarge();
     void putPermissions();
-    void clientSequences_data();
-    void clientSequences();
+    void lockedAgainstOthers();
     void putThatFailsChangesNothing_data();
     void putThatFailsChangesNothing();
     void deleting_data();
@@ -45,67 +44,34 @@ void tst_DavWrite::put_data()
     QTest::addColumn<QString>("after"); // "old", "new", "none", "folder"
 
     using H = QList<QByteArray>;
-    QTest::addRow("new file") << "" << true << true << H{} << New << QByteArray("201 Created") << "new";
-    QTest::addRow("new file, deleting disabled") << "" << true << false << H{} << New << QByteArray("201 Created")
-                                                 << "new";
-    QTest::addRow("new empty file") << "" << true << true << H{} << QByteArray() << QByteArray("201 Created")
-                                    << "empty";
-    QTest::addRow("replaces when deleting is enabled") << "file" << true << true << H{} << New
-                                                       << QByteArray("201 Created") << "new";
-    QTest::addRow("never replaces when deleting is disabled") << "file" << true << false << H{} << New
-                                                              << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("If-None-Match: * never replaces") << "file" << true << true << H{"If-None-Match: *"} << New
-                                                     << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("If-None-Match: * creates") << "" << true << true << H{"If-None-Match: *"} << New
-                                              << QByteArray("201 Created") << "new";
-    QTest::addRow("stale If-Match") << "file" << true << true << H{"If-Match: \"1-2\""} << New
-                                    << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("If-Match: * replaces") << "file" << true << true << H{"If-Match: *"} << New
-                                          << QByteArray("201 Created") << "new";
-    QTest::addRow("If-Match: * of nothing") << "" << true << true << H{"If-Match: *"} << New
-                                            << QByteArray("412 Precondition Failed") << "none";
-    QTest::addRow("If-Unmodified-Since: long ago") << "file" << true << true
-                                                   << H{"If-Unmodified-Since: Sun, 06 Nov 1994 08:49:37 GMT"} << New
-                                                   << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("If: a stale tag") << "file" << true << true << H{"If: ([\"1-2\"])"} << New
-                                     << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("If: Not a stale tag") << "file" << true << true << H{"If: (Not [\"1-2\"])"} << New
-                                         << QByteArray("201 Created") << "new";
-    QTest::addRow("If: no lock, or not") << "file" << true << true
-                                         << H{"If: (<DAV:no-lock>) (Not <DAV:no-lock>)"} << New
-                                         << QByteArray("201 Created") << "new";
-    QTest::addRow("If: no lock") << "file" << true << true << H{"If: (<DAV:no-lock>)"} << New
-                                 << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("If: malformed") << "file" << true << true << H{"If: (<DAV:no-lock>"} << New
-                                   << QByteArray("400 Bad Request") << "old";
-    QTest::addRow("a folder is never replaced") << "folder" << true << true << H{} << New
-                                                << QByteArray("412 Precondition Failed") << "folder";
-    QTest::addRow("a folder is never replaced, mc") << "folder" << true << true << H{"User-Agent: mc"} << New
-                                                    << QByteArray("412 Precondition Failed") << "folder";
+    // rights: u uploads, d deleting enabled
+    const auto row = [](const char *name, const char *existing, const QByteArray &rights, const H &headers,
+                        const QByteArray &body, const char *status, const char *after) {
+        QTest::newRow(name) << QString::fromLatin1(existing) << rights.contains('u') << rights.contains('d')
+                            << headers << body << QByteArray(status) << QString::fromLatin1(after);
+    };
+    const char *created = "201 Created", *failed = "412 Precondition Failed";
+    row("new file", "", "ud", {}, New, created, "new");
+    row("new empty file", "", "ud", {}, {}, created, "empty");
+    row("replaces when deleting is enabled", "file", "ud", {}, New, created, "new");
+    row("never replaces when deleting is disabled", "file", "u", {}, New, failed, "old");
+    row("If-None-Match: * never replaces", "file", "ud", {"If-None-Match: *"}, New, failed, "old");
+    row("stale If-Match", "file", "ud", {"If-Match: \"1-2\""}, New, failed, "old");
+    row("If-Match: * of nothing", "", "ud", {"If-Match: *"}, New, failed, "none");
+    row("If-Unmodified-Since: long ago", "file", "ud", {"If-Unmodified-Since: Sun, 06 Nov 1994 08:49:37 GMT"}, New,
+        failed, "old");
+    row("If: a stale tag", "file", "ud", {"If: ([\"1-2\"])"}, New, failed, "old");
+    row("a folder is never replaced", "folder", "ud", {}, New, failed, "folder");
     // No client is granted a right by what it calls itself.
-    QTest::addRow("mc never replaces when deleting is disabled") << "file" << true << false << H{"User-Agent: mc"}
-                                                                 << New << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("mc with If-None-Match: *") << "file" << true << true << H{"User-Agent: mc", "If-None-Match: *"}
-                                              << New << QByteArray("412 Precondition Failed") << "old";
-    QTest::addRow("uploads disabled") << "" << false << true << H{} << New << QByteArray("423 Read only") << "none";
-    QTest::addRow("no such folder") << "nofolder" << true << true << H{} << New << QByteArray("423 Locked")
-                                    << "none";
-    QTest::addRow("uploads disabled, existing") << "file" << false << true << H{} << New
-                                                << QByteArray("423 Read only") << "old";
-    QTest::addRow("ezdavplugin probe of one byte") << "" << true << true << H{"User-Agent: ezdavplugin"}
-                                                   << QByteArray("x") << QByteArray("201 Created") << "none";
-    QTest::addRow("ezdavplugin, two bytes") << "" << true << true << H{"User-Agent: ezdavplugin"}
-                                            << QByteArray("xy") << QByteArray("201 Created") << "xy";
+    row("mc never replaces when deleting is disabled", "file", "u", {"User-Agent: mc"}, New, failed, "old");
+    row("uploads disabled", "", "d", {}, New, "423 Read only", "none");
+    row("no such folder", "nofolder", "ud", {}, New, "423 Locked", "none");
+    row("ezdavplugin probe of one byte", "", "ud", {"User-Agent: ezdavplugin"}, "x", created, "none");
+    row("ezdavplugin, two bytes", "", "ud", {"User-Agent: ezdavplugin"}, "xy", created, "xy");
+    row("ezdavplugin probe on an existing name", "file", "u", {"User-Agent: ezdavplugin"}, "x", failed, "old");
     // A piece of a file is not the file: a PUT that says so is refused and stores nothing.
-    QTest::addRow("Content-Range on an existing file") << "file" << true << true << H{"Content-Range: bytes 0-9/20"}
-                                                      << New << QByteArray("400 Bad Request") << "old";
-    QTest::addRow("Content-Range on a new name") << "" << true << true << H{"Content-Range: bytes 10-19/20"}
-                                                 << New << QByteArray("400 Bad Request") << "none";
-    QTest::addRow("content-range in lower case") << "file" << true << true << H{"content-range: bytes 0-9/*"}
-                                                 << New << QByteArray("400 Bad Request") << "old";
-    QTest::addRow("ezdavplugin probe on an existing name") << "file" << true << false
-                                                           << H{"User-Agent: ezdavplugin"} << QByteArray("x")
-                                                           << QByteArray("412 Precondition Failed") << "old";
+    row("Content-Range", "file", "ud", {"Content-Range: bytes 0-9/20"}, New, "400 Bad Request", "old");
+    row("content-range in lower case", "", "ud", {"content-range: bytes 0-9/*"}, New, "400 Bad Request", "none");
 }
 
 void tst_DavWrite::put()
@@ -159,25 +125,9 @@ void tst_DavWrite::putLarge_data()
     QTest::addColumn<bool>("chunked");
 
     // Around the pieces the body is taken in (64 KiB) and the stretches a file is handed to the
-    // disk in while it arrives (8 MiB).
-    const struct
-    {
-        const char *name;
-        int size;
-    } sizes[] = {
-        {"300000 bytes", 300000},
-        {"64 KiB - 1", 65535},
-        {"64 KiB", 65536},
-        {"64 KiB + 1", 65537},
-        {"8 MiB", 8 << 20},
-        {"8 MiB + 1", (8 << 20) + 1},
-        {"17 MiB + 3", (17 << 20) + 3},
-    };
-    for (const auto &size : sizes) {
-        QTest::addRow("%s", size.name) << size.size << false << false;
-        QTest::addRow("%s after 100 Continue", size.name) << size.size << true << false;
-    }
-    // In chunks, as Finder and curl send a body of no known length.
+    // disk in while it arrives (8 MiB); in chunks, as Finder and curl send a body of no known length.
+    QTest::addRow("64 KiB + 1") << 65537 << false << false;
+    QTest::addRow("8 MiB + 1 after 100 Continue") << (8 << 20) + 1 << true << false;
     QTest::addRow("300000 bytes in chunks") << 300000 << false << true;
     QTest::addRow("17 MiB + 3 in chunks after 100 Continue") << (17 << 20) + 3 << true << true;
 }
@@ -248,112 +198,40 @@ void tst_DavWrite::putPermissions()
     QCOMPARE(s.read(QStringLiteral("kept.txt")), New);
 }
 
-void tst_DavWrite::clientSequences_data()
+void tst_DavWrite::lockedAgainstOthers()
 {
-    // Requests on one connection, "TOKEN" standing for the lock token of the LOCK before.
-    QTest::addColumn<QList<QByteArray>>("requests");
-    QTest::addColumn<QList<int>>("classes"); // of the answers' status codes: 2 for 2xx; or the codes
-    QTest::addColumn<QByteArray>("content"); // of docs/copy.bin afterwards
-    QTest::addColumn<qint64>("modified");    // its modification time afterwards; 0: any
-    QTest::addColumn<QByteArray>("answered"); // a header line of the last answer, if any
-
-    const QByteArray data = QByteArray(100000, 'f') + "end";
-    QByteArray chunks;
-    for (qsizetype at = 0; at < data.size(); at += 4096)
-        chunks += QByteArray::number(qMin<qsizetype>(4096, data.size() - at), 16) + "\r\n" + data.mid(at, 4096) + "\r\n";
-    chunks += "0\r\n\r\n";
-    const QByteArray lockInfo = "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:lockinfo xmlns:D=\"DAV:\"><D:lockscope>"
-                                "<D:exclusive/></D:lockscope><D:locktype><D:write/></D:locktype><D:owner>"
-                                "<D:href>Finder</D:href></D:owner></D:lockinfo>";
-    // macOS Finder copying a file: an empty file first, locked, then the content in chunks.
-    QTest::addRow("Finder") << QList<QByteArray>{
-        "PUT /docs/copy.bin HTTP/1.1\r\nUser-Agent: WebDAVFS/3.0.0 (03008000) Darwin/22.1.0 (x86_64)\r\n"
-        "Content-Length: 0\r\n\r\n",
-        "LOCK /docs/copy.bin HTTP/1.1\r\nTimeout: Second-600\r\nDepth: 0\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n"
-        "Content-Length: " + QByteArray::number(lockInfo.size()) + "\r\n\r\n" + lockInfo,
-        "PUT /docs/copy.bin HTTP/1.1\r\nIf: (<TOKEN>)\r\nX-Expected-Entity-Length: " + QByteArray::number(data.size())
-        + "\r\nTransfer-Encoding: Chunked\r\n\r\n" + chunks,
-        "UNLOCK /docs/copy.bin HTTP/1.1\r\nLock-Token: <TOKEN>\r\n\r\n",
-    } << QList<int>{2, 2, 2, 2} << data << qint64(0) << QByteArray();
-    // Windows Explorer: a lock on the new name makes the file, then the content with the token.
-    const QByteArray length = "Content-Length: " + QByteArray::number(data.size()) + "\r\n\r\n";
-    const QByteArray lock = "LOCK /docs/copy.bin HTTP/1.1\r\nTimeout: Second-3600\r\nContent-Length: "
-                            + QByteArray::number(lockInfo.size()) + "\r\n\r\n" + lockInfo;
-    QTest::addRow("Explorer, locked") << QList<QByteArray>{
-        lock,
-        "PUT /docs/copy.bin HTTP/1.1\r\nIf: (<TOKEN>)\r\n" + length + data,
-        "UNLOCK /docs/copy.bin HTTP/1.1\r\nLock-Token: <TOKEN>\r\n\r\n",
-    } << QList<int>{201, 2, 2} << data << qint64(0) << QByteArray();
-    // Whoever does not name the lock's token changes nothing while it is held.
-    QTest::addRow("a second client while a lock is held") << QList<QByteArray>{
-        lock,
-        "PUT /docs/copy.bin HTTP/1.1\r\nContent-Length: 0\r\n\r\n",
-        lock,
-        "DELETE /docs/copy.bin HTTP/1.1\r\n\r\n",
-        "MOVE /docs/copy.bin HTTP/1.1\r\nDestination: /docs/moved.bin\r\n\r\n",
-        "DELETE /docs HTTP/1.1\r\n\r\n",
-        "PUT /docs/copy.bin HTTP/1.1\r\nIf: (<TOKEN>)\r\n" + length + data,
-        "UNLOCK /docs/copy.bin HTTP/1.1\r\nLock-Token: <TOKEN>\r\n\r\n",
-        "PUT /docs/copy.bin HTTP/1.1\r\nContent-Length: 3\r\n\r\nnew",
-    } << QList<int>{201, 423, 423, 423, 423, 423, 2, 2, 2} << QByteArray("new") << qint64(0) << QByteArray();
-    // Windows Explorer copying a file: the content, then the file's times and attributes.
-    const QByteArray times = "<?xml version=\"1.0\" encoding=\"utf-8\" ?><D:propertyupdate xmlns:D=\"DAV:\" "
-                             "xmlns:Z=\"urn:schemas-microsoft-com:\"><D:set><D:prop>"
-                             "<Z:Win32CreationTime>Mon, 04 Jan 2010 10:00:00 GMT</Z:Win32CreationTime>"
-                             "<Z:Win32LastAccessTime>Tue, 05 Jan 2010 14:03:07 GMT</Z:Win32LastAccessTime>"
-                             "<Z:Win32LastModifiedTime>Tue, 05 Jan 2010 14:03:07 GMT</Z:Win32LastModifiedTime>"
-                             "<Z:Win32FileAttributes>00000020</Z:Win32FileAttributes></D:prop></D:set>"
-                             "</D:propertyupdate>";
-    QTest::addRow("Explorer, times") << QList<QByteArray>{
-        "PUT /docs/copy.bin HTTP/1.1\r\nUser-Agent: Microsoft-WebDAV-MiniRedir/10.0.19045\r\nContent-Length: "
-            + QByteArray::number(data.size()) + "\r\n\r\n" + data,
-        "PROPPATCH /docs/copy.bin HTTP/1.1\r\nUser-Agent: Microsoft-WebDAV-MiniRedir/10.0.19045\r\n"
-        "Content-Type: text/xml; charset=\"utf-8\"\r\nContent-Length: " + QByteArray::number(times.size())
-            + "\r\n\r\n" + times,
-    } << QList<int>{2, 2} << data << qint64(1262700187) << QByteArray();
-    // rclone with the vendor owncloud: the file's time comes with it.
-    QTest::addRow("rclone, owncloud") << QList<QByteArray>{
-        "PUT /docs/copy.bin HTTP/1.1\r\nX-OC-Mtime: 1262700187\r\nContent-Length: " + QByteArray::number(data.size())
-            + "\r\n\r\n" + data,
-    } << QList<int>{2} << data << qint64(1262700187) << QByteArray("X-OC-Mtime: accepted");
-    QTest::addRow("X-OC-Mtime with a fraction, in chunks") << QList<QByteArray>{
-        "PUT /docs/copy.bin HTTP/1.1\r\nX-OC-Mtime: 1262700187.5\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks,
-    } << QList<int>{2} << data << qint64(1262700187) << QByteArray("X-OC-Mtime: accepted");
-}
-
-void tst_DavWrite::clientSequences()
-{
-    QFETCH(QList<QByteArray>, requests);
-    QFETCH(QList<int>, classes);
-    QFETCH(QByteArray, content);
-    QFETCH(qint64, modified);
-    QFETCH(QByteArray, answered);
+    // Requests on one connection, TOKEN standing for the lock's token: whoever does not name it
+    // changes nothing while the lock is held; a lock on a new name makes the file, as Windows
+    // Explorer does.
     TestServer s;
     s.config.enableDelete = CheckState::On;
     QVERIFY(s.start());
     QVERIFY(s.mkdir(QStringLiteral("docs")));
-
+    const QByteArray lockInfo = "<D:lockinfo xmlns:D=\"DAV:\"><D:lockscope><D:exclusive/></D:lockscope>"
+                                "<D:locktype><D:write/></D:locktype></D:lockinfo>";
+    const QByteArray lock = "LOCK /docs/copy.bin HTTP/1.1\r\nTimeout: Second-3600\r\nContent-Length: "
+                            + QByteArray::number(lockInfo.size()) + "\r\n\r\n" + lockInfo;
+    const QList<std::pair<QByteArray, int>> sequence = {
+        {lock, 201},
+        {"PUT /docs/copy.bin HTTP/1.1\r\nContent-Length: 0\r\n\r\n", 423},
+        {lock, 423},
+        {"DELETE /docs/copy.bin HTTP/1.1\r\n\r\n", 423},
+        {"MOVE /docs/copy.bin HTTP/1.1\r\nDestination: /docs/moved.bin\r\n\r\n", 423},
+        {"DELETE /docs HTTP/1.1\r\n\r\n", 423},
+        {"PUT /docs/copy.bin HTTP/1.1\r\nIf: (<TOKEN>)\r\nContent-Length: 4\r\n\r\nmine", 201},
+        {"UNLOCK /docs/copy.bin HTTP/1.1\r\nLock-Token: <TOKEN>\r\n\r\n", 200},
+        {"PUT /docs/copy.bin HTTP/1.1\r\nContent-Length: 3\r\n\r\nnew", 201},
+    };
     HttpClient client(s.port());
     QByteArray token;
-    HttpReply reply;
-    for (qsizetype i = 0; i < requests.size(); ++i) {
-        QByteArray request = requests.at(i);
-        request.replace("TOKEN", token);
-        reply = client.exchange(request);
-        const int expected = classes.at(i);
-        QVERIFY2(expected < 10 ? reply.code / 100 == expected : reply.code == expected, qPrintable(QString::number(i) + QLatin1Char(' ') + QString::fromLatin1(reply.status)));
+    for (const auto &[request, code] : sequence) {
+        const HttpReply reply = client.exchange(QByteArray(request).replace("TOKEN", token));
+        QVERIFY2(reply.code == code, request.left(30) + " answered " + reply.status);
         if (reply.hasHeader("Lock-Token"))
             token = reply.header("Lock-Token").replace('<', "").replace('>', "");
     }
-    QVERIFY(!client.isClosed());
-    QVERIFY(s.read(QStringLiteral("docs/copy.bin")) == content);
+    QCOMPARE(s.read(QStringLiteral("docs/copy.bin")), QByteArray("new"));
     QCOMPARE(s.names(QStringLiteral("docs")), QStringList{QStringLiteral("copy.bin")});
-    if (modified)
-        QCOMPARE(QFileInfo(s.path(QStringLiteral("docs/copy.bin"))).lastModified().toSecsSinceEpoch(), modified);
-    if (!answered.isEmpty()) {
-        const qsizetype colon = answered.indexOf(':');
-        QCOMPARE(reply.header(answered.left(colon)), answered.mid(colon + 2));
-    }
 }
 
 void tst_DavWrite::putThatFailsChangesNothing_data()
@@ -363,7 +241,6 @@ void tst_DavWrite::putThatFailsChangesNothing_data()
     QTest::addRow("disk full, replacing a file") << true << false;
     QTest::addRow("disk full, a new file") << false << false;
     QTest::addRow("dropped, replacing a file") << true << true;
-    QTest::addRow("dropped, a new file") << false << true;
 }
 
 void tst_DavWrite::putThatFailsChangesNothing()
@@ -413,7 +290,6 @@ void tst_DavWrite::deleting_data()
         return left;
     };
     QTest::addRow("deleting disabled") << QByteArray("/top.txt") << false << QByteArray("423 Read-only") << all;
-    QTest::addRow("deleting disabled, folder") << QByteArray("/docs") << false << QByteArray("423 Read-only") << all;
     QTest::addRow("missing name") << QByteArray("/none.txt") << true << QByteArray("200 Not exists") << all;
     QTest::addRow("file") << QByteArray("/top.txt") << true << QByteArray("200 File deleted")
                           << without({"top.txt"});
@@ -423,7 +299,6 @@ void tst_DavWrite::deleting_data()
     QTest::addRow("link to a folder: the link only") << QByteArray("/docs/link") << true
                                                      << QByteArray("200 File deleted") << without({"docs/link"});
     QTest::addRow("the shared folder") << QByteArray("/") << true << QByteArray("403 Forbidden") << all;
-    QTest::addRow("the shared folder, two slashes") << QByteArray("//") << true << QByteArray("403 Forbidden") << all;
     QTest::addRow("the shared folder, dot") << QByteArray("/.") << true << QByteArray("403 Forbidden") << all;
 }
 
@@ -472,18 +347,12 @@ void tst_DavWrite::mkcol_data()
 
     const QByteArray none;
     QTest::addRow("new folder") << QByteArray("/new") << true << QByteArray("201 Created") << "new" << none;
-    QTest::addRow("existing folder") << QByteArray("/docs") << true << QByteArray("201 Created") << "docs"
-                                     << none;
     QTest::addRow("missing parents") << QByteArray("/docs/b/c") << true << QByteArray("201 Created")
                                      << "docs/b/c" << none;
-    QTest::addRow("encoded name") << QByteArray("/a%20b%C3%A9") << true << QByteArray("201 Created")
-                                  << QString::fromUtf8("a b\xc3\xa9") << none;
     QTest::addRow("uploads disabled") << QByteArray("/up/x") << false << QByteArray("403 Forbidden") << ""
                                       << none;
     QTest::addRow("a file in the way") << QByteArray("/file.txt") << true << QByteArray("500 MKPATH Failed")
                                        << "" << none;
-    QTest::addRow("a file in the way of a parent") << QByteArray("/file.txt/x") << true
-                                                   << QByteArray("500 MKPATH Failed") << "" << none;
     QTest::addRow("with a body") << QByteArray("/bodied") << true << QByteArray("415 Unsupported Media Type")
                                  << "" << QByteArray("<x/>");
 }

@@ -106,30 +106,18 @@ void tst_Mfind::listing_data()
                                                                          << hid + a + b + big + c + end;
     QTest::addRow("one file: no name, no end line") << QByteArray("/Photos/a.jpg") << ("100000\r\n" + L + "\r\n\r\n");
     QTest::addRow("missing target") << QByteArray("/Nothing/") << end;
-    QTest::addRow("missing file") << QByteArray("/Photos/none.jpg") << end;
     QTest::addRow("pattern without case") << QByteArray("/Photos/?p=*.jpg") << a + b + folders + end;
-    QTest::addRow("pattern with case") << QByteArray("/Photos/?p=*.jpg&s=1") << a + folders + end;
     QTest::addRow("pattern anywhere in the name") << QByteArray("/Photos/?p=b") << b + big + folders + end;
-    QTest::addRow("pattern with a negated set") << QByteArray("/Photos/?p=b[!i]") << b + folders + end;
     QTest::addRow("pattern, recursive") << QByteArray("/Photos/?p=*.txt&r=1") << c + end;
     QTest::addRow("smaller than 1000") << QByteArray("/Photos/?s1=1000&s1o=%3C") << hid + b + folders + end;
     QTest::addRow("larger than 3000000000: 64-bit")
         << QByteArray("/Photos/?s1=3000000000&s1o=%3E") << big + folders + end;
-    QTest::addRow("exactly 3 GiB") << QByteArray("/Photos/?s1=3221225472") << big + folders + end;
-    QTest::addRow("between two sizes") << QByteArray("/Photos/?s1=100&s1o=%3E&s2=200000&s2o=%3C")
-                                       << a + b + folders + end;
     QTest::addRow("after a date") << QByteArray("/Photos/?t=201001011400&to=%3E") << a + folders + end;
-    QTest::addRow("at a date") << QByteArray("/Photos/?t=201001011400") << hid + b + big + folders + end;
     QTest::addRow("before a date, one-digit minutes") << QByteArray("/Photos/?t=20100101142&to=%3C")
                                                       << hid + b + big + folders + end;
-    QTest::addRow("same minute") << QByteArray("/Photos/?t=201001011502&to==&tu=1") << a + folders + end;
     QTest::addRow("same hour") << QByteArray("/Photos/?t=201001011500&to==&tu=2") << a + folders + end;
-    QTest::addRow("same month") << QByteArray("/Photos/?t=201001010000&to==&tu=3")
-                                << hid + a + b + big + folders + end;
     QTest::addRow("unparsable date is -1: everything is later")
         << QByteArray("/Photos/?t=soon&to=%3E") << hid + a + b + big + folders + end;
-    QTest::addRow("unparsable date is -1: nothing is earlier") << QByteArray("/Photos/?t=soon&to=%3C")
-                                                               << folders + end;
 }
 
 void tst_Mfind::listing()
@@ -147,7 +135,6 @@ void tst_Mfind::imagesSwitch_data()
     QTest::addColumn<int>("profile");   // the profile's showImages
     QTest::addColumn<bool>("pictures"); // the switching client's listings show pictures
     QTest::addRow("on while the profile is off") << QByteArray("1") << 0 << true;
-    QTest::addRow("off while the profile is on") << QByteArray("0") << 2 << false;
     QTest::addRow("anything else: off") << QByteArray("x") << 2 << false;
 }
 
@@ -190,25 +177,14 @@ void tst_Mfind::patternIsFoundAnywhereInTheName_data()
     QTest::addColumn<bool>("found");
 
     QTest::addRow("literal inside") << "b" << false << "abc.txt" << true;
-    QTest::addRow("literal missing") << "x" << false << "abc.doc" << false;
     QTest::addRow("suffix") << "*.jpg" << false << "photo.JPG" << true;
-    QTest::addRow("suffix with case") << "*.jpg" << true << "photo.JPG" << false;
     QTest::addRow("star in the middle") << "a*c" << false << "xxabbbcxx" << true;
-    QTest::addRow("pieces in the wrong order") << "c*a" << false << "abc" << false;
     QTest::addRow("pieces must not overlap") << "aba*aba" << false << "ababa" << false;
     QTest::addRow("pieces side by side") << "aba*aba" << false << "abaaba" << true;
     QTest::addRow("question mark is one character") << "a?c" << false << "abc" << true;
-    QTest::addRow("question mark is not none") << "a?c" << false << "ac" << false;
-    QTest::addRow("set") << "[bx]c" << false << "abc" << true;
     QTest::addRow("negated set") << "b[!i]" << false << "bi bo" << true;
-    QTest::addRow("negated set not matching") << "b[!i]" << false << "bi" << false;
-    QTest::addRow("range") << "[0-9][0-9]" << false << "img42" << true;
     QTest::addRow("lone bracket is a character") << "[x" << false << "a[x" << true;
     QTest::addRow("regular expression characters are plain") << "a.(b)+" << false << "a.(b)+.txt" << true;
-    QTest::addRow("dot is plain") << "a.b" << false << "axb" << false;
-    QTest::addRow("only stars") << "**" << false << "anything" << true;
-    QTest::addRow("stars around") << "*b*" << false << "abc" << true;
-    QTest::addRow("many pieces found") << "*a*a*a*b" << false << "xaxaxaxb" << true;
     QTest::addRow("many pieces, the last missing") << "*a*a*a*b" << false << "aaaaaaaa" << false;
 }
 
