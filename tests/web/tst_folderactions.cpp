@@ -233,12 +233,9 @@ void TestFolderActions::createFolder_data()
     const QByteArray failed = "Create new folder failed";
     QTest::addRow("plus is a blank") << QByteArray("New+folder") << QByteArray("New folder created")
                                      << QStringLiteral("New folder");
-    QTest::addRow("letters outside ASCII") << QByteArray("%C3%84rger") << QByteArray("New folder created")
-                                           << QStringLiteral("Ärger");
     QTest::addRow("a file of that name") << QByteArray("a.txt") << failed << QString();
     QTest::addRow("existing folder") << QByteArray("Old") << QByteArray("Folder create failed: Folder exists")
                                      << QString();
-    QTest::addRow("empty name") << QByteArray("") << failed << QString();
     QTest::addRow("dot dot") << QByteArray("..") << failed << QString();
     QTest::addRow("climbing out") << QByteArray("..%2F..%2Fescaped") << failed << QString();
     QTest::addRow("a path") << QByteArray("x%2Fy") << failed << QString();
@@ -280,12 +277,8 @@ void TestFolderActions::responsiveChanges_data()
     QTest::addRow("delete without a token") << del << false << QByteArray() << 403 << QByteArray() << untouched << none;
     QTest::addRow("delete with another session's token") << del << false << QByteArray("other") << 403
                                                          << QByteArray() << untouched << none;
-    QTest::addRow("new folder without a token") << QByteArray("a=cfd&f=New") << false << QByteArray() << 403
-                                                << QByteArray() << none << QStringList{"New"};
     QTest::addRow("upload without a token") << QByteArray("up.txt") << true << QByteArray() << 403 << QByteArray()
                                             << none << QStringList{"up.txt"};
-    QTest::addRow("upload with the token") << QByteArray("up.txt") << true << QByteArray("page") << 303
-                                           << QByteArray("File sent success.") << QStringList{"up.txt"} << none;
     // A folder chosen whole: its files name the folders they lie in, made below this one.
     QTest::addRow("upload into new folders") << QByteArray("Trip/Day 1/up.txt") << true << QByteArray("page") << 303
                                              << QByteArray("File sent success.") << QStringList{"Trip/Day 1/up.txt"}
@@ -384,8 +377,6 @@ void TestFolderActions::appletPage_data()
     QTest::addColumn<QByteArray>("params"); // after the Cookie parameter
 
     QTest::addRow("root") << QByteArray("/") << QByteArray() << QByteArray("/") << QByteArray();
-    QTest::addRow("/Music") << QByteArray("/Music") << QByteArray() << QByteArray("/Music")
-                            << QByteArray("<param name=Path value=\"/Music/\">");
     QTest::addRow("plus and markup") << QByteArray("/a+%22%3Cb%3E") << QByteArray() << QByteArray("/a%20%22%3Cb%3E")
                                      << QByteArray("<param name=Path value=\"/a &quot;&lt;b&gt;/\">");
     QTest::addRow("basic credentials") << QByteArray("/Music") << QByteArray("anna:s\"3<") << QByteArray("/Music")
@@ -433,8 +424,6 @@ void TestFolderActions::launchFile_data()
     // An open share refuses such names before; behind a password they come this far.
     QTest::addRow("markup in the host") << QByteArray("/") << QByteArray("h\"><x a=\"") << QByteArray("anna:x")
                                         << QByteArray("http://LOCAL/") << QByteArray("<argument>Aut=anna:x</argument>");
-    QTest::addRow("path in the host") << QByteArray("/") << QByteArray("evil.example/x") << QByteArray("anna:x")
-                                      << QByteArray("http://LOCAL/") << QByteArray("<argument>Aut=anna:x</argument>");
     QTest::addRow("no host") << QByteArray("/") << QByteArray() << QByteArray() << QByteArray("http://LOCAL/")
                              << QByteArray();
     QTest::addRow("basic credentials") << QByteArray("/") << QByteArray("h") << QByteArray("anna:a&b")
@@ -524,8 +513,6 @@ void TestFolderActions::archive_data()
     const auto named = [](const QByteArray &name) { return "attachment; filename=\"" + name + ".zip\""; };
 
     QTest::addRow("a folder") << QByteArray("/Photos/?a=zip") << QByteArray("200") << named("Photos") << photos << 0;
-    QTest::addRow("a folder without its slash") << QByteArray("/Photos?a=zip") << QByteArray("200") << named("Photos")
-                                                << photos << 0;
     QTest::addRow("the shared folder, named after the share") << QByteArray("/?a=zip") << QByteArray("200")
                                                               << named("share") << all << 0;
     QTest::addRow("names outside Latin-1") << QByteArray("/%E6%97%A5%E6%9C%AC/?a=zip") << QByteArray("200")
@@ -671,16 +658,10 @@ void TestFolderActions::findByName_data()
         << beach.mid(2, 2) << false
         << QByteArray("<td>Pages: <a href=\"?a=find&amp;q=beach&amp;p=0\">1</a> <b>2</b> "
                       "<a href=\"?a=find&amp;q=beach&amp;p=2\">3</a> </td>");
-    QTest::addRow("a page beyond the last") << QByteArray("/?a=find&q=beach&p=7") << true << 2 << 0 << 0
-        << beach.mid(0, 2) << false
-        << QByteArray("<td>Pages: <b>1</b> <a href=\"?a=find&amp;q=beach&amp;p=1\">2</a> "
-                      "<a href=\"?a=find&amp;q=beach&amp;p=2\">3</a> </td>");
     QTest::addRow("bounded in matches") << QByteArray("/?a=find&q=beach") << true << 0 << 0 << 2 << beach.mid(0, 2)
                                         << true << QByteArray();
     QTest::addRow("bounded in entries") << QByteArray("/?a=find&q=beach") << true << 0 << 3 << 0 << beach.mid(0, 2)
                                         << true << QByteArray();
-    QTest::addRow("nothing found") << QByteArray("/?a=find&q=zebra") << true << 0 << 0 << 0 << QByteArrayList()
-                                   << false << QByteArray();
     QTest::addRow("markup in the text") << QByteArray("/?a=find&q=%3Cb%3E%22") << true << 0 << 0 << 0
                                         << QByteArrayList() << false << QByteArray();
 }

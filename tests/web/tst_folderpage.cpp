@@ -238,14 +238,10 @@ void TestFolderPage::paging_data()
 
     QTest::addRow("25 entries, second page") << 25 << QByteArray() << QByteArray("1") << 1 << QByteArray("f24")
         << 24 << QByteArray("<td>Pages: <a href=\"?a=p&p=0\">1</a> <b>2</b> </td>");
-    QTest::addRow("exactly 24 entries") << 24 << QByteArray() << QByteArray() << 24 << QByteArray("f00") << 24
-                                        << QByteArray();
     QTest::addRow("10 a page, third page") << 25 << QByteArray("10") << QByteArray("2") << 5 << QByteArray("f20")
         << 10 << QByteArray("<td>Pages: <a href=\"?a=p&p=0\">1</a> <a href=\"?a=p&p=1\">2</a> <b>3</b> </td>");
     QTest::addRow("page size 0 is refused") << 25 << QByteArray("0") << QByteArray("1") << 1
                                             << QByteArray("f24") << 24 << QByteArray("<b>2</b> </td>");
-    QTest::addRow("page size not a number") << 25 << QByteArray("ten") << QByteArray() << 24 << QByteArray("f00")
-                                            << 24 << QByteArray("<b>1</b>");
     QTest::addRow("negative page") << 25 << QByteArray() << QByteArray("-1") << 24 << QByteArray("f00") << 24
                                    << QByteArray("<td>Pages: <b>1</b> <a href=\"?a=p&p=1\">2</a> </td>");
     QTest::addRow("huge page size and page") << 5 << QByteArray("2147483647") << QByteArray("2147483647") << 5
@@ -287,13 +283,12 @@ void TestFolderPage::manyEntries_data()
     QTest::addColumn<int>("pageSize");
     QTest::addColumn<int>("page");
 
-    QTest::addRow("by name") << QByteArray("n") << false << "C" << QByteArray("UTC") << 1000 << 0;
     QTest::addRow("German, summer time begins") << QByteArray("t") << false << "de_DE" << QByteArray("Europe/Berlin")
                                                 << 1000 << 0;
-    QTest::addRow("US, pictures by size") << QByteArray("s") << true << "en_US" << QByteArray("America/New_York")
-                                          << 1000 << 0;
     QTest::addRow("seventh page of seven") << QByteArray("t") << false << "en_US" << QByteArray("America/New_York")
                                            << 7 << 6;
+    QTest::addRow("US, pictures by size") << QByteArray("s") << true << "en_US" << QByteArray("America/New_York")
+                                          << 1000 << 0;
 }
 
 void TestFolderPage::manyEntries()

@@ -87,8 +87,6 @@ void TestUpload::upload_data()
                                                  << one("t.bin", tricky);
     QTest::addRow("windows client path") << FormType << multipartBody("----Bound4ry", "C:\\Users\\me\\photo.jpg", data)
                                          << sent << one("photo.jpg", data);
-    QTest::addRow("utf-8 name") << FormType << multipartBody("----Bound4ry", "\xC3\xA4.txt", "") << sent
-                                << one("\xC3\xA4.txt", "");
     // The part headers as they come: read by name, in any case, parameters quoted or not.
     const auto withPartHeaders = [](const QByteArray &headers, const QByteArray &data) {
         return "------Bound4ry\r\n" + headers + "\r\n" + data + "\r\n------Bound4ry--\r\n";
@@ -117,8 +115,6 @@ void TestUpload::upload_data()
     QTest::addRow("no boundary") << QByteArray("multipart/form-data") << multipartBody("----Bound4ry", "nb.txt", "x")
                                  << refused << Files{};
     QTest::addRow("name dot dot") << FormType << multipartBody("----Bound4ry", "..", "x") << refused << Files{};
-    QTest::addRow("path ending in a slash") << FormType << multipartBody("----Bound4ry", "dir/", "x") << refused
-                                            << Files{};
     QByteArray cut = multipartBody("----Bound4ry", "cut.bin", data);
     cut.chop(cut.size() - cut.indexOf("\r\n------Bound4ry", 200));
     QTest::addRow("no closing delimiter") << FormType << cut << cutShort << Files{};
