@@ -52,6 +52,7 @@ private slots:
     void upload_data();
     void upload();
     void twoUploadsOnOneConnection();
+    void pieceEndingInADelimiterStart();
     void interrupted_data();
     void interrupted();
 
@@ -184,6 +185,26 @@ void TestUpload::twoUploadsOnOneConnection()
     QVERIFY(client.waitClosed());
     QCOMPARE(web->read("Photos/one.txt"), QByteArray("1"));
     QCOMPARE(web->read("two.txt"), QByteArray("2"));
+}
+
+// The server holds back the end of a piece that may begin a delimiter; when the next piece
+// shows it was content, those bytes go to the file.
+void TestUpload::pieceEndingInADelimiterStart()
+{
+    QVERIFY(web->start());
+    HttpClient client(web->port(), HttpClient::Browser);
+    QVERIFY(client.connectTo(web->port()));
+    const QByteArray data = QByteArray(200000, 'a') + "\r\n------Bound4ry-not-yet\r\n--x";
+    const QByteArray body = multipartBody("----Bound4ry", "held.txt", data);
+    const QByteArray head = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + FormType
+                            + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
+    const qsizetype split = body.indexOf("\r\n------Bound4ry-not") + 10;
+    client.send(head + body.left(split));
+    QTRY_VERIFY(web->server->traffic.receivedBytes >= head.size() + split);
+    QTest::qWait(100);
+    client.send(body.mid(split));
+    QTRY_VERIFY(client.received.contains("</html>"));
+    QCOMPARE(web->read("held.txt"), data);
 }
 
 void TestUpload::interrupted_data()
