@@ -16,7 +16,6 @@
 #include <QSet>
 #include <QTest>
 #include <QTimeZone>
-#include <QTranslator>
 #include <QUrl>
 
 #include <ctime>
@@ -26,19 +25,6 @@
 
 namespace {
 
-const QByteArray DeleteScript =
-    "<script type=\"text/javascript\">function checkFolder(item){if(item.checked){if(!confirm('Delete all "
-    "files in folder ' + item.value + '?')){item.checked = false;return false;}}return true;}function "
-    "read_value(){if(document.fl.d[0] == null) return checkFolder(document.fl.d);for(var i=0; i < "
-    "document.fl.d.length; i++){if(!checkFolder(document.fl.d[i]))return false;}return true;}</script>";
-const QByteArray ActionForm =
-    "<form method=\"POST\" name=\"af\"><td><select name=\"a\" onchange=\"if(af.a.selectedIndex>0){af.submit();"
-    "af.a.selectedIndex=0;}\"><option value=\"\" SELECTED>Select Action</option><option value=\"up\">Add File"
-    "</option><option value=\"cf\">Create Folder</option><option value=\"upfm\">File Manager in window</option>"
-    "<option value=\"upm\">File Manager in browser</option></select></td></form>";
-const QByteArray DeleteForm =
-    "<form method=\"POST\" name=\"fl\" onsubmit=\"return read_value()\"><input type=\"hidden\" name=\"a\" "
-    "value=\"del\"><td><input type=\"submit\" value=\"Delete selected items\"></td>";
 const QByteArray Entries = "<table border=\"1\" frame=\"border\">";
 const QByteArray Cell = "<td align=\"center\" width=\"200\">";
 
@@ -47,53 +33,16 @@ QByteArray dateOf(const QString &path)
     return QLocale().toString(QFileInfo(path).lastModified(), QLocale::ShortFormat).toUtf8();
 }
 
-// The entry cells of a page body, in order: the text between each cell opener and its end.
-QList<QByteArray> cells(const QByteArray &page)
-{
-    QList<QByteArray> out;
-    qsizetype at = 0;
-    while ((at = page.indexOf(Cell, at)) >= 0) {
-        const qsizetype end = page.indexOf("</td>", at);
-        out.append(page.mid(at + Cell.size(), end - at - Cell.size()));
-        at = end;
-    }
-    return out;
-}
-
-// The names shown in the entry cells, in order.
+// The names shown in the entry cells of a page, in order.
 QList<QByteArray> names(const QByteArray &page)
 {
+    static const QRegularExpression cell(QStringLiteral("<td align=\"center\" width=\"200\">[^<]*(?:<input[^>]*> )?"
+                                                        "<a href=\"[^\"]*\">(?:<img[^>]*>)?(?:<br>)?(.*?)<br>"));
     QList<QByteArray> out;
-    for (const QByteArray &cell : cells(page)) {
-        QByteArray rest = cell.mid(cell.indexOf("<a href=\""));
-        rest = rest.mid(rest.indexOf('>') + 1);
-        if (rest.startsWith("<img"))
-            rest = rest.mid(rest.indexOf('>') + 1);
-        if (rest.startsWith("<br>"))
-            rest = rest.mid(4);
-        out.append(rest.left(rest.indexOf("<br>")));
-    }
+    for (const QRegularExpressionMatch &m : cell.globalMatch(QString::fromUtf8(page)))
+        out.append(m.captured(1).toUtf8());
     return out;
 }
-
-// Answers every translation lookup of the folder page with a text outside ASCII.
-class UmlautTranslator : public QTranslator
-{
-public:
-    QString translate(const char *context, const char *source, const char *, int) const override
-    {
-        if (qstrcmp(context, "ShareDir") != 0)
-            return QString();
-        if (qstrcmp(source, "Size") == 0)
-            return QStringLiteral("Größe");
-        if (qstrcmp(source, "Empty") == 0)
-            return QStringLiteral("Leer – nichts");
-        if (qstrcmp(source, "Folder") == 0)
-            return QStringLiteral("Ördner <&>");
-        return QString();
-    }
-    bool isEmpty() const override { return false; }
-};
 
 // Sets the modification time of `path` to `msecs` after the epoch (before it when negative).
 bool setModified(const QString &path, qint64 msecs)
@@ -115,47 +64,28 @@ qint64 utc(int year, int month, int day, int hour, int minute, int second, int m
         .toMSecsSinceEpoch();
 }
 
-// The folder pages kept in pages/, byte for byte but for the placeholders of `varying`: each
-// "@<name>@" in a page stands for its value (a date that depends on when the test runs). With
-// TESSALY_WRITE_PAGES=1 the test writes the pages afresh from what the server answers, the values
-// put back as placeholders (look at the difference before committing it).
-bool matchesGolden(const QString &name, QByteArray page, QByteArray *why,
-                   const QList<std::pair<QByteArray, QByteArray>> &varying = {})
+// The folder page kept in pages/ under the test function's and row's name, each "@<name>@" in it
+// replaced by the value `varying` gives (a date that depends on when the test runs). With
+// TESSALY_WRITE_PAGES=1 the test writes `page` there instead, the values put back as
+// placeholders (look at the difference before committing it).
+QByteArray golden(QByteArray page, const QList<std::pair<QByteArray, QByteArray>> &varying = {})
 {
-    QFile file(QStringLiteral(TESSALY_PAGES_DIR "/") + name + QStringLiteral(".html"));
-    if (qEnvironmentVariableIntValue("TESSALY_WRITE_PAGES") == 1) {
-        for (const auto &[placeholder, value] : varying)
-            page.replace(value, '@' + placeholder + '@');
-        return file.open(QIODevice::WriteOnly) && file.write(page) == page.size();
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        *why = "no golden page " + file.fileName().toUtf8();
-        return false;
-    }
-    QByteArray golden = file.readAll();
-    for (const auto &[placeholder, value] : varying)
-        golden.replace('@' + placeholder + '@', value);
-    if (page == golden)
-        return true;
-    qsizetype differs = 0;
-    while (differs < qMin(page.size(), golden.size()) && page.at(differs) == golden.at(differs))
-        ++differs;
-    *why = name.toUtf8() + ": " + page.mid(qMax<qsizetype>(0, differs - 200), 400) + "\n    golden: "
-           + golden.mid(qMax<qsizetype>(0, differs - 200), 400);
-    return false;
-}
-
-// The golden page named after the test function and its data row.
-QString goldenName()
-{
-    QString name = QString::fromLatin1(QTest::currentTestFunction());
-    if (QTest::currentDataTag())
-        name += u'-' + QString::fromUtf8(QTest::currentDataTag());
+    QString name = QString::fromLatin1(QTest::currentTestFunction()) + u'-' + QString::fromUtf8(QTest::currentDataTag());
     for (QChar &c : name) {
         if (!c.isLetterOrNumber())
             c = u'-';
     }
-    return name;
+    QFile file(QStringLiteral(TESSALY_PAGES_DIR "/") + name + QStringLiteral(".html"));
+    if (qEnvironmentVariableIntValue("TESSALY_WRITE_PAGES") == 1) {
+        for (const auto &[placeholder, value] : varying)
+            page.replace(value, '@' + placeholder + '@');
+        file.open(QIODevice::WriteOnly) && file.write(page);
+        return page;
+    }
+    QByteArray kept = file.open(QIODevice::ReadOnly) ? file.readAll() : "no page " + file.fileName().toUtf8();
+    for (const auto &[placeholder, value] : varying)
+        kept.replace('@' + placeholder + '@', value);
+    return kept;
 }
 
 } // namespace
@@ -178,13 +108,10 @@ private slots:
     void paging();
     void manyEntries_data();
     void manyEntries();
-    void oneShotMessage();
     void escaping_data();
     void escaping();
     void responsiveWeight();
-    void hiddenEntries();
-    void noFolders();
-    void unreadableEntryKeepsItsSlot();
+    void listed();
 
 private:
     std::unique_ptr<TestServer> web;
@@ -227,13 +154,9 @@ void TestFolderPage::wholePage()
     const HttpReply reply = client.get(target);
     QCOMPARE(reply.statusLine, QByteArray("HTTP/1.1 200 OK"));
     QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
-    QByteArray why;
-    QVERIFY2(matchesGolden(goldenName(), reply.body, &why,
-                           {{"DATE:a.txt", dateOf(web->path("a.txt"))},
-                            {"DATE:Photos/x.bin", dateOf(web->path("Photos/x.bin"))}}),
-             why.constData());
+    QCOMPARE(reply.body, golden(reply.body, {{"DATE:a.txt", dateOf(web->path("a.txt"))},
+                                             {"DATE:Photos/x.bin", dateOf(web->path("Photos/x.bin"))}}));
 }
-
 void TestFolderPage::variants_data()
 {
     QTest::addColumn<bool>("images");
@@ -242,21 +165,13 @@ void TestFolderPage::variants_data()
     QTest::addColumn<QByteArrayList>("present");
     QTest::addColumn<QByteArrayList>("absent");
 
-    QTest::addRow("all on") << false << true << true
-                            << QByteArrayList{DeleteScript, ActionForm, DeleteForm, "<body>", "name=\"f\" value=\"a.txt\""}
-                            << QByteArrayList{"background"};
-    QTest::addRow("upload off") << false << false << true
-                                << QByteArrayList{DeleteScript, DeleteForm, "</tr></table></form>"}
+    QTest::addRow("upload off") << false << false << true << QByteArrayList{"name=\"fl\"", "</tr></table></form>"}
                                 << QByteArrayList{"name=\"af\"", "Add File"};
-    QTest::addRow("delete off") << false << true << false << QByteArrayList{ActionForm, "<body>"}
-                                << QByteArrayList{"<script", "name=\"fl\"", "type=\"checkbox\"", "</form><table><tr><form"};
-    QTest::addRow("pictures on") << true << true << true
-                                 << QByteArrayList{"</head><body background=\"/_i/sand-light.jpg\"><table><tr>",
-                                                   "<img src=\"/_i/txt.png\" vspace=\"8\" align=\"center\" border=\"0\">"}
-                                 << QByteArrayList{"<body>"};
+    QTest::addRow("delete off") << false << true << false << QByteArrayList{"name=\"af\"", "<body>"}
+                                << QByteArrayList{"<script", "name=\"fl\"", "type=\"checkbox\""};
     QTest::addRow("pictures on, delete off") << true << true << false
-                                             << QByteArrayList{"<a href=\"/a.txt\"><img src=\"/_i/txt.png\""}
-                                             << QByteArrayList{"type=\"checkbox\"", "<script"};
+        << QByteArrayList{"<body background=\"/_i/sand-light.jpg\">", "<a href=\"/a.txt\"><img src=\"/_i/txt.png\""}
+        << QByteArrayList{"type=\"checkbox\"", "<script"};
 }
 
 void TestFolderPage::variants()
@@ -280,16 +195,12 @@ void TestFolderPage::variants()
     for (const QByteArray &piece : absent)
         QVERIFY2(!reply.body.contains(piece), piece.constData());
 }
-
 void TestFolderPage::parentLink_data()
 {
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<QByteArray>("parentCell");
     QTest::addColumn<QByteArray>("entryLink");
 
-    QTest::addRow("root") << QByteArray("/") << QByteArray() << QByteArray("<a href=\"/x.txt\">");
-    QTest::addRow("/a") << QByteArray("/a") << QByteArray("<td><b><a href=\"/\">../a</a></b></td>")
-                        << QByteArray("<a href=\"/a/x.txt\">");
     QTest::addRow("/a/b") << QByteArray("/a/b") << QByteArray("<td><b><a href=\"/a\">../a/b</a></b></td>")
                           << QByteArray("<a href=\"/a/b/x.txt\">");
     QTest::addRow("/a/ keeps its slash") << QByteArray("/a/") << QByteArray() << QByteArray("<a href=\"/a/x.txt\">");
@@ -299,9 +210,6 @@ void TestFolderPage::parentLink_data()
     QTest::addRow("markup in the path") << QByteArray("/%3Ci%3E%22")
                                         << QByteArray("<td><b><a href=\"/\">../&lt;i&gt;&quot;</a></b></td>")
                                         << QByteArray("<a href=\"/%3Ci%3E%22/x.txt\">");
-    QTest::addRow("letters outside ASCII") << QByteArray("/%C3%A4")
-                                           << QByteArray("<td><b><a href=\"/\">../\xC3\xA4</a></b></td>")
-                                           << QByteArray("<a href=\"/%C3%A4/x.txt\">");
 }
 
 void TestFolderPage::parentLink()
@@ -318,7 +226,6 @@ void TestFolderPage::parentLink()
     QVERIFY2(reply.body.contains(row), reply.body.constData());
     QVERIFY2(reply.body.contains(entryLink), reply.body.constData());
 }
-
 void TestFolderPage::paging_data()
 {
     QTest::addColumn<int>("entries");
@@ -329,24 +236,14 @@ void TestFolderPage::paging_data()
     QTest::addColumn<int>("sizeField");
     QTest::addColumn<QByteArray>("pages");
 
-    QTest::addRow("25 entries, first page") << 25 << QByteArray() << QByteArray() << 24 << QByteArray("f00")
-        << 24 << QByteArray("<td>Pages: <b>1</b> <a href=\"?a=p&p=1\">2</a> </td>");
     QTest::addRow("25 entries, second page") << 25 << QByteArray() << QByteArray("1") << 1 << QByteArray("f24")
         << 24 << QByteArray("<td>Pages: <a href=\"?a=p&p=0\">1</a> <b>2</b> </td>");
-    QTest::addRow("exactly 24 entries") << 24 << QByteArray() << QByteArray() << 24 << QByteArray("f00") << 24
-                                        << QByteArray();
     QTest::addRow("10 a page, third page") << 25 << QByteArray("10") << QByteArray("2") << 5 << QByteArray("f20")
         << 10 << QByteArray("<td>Pages: <a href=\"?a=p&p=0\">1</a> <a href=\"?a=p&p=1\">2</a> <b>3</b> </td>");
     QTest::addRow("page size 0 is refused") << 25 << QByteArray("0") << QByteArray("1") << 1
                                             << QByteArray("f24") << 24 << QByteArray("<b>2</b> </td>");
-    QTest::addRow("negative page size is refused") << 25 << QByteArray("-3") << QByteArray() << 24
-                                                   << QByteArray("f00") << 24 << QByteArray("<b>1</b>");
-    QTest::addRow("page size not a number") << 25 << QByteArray("ten") << QByteArray() << 24 << QByteArray("f00")
-                                            << 24 << QByteArray("<b>1</b>");
     QTest::addRow("negative page") << 25 << QByteArray() << QByteArray("-1") << 24 << QByteArray("f00") << 24
                                    << QByteArray("<td>Pages: <b>1</b> <a href=\"?a=p&p=1\">2</a> </td>");
-    QTest::addRow("page size 1") << 3 << QByteArray("1") << QByteArray("2") << 1 << QByteArray("f02") << 1
-        << QByteArray("<td>Pages: <a href=\"?a=p&p=0\">1</a> <a href=\"?a=p&p=1\">2</a> <b>3</b> </td>");
     QTest::addRow("huge page size and page") << 5 << QByteArray("2147483647") << QByteArray("2147483647") << 5
                                              << QByteArray("f00") << 2147483647 << QByteArray();
 }
@@ -377,40 +274,27 @@ void TestFolderPage::paging()
     else
         QVERIFY2(reply.body.contains(pages), reply.body.right(400).constData());
 }
-
 void TestFolderPage::manyEntries_data()
 {
     QTest::addColumn<QByteArray>("sort"); // the sort action posted
     QTest::addColumn<bool>("pictures");
-    QTest::addColumn<bool>("remove");
     QTest::addColumn<QString>("locale");
     QTest::addColumn<QByteArray>("zone");
     QTest::addColumn<int>("pageSize");
     QTest::addColumn<int>("page");
 
-    QTest::addRow("by name") << QByteArray("n") << false << true << "C" << QByteArray("UTC") << 1000 << 0;
-    QTest::addRow("by size") << QByteArray("s") << false << true << "C" << QByteArray("UTC") << 1000 << 0;
-    QTest::addRow("by time") << QByteArray("t") << false << true << "C" << QByteArray("UTC") << 1000 << 0;
-    QTest::addRow("pictures by name") << QByteArray("n") << true << true << "C" << QByteArray("UTC") << 1000 << 0;
-    QTest::addRow("pictures by time, no delete") << QByteArray("t") << true << false << "C" << QByteArray("UTC")
-                                                 << 1000 << 0;
-    QTest::addRow("Korean, minutes") << QByteArray("n") << false << true << "ko_KR" << QByteArray("Asia/Seoul")
-                                     << 1000 << 0;
-    QTest::addRow("German, summer time begins") << QByteArray("t") << false << true << "de_DE"
-                                                << QByteArray("Europe/Berlin") << 1000 << 0;
-    QTest::addRow("offset of minutes and seconds") << QByteArray("t") << false << true << "nl_NL"
-                                                   << QByteArray("Europe/Amsterdam") << 1000 << 0;
-    QTest::addRow("US, pictures by size") << QByteArray("s") << true << true << "en_US"
-                                          << QByteArray("America/New_York") << 1000 << 0;
-    QTest::addRow("seventh page of seven") << QByteArray("t") << false << true << "en_US"
-                                           << QByteArray("America/New_York") << 7 << 6;
+    QTest::addRow("German, summer time begins") << QByteArray("t") << false << "de_DE" << QByteArray("Europe/Berlin")
+                                                << 1000 << 0;
+    QTest::addRow("seventh page of seven") << QByteArray("t") << false << "en_US" << QByteArray("America/New_York")
+                                           << 7 << 6;
+    QTest::addRow("US, pictures by size") << QByteArray("s") << true << "en_US" << QByteArray("America/New_York")
+                                          << 1000 << 0;
 }
 
 void TestFolderPage::manyEntries()
 {
     QFETCH(QByteArray, sort);
     QFETCH(bool, pictures);
-    QFETCH(bool, remove);
     QFETCH(QString, locale);
     QFETCH(QByteArray, zone);
     QFETCH(int, pageSize);
@@ -419,7 +303,6 @@ void TestFolderPage::manyEntries()
     qputenv("TZ", zone);
     ::tzset();
     web->config.showImages = pictures ? CheckState::On : CheckState::Off;
-    web->config.enableDelete = remove ? CheckState::On : CheckState::Off;
     if (pictures)
         web->startThumbnails();
 
@@ -476,20 +359,8 @@ void TestFolderPage::manyEntries()
     QCOMPARE(client.post("/", "a=c&cv=" + QByteArray::number(pageSize)).status, QByteArray("200 OK"));
     const HttpReply reply = page ? client.get("/?a=p&p=" + QByteArray::number(page)) : client.get("/");
     QCOMPARE(reply.status, QByteArray("200 OK"));
-    QByteArray why;
-    QVERIFY2(matchesGolden(goldenName(), reply.body, &why), why.constData());
+    QCOMPARE(reply.body, golden(reply.body));
 }
-
-void TestFolderPage::oneShotMessage()
-{
-    QVERIFY(web->write("a.txt", "abc"));
-    HttpClient client(web->port(), HttpClient::Browser);
-    QCOMPARE(client.get("/").status, QByteArray("200 OK"));
-    const HttpReply reply = client.post("/", "a=xyz");
-    QVERIFY(reply.body.contains("</tr></table>Unknown request xyz" + Entries));
-    QVERIFY(!client.get("/").body.contains("Unknown request"));
-}
-
 void TestFolderPage::escaping_data()
 {
     QTest::addColumn<bool>("pictures");
@@ -498,7 +369,6 @@ void TestFolderPage::escaping_data()
     QTest::addRow("picture cells") << true << false;
     QTest::addRow("responsive page") << true << true;
 }
-
 void TestFolderPage::escaping()
 {
     QFETCH(bool, pictures);
@@ -513,26 +383,26 @@ void TestFolderPage::escaping()
     HttpClient client(web->port(), HttpClient::Browser);
     HttpReply reply = client.get("/");
     QCOMPARE(reply.status, QByteArray("200 OK"));
+    QVERIFY(!reply.body.contains("<b>&") && !reply.body.contains("<i>"));
     if (responsive) {
         // In the text, the check box's value and every link.
         QCOMPARE(reply.body.count("&lt;b&gt;&amp;&quot;&#39;.txt"), 2);
         QVERIFY(reply.body.contains("href=\"/%3Cb%3E%26%22%27.txt?dl=1\""));
-        QVERIFY(!reply.body.contains("<b>&") && !reply.body.contains("<i>") && !reply.body.contains("'.txt"));
+        QVERIFY(!reply.body.contains("'.txt"));
         return;
     }
     QVERIFY(reply.body.contains("<input type=\"checkbox\" name=\"f\" value=\"&lt;b&gt;&amp;&quot;&#39;.txt\"> "
                                 "<a href=\"/%3Cb%3E%26%22%27.txt\">"));
     QVERIFY(reply.body.contains("&lt;b&gt;&amp;&quot;&#39;.txt<br>"));
     QVERIFY(reply.body.contains("<input type=\"checkbox\" name=\"d\" value=\"&lt;i&gt;\"> <a href=\"/%3Ci%3E\">"));
-    QVERIFY(!reply.body.contains("<b>&"));
-    QVERIFY(!reply.body.contains("<i>"));
-
+    // An unknown action is told once, escaped.
     reply = client.post("/", "a=%3Cscript%3E%22");
-    QVERIFY(reply.body.contains("Unknown request &lt;script&gt;&quot;"));
-    QVERIFY(!reply.body.contains("<script>"));
-
-    reply = client.get("/%3Ci%3E");
-    QVERIFY(reply.body.contains("<td><b><a href=\"/\">../&lt;i&gt;</a></b></td>"));
+    QVERIFY(reply.body.contains("</tr></table>Unknown request &lt;script&gt;&quot;" + Entries));
+    QVERIFY(!client.get("/").body.contains("Unknown request"));
+    // The page that is not found names the path escaped.
+    reply = client.get("/%3Cb%3E%C3%A4");
+    QCOMPARE(reply.status, QByteArray("404 Not Found"));
+    QVERIFY(reply.body.contains("File=/&lt;b&gt;\xC3\xA4<br>") && !reply.body.contains("<b>"));
 }
 
 void TestFolderPage::responsiveWeight()
@@ -558,40 +428,28 @@ void TestFolderPage::responsiveWeight()
     }
     QVERIFY2(total <= 50 * 1024, QByteArray::number(total).constData());
 }
-
-void TestFolderPage::hiddenEntries()
+void TestFolderPage::listed()
 {
     QVERIFY(web->write(".profile", "x"));
     QVERIFY(web->mkdir(".config"));
     HttpClient client(web->port(), HttpClient::Browser);
     QCOMPARE(names(client.get("/").body), (QByteArrayList{".config", ".profile"}));
-}
 
-void TestFolderPage::noFolders()
-{
+    // Without folders the files are listed without a readability filter: one that cannot be
+    // read is left out, but keeps its slot.
     web->config.showFolders = CheckState::Off;
-    QVERIFY(web->write("a.txt", "x"));
-    QVERIFY(web->mkdir("sub"));
-    HttpClient client(web->port(), HttpClient::Browser);
-    QCOMPARE(names(client.get("/").body), (QByteArrayList{"a.txt"}));
-}
-
-void TestFolderPage::unreadableEntryKeepsItsSlot()
-{
-    if (::geteuid() == 0)
-        QSKIP("every file is readable for root");
-    web->config.showFolders = CheckState::Off; // files are then listed without a readability filter
-    QVERIFY(web->write("a", "x"));
-    QVERIFY(web->write("b", "x"));
-    QVERIFY(web->write("c", "x"));
-    QVERIFY(web->write("d", "x"));
+    QVERIFY(web->restart());
+    for (const char *name : {"a", "b", "c"})
+        QVERIFY(web->write(QString::fromLatin1(name), "x"));
+    const bool root = ::geteuid() == 0;
     QVERIFY(QFile::setPermissions(web->path("b"), QFileDevice::Permissions()));
-    HttpClient client(web->port(), HttpClient::Browser);
-    const QByteArray body = client.get("/").body;
+    HttpClient second(web->port(), HttpClient::Browser);
+    const QByteArray body = second.get("/").body;
     QFile::setPermissions(web->path("b"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QCOMPARE(names(body), (QByteArrayList{"a", "c", "d"}));
-    // b still takes its place in the first row: d begins the second.
-    QVERIFY(body.contains("</td></tr><tr>" + Cell + "<input type=\"checkbox\" name=\"f\" value=\"d\">"));
+    if (root)
+        QSKIP("every file is readable for root");
+    QCOMPARE(names(body), (QByteArrayList{".profile", "a", "c"}));
+    QVERIFY(body.contains("</td></tr><tr>" + Cell + "<input type=\"checkbox\" name=\"f\" value=\"c\">"));
 }
 
 QTEST_GUILESS_MAIN(TestFolderPage)

@@ -6,11 +6,9 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QSemaphore>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QMutexLocker>
 #include <QRandomGenerator>
@@ -37,32 +35,6 @@ QImage noise(int width, int height)
             image.setPixel(x, y, random.generate() | 0xFF000000u);
     }
     return image;
-}
-
-// The thumbnail of the image file at `path` made the plain way, from the file, as the bytes of
-// a file in `format`: a png decoded whole and cut down to 124 pixels wide; a jpeg decoded
-// straight to the size that fits in 124 by 124, at reader quality 25.
-QByteArray plainThumbnail(const QString &path, const QByteArray &format)
-{
-    QImageReader reader(path);
-    QImage image;
-    if (format == "PNG") {
-        image = reader.read().scaledToWidth(124, Qt::FastTransformation);
-    } else {
-        reader.setQuality(25);
-        reader.setScaledSize(reader.size().scaled(124, 124, Qt::KeepAspectRatio));
-        image = reader.read();
-    }
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format.constData());
-    return buffer.data();
-}
-
-// The thumbnail's URL of the file at `path` in the share.
-QByteArray thumbnailLink(const QString &path)
-{
-    return "/_t/" + QUrl::toPercentEncoding(path, "/");
 }
 
 // A picture of `size` in `background` whose top left quarter (a quarter of each side) is red:
@@ -194,19 +166,13 @@ private slots:
 
     void thumbnailAppears_data();
     void thumbnailAppears();
-    void noThumbnail_data();
-    void noThumbnail();
     void ownPicture_data();
     void ownPicture();
     void thumbnailsOnlyForThisShare();
-    void folderWithImageName();
-    void listingReference_data();
-    void listingReference();
     void photoThumbnail_data();
     void photoThumbnail();
 
 private:
-    HttpReply page(HttpClient &client, const QByteArray &target = "/");
     std::unique_ptr<TestServer> web;
 };
 
@@ -222,157 +188,88 @@ void TestThumbnails::cleanup()
 {
     web.reset();
 }
-
-HttpReply TestThumbnails::page(HttpClient &client, const QByteArray &target)
-{
-    return client.get(target);
-}
-
 void TestThumbnails::thumbnailAppears_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<QByteArray>("format");
-    QTest::addColumn<bool>("progressive");
-    QTest::addColumn<QByteArray>("type");
     QTest::addColumn<QSize>("thumbnail");
 
-    QTest::addRow("large jpeg") << QStringLiteral("photo.jpg") << QSize(900, 600) << QByteArray("JPEG") << false
-                                << QByteArray("image/jpeg") << QSize(124, 82);
     QTest::addRow("upper-case suffix") << QStringLiteral("PHOTO.JPG") << QSize(600, 900) << QByteArray("JPEG")
-                                       << false << QByteArray("image/jpeg") << QSize(82, 124);
+                                       << QSize(82, 124);
     QTest::addRow("small jpeg enlarged") << QStringLiteral("small.jpg") << QSize(100, 100) << QByteArray("JPEG")
-                                         << false << QByteArray("image/jpeg") << QSize(124, 124);
-    QTest::addRow("jpeg decoded at an eighth") << QStringLiteral("big.jpg") << QSize(1600, 1200)
-                                               << QByteArray("JPEG") << false << QByteArray("image/jpeg")
-                                               << QSize(124, 93);
-    QTest::addRow("progressive jpeg") << QStringLiteral("progressive.jpg") << QSize(700, 500) << QByteArray("JPEG")
-                                      << true << QByteArray("image/jpeg") << QSize(124, 88);
-    QTest::addRow("png") << QStringLiteral("draw ing.png") << QSize(400, 300) << QByteArray("PNG") << false
-                         << QByteArray("image/png") << QSize(124, 93);
+                                         << QSize(124, 124);
+    QTest::addRow("png") << QStringLiteral("draw ing.png") << QSize(400, 300) << QByteArray("PNG") << QSize(124, 93);
 }
-
 void TestThumbnails::thumbnailAppears()
 {
     QFETCH(QString, name);
     QFETCH(QSize, size);
     QFETCH(QByteArray, format);
-    QFETCH(bool, progressive);
-    QFETCH(QByteArray, type);
     QFETCH(QSize, thumbnail);
     QImageWriter writer(web->path(name), format);
     writer.setQuality(100);
-    writer.setProgressiveScanWrite(progressive);
     QVERIFY(writer.write(noise(size.width(), size.height())));
     QVERIFY(QFileInfo(web->path(name)).size() >= 20000);
-    QVERIFY(web->write("a.txt", "a"));
     HttpClient client(web->port(), HttpClient::Browser);
-
-    QByteArray first;
-    QByteArray second;
+    const QByteArray link = "/_t/" + QUrl::toPercentEncoding(name, "/");
     {
-        // The worker waits for the lock: the thumbnail stays pending for both pages.
+        // The worker waits for the lock: the thumbnail stays pending, the page refreshes itself.
         QMutexLocker locker(&web->manager->lock);
-        HttpReply reply = page(client);
+        const HttpReply reply = client.get("/");
         QCOMPARE(reply.status, QByteArray("202 Accepted"));
-        QCOMPARE(reply.body.mid(12, Refresh.size()), Refresh);
         QVERIFY(reply.body.startsWith("<html><head>" + Refresh + "<title>Tessaly</title>"));
         QVERIFY(reply.body.contains(Placeholder));
-        first = reply.body;
-        reply = page(client);
-        QCOMPARE(reply.status, QByteArray("202 Accepted"));
-        second = reply.body;
-        QCOMPARE(client.get(thumbnailLink(name)).status, QByteArray("404 Not Found"));
+        QCOMPARE(client.get(link).status, QByteArray("404 Not Found"));
     }
-    QCOMPARE(second, first);
-
     HttpReply done;
-    QTRY_VERIFY_WITH_TIMEOUT((done = page(client)).status == "200 OK", 20000);
+    QTRY_VERIFY_WITH_TIMEOUT((done = client.get("/")).status == "200 OK", 20000);
     QVERIFY(!done.body.contains(Refresh));
-    const QByteArray link = thumbnailLink(name);
     QVERIFY2(done.body.contains("<img src=\"" + link + "\" vspace=\"8\""), done.body.constData());
     // Where the share lies is not told.
     QVERIFY(!done.body.contains(QUrl::toPercentEncoding(web->share, "/")));
 
     const HttpReply image = client.get(link);
     QCOMPARE(image.status, QByteArray("200 OK"));
-    QCOMPARE(image.header("Content-Type"), type);
+    QCOMPARE(image.header("Content-Type"), format == "PNG" ? QByteArray("image/png") : QByteArray("image/jpeg"));
     QImage decoded;
     QVERIFY(decoded.loadFromData(image.body));
     QCOMPARE(decoded.size(), thumbnail);
-    // The same picture as one made straight from the file.
-    QCOMPARE(image.body, plainThumbnail(web->path(name), format));
-    // One thumbnail for the file, however many pages asked for it.
+    // One thumbnail for the file, however many pages asked for it; kept until exit.
     QCOMPARE(thumbnailFiles().size(), 1);
-    QVERIFY(thumbnailFiles().first().endsWith(format == "PNG" ? ".png" : ".jpg"));
-
-    // Deleting the image leaves its thumbnail until exit.
     QVERIFY(QFile::remove(web->path(name)));
-    QVERIFY(!page(client).body.contains(link));
+    QVERIFY(!client.get("/").body.contains(link));
     QCOMPARE(thumbnailFiles().size(), 1);
 }
-
-void TestThumbnails::noThumbnail_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("content");
-
-    QTest::addRow("png that is no image") << QStringLiteral("fake.png") << QByteArray(20000, 'x');
-    QTest::addRow("jpg that is no image") << QStringLiteral("fake.jpg") << QByteArray(30000, 'y');
-    QImage tall = noise(16, 2000);
-    QByteArray tallPng;
-    {
-        QBuffer buffer(&tallPng);
-        buffer.open(QIODevice::WriteOnly);
-        tall.save(&buffer, "PNG");
-    }
-    QTest::addRow("png too tall") << QStringLiteral("tall.png") << tallPng;
-}
-
-void TestThumbnails::noThumbnail()
-{
-    QFETCH(QString, name);
-    QFETCH(QByteArray, content);
-    QVERIFY(content.size() >= 20000);
-    QVERIFY(web->write(name, content));
-    HttpClient client(web->port(), HttpClient::Browser);
-    HttpReply reply;
-    QTRY_VERIFY_WITH_TIMEOUT((reply = page(client)).status == "200 OK", 20000);
-    QVERIFY(reply.body.contains(Placeholder));
-    QVERIFY(!reply.body.contains("/_t/"));
-    QCOMPARE(client.get(thumbnailLink(name)).status, QByteArray("404 Not Found"));
-    QVERIFY(thumbnailFiles().isEmpty());
-}
-
 void TestThumbnails::ownPicture_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("size");
+    QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QByteArray>("picture");
-    QTest::addRow("19999 bytes") << QStringLiteral("photo.JPG") << 19999 << QByteArray("<img src=\"/photo.JPG\"");
-    QTest::addRow("20000 bytes") << QStringLiteral("photo.JPG") << 20000 << Placeholder;
-    QTest::addRow("small png, blank in the name") << QStringLiteral("a b.png") << 100
-                                                  << QByteArray("<a href=\"/a%20b.png\"><img src=\"/a%20b.png\"");
-    QTest::addRow("gif gets no picture") << QStringLiteral("big.gif") << 50000
+    QTest::addRow("19999 bytes") << QStringLiteral("photo.JPG") << QByteArray(19999, 'z')
+                                 << QByteArray("<img src=\"/photo.JPG\"");
+    QTest::addRow("jpg of 20000 bytes that is no image") << QStringLiteral("fake.jpg") << QByteArray(20000, 'y')
+                                                         << Placeholder;
+    QTest::addRow("gif gets no picture") << QStringLiteral("big.gif") << QByteArray(50000, 'z')
                                          << QByteArray("<a href=\"/big.gif\"><br>big.gif<br></a>");
-    QTest::addRow("no dot") << QStringLiteral("README") << 10 << QByteArray("<a href=\"/README\"><br>README<br></a>");
-    QTest::addRow("leading dot") << QStringLiteral(".profile") << 10
-                                 << QByteArray("<a href=\"/.profile\"><br>.profile<br></a>");
-    QTest::addRow("archive") << QStringLiteral("archive.tar.gz") << 10
-                             << QByteArray("<img src=\"/_i/folder_tar.png\" vspace=\"8\" align=\"center\" border=\"0\">"
-                                           "<br>archive.tar.gz<br></a>10Byte<br>");
+    QImage tall = noise(16, 2000);
+    QByteArray tallPng;
+    QBuffer buffer(&tallPng);
+    QVERIFY(buffer.open(QIODevice::WriteOnly) && tall.save(&buffer, "PNG") && tallPng.size() >= 20000);
+    QTest::addRow("png too tall") << QStringLiteral("tall.png") << tallPng << Placeholder;
 }
-
 void TestThumbnails::ownPicture()
 {
     QFETCH(QString, name);
-    QFETCH(int, size);
+    QFETCH(QByteArray, content);
     QFETCH(QByteArray, picture);
-    QVERIFY(web->write(name, QByteArray(size, 'z')));
+    QVERIFY(web->write(name, content));
     HttpClient client(web->port(), HttpClient::Browser);
     HttpReply reply;
-    QTRY_VERIFY_WITH_TIMEOUT((reply = page(client)).status == "200 OK", 20000);
+    QTRY_VERIFY_WITH_TIMEOUT((reply = client.get("/")).status == "200 OK", 20000);
     QVERIFY2(reply.body.contains(picture), reply.body.constData());
+    QVERIFY(!reply.body.contains("/_t/"));
+    QVERIFY(thumbnailFiles().isEmpty());
 }
 
 void TestThumbnails::thumbnailsOnlyForThisShare()
@@ -384,84 +281,20 @@ void TestThumbnails::thumbnailsOnlyForThisShare()
     Configuration::setDirectories(web->homePath(), qEnvironmentVariable("TESSALY_BUILD_DIR"), QStringLiteral("C"));
     QVERIFY(noise(300, 200).save(web->path("mine.jpg"), "JPEG", 100));
     HttpClient client(web->port(), HttpClient::Browser);
-    QTRY_VERIFY_WITH_TIMEOUT(page(client).status == "200 OK", 20000);
-    const QByteArray link = thumbnailLink("mine.jpg");
+    QTRY_VERIFY_WITH_TIMEOUT(client.get("/").status == "200 OK", 20000);
+    const QByteArray link = QByteArray("/_t/mine.jpg");
     QCOMPARE(client.get(link).status, QByteArray("200 OK"));
     // Nor by the file's full path.
-    QCOMPARE(client.get(thumbnailLink(web->path("mine.jpg"))).status, QByteArray("404 Not Found"));
+    QCOMPARE(client.get("/_t" + QUrl::toPercentEncoding(web->path("mine.jpg"), "/")).status, QByteArray("404 Not Found"));
 
     HttpClient stranger(other.port(), HttpClient::Browser);
     QCOMPARE(stranger.get(link).status, QByteArray("404 Not Found"));
     // Nor by a path that climbs out of the other share.
-    const QByteArray climbing = thumbnailLink(QDir(other.share).relativeFilePath(web->path("mine.jpg")));
+    const QByteArray climbing = "/_t/" + QDir(other.share).relativeFilePath(web->path("mine.jpg")).toUtf8();
     QVERIFY(climbing.startsWith("/_t/../"));
     HttpClient third(other.port(), HttpClient::Browser);
     QVERIFY(third.get(climbing).status != "200 OK");
 }
-
-void TestThumbnails::folderWithImageName()
-{
-    QVERIFY(web->mkdir("music.mp3"));
-    HttpClient client(web->port(), HttpClient::Browser);
-    const HttpReply reply = page(client);
-    QCOMPARE(reply.status, QByteArray("200 OK"));
-    QVERIFY(reply.body.contains(
-        "<input type=\"checkbox\" name=\"d\" value=\"music.mp3\"> <a href=\"/music.mp3\"><img src=\"/_i/music.png\" "
-        "vspace=\"8\" align=\"center\" border=\"0\"><br>music.mp3<br><img src=\"/_i/folder.png\" vspace=\"8\" "
-        "align=\"center\" border=\"0\"></a></td>"));
-}
-
-void TestThumbnails::listingReference_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("size");
-    QTest::addColumn<bool>("image");
-    QTest::addColumn<QByteArray>("pending");  // while the thumbnail is made
-    QTest::addColumn<QByteArray>("finished");
-
-    QTest::addRow("no dot") << QStringLiteral("README") << 10 << false << QByteArray() << QByteArray();
-    QTest::addRow("type icon") << QStringLiteral("a.txt") << 10 << false << QByteArray() << QByteArray();
-    QTest::addRow("own picture") << QString::fromUtf8("s\xC3\xA4.jpg") << 10 << false
-                                 << QByteArray("/dir/s\xC3\xA4.jpg") << QByteArray("/dir/s\xC3\xA4.jpg");
-    QTest::addRow("thumbnail") << QStringLiteral("big.jpg") << 0 << true << QByteArray("/_t/")
-                               << QByteArray("/_t/dir/big.jpg");
-    QTest::addRow("failed thumbnail") << QStringLiteral("bad.png") << 20000 << false << QByteArray("/_t/")
-                                      << QByteArray();
-}
-
-void TestThumbnails::listingReference()
-{
-    QFETCH(QString, name);
-    QFETCH(int, size);
-    QFETCH(bool, image);
-    QFETCH(QByteArray, pending);
-    QFETCH(QByteArray, finished);
-    if (image)
-        QVERIFY(noise(300, 300).save(web->path(name), "JPEG", 100));
-    else
-        QVERIFY(web->write(name, QByteArray(size, 'r')));
-    const QFileInfo info(web->path(name));
-    HTML_Element_Manager *manager = web->manager;
-    HTML_Element *element;
-    QByteArray out;
-    {
-        QMutexLocker locker(&manager->lock);
-        element = manager->toHTML(&info);
-        element->toMC(&out, "/dir/");
-    }
-    QCOMPARE(out, pending);
-    QVERIFY(QTest::qWaitFor([&] {
-        QMutexLocker locker(&manager->lock);
-        return element->isReady();
-    }, 20000));
-    out.clear();
-    {
-        QMutexLocker locker(&manager->lock);
-        element->toMC(&out, "/dir/");
-    }
-    QCOMPARE(out, finished);
-}
-
 void TestThumbnails::photoThumbnail_data()
 {
     // The photo is green, the preview the camera stored blue; both are stored landscape with
@@ -485,15 +318,8 @@ void TestThumbnails::photoThumbnail_data()
             << photoFile(photo, exifBlock(orientation, preview)) << QByteArray("preview")
             << QByteArray(seen[orientation - 1].first) << seen[orientation - 1].second;
     }
-    QTest::addRow("orientation 6, no preview") << photoFile(photo, exifBlock(6)) << QByteArray("photo")
-                                               << QByteArray("top right") << portrait;
     QTest::addRow("no EXIF block") << photoFile(photo, QByteArray()) << QByteArray("photo")
                                    << QByteArray("top left") << landscape;
-    QTest::addRow("orientation 9 is none") << photoFile(photo, exifBlock(9, preview)) << QByteArray("preview")
-                                           << QByteArray("top left") << landscape;
-    QTest::addRow("preview as large as the box")
-        << photoFile(photo, exifBlock(8, jpeg(marked(QSize(124, 93), Qt::blue)))) << QByteArray("preview")
-        << QByteArray("bottom left") << portrait;
     QTest::addRow("preview smaller than the box")
         << photoFile(photo, exifBlock(8, jpeg(marked(QSize(120, 90), Qt::blue)))) << QByteArray("photo")
         << QByteArray("bottom left") << portrait;
@@ -502,10 +328,6 @@ void TestThumbnails::photoThumbnail_data()
     const QByteArray block = exifBlock(3, preview);
     QTest::addRow("preview offset past the end") << photoFile(photo, withLong(block, 0x0201, 0xFFFF0000))
                                                  << QByteArray("photo") << QByteArray("bottom right") << landscape;
-    QTest::addRow("preview of length 0") << photoFile(photo, withLong(block, 0x0202, 0)) << QByteArray("photo")
-                                         << QByteArray("bottom right") << landscape;
-    QTest::addRow("preview that is no picture") << photoFile(photo, exifBlock(3, QByteArray(3000, 'x')))
-                                                << QByteArray("photo") << QByteArray("bottom right") << landscape;
     for (const QSize claimed : {QSize(60000, 60000), QSize(4000, 3000)}) {
         QByteArray lying = preview;
         const qsizetype frame = lying.indexOf("\xFF\xC0");
@@ -535,7 +357,7 @@ void TestThumbnails::photoThumbnail()
     QVERIFY(web->write("album/photo.jpg", file));
     HttpClient client(web->port(), HttpClient::Browser);
     HttpReply reply;
-    QTRY_VERIFY_WITH_TIMEOUT((reply = page(client, "/album")).status == "200 OK", 20000);
+    QTRY_VERIFY_WITH_TIMEOUT((reply = client.get("/album")).status == "200 OK", 20000);
     // Named by its path in the share, not by where the share lies.
     const HttpReply image = client.get("/_t/album/photo.jpg");
     if (source.isEmpty()) {
