@@ -162,6 +162,8 @@ void TestContainment::nothingOutsideTheShareIsTouched_data()
         // dot segments, plain and percent-encoded in every way
         "/../secret.txt",
         "/../outside/secret.txt",
+        "/..",
+        "/../",
         "/sub/../../outside/secret.txt",
         "/%2e%2e/outside/secret.txt",
         "/%2e%2E/%2E%2e/secret.txt",
@@ -244,6 +246,7 @@ void TestContainment::nothingOutsideTheShareIsTouched()
         {"a=del d= from a sub-folder", form("/sub", "a=del&d=" + value + "&f=" + value)},
         {"archive naming it", request("GET", "/?a=zip&n=" + value)},
         {"upload file name", upload("/", value)},
+        {"upload file name into a sub-folder", upload("/sub/", value)},
         {"COPY to it", request("COPY", "/a.txt", "Destination: " + value + "\r\n")},
         {"COPY a folder to it", request("COPY", "/sub", "Destination: " + host + value + "\r\n")},
         {"MOVE to it, absolute URL, overwriting", request("MOVE", "/picture.jpg", "Destination: " + host + value + "\r\nOverwrite: T\r\n")},

@@ -163,6 +163,7 @@ void TestFileResponse::rangesFollowTheFileRules_data()
     QTest::addRow("500-5000 ends at the file's end") << QByteArray("bytes=500-5000") << 206 << QByteArray("bytes 500-999/1000") << 500 << 500;
     QTest::addRow("-300: the last 300 bytes") << QByteArray("bytes=-300") << 206 << QByteArray("bytes 700-999/1000") << 700 << 300;
     QTest::addRow("-1000: all of it, as a range") << QByteArray("bytes=-1000") << 206 << QByteArray("bytes 0-999/1000") << 0 << 1000;
+    QTest::addRow("-5000: longer than the file") << QByteArray("bytes=-5000") << 206 << QByteArray("bytes 0-999/1000") << 0 << 1000;
     QTest::addRow("-0 names no byte: 416") << QByteArray("bytes=-0") << 416 << QByteArray("bytes */1000") << 0 << 0;
     QTest::addRow("-x is no number: ignored") << QByteArray("bytes=-x") << 200 << QByteArray() << 0 << 1000;
     QTest::addRow("start past end is ignored") << QByteArray("bytes=300-200") << 200 << QByteArray() << 0 << 1000;
@@ -249,6 +250,7 @@ void TestFileResponse::ifRangeSendsTheRangeOnlyOfTheSameFile_data()
     QTest::addRow("another tag") << QByteArray("\"xyz\"") << 200;
     QTest::addRow("the file's tag, weak") << QByteArray("W/TAG") << 200;
     QTest::addRow("an older date") << QByteArray("Thu, 04 Mar 2021 05:06:06 GMT") << 200;
+    QTest::addRow("a later date") << QByteArray("Thu, 04 Mar 2021 05:06:08 GMT") << 200;
     QTest::addRow("not a date") << QByteArray("yesterday") << 200;
     QTest::addRow("If-None-Match: the file's tag") << QByteArray("If-None-Match: \"a\", TAG") << 304;
     QTest::addRow("If-None-Match: another tag") << QByteArray("If-None-Match: \"xyz\"\r\nIf-Modified-Since: DATE") << 206;
