@@ -40,7 +40,6 @@ private slots:
 
     void headInSeveralWritesIsParsedOnlyWhenComplete_data();
     void headInSeveralWritesIsParsedOnlyWhenComplete();
-    void pipelinedRequestsAreAnsweredInOrder();
     void floodOfPipelinedRequestsIsServedWithoutRecursion_data();
     void floodOfPipelinedRequestsIsServedWithoutRecursion();
     void keepAliveResetsPerRequestFields();
@@ -60,7 +59,6 @@ private slots:
     void refusedBodyGetsNoInterimAnswer();
     void headsUpTo8KiBAreReadLongerOnesRefused_data();
     void headsUpTo8KiBAreReadLongerOnesRefused();
-    void clientClosingEndsTheHandler();
     void requestFollowedByHalfCloseIsAnswered();
     void answersDoNotWaitForTheNextAcknowledgement_data();
     void answersDoNotWaitForTheNextAcknowledgement();
@@ -89,10 +87,6 @@ void TestConnection::headInSeveralWritesIsParsedOnlyWhenComplete_data()
     // The head is "GET /a.txt HTTP/1.1\r\nRange: bytes=0-3\r\n\r\n"; parsing it early would lose
     // the range (or part of it) and answer 200.
     QTest::addRow("inside the request line") << QList<int>{7};
-    QTest::addRow("after the request line") << QList<int>{21};
-    QTest::addRow("inside the Range value") << QList<int>{36};
-    QTest::addRow("between CR and LF of the Range line") << QList<int>{38};
-    QTest::addRow("before the empty line") << QList<int>{39};
     QTest::addRow("between CR and LF of the empty line") << QList<int>{40};
     QTest::addRow("many pieces") << QList<int>{3, 10, 20, 21, 22, 30, 37, 38, 39, 40};
 }
@@ -116,26 +110,6 @@ void TestConnection::headInSeveralWritesIsParsedOnlyWhenComplete()
     QCOMPARE(reply.code, 206);
     QCOMPARE(reply.body, QByteArray("cont"));
     QVERIFY(!client.read(&reply, 200));
-}
-
-void TestConnection::pipelinedRequestsAreAnsweredInOrder()
-{
-    QVERIFY(ts->start());
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    client.send("GET /a.txt HTTP/1.1\r\n\r\nGET /b.txt HTTP/1.1\r\nRange: bytes=9-\r\n\r\n"
-                "GET /missing HTTP/1.1\r\n\r\nGET /a.txt HTTP/1.1\r\n\r\n");
-    HttpReply reply;
-    QVERIFY(client.read(&reply));
-    QCOMPARE(reply.body, TextA);
-    QVERIFY(client.read(&reply));
-    QCOMPARE(reply.code, 206);
-    QCOMPARE(reply.body, TextB.mid(9));
-    QVERIFY(client.read(&reply));
-    QCOMPARE(reply.code, 404);
-    QVERIFY(client.read(&reply));
-    QCOMPARE(reply.body, TextA);
-    QVERIFY(!client.isClosed());
 }
 
 void TestConnection::floodOfPipelinedRequestsIsServedWithoutRecursion_data()
@@ -198,7 +172,6 @@ void TestConnection::malformedHeadGets400AndCloses_data()
     QTest::addColumn<QByteArray>("request");
 
     QTest::addRow("negative on POST") << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length: -5\r\n\r\n");
-    QTest::addRow("number with trailing junk") << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length: 12x\r\n\r\n");
     QTest::addRow("two different values")
         << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length: 5\r\ncontent-length: 6\r\n\r\nhello!");
     QTest::addRow("beyond 64 bits") << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n");
@@ -223,12 +196,9 @@ void TestConnection::malformedHeadGets400AndCloses_data()
         << "PUT /new.txt HTTP/1.1\r\nX-A: 1\nTransfer-Encoding: chunked\r\n\r\n" + chunked;
     const char nulInName[] = "GET /a.txt HTTP/1.1\r\nX-\0A: 1\r\n\r\n";
     QTest::addRow("a NUL in a name") << QByteArray(nulInName, sizeof nulInName - 1);
-    const char nulInValue[] = "GET /a.txt HTTP/1.1\r\nX-A: 1\0\r\n\r\n";
     QTest::addRow("a control character in a value") << QByteArray("GET /a.txt HTTP/1.1\r\nX-A: a\x01b\r\n\r\n");
-    QTest::addRow("a control character in a name") << QByteArray("GET /a.txt HTTP/1.1\r\nX\x1b-A: 1\r\n\r\n");
     // Only exactly chunked frames a body (RFC 9112 6.1, 6.3).
     QTest::addRow("gzip coding") << "PUT /new.txt HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\n" + chunked;
-    QTest::addRow("chunked, then gzip") << "PUT /new.txt HTTP/1.1\r\nTransfer-Encoding: chunked, gzip\r\n\r\n" + chunked;
     QTest::addRow("two Transfer-Encoding lines")
         << "PUT /new.txt HTTP/1.1\r\nTransfer-Encoding: chunked\r\ntransfer-encoding: chunked\r\n\r\n" + chunked;
     QTest::addRow("chunked beside a Content-Length")
@@ -295,15 +265,9 @@ void TestConnection::chunkedBodyIsDecodedInAnyPieces_data()
                                             << 201 << data;
     QTest::addRow("PUT, no data at all") << put << QByteArray("0\r\n\r\n") << 0 << 201 << QByteArray("");
     QTest::addRow("PUT, 300 KB in chunks of 1000, sent in 4093s") << put << inChunks(big, 1000) << 4093 << 201 << big;
-    QTest::addRow("PUT after 100 Continue")
-        << QByteArray("PUT /up.bin HTTP/1.1\r\nExpect: 100-continue\r\nTransfer-Encoding: chunked\r\n\r\n") << inChunks(data, 16)
-        << 0 << 201 << data;
-    QTest::addRow("upload form, at once") << upload << inChunks(form, 30) << 0 << 200 << data;
     QTest::addRow("upload form, one byte at a time") << upload << inChunks(form, 11) << 1 << 200 << data;
     QTest::addRow("upload form, the delimiter across chunks") << upload << inChunks(form, form.size() - 20) << 0 << 200
                                                              << data;
-    QTest::addRow("upload form of 300 KB") << upload << inChunks(multipartBody("XyZ", "up.bin", big), 65536) << 1000
-                                          << 200 << big;
 
     // Broken framing: 400, the connection closes, nothing is left under the name.
     QTest::addRow("PUT, a size that is not hexadecimal") << put << QByteArray("1g\r\nx\r\n0\r\n\r\n") << 0 << 400 << none;
@@ -313,8 +277,6 @@ void TestConnection::chunkedBodyIsDecodedInAnyPieces_data()
                                                                     << 400 << none;
     QTest::addRow("PUT, a chunk longer than its size") << put << QByteArray("3\r\nhello\r\n0\r\n\r\n") << 1 << 400 << none;
     // Two whole chunks of 50000 bytes, then a size that is none.
-    QTest::addRow("PUT, after good chunks of 100 KB") << put << inChunks(big, 50000).left(2 * 50008) + "zz\r\n" << 0
-                                                     << 400 << none;
     QTest::addRow("upload form, broken after 100 KB of the file")
         << upload << inChunks(multipartBody("XyZ", "up.bin", big), 50000).left(2 * 50008) + "zz\r\n" << 0 << 400 << none;
     QTest::addRow("url-encoded form past 64 KiB")
@@ -452,8 +414,6 @@ void TestConnection::answerWhileBodyIsUnreadClosesTheConnection_data()
 
     QTest::addRow("POST of a file with a long body")
         << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Type: application/octet-stream\r\nContent-Length: 100000\r\n\r\n") << 200;
-    QTest::addRow("POST of an upload without a boundary, with a long body")
-        << QByteArray("POST /nothing.bin HTTP/1.1\r\nContent-Type: application/octet-stream\r\nContent-Length: 100000\r\n\r\n") << 200;
     QTest::addRow("GET with a body too large to collect")
         << QByteArray("GET /a.txt HTTP/1.1\r\nContent-Length: 100000\r\n\r\n") << 413;
     QTest::addRow("GET with a body of 4 GiB + 5")
@@ -597,7 +557,6 @@ void TestConnection::headsUpTo8KiBAreReadLongerOnesRefused_data()
     QTest::addRow("a line longer than the first buffer") << start + QByteArray(2500, 'p') + "\r\n\r\n" << ok;
     QTest::addRow("8 KiB in all") << start + QByteArray(8192 - start.size() - 4, 'p') + "\r\n\r\n" << ok;
     QTest::addRow("8 KiB and one byte") << start + QByteArray(8193 - start.size() - 4, 'p') + "\r\n\r\n" << tooLarge;
-    QTest::addRow("a line of 1 MB") << start + QByteArray(1000000, 'p') + "\r\n\r\n" << tooLarge;
     QByteArray lines = "GET /a.txt HTTP/1.1\r\n";
     for (int i = 0; i < 5000; ++i)
         lines += "X: " + QByteArray::number(i) + "\r\n";
@@ -638,19 +597,6 @@ void TestConnection::headsUpTo8KiBAreReadLongerOnesRefused()
     QTRY_VERIFY(ts->server->threads.isEmpty() || !ts->server->threads.first()->request.socket.holdsBuffer());
 }
 
-void TestConnection::clientClosingEndsTheHandler()
-{
-    QVERIFY(ts->start());
-    {
-        HttpClient client;
-        QVERIFY(client.connectTo(ts->port()));
-        QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
-        QTRY_COMPARE(ts->server->threads.size(), 1);
-        client.socket.disconnectFromHost();
-    }
-    QTRY_COMPARE(ts->server->threads.size(), 0);
-}
-
 void TestConnection::requestFollowedByHalfCloseIsAnswered()
 {
     QVERIFY(ts->start());
@@ -673,11 +619,8 @@ void TestConnection::answersDoNotWaitForTheNextAcknowledgement_data()
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<int>("code");
     QTest::addRow("small file") << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << 200;
-    QTest::addRow("30 KB file") << QByteArray("GET /c.bin HTTP/1.1\r\n\r\n") << 200;
     QTest::addRow("100 KB file") << QByteArray("GET /d.bin HTTP/1.1\r\n\r\n") << 200;
-    QTest::addRow("folder page") << QByteArray("GET / HTTP/1.1\r\n\r\n") << 200;
     QTest::addRow("listing") << QByteArray("PROPFIND / HTTP/1.1\r\nDepth: 1\r\n\r\n") << 207;
-    QTest::addRow("not found") << QByteArray("GET /missing.txt HTTP/1.1\r\n\r\n") << 404;
 }
 
 // A head and its body written apart would leave as two small packets, and the second would
@@ -686,7 +629,6 @@ void TestConnection::answersDoNotWaitForTheNextAcknowledgement()
 {
     QFETCH(QByteArray, request);
     QFETCH(int, code);
-    ts->put(QStringLiteral("c.bin"), QByteArray(30 * 1000, 'c'));
     ts->put(QStringLiteral("d.bin"), QByteArray(100 * 1000, 'd'));
     QVERIFY(ts->start());
     HttpClient client;

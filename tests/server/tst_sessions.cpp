@@ -89,12 +89,9 @@ void TestSessions::sweepRemovesEndedSessionsAfterTheirLifetime_data()
     QTest::addColumn<bool>("kept");
 
     const qint64 start = 1000000;
-    QTest::addRow("600 s lifetime, idle 599 s: kept") << start << 600 << qint64(599000) << true;
     QTest::addRow("600 s lifetime, idle 600 s: kept") << start << 600 << qint64(600000) << true;
     QTest::addRow("600 s lifetime, idle 601 s: removed") << start << 600 << qint64(601000) << false;
-    QTest::addRow("600 s lifetime, idle a day: removed") << start << 600 << qint64(86400000) << false;
     QTest::addRow("shorter lifetime set afterwards applies at the next sweep") << start << 60 << qint64(61000) << false;
-    QTest::addRow("60 s lifetime, idle 59 s: kept") << start << 60 << qint64(59000) << true;
     // A clock that counted the time of day would start again at 0 here.
     const qint64 beforeMidnight = 86399000;
     QTest::addRow("ended a second before midnight, idle 2 s: kept") << beforeMidnight << 600 << qint64(2000) << true;

