@@ -144,12 +144,12 @@ void PropFind::makePieces(const QByteArray &p)
     pieces[6] = "</" + p + "getcontentlength>";
     pieces[7] = "</" + p + "prop><" + p + "status>HTTP/1.1 200 OK</" + p + "status></" + p + "propstat></" + p
                 + "response>";
-    live[0] = '<' + p + "getetag>";
-    live[1] = "</" + p + "getetag>";
-    live[2] = '<' + p + "getcontenttype>";
-    live[3] = "</" + p + "getcontenttype>";
-    live[4] = '<' + p + "lockdiscovery/>";
-    live[5] = '<' + p + "supportedlock><" + p + "lockentry><" + p + "lockscope><" + p + "exclusive/></" + p
+    livePieces[0] = '<' + p + "getetag>";
+    livePieces[1] = "</" + p + "getetag>";
+    livePieces[2] = '<' + p + "getcontenttype>";
+    livePieces[3] = "</" + p + "getcontenttype>";
+    livePieces[4] = '<' + p + "lockdiscovery/>";
+    livePieces[5] = '<' + p + "supportedlock><" + p + "lockentry><" + p + "lockscope><" + p + "exclusive/></" + p
               + "lockscope><" + p + "locktype><" + p + "write/></" + p + "locktype></" + p + "lockentry><" + p
               + "lockentry><" + p + "lockscope><" + p + "shared/></" + p + "lockscope><" + p + "locktype><" + p
               + "write/></" + p + "locktype></" + p + "lockentry></" + p + "supportedlock>";
@@ -160,19 +160,19 @@ void PropFind::appendContentAndLocks(QByteArray *out, const Item &item, Live onl
     const auto wanted = [only](Live kind) { return only == Live::None || only == kind; };
     if (!item.folder && wanted(Live::ETag)) {
         char tag[HTTP_Response::EntityTagSize];
-        append(out, {live[0], QByteArrayView(tag, HTTP_Response::writeEntityTag(tag, item.size, item.modified) - tag),
-                     live[1]});
+        append(out, {livePieces[0], QByteArrayView(tag, HTTP_Response::writeEntityTag(tag, item.size, item.modified) - tag),
+                     livePieces[1]});
     }
     // A file's type is the one GET sends; a type GET does not send is not told.
     const FileTypes::Row *type = item.folder ? nullptr : FileTypes::ofName(item.fileName);
     if (type && type->contentType && *type->contentType && wanted(Live::ContentType))
-        append(out, {live[2], QByteArrayView(type->contentType), live[3]});
+        append(out, {livePieces[2], QByteArrayView(type->contentType), livePieces[3]});
     if (wanted(Live::LockDiscovery)) {
         QList<const LockManager::Lock *> active;
         if (!item.itemPath.isNull())
             active = request->context->locks().covering(item.itemPath);
         if (active.isEmpty()) {
-            *out += live[4];
+            *out += livePieces[4];
         } else {
             const QByteArray &p = piecesPrefix;
             *out += '<' + p + "lockdiscovery>";
@@ -182,7 +182,7 @@ void PropFind::appendContentAndLocks(QByteArray *out, const Item &item, Live onl
         }
     }
     if (wanted(Live::SupportedLock))
-        *out += live[5];
+        *out += livePieces[5];
 }
 
 void PropFind::addDir(const QString &path, int folder, const QByteArray &prefix)

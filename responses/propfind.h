@@ -67,7 +67,7 @@ private:
     QByteArray base; // connectionUrl(), percent-encoded, for the current request
     QByteArray piecesPrefix;
     QByteArray pieces[8];
-    QByteArray live[6];
+    QByteArray livePieces[6];
     DavProperties::Request asked;
     bool plain = true; // all live properties and nothing else: the pieces serve
     qint64 quotaFree = -1;

@@ -30,7 +30,7 @@ class ShareWalk;
 // A file is sent as long as it was when the tree was walked. Has it grown since, only those
 // bytes go; has it shrunk, gone or become something else, the archive cannot be completed: the
 // connection is closed, and the client sees the download fail.
-class FolderZip : private Socket::Producer, private FileSender::Tap
+class FolderZip final : private Socket::Producer, private FileSender::Tap
 {
 public:
     // The most bytes one slice writes, and the longest it runs.
