@@ -19,7 +19,8 @@ private slots:
     void putLarge_data();
     void putLarge();
     void putPermissions();
-    void lockedAgainstOthers();
+    void clientSequences_data();
+    void clientSequences();
     void putThatFailsChangesNothing_data();
     void putThatFailsChangesNothing();
     void deleting_data();
@@ -198,40 +199,82 @@ void tst_DavWrite::putPermissions()
     QCOMPARE(s.read(QStringLiteral("kept.txt")), New);
 }
 
-void tst_DavWrite::lockedAgainstOthers()
+void tst_DavWrite::clientSequences_data()
 {
-    // Requests on one connection, TOKEN standing for the lock's token: whoever does not name it
-    // changes nothing while the lock is held; a lock on a new name makes the file, as Windows
-    // Explorer does.
-    TestServer s;
-    s.config.enableDelete = CheckState::On;
-    QVERIFY(s.start());
-    QVERIFY(s.mkdir(QStringLiteral("docs")));
+    // Requests on one connection, TOKEN standing for the token of the LOCK before.
+    QTest::addColumn<QByteArrayList>("requests");
+    QTest::addColumn<QList<int>>("codes");
+    QTest::addColumn<QByteArray>("content");  // of docs/copy.bin afterwards
+    QTest::addColumn<qint64>("modified");     // its modification time afterwards; 0: any
+    QTest::addColumn<QByteArray>("answered"); // a header line of the last answer, if any
+
+    const QByteArray data = QByteArray(100000, 'f') + "end";
+    QByteArray chunks;
+    for (qsizetype at = 0; at < data.size(); at += 4096)
+        chunks += QByteArray::number(qMin<qsizetype>(4096, data.size() - at), 16) + "\r\n" + data.mid(at, 4096) + "\r\n";
+    chunks += "0\r\n\r\n";
     const QByteArray lockInfo = "<D:lockinfo xmlns:D=\"DAV:\"><D:lockscope><D:exclusive/></D:lockscope>"
                                 "<D:locktype><D:write/></D:locktype></D:lockinfo>";
     const QByteArray lock = "LOCK /docs/copy.bin HTTP/1.1\r\nTimeout: Second-3600\r\nContent-Length: "
                             + QByteArray::number(lockInfo.size()) + "\r\n\r\n" + lockInfo;
-    const QList<std::pair<QByteArray, int>> sequence = {
-        {lock, 201},
-        {"PUT /docs/copy.bin HTTP/1.1\r\nContent-Length: 0\r\n\r\n", 423},
-        {lock, 423},
-        {"DELETE /docs/copy.bin HTTP/1.1\r\n\r\n", 423},
-        {"MOVE /docs/copy.bin HTTP/1.1\r\nDestination: /docs/moved.bin\r\n\r\n", 423},
-        {"DELETE /docs HTTP/1.1\r\n\r\n", 423},
-        {"PUT /docs/copy.bin HTTP/1.1\r\nIf: (<TOKEN>)\r\nContent-Length: 4\r\n\r\nmine", 201},
-        {"UNLOCK /docs/copy.bin HTTP/1.1\r\nLock-Token: <TOKEN>\r\n\r\n", 200},
-        {"PUT /docs/copy.bin HTTP/1.1\r\nContent-Length: 3\r\n\r\nnew", 201},
-    };
+    const QByteArray unlock = "UNLOCK /docs/copy.bin HTTP/1.1\r\nLock-Token: <TOKEN>\r\n\r\n";
+    // macOS Finder copying a file: an empty file, locked, the content in chunks.
+    QTest::addRow("Finder") << QByteArrayList{"PUT /docs/copy.bin HTTP/1.1\r\nContent-Length: 0\r\n\r\n", lock,
+                                              "PUT /docs/copy.bin HTTP/1.1\r\nIf: (<TOKEN>)\r\nX-Expected-Entity-Length: 100003"
+                                              "\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks, unlock}
+                            << QList<int>{201, 200, 201, 200} << data << qint64(0) << QByteArray();
+    // Windows Explorer: the content, then the file's times and attributes.
+    const QByteArray times = "<D:propertyupdate xmlns:D=\"DAV:\" xmlns:Z=\"urn:schemas-microsoft-com:\"><D:set><D:prop>"
+                             "<Z:Win32LastModifiedTime>Tue, 05 Jan 2010 14:03:07 GMT</Z:Win32LastModifiedTime>"
+                             "<Z:Win32FileAttributes>00000020</Z:Win32FileAttributes></D:prop></D:set></D:propertyupdate>";
+    QTest::addRow("Explorer") << QByteArrayList{"PUT /docs/copy.bin HTTP/1.1\r\nContent-Length: 100003\r\n\r\n" + data,
+                                                "PROPPATCH /docs/copy.bin HTTP/1.1\r\nContent-Length: "
+                                                    + QByteArray::number(times.size()) + "\r\n\r\n" + times}
+                              << QList<int>{201, 207} << data << qint64(1262700187) << QByteArray();
+    // rclone with the vendor owncloud: the time comes with the file.
+    QTest::addRow("rclone") << QByteArrayList{"PUT /docs/copy.bin HTTP/1.1\r\nX-OC-Mtime: 1262700187.5\r\n"
+                                              "Transfer-Encoding: chunked\r\n\r\n" + chunks}
+                            << QList<int>{201} << data << qint64(1262700187) << QByteArray("X-OC-Mtime: accepted");
+    // Whoever does not name the token changes nothing while the lock is held; a lock on a new
+    // name makes the file.
+    QTest::addRow("a second client while a lock is held")
+        << QByteArrayList{lock, "PUT /docs/copy.bin HTTP/1.1\r\nContent-Length: 0\r\n\r\n", lock,
+                          "DELETE /docs/copy.bin HTTP/1.1\r\n\r\n",
+                          "MOVE /docs/copy.bin HTTP/1.1\r\nDestination: /docs/moved.bin\r\n\r\n",
+                          "DELETE /docs HTTP/1.1\r\n\r\n",
+                          "PUT /docs/copy.bin HTTP/1.1\r\nIf: (<TOKEN>)\r\nContent-Length: 4\r\n\r\nmine", unlock,
+                          "PUT /docs/copy.bin HTTP/1.1\r\nContent-Length: 3\r\n\r\nnew"}
+        << QList<int>{201, 423, 423, 423, 423, 423, 201, 200, 201} << QByteArray("new") << qint64(0) << QByteArray();
+}
+
+void tst_DavWrite::clientSequences()
+{
+    QFETCH(QByteArrayList, requests);
+    QFETCH(QList<int>, codes);
+    QFETCH(QByteArray, content);
+    QFETCH(qint64, modified);
+    QFETCH(QByteArray, answered);
+    TestServer s;
+    s.config.enableDelete = CheckState::On;
+    QVERIFY(s.start());
+    QVERIFY(s.mkdir(QStringLiteral("docs")));
     HttpClient client(s.port());
     QByteArray token;
-    for (const auto &[request, code] : sequence) {
-        const HttpReply reply = client.exchange(QByteArray(request).replace("TOKEN", token));
-        QVERIFY2(reply.code == code, request.left(30) + " answered " + reply.status);
+    HttpReply reply;
+    for (qsizetype i = 0; i < requests.size(); ++i) {
+        reply = client.exchange(QByteArray(requests.at(i)).replace("TOKEN", token));
+        QVERIFY2(reply.code == codes.at(i), requests.at(i).left(30) + " answered " + reply.status);
         if (reply.hasHeader("Lock-Token"))
             token = reply.header("Lock-Token").replace('<', "").replace('>', "");
     }
-    QCOMPARE(s.read(QStringLiteral("docs/copy.bin")), QByteArray("new"));
+    QCOMPARE(s.read(QStringLiteral("docs/copy.bin")), content);
     QCOMPARE(s.names(QStringLiteral("docs")), QStringList{QStringLiteral("copy.bin")});
+    if (modified)
+        QCOMPARE(QFileInfo(s.path(QStringLiteral("docs/copy.bin"))).lastModified().toSecsSinceEpoch(), modified);
+    if (!answered.isEmpty()) {
+        const qsizetype colon = answered.indexOf(':');
+        QCOMPARE(reply.header(answered.left(colon)), answered.mid(colon + 2));
+    }
 }
 
 void tst_DavWrite::putThatFailsChangesNothing_data()
