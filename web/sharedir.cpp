@@ -438,20 +438,28 @@ void ShareDir::writeDirFile(const HTML_Element::Cell &cell, const QByteArray &fo
     HTML_Element::writeTextCell(page, cell, deleteEnabled, folderText, dates);
 }
 
+bool ShareDir::openFolder(const QString &path, Descriptor *folder)
+{
+    if (folder->isOpen())
+        return true;
+    ShareRoot &share = request->context->share();
+    ShareRoot::Opened opened = share.open(path, O_PATH | O_DIRECTORY);
+    // A share that is gone answers as a missing file does; any other folder that cannot be read
+    // lists as empty.
+    if (!opened.reached() && share.isGone()) {
+        notFound();
+        return false;
+    }
+    *folder = std::move(opened.fd);
+    return true;
+}
+
 void ShareDir::sendDir(const QString &path, Descriptor folder)
 {
     ClientData *session = request->getClientData();
     ShareRoot &share = request->context->share();
-    if (!folder.isOpen()) {
-        ShareRoot::Opened opened = share.open(path, O_PATH | O_DIRECTORY);
-        // A share that is gone answers as a missing file does; any other folder that cannot be
-        // read lists as empty.
-        if (!opened.reached() && share.isGone()) {
-            notFound();
-            return;
-        }
-        folder = std::move(opened.fd);
-    }
+    if (!openFolder(path, &folder))
+        return;
 
     // Folders (readable ones) only when the profile shows folders; folders first.
     FolderListing::Order order = FolderListing::ByName;
@@ -706,16 +714,8 @@ void ShareDir::sendResponsiveDir(const QString &path, Descriptor folder, qint64 
 {
     ClientData *session = request->getClientData();
     ShareRoot &share = request->context->share();
-    if (!folder.isOpen()) {
-        ShareRoot::Opened opened = share.open(path, O_PATH | O_DIRECTORY);
-        // A share that is gone answers as a missing file does; any other folder that cannot be
-        // read lists as empty.
-        if (!opened.reached() && share.isGone()) {
-            notFound();
-            return;
-        }
-        folder = std::move(opened.fd);
-    }
+    if (!openFolder(path, &folder))
+        return;
     FolderListing::Order order = FolderListing::ByName;
     if (session->sortFlags == ResponsivePage::ByTime)
         order = FolderListing::ByTime;

@@ -33,6 +33,9 @@ public:
     void reply(QFileInfo *root) override;
 
     // The folder page of the folder at the share path `path` (open at `folder`, if it is).
+    // The folder at `path` open in `folder` (as it is when already open); false: the share is
+    // gone and the not-found page was sent.
+    bool openFolder(const QString &path, Descriptor *folder);
     void sendDir(const QString &path, Descriptor folder = Descriptor());
     // The responsive page of what a search below the folder addressed found (`matches` by their
     // paths below it), one page of them.
