@@ -254,8 +254,16 @@ void PropFind::readQuota(int fd)
 
 void PropFind::addResponse(const QByteArray &href, QByteArrayView name, const Item &item)
 {
-    qsizetype room = href.size() + 5 * name.size() + 40 + 32 + 24;
+    // The whole response is written in place; only the locks that cover an item, when some
+    // are held, are appended afterwards.
+    const FileTypes::Row *type = item.folder ? nullptr : FileTypes::ofName(item.fileName);
+    const char *contentType = type && type->contentType ? type->contentType : "";
+    const size_t typeSize = std::strlen(contentType);
+    const bool locked = !item.itemPath.isNull() && !request->context->locks().covering(item.itemPath).isEmpty();
+    qsizetype room = href.size() + 5 * name.size() + 40 + 32 + 24 + HTTP_Response::EntityTagSize + qsizetype(typeSize);
     for (const QByteArray &piece : pieces)
+        room += piece.size();
+    for (const QByteArray &piece : livePieces)
         room += piece.size();
     const qsizetype at = body.size();
     body.resize(at + room);
@@ -280,9 +288,28 @@ void PropFind::addResponse(const QByteArray &href, QByteArrayView name, const It
     std::memcpy(out, digits, size_t(n));
     out += n;
     put(pieces[6]);
+    if (!item.folder) {
+        put(livePieces[0]);
+        out = HTTP_Response::writeEntityTag(out, item.size, item.modified);
+        put(livePieces[1]);
+    }
+    if (typeSize) {
+        put(livePieces[2]);
+        std::memcpy(out, contentType, typeSize);
+        out += typeSize;
+        put(livePieces[3]);
+    }
+    if (locked) {
+        body.truncate(out - body.constData());
+        appendContentAndLocks(&body, item, Live::LockDiscovery);
+        body += livePieces[5];
+        body += pieces[7];
+        return;
+    }
+    put(livePieces[4]);
+    put(livePieces[5]);
+    put(pieces[7]);
     body.truncate(out - body.constData());
-    appendContentAndLocks(&body, item, Live::None);
-    body += pieces[7];
 }
 
 bool PropFind::appendLive(QByteArray *out, const Name &name, const Item &item)
