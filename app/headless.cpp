@@ -2,6 +2,8 @@
 
 #include "config/configuration.h"
 #include "instances/qrcode.h"
+#include "server/localaddresses.h"
+#include "server/serverurl.h"
 #include "server/webserver.h"
 #include "web/html_element_manager.h"
 
@@ -10,7 +12,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkAddressEntry>
-#include <QNetworkInterface>
 #include <QSocketNotifier>
 #include <QTextStream>
 
@@ -91,32 +92,6 @@ bool toNumber(const QString &text, qint32 *into, qint32 min, qint32 max)
         return false;
     *into = qint32(n);
     return true;
-}
-
-QString urlOf(bool https, const QHostAddress &address, quint16 port)
-{
-    QString host = address.toString();
-    if (address.protocol() == QAbstractSocket::IPv6Protocol)
-        host = u'[' + host + u']';
-    return QStringLiteral("%1://%2:%3/").arg(https ? QStringLiteral("https") : QStringLiteral("http"), host)
-        .arg(port);
-}
-
-// Every address of this machine, as the address table of the window lists them.
-QList<QNetworkAddressEntry> machineAddresses()
-{
-    QList<QNetworkAddressEntry> list;
-    for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces()) {
-        if (!(iface.flags() & QNetworkInterface::IsUp))
-            continue;
-        for (const QNetworkAddressEntry &entry : iface.addressEntries()) {
-            const QHostAddress ip = entry.ip();
-            if (ip.isLinkLocal() && ip.protocol() == QAbstractSocket::IPv6Protocol)
-                continue; // needs a scope to be reachable
-            list.append(entry);
-        }
-    }
-    return list;
 }
 
 } // namespace
@@ -236,12 +211,14 @@ int Headless::start(const QStringList &arguments)
     if (isSet("max-connections") && !toNumber(value("max-connections"), &conf->maxConnections, 1, 2147483647))
         return fail(QStringLiteral("--max-connections takes a number"), 2);
 
-    // Access that looks closed must be closed: an empty password would let everyone in, and
-    // an empty list of users nobody.
-    if (conf->authMode == AuthMode::Password && conf->password.isEmpty())
+    switch (conf->accessFlaw()) {
+    case Configuration::AccessFlaw::None:
+        break;
+    case Configuration::AccessFlaw::EmptyPassword:
         return fail(QStringLiteral("--auth password needs a password (--password TEXT): an empty one lets everyone in"), 2);
-    if (conf->authMode == AuthMode::Basic && conf->users.isEmpty())
+    case Configuration::AccessFlaw::NoUser:
         return fail(QStringLiteral("--auth basic needs at least one --user NAME:PASSWORD: without one nobody gets in"), 2);
+    }
 
     const QFileInfo shared(isSet("share") ? value("share") : QDir::homePath());
     if (!shared.exists())
@@ -259,25 +236,27 @@ int Headless::start(const QStringList &arguments)
         entry.setIp(ip);
         entries.append(entry);
     } else {
-        entries = machineAddresses();
+        entries = LocalAddresses::list(LocalAddresses::Scope::Everything);
     }
 
     for (const QNetworkAddressEntry &entry : std::as_const(entries)) {
         auto *server = new WebServer(new QNetworkAddressEntry(entry), conf);
         servers.append(server);
-        server->root = QFileInfo(shared.absoluteFilePath());
-        server->singleFile = !shared.isDir();
-        server->port = quint16(port);
+        ListenerSettings settings = server->settings();
+        settings.share = QFileInfo(shared.absoluteFilePath());
+        settings.singleFile = !shared.isDir();
+        settings.port = quint16(port);
+        server->apply(settings);
         connect(server, &WebServer::error, this, [](const QString &title, const QString &msg) {
             err() << title << ": " << msg << Qt::endl;
         });
         connect(server, qOverload<WebServer *>(&WebServer::dataLimit), this, &Headless::dataLimit);
-        server->configurationModifyed(conf);
+        server->configurationChanged(conf);
         if (!server->start())
             return fail(QStringLiteral("cannot listen on %1 port %2: %3")
                             .arg(entry.ip().toString()).arg(port).arg(server->errorString()), 1);
         const bool https = server->key != nullptr;
-        const QString url = urlOf(https, entry.ip(), server->serverPort());
+        const QString url = serverUrl(entry.ip().toString(), server->serverPort(), https, UrlPort::Always) + u'/';
         out() << url << Qt::endl;
         if (isSet("qr"))
             out() << QrCode(url.toUtf8()).terminalText(::isatty(STDOUT_FILENO)) << Qt::endl;

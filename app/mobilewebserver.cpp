@@ -1,8 +1,5 @@
 #include "app/mobilewebserver.h"
 
-#include "app/eventhandler.h"
-#include "app/messagedialog.h"
-#include "app/prompt.h"
 #include "app/slinklabel.h"
 #include "app/startup.h"
 #include "app/termsdialog.h"
@@ -13,6 +10,9 @@
 #include "instances/addressselectdialog.h"
 #include "instances/serveritem.h"
 #include "server/webserver.h"
+#include "widgets/eventhandler.h"
+#include "widgets/messagedialog.h"
+#include "widgets/prompt.h"
 
 #include <QAction>
 #include <QApplication>
@@ -116,7 +116,11 @@ MobileWebServer::MobileWebServer(const QString &argument)
     connect(sharedLabel, &QLabel::linkActivated, this, &MobileWebServer::linkActivated);
     statusWidget = EventHandler::getStatusWidget();
     addressList = new AddressList(this);
-    EventHandler::addressList = addressList;
+    connect(addressList, &AddressList::serverChanged, this, &MobileWebServer::changed);
+    connect(addressList, &AddressList::dataLimit, this, &MobileWebServer::dataLimit);
+    connect(addressList, &AddressList::settingsRequested, this,
+            [this](Configuration *profile, int page) { openSettings(profile, addressList, page); });
+    EventHandler::totalTraffic = [this] { return addressList ? addressList->refreshTraffic() : 0; };
 
     createMenus();
     create();
@@ -187,7 +191,7 @@ MobileWebServer::~MobileWebServer()
         delete addressList;
         addressList = nullptr;
     }
-    EventHandler::addressList = nullptr;
+    EventHandler::totalTraffic = nullptr;
     delete eventHandler;
     thumbnailWorker.clear();
     if (HTML_Element_Manager::instance == &thumbnailWorker)
@@ -332,7 +336,7 @@ void MobileWebServer::setExpertMode(bool on)
     }
     Configuration *global = Configuration::getGlobalConfig();
     global->expertMode = on;
-    addressList->configChanged(global);
+    addressList->configurationChanged(global);
     settingsAction->setText(on ? tr("Global Default Settings") : tr("Settings"));
     // The expert table takes the height; the simple one leaves it below its public line.
     tableLayout->setStretch(0, addressList->isExpertMode() ? 1 : 0);
@@ -427,7 +431,7 @@ void MobileWebServer::fileOrDirSelected(const QString &path)
     }
     addressList->setSaraedContent(path, shared.isDir() ? 0 : 1);
     if (current) {
-        current->share(shared);
+        current->share(shared, !shared.isDir());
         showSharedPath(current);
     }
     setCurrentFile(path);

@@ -1,7 +1,7 @@
 #include "app/termsdialog.h"
 
-#include "app/prompt.h"
 #include "config/configuration.h"
+#include "widgets/prompt.h"
 
 #include <QDialogButtonBox>
 #include <QPushButton>

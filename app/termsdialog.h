@@ -1,7 +1,7 @@
 #ifndef TERMSDIALOG_H
 #define TERMSDIALOG_H
 
-#include "app/messagedialog.h"
+#include "widgets/messagedialog.h"
 
 // The terms shown on the first run. Accepting them clears Configuration::FirstRun; any other way
 // of closing the dialog leaves it set.

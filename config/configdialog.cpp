@@ -1,6 +1,5 @@
 #include "config/configdialog.h"
 
-#include "app/prompt.h"
 #include "config/configpageaut.h"
 #include "config/configpagedns.h"
 #include "config/configpagefolder.h"
@@ -9,6 +8,7 @@
 #include "config/configurable.h"
 #include "config/configuration.h"
 #include "server/keypair.h"
+#include "widgets/prompt.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -42,7 +42,7 @@ ConfigDialog::ConfigDialog(Configuration *edited, Configurable *target, QWidget 
     } else {
         setWindowTitle(tr("Configuration Settings"));
     }
-    connect(this, &PagedDialog::pageChanged, this, &ConfigDialog::configChanged);
+    connect(this, &PagedDialog::pageChanged, this, &ConfigDialog::showApplyIfEdited);
 
     QPushButton *closeButton = button(tr("&Close"));
     applyButton = button(tr("&Apply"));
@@ -55,7 +55,7 @@ ConfigDialog::ConfigDialog(Configuration *edited, Configurable *target, QWidget 
         page = profile->settingsPage;
     contentsWidget->setCurrentRow(page >= 0 && page < pageCount() ? page : 0);
     arrange({applyButton, closeButton});
-    configChanged();
+    showApplyIfEdited();
 }
 
 ConfigDialog::~ConfigDialog()
@@ -87,7 +87,7 @@ void ConfigDialog::changePage(QListWidgetItem *current, QListWidgetItem *previou
         pagesWidget->setCurrentIndex(contentsWidget->row(shown));
 }
 
-void ConfigDialog::configChanged()
+void ConfigDialog::showApplyIfEdited()
 {
     applyButton->setVisible(!conf->equals(profile));
 }
@@ -100,11 +100,10 @@ bool ConfigDialog::keysChanged() const
 
 void ConfigDialog::apply()
 {
-    // Access that looks closed must be closed: an empty password would let everyone in, an
-    // empty list of users nobody.
-    const QString refusal = conf->authMode == AuthMode::Password && conf->password.isEmpty()
+    const Configuration::AccessFlaw flaw = conf->accessFlaw();
+    const QString refusal = flaw == Configuration::AccessFlaw::EmptyPassword
         ? tr("Password access needs a password: an empty one lets everyone in.")
-        : conf->authMode == AuthMode::Basic && conf->users.isEmpty()
+        : flaw == Configuration::AccessFlaw::NoUser
         ? tr("Basic HTTP access needs at least one user: without one nobody gets in.")
         : QString();
     if (!refusal.isEmpty()) {
@@ -114,13 +113,12 @@ void ConfigDialog::apply()
     // A key pair is read before the servers get it: one that does not load is told here, and
     // nothing is applied, so that the servers keep the pair they serve with.
     if (keysChanged()) {
-        QString reason;
-        if (!KeyPair::provideDefault(conf->keyFile, &reason)) {
-            Prompt::warning(this, tr("The key pair %1 cannot be made (%2).").arg(conf->keyFile, reason) + QLatin1Char('\n')
+        const KeyPair pair = KeyPair::load(conf->keyFile, conf->keyPassword);
+        if (!pair.notMade.isEmpty()) {
+            Prompt::warning(this, tr("The key pair %1 cannot be made (%2).").arg(conf->keyFile, pair.notMade) + QLatin1Char('\n')
                                       + tr("Nothing was applied; the servers keep the key pair they have."));
             return;
         }
-        const KeyPair pair = KeyPair::read(conf->keyFile, conf->keyPassword);
         if (!pair.isUsable()) {
             Prompt::warning(this, pair.problem() + QLatin1Char('\n')
                                       + tr("Nothing was applied; the servers keep the key pair they have."));
@@ -128,9 +126,9 @@ void ConfigDialog::apply()
         }
     }
     if (target)
-        target->configChanged(conf.get());
+        target->configurationChanged(conf.get());
     // Hidden when the profile took the edit over, as it does.
-    configChanged();
+    showApplyIfEdited();
 }
 
 void ConfigDialog::done(int result)

@@ -29,7 +29,7 @@ public:
 
 public slots:
     void changePage(QListWidgetItem *current, QListWidgetItem *previous);
-    void configChanged();
+    void showApplyIfEdited();
     void apply();
     // Every way of closing ends here: "Close", Esc and the window's close button.
     void done(int result) override;

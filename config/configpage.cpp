@@ -1,7 +1,7 @@
 #include "config/configpage.h"
 
-#include "app/linklabel.h"
-#include "app/messagedialog.h"
+#include "widgets/linklabel.h"
+#include "widgets/messagedialog.h"
 
 #include <QBoxLayout>
 #include <QCheckBox>

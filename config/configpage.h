@@ -23,7 +23,8 @@ public:
     explicit ConfigPage(Configuration *conf = nullptr, QWidget *parent = nullptr);
 
 signals:
-    void configChanged();
+    // The page changed what it edits.
+    void edited();
 
 public slots:
     // Shows the help page `name` of the language folder.

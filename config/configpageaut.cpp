@@ -1,8 +1,8 @@
 #include "config/configpageaut.h"
 
-#include "app/prompt.h"
 #include "config/configuration.h"
 #include "config/userdialog.h"
+#include "widgets/prompt.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -74,13 +74,13 @@ void ConfigPageAut::authModeChanged(int index)
 {
     panels->setCurrentIndex(index);
     conf->authMode = AuthMode(index);
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageAut::passwordChanged(const QString &text)
 {
     conf->password = text;
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageAut::getPasswords()
@@ -130,7 +130,7 @@ void ConfigPageAut::itemChanged(QTableWidgetItem *item)
         password->setData(SoundText, password->text());
     }
     setPasswords();
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageAut::addUser()
@@ -146,5 +146,5 @@ void ConfigPageAut::removeUser()
         return;
     table->removeRow(row);
     setPasswords();
-    emit configChanged();
+    emit edited();
 }

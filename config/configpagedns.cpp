@@ -28,17 +28,17 @@ ConfigPageDNS::ConfigPageDNS(Configuration *conf, QWidget *parent)
 void ConfigPageDNS::dnsChanged(int state)
 {
     conf->dnsEnabled = CheckState(state);
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageDNS::userChanged(const QString &text)
 {
     conf->dnsUser = text;
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageDNS::passChanged(const QString &text)
 {
     conf->dnsPassword = text;
-    emit configChanged();
+    emit edited();
 }

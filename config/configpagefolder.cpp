@@ -1,7 +1,7 @@
 #include "config/configpagefolder.h"
 
-#include "app/linklabel.h"
 #include "config/configuration.h"
+#include "widgets/linklabel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -39,7 +39,7 @@ void ConfigPageFolder::addCheckBox(QVBoxLayout *layout, const QString &text, con
 void ConfigPageFolder::set(CheckState Configuration::*field, int state)
 {
     conf->*field = CheckState(state);
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageFolder::viewChanged(int state)
@@ -65,5 +65,5 @@ void ConfigPageFolder::uploadChanged(int state)
 void ConfigPageFolder::pagesChanged(int index)
 {
     conf->pages = FolderPages(index);
-    emit configChanged();
+    emit edited();
 }

@@ -1,8 +1,8 @@
 #include "config/configpageserver.h"
 
-#include "app/linklabel.h"
-#include "app/prompt.h"
 #include "config/configuration.h"
+#include "widgets/linklabel.h"
+#include "widgets/prompt.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -68,7 +68,7 @@ ConfigPageServer::ConfigPageServer(Configuration *conf, QWidget *parent)
 void ConfigPageServer::warningModeChanged(int state)
 {
     conf->warningMode = CheckState(state);
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageServer::sslChanged(int state)
@@ -79,32 +79,32 @@ void ConfigPageServer::sslChanged(int state)
     if (conf->expertMode)
         enableKeys(state == Qt::Checked);
     conf->sslMode = CheckState(state);
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageServer::portChanged(int port)
 {
     conf->port = port;
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageServer::allowedHostsChanged(const QString &text)
 {
     static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
     conf->allowedHosts = text.split(separators, Qt::SkipEmptyParts);
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageServer::keyChanged(const QString &text)
 {
     conf->keyFile = text;
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageServer::passwdChanged(const QString &text)
 {
     conf->keyPassword = text;
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageServer::browseKey()
@@ -121,7 +121,7 @@ void ConfigPageServer::restore()
     // The edits write the same values back.
     passwordEdit->setText(conf->keyPassword);
     keyEdit->setText(conf->keyFile);
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageServer::enableKeys(bool on)

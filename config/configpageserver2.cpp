@@ -1,7 +1,7 @@
 #include "config/configpageserver2.h"
 
-#include "app/linklabel.h"
 #include "config/configuration.h"
+#include "widgets/linklabel.h"
 
 #include <QLabel>
 #include <QSpinBox>
@@ -34,17 +34,17 @@ ConfigPageServer2::ConfigPageServer2(Configuration *conf, QWidget *parent)
 void ConfigPageServer2::maxConnChanged(int value)
 {
     conf->maxConnections = value;
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageServer2::dataLimitChanged(int value)
 {
     conf->dataLimitKB = value;
-    emit configChanged();
+    emit edited();
 }
 
 void ConfigPageServer2::lifetimeChanged(int value)
 {
     conf->sessionLifetime = value;
-    emit configChanged();
+    emit edited();
 }

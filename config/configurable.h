@@ -8,7 +8,7 @@ class Configurable
 {
 public:
     virtual ~Configurable() = default;
-    virtual void configChanged(Configuration *conf) { (void)conf; }
+    virtual void configurationChanged(Configuration *conf) { (void)conf; }
 };
 
 #endif

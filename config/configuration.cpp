@@ -382,6 +382,15 @@ bool Configuration::pagesFromName(QStringView name, FolderPages *pages)
     return false;
 }
 
+Configuration::AccessFlaw Configuration::accessFlaw() const
+{
+    if (authMode == AuthMode::Password && password.isEmpty())
+        return AccessFlaw::EmptyPassword;
+    if (authMode == AuthMode::Basic && users.isEmpty())
+        return AccessFlaw::NoUser;
+    return AccessFlaw::None;
+}
+
 Configuration *Configuration::getGlobalConfig()
 {
     return confList.isEmpty() ? nullptr : confList.first();

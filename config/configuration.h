@@ -60,6 +60,10 @@ public:
     bool useDNS() const { return dnsEnabled == CheckState::On; }
     // Warnings are shown unless the check box is off.
     bool showWarnings() const { return warningMode != CheckState::Off; }
+    // Access that looks closed must be closed: password access with an empty password would let
+    // everyone in, Basic access without a user nobody. Such a profile is not served.
+    enum class AccessFlaw { None, EmptyPassword, NoUser };
+    AccessFlaw accessFlaw() const;
 
     static Configuration *getGlobalConfig();
     // The profile of confList that `conf` is, or that it is an edited copy of (copies keep the

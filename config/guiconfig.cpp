@@ -1,9 +1,9 @@
 #include "config/guiconfig.h"
 
-#include "app/prompt.h"
 #include "config/pagefont.h"
 #include "config/pagepalette.h"
 #include "config/pagestyle.h"
+#include "widgets/prompt.h"
 
 #include <QApplication>
 #include <QListWidget>
@@ -31,12 +31,12 @@ GUIconfig::GUIconfig(QWidget *parent)
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(applyButton, &QPushButton::clicked, this, &GUIconfig::apply);
     createIcons();
-    connect(this, &PagedDialog::pageChanged, this, &GUIconfig::configChanged);
+    connect(this, &PagedDialog::pageChanged, this, &GUIconfig::showApplyIfEdited);
     setWindowTitle(tr("Look&Feel Settings"));
     arrange({applyButton, cancelButton});
     contentsWidget->setCurrentRow(qBound(0, settings.value(QStringLiteral("lastP"), int(FontPage)).toInt(),
                                          int(FontPage)));
-    configChanged();
+    showApplyIfEdited();
 }
 
 int GUIconfig::run()
@@ -63,7 +63,7 @@ void GUIconfig::changePage(QListWidgetItem *current, QListWidgetItem *previous)
         Prompt::warning(this, tr("Color settings not working with ") + PageStyle::DefaultStyle + tr(" style."));
 }
 
-void GUIconfig::configChanged()
+void GUIconfig::showApplyIfEdited()
 {
     applyButton->setEnabled(QApplication::palette() != pagePalette->workingPalette()
                             || PageStyle::runningStyle() != pageStyle->chosenStyle

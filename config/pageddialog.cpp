@@ -2,7 +2,7 @@
 
 #include "config/configpage.h"
 
-#include "app/prompt.h"
+#include "widgets/prompt.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -38,7 +38,7 @@ int PagedDialog::pageCount() const
 void PagedDialog::addPage(ConfigPage *page, const QString &icon, const QString &label)
 {
     pagesWidget->addWidget(page);
-    connect(page, &ConfigPage::configChanged, this, &PagedDialog::pageChanged);
+    connect(page, &ConfigPage::edited, this, &PagedDialog::pageChanged);
     auto *entry = new QListWidgetItem(QIcon(icon), label, contentsWidget);
     entry->setTextAlignment(Qt::AlignHCenter);
     entry->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);

@@ -24,5 +24,5 @@ void PageFont::setSize(int size)
 {
     working.setPointSize(size);
     setFont(working);
-    emit configChanged();
+    emit edited();
 }

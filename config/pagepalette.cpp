@@ -1,7 +1,7 @@
 #include "config/pagepalette.h"
 
-#include "app/prompt.h"
 #include "config/pagestyle.h"
+#include "widgets/prompt.h"
 
 #include <QApplication>
 #include <QGridLayout>
@@ -71,7 +71,7 @@ void PagePalette::choose(QPalette::ColorRole from, std::initializer_list<QPalett
     for (QPalette::ColorRole role : roles)
         palette.setColor(QPalette::All, role, colour);
     setPalette(palette);
-    emit configChanged();
+    emit edited();
 }
 
 void PagePalette::setBackground()
@@ -94,7 +94,7 @@ void PagePalette::setDefault()
     QPalette standard = QApplication::style()->standardPalette();
     standard.setColor(QPalette::All, QPalette::Base, palette.color(QPalette::Window));
     setPalette(standard);
-    emit configChanged();
+    emit edited();
 }
 
 void PagePalette::apply(QSettings *settings) const

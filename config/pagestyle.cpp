@@ -1,7 +1,7 @@
 #include "config/pagestyle.h"
 
-#include "app/prompt.h"
 #include "config/pagepalette.h"
+#include "widgets/prompt.h"
 
 #include <QApplication>
 #include <QColor>
@@ -59,7 +59,7 @@ void PageStyle::styleChanged(int index)
     setPalette(&palette, settings, name);
     palettePage->setPalette(palette);
     QApplication::setPalette(palette);
-    emit configChanged();
+    emit edited();
 }
 
 void PageStyle::setPalette(QPalette *palette, QSettings *settings, const QString &name)

@@ -1,9 +1,7 @@
 #include "config/profiledialog.h"
 
-#include "app/prompt.h"
 #include "config/configuration.h"
-#include "instances/serveritem.h"
-#include "server/webserver.h"
+#include "widgets/prompt.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -63,9 +61,8 @@ private:
 
 } // namespace
 
-ProfileDialog::ProfileDialog(ServerItem *item, QWidget *parent)
+ProfileDialog::ProfileDialog(Configuration *current, QWidget *parent)
     : QDialog(parent)
-    , item(item)
 {
     setWindowTitle(tr("Change Profile"));
     profileBox = new ProfileBox([this] { typedOver = -1; });
@@ -78,8 +75,8 @@ ProfileDialog::ProfileDialog(ServerItem *item, QWidget *parent)
     });
     for (const Configuration *p : std::as_const(Configuration::confList))
         profileBox->addItem(p->profileName);
-    if (item)
-        profileBox->setCurrentIndex(int(Configuration::confList.indexOf(item->webServer->config)));
+    if (current)
+        profileBox->setCurrentIndex(int(Configuration::confList.indexOf(current)));
 
     auto *newButton = new QPushButton(tr("New profile"));
     auto *removeButton = new QPushButton(tr("Remove profile"));
@@ -169,8 +166,7 @@ void ProfileDialog::ok()
             Prompt::notSaved(this, {p->saveError()}, Prompt::tr("The new name holds until Tessaly ends."));
         profileBox->setItemText(index, name);
     }
-    if (item && p != item->webServer->config)
-        item->configurationChanged(p);
+    chosenProfile = p;
     accept();
 }
 

@@ -2,13 +2,11 @@
 #define PROFILEDIALOG_H
 
 #include <QDialog>
-#include <QPointer>
 
 class Configuration;
 class QComboBox;
-class ServerItem;
 
-// Chooses the profile of a server item; creates, renames and removes profiles. The entries of
+// Chooses the profile of a server; creates, renames and removes profiles. The entries of
 // the box are the profiles of Configuration::confList, in its order; the first is the global one.
 class ProfileDialog : public QDialog
 {
@@ -18,10 +16,13 @@ public:
     // Longest profile name, in bytes of UTF-8; with ".cnf" it stays a usable file name.
     static constexpr int MaxNameBytes = 100;
 
-    ProfileDialog(ServerItem *item, QWidget *parent);
+    // `current` is the profile the server has now.
+    ProfileDialog(Configuration *current, QWidget *parent);
 
     int run();
     Configuration *getConfig() const;
+    // The profile chosen with OK; nullptr before.
+    Configuration *chosen() const { return chosenProfile; }
     QComboBox *profiles() const { return profileBox; }
 
     // Why `name` cannot name a new profile, or `renamed` under its new name (its file stays);
@@ -41,8 +42,7 @@ private:
     // The entry whose name is being typed over, -1 while nothing is typed. The box chooses the
     // entry of a name typed in full, so the entry chosen then is not the one renamed.
     int typedOver = -1;
-    // The item may go while the dialog waits: an online change rebuilds the rows.
-    QPointer<ServerItem> item;
+    Configuration *chosenProfile = nullptr;
 };
 
 #endif

@@ -1,6 +1,6 @@
 #include "config/userdialog.h"
 
-#include "app/prompt.h"
+#include "widgets/prompt.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>

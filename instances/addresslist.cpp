@@ -1,14 +1,13 @@
 #include "instances/addresslist.h"
 
-#include "app/eventhandler.h"
-#include "app/mobilewebserver.h"
-#include "app/prompt.h"
 #include "config/configuration.h"
 #include "config/profiledialog.h"
 #include "instances/addresssource.h"
 #include "instances/serveritem.h"
 #include "server/trafficmeter.h"
 #include "server/webserver.h"
+#include "widgets/eventhandler.h"
+#include "widgets/prompt.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -24,9 +23,8 @@
 #include <QTableWidget>
 #include <QToolButton>
 
-AddressList::AddressList(MobileWebServer *parent)
+AddressList::AddressList(QWidget *parent)
     : QWidget(parent)
-    , owner(parent)
 {
     settings = new QSettings(Configuration::ConfigDir + QStringLiteral("list.ini"), QSettings::IniFormat, this);
     // Written to a new file that replaces the old one whole: a crash while saving never leaves
@@ -144,7 +142,7 @@ void AddressList::setExpertMode()
     if (table->rowCount() > 0) {
         // Their profiles may have been edited while the table was hidden.
         for (int row = 0; row < table->rowCount(); ++row)
-            getServer(row)->webServer->configurationModifyed(getServer(row)->webServer->config);
+            getServer(row)->webServer->configurationChanged(getServer(row)->webServer->config);
         emit selectionChanged(getSelectedItem());
         return;
     }
@@ -155,7 +153,7 @@ void AddressList::setExpertMode()
         // The further ports of the rows, as they were at the last exit.
         const int len = qBound(0, settings->value(QStringLiteral("len"), 0).toInt(), MaxRows);
         for (int row = table->rowCount(); row < len; ++row)
-            addItem(new ServerItem(new QNetworkAddressEntry(*getServer(0)->webServer->address), owner));
+            addItem(new ServerItem(new QNetworkAddressEntry(*getServer(0)->webServer->address)));
     }
     emit selectionChanged(getSelectedItem());
 }
@@ -173,7 +171,7 @@ void AddressList::loadLocal()
     }
     for (const QNetworkAddressEntry &entry : addressEntries) {
         if (!contains(entry) && table->rowCount() < MaxRows)
-            addItem(new ServerItem(new QNetworkAddressEntry(entry), owner));
+            addItem(new ServerItem(new QNetworkAddressEntry(entry)));
     }
     emit selectionChanged(getSelectedItem());
     if (table->rowCount() == 0)
@@ -193,6 +191,8 @@ bool AddressList::contains(const QNetworkAddressEntry &entry) const
 
 void AddressList::addItem(ServerItem *item)
 {
+    connect(item, &ServerItem::changed, this, &AddressList::serverChanged);
+    connect(item->webServer, qOverload<WebServer *>(&WebServer::dataLimit), this, &AddressList::dataLimit);
     const int row = table->rowCount();
     table->insertRow(row);
     table->setItem(row, 0, item);
@@ -370,16 +370,18 @@ void AddressList::cellPressed(int row, int column)
 void AddressList::editProfile()
 {
     if (pressedItem)
-        owner->openSettings(pressedItem->webServer->config, this, -1);
+        emit settingsRequested(pressedItem->webServer->config, -1);
 }
 
 void AddressList::changeProfile()
 {
     if (!pressedItem)
         return;
-    ProfileDialog dialog(pressedItem, this);
+    ProfileDialog dialog(pressedItem->webServer->config, this);
     const bool accepted = dialog.run() == QDialog::Accepted;
-    // The row may be gone once the dialog is closed.
+    // The row may be gone once the dialog is closed (an online change rebuilds the rows).
+    if (accepted && pressedItem && dialog.chosen() && dialog.chosen() != pressedItem->webServer->config)
+        pressedItem->useProfile(dialog.chosen());
     if (accepted && pressedItem && pressedItem == pendingItem) {
         publicLabel->clear();
         pendingItem->publicReachable = false;
@@ -416,7 +418,7 @@ void AddressList::addNewPort()
     restoreMode = 1;
     // The row may be gone once the question is answered (an online change refreshes the rows).
     if (askPort(pressedItem, tr("New port"), &port) && pressedItem && table->rowCount() < MaxRows) {
-        auto *item = new ServerItem(pressedItem.data(), owner);
+        auto *item = new ServerItem(pressedItem.data());
         item->setPort(port);
         addItem(item);
     }
@@ -442,10 +444,7 @@ void AddressList::remove()
 
 void AddressList::setSaraedContent(const QString &path, int kind)
 {
-    const auto share = [&](ServerItem *item) {
-        item->share(QFileInfo(path));
-        item->webServer->singleFile = kind == 1;
-    };
+    const auto share = [&](ServerItem *item) { item->share(QFileInfo(path), kind == 1); };
     if (expertMode) {
         if (ServerItem *item = getSelectedItem())
             share(item);
@@ -462,11 +461,11 @@ void AddressList::applyToItems(Configuration *profile)
     for (int row = 0; row < getServerCount(); ++row) {
         ServerItem *item = getServer(row);
         if (profile && item->webServer->config == profile)
-            item->configurationModifyed(profile);
+            item->configurationChanged(profile);
     }
 }
 
-void AddressList::configChanged(Configuration *conf)
+void AddressList::configurationChanged(Configuration *conf)
 {
     Configuration *global = Configuration::getGlobalConfig();
     Configuration *profile = Configuration::profileOf(conf);
@@ -514,6 +513,20 @@ void AddressList::update()
         getServer(row)->update();
     if (!anyListening() && EventHandler::eventHandler)
         EventHandler::eventHandler->stopTimer();
+}
+
+qint64 AddressList::refreshTraffic()
+{
+    qint64 total = 0;
+    for (int row = 0; row < getServerCount(); ++row) {
+        ServerItem *item = getServer(row);
+        if (!item)
+            continue;
+        total += item->webServer->traffic.sentBytes + item->webServer->traffic.receivedBytes;
+        if (item->webServer->isListening())
+            item->update();
+    }
+    return total;
 }
 
 bool AddressList::end(QString *problem)
@@ -606,7 +619,7 @@ void AddressList::init()
         pendingItem->openAccessAsked = true;
         if (Prompt::question(this, tr("The shared files are accessible for everyone.") + QLatin1Char('\n')
                                        + tr("Do you want to set password?")))
-            owner->openSettings(profile, this, 1);
+            emit settingsRequested(profile, 1);
     }
     if (!pendingItem)
         return;

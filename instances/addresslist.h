@@ -9,7 +9,6 @@
 #include <QUrl>
 #include <QWidget>
 
-class MobileWebServer;
 class QHBoxLayout;
 class QLabel;
 class QMenu;
@@ -33,10 +32,10 @@ public:
     // Most rows the table makes, whatever "list.ini" says.
     static constexpr int MaxRows = 256;
 
-    explicit AddressList(MobileWebServer *parent);
+    explicit AddressList(QWidget *parent);
     ~AddressList() override;
 
-    void configChanged(Configuration *conf) override;
+    void configurationChanged(Configuration *conf) override;
     void setExpertMode();
     void addItem(ServerItem *item);
     bool contains(const QNetworkAddressEntry &entry) const;
@@ -52,6 +51,8 @@ public:
     void onlineStateChanged(bool online);
     void init();
     void update();
+    // The traffic of all rows in bytes; the rows that run show theirs anew.
+    qint64 refreshTraffic();
     // Writes "list.ini"; false when it could not be written (the file keeps what it held), with
     // the file and the reason in `*problem`.
     bool end(QString *problem = nullptr);
@@ -72,6 +73,12 @@ public:
 
 signals:
     void selectionChanged(ServerItem *item);
+    // A row started, stopped or was changed.
+    void serverChanged(ServerItem *item);
+    // The server of a row reached its profile's traffic limit.
+    void dataLimit(WebServer *server);
+    // The user asks for the settings of `profile`, at `page` (-1: the page shown last).
+    void settingsRequested(Configuration *profile, int page);
 
 public slots:
     void loadPublic();
@@ -117,7 +124,6 @@ private:
     bool lastDnsEnabled = false;
     QString lastDnsUser;
     QString lastDnsPassword;
-    MobileWebServer *owner;
     QPointer<ServerItem> pendingItem;
     bool expertMode = false;
     bool lastSslMode = false;

@@ -1,9 +1,9 @@
 #include "instances/addressselectdialog.h"
 
-#include "app/prompt.h"
 #include "instances/addresslist.h"
 #include "instances/serveritem.h"
 #include "server/webserver.h"
+#include "widgets/prompt.h"
 
 #include <QLabel>
 #include <QListWidget>

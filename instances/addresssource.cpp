@@ -1,5 +1,7 @@
 #include "instances/addresssource.h"
 
+#include "server/localaddresses.h"
+
 namespace {
 
 AddressSource *installed = nullptr;
@@ -19,21 +21,5 @@ void AddressSource::install(AddressSource *source)
 
 QList<QNetworkAddressEntry> AddressSource::entries() const
 {
-    QList<QNetworkAddressEntry> list;
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &iface : interfaces) {
-        const QList<QNetworkAddressEntry> addresses = iface.addressEntries();
-        for (const QNetworkAddressEntry &entry : addresses) {
-            if (isUsable(iface.flags(), entry))
-                list.append(entry);
-        }
-    }
-    return list;
-}
-
-bool AddressSource::isUsable(QNetworkInterface::InterfaceFlags flags, const QNetworkAddressEntry &entry)
-{
-    // The loopback interface has a broadcast address too (127.255.255.255).
-    return (flags & QNetworkInterface::IsUp) && !(flags & QNetworkInterface::IsLoopBack)
-        && !entry.broadcast().isNull() && !entry.ip().isLoopback();
+    return LocalAddresses::list(LocalAddresses::Scope::Network);
 }

@@ -1,10 +1,10 @@
 #include "instances/serveritem.h"
 
-#include "app/eventhandler.h"
-#include "app/mobilewebserver.h"
 #include "config/configuration.h"
 #include "instances/netrequest.h"
+#include "server/serverurl.h"
 #include "server/webserver.h"
+#include "widgets/eventhandler.h"
 
 #include <QDir>
 #include <QNetworkAddressEntry>
@@ -13,15 +13,6 @@
 QIcon ServerItem::stopIcon;
 QIcon ServerItem::playIcon;
 QIcon ServerItem::confIcon;
-
-QByteArray getURL(const QString &host, int port, bool secure)
-{
-    QByteArray url = secure ? "https://" : "http://";
-    url += host.contains(u':') ? '[' + host.toLatin1() + ']' : host.toLatin1();
-    if (port != (secure ? 443 : 80))
-        url += ':' + QByteArray::number(port);
-    return url;
-}
 
 ServerItem::Cell::~Cell()
 {
@@ -33,18 +24,17 @@ ServerItem::Cell::~Cell()
         owner->statusItem = nullptr;
 }
 
-ServerItem::ServerItem(QNetworkAddressEntry *entry, MobileWebServer *owner)
+ServerItem::ServerItem(QNetworkAddressEntry *entry)
     : webServer(new WebServer(entry, Configuration::getGlobalConfig()))
 {
-    init(owner);
+    init();
 }
 
-ServerItem::ServerItem(ServerItem *other, MobileWebServer *owner)
+ServerItem::ServerItem(ServerItem *other)
     : webServer(new WebServer(other->webServer))
     , missing(other->missing)
 {
-    webServer->singleFile = other->webServer->singleFile;
-    init(owner);
+    init();
 }
 
 ServerItem::~ServerItem()
@@ -64,7 +54,7 @@ ServerItem::~ServerItem()
     delete webServer;
 }
 
-void ServerItem::init(MobileWebServer *owner)
+void ServerItem::init()
 {
     // The listener reports a key pair that does not load while the profile is applied below.
     if (EventHandler::eventHandler) {
@@ -73,9 +63,7 @@ void ServerItem::init(MobileWebServer *owner)
     }
     configItem = new Cell(this);
     statusItem = new Cell(this);
-    configurationModifyed(webServer->config);
-    if (owner)
-        connect(this, &ServerItem::changed, owner, &MobileWebServer::changed);
+    configurationChanged(webServer->config);
     dnsUpdated = false;
     publicReachable = false;
 
@@ -94,8 +82,6 @@ void ServerItem::init(MobileWebServer *owner)
     }
     configItem->setIcon(confIcon);
     update();
-    if (owner)
-        connect(webServer, qOverload<WebServer *>(&WebServer::dataLimit), owner, &MobileWebServer::dataLimit);
 }
 
 bool ServerItem::isUsablePort(qint64 port)
@@ -152,7 +138,7 @@ void ServerItem::setPort(int port)
 {
     if (port == webServer->port)
         return;
-    webServer->port = quint16(port);
+    setListenerPort(port);
     if (webServer->isListening())
         restart();
     else
@@ -170,25 +156,32 @@ void ServerItem::update()
     }
 }
 
-void ServerItem::bind(Configuration *conf)
+void ServerItem::setListenerPort(int port)
 {
-    webServer->useProfile(conf);
+    ListenerSettings s = webServer->settings();
+    s.port = quint16(port);
+    webServer->apply(s);
+}
+
+void ServerItem::useProfile(Configuration *conf)
+{
+    if (conf == webServer->config) {
+        webServer->configurationChanged(conf);
+    } else {
+        ListenerSettings s = webServer->settings();
+        s.profile = conf;
+        webServer->apply(s);
+    }
+    update();
 }
 
 void ServerItem::configurationChanged(Configuration *conf)
 {
-    webServer->configurationModifyed(conf);
-    bind(conf);
-    update();
-}
-
-void ServerItem::configurationModifyed(Configuration *conf)
-{
-    webServer->configurationModifyed(conf);
+    webServer->configurationChanged(conf);
     if (!webServer->isListening()) {
-        webServer->port = quint16(conf->port);
+        setListenerPort(conf->port);
     } else if (!Configuration::getGlobalConfig()->expertMode && conf->port != webServer->port) {
-        webServer->port = quint16(conf->port);
+        setListenerPort(conf->port);
         restart();
     }
     update();
@@ -196,14 +189,14 @@ void ServerItem::configurationModifyed(Configuration *conf)
 
 QByteArray ServerItem::getUrl() const
 {
-    return getURL(webServer->address->ip().toString(), webServer->port, webServer->key != nullptr);
+    return serverUrl(webServer->address->ip().toString(), webServer->port, webServer->key != nullptr).toLatin1();
 }
 
 QString ServerItem::getPublicURL() const
 {
     if (publicAddress.isEmpty())
         return QString();
-    return QString::fromLatin1(getURL(publicAddress, webServer->port, webServer->key != nullptr));
+    return QString::fromLatin1(serverUrl(publicAddress, webServer->port, webServer->key != nullptr).toLatin1());
 }
 
 QString ServerItem::getDNS_URL() const
@@ -216,13 +209,15 @@ QString ServerItem::getDNS_URL() const
     if (domain.isEmpty())
         return QString();
     const QString host = Configuration::getGlobalConfig()->dnsUser + QLatin1Char('.') + domain;
-    return QString::fromLatin1(getURL(host, webServer->port, webServer->key != nullptr));
+    return QString::fromLatin1(serverUrl(host, webServer->port, webServer->key != nullptr).toLatin1());
 }
 
-void ServerItem::share(const QFileInfo &path)
+void ServerItem::share(const QFileInfo &path, bool singleFile)
 {
-    webServer->root = path;
-    webServer->singleFile = !path.isDir();
+    ListenerSettings s = webServer->settings();
+    s.share = path;
+    s.singleFile = singleFile;
+    webServer->apply(s);
     missing.clear();
 }
 
@@ -264,7 +259,7 @@ void ServerItem::restore(QSettings *settings, int index, int mode)
     for (Configuration *p : std::as_const(Configuration::confList)) {
         if (p->profileName == name) {
             if (p != webServer->config)
-                configurationChanged(p);
+                useProfile(p);
             break;
         }
     }
@@ -276,12 +271,11 @@ void ServerItem::restore(QSettings *settings, int index, int mode)
                                             : webServer->root.absoluteFilePath();
     const QFileInfo shared(settings->value(QStringLiteral("file"), kept).toString());
     if (shared.isReadable()) {
-        share(shared);
+        share(shared, !shared.isDir());
     } else {
         // Gone (or not readable): the row shares nothing rather than something the owner did not
         // choose, until a folder or a file is chosen.
-        webServer->root = QFileInfo();
-        webServer->singleFile = false;
+        share(QFileInfo(), false);
         missing = shared.filePath();
     }
 
@@ -290,7 +284,7 @@ void ServerItem::restore(QSettings *settings, int index, int mode)
         const qint64 stored = settings->value(QStringLiteral("port"), global->port).toLongLong(&ok);
         const int port = ok && isUsablePort(stored) ? int(stored) : global->port;
         if (port != webServer->port) {
-            webServer->port = quint16(port);
+            setListenerPort(port);
             if (webServer->isListening())
                 restart();
             else

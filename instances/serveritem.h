@@ -8,14 +8,10 @@
 #include <QTableWidgetItem>
 
 class Configuration;
-class MobileWebServer;
 class QFileInfo;
 class QNetworkAddressEntry;
 class QSettings;
 class WebServer;
-
-// The URL of a server on `host` and `port`; the port is left out when it is the scheme's own.
-QByteArray getURL(const QString &host, int port, bool secure);
 
 // One server instance as the user sees it: one row of the address table (this item is the
 // address cell, with a "Config" and a "Status" cell beside it in the expert table) and the one
@@ -30,9 +26,9 @@ public:
     static QIcon confIcon;
 
     // Takes `entry` over; the listener starts on the global profile.
-    ServerItem(QNetworkAddressEntry *entry, MobileWebServer *owner);
+    explicit ServerItem(QNetworkAddressEntry *entry);
     // A second listener on the address, profile and share of `other`.
-    ServerItem(ServerItem *other, MobileWebServer *owner);
+    explicit ServerItem(ServerItem *other);
     ~ServerItem() override;
 
     // Ports a server may be given: 1 to 65535, below 1024 only in root mode.
@@ -43,11 +39,13 @@ public:
     void stopAll();
     void setPort(int port);
     void update();
+    // Binds the row's listener to `conf` and gives it its settings.
+    void useProfile(Configuration *conf);
+    // The settings of the row's profile changed: the listener takes them.
     void configurationChanged(Configuration *conf);
-    void configurationModifyed(Configuration *conf);
 
-    // Shares `path`, a folder or a file.
-    void share(const QFileInfo &path);
+    // Shares `path`, a folder or (`singleFile`) a file.
+    void share(const QFileInfo &path, bool singleFile);
     // Nothing is shared: the path stored for the row was gone at start, and nothing was chosen
     // since. Such an item does not start.
     bool sharesNothing() const;
@@ -88,8 +86,8 @@ private:
         ServerItem *owner;
     };
 
-    void init(MobileWebServer *owner);
-    void bind(Configuration *conf);
+    void init();
+    void setListenerPort(int port);
     void restart();
 
     Cell *configItem = nullptr;

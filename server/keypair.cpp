@@ -220,6 +220,18 @@ KeyPair KeyPair::read(const QString &file, const QString &passPhrase)
     return pair;
 }
 
+KeyPair KeyPair::load(const QString &file, const QString &passPhrase)
+{
+    QString reason;
+    if (!provideDefault(file, &reason)) {
+        KeyPair pair;
+        pair.file = file;
+        pair.notMade = reason;
+        return pair;
+    }
+    return read(file, passPhrase);
+}
+
 QString KeyPair::problem() const
 {
     if (!opened)

@@ -37,12 +37,17 @@ public:
 
     // Reads both from `file`; the key is protected by `passPhrase` (Latin-1).
     static KeyPair read(const QString &file, const QString &passPhrase);
+    // The pair a profile names, as the settings dialog checks it and the servers take it: the
+    // default pair is made first (provideDefault), then `file` is read. When the default pair
+    // cannot be made, nothing is read and `notMade` holds the reason.
+    static KeyPair load(const QString &file, const QString &passPhrase);
 
     bool isUsable() const { return !key.isNull() && !certificate.isNull(); }
     // Why the pair is not usable, naming the file; empty when it is.
     QString problem() const;
 
     QString file;
+    QString notMade;
     bool opened = false;
     QSslKey key;
     QSslCertificate certificate;

@@ -29,7 +29,10 @@ WebServer::WebServer(WebServer *other)
     : address(new QNetworkAddressEntry(*other->address))
 {
     config = other->config;
-    root = other->root;
+    const ListenerSettings copied = other->settings();
+    root = copied.share;
+    singleFile = copied.singleFile;
+    port = copied.port;
     thumbnails = other->thumbnails;
     iconDir = other->iconDir;
     langPath = other->langPath;
@@ -121,14 +124,13 @@ bool WebServer::loadKeys(Configuration *c)
     loadedKeyFile = c->keyFile;
     loadedKeyPassword = c->keyPassword;
     // The default key pair is made on this machine, for this user, the first time it is needed.
-    QString reason;
-    if (!KeyPair::provideDefault(c->keyFile, &reason)) {
+    const KeyPair pair = KeyPair::load(c->keyFile, c->keyPassword);
+    if (!pair.notMade.isEmpty()) {
         dropKeys();
         emit error(tr("HTTPS"), tr("The key pair %1 cannot be made (%2): the server speaks plain HTTP.")
-                                    .arg(c->keyFile, reason));
+                                    .arg(c->keyFile, pair.notMade));
         return false;
     }
-    const KeyPair pair = KeyPair::read(c->keyFile, c->keyPassword);
     if (pair.isUsable()) {
         dropKeys();
         key = new QSslKey(pair.key);
@@ -154,7 +156,7 @@ bool WebServer::loadKeys(Configuration *c)
     return false;
 }
 
-void WebServer::configurationModifyed(Configuration *c)
+void WebServer::configurationChanged(Configuration *c)
 {
     clients.configurationChanged(c);
     setMaxPendingConnections(c->maxConnections);
@@ -163,6 +165,29 @@ void WebServer::configurationModifyed(Configuration *c)
     else if (!key || key->isNull() || loadedKeyFile != c->keyFile || loadedKeyPassword != c->keyPassword)
         loadKeys(c);
     traffic.limit = qint64(c->dataLimitKB) * 1024;
+}
+
+ListenerSettings WebServer::settings() const
+{
+    ListenerSettings s;
+    s.share = root;
+    s.singleFile = singleFile;
+    s.address = *address;
+    s.port = port;
+    s.profile = config;
+    return s;
+}
+
+void WebServer::apply(const ListenerSettings &s)
+{
+    root = s.share;
+    singleFile = s.singleFile;
+    *address = s.address;
+    port = s.port;
+    if (s.profile && s.profile != config) {
+        configurationChanged(s.profile);
+        useProfile(s.profile);
+    }
 }
 
 void WebServer::useProfile(Configuration *c)

@@ -4,7 +4,9 @@
 #include "server/descriptorwatch.h"
 #include "server/servercontext.h"
 
+#include <QFileInfo>
 #include <QList>
+#include <QNetworkAddressEntry>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -13,10 +15,23 @@
 class Transport;
 
 class Configuration;
-class QNetworkAddressEntry;
 class QSslCertificate;
 class QSslKey;
 class ServerThread;
+
+// What one listener serves, where and how: the value the window's rows and the headless mode
+// set, and that a copy of a listener takes whole.
+struct ListenerSettings
+{
+    // The shared folder, or the shared file when `singleFile` is set.
+    QFileInfo share;
+    bool singleFile = false;
+    QNetworkAddressEntry address;
+    // 0: the system picks a free one at start().
+    quint16 port = 0;
+    // Not owned; the listener counts its use while it holds it.
+    Configuration *profile = nullptr;
+};
 
 // One listening endpoint: an interface address and a port, bound to one profile and one shared
 // item (a folder or a single file). It is the context of all its connections (ServerContext):
@@ -38,14 +53,22 @@ public:
 
     // A listener on `entry` (taken over) using `profile`.
     WebServer(QNetworkAddressEntry *entry, Configuration *profile);
+    // A second listener with the settings of `other`.
     explicit WebServer(WebServer *other);
     ~WebServer() override;
+
+    ListenerSettings settings() const;
+    // The one way to change what the listener serves and where. Another profile is taken with
+    // its settings (configurationChanged) and its use moves to it. A running listener keeps its
+    // address and port until it starts again.
+    void apply(const ListenerSettings &s);
 
     bool start();
     void stop();
     void stopAll();
     bool loadKeys(Configuration *c);
-    void configurationModifyed(Configuration *c);
+    // The settings of the profile `c` changed (or it is bound newly): the listener takes them.
+    void configurationChanged(Configuration *c);
     // Binds the listener to the profile `c`, moving its use from the profile it had.
     void useProfile(Configuration *c);
 

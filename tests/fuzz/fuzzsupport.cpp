@@ -168,7 +168,7 @@ Server::Server()
     profile.users = QStringList{QStringLiteral("user:pass")};
     useProfile(&profile);
     root = QFileInfo(tree.share());
-    configurationModifyed(&profile);
+    configurationChanged(&profile);
 }
 
 void checkDescriptors(const QByteArray &input)

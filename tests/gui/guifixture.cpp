@@ -1,14 +1,14 @@
 #include "guifixture.h"
 
-#include "app/messagedialog.h"
 #include "app/mobilewebserver.h"
 #include "config/configuration.h"
-#include "config/inputdialog.h"
 #include "config/pageddialog.h"
 #include "httpclient.h"
 #include "instances/addresslist.h"
 #include "instances/netrequest.h"
 #include "instances/serveritem.h"
+#include "widgets/inputdialog.h"
+#include "widgets/messagedialog.h"
 
 #include <QAbstractButton>
 #include <QAction>

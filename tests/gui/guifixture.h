@@ -1,9 +1,9 @@
 #ifndef GUIFIXTURE_H
 #define GUIFIXTURE_H
 
-#include "app/prompt.h"
 #include "fakeservice.h"
 #include "instances/fixedaddresses.h"
+#include "widgets/prompt.h"
 
 #include <QByteArray>
 #include <QList>

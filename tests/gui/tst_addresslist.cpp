@@ -5,13 +5,13 @@
 #include "filesizelimit.h"
 #include "guifixture.h"
 
-#include "app/eventhandler.h"
-#include "app/slinklabel.h"
 #include "app/mobilewebserver.h"
+#include "app/slinklabel.h"
 #include "config/configuration.h"
 #include "instances/addresslist.h"
 #include "instances/serveritem.h"
 #include "server/webserver.h"
+#include "widgets/eventhandler.h"
 
 #include <QAction>
 #include <QFile>

@@ -3,13 +3,13 @@
 
 #include "guifixture.h"
 
-#include "app/eventhandler.h"
 #include "app/mobilewebserver.h"
 #include "config/configuration.h"
 #include "instances/addresslist.h"
 #include "instances/netrequest.h"
 #include "instances/serveritem.h"
 #include "server/webserver.h"
+#include "widgets/eventhandler.h"
 
 #include <QAction>
 #include <QLabel>

@@ -2,8 +2,6 @@
 
 #include "guifixture.h"
 
-#include "app/eventhandler.h"
-#include "app/messagedialog.h"
 #include "app/mobilewebserver.h"
 #include "app/slinklabel.h"
 #include "app/startup.h"
@@ -13,6 +11,8 @@
 #include "instances/serveritem.h"
 #include "server/webserver.h"
 #include "web/html_element_manager.h"
+#include "widgets/eventhandler.h"
+#include "widgets/messagedialog.h"
 
 #include <QAction>
 #include <QApplication>

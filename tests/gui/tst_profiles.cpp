@@ -203,7 +203,7 @@ void TestProfiles::rename()
     window->addresses()->currentTable()->setCurrentCell(0, 1);
     window->fileOrDirSelected(f.share());
     ServerItem *item = GuiFixture::items(window.get()).at(0);
-    item->configurationChanged(Configuration::confList.at(1));
+    item->useProfile(Configuration::confList.at(1));
     GuiFixture::pressCell(window->addresses()->currentTable(), 0, 2);
     QVERIFY(item->webServer->isListening());
     const QStringList files = profileFiles();
@@ -283,7 +283,7 @@ void TestProfiles::remove()
     Configuration *work = Configuration::confList.at(1);
     const bool upload = use == QLatin1String("upload");
     if (use.endsWith(QLatin1String("row")) || upload)
-        item->configurationChanged(work);
+        item->useProfile(work);
     if (use == QLatin1String("running row") || upload)
         GuiFixture::pressCell(window->addresses()->currentTable(), 1, 2);
     if (use == QLatin1String("file gone"))
@@ -303,7 +303,7 @@ void TestProfiles::remove()
                         "Content-Length: " + QByteArray::number(part.size() + rest.size()) + "\r\n\r\n" + part);
         QTRY_COMPARE(requests.count(), 1);
         QTest::qWait(100);
-        item->configurationChanged(Configuration::getGlobalConfig());
+        item->useProfile(Configuration::getGlobalConfig());
     }
 
     QStringList shown;

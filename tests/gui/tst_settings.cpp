@@ -4,7 +4,6 @@
 #include "guifixture.h"
 #include "httpclient.h"
 
-#include "app/linklabel.h"
 #include "app/mobilewebserver.h"
 #include "config/configdialog.h"
 #include "config/configuration.h"
@@ -13,6 +12,7 @@
 #include "instances/serveritem.h"
 #include "server/clientmanager.h"
 #include "server/webserver.h"
+#include "widgets/linklabel.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -82,7 +82,7 @@ void TestListener::copiedListenerGivesBackItsProfileUse()
     QCOMPARE(copy->config, &ts->config);
     QCOMPARE(copy->root, ts->server->root);
     QCOMPARE(copy->address->ip(), ts->server->address->ip());
-    copy->configurationModifyed(&ts->config);
+    copy->configurationChanged(&ts->config);
     QVERIFY(copy->start());
     HttpClient client;
     QVERIFY(client.connectTo(copy->serverPort()));

@@ -120,7 +120,7 @@ void TestSessions::sweepRemovesEndedSessionsAfterTheirLifetime()
     QCOMPARE(session(5)->endTime, endedAt);
 
     ts->config.sessionLifetime = lifetime;
-    ts->server->configurationModifyed(&ts->config);
+    ts->server->configurationChanged(&ts->config);
     now = endedAt + idleMs;
     ts->server->clients.checkSessions();
     QCOMPARE(session(5) != nullptr, kept);

@@ -147,7 +147,7 @@ void TestTls::wrongPassPhraseAbortsTheHandshakeUntilTheRightOneComes()
 
     // The same key file with the right phrase: new connections get the key.
     ts->config.keyPassword = Phrase;
-    ts->server->configurationModifyed(&ts->config);
+    ts->server->configurationChanged(&ts->config);
     HttpClient again;
     QVERIFY(again.connectEncrypted(ts->port()));
     QCOMPARE(again.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
@@ -269,7 +269,7 @@ void TestTls::changedKeyPairOnARunningServer()
         ts->config.keyFile = makeTestKeyPair(other.path(), Phrase, false);
     }
     QSignalSpy errors(ts->server.get(), &WebServer::error);
-    ts->server->configurationModifyed(&ts->config);
+    ts->server->configurationChanged(&ts->config);
 
     const QSslCertificate after = served(ts->port());
     QVERIFY(!after.isNull());
@@ -278,7 +278,7 @@ void TestTls::changedKeyPairOnARunningServer()
     if (!replaced)
         QVERIFY(errors.first().at(1).toString().contains(QStringLiteral("previous key pair")));
     // Applied again unchanged, the profile reports nothing new.
-    ts->server->configurationModifyed(&ts->config);
+    ts->server->configurationChanged(&ts->config);
     QCOMPARE(errors.size(), replaced ? 0 : 1);
     HttpClient client;
     QVERIFY(client.connectEncrypted(ts->port()));

@@ -73,7 +73,7 @@ bool TestServer::start(const QString &root, bool singleFile, bool useTls)
     server->root = QFileInfo(root.isEmpty() ? path() : root);
     server->singleFile = singleFile;
     server->port = 0;
-    server->configurationModifyed(&config);
+    server->configurationChanged(&config);
     return server->start();
 }
 

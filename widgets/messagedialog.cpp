@@ -1,7 +1,7 @@
-#include "app/messagedialog.h"
+#include "widgets/messagedialog.h"
 
-#include "app/prompt.h"
 #include "config/configuration.h"
+#include "widgets/prompt.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>

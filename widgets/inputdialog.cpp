@@ -1,4 +1,4 @@
-#include "config/inputdialog.h"
+#include "widgets/inputdialog.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

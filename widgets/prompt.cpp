@@ -1,6 +1,6 @@
-#include "app/prompt.h"
+#include "widgets/prompt.h"
 
-#include "config/inputdialog.h"
+#include "widgets/inputdialog.h"
 
 #include <QColorDialog>
 #include <QFontMetrics>

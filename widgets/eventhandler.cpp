@@ -1,16 +1,13 @@
-#include "app/eventhandler.h"
+#include "widgets/eventhandler.h"
 
-#include "app/prompt.h"
-#include "instances/addresslist.h"
-#include "instances/serveritem.h"
-#include "server/webserver.h"
+#include "widgets/prompt.h"
 
 #include <QLabel>
 #include <QMessageBox>
 
 EventHandler *EventHandler::eventHandler = nullptr;
 QLabel *EventHandler::statusWidget = nullptr;
-AddressList *EventHandler::addressList = nullptr;
+std::function<qint64()> EventHandler::totalTraffic;
 QString EventHandler::lastAddress;
 
 EventHandler::EventHandler(QWidget *parent)
@@ -77,17 +74,8 @@ void EventHandler::msg(const QString &title, const QString &text)
 
 void EventHandler::sendDataInfo()
 {
-    if (!lastAddress.isEmpty() && addressList) {
-        qint64 total = 0;
-        const int count = addressList->getServerCount();
-        for (int i = 0; i < count; ++i) {
-            ServerItem *item = addressList->getServer(i);
-            if (!item)
-                continue;
-            total += item->webServer->traffic.sentBytes + item->webServer->traffic.receivedBytes;
-            if (item->webServer->isListening())
-                item->update();
-        }
+    if (!lastAddress.isEmpty() && totalTraffic) {
+        const qint64 total = totalTraffic();
         statusWidget->setText(QStringLiteral("<center>%1KB ").arg(total / 1000) + tr("Last connection")
                               + QStringLiteral(": ") + lastAddress.toHtmlEscaped() + QStringLiteral("</center>"));
     }

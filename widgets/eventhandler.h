@@ -6,7 +6,8 @@
 #include <QString>
 #include <QTimer>
 
-class AddressList;
+#include <functional>
+
 class QLabel;
 class QWidget;
 
@@ -22,7 +23,9 @@ public:
 
     static EventHandler *eventHandler;
     static QLabel *statusWidget;
-    static AddressList *addressList;
+    // The traffic of all servers in bytes, asked for at each refresh while a client was seen;
+    // the window sets it.
+    static std::function<qint64()> totalTraffic;
     static QString lastAddress;
 
     explicit EventHandler(QWidget *parent);
