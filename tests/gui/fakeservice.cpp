@@ -4,7 +4,7 @@
 
 FakeService::FakeService()
 {
-    respond = [](const Request &) { return Answer{200, "ok"}; };
+    respond = [](const QByteArray &) { return QByteArray("ok"); };
     listener.listen(QHostAddress::LocalHost, 0);
     connect(&listener, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = listener.nextPendingConnection()) {
@@ -30,21 +30,18 @@ void FakeService::read(QTcpSocket *socket)
     }
     socket->setProperty("buffer", buffer.mid(end + 4));
     const QByteArray target = buffer.left(buffer.indexOf('\n')).split(' ').value(1);
-    const Request request{target.left(target.indexOf('?'))};
-    requests.append(request);
-    const Answer answer = respond(request);
-    socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + " Answer\r\nContent-Type: text/html\r\n"
-                  + "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\nConnection: close\r\n\r\n"
-                  + answer.body);
+    const QByteArray path = target.left(target.indexOf('?'));
+    requests.append(path);
+    const QByteArray body = respond(path);
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size())
+                  + "\r\nConnection: close\r\n\r\n" + body);
     socket->disconnectFromHost();
 }
 
-QList<FakeService::Request> FakeService::requestsFor(const QByteArray &path) const
+int FakeService::requestsFor(const QByteArray &path) const
 {
-    QList<Request> list;
-    for (const Request &r : requests) {
-        if (r.path.endsWith(path))
-            list.append(r);
-    }
-    return list;
+    int count = 0;
+    for (const QByteArray &r : requests)
+        count += r.endsWith(path) ? 1 : 0;
+    return count;
 }

@@ -9,31 +9,24 @@
 #include "instances/serveritem.h"
 #include "widgets/inputdialog.h"
 #include "widgets/messagedialog.h"
+#include "server/webserver.h"
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPushButton>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QDir>
-#include <QFile>
-#include <QLabel>
 #include <QMessageBox>
-#include <QNetworkReply>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 #include <QUrl>
 #include <QWindow>
-
-#include <linux/capability.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace {
 
@@ -42,115 +35,65 @@ QString withoutMnemonic(QString text)
     return text.remove(u'&');
 }
 
-} // namespace
-
-ScriptedPrompt::Asked ScriptedPrompt::describe(QWidget *window)
+ScriptedPrompt::Asked describe(QWidget *window)
 {
-    Asked a;
+    ScriptedPrompt::Asked a;
     const QWidget *owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
     a.parentShown = owner && owner->windowHandle() && owner->windowHandle()->isExposed();
-    if (auto *text = qobject_cast<TextDialog *>(window)) {
-        a.informative = text->text();
-    } else if (auto *box = qobject_cast<QMessageBox *>(window)) {
+    if (auto *text = qobject_cast<TextDialog *>(window))
+        a.text = text->text();
+    else if (auto *box = qobject_cast<QMessageBox *>(window))
         a.text = box->text();
-        a.informative = box->informativeText();
-    } else if (auto *input = qobject_cast<InputDialog *>(window)) {
+    else if (auto *input = qobject_cast<InputDialog *>(window))
         a.text = input->labelText();
-        a.informative = input->getText();
-    } else {
-        QStringList labels;
-        for (const QLabel *label : window->findChildren<QLabel *>())
-            labels.append(label->text());
-        a.text = labels.join(u'\n');
-    }
     return a;
 }
 
+} // namespace
+
 int ScriptedPrompt::exec(QDialog *dialog)
 {
-    if (qobject_cast<QMessageBox *>(dialog) || qobject_cast<InputDialog *>(dialog))
-        asked.append(describe(dialog));
-    const bool answered = !answers.isEmpty();
-    const QString answer = answered ? answers.takeFirst() : QString();
-    if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
-        QAbstractButton *pressed = box->defaultButton();
-        if (answered) {
-            pressed = nullptr;
-            const QList<QAbstractButton *> buttons = box->buttons();
-            for (QAbstractButton *b : buttons) {
-                if (withoutMnemonic(b->text()) == answer)
-                    pressed = b;
-            }
-            if (!pressed)
-                qWarning("no button %s in the box", qPrintable(answer));
-        }
-        if (!pressed) {
+    auto *box = qobject_cast<QMessageBox *>(dialog);
+    auto *input = qobject_cast<InputDialog *>(dialog);
+    if (!box && !input) {
+        if (dialogs.isEmpty()) {
             dialog->reject();
             return QDialog::Rejected;
         }
-        pressed->click();
-        const QMessageBox::StandardButton standard = box->standardButton(pressed);
-        return standard != QMessageBox::NoButton ? int(standard) : dialog->result();
-    }
-    if (auto *input = qobject_cast<InputDialog *>(dialog)) {
-        if (!answered) {
-            input->reject();
-            return QDialog::Rejected;
-        }
-        input->setText(answer);
-        input->accept();
-        return QDialog::Accepted;
-    }
-    if (!dialogs.isEmpty()) {
-        if (answered)
-            answers.prepend(answer);
-        const std::function<int(QDialog *)> drive = dialogs.takeFirst();
         dialog->show();
-        const int result = drive(dialog);
+        const int result = dialogs.takeFirst()(dialog);
         if (dialog->isVisible()) {
             qWarning("%s was left open", dialog->metaObject()->className());
             dialog->reject();
         }
         return result;
     }
-    // Without a driver a dialog is answered by a button or a list entry of that text.
     asked.append(describe(dialog));
-    if (answered) {
-        for (QAbstractButton *b : dialog->findChildren<QAbstractButton *>()) {
-            if (withoutMnemonic(b->text()) == answer) {
-                b->click();
-                return dialog->result();
-            }
-        }
-        for (QListWidget *list : dialog->findChildren<QListWidget *>()) {
-            const QList<QListWidgetItem *> found = list->findItems(answer, Qt::MatchExactly);
-            if (!found.isEmpty()) {
-                emit list->itemClicked(found.first());
-                return dialog->result();
-            }
-        }
-        // Not meant for this dialog: it stays for the next question.
-        answers.prepend(answer);
+    const bool answered = !answers.isEmpty();
+    const QString answer = answered ? answers.takeFirst() : QString();
+    if (input) {
+        input->setText(answer);
+        answered ? input->accept() : input->reject();
+        return input->result();
     }
-    dialog->reject();
-    return QDialog::Rejected;
+    QAbstractButton *pressed = answered ? nullptr : box->defaultButton();
+    for (QAbstractButton *b : box->buttons()) {
+        if (answered && withoutMnemonic(b->text()) == answer)
+            pressed = b;
+    }
+    if (!pressed) {
+        box->reject();
+        return QDialog::Rejected;
+    }
+    pressed->click();
+    const QMessageBox::StandardButton standard = box->standardButton(pressed);
+    return standard != QMessageBox::NoButton ? int(standard) : box->result();
 }
 
-int ScriptedPrompt::end(QDialog *dialog, const QString &how)
+int ScriptedPrompt::end(QDialog *dialog, const QString &button)
 {
-    if (how == QLatin1String("Esc")) {
-        QTest::keyClick(dialog, Qt::Key_Escape);
-    } else if (how == QLatin1String("title bar")) {
-        dialog->close();
-    } else {
-        GuiFixture::press(dialog, how);
-    }
+    GuiFixture::press(dialog, button);
     return dialog->result();
-}
-
-QColor ScriptedPrompt::color(QWidget *, const QColor &)
-{
-    return QColor();
 }
 
 void ScriptedPrompt::show(QWidget *window, Presentation)
@@ -164,44 +107,12 @@ QString ScriptedPrompt::existingDirectory(QWidget *, const QString &, const QStr
     return chosenPath;
 }
 
-QString ScriptedPrompt::openFileName(QWidget *, const QString &, const QString &, const QString &)
-{
-    return chosenPath;
-}
-
 QStringList ScriptedPrompt::texts() const
 {
     QStringList list;
     for (const Asked &a : asked)
         list.append(a.text);
     return list;
-}
-
-ReadOnlyFolder::ReadOnlyFolder(const QString &folder)
-    : path(folder)
-{
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2] = {};
-    if (::syscall(SYS_capget, &header, data) != 0)
-        return;
-    savedEffective[0] = data[0].effective;
-    savedEffective[1] = data[1].effective;
-    for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
-        data[0].effective &= ~(1u << cap);
-    ::syscall(SYS_capset, &header, data);
-}
-
-ReadOnlyFolder::~ReadOnlyFolder()
-{
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2] = {};
-    if (::syscall(SYS_capget, &header, data) == 0) {
-        data[0].effective = savedEffective[0];
-        data[1].effective = savedEffective[1];
-        ::syscall(SYS_capset, &header, data);
-    }
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 GuiFixture::GuiFixture()
@@ -269,15 +180,24 @@ void GuiFixture::writeProfile(const QString &file, const QString &name,
         qFatal("cannot write the profile %s", qPrintable(file));
 }
 
-std::unique_ptr<MobileWebServer> GuiFixture::open(const QString &argument)
+std::unique_ptr<MobileWebServer> GuiFixture::open()
 {
-    return std::make_unique<MobileWebServer>(argument);
+    return std::make_unique<MobileWebServer>(QString());
 }
 
 void GuiFixture::quit(std::unique_ptr<MobileWebServer> &window)
 {
     window->close();
     window.reset();
+}
+
+ServerItem *GuiFixture::startShare(MobileWebServer *window, int row) const
+{
+    window->addresses()->currentTable()->setCurrentCell(row, 1);
+    window->fileOrDirSelected(share());
+    pressCell(window->addresses()->currentTable(), row, 2);
+    ServerItem *item = items(window).value(row);
+    return item && item->webServer->isListening() ? item : nullptr;
 }
 
 void GuiFixture::writeFile(const QString &path, const QByteArray &bytes) const
@@ -306,8 +226,7 @@ void GuiFixture::pressCell(QTableWidget *table, int row, int column)
 
 QAction *GuiFixture::menuAction(MobileWebServer *window, const QString &text)
 {
-    const QList<QAction *> actions = window->menuBar()->findChildren<QAction *>();
-    for (QAction *a : actions) {
+    for (QAction *a : window->menuBar()->findChildren<QAction *>()) {
         // Not the menu's own entry in the menu bar.
         if (a->text() == text && !a->menu())
             return a;
@@ -317,12 +236,10 @@ QAction *GuiFixture::menuAction(MobileWebServer *window, const QString &text)
 
 void GuiFixture::contextAction(MobileWebServer *window, int row, const QString &text)
 {
-    QTableWidget *table = window->addresses()->currentTable();
-    pressCell(table, row, 1);
+    pressCell(window->addresses()->currentTable(), row, 1);
     QMenu *menu = window->addresses()->contextMenu();
     QTRY_VERIFY(menu->isVisible());
-    const QList<QAction *> actions = menu->actions();
-    for (QAction *a : actions) {
+    for (QAction *a : menu->actions()) {
         if (a->text() == text) {
             menu->hide();
             a->trigger();
@@ -335,21 +252,14 @@ void GuiFixture::contextAction(MobileWebServer *window, int row, const QString &
 QList<ServerItem *> GuiFixture::items(MobileWebServer *window)
 {
     QList<ServerItem *> list;
-    AddressList *addresses = window->addresses();
-    for (int row = 0; row < addresses->getServerCount(); ++row)
-        list.append(addresses->getServer(row));
+    for (int row = 0; row < window->addresses()->getServerCount(); ++row)
+        list.append(window->addresses()->getServer(row));
     return list;
-}
-
-int GuiFixture::lookupsInFlight(MobileWebServer *window)
-{
-    return int(window->addresses()->netRequest.findChildren<QNetworkReply *>().size());
 }
 
 void GuiFixture::press(QWidget *window, const QString &text)
 {
-    const QList<QAbstractButton *> buttons = window->findChildren<QAbstractButton *>();
-    for (QAbstractButton *b : buttons) {
+    for (QAbstractButton *b : window->findChildren<QAbstractButton *>()) {
         if (withoutMnemonic(b->text()) == text && b->isVisible()) {
             QTest::mouseClick(b, Qt::LeftButton);
             return;
@@ -378,24 +288,14 @@ void GuiFixture::showPage(PagedDialog *dialog, int row)
 int GuiFixture::get(const QByteArray &url, QByteArray *body)
 {
     const QUrl target = QUrl::fromEncoded(url);
-    QTcpSocket socket;
-    socket.connectToHost(target.host(), quint16(target.port(80)));
-    if (!HttpClient::waitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState
-                                            || socket.state() == QAbstractSocket::UnconnectedState; })
-        || socket.state() != QAbstractSocket::ConnectedState)
+    HttpClient client;
+    client.socket.connectToHost(target.host(), quint16(target.port(80)));
+    if (!HttpClient::waitUntil([&] { return client.isConnected() || client.isClosed(); }) || !client.isConnected())
         return 0;
-    QByteArray path = target.path(QUrl::FullyEncoded).isEmpty() ? "/" : target.path(QUrl::FullyEncoded).toLatin1();
-    if (target.hasQuery())
-        path += '?' + target.query(QUrl::FullyEncoded).toLatin1();
-    socket.write("GET " + path + " HTTP/1.1\r\nHost: " + target.host().toLatin1() + "\r\nConnection: close\r\n\r\n");
-    QByteArray received;
-    HttpReply reply;
-    const bool answered = HttpClient::waitUntil([&] {
-        received += socket.readAll();
-        return reply.takeFrom(received) || socket.state() == QAbstractSocket::UnconnectedState;
-    });
-    if (!answered || reply.code == 0)
-        return 0;
+    const QByteArray path = target.path(QUrl::FullyEncoded).toLatin1();
+    const QByteArray query = target.hasQuery() ? '?' + target.query(QUrl::FullyEncoded).toLatin1() : QByteArray();
+    const HttpReply reply = client.exchange("GET " + (path.isEmpty() ? "/" : path) + query + " HTTP/1.1\r\nHost: "
+                                            + target.host().toLatin1() + "\r\nConnection: close\r\n\r\n");
     if (body)
         *body = reply.body;
     return reply.code;

@@ -1,5 +1,5 @@
 // The internet lookups against fake services on 127.0.0.1, driven from the window: when the
-// question about open access comes.
+// question about open access comes, and a dynamic-DNS update the provider refuses.
 
 #include "guifixture.h"
 
@@ -12,15 +12,13 @@
 #include "widgets/eventhandler.h"
 
 #include <QAction>
+#include <QDesktopServices>
 #include <QLabel>
-#include <QSettings>
-#include <QSignalSpy>
+#include <QNetworkReply>
 #include <QTableWidget>
 #include <QTest>
-#include <QUrlQuery>
 
 using Window = std::unique_ptr<MobileWebServer>;
-using Answer = FakeService::Answer;
 
 namespace {
 
@@ -70,52 +68,63 @@ void TestLookups::passwordQuestion_data()
 {
     QTest::addColumn<int>("warningMode");
     QTest::addColumn<int>("authMode");
-    QTest::addColumn<bool>("dns");
+    QTest::addColumn<QByteArray>("dns"); // the provider's answer; null: no dynamic DNS
     QTest::addColumn<bool>("started");
     QTest::addColumn<int>("asked"); // times
-    QTest::newRow("open share, warnings on") << 2 << 0 << false << true << 1;
-    QTest::newRow("open share, warnings off") << 0 << 0 << false << true << 0;
-    QTest::newRow("password, warnings on") << 2 << 1 << false << true << 0;
+    QTest::addColumn<QString>("shown"); // the public line (%1: the port)
+    const QByteArray updated = QByteArray(120, '.') + "anna.dyn.example.net has been updated";
+    const QString one = QStringLiteral("Public address: http://203.0.113.7:%1");
+    QTest::newRow("open share, warnings on") << 2 << 0 << QByteArray() << true << 1 << one;
+    QTest::newRow("open share, warnings off") << 0 << 0 << QByteArray() << true << 0 << one;
+    QTest::newRow("password, warnings on") << 2 << 1 << QByteArray() << true << 0 << one;
     // Two answers (the check's and the update's), one question.
-    QTest::newRow("open share, dynamic DNS on") << 2 << 0 << true << true << 1;
-    QTest::newRow("open share, dynamic DNS on, no server runs") << 2 << 0 << true << false << 0;
+    QTest::newRow("open share, dynamic DNS on") << 2 << 0 << updated << true << 1
+                                                << QStringLiteral("Public addresses: http://anna.dyn.example.net:%1, http://203.0.113.7:%1");
+    QTest::newRow("open share, dynamic DNS on, no server runs") << 2 << 0 << updated << false << 0
+                                                               << QStringLiteral("http://203.0.113.7:%1");
+    // The provider's answer is opened for the user to read.
+    QTest::newRow("dynamic DNS update refused") << 0 << 0 << QByteArray(120, '.') + "badauth" << true << 0 << one;
 }
 
 void TestLookups::passwordQuestion()
 {
     QFETCH(int, warningMode);
     QFETCH(int, authMode);
-    QFETCH(bool, dns);
+    QFETCH(QByteArray, dns);
     QFETCH(bool, started);
     QFETCH(int, asked);
+    QFETCH(QString, shown);
     GuiFixture f;
     f.writeGlobal(true, [&](Configuration &c) {
-        if (dns)
+        if (!dns.isNull())
             withDnsAccount(c);
         c.warningMode = CheckState(warningMode);
         c.authMode = AuthMode(authMode);
         c.password = QStringLiteral("secret");
     });
-    f.services.respond = [](const FakeService::Request &r) {
-        if (r.path.endsWith(DnsPath))
-            return Answer{200, QByteArray(120, '.') + "anna.dyn.example.net has been updated"};
-        return Answer{200, openAnswer("203.0.113.7")};
+    f.services.respond = [&](const QByteArray &path) {
+        return path.endsWith(DnsPath) ? dns : openAnswer("203.0.113.7", f.port);
     };
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &f.services, "open");
     Window window = f.open();
     for (int i = 0; i < 8; ++i)
         f.prompt.answers.append(QStringLiteral("No"));
     const QString question = QStringLiteral("The shared files are accessible for everyone.\nDo you want to set password?");
-    const int checks = int(f.services.requestsFor(CheckPath).size());
+    const int checks = f.services.requestsFor(CheckPath);
     if (started)
         startAndLookUp(window.get(), 0);
     else
         GuiFixture::menuAction(window.get(), QStringLiteral("Reload public addressess"))->trigger();
-    QTRY_VERIFY(f.services.requestsFor(CheckPath).size() > checks && GuiFixture::lookupsInFlight(window.get()) == 0);
-    QTRY_VERIFY(window->addresses()->publicLine()->text().contains(QStringLiteral("http://203.0.113.7:%1").arg(f.port)));
+    const auto inFlight = [&] { return window->addresses()->netRequest.findChildren<QNetworkReply *>().size(); };
+    QTRY_VERIFY(f.services.requestsFor(CheckPath) > checks && inFlight() == 0);
+    const QString line = shown.arg(f.port);
+    QTRY_VERIFY2(window->addresses()->publicLine()->text().contains(line), qPrintable(window->addresses()->publicLine()->text()));
     QCOMPARE(f.prompt.texts().count(question), asked);
     // Asked once for the start, whatever answers come later.
     window->addresses()->publicIP(GuiFixture::items(window.get()).first());
     QCOMPARE(f.prompt.texts().count(question), asked);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QCOMPARE(f.services.opened.isEmpty(), !dns.contains("badauth"));
     GuiFixture::quit(window);
 }
 

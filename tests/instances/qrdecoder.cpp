@@ -4,40 +4,18 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-bool QrDecoder::isAvailable(QString *why)
-{
-    QProcess zbar;
-    zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--version")});
-    if (zbar.waitForFinished(30000) && zbar.exitStatus() == QProcess::NormalExit && zbar.exitCode() == 0)
-        return true;
-    *why = QStringLiteral("zbarimg (zbar-tools) does not run: ") + zbar.errorString();
-    return false;
-}
-
 QString QrDecoder::decode(const QImage &image, QString *error)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("code.png"));
-    if (!image.save(path, "PNG")) {
-        if (error)
-            *error = QStringLiteral("cannot write %1").arg(path);
-        return QString();
-    }
     QProcess zbar;
-    zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--quiet"), QStringLiteral("--raw"), path});
-    if (!zbar.waitForFinished(30000)) {
-        if (error)
-            *error = QStringLiteral("zbarimg did not finish: ") + zbar.errorString();
-        zbar.kill();
-        zbar.waitForFinished();
-        return QString();
-    }
+    if (image.save(path, "PNG"))
+        zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--quiet"), QStringLiteral("--raw"), path});
+    if (!zbar.waitForFinished(30000))
+        return QStringLiteral("zbarimg (zbar-tools) did not run: ") + zbar.errorString();
     if (error)
         *error = QString::fromLocal8Bit(zbar.readAllStandardError());
-    QString text = QString::fromUtf8(zbar.readAllStandardOutput());
-    if (text.endsWith(u'\n'))
-        text.chop(1);
-    return text;
+    return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
 }
 
 QImage QrDecoder::fromTerminal(const QString &text, int scale)
