@@ -188,8 +188,10 @@ void PropFind::appendContentAndLocks(QByteArray *out, const Item &item, Live onl
 void PropFind::addDir(const QString &path, int folder, const QByteArray &prefix)
 {
     makePieces(prefix);
-    const QList<FolderListing::Entry> entries =
-        FolderListing::read(share(), path, folder, listFolders, true, true, FolderListing::ByName, false);
+    FolderListing::Options listing;
+    listing.folders = listFolders;
+    listing.hidden = listing.readableOnly = true;
+    const QList<FolderListing::Entry> entries = FolderListing::read(share(), path, folder, listing);
     QString sharePath = QDir::cleanPath(u'/' + path);
     if (!sharePath.endsWith(u'/'))
         sharePath += u'/';

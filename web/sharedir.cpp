@@ -462,15 +462,16 @@ void ShareDir::sendDir(const QString &path, Descriptor folder)
         return;
 
     // Folders (readable ones) only when the profile shows folders; folders first.
-    FolderListing::Order order = FolderListing::ByName;
+    FolderListing::Options listing;
+    listing.folders = listing.readableOnly = config->isFolder();
+    listing.hidden = session->showList;
+    listing.foldersFirst = true;
     if (session->sortFlags == ByTime)
-        order = FolderListing::ByTime;
+        listing.order = FolderListing::ByTime;
     else if (session->sortFlags == BySize)
-        order = FolderListing::BySize;
+        listing.order = FolderListing::BySize;
     const QList<FolderListing::Entry> entries =
-        folder.isOpen() ? FolderListing::read(share, path, folder.get(), config->isFolder(), session->showList,
-                                              config->isFolder(), order, true)
-                        : QList<FolderListing::Entry>();
+        folder.isOpen() ? FolderListing::read(share, path, folder.get(), listing) : QList<FolderListing::Entry>();
     folder.reset();
     const qint64 count = entries.size();
 
@@ -716,19 +717,20 @@ void ShareDir::sendResponsiveDir(const QString &path, Descriptor folder, qint64 
     ShareRoot &share = request->context->share();
     if (!openFolder(path, &folder))
         return;
-    FolderListing::Order order = FolderListing::ByName;
+    FolderListing::Options listing;
+    listing.folders = config->isFolder();
+    listing.hidden = session->showList;
+    listing.readableOnly = listing.foldersFirst = true;
     if (session->sortFlags == ResponsivePage::ByTime)
-        order = FolderListing::ByTime;
+        listing.order = FolderListing::ByTime;
     else if (session->sortFlags == ResponsivePage::BySize)
-        order = FolderListing::BySize;
+        listing.order = FolderListing::BySize;
     QList<FolderListing::Entry> listed =
-        folder.isOpen() ? FolderListing::read(share, path, folder.get(), config->isFolder(), session->showList, true,
-                                              order, true)
-                        : QList<FolderListing::Entry>();
+        folder.isOpen() ? FolderListing::read(share, path, folder.get(), listing) : QList<FolderListing::Entry>();
     folder.reset();
     // The listing puts names first to last and the newest and the largest first; folders stay
     // before files either way.
-    if (session->descending != (order != FolderListing::ByName)) {
+    if (session->descending != (listing.order != FolderListing::ByName)) {
         const auto files = std::find_if(listed.begin(), listed.end(), [](const auto &e) { return !e.folder; });
         std::reverse(listed.begin(), files);
         std::reverse(files, listed.end());
