@@ -1,15 +1,14 @@
 #include "responses/http_response.h"
 
 #include "config/configuration.h"
-#include "responses/dav.h"
 #include "responses/filetypes.h"
+#include "responses/preconditions.h"
 #include "responses/textcoding.h"
 #include "server/http_request.h"
+#include "server/httpdate.h"
 #include "server/newfile.h"
-#include "server/preconditions.h"
 #include "server/servercontext.h"
 
-#include <QDateTime>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -102,7 +101,7 @@ void HTTP_Response::appendValidators(QByteArray *extra, qint64 size, qint64 modi
     char date[48];
     char tag[EntityTagSize];
     append(extra, {
-        "Last-Modified: ", QByteArrayView(date, Dav::writeDate(date, modifiedMs, true) - date),
+        "Last-Modified: ", QByteArrayView(date, HttpDate::write(date, modifiedMs, true) - date),
         "\r\nETag: ", QByteArrayView(tag, writeEntityTag(tag, size, modifiedMs) - tag), "\r\n",
     });
 }
@@ -172,32 +171,12 @@ bool HTTP_Response::ifRangeHolds(QByteArrayView value, qint64 size, qint64 modif
     if (v.startsWith("W/"))
         return false;
     qint64 date = 0;
-    if (!parseHttpDate(v, &date))
+    if (!HttpDate::parse(v, &date))
         return false;
     qint64 seconds = modifiedMs / 1000;
     if (modifiedMs % 1000 < 0)
         --seconds;
     return date == seconds;
-}
-
-bool HTTP_Response::parseHttpDate(QByteArrayView text, qint64 *secondsSinceEpoch)
-{
-    // "Sun, 06 Nov 1994 08:49:37 GMT" (RFC 9110 5.6.7); the older forms are not read.
-    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    const QList<QByteArray> parts = text.trimmed().toByteArray().split(' ');
-    if (parts.size() != 6 || !parts.at(0).endsWith(',') || parts.at(5) != "GMT" || parts.at(2).size() != 3)
-        return false;
-    const qsizetype month = QByteArrayView(months).indexOf(parts.at(2));
-    bool dayOk = false;
-    bool yearOk = false;
-    const int day = parts.at(1).toInt(&dayOk);
-    const int year = parts.at(3).toInt(&yearOk);
-    const QTime time = QTime::fromString(QString::fromLatin1(parts.at(4)), QStringLiteral("HH:mm:ss"));
-    const QDate calendarDay(year, int(month / 3) + 1, day);
-    if (!dayOk || !yearOk || month < 0 || month % 3 != 0 || !time.isValid() || !calendarDay.isValid())
-        return false;
-    *secondsSinceEpoch = QDateTime(calendarDay, time, Qt::UTC).toSecsSinceEpoch();
-    return true;
 }
 
 QByteArray HTTP_Response::dispositionName(QStringView name)

@@ -1,7 +1,7 @@
 #include "responses/lock.h"
 
+#include "responses/preconditions.h"
 #include "server/http_request.h"
-#include "server/preconditions.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
 

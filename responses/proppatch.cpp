@@ -3,6 +3,7 @@
 #include "responses/davproperties.h"
 #include "responses/deadproperties.h"
 #include "server/http_request.h"
+#include "server/httpdate.h"
 #include "server/sharepath.h"
 
 #include <QDir>
@@ -63,7 +64,7 @@ void PropPatch::reply(QFileInfo *root, Configuration *config)
             outcomes[i] = {"403 Forbidden", true};
         } else if (kind != Live::None) {
             struct timespec when;
-            if (parseTime(update.text.toUtf8(), &when))
+            if (HttpDate::parseTime(update.text.toUtf8(), &when))
                 modified = when;
             else
                 outcomes[i].status = "409 Conflict";

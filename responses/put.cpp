@@ -1,9 +1,10 @@
 #include "responses/put.h"
 
 #include "config/configuration.h"
+#include "responses/accesspolicy.h"
 #include "responses/deadproperties.h"
-#include "server/accesspolicy.h"
 #include "server/http_request.h"
+#include "server/httpdate.h"
 #include "server/sharepath.h"
 
 #include <cerrno>
@@ -84,7 +85,7 @@ void Put::reply(int code)
     // needs to write the file, where it is slower than the network.
     // The time the client's copy of the file has (ownCloud's clients and rclone send it).
     struct timespec modified;
-    const bool timed = !request->ocMtime.isEmpty() && parseTime(request->ocMtime, &modified);
+    const bool timed = !request->ocMtime.isEmpty() && HttpDate::parseTime(request->ocMtime, &modified);
     if (timed) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, modified};
         ::futimens(file.file().handle(), times);

@@ -1,8 +1,8 @@
 #include "responses/unlock.h"
 
+#include "responses/preconditions.h"
 #include "server/http_request.h"
 #include "server/lockmanager.h"
-#include "server/preconditions.h"
 #include "server/servercontext.h"
 
 UnLock::UnLock(HTTP_Request *request)

@@ -1,6 +1,6 @@
 #include "server/requestparser.h"
 
-#include "responses/dispatchtable.h"
+#include "server/methodtable.h"
 #include "server/requestframing.h"
 
 #include <QStringDecoder>
@@ -256,7 +256,7 @@ RequestParser::Result RequestParser::parse(QByteArrayView bytes, bool overflowed
     }
 
     // Recognised by their whole names, followed by a blank.
-    if (const DispatchTable::Method *method = DispatchTable::byName(line, singleFile)) {
+    if (const MethodTable::Method *method = MethodTable::byName(line, singleFile)) {
         head.type = method->type;
         line = line.sliced(qMin(line.size(), qsizetype(qstrlen(method->name)) + 1));
     }

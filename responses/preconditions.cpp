@@ -1,11 +1,12 @@
-#include "server/preconditions.h"
+#include "responses/preconditions.h"
 
 #include "config/configuration.h"
 #include "responses/dav.h"
-#include "responses/dispatchtable.h"
 #include "responses/http_response.h"
 #include "server/http_request.h"
+#include "server/httpdate.h"
 #include "server/lockmanager.h"
+#include "server/methodtable.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
 
@@ -90,7 +91,7 @@ const Rule Rules[] = {
 
 const Rule *ruleFor(int type)
 {
-    const DispatchTable::Method *method = DispatchTable::byType(type);
+    const MethodTable::Method *method = MethodTable::byType(type);
     if (!method)
         return nullptr;
     for (const Rule &rule : Rules) {
@@ -171,14 +172,14 @@ Outcome evaluate(const RequestHead &head, const Item &item, bool safe)
         if (!listMatches(head.ifMatch, item, false))
             return Outcome::Failed;
     } else if (!head.ifUnmodifiedSince.isEmpty() && item.exists
-               && HTTP_Response::parseHttpDate(head.ifUnmodifiedSince, &date) && item.modifiedSeconds > date) {
+               && HttpDate::parse(head.ifUnmodifiedSince, &date) && item.modifiedSeconds > date) {
         return Outcome::Failed;
     }
     if (!head.ifNoneMatch.isEmpty()) {
         if (listMatches(head.ifNoneMatch, item, true))
             return safe ? Outcome::NotModified : Outcome::Failed;
     } else if (safe && !head.ifModifiedSince.isEmpty() && item.exists
-               && HTTP_Response::parseHttpDate(head.ifModifiedSince, &date) && item.modifiedSeconds <= date) {
+               && HttpDate::parse(head.ifModifiedSince, &date) && item.modifiedSeconds <= date) {
         return Outcome::NotModified;
     }
     return Outcome::Go;
