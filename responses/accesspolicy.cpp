@@ -6,6 +6,7 @@
 #include "server/http_request.h"
 #include "server/methodtable.h"
 #include "server/servercontext.h"
+#include "server/statusline.h"
 #include "web/sharedir.h"
 
 #include <QCoreApplication>
@@ -23,7 +24,7 @@
 
 namespace {
 
-const char Forbidden[] = "403 Forbidden";
+using StatusLine::Forbidden;
 
 // ---------------------------------------------------------------- the write switches
 
@@ -53,11 +54,11 @@ struct Rule
 };
 
 const Rule Rules[] = {
-    {"PUT", nullptr, Needs::Always, "423 Read only", Needs::Never, nullptr, nullptr},
-    {"DELETE", nullptr, Needs::Never, nullptr, Needs::Always, "423 Read-only", nullptr},
+    {"PUT", nullptr, Needs::Always, StatusLine::ReadOnlyUpload, Needs::Never, nullptr, nullptr},
+    {"DELETE", nullptr, Needs::Never, nullptr, Needs::Always, StatusLine::ReadOnlyDelete, nullptr},
     {"MKCOL", nullptr, Needs::Always, Forbidden, Needs::Never, nullptr, nullptr},
     {"COPY", nullptr, Needs::Always, Forbidden, Needs::Never, nullptr, nullptr},
-    {"MOVE", nullptr, Needs::Always, Forbidden, Needs::Always, Forbidden, "412 Name exists"},
+    {"MOVE", nullptr, Needs::Always, Forbidden, Needs::Always, Forbidden, StatusLine::NameExists},
     {"LOCK", nullptr, Needs::IfTargetMissing, Forbidden, Needs::Never, nullptr, nullptr},
     {"PROPPATCH", nullptr, Needs::Always, Forbidden, Needs::Never, nullptr, nullptr},
     {"POST", "upload", Needs::Always, Forbidden, Needs::Never, nullptr, nullptr},
@@ -329,7 +330,7 @@ const char *admission(const HTTP_Request &request, const ServerContext &context,
                 || (host.startsWith(localHost) && host.size() > localHost.size() && host.at(localHost.size()) == ':'
                     && portIs(host.sliced(localHost.size() + 1), socket.localPort())));
         if (!plainlyOwn && !isOwnHost(host, context, socket.localAddress()))
-            return "421 Misdirected Request";
+            return StatusLine::MisdirectedRequest;
     }
     const char *method = methodName(request.type);
     if (std::none_of(std::begin(StateChanging), std::end(StateChanging),
@@ -354,7 +355,7 @@ const char *refusal(const HTTP_Request &request, const ServerContext &context)
         const QUrl url = QUrl::fromEncoded(value, QUrl::TolerantMode);
         if (url.isValid() && (!url.host().isEmpty() || !url.scheme().isEmpty())
             && !isHere(authorityOfUrl(value), request, context))
-            return "502 Bad Gateway";
+            return StatusLine::BadGateway;
         if (url.isValid() && url.path().startsWith(u'/'))
             destination = url.path();
     }
@@ -440,7 +441,7 @@ void refuse(HTTP_Request &request, const Configuration &profile, const Responder
         Response *response = responseFor(ResponseKind::Plain);
         response->contentType = "text/xml; charset=\"utf-8\"";
         const QByteArray extra = "WWW-Authenticate: Basic realm=\"Private Area\"\r\n";
-        response->sendHeader("401 Authorization Required", body.size(), &extra);
+        response->sendHeader(StatusLine::AuthorizationRequired, body.size(), &extra);
         // The answer to HEAD has the length of the body but not the body.
         if (request.type == HTTP_Request::Head)
             socket.end();
@@ -454,7 +455,7 @@ void refuse(HTTP_Request &request, const Configuration &profile, const Responder
     // The same answer for every path, so that it tells nobody which names exist; not "200 OK",
     // so that a download tool does not store the login page under the name it asked for.
     // An "HR" response is always an HTTP_Response.
-    static_cast<HTTP_Response *>(responseFor(ResponseKind::File))->sendLoginPage("403 Forbidden");
+    static_cast<HTTP_Response *>(responseFor(ResponseKind::File))->sendLoginPage(StatusLine::Forbidden);
 }
 
 } // namespace AccessPolicy

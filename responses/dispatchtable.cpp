@@ -16,6 +16,7 @@
 #include "server/http_request.h"
 #include "server/methodtable.h"
 #include "server/servercontext.h"
+#include "server/statusline.h"
 #include "web/html_element_manager.h"
 #include "web/mfind.h"
 #include "web/sharedir.h"
@@ -115,7 +116,7 @@ const char *Dispatcher::dispatch(HTTP_Request &request, QFileInfo *root, Configu
     }
     const MethodTable::Method *method = MethodTable::byType(request.type);
     if (!method)
-        return "405 Method Not Allowed";
+        return StatusLine::MethodNotAllowed;
     // The applet's listing asks by PROPFIND too.
     const ResponseKind kind = method->kind == ResponseKind::PropFind && request.userAgent == "mc"
                                   ? ResponseKind::Listing

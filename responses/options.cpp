@@ -1,6 +1,7 @@
 #include "responses/options.h"
 
 #include "server/methodtable.h"
+#include "server/statusline.h"
 
 Options::Options(HTTP_Request *request)
     : Dav(request)
@@ -14,5 +15,5 @@ void Options::reply()
     addLine(&extra, "DAV: 1,2");
     extra += "Allow: " + MethodTable::allowed();
     addLine(&extra);
-    sendHeader("200 OK", 0, &extra);
+    sendHeader(StatusLine::Ok, 0, &extra);
 }

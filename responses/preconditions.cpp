@@ -9,13 +9,14 @@
 #include "server/methodtable.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
 
-const char Failed[] = "412 Precondition Failed";
+const char *const Failed = StatusLine::PreconditionFailed;
 
 bool isBlank(char c)
 {
@@ -340,7 +341,7 @@ const char *refusal(const HTTP_Request &request, const ServerContext &context)
     if (!request.ifHeader.isEmpty()) {
         const std::optional<QList<List>> lists = parseIf(request.ifHeader);
         if (!lists)
-            return "400 Bad Request";
+            return StatusLine::BadRequest;
         const bool holding = holds(*lists, [&](const QByteArray &resource, const Condition &condition) {
             QString path = request.path;
             if (!resource.isEmpty()) {
@@ -378,12 +379,12 @@ const char *refusal(const HTTP_Request &request, const ServerContext &context)
     };
     const QString folder = request.type == HTTP_Request::MkCol ? madeIn(items, request.path) : QString();
     if (!allowed(request.path, rule->target, folder))
-        return "423 Locked";
+        return StatusLine::Locked;
     if (rule->destination.existing || rule->destination.missing) {
         QString destination;
         if (Dav::destinationOf(request.destination, &items, &destination) == 0
             && !allowed(destination, rule->destination, QStringView()))
-            return "423 Locked";
+            return StatusLine::Locked;
     }
     return nullptr;
 }

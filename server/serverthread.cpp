@@ -6,6 +6,7 @@
 #include "server/response.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 
 #include <climits>
 
@@ -95,7 +96,7 @@ void ServerThread::readyRead()
     // A url-encoded form is read whole and becomes the request's parameters.
     if (request.type == HTTP_Request::Post && request.contentType.startsWith("application/x-www")) {
         if (request.contentLength > Socket::MaxCollectedBody) {
-            answer("413 Request Entity Too Large");
+            answer(StatusLine::RequestEntityTooLarge);
             return;
         }
         awaiting = Awaiting::Form;
@@ -160,7 +161,7 @@ void ServerThread::bodyFailed()
     const Handling scope(this);
     awaiting = Awaiting::Nothing;
     request.socket.setKeepAlive(false);
-    answer("400 Bad Request");
+    answer(StatusLine::BadRequest);
 }
 
 void ServerThread::authorize()
@@ -204,7 +205,7 @@ void ServerThread::authorize()
         }
         if (request.type != HTTP_Request::Put) {
             if (socket.unreadBody() > Socket::MaxCollectedBody) {
-                answer("413 Request Entity Too Large");
+                answer(StatusLine::RequestEntityTooLarge);
                 return;
             }
             awaiting = Awaiting::Body;
