@@ -4,6 +4,7 @@
 #include "server/http_request.h"
 #include "server/newfile.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 
 #include <QDir>
 
@@ -63,7 +64,7 @@ void Copy::reply(QFileInfo *root, Configuration *config)
 {
     QString destinationPath;
     if (const int refused = destination(root, &destinationPath)) {
-        sendHeader(refused == 403 ? "403 Forbidden" : "400 Bad Request", 0);
+        sendHeader(refused == 403 ? StatusLine::Forbidden : StatusLine::BadRequest, 0);
         return;
     }
     overwriteAllowed = Dav::overwriteAllowed(config);
@@ -74,13 +75,13 @@ void Copy::reply(QFileInfo *root, Configuration *config)
     const ShareRoot::Opened source = items.open(sourcePath, ShareRoot::ReadFlags);
     struct stat sourceStatus;
     if (source.refusal == ShareRoot::Outside || source.refusal == ShareRoot::Private) {
-        sendHeader("403 Forbidden", 0);
+        sendHeader(StatusLine::Forbidden, 0);
         return;
     }
     const bool sourceFound = source.reached() && ::fstat(source.fd.get(), &sourceStatus) == 0;
     // The shared folder itself is never copied into itself.
     if (sourceFound && items.isRoot(sourceStatus)) {
-        sendHeader("403 Forbidden", 0);
+        sendHeader(StatusLine::Forbidden, 0);
         return;
     }
     ShareRoot::Opened target = items.open(destinationPath, O_PATH);
@@ -88,16 +89,16 @@ void Copy::reply(QFileInfo *root, Configuration *config)
     const bool targetFound = target.reached() && ::fstat(target.fd.get(), &targetStatus) == 0;
     const bool targetIsFolder = targetFound && S_ISDIR(targetStatus.st_mode);
     if (sourceFound && targetFound && ShareRoot::sameItem(sourceStatus, targetStatus)) {
-        sendHeader("403 Forbidden", 0);
+        sendHeader(StatusLine::Forbidden, 0);
         return;
     }
     if (targetFound && !targetIsFolder && !overwriteAllowed) {
-        sendHeader("412 Precondition Failed", 0);
+        sendHeader(StatusLine::PreconditionFailed, 0);
         return;
     }
     if (sourceFound && S_ISDIR(sourceStatus.st_mode)) {
         if (targetFound && !targetIsFolder) {
-            sendHeader("412 Precondition Failed", 0);
+            sendHeader(StatusLine::PreconditionFailed, 0);
             return;
         }
         // Never into the folder's own tree, which the copy would copy again: the destination's
@@ -110,7 +111,7 @@ void Copy::reply(QFileInfo *root, Configuration *config)
         if (!target.reached())
             target = items.open(u"/", O_PATH | O_DIRECTORY);
         if (!target.reached() || items.lies(target.fd.get(), sourceStatus)) {
-            sendHeader("403 Forbidden", 0);
+            sendHeader(StatusLine::Forbidden, 0);
             return;
         }
         init(&body);
@@ -121,12 +122,12 @@ void Copy::reply(QFileInfo *root, Configuration *config)
                 DeadProperties::markFolder(place.folder.get());
         }
         body += "</multistatus>";
-        sendHeader("207 Multi-Status", body.size());
+        sendHeader(StatusLine::MultiStatus, body.size());
         request->socket.write(body, true);
         return;
     }
     if (!sourceFound || !S_ISREG(sourceStatus.st_mode)) {
-        sendHeader("410 Gone", 0);
+        sendHeader(StatusLine::Gone, 0);
         return;
     }
     if (targetIsFolder) {
@@ -134,28 +135,28 @@ void Copy::reply(QFileInfo *root, Configuration *config)
         target = items.open(destinationPath, O_PATH);
         if (target.reached() && ::fstat(target.fd.get(), &targetStatus) == 0
             && ShareRoot::sameItem(sourceStatus, targetStatus)) {
-            sendHeader("403 Forbidden", 0);
+            sendHeader(StatusLine::Forbidden, 0);
             return;
         }
     }
     const ShareRoot::Place place = items.place(destinationPath);
     if (place.refusal == ShareRoot::Outside || place.refusal == ShareRoot::Private) {
-        sendHeader("403 Forbidden", 0);
+        sendHeader(StatusLine::Forbidden, 0);
         return;
     }
-    const char *status = "201 Created";
+    const char *status = StatusLine::Created;
     struct stat existing;
     const bool exists = place.reached()
                         && ::fstatat(place.folder.get(), place.name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists) {
         if (!S_ISDIR(existing.st_mode) && !overwriteAllowed) {
-            sendHeader("412 Precondition Failed", 0);
+            sendHeader(StatusLine::PreconditionFailed, 0);
             return;
         }
-        status = "204 No Content";
+        status = StatusLine::NoContent;
     }
     if (!place.reached() || !copyContent(source.fd.get(), place.folder.get(), place.name, exists))
-        status = "500 File Copy Failed";
+        status = StatusLine::FileCopyFailed;
     sendHeader(status, 0);
 }
 
@@ -177,10 +178,10 @@ bool Copy::copyDir(int source, const QString &sourcePath, const QString &targetP
             const ShareRoot::Opened linked = items.open(entryPath, ShareRoot::ReadFlags);
             if (linked.refusal == ShareRoot::Outside || linked.refusal == ShareRoot::Private) {
                 openResponse(entryPath);
-                closeResponse("403 Forbidden");
+                closeResponse(StatusLine::Forbidden);
             } else if (!linked.reached()) {
                 openResponse(entryPath);
-                closeResponse("500 File copy error");
+                closeResponse(StatusLine::FileCopyError);
             } else if (::fstat(linked.fd.get(), &status) == 0 && !S_ISDIR(status.st_mode)) {
                 copyFile(linked.fd.get(), entryPath, targetFolder, name);
             }
@@ -188,7 +189,7 @@ bool Copy::copyDir(int source, const QString &sourcePath, const QString &targetP
         }
         if (items.isProfileFolder(status)) {
             openResponse(entryPath);
-            closeResponse("403 Forbidden");
+            closeResponse(StatusLine::Forbidden);
             continue;
         }
         const int flags = S_ISDIR(status.st_mode) ? O_RDONLY | O_DIRECTORY : ShareRoot::ReadFlags;
@@ -202,7 +203,7 @@ bool Copy::copyDir(int source, const QString &sourcePath, const QString &targetP
             copyFile(entry.get(), entryPath, targetFolder, name);
         } else {
             openResponse(entryPath);
-            closeResponse("500 File copy error");
+            closeResponse(StatusLine::FileCopyError);
         }
     }
     // The folder's properties and times, once its entries no longer change it.
@@ -224,10 +225,10 @@ void Copy::copyFile(int source, const QString &sourcePath, int destinationFolder
     const bool exists = destinationFolder >= 0
                         && ::fstatat(destinationFolder, name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISREG(existing.st_mode) && !overwriteAllowed)
-        status = "412 Precondition Failed";
+        status = StatusLine::PreconditionFailed;
     else
-        status = destinationFolder >= 0 && copyContent(source, destinationFolder, name, exists) ? "200 OK"
-                                                                                               : "500 File copy error";
+        status = destinationFolder >= 0 && copyContent(source, destinationFolder, name, exists) ? StatusLine::Ok
+                                                                                               : StatusLine::FileCopyError;
     closeResponse(status);
 }
 

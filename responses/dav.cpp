@@ -1,20 +1,15 @@
 #include "responses/dav.h"
 
 #include "config/configuration.h"
+#include "responses/accesspolicy.h"
 #include "responses/textcoding.h"
-#include "server/accesspolicy.h"
 #include "server/http_request.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QLocale>
 
-#include <algorithm>
-#include <cstring>
-#include <ctime>
 #include <sys/stat.h>
 
 Dav::Dav(HTTP_Request *request)
@@ -52,27 +47,6 @@ QByteArray Dav::href(const QString &sharePath) const
     return out;
 }
 
-namespace {
-char *writeNumber(char *out, qint64 n, int minDigits = 1)
-{
-    char digits[24];
-    int k = 0;
-    const bool negative = n < 0;
-    quint64 u = negative ? quint64(0) - quint64(n) : quint64(n);
-    do {
-        digits[k++] = char('0' + u % 10);
-        u /= 10;
-    } while (u);
-    while (k < minDigits)
-        digits[k++] = '0';
-    if (negative)
-        *out++ = '-';
-    while (k)
-        *out++ = digits[--k];
-    return out;
-}
-} // namespace
-
 char *Dav::writeHrefPath(char *out, QByteArrayView utf8)
 {
     // Of the characters a URL path keeps only "&" and "'" have references ("&amp;", "&#39;"):
@@ -92,122 +66,6 @@ void Dav::appendHref(QByteArray *out, const QByteArray &base, QStringView shareP
     out->resize(at + 5 * utf8.size());
     char *end = writeHrefPath(out->data() + at, utf8);
     out->truncate(end - out->constData());
-}
-
-char *Dav::writeDate(char *out, qint64 msecsSinceEpoch, bool twoDigitDay)
-{
-    static const char days[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char months[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    // Whole seconds, rounded down also before 1970.
-    qint64 secs = msecsSinceEpoch / 1000;
-    if (msecsSinceEpoch % 1000 < 0)
-        --secs;
-    const time_t t = time_t(secs);
-    struct tm utc;
-    if (!::gmtime_r(&t, &utc)) {
-        const QByteArray text = httpDate(QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::UTC));
-        const qsizetype n = qMin<qsizetype>(text.size(), 40);
-        std::memcpy(out, text.constData(), size_t(n));
-        return out + n;
-    }
-    std::memcpy(out, days[utc.tm_wday], 3);
-    out[3] = ',';
-    out[4] = ' ';
-    out = writeNumber(out + 5, utc.tm_mday, twoDigitDay ? 2 : 1);
-    *out++ = ' ';
-    std::memcpy(out, months[utc.tm_mon], 3);
-    out[3] = ' ';
-    out = writeNumber(out + 4, qint64(utc.tm_year) + 1900);
-    *out++ = ' ';
-    out = writeNumber(out, utc.tm_hour, 2);
-    *out++ = ':';
-    out = writeNumber(out, utc.tm_min, 2);
-    *out++ = ':';
-    out = writeNumber(out, utc.tm_sec, 2);
-    std::memcpy(out, " GMT", 4);
-    return out + 4;
-}
-
-char *Dav::writeIsoDate(char *out, qint64 msecsSinceEpoch)
-{
-    qint64 secs = msecsSinceEpoch / 1000;
-    if (msecsSinceEpoch % 1000 < 0)
-        --secs;
-    const time_t t = time_t(secs);
-    struct tm utc;
-    if (!::gmtime_r(&t, &utc))
-        return out;
-    out = writeNumber(out, qint64(utc.tm_year) + 1900, 4);
-    *out++ = '-';
-    out = writeNumber(out, utc.tm_mon + 1, 2);
-    *out++ = '-';
-    out = writeNumber(out, utc.tm_mday, 2);
-    *out++ = 'T';
-    out = writeNumber(out, utc.tm_hour, 2);
-    *out++ = ':';
-    out = writeNumber(out, utc.tm_min, 2);
-    *out++ = ':';
-    out = writeNumber(out, utc.tm_sec, 2);
-    *out++ = 'Z';
-    return out;
-}
-
-bool Dav::parseTime(QByteArrayView text, struct timespec *time)
-{
-    const QByteArrayView value = text.trimmed();
-    const auto digitsOnly = [](QByteArrayView v) {
-        return !v.isEmpty() && std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    // Seconds, as X-OC-Mtime and rclone's lastmodified give them; a fraction to nanoseconds.
-    const qsizetype point = value.indexOf('.');
-    const QByteArrayView whole = point < 0 ? value : value.first(point);
-    const QByteArrayView fraction = point < 0 ? QByteArrayView() : value.sliced(point + 1);
-    if (digitsOnly(whole) && whole.size() <= 12 && (point < 0 || digitsOnly(fraction))) {
-        long nanoseconds = 0;
-        for (qsizetype i = 0; i < 9; ++i)
-            nanoseconds = nanoseconds * 10 + (i < fraction.size() ? fraction.at(i) - '0' : 0);
-        time->tv_sec = time_t(whole.toLongLong());
-        time->tv_nsec = nanoseconds;
-        return true;
-    }
-    // An HTTP date names its zone GMT, which Qt's RFC 2822 reader does not take.
-    QString date = QString::fromLatin1(value);
-    for (const QLatin1StringView zone : {QLatin1StringView(" GMT"), QLatin1StringView(" UTC"), QLatin1StringView(" UT")}) {
-        if (date.endsWith(zone)) {
-            date.chop(zone.size());
-            date += QLatin1StringView(" +0000");
-            break;
-        }
-    }
-    QDateTime parsed = QDateTime::fromString(date, Qt::RFC2822Date);
-    if (!parsed.isValid())
-        parsed = QDateTime::fromString(date, Qt::ISODateWithMs);
-    if (!parsed.isValid())
-        return false;
-    const qint64 ms = parsed.toMSecsSinceEpoch();
-    time->tv_sec = time_t(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
-    time->tv_nsec = long((ms % 1000 + 1000) % 1000) * 1000000;
-    return true;
-}
-
-void Dav::appendDate(QByteArray *out, qint64 msecsSinceEpoch)
-{
-    char text[48];
-    out->append(text, writeDate(text, msecsSinceEpoch) - text);
-}
-
-QByteArray Dav::httpDate(const QDateTime &time)
-{
-    const QLocale english = QLocale::c();
-    const QDateTime utc = time.toUTC();
-    return QStringLiteral("%1, %2 %3 %4 %5 GMT")
-        .arg(english.dayName(utc.date().dayOfWeek(), QLocale::ShortFormat))
-        .arg(utc.date().day())
-        .arg(english.monthName(utc.date().month(), QLocale::ShortFormat))
-        .arg(utc.date().year())
-        .arg(utc.time().toString(QStringLiteral("HH:mm:ss")))
-        .toLatin1();
 }
 
 int Dav::destination(const QFileInfo *root, QString *path) const

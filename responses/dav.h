@@ -6,12 +6,10 @@
 #include <QString>
 #include <QUrl>
 
-class QDateTime;
-struct timespec;
 class ShareRoot;
 
 // Base of the WebDAV answers. Every answer with a body is an XML document in UTF-8; the helpers
-// here map request paths onto the share, write hrefs and dates, and guard COPY and MOVE.
+// here map request paths onto the share, write hrefs, and guard COPY and MOVE.
 class Dav : public Response
 {
     Q_OBJECT
@@ -36,21 +34,6 @@ public:
     // The path part of appendHref() for UTF-8 bytes, written at `out` (room for five bytes per
     // byte of `utf8`); returns the end.
     static char *writeHrefPath(char *out, QByteArrayView utf8);
-    // The date of appendDate() written at `out` (room for 40 bytes); returns the end. With
-    // `twoDigitDay` the day has a leading zero where it needs one, as HTTP headers write it.
-    static char *writeDate(char *out, qint64 msecsSinceEpoch, bool twoDigitDay = false);
-    // Last-modification dates: English names, no leading zero on the day, always GMT.
-    static QByteArray httpDate(const QDateTime &time);
-    static void appendDate(QByteArray *out, qint64 msecsSinceEpoch);
-
-    // A time a client gives a file (X-OC-Mtime, the properties that set the modification time):
-    // seconds since the epoch, with a fraction or not, an HTTP date ("Tue, 05 Jan 2010 14:03:07
-    // GMT") or an ISO 8601 time. False when it is none of these.
-    static bool parseTime(QByteArrayView text, struct timespec *time);
-    // RFC 3339 without fractions of seconds ("2010-01-05T14:03:07Z"), as creationdate has it:
-    // written at `out` (room for 32 bytes); returns the end.
-    static char *writeIsoDate(char *out, qint64 msecsSinceEpoch);
-
     // The decoded path of the Destination header. Returns 0 when it names a place in the share
     // (`*path` set), 400 when it is missing or cannot be parsed, 403 when it leaves the share.
     int destination(const QFileInfo *root, QString *path) const;

@@ -4,6 +4,7 @@
 #include "server/http_request.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 #include "web/deletedir.h"
 
 #include <fcntl.h>
@@ -26,19 +27,19 @@ void Delete::reply(QFileInfo *, Configuration *)
     case ShareRoot::Reached:
         break;
     case ShareRoot::Missing:
-        sendHeader("200 Not exists", 0);
+        sendHeader(StatusLine::OkNotExists, 0);
         return;
     case ShareRoot::Outside:
     case ShareRoot::Private:
-        sendHeader("403 Forbidden", 0);
+        sendHeader(StatusLine::Forbidden, 0);
         return;
     case ShareRoot::Failed:
-        sendHeader("423 Locked", 0);
+        sendHeader(StatusLine::Locked, 0);
         return;
     }
     const int folder = target.folder.get();
     if (::fstatat(folder, target.name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-        sendHeader("200 Not exists", 0);
+        sendHeader(StatusLine::OkNotExists, 0);
         return;
     }
     // A link goes as a link, even when it points at a folder.
@@ -48,5 +49,5 @@ void Delete::reply(QFileInfo *, Configuration *)
     // The locks on what is gone end with it.
     if (deleted)
         request->context->locks().dropWithin(request->path);
-    sendHeader(!deleted ? "423 Locked" : file ? "200 File deleted" : "200 Dir deleted", 0);
+    sendHeader(!deleted ? StatusLine::Locked : file ? StatusLine::OkFileDeleted : StatusLine::OkDirDeleted, 0);
 }

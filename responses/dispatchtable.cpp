@@ -1,5 +1,5 @@
-#include "responses/dispatchtable.h"
-
+#include "config/configuration.h"
+#include "responses/accesspolicy.h"
 #include "responses/copy.h"
 #include "responses/delete.h"
 #include "responses/head.h"
@@ -8,37 +8,22 @@
 #include "responses/mkcol.h"
 #include "responses/move.h"
 #include "responses/options.h"
+#include "responses/preconditions.h"
 #include "responses/propfind.h"
 #include "responses/proppatch.h"
 #include "responses/put.h"
 #include "responses/unlock.h"
 #include "server/http_request.h"
+#include "server/methodtable.h"
+#include "server/servercontext.h"
+#include "server/statusline.h"
+#include "web/html_element_manager.h"
 #include "web/mfind.h"
 #include "web/sharedir.h"
 
-#include <iterator>
-
 namespace {
 
-using DispatchTable::Call;
-using DispatchTable::Method;
-
-// In the order of the Allow line.
-const Method Methods[] = {
-    {"GET", HTTP_Request::Get, ResponseKind::Folder, Call::Root, true},
-    {"POST", HTTP_Request::Post, ResponseKind::Folder, Call::Root, true},
-    {"PUT", HTTP_Request::Put, ResponseKind::Put, Call::RootAndProfile, false},
-    {"DELETE", HTTP_Request::Delete, ResponseKind::Delete, Call::RootAndProfile, false},
-    {"OPTIONS", HTTP_Request::Options, ResponseKind::Options, Call::Plain, false},
-    {"PROPFIND", HTTP_Request::PropFind, ResponseKind::PropFind, Call::RootAndProfile, false},
-    {"PROPPATCH", HTTP_Request::PropPatch, ResponseKind::PropPatch, Call::RootAndProfile, false},
-    {"COPY", HTTP_Request::Copy, ResponseKind::Copy, Call::RootAndProfile, false},
-    {"MOVE", HTTP_Request::Move, ResponseKind::Move, Call::RootAndProfile, false},
-    {"MKCOL", HTTP_Request::MkCol, ResponseKind::MkCol, Call::Root, false},
-    {"HEAD", HTTP_Request::Head, ResponseKind::Head, Call::Root, false},
-    {"LOCK", HTTP_Request::Lock, ResponseKind::Lock, Call::Root, false},
-    {"UNLOCK", HTTP_Request::UnLock, ResponseKind::UnLock, Call::Plain, false},
-};
+using MethodTable::Call;
 
 struct Factory
 {
@@ -89,69 +74,55 @@ constexpr bool inKindOrder()
 }
 static_assert(inKindOrder(), "one factory per response kind, in the order of the kinds");
 
-} // namespace
-
-namespace DispatchTable {
-
-const Method *byName(QByteArrayView requestLine, bool singleFile)
+// The access rules first, then the response of the method's row.
+class Dispatcher final : public Responder
 {
-    for (const Method &m : Methods) {
-        if (singleFile && !m.singleFile)
-            continue;
-        const qsizetype length = qsizetype(qstrlen(m.name));
-        if (requestLine.size() > length && requestLine.startsWith(m.name) && requestLine.at(length) == ' ')
-            return &m;
+public:
+    const char *admission(const HTTP_Request &request, QByteArrayView localHost) const override
+    {
+        return AccessPolicy::admission(request, *request.context, localHost);
     }
-    return nullptr;
-}
-
-const Method *byType(int type)
-{
-    for (const Method &m : Methods) {
-        if (m.type == type)
-            return &m;
+    bool isAttempt(const HTTP_Request &request, const Configuration &profile) const override
+    {
+        return AccessPolicy::isAttempt(request, profile);
     }
-    return nullptr;
-}
-
-const Method *begin()
-{
-    return std::begin(Methods);
-}
-
-const Method *end()
-{
-    return std::end(Methods);
-}
-
-QByteArray allowed()
-{
-    QByteArray line;
-    for (const Method &m : Methods) {
-        if (!line.isEmpty())
-            line += ", ";
-        line += m.name;
+    bool accept(HTTP_Request &request, const Configuration &profile) const override
+    {
+        return AccessPolicy::accept(request, profile);
     }
-    return line;
-}
+    void refuse(HTTP_Request &request, const Configuration &profile, const ResponseFor &responseFor) const override
+    {
+        AccessPolicy::refuse(request, profile, responseFor);
+    }
+    const char *refusal(const HTTP_Request &request) const override
+    {
+        if (const char *refused = AccessPolicy::refusal(request, *request.context))
+            return refused;
+        // The conditions and locks of what the request would change.
+        return Preconditions::refusal(request, *request.context);
+    }
+    const char *dispatch(HTTP_Request &request, QFileInfo *root, Configuration *profile,
+                         const ResponseFor &responseFor) const override;
+    Response *create(ResponseKind kind, Configuration *profile, HTTP_Request *request) const override;
+    HTML_Element_Manager *thumbnails() const override { return HTML_Element_Manager::instance; }
+};
 
-const char *code(ResponseKind kind)
+const char *Dispatcher::dispatch(HTTP_Request &request, QFileInfo *root, Configuration *profile,
+                                 const ResponseFor &responseFor) const
 {
-    return Factories[int(kind)].code;
-}
-
-Response *create(ResponseKind kind, Configuration *profile, HTTP_Request *request)
-{
-    const Factory &factory = Factories[int(kind)];
-    Response *response = factory.make(profile, request);
-    response->kind = kind;
-    response->setObjectName(QLatin1String(factory.code));
-    return response;
-}
-
-void call(Response *response, Call call, QFileInfo *root, Configuration *profile)
-{
-    switch (call) {
+    if (request.singleFile) {
+        responseFor(ResponseKind::File)->reply(root);
+        return nullptr;
+    }
+    const MethodTable::Method *method = MethodTable::byType(request.type);
+    if (!method)
+        return StatusLine::MethodNotAllowed;
+    // The applet's listing asks by PROPFIND too.
+    const ResponseKind kind = method->kind == ResponseKind::PropFind && request.userAgent == "mc"
+                                  ? ResponseKind::Listing
+                                  : method->kind;
+    Response *response = responseFor(kind);
+    switch (method->call) {
     case Call::Plain:
         response->reply();
         break;
@@ -162,6 +133,23 @@ void call(Response *response, Call call, QFileInfo *root, Configuration *profile
         response->reply(root, profile);
         break;
     }
+    return nullptr;
 }
 
-} // namespace DispatchTable
+Response *Dispatcher::create(ResponseKind kind, Configuration *profile, HTTP_Request *request) const
+{
+    const Factory &factory = Factories[int(kind)];
+    Response *response = factory.make(profile, request);
+    response->kind = kind;
+    response->setObjectName(QLatin1String(factory.code));
+    return response;
+}
+
+} // namespace
+
+const Responder &Responder::standard()
+{
+    static const Dispatcher dispatcher;
+    return dispatcher;
+}
+

@@ -3,6 +3,7 @@
 #include "responses/http_response.h"
 #include "server/http_request.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 #include "web/folderzip.h"
 
 #include <fcntl.h>
@@ -22,11 +23,11 @@ void Head::reply(QFileInfo *root)
     const ShareRoot::Opened target = share().open(path, O_PATH);
     struct stat status;
     if (target.refusal == ShareRoot::Outside || target.refusal == ShareRoot::Private) {
-        sendHeader("403 Forbidden", 0);
+        sendHeader(StatusLine::Forbidden, 0);
         return;
     }
     if (!target.reached() || ::fstat(target.fd.get(), &status) != 0) {
-        sendHeader("404 Not Found", 0);
+        sendHeader(StatusLine::NotFound, 0);
         return;
     }
     if (S_ISDIR(status.st_mode)) {
@@ -36,7 +37,7 @@ void Head::reply(QFileInfo *root)
             zip->reply(request->path, false);
             return;
         }
-        sendHeader("200 OK", 0);
+        sendHeader(StatusLine::Ok, 0);
         return;
     }
     QByteArray extra;
@@ -45,7 +46,7 @@ void Head::reply(QFileInfo *root)
     if (HTTP_Response::answerConditions(this, size, modifiedMs))
         return;
     contentType = HTTP_Response::describeFile(ShareRoot::lastName(path), size, modifiedMs, &extra);
-    sendHeader("200 OK", size, &extra);
+    sendHeader(StatusLine::Ok, size, &extra);
     // With a length the head alone does not end the exchange.
     if (size > 0)
         request->socket.end();

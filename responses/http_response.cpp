@@ -1,15 +1,15 @@
 #include "responses/http_response.h"
 
 #include "config/configuration.h"
-#include "responses/dav.h"
 #include "responses/filetypes.h"
+#include "responses/preconditions.h"
 #include "responses/textcoding.h"
 #include "server/http_request.h"
+#include "server/httpdate.h"
 #include "server/newfile.h"
-#include "server/preconditions.h"
 #include "server/servercontext.h"
+#include "server/statusline.h"
 
-#include <QDateTime>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -102,7 +102,7 @@ void HTTP_Response::appendValidators(QByteArray *extra, qint64 size, qint64 modi
     char date[48];
     char tag[EntityTagSize];
     append(extra, {
-        "Last-Modified: ", QByteArrayView(date, Dav::writeDate(date, modifiedMs, true) - date),
+        "Last-Modified: ", QByteArrayView(date, HttpDate::write(date, modifiedMs, true) - date),
         "\r\nETag: ", QByteArrayView(tag, writeEntityTag(tag, size, modifiedMs) - tag), "\r\n",
     });
 }
@@ -121,7 +121,7 @@ bool HTTP_Response::answerConditions(Response *response, qint64 size, qint64 mod
     case Preconditions::Outcome::Go:
         return false;
     case Preconditions::Outcome::Failed:
-        response->sendHeader("412 Precondition Failed", 0);
+        response->sendHeader(StatusLine::PreconditionFailed, 0);
         return true;
     case Preconditions::Outcome::NotModified:
         break;
@@ -131,7 +131,7 @@ bool HTTP_Response::answerConditions(Response *response, qint64 size, qint64 mod
     QByteArray extra;
     appendValidators(&extra, size, modifiedMs);
     const QByteArray type = std::exchange(response->contentType, QByteArray());
-    const QByteArray head = response->header("304 Not Modified", size, &extra);
+    const QByteArray head = response->header(StatusLine::NotModified, size, &extra);
     response->contentType = type;
     response->request->socket.write(head, true);
     return true;
@@ -172,32 +172,12 @@ bool HTTP_Response::ifRangeHolds(QByteArrayView value, qint64 size, qint64 modif
     if (v.startsWith("W/"))
         return false;
     qint64 date = 0;
-    if (!parseHttpDate(v, &date))
+    if (!HttpDate::parse(v, &date))
         return false;
     qint64 seconds = modifiedMs / 1000;
     if (modifiedMs % 1000 < 0)
         --seconds;
     return date == seconds;
-}
-
-bool HTTP_Response::parseHttpDate(QByteArrayView text, qint64 *secondsSinceEpoch)
-{
-    // "Sun, 06 Nov 1994 08:49:37 GMT" (RFC 9110 5.6.7); the older forms are not read.
-    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    const QList<QByteArray> parts = text.trimmed().toByteArray().split(' ');
-    if (parts.size() != 6 || !parts.at(0).endsWith(',') || parts.at(5) != "GMT" || parts.at(2).size() != 3)
-        return false;
-    const qsizetype month = QByteArrayView(months).indexOf(parts.at(2));
-    bool dayOk = false;
-    bool yearOk = false;
-    const int day = parts.at(1).toInt(&dayOk);
-    const int year = parts.at(3).toInt(&yearOk);
-    const QTime time = QTime::fromString(QString::fromLatin1(parts.at(4)), QStringLiteral("HH:mm:ss"));
-    const QDate calendarDay(year, int(month / 3) + 1, day);
-    if (!dayOk || !yearOk || month < 0 || month % 3 != 0 || !time.isValid() || !calendarDay.isValid())
-        return false;
-    *secondsSinceEpoch = QDateTime(calendarDay, time, Qt::UTC).toSecsSinceEpoch();
-    return true;
 }
 
 QByteArray HTTP_Response::dispositionName(QStringView name)
@@ -261,7 +241,7 @@ void HTTP_Response::reply(QFileInfo *root)
 void HTTP_Response::sendFile(const QString &path)
 {
     if (!sendUnlessFolder(path))
-        sendHeader("500 Can't read file", 0);
+        sendHeader(StatusLine::CantReadFile, 0);
 }
 
 QFile &HTTP_Response::ownFile()
@@ -290,7 +270,7 @@ bool HTTP_Response::sendUnlessFolder(const QString &path)
     if (::stat(name.constData(), &fileStatus) == 0) {
         if (S_ISDIR(fileStatus.st_mode))
             return false;
-        sendHeader("500 Can't read file", 0);
+        sendHeader(StatusLine::CantReadFile, 0);
         return true;
     }
     if (config->isThumbnail() && path.endsWith(QLatin1String("/favicon.ico")))
@@ -318,11 +298,11 @@ bool HTTP_Response::sendShared(const QString &path, Descriptor *folder)
                 *folder = std::move(item.fd);
                 return false;
             }
-            sendHeader("500 Can't read file", 0);
+            sendHeader(StatusLine::CantReadFile, 0);
             return true;
         }
         if (opened.refusal == ShareRoot::Outside || opened.refusal == ShareRoot::Private) {
-            sendHeader("403 Forbidden", 0);
+            sendHeader(StatusLine::Forbidden, 0);
             return true;
         }
         if (!opened.reached()) {
@@ -336,7 +316,7 @@ bool HTTP_Response::sendShared(const QString &path, Descriptor *folder)
     }
     struct stat fileStatus;
     if (::fstat(fd.get(), &fileStatus) != 0) {
-        sendHeader("500 Can't read file", 0);
+        sendHeader(StatusLine::CantReadFile, 0);
         return true;
     }
     if (S_ISDIR(fileStatus.st_mode)) {
@@ -352,7 +332,7 @@ void HTTP_Response::sendOpened(int fd, const struct stat &fileStatus, QStringVie
     QByteArray extra;
     extra.reserve(100);
     const qint64 size = fileStatus.st_size;
-    const char *status = "200 OK";
+    const char *status = StatusLine::Ok;
     qint64 offset = 0;
     qint64 count = size;
     const qint64 modifiedMs = qint64(fileStatus.st_mtim.tv_sec) * 1000 + fileStatus.st_mtim.tv_nsec / 1000000;
@@ -367,10 +347,10 @@ void HTTP_Response::sendOpened(int fd, const struct stat &fileStatus, QStringVie
     case 416:
         ::close(fd);
         extra = "Content-Range: bytes */" + QByteArray::number(size) + "\r\n";
-        sendHeader("416 Range Not Satisfiable", 0, &extra);
+        sendHeader(StatusLine::RangeNotSatisfiable, 0, &extra);
         return;
     case 206:
-        status = "206 Partial Content";
+        status = StatusLine::PartialContent;
         extra = "Content-Range: bytes " + QByteArray::number(offset) + '-' + QByteArray::number(offset + count - 1)
                 + '/' + QByteArray::number(size) + "\r\n";
         break;
@@ -417,7 +397,7 @@ void HTTP_Response::sendOpened(int fd, const struct stat &fileStatus, QStringVie
     QFile &source = ownFile();
     if (!source.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        sendHeader("500 Can't read file", 0);
+        sendHeader(StatusLine::CantReadFile, 0);
         return;
     }
     sendHeader(status, count, &extra);
@@ -455,7 +435,7 @@ void HTTP_Response::notFound()
     body += escape(QStringView(request->path));
     body += "<br>Not found.</body></html>";
     contentType = "text/html";
-    sendHeader("404 Not Found", body.size(), &PageHeaders);
+    sendHeader(StatusLine::NotFound, body.size(), &PageHeaders);
     request->socket.write(body, true);
 }
 
@@ -711,6 +691,6 @@ void HTTP_Response::reply(int code)
     body += uploadMessage(result);
     body += "</h2></body></html>";
     contentType = "text/html; charset=UTF-8";
-    sendHeader("200 OK", body.size(), &PageHeaders);
+    sendHeader(StatusLine::Ok, body.size(), &PageHeaders);
     request->socket.write(body, true);
 }

@@ -73,8 +73,6 @@ public:
     // Whether an If-Range value names the file as it is now: its entity tag (compared strongly) or
     // its date of last change, to the second.
     static bool ifRangeHolds(QByteArrayView value, qint64 size, qint64 modifiedMs);
-    // An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT") as seconds since the epoch.
-    static bool parseHttpDate(QByteArrayView text, qint64 *secondsSinceEpoch);
     // The file name as it may stand between the quotes of a Content-Disposition line.
     static QByteArray dispositionName(QStringView name);
     // Appends the Content-Disposition line of a download named `fileName` to `extra`.

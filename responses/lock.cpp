@@ -1,9 +1,10 @@
 #include "responses/lock.h"
 
+#include "responses/preconditions.h"
 #include "server/http_request.h"
-#include "server/preconditions.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -158,36 +159,36 @@ void Lock::reply(QFileInfo *root)
             const LockManager::Lock *lock = locks.find(token);
             if (lock && lock->covers(path) && lock->principal == who) {
                 locks.refresh(token, timeoutOf(request->timeout));
-                answer("200 Locked", *locks.find(token));
+                answer(StatusLine::OkLocked, *locks.find(token));
                 return;
             }
         }
-        sendHeader(tokens.isEmpty() ? "400 Bad Request" : "412 Precondition Failed", 0);
+        sendHeader(tokens.isEmpty() ? StatusLine::BadRequest : StatusLine::PreconditionFailed, 0);
         return;
     }
     const std::optional<Info> info = infoOf(request->body);
     if (!info) {
-        sendHeader("400 Bad Request", 0);
+        sendHeader(StatusLine::BadRequest, 0);
         return;
     }
     // The item, or a place for it in a folder that exists.
     const bool exists = share().open(request->path, O_PATH).reached();
     const ShareRoot::Place place = exists ? ShareRoot::Place() : share().place(request->path);
     if (!exists && !place.reached()) {
-        sendHeader("404 Not Found", 0);
+        sendHeader(StatusLine::NotFound, 0);
         return;
     }
     // Depth 0, or infinity (the default, RFC 4918 9.10.3).
     const bool infinite = request->depth.trimmed() != "0";
     if (locks.conflicts(path, info->exclusive, infinite)) {
-        sendHeader("423 Locked", 0);
+        sendHeader(StatusLine::Locked, 0);
         return;
     }
     if (!exists) {
         // A name not taken becomes an empty file, locked (RFC 4918 7.3).
         const int fd = ::openat(place.folder.get(), place.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0) {
-            sendHeader(errno == EEXIST ? "409 Conflict" : "507 Insufficient Storage", 0);
+            sendHeader(errno == EEXIST ? StatusLine::Conflict : StatusLine::InsufficientStorage, 0);
             return;
         }
         ::close(fd);
@@ -196,8 +197,8 @@ void Lock::reply(QFileInfo *root)
     if (!lock) {
         if (!exists)
             ::unlinkat(place.folder.get(), place.name.constData(), 0);
-        sendHeader("503 Service Unavailable", 0);
+        sendHeader(StatusLine::ServiceUnavailable, 0);
         return;
     }
-    answer(exists ? "200 Locked" : "201 Created", *lock);
+    answer(exists ? StatusLine::OkLocked : StatusLine::Created, *lock);
 }

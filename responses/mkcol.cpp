@@ -2,6 +2,7 @@
 
 #include "server/http_request.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 
 #include <fcntl.h>
 
@@ -15,7 +16,7 @@ void MkCol::reply(QFileInfo *root)
     Q_UNUSED(root);
     // A body would say what to make; none is understood.
     if (request->contentLength > 0) {
-        sendHeader("415 Unsupported Media Type", 0);
+        sendHeader(StatusLine::UnsupportedMediaType, 0);
         return;
     }
     ShareRoot &items = share();
@@ -24,14 +25,14 @@ void MkCol::reply(QFileInfo *root)
         made = items.makeFolders(request->path);
     switch (made) {
     case ShareRoot::Reached:
-        sendHeader("201 Created", 0);
+        sendHeader(StatusLine::Created, 0);
         break;
     case ShareRoot::Outside:
     case ShareRoot::Private:
-        sendHeader("403 Forbidden", 0);
+        sendHeader(StatusLine::Forbidden, 0);
         break;
     default:
-        sendHeader("500 MKPATH Failed", 0);
+        sendHeader(StatusLine::MkpathFailed, 0);
         break;
     }
 }

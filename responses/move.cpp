@@ -4,6 +4,7 @@
 #include "server/http_request.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 #include "web/deletedir.h"
 
 #include <QRandomGenerator>
@@ -38,7 +39,7 @@ void Move::reply(QFileInfo *root, Configuration *config)
 {
     QString destinationPath;
     if (const int refused = destination(root, &destinationPath)) {
-        sendHeader(refused == 403 ? "403 Forbidden" : "400 Bad Request", 0);
+        sendHeader(refused == 403 ? StatusLine::Forbidden : StatusLine::BadRequest, 0);
         return;
     }
     // Each item by its folder and its name: the names themselves move, whatever they lead to.
@@ -48,14 +49,14 @@ void Move::reply(QFileInfo *root, Configuration *config)
     const ShareRoot::Place target = items.place(destinationPath);
     if (source.refusal == ShareRoot::Outside || source.refusal == ShareRoot::Private
         || target.refusal == ShareRoot::Outside || target.refusal == ShareRoot::Private) {
-        sendHeader("403 Forbidden", 0);
+        sendHeader(StatusLine::Forbidden, 0);
         return;
     }
     struct stat sourceStatus;
     struct stat targetStatus;
     if (!source.reached() || !target.reached()
         || ::fstatat(source.folder.get(), source.name.constData(), &sourceStatus, AT_SYMLINK_NOFOLLOW) != 0) {
-        sendHeader("500 Rename Failed", 0);
+        sendHeader(StatusLine::RenameFailed, 0);
         return;
     }
     const int from = source.folder.get();
@@ -79,7 +80,7 @@ void Move::reply(QFileInfo *root, Configuration *config)
         || (sourceReached && S_ISDIR(reached.st_mode) && items.lies(to, reached))
         || (sourceIsFolder && (items.lies(to, sourceStatus) || items.holdsProfiles(sourceStatus)))
         || (targetIsFolder && items.holdsProfiles(targetStatus))) {
-        sendHeader("403 Forbidden", 0);
+        sendHeader(StatusLine::Forbidden, 0);
         return;
     }
     // Properties move with the item; the folder it goes to lists them from now on.
@@ -89,39 +90,39 @@ void Move::reply(QFileInfo *root, Configuration *config)
         // Taken meanwhile: nothing is replaced that the client did not see.
         const bool done = ::renameat2(from, sourceName, to, targetName, RENAME_NOREPLACE) == 0
                            || ((errno == EINVAL || errno == ENOSYS) && ::renameat(from, sourceName, to, targetName) == 0);
-        sendHeader(done ? moved("201 Created") : "500 Rename Failed", 0);
+        sendHeader(done ? moved(StatusLine::Created) : StatusLine::RenameFailed, 0);
         return;
     }
     if (!overwriteAllowed(config)) {
-        sendHeader("412 Name exists", 0);
+        sendHeader(StatusLine::NameExists, 0);
         return;
     }
     // Replacing the folder that holds the source would take the source with it.
     if (targetIsFolder && items.lies(from, targetStatus)) {
-        sendHeader("403 Forbidden", 0);
+        sendHeader(StatusLine::Forbidden, 0);
         return;
     }
     if (!sourceIsFolder && !targetIsFolder) {
         // rename() puts a file in another file's place in one step.
-        sendHeader(::renameat(from, sourceName, to, targetName) == 0 ? moved("204 No Content") : "500 Rename Failed", 0);
+        sendHeader(::renameat(from, sourceName, to, targetName) == 0 ? moved(StatusLine::NoContent) : StatusLine::RenameFailed, 0);
         return;
     }
     // A folder is involved: the target steps aside first and comes back if the move fails.
     const QByteArray aside = asideName(to);
     if (::renameat(to, targetName, to, aside.constData()) != 0) {
-        sendHeader("500 Rename Failed", 0);
+        sendHeader(StatusLine::RenameFailed, 0);
         return;
     }
     if (::renameat(from, sourceName, to, targetName) != 0) {
         ::renameat(to, aside.constData(), to, targetName);
-        sendHeader("500 Rename Failed", 0);
+        sendHeader(StatusLine::RenameFailed, 0);
         return;
     }
     if (targetIsFolder)
         DeleteDir(to, aside, &items).deleteDir();
     else
         ::unlinkat(to, aside.constData(), 0);
-    sendHeader(moved("204 No Content"), 0);
+    sendHeader(moved(StatusLine::NoContent), 0);
 }
 
 const char *Move::moved(const char *status)

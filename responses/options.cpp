@@ -1,6 +1,7 @@
 #include "responses/options.h"
 
-#include "responses/dispatchtable.h"
+#include "server/methodtable.h"
+#include "server/statusline.h"
 
 Options::Options(HTTP_Request *request)
     : Dav(request)
@@ -12,7 +13,7 @@ void Options::reply()
     QByteArray extra;
     extra.reserve(128);
     addLine(&extra, "DAV: 1,2");
-    extra += "Allow: " + DispatchTable::allowed();
+    extra += "Allow: " + MethodTable::allowed();
     addLine(&extra);
-    sendHeader("200 OK", 0, &extra);
+    sendHeader(StatusLine::Ok, 0, &extra);
 }

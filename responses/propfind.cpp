@@ -7,6 +7,7 @@
 #include "responses/lock.h"
 #include "server/folderlisting.h"
 #include "server/http_request.h"
+#include "server/httpdate.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
 
@@ -188,8 +189,10 @@ void PropFind::appendContentAndLocks(QByteArray *out, const Item &item, Live onl
 void PropFind::addDir(const QString &path, int folder, const QByteArray &prefix)
 {
     makePieces(prefix);
-    const QList<FolderListing::Entry> entries =
-        FolderListing::read(share(), path, folder, listFolders, true, true, FolderListing::ByName, false);
+    FolderListing::Options listing;
+    listing.folders = listFolders;
+    listing.hidden = listing.readableOnly = true;
+    const QList<FolderListing::Entry> entries = FolderListing::read(share(), path, folder, listing);
     QString sharePath = QDir::cleanPath(u'/' + path);
     if (!sharePath.endsWith(u'/'))
         sharePath += u'/';
@@ -276,9 +279,9 @@ void PropFind::addResponse(const QByteArray &href, QByteArrayView name, const It
     put(href);
     out = writeHrefPath(out, name);
     put(pieces[1]);
-    out = writeDate(out, item.modified, true);
+    out = HttpDate::write(out, item.modified, true);
     put(pieces[2]);
-    out = writeIsoDate(out, item.created);
+    out = HttpDate::writeIso(out, item.created);
     put(pieces[3]);
     if (item.folder)
         put(pieces[4]);
@@ -331,10 +334,10 @@ bool PropFind::appendLive(QByteArray *out, const Name &name, const Item &item)
         return out->size() != before;
     }
     case Live::LastModified:
-        element(QByteArrayView(text, writeDate(text, item.modified, true) - text));
+        element(QByteArrayView(text, HttpDate::write(text, item.modified, true) - text));
         return true;
     case Live::CreationDate:
-        element(QByteArrayView(text, writeIsoDate(text, item.created) - text));
+        element(QByteArrayView(text, HttpDate::writeIso(text, item.created) - text));
         return true;
     case Live::ResourceType:
         if (item.folder)

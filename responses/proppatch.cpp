@@ -3,7 +3,9 @@
 #include "responses/davproperties.h"
 #include "responses/deadproperties.h"
 #include "server/http_request.h"
+#include "server/httpdate.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 
 #include <QDir>
 
@@ -19,7 +21,7 @@ using DavProperties::Live;
 
 struct Outcome
 {
-    const char *status = "200 OK";
+    const char *status = StatusLine::Ok;
     bool isProtected = false;
 };
 
@@ -38,17 +40,17 @@ void PropPatch::reply(QFileInfo *root, Configuration *config)
     const ShareRoot::Opened item = items.open(request->path, O_PATH);
     struct stat status;
     if (item.refusal == ShareRoot::Outside || item.refusal == ShareRoot::Private) {
-        sendHeader("403 Forbidden", 0);
+        sendHeader(StatusLine::Forbidden, 0);
         return;
     }
     if (!item.reached() || ::fstat(item.fd.get(), &status) != 0
         || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))) {
-        sendHeader("404 Not Found", 0);
+        sendHeader(StatusLine::NotFound, 0);
         return;
     }
     QList<DavProperties::Update> updates;
     if (!DavProperties::readPropertyUpdate(request->body, &updates)) {
-        sendHeader("400 Bad Request", 0);
+        sendHeader(StatusLine::BadRequest, 0);
         return;
     }
 
@@ -60,13 +62,13 @@ void PropPatch::reply(QFileInfo *root, Configuration *config)
         const DavProperties::Update &update = updates.at(i);
         const Live kind = DavProperties::live(update.name);
         if (!DavProperties::isSettable(kind) || (kind != Live::None && update.remove)) {
-            outcomes[i] = {"403 Forbidden", true};
+            outcomes[i] = {StatusLine::Forbidden, true};
         } else if (kind != Live::None) {
             struct timespec when;
-            if (parseTime(update.text.toUtf8(), &when))
+            if (HttpDate::parseTime(update.text.toUtf8(), &when))
                 modified = when;
             else
-                outcomes[i].status = "409 Conflict";
+                outcomes[i].status = StatusLine::Conflict;
         }
         refused = refused || outcomes.at(i).status[0] != '2';
     }
@@ -86,7 +88,7 @@ void PropPatch::reply(QFileInfo *root, Configuration *config)
                                                                                 : std::optional<QByteArray>(update.element))
                                           : EACCES;
             if (error) {
-                outcomes[i].status = error == EACCES || error == EPERM ? "403 Forbidden" : "507 Insufficient Storage";
+                outcomes[i].status = error == EACCES || error == EPERM ? StatusLine::Forbidden : StatusLine::InsufficientStorage;
                 refused = true;
             } else {
                 done.append({i, std::move(before)});
@@ -98,7 +100,7 @@ void PropPatch::reply(QFileInfo *root, Configuration *config)
             if (!fd.isOpen() || ::futimens(fd.get(), times) != 0) {
                 for (qsizetype i = 0; i < updates.size(); ++i) {
                     if (DavProperties::live(updates.at(i).name) != Live::None)
-                        outcomes[i].status = "403 Forbidden";
+                        outcomes[i].status = StatusLine::Forbidden;
                 }
                 refused = true;
             }
@@ -116,7 +118,7 @@ void PropPatch::reply(QFileInfo *root, Configuration *config)
     if (refused) {
         for (Outcome &outcome : outcomes) {
             if (outcome.status[0] == '2')
-                outcome.status = "424 Failed Dependency";
+                outcome.status = StatusLine::FailedDependency;
         }
     }
 
@@ -135,6 +137,6 @@ void PropPatch::reply(QFileInfo *root, Configuration *config)
         body += "</D:propstat>";
     }
     body += "</D:response></D:multistatus>";
-    sendHeader("207 Multi-Status", body.size());
+    sendHeader(StatusLine::MultiStatus, body.size());
     request->socket.write(body, true);
 }

@@ -1,10 +1,12 @@
 #include "responses/put.h"
 
 #include "config/configuration.h"
+#include "responses/accesspolicy.h"
 #include "responses/deadproperties.h"
-#include "server/accesspolicy.h"
 #include "server/http_request.h"
+#include "server/httpdate.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -21,7 +23,7 @@ void Put::reply(QFileInfo *root, Configuration *config)
     file.discard();
     // A piece of a file would be stored as the whole file (RFC 9110 14.5).
     if (!request->contentRange.isEmpty()) {
-        sendHeader("400 Bad Request", 0);
+        sendHeader(StatusLine::BadRequest, 0);
         return;
     }
     ShareRoot &items = share();
@@ -31,7 +33,7 @@ void Put::reply(QFileInfo *root, Configuration *config)
     const bool isFolder = existing.reached() && ::fstat(existing.fd.get(), &status) == 0 && S_ISDIR(status.st_mode);
     ShareRoot::Place target = items.place(request->path);
     if (!isFolder && (target.refusal == ShareRoot::Outside || target.refusal == ShareRoot::Private)) {
-        sendHeader("403 Forbidden", 0);
+        sendHeader(StatusLine::Forbidden, 0);
         return;
     }
     // The name itself, a link too: it is replaced by the new file, never written through.
@@ -40,16 +42,16 @@ void Put::reply(QFileInfo *root, Configuration *config)
     if (isFolder || replacing) {
         // A folder is never replaced, and a client that asked for a new file never replaces one.
         if (isFolder || request->ifNoneMatch == "*" || !AccessPolicy::mayReplace(*config)) {
-            sendHeader("412 Precondition Failed", 0);
+            sendHeader(StatusLine::PreconditionFailed, 0);
             return;
         }
     }
     if (request->contentLength == 1 && request->userAgent == "ezdavplugin") {
-        sendHeader("201 Created", 0);
+        sendHeader(StatusLine::Created, 0);
         return;
     }
     if (!target.reached() || !file.create(target.folder.get())) {
-        sendHeader("423 Locked", 0);
+        sendHeader(StatusLine::Locked, 0);
         return;
     }
     // A file that is replaced keeps its permissions and its properties.
@@ -71,7 +73,7 @@ void Put::reply(int code)
     disconnect(&request->socket, &Socket::startReply, this, qOverload<int>(&Put::reply));
     if (code != Socket::Saved) {
         file.discard();
-        sendHeader(code == Socket::WriteFailed ? "507 Insufficient Storage" : "500 Network read error", 0);
+        sendHeader(code == Socket::WriteFailed ? StatusLine::InsufficientStorage : StatusLine::NetworkReadError, 0);
         return;
     }
     // The file is on the disk before it takes the target's name: once 201 is answered the new
@@ -84,7 +86,7 @@ void Put::reply(int code)
     // needs to write the file, where it is slower than the network.
     // The time the client's copy of the file has (ownCloud's clients and rclone send it).
     struct timespec modified;
-    const bool timed = !request->ocMtime.isEmpty() && parseTime(request->ocMtime, &modified);
+    const bool timed = !request->ocMtime.isEmpty() && HttpDate::parseTime(request->ocMtime, &modified);
     if (timed) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, modified};
         ::futimens(file.file().handle(), times);
@@ -92,14 +94,14 @@ void Put::reply(int code)
     static const QByteArray accepted = "X-OC-Mtime: accepted\r\n";
     switch (file.place(name, replacing, true)) {
     case NewFile::Placed:
-        sendHeader("201 Created", 0, timed ? &accepted : nullptr);
+        sendHeader(StatusLine::Created, 0, timed ? &accepted : nullptr);
         break;
     case NewFile::Taken:
         // Made by somebody else meanwhile: a client that asked for a new file keeps theirs.
-        sendHeader("412 Precondition Failed", 0);
+        sendHeader(StatusLine::PreconditionFailed, 0);
         break;
     case NewFile::Failed:
-        sendHeader("507 Insufficient Storage", 0);
+        sendHeader(StatusLine::InsufficientStorage, 0);
         break;
     }
 }

@@ -1,9 +1,10 @@
 #include "responses/unlock.h"
 
+#include "responses/preconditions.h"
 #include "server/http_request.h"
 #include "server/lockmanager.h"
-#include "server/preconditions.h"
 #include "server/servercontext.h"
+#include "server/statusline.h"
 
 UnLock::UnLock(HTTP_Request *request)
     : Dav(request)
@@ -14,7 +15,7 @@ void UnLock::reply()
 {
     const QByteArray header = request->lockToken.trimmed();
     if (header.size() < 3 || !header.startsWith('<') || !header.endsWith('>')) {
-        sendHeader("400 Bad Request", 0);
+        sendHeader(StatusLine::BadRequest, 0);
         return;
     }
     const QByteArray token = header.sliced(1, header.size() - 2);
@@ -25,10 +26,10 @@ void UnLock::reply()
         QByteArray body;
         init(&body);
         body += "D:error xmlns:D=\"DAV:\"><D:lock-token-matches-request-uri/></D:error>";
-        sendHeader("409 Conflict", body.size());
+        sendHeader(StatusLine::Conflict, body.size());
         request->socket.write(body, true);
         return;
     }
     locks.remove(token);
-    sendHeader("200 OK", 0);
+    sendHeader(StatusLine::Ok, 0);
 }

@@ -90,8 +90,7 @@ bool FolderListing::take(ShareRoot &share, QStringView path, int folder, const c
     return !readableOnly || entry->readable;
 }
 
-QList<FolderListing::Entry> FolderListing::read(ShareRoot &share, QStringView path, int folder, bool folders,
-                                                bool hidden, bool readableOnly, Order order, bool foldersFirst)
+QList<FolderListing::Entry> FolderListing::read(ShareRoot &share, QStringView path, int folder, const Options &options)
 {
     QList<Entry> entries;
     // The folder itself, opened for reading without a name.
@@ -108,19 +107,19 @@ QList<FolderListing::Entry> FolderListing::read(ShareRoot &share, QStringView pa
         folderPath += u'/';
     while (const dirent *d = ::readdir(dir)) {
         Entry entry;
-        if (take(share, folderPath, fd, d->d_name, folders, hidden, readableOnly, &entry))
+        if (take(share, folderPath, fd, d->d_name, options.folders, options.hidden, options.readableOnly, &entry))
             entries.append(std::move(entry));
     }
     ::closedir(dir);
 
-    std::sort(entries.begin(), entries.end(), [order, foldersFirst](const Entry &a, const Entry &b) {
-        if (foldersFirst && a.folder != b.folder)
+    std::sort(entries.begin(), entries.end(), [&options](const Entry &a, const Entry &b) {
+        if (options.foldersFirst && a.folder != b.folder)
             return a.folder;
-        if (order == ByTime && a.modified != b.modified)
+        if (options.order == ByTime && a.modified != b.modified)
             return a.modified > b.modified;
-        if (order == BySize && a.size != b.size)
+        if (options.order == BySize && a.size != b.size)
             return a.size > b.size;
-        if (order == ByNameIgnoringCase) {
+        if (options.order == ByNameIgnoringCase) {
             if (const int c = a.name.compare(b.name, Qt::CaseInsensitive))
                 return c < 0;
         }

@@ -24,6 +24,15 @@ public:
         bool link = false;    // the entry is a link (the other fields describe where it leads)
     };
     enum Order { ByName, ByTime, BySize, ByNameIgnoringCase };
+    // What a listing takes and in which order.
+    struct Options
+    {
+        bool folders = false;
+        bool hidden = false;
+        bool readableOnly = false;
+        Order order = ByName;
+        bool foldersFirst = false;
+    };
 
     // The folder of the share at the share path `path`, open at `folder` (any descriptor of it,
     // O_PATH will do). Files always; folders when `folders`; hidden entries (a name that starts
@@ -35,8 +44,7 @@ public:
     // character code (ByNameIgnoringCase: ignoring case first); time order puts the newest
     // first and size order the largest; ties go by name. A folder that cannot be read lists as
     // empty.
-    static QList<Entry> read(ShareRoot &share, QStringView path, int folder, bool folders, bool hidden,
-                             bool readableOnly, Order order, bool foldersFirst);
+    static QList<Entry> read(ShareRoot &share, QStringView path, int folder, const Options &options);
     // The entry `name` of that folder (`path` ends in '/'), looked at as read() does: false when
     // a listing leaves it out whatever it asks for (hidden names and readability are the
     // caller's to judge).

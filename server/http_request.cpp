@@ -1,6 +1,5 @@
 #include "server/http_request.h"
 
-#include "responses/dispatchtable.h"
 #include "server/clientdata.h"
 #include "server/clientmanager.h"
 

@@ -1,7 +1,8 @@
 #include "server/requestparser.h"
 
-#include "responses/dispatchtable.h"
+#include "server/methodtable.h"
 #include "server/requestframing.h"
+#include "server/statusline.h"
 
 #include <QStringDecoder>
 
@@ -256,7 +257,7 @@ RequestParser::Result RequestParser::parse(QByteArrayView bytes, bool overflowed
     }
 
     // Recognised by their whole names, followed by a blank.
-    if (const DispatchTable::Method *method = DispatchTable::byName(line, singleFile)) {
+    if (const MethodTable::Method *method = MethodTable::byName(line, singleFile)) {
         head.type = method->type;
         line = line.sliced(qMin(line.size(), qsizetype(qstrlen(method->name)) + 1));
     }
@@ -303,11 +304,11 @@ RequestParser::Result RequestParser::parse(QByteArrayView bytes, bool overflowed
 const char *RequestParser::statusLine(Status status)
 {
     switch (status) {
-    case Status::UnknownMethod: return "405 Method Not Allowed";
-    case Status::BadRequest: return "400 Bad Request";
-    case Status::Forbidden: return "403 Forbidden";
-    case Status::UriTooLong: return "414 URI Too Long";
-    case Status::HeadTooLarge: return "431 Request Header Fields Too Large";
+    case Status::UnknownMethod: return StatusLine::MethodNotAllowed;
+    case Status::BadRequest: return StatusLine::BadRequest;
+    case Status::Forbidden: return StatusLine::Forbidden;
+    case Status::UriTooLong: return StatusLine::UriTooLong;
+    case Status::HeadTooLarge: return StatusLine::HeaderFieldsTooLarge;
     case Status::Parsed:
     case Status::NoRequestLine: break;
     }

@@ -1,10 +1,11 @@
 #include "server/servercontext.h"
 
 #include "config/configuration.h"
-#include "web/html_element_manager.h"
+#include "server/responder.h"
 
 ServerContext::ServerContext()
-    : thumbnails(HTML_Element_Manager::instance)
+    : responder(&Responder::standard())
+    , thumbnails(responder->thumbnails())
     , iconDir(QString::fromLatin1(Configuration::IconDir))
     , langPath(Configuration::LangPath)
 {

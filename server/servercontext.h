@@ -13,15 +13,17 @@
 
 class Configuration;
 class HTML_Element_Manager;
+class Responder;
 
 // What every connection of one listener works with: the shared item, the profile, the browser
-// sessions, the traffic meter, the thumbnail maker and the data folders. The listener is its
-// one context; each connection holds a pointer to it and reads it afresh for every request, so
-// that a new root or profile reaches the connections already open.
+// sessions, the traffic meter, the responder, the thumbnail maker and the data folders. The
+// listener is its one context; each connection holds a pointer to it and reads it afresh for
+// every request, so that a new root or profile reaches the connections already open.
 class ServerContext
 {
 public:
-    // The data folders and the thumbnail maker are the process's at the time of construction.
+    // The data folders and the thumbnail maker are the process's at the time of construction, the
+    // responder the program's responses (Responder::standard()).
     ServerContext();
     virtual ~ServerContext() = default;
     ServerContext(const ServerContext &) = delete;
@@ -49,6 +51,8 @@ public:
     // The WebDAV locks of the share: none once the share changes (or the listener stops, which
     // clears them).
     LockManager &locks() const;
+    // Who may have a request answered, and what answers it.
+    const Responder *responder;
     // Makes the thumbnails of picture mode; null: folder pages show icons only.
     HTML_Element_Manager *thumbnails = nullptr;
     // The page icons, "n900.ico" and the applet archive; ends in '/'.

@@ -1,16 +1,12 @@
 #include "server/serverthread.h"
 
 #include "config/configuration.h"
-#include "responses/dispatchtable.h"
-#include "responses/http_response.h"
-#include "server/accesspolicy.h"
 #include "server/clientdata.h"
 #include "server/clientmanager.h"
-#include "server/preconditions.h"
 #include "server/response.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
-#include "web/sharedir.h"
+#include "server/statusline.h"
 
 #include <climits>
 
@@ -74,8 +70,8 @@ void ServerThread::readyRead()
     using Status = RequestParser::Status;
     if (request.status == Status::Parsed) {
         if (localHost.isNull())
-            localHost = AccessPolicy::hostText(socket.localAddress());
-        if (const char *refused = AccessPolicy::admission(request, *context, localHost)) {
+            localHost = Socket::hostText(socket.localAddress());
+        if (const char *refused = context->responder->admission(request, localHost)) {
             socket.setKeepAlive(false);
             answer(refused);
             return;
@@ -100,7 +96,7 @@ void ServerThread::readyRead()
     // A url-encoded form is read whole and becomes the request's parameters.
     if (request.type == HTTP_Request::Post && request.contentType.startsWith("application/x-www")) {
         if (request.contentLength > Socket::MaxCollectedBody) {
-            answer("413 Request Entity Too Large");
+            answer(StatusLine::RequestEntityTooLarge);
             return;
         }
         awaiting = Awaiting::Form;
@@ -165,7 +161,7 @@ void ServerThread::bodyFailed()
     const Handling scope(this);
     awaiting = Awaiting::Nothing;
     request.socket.setKeepAlive(false);
-    answer("400 Bad Request");
+    answer(StatusLine::BadRequest);
 }
 
 void ServerThread::authorize()
@@ -174,7 +170,7 @@ void ServerThread::authorize()
     // OPTIONS tells nothing about the share, and Windows' WebDAV client asks it before it sends
     // any credentials (and gives up when refused).
     if (request.type != HTTP_Request::Options) {
-        const bool attempt = isAttempt();
+        const bool attempt = context->responder->isAttempt(request, *profile.get());
         if (attempt) {
             // The connection waits its turn; nothing blocks meanwhile.
             const qint64 wait = context->guesses.wait(socket.peerAddress());
@@ -184,7 +180,7 @@ void ServerThread::authorize()
                 return;
             }
         }
-        const bool accepted = accept();
+        const bool accepted = context->responder->accept(request, *profile.get());
         if (attempt) {
             if (accepted)
                 context->guesses.succeeded(socket.peerAddress());
@@ -192,16 +188,11 @@ void ServerThread::authorize()
                 context->guesses.failed(socket.peerAddress());
         }
         if (!accepted) {
-            refuse();
+            context->responder->refuse(request, *profile.get(), held());
             return;
         }
     }
-    if (const char *refused = AccessPolicy::refusal(request, *context)) {
-        answer(refused);
-        return;
-    }
-    // The conditions and locks of what the request would change.
-    if (const char *refused = Preconditions::refusal(request, *context)) {
+    if (const char *refused = context->responder->refusal(request)) {
         answer(refused);
         return;
     }
@@ -214,7 +205,7 @@ void ServerThread::authorize()
         }
         if (request.type != HTTP_Request::Put) {
             if (socket.unreadBody() > Socket::MaxCollectedBody) {
-                answer("413 Request Entity Too Large");
+                answer(StatusLine::RequestEntityTooLarge);
                 return;
             }
             awaiting = Awaiting::Body;
@@ -225,114 +216,25 @@ void ServerThread::authorize()
     dispatch();
 }
 
-bool ServerThread::isAttempt() const
-{
-    switch (profile->authMode) {
-    case AuthMode::None:
-        return false;
-    case AuthMode::Password:
-        return !request.credentials.isEmpty() || request.param("a") == QLatin1String("log");
-    default:
-        return !request.credentials.isEmpty();
-    }
-}
-
-bool ServerThread::accept()
-{
-    const Configuration *c = profile.get();
-    switch (c->authMode) {
-    case AuthMode::None:
-        return true;
-    case AuthMode::Password: {
-        // A WebDAV client cannot fill in the login page: the password as Basic credentials, under
-        // any user name, lets it in.
-        if (!request.credentials.isEmpty()) {
-            const qsizetype colon = request.credentials.indexOf(u':');
-            return colon >= 0 && QStringView(request.credentials).sliced(colon + 1) == c->password;
-        }
-        if (request.param("a") == QLatin1String("log")) {
-            const QString given = request.param("password");
-            // A wrong password logs the session out; the right one logs in under a fresh id.
-            if (given == c->password)
-                request.logIn(given);
-            else
-                request.getClientData()->password = given;
-        } else if (!request.singleFile && request.path == QLatin1String(ShareDir::ClientArchivePath)
-                   && (request.type == HTTP_Request::Get || request.type == HTTP_Request::Head)) {
-            // The applet's own archive, nothing else, is served before its page logs it in.
-            return true;
-        }
-        return request.getClientData()->password == c->password;
-    }
-    case AuthMode::Basic:
-        return !request.credentials.isEmpty() && c->users.contains(request.credentials);
-    default:
-        return false;
-    }
-}
-
-void ServerThread::refuse()
-{
-    Socket &socket = request.socket;
-    socket.setKeepAlive(false);
-    const Configuration *c = profile.get();
-    // A browser asking for a page gets the login page; a client that sent credentials, or asks
-    // by another method (a WebDAV client), the challenge it can answer.
-    const bool loginPage = c->authMode == AuthMode::Password && request.credentials.isEmpty()
-                           && (request.type == HTTP_Request::Get || request.type == HTTP_Request::Post);
-    if (!loginPage) {
-        const QByteArray body = "<h2>" + tr("Wrong password").toUtf8() + "</h2>";
-        if (!response)
-            response = new Response(&request);
-        response->contentType = "text/xml; charset=\"utf-8\"";
-        const QByteArray extra = "WWW-Authenticate: Basic realm=\"Private Area\"\r\n";
-        response->sendHeader("401 Authorization Required", body.size(), &extra);
-        // The answer to HEAD has the length of the body but not the body.
-        if (request.type == HTTP_Request::Head)
-            socket.end();
-        else
-            socket.write(body, true);
-        return;
-    }
-    // The range asked for belongs to the refused file, not to the login page.
-    request.rangeStart = request.rangeEnd = 0;
-    request.rangeSuffix = false;
-    // The same answer for every path, so that it tells nobody which names exist; not "200 OK",
-    // so that a download tool does not store the login page under the name it asked for.
-    // An "HR" response is always an HTTP_Response.
-    static_cast<HTTP_Response *>(responseFor(ResponseKind::File))->sendLoginPage("403 Forbidden");
-}
-
 void ServerThread::dispatch()
 {
-    if (request.singleFile) {
-        responseFor(ResponseKind::File)->reply(&context->root);
-        return;
-    }
-    const DispatchTable::Method *method = DispatchTable::byType(request.type);
-    if (!method) {
+    if (const char *refused = context->responder->dispatch(request, &context->root, profile.get(), held())) {
         request.socket.setKeepAlive(false);
-        answer("405 Method Not Allowed");
-        return;
+        answer(refused);
     }
-    // The applet's listing asks by PROPFIND too.
-    const ResponseKind kind = method->kind == ResponseKind::PropFind && request.userAgent == "mc"
-                                  ? ResponseKind::Listing
-                                  : method->kind;
-    DispatchTable::call(responseFor(kind), method->call, &context->root, profile.get());
 }
 
 Response *ServerThread::responseFor(ResponseKind kind)
 {
     if (checkResponse(kind))
         return response;
-    response = DispatchTable::create(kind, profile.get(), &request);
+    response = context->responder->create(kind, profile.get(), &request);
     return response;
 }
 
 bool ServerThread::checkResponse(ResponseKind kind)
 {
-    if (response && response->kind == kind)
+    if (response && (response->kind == kind || kind == ResponseKind::Plain))
         return true;
     dropResponse();
     return false;
@@ -369,9 +271,7 @@ void ServerThread::ProfileUse::use(Configuration *c)
 
 void ServerThread::answer(const char *status)
 {
-    if (!response)
-        response = new Response(&request);
-    response->sendHeader(status, 0);
+    responseFor(ResponseKind::Plain)->sendHeader(status, 0);
 }
 
 void ServerThread::finish()

@@ -2,6 +2,7 @@
 #define SERVERTHREAD_H
 
 #include "server/http_request.h"
+#include "server/responder.h"
 #include "server/response.h"
 
 #include <QList>
@@ -12,7 +13,8 @@ class Configuration;
 class ServerContext;
 
 // Handles one client connection from accept to close (an object on the event loop, not a
-// thread): parses each request, checks access, picks the response and starts it.
+// thread): parses each request and has the listener's responder check access, pick the
+// response and start it.
 class ServerThread : public QObject, private Socket::Handler
 {
     Q_OBJECT
@@ -21,7 +23,7 @@ public:
     // A connection of the listener whose state is `listener`.
     ServerThread(ServerContext *listener, QObject *parent);
 
-    bool accept();
+    // Whether the response held is of `kind` (Plain: any); if not, it is dropped.
     bool checkResponse(ResponseKind kind);
 
     ServerContext *const context;
@@ -42,14 +44,16 @@ private:
     void becameIdle() override;
     void bodyFailed() override;
     void authorize();
-    // Whether the request tries a password: a login, or Basic credentials.
-    bool isAttempt() const;
     void dispatch();
-    void refuse();
     void answer(const char *status);
     void finish();
     void dropResponse();
     Response *responseFor(ResponseKind kind);
+    // responseFor(), as the responder asks for it.
+    Responder::ResponseFor held()
+    {
+        return [this](ResponseKind kind) { return responseFor(kind); };
+    }
 
     // While a head or a body is handled here, a response dropped may still be on the stack: it
     // is deleted when the handling returns (no posted event), otherwise later.

@@ -55,20 +55,26 @@ ShareRoot::Opened refused(int error)
     return opened;
 }
 
-// The names of a path, without empty ones and ".".
+// Calls `take` with each name of a path in turn (QStringView or QByteArrayView), leaving out
+// empty names and ".".
+template <typename View, typename Take>
+void eachName(View path, Take take)
+{
+    qsizetype from = 0;
+    for (qsizetype end = 0; end <= path.size(); ++end) {
+        if (end < path.size() && path.at(end) != u'/')
+            continue;
+        const View name = path.sliced(from, end - from);
+        if (!name.isEmpty() && !(name.size() == 1 && name.at(0) == u'.'))
+            take(name);
+        from = end + 1;
+    }
+}
+
 QList<QByteArray> namesOf(QByteArrayView path)
 {
     QList<QByteArray> names;
-    qsizetype from = 0;
-    while (from <= path.size()) {
-        qsizetype end = path.indexOf('/', from);
-        if (end < 0)
-            end = path.size();
-        const QByteArrayView name = path.sliced(from, end - from);
-        if (!name.isEmpty() && name != ".")
-            names.append(name.toByteArray());
-        from = end + 1;
-    }
+    eachName(path, [&names](QByteArrayView name) { names.append(name.toByteArray()); });
     return names;
 }
 
@@ -131,19 +137,11 @@ QByteArray ShareRoot::relativeName(QStringView path)
     // it; a slash at the end stays (a folder, then).
     if (path.contains(u"//") || path.contains(u"/.") || path.startsWith(u'.')) {
         QString clean;
-        qsizetype from = 0;
-        while (from < path.size()) {
-            qsizetype end = path.indexOf(u'/', from);
-            if (end < 0)
-                end = path.size();
-            const QStringView name = path.sliced(from, end - from);
-            if (!name.isEmpty() && name != u".") {
-                if (!clean.isEmpty())
-                    clean += u'/';
-                clean += name;
-            }
-            from = end + 1;
-        }
+        eachName(path, [&clean](QStringView name) {
+            if (!clean.isEmpty())
+                clean += u'/';
+            clean += name;
+        });
         if (!clean.isEmpty() && path.endsWith(u'/'))
             clean += u'/';
         return clean.isEmpty() ? QByteArrayLiteral(".") : clean.toLocal8Bit();

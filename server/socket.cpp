@@ -66,6 +66,16 @@ QHostAddress Socket::localAddress() const
     return transport && !ended ? transport->localAddress() : QHostAddress();
 }
 
+QByteArray Socket::hostText(const QHostAddress &address)
+{
+    QHostAddress plain = address;
+    plain.setScopeId(QString());
+    // An IPv4 client of a listener on an IPv6 socket.
+    bool v4 = false;
+    const quint32 ipv4 = plain.toIPv4Address(&v4);
+    return (v4 ? QHostAddress(ipv4).toString() : plain.toString()).toLatin1();
+}
+
 quint16 Socket::localPort() const
 {
     return transport && !ended ? transport->localPort() : 0;

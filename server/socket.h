@@ -114,6 +114,9 @@ public:
 
     QHostAddress peerAddress() const;
     QHostAddress localAddress() const;
+    // An address as it stands in a Host header (without brackets): an IPv4 client of an IPv6
+    // socket by its IPv4 address, no scope.
+    static QByteArray hostText(const QHostAddress &address);
     quint16 localPort() const;
     bool isEncrypted() const;
     // Bytes of answers the transport has not taken yet.

@@ -6,6 +6,7 @@
 #include "server/http_request.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 #include "web/sharewalk.h"
 
 #include <QElapsedTimer>
@@ -59,7 +60,7 @@ void FolderZip::reply(const QString &path, bool withBody)
     walk = std::make_unique<ShareWalk>(*share, folder, config->isFolder(), request->getClientData()->showList);
     if (walk->failed()) {
         walk.reset();
-        response->sendHeader("404 Not Found", 0);
+        response->sendHeader(StatusLine::NotFound, 0);
         return;
     }
     QStringList names;
@@ -71,7 +72,7 @@ void FolderZip::reply(const QString &path, bool withBody)
         const int refused = walk->select(names);
         if (refused != 0) {
             walk.reset();
-            response->sendHeader(refused == 400 ? "400 Bad Request" : "404 Not Found", 0);
+            response->sendHeader(refused == 400 ? StatusLine::BadRequest : StatusLine::NotFound, 0);
             return;
         }
     }
@@ -96,7 +97,7 @@ bool FolderZip::produce(QByteArray *out)
             const QByteArray text = "More than " + QByteArray::number(ZipArchive::MaxEntries)
                                     + " entries: too many for one archive.\n";
             response->contentType = "text/plain; charset=UTF-8";
-            *out = response->header("403 Forbidden", text.size());
+            *out = response->header(StatusLine::Forbidden, text.size());
             if (body)
                 *out += text;
             return false;
@@ -105,7 +106,7 @@ bool FolderZip::produce(QByteArray *out)
         QByteArray extra = "X-Content-Type-Options: nosniff\r\n";
         HTTP_Response::appendDisposition(&extra, name);
         response->contentType = "application/zip";
-        *out = response->header("200 OK", length, &extra);
+        *out = response->header(StatusLine::Ok, length, &extra);
         if (!body)
             return false;
         phase = Phase::Entries;

@@ -8,6 +8,7 @@
 #include "server/http_request.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 #include "web/deletedir.h"
 #include "web/folderzip.h"
 #include "web/html_element.h"
@@ -392,9 +393,9 @@ void ShareDir::reply(int code)
         return;
     if (config->isResponsive() && fromScript()) {
         // The page's script sends one file at a time and shows what became of it.
-        static const char *const statuses[] = {"200 OK", "500 Internal Server Error", "400 Bad Request",
-                                               "507 Insufficient Storage", "400 Bad Request", "409 Conflict",
-                                               "400 Bad Request"};
+        static const char *const statuses[] = {StatusLine::Ok, StatusLine::InternalServerError, StatusLine::BadRequest,
+                                               StatusLine::InsufficientStorage, StatusLine::BadRequest, StatusLine::Conflict,
+                                               StatusLine::BadRequest};
         sendText(statuses[int(result)], uploadMessage(result));
         return;
     }
@@ -462,15 +463,16 @@ void ShareDir::sendDir(const QString &path, Descriptor folder)
         return;
 
     // Folders (readable ones) only when the profile shows folders; folders first.
-    FolderListing::Order order = FolderListing::ByName;
+    FolderListing::Options listing;
+    listing.folders = listing.readableOnly = config->isFolder();
+    listing.hidden = session->showList;
+    listing.foldersFirst = true;
     if (session->sortFlags == ByTime)
-        order = FolderListing::ByTime;
+        listing.order = FolderListing::ByTime;
     else if (session->sortFlags == BySize)
-        order = FolderListing::BySize;
+        listing.order = FolderListing::BySize;
     const QList<FolderListing::Entry> entries =
-        folder.isOpen() ? FolderListing::read(share, path, folder.get(), config->isFolder(), session->showList,
-                                              config->isFolder(), order, true)
-                        : QList<FolderListing::Entry>();
+        folder.isOpen() ? FolderListing::read(share, path, folder.get(), listing) : QList<FolderListing::Entry>();
     folder.reset();
     const qint64 count = entries.size();
 
@@ -623,7 +625,7 @@ void ShareDir::sendDir(const QString &path, Descriptor folder)
 
     if (pending) {
         page.insert(RefreshAt, Refresh);
-        sendPage(page, "202 Accepted");
+        sendPage(page, StatusLine::Accepted);
     } else {
         sendPage(page);
     }
@@ -670,9 +672,9 @@ void ShareDir::postResponsive(const QString &a, ClientData *session)
     // A form of another site cannot know the token: such a request changes nothing.
     if (!session->holdsToken(request->param("t").toLatin1())) {
         if (fromScript())
-            sendText("403 Forbidden", tr("Refused: reload the page and try again.").toUtf8());
+            sendText(StatusLine::Forbidden, tr("Refused: reload the page and try again.").toUtf8());
         else
-            sendPage(ResponsivePage::expiredPage(), "403 Forbidden");
+            sendPage(ResponsivePage::expiredPage(), StatusLine::Forbidden);
         return;
     }
     if (request->contentType.startsWith("multipart/form-data")) {
@@ -716,19 +718,20 @@ void ShareDir::sendResponsiveDir(const QString &path, Descriptor folder, qint64 
     ShareRoot &share = request->context->share();
     if (!openFolder(path, &folder))
         return;
-    FolderListing::Order order = FolderListing::ByName;
+    FolderListing::Options listing;
+    listing.folders = config->isFolder();
+    listing.hidden = session->showList;
+    listing.readableOnly = listing.foldersFirst = true;
     if (session->sortFlags == ResponsivePage::ByTime)
-        order = FolderListing::ByTime;
+        listing.order = FolderListing::ByTime;
     else if (session->sortFlags == ResponsivePage::BySize)
-        order = FolderListing::BySize;
+        listing.order = FolderListing::BySize;
     QList<FolderListing::Entry> listed =
-        folder.isOpen() ? FolderListing::read(share, path, folder.get(), config->isFolder(), session->showList, true,
-                                              order, true)
-                        : QList<FolderListing::Entry>();
+        folder.isOpen() ? FolderListing::read(share, path, folder.get(), listing) : QList<FolderListing::Entry>();
     folder.reset();
     // The listing puts names first to last and the newest and the largest first; folders stay
     // before files either way.
-    if (session->descending != (order != FolderListing::ByName)) {
+    if (session->descending != (listing.order != FolderListing::ByName)) {
         const auto files = std::find_if(listed.begin(), listed.end(), [](const auto &e) { return !e.folder; });
         std::reverse(listed.begin(), files);
         std::reverse(files, listed.end());
@@ -835,7 +838,7 @@ void ShareDir::sendAsset(const QString &name)
         if (!request->ifNoneMatch.isEmpty() && (request->ifNoneMatch.contains(tag) || request->ifNoneMatch == "*")) {
             const QByteArray extra = "ETag: " + tag + "\r\n";
             cacheControl = versioned ? Immutable : NoCache;
-            sendHeader("304 Not Modified", 0, &extra);
+            sendHeader(StatusLine::NotModified, 0, &extra);
             return;
         }
         cacheControl = versioned ? Immutable : NoCache;
@@ -890,7 +893,7 @@ void ShareDir::seeFolder()
     if (!path.endsWith(u'/'))
         path += u'/';
     const QByteArray extra = "Location: " + HTML_Element::link(path) + "\r\n";
-    sendHeader("303 See Other", 0, &extra);
+    sendHeader(StatusLine::SeeOther, 0, &extra);
 }
 
 // ---------------------------------------------------------------- forms
@@ -1050,6 +1053,6 @@ void ShareDir::sendJNLP(QByteArray path)
 
     contentType = "application/x-java-jnlp-file; charset=UTF-8";
     const QByteArray extra = "Content-Disposition: attachment; filename=\"filemanager.jnlp\"\r\n";
-    sendHeader("200 OK", page.size(), &extra);
+    sendHeader(StatusLine::Ok, page.size(), &extra);
     request->socket.write(page, true);
 }

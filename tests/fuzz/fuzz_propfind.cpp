@@ -5,8 +5,8 @@
 
 #include "responses/davproperties.h"
 #include "responses/lock.h"
+#include "responses/preconditions.h"
 #include "responses/propfind.h"
-#include "server/preconditions.h"
 
 #include <cctype>
 #include <QByteArray>

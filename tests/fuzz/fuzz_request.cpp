@@ -10,7 +10,7 @@
 #include "responses/dav.h"
 #include "responses/http_response.h"
 #include "responses/lock.h"
-#include "server/preconditions.h"
+#include "responses/preconditions.h"
 #include "server/clientmanager.h"
 #include "server/http_request.h"
 #include "server/servercontext.h"

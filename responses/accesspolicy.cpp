@@ -1,10 +1,15 @@
-#include "server/accesspolicy.h"
+#include "responses/accesspolicy.h"
 
 #include "config/configuration.h"
-#include "responses/dispatchtable.h"
+#include "responses/http_response.h"
+#include "server/clientdata.h"
 #include "server/http_request.h"
+#include "server/methodtable.h"
 #include "server/servercontext.h"
+#include "server/statusline.h"
+#include "web/sharedir.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
@@ -19,7 +24,7 @@
 
 namespace {
 
-const char Forbidden[] = "403 Forbidden";
+using StatusLine::Forbidden;
 
 // ---------------------------------------------------------------- the write switches
 
@@ -49,11 +54,11 @@ struct Rule
 };
 
 const Rule Rules[] = {
-    {"PUT", nullptr, Needs::Always, "423 Read only", Needs::Never, nullptr, nullptr},
-    {"DELETE", nullptr, Needs::Never, nullptr, Needs::Always, "423 Read-only", nullptr},
+    {"PUT", nullptr, Needs::Always, StatusLine::ReadOnlyUpload, Needs::Never, nullptr, nullptr},
+    {"DELETE", nullptr, Needs::Never, nullptr, Needs::Always, StatusLine::ReadOnlyDelete, nullptr},
     {"MKCOL", nullptr, Needs::Always, Forbidden, Needs::Never, nullptr, nullptr},
     {"COPY", nullptr, Needs::Always, Forbidden, Needs::Never, nullptr, nullptr},
-    {"MOVE", nullptr, Needs::Always, Forbidden, Needs::Always, Forbidden, "412 Name exists"},
+    {"MOVE", nullptr, Needs::Always, Forbidden, Needs::Always, Forbidden, StatusLine::NameExists},
     {"LOCK", nullptr, Needs::IfTargetMissing, Forbidden, Needs::Never, nullptr, nullptr},
     {"PROPPATCH", nullptr, Needs::Always, Forbidden, Needs::Never, nullptr, nullptr},
     {"POST", "upload", Needs::Always, Forbidden, Needs::Never, nullptr, nullptr},
@@ -66,7 +71,7 @@ const char *const StateChanging[] = {"POST", "PUT", "DELETE", "MKCOL", "COPY", "
 
 const char *methodName(int type)
 {
-    const DispatchTable::Method *method = DispatchTable::byType(type);
+    const MethodTable::Method *method = MethodTable::byType(type);
     return method ? method->name : "";
 }
 
@@ -183,7 +188,7 @@ Authority ownAuthority(const HTTP_Request &request)
         return authorityOfHost(request.host, scheme);
     Authority a;
     a.scheme = scheme;
-    a.host = QString::fromLatin1(AccessPolicy::hostText(socket.localAddress()));
+    a.host = QString::fromLatin1(Socket::hostText(socket.localAddress()));
     a.port = socket.localPort();
     a.valid = true;
     return a;
@@ -270,16 +275,6 @@ bool listed(const QString &host, const QHostAddress &address, const QStringList 
 
 namespace AccessPolicy {
 
-QByteArray hostText(const QHostAddress &address)
-{
-    QHostAddress plain = address;
-    plain.setScopeId(QString());
-    // An IPv4 client of a listener on an IPv6 socket.
-    bool v4 = false;
-    const quint32 ipv4 = plain.toIPv4Address(&v4);
-    return (v4 ? QHostAddress(ipv4).toString() : plain.toString()).toLatin1();
-}
-
 bool isOwnHost(QByteArrayView host, const ServerContext &context, const QHostAddress &local)
 {
     const Authority a = authorityOfHost(host, QStringLiteral("http"));
@@ -335,7 +330,7 @@ const char *admission(const HTTP_Request &request, const ServerContext &context,
                 || (host.startsWith(localHost) && host.size() > localHost.size() && host.at(localHost.size()) == ':'
                     && portIs(host.sliced(localHost.size() + 1), socket.localPort())));
         if (!plainlyOwn && !isOwnHost(host, context, socket.localAddress()))
-            return "421 Misdirected Request";
+            return StatusLine::MisdirectedRequest;
     }
     const char *method = methodName(request.type);
     if (std::none_of(std::begin(StateChanging), std::end(StateChanging),
@@ -360,7 +355,7 @@ const char *refusal(const HTTP_Request &request, const ServerContext &context)
         const QUrl url = QUrl::fromEncoded(value, QUrl::TolerantMode);
         if (url.isValid() && (!url.host().isEmpty() || !url.scheme().isEmpty())
             && !isHere(authorityOfUrl(value), request, context))
-            return "502 Bad Gateway";
+            return StatusLine::BadGateway;
         if (url.isValid() && url.path().startsWith(u'/'))
             destination = url.path();
     }
@@ -384,6 +379,83 @@ const char *refusal(const HTTP_Request &request, const ServerContext &context)
 bool mayReplace(const Configuration &profile)
 {
     return profile.isDelete();
+}
+
+bool isAttempt(const HTTP_Request &request, const Configuration &profile)
+{
+    switch (profile.authMode) {
+    case AuthMode::None:
+        return false;
+    case AuthMode::Password:
+        return !request.credentials.isEmpty() || request.param("a") == QLatin1String("log");
+    default:
+        return !request.credentials.isEmpty();
+    }
+}
+
+bool accept(HTTP_Request &request, const Configuration &profile)
+{
+    const Configuration *c = &profile;
+    switch (c->authMode) {
+    case AuthMode::None:
+        return true;
+    case AuthMode::Password: {
+        // A WebDAV client cannot fill in the login page: the password as Basic credentials, under
+        // any user name, lets it in.
+        if (!request.credentials.isEmpty()) {
+            const qsizetype colon = request.credentials.indexOf(u':');
+            return colon >= 0 && QStringView(request.credentials).sliced(colon + 1) == c->password;
+        }
+        if (request.param("a") == QLatin1String("log")) {
+            const QString given = request.param("password");
+            // A wrong password logs the session out; the right one logs in under a fresh id.
+            if (given == c->password)
+                request.logIn(given);
+            else
+                request.getClientData()->password = given;
+        } else if (!request.singleFile && request.path == QLatin1String(ShareDir::ClientArchivePath)
+                   && (request.type == HTTP_Request::Get || request.type == HTTP_Request::Head)) {
+            // The applet's own archive, nothing else, is served before its page logs it in.
+            return true;
+        }
+        return request.getClientData()->password == c->password;
+    }
+    case AuthMode::Basic:
+        return !request.credentials.isEmpty() && c->users.contains(request.credentials);
+    default:
+        return false;
+    }
+}
+
+void refuse(HTTP_Request &request, const Configuration &profile, const Responder::ResponseFor &responseFor)
+{
+    Socket &socket = request.socket;
+    socket.setKeepAlive(false);
+    const Configuration *c = &profile;
+    // A browser asking for a page gets the login page; a client that sent credentials, or asks
+    // by another method (a WebDAV client), the challenge it can answer.
+    const bool loginPage = c->authMode == AuthMode::Password && request.credentials.isEmpty()
+                           && (request.type == HTTP_Request::Get || request.type == HTTP_Request::Post);
+    if (!loginPage) {
+        const QByteArray body = "<h2>" + QCoreApplication::translate("ServerThread", "Wrong password").toUtf8() + "</h2>";
+        Response *response = responseFor(ResponseKind::Plain);
+        response->contentType = "text/xml; charset=\"utf-8\"";
+        const QByteArray extra = "WWW-Authenticate: Basic realm=\"Private Area\"\r\n";
+        response->sendHeader(StatusLine::AuthorizationRequired, body.size(), &extra);
+        // The answer to HEAD has the length of the body but not the body.
+        if (request.type == HTTP_Request::Head)
+            socket.end();
+        else
+            socket.write(body, true);
+        return;
+    }
+    // The range asked for belongs to the refused file, not to the login page.
+    request.rangeStart = request.rangeEnd = 0;
+    request.rangeSuffix = false;
+    // The same answer for every path, so that it tells nobody which names exist; not "200 OK",
+    // so that a download tool does not store the login page under the name it asked for.
+    // An "HR" response is always an HTTP_Response.
+    static_cast<HTTP_Response *>(responseFor(ResponseKind::File))->sendLoginPage(StatusLine::Forbidden);
 }
 
 } // namespace AccessPolicy

@@ -1,20 +1,22 @@
-#include "server/preconditions.h"
+#include "responses/preconditions.h"
 
 #include "config/configuration.h"
 #include "responses/dav.h"
-#include "responses/dispatchtable.h"
 #include "responses/http_response.h"
 #include "server/http_request.h"
+#include "server/httpdate.h"
 #include "server/lockmanager.h"
+#include "server/methodtable.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
 
-const char Failed[] = "412 Precondition Failed";
+const char *const Failed = StatusLine::PreconditionFailed;
 
 bool isBlank(char c)
 {
@@ -90,7 +92,7 @@ const Rule Rules[] = {
 
 const Rule *ruleFor(int type)
 {
-    const DispatchTable::Method *method = DispatchTable::byType(type);
+    const MethodTable::Method *method = MethodTable::byType(type);
     if (!method)
         return nullptr;
     for (const Rule &rule : Rules) {
@@ -171,14 +173,14 @@ Outcome evaluate(const RequestHead &head, const Item &item, bool safe)
         if (!listMatches(head.ifMatch, item, false))
             return Outcome::Failed;
     } else if (!head.ifUnmodifiedSince.isEmpty() && item.exists
-               && HTTP_Response::parseHttpDate(head.ifUnmodifiedSince, &date) && item.modifiedSeconds > date) {
+               && HttpDate::parse(head.ifUnmodifiedSince, &date) && item.modifiedSeconds > date) {
         return Outcome::Failed;
     }
     if (!head.ifNoneMatch.isEmpty()) {
         if (listMatches(head.ifNoneMatch, item, true))
             return safe ? Outcome::NotModified : Outcome::Failed;
     } else if (safe && !head.ifModifiedSince.isEmpty() && item.exists
-               && HTTP_Response::parseHttpDate(head.ifModifiedSince, &date) && item.modifiedSeconds <= date) {
+               && HttpDate::parse(head.ifModifiedSince, &date) && item.modifiedSeconds <= date) {
         return Outcome::NotModified;
     }
     return Outcome::Go;
@@ -339,7 +341,7 @@ const char *refusal(const HTTP_Request &request, const ServerContext &context)
     if (!request.ifHeader.isEmpty()) {
         const std::optional<QList<List>> lists = parseIf(request.ifHeader);
         if (!lists)
-            return "400 Bad Request";
+            return StatusLine::BadRequest;
         const bool holding = holds(*lists, [&](const QByteArray &resource, const Condition &condition) {
             QString path = request.path;
             if (!resource.isEmpty()) {
@@ -377,12 +379,12 @@ const char *refusal(const HTTP_Request &request, const ServerContext &context)
     };
     const QString folder = request.type == HTTP_Request::MkCol ? madeIn(items, request.path) : QString();
     if (!allowed(request.path, rule->target, folder))
-        return "423 Locked";
+        return StatusLine::Locked;
     if (rule->destination.existing || rule->destination.missing) {
         QString destination;
         if (Dav::destinationOf(request.destination, &items, &destination) == 0
             && !allowed(destination, rule->destination, QStringView()))
-            return "423 Locked";
+            return StatusLine::Locked;
     }
     return nullptr;
 }
