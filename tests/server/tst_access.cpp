@@ -148,8 +148,7 @@ void TestAccess::passwordModeRefusesByMethod()
     ts->put(QStringLiteral("secretClient.jar"), Jar);
     QVERIFY(ts->start());
 
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     const HttpReply reply = request.startsWith("HEAD") ? client.exchangeHead(request) : client.exchange(request);
     if (answer == "login") {
         QCOMPARE(reply.status, QByteArray("403 Forbidden"));
@@ -267,8 +266,7 @@ void TestAccess::loginHandsOutAFreshSession()
         QCOMPARE(first.body, TextA);
         planted = cookieOf(first);
     }
-    HttpClient victim;
-    QVERIFY(victim.connectTo(ts->port()));
+    HttpClient victim(ts->port());
     const HttpReply reply = victim.exchange(withCookie(login, planted));
     QCOMPARE(reply.body, TextA);
     const QByteArray fresh = cookieOf(reply);
@@ -321,8 +319,7 @@ void TestAccess::basicModeChecksTheUserList()
     ts->config.users = users;
     QVERIFY(ts->start());
 
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     const HttpReply reply = client.exchange(request);
     QCOMPARE(reply.code, code);
     if (code == 200) {

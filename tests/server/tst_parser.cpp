@@ -137,8 +137,7 @@ void TestParser::connectionHeaderDecidesKeepAlive()
     QFETCH(bool, closes);
     QVERIFY(ts->start());
 
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     const HttpReply reply = client.exchange("GET /t.txt " + version + "\r\n" + headers + "\r\n");
     QCOMPARE(reply.code, 200);
     QCOMPARE(reply.body, Text);
@@ -230,8 +229,7 @@ void TestParser::cookieBindsTheSession()
     QCOMPARE(ts->browserSession(other), "ID=" + QByteArray::number(other));
     cookieLines.replace("ISSUED", QByteArray::number(issued)).replace("OTHER", QByteArray::number(other));
 
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     const HttpReply reply = client.exchange("GET /t.txt HTTP/1.1\r\n" + cookieLines + "\r\n");
     QCOMPARE(reply.code, 200);
     const QByteArray cookie = cookieOf(reply);

@@ -82,8 +82,7 @@ void TestSessions::sweepRemovesEndedSessionsAfterTheirLifetime()
     const QByteArray cookie = ts->browserSession(5);
 
     {
-        HttpClient client;
-        QVERIFY(client.connectTo(ts->port()));
+        HttpClient client(ts->port());
         QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n").body, TextA);
         QVERIFY(session(5));
         QVERIFY(session(5)->active);
@@ -154,8 +153,7 @@ void TestSessions::serverClosingTheConnectionEndsTheSession()
     QVERIFY(ts->start());
     QCOMPARE(ts->browserSession(8), QByteArray("ID=8"));
 
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     HttpReply reply = client.exchange(request);
     QCOMPARE(idOf(reply), 8);
     QVERIFY(client.waitClosed());
@@ -176,8 +174,7 @@ void TestSessions::stoppingTheServerEndsItsSessions()
 
     // Looked up again after its lifetime, before the sweep, it is in use again and kept.
     now += 601000;
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n").body, TextA);
     QVERIFY(session(12)->active);
     now += 86400000;
@@ -193,8 +190,7 @@ void TestSessions::eachRequestNamesItsSession()
     QVERIFY(ts->start());
     const QByteArray first = ts->browserSession(1);
     const QByteArray second = ts->browserSession(2);
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     QCOMPARE(idOf(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: " + first + "\r\n\r\n")), 1);
     // A browser's cookie changes (a login hands out a new id): its open connections follow it.
     QCOMPARE(idOf(client.exchange("GET /a.txt HTTP/1.1\r\nCookie: " + second + "\r\n\r\n")), 2);
@@ -216,8 +212,7 @@ void TestSessions::floodOfLoginsKeepsTheSessionsBounded()
     // A browser logged in long ago, and one whose connection stays open.
     const qint64 old = idOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
     now += 1000;
-    HttpClient open;
-    QVERIFY(open.connectTo(ts->port()));
+    HttpClient open(ts->port());
     const HttpReply openLogin = open.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
     QCOMPARE(openLogin.body, TextA);
     // A client that logs in again with every request: each login is a session of its own.
