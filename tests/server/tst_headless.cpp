@@ -247,10 +247,7 @@ void TestHeadless::httpsMakesTheUsersKeyPairOnceAndKeepsIt()
 
         // A client that trusts this certificate alone verifies the server under each of its names.
         const QSslCertificate certificate = QSslCertificate::fromData(bytes, QSsl::Pem).value(0);
-        QStringList names = {QStringLiteral("localhost"), QStringLiteral("127.0.0.1")};
-        if (!QSysInfo::machineHostName().isEmpty())
-            names.append(QSysInfo::machineHostName());
-        for (const QString &name : std::as_const(names)) {
+        for (const QString &name : {QStringLiteral("localhost"), QStringLiteral("127.0.0.1"), QSysInfo::machineHostName()}) {
             HttpClient client;
             QSslConfiguration tls = client.socket.sslConfiguration();
             tls.setCaCertificates({certificate});
