@@ -106,9 +106,9 @@ void TestTls::pipelinedRequestsOverTlsAreAnsweredInOrder()
     QVERIFY(client.connectEncrypted(ts->port()));
     QVERIFY(client.socket.sessionProtocol() >= QSsl::TlsV1_2);
     // A large download arrives whole; the session cookie is sent over TLS only.
-    const HttpReply reply = client.exchange("GET /big.bin HTTP/1.1\r\n\r\n", 30000);
-    QVERIFY(reply.body == data);
-    QCOMPARE(reply.header("Set-Cookie"), QByteArray("ID=4242; HttpOnly; SameSite=Lax; Secure"));
+    const HttpReply download = client.exchange("GET /big.bin HTTP/1.1\r\n\r\n", 30000);
+    QVERIFY(download.body == data);
+    QCOMPARE(download.header("Set-Cookie"), QByteArray("ID=4242; HttpOnly; SameSite=Lax; Secure"));
     QByteArray requests;
     for (int i = 0; i < 500; ++i)
         requests += i % 2 ? "GET /b.txt HTTP/1.1\r\n\r\n" : "GET /a.txt HTTP/1.1\r\nRange: bytes=1-2\r\n\r\n";
