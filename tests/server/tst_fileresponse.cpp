@@ -2,6 +2,7 @@
 // Content-Disposition name, the not-found page, and the answers that carry no file.
 
 #include "httpclient.h"
+#include "requests.h"
 #include "testserver.h"
 
 #include <QDateTime>
@@ -39,7 +40,6 @@ private slots:
     void headerBlockIsExact();
     void rangesFollowTheFileRules_data();
     void rangesFollowTheFileRules();
-    void fileAnswersCarryTheirValidators_data();
     void fileAnswersCarryTheirValidators();
     void ifRangeSendsTheRangeOnlyOfTheSameFile_data();
     void ifRangeSendsTheRangeOnlyOfTheSameFile();
@@ -51,14 +51,11 @@ private slots:
     void dispositionNameReplacesUnsafeCharacters();
     void missingFileGetsTheEscapedNotFoundPage_data();
     void missingFileGetsTheEscapedNotFoundPage();
-    void unknownMethodGets405AndCloses_data();
-    void unknownMethodGets405AndCloses();
     void iconPrefixServesOnlyPlainNames_data();
     void iconPrefixServesOnlyPlainNames();
     void pathSpelledOtherwiseReachesTheSameItem_data();
     void pathSpelledOtherwiseReachesTheSameItem();
     void singleFileShareSendsTheFileForEveryPath();
-    void singleFileShareAnswersAnUploadWithoutStoringIt();
 
 private:
     HttpReply get(const QByteArray &target, const QByteArray &headers = QByteArray());
@@ -80,10 +77,7 @@ void TestFileResponse::cleanup()
 
 HttpReply TestFileResponse::get(const QByteArray &target, const QByteArray &headers)
 {
-    HttpClient client;
-    if (!client.connectTo(ts->port()))
-        return HttpReply();
-    return client.exchange("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
+    return ts->exchange("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
 }
 
 void TestFileResponse::setModified(const QString &relative, const QDateTime &time)
@@ -110,11 +104,6 @@ void TestFileResponse::headerBlockIsExact_data()
         << "HTTP/1.1 200 OK\r\n" + common
                + "Accept-Ranges: bytes\r\n" + validators(5)
                + "Content-Disposition: attachment; filename=\"a.txt\"\r\nContent-Length: 5\r\n\r\n";
-    QTest::addRow("html page is shown inline with its type")
-        << QByteArray("GET /index.html HTTP/1.1\r\n\r\n")
-        << "HTTP/1.1 200 OK\r\n" + common
-               + "Accept-Ranges: bytes\r\n" + validators(13)
-               + "Content-Security-Policy: sandbox\r\nContent-Type: text/html; charset=UTF-8\r\nContent-Length: 13\r\n\r\n";
     QTest::addRow("range: Content-Range before Content-Disposition, type after both")
         << QByteArray("GET /b.jpg HTTP/1.1\r\nRange: bytes=1-2\r\n\r\n")
         << "HTTP/1.1 206 Partial Content\r\n" + common
@@ -136,8 +125,7 @@ void TestFileResponse::headerBlockIsExact()
     ts->server->clients.random = [] { return quint64(417) << 1; };
     QVERIFY(ts->start());
 
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     HttpReply reply = client.exchange(request);
     QCOMPARE(reply.head, head);
     QCOMPARE(reply.body.size(), reply.contentLength());
@@ -169,7 +157,6 @@ void TestFileResponse::rangesFollowTheFileRules_data()
     QTest::addRow("start past end is ignored") << QByteArray("bytes=300-200") << 200 << QByteArray() << 0 << 1000;
     QTest::addRow("several ranges are ignored") << QByteArray("bytes=0-9,20-29") << 200 << QByteArray() << 0 << 1000;
     QTest::addRow("1000- starts at the end: 416") << QByteArray("bytes=1000-") << 416 << QByteArray("bytes */1000") << 0 << 0;
-    QTest::addRow("lower-case name, no blank") << QByteArray("bytes=10-19") << 206 << QByteArray("bytes 10-19/1000") << 10 << 10;
 }
 
 void TestFileResponse::rangesFollowTheFileRules()
@@ -183,13 +170,8 @@ void TestFileResponse::rangesFollowTheFileRules()
     ts->put(QStringLiteral("f.bin"), data);
     QVERIFY(ts->start());
 
-    QByteArray header;
-    if (!range.isEmpty()) {
-        header = QTest::currentDataTag() == QByteArray("lower-case name, no blank") ? "range:" : "Range: ";
-        header += range + "\r\n";
-    }
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    const QByteArray header = range.isEmpty() ? QByteArray() : "Range: " + range + "\r\n";
+    HttpClient client(ts->port());
     const HttpReply reply = client.exchange("GET /f.bin HTTP/1.1\r\n" + header + "\r\n");
     QCOMPARE(reply.code, code);
     QCOMPARE(reply.header("Content-Range"), contentRange);
@@ -205,25 +187,15 @@ void TestFileResponse::rangesFollowTheFileRules()
     QCOMPARE(again.body, data);
 }
 
-void TestFileResponse::fileAnswersCarryTheirValidators_data()
-{
-    QTest::addColumn<QByteArray>("method");
-    QTest::addRow("GET") << QByteArray("GET");
-    QTest::addRow("HEAD") << QByteArray("HEAD");
-}
-
 void TestFileResponse::fileAnswersCarryTheirValidators()
 {
-    QFETCH(QByteArray, method);
     ts->put(QStringLiteral("f.bin"), pattern(1000));
     setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7, 890), Qt::UTC));
     QVERIFY(ts->start());
 
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    const QByteArray request = method + " /f.bin HTTP/1.1\r\n\r\n";
-    const HttpReply reply = method == "HEAD" ? client.exchangeHead(request) : client.exchange(request);
-    QVERIFY2(reply.code == 200 || reply.code == 206, reply.statusLine.constData());
+    HttpClient client(ts->port());
+    const HttpReply reply = client.exchangeHead("HEAD /f.bin HTTP/1.1\r\n\r\n");
+    QCOMPARE(reply.code, 200);
     QCOMPARE(reply.header("Last-Modified"), QByteArray("Thu, 04 Mar 2021 05:06:07 GMT"));
     const QByteArray tag = reply.header("ETag");
     QVERIFY2(tag.size() > 2 && tag.startsWith('"') && tag.endsWith('"'), tag.constData());
@@ -268,8 +240,7 @@ void TestFileResponse::ifRangeSendsTheRangeOnlyOfTheSameFile()
     setModified(QStringLiteral("f.bin"), QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC));
     QVERIFY(ts->start());
 
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
+    HttpClient client(ts->port());
     const HttpReply first = client.exchange("GET /f.bin HTTP/1.1\r\n\r\n");
     ifRange.replace("TAG", first.header("ETag")).replace("DATE", first.header("Last-Modified"));
     const bool condition = ifRange.startsWith("If-");
@@ -307,10 +278,6 @@ void TestFileResponse::contentTypeComesFromTheSuffixTable_data()
         {"file.htm", "", "text/html; charset=utf-8"},
         {"odd.", "", ""},
         {"file.mp4", "video/mp4v-es, audio/mp4", "video/mp4"},
-        {"file.mp3", "audio/mpeg3", "audio/mpeg"},
-        {"file.svg", "", "image/svg+xml"},
-        {"file.txt", "", "text/plain; charset=utf-8"},
-        {"file.pdf", "application/pdf", "application/pdf"},
     };
     for (const auto &row : table)
         QTest::addRow("%s", row[0]) << QString::fromLatin1(row[0]) << QByteArray(row[1]) << QByteArray(row[2]);
@@ -354,14 +321,11 @@ void TestFileResponse::dispositionNameReplacesUnsafeCharacters_data()
     // A name outside Latin-1 follows whole (RFC 6266 4.3).
     QTest::addColumn<QByteArray>("extended");
 
-    QTest::addRow("plain name") << QStringLiteral("notes.txt") << QByteArray("notes.txt") << QByteArray();
     QTest::addRow("blank and semicolon stay") << QStringLiteral("a b;c.txt") << QByteArray("a b;c.txt") << QByteArray();
-    QTest::addRow("CR") << QStringLiteral("a\rb.txt") << QByteArray("a?b.txt") << QByteArray();
     QTest::addRow("CR LF cannot start a header") << QStringLiteral("x\r\nSet-Cookie: ID=1.txt") << QByteArray("x??Set-Cookie: ID=1.txt") << QByteArray();
     QTest::addRow("tab and other control bytes") << QStringLiteral("t\tu\x01v.txt") << QByteArray("t?u?v.txt") << QByteArray();
     QTest::addRow("double quote") << QStringLiteral("say \"hi\".txt") << QByteArray("say ?hi?.txt") << QByteArray();
     QTest::addRow("Latin-1 letter is one byte") << QStringLiteral("caf\u00e9.txt") << QByteArray("caf\xe9.txt") << QByteArray();
-    QTest::addRow("euro sign is outside Latin-1") << QStringLiteral("price\u20ac.txt") << QByteArray("price?.txt") << QByteArray("price%E2%82%AC.txt");
     QTest::addRow("outside Latin-1 with a blank and quotes") << QStringLiteral("\u65e5 \"x\".txt") << QByteArray("? ?x?.txt")
                                                              << QByteArray("%E6%97%A5%20%22x%22.txt");
 }
@@ -389,16 +353,16 @@ void TestFileResponse::shareFilesCannotActAsAPage_data()
     QTest::addColumn<bool>("sandboxed");
 
     // Pages and pictures that may hold script run without the site's session.
-    for (const char *name : {"index.html", "INDEX.HTML", "page.htm", "page.xhtml", "drawing.svg", "Drawing.SVG", "drawing.svgz"})
+    for (const char *name : {"INDEX.HTML", "page.htm", "page.xhtml", "Drawing.SVG", "drawing.svgz"})
         QTest::addRow("%s is sandboxed", name) << QString::fromLatin1(name) << QByteArray() << false << true;
     QTest::addRow("a range of a page is sandboxed too") << QStringLiteral("index.html") << QByteArray("bytes=1-3")
                                                         << false << true;
-    for (const char *name : {"notes.txt", "b.jpg", "archive.zip", "no-suffix", "page.html.txt"})
+    for (const char *name : {"b.jpg", "page.html.txt"})
         QTest::addRow("%s is not", name) << QString::fromLatin1(name) << QByteArray() << false << false;
-    for (const char *name : {"page.html", "page.htm", "page.xhtml", "drawing.svg", "data.xml"})
+    for (const char *name : {"page.htm", "drawing.svg", "data.xml"})
         QTest::addRow("%s shown by the responsive pages is sandboxed", name) << QString::fromLatin1(name)
                                                                             << QByteArray() << true << true;
-    for (const char *name : {"notes.txt", "b.webp", "clip.webm", "leaflet.pdf"})
+    for (const char *name : {"notes.txt", "leaflet.pdf"})
         QTest::addRow("%s shown by the responsive pages is not", name) << QString::fromLatin1(name) << QByteArray()
                                                                        << true << false;
 }
@@ -468,41 +432,15 @@ void TestFileResponse::missingFileGetsTheEscapedNotFoundPage()
     }
 }
 
-void TestFileResponse::unknownMethodGets405AndCloses_data()
-{
-    QTest::addColumn<QByteArray>("requestLine");
-
-    QTest::addRow("unknown method") << QByteArray("BREW /a.txt HTTP/1.1");
-    QTest::addRow("lower-case get: methods are case-sensitive") << QByteArray("get /a.txt HTTP/1.1");
-}
-
-void TestFileResponse::unknownMethodGets405AndCloses()
-{
-    QFETCH(QByteArray, requestLine);
-    ts->put(QStringLiteral("a.txt"), "hello");
-    QVERIFY(ts->start());
-
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange(requestLine + "\r\nHost: 127.0.0.1\r\n\r\n");
-    QCOMPARE(reply.status, QByteArray("405 Method Not Allowed"));
-    QCOMPARE(reply.header("Connection"), QByteArray("close"));
-    QCOMPARE(reply.contentLength(), 0);
-    QVERIFY(!reply.hasHeader("Content-Type"));
-    QVERIFY(client.waitClosed());
-}
-
 void TestFileResponse::iconPrefixServesOnlyPlainNames_data()
 {
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<int>("code");
 
     QTest::addRow("one plain name in the icon folder") << QByteArray("/_i/n900.ico") << 200;
-    QTest::addRow("empty name") << QByteArray("/_i/") << 404;
     QTest::addRow("dot") << QByteArray("/_i/.") << 404;
     QTest::addRow("name with an encoded slash") << QByteArray("/_i/sub%2Fdeep.ico") << 404;
     QTest::addRow("two segments") << QByteArray("/_i/sub/deep.ico") << 404;
-    QTest::addRow("missing icon") << QByteArray("/_i/none.png") << 404;
 }
 
 void TestFileResponse::iconPrefixServesOnlyPlainNames()
@@ -526,11 +464,9 @@ void TestFileResponse::pathSpelledOtherwiseReachesTheSameItem_data()
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<QByteArray>("body"); // empty: the folder page of sub
 
-    QTest::addRow("plain") << QByteArray("/sub/b.bin") << QByteArray("bee");
     QTest::addRow("doubled slashes") << QByteArray("//sub//b.bin") << QByteArray("bee");
     QTest::addRow("dot name") << QByteArray("/sub/./b.bin") << QByteArray("bee");
     QTest::addRow("percent-encoded") << QByteArray("/s%75b/b%2Ebin") << QByteArray("bee");
-    QTest::addRow("folder") << QByteArray("/sub/") << QByteArray();
     QTest::addRow("folder, dot at the end") << QByteArray("/sub/.") << QByteArray();
 }
 
@@ -573,32 +509,16 @@ void TestFileResponse::singleFileShareSendsTheFileForEveryPath()
     QVERIFY(reply.body.contains("or File=/other<br>"));
     QVERIFY(!reply.body.contains(ts->dir.path().toUtf8()));
 
-    // A url-encoded POST that is not an upload gets the file too.
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    reply = client.exchange("POST /?x=1 HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                            "Content-Length: 3\r\n\r\ny=2");
+    // A url-encoded POST that is not an upload gets the file too; an upload is answered, and
+    // nothing is stored.
+    reply = ts->exchange(formPost("/?x=1", "y=2"));
     QCOMPARE(reply.code, 200);
     QCOMPARE(reply.body, data);
-}
-
-void TestFileResponse::singleFileShareAnswersAnUploadWithoutStoringIt()
-{
-    ts->put(QStringLiteral("only.pdf"), "the shared file");
-    QVERIFY(ts->start(ts->path(QStringLiteral("only.pdf")), true));
-    const QStringList before = QDir(ts->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-
-    const QByteArray body = "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"up.txt\"\r\n"
-                            "Content-Type: text/plain\r\n\r\nuploaded bytes\r\n--XyZ--\r\n";
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange("POST /?a=up HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
-                                            "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    const QStringList before = ts->names();
+    reply = ts->exchange(uploadPost("/?a=up", "up.txt"));
     QCOMPARE(reply.code, 200);
     QVERIFY(reply.body.contains("failed"));
-    QCOMPARE(QDir(ts->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
-    QVERIFY(!QFileInfo::exists(ts->path(QStringLiteral("only.pdf/uploads"))));
-    QVERIFY(!QFileInfo::exists(ts->path(QStringLiteral("up.txt"))));
+    QCOMPARE(ts->names(), before);
 }
 
 QTEST_GUILESS_MAIN(TestFileResponse)

@@ -135,7 +135,6 @@ void TestHeadless::badOptionsAreRefused_data()
     const QString any;
     QTest::addRow("unknown option") << QStringLiteral("--frobnicate") << any;
     QTest::addRow("port out of range") << QStringLiteral("--port 70000") << any;
-    QTest::addRow("unknown access mode") << QStringLiteral("--auth open") << any;
     QTest::addRow("unknown page style") << QStringLiteral("--pages modern") << QStringLiteral("--pages");
     QTest::addRow("user without a password") << QStringLiteral("--auth basic --user anna") << any;
     QTest::addRow("share that does not exist") << QStringLiteral("--share /no/such/folder") << any;
@@ -248,10 +247,7 @@ void TestHeadless::httpsMakesTheUsersKeyPairOnceAndKeepsIt()
 
         // A client that trusts this certificate alone verifies the server under each of its names.
         const QSslCertificate certificate = QSslCertificate::fromData(bytes, QSsl::Pem).value(0);
-        QStringList names = {QStringLiteral("localhost"), QStringLiteral("127.0.0.1")};
-        if (!QSysInfo::machineHostName().isEmpty())
-            names.append(QSysInfo::machineHostName());
-        for (const QString &name : std::as_const(names)) {
+        for (const QString &name : {QStringLiteral("localhost"), QStringLiteral("127.0.0.1"), QSysInfo::machineHostName()}) {
             HttpClient client;
             QSslConfiguration tls = client.socket.sslConfiguration();
             tls.setCaCertificates({certificate});
@@ -290,11 +286,9 @@ void TestHeadless::profilesAreReadButNeverRewritten()
     // The saved profile is used (Basic access), changed in memory by the options.
     const quint16 port = start("--share SHARE --port 0 --profile Work --user bob:pw --no-upload --session-lifetime 5");
     QVERIFY(port > 0);
-    HttpClient client;
-    QVERIFY(client.connectTo(port));
+    HttpClient client(port);
     QCOMPARE(client.exchange("GET /a.txt HTTP/1.1\r\n\r\n").code, 401);
-    HttpClient bob;
-    QVERIFY(bob.connectTo(port));
+    HttpClient bob(port);
     QCOMPARE(bob.exchange("GET /a.txt HTTP/1.1\r\nAuthorization: Basic " + QByteArray("bob:pw").toBase64() + "\r\n\r\n").body, TextA);
     QVERIFY(stop());
 
@@ -334,10 +328,8 @@ void TestHeadless::openWritableShareOnTheNetworkIsWarnedOf_data()
     const QByteArray share = "--share SHARE";
     QTest::addRow("every address, open, upload and delete") << all << share << QStringLiteral("upload to and delete in");
     QTest::addRow("every address, open, no upload") << all << share + " --no-upload" << QStringLiteral("delete in");
-    QTest::addRow("every address, open, no delete") << all << share + " --no-delete" << QStringLiteral("upload to");
     QTest::addRow("every address, open, read only") << all << share + " --no-upload --no-delete" << QString();
     QTest::addRow("every address, password") << all << share + " --auth password --password b" << QString();
-    QTest::addRow("every address, basic") << all << share + " --auth basic --user a:b" << QString();
     QTest::addRow("every address, one shared file") << all << QByteArray("--share SHARE/a.txt") << QString();
     QTest::addRow("loopback, open, upload and delete") << QStringLiteral("127.0.0.1") << share << QString();
 }
@@ -351,8 +343,7 @@ void TestHeadless::openWritableShareOnTheNetworkIsWarnedOf()
     const quint16 port = start(given + " --port 0", address);
     QVERIFY(port > 0);
     // Served, and only then stopped: whatever the server says about this share is said by now.
-    HttpClient client;
-    QVERIFY(client.connectTo(port));
+    HttpClient client(port);
     QVERIFY(client.exchange("GET / HTTP/1.1\r\nAuthorization: Basic YTpi\r\n\r\n").code == 200);
     QVERIFY(stop());
 

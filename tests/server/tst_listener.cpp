@@ -3,6 +3,7 @@
 // nobody new, and one out of descriptors goes on serving.
 
 #include "httpclient.h"
+#include "requests.h"
 #include "testserver.h"
 
 #include <QDir>
@@ -54,8 +55,7 @@ void TestListener::stopKeepsOpenConnectionsStopAllEndsThem()
 {
     QVERIFY(ts->start());
     const quint16 port = ts->port();
-    HttpClient open;
-    QVERIFY(open.connectTo(port));
+    HttpClient open(port);
     QCOMPARE(open.exchange(Get).body, TextA);
 
     ts->server->stop();
@@ -68,8 +68,7 @@ void TestListener::stopKeepsOpenConnectionsStopAllEndsThem()
     QVERIFY(ts->server->threads.isEmpty());
     QVERIFY(open.waitClosed());
     QVERIFY(ts->server->start());
-    HttpClient again;
-    QVERIFY(again.connectTo(ts->port()));
+    HttpClient again(ts->port());
     QCOMPARE(again.exchange(Get).body, TextA);
 }
 
@@ -84,8 +83,7 @@ void TestListener::copiedListenerGivesBackItsProfileUse()
     QCOMPARE(copy->address->ip(), ts->server->address->ip());
     copy->configurationChanged(&ts->config);
     QVERIFY(copy->start());
-    HttpClient client;
-    QVERIFY(client.connectTo(copy->serverPort()));
+    HttpClient client(copy->serverPort());
     QCOMPARE(client.exchange(Get).body, TextA);
     delete copy;
     QCOMPARE(ts->config.useCount, uses);
@@ -93,23 +91,6 @@ void TestListener::copiedListenerGivesBackItsProfileUse()
 }
 
 namespace {
-// A connection to 127.0.0.1:port, or -1.
-int connectTo(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 bool closedByServer(int fd)
 {
     pollfd p = {fd, POLLIN, 0};
@@ -145,7 +126,7 @@ void TestListener::listenerOutOfDescriptorsGoesOnServing()
             ::close(fd);
     });
     for (int i = 0; i < 30; ++i) {
-        idle.push_back(connectTo(ts->port()));
+        idle.push_back(rawConnect(ts->port()));
         QVERIFY(idle.back() >= 0);
     }
     // The connections that waited longest make room for the ones still to be taken, the newest
@@ -157,10 +138,7 @@ void TestListener::listenerOutOfDescriptorsGoesOnServing()
     (void)HttpClient::waitUntil([] { return false; }, 500);
     QVERIFY2(processorMs() - used < 150, qPrintable(QString::number(processorMs() - used)));
     // A request is answered.
-    HttpClient client;
-    QVERIFY(client.connectTo(ts->port()));
-    const HttpReply reply = client.exchange(Get);
-    QCOMPARE(reply.body, TextA);
+    QCOMPARE(ts->exchange(Get).body, TextA);
 }
 
 QTEST_GUILESS_MAIN(TestListener)

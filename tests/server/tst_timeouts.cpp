@@ -33,11 +33,6 @@ QByteArray multipartHead(qint64 length)
            + QByteArray::number(length) + "\r\n\r\n";
 }
 
-QByteArray multipartBody(const QByteArray &data)
-{
-    return "--XyZ\r\nContent-Disposition: form-data; name=\"f\"; filename=\"up.bin\"\r\n"
-           "Content-Type: application/octet-stream\r\n\r\n" + data + "\r\n--XyZ--\r\n";
-}
 
 } // namespace
 
@@ -92,7 +87,7 @@ void TestTimeouts::stalledPeerIsClosedAfterTheTimeout_data()
     QTest::addRow("PUT stalled in the middle of its body")
         << "PUT /new.bin HTTP/1.1\r\nContent-Length: 100000\r\n\r\n" + piece;
     QTest::addRow("form upload stalled in the middle of its file")
-        << multipartHead(100000) + multipartBody(piece).left(5100);
+        << multipartHead(100000) + multipartBody("XyZ", "up.bin", piece).left(5100);
     QTest::addRow("url-encoded form whose body never comes")
         << QByteArray("POST /a.txt HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                       "Content-Length: 50\r\n\r\na=log&");
@@ -152,7 +147,7 @@ void TestTimeouts::slowButSteadyBodyIsSaved()
     QFETCH(bool, form);
     QVERIFY(ts->start());
     const QByteArray data = bigData(40000);
-    const QByteArray body = form ? multipartBody(data) : data;
+    const QByteArray body = form ? multipartBody("XyZ", "up.bin", data) : data;
     const QByteArray head = form ? multipartHead(body.size())
                                  : "PUT /up.bin HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
 
@@ -236,15 +231,8 @@ void TestTimeouts::slowButSteadyReaderGetsEveryAnswerWhole()
 
     // A plain socket with a small receive buffer, read a little at a time, so that the pace
     // is really the reader's.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = rawConnect(ts->port(), 65536);
     QVERIFY(fd >= 0);
-    const int small = 65536;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(ts->port());
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
     QVERIFY(HttpClient::waitUntil([&] { return ts->server->threads.size() == 1; }));
     ts->server->threads.first()->request.socket.setSendBufferSize(8192);
     QCOMPARE(::send(fd, requests.constData(), size_t(requests.size()), 0), ssize_t(requests.size()));

@@ -1,5 +1,7 @@
 #include "httpclient.h"
 
+#include "requests.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QHostAddress>
@@ -84,9 +86,8 @@ bool HttpClient::read(HttpReply *reply, int timeoutMs, bool headOnly)
     }
     if (done && mode == Browser) {
         // The cookie without its attributes, as a browser sends it back.
-        const QByteArray set = reply->header("Set-Cookie");
-        if (set.startsWith("ID="))
-            cookie = set.left(set.indexOf(';') < 0 ? set.size() : set.indexOf(';'));
+        if (reply->header("Set-Cookie").startsWith("ID="))
+            cookie = cookieOf(*reply);
     }
     return done;
 }

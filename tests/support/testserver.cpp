@@ -1,6 +1,7 @@
 #include "testserver.h"
 
 #include "httpclient.h"
+#include "requests.h"
 #include "web/html_element_manager.h"
 
 #include <QDir>
@@ -125,8 +126,13 @@ HttpReply TestServer::request(const QByteArray &method, const QByteArray &target
         bytes += line + "\r\n";
     if (!body.isEmpty() || method == "PUT")
         bytes += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    return exchange(bytes + "\r\n" + body);
+}
+
+HttpReply TestServer::exchange(const QByteArray &bytes, int timeoutMs)
+{
     HttpClient client(port(), tls ? HttpClient::Tls : HttpClient::Raw);
-    return client.exchange(bytes + "\r\n" + body);
+    return client.exchange(bytes, timeoutMs);
 }
 
 QByteArray TestServer::rawExchange(const QByteArray &bytes)
@@ -211,8 +217,7 @@ QByteArray TestServer::browserSession(qint64 id)
     QByteArray cookie;
     if (client.connectTo(port())) {
         const QByteArray request = "GET /_i/KestruneClient.jar HTTP/1.1\r\n";
-        cookie = client.exchange(request + "\r\n").header("Set-Cookie");
-        cookie.truncate(cookie.indexOf(';') < 0 ? cookie.size() : cookie.indexOf(';'));
+        cookie = cookieOf(client.exchange(request + "\r\n"));
         server->clients.random = draw;
         if (client.exchange(request + "Cookie: " + cookie + "\r\n\r\n").body != ClientArchive)
             cookie.clear();

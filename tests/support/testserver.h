@@ -52,6 +52,8 @@ public:
     // `headers`, and a Content-Length for a body (always for PUT).
     HttpReply request(const QByteArray &method, const QByteArray &target,
                       const QList<QByteArray> &headers = {}, const QByteArray &body = QByteArray());
+    // Sends raw bytes on a fresh connection and returns the first answer.
+    HttpReply exchange(const QByteArray &bytes, int timeoutMs = HttpClient::Timeout);
     // The raw bytes a request gets before the server closes the connection.
     QByteArray rawExchange(const QByteArray &bytes);
 
