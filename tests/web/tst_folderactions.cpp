@@ -593,6 +593,8 @@ void TestFolderActions::findByName()
     QVERIFY(web->write("Photos/beach-2.jpg", "2"));
     QVERIFY(web->write("Photos/Old/x.txt", "x"));
     QVERIFY(web->mkdir("Photos/Old/BEACHES"));
+    // A link to a folder is listed as an entry, never walked into.
+    QVERIFY(QFile::link(web->path("Photos"), web->path("Notes/later")));
     if (pageSize > 0)
         QCOMPARE(client->post("/", "a=c&cv=" + QByteArray::number(pageSize)).status, QByteArray("200 OK"));
 
