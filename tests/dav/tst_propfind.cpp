@@ -85,7 +85,6 @@ void tst_PropFind::described_data()
     QTest::addRow("folder/, no Depth: its entries") << QByteArray("/docs/") << QByteArray() << docsEntries;
     QTest::addRow("folder/, Depth 0: one slash stripped") << QByteArray("/docs/") << QByteArray("0")
                                                           << QStringList{"/docs"};
-    QTest::addRow("file, Depth 1") << QByteArray("/docs/a.txt") << QByteArray("1") << QStringList{"/docs/a.txt"};
     QTest::addRow("encoded names") << QByteArray("/docs/sub") << QByteArray("1")
                                    << QStringList{"/docs/sub", "/docs/sub/%C3%A9t%C3%A9%20%231.txt"};
     QTest::addRow("encoded request path") << QByteArray("/Tom%20%26%20Jerry.mp3") << QByteArray("1")
@@ -127,8 +126,6 @@ void tst_PropFind::refused_data()
                                     << QByteArray("403 Forbidden") << finite;
     QTest::addRow("Depth Infinity, a file") << QByteArray("/docs/a.txt") << QByteArray("Infinity") << none
                                             << QByteArray("403 Forbidden") << finite;
-    QTest::addRow("profile folder") << QByteArray("/docs/.kestrune") << QByteArray("0") << none
-                                    << QByteArray("403 Forbidden") << none;
     // A body that is not a propfind document is refused, never taken as allprop.
     QTest::addRow("another document") << QByteArray("/docs") << QByteArray("0")
                                       << QByteArray("<propfind xmlns=\"urn:other\"><allprop/></propfind>")
@@ -175,11 +172,6 @@ void tst_PropFind::named_data()
                                          << QByteArrayList{"<D:resourcetype><D:collection/></D:resourcetype>",
                                                            "<D:supportedlock><D:lockentry>"}
                                          << QByteArrayList{};
-    QTest::addRow("propname") << QByteArray("/docs") << QByteArray("<D:propname/>")
-                              << QByteArrayList{"<D:getlastmodified/><D:creationdate/><D:resourcetype/>"
-                                                "<D:getcontentlength/><D:lockdiscovery/><D:supportedlock/><D:quota-available-bytes/>"
-                                                "<D:quota-used-bytes/>"}
-                              << QByteArrayList{};
     QTest::addRow("allprop with include") << QByteArray("/docs/a.txt")
                                           << QByteArray("<D:allprop/><D:include><D:resourcetype/>"
                                                         "<D:quota-used-bytes/></D:include>")
@@ -295,8 +287,6 @@ void tst_PropFind::proppatch_data()
         << QByteArrayList{"!</t:a>", "!</l>", "@1000000000"};
     QTest::addRow("a folder") << QByteArray("/pd") << update(set("<t:f>folder</t:f>")) << multi
                               << QByteArrayList{"200 OK"} << QByteArrayList{">folder</t:f>"};
-    QTest::addRow("missing item") << QByteArray("/none.txt") << update(a) << QByteArray("404 Not Found")
-                                  << QByteArrayList{} << QByteArrayList{};
     QTest::addRow("no instructions") << p << update(QByteArray()) << QByteArray("400 Bad Request")
                                      << QByteArrayList{} << QByteArrayList{};
     QTest::addRow("another document") << p << QByteArray("<D:propfind xmlns:D=\"DAV:\"><D:allprop/></D:propfind>")
