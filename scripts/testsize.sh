@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The size of the tests against the size of the code, in lines: fails when the tests exceed
-# 55 % of the code (or the percentage given), printing both counts. 55 % is the size the suite
+# 48 % of the code (or the percentage given), printing both counts. 48 % is the size the suite
 # has been cut to so far, held so that it does not grow again; the aim is a third of the code,
 # and the limit comes down to 40 % as the suite is cut further.
 #   scripts/testsize.sh [percent]
@@ -10,7 +10,7 @@
 # would track count (no build folder).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-limit=${1:-55}
+limit=${1:-48}
 
 # count PATTERN FILE...: the lines of the files that are neither blank nor match PATTERN
 count() {
