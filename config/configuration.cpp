@@ -391,6 +391,17 @@ Configuration::AccessFlaw Configuration::accessFlaw() const
     return AccessFlaw::None;
 }
 
+void Configuration::moveUse(Configuration *&held, Configuration *next)
+{
+    if (held == next)
+        return;
+    if (held)
+        --held->useCount;
+    held = next;
+    if (held)
+        ++held->useCount;
+}
+
 Configuration *Configuration::getGlobalConfig()
 {
     return confList.isEmpty() ? nullptr : confList.first();

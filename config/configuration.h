@@ -109,6 +109,9 @@ public:
     QStringList recentFiles;
     QStringList users;
     qint32 useCount;
+    // Moves one use from the profile `held` points at to `next` (either may be null) and points
+    // `held` at `next`: a listener or a request holds its profile this way.
+    static void moveUse(Configuration *&held, Configuration *next);
     // Kept beside the profile file.
     // Host names (or addresses) under which an open share answers, besides the machine's own
     // names and addresses.

@@ -260,13 +260,7 @@ void ServerThread::becameIdle()
 
 void ServerThread::ProfileUse::use(Configuration *c)
 {
-    if (c == profile)
-        return;
-    if (profile)
-        --profile->useCount;
-    profile = c;
-    if (profile)
-        ++profile->useCount;
+    Configuration::moveUse(profile, c);
 }
 
 void ServerThread::answer(const char *status)

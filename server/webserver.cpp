@@ -192,13 +192,7 @@ void WebServer::apply(const ListenerSettings &s)
 
 void WebServer::useProfile(Configuration *c)
 {
-    if (c == config)
-        return;
-    if (config)
-        --config->useCount;
-    config = c;
-    if (config)
-        ++config->useCount;
+    Configuration::moveUse(config, c);
 }
 
 qint64 WebServer::raiseOpenFileLimit()
