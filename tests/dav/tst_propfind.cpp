@@ -364,7 +364,7 @@ void tst_PropFind::deadPropertiesTravel()
     // By name, and among all properties of the folder's entries.
     const HttpReply named = own.request("PROPFIND", destination, {"Depth: 0"},
                                         "<propfind xmlns=\"DAV:\"><prop><p xmlns=\"urn:t\"/></prop></propfind>");
-    QVERIFY2(named.body.contains(">kept</t:p>") && !named.body.contains("404"), named.body.constData());
+    QVERIFY2(named.body.contains(">kept</t:p>") && !named.body.contains(" 404 "), named.body.constData());
     const HttpReply all = own.request("PROPFIND", listed, {"Depth: 1"});
     QCOMPARE(all.body.count(">kept</t:p>"), 1);
 }
