@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# The load and fault tests of tests/stress/tst_load.cpp in their long form, against the headless
+# The load test of tests/stress/tst_load.cpp in its long form, against the headless
 # program on 127.0.0.1:
 #   tests/stress/run.sh              with the normal build (./build)
 #   tests/stress/run.sh --sanitize   with the AddressSanitizer build (./build-sanitize)
 # Long form: 4 rounds of 500 concurrent connections downloading 1 MB and uploading 300 KB each,
-# and the server killed in the middle of uploads. Bounded by a 20-minute timeout. The figures are
+# bounded by a 20-minute timeout. The figures are
 # the QINFO lines of the output.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

@@ -1,7 +1,6 @@
-// The headless program under load and faults, driven from this process over loopback: many
-// concurrent connections downloading and uploading, and the server killed in the middle of
-// uploads. ./test runs it with small counts; tests/stress/run.sh runs it with
-// TESSALY_STRESS=long: more rounds and larger files. The figures go to the test log.
+// The headless program under load, driven from this process over loopback: many concurrent
+// connections downloading and uploading. ./test runs it with small counts; tests/stress/run.sh
+// runs it with TESSALY_STRESS=long: more rounds and larger files. The figures go to the test log.
 
 #include "httpclient.h"
 #include "requests.h"
@@ -9,8 +8,6 @@
 
 #include "server/webserver.h"
 
-#include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,36 +17,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cerrno>
-#include <cstring>
 #include <memory>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
-bool longRun()
-{
-    return qgetenv("TESSALY_STRESS") == "long";
-}
-
-bool sendAll(int fd, const QByteArray &bytes)
-{
-    qsizetype sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        sent += n;
-    }
-    return true;
-}
 
 // The program, run headless on 127.0.0.1 with a free port, sharing a fresh folder.
 class Program
@@ -63,19 +36,12 @@ public:
         process.setProcessEnvironment(env);
         process.setProgram(TestServer::program());
     }
-    ~Program()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
 
-    bool start(const QStringList &options = {})
+    // A program still running when the test ends is killed with its QProcess.
+    bool start()
     {
-        process.setArguments(QStringList{QStringLiteral("--headless"), QStringLiteral("--address"),
-                                         QStringLiteral("127.0.0.1"), QStringLiteral("--port"), QStringLiteral("0"),
-                                         QStringLiteral("--share"), share()} + options);
+        process.setArguments({QStringLiteral("--headless"), QStringLiteral("--address"), QStringLiteral("127.0.0.1"),
+                              QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--share"), share()});
         process.start();
         if (!process.waitForStarted(5000))
             return false;
@@ -128,11 +94,6 @@ struct Peer
     QString failure;
 };
 
-QByteArray formUpload(const QByteArray &name, const QByteArray &data)
-{
-    return uploadPost("/up/", name, data);
-}
-
 } // namespace
 
 class TestLoad : public QObject
@@ -143,8 +104,6 @@ private slots:
     void initTestCase();
 
     void manyConcurrentDownloadsAndUploads();
-    void killedServerLeavesNoCompleteLookingFile_data();
-    void killedServerLeavesNoCompleteLookingFile();
 };
 
 void TestLoad::initTestCase()
@@ -157,10 +116,11 @@ void TestLoad::initTestCase()
 
 void TestLoad::manyConcurrentDownloadsAndUploads()
 {
+    const bool longRun = qgetenv("TESSALY_STRESS") == "long";
     const int connections = 500;
-    const int rounds = longRun() ? 4 : 1;
-    const int downloadSize = longRun() ? 1000 * 1000 : 200 * 1000;
-    const int uploadSize = longRun() ? 300 * 1000 : 60 * 1000;
+    const int rounds = longRun ? 4 : 1;
+    const int downloadSize = longRun ? 1000 * 1000 : 200 * 1000;
+    const int uploadSize = longRun ? 300 * 1000 : 60 * 1000;
 
     Program server;
     const QByteArray download = bigData(downloadSize);
@@ -192,7 +152,7 @@ void TestLoad::manyConcurrentDownloadsAndUploads()
             p->index = round * connections + i;
             const QByteArray data = bigData(uploadSize, p->index);
             const QByteArray name = "f" + QByteArray::number(p->index) + ".bin";
-            p->upload = i % 2 ? formUpload(name, data)
+            p->upload = i % 2 ? uploadPost("/up/", name, data)
                               : "PUT /up/" + name + " HTTP/1.1\r\nContent-Length: " + QByteArray::number(data.size())
                                     + "\r\n\r\n" + data;
             QObject::connect(&p->socket, &QTcpSocket::connected, &p->socket, [p] {
@@ -249,47 +209,6 @@ void TestLoad::manyConcurrentDownloadsAndUploads()
     QVERIFY2(HttpClient::waitUntil([&] { return server.openDescriptors() <= descriptors; }, 20000),
              qPrintable(QStringLiteral("%1 descriptors, %2 before").arg(server.openDescriptors()).arg(descriptors)));
     QVERIFY(server.stop());
-}
-
-void TestLoad::killedServerLeavesNoCompleteLookingFile_data()
-{
-    QTest::addColumn<bool>("form");
-    QTest::addRow("form upload") << true;
-    QTest::addRow("PUT") << false;
-}
-
-void TestLoad::killedServerLeavesNoCompleteLookingFile()
-{
-    QFETCH(bool, form);
-    Program server;
-    QVERIFY(QDir().mkpath(server.share(QStringLiteral("up"))));
-    QVERIFY(server.start());
-
-    const QByteArray data = bigData(4 * 1000 * 1000);
-    const QByteArray request = form ? formUpload("big.bin", data)
-                                    : "PUT /up/big.bin HTTP/1.1\r\nContent-Length: " + QByteArray::number(data.size())
-                                          + "\r\n\r\n" + data;
-    const int fd = rawConnect(server.port);
-    QVERIFY(fd >= 0);
-    // Most of the file, then the server dies. The file being written may have no name at all
-    // (an anonymous temporary file): it is found among the server's open files.
-    QVERIFY(sendAll(fd, request.left(request.size() - 1000 * 1000)));
-    const QString folder = server.share(QStringLiteral("up"));
-    const auto writtenSoFar = [&] {
-        const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(server.process.processId()));
-        for (const QFileInfo &entry : descriptors.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-            if (entry.symLinkTarget().startsWith(folder + u'/'))
-                return QFileInfo(entry.absoluteFilePath()).size();
-        }
-        return qint64(-1);
-    };
-    QVERIFY(HttpClient::waitUntil([&] { return writtenSoFar() >= 2 * 1000 * 1000; }, 20000));
-    ::kill(pid_t(server.process.processId()), SIGKILL);
-    QVERIFY(server.process.waitForFinished(10000));
-    ::close(fd);
-
-    // Nothing at all: the file had no name yet.
-    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestLoad)
