@@ -1,7 +1,5 @@
 #include "guifixture.h"
 
-#include "app/mobilewebserver.h"
-#include "config/configuration.h"
 #include "config/pageddialog.h"
 #include "httpclient.h"
 #include "instances/addresslist.h"
@@ -14,8 +12,6 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QDir>
-#include <QFile>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -23,9 +19,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
-#include <QUrl>
 #include <QWindow>
 
 namespace {
@@ -102,11 +97,6 @@ void ScriptedPrompt::show(QWidget *window, Presentation)
     asked.append(describe(window));
 }
 
-QString ScriptedPrompt::existingDirectory(QWidget *, const QString &, const QString &)
-{
-    return chosenPath;
-}
-
 QStringList ScriptedPrompt::texts() const
 {
     QStringList list;
@@ -120,10 +110,10 @@ GuiFixture::GuiFixture()
 {
     oldHome = qgetenv("HOME");
     qputenv("HOME", home.path().toLocal8Bit());
-    Configuration::setDirectories(home.path(), buildDir(), QStringLiteral("C"));
+    Configuration::setDirectories(home.path(), TestServer::buildDir(), QStringLiteral("C"));
     Configuration::FirstRun = false;
     Configuration::RootMode = false;
-    QDir(home.path()).mkpath(QStringLiteral("share"));
+    QDir().mkpath(share());
     addresses.set({QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")});
     Prompt::install(&prompt);
     AddressSource::install(&addresses);
@@ -142,21 +132,10 @@ GuiFixture::~GuiFixture()
     qputenv("HOME", oldHome);
 }
 
-QString GuiFixture::configDir() const
-{
-    return Configuration::ConfigDir;
-}
-
-QString GuiFixture::buildDir()
-{
-    const QByteArray dir = qgetenv("TESSALY_BUILD_DIR");
-    return dir.isEmpty() ? QStringLiteral(".") : QString::fromLocal8Bit(dir);
-}
-
 void GuiFixture::writeGlobal(bool expert, const std::function<void(Configuration &)> &edit)
 {
     Configuration global;
-    global.load(configDir() + QStringLiteral("Global.conf"));
+    global.load(Configuration::ConfigDir + QStringLiteral("Global.conf"));
     Configuration::FirstRun = false;
     global.expertMode = expert;
     global.port = port;
@@ -180,11 +159,6 @@ void GuiFixture::writeProfile(const QString &file, const QString &name,
         qFatal("cannot write the profile %s", qPrintable(file));
 }
 
-std::unique_ptr<MobileWebServer> GuiFixture::open()
-{
-    return std::make_unique<MobileWebServer>(QString());
-}
-
 void GuiFixture::quit(std::unique_ptr<MobileWebServer> &window)
 {
     window->close();
@@ -198,14 +172,6 @@ ServerItem *GuiFixture::startShare(MobileWebServer *window, int row) const
     pressCell(window->addresses()->currentTable(), row, 2);
     ServerItem *item = items(window).value(row);
     return item && item->webServer->isListening() ? item : nullptr;
-}
-
-void GuiFixture::writeFile(const QString &path, const QByteArray &bytes) const
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
 }
 
 quint16 GuiFixture::freePort()
@@ -288,15 +254,40 @@ void GuiFixture::showPage(PagedDialog *dialog, int row)
 int GuiFixture::get(const QByteArray &url, QByteArray *body)
 {
     const QUrl target = QUrl::fromEncoded(url);
+    const QByteArray path = target.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
     HttpClient client;
     client.socket.connectToHost(target.host(), quint16(target.port(80)));
-    if (!HttpClient::waitUntil([&] { return client.isConnected() || client.isClosed(); }) || !client.isConnected())
+    HttpClient::waitUntil([&] { return client.isConnected() || client.isClosed(); });
+    if (!client.isConnected())
         return 0;
-    const QByteArray path = target.path(QUrl::FullyEncoded).toLatin1();
-    const QByteArray query = target.hasQuery() ? '?' + target.query(QUrl::FullyEncoded).toLatin1() : QByteArray();
-    const HttpReply reply = client.exchange("GET " + (path.isEmpty() ? "/" : path) + query + " HTTP/1.1\r\nHost: "
+    const HttpReply reply = client.exchange("GET " + (path.isEmpty() ? "/" : path) + " HTTP/1.1\r\nHost: "
                                             + target.host().toLatin1() + "\r\nConnection: close\r\n\r\n");
     if (body)
         *body = reply.body;
     return reply.code;
+}
+
+FakeService::FakeService()
+{
+    respond = [](const QByteArray &) { return QByteArray("ok"); };
+    listener.listen(QHostAddress::LocalHost, 0);
+    connect(&listener, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = listener.nextPendingConnection()) {
+            socket->setParent(this);
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                // One request a connection: its head, then the answer and the close.
+                QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
+                socket->setProperty("buffer", buffer);
+                if (!buffer.contains("\r\n\r\n"))
+                    return;
+                const QByteArray target = buffer.left(buffer.indexOf('\n')).split(' ').value(1);
+                requests.append(target.left(target.indexOf('?')));
+                const QByteArray answer = respond(requests.last());
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
+                              + QByteArray::number(answer.size()) + "\r\nConnection: close\r\n\r\n" + answer);
+                socket->disconnectFromHost();
+            });
+        }
+    });
 }

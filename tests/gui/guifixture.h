@@ -1,20 +1,20 @@
 #ifndef GUIFIXTURE_H
 #define GUIFIXTURE_H
 
-#include "fakeservice.h"
+#include "testserver.h"
+
+#include "app/mobilewebserver.h"
+#include "config/configuration.h"
 #include "instances/fixedaddresses.h"
 #include "widgets/prompt.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QStringList>
+#include <QTcpServer>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
 
-class Configuration;
-class MobileWebServer;
 class PagedDialog;
 class QAction;
 class QLineEdit;
@@ -33,7 +33,7 @@ public:
 
     int exec(QDialog *dialog) override;
     void show(QWidget *window, Presentation how) override;
-    QString existingDirectory(QWidget *parent, const QString &caption, const QString &dir) override;
+    QString existingDirectory(QWidget *, const QString &, const QString &) override { return chosenPath; }
 
     QStringList texts() const;
     // Ends a shown dialog with the button of that text, as a person does; returns its result.
@@ -47,6 +47,28 @@ public:
     QList<std::function<int(QDialog *)>> dialogs;
     QString chosenPath;
     QList<Asked> asked;
+};
+
+// Stands in for an outside web service on 127.0.0.1: records the path of every request and
+// answers each with 200 and the body `respond` gives for its path.
+class FakeService : public QObject
+{
+    Q_OBJECT
+
+public:
+    FakeService();
+    // "http://127.0.0.1:PORT"
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(listener.serverPort()); }
+
+    std::function<QByteArray(const QByteArray &path)> respond;
+    QList<QByteArray> requests;
+    QList<QUrl> opened; // by the desktop, when a test hands it the web addresses to open
+
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+
+private:
+    QTcpServer listener;
 };
 
 // A temporary home folder (HOME and the profile folder in it), the scripted prompt, two
@@ -64,20 +86,17 @@ public:
     // dialog makes them).
     static void writeProfile(const QString &file, const QString &name,
                              const std::function<void(Configuration &)> &edit = {});
-    std::unique_ptr<MobileWebServer> open();
+    static std::unique_ptr<MobileWebServer> open() { return std::make_unique<MobileWebServer>(QString()); }
     // Accepts the window's close and destroys it, as the end of the program does.
     static void quit(std::unique_ptr<MobileWebServer> &window);
     // Chooses the share for `row` and starts it from its status cell: its server item, or
     // nullptr when it does not listen.
     ServerItem *startShare(MobileWebServer *window, int row) const;
 
-    QString configDir() const;
-    QString listIni() const { return configDir() + QStringLiteral("list.ini"); }
+    static QString listIni() { return Configuration::ConfigDir + QStringLiteral("list.ini"); }
     QString share() const { return home.path() + QStringLiteral("/share"); }
-    void writeFile(const QString &path, const QByteArray &bytes) const;
 
     static quint16 freePort();
-    static QString buildDir();
     // Presses a cell with the mouse, as a person does.
     static void pressCell(QTableWidget *table, int row, int column);
     // The action of the window's menus with this text, or nullptr.

@@ -3,13 +3,10 @@
 
 #include "guifixture.h"
 
-#include "app/mobilewebserver.h"
-#include "config/configuration.h"
 #include "instances/addresslist.h"
 #include "instances/netrequest.h"
 #include "instances/serveritem.h"
 #include "server/webserver.h"
-#include "widgets/eventhandler.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -24,28 +21,6 @@ namespace {
 
 const QByteArray CheckPath = "/tools/open-ports/check.php";
 const QByteArray DnsPath = "/cgi-bin/dynip.cgi";
-
-QByteArray openAnswer(const QByteArray &address, quint16 port = 8080)
-{
-    return R"({"status":"success","message":"Port )" + QByteArray::number(port) + " is open on " + address + R"(."})";
-}
-
-// No questions, and dynamic DNS on with the account "anna".
-void withDnsAccount(Configuration &c)
-{
-    c.warningMode = CheckState::Off;
-    c.dnsEnabled = CheckState::On;
-    c.dnsUser = QStringLiteral("anna");
-    c.dnsPassword = QStringLiteral("s3cret");
-}
-
-// Starts row `row` by pressing its status cell, then asks for the public address from the menu
-// (a server that starts asks by itself only while the machine counts as online).
-void startAndLookUp(MobileWebServer *window, int row)
-{
-    GuiFixture::pressCell(window->addresses()->currentTable(), row, 2);
-    GuiFixture::menuAction(window, QStringLiteral("Reload public addressess"))->trigger();
-}
 
 } // namespace
 
@@ -96,27 +71,30 @@ void TestLookups::passwordQuestion()
     QFETCH(QString, shown);
     GuiFixture f;
     f.writeGlobal(true, [&](Configuration &c) {
-        if (!dns.isNull())
-            withDnsAccount(c);
+        // Dynamic DNS with the account "anna".
+        c.dnsEnabled = dns.isNull() ? CheckState::Off : CheckState::On;
+        c.dnsUser = QStringLiteral("anna");
+        c.dnsPassword = QStringLiteral("s3cret");
         c.warningMode = CheckState(warningMode);
         c.authMode = AuthMode(authMode);
         c.password = QStringLiteral("secret");
     });
     f.services.respond = [&](const QByteArray &path) {
-        return path.endsWith(DnsPath) ? dns : openAnswer("203.0.113.7", f.port);
+        return path.endsWith(DnsPath) ? dns
+                                      : R"({"status":"success","message":"Port )" + QByteArray::number(f.port)
+                                            + R"( is open on 203.0.113.7."})";
     };
     QDesktopServices::setUrlHandler(QStringLiteral("http"), &f.services, "open");
     Window window = f.open();
-    for (int i = 0; i < 8; ++i)
-        f.prompt.answers.append(QStringLiteral("No"));
+    f.prompt.answers = QStringList(8, QStringLiteral("No"));
     const QString question = QStringLiteral("The shared files are accessible for everyone.\nDo you want to set password?");
-    const int checks = f.services.requestsFor(CheckPath);
+    const int checks = f.services.requests.count(CheckPath);
+    // A server that starts asks by itself only while the machine counts as online: the menu asks.
     if (started)
-        startAndLookUp(window.get(), 0);
-    else
-        GuiFixture::menuAction(window.get(), QStringLiteral("Reload public addressess"))->trigger();
+        GuiFixture::pressCell(window->addresses()->currentTable(), 0, 2);
+    GuiFixture::menuAction(window.get(), QStringLiteral("Reload public addressess"))->trigger();
     const auto inFlight = [&] { return window->addresses()->netRequest.findChildren<QNetworkReply *>().size(); };
-    QTRY_VERIFY(f.services.requestsFor(CheckPath) > checks && inFlight() == 0);
+    QTRY_VERIFY(f.services.requests.count(CheckPath) > checks && inFlight() == 0);
     const QString line = shown.arg(f.port);
     QTRY_VERIFY2(window->addresses()->publicLine()->text().contains(line), qPrintable(window->addresses()->publicLine()->text()));
     QCOMPARE(f.prompt.texts().count(question), asked);
