@@ -1,8 +1,10 @@
-// The responsive pages of a headless Tessaly in Chromium on a phone and on a desktop: browsing
-// (paging, sorting, escaped names, thumbnails, touch targets, dark colours and accessibility), the
-// picture viewer, a page of the share kept from acting for the visitor, changes (uploads, a
-// folder, deleting) with and without JavaScript, and requests of other pages or without the
-// page's token refused without a change.
+// The folder pages of a headless Tessaly in Chromium, clicked through as a person would. The
+// responsive pages on a phone and on a desktop: browsing (paging, sorting, escaped names,
+// thumbnails, touch targets, dark colours and accessibility), the picture viewer, a page of the
+// share kept from acting for the visitor, changes (uploads, a folder, deleting) with and without
+// JavaScript, and requests of other pages or without the page's token refused without a change.
+// The classic pages: sorting, an upload onto a name that exists, a folder made and deleted with
+// the confirm dialog. (Paging, thumbnails and downloads of the classic pages are the C++ tests'.)
 
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
@@ -12,10 +14,12 @@ import path from 'node:path';
 import { Screens, axeSource, bytes, drawPicture, launchBrowser, startServer, submitting, workFolder } from './support.mjs';
 
 const work = workFolder('responsive');
+const classic = workFolder('classic');
 const inShare = (...parts) => path.join(work.share, ...parts);
 const local = (...parts) => path.join(work.root, 'local', ...parts);
 const names = (page) => page.$$eval('#files .nm', (all) => all.map((n) => n.textContent));
 let server;
+let classicServer;
 let browser;
 let other; // another site, on another name of this machine: a form posting to the share at once
 
@@ -40,6 +44,11 @@ before(async () => {
     fs.writeFileSync(inShare('Photos', 'c.webp'), await drawPicture(page, 'image/webp', 300, 300, 3));
     await page.close();
     server = await startServer(work, ['--pages', 'responsive']);
+    for (let i = 0; i < 24; ++i)
+        fs.writeFileSync(path.join(classic.share, `file${String(i).padStart(2, '0')}.txt`), `entry ${i}\n`);
+    fs.writeFileSync(path.join(classic.share, 'big.bin'), bytes(300000, 1));
+    fs.writeFileSync(path.join(classic.share, 'middle.bin'), bytes(50000, 2));
+    classicServer = await startServer(classic);
     other = http.createServer((request, response) => {
         const target = new URL(request.url, 'http://x').searchParams.get('to');
         response.setHeader('Content-Type', 'text/html');
@@ -52,8 +61,10 @@ before(async () => {
 after(async () => {
     await browser?.close();
     await server?.stop();
+    await classicServer?.stop();
     other?.close();
     work.remove();
+    classic.remove();
 });
 
 for (const screen of Screens) {
@@ -209,4 +220,40 @@ test('without JavaScript: upload, then delete', async () => {
     assert.match(await page.textContent('.msg'), /deleted/);
     assert.ok(!fs.existsSync(inShare('up', 'nojs', 'one.txt')));
     await context.close();
+});
+
+test('the classic pages', async () => {
+    const page = await browser.newPage();
+    page.setDefaultTimeout(15000);
+    const submit = (action) => submitting(page, action);
+    const entryNames = () => page.$$eval('td[width="200"] a', (all) => all.map((a) => a.innerHTML.split('<br>')[1]));
+    assert.equal((await page.goto(classicServer.base)).status(), 200);
+    await submit(() => page.selectOption('select:has(option[value="s"])', 's'));
+    assert.deepEqual((await entryNames()).slice(0, 2), ['big.bin', 'middle.bin']);
+    await page.fill('input[name="cv"]', '100');
+    await submit(() => page.click('input[value="Set Item/Page:"]'));
+    assert.equal((await entryNames()).length, 26);
+
+    // The answer onto a name that exists comes before the browser has sent the file: had the
+    // server closed at once, the browser would show a reset connection instead of the page.
+    fs.writeFileSync(path.join(classic.root, 'big.bin'), bytes(4000000, 4));
+    await submit(() => page.selectOption('select:has(option[value="up"])', 'up'));
+    await page.setInputFiles('input[type="file"]', path.join(classic.root, 'big.bin'));
+    await submit(() => page.click('input[value="Send"]'));
+    assert.ok(await page.isVisible('text=File send failed: File exists'));
+    assert.deepEqual(fs.readFileSync(path.join(classic.share, 'big.bin')), bytes(300000, 1));
+
+    await submit(() => page.selectOption('select:has(option[value="cf"])', 'cf'));
+    await page.fill('input[name="f"]', 'Trip photos');
+    await submit(() => page.click('input[value="Create"]'));
+    fs.writeFileSync(path.join(classic.share, 'Trip photos', 'inside.txt'), 'x');
+    await page.reload();
+    const questions = [];
+    page.once('dialog', (dialog) => { questions.push(dialog.message()); dialog.accept(); });
+    await page.check('input[type="checkbox"][value="Trip photos"]');
+    await page.check('input[type="checkbox"][value="file03.txt"]');
+    await submit(() => page.click('input[value="Delete selected items"]'));
+    assert.deepEqual(questions, ['Delete all files in folder Trip photos?']);
+    assert.ok(await page.isVisible('text=2 file removed.'));
+    assert.ok(!fs.existsSync(path.join(classic.share, 'Trip photos')) && !fs.existsSync(path.join(classic.share, 'file03.txt')));
 });
