@@ -122,19 +122,9 @@ void contextAction(MobileWebServer *window, int row, const QString &text)
     QFAIL(qPrintable(QStringLiteral("no entry %1 in the context menu").arg(text)));
 }
 
-// Clicks the icon of page `row` in a dialog's page column.
-void showPage(PagedDialog *dialog, int row)
-{
-    QListWidget *list = dialog->contents();
-    QListWidgetItem *entry = list->item(row);
-    QVERIFY(entry);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(entry).center());
-    QCOMPARE(list->currentRow(), row);
-}
-
 // A GET of `url` (with its query) over a real connection: the status code, 0 when nothing
 // answered.
-int get(const QByteArray &url, QByteArray *body = nullptr)
+int get(const QByteArray &url)
 {
     const QUrl target = QUrl::fromEncoded(url);
     const QByteArray path = target.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
@@ -143,11 +133,9 @@ int get(const QByteArray &url, QByteArray *body = nullptr)
     HttpClient::waitUntil([&] { return client.isConnected() || client.isClosed(); });
     if (!client.isConnected())
         return 0;
-    const HttpReply reply = client.exchange("GET " + (path.isEmpty() ? "/" : path) + " HTTP/1.1\r\nHost: "
-                                            + target.host().toLatin1() + "\r\nConnection: close\r\n\r\n");
-    if (body)
-        *body = reply.body;
-    return reply.code;
+    return client.exchange("GET " + (path.isEmpty() ? "/" : path) + " HTTP/1.1\r\nHost: " + target.host().toLatin1()
+                           + "\r\nConnection: close\r\n\r\n")
+        .code;
 }
 
 quint16 freePort()
@@ -166,14 +154,6 @@ void quit(Window &window)
 
 const QByteArray CheckPath = "/tools/open-ports/check.php";
 const QByteArray DnsPath = "/cgi-bin/dynip.cgi";
-
-QStringList profileNames()
-{
-    QStringList names;
-    for (const Configuration *p : std::as_const(Configuration::confList))
-        names.append(p->profileName);
-    return names;
-}
 
 } // namespace
 
@@ -198,10 +178,8 @@ public:
             }
             dialog->show();
             const int result = dialogs.takeFirst()(dialog);
-            if (dialog->isVisible()) {
-                qWarning("%s was left open", dialog->metaObject()->className());
+            if (dialog->isVisible())
                 dialog->reject();
-            }
             return result;
         }
         record(dialog);
@@ -278,7 +256,6 @@ public:
         connect(&listener, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = listener.nextPendingConnection()) {
                 socket->setParent(this);
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
             }
         });
@@ -337,7 +314,6 @@ public:
     }
     ~GuiFixture()
     {
-        NetRequest::setTimeout(NetRequest::DefaultTimeout);
         Prompt::install(nullptr);
         AddressSource::install(nullptr);
         qputenv("HOME", oldHome);
@@ -398,7 +374,6 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void listIni_data();
     void listIni();
     void vanishedShareAtStart();
@@ -416,46 +391,31 @@ private slots:
     void commandLine();
 };
 
-void TestMainWindow::initTestCase()
-{
-    qRegisterMetaType<ServerItem *>();
-}
-
 void TestMainWindow::listIni_data()
 {
     QTest::addColumn<bool>("expert");
     QTest::addColumn<int>("addresses");
     QTest::addColumn<QByteArray>("ini");
-    QTest::addColumn<QStringList>("ports");  // one per row; "G" is the global profile's port
-    QTest::addColumn<QStringList>("shares"); // "H" home, "S" the share, "F" the file in it, "N" nothing
-
-    const QByteArray sections = "[0]\nport=9001\nfile=@SHARE@\n[1]\nport=9002\nfile=@SHARE@/f.txt\n"
-                                "[2]\nport=9003\n";
-    QTest::newRow("expert: len 3 on one address") << true << 1 << ("[General]\nlen=3\n" + sections)
-        << QStringList{"9001", "9002", "9003"} << QStringList{"S", "F", "H"};
+    // "port share" for each row: the port or "G", the global profile's; the share "H" (home), "S"
+    // (the share), "F" (the file in it) or "N" (nothing).
+    QTest::addColumn<QString>("rows");
+    const QByteArray three = "[General]\nlen=3\n[0]\nport=9001\nfile=@SHARE@\n[1]\nport=9002\nfile=@SHARE@/f.txt\n"
+                             "[2]\nport=9003\n";
+    QTest::newRow("expert: len 3 on one address") << true << 1 << three << "9001 S, 9002 F, 9003 H";
     // In simple mode the global profile, which the settings edit, gives the port.
-    QTest::newRow("simple: every row takes section 0") << false << 2 << ("[General]\nlen=3\n" + sections)
-        << QStringList{"G", "G"} << QStringList{"S", "S"};
-    QTest::newRow("expert: no file") << true << 2 << QByteArray()
-        << QStringList{"G", "G"} << QStringList{"H", "H"};
+    QTest::newRow("simple: every row takes section 0") << false << 2 << three << "G S, G S";
+    QTest::newRow("expert: no file") << true << 2 << QByteArray() << "G H, G H";
     QTest::newRow("len far too large") << true << 1 << QByteArray("[General]\nlen=100000000\n")
-        << QStringList(AddressList::MaxRows, QStringLiteral("G")) << QStringList(AddressList::MaxRows, QStringLiteral("H"));
-    QTest::newRow("len negative") << true << 2 << QByteArray("[General]\nlen=-4\n")
-        << QStringList{"G", "G"} << QStringList{"H", "H"};
-    QTest::newRow("len not a number") << true << 1 << QByteArray("[General]\nlen=three\n")
-        << QStringList{"G"} << QStringList{"H"};
+                                       << QStringList(AddressList::MaxRows, QStringLiteral("G H")).join(", ");
+    QTest::newRow("len negative") << true << 2 << QByteArray("[General]\nlen=-4\n") << "G H, G H";
+    QTest::newRow("len not a number") << true << 1 << QByteArray("[General]\nlen=three\n") << "G H";
     QTest::newRow("port 0, 65536, letters")
-        << true << 3 << QByteArray("[0]\nport=0\n[1]\nport=65536\n[2]\nport=eighty\n")
-        << QStringList{"G", "G", "G"} << QStringList{"H", "H", "H"};
-    QTest::newRow("port below 1024 outside root mode") << true << 1 << QByteArray("[0]\nport=80\n")
-        << QStringList{"G"} << QStringList{"H"};
-    QTest::newRow("port 65535") << true << 1 << QByteArray("[0]\nport=65535\n")
-        << QStringList{"65535"} << QStringList{"H"};
+        << true << 3 << QByteArray("[0]\nport=0\n[1]\nport=65536\n[2]\nport=eighty\n") << "G H, G H, G H";
+    QTest::newRow("port below 1024 outside root mode") << true << 1 << QByteArray("[0]\nport=80\n") << "G H";
+    QTest::newRow("port 65535") << true << 1 << QByteArray("[0]\nport=65535\n") << "65535 H";
     // Nothing rather than the home folder.
-    QTest::newRow("deleted folder") << true << 1 << QByteArray("[0]\nfile=@SHARE@/gone\n")
-        << QStringList{"G"} << QStringList{"N"};
-    QTest::newRow("garbage") << true << 2 << QByteArray("\x01\x02[[[\n=\n[0\nport\n\xff\xfe")
-        << QStringList{"G", "G"} << QStringList{"H", "H"};
+    QTest::newRow("deleted folder") << true << 1 << QByteArray("[0]\nfile=@SHARE@/gone\n") << "G N";
+    QTest::newRow("garbage") << true << 2 << QByteArray("\x01\x02[[[\n=\n[0\nport\n\xff\xfe") << "G H, G H";
 }
 
 void TestMainWindow::listIni()
@@ -463,8 +423,7 @@ void TestMainWindow::listIni()
     QFETCH(bool, expert);
     QFETCH(int, addresses);
     QFETCH(QByteArray, ini);
-    QFETCH(QStringList, ports);
-    QFETCH(QStringList, shares);
+    QFETCH(QString, rows);
     GuiFixture f;
     TestServer::writeFile(f.share() + QStringLiteral("/f.txt"), "file");
     QStringList ips;
@@ -472,24 +431,23 @@ void TestMainWindow::listIni()
         ips.append(QStringLiteral("127.0.0.%1").arg(i));
     f.addresses.set(ips);
     f.writeGlobal(expert);
-    TestServer::writeFile(f.listIni(), QByteArray(ini).replace("@SHARE@", f.share().toUtf8()));
+    TestServer::writeFile(f.listIni(), ini.replace("@SHARE@", f.share().toUtf8()));
     // Read, then written back at the end and read again: the same rows.
     for (int round = 0; round < 2; ++round) {
         Window window = f.open();
-        QCOMPARE(window->addresses()->getServerCount(), ports.size());
-        for (int i = 0; i < ports.size(); ++i) {
+        QStringList found;
+        for (int i = 0; i < window->addresses()->getServerCount(); ++i) {
             const WebServer *server = window->addresses()->getServer(i)->webServer;
-            const QString port = ports.at(i) == QLatin1String("G") ? QString::number(f.port) : ports.at(i);
-            QCOMPARE(QString::number(server->port), port);
-            const QString share = shares.at(i) == QLatin1String("H") ? f.home.path()
-                : shares.at(i) == QLatin1String("S") ? f.share()
-                : shares.at(i) == QLatin1String("F") ? f.share() + QStringLiteral("/f.txt")
-                                                     : QString();
-            QCOMPARE(server->root.filePath().isEmpty(), share.isEmpty());
-            if (!share.isEmpty())
-                QCOMPARE(server->root.absoluteFilePath(), QFileInfo(share).absoluteFilePath());
-            QCOMPARE(server->singleFile, shares.at(i) == QLatin1String("F"));
+            const QString root = server->root.filePath().isEmpty() ? QString() : server->root.absoluteFilePath();
+            const QString share = root.isEmpty()                          ? QStringLiteral("N")
+                                  : root == f.home.path()                 ? QStringLiteral("H")
+                                  : root == f.share()                     ? QStringLiteral("S")
+                                  : root == f.share() + QLatin1String("/f.txt") ? QStringLiteral("F")
+                                                                          : root;
+            QCOMPARE(server->singleFile, share == QLatin1String("F"));
+            found.append((server->port == f.port ? QStringLiteral("G") : QString::number(server->port)) + u' ' + share);
         }
+        QCOMPARE(found.join(QStringLiteral(", ")), rows);
         quit(window);
     }
 }
@@ -533,7 +491,6 @@ void TestMainWindow::startPortChangeAndStop()
     QVERIFY(taken.listen(QHostAddress(QStringLiteral("127.0.0.2")), f.port));
     QVERIFY(!f.startShare(window.get(), 1));
     ServerItem *item = window->addresses()->getServer(1);
-    QCOMPARE(item->statusCell()->text(), QStringLiteral("0KB"));
     QCOMPARE(f.prompt.asked.size(), 1);
     QVERIFY2(f.prompt.texts().first().startsWith(QStringLiteral("Unable to start the server\n")), qPrintable(f.prompt.texts().first()));
     QVERIFY(f.prompt.texts().first().endsWith(QStringLiteral("\n127.0.0.2:%1").arg(f.port)));
@@ -542,16 +499,13 @@ void TestMainWindow::startPortChangeAndStop()
     QCOMPARE(f.prompt.asked.size(), 1);
     taken.close();
     pressCell(table, 1, 2);
-    QVERIFY(item->webServer->isListening());
     QCOMPARE(get(window->addresses()->getServer(0)->getUrl()), 0);
     QVERIFY(window->sharedContentLabel()->isEnabled());
     const QByteArray before = item->getUrl() + "/hello.txt";
     const quint16 next = freePort();
     f.prompt.answers = {QString::number(next)};
     contextAction(window.get(), 1, QStringLiteral("Change port"));
-    QByteArray body;
-    QCOMPARE(get(item->getUrl() + "/hello.txt", &body), 200);
-    QCOMPARE(body, "hello from the share");
+    QCOMPARE(get(item->getUrl() + "/hello.txt"), 200);
     QCOMPARE(get(before), 0);
     QCOMPARE(table->item(1, 0)->text(), QStringLiteral("http://127.0.0.2:%1").arg(next));
     pressCell(table, 1, 2);
@@ -577,25 +531,27 @@ void TestMainWindow::profileDialog_data()
     const QString noName = QStringLiteral("A profile needs a name.");
     const QString used = QStringLiteral("Used config profile is not removable.");
     const QStringList before = {"Default", "work", "renamed"};
-    const QString e101 = QString(50, QChar(0xe9)) + u'x';
-    QTest::newRow("new: no name") << "new" << 0 << QString() << "" << noName << before << "Default";
-    QTest::newRow("new: .") << "new" << 0 << "." << "" << "A profile cannot be named \".\" or \"..\"." << before << "Default";
-    QTest::newRow("new: a way out of the folder") << "new" << 0 << "../x" << "" << slash << before << "Default";
-    QTest::newRow("new: a tab") << "new" << 0 << "a\tb" << ""
-                                << "A profile name cannot contain control characters." << before << "Default";
-    QTest::newRow("new: 101 bytes") << "new" << 0 << e101 << "" << "A profile name has at most 100 bytes." << before
-                                    << "Default";
-    QTest::newRow("new: the global profile's name") << "new" << 0 << "Default" << "" << taken << before << "Default";
-    QTest::newRow("new: another profile's name") << "new" << 0 << "work" << "" << taken << before << "Default";
-    QTest::newRow("new: the file of a renamed profile") << "new" << 0 << "zold" << ""
-        << "The profile folder holds a file of this name already." << before << "Default";
-    QTest::newRow("new: a name") << "new" << 0 << "office" << "" << "" << before + QStringList{"office"} << "Default";
-    QTest::newRow("new: 100 bytes") << "new" << 0 << e101.chopped(1) << "" << "" << before + QStringList{e101.chopped(1)}
-                                    << "Default";
+    const QStringList removed = {"Default", "renamed"};
+    const QString d = QStringLiteral("Default");
+    const QString e100 = QString(50, QChar(0xe9));
+    const QString control = QStringLiteral("A profile name cannot contain control characters.");
+    const QString tooLong = QStringLiteral("A profile name has at most 100 bytes.");
+    const QString global = QStringLiteral("The global profile is not removable.");
+    QTest::newRow("new: no name") << "new" << 0 << "" << "" << noName << before << d;
+    QTest::newRow("new: .") << "new" << 0 << "." << "" << "A profile cannot be named \".\" or \"..\"." << before << d;
+    QTest::newRow("new: a way out of the folder") << "new" << 0 << "../x" << "" << slash << before << d;
+    QTest::newRow("new: a tab") << "new" << 0 << "a\tb" << "" << control << before << d;
+    QTest::newRow("new: 101 bytes") << "new" << 0 << e100 + u'x' << "" << tooLong << before << d;
+    QTest::newRow("new: the global profile's name") << "new" << 0 << "Default" << "" << taken << before << d;
+    QTest::newRow("new: another profile's name") << "new" << 0 << "work" << "" << taken << before << d;
+    QTest::newRow("new: the file of a renamed profile")
+        << "new" << 0 << "zold" << "" << "The profile folder holds a file of this name already." << before << d;
+    QTest::newRow("new: a name") << "new" << 0 << "office" << "" << "" << before + QStringList{"office"} << d;
+    QTest::newRow("new: 100 bytes") << "new" << 0 << e100 << "" << "" << before + QStringList{e100} << d;
     // Its file is Global.cnf, not the global profile's Global.conf.
-    QTest::newRow("new: Global") << "new" << 0 << "Global" << "" << "" << before + QStringList{"Global"} << "Default";
+    QTest::newRow("new: Global") << "new" << 0 << "Global" << "" << "" << before + QStringList{"Global"} << d;
     QTest::newRow("new: markup and an ampersand") << "new" << 0 << "R&D <b>" << "" << ""
-                                                  << before + QStringList{"R&D <b>"} << "Default";
+                                                  << before + QStringList{"R&D <b>"} << d;
     QTest::newRow("rename: a profile") << "rename" << 1 << "office" << "running" << ""
                                        << QStringList{"Default", "office", "renamed"} << "office";
     // Typing over the global profile's entry renames it and chooses it for the row.
@@ -605,22 +561,19 @@ void TestMainWindow::profileDialog_data()
     QTest::newRow("rename: no name") << "rename" << 1 << "" << "running" << noName << before << "work";
     // The box goes to the entry of a name typed in full: the rename is refused all the same, and
     // the row is not moved to that profile.
-    QTest::newRow("rename: another profile's name") << "rename" << 1 << "Default" << "running" << taken << before
-                                                    << "work";
-    QTest::newRow("rename: the global profile under another's name") << "rename" << 0 << "work" << "running" << taken
-                                                                     << before << "work";
-    const QStringList removed = {"Default", "renamed"};
-    QTest::newRow("remove: an unused profile") << "remove" << 1 << "" << "" << "" << removed << "Default";
-    QTest::newRow("remove: a profile whose file is gone") << "remove" << 1 << "" << "file gone" << "" << removed
-                                                          << "Default";
-    QTest::newRow("remove: the global profile") << "remove" << 0 << "" << ""
-                                                << "The global profile is not removable." << before << "Default";
+    QTest::newRow("rename: another profile's name")
+        << "rename" << 1 << "Default" << "running" << taken << before << "work";
+    QTest::newRow("rename: the global profile under another's name")
+        << "rename" << 0 << "work" << "running" << taken << before << "work";
+    QTest::newRow("remove: an unused profile") << "remove" << 1 << "" << "" << "" << removed << d;
+    QTest::newRow("remove: a profile whose file is gone") << "remove" << 1 << "" << "file gone" << "" << removed << d;
+    QTest::newRow("remove: the global profile") << "remove" << 0 << "" << "" << global << before << d;
     QTest::newRow("remove: a profile of a stopped row") << "remove" << 1 << "" << "row" << used << before << "work";
-    QTest::newRow("remove: a profile of a running server") << "remove" << 1 << "" << "running" << used << before
-                                                           << "work";
+    QTest::newRow("remove: a profile of a running server")
+        << "remove" << 1 << "" << "running" << used << before << "work";
     // The row has another profile by then; the upload was accepted with this one.
-    QTest::newRow("remove: the profile of an upload still arriving") << "remove" << 1 << "" << "upload" << used
-                                                                     << before << "Default";
+    QTest::newRow("remove: the profile of an upload still arriving")
+        << "remove" << 1 << "" << "upload" << used << before << d;
 }
 
 void TestMainWindow::profileDialog()
@@ -705,7 +658,10 @@ void TestMainWindow::profileDialog()
     QCOMPARE(f.prompt.texts().mid(action == QLatin1String("new") ? 1 : 0),
              refusal.isEmpty() ? QStringList() : QStringList{refusal});
     QCOMPARE(stayedOpen, action != QLatin1String("rename") || !refusal.isEmpty());
-    QCOMPARE(profileNames(), names);
+    QStringList held;
+    for (const Configuration *p : std::as_const(Configuration::confList))
+        held.append(p->profileName);
+    QCOMPARE(held, names);
     QCOMPARE(shown, names);
     // Each profile file holds a name shown, and each name shown has its file (a new profile one of
     // its own, copied from the global profile), nothing under a name refused.
@@ -780,17 +736,17 @@ void TestMainWindow::globalSettings()
     HttpClient early;
     QVERIFY(early.connectTo(item->webServer->port));
     QCOMPARE(early.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, "contents of a");
+    // The files of the profile folder, and what the window writes there.
     const auto stored = [] {
-        QByteArray all;
-        for (const QString &name : QDir(Configuration::ConfigDir).entryList(QDir::Files, QDir::Name))
-            all += name.toUtf8() + ": " + TestServer::readFile(Configuration::ConfigDir + name) + '\n';
-        return all;
+        const QString dir = Configuration::ConfigDir;
+        return QDir(dir).entryList(QDir::Files).join(u' ').toUtf8() + TestServer::readFile(dir + QStringLiteral("Global.conf"))
+            + TestServer::readFile(GuiFixture::listIni());
     };
     const QByteArray before = stored();
     bool refused = false;
     f.prompt.dialogs.append([&](QDialog *d) {
         auto *dialog = qobject_cast<ConfigDialog *>(d);
-        showPage(dialog, limitKB > 0 ? 4 : 1);
+        dialog->contents()->setCurrentRow(limitKB > 0 ? 4 : 1);
         if (limitKB > 0) {
             auto *box = dialog->findChild<QSpinBox *>(QStringLiteral("dataLimitKB"));
             box->setFocus();
@@ -917,11 +873,11 @@ void TestMainWindow::passwordQuestion()
 void TestMainWindow::recentFiles_data()
 {
     QTest::addColumn<QStringList>("chosen"); // names of folders in the home folder
-    QTest::addColumn<QStringList>("recent"); // the menu shows them by their names
+    QTest::addColumn<QStringList>("recent"); // the menu's entries: the names, "&" doubled
     QTest::newRow("same path twice") << QStringList{"a", "b", "a"} << QStringList{"a", "b"};
     QTest::newRow("a fifth path drops the oldest") << QStringList{"a", "b", "c", "d", "e"}
                                                    << QStringList{"e", "d", "c", "b"};
-    QTest::newRow("a name with &") << QStringList{"a&b"} << QStringList{"a&b"};
+    QTest::newRow("a name with &") << QStringList{"a&b"} << QStringList{"a&&b"};
 }
 
 void TestMainWindow::recentFiles()
@@ -937,18 +893,15 @@ void TestMainWindow::recentFiles()
         window->browseFolder();
     }
     QStringList expected;
-    QStringList texts;
-    for (const QString &name : recent) {
-        expected.append(f.home.filePath(name));
-        texts.append(QString(name).replace(u'&', QStringLiteral("&&")));
-    }
+    for (const QString &text : recent)
+        expected.append(f.home.filePath(QString(text).replace(QLatin1String("&&"), QLatin1String("&"))));
     QCOMPARE(Configuration::getGlobalConfig()->recentFiles, expected);
     QStringList shown;
     for (QAction *a : window->recentFileActions()) {
         if (a->isVisible())
             shown.append(a->text());
     }
-    QCOMPARE(shown, texts);
+    QCOMPARE(shown, recent);
     quit(window);
     Configuration global;
     QVERIFY(global.load(Configuration::ConfigDir + QStringLiteral("Global.conf")));
@@ -993,7 +946,7 @@ void TestMainWindow::brokenProfiles()
 void TestMainWindow::commandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("display"); // QT_QPA_PLATFORM, DISPLAY; "" for none
+    QTest::addColumn<QString>("display"); // QT_QPA_PLATFORM; "" for none
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("said");    // on the error output
     const QString usage = QStringLiteral("Usage:");
@@ -1002,7 +955,6 @@ void TestMainWindow::commandLine_data()
     QTest::newRow("a headless option without --headless") << QStringList{"--share", "/tmp"}
                                                           << QStringLiteral("offscreen") << 2 << usage;
     QTest::newRow("no display") << QStringList() << QString() << 1 << noDisplay;
-    QTest::newRow("a display that cannot be opened") << QStringList() << QStringLiteral(":") << 1 << noDisplay;
 }
 
 void TestMainWindow::commandLine()
@@ -1013,13 +965,10 @@ void TestMainWindow::commandLine()
     QFETCH(QString, said);
     QTemporaryDir home;
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-        env.remove(QString::fromLatin1(name));
-    if (display == QLatin1String("offscreen"))
+    // Nothing of the test's own display.
+    QProcessEnvironment env;
+    if (!display.isEmpty())
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), display);
-    else if (!display.isEmpty())
-        env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("HOME"), home.path());
     program.setProcessEnvironment(env);
     program.start(TestServer::program(), arguments);
