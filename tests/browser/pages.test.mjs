@@ -1,20 +1,23 @@
 // The folder pages of a headless Tessaly in Chromium, clicked through as a person would. The
 // responsive pages on a phone and on a desktop: browsing (paging, sorting, escaped names,
-// thumbnails, touch targets, dark colours and accessibility), the picture viewer, a page of the
-// share kept from acting for the visitor, changes (uploads, a folder, deleting) with and without
-// JavaScript, and requests of other pages or without the page's token refused without a change.
+// thumbnails, touch targets, dark colours and accessibility), a page of the share kept from
+// acting for the visitor, changes (uploads, a folder, deleting), and requests of other pages or
+// without the page's token refused without a change.
 // The classic pages: sorting, an upload onto a name that exists, a folder made and deleted with
-// the confirm dialog. (Paging, thumbnails and downloads of the classic pages are the C++ tests'.)
+// the confirm dialog; its plain forms are what the responsive pages fall back to without
+// JavaScript. (Paging, thumbnails and downloads of the classic pages are the C++ tests'.)
 
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
-import { Screens, axeSource, bytes, drawPicture, launchBrowser, startServer, submitting, workFolder } from './support.mjs';
+import { Screens, axePath, bytes, drawPicture, launchBrowser, startServer, workFolder } from './support.mjs';
 
 const work = workFolder('responsive');
 const classic = workFolder('classic');
+// Waits for the navigation that `action` starts.
+const submitting = (page, action) => Promise.all([page.waitForNavigation(), action()]);
 const inShare = (...parts) => path.join(work.share, ...parts);
 const local = (...parts) => path.join(work.root, 'local', ...parts);
 const names = (page) => page.$$eval('#files .nm', (all) => all.map((n) => n.textContent));
@@ -27,7 +30,7 @@ before(async () => {
     // The share: Photos, up (one folder per flow that changes it), trap.html and 27 notes of
     // growing size.
     fs.mkdirSync(inShare('Photos', 'Summer <2024>'), { recursive: true });
-    for (const flow of [...Screens.map((s) => s.name), 'nojs'])
+    for (const flow of Screens.map((s) => s.name))
         fs.mkdirSync(inShare('up', flow), { recursive: true });
     for (let i = 0; i < 27; ++i)
         fs.writeFileSync(inShare(`note ${String(i).padStart(2, '0')}.txt`), bytes(100 * (i + 1), i));
@@ -103,25 +106,11 @@ for (const screen of Screens) {
             await page.goto(server.base + 'Photos/');
             const [r, g, b] = (await page.evaluate(() => getComputedStyle(document.body).backgroundColor)).match(/\d+/g);
             assert.ok(+r + +g + +b < 384);
-            await page.addScriptTag({ content: axeSource() });
+            await page.addScriptTag({ path: axePath });
             const found = await page.evaluate(async () => (await window.axe.run()).violations
                 .filter((v) => v.impact === 'serious' || v.impact === 'critical').map((v) => v.id));
             assert.deepEqual(found, []);
             await page.emulateMedia({ colorScheme: 'light' });
-        });
-
-        await t.test('the viewer steps by button and key through the pictures in page order', async () => {
-            const shown = () => page.$eval('dialog.viewer .st > *', (m) => new URL(m.src).pathname);
-            const pictures = (await names(page)).filter((n) => /\.(jpg|png|webp)$/.test(n)).map((n) => `/Photos/${n}`);
-            await page.click(`#files a.o:has-text("${pictures[0].slice(8)}")`);
-            assert.equal(await shown(), pictures[0]);
-            await page.click('dialog.viewer .nx');
-            assert.equal(await shown(), pictures[1]);
-            await page.keyboard.press('ArrowRight');
-            assert.equal(await shown(), pictures[2]);
-            assert.ok(!(await page.isVisible('dialog.viewer .nx')));
-            await page.keyboard.press('Escape');
-            assert.ok(!(await page.isVisible('dialog.viewer[open]')));
         });
 
         await t.test('a page of the share runs without the visitor\'s session', async () => {
@@ -205,22 +194,6 @@ for (const screen of Screens) {
         await context.close();
     });
 }
-
-test('without JavaScript: upload, then delete', async () => {
-    const context = await browser.newContext({ ...Screens[0], javaScriptEnabled: false });
-    const page = await context.newPage();
-    await page.goto(`${server.base}up/nojs/`);
-    await page.click('summary:has-text("Upload")');
-    await page.setInputFiles('form.up input[multiple]', [local('one.txt'), local('two.bin')]);
-    await submitting(page, () => page.click('form.up button'));
-    assert.equal(await page.textContent('.msg'), 'File sent success.');
-    assert.deepEqual(fs.readFileSync(inShare('up', 'nojs', 'two.bin')), bytes(300000, 2));
-    await page.check('#files li:has-text("one.txt") input[type=checkbox]');
-    await submitting(page, () => page.click('.selbar button:has-text("Delete")'));
-    assert.match(await page.textContent('.msg'), /deleted/);
-    assert.ok(!fs.existsSync(inShare('up', 'nojs', 'one.txt')));
-    await context.close();
-});
 
 test('the classic pages', async () => {
     const page = await browser.newPage();
