@@ -10,10 +10,7 @@
 work=$(mktemp -d)
 server=
 cleanup() {
-    if [ -n "$server" ]; then
-        kill "$server" 2>/dev/null || true
-        wait "$server" 2>/dev/null || true
-    fi
+    [ -z "$server" ] || { kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; } || true
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -15,10 +15,7 @@ const require = createRequire(import.meta.url);
 const Chromium = process.env.TESSALY_CHROMIUM || '/usr/bin/chromium';
 const buildDir = process.env.TESSALY_BUILD_DIR;
 
-function skip(reason) {
-    console.log(`SKIPPED: ${reason}`);
-    process.exit(77);
-}
+const skip = (reason) => { console.log(`SKIPPED: ${reason}`); process.exit(77); };
 
 if (!buildDir || !fs.existsSync(path.join(buildDir, 'tessaly')))
     skip('TESSALY_BUILD_DIR does not name a build with the tessaly executable');
@@ -87,10 +84,7 @@ export function launchBrowser() {
 }
 
 // The accessibility checker, for page.addScriptTag().
-export const axeSource = () => fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
-
-// Waits for the navigation that `action` starts.
-export const submitting = (page, action) => Promise.all([page.waitForNavigation(), action()]);
+export const axePath = require.resolve('axe-core/axe.min.js');
 
 // A noisy picture of `type` drawn by the browser, different for each seed.
 export async function drawPicture(page, type, width, height, seed) {

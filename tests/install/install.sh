@@ -15,13 +15,9 @@ appid=org.kestrune.tessaly
 skip_without() {
     local tool
     for tool in "$@"; do
-        if ! command -v "$tool" >/dev/null; then
-            echo "SKIP: $tool is not installed"
-            exit 77
-        fi
+        command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
     done
 }
-mode_of() { stat -c %a "$1"; }
 # quietly COMMAND...: runs COMMAND, showing its output only when it fails
 quietly() { "$@" > "$work/command.log" 2>&1 || { cat "$work/command.log"; return 1; }; }
 
@@ -42,14 +38,10 @@ serve() {
     check "  ends on SIGTERM with exit code 0" stop_server
 
     start_server "$root/bin/tessaly" --share "$work/share" --https
-    check "  speaks HTTPS" grep -q '^https://127\.0\.0\.1:[0-9]*/$' <<< "$url"
     check "  serves a file over HTTPS" test "$(curl -sS -k --max-time 10 "${url}a.txt")" = "contents of a"
-    check "  with the user's own key pair, mode 600" test "$(mode_of "$HOME/.kestrune/ssl.pem")" = 600
+    check "  with the user's own key pair, mode 600" test "$(stat -c %a "$HOME/.kestrune/ssl.pem")" = 600
     check "  ends on SIGTERM with exit code 0" stop_server
-    if [ "$failures" -ne 0 ]; then
-        echo "--- server errors"
-        cat "$work/server.err"
-    fi
+    [ "$failures" -eq 0 ] || { echo "--- server errors"; cat "$work/server.err"; }
 }
 
 # layout ROOT PREFIX: the installed files under ROOT, for a program that runs from PREFIX
@@ -58,8 +50,7 @@ layout() {
     check "bin/tessaly is installed" test -x "$root/bin/tessaly"
     check "the data is in share/tessaly/" test -f "$root/share/tessaly/img/folder.png" -a \
         -f "$root/share/tessaly/lang/C/lang.qm" -a -f "$root/share/tessaly/lang/C/login.html"
-    check "no key pair is installed" test -z "$(find "$root" -name '*.pem')"
-    check "no translation source is installed" test -z "$(find "$root" -name '*.ts')"
+    check "no key pair and no translation source is installed" test -z "$(find "$root" -name '*.pem' -o -name '*.ts')"
     check "nothing next to the program" test "$(ls "$root/bin")" = tessaly
     check "the desktop entry" test -f "$root/share/applications/$appid.desktop"
     check "the icons of the menu" test -f "$root/share/icons/hicolor/48x48/apps/$appid.png" -a \
@@ -82,9 +73,8 @@ deb)
     check "cpack makes a .deb" quietly cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/pkg"
     deb=$(find "$work/pkg" -maxdepth 1 -name 'tessaly_*.deb' | head -n 1)
     [ -n "$deb" ] || { echo "FAIL  no tessaly_*.deb"; exit 1; }
-    echo "package $(basename "$deb")"
     depends=$(dpkg-deb -f "$deb" Depends)
-    echo "Depends: $depends"
+    echo "$(basename "$deb"), Depends: $depends"
     for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libssl3; do
         check "  depends on $lib" grep -qxF "$lib" < <(tr ',' '\n' <<< "$depends" | sed 's/^ *//; s/ .*//')
     done
