@@ -56,7 +56,6 @@ class TestFolderActions : public QObject
 
 private slots:
     void init();
-    void cleanup();
 
     void forms_data();
     void forms();
@@ -73,17 +72,13 @@ private:
 
 void TestFolderActions::init()
 {
+    client.reset();
+    web.reset();
     web = std::make_unique<TestServer>();
     web->config.maxConnections = 30;
     web->config.showImages = CheckState::Off;
     QVERIFY(web->start());
     client = std::make_unique<HttpClient>(web->port(), HttpClient::Browser);
-}
-
-void TestFolderActions::cleanup()
-{
-    client.reset();
-    web.reset();
 }
 
 void TestFolderActions::forms_data()
@@ -94,13 +89,14 @@ void TestFolderActions::forms_data()
     QTest::addColumn<QByteArray>("form"); // a=upfm: the launch file, a=upm: the applet page
     QTest::addColumn<QByteArrayList>("pieces"); // in the head or body; LOCAL: this listener, COOKIE: the session
 
+    const auto row = [](const char *name, const QByteArray &target, const QByteArray &host, const QByteArray &user,
+                        const QByteArray &form, const QByteArrayList &pieces) {
+        QTest::newRow(name) << target << host << user << form << pieces;
+    };
     const QByteArray html = "Content-Type: text/html; charset=UTF-8\r\n";
-    QTest::addRow("upload, plus") << QByteArray("/a+b") << QByteArray("h") << QByteArray() << QByteArray("a=up")
-                                  << QByteArrayList{html, "<h2>Send file to /a b</h2>"};
-    QTest::addRow("upload, markup") << QByteArray("/%3Cx%3E%26") << QByteArray("h") << QByteArray() << QByteArray("a=up")
-                                    << QByteArrayList{"<h2>Send file to /&lt;x&gt;&amp;</h2>"};
-    QTest::addRow("new folder, markup") << QByteArray("/%22%3E") << QByteArray("h") << QByteArray() << QByteArray("a=cf")
-                                        << QByteArrayList{"<h2>Create new folder in /&quot;&gt;</h2>"};
+    row("upload, plus", "/a+b", "h", "", "a=up", {html, "<h2>Send file to /a b</h2>"});
+    row("upload, markup", "/%3Cx%3E%26", "h", "", "a=up", {"<h2>Send file to /&lt;x&gt;&amp;</h2>"});
+    row("new folder, markup", "/%22%3E", "h", "", "a=cf", {"<h2>Create new folder in /&quot;&gt;</h2>"});
     const auto launch = [](const QByteArray &base, const QByteArray &args) {
         return QByteArrayList{"Content-Type: application/x-java-jnlp-file; charset=UTF-8\r\n",
                               "Content-Disposition: attachment; filename=\"filemanager.jnlp\"\r\n",
@@ -111,24 +107,20 @@ void TestFolderActions::forms_data()
         return QByteArrayList{html, "<a href=\"" + back + "\"><-Back</a>",
                               "<param name=Cookie value=\"COOKIE\">" + params + "Java not supported"};
     };
-    const QByteArray file = "a=upfm";
-    QTest::addRow("root") << QByteArray("/") << QByteArray("example.org:8080") << QByteArray() << file
-                          << launch("http://example.org:8080/", {});
-    QTest::addRow("/Music/ gets a second slash") << QByteArray("/Music/") << QByteArray("[::1]:80") << QByteArray()
-        << file << launch("http://[::1]:80/", "<argument>Path=/Music//</argument>");
-    QTest::addRow("markup in the path") << QByteArray("/%3Cx%3E%26") << QByteArray("h") << QByteArray() << file
-                                        << launch("http://h/", "<argument>Path=/&lt;x&gt;&amp;/</argument>");
+    row("root", "/", "example.org:8080", "", "a=upfm", launch("http://example.org:8080/", {}));
+    row("/Music/ gets a second slash", "/Music/", "[::1]:80", "", "a=upfm",
+        launch("http://[::1]:80/", "<argument>Path=/Music//</argument>"));
+    row("markup in the path", "/%3Cx%3E%26", "h", "", "a=upfm",
+        launch("http://h/", "<argument>Path=/&lt;x&gt;&amp;/</argument>"));
     // An open share refuses such names before; behind a password they come this far.
-    QTest::addRow("markup in the host") << QByteArray("/") << QByteArray("h\"><x a=\"") << QByteArray("anna:x") << file
-                                        << launch("http://LOCAL/", "<argument>Aut=anna:x</argument>");
-    QTest::addRow("no host") << QByteArray("/") << QByteArray() << QByteArray() << file << launch("http://LOCAL/", {});
-    QTest::addRow("basic credentials") << QByteArray("/") << QByteArray("h") << QByteArray("anna:a&b") << file
-                                       << launch("http://h/", "<argument>Aut=anna:a&amp;b</argument>");
-    QTest::addRow("applet page, plus and markup") << QByteArray("/a+%22%3Cb%3E") << QByteArray("h") << QByteArray()
-        << QByteArray("a=upm") << applet("/a%20%22%3Cb%3E", "<param name=Path value=\"/a &quot;&lt;b&gt;/\">");
-    QTest::addRow("applet page, basic credentials") << QByteArray("/Music") << QByteArray("h") << QByteArray("anna:s\"3<")
-        << QByteArray("a=upm")
-        << applet("/Music", "<param name=Path value=\"/Music/\"><param name=Aut value=\"anna:s&quot;3&lt;\">");
+    row("markup in the host", "/", "h\"><x a=\"", "anna:x", "a=upfm",
+        launch("http://LOCAL/", "<argument>Aut=anna:x</argument>"));
+    row("no host", "/", "", "", "a=upfm", launch("http://LOCAL/", {}));
+    row("basic credentials", "/", "h", "anna:a&b", "a=upfm", launch("http://h/", "<argument>Aut=anna:a&amp;b</argument>"));
+    row("applet page, plus and markup", "/a+%22%3Cb%3E", "h", "", "a=upm",
+        applet("/a%20%22%3Cb%3E", "<param name=Path value=\"/a &quot;&lt;b&gt;/\">"));
+    row("applet page, basic credentials", "/Music", "h", "anna:s\"3<", "a=upm",
+        applet("/Music", "<param name=Path value=\"/Music/\"><param name=Aut value=\"anna:s&quot;3&lt;\">"));
 }
 
 void TestFolderActions::forms()
@@ -188,24 +180,22 @@ void TestFolderActions::archive_data()
     all += QStringList{"a.txt 1", "big.bin 100000", "日本/ 0", "日本/ä ö.txt 6"};
     const auto named = [](const QByteArray &name) { return "attachment; filename=\"" + name + ".zip\""; };
 
-    QTest::addRow("a folder") << QByteArray("/Photos/?a=zip") << QByteArray("200") << named("Photos") << photos << 0;
-    QTest::addRow("the shared folder, named after the share") << QByteArray("/?a=zip") << QByteArray("200")
-                                                              << named("share") << all << 0;
-    QTest::addRow("names outside Latin-1") << QByteArray("/%E6%97%A5%E6%9C%AC/?a=zip") << QByteArray("200")
-        << QByteArray("attachment; filename=\"??.zip\"; filename*=UTF-8''%E6%97%A5%E6%9C%AC.zip")
-        << QStringList{"ä ö.txt 6"} << 0;
-    QTest::addRow("a selection") << QByteArray("/?a=zip&n=a.txt&n=Photos&n=a.txt") << QByteArray("200")
-                                 << named("share") << (QStringList{"Photos/ 0"} + all.mid(2, 5) + QStringList{"a.txt 1"})
-                                 << 0;
-    QTest::addRow("more than 65,535 entries") << QByteArray("/many/?a=zip") << QByteArray("200") << named("many")
-                                              << QStringList() << 65536;
-    QTest::addRow("a name with a slash") << QByteArray("/?a=zip&n=Photos%2F1.jpg") << QByteArray("400") << QByteArray()
-                                         << QStringList() << 0;
-    QTest::addRow("the parent") << QByteArray("/Photos/?a=zip&n=..") << QByteArray("400") << QByteArray()
-                                << QStringList() << 0;
-    QTest::addRow("a name that is not there") << QByteArray("/?a=zip&n=a.txt&n=none") << QByteArray("404")
-                                              << QByteArray() << QStringList() << 0;
+    const auto row = [](const char *name, const QByteArray &target, const QByteArray &status,
+                        const QByteArray &disposition = {}, const QStringList &entries = {}, int emptyFiles = 0) {
+        QTest::newRow(name) << target << status << disposition << entries << emptyFiles;
+    };
+    row("a folder", "/Photos/?a=zip", "200", named("Photos"), photos);
+    row("the shared folder, named after the share", "/?a=zip", "200", named("share"), all);
+    row("names outside Latin-1", "/%E6%97%A5%E6%9C%AC/?a=zip", "200",
+        "attachment; filename=\"??.zip\"; filename*=UTF-8''%E6%97%A5%E6%9C%AC.zip", {"ä ö.txt 6"});
+    row("a selection", "/?a=zip&n=a.txt&n=Photos&n=a.txt", "200", named("share"),
+        QStringList{"Photos/ 0"} + all.mid(2, 5) + QStringList{"a.txt 1"});
+    row("more than 65,535 entries", "/many/?a=zip", "200", named("many"), {}, 65536);
+    row("a name with a slash", "/?a=zip&n=Photos%2F1.jpg", "400");
+    row("the parent", "/Photos/?a=zip&n=..", "400");
+    row("a name that is not there", "/?a=zip&n=a.txt&n=none", "404");
 }
+
 QStringList TestFolderActions::readArchive(const QByteArray &url, const QString &zip)
 {
     QProcess python;

@@ -191,6 +191,12 @@ void TestFolderPage::page_data()
     row("new folder dot dot", "", {"POST / a=cfd&f=.."}, {failed});
     row("new folder climbing out", "", {"POST / a=cfd&f=..%2F..%2Fescaped"}, {failed});
     row("new folder with a slash", "", {"POST / a=cfd&f=x%2Fy"}, {failed});
+    // Uploads on one connection, one answer each. After a page link, the upload form posts to
+    // "/?a=p&p=1": still an upload. A refused one leaves its body unread: the answer closes.
+    row("uploads on one connection", "", {"UPLOAD /Photos one.txt", "UPLOAD /?a=p&p=1 two.txt", "UPLOAD / two.txt"},
+        {message("File sent success."), "<td><b><a href=\"/\">../Photos</a></b></td>",
+         message("File send failed: File exists"), "Connection: close\r\n"},
+        {}, {"Photos/one.txt", "two.txt"});
 
     // Changes on the responsive page that another page cannot make: the token is the session's.
     const auto note = [](const QByteArray &text) { return "<p class=\"msg\" role=\"status\">" + text + "</p>"; };
@@ -300,6 +306,7 @@ void TestFolderPage::page()
         // A file refused before its body: the server ends the connection after its answer.
         if (reply.header("Connection") == "close")
             client.waitClosed();
+        QCOMPARE(client.received, QByteArray());
         answers += reply.head + reply.body;
     }
     for (const QByteArray &piece : present)
