@@ -199,7 +199,8 @@ void tst_PropFind::requests()
     const HttpReply listed = s.request("PROPFIND", target, {"Depth: 0"});
     for (const QByteArray &fact : after) {
         if (fact.startsWith('@'))
-            QCOMPARE(QFileInfo(s.path(QString::fromUtf8(target))).lastModified().toSecsSinceEpoch(), fact.mid(1).toLongLong());
+            QCOMPARE(QFileInfo(s.path(QString::fromUtf8(target))).lastModified().toSecsSinceEpoch(),
+                     fact.mid(1).toLongLong());
         else
             QVERIFY2(listed.body.contains(fact.mid(fact.startsWith('!'))) != fact.startsWith('!'), listed.body.constData());
     }
