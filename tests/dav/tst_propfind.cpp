@@ -1,40 +1,88 @@
+#include "requests.h"
 #include "testserver.h"
 
+#include "server/serverthread.h"
+#include "web/mfind.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 // PROPFIND and PROPPATCH over a real connection: which items a request describes,
-// the properties asked for, and what PROPPATCH stores and sets.
+// the properties asked for, and what PROPPATCH stores and sets; and the applet's listing
+// service, PROPFIND for the client that calls itself mc: plain CR LF records, byte for byte.
 class tst_PropFind : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void described_data();
-    void described();
-    void refused_data();
-    void refused();
-    void named_data();
-    void named();
-    void foldersHidden();
+    void requests_data();
+    void requests();
     void httpsHrefs();
-    void proppatch_data();
-    void proppatch();
-    void deadPropertiesTravel_data();
-    void deadPropertiesTravel();
+    void listing_data();
+    void listing();
+    void listingOfManyFilesGoesOutInSlices();
 
 private:
-    // The hrefs of a multistatus document with the server's base URL taken off.
-    QStringList hrefs(const QByteArray &body) const;
-
     TestServer s;
 };
 
 namespace {
-// Tue, 5 Jan 2010 14:03:07 GMT
-constexpr qint64 January5 = 1262700187;
+const QByteArray Multi = "207 Multi-Status";
+const QByteArray Date = "<D:getlastmodified>Tue, 05 Jan 2010 14:03:07 GMT</D:getlastmodified>";
+
+// needles: in the answer, in this order ("!text": nowhere in it); hrefs: every href of the answer,
+// the listener's URL taken off (not looked at when empty); after: in an allprop PROPFIND of the
+// target afterwards ("!text": not in it; "@N": the modification time is N); folders: the
+// profile's showFolders.
+void row(const char *name, const QByteArray &request, const QByteArrayList &headers, const QByteArray &body,
+         const QByteArray &status, const QByteArrayList &needles, const QStringList &hrefs = {},
+         const QByteArrayList &after = {}, bool folders = true)
+{
+    QTest::newRow(name) << request << headers << body << status << needles << hrefs << after << folders;
+}
+
+QByteArray propfind(const QByteArray &ask)
+{
+    return "<D:propfind xmlns:D=\"DAV:\">" + ask + "</D:propfind>";
+}
+
+QByteArray update(const QByteArray &instructions)
+{
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:propertyupdate xmlns:D=\"DAV:\" xmlns:t=\"urn:t\" "
+           "xmlns:Z=\"urn:schemas-microsoft-com:\">"
+           + instructions + "</D:propertyupdate>";
+}
+
+QByteArray set(const QByteArray &properties)
+{
+    return "<D:set><D:prop>" + properties + "</D:prop></D:set>";
+}
+
+// 2010-01-01 12:00:00 UTC, 14:00 at UTC+2.
+constexpr qint64 Noon = 1262347200;
+// 13:02:05 UTC, 15:02:05 at UTC+2.
+constexpr qint64 Later = Noon + 3725;
+const QByteArray N = QByteArray::number(Noon);
+const QByteArray L = QByteArray::number(Later);
+
+QByteArray file(const QByteArray &path, const QByteArray &size, const QByteArray &time)
+{
+    return path + "\r\n" + size + "\r\n" + time + "\r\n\r\n";
+}
+
+QByteArray folder(const QByteArray &path)
+{
+    return path + "/\r\n" + N + "\r\n";
+}
 } // namespace
 
 void tst_PropFind::initTestCase()
@@ -45,175 +93,172 @@ void tst_PropFind::initTestCase()
     QVERIFY(s.write(QStringLiteral("docs/.hidden"), "h"));
     QVERIFY(s.write(QString::fromUtf8("docs/sub/\xc3\xa9t\xc3\xa9 #1.txt"), "ete"));
     QVERIFY(s.write(QStringLiteral("Tom & Jerry.mp3"), "x"));
-    QVERIFY(s.setModified(QStringLiteral("docs/a.txt"), January5));
-    QVERIFY(s.setModified(QStringLiteral("docs/sub"), January5));
+    QVERIFY(s.setModified(QStringLiteral("docs/a.txt"), 1262700187));
+    QVERIFY(s.setModified(QStringLiteral("docs/sub"), 1262700187));
     // What the server keeps to itself is never listed: the profile folder in the share.
     QVERIFY(s.mkdir(QStringLiteral("docs/.kestrune")));
     Configuration::ConfigDir = s.path(QStringLiteral("docs/.kestrune/"));
-}
-
-QStringList tst_PropFind::hrefs(const QByteArray &body) const
-{
-    QStringList out;
-    static const QRegularExpression href(QStringLiteral("<(?:\\w+:)?href>([^<]*)</"));
-    auto it = href.globalMatch(QString::fromUtf8(body));
-    const QString base = QString::fromLatin1(s.base());
-    while (it.hasNext()) {
-        QString h = it.next().captured(1);
-        out.append(h.startsWith(base) ? h.mid(base.size()) : h);
+    // Picture references are the thumbnail manager's; here every reference line is empty.
+    s.config.showImages = CheckState::Off;
+    QVERIFY(s.write(QStringLiteral("Photos/a.jpg"), QByteArray(100000, 'a')));
+    QVERIFY(s.write(QStringLiteral("Photos/b.JPG"), QByteArray(500, 'b')));
+    QVERIFY(s.write(QStringLiteral("Photos/.hid"), "h"));
+    QVERIFY(s.write(QStringLiteral("Photos/Old/c.txt"), "0123456789"));
+    QVERIFY(s.write(QStringLiteral("Photos/bad\nname.txt"), "lf"));
+    QVERIFY(s.write(QStringLiteral("Photos/cr\rname.txt"), "cr"));
+    QFile big(s.path(QStringLiteral("Photos/big.bin")));
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    QVERIFY(big.resize(qint64(3) << 30)); // sparse: no disk space used
+    big.close();
+    QVERIFY(QFile::link(s.path(QStringLiteral("Photos")), s.path(QStringLiteral("Photos/loop"))));
+    // Patterns are not regular expressions, and are matched without going back and forth.
+    for (int length = 100; length <= 250; ++length) {
+        QVERIFY(s.write(QStringLiteral("Long/") + QString(length, u'a'), "x"));
+        QVERIFY(s.write(QStringLiteral("Long/A") + QString(length, u'a'), "x"));
     }
-    return out;
+    for (const char *name : {"Pat/ababa", "Pat/a[x", "Pat/a.(b)+.txt"})
+        QVERIFY(s.write(QString::fromLatin1(name), "x") && s.setModified(QString::fromLatin1(name), Noon));
+    for (const char *name : {"Photos/b.JPG", "Photos/.hid", "Photos/Old/c.txt", "Photos/Old", "Photos/big.bin",
+                             "Photos/bad\nname.txt", "Photos/cr\rname.txt", "Photos"})
+        QVERIFY(s.setModified(QString::fromUtf8(name), Noon));
+    QVERIFY(s.setModified(QStringLiteral("Photos/a.jpg"), Later));
 }
 
-void tst_PropFind::described_data()
+void tst_PropFind::requests_data()
 {
-    QTest::addColumn<QByteArray>("target");
-    QTest::addColumn<QByteArray>("depth"); // empty: no Depth header
-    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QByteArray>("request"); // method and target
+    QTest::addColumn<QByteArrayList>("headers");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QByteArrayList>("needles");
+    QTest::addColumn<QStringList>("hrefs");
+    QTest::addColumn<QByteArrayList>("after");
+    QTest::addColumn<bool>("folders");
 
+    const QByteArrayList d0 = {"Depth: 0"}, d1 = {"Depth: 1"};
     const QString tom = QStringLiteral("/Tom%20&amp;%20Jerry.mp3");
     // Hidden entries too: what a client stored, it finds again.
     const QStringList docsEntries = {QStringLiteral("/docs/.hidden"), QStringLiteral("/docs/B.txt"),
                                      QStringLiteral("/docs/a.txt"), QStringLiteral("/docs/sub")};
-    QTest::addRow("root, Depth 0") << QByteArray("/") << QByteArray("0") << QStringList{"/"};
-    QTest::addRow("root, Depth 1: itself first") << QByteArray("/") << QByteArray("1")
-                                                << QStringList{"/", tom, "/docs"};
-    QTest::addRow("root, no Depth: its entries") << QByteArray("/") << QByteArray() << QStringList{tom, "/docs"};
-    QTest::addRow("folder, Depth 1: itself first")
-        << QByteArray("/docs") << QByteArray("1") << (QStringList{"/docs"} + docsEntries);
-    QTest::addRow("folder, no Depth: itself") << QByteArray("/docs") << QByteArray() << QStringList{"/docs"};
-    QTest::addRow("folder/, no Depth: its entries") << QByteArray("/docs/") << QByteArray() << docsEntries;
-    QTest::addRow("folder/, Depth 0: one slash stripped") << QByteArray("/docs/") << QByteArray("0")
-                                                          << QStringList{"/docs"};
-    QTest::addRow("encoded names") << QByteArray("/docs/sub") << QByteArray("1")
-                                   << QStringList{"/docs/sub", "/docs/sub/%C3%A9t%C3%A9%20%231.txt"};
-    QTest::addRow("encoded request path") << QByteArray("/Tom%20%26%20Jerry.mp3") << QByteArray("1")
-                                          << QStringList{tom};
-}
+    row("root, Depth 0", "PROPFIND /", d0, {}, Multi, {}, {"/"});
+    row("root, no Depth: its entries", "PROPFIND /", {}, {}, Multi, {}, {"/Long", "/Pat", "/Photos", tom, "/docs", "/p"});
+    row("root without folders", "PROPFIND /", d1, {}, Multi, {}, {"/", tom}, {}, false);
+    row("folder, Depth 1: itself first", "PROPFIND /docs", d1, {}, Multi, {}, QStringList{"/docs"} + docsEntries);
+    row("folder, no Depth: itself", "PROPFIND /docs", {}, {}, Multi, {}, {"/docs"});
+    row("folder/, no Depth: its entries", "PROPFIND /docs/", {}, {}, Multi, {}, docsEntries);
+    row("folder/, Depth 0: one slash stripped", "PROPFIND /docs/", d0, {}, Multi, {}, {"/docs"});
+    row("encoded names", "PROPFIND /docs/sub", d1, {}, Multi, {},
+        {"/docs/sub", "/docs/sub/%C3%A9t%C3%A9%20%231.txt"});
+    row("encoded request path", "PROPFIND /Tom%20%26%20Jerry.mp3", d1, {}, Multi, {}, {tom});
 
-void tst_PropFind::described()
-{
-    QFETCH(QByteArray, target);
-    QFETCH(QByteArray, depth);
-    QFETCH(QStringList, expected);
-
-    QList<QByteArray> headers;
-    if (!depth.isEmpty())
-        headers.append("Depth: " + depth);
-    const HttpReply r = s.request("PROPFIND", target, headers);
-    QVERIFY(r.complete);
-    QCOMPARE(r.status, QByteArray("207 Multi-Status"));
-    QCOMPARE(r.header("Content-Type"), QByteArray("text/xml; charset=\"utf-8\""));
-    QCOMPARE(hrefs(r.body), expected);
-}
-
-void tst_PropFind::refused_data()
-{
-    QTest::addColumn<QByteArray>("target");
-    QTest::addColumn<QByteArray>("depth");
-    QTest::addColumn<QByteArray>("requestBody");
-    QTest::addColumn<QByteArray>("status");
-    QTest::addColumn<QByteArray>("answer"); // in the body, with Content-Type text/xml; empty: no body
-
-    const QByteArray none;
-    QTest::addRow("missing name") << QByteArray("/nothing") << QByteArray("1") << none
-                                  << QByteArray("404 Not Found") << none;
-    QTest::addRow("file named with a slash") << QByteArray("/docs/a.txt/") << none << none
-                                             << QByteArray("404 Not Found") << none;
+    row("missing name", "PROPFIND /nothing", d1, {}, "404 Not Found", {});
+    row("file named with a slash", "PROPFIND /docs/a.txt/", {}, {}, "404 Not Found", {});
     // The whole tree is walked by the client, one folder at a time (RFC 4918 9.1).
-    const QByteArray finite = "<D:error xmlns:D=\"DAV:\"><D:propfind-finite-depth/></D:error>";
-    QTest::addRow("Depth infinity") << QByteArray("/docs") << QByteArray("infinity") << none
-                                    << QByteArray("403 Forbidden") << finite;
-    QTest::addRow("Depth Infinity, a file") << QByteArray("/docs/a.txt") << QByteArray("Infinity") << none
-                                            << QByteArray("403 Forbidden") << finite;
+    const QByteArrayList finite = {"<D:error xmlns:D=\"DAV:\"><D:propfind-finite-depth/></D:error>"};
+    row("Depth infinity", "PROPFIND /docs", {"Depth: infinity"}, {}, "403 Forbidden", finite);
+    row("Depth Infinity, a file", "PROPFIND /docs/a.txt", {"Depth: Infinity"}, {}, "403 Forbidden", finite);
     // A body that is not a propfind document is refused, never taken as allprop.
-    QTest::addRow("another document") << QByteArray("/docs") << QByteArray("0")
-                                      << QByteArray("<propfind xmlns=\"urn:other\"><allprop/></propfind>")
-                                      << QByteArray("400 Bad Request") << none;
-    QTest::addRow("propfind asking nothing") << QByteArray("/docs") << QByteArray("0")
-                                             << QByteArray("<propfind xmlns=\"DAV:\"/>")
-                                             << QByteArray("400 Bad Request") << none;
+    row("another document", "PROPFIND /docs", d0, "<propfind xmlns=\"urn:other\"><allprop/></propfind>",
+        "400 Bad Request", {});
+    row("propfind asking nothing", "PROPFIND /docs", d0, "<propfind xmlns=\"DAV:\"/>", "400 Bad Request", {});
+
+    // What was found comes before the 200 status, what was not before the 404 one.
+    const QByteArray ok = "<D:status>HTTP/1.1 200 OK</D:status>", none = "<D:status>HTTP/1.1 404 Not Found";
+    row("a time and a size", "PROPFIND /docs/a.txt", d0,
+        propfind("<D:prop><D:getcontentlength/><D:getlastmodified/></D:prop>"), Multi,
+        {"<D:getcontentlength>5</D:getcontentlength>", Date, ok, "!404 Not Found"});
+    // The room on the file system, for folders (RFC 4331): Finder shows it.
+    row("quota of a folder", "PROPFIND /docs", d0,
+        propfind("<D:prop><D:quota-available-bytes/><D:quota-used-bytes/></D:prop>"), Multi,
+        {"<D:quota-available-bytes>", "</D:quota-available-bytes><D:quota-used-bytes>", ok, "!404 Not Found"});
+    row("allprop of a folder", "PROPFIND /docs", d0, propfind("<D:allprop/>"), Multi,
+        {"<D:resourcetype><D:collection/></D:resourcetype>", "<D:supportedlock><D:lockentry>", ok});
+    row("allprop with include", "PROPFIND /docs/a.txt", d0,
+        propfind("<D:allprop/><D:include><D:resourcetype/><D:quota-used-bytes/></D:include>"), Multi,
+        {Date, "<D:getcontentlength>5</D:getcontentlength>", "<D:resourcetype/>", ok,
+         "<D:prop><D:quota-used-bytes/></D:prop>", none});
+
+    const QByteArray p = "PROPPATCH /p/patched.txt";
+    const QByteArray a = set("<t:a>first</t:a>");
+    const QByteArray stored = "<t:a xmlns=\"\" xmlns:D=\"DAV:\" xmlns:t=\"urn:t\" xmlns:Z=\"urn:schemas-microsoft-com:\">";
+    const QByteArray href = "<D:href>http://127.0.0.1:PORT/p/patched.txt</D:href>";
+    const auto st = [](const char *status) { return "HTTP/1.1 " + QByteArray(status) + "</D:status>"; };
+    row("a dead property", p, {}, update(a), Multi, {href, st("200 OK")}, {}, {stored + "first</t:a>", "@1000000000"});
+    // The times clients keep: HTTP dates, and rclone's seconds.
+    row("getlastmodified sets the time", p, {}, update(set(Date)), Multi, {st("200 OK")}, {},
+        {"@1262700187", "Tue, 05 Jan 2010 14:03:07 GMT"});
+    row("lastmodified in seconds", p, {}, update(set("<D:lastmodified>1262700187</D:lastmodified>")), Multi,
+        {st("200 OK")}, {}, {"@1262700187"});
+    row("Win32 times and attributes", p, {},
+        update(set("<Z:Win32CreationTime>Mon, 04 Jan 2010 10:00:00 GMT</Z:Win32CreationTime>"
+                   "<Z:Win32LastAccessTime>Tue, 05 Jan 2010 14:03:07 GMT</Z:Win32LastAccessTime>"
+                   "<Z:Win32LastModifiedTime>Tue, 05 Jan 2010 14:03:07 GMT</Z:Win32LastModifiedTime>"
+                   "<Z:Win32FileAttributes>00000020</Z:Win32FileAttributes>")),
+        Multi, {st("200 OK"), st("200 OK"), st("200 OK"), st("200 OK")}, {},
+        {"@1262700187", ">00000020</Z:Win32FileAttributes>", ">Mon, 04 Jan 2010 10:00:00 GMT</Z:"});
+    // All or nothing: one refused property leaves everything as it was.
+    row("protected getetag", p, {}, update(a + set("<D:getetag>\"x\"</D:getetag>")), Multi,
+        {st("424 Failed Dependency"), st("403 Forbidden"), "<D:cannot-modify-protected-property/>", "!200 OK"}, {},
+        {"!</t:a>", "@1000000000"});
+    row("a time that is none", p, {}, update(set("<D:getlastmodified>soon</D:getlastmodified>") + a), Multi,
+        {st("409 Conflict"), st("424 Failed Dependency"), "!200 OK"}, {}, {"!</t:a>", "@1000000000"});
+    // The file system refuses a name of more than 255 bytes: what was stored before is undone.
+    const QByteArray longName = "<l xmlns=\"urn:" + QByteArray(300, 'l') + "\">x</l>";
+    row("refused by the file system", p, {}, update(a + set(Date + longName)), Multi,
+        {st("424 Failed Dependency"), st("424 Failed Dependency"), st("507 Insufficient Storage"), "!200 OK"}, {},
+        {"!</t:a>", "!</l>", "@1000000000"});
+    row("PROPPATCH of a folder", "PROPPATCH /p/d", {}, update(set("<t:f>folder</t:f>")), Multi, {st("200 OK")}, {},
+        {">folder</t:f>"});
+    row("no instructions", p, {}, update(QByteArray()), "400 Bad Request", {});
+    row("PROPPATCH another document", p, {}, propfind("<D:allprop/>"), "400 Bad Request", {});
 }
 
-void tst_PropFind::refused()
+void tst_PropFind::requests()
 {
-    QFETCH(QByteArray, target);
-    QFETCH(QByteArray, depth);
-    QFETCH(QByteArray, requestBody);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArrayList, headers);
+    QFETCH(QByteArray, body);
     QFETCH(QByteArray, status);
-    QFETCH(QByteArray, answer);
+    QFETCH(QByteArrayList, needles);
+    QFETCH(QStringList, hrefs);
+    QFETCH(QByteArrayList, after);
+    QFETCH(bool, folders);
 
-    const HttpReply r = s.request("PROPFIND", target, depth.isEmpty() ? QList<QByteArray>() : QList{"Depth: " + depth},
-                                  requestBody);
+    // A new file each time: its properties go with the old one.
+    QFile::remove(s.path(QStringLiteral("p/patched.txt")));
+    QVERIFY(s.write(QStringLiteral("p/patched.txt"), "p"));
+    QVERIFY(s.setModified(QStringLiteral("p/patched.txt"), 1000000000));
+    QVERIFY(s.mkdir(QStringLiteral("p/d")));
+    s.config.showFolders = folders ? CheckState::On : CheckState::Off;
+    const QByteArray target = request.mid(request.indexOf(' ') + 1);
+    const HttpReply r = s.request(request.left(request.indexOf(' ')), target, headers, body);
+    s.config.showFolders = CheckState::On;
     QVERIFY(r.complete);
     QCOMPARE(r.status, status);
-    QVERIFY2(answer.isEmpty() ? r.body.isEmpty() : r.body.contains(answer), r.body.constData());
-    QCOMPARE(r.header("Content-Type").isNull(), answer.isEmpty());
-}
-
-void tst_PropFind::named_data()
-{
-    QTest::addColumn<QByteArray>("target");
-    QTest::addColumn<QByteArray>("ask"); // inside D:propfind
-    QTest::addColumn<QByteArrayList>("found"); // in the 200 propstat, in this order
-    QTest::addColumn<QByteArrayList>("missing"); // in the 404 propstat; empty: there is none
-
-    const QByteArray date = "<D:getlastmodified>Tue, 05 Jan 2010 14:03:07 GMT</D:getlastmodified>";
-    QTest::addRow("a time and a size") << QByteArray("/docs/a.txt")
-                                       << QByteArray("<D:prop><D:getcontentlength/><D:getlastmodified/></D:prop>")
-                                       << QByteArrayList{"<D:getcontentlength>5</D:getcontentlength>", date}
-                                       << QByteArrayList{};
-    // The room on the file system, for folders (RFC 4331): Finder shows it.
-    QTest::addRow("quota of a folder")
-        << QByteArray("/docs") << QByteArray("<D:prop><D:quota-available-bytes/><D:quota-used-bytes/></D:prop>")
-        << QByteArrayList{"<D:quota-available-bytes>", "</D:quota-available-bytes><D:quota-used-bytes>"}
-        << QByteArrayList{};
-    QTest::addRow("allprop of a folder") << QByteArray("/docs") << QByteArray("<D:allprop/>")
-                                         << QByteArrayList{"<D:resourcetype><D:collection/></D:resourcetype>",
-                                                           "<D:supportedlock><D:lockentry>"}
-                                         << QByteArrayList{};
-    QTest::addRow("allprop with include") << QByteArray("/docs/a.txt")
-                                          << QByteArray("<D:allprop/><D:include><D:resourcetype/>"
-                                                        "<D:quota-used-bytes/></D:include>")
-                                          << QByteArrayList{date, "<D:getcontentlength>5</D:getcontentlength>",
-                                                            "<D:resourcetype/>"}
-                                          << QByteArrayList{"<D:quota-used-bytes/>"};
-}
-
-void tst_PropFind::named()
-{
-    QFETCH(QByteArray, target);
-    QFETCH(QByteArray, ask);
-    QFETCH(QByteArrayList, found);
-    QFETCH(QByteArrayList, missing);
-
-    const HttpReply r = s.request("PROPFIND", target, {"Depth: 0"}, "<D:propfind xmlns:D=\"DAV:\">" + ask + "</D:propfind>");
-    QCOMPARE(r.status, QByteArray("207 Multi-Status"));
-    const qsizetype notFound = r.body.indexOf("<D:status>HTTP/1.1 404 Not Found</D:status>");
-    const qsizetype ok = r.body.indexOf("<D:status>HTTP/1.1 200 OK</D:status>");
-    QCOMPARE(ok >= 0, !found.isEmpty());
+    if (r.code == 207)
+        QCOMPARE(r.header("Content-Type"), QByteArray("text/xml; charset=\"utf-8\""));
     qsizetype at = 0;
-    for (const QByteArray &piece : found) {
-        at = r.body.indexOf(piece, at);
-        QVERIFY2(at >= 0 && at < ok, piece.constData());
+    for (QByteArray needle : needles) {
+        needle.replace("PORT", QByteArray::number(s.port()));
+        const qsizetype found = r.body.indexOf(needle.startsWith('!') ? needle.mid(1) : needle, at);
+        QVERIFY2(needle.startsWith('!') ? r.body.indexOf(needle.mid(1)) < 0 : found >= 0, needle + '\n' + r.body);
+        at = needle.startsWith('!') ? at : found + needle.size();
     }
-    QCOMPARE(notFound >= 0, !missing.isEmpty());
-    for (const QByteArray &piece : missing) {
-        const qsizetype where = r.body.indexOf("<D:prop>" + piece + "</D:prop>", qMax<qsizetype>(ok, 0));
-        QVERIFY2(where >= 0 && where < notFound, piece.constData());
+    if (!hrefs.isEmpty()) {
+        QStringList listed;
+        static const QRegularExpression href(QStringLiteral("<(?:\\w+:)?href>([^<]*)</"));
+        for (auto it = href.globalMatch(QString::fromUtf8(r.body)); it.hasNext();)
+            listed.append(it.next().captured(1).remove(QString::fromLatin1(s.base())));
+        QCOMPARE(listed.join(u' '), hrefs.join(u' '));
     }
-}
-
-void tst_PropFind::foldersHidden()
-{
-    s.config.showFolders = CheckState::Off;
-    const HttpReply r = s.request("PROPFIND", "/", {"Depth: 1"});
-    s.config.showFolders = CheckState::On;
-    QCOMPARE(r.status, QByteArray("207 Multi-Status"));
-    QStringList files = hrefs(r.body);
-    files.removeAll(QStringLiteral("/patched.txt"));
-    files.removeAll(QStringLiteral("/pd"));
-    QCOMPARE(files, (QStringList{"/", "/Tom%20&amp;%20Jerry.mp3"}));
+    const HttpReply listed = s.request("PROPFIND", target, {"Depth: 0"});
+    for (const QByteArray &fact : after) {
+        if (fact.startsWith('@'))
+            QCOMPARE(QFileInfo(s.path(QString::fromUtf8(target))).lastModified().toSecsSinceEpoch(),
+                     fact.mid(1).toLongLong());
+        else
+            QVERIFY2(listed.body.contains(fact.mid(fact.startsWith('!'))) != fact.startsWith('!'), listed.body.constData());
+    }
 }
 
 void tst_PropFind::httpsHrefs()
@@ -222,151 +267,111 @@ void tst_PropFind::httpsHrefs()
     QVERIFY(secure.startTls());
     QVERIFY(secure.write(QStringLiteral("a.txt"), "a"));
     const HttpReply r = secure.request("PROPFIND", "/a.txt", {"Depth: 1"});
-    QVERIFY(r.complete);
-    QCOMPARE(r.status, QByteArray("207 Multi-Status"));
-    const QByteArray expected = "<href>https://127.0.0.1:" + QByteArray::number(secure.port()) + "/a.txt</href>";
-    QVERIFY2(r.body.contains(expected), r.body.constData());
+    QCOMPARE(r.status, Multi);
+    QVERIFY2(r.body.contains("<href>https://127.0.0.1:" + QByteArray::number(secure.port()) + "/a.txt</href>"),
+             r.body.constData());
 }
 
-namespace {
-QByteArray update(const QByteArray &instructions)
-{
-    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:propertyupdate xmlns:D=\"DAV:\" xmlns:t=\"urn:t\" "
-           "xmlns:Z=\"urn:schemas-microsoft-com:\">"
-           + instructions + "</D:propertyupdate>";
-}
-QByteArray set(const QByteArray &properties)
-{
-    return "<D:set><D:prop>" + properties + "</D:prop></D:set>";
-}
-} // namespace
-
-void tst_PropFind::proppatch_data()
+void tst_PropFind::listing_data()
 {
     QTest::addColumn<QByteArray>("target");
-    QTest::addColumn<QByteArray>("requestBody");
-    QTest::addColumn<QByteArray>("status");
-    QTest::addColumn<QByteArrayList>("results"); // each property's status, in the order asked
-    // What an allprop PROPFIND of the target holds afterwards ("!": does not hold), and "@N": the
-    // modification time is N.
-    QTest::addColumn<QByteArrayList>("after");
+    QTest::addColumn<QByteArray>("expected");
 
-    const QByteArray p = "/patched.txt";
-    const QByteArray a = set("<t:a>first</t:a>");
-    const QByteArray stored = "<t:a xmlns=\"\" xmlns:D=\"DAV:\" xmlns:t=\"urn:t\" xmlns:Z=\"urn:schemas-microsoft-com:\">";
-    const QByteArray multi = "207 Multi-Status";
-    QTest::addRow("a dead property") << p << update(a) << multi << QByteArrayList{"200 OK"}
-                                     << QByteArrayList{stored + "first</t:a>", "@1000000000"};
-    // The times clients keep: HTTP dates, and rclone's seconds.
-    QTest::addRow("getlastmodified sets the time")
-        << p << update(set("<D:getlastmodified>Tue, 05 Jan 2010 14:03:07 GMT</D:getlastmodified>")) << multi
-        << QByteArrayList{"200 OK"} << QByteArrayList{"@1262700187", "Tue, 05 Jan 2010 14:03:07 GMT"};
-    QTest::addRow("lastmodified in seconds") << p << update(set("<D:lastmodified>1262700187</D:lastmodified>"))
-                                             << multi << QByteArrayList{"200 OK"} << QByteArrayList{"@1262700187"};
-    QTest::addRow("Win32 times and attributes")
-        << p
-        << update(set("<Z:Win32CreationTime>Mon, 04 Jan 2010 10:00:00 GMT</Z:Win32CreationTime>"
-                      "<Z:Win32LastAccessTime>Tue, 05 Jan 2010 14:03:07 GMT</Z:Win32LastAccessTime>"
-                      "<Z:Win32LastModifiedTime>Tue, 05 Jan 2010 14:03:07 GMT</Z:Win32LastModifiedTime>"
-                      "<Z:Win32FileAttributes>00000020</Z:Win32FileAttributes>"))
-        << multi << QByteArrayList{"200 OK", "200 OK", "200 OK", "200 OK"}
-        << QByteArrayList{"@1262700187", ">00000020</Z:Win32FileAttributes>", ">Mon, 04 Jan 2010 10:00:00 GMT</Z:"};
-    // All or nothing: one refused property leaves everything as it was.
-    QTest::addRow("protected getetag") << p << update(a + set("<D:getetag>\"x\"</D:getetag>")) << multi
-                                       << QByteArrayList{"424 Failed Dependency", "403 Forbidden"}
-                                       << QByteArrayList{"!</t:a>", "@1000000000"};
-    QTest::addRow("a time that is none") << p
-                                         << update(set("<D:getlastmodified>soon</D:getlastmodified>") + a)
-                                         << multi << QByteArrayList{"409 Conflict", "424 Failed Dependency"}
-                                         << QByteArrayList{"!</t:a>", "@1000000000"};
-    // The file system refuses a name of more than 255 bytes: what was stored before is undone.
-    const QByteArray longName = "<l xmlns=\"urn:" + QByteArray(300, 'l') + "\">x</l>";
-    QTest::addRow("refused by the file system")
-        << p << update(a + set("<D:getlastmodified>Tue, 05 Jan 2010 14:03:07 GMT</D:getlastmodified>" + longName))
-        << multi << QByteArrayList{"424 Failed Dependency", "424 Failed Dependency", "507 Insufficient Storage"}
-        << QByteArrayList{"!</t:a>", "!</l>", "@1000000000"};
-    QTest::addRow("a folder") << QByteArray("/pd") << update(set("<t:f>folder</t:f>")) << multi
-                              << QByteArrayList{"200 OK"} << QByteArrayList{">folder</t:f>"};
-    QTest::addRow("no instructions") << p << update(QByteArray()) << QByteArray("400 Bad Request")
-                                     << QByteArrayList{} << QByteArrayList{};
-    QTest::addRow("another document") << p << QByteArray("<D:propfind xmlns:D=\"DAV:\"><D:allprop/></D:propfind>")
-                                      << QByteArray("400 Bad Request") << QByteArrayList{} << QByteArrayList{};
+    const QByteArray hid = file("/Photos/.hid", "1", N);
+    const QByteArray a = file("/Photos/a.jpg", "100000", L);
+    const QByteArray b = file("/Photos/b.JPG", "500", N);
+    const QByteArray big = file("/Photos/big.bin", "3221225472", N);
+    const QByteArray c = file("/Photos/Old/c.txt", "10", N);
+    const QByteArray folders = folder("/Photos/loop") + folder("/Photos/Old");
+    const QByteArray end = "\r\n";
+
+    // Names with a line break are left out; folders and files mixed, names without case.
+    QTest::addRow("folder") << QByteArray("/Photos/") << hid + a + b + big + folders + end;
+    QTest::addRow("recursive: files of sub-folders, links not followed") << QByteArray("/Photos/?r=1")
+                                                                         << hid + a + b + big + c + end;
+    QTest::addRow("one file: no name, no end line") << QByteArray("/Photos/a.jpg") << ("100000\r\n" + L + "\r\n\r\n");
+    QTest::addRow("missing target") << QByteArray("/Nothing/") << end;
+    QTest::addRow("pattern without case") << QByteArray("/Photos/?p=*.jpg") << a + b + folders + end;
+    QTest::addRow("pattern anywhere in the name") << QByteArray("/Photos/?p=b") << b + big + folders + end;
+    QTest::addRow("pattern, recursive") << QByteArray("/Photos/?p=*.txt&r=1") << c + end;
+    QTest::addRow("smaller than 1000") << QByteArray("/Photos/?s1=1000&s1o=%3C") << hid + b + folders + end;
+    QTest::addRow("larger than 3000000000: 64-bit")
+        << QByteArray("/Photos/?s1=3000000000&s1o=%3E") << big + folders + end;
+    QTest::addRow("after a date") << QByteArray("/Photos/?t=201001011400&to=%3E") << a + folders + end;
+    QTest::addRow("before a date, one-digit minutes") << QByteArray("/Photos/?t=20100101142&to=%3C")
+                                                      << hid + b + big + folders + end;
+    QTest::addRow("same hour") << QByteArray("/Photos/?t=201001011500&to==&tu=2") << a + folders + end;
+    QTest::addRow("unparsable date is -1: everything is later")
+        << QByteArray("/Photos/?t=soon&to=%3E") << hid + a + b + big + folders + end;
+    QTest::addRow("pattern pieces do not overlap") << QByteArray("/Pat/?p=aba*aba") << end;
+    QTest::addRow("pattern: a lone bracket is a character") << QByteArray("/Pat/?p=%5Bx") << file("/Pat/a[x", "1", N) + end;
+    QTest::addRow("pattern: negated set") << QByteArray("/Pat/?p=a%5B!.%5D")
+                                          << file("/Pat/a[x", "1", N) + file("/Pat/ababa", "1", N) + end;
+    QTest::addRow("pattern of many stars")
+        << "/Long/?p=" + QByteArray("*a").repeated(30).append("[!a]").toPercentEncoding() << end;
+    QTest::addRow("pattern: expression characters are plain")
+        << QByteArray("/Pat/?p=a.(b)%2B") << file("/Pat/a.(b)+.txt", "1", N) + end;
 }
 
-void tst_PropFind::proppatch()
+void tst_PropFind::listing()
 {
     QFETCH(QByteArray, target);
-    QFETCH(QByteArray, requestBody);
-    QFETCH(QByteArray, status);
-    QFETCH(QByteArrayList, results);
-    QFETCH(QByteArrayList, after);
-
-    // A new file each time: its properties go with the old one.
-    QFile::remove(s.path(QStringLiteral("patched.txt")));
-    QVERIFY(s.write(QStringLiteral("patched.txt"), "p"));
-    QVERIFY(s.setModified(QStringLiteral("patched.txt"), 1000000000));
-    QVERIFY(s.mkdir(QStringLiteral("pd")));
-    const HttpReply r = s.request("PROPPATCH", target, {}, requestBody);
-    QVERIFY(r.complete);
-    QCOMPARE(r.status, status);
-    QByteArrayList statuses;
-    static const QRegularExpression each(QStringLiteral("<D:status>HTTP/1.1 ([^<]*)</D:status>"));
-    for (auto it = each.globalMatch(QString::fromUtf8(r.body)); it.hasNext();)
-        statuses.append(it.next().captured(1).toUtf8());
-    QCOMPARE(statuses, results);
-    if (!results.isEmpty())
-        QVERIFY(r.body.contains("<D:href>" + s.base() + target + "</D:href>"));
-    QCOMPARE(r.body.contains("<D:cannot-modify-protected-property/>"), results.contains("403 Forbidden"));
-
-    const HttpReply listed = s.request("PROPFIND", target, {"Depth: 0"});
-    for (const QByteArray &fact : after) {
-        if (fact.startsWith('@'))
-            QCOMPARE(QFileInfo(s.path(QString::fromUtf8(target))).lastModified().toSecsSinceEpoch(), fact.mid(1).toLongLong());
-        else if (fact.startsWith('!'))
-            QVERIFY2(!listed.body.contains(fact.mid(1)), listed.body.constData());
-        else
-            QVERIFY2(listed.body.contains(fact), listed.body.constData());
-    }
+    QFETCH(QByteArray, expected);
+    if (QDateTime::currentDateTime().offsetFromUtc() != 7200)
+        QSKIP("needs TZ=UTC-2 in the environment (set by CTest)");
+    QCOMPARE(s.rawExchange("PROPFIND " + target + " HTTP/1.1\r\nUser-Agent: mc\r\nConnection: close\r\n\r\n"), expected);
 }
 
-void tst_PropFind::deadPropertiesTravel_data()
+void tst_PropFind::listingOfManyFilesGoesOutInSlices()
 {
-    QTest::addColumn<QByteArray>("method"); // or "restart": a new listener on the same share
-    QTest::addColumn<QByteArray>("source");
-    QTest::addColumn<QByteArray>("destination");
-    QTest::addColumn<QByteArray>("listed"); // the folder listed with Depth 1 afterwards
-
-    QTest::addRow("COPY of a folder") << QByteArray("COPY") << QByteArray("/t") << QByteArray("/t2/t")
-                                      << QByteArray("/t2/t/");
-    QTest::addRow("a restart") << QByteArray("restart") << QByteArray("/t/f.txt") << QByteArray("/t/f.txt")
-                               << QByteArray("/t/");
-}
-
-void tst_PropFind::deadPropertiesTravel()
-{
-    QFETCH(QByteArray, method);
-    QFETCH(QByteArray, source);
-    QFETCH(QByteArray, destination);
-    QFETCH(QByteArray, listed);
-
-    TestServer own;
-    QVERIFY(own.start());
-    QVERIFY(own.write(QStringLiteral("t/f.txt"), "f"));
-    QVERIFY(own.mkdir(QStringLiteral("t2")));
-    QCOMPARE(own.request("PROPPATCH", source, {}, update(set("<t:p>kept</t:p>"))).status, QByteArray("207 Multi-Status"));
-    if (method == "restart") {
-        std::unique_ptr<WebServer> next = own.copyListener();
-        own.server = std::move(next);
-        QVERIFY(own.server->start());
-    } else {
-        QVERIFY(own.request(method, source, {"Destination: " + own.base() + destination}, "new").code / 100 == 2);
+    // 60,000 files: 30,000 in one folder, 1,000 in each of 30 others. Links to one file, quick
+    // to make.
+    constexpr int Folders = 31;
+    constexpr int Files = 60000;
+    QVERIFY(s.write(QStringLiteral("Many/one.txt"), "x"));
+    const QByteArray one = QFile::encodeName(s.path(QStringLiteral("Many/one.txt")));
+    for (int d = 0; d < Folders; ++d) {
+        const QString folder = QStringLiteral("Many/d%1").arg(d, 2, 10, QLatin1Char('0'));
+        QVERIFY(s.mkdir(folder));
+        for (int f = 0; f < (d == 0 ? 30000 : 1000); ++f) {
+            const QString name = folder + QStringLiteral("/f%1.txt").arg(f, 5, 10, QLatin1Char('0'));
+            QCOMPARE(::link(one.constData(), QFile::encodeName(s.path(name)).constData()), 0);
+        }
     }
-    // By name, and among all properties of the folder's entries.
-    const HttpReply named = own.request("PROPFIND", destination, {"Depth: 0"},
-                                        "<propfind xmlns=\"DAV:\"><prop><p xmlns=\"urn:t\"/></prop></propfind>");
-    QVERIFY2(named.body.contains(">kept</t:p>") && !named.body.contains(" 404 "), named.body.constData());
-    const HttpReply all = own.request("PROPFIND", listed, {"Depth: 1"});
-    QCOMPARE(all.body.count(">kept</t:p>"), 1);
+    QVERIFY(QFile::remove(s.path(QStringLiteral("Many/one.txt"))));
+    const auto cleanup = qScopeGuard([this] { QDir(s.path(QStringLiteral("Many"))).removeRecursively(); });
+
+    // The client of the listing reads nothing at first.
+    const qsizetype before = s.server->threads.size();
+    const int fd = rawConnect(s.port(), 16 * 1024);
+    QVERIFY(fd >= 0);
+    const auto closeClient = qScopeGuard([fd] { ::close(fd); });
+    QVERIFY(HttpClient::waitUntil([&] { return s.server->threads.size() > before; }));
+    // So that the system holds little of the listing either.
+    Socket &listing = s.server->threads.last()->request.socket;
+    listing.setSendBufferSize(16 * 1024);
+    const QByteArray request = "PROPFIND /Many/?r=1 HTTP/1.1\r\nUser-Agent: mc\r\n\r\n";
+    QCOMPARE(::send(fd, request.constData(), size_t(request.size()), 0), ssize_t(request.size()));
+    QVERIFY(HttpClient::waitUntil([&] { return listing.bytesQueued() > 0; }));
+    // Made no faster than it is taken: what waits for the client stays small.
+    qint64 most = 0;
+    (void)HttpClient::waitUntil([&] {
+        most = qMax(most, listing.bytesQueued());
+        return false;
+    }, 500);
+    QVERIFY2(most <= Socket::ProducedQueueLimit + Mfind::SliceBytes + 4096, qPrintable(QString::number(most)));
+
+    // Now it reads as fast as it can: every file, each record whole, the end line once.
+    QByteArray received;
+    QVERIFY(HttpClient::waitUntil([&] {
+        char piece[65536];
+        for (ssize_t n; (n = ::recv(fd, piece, sizeof piece, MSG_DONTWAIT)) > 0;)
+            received.append(piece, n);
+        return received.endsWith("\r\n\r\n\r\n");
+    }, 60000));
+    QCOMPARE(received.count("\r\n"), Files * 4 + 1);
+    QVERIFY(received.startsWith("/Many/d00/f00000.txt\r\n1\r\n"));
+    QVERIFY(received.contains("\r\n\r\n/Many/d30/f00999.txt\r\n1\r\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_PropFind)

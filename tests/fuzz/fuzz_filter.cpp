@@ -20,29 +20,19 @@ namespace {
 // Entries to judge, made once: short and long names, empty and large sizes, old and new times.
 const QFileInfoList &entries()
 {
+    static QTemporaryDir dir;
     static QFileInfoList list;
     if (!list.isEmpty())
         return list;
-    static QTemporaryDir dir;
-    const QString folder = dir.path();
-    QDir().mkpath(folder + QStringLiteral("/a folder"));
-    const QList<std::pair<QString, qint64>> files = {
-        {QStringLiteral("a.txt"), 0},
-        {QStringLiteral("[x].tar.gz"), 4096},
-        {QString(250, u'a') + QStringLiteral("b.bin"), 100000},
-        {QString::fromUtf8("\xC3\xA4\xE2\x82\xAC*?.txt"), 77},
-    };
-    qint64 seconds = 0;
-    for (const auto &[name, size] : files) {
-        QFile file(folder + u'/' + name);
-        if (file.open(QIODevice::WriteOnly)) {
-            file.resize(size);
-            file.setFileTime(QDateTime::fromSecsSinceEpoch(seconds), QFileDevice::FileModificationTime);
-            file.close();
-        }
-        seconds = seconds * 7 + 1234567890;
+    QDir().mkpath(dir.path() + QStringLiteral("/a folder"));
+    const QStringList names = {QStringLiteral("a.txt"), QStringLiteral("[x].tar.gz"), QString(250, u'a') + u'b',
+                               QString::fromUtf8("\xC3\xA4\xE2\x82\xAC*?.txt")};
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        QFile file(dir.path() + u'/' + names.at(i));
+        if (file.open(QIODevice::WriteOnly) && file.resize(i * 40000))
+            file.setFileTime(QDateTime::fromSecsSinceEpoch(i * 1234567890), QFileDevice::FileModificationTime);
     }
-    list = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    list = QDir(dir.path()).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot);
     return list;
 }
 

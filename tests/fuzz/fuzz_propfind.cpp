@@ -18,11 +18,6 @@
 
 namespace {
 
-void fail(const char *what, const QByteArray &value)
-{
-    Fuzz::fail(what, value.toHex());
-}
-
 // What a multistatus answer holds around a property: DAV: as the default namespace and as D:.
 // The property's element must stay one well-formed element there, of the same name.
 void checkInAnswer(const QByteArray &element, const DavProperties::Name &name)
@@ -38,7 +33,7 @@ void checkInAnswer(const QByteArray &element, const DavProperties::Name &name)
             --depth;
     }
     if (xml.hasError() || !named)
-        fail("stored property", element);
+        Fuzz::fail("stored property", element.toHex());
 }
 
 } // namespace
@@ -51,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // nothing.
     const QByteArray prefix = PropFind::prefixOf(input);
     if (!prefix.isEmpty() && (prefix.size() != 2 || !std::isalpha(quint8(prefix.at(0))) || prefix.at(1) != ':'))
-        fail("prefix", prefix);
+        Fuzz::fail("prefix", prefix.toHex());
 
     // A LOCK body: its owner is copied into answers, so it must be an XML element of its own.
     if (const std::optional<Lock::Info> info = Lock::infoOf(input)) {
@@ -60,25 +55,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             while (!owner.atEnd())
                 owner.readNext();
             if (owner.hasError() || !info->owner.startsWith("<D:owner"))
-                fail("owner", info->owner);
+                Fuzz::fail("owner", info->owner.toHex());
         }
     }
 
     const qint64 timeout = Lock::timeoutOf(input);
     if (timeout < 1 || timeout > LockManager::MaxTimeoutSeconds)
-        fail("timeout", QByteArray::number(timeout));
+        Fuzz::fail("timeout", QByteArray::number(timeout));
 
     // An If header: every state token is a URI, every entity tag quoted, nothing empty.
     if (const std::optional<QList<Preconditions::List>> lists = Preconditions::parseIf(input)) {
         if (lists->isEmpty())
-            fail("if lists", input);
+            Fuzz::fail("if lists", input.toHex());
         for (const Preconditions::List &list : *lists) {
             if (list.conditions.isEmpty())
-                fail("if conditions", input);
+                Fuzz::fail("if conditions", input.toHex());
             for (const Preconditions::Condition &condition : list.conditions) {
                 const QByteArray &v = condition.value;
                 if (condition.entityTag ? !v.endsWith('"') || v.count('"') != 2 : v.indexOf(':') <= 0 || v.contains('>'))
-                    fail("if condition", v);
+                    Fuzz::fail("if condition", v.toHex());
             }
         }
     }

@@ -246,24 +246,14 @@ QByteArray exchange(Server *server, const QByteArray &bytes, int piece, int time
             const qint64 now = output.size() + server->traffic.receivedBytes + server->traffic.sentBytes;
             quiet = now == heard ? quiet + 1 : 0;
             heard = now;
-            if (quiet >= 3) {
-                ::shutdown(client, SHUT_WR);
-                shut = true;
-            }
+            shut = quiet >= 3 && ::shutdown(client, SHUT_WR) == 0;
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        for (;;) {
-            char in[65536];
-            const ssize_t n = ::recv(client, in, sizeof in, MSG_DONTWAIT);
-            if (n > 0) {
-                output.append(in, n);
-                continue;
-            }
-            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
-                ended = true;
-            break;
-        }
+        settle();
+        char in[65536];
+        ssize_t n;
+        while ((n = ::recv(client, in, sizeof in, MSG_DONTWAIT)) > 0)
+            output.append(in, n);
+        ended = ended || n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
         if (ended && server->threads.isEmpty())
             break;
         if (clock.elapsed() > timeoutMs)

@@ -9,25 +9,16 @@
 # The runs are niced: on a small machine run one at a time.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-top=$(cd "$here/../.." && pwd)
-build=${TESSALY_FUZZ_BUILD:-$top/build-fuzz}
-all_targets="request multipart propfind filter connection exif"
-
-usage() {
-    echo "usage: $0 TARGET|all SECONDS   (TARGET: $all_targets)" >&2
-    exit 2
-}
-[ $# -eq 2 ] || usage
-case "$2" in ''|*[!0-9]*) usage ;; esac
-if [ "$1" = all ]; then
-    targets=$all_targets
-else
-    case " $all_targets " in *" $1 "*) targets=$1 ;; *) usage ;; esac
-fi
-seconds=$2
+build=${TESSALY_FUZZ_BUILD:-$here/../../build-fuzz}
+targets=${1:?usage: $0 TARGET|all SECONDS}
+seconds=${2:?usage: $0 TARGET|all SECONDS}
+[ "$targets" != all ] || targets="request multipart propfind filter connection exif"
+for t in $targets; do
+    [ -f "$here/fuzz_$t.cpp" ] || { echo "no fuzz target $t" >&2; exit 2; }
+done
 
 command -v clang++ >/dev/null || { echo "clang++ is missing: apt-get install clang libclang-rt-14-dev" >&2; exit 1; }
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTESSALY_FUZZ=ON >/dev/null
+cmake -S "$here/../.." -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTESSALY_FUZZ=ON >/dev/null
 # shellcheck disable=SC2046
 cmake --build "$build" -j "$(nproc)" --target $(for t in $targets; do echo "fuzz_$t"; done)
 
