@@ -3,7 +3,7 @@
 #include "config/configuration.h"
 #include "responses/deadproperties.h"
 #include "responses/filetypes.h"
-#include "responses/http_response.h"
+#include "responses/preconditions.h"
 #include "responses/lock.h"
 #include "server/folderlisting.h"
 #include "server/http_request.h"
@@ -160,8 +160,8 @@ void PropFind::appendContentAndLocks(QByteArray *out, const Item &item, Live onl
 {
     const auto wanted = [only](Live kind) { return only == Live::None || only == kind; };
     if (!item.folder && wanted(Live::ETag)) {
-        char tag[HTTP_Response::EntityTagSize];
-        append(out, {livePieces[0], QByteArrayView(tag, HTTP_Response::writeEntityTag(tag, item.size, item.modified) - tag),
+        char tag[Preconditions::EntityTagSize];
+        append(out, {livePieces[0], QByteArrayView(tag, Preconditions::writeEntityTag(tag, item.size, item.modified) - tag),
                      livePieces[1]});
     }
     // A file's type is the one GET sends; a type GET does not send is not told.
@@ -263,7 +263,7 @@ void PropFind::addResponse(const QByteArray &href, QByteArrayView name, const It
     const char *contentType = type && type->contentType ? type->contentType : "";
     const size_t typeSize = std::strlen(contentType);
     const bool locked = !item.itemPath.isNull() && !request->context->locks().covering(item.itemPath).isEmpty();
-    qsizetype room = href.size() + 5 * name.size() + 40 + 32 + 24 + HTTP_Response::EntityTagSize + qsizetype(typeSize);
+    qsizetype room = href.size() + 5 * name.size() + 40 + 32 + 24 + Preconditions::EntityTagSize + qsizetype(typeSize);
     for (const QByteArray &piece : pieces)
         room += piece.size();
     for (const QByteArray &piece : livePieces)
@@ -293,7 +293,7 @@ void PropFind::addResponse(const QByteArray &href, QByteArrayView name, const It
     put(pieces[6]);
     if (!item.folder) {
         put(livePieces[0]);
-        out = HTTP_Response::writeEntityTag(out, item.size, item.modified);
+        out = Preconditions::writeEntityTag(out, item.size, item.modified);
         put(livePieces[1]);
     }
     if (typeSize) {

@@ -2,6 +2,8 @@
 
 #include "config/configuration.h"
 #include "responses/filetypes.h"
+#include "responses/messagepages.h"
+#include "responses/preconditions.h"
 #include "responses/textcoding.h"
 #include "server/clientdata.h"
 #include "server/folderlisting.h"
@@ -102,7 +104,7 @@ void ShareDir::reply(QFileInfo *root)
     thumbnails = config->isThumbnail();
     deleteEnabled = config->isDelete();
     disposition = Disposition::Classic;
-    uploadsFolders = config->isResponsive();
+    form.withFolders = config->isResponsive();
     if (request->type == HTTP_Request::Post)
         post(a, session);
     else
@@ -164,7 +166,7 @@ void ShareDir::post(const QString &a, ClientData *session)
             return;
         }
     } else {
-        session->message = "Unknown request " + escape(a);
+        session->message = "Unknown request " + TextCoding::escaped(a);
     }
     sendDir(path);
 }
@@ -176,8 +178,8 @@ void ShareDir::get(const QString &a, ClientData *session)
         // Only one plain name inside the icon folder.
         const QString name = path.mid(HTML_Element::IconPrefixLength);
         const QString icon = request->context->iconDir + name;
-        if (!isPlainName(name))
-            notFound();
+        if (!ShareRoot::isPlainName(name))
+            MessagePages::sendNotFound(this);
         else if (config->isResponsive())
             sendAsset(name);
         else
@@ -273,15 +275,15 @@ void ShareDir::sendFound(const QString &path, const QString &text, qint64 pageIn
     page += "</head><body><table><tr><td><b><a href=\"";
     page += HTML_Element::link(prefix);
     page += "\">..";
-    page += escape(prefix);
+    page += TextCoding::escaped(prefix);
     page += "</a></b></td></tr></table><h2>";
-    page += escape(tr("Found"));
+    page += TextCoding::escaped(tr("Found"));
     page += ": ";
-    page += escape(text);
+    page += TextCoding::escaped(text);
     page += "</h2>";
     if (result.cut) {
         page += "<p>";
-        page += escape(tr("The search stopped early: more may match."));
+        page += TextCoding::escaped(tr("The search stopped early: more may match."));
         page += "</p>";
     }
     page += "<table border=\"1\" frame=\"border\">";
@@ -295,7 +297,7 @@ void ShareDir::sendFound(const QString &path, const QString &text, qint64 pageIn
     }
     if (count == 0) {
         page += "<tr><td><h2>";
-        page += escape(tr("Nothing found"));
+        page += TextCoding::escaped(tr("Nothing found"));
         page += "</h2></td></tr>";
     } else {
         QByteArray linkPrefix;
@@ -353,11 +355,11 @@ void ShareDir::deleteItems(ClientData *session)
         if (name == QLatin1String("a"))
             continue;
         // A value that is not one plain name is never acted on.
-        const bool plain = isPlainName(value);
+        const bool plain = ShareRoot::isPlainName(value);
         if (name == QLatin1String("d")) {
             DeleteDir dir(folder.fd.get(), value.toLocal8Bit(), &share);
             if (!plain || !folder.reached() || !dir.deleteDir())
-                session->message += " delete " + escape(shown + value) + " failed,";
+                session->message += " delete " + TextCoding::escaped(shown + value) + " failed,";
             deletedCount += dir.getDeleted();
         } else if (plain && folder.reached() && ::unlinkat(folder.fd.get(), value.toLocal8Bit().constData(), 0) == 0) {
             ++deletedCount;
@@ -374,7 +376,7 @@ void ShareDir::createFolder(ClientData *session)
         path += u'/';
     ShareRoot &share = request->context->share();
     const ShareRoot::Opened folder = share.open(path, O_PATH | O_DIRECTORY);
-    if (!isPlainName(name) || !folder.reached()) {
+    if (!ShareRoot::isPlainName(name) || !folder.reached()) {
         session->message = "Create new folder failed";
     } else if (share.open(path + name, O_PATH | O_DIRECTORY).reached()) {
         session->message = "Folder create failed: Folder exists";
@@ -396,10 +398,10 @@ void ShareDir::reply(int code)
         static const char *const statuses[] = {StatusLine::Ok, StatusLine::InternalServerError, StatusLine::BadRequest,
                                                StatusLine::InsufficientStorage, StatusLine::BadRequest, StatusLine::Conflict,
                                                StatusLine::BadRequest};
-        sendText(statuses[int(result)], uploadMessage(result));
+        sendText(statuses[int(result)], FormUpload::message(result));
         return;
     }
-    request->getClientData()->message = uploadMessage(result);
+    request->getClientData()->message = FormUpload::message(result);
     if (config->isResponsive())
         seeFolder();
     else
@@ -416,7 +418,7 @@ void ShareDir::addOption(QByteArray *page, const char *label, const char *value,
     if (selected)
         *page += " SELECTED";
     *page += '>';
-    *page += escape(tr(label));
+    *page += TextCoding::escaped(tr(label));
     *page += "</option>";
 }
 
@@ -448,7 +450,7 @@ bool ShareDir::openFolder(const QString &path, Descriptor *folder)
     // A share that is gone answers as a missing file does; any other folder that cannot be read
     // lists as empty.
     if (!opened.reached() && share.isGone()) {
-        notFound();
+        MessagePages::sendNotFound(this);
         return false;
     }
     *folder = std::move(opened.fd);
@@ -502,7 +504,7 @@ void ShareDir::sendDir(const QString &path, Descriptor folder)
         page += "<td><b><a href=\"";
         page += HTML_Element::link(parent);
         page += "\">..";
-        page += escape(prefix);
+        page += TextCoding::escaped(prefix);
         page += "</a></b></td>";
         prefix += u'/';
     }
@@ -551,7 +553,7 @@ void ShareDir::sendDir(const QString &path, Descriptor folder)
     bool pending = false;
     if (count == 0) {
         page += "<tr><td><h2>";
-        page += escape(tr("Empty"));
+        page += TextCoding::escaped(tr("Empty"));
         page += "</h2></td></tr></table>";
     } else {
         HTML_Element_Manager *manager = thumbnails ? request->context->thumbnails : nullptr;
@@ -604,7 +606,7 @@ void ShareDir::sendDir(const QString &path, Descriptor folder)
     page += "<table><tr>";
     addForm(&page, "c");
     page += "<td style=\"white-space: nowrap\"><input type=\"submit\"value=\"";
-    page += escape(tr("Set Item/Page"));
+    page += TextCoding::escaped(tr("Set Item/Page"));
     page += ":\"><input type=\"text\" size=\"2\" name=\"cv\" value=\"";
     page += QByteArray::number(session->pageSize);
     page += "\"></td></form>";
@@ -686,7 +688,7 @@ void ShareDir::postResponsive(const QString &a, ClientData *session)
     else if (a == QLatin1String("del") && deleteEnabled)
         deleteChosen(session);
     else
-        session->message = "Unknown request " + escape(a);
+        session->message = "Unknown request " + TextCoding::escaped(a);
     seeFolder();
 }
 
@@ -820,7 +822,7 @@ QByteArray ShareDir::assetUrl(const char *name) const
     struct stat status;
     if (::stat(QFile::encodeName(request->context->iconDir + QLatin1String(name)).constData(), &status) == 0) {
         // A new version has a new address: the browser keeps each as long as it likes.
-        const QByteArray tag = entityTag(status.st_size, qint64(status.st_mtim.tv_sec) * 1000
+        const QByteArray tag = Preconditions::entityTag(status.st_size, qint64(status.st_mtim.tv_sec) * 1000
                                                              + status.st_mtim.tv_nsec / 1000000);
         url += "?v=" + tag.mid(1, tag.size() - 2);
     }
@@ -832,7 +834,7 @@ void ShareDir::sendAsset(const QString &name)
     const QString file = request->context->iconDir + name;
     struct stat status;
     if (::stat(QFile::encodeName(file).constData(), &status) == 0 && S_ISREG(status.st_mode)) {
-        const QByteArray tag = entityTag(status.st_size, qint64(status.st_mtim.tv_sec) * 1000
+        const QByteArray tag = Preconditions::entityTag(status.st_size, qint64(status.st_mtim.tv_sec) * 1000
                                                               + status.st_mtim.tv_nsec / 1000000);
         const bool versioned = request->param("v").toLatin1() == tag.mid(1, tag.size() - 2);
         if (!request->ifNoneMatch.isEmpty() && (request->ifNoneMatch.contains(tag) || request->ifNoneMatch == "*")) {
@@ -863,7 +865,7 @@ void ShareDir::deleteChosen(ClientData *session)
         // A value that is not one plain name is never acted on; a folder goes with all it holds,
         // a link as itself.
         bool done = false;
-        if (isPlainName(value) && folder.reached()) {
+        if (ShareRoot::isPlainName(value) && folder.reached()) {
             const QByteArray local = value.toLocal8Bit();
             struct stat status;
             if (::fstatat(folder.fd.get(), local.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -879,12 +881,12 @@ void ShareDir::deleteChosen(ClientData *session)
             ++removed;
         } else {
             failed += failed.isEmpty() ? " " : ", ";
-            failed += escape(value);
+            failed += TextCoding::escaped(value);
         }
     }
-    session->message = escape(tr("%n deleted.", nullptr, removed));
+    session->message = TextCoding::escaped(tr("%n deleted.", nullptr, removed));
     if (!failed.isEmpty())
-        session->message += ' ' + escape(tr("Not deleted:")) + failed + '.';
+        session->message += ' ' + TextCoding::escaped(tr("Not deleted:")) + failed + '.';
 }
 
 void ShareDir::seeFolder()
