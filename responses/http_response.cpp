@@ -167,27 +167,7 @@ void HTTP_Response::sendOpened(int fd, const struct stat &fileStatus, QStringVie
     const bool limited = socket.traffic && socket.traffic->isLimited();
     if (!limited && count < Socket::DirectSendFrom && count <= Socket::TlsBatch
         && socket.bytesQueued() == 0) {
-        QByteArray answer = header(status, count, &extra);
-        const qsizetype headSize = answer.size();
-        answer.resize(headSize + count);
-        qint64 got = 0;
-        while (got < count) {
-            const ssize_t n = ::pread(fd, answer.data() + headSize + got, size_t(count - got), off_t(offset + got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            got += n;
-        }
-        ::close(fd);
-        if (got == count) {
-            socket.write(answer, true);
-        } else {
-            // The file ended before the length announced: only closing tells the peer.
-            answer.truncate(headSize + got);
-            socket.write(answer, false);
-            socket.closeConnection();
-        }
+        sendWithHead(fd, status, offset, count, extra);
         return;
     }
     QFile &source = ownFile();
@@ -198,6 +178,32 @@ void HTTP_Response::sendOpened(int fd, const struct stat &fileStatus, QStringVie
     }
     sendHeader(status, count, &extra);
     socket.sendFile(&source, offset, count);
+}
+
+void HTTP_Response::sendWithHead(int fd, const char *status, qint64 offset, qint64 count, const QByteArray &extra)
+{
+    Socket &socket = request->socket;
+    QByteArray answer = header(status, count, &extra);
+    const qsizetype headSize = answer.size();
+    answer.resize(headSize + count);
+    qint64 got = 0;
+    while (got < count) {
+        const ssize_t n = ::pread(fd, answer.data() + headSize + got, size_t(count - got), off_t(offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    if (got == count) {
+        socket.write(answer, true);
+    } else {
+        // The file ended before the length announced: only closing tells the peer.
+        answer.truncate(headSize + got);
+        socket.write(answer, false);
+        socket.closeConnection();
+    }
 }
 
 void HTTP_Response::sendMissing(const QString &path)

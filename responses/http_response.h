@@ -55,6 +55,9 @@ protected:
     void sendOpened(int fd, const struct stat &fileStatus, QStringView fileName);
 
 private:
+    // Sends the `count` bytes from `offset` of the file open at `fd` (closed then) in one write
+    // with the head of `status` and `extra`.
+    void sendWithHead(int fd, const char *status, qint64 offset, qint64 count, const QByteArray &extra);
     // Answers a path that names nothing: the icon for a missing favicon of a thumbnail
     // profile, else the not-found page.
     void sendMissing(const QString &path);
