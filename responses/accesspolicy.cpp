@@ -1,7 +1,7 @@
 #include "responses/accesspolicy.h"
 
 #include "config/configuration.h"
-#include "responses/http_response.h"
+#include "responses/messagepages.h"
 #include "server/clientdata.h"
 #include "server/http_request.h"
 #include "server/methodtable.h"
@@ -454,8 +454,7 @@ void refuse(HTTP_Request &request, const Configuration &profile, const Responder
     request.rangeSuffix = false;
     // The same answer for every path, so that it tells nobody which names exist; not "200 OK",
     // so that a download tool does not store the login page under the name it asked for.
-    // An "HR" response is always an HTTP_Response.
-    static_cast<HTTP_Response *>(responseFor(ResponseKind::File))->sendLoginPage(StatusLine::Forbidden);
+    MessagePages::sendLogin(responseFor(ResponseKind::File), StatusLine::Forbidden);
 }
 
 } // namespace AccessPolicy

@@ -5,10 +5,12 @@
 #include "responses/textcoding.h"
 #include "server/http_request.h"
 #include "server/servercontext.h"
+#include "server/serverurl.h"
 #include "server/sharepath.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 
 #include <sys/stat.h>
 
@@ -29,21 +31,20 @@ ShareRoot &Dav::share() const
     return request->context->share();
 }
 
-QUrl Dav::connectionUrl() const
+QByteArray Dav::connectionUrl() const
 {
     const Socket &socket = request->socket;
-    QUrl url;
-    url.setScheme(socket.isEncrypted() ? QStringLiteral("https") : QStringLiteral("http"));
-    url.setHost(socket.localAddress().toString());
-    url.setPort(socket.localPort());
-    return url;
+    // The zone of a link-local address is percent-encoded in a URL (RFC 6874).
+    QString host = socket.localAddress().toString();
+    host.replace(u'%', QLatin1String("%25"));
+    return serverUrl(host, socket.localPort(), socket.isEncrypted(), UrlPort::Always).toLatin1();
 }
 
 QByteArray Dav::href(const QString &sharePath) const
 {
     // The connection's URL holds nothing to escape.
     QByteArray out;
-    appendHref(&out, connectionUrl().toEncoded(), sharePath);
+    appendHref(&out, connectionUrl(), sharePath);
     return out;
 }
 

@@ -3,8 +3,8 @@
 
 #include "server/response.h"
 
+#include <QByteArray>
 #include <QString>
-#include <QUrl>
 
 class ShareRoot;
 
@@ -22,14 +22,15 @@ public:
 
     // The share of this request's listener, where every item is reached.
     ShareRoot &share() const;
-    // Scheme, local address and port of this connection (https on a TLS connection).
-    QUrl connectionUrl() const;
+    // Scheme, local address and port of this connection (https on a TLS connection), as a URL
+    // percent-encoded.
+    QByteArray connectionUrl() const;
     // The absolute URL of a path of the share ("/" for the shared folder) as it stands in an
     // href: percent-encoded and XML-escaped.
     QByteArray href(const QString &sharePath) const;
 
-    // Appends the href of a path of the share: `base` is connectionUrl() percent-encoded, the
-    // path is percent-encoded as a URL path is, and the whole is XML-escaped (as href() does).
+    // Appends the href of a path of the share: `base` is connectionUrl(), the path is
+    // percent-encoded as a URL path is, and the whole is XML-escaped (as href() does).
     static void appendHref(QByteArray *out, const QByteArray &base, QStringView sharePath);
     // The path part of appendHref() for UTF-8 bytes, written at `out` (room for five bytes per
     // byte of `utf8`); returns the end.

@@ -1,6 +1,7 @@
 #include "responses/head.h"
 
-#include "responses/http_response.h"
+#include "responses/fileheaders.h"
+#include "responses/preconditions.h"
 #include "server/http_request.h"
 #include "server/sharepath.h"
 #include "server/statusline.h"
@@ -43,9 +44,9 @@ void Head::reply(QFileInfo *root)
     QByteArray extra;
     const qint64 size = status.st_size;
     const qint64 modifiedMs = qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
-    if (HTTP_Response::answerConditions(this, size, modifiedMs))
+    if (Preconditions::answerConditions(this, size, modifiedMs))
         return;
-    contentType = HTTP_Response::describeFile(ShareRoot::lastName(path), size, modifiedMs, &extra);
+    contentType = FileHeaders::describe(ShareRoot::lastName(path), size, modifiedMs, &extra);
     sendHeader(StatusLine::Ok, size, &extra);
     // With a length the head alone does not end the exchange.
     if (size > 0)

@@ -137,7 +137,7 @@ void Lock::answer(const char *status, const LockManager::Lock &lock)
 {
     init(&body);
     body += "D:prop xmlns:D=\"DAV:\"><D:lockdiscovery>";
-    appendActiveLock(&body, lock, "D:", connectionUrl().toEncoded());
+    appendActiveLock(&body, lock, "D:", connectionUrl());
     body += "</D:lockdiscovery></D:prop>";
     const QByteArray extra = "Lock-Token: <" + lock.token + ">\r\n";
     sendHeader(status, body.size(), &extra);

@@ -2,16 +2,18 @@
 
 #include "config/configuration.h"
 #include "responses/dav.h"
-#include "responses/http_response.h"
 #include "server/http_request.h"
 #include "server/httpdate.h"
 #include "server/lockmanager.h"
 #include "server/methodtable.h"
+#include "server/response.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
 #include "server/statusline.h"
 
+#include <charconv>
 #include <fcntl.h>
+#include <utility>
 #include <sys/stat.h>
 
 namespace {
@@ -113,7 +115,7 @@ Preconditions::Item itemAt(ShareRoot &items, const QString &sharePath)
     item.modifiedSeconds = status.st_mtim.tv_sec;
     if (S_ISREG(status.st_mode)) {
         const qint64 ms = qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
-        item.entityTag = HTTP_Response::entityTag(status.st_size, ms);
+        item.entityTag = Preconditions::entityTag(status.st_size, ms);
     }
     return item;
 }
@@ -138,9 +140,85 @@ QString madeIn(ShareRoot &items, const QString &sharePath)
     return folder;
 }
 
+// The whole seconds of a time in milliseconds since the epoch, as an HTTP date says it.
+qint64 secondsOf(qint64 modifiedMs)
+{
+    qint64 seconds = modifiedMs / 1000;
+    if (modifiedMs % 1000 < 0)
+        --seconds;
+    return seconds;
+}
+
 } // namespace
 
 namespace Preconditions {
+
+char *writeEntityTag(char *out, qint64 size, qint64 modifiedMs)
+{
+    *out++ = '"';
+    out = std::to_chars(out, out + 17, modifiedMs, 16).ptr;
+    *out++ = '-';
+    out = std::to_chars(out, out + 17, size, 16).ptr;
+    *out++ = '"';
+    return out;
+}
+
+QByteArray entityTag(qint64 size, qint64 modifiedMs)
+{
+    char tag[EntityTagSize];
+    return QByteArray(tag, writeEntityTag(tag, size, modifiedMs) - tag);
+}
+
+void appendValidators(QByteArray *extra, qint64 size, qint64 modifiedMs)
+{
+    char date[48];
+    char tag[EntityTagSize];
+    Response::append(extra, {
+        "Last-Modified: ", QByteArrayView(date, HttpDate::write(date, modifiedMs, true) - date),
+        "\r\nETag: ", QByteArrayView(tag, writeEntityTag(tag, size, modifiedMs) - tag), "\r\n",
+    });
+}
+
+bool ifRangeHolds(QByteArrayView value, qint64 size, qint64 modifiedMs)
+{
+    const QByteArrayView v = value.trimmed();
+    // A weak tag never matches (RFC 9110 13.1.5); a tag is compared whole.
+    if (v.startsWith('"'))
+        return v == entityTag(size, modifiedMs);
+    if (v.startsWith("W/"))
+        return false;
+    qint64 date = 0;
+    if (!HttpDate::parse(v, &date))
+        return false;
+    return date == secondsOf(modifiedMs);
+}
+
+bool answerConditions(Response *response, qint64 size, qint64 modifiedMs)
+{
+    const HTTP_Request &request = *response->request;
+    if (request.ifMatch.isEmpty() && request.ifNoneMatch.isEmpty() && request.ifModifiedSince.isEmpty()
+        && request.ifUnmodifiedSince.isEmpty())
+        return false;
+    const Item item{true, entityTag(size, modifiedMs), secondsOf(modifiedMs)};
+    switch (evaluate(request, item, true)) {
+    case Outcome::Go:
+        return false;
+    case Outcome::Failed:
+        response->sendHeader(StatusLine::PreconditionFailed, 0);
+        return true;
+    case Outcome::NotModified:
+        break;
+    }
+    // The validators, and no body: the length is the file's, which a 304 may tell (RFC 9110 8.6),
+    // and no type, which it need not.
+    QByteArray extra;
+    appendValidators(&extra, size, modifiedMs);
+    const QByteArray type = std::exchange(response->contentType, QByteArray());
+    const QByteArray head = response->header(StatusLine::NotModified, size, &extra);
+    response->contentType = type;
+    response->request->socket.write(head, true);
+    return true;
+}
 
 bool listMatches(QByteArrayView list, const Item &item, bool weak)
 {

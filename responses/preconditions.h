@@ -10,6 +10,7 @@
 
 class HTTP_Request;
 class RequestHead;
+class Response;
 class ServerContext;
 
 // The conditions a request may set on what it changes or reads: the entity tags and dates of
@@ -32,6 +33,20 @@ enum class Outcome {
     NotModified, // GET or HEAD: "304 Not Modified"
     Failed,      // "412 Precondition Failed"
 };
+
+// The entity tag of a file's content: its time of last change and its size.
+QByteArray entityTag(qint64 size, qint64 modifiedMs);
+// The same written at `out` (room for EntityTagSize bytes); returns its end.
+constexpr int EntityTagSize = 40;
+char *writeEntityTag(char *out, qint64 size, qint64 modifiedMs);
+// Appends the Last-Modified and ETag lines of a file.
+void appendValidators(QByteArray *extra, qint64 size, qint64 modifiedMs);
+// Whether an If-Range value names the file as it is now: its entity tag (compared strongly) or
+// its date of last change, to the second.
+bool ifRangeHolds(QByteArrayView value, qint64 size, qint64 modifiedMs);
+// Answers a GET or HEAD of a file when its conditions (RFC 9110 13.1) decide: "304 Not
+// Modified" with the validators, or "412 Precondition Failed". False: the file is sent.
+bool answerConditions(Response *response, qint64 size, qint64 modifiedMs);
 
 // The four headers of RFC 9110 13.1 in the order of 13.2.2, for `item`. A `safe` request (GET or
 // HEAD) whose copy is current gets NotModified; any other request whose condition does not hold

@@ -3,13 +3,14 @@
 #include "config/configuration.h"
 #include "responses/deadproperties.h"
 #include "responses/filetypes.h"
-#include "responses/http_response.h"
+#include "responses/preconditions.h"
 #include "responses/lock.h"
 #include "server/folderlisting.h"
 #include "server/http_request.h"
 #include "server/httpdate.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
+#include "server/statusline.h"
 
 #include <QDir>
 
@@ -68,7 +69,7 @@ void PropFind::reply(QFileInfo *root, Configuration *config)
     // The whole tree in one answer is refused (RFC 4918 9.1): the client asks folder by folder.
     if (request->depth.trimmed().compare("infinity", Qt::CaseInsensitive) == 0) {
         body += "D:error xmlns:D=\"DAV:\"><D:propfind-finite-depth/></D:error>";
-        sendHeader("403 Forbidden", body.size());
+        sendHeader(StatusLine::Forbidden, body.size());
         request->socket.write(body, true);
         return;
     }
@@ -94,7 +95,7 @@ void PropFind::reply(QFileInfo *root, Configuration *config)
     }
 
     const QByteArray prefix = prefixOf(request->body);
-    base = connectionUrl().toEncoded();
+    base = connectionUrl();
 
     body += prefix + "multistatus xmlns";
     if (!prefix.isEmpty())
@@ -112,7 +113,7 @@ void PropFind::reply(QFileInfo *root, Configuration *config)
     }
     if (target.refusal == ShareRoot::Outside || target.refusal == ShareRoot::Private) {
         body.clear();
-        sendHeader("403 Forbidden", 0);
+        sendHeader(StatusLine::Forbidden, 0);
         return;
     }
     if (found && S_ISDIR(status.st_mode) && path.endsWith(u'/')) {
@@ -123,7 +124,7 @@ void PropFind::reply(QFileInfo *root, Configuration *config)
         addEnty(path, status, target.fd.get(), prefix);
     } else {
         body.clear();
-        sendHeader("404 Not Found", 0);
+        sendHeader(StatusLine::NotFound, 0);
         return;
     }
     body += "</" + prefix + "multistatus>";
@@ -143,8 +144,8 @@ void PropFind::makePieces(const QByteArray &p)
     pieces[4] = '<' + p + "resourcetype><" + p + "collection/></" + p + "resourcetype>";
     pieces[5] = '<' + p + "getcontentlength>";
     pieces[6] = "</" + p + "getcontentlength>";
-    pieces[7] = "</" + p + "prop><" + p + "status>HTTP/1.1 200 OK</" + p + "status></" + p + "propstat></" + p
-                + "response>";
+    pieces[7] = "</" + p + "prop><" + p + "status>HTTP/1.1 " + StatusLine::Ok + "</" + p + "status></" + p
+                + "propstat></" + p + "response>";
     livePieces[0] = '<' + p + "getetag>";
     livePieces[1] = "</" + p + "getetag>";
     livePieces[2] = '<' + p + "getcontenttype>";
@@ -160,8 +161,8 @@ void PropFind::appendContentAndLocks(QByteArray *out, const Item &item, Live onl
 {
     const auto wanted = [only](Live kind) { return only == Live::None || only == kind; };
     if (!item.folder && wanted(Live::ETag)) {
-        char tag[HTTP_Response::EntityTagSize];
-        append(out, {livePieces[0], QByteArrayView(tag, HTTP_Response::writeEntityTag(tag, item.size, item.modified) - tag),
+        char tag[Preconditions::EntityTagSize];
+        append(out, {livePieces[0], QByteArrayView(tag, Preconditions::writeEntityTag(tag, item.size, item.modified) - tag),
                      livePieces[1]});
     }
     // A file's type is the one GET sends; a type GET does not send is not told.
@@ -236,7 +237,7 @@ void PropFind::addEnty(const QString &path, const struct stat &status, int fd, c
     if (sharePath.size() > 1 && sharePath.endsWith(u'/'))
         sharePath.chop(1);
     QByteArray href;
-    appendHref(&href, base.isEmpty() ? connectionUrl().toEncoded() : base, sharePath == u"/" ? QString() : sharePath);
+    appendHref(&href, base.isEmpty() ? connectionUrl() : base, sharePath == u"/" ? QString() : sharePath);
     const bool folder = S_ISDIR(status.st_mode);
     const Item item{milliseconds(status.st_mtim), milliseconds(status.st_ctim), qint64(status.st_size), folder,
                     ShareRoot::lastName(sharePath), sharePath};
@@ -263,7 +264,7 @@ void PropFind::addResponse(const QByteArray &href, QByteArrayView name, const It
     const char *contentType = type && type->contentType ? type->contentType : "";
     const size_t typeSize = std::strlen(contentType);
     const bool locked = !item.itemPath.isNull() && !request->context->locks().covering(item.itemPath).isEmpty();
-    qsizetype room = href.size() + 5 * name.size() + 40 + 32 + 24 + HTTP_Response::EntityTagSize + qsizetype(typeSize);
+    qsizetype room = href.size() + 5 * name.size() + 40 + 32 + 24 + Preconditions::EntityTagSize + qsizetype(typeSize);
     for (const QByteArray &piece : pieces)
         room += piece.size();
     for (const QByteArray &piece : livePieces)
@@ -293,7 +294,7 @@ void PropFind::addResponse(const QByteArray &href, QByteArrayView name, const It
     put(pieces[6]);
     if (!item.folder) {
         put(livePieces[0]);
-        out = HTTP_Response::writeEntityTag(out, item.size, item.modified);
+        out = Preconditions::writeEntityTag(out, item.size, item.modified);
         put(livePieces[1]);
     }
     if (typeSize) {
@@ -444,12 +445,14 @@ void PropFind::addAsked(const QByteArray &href, QByteArrayView name, const Item 
     if (!found.isEmpty() || missing.isEmpty()) {
         body += '<' + p + "propstat><" + p + "prop>";
         body += found;
-        body += "</" + p + "prop><" + p + "status>HTTP/1.1 200 OK</" + p + "status></" + p + "propstat>";
+        body += "</" + p + "prop><" + p + "status>HTTP/1.1 " + StatusLine::Ok + "</" + p + "status></" + p
+                + "propstat>";
     }
     if (!missing.isEmpty()) {
         body += '<' + p + "propstat><" + p + "prop>";
         body += missing;
-        body += "</" + p + "prop><" + p + "status>HTTP/1.1 404 Not Found</" + p + "status></" + p + "propstat>";
+        body += "</" + p + "prop><" + p + "status>HTTP/1.1 " + StatusLine::NotFound + "</" + p + "status></" + p
+                + "propstat>";
     }
     body += "</" + p + "response>";
 }

@@ -64,7 +64,7 @@ private:
     // The room on the file system of the folder open at `fd` (bytes free, bytes used).
     void readQuota(int fd);
 
-    QByteArray base; // connectionUrl(), percent-encoded, for the current request
+    QByteArray base; // connectionUrl() of the current request
     QByteArray piecesPrefix;
     QByteArray pieces[8];
     QByteArray livePieces[6];

@@ -88,6 +88,11 @@ QByteArray escaped(QByteArrayView utf8)
     return out;
 }
 
+QByteArray escaped(QStringView text)
+{
+    return escaped(QByteArrayView(text.toUtf8()));
+}
+
 char *writePercentEncoded(char *to, QByteArrayView utf8, Kept kept)
 {
     const KeptSet &set = keptBy(kept);

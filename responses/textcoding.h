@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QStringView>
 
 // The two ways the server writes names and paths into its answers: HTML/XML character
 // references and URL percent-encoding. Every page, href and message uses these, so a name is
@@ -29,6 +30,7 @@ enum class Kept {
 char *writeEscaped(char *to, QByteArrayView utf8);
 void appendEscaped(QByteArray *out, QByteArrayView utf8);
 QByteArray escaped(QByteArrayView utf8);
+QByteArray escaped(QStringView text); // as its UTF-8 bytes
 
 // `utf8` percent-encoded; `to` has room for EncodedSize bytes per input byte.
 char *writePercentEncoded(char *to, QByteArrayView utf8, Kept kept);

@@ -165,6 +165,12 @@ QStringView ShareRoot::lastName(QStringView path)
     return path.sliced(path.lastIndexOf(u'/') + 1);
 }
 
+bool ShareRoot::isPlainName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+           && !name.contains(u'/') && !name.contains(QChar(0));
+}
+
 void ShareRoot::use(const QString &path, bool single)
 {
     if (!used || path != rootPath || single != singleFile || Configuration::ConfigDir != profilesPath) {

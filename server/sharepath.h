@@ -131,6 +131,8 @@ public:
     static QByteArray relativeName(QStringView path);
     // The last name of a share path ("b.txt" of "/a/b.txt/."; empty for the shared folder).
     static QStringView lastName(QStringView path);
+    // A single file or folder name sent by a client: not empty, not "." or "..", no "/", no NUL.
+    static bool isPlainName(const QString &name);
 
 private:
     void reopen();

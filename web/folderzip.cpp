@@ -1,9 +1,10 @@
 #include "web/folderzip.h"
 
 #include "config/configuration.h"
-#include "responses/http_response.h"
+#include "responses/fileheaders.h"
 #include "server/clientdata.h"
 #include "server/http_request.h"
+#include "server/response.h"
 #include "server/servercontext.h"
 #include "server/sharepath.h"
 #include "server/statusline.h"
@@ -104,7 +105,7 @@ bool FolderZip::produce(QByteArray *out)
         }
         const qint64 length = archive.layout();
         QByteArray extra = "X-Content-Type-Options: nosniff\r\n";
-        HTTP_Response::appendDisposition(&extra, name);
+        FileHeaders::appendDisposition(&extra, name);
         response->contentType = "application/zip";
         *out = response->header(StatusLine::Ok, length, &extra);
         if (!body)

@@ -64,6 +64,24 @@ HTML_Element *HTML_Element_Manager::toHTML(const QString &path, HTML_Element::Ru
     return add(QFileInfo(path), k, rule, shareRoot);
 }
 
+bool HTML_Element_Manager::writeCell(QByteArray *page, const QString &path, const QString &shareRoot,
+                                     const HTML_Element::Cell &cell, bool checkbox, ShortDates *dates)
+{
+    QMutexLocker locker(&lock);
+    const HTML_Element *element = toHTML(path, HTML_Element::Rule::Classic, shareRoot);
+    element->toHTML(page, cell, checkbox, dates);
+    return element->isReady();
+}
+
+HTML_Element_Manager::Thumbnail HTML_Element_Manager::largeThumbnail(const QString &path, const QString &shareRoot)
+{
+    QMutexLocker locker(&lock);
+    const HTML_Element *element = toHTML(path, HTML_Element::Rule::EveryPicture, shareRoot);
+    if (!element->isReady())
+        return Thumbnail::Pending;
+    return element->thumbnailFile().isEmpty() ? Thumbnail::None : Thumbnail::Made;
+}
+
 HTML_Element *HTML_Element_Manager::add(const QFileInfo &entry, const QString &key, HTML_Element::Rule rule,
                                         const QString &shareRoot)
 {

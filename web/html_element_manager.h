@@ -16,8 +16,8 @@ class QFileInfo;
 // files in Configuration::ConfigDir + "tmp", kept until clear().
 //
 // There is one manager per process: whoever runs the servers creates it and sets `instance`
-// (and clears it again before destroying the manager). Callers hold `lock` across toHTML() and
-// every use of the element it returns.
+// (and clears it again before destroying the manager). Callers of toHTML() hold `lock` across it
+// and every use of the element it returns; the other functions take it themselves.
 class HTML_Element_Manager : public QThread
 {
     Q_OBJECT
@@ -35,6 +35,13 @@ public:
     // a file seen for the first time. A file has an element for each rule. Hold `lock`.
     HTML_Element *toHTML(const QString &path, HTML_Element::Rule rule = HTML_Element::Rule::Classic,
                          const QString &shareRoot = QString());
+    // Writes the cell of the file at the absolute, clean `path` on a classic page to `page`
+    // (HTML_Element::toHTML()); false while its thumbnail is still being made.
+    bool writeCell(QByteArray *page, const QString &path, const QString &shareRoot, const HTML_Element::Cell &cell,
+                   bool checkbox, ShortDates *dates);
+    // Where the larger thumbnail (Rule::EveryPicture) of the file at `path` stands.
+    enum class Thumbnail { None, Pending, Made };
+    Thumbnail largeThumbnail(const QString &path, const QString &shareRoot);
     // The finished thumbnail of the file at `path`, or an empty text when there is none.
     QString getTempFile(const QString &path, HTML_Element::Rule rule = HTML_Element::Rule::Classic);
     // Stops the worker and destroys every element with its thumbnail. Never call it while

@@ -2,6 +2,8 @@
 
 #include "config/configuration.h"
 #include "responses/filetypes.h"
+#include "responses/messagepages.h"
+#include "responses/preconditions.h"
 #include "responses/textcoding.h"
 #include "server/clientdata.h"
 #include "server/folderlisting.h"
@@ -13,12 +15,12 @@
 #include "web/folderzip.h"
 #include "web/html_element.h"
 #include "web/html_element_manager.h"
+#include "web/paging.h"
 #include "web/shortdates.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -102,7 +104,7 @@ void ShareDir::reply(QFileInfo *root)
     thumbnails = config->isThumbnail();
     deleteEnabled = config->isDelete();
     disposition = Disposition::Classic;
-    uploadsFolders = config->isResponsive();
+    form.withFolders = config->isResponsive();
     if (request->type == HTTP_Request::Post)
         post(a, session);
     else
@@ -164,7 +166,7 @@ void ShareDir::post(const QString &a, ClientData *session)
             return;
         }
     } else {
-        session->message = "Unknown request " + escape(a);
+        session->message = "Unknown request " + TextCoding::escaped(a);
     }
     sendDir(path);
 }
@@ -176,8 +178,8 @@ void ShareDir::get(const QString &a, ClientData *session)
         // Only one plain name inside the icon folder.
         const QString name = path.mid(HTML_Element::IconPrefixLength);
         const QString icon = request->context->iconDir + name;
-        if (!isPlainName(name))
-            notFound();
+        if (!ShareRoot::isPlainName(name))
+            MessagePages::sendNotFound(this);
         else if (config->isResponsive())
             sendAsset(name);
         else
@@ -229,10 +231,8 @@ void ShareDir::sendThumbnail(const QString &relative)
     if (HTML_Element_Manager *manager = request->context->thumbnails) {
         const QString below = rootPath == QLatin1String("/") ? QStringLiteral("/") : rootPath + u'/';
         if (path.startsWith(below) && path.size() > below.size()
-            && request->context->share().open(QStringView(path).sliced(below.size() - 1), O_PATH).reached()) {
-            QMutexLocker locker(&manager->lock);
+            && request->context->share().open(QStringView(path).sliced(below.size() - 1), O_PATH).reached())
             thumbnail = manager->getTempFile(path, rule);
-        }
     }
     sendFile(thumbnail);
 }
@@ -273,15 +273,15 @@ void ShareDir::sendFound(const QString &path, const QString &text, qint64 pageIn
     page += "</head><body><table><tr><td><b><a href=\"";
     page += HTML_Element::link(prefix);
     page += "\">..";
-    page += escape(prefix);
+    page += TextCoding::escaped(prefix);
     page += "</a></b></td></tr></table><h2>";
-    page += escape(tr("Found"));
+    page += TextCoding::escaped(tr("Found"));
     page += ": ";
-    page += escape(text);
+    page += TextCoding::escaped(text);
     page += "</h2>";
     if (result.cut) {
         page += "<p>";
-        page += escape(tr("The search stopped early: more may match."));
+        page += TextCoding::escaped(tr("The search stopped early: more may match."));
         page += "</p>";
     }
     page += "<table border=\"1\" frame=\"border\">";
@@ -295,7 +295,7 @@ void ShareDir::sendFound(const QString &path, const QString &text, qint64 pageIn
     }
     if (count == 0) {
         page += "<tr><td><h2>";
-        page += escape(tr("Nothing found"));
+        page += TextCoding::escaped(tr("Nothing found"));
         page += "</h2></td></tr>";
     } else {
         QByteArray linkPrefix;
@@ -353,11 +353,11 @@ void ShareDir::deleteItems(ClientData *session)
         if (name == QLatin1String("a"))
             continue;
         // A value that is not one plain name is never acted on.
-        const bool plain = isPlainName(value);
+        const bool plain = ShareRoot::isPlainName(value);
         if (name == QLatin1String("d")) {
             DeleteDir dir(folder.fd.get(), value.toLocal8Bit(), &share);
             if (!plain || !folder.reached() || !dir.deleteDir())
-                session->message += " delete " + escape(shown + value) + " failed,";
+                session->message += " delete " + TextCoding::escaped(shown + value) + " failed,";
             deletedCount += dir.getDeleted();
         } else if (plain && folder.reached() && ::unlinkat(folder.fd.get(), value.toLocal8Bit().constData(), 0) == 0) {
             ++deletedCount;
@@ -374,7 +374,7 @@ void ShareDir::createFolder(ClientData *session)
         path += u'/';
     ShareRoot &share = request->context->share();
     const ShareRoot::Opened folder = share.open(path, O_PATH | O_DIRECTORY);
-    if (!isPlainName(name) || !folder.reached()) {
+    if (!ShareRoot::isPlainName(name) || !folder.reached()) {
         session->message = "Create new folder failed";
     } else if (share.open(path + name, O_PATH | O_DIRECTORY).reached()) {
         session->message = "Folder create failed: Folder exists";
@@ -396,10 +396,10 @@ void ShareDir::reply(int code)
         static const char *const statuses[] = {StatusLine::Ok, StatusLine::InternalServerError, StatusLine::BadRequest,
                                                StatusLine::InsufficientStorage, StatusLine::BadRequest, StatusLine::Conflict,
                                                StatusLine::BadRequest};
-        sendText(statuses[int(result)], uploadMessage(result));
+        sendText(statuses[int(result)], FormUpload::message(result));
         return;
     }
-    request->getClientData()->message = uploadMessage(result);
+    request->getClientData()->message = FormUpload::message(result);
     if (config->isResponsive())
         seeFolder();
     else
@@ -416,7 +416,7 @@ void ShareDir::addOption(QByteArray *page, const char *label, const char *value,
     if (selected)
         *page += " SELECTED";
     *page += '>';
-    *page += escape(tr(label));
+    *page += TextCoding::escaped(tr(label));
     *page += "</option>";
 }
 
@@ -448,17 +448,24 @@ bool ShareDir::openFolder(const QString &path, Descriptor *folder)
     // A share that is gone answers as a missing file does; any other folder that cannot be read
     // lists as empty.
     if (!opened.reached() && share.isGone()) {
-        notFound();
+        MessagePages::sendNotFound(this);
         return false;
     }
     *folder = std::move(opened.fd);
     return true;
 }
 
+QList<FolderListing::Entry> ShareDir::readFolder(const QString &path, Descriptor folder,
+                                                 const FolderListing::Options &options)
+{
+    if (!folder.isOpen())
+        return {};
+    return FolderListing::read(request->context->share(), path, folder.get(), options);
+}
+
 void ShareDir::sendDir(const QString &path, Descriptor folder)
 {
     ClientData *session = request->getClientData();
-    ShareRoot &share = request->context->share();
     if (!openFolder(path, &folder))
         return;
 
@@ -471,13 +478,45 @@ void ShareDir::sendDir(const QString &path, Descriptor folder)
         listing.order = FolderListing::ByTime;
     else if (session->sortFlags == BySize)
         listing.order = FolderListing::BySize;
-    const QList<FolderListing::Entry> entries =
-        folder.isOpen() ? FolderListing::read(share, path, folder.get(), listing) : QList<FolderListing::Entry>();
-    folder.reset();
+    const QList<FolderListing::Entry> entries = readFolder(path, std::move(folder), listing);
     const qint64 count = entries.size();
 
     QByteArray page;
     page.reserve(int(qMin<qint64>(80 * count + 512, 64 * 1024 * 1024)));
+    // The entries' links start with the request path ending in "/".
+    QString prefix = request->path;
+    writeDirHead(&page, session, &prefix);
+
+    page += "<table border=\"1\" frame=\"border\">";
+    // A page past the last shows the first, and is the one stored then.
+    const Paging::Page shown = Paging::choose(count, session->pageSize, DefaultPageSize, session->page,
+                                              Paging::PastEnd::First);
+    if (shown.index == 0 && session->page > 0)
+        session->page = 0;
+    bool pending = false;
+    if (count == 0) {
+        page += "<tr><td><h2>";
+        page += TextCoding::escaped(tr("Empty"));
+        page += "</h2></td></tr></table>";
+    } else {
+        pending = writeDirCells(&page, entries, shown, prefix, path);
+        page += "</table>";
+    }
+    if (deleteEnabled)
+        page += "</form>";
+    writeDirFoot(&page, session, shown);
+
+    if (pending) {
+        page.insert(RefreshAt, Refresh);
+        sendPage(page, StatusLine::Accepted);
+    } else {
+        sendPage(page);
+    }
+}
+
+void ShareDir::writeDirHead(QByteArray *out, ClientData *session, QString *prefix) const
+{
+    QByteArray &page = *out;
     page += PageHead;
     if (deleteEnabled) {
         page += Jscript;
@@ -494,19 +533,29 @@ void ShareDir::sendDir(const QString &path, Descriptor folder)
     }
     page += "<table><tr>";
 
-    // The parent link; the entries' links start with the request path ending in "/".
-    QString prefix = request->path;
-    const qsizetype slash = prefix.lastIndexOf(u'/');
-    if (slash < prefix.size() - 1) {
-        const QString parent = slash <= 0 ? QStringLiteral("/") : prefix.left(slash);
+    // The parent link.
+    const qsizetype slash = prefix->lastIndexOf(u'/');
+    if (slash < prefix->size() - 1) {
+        const QString parent = slash <= 0 ? QStringLiteral("/") : prefix->left(slash);
         page += "<td><b><a href=\"";
         page += HTML_Element::link(parent);
         page += "\">..";
-        page += escape(prefix);
+        page += TextCoding::escaped(*prefix);
         page += "</a></b></td>";
-        prefix += u'/';
+        *prefix += u'/';
     }
+    writeDirForms(&page, session);
+    page += "</tr></table>";
 
+    if (!session->message.isEmpty()) {
+        page += session->message;
+        session->message.clear();
+    }
+}
+
+void ShareDir::writeDirForms(QByteArray *out, const ClientData *session) const
+{
+    QByteArray &page = *out;
     page += "<form method=\"POST\" name=\"s\">";
     page += "<td>Sorted by:<select name=\"a\" onchange=\"s.submit();\">";
     addOption(&page, QT_TR_NOOP("Name"), "n", session->sortFlags == ByName);
@@ -531,104 +580,75 @@ void ShareDir::sendDir(const QString &path, Descriptor folder)
                 "<input type=\"hidden\" name=\"a\" value=\"del\">";
         page += "<td><input type=\"submit\" value=\"Delete selected items\"></td>";
     }
-    page += "</tr></table>";
+}
 
-    if (!session->message.isEmpty()) {
-        page += session->message;
-        session->message.clear();
-    }
-
-    page += "<table border=\"1\" frame=\"border\">";
-    // A stored page size below 1 counts as the default; a negative page as the first.
-    const qint64 pageSize = session->pageSize >= 1 ? session->pageSize : DefaultPageSize;
-    qint64 pageIndex = qMax(0, session->page);
-    qint64 start = pageSize * pageIndex;
-    if (start >= count && start > 0) {
-        start = 0;
-        pageIndex = 0;
-        session->page = 0;
-    }
+bool ShareDir::writeDirCells(QByteArray *page, const QList<FolderListing::Entry> &entries, const Paging::Page &shown,
+                             const QString &prefix, const QString &path) const
+{
+    HTML_Element_Manager *manager = thumbnails ? request->context->thumbnails : nullptr;
+    // What every cell of the page shares, made once: the encoded link prefix, the folder's
+    // clean absolute path (the manager knows elements by it), the folder text, the dates.
+    QByteArray linkPrefix;
+    TextCoding::appendPercentEncoded(&linkPrefix, prefix.toUtf8(), TextCoding::Kept::PageLink);
+    QString elementPath = QDir::cleanPath(rootPath + u'/' + path);
+    if (!elementPath.endsWith(u'/'))
+        elementPath += u'/';
+    const qsizetype elementFolder = elementPath.size();
+    QByteArray folderText;
+    TextCoding::appendEscaped(&folderText, tr("Folder").toUtf8());
+    ShortDates dates;
+    HTML_Element::Cell cell;
+    cell.linkPrefix = linkPrefix;
     bool pending = false;
-    if (count == 0) {
-        page += "<tr><td><h2>";
-        page += escape(tr("Empty"));
-        page += "</h2></td></tr></table>";
-    } else {
-        HTML_Element_Manager *manager = thumbnails ? request->context->thumbnails : nullptr;
-        // What every cell of the page shares, made once: the encoded link prefix, the folder's
-        // clean absolute path (the manager knows elements by it), the folder text, the dates.
-        QByteArray linkPrefix;
-        TextCoding::appendPercentEncoded(&linkPrefix, prefix.toUtf8(), TextCoding::Kept::PageLink);
-        QString elementPath = QDir::cleanPath(rootPath + u'/' + path);
-        if (!elementPath.endsWith(u'/'))
-            elementPath += u'/';
-        const qsizetype elementFolder = elementPath.size();
-        QByteArray folderText;
-        TextCoding::appendEscaped(&folderText, tr("Folder").toUtf8());
-        ShortDates dates;
-        HTML_Element::Cell cell;
-        cell.linkPrefix = linkPrefix;
-        const qint64 stop = qMin(count, start + pageSize);
-        for (qint64 i = start; i < stop; ++i) {
-            const qint64 column = (i - start) % EntriesPerRow;
-            if (column == 0)
-                page += "<tr>";
-            const FolderListing::Entry &entry = entries.at(i);
-            // An unreadable entry keeps its place but shows nothing.
-            if (entry.readable) {
-                const QByteArray name = entry.name.toUtf8();
-                cell.name = name;
-                cell.size = entry.size;
-                cell.modified = entry.modified;
-                cell.folder = entry.folder;
-                if (manager) {
-                    elementPath.resize(elementFolder);
-                    elementPath += entry.name;
-                    QMutexLocker locker(&manager->lock);
-                    const HTML_Element *element = manager->toHTML(elementPath, HTML_Element::Rule::Classic, rootPath);
-                    if (!element->isReady())
-                        pending = true;
-                    element->toHTML(&page, cell, deleteEnabled, &dates);
-                } else {
-                    writeDirFile(cell, folderText, &dates, &page);
-                }
-            }
-            if (column == EntriesPerRow - 1 || i == stop - 1)
-                page += "</tr>";
-        }
-        page += "</table>";
-    }
-    if (deleteEnabled)
-        page += "</form>";
-
-    page += "<table><tr>";
-    addForm(&page, "c");
-    page += "<td style=\"white-space: nowrap\"><input type=\"submit\"value=\"";
-    page += escape(tr("Set Item/Page"));
-    page += ":\"><input type=\"text\" size=\"2\" name=\"cv\" value=\"";
-    page += QByteArray::number(session->pageSize);
-    page += "\"></td></form>";
-    const qint64 pages = (count + pageSize - 1) / pageSize;
-    if (pages > 1) {
-        page += "<td>Pages: ";
-        for (qint64 n = 1; n <= pages; ++n) {
-            if (n - 1 == pageIndex) {
-                page += "<b>" + QByteArray::number(n) + "</b> ";
+    for (qint64 i = shown.start; i < shown.stop; ++i) {
+        const qint64 column = (i - shown.start) % EntriesPerRow;
+        if (column == 0)
+            *page += "<tr>";
+        const FolderListing::Entry &entry = entries.at(i);
+        // An unreadable entry keeps its place but shows nothing.
+        if (entry.readable) {
+            const QByteArray name = entry.name.toUtf8();
+            cell.name = name;
+            cell.size = entry.size;
+            cell.modified = entry.modified;
+            cell.folder = entry.folder;
+            if (manager) {
+                elementPath.resize(elementFolder);
+                elementPath += entry.name;
+                if (!manager->writeCell(page, elementPath, rootPath, cell, deleteEnabled, &dates))
+                    pending = true;
             } else {
-                page += "<a href=\"?a=p&p=" + QByteArray::number(n - 1) + "\">";
-                page += QByteArray::number(n) + "</a> ";
+                writeDirFile(cell, folderText, &dates, page);
             }
         }
-        page += "</td>";
+        if (column == EntriesPerRow - 1 || i == shown.stop - 1)
+            *page += "</tr>";
     }
-    page += "</tr></table></body></html>";
+    return pending;
+}
 
-    if (pending) {
-        page.insert(RefreshAt, Refresh);
-        sendPage(page, StatusLine::Accepted);
-    } else {
-        sendPage(page);
+void ShareDir::writeDirFoot(QByteArray *page, const ClientData *session, const Paging::Page &shown)
+{
+    *page += "<table><tr>";
+    addForm(page, "c");
+    *page += "<td style=\"white-space: nowrap\"><input type=\"submit\"value=\"";
+    *page += TextCoding::escaped(tr("Set Item/Page"));
+    *page += ":\"><input type=\"text\" size=\"2\" name=\"cv\" value=\"";
+    *page += QByteArray::number(session->pageSize);
+    *page += "\"></td></form>";
+    if (shown.count > 1) {
+        *page += "<td>Pages: ";
+        for (qint64 n = 1; n <= shown.count; ++n) {
+            if (n - 1 == shown.index) {
+                *page += "<b>" + QByteArray::number(n) + "</b> ";
+            } else {
+                *page += "<a href=\"?a=p&p=" + QByteArray::number(n - 1) + "\">";
+                *page += QByteArray::number(n) + "</a> ";
+            }
+        }
+        *page += "</td>";
     }
+    *page += "</tr></table></body></html>";
 }
 
 void ShareDir::sendPage(const QByteArray &page, const char *status)
@@ -686,7 +706,7 @@ void ShareDir::postResponsive(const QString &a, ClientData *session)
     else if (a == QLatin1String("del") && deleteEnabled)
         deleteChosen(session);
     else
-        session->message = "Unknown request " + escape(a);
+        session->message = "Unknown request " + TextCoding::escaped(a);
     seeFolder();
 }
 
@@ -715,7 +735,6 @@ qint64 ShareDir::takeView(ClientData *session)
 void ShareDir::sendResponsiveDir(const QString &path, Descriptor folder, qint64 pageIndex)
 {
     ClientData *session = request->getClientData();
-    ShareRoot &share = request->context->share();
     if (!openFolder(path, &folder))
         return;
     FolderListing::Options listing;
@@ -726,9 +745,7 @@ void ShareDir::sendResponsiveDir(const QString &path, Descriptor folder, qint64 
         listing.order = FolderListing::ByTime;
     else if (session->sortFlags == ResponsivePage::BySize)
         listing.order = FolderListing::BySize;
-    QList<FolderListing::Entry> listed =
-        folder.isOpen() ? FolderListing::read(share, path, folder.get(), listing) : QList<FolderListing::Entry>();
-    folder.reset();
+    QList<FolderListing::Entry> listed = readFolder(path, std::move(folder), listing);
     // The listing puts names first to last and the newest and the largest first; folders stay
     // before files either way.
     if (session->descending != (listing.order != FolderListing::ByName)) {
@@ -738,47 +755,53 @@ void ShareDir::sendResponsiveDir(const QString &path, Descriptor folder, qint64 
     }
 
     ResponsivePage::View view;
-    view.pageSize = session->pageSize >= 1 ? session->pageSize : DefaultPageSize;
     view.total = listed.size();
-    const qint64 pages = qMax<qint64>(1, (view.total + view.pageSize - 1) / view.pageSize);
-    view.page = qMin(pageIndex, pages - 1);
-    const qint64 start = view.page * view.pageSize;
-    const qint64 stop = qMin(view.total, start + view.pageSize);
+    const Paging::Page shown = Paging::choose(view.total, session->pageSize, DefaultPageSize, pageIndex,
+                                              Paging::PastEnd::Last);
+    view.pageSize = shown.size;
+    view.page = shown.index;
 
-    HTML_Element_Manager *manager = thumbnails ? request->context->thumbnails : nullptr;
     QString elementPath = QDir::cleanPath(rootPath + u'/' + path);
     if (!elementPath.endsWith(u'/'))
         elementPath += u'/';
     QList<ResponsivePage::Entry> entries;
-    entries.reserve(stop - start);
-    for (qint64 i = start; i < stop; ++i) {
-        const FolderListing::Entry &e = listed.at(i);
-        ResponsivePage::Entry entry;
-        entry.path = e.name;
-        entry.size = e.size;
-        entry.modified = e.modified;
-        entry.folder = e.folder;
-        const FileTypes::Row *row = e.folder ? nullptr : FileTypes::find(QFileInfo(e.name).suffix().toLower());
-        if (thumbnails && row && row->kind == FileTypes::Kind::Image) {
-            if (row->scripted) {
-                // A drawing shows itself: a picture runs no script.
-                entry.picture = ResponsivePage::Picture::Itself;
-            } else if (manager) {
-                QMutexLocker locker(&manager->lock);
-                const HTML_Element *element =
-                    manager->toHTML(elementPath + e.name, HTML_Element::Rule::EveryPicture, rootPath);
-                if (!element->isReady())
-                    entry.picture = ResponsivePage::Picture::Pending;
-                else if (!element->thumbnailFile().isEmpty())
-                    entry.picture = ResponsivePage::Picture::Thumbnail;
-            }
-        }
-        view.pending = view.pending || entry.picture == ResponsivePage::Picture::Pending;
-        entries.append(entry);
+    entries.reserve(shown.stop - shown.start);
+    for (qint64 i = shown.start; i < shown.stop; ++i) {
+        entries.append(responsiveEntry(listed.at(i), elementPath));
+        view.pending = view.pending || entries.last().picture == ResponsivePage::Picture::Pending;
     }
     view.sort = session->sortFlags;
     view.descending = session->descending;
     sendResponsive(&view, entries);
+}
+
+ResponsivePage::Entry ShareDir::responsiveEntry(const FolderListing::Entry &e, const QString &elementFolder) const
+{
+    HTML_Element_Manager *manager = thumbnails ? request->context->thumbnails : nullptr;
+    ResponsivePage::Entry entry;
+    entry.path = e.name;
+    entry.size = e.size;
+    entry.modified = e.modified;
+    entry.folder = e.folder;
+    const FileTypes::Row *row = e.folder ? nullptr : FileTypes::find(QFileInfo(e.name).suffix().toLower());
+    if (thumbnails && row && row->kind == FileTypes::Kind::Image) {
+        if (row->scripted) {
+            // A drawing shows itself: a picture runs no script.
+            entry.picture = ResponsivePage::Picture::Itself;
+        } else if (manager) {
+            switch (manager->largeThumbnail(elementFolder + e.name, rootPath)) {
+            case HTML_Element_Manager::Thumbnail::Pending:
+                entry.picture = ResponsivePage::Picture::Pending;
+                break;
+            case HTML_Element_Manager::Thumbnail::Made:
+                entry.picture = ResponsivePage::Picture::Thumbnail;
+                break;
+            case HTML_Element_Manager::Thumbnail::None:
+                break;
+            }
+        }
+    }
+    return entry;
 }
 
 void ShareDir::sendFound(const QString &text, const QList<ResponsivePage::Entry> &matches, bool cutShort)
@@ -788,11 +811,12 @@ void ShareDir::sendFound(const QString &text, const QList<ResponsivePage::Entry>
     view.found = true;
     view.query = text;
     view.cutShort = cutShort;
-    view.pageSize = session->pageSize >= 1 ? session->pageSize : DefaultPageSize;
     view.total = matches.size();
-    const qint64 pages = qMax<qint64>(1, (view.total + view.pageSize - 1) / view.pageSize);
-    view.page = qMin(takeView(session), pages - 1);
-    sendResponsive(&view, matches.mid(view.page * view.pageSize, view.pageSize));
+    const Paging::Page shown = Paging::choose(view.total, session->pageSize, DefaultPageSize, takeView(session),
+                                              Paging::PastEnd::Last);
+    view.pageSize = shown.size;
+    view.page = shown.index;
+    sendResponsive(&view, matches.mid(shown.start, shown.size));
 }
 
 void ShareDir::sendResponsive(ResponsivePage::View *view, const QList<ResponsivePage::Entry> &entries)
@@ -820,7 +844,7 @@ QByteArray ShareDir::assetUrl(const char *name) const
     struct stat status;
     if (::stat(QFile::encodeName(request->context->iconDir + QLatin1String(name)).constData(), &status) == 0) {
         // A new version has a new address: the browser keeps each as long as it likes.
-        const QByteArray tag = entityTag(status.st_size, qint64(status.st_mtim.tv_sec) * 1000
+        const QByteArray tag = Preconditions::entityTag(status.st_size, qint64(status.st_mtim.tv_sec) * 1000
                                                              + status.st_mtim.tv_nsec / 1000000);
         url += "?v=" + tag.mid(1, tag.size() - 2);
     }
@@ -832,7 +856,7 @@ void ShareDir::sendAsset(const QString &name)
     const QString file = request->context->iconDir + name;
     struct stat status;
     if (::stat(QFile::encodeName(file).constData(), &status) == 0 && S_ISREG(status.st_mode)) {
-        const QByteArray tag = entityTag(status.st_size, qint64(status.st_mtim.tv_sec) * 1000
+        const QByteArray tag = Preconditions::entityTag(status.st_size, qint64(status.st_mtim.tv_sec) * 1000
                                                               + status.st_mtim.tv_nsec / 1000000);
         const bool versioned = request->param("v").toLatin1() == tag.mid(1, tag.size() - 2);
         if (!request->ifNoneMatch.isEmpty() && (request->ifNoneMatch.contains(tag) || request->ifNoneMatch == "*")) {
@@ -863,7 +887,7 @@ void ShareDir::deleteChosen(ClientData *session)
         // A value that is not one plain name is never acted on; a folder goes with all it holds,
         // a link as itself.
         bool done = false;
-        if (isPlainName(value) && folder.reached()) {
+        if (ShareRoot::isPlainName(value) && folder.reached()) {
             const QByteArray local = value.toLocal8Bit();
             struct stat status;
             if (::fstatat(folder.fd.get(), local.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -879,12 +903,12 @@ void ShareDir::deleteChosen(ClientData *session)
             ++removed;
         } else {
             failed += failed.isEmpty() ? " " : ", ";
-            failed += escape(value);
+            failed += TextCoding::escaped(value);
         }
     }
-    session->message = escape(tr("%n deleted.", nullptr, removed));
+    session->message = TextCoding::escaped(tr("%n deleted.", nullptr, removed));
     if (!failed.isEmpty())
-        session->message += ' ' + escape(tr("Not deleted:")) + failed + '.';
+        session->message += ' ' + TextCoding::escaped(tr("Not deleted:")) + failed + '.';
 }
 
 void ShareDir::seeFolder()

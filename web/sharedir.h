@@ -2,8 +2,10 @@
 #define SHAREDIR_H
 
 #include "responses/http_response.h"
+#include "server/folderlisting.h"
 #include "web/html_element.h"
 #include "web/namesearch.h"
+#include "web/paging.h"
 #include "web/responsivepage.h"
 
 #include <memory>
@@ -72,6 +74,19 @@ private:
     void sendFound(const QString &path, const QString &text, qint64 pageIndex, const NameSearch::Result &result);
     void deleteItems(ClientData *session);
     void createFolder(ClientData *session);
+    // The listing of the folder at the share path `path`, open at `folder` (nothing when it is
+    // not open); the folder is closed then.
+    QList<FolderListing::Entry> readFolder(const QString &path, Descriptor folder,
+                                           const FolderListing::Options &options);
+    // The classic folder page in parts: the head with the parent link (`*prefix`, the request
+    // path, then ends in "/"), the forms and the session's message; the cells of the entries
+    // shown, true while a thumbnail is being made; the page size form and the page links.
+    void writeDirHead(QByteArray *page, ClientData *session, QString *prefix) const;
+    // The forms of the classic page's head: the order, the actions, the delete button.
+    void writeDirForms(QByteArray *page, const ClientData *session) const;
+    bool writeDirCells(QByteArray *page, const QList<FolderListing::Entry> &entries, const Paging::Page &shown,
+                       const QString &prefix, const QString &path) const;
+    static void writeDirFoot(QByteArray *page, const ClientData *session, const Paging::Page &shown);
     void sendPage(const QByteArray &page, const char *status = "200 OK");
     void sendText(const char *status, const QByteArray &text);
 
@@ -80,6 +95,9 @@ private:
     // Takes what the page's links ask: the order, the view, the page size; the page shown.
     qint64 takeView(ClientData *session);
     void sendResponsiveDir(const QString &path, Descriptor folder, qint64 pageIndex);
+    // What the responsive page shows of an entry of the folder whose clean absolute path
+    // (ending in "/") is `elementFolder`.
+    ResponsivePage::Entry responsiveEntry(const FolderListing::Entry &e, const QString &elementFolder) const;
     // Fills in what every responsive page has and sends it.
     void sendResponsive(ResponsivePage::View *view, const QList<ResponsivePage::Entry> &entries);
     // A file of the icon folder: the pages' style, script and icons, cached by the browser.

@@ -1,6 +1,5 @@
 #include "web/sharewalk.h"
 
-#include "responses/http_response.h"
 #include "server/sharepath.h"
 
 #include <QFile>
@@ -90,7 +89,7 @@ int ShareWalk::select(const QStringList &names)
     std::vector<FolderListing::Entry> chosen;
     QStringList taken;
     for (const QString &name : names) {
-        if (!HTTP_Response::isPlainName(name))
+        if (!ShareRoot::isPlainName(name))
             return 400;
         if (taken.contains(name))
             continue;

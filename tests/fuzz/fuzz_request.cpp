@@ -8,7 +8,7 @@
 #include "fuzzsupport.h"
 
 #include "responses/dav.h"
-#include "responses/http_response.h"
+#include "responses/byterange.h"
 #include "responses/lock.h"
 #include "responses/preconditions.h"
 #include "server/clientmanager.h"
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const qint64 fileSize : {qint64(0), qint64(1), qint64(1000), qint64(5) << 30}) {
         qint64 offset = -1;
         qint64 count = -1;
-        const int status = HTTP_Response::byteRange(request.rangeStart, request.rangeEnd, request.rangeSuffix,
+        const int status = ByteRange::choose(request.rangeStart, request.rangeEnd, request.rangeSuffix,
                                                     fileSize, &offset, &count);
         if (status == 206 && (offset < 0 || count < 1 || offset + count > fileSize))
             Fuzz::fail("range outside the file", QByteArray::number(offset) + ' ' + QByteArray::number(count));
@@ -64,14 +64,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     // The validator a resumed download names.
-    (void)HTTP_Response::ifRangeHolds(request.ifRange, 1000, 1614834367000);
+    (void)Preconditions::ifRangeHolds(request.ifRange, 1000, 1614834367000);
 
     // The session named by a cookie, the WebDAV header values.
     (void)request.getClientData();
     (void)Preconditions::parseIf(request.ifHeader);
     (void)Lock::timeoutOf(request.timeout);
     // The conditions, on a file and on nothing: a request that asks nothing goes on.
-    const Preconditions::Item file{true, HTTP_Response::entityTag(1000, 1614834367000), 1614834367};
+    const Preconditions::Item file{true, Preconditions::entityTag(1000, 1614834367000), 1614834367};
     for (const Preconditions::Item &item : {file, Preconditions::Item()}) {
         for (const bool safe : {true, false}) {
             const Preconditions::Outcome outcome = Preconditions::evaluate(request, item, safe);
