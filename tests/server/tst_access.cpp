@@ -1,5 +1,6 @@
-// Who may read what: the login page of password-only access, Basic authentication, the write
-// switches and the checks of other sites and host names.
+// Who may read and change what: the login page of password-only access, Basic authentication,
+// the write switches and the checks of other sites and host names, as one table of requests;
+// then the sessions a login holds for, and the slowing of password guesses.
 
 #include "httpclient.h"
 #include "requests.h"
@@ -22,8 +23,7 @@ const QByteArray Jar = "applet archive";
 
 QByteArray loginPage()
 {
-    QFile file(TestServer::buildDir() + QStringLiteral("/lang/C/login.html"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return TestServer::readFile(TestServer::buildDir() + QStringLiteral("/lang/C/login.html"));
 }
 
 QByteArray withCookie(const QByteArray &request, const QByteArray &cookie)
@@ -45,6 +45,24 @@ QStringList tree(const QString &path)
     return facts;
 }
 
+// A request as it comes from 127.0.0.1:PORT (the listener's port is put in place of "PORT").
+QByteArray sent(const QByteArray &method, const QByteArray &target, const QByteArray &headers = QByteArray(),
+                const QByteArray &body = QByteArray())
+{
+    return method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\n" + headers + "Content-Length: "
+           + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+QByteArray formSent(const QByteArray &body, const QByteArray &headers = QByteArray())
+{
+    return sent("POST", "/", headers + "Content-Type: application/x-www-form-urlencoded\r\n", body);
+}
+
+QByteArray to(const char *path)
+{
+    return "Destination: http://127.0.0.1:PORT" + QByteArray(path) + "\r\n";
+}
+
 } // namespace
 
 class TestAccess : public QObject
@@ -55,23 +73,15 @@ private slots:
     void init();
     void cleanup();
 
-    void passwordModeRefusesByMethod_data();
-    void passwordModeRefusesByMethod();
+    void requestsAreAnsweredByTheRules_data();
+    void requestsAreAnsweredByTheRules();
     void loginHoldsForTheSession_data();
     void loginHoldsForTheSession();
     void theStoredPasswordIsComparedWithEveryRequest();
     void loginHandsOutAFreshSession_data();
     void loginHandsOutAFreshSession();
-    void basicModeChecksTheUserList_data();
-    void basicModeChecksTheUserList();
-
-    void writeSwitchesRefuseEveryChange_data();
-    void writeSwitchesRefuseEveryChange();
-    void otherSitesAndOtherNamesAreRefused_data();
-    void otherSitesAndOtherNamesAreRefused();
     void passwordGuessingIsSlowedPerAddress_data();
     void passwordGuessingIsSlowedPerAddress();
-
 
 private:
     HttpReply exchange(const QByteArray &request) { return ts->exchange(request); }
@@ -84,9 +94,14 @@ void TestAccess::init()
     ts = new TestServer;
     ts->put(QStringLiteral("a.txt"), TextA);
     ts->put(QStringLiteral("Client.jar"), Jar);
+    ts->put(QStringLiteral("secretClient.jar"), Jar);
     ts->put(QStringLiteral("sub/KestruneClient.jar"), Jar);
     ts->put(QStringLiteral("sub/inner.txt"), "inner");
     ts->config.password = QStringLiteral("s3cret");
+    ts->config.users = QStringList{QStringLiteral("anna:s3cret"), QStringLiteral("bob:pa:ss%41"),
+                                   QString::fromUtf8("j\xC3\xBCrgen:\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\xE2\x82\xAC"),
+                                   QString::fromUtf8("ren\xC3\xA9:s\xC3\xA9same")};
+    ts->config.allowedHosts = QStringList{QStringLiteral("files.example"), QStringLiteral("nas.home:8080")};
 }
 
 void TestAccess::cleanup()
@@ -95,83 +110,173 @@ void TestAccess::cleanup()
     ts = nullptr;
 }
 
-void TestAccess::passwordModeRefusesByMethod_data()
+void TestAccess::requestsAreAnsweredByTheRules_data()
 {
+    // The words of the setting: password, basic (else open access), nobody (no user list),
+    // no-upload, no-delete.
+    QTest::addColumn<QByteArray>("setting");
     QTest::addColumn<QByteArray>("request");
-    // "login": the login page, with 403 for every path; "401": the Basic challenge; three digits:
-    // that status; otherwise the body served.
-    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QByteArray>("status"); // how the status line begins; a refusal leaves the share as it was
+    QTest::addColumn<QByteArray>("shown");  // in the answer; LOGIN: the answer is the login page
+    const auto row = [](const char *name, const char *setting, const QByteArray &request, const char *status,
+                        const QByteArray &shown = QByteArray()) {
+        QTest::addRow("%s: %s", setting, name) << QByteArray(setting) << request << QByteArray(status) << shown;
+    };
 
-    const QByteArray login = "login";
-    const QByteArray challenge = "401";
-    QTest::addRow("GET of a folder gets the login page") << QByteArray("GET / HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("GET of a file gets the login page") << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("GET of a missing file gets the login page")
-        << QByteArray("GET /missing.txt HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("form POST to a file gets the login page") << formPost("/a.txt", "x=1") << login;
-    QTest::addRow("upload POST to a folder gets the login page") << uploadPost("/?a=up", "escaped.txt") << login;
-    // A WebDAV client gets the challenge it can answer, never the login page.
+    // Password only: a browser gets the login page for every path, a WebDAV client the challenge
+    // it can answer.
+    const char *const login = "403 Forbidden";
+    row("GET of a folder", "password", "GET / HTTP/1.1\r\n\r\n", login, "LOGIN");
+    row("GET of a file", "password", "GET /a.txt HTTP/1.1\r\n\r\n", login, "LOGIN");
+    row("GET of a missing file", "password", "GET /missing.txt HTTP/1.1\r\n\r\n", login, "LOGIN");
+    row("form POST to a file", "password", formPost("/a.txt", "x=1"), login, "LOGIN");
+    row("upload POST to a folder", "password", uploadPost("/?a=up", "escaped.txt"), login, "LOGIN");
+    const char *const challenge = "401 Authorization Required";
     for (const char *method : {"PUT", "DELETE", "PROPFIND", "MKCOL", "HEAD", "LOCK", "UNLOCK", "COPY", "MOVE"})
-        QTest::addRow("%s gets the Basic challenge", method)
-            << QByteArray(method) + " /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody" << challenge;
-    QTest::addRow("OPTIONS needs no password") << QByteArray("OPTIONS / HTTP/1.1\r\n\r\n") << QByteArray("200");
-    QTest::addRow("the password as Basic credentials, any user: PROPFIND")
-        << QByteArray("PROPFIND / HTTP/1.1\r\nDepth: 0\r\n" + basicAuth("anyone:s3cret") + "\r\n") << QByteArray("207");
-    QTest::addRow("the password as Basic credentials, no user: GET")
-        << QByteArray("GET /a.txt HTTP/1.1\r\n" + basicAuth(":s3cret") + "\r\n") << TextA;
-    QTest::addRow("a wrong password as Basic credentials gets the challenge")
-        << QByteArray("GET /a.txt HTTP/1.1\r\n" + basicAuth("s3cret:wrong") + "\r\n") << challenge;
+        row(method, "password", QByteArray(method) + " /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody", challenge);
+    row("OPTIONS needs no password", "password", "OPTIONS / HTTP/1.1\r\n\r\n", "200");
+    row("the password as Basic credentials, any user", "password",
+        sent("PROPFIND", "/", "Depth: 0\r\n" + basicAuth("anyone:s3cret")), "207");
+    row("the password as Basic credentials, no user", "password", sent("GET", "/a.txt", basicAuth(":s3cret")), "200", TextA);
+    row("a wrong password as Basic credentials", "password", sent("GET", "/a.txt", basicAuth("s3cret:wrong")), challenge);
     // The applet's archive, and only it, needs no login.
-    QTest::addRow("GET of the client archive is served")
-        << QByteArray("GET /_i/KestruneClient.jar HTTP/1.1\r\n\r\n") << TestServer::ClientArchive;
-    QTest::addRow("a file of the share named Client.jar is not")
-        << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("a file of the share whose name ends in Client.jar is not")
-        << QByteArray("GET /secretClient.jar HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("the archive's name in another folder is not")
-        << QByteArray("GET /sub/KestruneClient.jar HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("a longer name in the icon folder is not")
-        << QByteArray("GET /_i/KestruneClient.jarx HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("the archive's name is case-sensitive")
-        << QByteArray("GET /_i/kestruneclient.jar HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("PUT of the client archive gets the challenge")
-        << QByteArray("PUT /_i/KestruneClient.jar HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << challenge;
-    QTest::addRow("POST of the client archive gets the login page")
-        << formPost("/_i/KestruneClient.jar", "x=1") << login;
+    row("the client archive", "password", sent("GET", "/_i/KestruneClient.jar"), "200", TestServer::ClientArchive);
+    for (const char *target : {"/Client.jar", "/secretClient.jar", "/sub/KestruneClient.jar", "/_i/KestruneClient.jarx",
+                               "/_i/kestruneclient.jar"})
+        row(target, "password", "GET " + QByteArray(target) + " HTTP/1.1\r\n\r\n", login, "LOGIN");
+    row("PUT of the client archive", "password", sent("PUT", "/_i/KestruneClient.jar", {}, "evil"), challenge);
+    row("POST of the client archive", "password", formPost("/_i/KestruneClient.jar", "x=1"), login, "LOGIN");
+
+    // Basic: the user list.
+    const auto get = [](const QByteArray &credentials) { return sent("GET", "/a.txt", basicAuth(credentials)); };
+    row("no credentials", "basic", sent("GET", "/a.txt"), challenge);
+    row("right credentials", "basic", get("anna:s3cret"), "200", TextA);
+    row("wrong password", "basic", get("anna:wrong"), challenge);
+    row("unknown user", "basic", get("carl:s3cret"), challenge);
+    row("password with a colon and a percent sign", "basic", get("bob:pa:ss%41"), "200", TextA);
+    row("percent sign is not decoded", "basic", get("bob:pa:ssA"), challenge);
+    row("header name in lower case", "basic", sent("GET", "/a.txt", "authorization: basic YW5uYTpzM2NyZXQ=\r\n"), "200",
+        TextA);
+    row("credentials end at a NUL byte", "basic", get(QByteArray("anna:s3cret\0junk", 16)), "200", TextA);
+    row("other scheme", "basic", sent("GET", "/a.txt", "Authorization: Digest anna:s3cret\r\n"), challenge);
+    row("Client.jar is not exempt", "basic", sent("GET", "/Client.jar"), challenge);
+    row("empty user list refuses everyone", "basic nobody", get("anna:s3cret"), challenge);
+    // RFC 7617: browsers and WebDAV clients send UTF-8; older clients Latin-1.
+    row("UTF-8 name and password outside Latin-1", "basic",
+        get("j\xC3\xBCrgen:\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\xE2\x82\xAC"), "200", TextA);
+    row("Latin-1 bytes of the same letters", "basic", get("ren\xE9:s\xE9same"), "200", TextA);
+
+    // Uploads off: nothing that makes a name. Deleting off: nothing that removes or replaces one,
+    // whoever the client says it is.
+    const char *const forbidden = "403 Forbidden";
+    const QByteArray upload = uploadPost("/", "new.txt", "new", "Host: 127.0.0.1:PORT\r\n");
+    row("PUT of a new file", "no-upload", sent("PUT", "/new.txt", {}, "new"), "423 Read only");
+    row("PUT over a file", "no-upload", sent("PUT", "/a.txt", {}, "new"), "423 Read only");
+    row("MKCOL", "no-upload", sent("MKCOL", "/new"), forbidden);
+    row("COPY of a file", "no-upload", sent("COPY", "/a.txt", to("/c.txt")), forbidden);
+    row("MOVE", "no-upload", sent("MOVE", "/a.txt", to("/c.txt")), forbidden);
+    row("LOCK of a new name", "no-upload", sent("LOCK", "/new.txt"), forbidden);
+    row("LOCK of a file makes nothing", "no-upload",
+        sent("LOCK", "/a.txt", {}, "<lockinfo xmlns=\"DAV:\"><lockscope><shared/></lockscope></lockinfo>"), "200 Locked");
+    row("PROPPATCH", "no-upload", sent("PROPPATCH", "/a.txt"), forbidden);
+    row("form upload", "no-upload", upload, forbidden);
+    row("form upload after a page link", "no-upload", QByteArray(upload).replace("POST /", "POST /?a=p&p=1"), forbidden);
+    row("create-folder action", "no-upload", formSent("a=cfd&f=new"), forbidden);
+    row("deleting goes on", "no-upload", sent("DELETE", "/a.txt"), "200 File deleted");
+    row("DELETE of a file", "no-delete", sent("DELETE", "/a.txt"), "423 Read-only");
+    row("PUT over a file", "no-delete", sent("PUT", "/a.txt", {}, "new"), "412 Precondition Failed");
+    row("PUT over a file as the applet", "no-delete", sent("PUT", "/a.txt", "User-Agent: mc\r\n", "new"),
+        "412 Precondition Failed");
+    row("MOVE to a new name", "no-delete", sent("MOVE", "/a.txt", to("/c.txt")), forbidden);
+    row("MOVE onto a file", "no-delete", sent("MOVE", "/a.txt", to("/sub/inner.txt") + "Overwrite: T\r\n"), "412 Name exists");
+    row("COPY onto a file", "no-delete", sent("COPY", "/a.txt", to("/sub/inner.txt")), "412 Precondition Failed");
+    row("delete action", "no-delete", formSent("a=del&f=a.txt&d=sub"), forbidden);
+    row("PUT of a new file goes on", "no-delete", sent("PUT", "/new.txt", {}, "new"), "201 Created");
+    row("MOVE onto a file", "no-upload no-delete", sent("MOVE", "/a.txt", to("/sub/inner.txt")), forbidden);
+
+    // No browser may change anything from another site's page.
+    const QByteArray del = "a=del&f=a.txt";
+    const QByteArray evil = "Origin: http://evil.example\r\n";
+    row("POST from another site's page", "open", formSent(del, evil), forbidden);
+    row("POST from the share's own page", "open", formSent(del, "Origin: http://127.0.0.1:PORT\r\n"), "200");
+    row("POST from a page of another port", "open", formSent(del, "Origin: http://127.0.0.1:1\r\n"), forbidden);
+    row("POST from a sandboxed page", "open", formSent(del, "Origin: null\r\n"), forbidden);
+    row("POST from another name of this server", "open", formSent(del, "Origin: http://localhost:PORT\r\n"), "200");
+    row("POST said to come from another site", "open", formSent(del, "Sec-Fetch-Site: cross-site\r\n"), forbidden);
+    row("POST said to come from the same origin", "open",
+        formSent(del, "Sec-Fetch-Site: same-origin\r\nOrigin: http://127.0.0.1:PORT\r\n"), "200");
+    row("POST without either header (curl)", "open", formSent(del), "200");
+    for (const char *method : {"PUT", "DELETE", "MKCOL", "LOCK"})
+        row(method, "open", sent(method, "/a.txt", evil), forbidden);
+    row("COPY from another site's page", "open", sent("COPY", "/a.txt", evil + to("/c.txt")), forbidden);
+    row("MOVE from another site's page", "open", sent("MOVE", "/a.txt", evil + to("/c.txt")), forbidden);
+    row("GET from another site's page is read", "open", sent("GET", "/a.txt", evil), "200", TextA);
+    // An open share answers only under this server's names: a name of another site made to point
+    // here is refused.
+    const auto named = [](const QByteArray &method, const QByteArray &host) {
+        return sent(method, "/a.txt").replace("Host: 127.0.0.1:PORT", "Host: " + host);
+    };
+    const char *const misdirected = "421";
+    row("another name", "open", named("GET", "evil.example"), misdirected);
+    row("another name, PUT", "open", named("PUT", "evil.example:PORT"), misdirected);
+    row("an address of another machine", "open", named("GET", "192.0.2.1:PORT"), misdirected);
+    row("a name that is not one", "open", named("GET", "a b"), misdirected);
+    row("the connection's address", "open", named("GET", "127.0.0.1:PORT"), "200", TextA);
+    row("localhost", "open", named("GET", "localhost:PORT"), "200", TextA);
+    row("LOCALHOST with a final dot", "open", named("GET", "LOCALHOST."), "200", TextA);
+    row("the machine's name", "open", named("GET", "HOSTNAME:PORT"), "200", TextA);
+    row("a name the owner allowed", "open", named("GET", "files.example:PORT"), "200", TextA);
+    row("an allowed name in capitals, its port not compared", "open", named("GET", "NAS.home"), "200", TextA);
+    row("a name the window learnt", "open", named("GET", "public.example"), "200", TextA);
+    row("no Host (HTTP/1.0)", "open", "GET /a.txt HTTP/1.0\r\n\r\n", "200", TextA);
+    // Behind a password another site has no login of its own: any name is answered.
+    const QByteArray key = basicAuth(":s3cret");
+    row("another name", "password", sent("GET", "/a.txt", key).replace("127.0.0.1:PORT", "evil.example"), "200", TextA);
+    row("POST from another site's page", "password", formSent(del, evil + key), forbidden);
+    row("POST from another site's page", "basic", formSent(del, evil + basicAuth("anna:s3cret")), forbidden);
+    row("POST from the share's own page", "basic",
+        formSent(del, "Origin: http://127.0.0.1:PORT\r\n" + basicAuth("anna:s3cret")), "200");
 }
 
-void TestAccess::passwordModeRefusesByMethod()
+void TestAccess::requestsAreAnsweredByTheRules()
 {
+    QFETCH(QByteArray, setting);
     QFETCH(QByteArray, request);
-    QFETCH(QByteArray, answer);
-    ts->config.authMode = AuthMode::Password;
-    ts->put(QStringLiteral("secretClient.jar"), Jar);
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArray, shown);
+    const QByteArrayList words = setting.split(' ');
+    ts->config.authMode = words.contains("password") ? AuthMode::Password
+                          : words.contains("basic")  ? AuthMode::Basic
+                                                     : AuthMode::None;
+    if (words.contains("nobody"))
+        ts->config.users.clear();
+    ts->config.enableUpload = words.contains("no-upload") ? CheckState::Off : CheckState::On;
+    ts->config.enableDelete = words.contains("no-delete") ? CheckState::Off : CheckState::On;
     QVERIFY(ts->start());
+    ts->server->publicNames = QStringList{QStringLiteral("public.example")};
+    const QStringList before = tree(ts->share);
 
+    request.replace("PORT", QByteArray::number(ts->port())).replace("HOSTNAME", QSysInfo::machineHostName().toUtf8());
     HttpClient client(ts->port());
     const HttpReply reply = request.startsWith("HEAD") ? client.exchangeHead(request) : client.exchange(request);
-    if (answer == "login") {
-        QCOMPARE(reply.status, QByteArray("403 Forbidden"));
+    QVERIFY2(reply.status.startsWith(status), reply.statusLine.constData());
+    if (shown == "LOGIN") {
         QCOMPARE(reply.body, loginPage());
         QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
         // The login page is the server's own: its form has to post, and no other site may frame it.
         QCOMPARE(reply.header("Content-Security-Policy"), QByteArray("frame-ancestors 'none'"));
-        QCOMPARE(reply.header("Connection"), QByteArray("close"));
-        QVERIFY(client.waitClosed());
-    } else if (answer == "401") {
-        QCOMPARE(reply.status, QByteArray("401 Authorization Required"));
+    } else {
+        QVERIFY2(reply.body.contains(shown), reply.body.left(300).constData());
+    }
+    if (reply.code == 401)
         QCOMPARE(reply.header("WWW-Authenticate"), QByteArray("Basic realm=\"Private Area\""));
+    if (reply.code == 401 || shown == "LOGIN") {
         QCOMPARE(reply.header("Connection"), QByteArray("close"));
         QVERIFY(client.waitClosed());
         QVERIFY(client.pending().isEmpty());
-    } else if (answer.size() == 3) {
-        QCOMPARE(reply.code, answer.toInt());
-    } else {
-        QCOMPARE(reply.code, 200);
-        QCOMPARE(reply.body, answer);
     }
-    QCOMPARE(QFile(ts->path(QStringLiteral("Client.jar"))).size(), qint64(Jar.size()));
-    QVERIFY(QFileInfo::exists(ts->path(QStringLiteral("a.txt"))));
+    if (reply.code >= 400)
+        QCOMPARE(tree(ts->share), before);
     QVERIFY(QFileInfo::exists(ts->dir.path() + QStringLiteral("/img/KestruneClient.jar")));
 }
 
@@ -279,223 +384,6 @@ void TestAccess::loginHandsOutAFreshSession()
     // A connection still bound to the planted session gains nothing either.
     if (issued)
         QCOMPARE(victim.exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", planted)).body, loginPage());
-}
-
-void TestAccess::basicModeChecksTheUserList_data()
-{
-    QTest::addColumn<QStringList>("users");
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<int>("code");
-
-    const QStringList users{QStringLiteral("anna:s3cret"), QStringLiteral("bob:pa:ss%41")};
-    const QByteArray get = "GET /a.txt HTTP/1.1\r\n";
-    QTest::addRow("no credentials") << users << get + "\r\n" << 401;
-    QTest::addRow("right credentials") << users << get + basicAuth("anna:s3cret") + "\r\n" << 200;
-    QTest::addRow("wrong password") << users << get + basicAuth("anna:wrong") + "\r\n" << 401;
-    QTest::addRow("unknown user") << users << get + basicAuth("carl:s3cret") + "\r\n" << 401;
-    QTest::addRow("password with a colon and a percent sign") << users << get + basicAuth("bob:pa:ss%41") + "\r\n" << 200;
-    QTest::addRow("percent sign is not decoded") << users << get + basicAuth("bob:pa:ssA") + "\r\n" << 401;
-    QTest::addRow("header name in lower case")
-        << users << get + "authorization: basic " + QByteArray("anna:s3cret").toBase64() + "\r\n\r\n" << 200;
-    QTest::addRow("credentials end at a NUL byte")
-        << users << get + basicAuth(QByteArray("anna:s3cret\0junk", 16)) + "\r\n" << 200;
-    QTest::addRow("other scheme") << users << get + "Authorization: Digest anna:s3cret\r\n\r\n" << 401;
-    QTest::addRow("Client.jar is not exempt") << users << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << 401;
-    QTest::addRow("empty user list refuses everyone") << QStringList() << get + basicAuth("anna:s3cret") + "\r\n" << 401;
-    // RFC 7617: browsers and WebDAV clients send UTF-8; older clients Latin-1.
-    const QStringList international{QString::fromUtf8("j\xC3\xBCrgen:\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\xE2\x82\xAC"),
-                                    QString::fromUtf8("ren\xC3\xA9:s\xC3\xA9same")};
-    QTest::addRow("UTF-8 name and password outside Latin-1")
-        << international << get + basicAuth("j\xC3\xBCrgen:\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\xE2\x82\xAC") + "\r\n" << 200;
-    QTest::addRow("Latin-1 bytes of the same letters") << international << get + basicAuth("ren\xE9:s\xE9same") + "\r\n" << 200;
-}
-
-void TestAccess::basicModeChecksTheUserList()
-{
-    QFETCH(QStringList, users);
-    QFETCH(QByteArray, request);
-    QFETCH(int, code);
-    ts->config.authMode = AuthMode::Basic;
-    ts->config.users = users;
-    QVERIFY(ts->start());
-
-    HttpClient client(ts->port());
-    const HttpReply reply = client.exchange(request);
-    QCOMPARE(reply.code, code);
-    if (code == 200) {
-        QCOMPARE(reply.body, TextA);
-    } else {
-        QCOMPARE(reply.header("WWW-Authenticate"), QByteArray("Basic realm=\"Private Area\""));
-        QVERIFY(client.waitClosed());
-    }
-    QCOMPARE(QFile(ts->path(QStringLiteral("a.txt"))).size(), qint64(TextA.size()));
-}
-
-namespace {
-// A request of a WebDAV client or of a form, as it comes from 127.0.0.1:PORT (the listener's port
-// is put in place of "PORT").
-QByteArray sent(const QByteArray &method, const QByteArray &target, const QByteArray &headers = QByteArray(),
-                const QByteArray &body = QByteArray())
-{
-    return method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\n" + headers + "Content-Length: "
-           + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-}
-
-QByteArray formSent(const QByteArray &body, const QByteArray &headers = QByteArray())
-{
-    return sent("POST", "/", headers + "Content-Type: application/x-www-form-urlencoded\r\n", body);
-}
-
-QByteArray uploadSent(const QByteArray &target, const QByteArray &headers = QByteArray())
-{
-    return sent("POST", target, headers + "Content-Type: multipart/form-data; boundary=XyZ\r\n",
-                "--XyZ\r\nContent-Disposition: form-data; name=\"f\"; filename=\"new.txt\"\r\n\r\nnew\r\n--XyZ--\r\n");
-}
-
-QByteArray to(const char *path)
-{
-    return "Destination: http://127.0.0.1:PORT" + QByteArray(path) + "\r\n";
-}
-} // namespace
-
-void TestAccess::writeSwitchesRefuseEveryChange_data()
-{
-    QTest::addColumn<bool>("upload");
-    QTest::addColumn<bool>("deleting");
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("status"); // a refusal leaves the share as it was
-
-    const QByteArray locked = "423 Read only";
-    const QByteArray forbidden = "403 Forbidden";
-    // Uploads off: nothing that makes a name.
-    QTest::addRow("uploads off: PUT of a new file") << false << true << sent("PUT", "/new.txt", {}, "new") << locked;
-    QTest::addRow("uploads off: PUT over a file") << false << true << sent("PUT", "/a.txt", {}, "new") << locked;
-    QTest::addRow("uploads off: MKCOL") << false << true << sent("MKCOL", "/new") << forbidden;
-    QTest::addRow("uploads off: COPY of a file") << false << true << sent("COPY", "/a.txt", to("/c.txt")) << forbidden;
-    QTest::addRow("uploads off: MOVE") << false << true << sent("MOVE", "/a.txt", to("/c.txt")) << forbidden;
-    QTest::addRow("uploads off: LOCK of a new name") << false << true << sent("LOCK", "/new.txt") << forbidden;
-    QTest::addRow("uploads off: LOCK of a file makes nothing")
-        << false << true << sent("LOCK", "/a.txt", {}, "<lockinfo xmlns=\"DAV:\"><lockscope><shared/></lockscope></lockinfo>")
-        << QByteArray("200 Locked");
-    QTest::addRow("uploads off: PROPPATCH") << false << true << sent("PROPPATCH", "/a.txt") << forbidden;
-    QTest::addRow("uploads off: form upload") << false << true << uploadSent("/") << forbidden;
-    QTest::addRow("uploads off: form upload after a page link") << false << true << uploadSent("/?a=p&p=1") << forbidden;
-    QTest::addRow("uploads off: create-folder action") << false << true << formSent("a=cfd&f=new") << forbidden;
-    QTest::addRow("uploads off: deleting goes on") << false << true << sent("DELETE", "/a.txt")
-                                                   << QByteArray("200 File deleted");
-    // Deleting off: nothing that removes or replaces one, whoever the client says it is.
-    const QByteArray readOnly = "423 Read-only";
-    QTest::addRow("deleting off: DELETE of a file") << true << false << sent("DELETE", "/a.txt") << readOnly;
-    QTest::addRow("deleting off: PUT over a file") << true << false << sent("PUT", "/a.txt", {}, "new")
-                                                   << QByteArray("412 Precondition Failed");
-    QTest::addRow("deleting off: PUT over a file as the applet") << true << false
-        << sent("PUT", "/a.txt", "User-Agent: mc\r\n", "new") << QByteArray("412 Precondition Failed");
-    QTest::addRow("deleting off: MOVE to a new name") << true << false << sent("MOVE", "/a.txt", to("/c.txt")) << forbidden;
-    QTest::addRow("deleting off: MOVE onto a file") << true << false
-        << sent("MOVE", "/a.txt", to("/sub/inner.txt") + "Overwrite: T\r\n") << QByteArray("412 Name exists");
-    QTest::addRow("deleting off: COPY onto a file") << true << false << sent("COPY", "/a.txt", to("/sub/inner.txt"))
-                                                    << QByteArray("412 Precondition Failed");
-    QTest::addRow("deleting off: delete action") << true << false << formSent("a=del&f=a.txt&d=sub") << forbidden;
-    QTest::addRow("deleting off: PUT of a new file goes on") << true << false << sent("PUT", "/new.txt", {}, "new")
-                                                            << QByteArray("201 Created");
-    QTest::addRow("both off: MOVE onto a file") << false << false << sent("MOVE", "/a.txt", to("/sub/inner.txt"))
-                                                << forbidden;
-}
-
-void TestAccess::writeSwitchesRefuseEveryChange()
-{
-    QFETCH(bool, upload);
-    QFETCH(bool, deleting);
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, status);
-    ts->config.enableUpload = upload ? CheckState::On : CheckState::Off;
-    ts->config.enableDelete = deleting ? CheckState::On : CheckState::Off;
-    QVERIFY(ts->start());
-    const QStringList before = tree(ts->share);
-
-    const HttpReply reply = exchange(request.replace("PORT", QByteArray::number(ts->port())));
-    QCOMPARE(reply.status, status);
-    if (reply.code >= 400)
-        QCOMPARE(tree(ts->share), before);
-}
-
-void TestAccess::otherSitesAndOtherNamesAreRefused_data()
-{
-    QTest::addColumn<int>("mode"); // AuthMode
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<int>("code"); // a refusal leaves the share as it was
-
-    const int open = int(AuthMode::None);
-    const QByteArray del = "a=del&f=a.txt";
-    const QByteArray evil = "Origin: http://evil.example\r\n";
-    QTest::addRow("POST from another site's page") << open << formSent(del, evil) << 403;
-    QTest::addRow("POST from the share's own page") << open << formSent(del, "Origin: http://127.0.0.1:PORT\r\n") << 200;
-    QTest::addRow("POST from a page of another port") << open << formSent(del, "Origin: http://127.0.0.1:1\r\n") << 403;
-    QTest::addRow("POST from a sandboxed page") << open << formSent(del, "Origin: null\r\n") << 403;
-    QTest::addRow("POST from another name of this server") << open << formSent(del, "Origin: http://localhost:PORT\r\n")
-                                                           << 200;
-    QTest::addRow("POST said to come from another site") << open << formSent(del, "Sec-Fetch-Site: cross-site\r\n")
-                                                         << 403;
-    QTest::addRow("POST said to come from the same origin")
-        << open << formSent(del, "Sec-Fetch-Site: same-origin\r\nOrigin: http://127.0.0.1:PORT\r\n") << 200;
-    QTest::addRow("POST without either header (curl)") << open << formSent(del) << 200;
-    for (const char *method : {"PUT", "DELETE", "MKCOL", "LOCK"})
-        QTest::addRow("%s from another site's page", method) << open << sent(method, "/a.txt", evil) << 403;
-    QTest::addRow("COPY from another site's page") << open << sent("COPY", "/a.txt", evil + to("/c.txt")) << 403;
-    QTest::addRow("MOVE from another site's page") << open << sent("MOVE", "/a.txt", evil + to("/c.txt")) << 403;
-    QTest::addRow("GET from another site's page is read") << open << sent("GET", "/a.txt", evil) << 200;
-
-    // An open share answers only under this server's names: a name of another site made to
-    // point here is refused.
-    const auto named = [](const QByteArray &method, const QByteArray &host) {
-        return sent(method, "/a.txt").replace("Host: 127.0.0.1:PORT", "Host: " + host);
-    };
-    QTest::addRow("another name") << open << named("GET", "evil.example") << 421;
-    QTest::addRow("another name, PUT") << open << named("PUT", "evil.example:PORT") << 421;
-    QTest::addRow("an address of another machine") << open << named("GET", "192.0.2.1:PORT") << 421;
-    QTest::addRow("a name that is not one") << open << named("GET", "a b") << 421;
-    QTest::addRow("the connection's address") << open << named("GET", "127.0.0.1:PORT") << 200;
-    QTest::addRow("localhost") << open << named("GET", "localhost:PORT") << 200;
-    QTest::addRow("LOCALHOST with a final dot") << open << named("GET", "LOCALHOST.") << 200;
-    QTest::addRow("the machine's name") << open << named("GET", "HOSTNAME:PORT") << 200;
-    QTest::addRow("a name the owner allowed") << open << named("GET", "files.example:PORT") << 200;
-    QTest::addRow("an allowed name in capitals, its port not compared") << open << named("GET", "NAS.home") << 200;
-    QTest::addRow("a name the window learnt") << open << named("GET", "public.example") << 200;
-    QTest::addRow("no Host (HTTP/1.0)") << open << QByteArray("GET /a.txt HTTP/1.0\r\n\r\n") << 200;
-
-    // Behind a password another site has no login of its own: any name is answered, but no
-    // browser may change anything from another site's page.
-    const QByteArray login = basicAuth(":s3cret");
-    QTest::addRow("password: another name") << int(AuthMode::Password)
-        << sent("GET", "/a.txt", login).replace("Host: 127.0.0.1:PORT", "Host: evil.example") << 200;
-    QTest::addRow("password: POST from another site's page") << int(AuthMode::Password) << formSent(del, evil + login)
-                                                             << 403;
-    const QByteArray anna = basicAuth("anna:s3cret");
-    QTest::addRow("Basic: POST from another site's page") << int(AuthMode::Basic) << formSent(del, evil + anna) << 403;
-    QTest::addRow("Basic: POST from the share's own page")
-        << int(AuthMode::Basic) << formSent(del, "Origin: http://127.0.0.1:PORT\r\n" + anna) << 200;
-}
-
-void TestAccess::otherSitesAndOtherNamesAreRefused()
-{
-    QFETCH(int, mode);
-    QFETCH(QByteArray, request);
-    QFETCH(int, code);
-    ts->config.authMode = AuthMode(mode);
-    ts->config.users = QStringList{QStringLiteral("anna:s3cret")};
-    ts->config.allowedHosts = QStringList{QStringLiteral("files.example"), QStringLiteral("nas.home:8080")};
-    QVERIFY(ts->start());
-    ts->server->publicNames = QStringList{QStringLiteral("public.example")};
-    const QStringList before = tree(ts->share);
-
-    request.replace("PORT", QByteArray::number(ts->port()));
-    request.replace("HOSTNAME", QSysInfo::machineHostName().toUtf8());
-    const HttpReply reply = exchange(request);
-    QCOMPARE(reply.code, code);
-    if (code >= 400)
-        QCOMPARE(tree(ts->share), before);
-    else if (request.startsWith("GET"))
-        QCOMPARE(reply.body, TextA);
 }
 
 void TestAccess::passwordGuessingIsSlowedPerAddress_data()
