@@ -1,11 +1,13 @@
 // Who may read and change what: the login page of password-only access, Basic authentication,
 // the write switches and the checks of other sites and host names, as one table of requests;
-// then the sessions a login holds for, and the slowing of password guesses.
+// then the sessions a login holds for, with the session clock moved by hand (when a session ends,
+// when the sweep removes it, how many the server keeps), and the slowing of password guesses.
 
 #include "httpclient.h"
 #include "requests.h"
 #include "testserver.h"
 
+#include "server/clientdata.h"
 #include "server/guessdelay.h"
 
 #include <QDir>
@@ -75,23 +77,30 @@ private slots:
 
     void requestsAreAnsweredByTheRules_data();
     void requestsAreAnsweredByTheRules();
-    void loginHoldsForTheSession_data();
-    void loginHoldsForTheSession();
     void theStoredPasswordIsComparedWithEveryRequest();
     void loginHandsOutAFreshSession_data();
     void loginHandsOutAFreshSession();
+    void sweepRemovesEndedSessionsAfterTheirLifetime_data();
+    void sweepRemovesEndedSessionsAfterTheirLifetime();
+    void sessionBoundToAnOpenConnectionIsNeverFreed();
+    void floodOfLoginsKeepsTheSessionsBounded();
     void passwordGuessingIsSlowedPerAddress_data();
     void passwordGuessingIsSlowedPerAddress();
 
 private:
     HttpReply exchange(const QByteArray &request) { return ts->exchange(request); }
+    ClientData *session(qint64 id) const { return ts->server->clients.sessions.value(id); }
+    static qint64 idOf(const HttpReply &reply) { return cookieOf(reply).mid(3).toLongLong(); }
 
     TestServer *ts = nullptr;
+    qint64 now = 0; // the session clock, moved by hand
 };
 
 void TestAccess::init()
 {
     ts = new TestServer;
+    now = 1000000;
+    ts->server->clients.clock = [this] { return now; };
     ts->put(QStringLiteral("a.txt"), TextA);
     ts->put(QStringLiteral("Client.jar"), Jar);
     ts->put(QStringLiteral("secretClient.jar"), Jar);
@@ -112,8 +121,8 @@ void TestAccess::cleanup()
 
 void TestAccess::requestsAreAnsweredByTheRules_data()
 {
-    // The words of the setting: password, basic (else open access), nobody (no user list),
-    // no-upload, no-delete.
+    // The words of the setting: password, basic (else open access), odd (the password "p w&%=\u00e9"),
+    // nobody (no user list), no-upload, no-delete.
     QTest::addColumn<QByteArray>("setting");
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("status"); // how the status line begins; a refusal leaves the share as it was
@@ -144,6 +153,14 @@ void TestAccess::requestsAreAnsweredByTheRules_data()
     for (const char *target : {"/Client.jar", "/secretClient.jar", "/sub/KestruneClient.jar", "/_i/KestruneClient.jarx",
                                "/_i/kestruneclient.jar"})
         row(target, "password", "GET " + QByteArray(target) + " HTTP/1.1\r\n\r\n", login, "LOGIN");
+    // A login: the answer is the file asked for.
+    row("a=log in the query of a GET", "password", "GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n", "200", TextA);
+    row("a=log in a url-encoded POST body", "password", formPost("/a.txt", "a=log&password=s3cret"), "200", TextA);
+    row("the body replaces the query of the request line", "password",
+        formPost("/a.txt?a=x&password=bad", "a=log&password=s3cret"), "200", TextA);
+    row("form decoding: plus is a blank, escapes are decoded", "password odd",
+        formPost("/a.txt", "a=log&password=p+w%26%25%3D%C3%A9"), "200", TextA);
+    row("a=log on a request for another file", "password", "GET /missing?password=s3cret&a=log HTTP/1.1\r\n\r\n", "404");
     row("PUT of the client archive", "password", sent("PUT", "/_i/KestruneClient.jar", {}, "evil"), challenge);
     row("POST of the client archive", "password", formPost("/_i/KestruneClient.jar", "x=1"), login, "LOGIN");
 
@@ -248,6 +265,8 @@ void TestAccess::requestsAreAnsweredByTheRules()
     ts->config.authMode = words.contains("password") ? AuthMode::Password
                           : words.contains("basic")  ? AuthMode::Basic
                                                      : AuthMode::None;
+    if (words.contains("odd"))
+        ts->config.password = QString::fromUtf8("p w&%=\xC3\xA9");
     if (words.contains("nobody"))
         ts->config.users.clear();
     ts->config.enableUpload = words.contains("no-upload") ? CheckState::Off : CheckState::On;
@@ -278,44 +297,6 @@ void TestAccess::requestsAreAnsweredByTheRules()
     if (reply.code >= 400)
         QCOMPARE(tree(ts->share), before);
     QVERIFY(QFileInfo::exists(ts->dir.path() + QStringLiteral("/img/KestruneClient.jar")));
-}
-
-void TestAccess::loginHoldsForTheSession_data()
-{
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QByteArray>("login");
-
-    QTest::addRow("a=log in the query of a GET")
-        << QStringLiteral("s3cret") << QByteArray("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
-    QTest::addRow("a=log in a url-encoded POST body")
-        << QStringLiteral("s3cret") << formPost("/a.txt", "a=log&password=s3cret");
-    QTest::addRow("the body replaces the query of the request line")
-        << QStringLiteral("s3cret") << formPost("/a.txt?a=x&password=bad", "a=log&password=s3cret");
-    QTest::addRow("form decoding: plus is a blank, escapes are decoded")
-        << QStringLiteral("p w&%=\u00e9") << formPost("/a.txt", "a=log&password=p+w%26%25%3D%C3%A9");
-    QTest::addRow("a=log on a request for another file")
-        << QStringLiteral("s3cret") << QByteArray("GET /missing?password=s3cret&a=log HTTP/1.1\r\n\r\n");
-}
-
-void TestAccess::loginHoldsForTheSession()
-{
-    QFETCH(QString, password);
-    QFETCH(QByteArray, login);
-    ts->config.authMode = AuthMode::Password;
-    ts->config.password = password;
-    QVERIFY(ts->start());
-
-    const QByteArray other = ts->browserSession(43);
-    HttpReply reply = exchange(login);
-    QVERIFY2(reply.code == 200 || reply.code == 404, reply.statusLine.constData());
-    QVERIFY(reply.body != loginPage());
-    const QByteArray cookie = cookieOf(reply);
-    // Another connection of the same browser is served without the password.
-    reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n");
-    QCOMPARE(reply.body, TextA);
-    // Another browser is not.
-    reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: " + other + "\r\n\r\n");
-    QCOMPARE(reply.body, loginPage());
 }
 
 void TestAccess::theStoredPasswordIsComparedWithEveryRequest()
@@ -384,6 +365,127 @@ void TestAccess::loginHandsOutAFreshSession()
     // A connection still bound to the planted session gains nothing either.
     if (issued)
         QCOMPARE(victim.exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", planted)).body, loginPage());
+}
+
+void TestAccess::sweepRemovesEndedSessionsAfterTheirLifetime_data()
+{
+    QTest::addColumn<QByteArray>("request"); // of the browser that holds the session 5; empty: it closes
+    QTest::addColumn<qint64>("endedAt");
+    QTest::addColumn<int>("lifetime");
+    QTest::addColumn<qint64>("idleMs");
+    QTest::addColumn<bool>("kept");
+
+    const qint64 start = 1000000;
+    const QByteArray get = "GET /a.txt HTTP/1.1\r\n\r\n";
+    QTest::addRow("600 s lifetime, idle 600 s: kept") << get << start << 600 << qint64(600000) << true;
+    QTest::addRow("600 s lifetime, idle 601 s: removed") << get << start << 600 << qint64(601000) << false;
+    QTest::addRow("shorter lifetime set afterwards applies at the next sweep") << get << start << 60 << qint64(61000) << false;
+    // A clock that counted the time of day would start again at 0 here.
+    const qint64 beforeMidnight = 86399000;
+    QTest::addRow("ended a second before midnight, idle 2 s: kept") << get << beforeMidnight << 600 << qint64(2000) << true;
+    QTest::addRow("ended a second before midnight, idle 601 s: removed") << get << beforeMidnight << 600 << qint64(601000)
+                                                                         << false;
+    // The server closes the connection: that ends the session too.
+    const QList<std::pair<const char *, QByteArray>> closing{
+        {"Connection: close", "GET /a.txt HTTP/1.1\r\nConnection: close\r\n\r\n"},
+        {"answer while the body is unread", "POST /a.txt HTTP/1.1\r\nContent-Length: 90000\r\n\r\n" + QByteArray(3000, 'b')},
+        {"forbidden path", "GET /../a.txt HTTP/1.1\r\n\r\n"},
+        {"bad Content-Length", "POST /a.txt HTTP/1.1\r\nContent-Length: x\r\n\r\n"},
+    };
+    for (const auto &[name, request] : closing)
+        QTest::addRow("server closes: %s", name) << request << start << 600 << qint64(601000) << false;
+}
+
+void TestAccess::sweepRemovesEndedSessionsAfterTheirLifetime()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(qint64, endedAt);
+    QFETCH(int, lifetime);
+    QFETCH(qint64, idleMs);
+    QFETCH(bool, kept);
+    QVERIFY(ts->start());
+    now = endedAt;
+    const QByteArray cookie = ts->browserSession(5);
+
+    HttpClient client(ts->port());
+    const HttpReply reply = client.exchange(request.insert(request.indexOf("\r\n") + 2, "Cookie: " + cookie + "\r\n"));
+    QCOMPARE(idOf(reply), 5);
+    QVERIFY(session(5));
+    if (request.startsWith("GET /a.txt") && !request.contains("close"))
+        client.socket.disconnectFromHost();
+    QVERIFY(client.waitClosed());
+    QTRY_VERIFY(!session(5)->active);
+    QCOMPARE(session(5)->endTime, endedAt);
+
+    ts->config.sessionLifetime = lifetime;
+    ts->server->configurationChanged(&ts->config);
+    now = endedAt + idleMs;
+    ts->server->clients.checkSessions();
+    QCOMPARE(session(5) != nullptr, kept);
+}
+
+void TestAccess::sessionBoundToAnOpenConnectionIsNeverFreed()
+{
+    ts->config.authMode = AuthMode::Password;
+    QVERIFY(ts->start());
+
+    HttpClient first;
+    HttpClient second;
+    QVERIFY(first.connectTo(ts->port()));
+    QVERIFY(second.connectTo(ts->port()));
+    const HttpReply login = first.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
+    QCOMPARE(login.body, TextA);
+    const qint64 id = idOf(login);
+    QCOMPARE(second.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=" + QByteArray::number(id) + "\r\n\r\n").body, TextA);
+    ClientData *const shared = session(id);
+    QVERIFY(shared);
+
+    // The first connection ends the session; the second one still holds it.
+    first.socket.disconnectFromHost();
+    QTRY_VERIFY(!shared->active);
+    now += 86400000;
+    ts->server->clients.checkSessions();
+    QCOMPARE(session(id), shared);
+
+    // The second connection goes on using it: still logged in, and a new login is stored there.
+    QCOMPARE(second.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+    QVERIFY(second.exchange("GET /a.txt?a=log&password=other HTTP/1.1\r\n\r\n").body != TextA);
+    QCOMPARE(shared->password, QStringLiteral("other"));
+
+    // Once no connection holds it, it expires like any other.
+    second.socket.disconnectFromHost();
+    QTRY_COMPARE(ts->server->threads.size(), 0);
+    now += 601000;
+    ts->server->clients.checkSessions();
+    QVERIFY(!session(id));
+}
+
+void TestAccess::floodOfLoginsKeepsTheSessionsBounded()
+{
+    ts->config.authMode = AuthMode::Password;
+    ts->server->clients.maxSessions = 40;
+    QVERIFY(ts->start());
+
+    // A browser logged in long ago, and one whose connection stays open.
+    const qint64 old = idOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
+    now += 1000;
+    HttpClient open(ts->port());
+    const HttpReply openLogin = open.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
+    QCOMPARE(openLogin.body, TextA);
+    // A client that logs in again with every request: each login is a session of its own.
+    qint64 last = 0;
+    for (int i = 0; i < 200; ++i) {
+        now += 1000;
+        last = idOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
+        QTRY_VERIFY(ts->server->threads.size() <= 1);
+        QVERIFY2(ts->server->clients.sessions.size() <= 40, qPrintable(QString::number(ts->server->clients.sessions.size())));
+    }
+    // The sessions that ended longest ago went first; the one in use stayed, and so did the
+    // newest ones.
+    QVERIFY(!session(old));
+    QVERIFY(session(idOf(openLogin)));
+    QCOMPARE(open.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+    QVERIFY(session(last));
 }
 
 void TestAccess::passwordGuessingIsSlowedPerAddress_data()

@@ -50,8 +50,7 @@ QString TestServer::buildDir()
 
 QString TestServer::program()
 {
-    const QByteArray dir = qgetenv("TESSALY_BUILD_DIR");
-    return (dir.isEmpty() ? QStringLiteral("..") : QString::fromLocal8Bit(dir)) + QStringLiteral("/tessaly");
+    return (qEnvironmentVariableIsEmpty("TESSALY_BUILD_DIR") ? QStringLiteral("..") : buildDir()) + QStringLiteral("/tessaly");
 }
 
 void TestServer::makeListener()
@@ -168,8 +167,8 @@ void TestServer::writeFile(const QString &absolutePath, const QByteArray &bytes)
 bool TestServer::write(const QString &relative, const QByteArray &bytes) const
 {
     QFile file(path(relative));
-    QDir().mkpath(QFileInfo(file).absolutePath());
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    return QDir().mkpath(QFileInfo(file).absolutePath()) && file.open(QIODevice::WriteOnly)
+           && file.write(bytes) == bytes.size();
 }
 
 QByteArray TestServer::readFile(const QString &absolutePath)
