@@ -136,8 +136,6 @@ void TestAccess::requestsAreAnsweredByTheRules_data()
     const char *const login = "403 Forbidden";
     row("GET of a folder", "password", "GET / HTTP/1.1\r\n\r\n", login, "LOGIN");
     row("GET of a file", "password", "GET /a.txt HTTP/1.1\r\n\r\n", login, "LOGIN");
-    row("GET of a missing file", "password", "GET /missing.txt HTTP/1.1\r\n\r\n", login, "LOGIN");
-    row("form POST to a file", "password", formPost("/a.txt", "x=1"), login, "LOGIN");
     row("upload POST to a folder", "password", uploadPost("/?a=up", "escaped.txt"), login, "LOGIN");
     const char *const challenge = "401 Authorization Required";
     for (const char *method : {"PUT", "DELETE", "PROPFIND", "MKCOL", "HEAD", "LOCK", "UNLOCK", "COPY", "MOVE"})
@@ -154,14 +152,12 @@ void TestAccess::requestsAreAnsweredByTheRules_data()
         row(target, "password", "GET " + QByteArray(target) + " HTTP/1.1\r\n\r\n", login, "LOGIN");
     // A login: the answer is the file asked for.
     row("a=log in the query of a GET", "password", "GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n", "200", TextA);
-    row("a=log in a url-encoded POST body", "password", formPost("/a.txt", "a=log&password=s3cret"), "200", TextA);
     row("the body replaces the query of the request line", "password",
         formPost("/a.txt?a=x&password=bad", "a=log&password=s3cret"), "200", TextA);
     row("form decoding: plus is a blank, escapes are decoded", "password odd",
         formPost("/a.txt", "a=log&password=p+w%26%25%3D%C3%A9"), "200", TextA);
     row("a=log on a request for another file", "password", "GET /missing?password=s3cret&a=log HTTP/1.1\r\n\r\n", "404");
     row("PUT of the client archive", "password", sent("PUT", "/_i/KestruneClient.jar", {}, "evil"), challenge);
-    row("POST of the client archive", "password", formPost("/_i/KestruneClient.jar", "x=1"), login, "LOGIN");
 
     // Basic: the user list.
     const auto get = [](const QByteArray &credentials) { return sent("GET", "/a.txt", basicAuth(credentials)); };
@@ -170,12 +166,7 @@ void TestAccess::requestsAreAnsweredByTheRules_data()
     row("wrong password", "basic", get("anna:wrong"), challenge);
     row("unknown user", "basic", get("carl:s3cret"), challenge);
     row("password with a colon and a percent sign", "basic", get("bob:pa:ss%41"), "200", TextA);
-    row("percent sign is not decoded", "basic", get("bob:pa:ssA"), challenge);
-    row("header name in lower case", "basic", sent("GET", "/a.txt", "authorization: basic YW5uYTpzM2NyZXQ=\r\n"), "200",
-        TextA);
     row("credentials end at a NUL byte", "basic", get(QByteArray("anna:s3cret\0junk", 16)), "200", TextA);
-    row("other scheme", "basic", sent("GET", "/a.txt", "Authorization: Digest anna:s3cret\r\n"), challenge);
-    row("Client.jar is not exempt", "basic", sent("GET", "/Client.jar"), challenge);
     row("empty user list refuses everyone", "basic nobody", get("anna:s3cret"), challenge);
     // RFC 7617: browsers and WebDAV clients send UTF-8; older clients Latin-1.
     row("UTF-8 name and password outside Latin-1", "basic",
@@ -187,14 +178,12 @@ void TestAccess::requestsAreAnsweredByTheRules_data()
     const char *const forbidden = "403 Forbidden";
     const QByteArray upload = uploadPost("/", "new.txt", "new", "Host: 127.0.0.1:PORT\r\n");
     row("PUT of a new file", "no-upload", sent("PUT", "/new.txt", {}, "new"), "423 Read only");
-    row("PUT over a file", "no-upload", sent("PUT", "/a.txt", {}, "new"), "423 Read only");
     row("MKCOL", "no-upload", sent("MKCOL", "/new"), forbidden);
     row("COPY of a file", "no-upload", sent("COPY", "/a.txt", to("/c.txt")), forbidden);
     row("MOVE", "no-upload", sent("MOVE", "/a.txt", to("/c.txt")), forbidden);
     row("LOCK of a new name", "no-upload", sent("LOCK", "/new.txt"), forbidden);
     row("LOCK of a file makes nothing", "no-upload",
         sent("LOCK", "/a.txt", {}, "<lockinfo xmlns=\"DAV:\"><lockscope><shared/></lockscope></lockinfo>"), "200 Locked");
-    row("PROPPATCH", "no-upload", sent("PROPPATCH", "/a.txt"), forbidden);
     row("form upload", "no-upload", upload, forbidden);
     row("form upload after a page link", "no-upload", QByteArray(upload).replace("POST /", "POST /?a=p&p=1"), forbidden);
     row("create-folder action", "no-upload", formSent("a=cfd&f=new"), forbidden);
@@ -203,21 +192,17 @@ void TestAccess::requestsAreAnsweredByTheRules_data()
     row("PUT over a file", "no-delete", sent("PUT", "/a.txt", {}, "new"), "412 Precondition Failed");
     row("PUT over a file as the applet", "no-delete", sent("PUT", "/a.txt", "User-Agent: mc\r\n", "new"),
         "412 Precondition Failed");
-    row("MOVE to a new name", "no-delete", sent("MOVE", "/a.txt", to("/c.txt")), forbidden);
     row("MOVE onto a file", "no-delete", sent("MOVE", "/a.txt", to("/sub/inner.txt") + "Overwrite: T\r\n"), "412 Name exists");
     row("COPY onto a file", "no-delete", sent("COPY", "/a.txt", to("/sub/inner.txt")), "412 Precondition Failed");
     row("delete action", "no-delete", formSent("a=del&f=a.txt&d=sub"), forbidden);
     row("PUT of a new file goes on", "no-delete", sent("PUT", "/new.txt", {}, "new"), "201 Created");
-    row("MOVE onto a file", "no-upload no-delete", sent("MOVE", "/a.txt", to("/sub/inner.txt")), forbidden);
 
     // No browser may change anything from another site's page.
     const QByteArray del = "a=del&f=a.txt";
     const QByteArray evil = "Origin: http://evil.example\r\n";
     row("POST from another site's page", "open", formSent(del, evil), forbidden);
     row("POST from the share's own page", "open", formSent(del, "Origin: http://127.0.0.1:PORT\r\n"), "200");
-    row("POST from a page of another port", "open", formSent(del, "Origin: http://127.0.0.1:1\r\n"), forbidden);
     row("POST from a sandboxed page", "open", formSent(del, "Origin: null\r\n"), forbidden);
-    row("POST from another name of this server", "open", formSent(del, "Origin: http://localhost:PORT\r\n"), "200");
     row("POST said to come from another site", "open", formSent(del, "Sec-Fetch-Site: cross-site\r\n"), forbidden);
     row("POST said to come from the same origin", "open",
         formSent(del, "Sec-Fetch-Site: same-origin\r\nOrigin: http://127.0.0.1:PORT\r\n"), "200");
@@ -225,7 +210,6 @@ void TestAccess::requestsAreAnsweredByTheRules_data()
     for (const char *method : {"PUT", "DELETE", "MKCOL", "LOCK"})
         row(method, "open", sent(method, "/a.txt", evil), forbidden);
     row("COPY from another site's page", "open", sent("COPY", "/a.txt", evil + to("/c.txt")), forbidden);
-    row("MOVE from another site's page", "open", sent("MOVE", "/a.txt", evil + to("/c.txt")), forbidden);
     row("GET from another site's page is read", "open", sent("GET", "/a.txt", evil), "200", TextA);
     // An open share answers only under this server's names: a name of another site made to point
     // here is refused.
@@ -235,11 +219,9 @@ void TestAccess::requestsAreAnsweredByTheRules_data()
     const char *const misdirected = "421";
     row("another name", "open", named("GET", "evil.example"), misdirected);
     row("another name, PUT", "open", named("PUT", "evil.example:PORT"), misdirected);
-    row("an address of another machine", "open", named("GET", "192.0.2.1:PORT"), misdirected);
     row("a name that is not one", "open", named("GET", "a b"), misdirected);
     row("the connection's address", "open", named("GET", "127.0.0.1:PORT"), "200", TextA);
     row("localhost", "open", named("GET", "localhost:PORT"), "200", TextA);
-    row("LOCALHOST with a final dot", "open", named("GET", "LOCALHOST."), "200", TextA);
     row("the machine's name", "open", named("GET", "HOSTNAME:PORT"), "200", TextA);
     row("a name the owner allowed", "open", named("GET", "files.example:PORT"), "200", TextA);
     row("an allowed name in capitals, its port not compared", "open", named("GET", "NAS.home"), "200", TextA);
@@ -300,49 +282,36 @@ void TestAccess::requestsAreAnsweredByTheRules()
 
 void TestAccess::loginHandsOutAFreshSession_data()
 {
-    QTest::addColumn<QByteArray>("login");
-    QTest::addColumn<QByteArray>("planted"); // ISSUED: a session the server issued to someone
-
-    const QByteArray get = "GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n";
-    QTest::addRow("GET with a=log") << get << QByteArray("ISSUED");
-    QTest::addRow("form POST with a=log") << formPost("/a.txt", "a=log&password=s3cret") << QByteArray("ISSUED");
-    QTest::addRow("logging in again") << QByteArray("AGAIN") << QByteArray("ISSUED");
-    // A cookie naming no issued session shares no login either.
-    QTest::addRow("ID=42") << get << QByteArray("ID=42");
+    QTest::addColumn<bool>("again"); // a browser logged in already logs in again
+    QTest::newRow("login") << false;
+    QTest::newRow("logging in again") << true;
 }
 
 void TestAccess::loginHandsOutAFreshSession()
 {
-    QFETCH(QByteArray, login);
-    QFETCH(QByteArray, planted);
+    QFETCH(bool, again);
     ts->config.authMode = AuthMode::Password;
     QVERIFY(ts->start());
 
     // Someone gets a session of the server's (the client archive needs no login) and plants its
     // cookie in the browser of the one who knows the password.
-    const bool issued = planted == "ISSUED";
-    if (issued)
-        planted = ts->browserSession(1000);
-    if (login == "AGAIN") {
-        // A browser logged in already logs in again: the id it had goes out of use as well.
-        login = "GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n";
-        const HttpReply first = exchange(withCookie(login, planted));
-        QCOMPARE(first.body, TextA);
-        planted = cookieOf(first);
-    }
+    QByteArray planted = ts->browserSession(1000);
+    const QByteArray login = "GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n";
+    // Logging in again, the id the browser had goes out of use as well.
+    if (again)
+        planted = cookieOf(exchange(withCookie(login, planted)));
     HttpClient victim(ts->port());
     const HttpReply reply = victim.exchange(withCookie(login, planted));
     QCOMPARE(reply.body, TextA);
     const QByteArray fresh = cookieOf(reply);
-    QVERIFY(fresh.startsWith("ID="));
-    QVERIFY(fresh != planted);
+    QVERIFY(fresh.startsWith("ID=") && fresh != planted);
     // The planted id holds no login; the fresh one does, on this connection and on others.
-    QCOMPARE(exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", planted)).body, loginPage());
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + fresh + "\r\n\r\n").body, TextA);
-    QCOMPARE(victim.exchange("GET /a.txt HTTP/1.1\r\nCookie: " + fresh + "\r\n\r\n").body, TextA);
+    const QByteArray get = "GET /a.txt HTTP/1.1\r\n\r\n";
+    QCOMPARE(exchange(withCookie(get, planted)).body, loginPage());
+    QCOMPARE(exchange(withCookie(get, fresh)).body, TextA);
+    QCOMPARE(victim.exchange(withCookie(get, fresh)).body, TextA);
     // A connection still bound to the planted session gains nothing either.
-    if (issued)
-        QCOMPARE(victim.exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", planted)).body, loginPage());
+    QCOMPARE(victim.exchange(withCookie(get, planted)).body, loginPage());
 }
 
 void TestAccess::sweepRemovesEndedSessionsAfterTheirLifetime_data()
@@ -367,8 +336,6 @@ void TestAccess::sweepRemovesEndedSessionsAfterTheirLifetime_data()
     const QList<std::pair<const char *, QByteArray>> closing{
         {"Connection: close", "GET /a.txt HTTP/1.1\r\nConnection: close\r\n\r\n"},
         {"answer while the body is unread", "POST /a.txt HTTP/1.1\r\nContent-Length: 90000\r\n\r\n" + QByteArray(3000, 'b')},
-        {"forbidden path", "GET /../a.txt HTTP/1.1\r\n\r\n"},
-        {"bad Content-Length", "POST /a.txt HTTP/1.1\r\nContent-Length: x\r\n\r\n"},
     };
     for (const auto &[name, request] : closing)
         QTest::addRow("server closes: %s", name) << request << start << 600 << qint64(601000) << false;

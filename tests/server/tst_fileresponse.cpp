@@ -108,11 +108,9 @@ void TestFileResponse::answers_data()
     range("0-0 is the whole file with 200", "Range: bytes=0-0", 200, 0, 1000);
     range("500-5000 ends at the file's end", "Range: bytes=500-5000", 206, 500, 500);
     range("-300: the last 300 bytes", "Range: bytes=-300", 206, 700, 300);
-    range("-1000: all of it, as a range", "Range: bytes=-1000", 206, 0, 1000);
     range("-5000: longer than the file", "Range: bytes=-5000", 206, 0, 1000);
     range("-x is no number: ignored", "Range: bytes=-x", 200, 0, 1000);
     range("start past end is ignored", "Range: bytes=300-200", 200, 0, 1000);
-    range("several ranges are ignored", "Range: bytes=0-9,20-29", 200, 0, 1000);
     for (const char *spec : {"-0", "1000-"}) {
         QTest::addRow("%s: 416", spec) << int(Classic) << "/f.bin\r\nRange: bytes=" + QByteArray(spec) << 416
                                        << QByteArrayList{"416 Range Not Satisfiable", "Content-Range: bytes */1000",
@@ -128,7 +126,6 @@ void TestFileResponse::answers_data()
     range("If-Range: the file's tag, weak", "Range: bytes=10-19\r\nIf-Range: W/" + tag, 200, 0, 1000);
     range("If-Range: an older date", "Range: bytes=10-19\r\nIf-Range: Thu, 04 Mar 2021 05:06:06 GMT", 200, 0, 1000);
     range("If-Range: a later date", "Range: bytes=10-19\r\nIf-Range: Thu, 04 Mar 2021 05:06:08 GMT", 200, 0, 1000);
-    range("If-Range: not a date", "Range: bytes=10-19\r\nIf-Range: yesterday", 200, 0, 1000);
     range("If-None-Match: another tag", "Range: bytes=10-19\r\nIf-None-Match: \"xyz\"\r\nIf-Modified-Since: " + date,
           206, 10, 10);
     range("If-Match: the file's tag", "Range: bytes=10-19\r\nIf-Match: " + tag, 206, 10, 10);
@@ -192,7 +189,6 @@ void TestFileResponse::answers_data()
                                                         + "<br>or File=" + shown + "<br>Not found.</body></html>"}
                                   << QByteArrayList{"Connection", "<script>"};
     };
-    missing("plain path", "/docs/x.pdf", "/docs/x.pdf", Classic);
     missing("markup in the path is escaped", "/%3Cscript%3Ealert(1)%3C/script%3E.pdf",
             "/&lt;script&gt;alert(1)&lt;/script&gt;.pdf", Classic);
     missing("ampersand and quotes", "/a%26b%22c%27d", "/a&amp;b&quot;c&#39;d", Classic);
