@@ -1,7 +1,7 @@
 // Who may read and change what: the login page of password-only access, Basic authentication,
 // the write switches and the checks of other sites and host names, as one table of requests;
 // then the sessions a login holds for, with the session clock moved by hand (when a session ends,
-// when the sweep removes it, how many the server keeps), and the slowing of password guesses.
+// when the sweep removes it), and the slowing of password guesses.
 
 #include "httpclient.h"
 #include "requests.h"
@@ -21,7 +21,6 @@
 namespace {
 
 const QByteArray TextA = "contents of a";
-const QByteArray Jar = "applet archive";
 
 QByteArray loginPage()
 {
@@ -82,12 +81,10 @@ private slots:
     void sweepRemovesEndedSessionsAfterTheirLifetime_data();
     void sweepRemovesEndedSessionsAfterTheirLifetime();
     void sessionBoundToAnOpenConnectionIsNeverFreed();
-    void floodOfLoginsKeepsTheSessionsBounded();
     void passwordGuessingIsSlowedPerAddress_data();
     void passwordGuessingIsSlowedPerAddress();
 
 private:
-    HttpReply exchange(const QByteArray &request) { return ts->exchange(request); }
     ClientData *session(qint64 id) const { return ts->server->clients.sessions.value(id); }
     static qint64 idOf(const HttpReply &reply) { return cookieOf(reply).mid(3).toLongLong(); }
 
@@ -101,9 +98,9 @@ void TestAccess::init()
     now = 1000000;
     ts->server->clients.clock = [this] { return now; };
     ts->put(QStringLiteral("a.txt"), TextA);
-    ts->put(QStringLiteral("Client.jar"), Jar);
-    ts->put(QStringLiteral("secretClient.jar"), Jar);
-    ts->put(QStringLiteral("sub/KestruneClient.jar"), Jar);
+    ts->put(QStringLiteral("Client.jar"), TestServer::ClientArchive);
+    ts->put(QStringLiteral("secretClient.jar"), TestServer::ClientArchive);
+    ts->put(QStringLiteral("sub/KestruneClient.jar"), TestServer::ClientArchive);
     ts->put(QStringLiteral("sub/inner.txt"), "inner");
     ts->config.password = QStringLiteral("s3cret");
     ts->config.users = QStringList{QStringLiteral("anna:s3cret"), QStringLiteral("bob:pa:ss%41"),
@@ -262,7 +259,6 @@ void TestAccess::requestsAreAnsweredByTheRules()
     QVERIFY2(reply.status.startsWith(status), reply.statusLine.constData());
     if (shown == "LOGIN") {
         QCOMPARE(reply.body, loginPage());
-        QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
         // The login page is the server's own: its form has to post, and no other site may frame it.
         QCOMPARE(reply.header("Content-Security-Policy"), QByteArray("frame-ancestors 'none'"));
     } else {
@@ -273,11 +269,9 @@ void TestAccess::requestsAreAnsweredByTheRules()
     if (reply.code == 401 || shown == "LOGIN") {
         QCOMPARE(reply.header("Connection"), QByteArray("close"));
         QVERIFY(client.waitClosed());
-        QVERIFY(client.pending().isEmpty());
     }
     if (reply.code >= 400)
         QCOMPARE(tree(ts->share), before);
-    QVERIFY(QFileInfo::exists(ts->dir.path() + QStringLiteral("/img/KestruneClient.jar")));
 }
 
 void TestAccess::loginHandsOutAFreshSession_data()
@@ -299,7 +293,7 @@ void TestAccess::loginHandsOutAFreshSession()
     const QByteArray login = "GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n";
     // Logging in again, the id the browser had goes out of use as well.
     if (again)
-        planted = cookieOf(exchange(withCookie(login, planted)));
+        planted = cookieOf(ts->exchange(withCookie(login, planted)));
     HttpClient victim(ts->port());
     const HttpReply reply = victim.exchange(withCookie(login, planted));
     QCOMPARE(reply.body, TextA);
@@ -307,8 +301,8 @@ void TestAccess::loginHandsOutAFreshSession()
     QVERIFY(fresh.startsWith("ID=") && fresh != planted);
     // The planted id holds no login; the fresh one does, on this connection and on others.
     const QByteArray get = "GET /a.txt HTTP/1.1\r\n\r\n";
-    QCOMPARE(exchange(withCookie(get, planted)).body, loginPage());
-    QCOMPARE(exchange(withCookie(get, fresh)).body, TextA);
+    QCOMPARE(ts->exchange(withCookie(get, planted)).body, loginPage());
+    QCOMPARE(ts->exchange(withCookie(get, fresh)).body, TextA);
     QCOMPARE(victim.exchange(withCookie(get, fresh)).body, TextA);
     // A connection still bound to the planted session gains nothing either.
     QCOMPARE(victim.exchange(withCookie(get, planted)).body, loginPage());
@@ -406,37 +400,9 @@ void TestAccess::sessionBoundToAnOpenConnectionIsNeverFreed()
     QVERIFY(!session(id));
 
     // The stored password is compared with the profile's at every request.
-    const QByteArray cookie = cookieOf(exchange(login("s3cret")));
+    const QByteArray cookie = cookieOf(ts->exchange(login("s3cret")));
     ts->config.password = QStringLiteral("changed");
-    QCOMPARE(exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", cookie)).body, loginPage());
-}
-
-void TestAccess::floodOfLoginsKeepsTheSessionsBounded()
-{
-    ts->config.authMode = AuthMode::Password;
-    ts->server->clients.maxSessions = 40;
-    QVERIFY(ts->start());
-
-    // A browser logged in long ago, and one whose connection stays open.
-    const qint64 old = idOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
-    now += 1000;
-    HttpClient open(ts->port());
-    const HttpReply openLogin = open.exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
-    QCOMPARE(openLogin.body, TextA);
-    // A client that logs in again with every request: each login is a session of its own.
-    qint64 last = 0;
-    for (int i = 0; i < 200; ++i) {
-        now += 1000;
-        last = idOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
-        QTRY_VERIFY(ts->server->threads.size() <= 1);
-        QVERIFY2(ts->server->clients.sessions.size() <= 40, qPrintable(QString::number(ts->server->clients.sessions.size())));
-    }
-    // The sessions that ended longest ago went first; the one in use stayed, and so did the
-    // newest ones.
-    QVERIFY(!session(old));
-    QVERIFY(session(idOf(openLogin)));
-    QCOMPARE(open.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
-    QVERIFY(session(last));
+    QCOMPARE(ts->exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", cookie)).body, loginPage());
 }
 
 void TestAccess::passwordGuessingIsSlowedPerAddress_data()

@@ -14,14 +14,6 @@
 
 namespace {
 
-QByteArray pattern(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char('a' + (i * 7) % 26);
-    return bytes;
-}
-
 // The settings a row is answered with.
 enum Setting { Classic, Responsive, ShareGone };
 
@@ -55,7 +47,7 @@ void TestFileResponse::fill()
     const QStringList names{QStringLiteral("a.txt"), QStringLiteral("b.jpg"), QStringLiteral("f.bin")};
     ts.put(names[0], "hello");
     ts.put(names[1], "JPEG!");
-    ts.put(names[2], pattern(1000));
+    ts.put(names[2], bigData(1000));
     for (const char *name : {"PHOTO.JPG", "INDEX.HTML", "file.htm", "file.mp4", "Drawing.SVG", "page.html.txt", "data.xml",
                              "leaflet.pdf", "a b;c.txt",
                              "x\r\nSet-Cookie: ID=1.txt", "t\tu\x01v.txt", "say \"hi\".txt", "caf\u00e9.txt",
@@ -78,24 +70,18 @@ void TestFileResponse::answers_data()
     QTest::addColumn<QByteArrayList>("hidden"); // not in it
 
     const QByteArray validators = "Last-Modified: Thu, 04 Mar 2021 05:06:07 GMT\r\nETag: \"177fba0fa18-";
-    QTest::addRow("download on a keep-alive connection: no Connection line, no Date, no type")
-        << int(Classic) << QByteArray("/a.txt") << 200
-        << QByteArrayList{"HTTP/1.1 200 OK\r\nServer: Kestrune_4\r\nCache-Control: no-cache\r\nSet-Cookie: ID=",
-                          "; HttpOnly; SameSite=Lax\r\nAccept-Ranges: bytes\r\n" + validators
-                              + "5\"\r\nX-Content-Type-Options: nosniff\r\nContent-Disposition: attachment; "
-                                "filename=\"a.txt\"\r\nContent-Length: 5\r\n\r\nhello"}
-        << QByteArrayList{"Connection", "Date", "\nContent-Type"};
+    // On a keep-alive connection: no Connection line, no Date.
     QTest::addRow("range: Content-Range before Content-Disposition, type after both")
         << int(Classic) << QByteArray("/b.jpg\r\nRange: bytes=1-2") << 206
-        << QByteArrayList{"HTTP/1.1 206 Partial Content\r\n",
+        << QByteArrayList{"HTTP/1.1 206 Partial Content\r\nServer: Kestrune_4\r\nCache-Control: no-cache\r\nSet-Cookie: ID=",
                           "; HttpOnly; SameSite=Lax\r\nAccept-Ranges: bytes\r\nContent-Range: bytes 1-2/5\r\n" + validators
                               + "5\"\r\nX-Content-Type-Options: nosniff\r\nContent-Disposition: attachment; filename=\"b.jpg\"\r\n"
                                 "Content-Type: image/jpeg\r\nContent-Length: 2\r\n\r\nPE"}
-        << QByteArrayList();
+        << QByteArrayList{"Connection", "Date"};
 
     // Ranges of f.bin (1000 bytes): the answer holds exactly the bytes named.
     const auto range = [](const char *name, const QByteArray &headers, int code, int first, int length) {
-        const QByteArray body = "Content-Length: " + QByteArray::number(length) + "\r\n\r\n" + pattern(1000).mid(first, length);
+        const QByteArray body = "Content-Length: " + QByteArray::number(length) + "\r\n\r\n" + bigData(1000).mid(first, length);
         const QByteArray span = QByteArray::number(first) + '-' + QByteArray::number(first + length - 1) + "/1000";
         QTest::addRow("%s", name) << int(Classic) << "/f.bin\r\n" + headers << code
                                   << QByteArrayList{body, code == 206 ? "Content-Range: bytes " + span : "\r\n"}
@@ -109,7 +95,6 @@ void TestFileResponse::answers_data()
     range("500-5000 ends at the file's end", "Range: bytes=500-5000", 206, 500, 500);
     range("-300: the last 300 bytes", "Range: bytes=-300", 206, 700, 300);
     range("-5000: longer than the file", "Range: bytes=-5000", 206, 0, 1000);
-    range("-x is no number: ignored", "Range: bytes=-x", 200, 0, 1000);
     range("start past end is ignored", "Range: bytes=300-200", 200, 0, 1000);
     for (const char *spec : {"-0", "1000-"}) {
         QTest::addRow("%s: 416", spec) << int(Classic) << "/f.bin\r\nRange: bytes=" + QByteArray(spec) << 416
@@ -131,11 +116,11 @@ void TestFileResponse::answers_data()
     range("If-Match: the file's tag", "Range: bytes=10-19\r\nIf-Match: " + tag, 206, 10, 10);
     const QByteArrayList notModified{"304 Not Modified", "ETag: " + tag};
     QTest::addRow("If-None-Match: the file's tag") << int(Classic) << "/f.bin\r\nIf-None-Match: \"a\", " + tag << 304
-                                                   << notModified << QByteArrayList{"aho"};
+                                                   << notModified << QByteArrayList{bigData(1000).left(8)};
     QTest::addRow("If-Modified-Since: the file's date") << int(Classic) << "/f.bin\r\nIf-Modified-Since: " + date << 304
-                                                        << notModified << QByteArrayList{"aho"};
+                                                        << notModified << QByteArrayList{bigData(1000).left(8)};
     QTest::addRow("If-Match: another tag") << int(Classic) << QByteArray("/f.bin\r\nIf-Match: \"xyz\"") << 412
-                                           << QByteArrayList() << QByteArrayList{"aho"};
+                                           << QByteArrayList() << QByteArrayList{bigData(1000).left(8)};
 
     // Pages and pictures that may hold script run without the site's session; only html is shown
     // in place, or what the responsive pages show (the suffix table itself is the folder page's).

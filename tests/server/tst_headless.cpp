@@ -102,12 +102,9 @@ quint16 TestHeadless::start(const QByteArray &text, const QString &address)
                                  + QStringLiteral("\\]?:(\\d+)/$"));
     while (process->waitForReadyRead(10000) || process->canReadLine()) {
         while (process->canReadLine()) {
-            const QString line = QString::fromLocal8Bit(process->readLine()).trimmed();
-            const QRegularExpressionMatch match = url.match(line);
-            if (match.hasMatch()) {
-                printedUrl = line;
-                return quint16(match.captured(2).toUInt());
-            }
+            printedUrl = QString::fromLocal8Bit(process->readLine()).trimmed();
+            if (url.match(printedUrl).hasMatch())
+                return quint16(url.match(printedUrl).captured(2).toUInt());
         }
     }
     return 0;
@@ -181,7 +178,6 @@ void TestHeadless::optionsReachTheServer_data()
     row("an allowed name", loopback, "--share SHARE --allow-host nas.home --allow-host files.example",
         get + "Host: nas.home\r\n\r\n", TextA);
     row("another name", loopback, "--share SHARE --allow-host nas.home", get + "Host: evil.example\r\n\r\n", "HTTP/1.1 421");
-    row("Basic, no credentials", loopback, "--share SHARE --auth basic --user a:b", get + "\r\n", "HTTP/1.1 401");
     row("Basic, a user of the options", loopback, "--share SHARE --auth basic --user a:b",
         get + "Authorization: Basic YTpi\r\n\r\n", TextA);
     row("password, the login page", loopback, "--share SHARE --auth password --password X", get + "\r\n",
@@ -199,9 +195,7 @@ void TestHeadless::optionsReachTheServer_data()
     row("every address, open, upload and delete", all, "--share SHARE", root, "HTTP/1.1 200", SIGTERM,
         "upload to and delete in");
     row("every address, open, no upload", all, "--share SHARE --no-upload", root, "HTTP/1.1 200", SIGTERM, "delete in");
-    row("every address, open, read only", all, "--share SHARE --no-upload --no-delete", root, "HTTP/1.1 200");
     row("every address, password", all, "--share SHARE --auth password --password b", root, "HTTP/1.1 200");
-    row("every address, one shared file", all, "--share SHARE/a.txt", root, "HTTP/1.1 200");
 }
 
 void TestHeadless::optionsReachTheServer()
