@@ -1,10 +1,13 @@
-// Who may read what: the login page of password-only access, Basic authentication, the write
-// switches and the checks of other sites and host names.
+// Who may read and change what: the login page of password-only access, Basic authentication,
+// the write switches and the checks of other sites and host names, as one table of requests;
+// then the sessions a login holds for, with the session clock moved by hand (when a session ends,
+// when the sweep removes it), and the slowing of password guesses.
 
 #include "httpclient.h"
 #include "requests.h"
 #include "testserver.h"
 
+#include "server/clientdata.h"
 #include "server/guessdelay.h"
 
 #include <QDir>
@@ -18,12 +21,10 @@
 namespace {
 
 const QByteArray TextA = "contents of a";
-const QByteArray Jar = "applet archive";
 
 QByteArray loginPage()
 {
-    QFile file(TestServer::buildDir() + QStringLiteral("/lang/C/login.html"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return TestServer::readFile(TestServer::buildDir() + QStringLiteral("/lang/C/login.html"));
 }
 
 QByteArray withCookie(const QByteArray &request, const QByteArray &cookie)
@@ -45,295 +46,7 @@ QStringList tree(const QString &path)
     return facts;
 }
 
-} // namespace
-
-class TestAccess : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void init();
-    void cleanup();
-
-    void passwordModeRefusesByMethod_data();
-    void passwordModeRefusesByMethod();
-    void loginHoldsForTheSession_data();
-    void loginHoldsForTheSession();
-    void theStoredPasswordIsComparedWithEveryRequest();
-    void loginHandsOutAFreshSession_data();
-    void loginHandsOutAFreshSession();
-    void basicModeChecksTheUserList_data();
-    void basicModeChecksTheUserList();
-
-    void writeSwitchesRefuseEveryChange_data();
-    void writeSwitchesRefuseEveryChange();
-    void otherSitesAndOtherNamesAreRefused_data();
-    void otherSitesAndOtherNamesAreRefused();
-    void passwordGuessingIsSlowedPerAddress_data();
-    void passwordGuessingIsSlowedPerAddress();
-
-
-private:
-    HttpReply exchange(const QByteArray &request) { return ts->exchange(request); }
-
-    TestServer *ts = nullptr;
-};
-
-void TestAccess::init()
-{
-    ts = new TestServer;
-    ts->put(QStringLiteral("a.txt"), TextA);
-    ts->put(QStringLiteral("Client.jar"), Jar);
-    ts->put(QStringLiteral("sub/KestruneClient.jar"), Jar);
-    ts->put(QStringLiteral("sub/inner.txt"), "inner");
-    ts->config.password = QStringLiteral("s3cret");
-}
-
-void TestAccess::cleanup()
-{
-    delete ts;
-    ts = nullptr;
-}
-
-void TestAccess::passwordModeRefusesByMethod_data()
-{
-    QTest::addColumn<QByteArray>("request");
-    // "login": the login page, with 403 for every path; "401": the Basic challenge; three digits:
-    // that status; otherwise the body served.
-    QTest::addColumn<QByteArray>("answer");
-
-    const QByteArray login = "login";
-    const QByteArray challenge = "401";
-    QTest::addRow("GET of a folder gets the login page") << QByteArray("GET / HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("GET of a file gets the login page") << QByteArray("GET /a.txt HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("GET of a missing file gets the login page")
-        << QByteArray("GET /missing.txt HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("form POST to a file gets the login page") << formPost("/a.txt", "x=1") << login;
-    QTest::addRow("upload POST to a folder gets the login page") << uploadPost("/?a=up", "escaped.txt") << login;
-    // A WebDAV client gets the challenge it can answer, never the login page.
-    for (const char *method : {"PUT", "DELETE", "PROPFIND", "MKCOL", "HEAD", "LOCK", "UNLOCK", "COPY", "MOVE"})
-        QTest::addRow("%s gets the Basic challenge", method)
-            << QByteArray(method) + " /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody" << challenge;
-    QTest::addRow("OPTIONS needs no password") << QByteArray("OPTIONS / HTTP/1.1\r\n\r\n") << QByteArray("200");
-    QTest::addRow("the password as Basic credentials, any user: PROPFIND")
-        << QByteArray("PROPFIND / HTTP/1.1\r\nDepth: 0\r\n" + basicAuth("anyone:s3cret") + "\r\n") << QByteArray("207");
-    QTest::addRow("the password as Basic credentials, no user: GET")
-        << QByteArray("GET /a.txt HTTP/1.1\r\n" + basicAuth(":s3cret") + "\r\n") << TextA;
-    QTest::addRow("a wrong password as Basic credentials gets the challenge")
-        << QByteArray("GET /a.txt HTTP/1.1\r\n" + basicAuth("s3cret:wrong") + "\r\n") << challenge;
-    // The applet's archive, and only it, needs no login.
-    QTest::addRow("GET of the client archive is served")
-        << QByteArray("GET /_i/KestruneClient.jar HTTP/1.1\r\n\r\n") << TestServer::ClientArchive;
-    QTest::addRow("a file of the share named Client.jar is not")
-        << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("a file of the share whose name ends in Client.jar is not")
-        << QByteArray("GET /secretClient.jar HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("the archive's name in another folder is not")
-        << QByteArray("GET /sub/KestruneClient.jar HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("a longer name in the icon folder is not")
-        << QByteArray("GET /_i/KestruneClient.jarx HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("the archive's name is case-sensitive")
-        << QByteArray("GET /_i/kestruneclient.jar HTTP/1.1\r\n\r\n") << login;
-    QTest::addRow("PUT of the client archive gets the challenge")
-        << QByteArray("PUT /_i/KestruneClient.jar HTTP/1.1\r\nContent-Length: 4\r\n\r\nevil") << challenge;
-    QTest::addRow("POST of the client archive gets the login page")
-        << formPost("/_i/KestruneClient.jar", "x=1") << login;
-}
-
-void TestAccess::passwordModeRefusesByMethod()
-{
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, answer);
-    ts->config.authMode = AuthMode::Password;
-    ts->put(QStringLiteral("secretClient.jar"), Jar);
-    QVERIFY(ts->start());
-
-    HttpClient client(ts->port());
-    const HttpReply reply = request.startsWith("HEAD") ? client.exchangeHead(request) : client.exchange(request);
-    if (answer == "login") {
-        QCOMPARE(reply.status, QByteArray("403 Forbidden"));
-        QCOMPARE(reply.body, loginPage());
-        QCOMPARE(reply.header("Content-Type"), QByteArray("text/html; charset=UTF-8"));
-        // The login page is the server's own: its form has to post, and no other site may frame it.
-        QCOMPARE(reply.header("Content-Security-Policy"), QByteArray("frame-ancestors 'none'"));
-        QCOMPARE(reply.header("Connection"), QByteArray("close"));
-        QVERIFY(client.waitClosed());
-    } else if (answer == "401") {
-        QCOMPARE(reply.status, QByteArray("401 Authorization Required"));
-        QCOMPARE(reply.header("WWW-Authenticate"), QByteArray("Basic realm=\"Private Area\""));
-        QCOMPARE(reply.header("Connection"), QByteArray("close"));
-        QVERIFY(client.waitClosed());
-        QVERIFY(client.pending().isEmpty());
-    } else if (answer.size() == 3) {
-        QCOMPARE(reply.code, answer.toInt());
-    } else {
-        QCOMPARE(reply.code, 200);
-        QCOMPARE(reply.body, answer);
-    }
-    QCOMPARE(QFile(ts->path(QStringLiteral("Client.jar"))).size(), qint64(Jar.size()));
-    QVERIFY(QFileInfo::exists(ts->path(QStringLiteral("a.txt"))));
-    QVERIFY(QFileInfo::exists(ts->dir.path() + QStringLiteral("/img/KestruneClient.jar")));
-}
-
-void TestAccess::loginHoldsForTheSession_data()
-{
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QByteArray>("login");
-
-    QTest::addRow("a=log in the query of a GET")
-        << QStringLiteral("s3cret") << QByteArray("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n");
-    QTest::addRow("a=log in a url-encoded POST body")
-        << QStringLiteral("s3cret") << formPost("/a.txt", "a=log&password=s3cret");
-    QTest::addRow("the body replaces the query of the request line")
-        << QStringLiteral("s3cret") << formPost("/a.txt?a=x&password=bad", "a=log&password=s3cret");
-    QTest::addRow("form decoding: plus is a blank, escapes are decoded")
-        << QStringLiteral("p w&%=\u00e9") << formPost("/a.txt", "a=log&password=p+w%26%25%3D%C3%A9");
-    QTest::addRow("a=log on a request for another file")
-        << QStringLiteral("s3cret") << QByteArray("GET /missing?password=s3cret&a=log HTTP/1.1\r\n\r\n");
-}
-
-void TestAccess::loginHoldsForTheSession()
-{
-    QFETCH(QString, password);
-    QFETCH(QByteArray, login);
-    ts->config.authMode = AuthMode::Password;
-    ts->config.password = password;
-    QVERIFY(ts->start());
-
-    const QByteArray other = ts->browserSession(43);
-    HttpReply reply = exchange(login);
-    QVERIFY2(reply.code == 200 || reply.code == 404, reply.statusLine.constData());
-    QVERIFY(reply.body != loginPage());
-    const QByteArray cookie = cookieOf(reply);
-    // Another connection of the same browser is served without the password.
-    reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n");
-    QCOMPARE(reply.body, TextA);
-    // Another browser is not.
-    reply = exchange("GET /a.txt HTTP/1.1\r\nCookie: " + other + "\r\n\r\n");
-    QCOMPARE(reply.body, loginPage());
-}
-
-void TestAccess::theStoredPasswordIsComparedWithEveryRequest()
-{
-    ts->config.authMode = AuthMode::Password;
-    QVERIFY(ts->start());
-
-    const auto get = [this](const QByteArray &cookie, const QByteArray &query = QByteArray()) {
-        return exchange("GET /a.txt" + query + " HTTP/1.1\r\nCookie: " + cookie + "\r\n\r\n").body;
-    };
-    const QByteArray first = cookieOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
-    const QByteArray second = cookieOf(exchange("GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n"));
-    QCOMPARE(get(first), TextA);
-    // A wrong password replaces the stored one: the session is logged out.
-    QCOMPARE(get(first, "?a=log&password=nope"), loginPage());
-    QCOMPARE(get(first), loginPage());
-    // A changed profile password logs everyone out.
-    QCOMPARE(get(second), TextA);
-    ts->config.password = QStringLiteral("changed");
-    QCOMPARE(get(second), loginPage());
-    QCOMPARE(get(second, "?a=log&password=changed"), TextA);
-}
-
-void TestAccess::loginHandsOutAFreshSession_data()
-{
-    QTest::addColumn<QByteArray>("login");
-    QTest::addColumn<QByteArray>("planted"); // ISSUED: a session the server issued to someone
-
-    const QByteArray get = "GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n";
-    QTest::addRow("GET with a=log") << get << QByteArray("ISSUED");
-    QTest::addRow("form POST with a=log") << formPost("/a.txt", "a=log&password=s3cret") << QByteArray("ISSUED");
-    QTest::addRow("logging in again") << QByteArray("AGAIN") << QByteArray("ISSUED");
-    // A cookie naming no issued session shares no login either.
-    QTest::addRow("ID=42") << get << QByteArray("ID=42");
-}
-
-void TestAccess::loginHandsOutAFreshSession()
-{
-    QFETCH(QByteArray, login);
-    QFETCH(QByteArray, planted);
-    ts->config.authMode = AuthMode::Password;
-    QVERIFY(ts->start());
-
-    // Someone gets a session of the server's (the client archive needs no login) and plants its
-    // cookie in the browser of the one who knows the password.
-    const bool issued = planted == "ISSUED";
-    if (issued)
-        planted = ts->browserSession(1000);
-    if (login == "AGAIN") {
-        // A browser logged in already logs in again: the id it had goes out of use as well.
-        login = "GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n";
-        const HttpReply first = exchange(withCookie(login, planted));
-        QCOMPARE(first.body, TextA);
-        planted = cookieOf(first);
-    }
-    HttpClient victim(ts->port());
-    const HttpReply reply = victim.exchange(withCookie(login, planted));
-    QCOMPARE(reply.body, TextA);
-    const QByteArray fresh = cookieOf(reply);
-    QVERIFY(fresh.startsWith("ID="));
-    QVERIFY(fresh != planted);
-    // The planted id holds no login; the fresh one does, on this connection and on others.
-    QCOMPARE(exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", planted)).body, loginPage());
-    QCOMPARE(exchange("GET /a.txt HTTP/1.1\r\nCookie: " + fresh + "\r\n\r\n").body, TextA);
-    QCOMPARE(victim.exchange("GET /a.txt HTTP/1.1\r\nCookie: " + fresh + "\r\n\r\n").body, TextA);
-    // A connection still bound to the planted session gains nothing either.
-    if (issued)
-        QCOMPARE(victim.exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", planted)).body, loginPage());
-}
-
-void TestAccess::basicModeChecksTheUserList_data()
-{
-    QTest::addColumn<QStringList>("users");
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<int>("code");
-
-    const QStringList users{QStringLiteral("anna:s3cret"), QStringLiteral("bob:pa:ss%41")};
-    const QByteArray get = "GET /a.txt HTTP/1.1\r\n";
-    QTest::addRow("no credentials") << users << get + "\r\n" << 401;
-    QTest::addRow("right credentials") << users << get + basicAuth("anna:s3cret") + "\r\n" << 200;
-    QTest::addRow("wrong password") << users << get + basicAuth("anna:wrong") + "\r\n" << 401;
-    QTest::addRow("unknown user") << users << get + basicAuth("carl:s3cret") + "\r\n" << 401;
-    QTest::addRow("password with a colon and a percent sign") << users << get + basicAuth("bob:pa:ss%41") + "\r\n" << 200;
-    QTest::addRow("percent sign is not decoded") << users << get + basicAuth("bob:pa:ssA") + "\r\n" << 401;
-    QTest::addRow("header name in lower case")
-        << users << get + "authorization: basic " + QByteArray("anna:s3cret").toBase64() + "\r\n\r\n" << 200;
-    QTest::addRow("credentials end at a NUL byte")
-        << users << get + basicAuth(QByteArray("anna:s3cret\0junk", 16)) + "\r\n" << 200;
-    QTest::addRow("other scheme") << users << get + "Authorization: Digest anna:s3cret\r\n\r\n" << 401;
-    QTest::addRow("Client.jar is not exempt") << users << QByteArray("GET /Client.jar HTTP/1.1\r\n\r\n") << 401;
-    QTest::addRow("empty user list refuses everyone") << QStringList() << get + basicAuth("anna:s3cret") + "\r\n" << 401;
-    // RFC 7617: browsers and WebDAV clients send UTF-8; older clients Latin-1.
-    const QStringList international{QString::fromUtf8("j\xC3\xBCrgen:\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\xE2\x82\xAC"),
-                                    QString::fromUtf8("ren\xC3\xA9:s\xC3\xA9same")};
-    QTest::addRow("UTF-8 name and password outside Latin-1")
-        << international << get + basicAuth("j\xC3\xBCrgen:\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\xE2\x82\xAC") + "\r\n" << 200;
-    QTest::addRow("Latin-1 bytes of the same letters") << international << get + basicAuth("ren\xE9:s\xE9same") + "\r\n" << 200;
-}
-
-void TestAccess::basicModeChecksTheUserList()
-{
-    QFETCH(QStringList, users);
-    QFETCH(QByteArray, request);
-    QFETCH(int, code);
-    ts->config.authMode = AuthMode::Basic;
-    ts->config.users = users;
-    QVERIFY(ts->start());
-
-    HttpClient client(ts->port());
-    const HttpReply reply = client.exchange(request);
-    QCOMPARE(reply.code, code);
-    if (code == 200) {
-        QCOMPARE(reply.body, TextA);
-    } else {
-        QCOMPARE(reply.header("WWW-Authenticate"), QByteArray("Basic realm=\"Private Area\""));
-        QVERIFY(client.waitClosed());
-    }
-    QCOMPARE(QFile(ts->path(QStringLiteral("a.txt"))).size(), qint64(TextA.size()));
-}
-
-namespace {
-// A request of a WebDAV client or of a form, as it comes from 127.0.0.1:PORT (the listener's port
-// is put in place of "PORT").
+// A request as it comes from 127.0.0.1:PORT (the listener's port is put in place of "PORT").
 QByteArray sent(const QByteArray &method, const QByteArray &target, const QByteArray &headers = QByteArray(),
                 const QByteArray &body = QByteArray())
 {
@@ -346,156 +59,350 @@ QByteArray formSent(const QByteArray &body, const QByteArray &headers = QByteArr
     return sent("POST", "/", headers + "Content-Type: application/x-www-form-urlencoded\r\n", body);
 }
 
-QByteArray uploadSent(const QByteArray &target, const QByteArray &headers = QByteArray())
-{
-    return sent("POST", target, headers + "Content-Type: multipart/form-data; boundary=XyZ\r\n",
-                "--XyZ\r\nContent-Disposition: form-data; name=\"f\"; filename=\"new.txt\"\r\n\r\nnew\r\n--XyZ--\r\n");
-}
-
 QByteArray to(const char *path)
 {
     return "Destination: http://127.0.0.1:PORT" + QByteArray(path) + "\r\n";
 }
+
 } // namespace
 
-void TestAccess::writeSwitchesRefuseEveryChange_data()
+class TestAccess : public QObject
 {
-    QTest::addColumn<bool>("upload");
-    QTest::addColumn<bool>("deleting");
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("status"); // a refusal leaves the share as it was
+    Q_OBJECT
 
-    const QByteArray locked = "423 Read only";
-    const QByteArray forbidden = "403 Forbidden";
-    // Uploads off: nothing that makes a name.
-    QTest::addRow("uploads off: PUT of a new file") << false << true << sent("PUT", "/new.txt", {}, "new") << locked;
-    QTest::addRow("uploads off: PUT over a file") << false << true << sent("PUT", "/a.txt", {}, "new") << locked;
-    QTest::addRow("uploads off: MKCOL") << false << true << sent("MKCOL", "/new") << forbidden;
-    QTest::addRow("uploads off: COPY of a file") << false << true << sent("COPY", "/a.txt", to("/c.txt")) << forbidden;
-    QTest::addRow("uploads off: MOVE") << false << true << sent("MOVE", "/a.txt", to("/c.txt")) << forbidden;
-    QTest::addRow("uploads off: LOCK of a new name") << false << true << sent("LOCK", "/new.txt") << forbidden;
-    QTest::addRow("uploads off: LOCK of a file makes nothing")
-        << false << true << sent("LOCK", "/a.txt", {}, "<lockinfo xmlns=\"DAV:\"><lockscope><shared/></lockscope></lockinfo>")
-        << QByteArray("200 Locked");
-    QTest::addRow("uploads off: PROPPATCH") << false << true << sent("PROPPATCH", "/a.txt") << forbidden;
-    QTest::addRow("uploads off: form upload") << false << true << uploadSent("/") << forbidden;
-    QTest::addRow("uploads off: form upload after a page link") << false << true << uploadSent("/?a=p&p=1") << forbidden;
-    QTest::addRow("uploads off: create-folder action") << false << true << formSent("a=cfd&f=new") << forbidden;
-    QTest::addRow("uploads off: deleting goes on") << false << true << sent("DELETE", "/a.txt")
-                                                   << QByteArray("200 File deleted");
-    // Deleting off: nothing that removes or replaces one, whoever the client says it is.
-    const QByteArray readOnly = "423 Read-only";
-    QTest::addRow("deleting off: DELETE of a file") << true << false << sent("DELETE", "/a.txt") << readOnly;
-    QTest::addRow("deleting off: PUT over a file") << true << false << sent("PUT", "/a.txt", {}, "new")
-                                                   << QByteArray("412 Precondition Failed");
-    QTest::addRow("deleting off: PUT over a file as the applet") << true << false
-        << sent("PUT", "/a.txt", "User-Agent: mc\r\n", "new") << QByteArray("412 Precondition Failed");
-    QTest::addRow("deleting off: MOVE to a new name") << true << false << sent("MOVE", "/a.txt", to("/c.txt")) << forbidden;
-    QTest::addRow("deleting off: MOVE onto a file") << true << false
-        << sent("MOVE", "/a.txt", to("/sub/inner.txt") + "Overwrite: T\r\n") << QByteArray("412 Name exists");
-    QTest::addRow("deleting off: COPY onto a file") << true << false << sent("COPY", "/a.txt", to("/sub/inner.txt"))
-                                                    << QByteArray("412 Precondition Failed");
-    QTest::addRow("deleting off: delete action") << true << false << formSent("a=del&f=a.txt&d=sub") << forbidden;
-    QTest::addRow("deleting off: PUT of a new file goes on") << true << false << sent("PUT", "/new.txt", {}, "new")
-                                                            << QByteArray("201 Created");
-    QTest::addRow("both off: MOVE onto a file") << false << false << sent("MOVE", "/a.txt", to("/sub/inner.txt"))
-                                                << forbidden;
+private slots:
+    void init();
+    void cleanup();
+
+    void requestsAreAnsweredByTheRules_data();
+    void requestsAreAnsweredByTheRules();
+    void loginHandsOutAFreshSession_data();
+    void loginHandsOutAFreshSession();
+    void sweepRemovesEndedSessionsAfterTheirLifetime_data();
+    void sweepRemovesEndedSessionsAfterTheirLifetime();
+    void sessionBoundToAnOpenConnectionIsNeverFreed();
+    void passwordGuessingIsSlowedPerAddress_data();
+    void passwordGuessingIsSlowedPerAddress();
+
+private:
+    ClientData *session(qint64 id) const { return ts->server->clients.sessions.value(id); }
+    static qint64 idOf(const HttpReply &reply) { return cookieOf(reply).mid(3).toLongLong(); }
+
+    TestServer *ts = nullptr;
+    qint64 now = 0; // the session clock, moved by hand
+};
+
+void TestAccess::init()
+{
+    ts = new TestServer;
+    now = 1000000;
+    ts->server->clients.clock = [this] { return now; };
+    ts->put(QStringLiteral("a.txt"), TextA);
+    ts->put(QStringLiteral("Client.jar"), TestServer::ClientArchive);
+    ts->put(QStringLiteral("secretClient.jar"), TestServer::ClientArchive);
+    ts->put(QStringLiteral("sub/KestruneClient.jar"), TestServer::ClientArchive);
+    ts->put(QStringLiteral("sub/inner.txt"), "inner");
+    ts->config.password = QStringLiteral("s3cret");
+    ts->config.users = QStringList{QStringLiteral("anna:s3cret"), QStringLiteral("bob:pa:ss%41"),
+                                   QString::fromUtf8("j\xC3\xBCrgen:\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\xE2\x82\xAC"),
+                                   QString::fromUtf8("ren\xC3\xA9:s\xC3\xA9same")};
+    ts->config.allowedHosts = QStringList{QStringLiteral("files.example"), QStringLiteral("nas.home:8080")};
 }
 
-void TestAccess::writeSwitchesRefuseEveryChange()
+void TestAccess::cleanup()
 {
-    QFETCH(bool, upload);
-    QFETCH(bool, deleting);
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, status);
-    ts->config.enableUpload = upload ? CheckState::On : CheckState::Off;
-    ts->config.enableDelete = deleting ? CheckState::On : CheckState::Off;
-    QVERIFY(ts->start());
-    const QStringList before = tree(ts->share);
-
-    const HttpReply reply = exchange(request.replace("PORT", QByteArray::number(ts->port())));
-    QCOMPARE(reply.status, status);
-    if (reply.code >= 400)
-        QCOMPARE(tree(ts->share), before);
+    delete ts;
+    ts = nullptr;
 }
 
-void TestAccess::otherSitesAndOtherNamesAreRefused_data()
+void TestAccess::requestsAreAnsweredByTheRules_data()
 {
-    QTest::addColumn<int>("mode"); // AuthMode
+    // The words of the setting: password, basic (else open access), odd (the password "p w&%=\u00e9"),
+    // nobody (no user list), no-upload, no-delete.
+    QTest::addColumn<QByteArray>("setting");
     QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<int>("code"); // a refusal leaves the share as it was
+    QTest::addColumn<QByteArray>("status"); // how the status line begins; a refusal leaves the share as it was
+    QTest::addColumn<QByteArray>("shown");  // in the answer; LOGIN: the answer is the login page
+    const auto row = [](const char *name, const char *setting, const QByteArray &request, const char *status,
+                        const QByteArray &shown = QByteArray()) {
+        QTest::addRow("%s: %s", setting, name) << QByteArray(setting) << request << QByteArray(status) << shown;
+    };
 
-    const int open = int(AuthMode::None);
+    // Password only: a browser gets the login page for every path, a WebDAV client the challenge
+    // it can answer.
+    const char *const login = "403 Forbidden";
+    row("GET of a folder", "password", "GET / HTTP/1.1\r\n\r\n", login, "LOGIN");
+    row("GET of a file", "password", "GET /a.txt HTTP/1.1\r\n\r\n", login, "LOGIN");
+    row("upload POST to a folder", "password", uploadPost("/?a=up", "escaped.txt"), login, "LOGIN");
+    const char *const challenge = "401 Authorization Required";
+    for (const char *method : {"PUT", "DELETE", "PROPFIND", "MKCOL", "HEAD", "LOCK", "UNLOCK", "COPY", "MOVE"})
+        row(method, "password", QByteArray(method) + " /a.txt HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody", challenge);
+    row("OPTIONS needs no password", "password", "OPTIONS / HTTP/1.1\r\n\r\n", "200");
+    row("the password as Basic credentials, any user", "password",
+        sent("PROPFIND", "/", "Depth: 0\r\n" + basicAuth("anyone:s3cret")), "207");
+    row("the password as Basic credentials, no user", "password", sent("GET", "/a.txt", basicAuth(":s3cret")), "200", TextA);
+    row("a wrong password as Basic credentials", "password", sent("GET", "/a.txt", basicAuth("s3cret:wrong")), challenge);
+    // The applet's archive, and only it, needs no login.
+    row("the client archive", "password", sent("GET", "/_i/KestruneClient.jar"), "200", TestServer::ClientArchive);
+    for (const char *target : {"/Client.jar", "/secretClient.jar", "/sub/KestruneClient.jar", "/_i/KestruneClient.jarx",
+                               "/_i/kestruneclient.jar"})
+        row(target, "password", "GET " + QByteArray(target) + " HTTP/1.1\r\n\r\n", login, "LOGIN");
+    // A login: the answer is the file asked for.
+    row("a=log in the query of a GET", "password", "GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n", "200", TextA);
+    row("the body replaces the query of the request line", "password",
+        formPost("/a.txt?a=x&password=bad", "a=log&password=s3cret"), "200", TextA);
+    row("form decoding: plus is a blank, escapes are decoded", "password odd",
+        formPost("/a.txt", "a=log&password=p+w%26%25%3D%C3%A9"), "200", TextA);
+    row("a=log on a request for another file", "password", "GET /missing?password=s3cret&a=log HTTP/1.1\r\n\r\n", "404");
+    row("PUT of the client archive", "password", sent("PUT", "/_i/KestruneClient.jar", {}, "evil"), challenge);
+
+    // Basic: the user list.
+    const auto get = [](const QByteArray &credentials) { return sent("GET", "/a.txt", basicAuth(credentials)); };
+    row("no credentials", "basic", sent("GET", "/a.txt"), challenge);
+    row("right credentials", "basic", get("anna:s3cret"), "200", TextA);
+    row("wrong password", "basic", get("anna:wrong"), challenge);
+    row("unknown user", "basic", get("carl:s3cret"), challenge);
+    row("password with a colon and a percent sign", "basic", get("bob:pa:ss%41"), "200", TextA);
+    row("credentials end at a NUL byte", "basic", get(QByteArray("anna:s3cret\0junk", 16)), "200", TextA);
+    row("empty user list refuses everyone", "basic nobody", get("anna:s3cret"), challenge);
+    // RFC 7617: browsers and WebDAV clients send UTF-8; older clients Latin-1.
+    row("UTF-8 name and password outside Latin-1", "basic",
+        get("j\xC3\xBCrgen:\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C\xE2\x82\xAC"), "200", TextA);
+    row("Latin-1 bytes of the same letters", "basic", get("ren\xE9:s\xE9same"), "200", TextA);
+
+    // Uploads off: nothing that makes a name. Deleting off: nothing that removes or replaces one,
+    // whoever the client says it is.
+    const char *const forbidden = "403 Forbidden";
+    const QByteArray upload = uploadPost("/", "new.txt", "new", "Host: 127.0.0.1:PORT\r\n");
+    row("PUT of a new file", "no-upload", sent("PUT", "/new.txt", {}, "new"), "423 Read only");
+    row("MKCOL", "no-upload", sent("MKCOL", "/new"), forbidden);
+    row("COPY of a file", "no-upload", sent("COPY", "/a.txt", to("/c.txt")), forbidden);
+    row("MOVE", "no-upload", sent("MOVE", "/a.txt", to("/c.txt")), forbidden);
+    row("LOCK of a new name", "no-upload", sent("LOCK", "/new.txt"), forbidden);
+    row("LOCK of a file makes nothing", "no-upload",
+        sent("LOCK", "/a.txt", {}, "<lockinfo xmlns=\"DAV:\"><lockscope><shared/></lockscope></lockinfo>"), "200 Locked");
+    row("form upload", "no-upload", upload, forbidden);
+    row("form upload after a page link", "no-upload", QByteArray(upload).replace("POST /", "POST /?a=p&p=1"), forbidden);
+    row("create-folder action", "no-upload", formSent("a=cfd&f=new"), forbidden);
+    row("deleting goes on", "no-upload", sent("DELETE", "/a.txt"), "200 File deleted");
+    row("DELETE of a file", "no-delete", sent("DELETE", "/a.txt"), "423 Read-only");
+    row("PUT over a file", "no-delete", sent("PUT", "/a.txt", {}, "new"), "412 Precondition Failed");
+    row("PUT over a file as the applet", "no-delete", sent("PUT", "/a.txt", "User-Agent: mc\r\n", "new"),
+        "412 Precondition Failed");
+    row("MOVE onto a file", "no-delete", sent("MOVE", "/a.txt", to("/sub/inner.txt") + "Overwrite: T\r\n"), "412 Name exists");
+    row("COPY onto a file", "no-delete", sent("COPY", "/a.txt", to("/sub/inner.txt")), "412 Precondition Failed");
+    row("delete action", "no-delete", formSent("a=del&f=a.txt&d=sub"), forbidden);
+    row("PUT of a new file goes on", "no-delete", sent("PUT", "/new.txt", {}, "new"), "201 Created");
+
+    // No browser may change anything from another site's page.
     const QByteArray del = "a=del&f=a.txt";
     const QByteArray evil = "Origin: http://evil.example\r\n";
-    QTest::addRow("POST from another site's page") << open << formSent(del, evil) << 403;
-    QTest::addRow("POST from the share's own page") << open << formSent(del, "Origin: http://127.0.0.1:PORT\r\n") << 200;
-    QTest::addRow("POST from a page of another port") << open << formSent(del, "Origin: http://127.0.0.1:1\r\n") << 403;
-    QTest::addRow("POST from a sandboxed page") << open << formSent(del, "Origin: null\r\n") << 403;
-    QTest::addRow("POST from another name of this server") << open << formSent(del, "Origin: http://localhost:PORT\r\n")
-                                                           << 200;
-    QTest::addRow("POST said to come from another site") << open << formSent(del, "Sec-Fetch-Site: cross-site\r\n")
-                                                         << 403;
-    QTest::addRow("POST said to come from the same origin")
-        << open << formSent(del, "Sec-Fetch-Site: same-origin\r\nOrigin: http://127.0.0.1:PORT\r\n") << 200;
-    QTest::addRow("POST without either header (curl)") << open << formSent(del) << 200;
+    row("POST from another site's page", "open", formSent(del, evil), forbidden);
+    row("POST from the share's own page", "open", formSent(del, "Origin: http://127.0.0.1:PORT\r\n"), "200");
+    row("POST from a sandboxed page", "open", formSent(del, "Origin: null\r\n"), forbidden);
+    row("POST said to come from another site", "open", formSent(del, "Sec-Fetch-Site: cross-site\r\n"), forbidden);
+    row("POST said to come from the same origin", "open",
+        formSent(del, "Sec-Fetch-Site: same-origin\r\nOrigin: http://127.0.0.1:PORT\r\n"), "200");
+    row("POST without either header (curl)", "open", formSent(del), "200");
     for (const char *method : {"PUT", "DELETE", "MKCOL", "LOCK"})
-        QTest::addRow("%s from another site's page", method) << open << sent(method, "/a.txt", evil) << 403;
-    QTest::addRow("COPY from another site's page") << open << sent("COPY", "/a.txt", evil + to("/c.txt")) << 403;
-    QTest::addRow("MOVE from another site's page") << open << sent("MOVE", "/a.txt", evil + to("/c.txt")) << 403;
-    QTest::addRow("GET from another site's page is read") << open << sent("GET", "/a.txt", evil) << 200;
-
-    // An open share answers only under this server's names: a name of another site made to
-    // point here is refused.
+        row(method, "open", sent(method, "/a.txt", evil), forbidden);
+    row("COPY from another site's page", "open", sent("COPY", "/a.txt", evil + to("/c.txt")), forbidden);
+    row("GET from another site's page is read", "open", sent("GET", "/a.txt", evil), "200", TextA);
+    // An open share answers only under this server's names: a name of another site made to point
+    // here is refused.
     const auto named = [](const QByteArray &method, const QByteArray &host) {
         return sent(method, "/a.txt").replace("Host: 127.0.0.1:PORT", "Host: " + host);
     };
-    QTest::addRow("another name") << open << named("GET", "evil.example") << 421;
-    QTest::addRow("another name, PUT") << open << named("PUT", "evil.example:PORT") << 421;
-    QTest::addRow("an address of another machine") << open << named("GET", "192.0.2.1:PORT") << 421;
-    QTest::addRow("a name that is not one") << open << named("GET", "a b") << 421;
-    QTest::addRow("the connection's address") << open << named("GET", "127.0.0.1:PORT") << 200;
-    QTest::addRow("localhost") << open << named("GET", "localhost:PORT") << 200;
-    QTest::addRow("LOCALHOST with a final dot") << open << named("GET", "LOCALHOST.") << 200;
-    QTest::addRow("the machine's name") << open << named("GET", "HOSTNAME:PORT") << 200;
-    QTest::addRow("a name the owner allowed") << open << named("GET", "files.example:PORT") << 200;
-    QTest::addRow("an allowed name in capitals, its port not compared") << open << named("GET", "NAS.home") << 200;
-    QTest::addRow("a name the window learnt") << open << named("GET", "public.example") << 200;
-    QTest::addRow("no Host (HTTP/1.0)") << open << QByteArray("GET /a.txt HTTP/1.0\r\n\r\n") << 200;
-
-    // Behind a password another site has no login of its own: any name is answered, but no
-    // browser may change anything from another site's page.
-    const QByteArray login = basicAuth(":s3cret");
-    QTest::addRow("password: another name") << int(AuthMode::Password)
-        << sent("GET", "/a.txt", login).replace("Host: 127.0.0.1:PORT", "Host: evil.example") << 200;
-    QTest::addRow("password: POST from another site's page") << int(AuthMode::Password) << formSent(del, evil + login)
-                                                             << 403;
-    const QByteArray anna = basicAuth("anna:s3cret");
-    QTest::addRow("Basic: POST from another site's page") << int(AuthMode::Basic) << formSent(del, evil + anna) << 403;
-    QTest::addRow("Basic: POST from the share's own page")
-        << int(AuthMode::Basic) << formSent(del, "Origin: http://127.0.0.1:PORT\r\n" + anna) << 200;
+    const char *const misdirected = "421";
+    row("another name", "open", named("GET", "evil.example"), misdirected);
+    row("another name, PUT", "open", named("PUT", "evil.example:PORT"), misdirected);
+    row("a name that is not one", "open", named("GET", "a b"), misdirected);
+    row("the connection's address", "open", named("GET", "127.0.0.1:PORT"), "200", TextA);
+    row("localhost", "open", named("GET", "localhost:PORT"), "200", TextA);
+    row("the machine's name", "open", named("GET", "HOSTNAME:PORT"), "200", TextA);
+    row("a name the owner allowed", "open", named("GET", "files.example:PORT"), "200", TextA);
+    row("an allowed name in capitals, its port not compared", "open", named("GET", "NAS.home"), "200", TextA);
+    row("a name the window learnt", "open", named("GET", "public.example"), "200", TextA);
+    row("no Host (HTTP/1.0)", "open", "GET /a.txt HTTP/1.0\r\n\r\n", "200", TextA);
+    // Behind a password another site has no login of its own: any name is answered.
+    const QByteArray key = basicAuth(":s3cret");
+    row("another name", "password", sent("GET", "/a.txt", key).replace("127.0.0.1:PORT", "evil.example"), "200", TextA);
+    row("POST from another site's page", "password", formSent(del, evil + key), forbidden);
+    row("POST from another site's page", "basic", formSent(del, evil + basicAuth("anna:s3cret")), forbidden);
+    row("POST from the share's own page", "basic",
+        formSent(del, "Origin: http://127.0.0.1:PORT\r\n" + basicAuth("anna:s3cret")), "200");
 }
 
-void TestAccess::otherSitesAndOtherNamesAreRefused()
+void TestAccess::requestsAreAnsweredByTheRules()
 {
-    QFETCH(int, mode);
+    QFETCH(QByteArray, setting);
     QFETCH(QByteArray, request);
-    QFETCH(int, code);
-    ts->config.authMode = AuthMode(mode);
-    ts->config.users = QStringList{QStringLiteral("anna:s3cret")};
-    ts->config.allowedHosts = QStringList{QStringLiteral("files.example"), QStringLiteral("nas.home:8080")};
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArray, shown);
+    const QByteArrayList words = setting.split(' ');
+    ts->config.authMode = words.contains("password") ? AuthMode::Password
+                          : words.contains("basic")  ? AuthMode::Basic
+                                                     : AuthMode::None;
+    if (words.contains("odd"))
+        ts->config.password = QString::fromUtf8("p w&%=\xC3\xA9");
+    if (words.contains("nobody"))
+        ts->config.users.clear();
+    ts->config.enableUpload = words.contains("no-upload") ? CheckState::Off : CheckState::On;
+    ts->config.enableDelete = words.contains("no-delete") ? CheckState::Off : CheckState::On;
     QVERIFY(ts->start());
     ts->server->publicNames = QStringList{QStringLiteral("public.example")};
     const QStringList before = tree(ts->share);
 
-    request.replace("PORT", QByteArray::number(ts->port()));
-    request.replace("HOSTNAME", QSysInfo::machineHostName().toUtf8());
-    const HttpReply reply = exchange(request);
-    QCOMPARE(reply.code, code);
-    if (code >= 400)
+    request.replace("PORT", QByteArray::number(ts->port())).replace("HOSTNAME", QSysInfo::machineHostName().toUtf8());
+    HttpClient client(ts->port());
+    const HttpReply reply = request.startsWith("HEAD") ? client.exchangeHead(request) : client.exchange(request);
+    QVERIFY2(reply.status.startsWith(status), reply.statusLine.constData());
+    if (shown == "LOGIN") {
+        QCOMPARE(reply.body, loginPage());
+        // The login page is the server's own: its form has to post, and no other site may frame it.
+        QCOMPARE(reply.header("Content-Security-Policy"), QByteArray("frame-ancestors 'none'"));
+    } else {
+        QVERIFY2(reply.body.contains(shown), reply.body.left(300).constData());
+    }
+    if (reply.code == 401)
+        QCOMPARE(reply.header("WWW-Authenticate"), QByteArray("Basic realm=\"Private Area\""));
+    if (reply.code == 401 || shown == "LOGIN") {
+        QCOMPARE(reply.header("Connection"), QByteArray("close"));
+        QVERIFY(client.waitClosed());
+    }
+    if (reply.code >= 400)
         QCOMPARE(tree(ts->share), before);
-    else if (request.startsWith("GET"))
-        QCOMPARE(reply.body, TextA);
+}
+
+void TestAccess::loginHandsOutAFreshSession_data()
+{
+    QTest::addColumn<bool>("again"); // a browser logged in already logs in again
+    QTest::newRow("login") << false;
+    QTest::newRow("logging in again") << true;
+}
+
+void TestAccess::loginHandsOutAFreshSession()
+{
+    QFETCH(bool, again);
+    ts->config.authMode = AuthMode::Password;
+    QVERIFY(ts->start());
+
+    // Someone gets a session of the server's (the client archive needs no login) and plants its
+    // cookie in the browser of the one who knows the password.
+    QByteArray planted = ts->browserSession(1000);
+    const QByteArray login = "GET /a.txt?a=log&password=s3cret HTTP/1.1\r\n\r\n";
+    // Logging in again, the id the browser had goes out of use as well.
+    if (again)
+        planted = cookieOf(ts->exchange(withCookie(login, planted)));
+    HttpClient victim(ts->port());
+    const HttpReply reply = victim.exchange(withCookie(login, planted));
+    QCOMPARE(reply.body, TextA);
+    const QByteArray fresh = cookieOf(reply);
+    QVERIFY(fresh.startsWith("ID=") && fresh != planted);
+    // The planted id holds no login; the fresh one does, on this connection and on others.
+    const QByteArray get = "GET /a.txt HTTP/1.1\r\n\r\n";
+    QCOMPARE(ts->exchange(withCookie(get, planted)).body, loginPage());
+    QCOMPARE(ts->exchange(withCookie(get, fresh)).body, TextA);
+    QCOMPARE(victim.exchange(withCookie(get, fresh)).body, TextA);
+    // A connection still bound to the planted session gains nothing either.
+    QCOMPARE(victim.exchange(withCookie(get, planted)).body, loginPage());
+}
+
+void TestAccess::sweepRemovesEndedSessionsAfterTheirLifetime_data()
+{
+    QTest::addColumn<QByteArray>("request"); // of the browser that holds the session 5; empty: it closes
+    QTest::addColumn<qint64>("endedAt");
+    QTest::addColumn<int>("lifetime");
+    QTest::addColumn<qint64>("idleMs");
+    QTest::addColumn<bool>("kept");
+
+    const qint64 start = 1000000;
+    const QByteArray get = "GET /a.txt HTTP/1.1\r\n\r\n";
+    QTest::addRow("600 s lifetime, idle 600 s: kept") << get << start << 600 << qint64(600000) << true;
+    QTest::addRow("600 s lifetime, idle 601 s: removed") << get << start << 600 << qint64(601000) << false;
+    QTest::addRow("shorter lifetime set afterwards applies at the next sweep") << get << start << 60 << qint64(61000) << false;
+    // A clock that counted the time of day would start again at 0 here.
+    const qint64 beforeMidnight = 86399000;
+    QTest::addRow("ended a second before midnight, idle 2 s: kept") << get << beforeMidnight << 600 << qint64(2000) << true;
+    QTest::addRow("ended a second before midnight, idle 601 s: removed") << get << beforeMidnight << 600 << qint64(601000)
+                                                                         << false;
+    // The server closes the connection: that ends the session too.
+    const QList<std::pair<const char *, QByteArray>> closing{
+        {"Connection: close", "GET /a.txt HTTP/1.1\r\nConnection: close\r\n\r\n"},
+        {"answer while the body is unread", "POST /a.txt HTTP/1.1\r\nContent-Length: 90000\r\n\r\n" + QByteArray(3000, 'b')},
+    };
+    for (const auto &[name, request] : closing)
+        QTest::addRow("server closes: %s", name) << request << start << 600 << qint64(601000) << false;
+}
+
+void TestAccess::sweepRemovesEndedSessionsAfterTheirLifetime()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(qint64, endedAt);
+    QFETCH(int, lifetime);
+    QFETCH(qint64, idleMs);
+    QFETCH(bool, kept);
+    QVERIFY(ts->start());
+    now = endedAt;
+    const QByteArray cookie = ts->browserSession(5);
+
+    HttpClient client(ts->port());
+    const HttpReply reply = client.exchange(request.insert(request.indexOf("\r\n") + 2, "Cookie: " + cookie + "\r\n"));
+    QCOMPARE(idOf(reply), 5);
+    QVERIFY(session(5));
+    if (request.startsWith("GET /a.txt") && !request.contains("close"))
+        client.socket.disconnectFromHost();
+    QVERIFY(client.waitClosed());
+    QTRY_VERIFY(!session(5)->active);
+    QCOMPARE(session(5)->endTime, endedAt);
+
+    ts->config.sessionLifetime = lifetime;
+    ts->server->configurationChanged(&ts->config);
+    now = endedAt + idleMs;
+    ts->server->clients.checkSessions();
+    QCOMPARE(session(5) != nullptr, kept);
+}
+
+void TestAccess::sessionBoundToAnOpenConnectionIsNeverFreed()
+{
+    ts->config.authMode = AuthMode::Password;
+    QVERIFY(ts->start());
+
+    HttpClient first(ts->port());
+    HttpClient second(ts->port());
+    const auto login = [](const char *password) {
+        return "GET /a.txt?a=log&password=" + QByteArray(password) + " HTTP/1.1\r\n\r\n";
+    };
+    const qint64 id = idOf(first.exchange(login("s3cret")));
+    // Another connection of the same browser is served without the password.
+    QCOMPARE(second.exchange("GET /a.txt HTTP/1.1\r\nCookie: ID=" + QByteArray::number(id) + "\r\n\r\n").body, TextA);
+    ClientData *const shared = session(id);
+    QVERIFY(shared);
+
+    // The first connection ends the session; the second one still holds it.
+    first.socket.disconnectFromHost();
+    QTRY_VERIFY(!shared->active);
+    now += 86400000;
+    ts->server->clients.checkSessions();
+    QCOMPARE(session(id), shared);
+
+    // The second connection goes on using it: still logged in, and a new login, right or wrong, is
+    // stored there (a wrong one logs it out).
+    QCOMPARE(second.exchange("GET /a.txt HTTP/1.1\r\n\r\n").body, TextA);
+    QCOMPARE(second.exchange(login("other")).body, loginPage());
+    QCOMPARE(shared->password, QStringLiteral("other"));
+
+    // Once no connection holds it, it expires like any other.
+    QVERIFY(second.waitClosed());
+    QTRY_COMPARE(ts->server->threads.size(), 0);
+    now += 601000;
+    ts->server->clients.checkSessions();
+    QVERIFY(!session(id));
+
+    // The stored password is compared with the profile's at every request.
+    const QByteArray cookie = cookieOf(ts->exchange(login("s3cret")));
+    ts->config.password = QStringLiteral("changed");
+    QCOMPARE(ts->exchange(withCookie("GET /a.txt HTTP/1.1\r\n\r\n", cookie)).body, loginPage());
 }
 
 void TestAccess::passwordGuessingIsSlowedPerAddress_data()
@@ -516,52 +423,46 @@ void TestAccess::passwordGuessingIsSlowedPerAddress()
         GuessDelay::longestDelayMs = 60000;
     });
     ts->config.authMode = AuthMode(mode);
-    ts->config.users = QStringList{QStringLiteral("anna:s3cret")};
     QVERIFY(ts->start());
 
-    const auto request = [mode](const QByteArray &password) {
-        return mode == int(AuthMode::Basic) ? "GET /a.txt HTTP/1.1\r\n" + basicAuth("anna:" + password) + "\r\n"
-                                            : "GET /a.txt?a=log&password=" + password + " HTTP/1.1\r\n\r\n";
-    };
-    // Sends a guess from `address`; the client waits for its answer.
-    const auto send = [&](HttpClient *client, const QByteArray &password, const char *address) {
+    // Sends a guess from `address`; the client then waits for its answer.
+    const auto send = [&](HttpClient *client, const QByteArray &password, const char *address = "127.0.0.1") {
         client->socket.bind(QHostAddress(QLatin1String(address)));
-        return client->connectTo(ts->port()) && (client->send(request(password)), true);
+        QVERIFY(client->connectTo(ts->port()));
+        client->send(mode == int(AuthMode::Basic) ? "GET /a.txt HTTP/1.1\r\n" + basicAuth("anna:" + password) + "\r\n"
+                                                  : "GET /a.txt?a=log&password=" + password + " HTTP/1.1\r\n\r\n");
     };
-    const auto attempt = [&](const QByteArray &password, qint64 *elapsed, const char *address = "127.0.0.1") {
+    // The time from a guess to its answer.
+    bool gotIn = false;
+    const auto attempt = [&](const QByteArray &password) {
         QElapsedTimer clock;
         clock.start();
         HttpClient client;
-        HttpReply reply;
-        if (send(&client, password, address))
-            reply = client.reply();
-        *elapsed = clock.elapsed();
-        return reply.body == TextA;
+        send(&client, password);
+        gotIn = client.reply().body == TextA;
+        return clock.elapsed();
     };
 
-    qint64 elapsed = 0;
     for (int i = 0; i < GuessDelay::FreeFailures; ++i)
-        QVERIFY(!attempt("wrong", &elapsed));
+        attempt("wrong");
     // From the eleventh on, each failure doubles the wait of the next attempt.
-    QVERIFY(!attempt("wrong", &elapsed));
-    QVERIFY2(elapsed >= first - 20, qPrintable(QString::number(elapsed)));
-    QVERIFY(!attempt("wrong", &elapsed));
-    QVERIFY2(elapsed >= 2 * first - 20, qPrintable(QString::number(elapsed)));
+    QCOMPARE_GE(attempt("wrong"), first - 20);
+    QCOMPARE_GE(attempt("wrong"), 2 * first - 20);
 
     // While an attempt waits, the server serves: another address's guess is answered first.
     HttpClient waiting;
-    QVERIFY(send(&waiting, "wrong", "127.0.0.1"));
+    send(&waiting, "wrong");
     HttpClient other;
-    QVERIFY(send(&other, "wrong", "127.0.0.2"));
+    send(&other, "wrong", "127.0.0.2");
     QVERIFY(other.reply().complete);
     QVERIFY(waiting.pending().isEmpty());
     QVERIFY(waiting.reply().complete);
 
     // The right password waits its turn too, and forgets the failures.
-    QVERIFY(attempt("s3cret", &elapsed));
-    QVERIFY2(elapsed >= 2 * first - 20, qPrintable(QString::number(elapsed)));
-    QVERIFY(!attempt("wrong", &elapsed));
-    QVERIFY2(elapsed < first, qPrintable(QString::number(elapsed)));
+    QCOMPARE_GE(attempt("s3cret"), 2 * first - 20);
+    QVERIFY(gotIn);
+    QCOMPARE_LT(attempt("wrong"), first);
+    QVERIFY(!gotIn);
 }
 
 QTEST_GUILESS_MAIN(TestAccess)

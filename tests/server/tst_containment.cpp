@@ -13,20 +13,16 @@
 #include "web/html_element_manager.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QImage>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTest>
 #include <QUrl>
 
 #include <atomic>
-#include <memory>
 #include <thread>
 #include <vector>
 #include <unistd.h>
@@ -69,7 +65,6 @@ private slots:
 
     void nothingOutsideTheShareIsTouched_data();
     void nothingOutsideTheShareIsTouched();
-    void pictureOutsideHasNoThumbnail();
     void walksStayInsideTheShare_data();
     void walksStayInsideTheShare();
     void linkFlippedMidRequestNeverLeadsOut_data();
@@ -78,7 +73,6 @@ private slots:
 private:
     // Everything in the temporary folder but the share: names, kinds, sizes, times, contents.
     QStringList canary() const;
-    QByteArray send(const QByteArray &bytes) const;
 
     TestServer *ts = nullptr;
 };
@@ -120,35 +114,15 @@ QStringList TestContainment::canary() const
     QDirIterator it(top, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
-        const QString path = it.next();
+        const QFileInfo info(it.next());
         // The share, and the home folder where the thumbnails are kept.
-        if (path == ts->path() || path.startsWith(ts->path() + u'/') || path == ts->homePath()
-            || path.startsWith(ts->homePath() + u'/'))
-            continue;
-        const QFileInfo info(path);
-        QString line = path.mid(top.size()) + (info.isSymLink() ? QStringLiteral(" link ") + info.symLinkTarget()
-                                                : info.isDir() ? QStringLiteral(" folder") : QString());
-        if (info.isFile() && !info.isSymLink()) {
-            QFile file(path);
-            line += u' ' + QString::number(info.size()) + u' '
-                    + QString::number(info.lastModified().toMSecsSinceEpoch());
-            if (file.open(QIODevice::ReadOnly))
-                line += u' ' + QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex());
-        }
-        lines.append(line);
+        if (!(info.filePath() + u'/').startsWith(ts->path() + u'/') && !info.filePath().startsWith(ts->homePath()))
+            lines.append(info.filePath().mid(top.size()) + u' ' + info.symLinkTarget() + u' '
+                         + QString::number(info.lastModified().toMSecsSinceEpoch()) + u' '
+                         + QString::fromLatin1(info.isFile() ? TestServer::readFile(info.filePath()).toBase64() : ""));
     }
     lines.sort();
     return lines;
-}
-
-QByteArray TestContainment::send(const QByteArray &bytes) const
-{
-    HttpClient client;
-    if (!client.connectTo(ts->port()))
-        return QByteArray("no connection");
-    client.send(bytes);
-    client.waitClosed(HttpClient::Timeout);
-    return client.pending();
 }
 
 void TestContainment::nothingOutsideTheShareIsTouched_data()
@@ -164,7 +138,6 @@ void TestContainment::nothingOutsideTheShareIsTouched_data()
         "/%2e%2e/outside/secret.txt",
         "/.%2e/outside/secret.txt",
         "/..%2foutside%2fsecret.txt",
-        "/%2e%2e%2foutside%2fsecret.txt",
         "/%252e%252e/outside/secret.txt",
         "/..\\outside\\secret.txt",
         "/..%5coutside%5csecret.txt",
@@ -176,7 +149,6 @@ void TestContainment::nothingOutsideTheShareIsTouched_data()
         "outside/secret.txt",
         "*",
         "http://127.0.0.1/../outside/secret.txt",
-        "//../outside/secret.txt",
         "@OUTSIDE@/secret.txt",
         "/outlink/secret.txt",
         "/outlink",
@@ -204,52 +176,40 @@ void TestContainment::nothingOutsideTheShareIsTouched()
     const QByteArray bare = path.startsWith('/') ? path.mid(1) : path;
     const QList<QByteArray> targets{path, "/_i/" + bare, "/_t/" + bare, "/_t/" + outside + '/' + bare};
 
+    QList<std::pair<QByteArray, QByteArray>> requests;
     for (const QByteArray &target : targets) {
-        const QList<std::pair<QByteArray, QByteArray>> requests{
-            {"GET", request("GET", target)},
-            {"GET of a page", request("GET", target + "?a=p&p=1")},
-            {"GET of an archive", request("GET", target + "?a=zip")},
-            {"GET of a search", request("GET", target + "?a=find&q=e")},
-            {"HEAD", request("HEAD", target)},
-            {"POST a=cfd to the path", form(target, "a=cfd&f=made-here")},
-            {"POST a=del to the path", form(target, "a=del&d=sub&f=a.txt")},
-            {"form upload to the path", upload(target, "up-here.txt")},
-            {"PUT", request("PUT", target, QByteArray(), "pwned")},
-            {"DELETE", request("DELETE", target)},
-            {"MKCOL", request("MKCOL", target)},
-            {"COPY from the path", request("COPY", target, "Destination: " + host + "/copied\r\n")},
-            {"MOVE from the path", request("MOVE", target, "Destination: /moved\r\n")},
-            {"PROPFIND", request("PROPFIND", target, "Depth: 1\r\n")},
-            {"listing service, recursive", request("PROPFIND", target + "?r=1&p=*", "User-Agent: mc\r\n")},
-            {"LOCK", request("LOCK", target, "Timeout: Second-60\r\n")},
+        requests += {
+            {"GET " + target, request("GET", target)},
+            {"GET of an archive " + target, request("GET", target + "?a=zip")},
+            {"POST a=cfd to " + target, form(target, "a=cfd&f=made-here")},
+            {"POST a=del to " + target, form(target, "a=del&d=sub&f=a.txt")},
+            {"form upload to " + target, upload(target, "up-here.txt")},
+            {"PUT " + target, request("PUT", target, QByteArray(), "pwned")},
+            {"DELETE " + target, request("DELETE", target)},
+            {"MKCOL " + target, request("MKCOL", target)},
+            {"COPY from " + target, request("COPY", target, "Destination: " + host + "/copied\r\n")},
+            {"MOVE from " + target, request("MOVE", target, "Destination: /moved\r\n")},
+            {"PROPFIND " + target, request("PROPFIND", target, "Depth: 1\r\n")},
+            {"listing service, recursive " + target, request("PROPFIND", target + "?r=1&p=*", "User-Agent: mc\r\n")},
+            {"LOCK " + target, request("LOCK", target, "Timeout: Second-60\r\n")},
         };
-        for (const auto &[what, bytes] : requests) {
-            const QByteArray answer = send(bytes);
-            QVERIFY2(!answer.contains(TestServer::Secret), qPrintable(what + " " + target + ": " + answer.left(300)));
-            QVERIFY2(!answer.contains(HiddenName), qPrintable(what + " " + target + ": " + answer.left(300)));
-            QVERIFY2(canary() == before, qPrintable(what + " " + target + " changed: " + canary().join(u'\n')));
-        }
     }
-
     // The path as a value: form fields, an upload's file name, a Destination.
-    const QByteArray value = path;
-    const QList<std::pair<QByteArray, QByteArray>> values{
-        {"a=cfd f=", form("/", "a=cfd&f=" + value)},
-        {"a=del d=", form("/", "a=del&d=" + value)},
-        {"a=del d= from a sub-folder", form("/sub", "a=del&d=" + value + "&f=" + value)},
-        {"archive naming it", request("GET", "/?a=zip&n=" + value)},
-        {"upload file name", upload("/", value)},
-        {"upload file name into a sub-folder", upload("/sub/", value)},
-        {"COPY to it", request("COPY", "/a.txt", "Destination: " + value + "\r\n")},
-        {"COPY a folder to it", request("COPY", "/sub", "Destination: " + host + value + "\r\n")},
-        {"MOVE to it, absolute URL, overwriting", request("MOVE", "/picture.jpg", "Destination: " + host + value + "\r\nOverwrite: T\r\n")},
-        {"MOVE a folder to it", request("MOVE", "/sub", "Destination: " + host + value + "\r\n")},
+    requests += {
+        {"a=cfd f=", form("/", "a=cfd&f=" + path)},
+        {"a=del d=", form("/", "a=del&d=" + path)},
+        {"archive naming it", request("GET", "/?a=zip&n=" + path)},
+        {"upload file name", upload("/", path)},
+        {"COPY to it", request("COPY", "/a.txt", "Destination: " + path + "\r\n")},
+        {"MOVE to it, absolute URL, overwriting",
+         request("MOVE", "/picture.jpg", "Destination: " + host + path + "\r\nOverwrite: T\r\n")},
+        {"MOVE a folder to it", request("MOVE", "/sub", "Destination: " + host + path + "\r\n")},
     };
-    for (const auto &[what, bytes] : values) {
-        const QByteArray answer = send(bytes);
-        QVERIFY2(!answer.contains(TestServer::Secret), qPrintable(what + " " + value + ": " + answer.left(300)));
-        QVERIFY2(!answer.contains(HiddenName), qPrintable(what + " " + value + ": " + answer.left(300)));
-        QVERIFY2(canary() == before, qPrintable(what + " " + value + " changed: " + canary().join(u'\n')));
+    for (const auto &[what, bytes] : requests) {
+        const QByteArray answer = ts->rawExchange(bytes);
+        QVERIFY2(!answer.contains(TestServer::Secret) && !answer.contains(HiddenName),
+                 qPrintable(what + ": " + answer.left(300)));
+        QVERIFY2(canary() == before, qPrintable(what + " changed: " + canary().join(u'\n')));
     }
 
     // The server is still there (the files inside may all have moved).
@@ -257,119 +217,65 @@ void TestContainment::nothingOutsideTheShareIsTouched()
     QCOMPARE(client.exchange("OPTIONS / HTTP/1.1\r\n\r\n").code, 200);
 }
 
-void TestContainment::pictureOutsideHasNoThumbnail()
-{
-    // A real picture outside, and a link to it in the share: the folder page lists the link.
-    // Noise, so that the file is large enough to get a thumbnail.
-    QImage image(800, 600, QImage::Format_RGB32);
-    QRandomGenerator noise(7);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y, noise.generate());
-    }
-    QVERIFY(image.save(ts->outsidePath(QStringLiteral("photo.jpg")), "JPG"));
-    QVERIFY(image.save(ts->path(QStringLiteral("inside.jpg")), "JPG"));
-    QVERIFY(QFile::link(ts->outsidePath(QStringLiteral("photo.jpg")), ts->path(QStringLiteral("photolink.jpg"))));
-    const QStringList before = canary();
-
-    // Until every thumbnail is made the page answers 202.
-    QTRY_VERIFY_WITH_TIMEOUT(send(request("GET", "/")).startsWith("HTTP/1.1 200"), 20000);
-    // The picture inside has one, served under its own path.
-    const QByteArray inside = send(request("GET", "/_t/inside.jpg"));
-    QVERIFY2(inside.startsWith("HTTP/1.1 200") && inside.contains("image/jpeg"), inside.left(300).constData());
-    const QString outside = QDir(ts->path()).relativeFilePath(ts->outsidePath(QStringLiteral("photo.jpg")));
-    for (const QString &path : {QStringLiteral("photolink.jpg"), outside, ts->outsidePath(QStringLiteral("photo.jpg"))}) {
-        const QByteArray answer = send(request("GET", "/_t/" + QUrl::toPercentEncoding(path, "/")));
-        QVERIFY2(!answer.contains("image/jpeg"), qPrintable(path + u' ' + QString::fromLatin1(answer.left(300))));
-    }
-    QCOMPARE(canary(), before);
-}
-
 void TestContainment::walksStayInsideTheShare_data()
 {
     // In the share's folder d: good.txt, inner/deep.txt, the links evil (to a file outside),
     // evildir (to the folder outside), inlink (to a.txt of the share), conflink (to a file of
     // the profile folder), and the profile folder .kestrune itself, as when the home folder is
-    // shared. ABS stands for the absolute path of the temporary folder.
+    // shared. No answer holds a secret, the profile's names or the absolute path of the folders.
     QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArrayList>("shown");  // in the answer
-    QTest::addColumn<QByteArrayList>("hidden"); // never in the answer
-    QTest::addColumn<QStringList>("present");   // in the share afterwards
-    QTest::addColumn<QStringList>("absent");    // not in the share afterwards
+    QTest::addColumn<QByteArrayList>("shown"); // in the answer
+    QTest::addColumn<bool>("listing");         // nor may the answer name what it must not list
+    QTest::addColumn<QString>("files");        // in the share afterwards; "!name": not in it
+    const auto row = [](const char *name, const QByteArray &request, const QByteArrayList &shown, bool listing,
+                        const char *files = "") {
+        QTest::addRow("%s", name) << request << shown << listing << QString::fromLatin1(files);
+    };
 
-    const QByteArrayList secrets{TestServer::Secret, "profile password", HiddenName, "ABS"};
-    const QByteArrayList unlisted = secrets + QByteArrayList{"evil", ".kestrune\"", ".kestrune/", ".kestrune<", "conflink",
-                                                             "Global.conf"};
-    const QStringList profile{QStringLiteral("d/.kestrune/Global.conf"), QStringLiteral("d/.kestrune/inner/Work.cnf")};
-    const QStringList none;
-
-    QTest::addRow("COPY of the folder")
-        << request("COPY", "/d", "Destination: /d2\r\n")
-        << QByteArrayList{"207 Multi-Status", "/d/good.txt</href><status>HTTP/1.1 200 OK", "/d/inner/deep.txt</href>",
-                          "/d/evil</href><status>HTTP/1.1 403 Forbidden", "/d/.kestrune</href><status>HTTP/1.1 403 Forbidden"}
-        << (secrets + QByteArrayList{"Global.conf"})
-        << (profile + QStringList{QStringLiteral("d2/good.txt"), QStringLiteral("d2/inner/deep.txt"), QStringLiteral("d2/inlink")})
-        << QStringList{QStringLiteral("d2/evil"), QStringLiteral("d2/evildir"), QStringLiteral("d2/.kestrune"), QStringLiteral("d2/conflink")};
-    QTest::addRow("DELETE of the folder")
-        << request("DELETE", "/d") << QByteArrayList{"423 Locked"} << secrets << profile
-        << QStringList{QStringLiteral("d/good.txt"), QStringLiteral("d/inner"), QStringLiteral("d/evil"),
-                       QStringLiteral("d/evildir"), QStringLiteral("d/inlink"), QStringLiteral("d/conflink")};
-    QTest::addRow("delete action on the folder")
-        << form("/", "a=del&d=d") << QByteArrayList{" delete /d failed,"} << secrets << profile
-        << QStringList{QStringLiteral("d/good.txt"), QStringLiteral("d/inner"), QStringLiteral("d/evil"), QStringLiteral("d/inlink")};
-    QTest::addRow("delete action naming the profile folder")
-        << form("/d", "a=del&d=.kestrune") << QByteArrayList{" delete /d/.kestrune failed,"} << secrets
-        << (profile + QStringList{QStringLiteral("d/good.txt")}) << none;
-    QTest::addRow("folder page") << request("GET", "/d") << QByteArrayList{"good.txt", "inlink", "inner"} << unlisted
-                                 << profile << none;
-    QTest::addRow("PROPFIND, Depth 1") << request("PROPFIND", "/d", "Depth: 1\r\n")
-                                       << QByteArrayList{"/d/good.txt<", "/d/inlink<", "/d/inner<"} << unlisted << profile << none;
-    QTest::addRow("listing service, recursive from the top") << request("PROPFIND", "/?r=1", "User-Agent: mc\r\n")
-                                                             << QByteArrayList{"/d/inner/deep.txt\r\n"} << unlisted
-                                                             << profile << none;
-    QTest::addRow("folder as one archive") << request("GET", "/d/?a=zip")
-                                           << QByteArrayList{"200 OK", "good.txt", "inner/deep.txt", "inlink", "contents of a"}
-                                           << unlisted << profile << none;
-    QTest::addRow("archive naming the profile folder") << request("GET", "/d/?a=zip&n=good.txt&n=.kestrune")
-                                                       << QByteArrayList{"404 Not Found"} << unlisted << profile << none;
-    QTest::addRow("archive naming a link out") << request("GET", "/d/?a=zip&n=evil") << QByteArrayList{"404 Not Found"}
-                                               << unlisted << profile << none;
-    QTest::addRow("find by name") << request("GET", "/?a=find&q=e")
-                                  << QByteArrayList{"200 OK", "\"/d/inner\"", "\"/d/inner/deep.txt\""} << unlisted
-                                  << profile << none;
-    QTest::addRow("upload into the profile folder") << upload("/d/.kestrune/", "up.txt") << QByteArrayList{"403 Forbidden"}
-                                                    << secrets << profile << QStringList{QStringLiteral("d/.kestrune/up.txt")};
-    QTest::addRow("upload through a link into the profile folder")
-        << upload("/d/conflinkdir/", "up.txt") << QByteArrayList{"403 Forbidden"} << secrets << profile
-        << QStringList{QStringLiteral("d/.kestrune/up.txt")};
-    QTest::addRow("MOVE of the folder that holds the profile folder")
-        << request("MOVE", "/d", "Destination: /moved\r\n") << QByteArrayList{"403 Forbidden"} << secrets
-        << profile << QStringList{QStringLiteral("moved")};
-    QTest::addRow("MOVE onto the folder that holds the profile folder")
-        << request("MOVE", "/sub", "Destination: /d\r\nOverwrite: T\r\n") << QByteArrayList{"403 Forbidden"} << secrets
-        << (profile + QStringList{QStringLiteral("sub/inner.txt")}) << none;
+    row("COPY of the folder", request("COPY", "/d", "Destination: /d2\r\n"),
+        {"207 Multi-Status", "/d/good.txt</href><status>HTTP/1.1 200 OK", "/d/inner/deep.txt</href>",
+         "/d/evil</href><status>HTTP/1.1 403 Forbidden", "/d/.kestrune</href><status>HTTP/1.1 403 Forbidden"},
+        false, "d2/good.txt d2/inner/deep.txt d2/inlink !d2/evil !d2/evildir !d2/.kestrune !d2/conflink");
+    row("DELETE of the folder", request("DELETE", "/d"), {"423 Locked"}, false,
+        "!d/good.txt !d/inner !d/evil !d/evildir !d/inlink !d/conflink");
+    row("delete action on the folder", form("/", "a=del&d=d"), {" delete /d failed,"}, false,
+        "!d/good.txt !d/inner !d/evil !d/inlink");
+    row("delete action naming the profile folder", form("/d", "a=del&d=.kestrune"), {" delete /d/.kestrune failed,"},
+        false, "d/good.txt");
+    row("folder page", request("GET", "/d"), {"good.txt", "inlink", "inner"}, true);
+    row("PROPFIND, Depth 1", request("PROPFIND", "/d", "Depth: 1\r\n"), {"/d/good.txt<", "/d/inlink<", "/d/inner<"}, true);
+    row("listing service, recursive from the top", request("PROPFIND", "/?r=1", "User-Agent: mc\r\n"),
+        {"/d/inner/deep.txt\r\n"}, true);
+    row("folder as one archive", request("GET", "/d/?a=zip"),
+        {"200 OK", "good.txt", "inner/deep.txt", "inlink", "contents of a"}, true);
+    row("archive naming the profile folder", request("GET", "/d/?a=zip&n=good.txt&n=.kestrune"), {"404 Not Found"}, true);
+    row("archive naming a link out", request("GET", "/d/?a=zip&n=evil"), {"404 Not Found"}, true);
+    row("find by name", request("GET", "/?a=find&q=e"), {"200 OK", "\"/d/inner\"", "\"/d/inner/deep.txt\""}, true);
+    row("upload into the profile folder", upload("/d/.kestrune/", "up.txt"), {"403 Forbidden"}, false,
+        "!d/.kestrune/up.txt");
+    row("upload through a link into the profile folder", upload("/d/conflinkdir/", "up.txt"), {"403 Forbidden"}, false,
+        "!d/.kestrune/up.txt");
+    row("MOVE of the folder that holds the profile folder", request("MOVE", "/d", "Destination: /moved\r\n"),
+        {"403 Forbidden"}, false, "!moved");
+    row("MOVE onto the folder that holds the profile folder",
+        request("MOVE", "/sub", "Destination: /d\r\nOverwrite: T\r\n"), {"403 Forbidden"}, false, "sub/inner.txt");
     // Links that stay in the share lead where they point, by an absolute path or up and down.
-    QTest::addRow("GET through an absolute link inside")
-        << request("GET", "/d/inlink") << QByteArrayList{"200 OK", "contents of a"} << secrets << profile << none;
-    QTest::addRow("GET through a relative link up and down the share")
-        << request("GET", "/d/insub/inner.txt") << QByteArrayList{"200 OK", "\r\n\r\ninner"} << secrets << profile << none;
-    QTest::addRow("PUT through a link to a folder inside")
-        << request("PUT", "/d/insub/put.txt", QByteArray(), "put") << QByteArrayList{"201 Created"} << secrets
-        << (profile + QStringList{QStringLiteral("sub/put.txt")}) << none;
-    QTest::addRow("GET of a folder named like the profile folder")
-        << request("GET", "/d/.kestrune-old/notes.txt") << QByteArrayList{"200 OK", "old notes"} << secrets << profile
-        << none;
-    QTest::addRow("GET through a link into the profile folder")
-        << request("GET", "/d/conflink") << QByteArrayList{"403 Forbidden"} << secrets << profile << none;
+    row("GET through an absolute link inside", request("GET", "/d/inlink"), {"200 OK", "contents of a"}, false);
+    row("GET through a relative link up and down the share", request("GET", "/d/insub/inner.txt"),
+        {"200 OK", "\r\n\r\ninner"}, false);
+    row("PUT through a link to a folder inside", request("PUT", "/d/insub/put.txt", QByteArray(), "put"),
+        {"201 Created"}, false, "sub/put.txt");
+    row("GET of a folder named like the profile folder", request("GET", "/d/.kestrune-old/notes.txt"),
+        {"200 OK", "old notes"}, false);
+    row("GET through a link into the profile folder", request("GET", "/d/conflink"), {"403 Forbidden"}, false);
 }
 
 void TestContainment::walksStayInsideTheShare()
 {
     QFETCH(QByteArray, request);
     QFETCH(QByteArrayList, shown);
-    QFETCH(QByteArrayList, hidden);
-    QFETCH(QStringList, present);
-    QFETCH(QStringList, absent);
+    QFETCH(bool, listing);
+    QFETCH(QString, files);
 
     ts->put(QStringLiteral("d/good.txt"), "good");
     ts->put(QStringLiteral("d/inner/deep.txt"), "deep");
@@ -388,16 +294,19 @@ void TestContainment::walksStayInsideTheShare()
     const auto restore = qScopeGuard([&profiles] { Configuration::ConfigDir = profiles; });
     const QStringList before = canary();
 
-    const QByteArray answer = send(request);
-    const QByteArray absolute = ts->dir.path().toUtf8();
+    const QByteArray answer = ts->rawExchange(request);
+    QByteArrayList hidden{TestServer::Secret, "profile password", HiddenName, "Global.conf", ts->dir.path().toUtf8()};
+    if (listing)
+        hidden += QByteArrayList{"evil", ".kestrune\"", ".kestrune/", ".kestrune<", "conflink"};
     for (const QByteArray &text : shown)
         QVERIFY2(answer.contains(text), qPrintable(text + " not in: " + answer));
     for (const QByteArray &text : hidden)
-        QVERIFY2(!answer.contains(text == "ABS" ? absolute : text), qPrintable(text + " in: " + answer));
-    for (const QString &relative : present)
-        QVERIFY2(QFileInfo::exists(ts->path(relative)), qPrintable(relative));
-    for (const QString &relative : absent)
-        QVERIFY2(!QFileInfo::exists(ts->path(relative)) && !QFileInfo(ts->path(relative)).isSymLink(), qPrintable(relative));
+        QVERIFY2(!answer.contains(text), qPrintable(text + " in: " + answer));
+    const QStringList names = files.split(u' ', Qt::SkipEmptyParts) << QStringLiteral("d/.kestrune/inner/Work.cnf");
+    for (const QString &name : names) {
+        const QFileInfo info(ts->path(name.mid(name.startsWith(u'!') ? 1 : 0)));
+        QVERIFY2((info.exists() || info.isSymLink()) == !name.startsWith(u'!'), qPrintable(name));
+    }
     QCOMPARE(QFile(ts->path(QStringLiteral("d/.kestrune/Global.conf"))).size(), qint64(16));
     QCOMPARE(canary(), before);
 }
@@ -420,7 +329,6 @@ void TestContainment::linkFlippedMidRequestNeverLeadsOut_data()
     QTest::addRow("PUT through the link") << request("PUT", "/l/flip/secret.txt", QByteArray(), "replaced");
     QTest::addRow("PUT of the link") << request("PUT", "/l/flipfile", QByteArray(), "replaced");
     QTest::addRow("COPY through the link") << request("COPY", "/l/flip/secret.txt", "Destination: /copied.txt\r\n", x);
-    QTest::addRow("COPY of the link") << request("COPY", "/l/flipfile", "Destination: /copied.txt\r\n", x);
     QTest::addRow("COPY into the link") << request("COPY", "/a.txt", "Destination: /l/flip/secret.txt\r\n", x);
     QTest::addRow("MOVE through the link")
         << request("MOVE", "/l/flip/secret.txt", "Destination: /moved.txt\r\nOverwrite: T\r\n", x);
@@ -474,21 +382,19 @@ void TestContainment::linkFlippedMidRequestNeverLeadsOut()
     running.start();
     int requests = 0;
     const qsizetype headSize = request.indexOf("\r\n\r\n") + 4;
-    while (running.elapsed() < 300 || requests < 200) {
+    while (running.elapsed() < 2000 || requests < 800) {
         // What the requests take away comes back.
         for (const auto &[name, content] : {std::pair{"a.txt", QByteArray("contents of a")}, {"inside/secret.txt", inside}}) {
             if (!ts->exists(QLatin1String(name)))
                 ts->put(QLatin1String(name), content);
         }
         // Several at once, so that many are handled while the links change.
-        std::vector<std::unique_ptr<HttpClient>> clients;
-        for (int i = 0; i < 8; ++i) {
-            clients.push_back(std::make_unique<HttpClient>());
-            QVERIFY(clients.back()->connectTo(ts->port()));
-        }
+        std::vector<HttpClient> clients(8);
+        for (HttpClient &client : clients)
+            QVERIFY(client.connectTo(ts->port()));
         const qint64 received = ts->server->traffic.receivedBytes;
-        for (const auto &client : clients)
-            client->send(request.left(headSize));
+        for (HttpClient &client : clients)
+            client.send(request.left(headSize));
         if (headSize < request.size()) {
             // The heads are read and their paths checked; the links change before the bodies come.
             const unsigned flipped = flips;
@@ -496,16 +402,14 @@ void TestContainment::linkFlippedMidRequestNeverLeadsOut()
             while ((ts->server->traffic.receivedBytes < received + 8 * headSize || flips < flipped + 2)
                    && !deadline.hasExpired())
                 QCoreApplication::processEvents();
-            for (const auto &client : clients)
-                client->send(request.mid(headSize));
+            for (HttpClient &client : clients)
+                client.send(request.mid(headSize));
         }
-        for (const auto &client : clients) {
-            client->waitClosed(HttpClient::Timeout);
-            const QByteArray answer = client->pending();
+        for (HttpClient &client : clients) {
+            const QByteArray answer = client.readUntilClosed();
             ++requests;
-            QVERIFY2(!answer.isEmpty(), request.constData());
-            QVERIFY2(!answer.contains(TestServer::Secret), answer.left(300).constData());
-            QVERIFY2(!answer.contains(HiddenName), answer.left(300).constData());
+            QVERIFY2(!answer.isEmpty() && !answer.contains(TestServer::Secret) && !answer.contains(HiddenName),
+                     request + ": " + answer.left(300));
         }
     }
     finish();

@@ -7,6 +7,8 @@
 #include <QHostAddress>
 #include <QTimer>
 
+#include <utility>
+
 bool HttpClient::waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
@@ -71,24 +73,15 @@ void HttpClient::send(const QByteArray &bytes)
 
 bool HttpClient::read(HttpReply *reply, int timeoutMs, bool headOnly)
 {
-    pump();
-    bool done = reply->takeFrom(received, headOnly);
-    if (!done) {
-        (void)waitUntil([&] {
-            pump();
-            done = reply->takeFrom(received, headOnly);
-            return done || isClosed();
-        }, timeoutMs);
-    }
-    if (!done) {
+    bool done = false;
+    (void)waitUntil([&] {
         pump();
         done = reply->takeFrom(received, headOnly);
-    }
-    if (done && mode == Browser) {
-        // The cookie without its attributes, as a browser sends it back.
-        if (reply->header("Set-Cookie").startsWith("ID="))
-            cookie = cookieOf(*reply);
-    }
+        return done || isClosed();
+    }, timeoutMs);
+    // The cookie without its attributes, as a browser sends it back.
+    if (done && mode == Browser && reply->header("Set-Cookie").startsWith("ID="))
+        cookie = cookieOf(*reply);
     return done;
 }
 
@@ -147,9 +140,7 @@ bool HttpClient::waitClosed(int timeoutMs)
 QByteArray HttpClient::readUntilClosed(int timeoutMs)
 {
     waitClosed(timeoutMs);
-    QByteArray all;
-    all.swap(received);
-    return all;
+    return std::exchange(received, QByteArray());
 }
 
 QByteArray HttpClient::pending()

@@ -40,11 +40,3 @@ QByteArray HttpReply::header(const QByteArray &name) const
     }
     return QByteArray();
 }
-
-QList<QByteArray> HttpReply::headerNames() const
-{
-    QList<QByteArray> names;
-    for (const auto &line : headers)
-        names.append(line.first);
-    return names;
-}

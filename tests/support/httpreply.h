@@ -18,8 +18,6 @@ public:
     // a null array when there is none.
     QByteArray header(const QByteArray &name) const;
     bool hasHeader(const QByteArray &name) const { return !header(name).isNull(); }
-    // The header names in the order and the spelling they were sent.
-    QList<QByteArray> headerNames() const;
     qint64 contentLength() const { return header("Content-Length").toLongLong(); }
 
     QByteArray statusLine; // "HTTP/1.1 200 OK"

@@ -50,8 +50,7 @@ QString TestServer::buildDir()
 
 QString TestServer::program()
 {
-    const QByteArray dir = qgetenv("TESSALY_BUILD_DIR");
-    return (dir.isEmpty() ? QStringLiteral("..") : QString::fromLocal8Bit(dir)) + QStringLiteral("/tessaly");
+    return (qEnvironmentVariableIsEmpty("TESSALY_BUILD_DIR") ? QStringLiteral("..") : buildDir()) + QStringLiteral("/tessaly");
 }
 
 void TestServer::makeListener()
@@ -168,8 +167,8 @@ void TestServer::writeFile(const QString &absolutePath, const QByteArray &bytes)
 bool TestServer::write(const QString &relative, const QByteArray &bytes) const
 {
     QFile file(path(relative));
-    QDir().mkpath(QFileInfo(file).absolutePath());
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    return QDir().mkpath(QFileInfo(file).absolutePath()) && file.open(QIODevice::WriteOnly)
+           && file.write(bytes) == bytes.size();
 }
 
 QByteArray TestServer::readFile(const QString &absolutePath)
@@ -213,16 +212,12 @@ QByteArray TestServer::browserSession(qint64 id)
 {
     const auto draw = server->clients.random;
     server->clients.random = [id] { return quint64(id) << 1; };
-    HttpClient client;
-    QByteArray cookie;
-    if (client.connectTo(port())) {
-        const QByteArray request = "GET /_i/KestruneClient.jar HTTP/1.1\r\n";
-        cookie = cookieOf(client.exchange(request + "\r\n"));
-        server->clients.random = draw;
-        if (client.exchange(request + "Cookie: " + cookie + "\r\n\r\n").body != ClientArchive)
-            cookie.clear();
-    }
+    HttpClient client(port());
+    const QByteArray request = "GET /_i/KestruneClient.jar HTTP/1.1\r\n";
+    QByteArray cookie = cookieOf(client.exchange(request + "\r\n"));
     server->clients.random = draw;
+    if (client.exchange(request + "Cookie: " + cookie + "\r\n\r\n").body != ClientArchive)
+        cookie.clear();
     if (cookie != "ID=" + QByteArray::number(id))
         qWarning("the server did not issue the session %lld: %s", id, cookie.constData());
     return cookie;
