@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # The size of the tests against the size of the code, in lines: fails when the tests exceed
-# 48 % of the code (or the percentage given), printing both counts. 48 % is the size the suite
-# has been cut to so far, held so that it does not grow again; the aim is a third of the code,
-# and the limit comes down to 40 % as the suite is cut further.
+# 40 % of the code (or the percentage given), printing both counts. The suite is kept at about a
+# third of the code; the limit leaves room for a new row where a mend needs one.
 #   scripts/testsize.sh [percent]
 # Code: the non-blank lines of the .cpp and .h files outside tests/ and bench/ that do not start
 # with "//". Tests: the non-blank lines of the .cpp, .h, .py, .js, .mjs and .sh files under tests/
@@ -10,7 +9,7 @@
 # would track count (no build folder).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-limit=${1:-48}
+limit=${1:-40}
 
 # count PATTERN FILE...: the lines of the files that are neither blank nor match PATTERN
 count() {
