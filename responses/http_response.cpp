@@ -10,7 +10,6 @@
 
 #include <QFileInfo>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -186,15 +185,7 @@ void HTTP_Response::sendWithHead(int fd, const char *status, qint64 offset, qint
     QByteArray answer = header(status, count, &extra);
     const qsizetype headSize = answer.size();
     answer.resize(headSize + count);
-    qint64 got = 0;
-    while (got < count) {
-        const ssize_t n = ::pread(fd, answer.data() + headSize + got, size_t(count - got), off_t(offset + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += n;
-    }
+    const qint64 got = readAt(fd, answer.data() + headSize, count, offset);
     ::close(fd);
     if (got == count) {
         socket.write(answer, true);

@@ -21,6 +21,20 @@ void Descriptor::reset(int other)
     fd = other;
 }
 
+qint64 readAt(int fd, char *to, qint64 count, qint64 offset)
+{
+    qint64 got = 0;
+    while (got < count) {
+        const ssize_t n = ::pread(fd, to + got, size_t(count - got), off_t(offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    return got;
+}
+
 namespace {
 
 // Links followed on one way; more is taken for a loop (the kernel's own bound).

@@ -46,6 +46,11 @@ private:
     int fd = -1;
 };
 
+// Reads up to `count` bytes at `offset` of the file open at `fd` into `to`, as many reads as it
+// takes (an interrupted one is repeated); fewer only where the file ends or a read fails.
+// Returns the bytes read.
+qint64 readAt(int fd, char *to, qint64 count, qint64 offset);
+
 // The shared folder, held open, and the only way into it. Items of the share are named by their
 // path in the share ("/docs/a.txt"; "/" or nothing is the shared folder) and opened relative to
 // the folder's descriptor with openat2(RESOLVE_BENEATH): a link that stays in the share is

@@ -175,13 +175,7 @@ bool FolderZip::addEntries(QByteArray *out)
         // A small file comes along with the records around it.
         const qsizetype at = out->size();
         out->resize(at + qsizetype(entry.size));
-        qint64 done = 0;
-        while (done < entry.size) {
-            const ssize_t n = ::pread(fd, out->data() + at + done, size_t(entry.size - done), off_t(done));
-            if (n <= 0)
-                break;
-            done += n;
-        }
+        const qint64 done = readAt(fd, out->data() + at, entry.size, 0);
         ::close(fd);
         if (done < entry.size)
             return false;
